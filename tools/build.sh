@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Configures (once) and builds Tarvel in the folder given as $1 (default: build).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir=${1:-build}
+shift || true
+if [ ! -f "$build_dir/CMakeCache.txt" ]; then
+    cmake -S . -B "$build_dir" -G Ninja "$@"
+fi
+cmake --build "$build_dir" --parallel "$(nproc)"
