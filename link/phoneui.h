@@ -33,6 +33,9 @@ public:
     virtual void setSequenceText(const QString &text) = 0;      // Label5
     virtual void setTotalMemoryText(const QString &text) = 0;   // Label3
     virtual void setFreeMemoryText(const QString &text) = 0;    // Label4
+    // The link came up: copy, delete, new folder, exit and move become usable
+    // and drag-out is allowed.
+    virtual void connectionEstablished() = 0;
 
     // Message boxes; an empty title stands for the program's title.
     virtual void showMessage(Icon icon, const QString &title, const QString &text) = 0;
