@@ -1,0 +1,55 @@
+#pragma once
+
+#include "phonelink.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+// The connect procedure: brings the phone from a plain serial line to an open OBEX
+// connection (AT wake-up, model, BFB mode, BFB set-up frames, OBEX CONNECT) and
+// reports each step in the progress window. It runs blocking on the GUI thread; the
+// pauses stop the thread, and only the root listing at the end yields.
+class PhoneConnector
+{
+public:
+    // Lists the root folder once the link is up: the window puts "Root" on
+    // PathStack and runs RefreshListing.
+    using ListRoot = std::function<void()>;
+
+    // Set-up frames written after "AT^SBFB=1", and the prebuilt CONNECT block in
+    // its two frames (sequence number 0, CRC 0xE321 split over the frames).
+    static const QByteArray SetupFrame;     // 02 01 03 0C
+    static const QByteArray SpeedFrame;     // 01 09 08 C0 "57600" CA 89 CF
+    static const QByteArray SifsFrame;      // 06 08 0E "at^sifs" CR
+    static const QByteArray ConnectFrames;  // 16 20 36 02 FD 00 00 1A 80 ... 21, 16 01 17 E3
+    static constexpr int ConnectReplyMinimum = 47;
+
+    // Failure step names for ConnectError.
+    static constexpr char StepAt[] = "AT";
+    static constexpr char StepModel[] = "MODEL";
+    static constexpr char StepBfb[] = "BFB";
+
+    explicit PhoneConnector(PhoneLink &link);
+
+    // The click procedure of the hidden `Command1`. With the link state "enable" it
+    // attempts a connection and, once the link is up, calls listRoot; with
+    // "Disable" it closes the link (state "enable", port closed, Timer2 stopped)
+    // and does nothing else. A port that cannot be opened (missing, busy or not
+    // permitted) shows the port message, shows the main window again and leaves
+    // the state "enable", so that the next double-click retries.
+    void run(const ListRoot &listRoot);
+
+    // Reports a failed step ("AT", "MODEL" or "BFB") in the progress window, gives
+    // the main window back, closes the port and sets the state "enable".
+    void ConnectError(const QString &step);
+
+private:
+    void addRow(const QString &text, int icon);
+    // Writes text with CR LF, pauses 500 ms, reads the whole queue.
+    QByteArray command(const QByteArray &text);
+    bool closeLink();
+
+    PhoneLink &m_link;
+};

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The one serial port the program talks to the phone through (the main window's
+// `Comm1`). Plain termios rather than QSerialPort: the count of waiting bytes must
+// include everything the kernel has received, even when no events have been
+// processed since, and that is exactly what ioctl(FIONREAD) reports.
+//
+// Line settings are fixed: 57600 baud, 8 data bits, no parity, 1 stop bit, no flow
+// control, raw mode. DTR is raised while the port is open. The kernel keeps the
+// receive side (the tty layer buffers well over 4 KB, and a pseudo-terminal throttles
+// its writer instead of dropping bytes); since replies are drained continuously, a
+// whole 0x4006-byte packet arrives without loss.
+class SerialPort
+{
+public:
+    // Read lengths: one read takes the whole queue (at most this many bytes) or one byte.
+    static constexpr int WholeQueue = 20000;
+    static constexpr int SingleByte = 1;
+
+    enum class OpenError { None, NoSuchDevice, Busy, NoPermission, NotSerial, Other };
+
+    SerialPort() = default;
+    ~SerialPort();
+    SerialPort(const SerialPort &) = delete;
+    SerialPort &operator=(const SerialPort &) = delete;
+
+    // Port number 1..9 of the stored setting; takes effect at the next open.
+    void setPortNumber(int number);
+    int portNumber() const;
+
+    // The per-user folder of port links: a symlink "comN" there (for example
+    // com1 -> /dev/ttyUSB0) maps port N to a device.
+    static QString portsFolder();
+    // Device for port N: the link "comN" in portsFolder() when present (even
+    // dangling: a configured but unplugged adapter must not fall back to another
+    // port), else /dev/ttyS<N-1>. Empty for numbers below 1.
+    static QString devicePathForPort(int number);
+
+    // An explicit device that replaces the port number's device (empty: use the number).
+    void setDevicePath(const QString &path);
+    QString devicePath() const;           // the explicit path, or the mapped one
+    QString openedDevicePath() const;     // what open() used last
+
+    // RTS raised or not; applied at once when the port is open, otherwise at open.
+    void setRts(bool raised);
+    bool rts() const;
+    // False when the device has no modem lines (a pseudo-terminal): RTS and DTR are
+    // then simply not applied, which is no error.
+    bool modemLinesSupported() const;
+
+    // Opens and configures the device, exclusively. On failure returns false, sets
+    // openError() and, when given, *reason to a short English description.
+    bool open(QString *reason = nullptr);
+    OpenError openError() const;
+    // Harmless when closed.
+    void close();
+    bool isOpen() const;
+
+    // WholeQueue or SingleByte; stays as set across close and open.
+    void setReadLength(int length);
+    int readLength() const;
+
+    // Bytes received by the kernel and not read yet; 0 when closed.
+    int bytesWaiting() const;
+    // Whole-queue mode: everything waiting, at most WholeQueue bytes, possibly
+    // nothing. Single-byte mode: one byte if one is waiting, else nothing. Never waits.
+    QByteArray read();
+    // Hands the bytes to the driver and returns without waiting for the phone.
+    // Partial writes are continued; a driver that accepts nothing for a few
+    // seconds makes it give up. False when not all bytes could be handed over.
+    bool write(const QByteArray &bytes);
+
+    // The open descriptor (for a read notifier), or -1.
+    int fd() const;
+
+private:
+    void applyModemLines();
+
+    int m_fd = -1;
+    int m_portNumber = 1;
+    QString m_devicePath;
+    QString m_openedPath;
+    bool m_rts = false;
+    bool m_modemLines = false;
+    int m_readLength = WholeQueue;
+    OpenError m_openError = OpenError::None;
+};
