@@ -49,7 +49,7 @@ private:
     void addRow(const QString &text, int icon);
     // Writes text with CR LF, pauses 500 ms, reads the whole queue.
     QByteArray command(const QByteArray &text);
-    bool closeLink();
+    void closeLink();
 
     PhoneLink &m_link;
 };

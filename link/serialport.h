@@ -68,6 +68,8 @@ public:
     // Whole-queue mode: everything waiting, at most WholeQueue bytes, possibly
     // nothing. Single-byte mode: one byte if one is waiting, else nothing. Never waits.
     QByteArray read();
+    // At most maxBytes of what is waiting, whatever the read length; never waits.
+    QByteArray read(int maxBytes);
     // Hands the bytes to the driver and returns without waiting for the phone.
     // Partial writes are continued; a driver that accepts nothing for a few
     // seconds makes it give up. False when not all bytes could be handed over.
