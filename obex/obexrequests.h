@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <optional>
+
+class Checksum;
+
+// The BFB data blocks and prebuilt frames of every OBEX request the program sends.
+// Pure functions: given the sequence number and the checksum component they return
+// the exact bytes for the wire.
+namespace ObexRequest {
+
+// Requests around a name are assembled in a buffer of 101 bytes.
+constexpr int RequestBufferSize = 101;
+constexpr int MaxSetPathName = 42;   // enter folder, make folder
+constexpr int MaxGetName = 43;       // get file, delete
+// Upload packets use a buffer of 1001 bytes; a full first record leaves room
+// for 239 name characters.
+constexpr int UploadBufferSize = 1001;
+constexpr int MaxUploadName = 239;
+
+enum class MemoryFigure : char { Total = 0x01, Free = 0x02 };
+
+// 0x02 while the sequence counter is 1, else 0x03 (enter folder, make folder, get file).
+char commandForSequence(int sequence);
+
+// Command byte, complement, sequence, length, packet, CRC low, CRC high.
+QByteArray dataBlock(char command, int sequence, const QByteArray &packet, Checksum &crc);
+
+// Name header: 01, length 2n + 5, each byte b as 00 b, then 00 00.
+QByteArray nameHeader(const QByteArray &name);
+
+// Blocks for SendPacket; empty when the name does not fit the request buffer.
+std::optional<QByteArray> enterFolderBlock(int sequence, const QByteArray &name, Checksum &crc);
+std::optional<QByteArray> makeFolderBlock(int sequence, const QByteArray &name, Checksum &crc);
+std::optional<QByteArray> getFileBlock(int sequence, const QByteArray &name, Checksum &crc);
+std::optional<QByteArray> deleteBlock(int sequence, const QByteArray &name, Checksum &crc);
+QByteArray memoryBlock(int sequence, MemoryFigure figure, Checksum &crc);
+
+// Prebuilt requests, complete BFB frames written to the port as they are.
+QByteArray parentFolderFrame(int sequence, Checksum &crc);
+QByteArray folderListingFrames(int sequence, Checksum &crc);
+QByteArray continuationFrame(int sequence, Checksum &crc);
+
+// Upload packets as blocks; every one uses command 0x03.
+// First: Name, Length (the staging length) and Body with the first record.
+std::optional<QByteArray> uploadFirstBlock(int sequence, const QByteArray &name,
+                                           quint32 stagingLength, const QByteArray &record,
+                                           Checksum &crc);
+// Next or Last body: one Body header carrying the record.
+QByteArray uploadBodyBlock(int sequence, const QByteArray &record, Checksum &crc);
+// End: PUT final with an empty End-of-Body.
+QByteArray uploadEndBlock(int sequence, Checksum &crc);
+
+} // namespace ObexRequest

@@ -1,0 +1,109 @@
+#include "obexresponses.h"
+
+namespace ObexResponse {
+
+namespace {
+
+constexpr char Body = char(0x48);
+constexpr char EndOfBody = char(0x49);
+constexpr char ApplicationParameters = char(0x4C);
+constexpr int HeadersStart = 3;
+
+int byteAt(const QByteArray &bytes, int index)
+{
+    return static_cast<unsigned char>(bytes.at(index));
+}
+
+// Calls visit(id, value) for every header; false when a header runs past the end.
+template <typename Visit>
+bool walkHeaders(const QByteArray &response, Visit visit)
+{
+    if (response.size() < HeadersStart)
+        return false;
+    int pos = HeadersStart;
+    while (pos < response.size()) {
+        const char id = response.at(pos);
+        switch (byteAt(response, pos) >> 6) {
+        case 0: // text and byte sequences carry a 2-byte length
+        case 1: {
+            if (pos + 3 > response.size())
+                return false;
+            const int length = byteAt(response, pos + 1) << 8 | byteAt(response, pos + 2);
+            if (length < 3 || pos + length > response.size())
+                return false;
+            visit(id, response.mid(pos + 3, length - 3));
+            pos += length;
+            break;
+        }
+        case 2: // one byte
+            if (pos + 2 > response.size())
+                return false;
+            visit(id, response.mid(pos + 1, 1));
+            pos += 2;
+            break;
+        default: // four bytes
+            if (pos + 5 > response.size())
+                return false;
+            visit(id, response.mid(pos + 1, 4));
+            pos += 5;
+            break;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+char code(const QByteArray &response)
+{
+    return response.isEmpty() ? char(0) : response.at(0);
+}
+
+std::optional<QByteArray> bodyData(const QByteArray &response)
+{
+    QByteArray data;
+    const bool parsed = walkHeaders(response, [&data](char id, const QByteArray &value) {
+        if (id == Body || id == EndOfBody)
+            data.append(value);
+    });
+    if (!parsed)
+        return std::nullopt;
+    return data;
+}
+
+GetDataCollector::GetDataCollector(Transfer transfer)
+    : laterCut(transfer == Transfer::Listing ? 11 : 6)
+{
+}
+
+void GetDataCollector::addResponse(const QByteArray &response)
+{
+    const bool first = responses == 0;
+    ++responses;
+    if (const auto data = bodyData(response)) {
+        collected.append(*data);
+        return;
+    }
+    if (first)
+        collected.append(response.mid(11));
+    else if (code(response) == Continue)
+        collected.append(response.mid(laterCut));
+}
+
+std::optional<quint32> memoryFigure(const QByteArray &response)
+{
+    if (code(response) != Success || response.size() < 12)
+        return std::nullopt;
+    std::optional<quint32> fullValue;
+    const bool parsed = walkHeaders(response, [&fullValue](char id, const QByteArray &value) {
+        // One tag, its length 4, then the value.
+        if (id == ApplicationParameters && value.size() == 6 && value.at(1) == 4)
+            fullValue = quint32(byteAt(value, 2)) << 24 | byteAt(value, 3) << 16
+                        | byteAt(value, 4) << 8 | byteAt(value, 5);
+    });
+    if (parsed && fullValue)
+        return fullValue;
+    return quint32(byteAt(response, 9)) << 16 | byteAt(response, 10) << 8 | byteAt(response, 11);
+}
+
+} // namespace ObexResponse

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <optional>
+
+namespace ObexResponse {
+
+constexpr char Continue = char(0x90);
+constexpr char Success = char(0xA0);
+
+// Response code at offset 0; 0 for an empty reply.
+char code(const QByteArray &response);
+
+// The Body and End-of-Body contents of one response, read from its headers.
+// Empty optional when the headers after the code and length do not parse.
+std::optional<QByteArray> bodyData(const QByteArray &response);
+
+// Gathers the data of a multi-packet GET from every response, the final one
+// included. Responses whose headers do not parse fall back to fixed cuts: the
+// first loses 11 bytes, later ones `laterCut` bytes, and a final response other
+// than the first contributes nothing.
+class GetDataCollector
+{
+public:
+    enum class Transfer { Listing, File };
+
+    explicit GetDataCollector(Transfer transfer);
+    void addResponse(const QByteArray &response);
+    const QByteArray &data() const { return collected; }
+    int responseCount() const { return responses; }
+
+private:
+    int laterCut;
+    int responses = 0;
+    QByteArray collected;
+};
+
+// The figure of a memory query: the 24-bit value at offsets 9 to 11 of a
+// successful response, or the full value of its application parameter when that
+// parses with four bytes. Empty when the phone did not answer with success.
+std::optional<quint32> memoryFigure(const QByteArray &response);
+
+} // namespace ObexResponse

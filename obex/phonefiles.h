@@ -1,0 +1,95 @@
+#pragma once
+
+#include "listing.h"
+#include "messages.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+class PhoneLink;
+class PhoneUi;
+
+// What the list window shows after a refresh.
+struct FolderListing
+{
+    QByteArray text;          // the listing as received (Text2)
+    QList<ListingRow> rows;   // parent row, folders, files
+    QString pathLine;         // Mobile:\Root\Bitmap\ (every entry closed by a backslash)
+};
+
+enum class PutResult {
+    Sent,          // the phone accepted the whole file
+    NotSent,       // stopped on the PC before anything was sent (message shown)
+    Refused,       // the phone refused a packet or the file
+};
+
+// The phone's file system as seen over OBEX. Owns PathStack, which always names
+// the phone's current folder; every exchange goes through the one PhoneLink.
+// Names are the phone's own bytes (Windows-1251).
+class PhoneFiles
+{
+public:
+    static constexpr char RootEntry[] = "Root";
+
+    explicit PhoneFiles(PhoneLink &link);
+
+    const QList<QByteArray> &PathStack() const { return pathStack; }
+    // "Mobile:\" and every PathStack entry followed by a backslash.
+    QString pathLine() const;
+
+    // Step 15 of the connect procedure: the phone stands in its root folder.
+    FolderListing enterRootAndRefresh();
+
+    // Into a child folder; PathStack grows only when the phone agrees.
+    bool ObexSetPath(const QByteArray &name);
+    // To the parent folder; false when the phone does not acknowledge the request.
+    bool ObexSetPathUp();
+
+    // The listing text of the current folder; also reads the memory figures.
+    QByteArray GetFolderListing();
+    // The bare continuation request; a missing link acknowledgement ends the program.
+    bool RequestNextPart();
+    FolderListing RefreshListing();
+
+    // The content of a file in the current folder, or nothing when the phone
+    // does not deliver it whole.
+    std::optional<QByteArray> GetFile(const QByteArray &name);
+
+    // Makes the folder and enters it (PathStack follows only on success).
+    bool MakeFolder(const QByteArray &name);
+    // For the new-folder dialog: make the folder, then step back up only if it was made.
+    bool makeFolderAndReturn(const QByteArray &name);
+    // True when the phone confirms the deletion.
+    bool DeleteObject(const QByteArray &name);
+
+    // Uploads a PC file into the current folder under its own name.
+    PutResult PutFile(const QString &localPath);
+
+    // A typed name as phone bytes; shows a refusal when a character has no code.
+    std::optional<QByteArray> phoneName(const QString &typed);
+
+    // Figures of the last successful memory queries, in bytes.
+    std::optional<quint32> totalMemory() const { return total; }
+    std::optional<quint32> freeMemory() const { return free; }
+
+private:
+    bool nameFits(const QByteArray &name, int maxLength, ObexNotice tooLong);
+    void refuse(ObexNotice notice);
+    // Sends one block and returns the phone's response, acknowledged.
+    QByteArray exchange(const QByteArray &block);
+    // Writes prebuilt frames, advances the sequence, and tells whether the phone
+    // acknowledged them at the link level.
+    bool sendPrebuilt(const QByteArray &frames);
+    void readMemoryFigures();
+    void advanceProgress();
+    PutResult sendStagingFile(class QFile &staging, const QByteArray &name, qint64 stagingLength);
+
+    PhoneLink &link;
+    PhoneUi &ui;
+    QList<QByteArray> pathStack;
+    std::optional<quint32> total;
+    std::optional<quint32> free;
+};

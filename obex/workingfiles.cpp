@@ -1,0 +1,64 @@
+#include "workingfiles.h"
+
+#include "cp1251.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+namespace WorkingFiles {
+
+namespace {
+
+// Permission bits say little for root or on read-only mounts: try a real file.
+bool canCreateFilesIn(const QString &directory)
+{
+    if (directory.isEmpty() || !QFileInfo(directory).isDir())
+        return false;
+    QTemporaryFile probe(directory + QStringLiteral("/.tarvel-write-test-XXXXXX"));
+    return probe.open();
+}
+
+} // namespace
+
+QString directoryFor(const QString &programDirectory)
+{
+    if (canCreateFilesIn(programDirectory))
+        return programDirectory;
+    const QString userDirectory = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                                  + QStringLiteral("/tarvel");
+    QDir().mkpath(userDirectory);
+    return userDirectory;
+}
+
+QString directory()
+{
+    return directoryFor(QCoreApplication::applicationDirPath());
+}
+
+QString stagingFilePath()
+{
+    return directory() + QStringLiteral("/temp.tmp");
+}
+
+QString dragOutDirectoryPath()
+{
+    return directory() + QStringLiteral("/TempDir");
+}
+
+} // namespace WorkingFiles
+
+bool isPlainFileName(const QByteArray &phoneName)
+{
+    return !phoneName.isEmpty() && phoneName != "." && phoneName != ".."
+           && !phoneName.contains('/') && !phoneName.contains('\\') && !phoneName.contains('\0');
+}
+
+std::optional<QString> safeLocalName(const QByteArray &phoneName)
+{
+    if (!isPlainFileName(phoneName))
+        return std::nullopt;
+    return Cp1251::decode(phoneName);
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace WorkingFiles {
+
+// Where "temp.tmp" and "TempDir" live: the program's own folder when it can be
+// written, otherwise the per-user data folder "<data>/tarvel" (created on demand).
+QString directory();
+// The same choice for a given program folder.
+QString directoryFor(const QString &programDirectory);
+
+QString stagingFilePath();      // temp.tmp
+QString dragOutDirectoryPath(); // TempDir
+
+} // namespace WorkingFiles
+
+// A phone name usable as one component of a PC path: not empty, not "." or "..",
+// no "/", "\" or NUL byte.
+bool isPlainFileName(const QByteArray &phoneName);
+
+// The PC file name for a phone name, or nothing when it is not a plain file name.
+std::optional<QString> safeLocalName(const QByteArray &phoneName);
