@@ -1,0 +1,25 @@
+#pragma once
+
+#include <sumlet/sumlet.h>
+
+#include <QString>
+
+namespace sumlet {
+
+// Counts what keeps the module loaded: live objects, outstanding class
+// factory references and server locks (DllCanUnloadNow).
+void lockModule();
+void unlockModule();
+long moduleLockCount();
+
+const ModuleDesc &moduleDescriptor();
+QString loadString(std::uint32_t id);
+
+// Resource paths of the component's pictures (Qt resource system).
+QString iconResource(int size);       // 32 or 16
+QString toolboxBitmapResource();
+
+// Absolute path of this library file.
+QString libraryFilePath();
+
+} // namespace sumlet
