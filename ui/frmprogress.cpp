@@ -1,0 +1,103 @@
+#include "frmprogress.h"
+
+#include "twips.h"
+
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+
+frmProgress::frmProgress(QWidget *mainWindow)
+    : ImageList1(16, Pictures::statusPaths()), m_mainWindow(mainWindow)
+{
+    setObjectName(QStringLiteral("frmProgress"));
+    setWindowTitle(QStringLiteral("PROGRESS"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setModal(false);
+
+    const Twips twips(this);
+    setFixedSize(twips.size(7200, 4650));
+
+    Frame2 = new QGroupBox(this);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    placeTwips(Frame2, twips, 120, 0, 6975, 3495);
+
+    List = new QTreeWidget(this);
+    List->setObjectName(QStringLiteral("List"));
+    List->setColumnCount(1);
+    List->setHeaderHidden(true);
+    List->setRootIsDecorated(false);
+    List->setIconSize(QSize(ImageList1.imageSize(), ImageList1.imageSize()));
+    List->setSelectionMode(QAbstractItemView::SingleSelection);
+    List->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    placeTwips(List, twips, 240, 240, 6735, 3135);
+
+    Frame1 = new QGroupBox(this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    placeTwips(Frame1, twips, 120, 3360, 6975, 735);
+
+    Pr = new QProgressBar(this);
+    Pr->setObjectName(QStringLiteral("Pr"));
+    Pr->setTextVisible(false);
+    Pr->setRange(0, 100);
+    placeTwips(Pr, twips, 240, 3600, 6735, 375);
+
+    Command1 = new QPushButton(QStringLiteral("Закрыть"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    placeTwips(Command1, twips, 2880, 4200, 1335, 375);
+    connect(Command1, &QPushButton::clicked, this, [this] {
+        if (m_mainWindow)
+            m_mainWindow->setEnabled(true);
+        close();
+    });
+
+    // The list lies over the frames: raise it and the bar above them.
+    List->raise();
+    Pr->raise();
+
+    // A freshly loaded window: empty list, bar at 1, no button.
+    setValue(1);
+    Command1->hide();
+    centreOnScreen(this);
+}
+
+void frmProgress::addRow(const QString &text, int icon)
+{
+    auto *row = new QTreeWidgetItem(List, QStringList{text});
+    const QPixmap picture = ImageList1.picture(icon);
+    if (!picture.isNull())
+        row->setIcon(0, QIcon(picture));
+    List->setCurrentItem(row);
+    List->scrollToItem(row);
+}
+
+void frmProgress::setMaximum(int maximum)
+{
+    Pr->setMaximum(maximum);
+    setValue(m_value);
+}
+
+int frmProgress::maximum() const
+{
+    return Pr->maximum();
+}
+
+void frmProgress::setValue(int value)
+{
+    m_value = value;
+    Pr->setValue(qBound(Pr->minimum(), value, Pr->maximum()));
+}
+
+void frmProgress::showCloseButton()
+{
+    Command1->show();
+}
+
+void frmProgress::repaintNow()
+{
+    repaint();
+    // Let the window system map and expose the window; user input stays queued.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+#include <QVector>
+
+// A list of pictures of one size, addressed by index from 1, like the image lists
+// the windows draw their rows from.
+class ImageList
+{
+public:
+    ImageList() = default;
+    // Renders each picture of the resource paths at size x size pixels.
+    ImageList(int size, const QStringList &resourcePaths);
+
+    int imageSize() const { return m_size; }
+    int count() const { return int(m_pictures.size()); }
+    // Index 1..count(); a null pixmap for anything else (a row without a picture).
+    QPixmap picture(int index) const;
+
+private:
+    int m_size = 0;
+    QVector<QPixmap> m_pictures;
+};
+
+// The program's own pictures, drawn as SVG and kept in its resources.
+namespace Pictures {
+
+// Pictures of the phone list rows, in EntryKind order 1..15.
+QStringList entryKindPaths();
+// Status row pictures of the progress window, icon 1..7.
+QStringList statusPaths();
+
+enum class Button { About, Options, Copy, Move, NewFolder, Delete, Exit };
+QIcon button(Button which);
+
+QString programIconPath();
+QIcon programIcon();
+QPixmap render(const QString &resourcePath, int size);
+
+} // namespace Pictures
