@@ -20,10 +20,19 @@ public:
 
     // Set-up frames written after "AT^SBFB=1", and the prebuilt CONNECT block in
     // its two frames (sequence number 0, CRC 0xE321 split over the frames).
-    static const QByteArray SetupFrame;     // 02 01 03 0C
-    static const QByteArray SpeedFrame;     // 01 09 08 C0 "57600" CA 89 CF
-    static const QByteArray SifsFrame;      // 06 08 0E "at^sifs" CR
-    static const QByteArray ConnectFrames;  // 16 20 36 02 FD 00 00 1A 80 ... 21, 16 01 17 E3
+    // Defined here (inline) so that they are initialised before any user's statics.
+    static inline const QByteArray SetupFrame = QByteArray::fromHex("0201030C");
+    static inline const QByteArray SpeedFrame =
+        QByteArray::fromHex("010908C0") + QByteArray("57600") + QByteArray::fromHex("CA89CF");
+    static inline const QByteArray SifsFrame = QByteArray::fromHex("06080E") + QByteArray("at^sifs\r");
+    static inline const QByteArray ConnectFrames = QByteArray::fromHex(
+        "162036"
+        "02FD00001A"                          // command, complement, sequence 0, length 26
+        "80001A10004006"                      // CONNECT, length 26, version 1.0, flags, max packet 0x4006
+        "460013"                              // Target header, length 19
+        "6B01CB31410611D49A770050DA3F471F"    // service identifier
+        "21"                                  // CRC low byte
+        "160117E3");                          // CRC high byte alone in the second frame
     static constexpr int ConnectReplyMinimum = 47;
 
     // Failure step names for ConnectError.

@@ -25,8 +25,6 @@ constexpr int CrcBytes = 2;
 
 } // namespace
 
-const QByteArray PhoneLink::AckFrame = QByteArray::fromHex("16021401FE");
-
 PhoneLink::PhoneLink(Checksum &crc, PhoneUi &ui, QObject *parent)
     : QObject(parent), Crc(crc), m_ui(ui)
 {

@@ -25,7 +25,7 @@ public:
     // What ReceiveReply returns for a link acknowledgement. Compare with ==.
     static constexpr char Acknowledge[] = "Acknowledge";
     // The link acknowledgement frame (command 0x01 and its complement).
-    static const QByteArray AckFrame;                  // 16 02 14 01 FE
+    static inline const QByteArray AckFrame = QByteArray::fromHex("16021401FE");
     static constexpr int MaxFramePayload = 32;          // for frames the program sends
     static constexpr int DefaultTimeoutMs = 20000;
     static constexpr int MonitorPeriodMs = 1000;
