@@ -287,7 +287,9 @@ PutResult PhoneFiles::PutFile(const QString &localPath)
 {
     UploadGuard guard(link);
 
-    const QString stagingPath = WorkingFiles::stagingFilePath();
+    const QString stagingPath = workingDirectory.isEmpty()
+                                    ? WorkingFiles::stagingFilePath()
+                                    : workingDirectory + u'/' + QLatin1String(WorkingFiles::StagingFileName);
     if (QFile::exists(stagingPath))
         QFile::remove(stagingPath);
 

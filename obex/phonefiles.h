@@ -68,6 +68,9 @@ public:
     // Uploads a PC file into the current folder under its own name.
     PutResult PutFile(const QString &localPath);
 
+    // Where the staging file "temp.tmp" is written; WorkingFiles::directory() unless set.
+    void setWorkingDirectory(const QString &directory) { workingDirectory = directory; }
+
     // A typed name as phone bytes; shows a refusal when a character has no code.
     std::optional<QByteArray> phoneName(const QString &typed);
 
@@ -90,6 +93,7 @@ private:
     PhoneLink &link;
     PhoneUi &ui;
     QList<QByteArray> pathStack;
+    QString workingDirectory;
     std::optional<quint32> total;
     std::optional<quint32> free;
 };

@@ -40,12 +40,12 @@ QString directory()
 
 QString stagingFilePath()
 {
-    return directory() + QStringLiteral("/temp.tmp");
+    return directory() + u'/' + QLatin1String(StagingFileName);
 }
 
 QString dragOutDirectoryPath()
 {
-    return directory() + QStringLiteral("/TempDir");
+    return directory() + u'/' + QLatin1String(DragOutDirectoryName);
 }
 
 } // namespace WorkingFiles

@@ -7,6 +7,9 @@
 
 namespace WorkingFiles {
 
+constexpr char StagingFileName[] = "temp.tmp";
+constexpr char DragOutDirectoryName[] = "TempDir";
+
 // Where "temp.tmp" and "TempDir" live: the program's own folder when it can be
 // written, otherwise the per-user data folder "<data>/tarvel" (created on demand).
 QString directory();

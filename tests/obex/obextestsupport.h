@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -227,9 +228,15 @@ public:
         QByteArray block = QByteArray("\x03\xFC", 2) + covered;
         block.append(char(c & 0xFF));
         block.append(char(c >> 8));
+        // A last frame holding only the last CRC byte is not read by the program;
+        // phones never send one, so neither does this one.
         QByteArray frames;
-        for (qsizetype offset = 0; offset < block.size(); offset += framePayload) {
-            const QByteArray piece = block.mid(offset, framePayload);
+        for (qsizetype offset = 0; offset < block.size();) {
+            qsizetype size = std::min<qsizetype>(framePayload, block.size() - offset);
+            if (block.size() - offset - size == 1)
+                --size;
+            const QByteArray piece = block.mid(offset, size);
+            offset += size;
             frames.append(char(0x16));
             frames.append(char(piece.size()));
             frames.append(char(0x16 ^ piece.size()));
