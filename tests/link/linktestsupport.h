@@ -6,6 +6,7 @@
 #include "checksum.h"
 #include "phonelink.h"
 #include "phoneui.h"
+#include "sumletcontrol.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -317,27 +318,14 @@ private:
     std::thread m_thread;
 };
 
-// CRC-16/X-25 and the 16-bit XOR, written independently of the component for
-// the tests (used until the component is available to link against).
-class ReferenceChecksum : public Checksum
-{
-public:
-    quint16 CrcCalc(const QByteArray &data) override
-    {
-        quint16 crc = 0xFFFF;
-        for (const char c : data) {
-            crc ^= quint8(c);
-            for (int bit = 0; bit < 8; ++bit)
-                crc = (crc & 1) ? quint16((crc >> 1) ^ 0x8408) : quint16(crc >> 1);
-        }
-        return quint16(~crc);
-    }
-    qint16 Xor(qint16 byte1, qint16 byte2) override { return qint16(byte1 ^ byte2); }
-};
-
+// The checksum component itself, loaded the way the program loads it.
 inline std::unique_ptr<Checksum> makeChecksum()
 {
-    return std::make_unique<ReferenceChecksum>();
+    QString error;
+    std::unique_ptr<SumletControl> control = SumletControl::create(&error);
+    if (!control)
+        throw std::runtime_error("checksum component unavailable: " + error.toStdString());
+    return control;
 }
 
 // A link on a fresh pseudo-terminal, opened in single-byte mode as after the handshake.
