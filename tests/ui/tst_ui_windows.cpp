@@ -1,0 +1,674 @@
+// The windows without a phone: start-up state, layout, pictures, the folder test
+// and its messages, the rename refusal, options and the settings store, the port
+// mapping window, the progress window and the about box.
+
+#include "uitestsupport.h"
+
+#include "form2.h"
+#include "frmoptions.h"
+#include "frmprogress.h"
+#include "portmapwindow.h"
+#include "storedsettings.h"
+#include "twips.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QStandardItemModel>
+#include <QTreeView>
+#include <QTreeWidget>
+
+using namespace uitest;
+
+class TestWindows : public QObject
+{
+    Q_OBJECT
+
+private:
+    static void clearSettings()
+    {
+        QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tarvel"),
+                        QStringLiteral("Tarvel"));
+        store.clear();
+        store.sync();
+    }
+    static QSettings store()
+    {
+        return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tarvel"),
+                         QStringLiteral("Tarvel"));
+    }
+    // Replaces the list with the given rows (text, kind).
+    static void setRows(Form1 &form, const QList<QPair<QString, int>> &rows)
+    {
+        form.FileList->clear();
+        for (const auto &row : rows)
+            form.FileList->addRow(row.first, row.second, row.first.toLatin1());
+    }
+    static void select(Form1 &form, const QString &text)
+    {
+        const int row = findRow(form.FileList, text);
+        QVERIFY(row >= 0);
+        form.FileList->selectRow(row);
+    }
+
+private slots:
+    void init() { clearSettings(); }
+
+    void startUpState()
+    {
+        Form1 form(makeCrc());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+        QCOMPARE(form.windowTitle(), QStringLiteral("Tarvel"));
+        QCOMPARE(form.FileList->rowCount(), 1);
+        QCOMPARE(form.FileList->rowText(0), QStringLiteral("Mobile..."));
+        QCOMPARE(form.FileList->rowKind(0), 15);
+        QCOMPARE(form.FileList->view(), PhoneFileList::View::Report);
+        QCOMPARE(form.Capt->text(), QString());
+        QCOMPARE(form.Label3->text(), QStringLiteral("Всего памяти:"));
+        QCOMPARE(form.Label4->text(), QStringLiteral("Из них свободно:"));
+
+        for (QPushButton *off : {form.Command6, form.Command7, form.Command8, form.Command3})
+            QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
+        for (QPushButton *on : {form.Command9, form.Command10, form.Command11})
+            QVERIFY2(on->isEnabled(), qPrintable(on->objectName()));
+
+        QVERIFY(form.Command1->isHidden());
+        QCOMPARE(form.Command1->text(), QStringLiteral("enable"));
+        QCOMPARE(form.link().linkState(), QStringLiteral("enable"));
+        for (QWidget *hidden : {static_cast<QWidget *>(form.Label1), static_cast<QWidget *>(form.Label5),
+                                static_cast<QWidget *>(form.Text2)})
+            QVERIFY(hidden->isHidden());
+        QCOMPARE(form.link().BfbSequence, qint16(1));
+        QVERIFY(form.DragOutActive);
+        QVERIFY(!form.SkipFolderCheck);
+        QVERIFY(form.TransferList.isEmpty());
+        QVERIFY(form.files().PathStack().isEmpty());
+        QVERIFY(!form.link().Comm1.isOpen());
+        QVERIFY(form.link().Timer1.isActive());
+        QVERIFY(!form.link().Timer2.isActive());
+        QVERIFY(!form.link().TimeoutTimer.isActive());
+        // Default settings: port 1, RTS low.
+        QCOMPARE(form.link().Comm1.portNumber(), 1);
+        QVERIFY(!form.link().Comm1.rts());
+
+        // No context menu on the "Mobile..." row.
+        form.FileList->selectRow(0);
+        QWidget *viewport = form.FileList->currentView()->viewport();
+        const QPoint onRow = form.FileList->reportView()->visualRect(form.FileList->model()->index(0, 0)).center();
+        QTest::mouseClick(viewport, Qt::RightButton, {}, onRow);
+        QVERIFY(!form.PopUp->isVisible());
+
+        // The left button is tracked for the drag-out.
+        QTest::mousePress(viewport, Qt::LeftButton, {}, onRow);
+        QVERIFY(form.ListLeftButtonDown);
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, onRow);
+        QVERIFY(!form.ListLeftButtonDown);
+
+        saveScreenshot(&form, QStringLiteral("form1-start"));
+    }
+
+    void controlsNamesTextsAndPlaces()
+    {
+        Form1 form(makeCrc());
+        const Twips twips(&form);
+        QCOMPARE(form.size(), twips.size(10605, 7785));
+        QCOMPARE(form.findChild<QLabel *>(QStringLiteral("Capt"))->geometry(), twips.rect(0, 70, 10575, 255));
+        QVERIFY(form.Capt->font().bold());
+        QCOMPARE(form.Capt->palette().color(QPalette::Window), QColor(0, 0, 128));
+        QCOMPARE(form.Capt->palette().color(QPalette::WindowText), QColor(Qt::white));
+        QCOMPARE(form.findChild<QWidget *>(QStringLiteral("FileList")), form.FileList);
+        QCOMPARE(form.FileList->width(), twips.x(10575));
+        QCOMPARE(form.Label3->geometry(), twips.rect(120, 7245, 1935, 255));
+        QCOMPARE(form.Label4->geometry(), twips.rect(120, 7515, 1935, 255));
+
+        const struct
+        {
+            const char *name;
+            int left;
+            const char *tooltip;
+        } buttons[] = {
+            {"Command11", 2160, "О программе"}, {"Command10", 3360, "Настройки"},
+            {"Command6", 4560, "Копировать"},   {"Command3", 5760, "Переместить"},
+            {"Command8", 6960, "Новая папка"},  {"Command7", 8160, "Удалить"},
+            {"Command9", 9360, "Выход"},
+        };
+        for (const auto &spec : buttons) {
+            auto *button = form.findChild<QPushButton *>(QString::fromLatin1(spec.name));
+            QVERIFY2(button, spec.name);
+            QCOMPARE(button->geometry(), twips.rect(spec.left, 7320, 1215, 375));
+            QCOMPARE(button->toolTip(), QString::fromUtf8(spec.tooltip));
+            QVERIFY(button->text().isEmpty());
+            QVERIFY(!button->icon().isNull());
+        }
+
+        for (const char *hidden : {"Command1", "Label1", "Label5", "Text2"})
+            QVERIFY2(form.findChild<QWidget *>(QString::fromLatin1(hidden)), hidden);
+
+        auto *popUp = form.findChild<QMenu *>(QStringLiteral("PopUp"));
+        QVERIFY(popUp);
+        const QList<QAction *> entries = popUp->actions();
+        QCOMPARE(entries.size(), 4);
+        const char *names[] = {"Cop", "Mo", "Ne", "De"};
+        const char *texts[] = {"Копировать", "Переместить", "Новая папка", "Удалить"};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(entries.at(i)->objectName(), QString::fromLatin1(names[i]));
+            QCOMPARE(entries.at(i)->text(), QString::fromUtf8(texts[i]));
+        }
+
+        auto *model = form.FileList->model();
+        QCOMPARE(model->columnCount(), 4);
+        const char *headers[] = {"Имя файла", "Длина", "Дата", "Время"};
+        for (int column = 0; column < 4; ++column)
+            QCOMPARE(model->headerData(column, Qt::Horizontal).toString(), QString::fromUtf8(headers[column]));
+        QCOMPARE(form.FileList->reportView()->iconSize(), QSize(16, 16));
+
+        form.FileList->setView(PhoneFileList::View::LargeIcons);
+        QCOMPARE(form.FileList->currentView()->iconSize(), QSize(32, 32));
+    }
+
+    // Fifteen row pictures and seven status pictures, each distinct, at both sizes.
+    void pictures()
+    {
+        Form1 form(makeCrc());
+        QCOMPARE(form.ImageList1.count(), 15);
+        QCOMPARE(form.ImageList2.count(), 15);
+        QImage sheet(15 * 40, 80, QImage::Format_ARGB32);
+        sheet.fill(Qt::white);
+        QPainter painter(&sheet);
+        for (int kind = 1; kind <= 15; ++kind) {
+            const QImage large = form.ImageList1.picture(kind).toImage();
+            const QImage small = form.ImageList2.picture(kind).toImage();
+            QCOMPARE(large.size(), QSize(32, 32));
+            QCOMPARE(small.size(), QSize(16, 16));
+            for (int other = 1; other < kind; ++other)
+                QVERIFY2(form.ImageList1.picture(other).toImage() != large, qPrintable(QString::number(kind)));
+            painter.drawImage((kind - 1) * 40 + 4, 4, large);
+            painter.drawImage((kind - 1) * 40 + 12, 50, small);
+        }
+        painter.end();
+        QVERIFY(form.ImageList1.picture(0).isNull());
+        QVERIFY(form.ImageList1.picture(16).isNull());
+
+        frmProgress progress(&form);
+        QCOMPARE(progress.ImageList1.count(), 7);
+        for (int icon = 1; icon <= 7; ++icon)
+            for (int other = 1; other < icon; ++other)
+                QVERIFY(progress.ImageList1.picture(icon).toImage() != progress.ImageList1.picture(other).toImage());
+
+        sheet.save(screenshotFolder() + QStringLiteral("/entry-kinds.png"));
+    }
+
+    void storedPortAndRtsAtStartUp_data()
+    {
+        QTest::addColumn<QString>("comport");
+        QTest::addColumn<QString>("rts");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<bool>("raised");
+        QTest::newRow("com 3, rts on") << "Com 3" << " 1" << 3 << true;
+        QTest::newRow("com 9") << "Com 9" << " 0" << 9 << false;
+        QTest::newRow("com 10 reads its fifth character") << "Com 10" << " 0" << 1 << false;
+        QTest::newRow("digit and more") << "Com 12" << " 1" << 1 << true;
+        QTest::newRow("too short") << "Com" << "" << 1 << false;
+        QTest::newRow("not a digit") << "Com x" << " x" << 1 << false;
+        QTest::newRow("zero") << "Com 0" << "10" << 1 << false;
+    }
+    void storedPortAndRtsAtStartUp()
+    {
+        QFETCH(QString, comport);
+        QFETCH(QString, rts);
+        {
+            QSettings settings = store();
+            settings.setValue(QStringLiteral("options/comport"), comport);
+            settings.setValue(QStringLiteral("options/rts"), rts);
+        }
+        Form1 form(makeCrc());
+        QTEST(form.link().Comm1.portNumber(), "port");
+        QTEST(form.link().Comm1.rts(), "raised");
+    }
+
+    void settingsStoreLocation()
+    {
+        const QString expected = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                                 + QStringLiteral("/Tarvel/Tarvel.conf");
+        QCOMPARE(StoredSettings::fileName(), expected);
+        StoredSettings::saveRts(QStringLiteral(" 1"));
+        QFile file(expected);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QVERIFY2(content.contains("[options]"), content.constData());
+        QCOMPARE(StoredSettings::rts(), QStringLiteral(" 1"));
+    }
+
+    void optionsOkWithoutPortChange()
+    {
+        MessageRecorder messages;
+        Form1 form(makeCrc());
+        form.show();
+        form.Command10->click();
+        frmOptions *options = form.optionsWindow();
+        QVERIFY(options);
+        QVERIFY(options->isVisible());
+        QVERIFY(!form.isEnabled());
+        QCOMPARE(options->windowTitle(), QStringLiteral("Options"));
+        QCOMPARE(options->Combo1->count(), 10);
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(options->Combo1->itemText(i), QStringLiteral("Com %1").arg(i + 1));
+        QCOMPARE(options->Combo1->currentText(), QStringLiteral("Com 1"));
+        QVERIFY(options->Option1->isChecked());
+        QVERIFY(!options->Check1->isChecked());
+        QVERIFY(!options->Check2->isChecked());
+        QVERIFY(options->Command1->isDefault());
+        QCOMPARE(options->Frame1->title(), QStringLiteral("Режим"));
+        QCOMPARE(options->Frame2->title(), QStringLiteral("Доп. настройки..."));
+        QCOMPARE(options->Frame3->title(), QStringLiteral("COM порт"));
+        QCOMPARE(options->Check1->text(), QStringLiteral("Отменить проверку файла на каталог"));
+        QCOMPARE(options->Label1->text(),
+                 QStringLiteral(" (при операциях с файлами с нестандартными расширениями (из 2 символов...))"));
+        QCOMPARE(options->Label2->text(), QStringLiteral("Номер порта:"));
+        QCOMPARE(options->Check2->text(), QStringLiteral("Включить RTS"));
+        QCOMPARE(options->Label3->text(), QStringLiteral("*"));
+        const Twips twips(options);
+        QCOMPARE(options->size(), twips.size(4740, 4035));
+        QCOMPARE(options->Command1->geometry(), twips.rect(2160, 3480, 1095, 375));
+        QCOMPARE(options->Command2->geometry(), twips.rect(3360, 3480, 1095, 375));
+        saveScreenshot(options, QStringLiteral("frmOptions"));
+
+        options->Command1->click();
+        QVERIFY(messages.requests.isEmpty());
+        QVERIFY(form.isEnabled());
+        QTRY_VERIFY(!form.optionsWindow());
+        QSettings settings = store();
+        QCOMPARE(settings.value(QStringLiteral("options/rts")).toString(), QStringLiteral(" 0"));
+        QVERIFY(!settings.contains(QStringLiteral("options/comport")));
+    }
+
+    void optionsOkAppliesAndStores()
+    {
+        MessageRecorder messages;
+        Form1 form(makeCrc());
+        form.show();
+        form.Command10->click();
+        frmOptions *options = form.optionsWindow();
+        QVERIFY(options);
+        options->Option2->setChecked(true);
+        options->Check1->setChecked(true);
+        options->Check2->setChecked(true);
+        options->Combo1->setCurrentIndex(9);
+        emit options->Combo1->activated(9);
+        options->Command1->click();
+
+        QCOMPARE(messages.requests.size(), 1);
+        QCOMPARE(messages.requests[0].icon, QMessageBox::NoIcon);
+        QCOMPARE(messages.requests[0].title, QStringLiteral("Tarvel"));
+        QCOMPARE(messages.requests[0].text,
+                 QStringLiteral("Настройки вступят всилу только после повторного запуска программы!!!"));
+        QCOMPARE(form.FileList->view(), PhoneFileList::View::LargeIcons);
+        QVERIFY(form.SkipFolderCheck);
+        QVERIFY(form.link().Comm1.rts());
+        QCOMPARE(form.link().Comm1.portNumber(), 1);   // the port changes at the next start
+        QVERIFY(form.isEnabled());
+        {
+            QSettings settings = store();
+            QCOMPARE(settings.value(QStringLiteral("options/comport")).toString(), QStringLiteral("Com 10"));
+            QCOMPARE(settings.value(QStringLiteral("options/rts")).toString(), QStringLiteral(" 1"));
+        }
+
+        // Reopening shows the current state.
+        QTRY_VERIFY(!form.optionsWindow());
+        form.Command10->click();
+        options = form.optionsWindow();
+        QVERIFY(options);
+        QVERIFY(options->Option2->isChecked());
+        QVERIFY(options->Check1->isChecked());
+        QVERIFY(options->Check2->isChecked());
+        QCOMPARE(options->Combo1->currentText(), QStringLiteral("Com 10"));
+        options->Command2->click();
+
+        // Com 10 gives port 1 at the next start; RTS comes back from the store.
+        Form1 next(makeCrc());
+        QCOMPARE(next.link().Comm1.portNumber(), 1);
+        QVERIFY(next.link().Comm1.rts());
+        QVERIFY(!next.SkipFolderCheck);
+        QCOMPARE(next.FileList->view(), PhoneFileList::View::Report);
+    }
+
+    void optionsCancelKeepsEverything()
+    {
+        MessageRecorder messages;
+        Form1 form(makeCrc());
+        form.show();
+        form.Command10->click();
+        frmOptions *options = form.optionsWindow();
+        QVERIFY(options);
+        options->Option2->setChecked(true);
+        options->Check1->setChecked(true);
+        options->Check2->setChecked(true);
+        options->Combo1->setCurrentIndex(4);
+        emit options->Combo1->activated(4);
+        options->Command2->click();
+
+        QVERIFY(messages.requests.isEmpty());
+        QCOMPARE(form.FileList->view(), PhoneFileList::View::Report);
+        QVERIFY(!form.SkipFolderCheck);
+        QVERIFY(!form.link().Comm1.rts());
+        QVERIFY(form.isEnabled());
+        QSettings settings = store();
+        QVERIFY(!settings.contains(QStringLiteral("options/comport")));
+        QVERIFY(!settings.contains(QStringLiteral("options/rts")));
+
+        // The close box gives the main window back as well.
+        QTRY_VERIFY(!form.optionsWindow());
+        form.Command10->click();
+        QVERIFY(!form.isEnabled());
+        form.optionsWindow()->close();
+        QVERIFY(form.isEnabled());
+    }
+
+    void portMapWindow()
+    {
+        Form1 form(makeCrc());
+        form.show();
+        form.Command10->click();
+        frmOptions *options = form.optionsWindow();
+        QVERIFY(options);
+        QTest::mouseClick(options->Label3, Qt::LeftButton);
+        PortMapWindow *ports = options->portMapWindow();
+        QVERIFY(ports);
+        QVERIFY(ports->isVisible());
+        QVERIFY(ports->mappingLabel(1)->text().startsWith(QStringLiteral("/dev/ttyS0")));
+
+        SilentLine line;
+        QVERIFY(!line.device.isEmpty());
+        ports->deviceBox(2)->setCurrentText(line.device);
+        ports->assignButton(2)->click();
+        const QString link = SerialPort::portsFolder() + QStringLiteral("/com2");
+        QCOMPARE(QFileInfo(link).symLinkTarget(), line.device);
+        QCOMPARE(ports->mappingLabel(2)->text(), line.device);
+        QCOMPARE(SerialPort::devicePathForPort(2), link);
+        saveScreenshot(ports, QStringLiteral("port-map"));
+
+        // A device that is not there: said in the window, nothing changes.
+        ports->deviceBox(2)->setCurrentText(QStringLiteral("/dev/tarvel-no-such-device"));
+        ports->assignButton(2)->click();
+        QVERIFY(ports->statusLabel()->text().contains(QStringLiteral("/dev/tarvel-no-such-device")));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), line.device);
+
+        // A ports folder that cannot be made: reported, no failure.
+        const QString folder = SerialPort::portsFolder();
+        QDir(folder).removeRecursively();
+        {
+            QFile blocker(folder);
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+        ports->deviceBox(3)->setCurrentText(line.device);
+        ports->assignButton(3)->click();
+        QVERIFY(!ports->statusLabel()->text().isEmpty());
+        QFile::remove(folder);
+
+        ports->deviceBox(3)->setCurrentText(line.device);
+        ports->assignButton(3)->click();
+        QCOMPARE(ports->mappingLabel(3)->text(), line.device);
+        ports->resetButton(3)->click();
+        QVERIFY(!QFileInfo(folder + QStringLiteral("/com3")).isSymLink());
+        QVERIFY(ports->mappingLabel(3)->text().startsWith(QStringLiteral("/dev/ttyS2")));
+
+        options->Command2->click();
+        QTRY_VERIFY(!options->portMapWindow() || !options->portMapWindow()->isVisible());
+    }
+
+    void folderTestMessages()
+    {
+        MessageRecorder messages;
+        Form1 form(makeCrc());
+        QList<Form1::PcTransfer> opened;
+        form.setPcBrowserOpener([&](Form1 &, Form1::PcTransfer mode) { opened << mode; });
+        setRows(form, {{QStringLiteral("Bitmap"), 7}, {QStringLiteral("abcd"), 1}, {QStringLiteral("a.bm"), 11},
+                       {QStringLiteral("photo.gz"), 11}, {QStringLiteral("ab.bmp"), 2}});
+        const QString copyRefusal = QStringLiteral("Каталоги пока не копируются, копируйте по файлам!!!");
+        const QString moveShort = QStringLiteral("Каталоги пока не перемещаются, копируйте по файлам!!!");
+        const QString moveNoDot = QStringLiteral("Каталоги пока не перемещаются, перемещайте по файлам!!!");
+
+        for (const char *name : {"Bitmap", "abcd", "a.bm", "photo.gz"}) {
+            messages.clear();
+            select(form, QString::fromLatin1(name));
+            form.copyCommand();
+            QCOMPARE(messages.requests.size(), 1);
+            QCOMPARE(messages.requests[0].icon, QMessageBox::Warning);
+            QCOMPARE(messages.requests[0].title, QStringLiteral("Tarvel"));
+            QCOMPARE(messages.requests[0].text, copyRefusal);
+        }
+        const QList<QPair<const char *, QString>> moves{
+            {"abcd", moveShort}, {"a.bm", moveShort}, {"Bitmap", moveNoDot}, {"photo.gz", moveNoDot}};
+        for (const auto &move : moves) {
+            messages.clear();
+            select(form, QString::fromLatin1(move.first));
+            form.moveCommand();
+            QCOMPARE(messages.requests.size(), 1);
+            QCOMPARE(messages.requests[0].icon, QMessageBox::Warning);
+            QCOMPARE(messages.requests[0].text, move.second);
+        }
+        QVERIFY(opened.isEmpty());
+
+        messages.clear();
+        select(form, QStringLiteral("ab.bmp"));
+        form.copyCommand();
+        form.moveCommand();
+        QVERIFY(messages.requests.isEmpty());
+        QCOMPARE(opened, (QList<Form1::PcTransfer>{Form1::PcTransfer::Copy, Form1::PcTransfer::Move}));
+
+        // Delete only warns about a folder-shaped name, then asks; No sends nothing.
+        messages.clear();
+        messages.answers = {true, false};
+        select(form, QStringLiteral("photo.gz"));
+        form.deleteCommand();
+        QCOMPARE(messages.requests.size(), 2);
+        QCOMPARE(messages.requests[0].icon, QMessageBox::Information);
+        QCOMPARE(messages.requests[0].text,
+                 QStringLiteral("Каталоги с содержимым пока не удаляются,удалите сначала все файлы из каталога..."));
+        QVERIFY(messages.requests[1].yesNo);
+        QCOMPARE(messages.requests[1].title, QStringLiteral("Удаление файла"));
+        QCOMPARE(messages.requests[1].text, QStringLiteral("Вы действительно хотите удалить файл(каталог) 'photo.gz'?"));
+        QCOMPARE(form.link().BfbSequence, qint16(1));
+
+        // With the check switched off, every row passes.
+        form.SkipFolderCheck = true;
+        opened.clear();
+        messages.clear();
+        messages.answers = {false};
+        for (const char *name : {"photo.gz", "abcd"}) {
+            select(form, QString::fromLatin1(name));
+            form.copyCommand();
+            form.moveCommand();
+        }
+        select(form, QStringLiteral("abcd"));
+        form.deleteCommand();
+        QCOMPARE(opened.size(), 4);
+        QCOMPARE(messages.requests.size(), 1);
+        QVERIFY(messages.requests[0].yesNo);
+
+        // No row selected: nothing to act on.
+        form.FileList->reportView()->selectionModel()->clearSelection();
+        messages.clear();
+        form.copyCommand();
+        form.moveCommand();
+        form.deleteCommand();
+        QVERIFY(messages.requests.isEmpty());
+    }
+
+    void pcBrowserPlaceholderSaysSo()
+    {
+        MessageRecorder messages;
+        Form1 form(makeCrc());
+        setRows(form, {{QStringLiteral("ab.bmp"), 2}});
+        select(form, QStringLiteral("ab.bmp"));
+        form.copyCommand();
+        QCOMPARE(messages.requests.size(), 1);
+        QCOMPARE(messages.requests[0].icon, QMessageBox::Information);
+    }
+
+    void popUpOnPhoneRows()
+    {
+        Form1 form(makeCrc());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        setRows(form, {{QStringLiteral("Bitmap"), 7}, {QStringLiteral("ab.bmp"), 2}});
+        select(form, QStringLiteral("ab.bmp"));
+        const QPoint onRow =
+            form.FileList->reportView()->visualRect(form.FileList->model()->index(1, 0)).center();
+        QTest::mouseClick(form.FileList->reportView()->viewport(), Qt::RightButton, {}, onRow);
+        QTRY_VERIFY(form.PopUp->isVisible());
+        form.PopUp->hide();
+    }
+
+    void renameIsRefused()
+    {
+        MessageRecorder messages;
+        Form1 form(makeCrc());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        setRows(form, {{QStringLiteral("ab.bmp"), 2}});
+        form.FileList->editRow(0);
+        auto *editor = form.FileList->reportView()->findChild<QLineEdit *>();
+        QVERIFY(editor);
+        editor->setText(QStringLiteral("new.bmp"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(messages.requests.size(), 1);
+        QCOMPARE(messages.requests[0].icon, QMessageBox::Information);
+        QCOMPARE(messages.requests[0].title, QStringLiteral("Tarvel"));
+        QCOMPARE(messages.requests[0].text,
+                 QStringLiteral("Переименовывать файлы пока нельзя, воспользуйтесь телефоном..."));
+        QCOMPARE(form.FileList->rowText(0), QStringLiteral("ab.bmp"));
+    }
+
+    void progressWindow()
+    {
+        Form1 form(makeCrc());
+        form.show();
+        QVERIFY(!form.progressIsOpen());
+        form.progressShow();
+        frmProgress *progress = form.progressWindow();
+        QVERIFY(progress);
+        QVERIFY(progress->isVisible());
+        QCOMPARE(progress->windowTitle(), QStringLiteral("PROGRESS"));
+        QCOMPARE(progress->List->topLevelItemCount(), 0);
+        QCOMPARE(progress->Pr->value(), 1);
+        QCOMPARE(form.progressValue(), 1);
+        QVERIFY(progress->Command1->isHidden());
+        QCOMPARE(progress->Command1->text(), QStringLiteral("Закрыть"));
+        const Twips twips(progress);
+        QCOMPARE(progress->size(), twips.size(7200, 4650));
+        QCOMPARE(progress->List->geometry(), twips.rect(240, 240, 6735, 3135));
+        QCOMPARE(progress->Pr->geometry(), twips.rect(240, 3600, 6735, 375));
+        QCOMPARE(progress->Command1->geometry(), twips.rect(2880, 4200, 1335, 375));
+
+        form.progressSetMaximum(6);
+        form.progressSetValue(3);
+        QCOMPARE(progress->Pr->maximum(), 6);
+        QCOMPARE(progress->Pr->value(), 3);
+        for (int icon = 0; icon <= 7; ++icon)
+            form.progressAddRow(QStringLiteral("Строка %1").arg(icon), icon);
+        QCOMPARE(progress->List->topLevelItemCount(), 8);
+        QVERIFY(progress->List->topLevelItem(0)->icon(0).isNull());
+        QVERIFY(!progress->List->topLevelItem(4)->icon(0).isNull());
+        QCOMPARE(progress->List->currentItem(), progress->List->topLevelItem(7));
+        // A bar maximum below the value shows a full bar instead of failing.
+        form.progressSetMaximum(3);
+        form.progressSetValue(6);
+        QCOMPARE(progress->Pr->value(), 3);
+        QCOMPARE(form.progressValue(), 6);
+        form.progressRepaint();
+        form.progressShowCloseButton();
+        QVERIFY(progress->Command1->isVisible());
+        saveScreenshot(progress, QStringLiteral("frmProgress"));
+
+        form.setMainWindowEnabled(false);
+        progress->Command1->click();
+        QVERIFY(form.isEnabled());
+        QVERIFY(!form.progressIsOpen());
+
+        // Opened afresh: empty, bar at 1, no button; closing from the program works too.
+        form.progressShow();
+        QVERIFY(form.progressWindow() != nullptr);
+        QCOMPARE(form.progressWindow()->List->topLevelItemCount(), 0);
+        QCOMPARE(form.progressValue(), 1);
+        QVERIFY(form.progressWindow()->Command1->isHidden());
+        form.progressClose();
+        QVERIFY(!form.progressIsOpen());
+    }
+
+    void aboutBox()
+    {
+        Form1 form(makeCrc());
+        form.show();
+        form.Command11->click();
+        form.Command11->click();
+        int shown = 0;
+        for (QWidget *window : QApplication::topLevelWidgets())
+            shown += qobject_cast<Form2 *>(window) && window->isVisible() ? 1 : 0;
+        QCOMPARE(shown, 1);
+        Form2 *about = form.aboutWindow();
+        QVERIFY(about);
+        QCOMPARE(about->windowTitle(), QStringLiteral("О программе..."));
+        QCOMPARE(about->Label2->text(), QStringLiteral("Tarvel"));
+        QCOMPARE(about->Label4->text(), QStringLiteral("Версия: 1.00"));
+        QVERIFY(about->Label3->text().contains(QStringLiteral("M50/M55")));
+        QVERIFY(!about->Image1->pixmap().isNull());
+        QVERIFY(form.isEnabled());
+        const Twips twips(about);
+        QCOMPARE(about->size(), twips.size(6270, 3720));
+        QCOMPARE(about->Command1->geometry(), twips.rect(5040, 3240, 1095, 375));
+        saveScreenshot(about, QStringLiteral("Form2"));
+        about->Command1->click();
+        QVERIFY(!about->isVisible());
+    }
+
+    void newFolderDialogOpensAndCancels()
+    {
+        Form1 form(makeCrc());
+        form.show();
+        form.Command8->setEnabled(true);
+        form.Command8->click();
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        Q_UNUSED(dialog);
+        QDialog *mkDir = nullptr;
+        for (QWidget *window : QApplication::topLevelWidgets())
+            if (window->objectName() == QStringLiteral("frmMkDir") && window->isVisible())
+                mkDir = qobject_cast<QDialog *>(window);
+        QVERIFY(mkDir);
+        QVERIFY(!form.isEnabled());
+        QCOMPARE(mkDir->windowTitle(), QStringLiteral("Создать папку"));
+        QCOMPARE(mkDir->findChild<QLineEdit *>(QStringLiteral("Text1"))->text(), QStringLiteral("NewDir"));
+        saveScreenshot(mkDir, QStringLiteral("frmMkDir"));
+        mkDir->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+        QVERIFY(form.isEnabled());
+    }
+
+    void exitClosesTheWindow()
+    {
+        Form1 form(makeCrc());
+        form.show();
+        form.Command11->click();
+        QVERIFY(form.aboutWindow());
+        form.Command9->click();
+        QVERIFY(!form.isVisible());
+        QVERIFY(!form.link().Comm1.isOpen());
+        QTRY_VERIFY(!form.aboutWindow());
+    }
+};
+
+QTEST_MAIN(TestWindows)
+#include "tst_ui_windows.moc"
