@@ -29,6 +29,8 @@ PhoneLink::PhoneLink(Checksum &crc, PhoneUi &ui, QObject *parent)
     : QObject(parent), Crc(crc), m_ui(ui)
 {
     TimeoutTimer.setSingleShot(true);
+    // A coarse timer may fire 5 % early: a byte 19 s after the last must still count.
+    TimeoutTimer.setTimerType(Qt::PreciseTimer);
     TimeoutTimer.setInterval(DefaultTimeoutMs);
     connect(&TimeoutTimer, &QTimer::timeout, this, [this] {
         TimeoutTimer.stop();

@@ -16,6 +16,7 @@ class ReceiveTest : public QObject
 private slots:
     void startsLikeTheProgram();
     void eachByteHasItsOwnTimeout();
+    void byteJustInsideTheTimeoutIsAccepted();
     void silenceEndsWithTheTimeoutMessage();
     void expiredTimeoutWinsOverAWaitingByte();
     void eventsAndMonitorsRunWhileWaiting();
@@ -35,6 +36,7 @@ void ReceiveTest::startsLikeTheProgram()
     QVERIFY(!link.timedOut());
     QVERIFY(!link.TimeoutTimer.isActive());
     QVERIFY(link.TimeoutTimer.isSingleShot());
+    QCOMPARE(link.TimeoutTimer.timerType(), Qt::PreciseTimer);
     QCOMPARE(link.TimeoutTimer.interval(), 20000);
     QVERIFY(link.Timer1.isActive());
     QCOMPARE(link.Timer1.interval(), 1000);
@@ -66,6 +68,16 @@ void ReceiveTest::eachByteHasItsOwnTimeout()
     QVERIFY(!t.link.timedOut());
     QVERIFY(!t.link.TimeoutTimer.isActive());
     QVERIFY(t.ui.messages.empty());
+}
+
+void ReceiveTest::byteJustInsideTheTimeoutIsAccepted()
+{
+    // The scaled-down form of a byte 19 s into the 20 s: the time-out never fires early.
+    LinkOnPty t;
+    t.link.setTimeoutInterval(1000);
+    QTimer::singleShot(930, Qt::PreciseTimer, &t.events, [&] { t.pty.send("L"); });
+    QCOMPARE(t.link.ReadByte(), quint8('L'));
+    QVERIFY(!t.link.timedOut());
 }
 
 void ReceiveTest::silenceEndsWithTheTimeoutMessage()
