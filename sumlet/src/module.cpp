@@ -283,6 +283,23 @@ const ModuleDesc &moduleDescriptor()
     return module;
 }
 
+HRESULT getClassObject(const GUID &clsid, const GUID &iid, void **object)
+{
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (clsid == CLSID_Sumlet)
+        return controlFactory.QueryInterface(iid, object);
+    if (clsid == CLSID_SumletPropPage)
+        return propertyPageFactory.QueryInterface(iid, object);
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+const char *stringResource(std::uint32_t id)
+{
+    return stringEntry(id);
+}
+
 QString loadString(std::uint32_t id)
 {
     return QString::fromUtf8(stringEntry(id));
@@ -298,10 +315,15 @@ QString toolboxBitmapResource()
     return QStringLiteral(":/sumlet/toolbox.xpm");
 }
 
+namespace {
+// A symbol of this file that no other library can stand in for.
+void addressInThisLibrary() { }
+} // namespace
+
 QString libraryFilePath()
 {
     Dl_info info{};
-    if (!dladdr(reinterpret_cast<void *>(&DllRegisterServer), &info) || !info.dli_fname || !*info.dli_fname)
+    if (!dladdr(reinterpret_cast<void *>(&addressInThisLibrary), &info) || !info.dli_fname || !*info.dli_fname)
         return QString();
     return QDir::cleanPath(QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absoluteFilePath());
 }
@@ -344,11 +366,7 @@ HRESULT DllGetClassObject(const GUID *clsid, const GUID *iid, void **object)
     *object = nullptr;
     if (!clsid || !iid)
         return E_INVALIDARG;
-    if (*clsid == CLSID_Sumlet)
-        return controlFactory.QueryInterface(*iid, object);
-    if (*clsid == CLSID_SumletPropPage)
-        return propertyPageFactory.QueryInterface(*iid, object);
-    return CLASS_E_CLASSNOTAVAILABLE;
+    return getClassObject(*clsid, *iid, object);
 }
 
 HRESULT DllCanUnloadNow()

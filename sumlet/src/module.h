@@ -13,6 +13,8 @@ void unlockModule();
 long moduleLockCount();
 
 const ModuleDesc &moduleDescriptor();
+HRESULT getClassObject(const GUID &clsid, const GUID &iid, void **object);
+const char *stringResource(std::uint32_t id);  // UTF-8, or null
 QString loadString(std::uint32_t id);
 
 // Resource paths of the component's pictures (Qt resource system).

@@ -333,7 +333,7 @@ HRESULT CSumletCtrl::showPropertyFrame(QWidget *parent)
         const DialogUnits units(dialogFont());
         for (std::uint32_t i = 0; i < pageCount; ++i) {
             IClassFactory *factory = nullptr;
-            if (failed(DllGetClassObject(&pageIds[i], &IID_IClassFactory, reinterpret_cast<void **>(&factory))))
+            if (failed(getClassObject(pageIds[i], IID_IClassFactory, reinterpret_cast<void **>(&factory))))
                 continue;
             IPropertyPage *page = nullptr;
             factory->CreateInstance(nullptr, IID_IPropertyPage, reinterpret_cast<void **>(&page));

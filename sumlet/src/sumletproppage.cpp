@@ -62,7 +62,7 @@ HRESULT CSumletPropPage::GetPageInfo(PROPPAGEINFO *info)
 {
     if (!info)
         return E_POINTER;
-    info->title = SumletLoadString(IDS_SUMLET_PPG_CAPTION);
+    info->title = stringResource(IDS_SUMLET_PPG_CAPTION);
     info->width = pageWidth;
     info->height = pageHeight;
     info->helpFile = "";
