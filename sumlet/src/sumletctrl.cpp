@@ -15,7 +15,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
 namespace sumlet {
