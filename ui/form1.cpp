@@ -37,8 +37,6 @@ QMessageBox::Icon boxIcon(PhoneUi::Icon icon)
     return QMessageBox::NoIcon;
 }
 
-const QString ParentText = QString::fromLatin1(ParentRowText);
-
 } // namespace
 
 class Form1::Exchange
@@ -248,7 +246,7 @@ void Form1::openSelectedRow()
         Exchange exchange(*this);
         m_files.ObexSetPath(FileList->rowNameBytes(row));
         RefreshListing();
-    } else if (text == ParentText && kind == EntryKind::Parent) {
+    } else if (text == QLatin1String(ParentRowText) && kind == EntryKind::Parent) {
         Exchange exchange(*this);
         m_files.ObexSetPathUp();
         RefreshListing();

@@ -5,6 +5,7 @@
 #include "portmapwindow.h"
 #include "storedsettings.h"
 #include "twips.h"
+#include "wrappingcheckbox.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -37,13 +38,18 @@ frmOptions::frmOptions(Form1 &mainWindow) : m_main(mainWindow)
     Frame2 = new QGroupBox(QStringLiteral("Доп. настройки..."), this);
     Frame2->setObjectName(QStringLiteral("Frame2"));
     placeTwips(Frame2, twips, 1920, 120, 2655, 1815);
-    Check1 = new QCheckBox(QStringLiteral("Отменить проверку файла на каталог"), Frame2);
+    // The explanation and the long caption use a smaller type to fit the frame.
+    QFont small = font();
+    small.setPointSizeF(qMin<qreal>(small.pointSizeF(), 8));
+    Check1 = new WrappingCheckBox(QStringLiteral("Отменить проверку файла на каталог"), Frame2);
     Check1->setObjectName(QStringLiteral("Check1"));
+    Check1->setFont(small);
     placeTwips(Check1, twips, 120, 240, 2415, 375);
     Label1 = new QLabel(QStringLiteral(" (при операциях с файлами с нестандартными расширениями (из 2 символов...))"),
                         Frame2);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setWordWrap(true);
+    Label1->setFont(small);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     placeTwips(Label1, twips, 120, 600, 2415, 1095);
 

@@ -66,6 +66,7 @@ frmProgress::frmProgress(QWidget *mainWindow)
 void frmProgress::addRow(const QString &text, int icon)
 {
     auto *row = new QTreeWidgetItem(List, QStringList{text});
+    row->setData(0, Qt::UserRole, icon);
     const QPixmap picture = ImageList1.picture(icon);
     if (!picture.isNull())
         row->setIcon(0, QIcon(picture));

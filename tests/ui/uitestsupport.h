@@ -5,6 +5,7 @@
 // pseudo-terminal, the checksum component from the build tree, and screenshots.
 
 #include "form1.h"
+#include "frmprogress.h"
 #include "messagebox.h"
 #include "sumletcontrol.h"
 
@@ -15,6 +16,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTreeWidget>
 #include <QWidget>
 
 #include <fcntl.h>
@@ -153,6 +155,18 @@ inline void saveScreenshot(QWidget *widget, const QString &name)
 {
     const QString folder = screenshotFolder();
     widget->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+// The progress window's rows as "icon:text".
+inline QStringList progressRows(const Form1 &form)
+{
+    QStringList rows;
+    if (frmProgress *progress = form.progressWindow()) {
+        for (int i = 0; i < progress->List->topLevelItemCount(); ++i)
+            rows << progress->List->topLevelItem(i)->data(0, Qt::UserRole).toString() + QLatin1Char(':')
+                        + progress->List->topLevelItem(i)->text(0);
+    }
+    return rows;
 }
 
 inline QStringList rowTexts(const PhoneFileList *list)

@@ -1,0 +1,347 @@
+// The main window against the emulated phone: one connection, then browsing,
+// the busy guard, delete, new folder, views and exit. The phone's flash memory
+// is a folder made here, so every row, size and date is known.
+
+#include "uitestsupport.h"
+
+#include "frmoptions.h"
+#include "frmprogress.h"
+#include "storedsettings.h"
+
+#include <QAbstractItemView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+#include <QApplication>
+#include <QLabel>
+
+#include <sys/stat.h>
+
+using namespace uitest;
+
+namespace {
+
+constexpr quint32 TotalMemory = 1572864;   // 1536 Kb
+const QDateTime Modified(QDate(2003, 4, 12), QTime(15, 30, 5));
+
+struct Expected
+{
+    const char *name;
+    int kind;
+    const char *size;
+};
+
+// In listing order: folders, then files, each sorted by the phone.
+const Expected RootRows[] = {
+    {"Animation", 10, ""}, {"Bitmap", 7, ""},      {"Internet", 13, ""},     {"java", 9, ""},
+    {"Misc", 1, ""},       {"Ringing tone", 8, ""}, {"Sms", 12, ""},
+    {"game.jad", 5, "120b"}, {"game.jar", 4, "3000b"}, {"logo.bmx", 6, "700b"},
+    {"photo.gz", 11, "2048b"}, {"pic.bmp", 2, "1536b"}, {"tune.mid", 3, "400b"},
+    {"Письмо.txt", 11, "10b"},
+};
+
+} // namespace
+
+class TestPhone : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+    std::unique_ptr<PhoneSim> m_phone;
+    std::unique_ptr<MessageRecorder> m_messages;
+    std::unique_ptr<Form1> m_form;
+
+    QString rootPath(const QString &relative) const { return m_root.filePath(relative); }
+
+    void makeFile(const QString &relative, int size)
+    {
+        QFile file(rootPath(relative));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(size, 'x'));
+        file.close();
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(Modified, QFileDevice::FileModificationTime));
+    }
+    void makeFolder(const QString &relative)
+    {
+        QVERIFY(QDir().mkpath(rootPath(relative)));
+    }
+    // Folders get the same modification time as the files.
+    void dateFolders()
+    {
+        const timespec times[2] = {{Modified.toSecsSinceEpoch(), 0}, {Modified.toSecsSinceEpoch(), 0}};
+        for (const char *folder : {"Bitmap/Sub", "Animation", "Bitmap", "Internet", "java", "Misc",
+                                   "Ringing tone", "Sms"})
+            QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(rootPath(QString::fromLatin1(folder))).constData(),
+                               times, 0),
+                     0);
+    }
+    void openRow(const QString &text)
+    {
+        const int row = findRow(m_form->FileList, text);
+        QVERIFY2(row >= 0, qPrintable(text));
+        m_form->FileList->selectRow(row);
+        m_form->openSelectedRow();
+    }
+    static quint32 usedBytes()
+    {
+        quint32 used = 0;
+        for (const Expected &row : RootRows)
+            used += QByteArray(row.size).chopped(qMin<int>(1, int(qstrlen(row.size)))).toUInt();
+        return used;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        for (const char *folder : {"Animation", "Bitmap/Sub", "Internet", "java", "Misc", "Ringing tone", "Sms"})
+            makeFolder(QString::fromLatin1(folder));
+        for (const Expected &row : RootRows) {
+            if (row.size[0])
+                makeFile(QString::fromUtf8(row.name), QByteArray(row.size).chopped(1).toInt());
+        }
+        m_phone = std::make_unique<PhoneSim>(QStringList{QStringLiteral("--root"), m_root.path(),
+                                                         QStringLiteral("--memory"), QString::number(TotalMemory)});
+        QVERIFY2(m_phone->running(), qPrintable(m_phone->errors()));
+        // Bitmap/ gets its file after the memory figure has been noted: the phone counts all files.
+        makeFile(QStringLiteral("Bitmap/logo.bmp"), 54);
+        dateFolders();
+        QVERIFY(mapPort(1, m_phone->device));
+
+        m_messages = std::make_unique<MessageRecorder>();
+        m_form = std::make_unique<Form1>(makeCrc());
+        m_form->link().setPauseScale(0.2);
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    }
+
+    void cleanupTestCase()
+    {
+        m_form.reset();
+        m_messages.reset();
+        m_phone.reset();
+    }
+
+    void connectShowsTheRoot()
+    {
+        PhoneFileList *list = m_form->FileList;
+        QTreeView *report = list->reportView();
+        const QPoint onMobile = report->visualRect(list->model()->index(0, 0)).center();
+        // A real double-click: press and release, then the double-click event.
+        QTest::mouseClick(report->viewport(), Qt::LeftButton, {}, onMobile);
+        QTest::mouseDClick(report->viewport(), Qt::LeftButton, {}, onMobile);
+
+        QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->requests.value(0).text));
+        QVERIFY2(m_form->link().linkState() == QStringLiteral("Disable"),
+                 qPrintable(progressRows(*m_form).join(QLatin1Char('\n'))));
+        QCOMPARE(m_form->Command1->text(), QStringLiteral("Disable"));
+        QVERIFY(m_form->isVisible());
+        QVERIFY(m_form->isEnabled());
+        QVERIFY(!m_form->progressIsOpen());
+        QVERIFY(m_form->link().Comm1.isOpen());
+        QVERIFY(m_form->link().Timer2.isActive());
+        QVERIFY(!m_form->DragOutActive);
+        for (QPushButton *on : {m_form->Command6, m_form->Command7, m_form->Command8, m_form->Command9,
+                                m_form->Command3, m_form->Command10, m_form->Command11})
+            QVERIFY2(on->isEnabled(), qPrintable(on->objectName()));
+
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+        QCOMPARE(m_form->files().PathStack(), QList<QByteArray>{"Root"});
+        QCOMPARE(list->rowCount(), int(std::size(RootRows)));
+        for (int row = 0; row < list->rowCount(); ++row) {
+            const Expected &expected = RootRows[row];
+            QCOMPARE(list->rowText(row), QString::fromUtf8(expected.name));
+            QCOMPARE(list->rowKind(row), expected.kind);
+            QCOMPARE(list->subItem(row, PhoneFileList::SizeColumn), QString::fromLatin1(expected.size));
+            QCOMPARE(list->subItem(row, PhoneFileList::DateColumn), QStringLiteral("12.04.2003"));
+            QCOMPARE(list->subItem(row, PhoneFileList::TimeColumn), QStringLiteral("15:30"));
+        }
+        // The phone's bytes for a Cyrillic name are Windows-1251.
+        QCOMPARE(list->rowNameBytes(findRow(list, QStringLiteral("Письмо.txt"))),
+                 QByteArray("\xCF\xE8\xF1\xFC\xEC\xEE.txt"));
+
+        QCOMPARE(m_form->Label3->text(), QStringLiteral("Всего памяти: 1536Kb"));
+        const quint32 freeBytes = TotalMemory - usedBytes() - 54;
+        QCOMPARE(m_form->Label4->text(), QStringLiteral("Из них свободно: %1Kb").arg(freeBytes / 1024));
+        QVERIFY(m_form->Text2->toPlainText().contains(QStringLiteral("folder-listing")));
+        QVERIFY(!m_form->Label5->text().isEmpty());
+        saveScreenshot(m_form.get(), QStringLiteral("form1-connected"));
+    }
+
+    void popUpOnAPhoneRow()
+    {
+        m_form->FileList->selectRow(findRow(m_form->FileList, QStringLiteral("pic.bmp")));
+        m_form->showPopUp(m_form->mapToGlobal(QPoint(50, 50)));
+        QTRY_VERIFY(m_form->PopUp->isVisible());
+        m_form->PopUp->hide();
+    }
+
+    void enterFolderAndGoBack()
+    {
+        openRow(QStringLiteral("Bitmap"));
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\Bitmap\\"));
+        PhoneFileList *list = m_form->FileList;
+        QCOMPARE(rowTexts(list), (QStringList{QStringLiteral("../          "), QStringLiteral("Sub"),
+                                              QStringLiteral("logo.bmp")}));
+        QCOMPARE(list->rowKind(0), 14);
+        QCOMPARE(list->subItem(0, PhoneFileList::DateColumn), QString());
+        QCOMPARE(list->rowKind(1), 1);
+        QCOMPARE(list->rowKind(2), 2);
+        QCOMPARE(list->subItem(2, PhoneFileList::SizeColumn), QStringLiteral("54b"));
+
+        openRow(QStringLiteral("Sub"));
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\Bitmap\\Sub\\"));
+        QCOMPARE(rowTexts(list), QStringList{QStringLiteral("../          ")});
+
+        // A file row does nothing.
+        openRow(QStringLiteral("../          "));
+        const qint16 sequence = m_form->link().BfbSequence;
+        openRow(QStringLiteral("logo.bmp"));
+        QCOMPARE(m_form->link().BfbSequence, sequence);
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\Bitmap\\"));
+
+        openRow(QStringLiteral("../          "));
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+        QCOMPARE(list->rowCount(), int(std::size(RootRows)));
+        QVERIFY(m_messages->requests.isEmpty());
+    }
+
+    // The listing yields to the event loop while it waits for the phone; commands
+    // arriving meanwhile must not start a second exchange.
+    void commandsWaitForTheRunningExchange()
+    {
+        bool sawBusy = false;
+        QTimer intruder;
+        intruder.setInterval(0);
+        connect(&intruder, &QTimer::timeout, this, [&] {
+            if (!m_form->busy())
+                return;
+            intruder.stop();
+            sawBusy = true;
+            m_form->openSelectedRow();
+            m_form->deleteCommand();
+            m_form->Command1_Click();
+            m_form->Command8->click();
+        });
+        // Should a command slip through, its question is answered No so the test ends quickly.
+        m_messages->answers = {false, false};
+        intruder.start();
+        openRow(QStringLiteral("Misc"));
+        m_messages->answers.clear();
+        intruder.stop();
+        QVERIFY(sawBusy);
+        QVERIFY(!m_form->busy());
+        QVERIFY(m_messages->requests.isEmpty());
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\Misc\\"));
+        QCOMPARE(m_form->link().linkState(), QStringLiteral("Disable"));
+        QVERIFY(m_form->isEnabled());
+        openRow(QStringLiteral("../          "));
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+    }
+
+    void deleteAnsweredNoThenYes()
+    {
+        PhoneFileList *list = m_form->FileList;
+        m_messages->clear();
+        m_messages->answers = {false};
+        list->selectRow(findRow(list, QStringLiteral("tune.mid")));
+        const qint16 sequence = m_form->link().BfbSequence;
+        m_form->Command7->click();
+        QCOMPARE(m_messages->requests.size(), 1);
+        QCOMPARE(m_messages->requests[0].title, QStringLiteral("Удаление файла"));
+        QCOMPARE(m_messages->requests[0].text,
+                 QStringLiteral("Вы действительно хотите удалить файл(каталог) 'tune.mid'?"));
+        QCOMPARE(m_form->link().BfbSequence, sequence);
+        QVERIFY(QFile::exists(rootPath(QStringLiteral("tune.mid"))));
+
+        m_messages->clear();
+        list->selectRow(findRow(list, QStringLiteral("tune.mid")));
+        m_form->Command7->click();
+        QCOMPARE(m_messages->requests.size(), 1);
+        QVERIFY(!QFile::exists(rootPath(QStringLiteral("tune.mid"))));
+        QCOMPARE(findRow(list, QStringLiteral("tune.mid")), -1);
+        QCOMPARE(list->rowCount(), int(std::size(RootRows)) - 1);
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+
+        // The context menu entry runs the same command: an empty folder goes after the warning.
+        m_messages->clear();
+        list->selectRow(findRow(list, QStringLiteral("Sms")));
+        m_form->De->trigger();
+        QTRY_COMPARE(m_messages->requests.size(), 2);
+        QCOMPARE(m_messages->requests[0].icon, QMessageBox::Information);
+        QTRY_VERIFY(!QFileInfo::exists(rootPath(QStringLiteral("Sms"))));
+        QTRY_COMPARE(findRow(list, QStringLiteral("Sms")), -1);
+    }
+
+    void newFolder()
+    {
+        PhoneFileList *list = m_form->FileList;
+        m_form->Command8->click();
+        QVERIFY(!m_form->isEnabled());
+        QDialog *dialog = nullptr;
+        for (QWidget *window : QApplication::topLevelWidgets())
+            if (window->objectName() == QStringLiteral("frmMkDir") && window->isVisible())
+                dialog = qobject_cast<QDialog *>(window);
+        QVERIFY(dialog);
+        auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("Text1"));
+        auto *ok = dialog->findChild<QPushButton *>(QStringLiteral("Command1"));
+
+        // An existing entry's text: nothing sent, the dialog stays.
+        name->setText(QStringLiteral("Misc"));
+        ok->click();
+        QVERIFY(dialog->isVisible());
+
+        name->setText(QStringLiteral("misc"));
+        ok->click();
+        QVERIFY(!dialog->isVisible());
+        QVERIFY(m_form->isEnabled());
+        QVERIFY(QFileInfo(rootPath(QStringLiteral("misc"))).isDir());
+        QVERIFY(findRow(list, QStringLiteral("misc")) >= 0);
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+        QCOMPARE(m_form->files().PathStack(), QList<QByteArray>{"Root"});
+    }
+
+    void largeIconView()
+    {
+        m_form->Command10->click();
+        frmOptions *options = m_form->optionsWindow();
+        QVERIFY(options);
+        options->Option2->setChecked(true);
+        options->Command1->click();
+        QCOMPARE(m_form->FileList->view(), PhoneFileList::View::LargeIcons);
+        saveScreenshot(m_form.get(), QStringLiteral("form1-connected-icons"));
+        QTRY_VERIFY(!m_form->optionsWindow());
+        m_form->Command10->click();
+        m_form->optionsWindow()->Option1->setChecked(true);
+        m_form->optionsWindow()->Command1->click();
+        QCOMPARE(m_form->FileList->view(), PhoneFileList::View::Report);
+    }
+
+    // Running the connect command while the link is up closes the link.
+    void connectCommandAgainClosesTheLink()
+    {
+        m_form->Command1->click();
+        QCOMPARE(m_form->link().linkState(), QStringLiteral("enable"));
+        QVERIFY(!m_form->link().Comm1.isOpen());
+        QVERIFY(m_form->isVisible());
+    }
+
+    void exitEndsTheWindow()
+    {
+        m_form->Command9->click();
+        QVERIFY(!m_form->isVisible());
+        QVERIFY(!m_form->link().Comm1.isOpen());
+        QVERIFY(m_messages->requests.isEmpty() || m_messages->requests.size() == 2);
+    }
+};
+
+QTEST_MAIN(TestPhone)
+#include "tst_ui_phone.moc"
