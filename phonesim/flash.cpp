@@ -1,0 +1,345 @@
+#include "flash.h"
+
+#include "textcodec.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace phonesim {
+
+namespace {
+
+bool lstatPath(const fs::path &path, struct stat &info)
+{
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+std::uint8_t foldCase(std::uint8_t byte)
+{
+    if (byte >= 'A' && byte <= 'Z')
+        return byte + 32;
+    if (byte >= 0xC0 && byte <= 0xDF)
+        return byte + 32;
+    if (byte == 0xA8)
+        return 0xB8;
+    return byte;
+}
+
+bool lessIgnoringCase(const std::string &a, const std::string &b)
+{
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return foldCase(std::uint8_t(x)) < foldCase(std::uint8_t(y));
+    });
+}
+
+void appendXmlEscaped(std::string &out, const std::string &text)
+{
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&apos;"; break;
+        default: out += c;
+        }
+    }
+}
+
+} // namespace
+
+std::string obexTimestamp(std::time_t time)
+{
+    struct tm local {};
+    localtime_r(&time, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &local);
+    return text;
+}
+
+Upload::~Upload()
+{
+    abort();
+}
+
+FlashStatus Upload::start(const fs::path &destination, const std::string &name, std::uint64_t room)
+{
+    abort();
+    std::string pattern = (destination.parent_path() / (std::string(Flash::tempPrefix) + "upload-XXXXXX")).string();
+    fd_ = ::mkstemp(pattern.data());
+    if (fd_ < 0)
+        return FlashStatus::Failed;
+    ::fchmod(fd_, 0644);
+    temp_ = pattern;
+    destination_ = destination;
+    name_ = name;
+    written_ = 0;
+    room_ = room;
+    return FlashStatus::Ok;
+}
+
+FlashStatus Upload::write(const std::uint8_t *data, std::size_t size)
+{
+    if (!active())
+        return FlashStatus::Failed;
+    if (written_ + size > room_) {
+        abort();
+        return FlashStatus::Full;
+    }
+    while (size > 0) {
+        ssize_t n = ::write(fd_, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            abort();
+            return FlashStatus::Failed;
+        }
+        data += n;
+        size -= std::size_t(n);
+        written_ += std::uint64_t(n);
+    }
+    return FlashStatus::Ok;
+}
+
+FlashStatus Upload::commit()
+{
+    if (!active())
+        return FlashStatus::Failed;
+    int fd = fd_;
+    fd_ = -1;
+    bool ok = ::close(fd) == 0 && ::rename(temp_.c_str(), destination_.c_str()) == 0;
+    if (!ok)
+        ::unlink(temp_.c_str());
+    return ok ? FlashStatus::Ok : FlashStatus::Failed;
+}
+
+void Upload::abort()
+{
+    if (!active())
+        return;
+    ::close(fd_);
+    fd_ = -1;
+    ::unlink(temp_.c_str());
+}
+
+Flash::Flash(fs::path root, std::uint32_t totalBytes)
+    : root_(std::move(root))
+    , total_(totalBytes)
+{
+}
+
+bool Flash::validName(const std::string &name)
+{
+    if (name.empty() || name == "." || name == ".." || name.starts_with(tempPrefix))
+        return false;
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        auto byte = std::uint8_t(c);
+        return byte < 0x20 || byte == 0x7F || c == '/' || c == '\\';
+    });
+}
+
+fs::path Flash::currentFolder() const
+{
+    fs::path folder = root_;
+    for (const auto &name : path_)
+        folder /= name;
+    return folder;
+}
+
+std::string Flash::currentPathText() const
+{
+    std::string text;
+    for (const auto &name : path_)
+        text += "/" + name;
+    return text.empty() ? "/" : text;
+}
+
+FlashStatus Flash::goUp()
+{
+    if (path_.empty())
+        return FlashStatus::NotFound;
+    path_.pop_back();
+    return FlashStatus::Ok;
+}
+
+std::optional<fs::path> Flash::child(const std::string &name) const
+{
+    if (!validName(name))
+        return std::nullopt;
+    return currentFolder() / name;
+}
+
+FlashStatus Flash::enter(const std::string &name, bool mayCreate, bool *created)
+{
+    if (created)
+        *created = false;
+    auto folder = child(name);
+    if (!folder)
+        return FlashStatus::BadName;
+    struct stat info {};
+    if (lstatPath(*folder, info)) {
+        if (!S_ISDIR(info.st_mode))
+            return mayCreate ? FlashStatus::Forbidden : FlashStatus::NotFound;
+    } else {
+        if (!mayCreate)
+            return FlashStatus::NotFound;
+        if (::mkdir(folder->c_str(), 0755) != 0)
+            return FlashStatus::Failed;
+        if (created)
+            *created = true;
+    }
+    path_.push_back(name);
+    return FlashStatus::Ok;
+}
+
+FlashStatus Flash::folderFor(const std::string &name, fs::path &folder) const
+{
+    if (name.empty()) {
+        folder = currentFolder();
+        return FlashStatus::Ok;
+    }
+    auto path = child(name);
+    if (!path)
+        return FlashStatus::BadName;
+    struct stat info {};
+    if (!lstatPath(*path, info) || !S_ISDIR(info.st_mode))
+        return FlashStatus::NotFound;
+    folder = *path;
+    return FlashStatus::Ok;
+}
+
+std::vector<FlashEntry> Flash::list(const fs::path &folder) const
+{
+    std::vector<FlashEntry> entries;
+    std::error_code error;
+    for (const auto &item : fs::directory_iterator(folder, error)) {
+        FlashEntry entry;
+        entry.name = item.path().filename().string();
+        if (entry.name.starts_with(tempPrefix))
+            continue;
+        auto wire = utf8ToCp1251(entry.name);
+        struct stat info {};
+        if (!wire || !lstatPath(item.path(), info))
+            continue;
+        if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
+            continue;
+        entry.wireName = *wire;
+        entry.folder = S_ISDIR(info.st_mode);
+        entry.size = entry.folder ? 0 : std::uint64_t(info.st_size);
+        entry.modified = info.st_mtime;
+        entries.push_back(std::move(entry));
+    }
+    std::sort(entries.begin(), entries.end(), [](const FlashEntry &a, const FlashEntry &b) {
+        if (a.folder != b.folder)
+            return a.folder;
+        return lessIgnoringCase(a.wireName, b.wireName);
+    });
+    return entries;
+}
+
+Bytes Flash::folderListingXml(const fs::path &folder) const
+{
+    std::string xml = "<?xml version=\"1.0\"?>\r\n"
+                      "<!DOCTYPE folder-listing SYSTEM \"obex-folder-listing.dtd\">\r\n"
+                      "<folder-listing version=\"1.0\">\r\n";
+    for (const auto &entry : list(folder)) {
+        xml += entry.folder ? "<folder name=\"" : "<file name=\"";
+        appendXmlEscaped(xml, entry.wireName);
+        xml += "\"";
+        if (!entry.folder)
+            xml += " size=\"" + std::to_string(entry.size) + "\"";
+        xml += " modified=\"" + obexTimestamp(entry.modified) + "\"/>\r\n";
+    }
+    xml += "</folder-listing>\r\n";
+    return Bytes(xml.begin(), xml.end());
+}
+
+FlashStatus Flash::readFile(const std::string &name, Bytes &content) const
+{
+    auto path = child(name);
+    if (!path)
+        return FlashStatus::BadName;
+    struct stat info {};
+    if (!lstatPath(*path, info) || !S_ISREG(info.st_mode))
+        return FlashStatus::NotFound;
+    int fd = ::open(path->c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return FlashStatus::Failed;
+    content.clear();
+    std::uint8_t buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return FlashStatus::Failed;
+        }
+        if (n == 0)
+            break;
+        content.insert(content.end(), buffer, buffer + n);
+    }
+    ::close(fd);
+    return FlashStatus::Ok;
+}
+
+FlashStatus Flash::remove(const std::string &name)
+{
+    auto path = child(name);
+    if (!path)
+        return FlashStatus::BadName;
+    struct stat info {};
+    if (!lstatPath(*path, info) || (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)))
+        return FlashStatus::NotFound;
+    if (S_ISDIR(info.st_mode)) {
+        if (::rmdir(path->c_str()) == 0)
+            return FlashStatus::Ok;
+        return (errno == ENOTEMPTY || errno == EEXIST) ? FlashStatus::Forbidden : FlashStatus::Failed;
+    }
+    return ::unlink(path->c_str()) == 0 ? FlashStatus::Ok : FlashStatus::Failed;
+}
+
+FlashStatus Flash::startUpload(Upload &upload, const std::string &name, std::uint64_t announced)
+{
+    auto path = child(name);
+    if (!path)
+        return FlashStatus::BadName;
+    std::uint64_t replaced = 0;
+    struct stat info {};
+    if (lstatPath(*path, info)) {
+        if (!S_ISREG(info.st_mode))
+            return FlashStatus::Forbidden;
+        replaced = std::uint64_t(info.st_size);
+    }
+    std::uint64_t room = std::uint64_t(freeBytes()) + replaced;
+    if (announced > room)
+        return FlashStatus::Full;
+    return upload.start(*path, name, room);
+}
+
+std::uint64_t Flash::usedBytes() const
+{
+    std::uint64_t used = 0;
+    std::error_code error;
+    fs::recursive_directory_iterator it(root_, fs::directory_options::skip_permission_denied, error);
+    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        auto status = it->symlink_status(error);
+        if (!error && fs::is_regular_file(status))
+            used += it->file_size(error);
+        error.clear();
+    }
+    return used;
+}
+
+std::uint32_t Flash::freeBytes() const
+{
+    std::uint64_t used = usedBytes();
+    return used >= total_ ? 0 : std::uint32_t(total_ - used);
+}
+
+} // namespace phonesim

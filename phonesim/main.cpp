@@ -1,0 +1,153 @@
+// phonesim: an emulated Siemens M55 on a pseudo-terminal.
+#include "democontent.h"
+#include "flash.h"
+#include "options.h"
+#include "phone.h"
+#include "pseudoterminal.h"
+#include "requestlog.h"
+#include "transmitter.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace phonesim;
+
+namespace {
+
+int fail(const std::string &message)
+{
+    std::fprintf(stderr, "phonesim: %s\n", message.c_str());
+    return 1;
+}
+
+// Removes what the phone made for itself when it ends, however it ends.
+struct Cleanup {
+    fs::path demoRoot;
+    fs::path link;
+    std::string device;
+
+    ~Cleanup()
+    {
+        std::error_code error;
+        if (!link.empty() && fs::is_symlink(link, error) && fs::read_symlink(link, error) == device)
+            fs::remove(link, error);
+        if (!demoRoot.empty())
+            fs::remove_all(demoRoot, error);
+    }
+};
+
+int run(const Options &options)
+{
+    Cleanup cleanup;
+    fs::path root;
+    if (options.root.empty()) {
+        const char *tmp = std::getenv("TMPDIR");
+        std::string pattern = (fs::path(tmp && *tmp ? tmp : "/tmp") / "phonesim-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            return fail("cannot make a temporary folder: " + std::string(std::strerror(errno)));
+        root = pattern;
+        cleanup.demoRoot = root;
+        std::string error;
+        if (!seedDemoContent(root, error))
+            return fail("cannot write the demo content: " + error);
+    } else {
+        std::error_code error;
+        root = fs::canonical(options.root, error);
+        if (error || !fs::is_directory(root))
+            return fail("--root " + options.root + " is not a folder");
+    }
+
+    RequestLog log;
+    if (!log.open(options.log, options.trace))
+        return fail("cannot write the log " + options.log + ": " + std::strerror(errno));
+
+    // Termination arrives through a descriptor, so the one wait below covers it.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&signals, signal);
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    PseudoTerminal terminal;
+    std::string error;
+    if (signalFd < 0 || !terminal.open(error))
+        return fail(error.empty() ? "cannot watch for signals" : error);
+    cleanup.device = terminal.devicePath();
+
+    if (!options.link.empty()) {
+        std::error_code linkError;
+        fs::path link = options.link;
+        if (fs::is_symlink(link, linkError))
+            fs::remove(link, linkError);
+        fs::create_symlink(terminal.devicePath(), link, linkError);
+        if (linkError)
+            return fail("cannot make the link " + options.link + ": " + linkError.message());
+        cleanup.link = link;
+    }
+
+    Flash flash(root, options.memory);
+    Transmitter transmitter(terminal.master(), options.baud, log);
+    Phone phone(options, flash, log, transmitter);
+
+    std::printf("%s\n", terminal.devicePath().c_str());
+    std::fflush(stdout);
+
+    for (;;) {
+        Transmitter::Wait wait = transmitter.pump();
+        int timeout = -1;
+        if (wait.until) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(*wait.until - Transmitter::Clock::now());
+            timeout = int(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+        }
+        struct pollfd fds[3] = {
+            {signalFd, POLLIN, 0},
+            {terminal.watch(), POLLIN, 0},
+            {terminal.master(), short(POLLIN | (wait.writable ? POLLOUT : 0)), 0},
+        };
+        if (::poll(fds, 3, timeout) < 0 && errno != EINTR)
+            return fail(std::string("poll: ") + std::strerror(errno));
+        if (fds[0].revents & POLLIN)
+            break;
+        // Opens and closes first: bytes of a new client always follow its open.
+        auto changes = terminal.readClientChanges();
+        if (changes.lastClosed) {
+            log.line("CLOSE");
+            terminal.discardUnread();
+        }
+        if (changes.firstOpened)
+            log.line("OPEN");
+        if (changes.lastClosed || changes.firstOpened) {
+            transmitter.clear();
+            phone.restart();
+        }
+        if (fds[2].revents & POLLIN) {
+            std::uint8_t buffer[4096];
+            ssize_t size = ::read(terminal.master(), buffer, sizeof buffer);
+            if (size > 0)
+                phone.receive(buffer, std::size_t(size));
+        }
+    }
+    log.line("EXIT");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    ParseResult parsed = parseOptions(argc, argv);
+    if (!parsed.options)
+        return parsed.exitCode;
+    return run(*parsed.options);
+}

@@ -1,0 +1,90 @@
+// The phone's OBEX file-system service: one request packet in, one response packet out.
+#pragma once
+
+#include "bytes.h"
+#include "faults.h"
+#include "flash.h"
+#include "options.h"
+
+#include <optional>
+#include <string>
+
+namespace phonesim {
+
+namespace obex {
+constexpr std::uint8_t Continue = 0x90;
+constexpr std::uint8_t Success = 0xA0;
+constexpr std::uint8_t BadRequest = 0xC0;
+constexpr std::uint8_t Forbidden = 0xC3;
+constexpr std::uint8_t NotFound = 0xC4;
+constexpr std::uint8_t EntityTooLarge = 0xCD;
+constexpr std::uint8_t InternalError = 0xD0;
+constexpr std::uint8_t NotImplemented = 0xD1;
+constexpr std::uint8_t DatabaseFull = 0xE0;
+} // namespace obex
+
+struct ObexRequest {
+    std::uint8_t opcode = 0;
+    unsigned length = 0;
+    bool malformed = false;       // shorter than its opcode fields
+    // CONNECT fields
+    std::uint8_t version = 0;
+    std::uint8_t connectFlags = 0;
+    unsigned maxPacket = 0;
+    // SETPATH fields
+    std::uint8_t setpathFlags = 0;
+    // Headers
+    std::optional<std::string> name; // UTF-8; "" for an empty Name header
+    Bytes rawName;                   // the Name value as sent
+    bool nameUndecodable = false;
+    std::optional<std::string> type;
+    std::optional<std::uint32_t> lengthHeader;
+    std::optional<Bytes> appParams;
+    std::optional<Bytes> body;
+    std::optional<Bytes> endOfBody;
+    std::optional<Bytes> target;
+    std::size_t extra = 0; // bytes after the last well-formed header
+
+    bool final() const { return opcode & 0x80; }
+    std::uint8_t code() const { return opcode & 0x7F; }
+};
+
+class ObexServer {
+public:
+    ObexServer(const Options &options, Flash &flash);
+
+    static ObexRequest parse(const Bytes &packet);
+    ExchangeKind classify(const ObexRequest &request) const;
+    std::string describe(const ObexRequest &request) const;
+    Bytes handle(const ObexRequest &request);
+
+    // The line was closed or the client started afresh: root folder, no transfer.
+    void reset();
+
+private:
+    Bytes connect(const ObexRequest &request);
+    Bytes setPath(const ObexRequest &request);
+    Bytes get(const ObexRequest &request);
+    Bytes put(const ObexRequest &request);
+    Bytes startGet(Bytes data);
+    Bytes nextGetPacket();
+    Bytes memoryFigure(const ObexRequest &request) const;
+    Bytes capabilityObject() const;
+    unsigned outgoingLimit() const;
+
+    const Options &options_;
+    Flash &flash_;
+    unsigned clientMax_ = 255;
+    std::uint32_t connectionId_ = 0;
+
+    struct PendingGet {
+        Bytes data;
+        std::size_t offset = 0;
+        bool firstSent = false;
+    };
+    std::optional<PendingGet> pendingGet_;
+    std::optional<ObexRequest> getRequestPart_; // headers of non-final GET packets
+    Upload upload_;
+};
+
+} // namespace phonesim
