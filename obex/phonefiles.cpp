@@ -357,9 +357,11 @@ PutResult PhoneFiles::sendStagingFile(QFile &staging, const QByteArray &name, qi
     } else {
         for (;;) {
             advanceProgress();
-            if (link.ReceiveReply() != ContinueReply)
-                return PutResult::Refused;
+            const QByteArray reply = link.ReceiveReply();
+            // The refusal is acknowledged like any response, so that the link stays in step.
             link.SendAck();
+            if (reply != ContinueReply)
+                return PutResult::Refused;
             if (staging.size() - staging.pos() <= Staging::RecordSize)
                 break;
             link.SendPacket(ObexRequest::uploadBodyBlock(link.BfbSequence,

@@ -580,9 +580,10 @@ void ObexWire::uploadRefusedMidway()
     f.phone.respond("C4 00 03");
     QCOMPARE(f.files.PutFile(source.fileName()), PutResult::Refused);
     f.phone.settle();
-    // First, one Next, then nothing: no acknowledgement of the refusal, no End.
+    // First, one Next, the refusal acknowledged, then nothing: no End.
     QCOMPARE(f.phone.blocks().size(), 2);
-    QCOMPARE(f.phone.acknowledgements(), 1);
+    QCOMPARE(f.phone.acknowledgements(), 2);
+    QVERIFY(f.phone.received().endsWith(Ack));
     QVERIFY(f.ui.mainEnabled);
     QVERIFY(f.link.Timer1.isActive());
     QVERIFY(!stagingFileOpen());

@@ -1,0 +1,289 @@
+// Round trips through the emulated phone: one connection (the real connect
+// procedure, pauses shortened) serves many operations of PhoneFiles.
+
+#include "cp1251.h"
+#include "handshake.h"
+#include "obextestsupport.h"
+#include "phonesimprocess.h"
+#include "sumletcontrol.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, '\0');
+    for (char &b : bytes)
+        b = char(generator.bounded(256));
+    return bytes;
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// A phone serving a fresh folder, connected with the connect procedure.
+class SimSession
+{
+public:
+    QTemporaryDir dir;
+    PhoneSim sim;
+    std::unique_ptr<SumletControl> crc;
+    RecordingUi ui;
+    std::unique_ptr<PhoneLink> link;
+    std::unique_ptr<PhoneFiles> files;
+    FolderListing rootListing;
+
+    QString flash() const { return dir.filePath(QStringLiteral("flash")); }
+    QString local(const QString &name) const { return dir.filePath(QStringLiteral("pc/") + name); }
+
+    // Prepares the flash folder (root folders Bitmap and Ringing tone).
+    SimSession()
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("flash/Bitmap"));
+        QDir(dir.path()).mkpath(QStringLiteral("flash/Ringing tone"));
+        QDir(dir.path()).mkpath(QStringLiteral("pc"));
+    }
+
+    bool connect(const QStringList &simOptions = {})
+    {
+        QString error;
+        crc = SumletControl::create(&error);
+        if (!crc) {
+            qWarning() << "checksum component:" << error;
+            return false;
+        }
+        if (!sim.start(flash(), simOptions))
+            return false;
+        link = std::make_unique<PhoneLink>(*crc, ui);
+        files = std::make_unique<PhoneFiles>(*link);
+        files->setWorkingDirectory(dir.path());
+        link->Comm1.setDevicePath(sim.device);
+        link->setPauseScale(0.1);
+        link->setTimeoutInterval(5000);
+        bool listed = false;
+        PhoneConnector(*link).run([this, &listed] {
+            listed = true;
+            rootListing = files->enterRootAndRefresh();
+        });
+        return listed;
+    }
+
+    QByteArray name(const QString &text) const { return *Cp1251::encode(text); }
+};
+
+} // namespace
+
+class ObexPhonesim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void rootAfterConnect();
+    void roundTrips_data();
+    void roundTrips();
+    void sizeQuestionAnsweredNo();
+    void cyrillicName();
+    void listingOfSeveralPackets();
+    void makeAndDeleteFolder();
+    void missingFile();
+    void dataOnlyBeforeAnEmptyFinalResponse();
+    void refusals();
+
+private:
+    SimSession main;
+};
+
+void ObexPhonesim::initTestCase()
+{
+    QVERIFY(main.connect());
+}
+
+void ObexPhonesim::rootAfterConnect()
+{
+    const FolderListing &root = main.rootListing;
+    QCOMPARE(root.pathLine, QStringLiteral("Mobile:\\Root\\"));
+    QCOMPARE(main.files->PathStack(), QList<QByteArray>{"Root"});
+    QCOMPARE(root.rows.size(), 2);
+    QCOMPARE(root.rows[0].kind, EntryKind::BitmapFolder);
+    QCOMPARE(root.rows[1].kind, EntryKind::RingingToneFolder);
+    QCOMPARE(main.files->totalMemory(), std::optional<quint32>(1572864));
+    QCOMPARE(main.ui.totalMemoryText, QStringLiteral("Всего памяти: 1536Kb"));
+}
+
+void ObexPhonesim::roundTrips_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("asked");
+    for (int size : {0, 1, 496, 497, 498, 994, 995, 40000})
+        QTest::addRow("%d bytes", size) << size << false;
+    QTest::addRow("152676 bytes, 150 kB staged") << 152676 << false;
+    QTest::addRow("152677 bytes, asked") << 152677 << true;
+}
+
+void ObexPhonesim::roundTrips()
+{
+    QFETCH(int, size);
+    QFETCH(bool, asked);
+    const QString fileName = QStringLiteral("f%1.bin").arg(size);
+    const QByteArray content = randomBytes(size, quint32(size));
+    QVERIFY(writeFile(main.local(fileName), content));
+
+    QVERIFY(main.files->ObexSetPath("Bitmap"));
+    const qsizetype questionsBefore = main.ui.questions.size();
+    QCOMPARE(main.files->PutFile(main.local(fileName)), PutResult::Sent);
+    QCOMPARE(main.ui.questions.size() - questionsBefore, asked ? 1 : 0);
+    QCOMPARE(readFile(main.flash() + QStringLiteral("/Bitmap/") + fileName), content);
+
+    const auto back = main.files->GetFile(fileName.toLatin1());
+    QVERIFY(back);
+    QCOMPARE(*back, content);
+    QVERIFY(main.files->ObexSetPathUp());
+    QCOMPARE(main.files->PathStack(), QList<QByteArray>{"Root"});
+    QVERIFY(main.ui.mainEnabled);
+    QVERIFY(main.link->Timer1.isActive());
+}
+
+void ObexPhonesim::sizeQuestionAnsweredNo()
+{
+    const QByteArray content = randomBytes(152677, 7);
+    QVERIFY(writeFile(main.local(QStringLiteral("declined.bin")), content));
+    const int puts = main.sim.logLines(QStringLiteral("PUT")).size();
+    main.ui.answers = {false};
+    QCOMPARE(main.files->PutFile(main.local(QStringLiteral("declined.bin"))), PutResult::NotSent);
+    QVERIFY(!QFile::exists(main.flash() + QStringLiteral("/declined.bin")));
+    QCOMPARE(main.sim.logLines(QStringLiteral("PUT")).size(), puts);
+    QVERIFY(main.ui.mainEnabled);
+    QVERIFY(main.link->Timer1.isActive());
+}
+
+void ObexPhonesim::cyrillicName()
+{
+    const QString name = QStringLiteral("Фото ёж.bmp");
+    const QByteArray content = randomBytes(3000, 3);
+    QVERIFY(writeFile(main.local(name), content));
+    QCOMPARE(main.files->PutFile(main.local(name)), PutResult::Sent);
+    QCOMPARE(readFile(main.flash() + u'/' + name), content);
+
+    const FolderListing listing = main.files->RefreshListing();
+    const auto row = std::find_if(listing.rows.begin(), listing.rows.end(),
+                                  [&](const ListingRow &r) { return Cp1251::decode(r.name) == name; });
+    QVERIFY(row != listing.rows.end());
+    QCOMPARE(row->kind, EntryKind::BmpFile);
+    QCOMPARE(row->size, QStringLiteral("3000b"));
+    QCOMPARE(*main.files->GetFile(main.name(name)), content);
+    QVERIFY(main.files->DeleteObject(main.name(name)));
+    QVERIFY(!QFile::exists(main.flash() + u'/' + name));
+}
+
+void ObexPhonesim::listingOfSeveralPackets()
+{
+    QDir(main.flash()).mkpath(QStringLiteral("Many"));
+    for (int i = 0; i < 60; ++i)
+        QVERIFY(writeFile(main.flash() + QStringLiteral("/Many/a-rather-long-file-name-%1.txt").arg(i, 2, 10, QChar(u'0')),
+                          QByteArray(i, 'x')));
+    QVERIFY(main.files->ObexSetPath("Many"));
+    main.ui.rows.clear();
+    const FolderListing listing = main.files->RefreshListing();
+    QCOMPARE(listing.pathLine, QStringLiteral("Mobile:\\Root\\Many\\"));
+    QCOMPARE(listing.rows.size(), 61);
+    QCOMPARE(listing.rows[0].kind, EntryKind::Parent);
+    QCOMPARE(listing.rows[60].name, QByteArray("a-rather-long-file-name-59.txt"));
+    QCOMPARE(listing.rows[60].size, QStringLiteral("59b"));
+    QVERIFY(main.ui.rowTexts().contains(QStringLiteral("Получен пакет N2")));
+    QVERIFY(main.files->ObexSetPathUp());
+}
+
+void ObexPhonesim::makeAndDeleteFolder()
+{
+    QVERIFY(main.files->makeFolderAndReturn("NewDir"));
+    QCOMPARE(main.files->PathStack(), QList<QByteArray>{"Root"});
+    QVERIFY(QFileInfo(main.flash() + QStringLiteral("/NewDir")).isDir());
+    // The phone really stands in the root again: the listing shows the new folder.
+    const FolderListing listing = main.files->RefreshListing();
+    QVERIFY(std::any_of(listing.rows.begin(), listing.rows.end(),
+                        [](const ListingRow &r) { return r.name == "NewDir" && r.kind == EntryKind::Folder; }));
+    QVERIFY(main.files->DeleteObject("NewDir"));
+    QVERIFY(!QFileInfo::exists(main.flash() + QStringLiteral("/NewDir")));
+    QVERIFY(!main.files->DeleteObject("NewDir"));
+}
+
+void ObexPhonesim::missingFile()
+{
+    QVERIFY(!main.files->GetFile("nothing-here.bin"));
+    QVERIFY(main.ui.mainEnabled);
+    QVERIFY(!main.files->ObexSetPath("NoSuchFolder"));
+    QCOMPARE(main.files->PathStack(), QList<QByteArray>{"Root"});
+}
+
+void ObexPhonesim::dataOnlyBeforeAnEmptyFinalResponse()
+{
+    SimSession session;
+    const QByteArray content = randomBytes(40000, 11);
+    QVERIFY(writeFile(session.flash() + QStringLiteral("/Bitmap/big.bin"), content));
+    QVERIFY(session.connect({QStringLiteral("--empty-final"), QStringLiteral("--packet"), QStringLiteral("1000")}));
+    QVERIFY(session.files->ObexSetPath("Bitmap"));
+    QCOMPARE(*session.files->GetFile("big.bin"), content);
+    QVERIFY(session.sim.logLines(QStringLiteral("CONTINUE")).size() > 30);
+}
+
+void ObexPhonesim::refusals()
+{
+    SimSession session;
+    QVERIFY(writeFile(session.flash() + QStringLiteral("/keep.txt"), "keep"));
+    QVERIFY(session.connect({QStringLiteral("--refuse-setpath"), QStringLiteral("C3"),
+                             QStringLiteral("--refuse-mkdir"), QStringLiteral("C3"),
+                             QStringLiteral("--refuse-delete"), QStringLiteral("C3"),
+                             QStringLiteral("--refuse-put"), QStringLiteral("C3")}));
+    PhoneFiles &files = *session.files;
+
+    QVERIFY(!files.ObexSetPath("Bitmap"));
+    QCOMPARE(files.PathStack(), QList<QByteArray>{"Root"});
+    const FolderListing stillRoot = files.RefreshListing();
+    QCOMPARE(stillRoot.pathLine, QStringLiteral("Mobile:\\Root\\"));
+    QVERIFY(stillRoot.rows[0].kind != EntryKind::Parent);
+
+    // No step up after a refused new folder.
+    const int setpaths = session.sim.logLines(QStringLiteral("SETPATH")).size();
+    QVERIFY(!files.makeFolderAndReturn("NewDir"));
+    QCOMPARE(session.sim.logLines(QStringLiteral("SETPATH")).size(), setpaths + 1);
+    QCOMPARE(files.PathStack(), QList<QByteArray>{"Root"});
+
+    QVERIFY(!files.DeleteObject("keep.txt"));
+    QVERIFY(QFile::exists(session.flash() + QStringLiteral("/keep.txt")));
+
+    for (int size : {10, 5000}) {
+        const QString path = session.local(QStringLiteral("up%1.bin").arg(size));
+        QVERIFY(writeFile(path, randomBytes(size, 5)));
+        QCOMPARE(files.PutFile(path), PutResult::Refused);
+        QVERIFY(session.ui.mainEnabled);
+        QVERIFY(session.link->Timer1.isActive());
+    }
+    // The refused large upload got no further packet and no End.
+    QCOMPARE(session.sim.logLines(QStringLiteral("PUT name=up5000.bin")).size(), 1);
+    QVERIFY(!session.sim.log().contains(QStringLiteral("PUT name=up5000.bin length=5033 body=497 extra=3\nRSP code=C3 len=3\nACK\nPUT")));
+    QVERIFY(!QFile::exists(session.flash() + QStringLiteral("/up5000.bin")));
+
+    // The link is still in step with the phone.
+    QVERIFY(files.RefreshListing().text.contains("keep.txt"));
+}
+
+QTEST_GUILESS_MAIN(ObexPhonesim)
+#include "tst_obex_phonesim.moc"
