@@ -9,6 +9,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 inline QString tarvelBinDir()
 {
     const QString dir = qEnvironmentVariable("TARVEL_BIN_DIR");
@@ -37,6 +40,8 @@ public:
         logPath = root + QStringLiteral(".log");
         QFile::remove(logPath);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // A test that crashes takes its phone with it.
+        process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         process.start(tarvelBinDir() + QStringLiteral("/phonesim"),
                       QStringList{QStringLiteral("--root"), root, QStringLiteral("--log"), logPath} + extra);
         if (!process.waitForStarted(5000))
