@@ -37,6 +37,21 @@ QMessageBox::Icon boxIcon(PhoneUi::Icon icon)
     return QMessageBox::NoIcon;
 }
 
+// The memory labels are narrow: long figures are drawn in smaller type, the
+// same for both labels, rather than cut off.
+void fitTogether(QLabel *first, QLabel *second)
+{
+    QFont font = first->font();
+    font.setPointSizeF(8);
+    const auto tooWide = [&font](const QLabel *label) {
+        return QFontMetrics(font).horizontalAdvance(label->text()) > label->width();
+    };
+    while (font.pointSizeF() > 5 && (tooWide(first) || tooWide(second)))
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    first->setFont(font);
+    second->setFont(font);
+}
+
 } // namespace
 
 class Form1::Exchange
@@ -105,13 +120,7 @@ void Form1::createControls()
     Label4 = new QLabel(QStringLiteral("Из них свободно:"), this);
     Label4->setObjectName(QStringLiteral("Label4"));
     placeTwips(Label4, twips, 120, 7515, 1935, 255);
-    // The figures must fit the narrow labels beside the buttons.
-    QFont labelFont = Label3->font();
-    labelFont.setStretch(QFont::SemiCondensed);
-    if (labelFont.pointSizeF() > 8)
-        labelFont.setPointSizeF(8);
-    Label3->setFont(labelFont);
-    Label4->setFont(labelFont);
+    fitTogether(Label3, Label4);
 
     struct ButtonSpec
     {
@@ -516,11 +525,13 @@ void Form1::setSequenceText(const QString &text)
 void Form1::setTotalMemoryText(const QString &text)
 {
     Label3->setText(text);
+    fitTogether(Label3, Label4);
 }
 
 void Form1::setFreeMemoryText(const QString &text)
 {
     Label4->setText(text);
+    fitTogether(Label3, Label4);
 }
 
 void Form1::connectionEstablished()
