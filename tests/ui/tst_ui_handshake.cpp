@@ -139,6 +139,7 @@ private slots:
         QCOMPARE(m_form->link().linkState(), QStringLiteral("Disable"));
         QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
         QVERIFY(m_form->FileList->rowCount() > 1);
+        saveScreenshot(m_form.get(), QStringLiteral("form1-demo-content"));
         m_form->Command9->click();
     }
 
