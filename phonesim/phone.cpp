@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace phonesim {
 
@@ -87,6 +88,7 @@ void Phone::restart()
     echo_ = true;
     silent_ = false;
     skipping_ = false;
+    lineFeedDue_ = false;
     line_.clear();
     frame_.clear();
     block_.clear();
@@ -156,6 +158,7 @@ void Phone::atLine()
         block_.clear();
             sequence_ = 0;
         skipping_ = false;
+        lineFeedDue_ = true;
     }
 }
 
@@ -207,6 +210,8 @@ std::string Phone::atAnswer(const std::string &command, bool &startBfb, bool &en
 
 void Phone::bfbByte(std::uint8_t byte)
 {
+    if (std::exchange(lineFeedDue_, false) && byte == '\n')
+        return;
     if (frame_.empty() && !knownFrameType(byte)) {
         if (std::isalpha(byte)) {
             // A client talking AT to a phone still in BFB mode: back to AT mode.

@@ -54,6 +54,7 @@ private:
     bool echo_ = true;
     bool silent_ = false;
     bool skipping_ = false; // inside a run of bytes that start no frame
+    bool lineFeedDue_ = false; // the LF after the CR of AT^SBFB=1 arrives in BFB mode
     Bytes line_;
     Bytes frame_;
     Bytes block_;

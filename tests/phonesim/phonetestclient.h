@@ -1,0 +1,137 @@
+#pragma once
+
+// Test side of the cable: starts the emulated phone and talks to it with framing code of
+// its own (nothing here is shared with the phone or with the program), so that a fault
+// on either side shows up as a disagreement.
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <optional>
+
+QString phonesimBinary();
+
+// The emulated phone as a child process, serving a folder with a log beside it.
+class PhoneSimProcess
+{
+public:
+    PhoneSimProcess() = default;
+    PhoneSimProcess(const PhoneSimProcess &) = delete;
+    PhoneSimProcess &operator=(const PhoneSimProcess &) = delete;
+    ~PhoneSimProcess();
+
+    // root empty: the phone makes its own demo folder.
+    bool start(const QString &root, const QStringList &extra = {});
+    // SIGTERM and wait; returns the exit code, or -1 when it had to be killed.
+    int stop();
+
+    QString log() const;
+    QStringList logLines(const QString &prefix = {}) const;
+    // Waits until a log line starting with prefix appears (count-th such line).
+    bool waitForLog(const QString &prefix, int count = 1, int timeoutMs = 3000) const;
+
+    QProcess process;
+    QString device;
+    QString logPath;
+    QTemporaryDir logDir;
+};
+
+// Windows-1251 bytes for the letters the tests use (ASCII, Russian letters, Ё/ё).
+QByteArray toCp1251(const QString &text);
+// Name header value as the program sends it: 00 b for each byte, then 00 00.
+QByteArray cp1251NameValue(const QString &name);
+// Name header value as real UTF-16BE, then 00 00.
+QByteArray utf16NameValue(const QString &name);
+
+quint16 testCrc(const QByteArray &data);
+
+struct ObexHeader {
+    std::uint8_t id = 0;
+    QByteArray value;
+};
+// Headers of a response packet (from offset 3).
+QList<ObexHeader> parseHeaders(const QByteArray &packet, int offset = 3);
+std::optional<QByteArray> headerValue(const QByteArray &packet, std::uint8_t id, int offset = 3);
+
+class PhoneLine
+{
+public:
+    PhoneLine() = default;
+    PhoneLine(const PhoneLine &) = delete;
+    PhoneLine &operator=(const PhoneLine &) = delete;
+    ~PhoneLine();
+
+    bool open(const QString &device);
+    void close();
+    bool isOpen() const { return m_fd >= 0; }
+
+    bool write(const QByteArray &bytes);
+    // Everything that arrives until the line has been quiet for quietMs (at most totalMs).
+    QByteArray readQuiet(int quietMs = 150, int totalMs = 3000);
+    // Exactly size bytes, or what arrived before timeoutMs.
+    QByteArray readBytes(int size, int timeoutMs = 3000);
+
+    // AT dialogue: writes command CR LF and returns what came back until a final result.
+    QByteArray at(const QByteArray &command, int timeoutMs = 2000);
+    // The program's handshake: at, at+CGMM, AT^SBFB=1, three set-up frames.
+    bool startBfb();
+    // BFB start-up plus the program's prebuilt CONNECT; the whole answer.
+    QByteArray connectRaw();
+    // BFB start-up and a CONNECT; true when answered with 0xA0.
+    bool connect(unsigned maxPacket = 0x4006);
+
+    static QByteArray frame(std::uint8_t type, const QByteArray &payload);
+    static QByteArray dataBlock(std::uint8_t command, std::uint8_t sequence, const QByteArray &packet);
+    // Cuts a block into data frames of at most frameSize payload bytes.
+    static QByteArray dataFrames(const QByteArray &block, int frameSize = 32);
+
+    enum class ReplyKind { Ack, Block, Timeout, BadFrame };
+    struct Reply {
+        ReplyKind kind = ReplyKind::Timeout;
+        QByteArray packet;        // the OBEX packet of a block
+        bool crcOk = false;
+        std::uint8_t command = 0;
+        std::uint8_t sequence = 0;
+        QList<int> frameSizes;    // payload sizes of the frames the block came in
+        QByteArray raw;           // every byte read for this reply
+    };
+    Reply readReply(int timeoutMs = 3000);
+    void sendAck();
+
+    // Sends an OBEX packet in a data block (next sequence number, 32-byte frames).
+    void sendPacket(const QByteArray &packet, int frameSize = 32);
+    // One exchange: packet, link acknowledgement, response, acknowledgement of it.
+    // Returns the response packet (empty on any failure, with the reason in lastError).
+    QByteArray request(const QByteArray &packet, int frameSize = 32);
+    // A GET followed through its 0x90 responses; returns the collected Body and
+    // End-of-Body data and the packets seen.
+    QByteArray getAll(const QByteArray &firstRequest, QList<QByteArray> *responses = nullptr, int frameSize = 32);
+
+    static QByteArray packet(std::uint8_t opcode, const QByteArray &rest);
+    static QByteArray header(std::uint8_t id, const QByteArray &value);
+    static QByteArray nameHeader(const QString &name) { return header(0x01, cp1251NameValue(name)); }
+    static QByteArray lengthHeader(quint32 length);
+
+    QByteArray setPath(std::uint8_t flags, const std::optional<QString> &name);
+    QByteArray listing(QList<QByteArray> *responses = nullptr);
+    QByteArray getFile(const QString &name, QList<QByteArray> *responses = nullptr);
+    std::optional<quint32> memory(std::uint8_t which);
+    // Upload exactly as the program stages it: 497-byte pieces, each followed by three
+    // zero bytes, Body lengths counting only the piece; then the empty End-of-Body.
+    QByteArray uploadLikeProgram(const QString &name, const QByteArray &content, QList<QByteArray> *responses = nullptr);
+    QByteArray remove(const QString &name);
+
+    QString lastError;
+    std::uint8_t sequence = 1;
+
+private:
+    bool fill(int size, int timeoutMs);
+    QByteArray take(int size);
+
+    int m_fd = -1;
+    QByteArray m_buffer;
+};
