@@ -1,6 +1,6 @@
-#include "form1.h"
 #include "messagebox.h"
 #include "pictures.h"
+#include "startup.h"
 #include "sumletcontrol.h"
 
 #include <QApplication>
@@ -8,23 +8,16 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tarvel"));
-    QApplication::setOrganizationName(QStringLiteral("Tarvel"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tarvel"));
+    QApplication::setApplicationName(QString::fromLatin1(MessageBoxes::ProgramTitle));
+    QApplication::setOrganizationName(QString::fromLatin1(MessageBoxes::ProgramTitle));
+    QApplication::setApplicationDisplayName(QString::fromLatin1(MessageBoxes::ProgramTitle));
     QApplication::setDesktopFileName(QStringLiteral("tarvel"));
     QApplication::setWindowIcon(Pictures::programIcon());
 
-    // The checksum component closes every BFB block: without it there is no link.
-    QString error;
-    std::unique_ptr<SumletControl> crc = SumletControl::create(&error);
-    if (!crc) {
-        MessageBoxes::show(nullptr, QMessageBox::Critical, QString(),
-                           QStringLiteral("Не удалось загрузить компонент контрольных сумм sumlet:\n%1")
-                               .arg(error));
+    std::unique_ptr<Form1> form = createMainWindow(
+        [](QString *error) -> std::unique_ptr<Checksum> { return SumletControl::create(error); });
+    if (!form)
         return 1;
-    }
-
-    Form1 form(std::move(crc));
-    form.show();
+    form->show();
     return app.exec();
 }

@@ -8,6 +8,7 @@
 #include "frmoptions.h"
 #include "frmprogress.h"
 #include "portmapwindow.h"
+#include "startup.h"
 #include "storedsettings.h"
 #include "twips.h"
 
@@ -65,6 +66,25 @@ private:
 
 private slots:
     void init() { clearSettings(); }
+
+    // Without the checksum component there is no link: a clear message, no window.
+    void startWithoutChecksumComponent()
+    {
+        MessageRecorder messages;
+        std::unique_ptr<Form1> form = createMainWindow([](QString *error) -> std::unique_ptr<Checksum> {
+            *error = QStringLiteral("libsumlet.so: no copy found");
+            return nullptr;
+        });
+        QVERIFY(!form);
+        QCOMPARE(messages.requests.size(), 1);
+        QCOMPARE(messages.requests[0].icon, QMessageBox::Critical);
+        QCOMPARE(messages.requests[0].title, QStringLiteral("Tarvel"));
+        QVERIFY(messages.requests[0].text.contains(QStringLiteral("libsumlet.so: no copy found")));
+
+        form = createMainWindow([](QString *) { return makeCrc(); });
+        QVERIFY(form);
+        QCOMPARE(messages.requests.size(), 1);
+    }
 
     void startUpState()
     {
