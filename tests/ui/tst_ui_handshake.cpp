@@ -213,6 +213,32 @@ private slots:
         dismissProgress();
     }
 
+    // Refusals of the phone show no message; the refreshed list tells.
+    void refusedFolderAndDelete()
+    {
+        PhoneSim phone({QStringLiteral("--refuse-setpath"), QStringLiteral("C4"), QStringLiteral("--refuse-delete"),
+                        QStringLiteral("C3")});
+        QVERIFY(phone.running());
+        QVERIFY(mapPort(1, phone.device));
+        connect();
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+        const QStringList root = rowTexts(m_form->FileList);
+        QVERIFY(root.contains(QStringLiteral("Bitmap")));
+
+        m_form->FileList->selectRow(findRow(m_form->FileList, QStringLiteral("Bitmap")));
+        m_form->openSelectedRow();
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+        QCOMPARE(m_form->files().PathStack(), QList<QByteArray>{"Root"});
+        QCOMPARE(rowTexts(m_form->FileList), root);
+
+        m_form->FileList->selectRow(findRow(m_form->FileList, QStringLiteral("Misc")));
+        m_form->deleteCommand();
+        QCOMPARE(m_messages->requests.size(), 2);   // the folder warning and the question
+        QCOMPARE(rowTexts(m_form->FileList), root);
+        QVERIFY(!m_form->progressIsOpen());
+        m_form->Command9->click();
+    }
+
     void fatalReceiveErrorsEndTheProgram_data()
     {
         QTest::addColumn<QStringList>("phoneOptions");

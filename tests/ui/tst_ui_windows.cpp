@@ -139,6 +139,9 @@ private slots:
         QVERIFY(!form.ListLeftButtonDown);
 
         saveScreenshot(&form, QStringLiteral("form1-start"));
+
+        // The monitor shows the bytes waiting at the port once a second.
+        QTRY_COMPARE_WITH_TIMEOUT(form.Label1->text(), QStringLiteral("0"), 2500);
     }
 
     void controlsNamesTextsAndPlaces()
