@@ -11,7 +11,7 @@ namespace {
 
 using Rule = ScriptedPhone::Rule;
 
-constexpr double FastPauses = 0.2;
+constexpr double FastPauses = 0.15;
 
 const QByteArray ConnectAnswer = [] {
     // The link acknowledgement, then the CONNECT response in one frame: 47 bytes.
@@ -290,9 +290,9 @@ void HandshakeTest::failedSteps()
 void HandshakeTest::connectAnswerGetsOneExtraWait()
 {
     // 46 bytes at once, the 47th after more than one and less than two waits of 600 ms.
-    Attempt a(0.5);
+    Attempt a(0.35);
     std::vector<Rule> rules = workingPhone();
-    rules.back() = {PhoneConnector::ConnectFrames, ConnectAnswer.left(46), ConnectAnswer.mid(46), 450};
+    rules.back() = {PhoneConnector::ConnectFrames, ConnectAnswer.left(46), ConnectAnswer.mid(46), 315};
     ScriptedPhone phone(a.pty, rules);
     bool listed = false;
     a.connector.run([&] {
