@@ -52,7 +52,7 @@ int runFatalChild(int argc, char **argv)
         std::fflush(stdout);
     };
     Form1 form(makeCrc());
-    form.link().setPauseScale(0.2);
+    form.link().setPauseScale(0.3);
     form.link().setTimeoutInterval(300);
     form.link().Comm1.setDevicePath(qEnvironmentVariable("TARVEL_UI_FATAL_DEVICE"));
     form.show();
@@ -106,7 +106,7 @@ private slots:
     {
         m_messages = std::make_unique<MessageRecorder>();
         m_form = std::make_unique<Form1>(makeCrc());
-        m_form->link().setPauseScale(0.2);
+        m_form->link().setPauseScale(0.3);
         m_form->show();
     }
     void cleanup()

@@ -118,7 +118,7 @@ private slots:
 
         m_messages = std::make_unique<MessageRecorder>();
         m_form = std::make_unique<Form1>(makeCrc());
-        m_form->link().setPauseScale(0.2);
+        m_form->link().setPauseScale(0.3);
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     }
