@@ -67,7 +67,9 @@ Options:
                       (57600 gives 5760 bytes/s). Default: no pacing.
   --packet N          Largest OBEX packet the phone sends and accepts, announced in
                       its CONNECT answer (255 to 65535, default 1024). Responses are
-                      also kept within the client's own announced maximum.
+                      also kept within the client's own announced maximum; a longer
+                      request is refused with CD. For obexftp 0.24 use 440 or less:
+                      it wants a whole response in one read of 500 bytes.
   --frame N           Largest payload of a BFB frame the phone sends (5 to 255,
                       default 32). The last frame of a block always holds both CRC
                       bytes.
@@ -117,28 +119,35 @@ Behaviour:
   (type 01) is echoed, and an AT command in a type-06 frame is answered in a type-06
   frame (AT^SBFB=0 leaves BFB framing). Text starting with a letter, or the line being
   opened again, also brings the phone back to AT mode.
-  Every data block with a good CRC is acknowledged with 16 02 14 01 FE; a block with a
-  bad CRC is dropped without acknowledgement or answer, as a phone drops a corrupted
-  block. Each response waits until the client has acknowledged the previous one.
+  Every data block with a good CRC that holds one whole OBEX packet is acknowledged
+  with 16 02 14 01 FE and answered with one response block, written together with the
+  acknowledgement. A block with a bad CRC is dropped without acknowledgement or answer,
+  as a phone drops a corrupted block; so is a block whose length disagrees with its
+  packet's (obexftp follows each packet with such blocks repeating its tail). Each
+  response waits until the client has acknowledged the previous one.
   Names on the wire are 16-bit units: units below 0x100 are Windows-1251 bytes, larger
   units UTF-16; listings carry names in Windows-1251. Names that are empty, ".", "..",
   or hold "/", "\" or control characters are refused with C0 Bad Request.
 
-Log lines (one event each; names in UTF-8; hex in capitals):
+Log lines (one event each; names in UTF-8; hex in capitals). Request fields come in
+the order flags, name, type, length, appparam, body, eob, extra; absent headers are
+left out, an empty Name header shows as "name=":
   OPEN | CLOSE                      the line was opened / the last client closed it
   AT <command line>                 an AT command line (printable characters)
   BFB-START | BFB-END               BFB framing switched on / off
   BFB-SETUP type=02 data=14         a set-up frame; type 01 adds speed=57600,
                                     type 06 adds at=<command>
+  TEXT <line>                       a line without an AT command (echoed only)
   BAD-FRAME ... | BAD-BLOCK ...     framing errors, bytes skipped
+  BAD-PACKET ... dropped            a block not holding one whole OBEX packet
   BAD-CRC seq=NN got=XXXX want=XXXX a dropped data block
   ACK                               the client acknowledged a response
   CONNECT version=10 flags=00 maxlen=4006 target=6B01CB31...
   DISCONNECT | ABORT
   SETPATH flags=02 name=Bitmap      (no name= when the request has no Name header)
-  GET type=x-obex/folder-listing [name=...]
+  GET type=x-obex/folder-listing
   GET name=pic.bmp
-  GET appparam=32:01
+  GET appparam=32:01                (GET-PART for a non-final GET packet)
   CONTINUE                          a bare GET for the next response packet
   PUT name=a.txt length=6 body=3 extra=3   a non-final upload packet; body= counts
                                     the Body data bytes, extra= the bytes after the
@@ -148,6 +157,7 @@ Log lines (one event each; names in UTF-8; hex in capitals):
   OBEX opcode=XX len=N              any other request
   RSP code=A0 len=N                 the response sent
   FAULT <damage> on <kind:N>        a fault option fired
+  EXIT                              the phone was told to stop
 )";
 }
 
