@@ -11,13 +11,12 @@
 #include "twips.h"
 
 #include <QAction>
-#include <QApplication>
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <QTreeView>
 
 #include <cstdio>
