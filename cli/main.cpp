@@ -198,6 +198,13 @@ int showInfo(Session &session)
     return Success;
 }
 
+// Qt takes a path that starts with ':' for one of its resources; on the command
+// line it names a PC file relative to the current folder.
+QString pcPath(const QString &argument)
+{
+    return argument.startsWith(u':') ? QStringLiteral("./") + argument : argument;
+}
+
 QString describeDestination(const QString &localArgument, const QByteArray &phoneName, QString *error)
 {
     const auto localName = safeLocalName(phoneName);
@@ -206,10 +213,11 @@ QString describeDestination(const QString &localArgument, const QByteArray &phon
         return {};
     }
     if (localArgument.isEmpty())
-        return QDir::current().filePath(*localName);
-    if (QFileInfo(localArgument).isDir())
-        return QDir(localArgument).filePath(*localName);
-    return localArgument;
+        return localFilePath(QDir::currentPath(), *localName);
+    const QString local = pcPath(localArgument);
+    if (QFileInfo(local).isDir())
+        return localFilePath(local, *localName);
+    return local;
 }
 
 int checkName(const QByteArray &name, int maxLength, ObexNotice tooLong)
@@ -320,7 +328,7 @@ int main(int argc, char *argv[])
     TerminalUi::Answer sizeAnswer = parser.isSet(yesOption) ? TerminalUi::Answer::Yes : TerminalUi::Answer::Ask;
     QString uploadPath;
     if (command == u"put") {
-        uploadPath = operands.value(0);
+        uploadPath = pcPath(operands.value(0));
         const QFileInfo source(uploadPath);
         if (!source.isFile()) {
             printError(QStringLiteral("cannot find the file %1").arg(uploadPath));

@@ -62,3 +62,10 @@ std::optional<QString> safeLocalName(const QByteArray &phoneName)
         return std::nullopt;
     return Cp1251::decode(phoneName);
 }
+
+QString localFilePath(const QString &folder, const QString &localName)
+{
+    if (folder.isEmpty())
+        return QStringLiteral("./") + localName;
+    return folder.endsWith(u'/') ? folder + localName : folder + u'/' + localName;
+}

@@ -1,0 +1,76 @@
+// Faults found by fuzzing and stress runs, kept from coming back.
+
+#include "cp1251.h"
+#include "listing.h"
+#include "workingfiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class ObexRegressions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void nameStartingWithColonStaysInItsFolder();
+    void everySingleByteNameSavesUnderItsOwnName();
+};
+
+// QDir::filePath took ":abc" for a Qt resource and dropped the folder, so a phone
+// file of that name could not be saved (found by fuzz_listing).
+void ObexRegressions::nameStartingWithColonStaysInItsFolder()
+{
+    const auto rows = parseListing("<file name=\":abc\" size=\"3\"/>");
+    QCOMPARE(rows.size(), 2);
+    const auto local = safeLocalName(rows[1].name);
+    QVERIFY(local);
+    QCOMPARE(localFilePath(QStringLiteral("/pc/folder"), *local), QStringLiteral("/pc/folder/:abc"));
+    QCOMPARE(localFilePath(QStringLiteral("/pc/folder/"), *local), QStringLiteral("/pc/folder/:abc"));
+    QCOMPARE(localFilePath(QString(), *local), QStringLiteral("./:abc"));
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QSaveFile file(localFilePath(dir.path(), *local));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write("abc"), 3);
+    QVERIFY(file.commit());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral(":abc")});
+}
+
+// Every byte a phone name can hold either makes a PC file of its own inside the
+// chosen folder or is refused; none reaches another folder or overwrites another name.
+void ObexRegressions::everySingleByteNameSavesUnderItsOwnName()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    int saved = 0;
+    for (int b = 0; b < 256; ++b) {
+        const QByteArray name(1, char(b));
+        const auto local = safeLocalName(name);
+        const bool refused = b == 0 || b == '/' || b == '\\' || b == '.';
+        QCOMPARE(!local, refused);
+        if (!local)
+            continue;
+        const QString path = localFilePath(dir.path(), *local);
+        QCOMPARE(QFileInfo(path).absolutePath(), QFileInfo(dir.path()).absoluteFilePath());
+        QSaveFile file(path);
+        QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(QStringLiteral("byte %1").arg(b)));
+        file.write(name);
+        QVERIFY(file.commit());
+        ++saved;
+    }
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    QCOMPARE(files.size(), saved);
+    for (const QString &fileName : files) {
+        QFile file(dir.filePath(QStringLiteral("./") + fileName));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(Cp1251::decode(file.readAll()), fileName);
+    }
+}
+
+QTEST_GUILESS_MAIN(ObexRegressions)
+#include "tst_obex_regressions.moc"
