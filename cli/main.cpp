@@ -50,7 +50,7 @@ for example Bitmap/pic.bmp. Names are stored on the phone in Windows-1251.
 
 Options:
   --port N       serial port number 1..9, as in the program's options
-                 (the link ~/.local/share/tarvel/ports/comN, else /dev/ttyS<N-1>)
+                 (the link ~/.config/tarvel/ports/comN, else /dev/ttyS<N-1>)
   --device PATH  serial device to use instead of a port number
   --rts          raise the RTS line while the port is open
   --yes          copy files larger than 150 kB without asking

@@ -51,6 +51,20 @@ private:
     PhoneLink &link;
 };
 
+// The previous upload's file is deleted and a new one made; a file of its own (never
+// one another upload of the window or the command-line tool still reads) is kept
+// open until the upload ends.
+bool openFreshStagingFile(QFile &staging)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (QFile::exists(staging.fileName()))
+            QFile::remove(staging.fileName());
+        if (staging.open(QIODevice::ReadWrite | QIODevice::NewOnly))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 PhoneFiles::PhoneFiles(PhoneLink &link) : link(link), ui(link.ui()) {}
@@ -292,7 +306,6 @@ PutResult PhoneFiles::PutFile(const QString &localPath)
                                     : workingDirectory + u'/' + QLatin1String(WorkingFiles::StagingFileName);
     if (QFile::exists(stagingPath))
         QFile::remove(stagingPath);
-
     const QFileInfo sourceInfo(localPath);
     if (!sourceInfo.isFile()) {
         ui.showMessage(PhoneUi::Icon::None, QString(), russianText(ObexNotice::SourceMissing));
@@ -321,7 +334,7 @@ PutResult PhoneFiles::PutFile(const QString &localPath)
     ui.progressSetMaximum(int(sourceLength / Staging::PieceSize + 10));
     ui.progressSetValue(1);
     QFile staging(stagingPath);
-    if (!staging.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
+    if (!openFreshStagingFile(staging)) {
         refuse(ObexNotice::StagingUnwritable);
         return PutResult::NotSent;
     }
