@@ -1,0 +1,565 @@
+// Soak: many transfers of random sizes through the emulated phone, with faults
+// injected at random (silence, garbage, refusals, a wrong CRC, withheld link
+// acknowledgements, stalled bytes). Each run starts its own phonesim, connects with
+// the real connect procedure (pauses and the receive time-out scaled down) and does
+// one download, upload or move. Whatever happens, after every run:
+//  - nothing crashed, and the run ended within its time bound;
+//  - a file reported transferred is byte for byte the original;
+//  - a PC file is either absent, its earlier content, or the whole download, and no
+//    temporary file is left beside it;
+//  - a phone file is deleted by a move only when its copy is complete on the PC;
+//  - the PC source of an upload is unchanged.
+//
+// TARVEL_SOAK_RUNS (default 150) and TARVEL_SOAK_SEED (default below) choose the
+// runs; the seed is printed, and a failing run prints its plan for reproduction.
+// TARVEL_SOAK_TIMEOUT_MS sets the scaled receive time-out (default 400).
+
+#include "handshake.h"
+#include "phonefiles.h"
+#include "phonelink.h"
+#include "phonesimprocess.h"
+#include "sumletcontrol.h"
+#include "workingfiles.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace {
+
+constexpr quint32 DefaultSeed = 20261206;
+constexpr int DefaultRuns = 150;
+constexpr int DefaultTimeoutMs = 400;
+// A run must end well within this, whatever the phone does.
+constexpr qint64 RunLimitMs = 30000;
+
+struct ProgramEnded
+{
+};
+
+// The windows of the program, as far as a transfer needs them: every size question
+// is answered yes, messages are kept, the fatal end unwinds to the run.
+class SoakUi : public PhoneUi
+{
+public:
+    QStringList messages;
+
+    void progressLoad() override {}
+    void progressShow() override { open = true; }
+    bool progressIsOpen() const override { return open; }
+    void progressSetMaximum(int) override {}
+    void progressSetValue(int v) override { value = v; }
+    int progressValue() const override { return value; }
+    void progressAddRow(const QString &, int) override {}
+    void progressRepaint() override {}
+    void progressShowCloseButton() override {}
+    void progressFocus() override {}
+    void progressClose() override { open = false; }
+    void setMainWindowEnabled(bool) override {}
+    void setMainWindowVisible(bool) override {}
+    void setWaitingBytesText(const QString &) override {}
+    void setSequenceText(const QString &) override {}
+    void setTotalMemoryText(const QString &) override {}
+    void setFreeMemoryText(const QString &) override {}
+    void connectionEstablished() override {}
+    void showMessage(Icon, const QString &, const QString &text) override { messages << text; }
+    bool askYesNo(Icon, const QString &, const QString &) override { return true; }
+    [[noreturn]] void endProgram(int) override { throw ProgramEnded{}; }
+
+private:
+    bool open = false;
+    int value = 0;
+};
+
+enum class Operation { Get, GetMissing, Put, Move };
+enum class Fault { None, Silence, Garbage, NoAck, BadCrc, ShortDelay, LongDelay, Refusal };
+enum class Outcome { Transferred, Moved, KeptOnPhone, Refused, NotDelivered, LinkEnded, NoConnection };
+
+const char *name(Operation operation)
+{
+    switch (operation) {
+    case Operation::Get: return "get";
+    case Operation::GetMissing: return "get-missing";
+    case Operation::Put: return "put";
+    case Operation::Move: return "move";
+    }
+    return "?";
+}
+
+const char *name(Fault fault)
+{
+    switch (fault) {
+    case Fault::None: return "none";
+    case Fault::Silence: return "silence";
+    case Fault::Garbage: return "garbage";
+    case Fault::NoAck: return "no-ack";
+    case Fault::BadCrc: return "bad-crc";
+    case Fault::ShortDelay: return "short-delay";
+    case Fault::LongDelay: return "long-delay";
+    case Fault::Refusal: return "refusal";
+    }
+    return "?";
+}
+
+const char *name(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Transferred: return "transferred";
+    case Outcome::Moved: return "moved";
+    case Outcome::KeptOnPhone: return "kept-on-phone";
+    case Outcome::Refused: return "refused";
+    case Outcome::NotDelivered: return "not-delivered";
+    case Outcome::LinkEnded: return "link-ended";
+    case Outcome::NoConnection: return "no-connection";
+    }
+    return "?";
+}
+
+struct Plan
+{
+    int run = 0;
+    Operation operation = Operation::Get;
+    qint64 size = 0;
+    bool inFolder = false;         // in Bitmap rather than the root
+    bool previousPcFile = false;   // the download replaces an older PC file
+    Fault fault = Fault::None;
+    QStringList simOptions;
+
+    QString text() const
+    {
+        return QStringLiteral("run %1: %2 of %3 bytes%4%5, fault %6 [phonesim %7]")
+            .arg(run)
+            .arg(QLatin1String(name(operation)))
+            .arg(size)
+            .arg(inFolder ? QStringLiteral(" in Bitmap") : QString())
+            .arg(previousPcFile ? QStringLiteral(", replacing a PC file") : QString())
+            .arg(QLatin1String(name(fault)))
+            .arg(simOptions.join(u' '));
+    }
+};
+
+// Small sizes most of the time; now and then one near a record boundary or large.
+qint64 randomSize(QRandomGenerator &random)
+{
+    const int pick = random.bounded(100);
+    if (pick < 10) {
+        static const qint64 edges[] = {0, 1, 496, 497, 498, 994, 995, 1018, 1019, 2036};
+        return edges[random.bounded(int(std::size(edges)))];
+    }
+    if (pick < 55)
+        return random.bounded(600);
+    if (pick < 80)
+        return 600 + random.bounded(5000);
+    if (pick < 95)
+        return 5600 + random.bounded(45000);
+    return 50000 + random.bounded(150001);
+}
+
+// Packets that carry the file one way or the other, roughly.
+int packetsFor(const Plan &plan)
+{
+    if (plan.operation == Operation::Put)
+        return int(plan.size / 497) + 3;
+    return int(plan.size / 1000) + 1;
+}
+
+QString selector(QRandomGenerator &random, const Plan &plan)
+{
+    QStringList kinds{QStringLiteral("listing"), QStringLiteral("memory")};
+    if (plan.inFolder)
+        kinds << QStringLiteral("setpath");
+    const int packets = packetsFor(plan);
+    QString main;
+    switch (plan.operation) {
+    case Operation::Put:
+        main = QStringLiteral("put:%1").arg(1 + random.bounded(packets));
+        break;
+    case Operation::Move:
+        if (random.bounded(3) == 0) {
+            main = QStringLiteral("delete");
+            break;
+        }
+        [[fallthrough]];
+    case Operation::Get:
+    case Operation::GetMissing:
+        main = packets > 1 && random.bounded(2) ? QStringLiteral("continue:%1").arg(1 + random.bounded(packets - 1))
+                                                : QStringLiteral("get");
+        break;
+    }
+    // Mostly the transfer itself, sometimes the exchanges around it.
+    if (random.bounded(4) == 0) {
+        const QString kind = kinds[random.bounded(int(kinds.size()))];
+        return kind == u"memory" ? QStringLiteral("memory:%1").arg(1 + random.bounded(2)) : kind;
+    }
+    return main;
+}
+
+Plan makePlan(QRandomGenerator &random, int run, int timeoutMs)
+{
+    Plan plan;
+    plan.run = run;
+    const int op = random.bounded(20);
+    plan.operation = op < 7 ? Operation::Get : op < 14 ? Operation::Put : op < 19 ? Operation::Move
+                                                                                   : Operation::GetMissing;
+    plan.size = randomSize(random);
+    plan.inFolder = random.bounded(3) == 0;
+    plan.previousPcFile = plan.operation != Operation::Put && random.bounded(2);
+
+    const int pick = random.bounded(100);
+    plan.fault = pick < 25 ? Fault::None
+                 : pick < 37 ? Fault::Silence
+                 : pick < 47 ? Fault::Garbage
+                 : pick < 57 ? Fault::NoAck
+                 : pick < 65 ? Fault::BadCrc
+                 : pick < 73 ? Fault::ShortDelay
+                 : pick < 81 ? Fault::LongDelay
+                             : Fault::Refusal;
+    if (plan.fault == Fault::Refusal && plan.operation == Operation::Get)
+        plan.operation = Operation::Move;  // downloads have no refusal of their own here
+    if (plan.fault == Fault::Refusal && plan.operation == Operation::GetMissing)
+        plan.operation = Operation::Put;
+
+    const QString code = QStringList{QStringLiteral("C0"), QStringLiteral("C1"), QStringLiteral("C3"),
+                                     QStringLiteral("C4"), QStringLiteral("D0")}[random.bounded(5)];
+    switch (plan.fault) {
+    case Fault::None:
+        break;
+    case Fault::Silence:
+        plan.simOptions << QStringLiteral("--silent-after") << QString::number(random.bounded(40));
+        break;
+    case Fault::Garbage:
+        plan.simOptions << QStringLiteral("--garbage");
+        break;
+    case Fault::NoAck:
+        plan.simOptions << QStringLiteral("--no-ack");
+        break;
+    case Fault::BadCrc:
+        plan.simOptions << QStringLiteral("--bad-crc");
+        break;
+    case Fault::ShortDelay:
+        plan.simOptions << QStringLiteral("--delay-byte")
+                        << QStringLiteral("%1:%2").arg(random.bounded(30)).arg(timeoutMs / 4);
+        break;
+    case Fault::LongDelay:
+        plan.simOptions << QStringLiteral("--delay-byte")
+                        << QStringLiteral("%1:%2").arg(random.bounded(30)).arg(timeoutMs * 3);
+        break;
+    case Fault::Refusal:
+        if (plan.operation == Operation::Put)
+            plan.simOptions << QStringLiteral("--refuse-put") << code;
+        else
+            plan.simOptions << QStringLiteral("--refuse-delete") << code;
+        break;
+    }
+    if (plan.fault != Fault::None && plan.fault != Fault::Refusal)
+        plan.simOptions << QStringLiteral("--fault-on") << selector(random, plan);
+    return plan;
+}
+
+QByteArray randomBytes(QRandomGenerator &random, qint64 size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &b : bytes)
+        b = char(random.bounded(256));
+    return bytes;
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+std::optional<QByteArray> readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+struct Tally
+{
+    std::map<QString, std::map<QString, int>> byFault;   // fault -> outcome -> runs
+    std::map<QString, qint64> slowestMs;                 // fault -> slowest run
+    std::map<QString, int> byOperation;
+    qint64 bytes = 0;
+};
+
+} // namespace
+
+class Soak : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void transfersUnderFaults();
+
+private:
+    // One run; false (with the reason in *problem) when an invariant broke.
+    bool runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome, QString *problem);
+
+    std::unique_ptr<SumletControl> crc;
+    int timeoutMs = DefaultTimeoutMs;
+};
+
+void Soak::initTestCase()
+{
+    QString error;
+    crc = SumletControl::create(&error);
+    QVERIFY2(crc, qPrintable(error));
+    bool ok = false;
+    const int timeout = qEnvironmentVariableIntValue("TARVEL_SOAK_TIMEOUT_MS", &ok);
+    if (ok && timeout > 0)
+        timeoutMs = timeout;
+}
+
+bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome, QString *problem)
+{
+    QTemporaryDir dir;
+    if (!dir.isValid()) {
+        *problem = QStringLiteral("no temporary folder");
+        return false;
+    }
+    const QString flash = dir.filePath(QStringLiteral("flash"));
+    const QString pc = dir.filePath(QStringLiteral("pc"));
+    QDir().mkpath(flash + QStringLiteral("/Bitmap"));
+    QDir().mkpath(flash + QStringLiteral("/Ringing tone"));
+    QDir().mkpath(pc);
+
+    const QByteArray phoneName = QStringLiteral("f%1.bin").arg(plan.run).toLatin1();
+    const QString phoneFolder = plan.inFolder ? flash + QStringLiteral("/Bitmap") : flash;
+    const QString phonePath = phoneFolder + u'/' + QString::fromLatin1(phoneName);
+    const QString pcPath = localFilePath(pc, QString::fromLatin1(phoneName));
+    const QByteArray content = randomBytes(random, plan.size);
+    const QByteArray previous = "an older file of the same name";
+
+    if (plan.operation == Operation::Put) {
+        if (!writeFile(pcPath, content)) {
+            *problem = QStringLiteral("cannot write the source");
+            return false;
+        }
+    } else {
+        if (plan.operation != Operation::GetMissing && !writeFile(phonePath, content)) {
+            *problem = QStringLiteral("cannot write the phone file");
+            return false;
+        }
+        if (plan.previousPcFile && !writeFile(pcPath, previous)) {
+            *problem = QStringLiteral("cannot write the older PC file");
+            return false;
+        }
+    }
+
+    PhoneSim sim;
+    if (!sim.start(flash, plan.simOptions)) {
+        *problem = QStringLiteral("phonesim did not start");
+        return false;
+    }
+    SoakUi ui;
+    PhoneLink link(*crc, ui);
+    PhoneFiles files(link);
+    files.setWorkingDirectory(dir.path());
+    link.Comm1.setDevicePath(sim.device);
+    link.setPauseScale(0.05);
+    link.setTimeoutInterval(timeoutMs);
+
+    bool reportedDone = false;      // the operation said it completed
+    bool deleteReported = false;
+    try {
+        bool connected = false;
+        PhoneConnector(link).run([&] {
+            connected = true;
+            files.enterRootAndRefresh();
+        });
+        if (!connected) {
+            *outcome = Outcome::NoConnection;
+        } else if (plan.inFolder && !files.ObexSetPath("Bitmap")) {
+            *outcome = Outcome::Refused;
+        } else if (plan.operation == Operation::Put) {
+            const PutResult result = files.PutFile(pcPath);
+            reportedDone = result == PutResult::Sent;
+            *outcome = reportedDone ? Outcome::Transferred : Outcome::Refused;
+        } else {
+            // As the program saves a download: beside its destination, renamed when whole.
+            std::optional<QSaveFile> download;
+            download.emplace(pcPath);
+            if (!download->open(QIODevice::WriteOnly)) {
+                *problem = QStringLiteral("cannot open the download: ") + download->errorString();
+                return false;
+            }
+            const auto received = files.GetFile(phoneName);
+            if (!received) {
+                *outcome = Outcome::NotDelivered;
+            } else if (download->write(*received) != received->size() || !download->commit()) {
+                *problem = QStringLiteral("cannot save the download: ") + download->errorString();
+                return false;
+            } else {
+                reportedDone = true;
+                *outcome = Outcome::Transferred;
+                // A move deletes the phone file only once the PC copy reads back whole.
+                if (plan.operation == Operation::Move) {
+                    if (readFile(pcPath) == *received) {
+                        deleteReported = files.DeleteObject(phoneName);
+                        *outcome = deleteReported ? Outcome::Moved : Outcome::KeptOnPhone;
+                    } else {
+                        *outcome = Outcome::KeptOnPhone;
+                    }
+                }
+            }
+        }
+        link.Comm1.close();
+    } catch (const ProgramEnded &) {
+        *outcome = Outcome::LinkEnded;
+        if (link.Comm1.isOpen()) {
+            *problem = QStringLiteral("the port stayed open after the link ended");
+            return false;
+        }
+        if (ui.messages.isEmpty()) {
+            *problem = QStringLiteral("the link ended without a message");
+            return false;
+        }
+    }
+
+    const auto onPhone = readFile(phonePath);
+    const auto onPc = readFile(pcPath);
+    if (plan.operation == Operation::Put) {
+        if (onPc != content) {
+            *problem = QStringLiteral("the upload changed its PC source");
+            return false;
+        }
+        if (reportedDone && onPhone != content) {
+            *problem = QStringLiteral("an upload reported sent differs on the phone (%1 of %2 bytes)")
+                           .arg(onPhone ? onPhone->size() : -1)
+                           .arg(content.size());
+            return false;
+        }
+    } else {
+        if (reportedDone && onPc != content) {
+            *problem = QStringLiteral("a download reported done differs from the phone file (%1 of %2 bytes)")
+                           .arg(onPc ? onPc->size() : -1)
+                           .arg(content.size());
+            return false;
+        }
+        const bool pcAsBefore = plan.previousPcFile ? onPc == previous : !onPc.has_value();
+        if (!reportedDone && !pcAsBefore) {
+            *problem = QStringLiteral("a failed download changed the PC file");
+            return false;
+        }
+        if (plan.operation != Operation::GetMissing && !onPhone) {
+            if (plan.operation != Operation::Move || onPc != content) {
+                *problem = QStringLiteral("the phone file is gone but the PC holds no whole copy");
+                return false;
+            }
+        }
+        if (plan.operation == Operation::Get && onPhone != content) {
+            *problem = QStringLiteral("a download changed the phone file");
+            return false;
+        }
+    }
+    // Nothing half-written left behind: only the file itself on the PC side.
+    const QStringList pcFiles = QDir(pc).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    if (pcFiles.size() > 1 || (pcFiles.size() == 1 && pcFiles.first() != QString::fromLatin1(phoneName))) {
+        *problem = QStringLiteral("stray PC files: ") + pcFiles.join(QStringLiteral(", "));
+        return false;
+    }
+
+    // A healthy phone, or one whose faults cost nothing, must let every transfer through.
+    const bool harmless = plan.fault == Fault::None || plan.fault == Fault::BadCrc || plan.fault == Fault::ShortDelay;
+    if (harmless) {
+        const Outcome expected = plan.operation == Operation::Move        ? Outcome::Moved
+                                 : plan.operation == Operation::GetMissing ? Outcome::NotDelivered
+                                                                           : Outcome::Transferred;
+        if (*outcome != expected) {
+            *problem = QStringLiteral("%1 instead of %2 (messages: %3)")
+                           .arg(QLatin1String(name(*outcome)), QLatin1String(name(expected)),
+                                ui.messages.join(QStringLiteral(" | ")));
+            return false;
+        }
+        if (plan.operation == Operation::Move && onPhone) {
+            *problem = QStringLiteral("a move reported done left the phone file");
+            return false;
+        }
+    }
+    if (plan.fault == Fault::Refusal && (*outcome == Outcome::Moved || *outcome == Outcome::Transferred)) {
+        *problem = QStringLiteral("a refused request counted as done");
+        return false;
+    }
+    return true;
+}
+
+void Soak::transfersUnderFaults()
+{
+    bool ok = false;
+    int runs = qEnvironmentVariableIntValue("TARVEL_SOAK_RUNS", &ok);
+    if (!ok || runs < 1)
+        runs = DefaultRuns;
+    quint32 seed = quint32(qEnvironmentVariableIntValue("TARVEL_SOAK_SEED", &ok));
+    if (!ok)
+        seed = DefaultSeed;
+    qInfo("soak: %d runs, seed %u, receive time-out %d ms (TARVEL_SOAK_RUNS, TARVEL_SOAK_SEED)", runs, seed,
+          timeoutMs);
+
+    QRandomGenerator random(seed);
+    Tally tally;
+    QElapsedTimer total;
+    total.start();
+    for (int run = 1; run <= runs; ++run) {
+        const Plan plan = makePlan(random, run, timeoutMs);
+        QElapsedTimer clock;
+        clock.start();
+        Outcome outcome = Outcome::NoConnection;
+        QString problem;
+        const bool sound = runOnce(plan, random, &outcome, &problem);
+        const qint64 elapsed = clock.elapsed();
+        if (!sound)
+            QFAIL(qPrintable(plan.text() + QStringLiteral(": ") + problem));
+        QVERIFY2(elapsed < RunLimitMs, qPrintable(plan.text() + QStringLiteral(": took %1 ms").arg(elapsed)));
+
+        const QString fault = QLatin1String(name(plan.fault));
+        ++tally.byFault[fault][QLatin1String(name(outcome))];
+        tally.slowestMs[fault] = std::max(tally.slowestMs[fault], elapsed);
+        ++tally.byOperation[QLatin1String(name(plan.operation))];
+        tally.bytes += plan.size;
+    }
+
+    // The summary: faults by kind against outcomes.
+    const QStringList outcomes{QStringLiteral("transferred"), QStringLiteral("moved"), QStringLiteral("kept-on-phone"),
+                               QStringLiteral("refused"), QStringLiteral("not-delivered"), QStringLiteral("link-ended"),
+                               QStringLiteral("no-connection")};
+    QString table = QStringLiteral("%1").arg(QStringLiteral("fault"), -12);
+    for (const QString &o : outcomes)
+        table += QStringLiteral("%1").arg(o, 14);
+    table += QStringLiteral("%1%2\n").arg(QStringLiteral("runs"), 6).arg(QStringLiteral("slowest ms"), 12);
+    for (const auto &[fault, counts] : tally.byFault) {
+        int sum = 0;
+        table += QStringLiteral("%1").arg(fault, -12);
+        for (const QString &o : outcomes) {
+            const auto it = counts.find(o);
+            const int n = it == counts.end() ? 0 : it->second;
+            sum += n;
+            table += QStringLiteral("%1").arg(n, 14);
+        }
+        table += QStringLiteral("%1%2\n").arg(sum, 6).arg(tally.slowestMs[fault], 12);
+    }
+    QString operations;
+    for (const auto &[operation, n] : tally.byOperation)
+        operations += QStringLiteral(" %1 %2").arg(operation).arg(n);
+    qInfo().noquote() << QStringLiteral("soak: %1 runs in %2 s, %3 bytes of files; operations:%4\n")
+                             .arg(runs)
+                             .arg(double(total.elapsed()) / 1000.0, 0, 'f', 1)
+                             .arg(tally.bytes)
+                             .arg(operations)
+                      + table;
+}
+
+QTEST_GUILESS_MAIN(Soak)
+#include "tst_soak.moc"
