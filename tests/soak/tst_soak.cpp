@@ -261,6 +261,21 @@ Plan makePlan(QRandomGenerator &random, int run, int timeoutMs)
     }
     if (plan.fault != Fault::None && plan.fault != Fault::Refusal)
         plan.simOptions << QStringLiteral("--fault-on") << selector(random, plan);
+
+    // Phones cut their answers differently: packet and frame sizes, data in the final
+    // packet or not. Frames stay below 36 bytes: the connect procedure counts on an
+    // answer to CONNECT in at least 47 bytes, which a single frame would not give.
+    // Uploads need the phone to take packets of up to 536 bytes here (a full record
+    // and the name), as the program does not cut them to the phone's announced size.
+    if (random.bounded(3) == 0) {
+        static const int packets[] = {255, 512, 1024, 2048, 16390};
+        const int smallest = plan.operation == Operation::Put ? 2 : 0;
+        plan.simOptions << QStringLiteral("--packet") << QString::number(packets[smallest + random.bounded(5 - smallest)]);
+    }
+    if (random.bounded(3) == 0)
+        plan.simOptions << QStringLiteral("--frame") << QString::number(5 + random.bounded(31));
+    if (random.bounded(5) == 0)
+        plan.simOptions << QStringLiteral("--empty-final");
     return plan;
 }
 
