@@ -3,20 +3,30 @@
 #include "checksum.h"
 #include "cp1251.h"
 #include "form2.h"
+#include "frmbrow.h"
+#include "frmdrag.h"
 #include "frmmkdir.h"
 #include "frmoptions.h"
 #include "frmprogress.h"
+#include "localfiles.h"
 #include "messagebox.h"
+#include "obexrequests.h"
 #include "storedsettings.h"
 #include "twips.h"
+#include "workingfiles.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QCloseEvent>
+#include <QCursor>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeView>
 
 #include <cstdio>
@@ -52,18 +62,6 @@ void fitTogether(QLabel *first, QLabel *second)
 }
 
 } // namespace
-
-class Form1::Exchange
-{
-public:
-    explicit Exchange(Form1 &form) : m_form(form) { m_form.m_busy = true; }
-    ~Exchange() { m_form.m_busy = false; }
-    Exchange(const Exchange &) = delete;
-    Exchange &operator=(const Exchange &) = delete;
-
-private:
-    Form1 &m_form;
-};
 
 Form1::Form1(std::unique_ptr<Checksum> crc, QWidget *parent)
     : QWidget(parent),
@@ -195,8 +193,15 @@ void Form1::createControls()
     connect(FileList, &PhoneFileList::leftButtonPressed, this, [this] { ListLeftButtonDown = true; });
     connect(FileList, &PhoneFileList::leftButtonReleased, this, [this] { ListLeftButtonDown = false; });
     connect(FileList, &PhoneFileList::renameAttempted, this, &Form1::renameAttempted, Qt::QueuedConnection);
+    connect(FileList, &PhoneFileList::mouseMoved, this, &Form1::listMouseMove);
+    // Queued: the desktop's drop finishes before the upload starts.
+    connect(FileList, &PhoneFileList::filesDropped, this, &Form1::filesDropped, Qt::QueuedConnection);
 
     connect(&m_link, &PhoneLink::linkStateChanged, Command1, &QPushButton::setText);
+    connect(&m_link, &PhoneLink::linkStateChanged, this, [this](const QString &state) {
+        if (state == QLatin1String(PhoneLink::LinkEnable))
+            FileList->setAcceptFileDrops(false);
+    });
 }
 
 void Form1::startUp()
@@ -288,11 +293,7 @@ void Form1::copyCommand()
         showMessage(Icon::Warning, QString(), QStringLiteral("Каталоги пока не копируются, копируйте по файлам!!!"));
         return;
     }
-    if (m_pcBrowserOpener)
-        m_pcBrowserOpener(*this, PcTransfer::Copy);
-    else
-        showMessage(Icon::Information, QString(),
-                    QStringLiteral("Копирование файлов на компьютер в этой версии ещё недоступно."));
+    openPcBrowser(false);
 }
 
 void Form1::moveCommand()
@@ -314,11 +315,19 @@ void Form1::moveCommand()
             return;
         }
     }
-    if (m_pcBrowserOpener)
-        m_pcBrowserOpener(*this, PcTransfer::Move);
-    else
-        showMessage(Icon::Information, QString(),
-                    QStringLiteral("Перемещение файлов на компьютер в этой версии ещё недоступно."));
+    openPcBrowser(true);
+}
+
+void Form1::openPcBrowser(bool moving)
+{
+    if (m_brow || m_drag)
+        return;
+    auto *dialog = new frmBrow(*this, moving ? frmBrow::Mode::Move : frmBrow::Mode::Copy);
+    m_brow = dialog;
+    // Closed by any path, the dialog is deleted, and the main window comes back.
+    connect(dialog, &QObject::destroyed, this, [this] { show(); });
+    dialog->show();
+    hide();
 }
 
 void Form1::deleteCommand()
@@ -351,15 +360,149 @@ void Form1::newFolderCommand()
     dialog->show();
 }
 
-void Form1::makeFolder(const QString &name)
+bool Form1::makeFolder(const QString &name)
 {
     if (m_busy)
-        return;
+        return false;
     const std::optional<QByteArray> bytes = m_files.phoneName(name);
     if (!bytes)
-        return;
+        return false;
+    // Too long for the request: refused with a message, nothing sent.
+    if (bytes->size() > ObexRequest::MaxSetPathName) {
+        m_files.MakeFolder(*bytes);
+        return false;
+    }
     Exchange exchange(*this);
+    // A folder the phone refuses was not entered: no step up then, so that
+    // PathStack keeps naming the phone's current folder.
     m_files.makeFolderAndReturn(*bytes);
+    RefreshListing();
+    return true;
+}
+
+std::optional<QByteArray> Form1::fetchFile(const QByteArray &name, QWidget *messageParent,
+                                           const QString &failureText)
+{
+    // GetFile refuses a name too long for its request itself, with a message.
+    const bool sent = name.size() <= ObexRequest::MaxGetName;
+    std::optional<QByteArray> content = m_files.GetFile(name);
+    if (!content && sent)
+        MessageBoxes::show(messageParent && messageParent->isVisible() ? messageParent : nullptr,
+                           QMessageBox::Warning, QString(), failureText);
+    return content;
+}
+
+QString Form1::workingDirectory() const
+{
+    return m_workingDirectory.isEmpty() ? WorkingFiles::directory() : m_workingDirectory;
+}
+
+void Form1::setWorkingDirectory(const QString &directory)
+{
+    m_workingDirectory = directory;
+    m_files.setWorkingDirectory(directory);
+}
+
+QString Form1::dragOutDirectory() const
+{
+    return workingDirectory() + u'/' + QLatin1String(WorkingFiles::DragOutDirectoryName);
+}
+
+void Form1::listMouseMove(Qt::MouseButtons buttons, const QPoint &posInList)
+{
+    if (!(buttons & Qt::LeftButton) || !ListLeftButtonDown || DragOutActive || m_busy || m_drag || m_brow)
+        return;
+    // Idle while the pointer stays in the middle of the list.
+    const Twips twips(this);
+    const int x = twips.toTwipsX(posInList.x());
+    const int y = twips.toTwipsY(posInList.y());
+    const int width = twips.toTwipsX(frameGeometry().width());
+    const int height = twips.toTwipsY(frameGeometry().height());
+    if (x > 200 && x < width - 625 && y > 500 && y < height - 1765)
+        return;
+
+    QString text;
+    QByteArray name;
+    if (!selectedText(&text, &name))
+        return;
+    // One drag-out per press of the button, whatever becomes of it.
+    ListLeftButtonDown = false;
+    if (!SkipFolderCheck && (text.size() < 4 || text.at(text.size() - 4) != QLatin1Char('.'))) {
+        showMessage(Icon::Warning, QString(),
+                    QStringLiteral("Каталоги пока не перемещаются, перемещайте по файлам!!!"));
+        DragOutActive = false;
+        return;
+    }
+    DragOutActive = true;
+    dragOut(text, name);
+    DragOutActive = false;
+}
+
+void Form1::dragOut(const QString &text, const QByteArray &name)
+{
+    ClearTransferList();
+    TransferList.append(text);
+    const std::optional<QString> localName = safeLocalName(name);
+    if (!localName) {
+        showMessage(Icon::Warning, QString(), russianText(ObexNotice::UnsafeLocalName) + QStringLiteral("\n'") + text + u'\'');
+        return;
+    }
+    std::optional<QByteArray> content;
+    {
+        Exchange exchange(*this);
+        content = fetchFile(name, this, QStringLiteral("Телефон не отдал файл '%1'! Файл не скопирован.").arg(text));
+    }
+    if (!content)
+        return;
+
+    const QString folder = dragOutDirectory();
+    if (const std::optional<QString> reason = LocalFiles::makeFolder(folder)) {
+        showMessage(Icon::Warning, QString(),
+                    QStringLiteral("Не удалось создать папку '%1': %2.").arg(QDir::toNativeSeparators(folder), *reason));
+        return;
+    }
+    const QString path = localFilePath(folder, *localName);
+    if (const std::optional<QString> reason = LocalFiles::writeWhole(path, *content)) {
+        showMessage(Icon::Warning, QString(),
+                    QStringLiteral("Не удалось записать файл '%1': %2.").arg(QDir::toNativeSeparators(path), *reason));
+        return;
+    }
+
+    auto *window = new frmDrag(path);
+    m_drag = window;
+    connect(window, &QObject::destroyed, this, [this] { show(); });
+    // Centred on the pointer, but whole on the screen.
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(QCursor::pos());
+    if (const QScreen *screen = QGuiApplication::screenAt(QCursor::pos())) {
+        const QRect available = screen->availableGeometry();
+        frame.moveLeft(qBound(available.left(), frame.left(), qMax(available.left(), available.right() - frame.width())));
+        frame.moveTop(qBound(available.top(), frame.top(), qMax(available.top(), available.bottom() - frame.height())));
+    }
+    window->move(frame.topLeft());
+    hide();
+    window->show();
+}
+
+void Form1::filesDropped(const QStringList &paths)
+{
+    if (m_busy || !m_link.Comm1.isOpen() || m_brow || m_drag)
+        return;
+    if (paths.size() >= 2) {
+        showMessage(Icon::Warning, QStringLiteral("Внимание!!!"),
+                    QStringLiteral("Сейчас можно копировать только 1 файл за одну операцию!!!"));
+        return;
+    }
+    const QString path = paths.first();
+    if (!QFileInfo(path).isFile()) {
+        showMessage(Icon::None, QString(), QStringLiteral("Нет такого файла!!!"));
+        return;
+    }
+    activateWindow();
+    setFocus();
+    Exchange exchange(*this);
+    m_files.PutFile(path);
+    m_link.pause(1000);
     RefreshListing();
 }
 
@@ -411,9 +554,20 @@ void Form1::renameAttempted()
                 QStringLiteral("Переименовывать файлы пока нельзя, воспользуйтесь телефоном..."));
 }
 
+void Form1::closeTransferWindow(QWidget *window)
+{
+    if (!window)
+        return;
+    // Gone with the main window: nothing to show again.
+    disconnect(window, &QObject::destroyed, this, nullptr);
+    delete window;
+}
+
 void Form1::closeOtherWindows()
 {
     discardProgress();
+    closeTransferWindow(m_brow);
+    closeTransferWindow(m_drag);
     for (QWidget *window : {static_cast<QWidget *>(m_options.data()), static_cast<QWidget *>(m_about.data()),
                             m_mkDir.data()}) {
         if (window)
@@ -538,6 +692,7 @@ void Form1::connectionEstablished()
     for (QPushButton *button : {Command6, Command7, Command8, Command9, Command3})
         button->setEnabled(true);
     DragOutActive = false;
+    FileList->setAcceptFileDrops(true);
 }
 
 void Form1::showMessage(Icon icon, const QString &title, const QString &text)

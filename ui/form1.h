@@ -1,6 +1,8 @@
 #pragma once
 
 #include "form2.h"
+#include "frmbrow.h"
+#include "frmdrag.h"
 #include "frmoptions.h"
 #include "frmprogress.h"
 #include "handshake.h"
@@ -14,8 +16,8 @@
 #include <QStringList>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
+#include <optional>
 
 class Checksum;
 class QAction;
@@ -51,11 +53,29 @@ public:
     // characters and a "." stands fourth from its end.
     static bool looksLikeFile(const QString &text);
 
-    // Copy and move to the PC open the PC browser dialog. The dialog is installed
-    // here once it exists; until then the commands say that they are not available.
-    enum class PcTransfer { Copy, Move };
-    using PcBrowserOpener = std::function<void(Form1 &, PcTransfer)>;
-    void setPcBrowserOpener(PcBrowserOpener opener) { m_pcBrowserOpener = std::move(opener); }
+    // Marks a phone exchange as running for its lifetime (see busy()).
+    class Exchange
+    {
+    public:
+        explicit Exchange(Form1 &form) : m_form(form) { m_form.m_busy = true; }
+        ~Exchange() { m_form.m_busy = false; }
+        Exchange(const Exchange &) = delete;
+        Exchange &operator=(const Exchange &) = delete;
+
+    private:
+        Form1 &m_form;
+    };
+
+    // The folder that holds the working files "temp.tmp" and "TempDir": the program's
+    // folder when it can be written, else the per-user data folder. Tests and
+    // packagers may name another one.
+    QString workingDirectory() const;
+    void setWorkingDirectory(const QString &directory);
+    // Where drag-outs land: "TempDir" in the working folder.
+    QString dragOutDirectory() const;
+
+    frmBrow *pcBrowser() const { return m_brow; }
+    frmDrag *copyWindow() const { return m_drag; }
 
     // Controls.
     QLabel *Capt;
@@ -101,8 +121,18 @@ public:
 
     // Lists the phone's current folder into FileList, Text2 and the path line.
     void RefreshListing();
-    // Creates a folder in the current phone folder and lists it again (new-folder dialog).
-    void makeFolder(const QString &name);
+    // Creates a folder in the current phone folder and lists it again (new-folder
+    // dialog). False when the name was refused before anything was sent.
+    bool makeFolder(const QString &name);
+    void ClearTransferList() { TransferList.clear(); }
+    // GetFile, and the message failureText (parented to messageParent) when the phone
+    // does not deliver the file.
+    std::optional<QByteArray> fetchFile(const QByteArray &name, QWidget *messageParent,
+                                        const QString &failureText);
+
+    // Drag and drop with the desktop.
+    void listMouseMove(Qt::MouseButtons buttons, const QPoint &posInList);
+    void filesDropped(const QStringList &paths);
 
     // PhoneUi
     void progressLoad() override;
@@ -131,9 +161,6 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    // Marks a phone exchange as running for its lifetime.
-    class Exchange;
-
     void createControls();
     void startUp();
     void connectProcedure();
@@ -143,6 +170,10 @@ private:
     void closeOtherWindows();
     void discardProgress();
     void renameAttempted();
+    void openPcBrowser(bool moving);
+    // Step 5 onwards of a drag-out: the selected file into TempDir, then the copy window.
+    void dragOut(const QString &text, const QByteArray &name);
+    void closeTransferWindow(QWidget *window);
 
     std::unique_ptr<Checksum> m_crc;
     PhoneLink m_link;
@@ -152,6 +183,8 @@ private:
     QPointer<frmOptions> m_options;
     QPointer<Form2> m_about;
     QPointer<QWidget> m_mkDir;
-    PcBrowserOpener m_pcBrowserOpener;
+    QPointer<frmBrow> m_brow;
+    QPointer<frmDrag> m_drag;
+    QString m_workingDirectory;
     bool m_busy = false;
 };

@@ -53,6 +53,8 @@ void frmMkDir::Command1_Click()
         if (m_main.FileList->rowText(row) == name)
             return;   // an entry of that name exists: the dialog stays open
     }
-    m_main.makeFolder(name);
-    close();
+    // A name refused before anything was sent (no code for a character, too long)
+    // leaves the dialog open for another try.
+    if (m_main.makeFolder(name))
+        close();
 }

@@ -2,7 +2,9 @@
 
 #include <QHeaderView>
 #include <QMetaProperty>
+#include <QDropEvent>
 #include <QListView>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QStackedLayout>
 #include <QStandardItemModel>
@@ -81,6 +83,7 @@ void PhoneFileList::setUpView(QAbstractItemView *view)
     view->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
     view->setContextMenuPolicy(Qt::NoContextMenu);
     view->viewport()->installEventFilter(this);
+    view->viewport()->setAcceptDrops(true);
     connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
             emit rowDoubleClicked(index.row());
@@ -173,9 +176,60 @@ void PhoneFileList::editRow(int row)
     view->edit(index);
 }
 
+QStringList PhoneFileList::localPaths(const QMimeData *data)
+{
+    if (!data || !data->hasUrls())
+        return {};
+    QStringList paths;
+    for (const QUrl &url : data->urls()) {
+        if (!url.isLocalFile())
+            return {};
+        paths << url.toLocalFile();
+    }
+    return paths;
+}
+
 bool PhoneFileList::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_report->viewport() || watched == m_icons->viewport()) {
+        auto *viewport = static_cast<QWidget *>(watched);
+        switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto *drag = static_cast<QDropEvent *>(event);
+            if (m_acceptFileDrops && !localPaths(drag->mimeData()).isEmpty()) {
+                drag->setDropAction(Qt::CopyAction);
+                drag->accept();
+            } else {
+                drag->ignore();
+            }
+            return true;
+        }
+        case QEvent::Drop: {
+            auto *drop = static_cast<QDropEvent *>(event);
+            const QStringList paths = localPaths(drop->mimeData());
+            if (!m_acceptFileDrops || paths.isEmpty()) {
+                drop->ignore();
+                return true;
+            }
+            drop->setDropAction(Qt::CopyAction);
+            drop->accept();
+            emit filesDropped(paths);
+            return true;
+        }
+        case QEvent::DragLeave:
+            return true;
+        case QEvent::MouseMove: {
+            auto *mouse = static_cast<QMouseEvent *>(event);
+            emit mouseMoved(mouse->buttons(), viewport->mapTo(this, mouse->position().toPoint()));
+            // No drag-selection: the row pressed stays the selected one.
+            if (mouse->buttons() & Qt::LeftButton)
+                return true;
+            break;
+        }
+        default:
+            break;
+        }
         if (event->type() == QEvent::MouseButtonPress) {
             if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
                 emit leftButtonPressed();

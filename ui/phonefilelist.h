@@ -49,11 +49,20 @@ public:
     QAbstractItemView *currentView() const;
     QStandardItemModel *model() const { return m_model; }
 
+    // Whether a drop of PC files is taken (only while the phone is connected).
+    void setAcceptFileDrops(bool accept) { m_acceptFileDrops = accept; }
+    bool acceptsFileDrops() const { return m_acceptFileDrops; }
+
 signals:
     void rowDoubleClicked(int row);
     void rightButtonReleased(const QPoint &globalPos);
     void leftButtonPressed();
     void leftButtonReleased();
+    // The pointer moved over the list; pos is relative to the list. A move with the
+    // left button held does not change the selection (it may start a drag-out).
+    void mouseMoved(Qt::MouseButtons buttons, const QPoint &pos);
+    // PC files were dropped onto the list (a list of local paths, at least one).
+    void filesDropped(const QStringList &paths);
     // The in-place edit of a row ended with a new text; the row keeps its old text.
     void renameAttempted(int row, const QString &newText);
 
@@ -62,6 +71,8 @@ protected:
 
 private:
     void setUpView(QAbstractItemView *view);
+    // The local paths a drag carries, or nothing when it is not a list of PC files.
+    static QStringList localPaths(const class QMimeData *data);
 
     const ImageList &m_largeIcons;
     const ImageList &m_smallIcons;
@@ -69,4 +80,5 @@ private:
     QTreeView *m_report;
     QListView *m_icons;
     QStackedLayout *m_stack;
+    bool m_acceptFileDrops = false;
 };

@@ -67,6 +67,11 @@ QIcon button(Button which)
     return icon;
 }
 
+QString dragFilePath()
+{
+    return QStringLiteral(":/icons/drag-file.svg");
+}
+
 QString programIconPath()
 {
     return QStringLiteral(":/icons/tarvel.svg");

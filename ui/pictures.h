@@ -35,6 +35,9 @@ QStringList statusPaths();
 enum class Button { About, Options, Copy, Move, NewFolder, Delete, Exit };
 QIcon button(Button which);
 
+// The copy window's picture, the source of the drag to the desktop (48 x 48).
+QString dragFilePath();
+
 QString programIconPath();
 QIcon programIcon();
 QPixmap render(const QString &resourcePath, int size);

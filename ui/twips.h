@@ -22,7 +22,12 @@ public:
     }
     QSize size(int width, int height) const { return QSize(x(width), y(height)); }
 
+    // Pixels back to twips (mouse positions, window sizes).
+    int toTwipsX(int pixels) const { return toTwips(pixels, m_dpiX); }
+    int toTwipsY(int pixels) const { return toTwips(pixels, m_dpiY); }
+
     static int toPixels(int twips, qreal dpi) { return qRound(twips * dpi / PerInch); }
+    static int toTwips(int pixels, qreal dpi) { return qRound(pixels * PerInch / dpi); }
 
 private:
     qreal m_dpiX;

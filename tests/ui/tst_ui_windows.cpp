@@ -1,10 +1,13 @@
 // The windows without a phone: start-up state, layout, pictures, the folder test
 // and its messages, the rename refusal, options and the settings store, the port
-// mapping window, the progress window and the about box.
+// mapping window, the progress window and the about box, the PC browser and the
+// drag-out copy window.
 
 #include "uitestsupport.h"
 
 #include "form2.h"
+#include "frmbrow.h"
+#include "frmdrag.h"
 #include "frmoptions.h"
 #include "frmprogress.h"
 #include "portmapwindow.h"
@@ -17,17 +20,21 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDrag>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QScopeGuard>
 #include <QStandardItemModel>
+#include <QTemporaryDir>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -457,8 +464,17 @@ private slots:
     {
         MessageRecorder messages;
         Form1 form(makeCrc());
-        QList<Form1::PcTransfer> opened;
-        form.setPcBrowserOpener([&](Form1 &, Form1::PcTransfer mode) { opened << mode; });
+        // Notes the mode of a PC browser that opened, and cancels it.
+        QList<frmBrow::Mode> opened;
+        const auto takeBrowser = [&] {
+            frmBrow *browser = form.pcBrowser();
+            if (!browser)
+                return;
+            opened << browser->mode();
+            QVERIFY(browser->isVisible());
+            browser->Command2->click();
+            QTRY_VERIFY(!form.pcBrowser());
+        };
         setRows(form, {{QStringLiteral("Bitmap"), 7}, {QStringLiteral("abcd"), 1}, {QStringLiteral("a.bm"), 11},
                        {QStringLiteral("photo.gz"), 11}, {QStringLiteral("ab.bmp"), 2}});
         const QString copyRefusal = QStringLiteral("Каталоги пока не копируются, копируйте по файлам!!!");
@@ -469,6 +485,7 @@ private slots:
             messages.clear();
             select(form, QString::fromLatin1(name));
             form.copyCommand();
+            takeBrowser();
             QCOMPARE(messages.requests.size(), 1);
             QCOMPARE(messages.requests[0].icon, QMessageBox::Warning);
             QCOMPARE(messages.requests[0].title, QStringLiteral("Tarvel"));
@@ -480,6 +497,7 @@ private slots:
             messages.clear();
             select(form, QString::fromLatin1(move.first));
             form.moveCommand();
+            takeBrowser();
             QCOMPARE(messages.requests.size(), 1);
             QCOMPARE(messages.requests[0].icon, QMessageBox::Warning);
             QCOMPARE(messages.requests[0].text, move.second);
@@ -489,9 +507,11 @@ private slots:
         messages.clear();
         select(form, QStringLiteral("ab.bmp"));
         form.copyCommand();
+        takeBrowser();
         form.moveCommand();
+        takeBrowser();
         QVERIFY(messages.requests.isEmpty());
-        QCOMPARE(opened, (QList<Form1::PcTransfer>{Form1::PcTransfer::Copy, Form1::PcTransfer::Move}));
+        QCOMPARE(opened, (QList<frmBrow::Mode>{frmBrow::Mode::Copy, frmBrow::Mode::Move}));
 
         // Delete only warns about a folder-shaped name, then asks; No sends nothing.
         messages.clear();
@@ -515,7 +535,9 @@ private slots:
         for (const char *name : {"photo.gz", "abcd"}) {
             select(form, QString::fromLatin1(name));
             form.copyCommand();
+            takeBrowser();
             form.moveCommand();
+            takeBrowser();
         }
         select(form, QStringLiteral("abcd"));
         form.deleteCommand();
@@ -532,15 +554,156 @@ private slots:
         QVERIFY(messages.requests.isEmpty());
     }
 
-    void pcBrowserPlaceholderSaysSo()
+    void pcBrowserDialog()
     {
         MessageRecorder messages;
         Form1 form(makeCrc());
-        setRows(form, {{QStringLiteral("ab.bmp"), 2}});
+        form.show();
+        setRows(form, {{QStringLiteral("ab.bmp"), 2}, {QStringLiteral("a\\b.bmp"), 2}});
+        QTemporaryDir pc;
+        for (const char *folder : {"Alpha/Inner", "beta", ".hidden"})
+            QVERIFY(QDir().mkpath(pc.filePath(QString::fromLatin1(folder))));
+        const QString start = QFileInfo(pc.path()).canonicalFilePath();
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(start));
+        const auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
+
         select(form, QStringLiteral("ab.bmp"));
+        form.moveCommand();
+        frmBrow *browser = form.pcBrowser();
+        QVERIFY(browser);
+        QVERIFY(browser->isVisible());
+        QVERIFY(!form.isVisible());
+        QCOMPARE(browser->windowTitle(), QStringLiteral("PC Browser"));
+        const Twips twips(browser);
+        QCOMPARE(browser->size(), twips.size(3945, 4110));
+        QCOMPARE(browser->Drive1->geometry(), twips.rect(0, 0, 3975, 315));
+        QCOMPARE(browser->Dir1->geometry(), twips.rect(0, 315, 3975, 3240));
+        QCOMPARE(browser->Command1->geometry(), twips.rect(1680, 3650, 1095, 375));
+        QCOMPARE(browser->Command3->geometry(), twips.rect(1560, 3650, 1095, 375));
+        QCOMPARE(browser->Command2->geometry(), twips.rect(2880, 3650, 975, 375));
+        QCOMPARE(browser->Command1->text(), QStringLiteral("Ok"));
+        QCOMPARE(browser->Command3->text(), QStringLiteral("Ok"));
+        QCOMPARE(browser->Command2->text(), QStringLiteral("Отмена"));
+        QVERIFY(browser->Command3->isVisible());
+        QVERIFY(!browser->Command1->isVisible());
+        QVERIFY(browser->Command3->isDefault());
+
+        // The drives: the file-system root, the home folder, then writable volumes.
+        const QList<PcDrives::Drive> &drives = browser->drives();
+        QCOMPARE(browser->Drive1->count(), drives.size());
+        QCOMPARE(drives.value(0).root, QStringLiteral("/"));
+        QCOMPARE(drives.value(1).root, QDir::cleanPath(QDir::homePath()));
+        for (const PcDrives::Drive &drive : drives) {
+            QVERIFY2(QFileInfo(drive.root).isDir(), qPrintable(drive.root));
+            for (const char *system : {"/proc", "/sys", "/dev"})
+                QVERIFY2(!drive.root.startsWith(QLatin1String(system)), qPrintable(drive.root));
+        }
+        // It opens on the current folder, on the drive that holds it.
+        QCOMPARE(browser->Dir1->path(), start);
+        QCOMPARE(browser->Drive1->currentIndex(), PcDrives::driveHolding(drives, start));
+        QVERIFY(browser->Dir1->rowOf(start + QStringLiteral("/Alpha")));
+        QVERIFY(browser->Dir1->rowOf(start + QStringLiteral("/beta")));
+        QVERIFY(!browser->Dir1->rowOf(start + QStringLiteral("/.hidden")));
+
+        // A double-click opens a folder; Enter opens one too and presses no "Ok".
+        QTreeWidget *dir = browser->Dir1;
+        QTreeWidgetItem *alpha = browser->Dir1->rowOf(start + QStringLiteral("/Alpha"));
+        const QPoint onAlpha = dir->visualItemRect(alpha).center();
+        QTest::mouseClick(dir->viewport(), Qt::LeftButton, {}, onAlpha);
+        QTest::mouseDClick(dir->viewport(), Qt::LeftButton, {}, onAlpha);
+        QCOMPARE(browser->Dir1->path(), start + QStringLiteral("/Alpha"));
+        dir->setCurrentItem(browser->Dir1->rowOf(start + QStringLiteral("/Alpha/Inner")));
+        QTest::keyClick(dir, Qt::Key_Return);
+        QCOMPARE(browser->Dir1->path(), start + QStringLiteral("/Alpha/Inner"));
+        QVERIFY(browser->isVisible());
+        QVERIFY(messages.requests.isEmpty());
+        saveScreenshot(browser, QStringLiteral("frmBrow"));
+
+        // Another drive opens on its root; coming back shows the folder left there.
+        const int homeDrive = 1;
+        const int startDrive = browser->Drive1->currentIndex();
+        if (startDrive != homeDrive) {
+            emit browser->Drive1->activated(homeDrive);
+            QCOMPARE(browser->Dir1->path(), drives[homeDrive].root);
+            emit browser->Drive1->activated(startDrive);
+            QCOMPARE(browser->Dir1->path(), start + QStringLiteral("/Alpha/Inner"));
+        }
+
+        QTest::keyClick(browser, Qt::Key_Escape);
+        QTRY_VERIFY(!form.pcBrowser());
+        QVERIFY(form.isVisible());
+
+        // A phone name that is no plain file name never becomes a PC path.
+        select(form, QStringLiteral("a\\b.bmp"));
         form.copyCommand();
+        browser = form.pcBrowser();
+        QVERIFY(browser);
+        QVERIFY(browser->Command1->isVisible());
+        QVERIFY(!browser->Command3->isVisible());
+        QVERIFY(browser->Command1->isDefault());
+        browser->Command1->click();
         QCOMPARE(messages.requests.size(), 1);
-        QCOMPARE(messages.requests[0].icon, QMessageBox::Information);
+        QCOMPARE(messages.requests[0].icon, QMessageBox::Warning);
+        QVERIFY(messages.requests[0].text.startsWith(QStringLiteral("Такое имя файла нельзя использовать на компьютере!")));
+        QCOMPARE(form.TransferList, QStringList{QStringLiteral("a\\b.bmp")});
+        QCOMPARE(form.link().BfbSequence, qint16(1));
+        QTRY_VERIFY(!form.pcBrowser());
+        QVERIFY(form.isVisible());
+        QCOMPARE(QDir(start).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void copyWindow()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("pic.bmp"));
+        {
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write("BM");
+        }
+        QPointer<frmDrag> window = new frmDrag(file);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Копирование..."));
+        QCOMPARE(window->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
+        const Twips twips(window);
+        QCOMPARE(window->size(), twips.size(1890, 2130));
+        QCOMPARE(window->Label1->text(), QStringLiteral("Перетащите папку в нужную директорию..."));
+        QCOMPARE(window->Label1->geometry(), twips.rect(120, 120, 1695, 615));
+        QCOMPARE(window->Image1->geometry(), twips.rect(240, 720, 1320, 1320));
+        QCOMPARE(window->Image1->pixmap().size(), QSize(48, 48));
+        QCOMPARE(window->Timer1.interval(), 100);
+        QVERIFY(!window->Timer1.isActive());
+        saveScreenshot(window, QStringLiteral("frmDrag"));
+
+        // The drag carries the file as a one-entry URL list.
+        std::unique_ptr<QMimeData> data(frmDrag::dragData(file));
+        QVERIFY(data->hasFormat(QStringLiteral("text/uri-list")));
+        QCOMPARE(data->urls(), QList<QUrl>{QUrl::fromLocalFile(file)});
+
+        // A move with the button held starts the drag only after a press on the picture.
+        const QPoint centre = window->Image1->rect().center();
+        QMouseEvent early(QEvent::MouseMove, centre, window->Image1->mapToGlobal(centre), Qt::NoButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window->Image1, &early);
+        QVERIFY(!window->DragStarted);
+        QTest::mousePress(window->Image1, Qt::LeftButton, {}, centre);
+        QVERIFY(window->ImageButtonDown);
+        const QPoint away = centre + QPoint(20, 20);
+        QMouseEvent move(QEvent::MouseMove, away, window->Image1->mapToGlobal(away), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(window->Image1, &move);
+        // Without a desktop the drag ends at once, as a cancelled one does.
+        QVERIFY(window->DragStarted);
+        auto *drag = window->findChild<QDrag *>();
+        QVERIFY(drag);
+        QCOMPARE(drag->supportedActions(), Qt::DropActions(Qt::MoveAction));
+        QCOMPARE(drag->defaultAction(), Qt::MoveAction);
+        QCOMPARE(drag->mimeData()->urls(), QList<QUrl>{QUrl::fromLocalFile(file)});
+        QVERIFY(window->Timer1.isActive());
+        QTRY_VERIFY(!window);
+        QVERIFY(QFile::exists(file));
     }
 
     void popUpOnPhoneRows()

@@ -1,0 +1,608 @@
+// File transfers in the window against the emulated phone, over one connection:
+// the new-folder dialog, copy and move to the PC through the PC browser, the
+// drag-out into TempDir with its copy window, and the drop of PC files onto the
+// list. The phone's log tells what reached it; files are compared byte for byte.
+
+#include "uitestsupport.h"
+
+#include "frmbrow.h"
+#include "frmdrag.h"
+#include "frmmkdir.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDrag>
+#include <QDropEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+
+using namespace uitest;
+
+namespace {
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(generator.bounded(256));
+    // Both extremes somewhere in every file.
+    if (size >= 2) {
+        bytes[0] = '\0';
+        bytes[size - 1] = char(0xFF);
+    }
+    return bytes;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Files on the phone at the start, by name.
+const QList<QPair<const char *, int>> PhoneFilesAtStart = {
+    {"pic.bmp", 1536},  {"song.mid", 5000},  {"photo.bmp", 2000}, {"gone.bmp", 700}, {"tune.mid", 3000},
+    {"lost.bmp", 800},  {"keep.bmp", 1200},  {"Письмо.txt", 10},
+};
+
+} // namespace
+
+class TestTransfers : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;   // the phone's flash memory
+    QTemporaryDir m_pc;     // PC folders: destinations, sources, the working folder
+    QString m_log;
+    std::unique_ptr<PhoneSim> m_phone;
+    std::unique_ptr<MessageRecorder> m_messages;
+    std::unique_ptr<Form1> m_form;
+    QHash<QString, QByteArray> m_content;
+    QDateTime m_binStagingTime;
+
+    QString phonePath(const QString &relative) const { return m_root.filePath(relative); }
+    QString pcPath(const QString &relative) const { return m_pc.filePath(relative); }
+
+    QStringList log() const { return QString::fromUtf8(readFile(m_log)).split(u'\n', Qt::SkipEmptyParts); }
+    int logMark() const { return int(log().size()); }
+    QStringList logSince(int mark) const { return log().mid(mark); }
+    // The requests of the log since mark (CONTINUE, ACK and responses left out).
+    QStringList requestsSince(int mark) const
+    {
+        QStringList requests;
+        for (const QString &line : logSince(mark)) {
+            if (!line.startsWith(QLatin1String("ACK")) && !line.startsWith(QLatin1String("RSP"))
+                && !line.startsWith(QLatin1String("CONTINUE")))
+                requests << line;
+        }
+        return requests;
+    }
+    static bool anyStartsWith(const QStringList &lines, const QString &prefix)
+    {
+        return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &l) { return l.startsWith(prefix); });
+    }
+
+    void select(const QString &text)
+    {
+        const int row = findRow(m_form->FileList, text);
+        QVERIFY2(row >= 0, qPrintable(text));
+        m_form->FileList->selectRow(row);
+    }
+    void openRow(const QString &text)
+    {
+        select(text);
+        m_form->openSelectedRow();
+    }
+
+    // Opens the PC browser for a row with the main window's copy or move button.
+    frmBrow *openBrowser(const QString &text, bool moving)
+    {
+        const int row = findRow(m_form->FileList, text);
+        if (row < 0)
+            return nullptr;
+        m_form->FileList->selectRow(row);
+        (moving ? m_form->Command3 : m_form->Command6)->click();
+        frmBrow *browser = m_form->pcBrowser();
+        if (browser && (!browser->isVisible() || m_form->isVisible()))
+            return nullptr;
+        return browser;
+    }
+    // The file-system root's drive, then the folder.
+    static bool chooseFolder(frmBrow *browser, const QString &folder)
+    {
+        emit browser->Drive1->activated(0);
+        return browser->Dir1->setPath(folder) && browser->Dir1->path() == QDir::cleanPath(folder);
+    }
+    // The window is back once the dialog has closed, by whatever path.
+    bool browserClosed()
+    {
+        return QTest::qWaitFor([&] { return !m_form->pcBrowser() && m_form->isVisible(); }, 3000);
+    }
+
+    QWidget *listViewport() const { return m_form->FileList->reportView()->viewport(); }
+    void sendMouse(QEvent::Type type, const QPoint &posInList, Qt::MouseButton button, Qt::MouseButtons buttons)
+    {
+        QWidget *viewport = listViewport();
+        const QPoint pos = viewport->mapFrom(m_form->FileList, posInList);
+        QMouseEvent event(type, pos, viewport->mapToGlobal(pos), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &event);
+    }
+    // Presses the left button on a row, then moves with it held to the given point.
+    void pressAndMove(const QString &text, const QPoint &to)
+    {
+        const int row = findRow(m_form->FileList, text);
+        QVERIFY2(row >= 0, qPrintable(text));
+        QTreeView *report = m_form->FileList->reportView();
+        const QPoint onRow = report->viewport()->mapTo(
+            m_form->FileList, report->visualRect(m_form->FileList->model()->index(row, 0)).center());
+        sendMouse(QEvent::MouseButtonPress, onRow, Qt::LeftButton, Qt::LeftButton);
+        QCOMPARE(m_form->FileList->selectedRow(), row);
+        QVERIFY(m_form->ListLeftButtonDown);
+        sendMouse(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+    }
+    void releaseLeft()
+    {
+        sendMouse(QEvent::MouseButtonRelease, QPoint(50, 50), Qt::LeftButton, Qt::NoButton);
+    }
+
+    // A drop of URLs onto the list, as the desktop delivers it; true when taken.
+    bool dropUrls(const QList<QUrl> &urls)
+    {
+        QMimeData data;
+        data.setUrls(urls);
+        QWidget *viewport = listViewport();
+        const QPoint at = viewport->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction, &data, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &drop);
+        return drop.isAccepted();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        QVERIFY(m_pc.isValid());
+        quint32 seed = 1;
+        for (const auto &file : PhoneFilesAtStart) {
+            const QString name = QString::fromUtf8(file.first);
+            m_content.insert(name, randomBytes(file.second, seed++));
+            QVERIFY(writeFile(phonePath(name), m_content[name]));
+        }
+        QVERIFY(QDir().mkpath(phonePath(QStringLiteral("Misc/Old"))));
+        QVERIFY(writeFile(phonePath(QStringLiteral("Misc/readme.txt")), "read me"));
+        QVERIFY(QDir().mkpath(pcPath(QStringLiteral("work"))));
+        m_binStagingTime = QFileInfo(binDir() + QStringLiteral("/temp.tmp")).lastModified();
+
+        m_log = pcPath(QStringLiteral("phone.log"));
+        m_phone = std::make_unique<PhoneSim>(
+            QStringList{QStringLiteral("--root"), m_root.path(), QStringLiteral("--log"), m_log});
+        QVERIFY2(m_phone->running(), qPrintable(m_phone->errors()));
+        QVERIFY(mapPort(1, m_phone->device));
+
+        m_messages = std::make_unique<MessageRecorder>();
+        m_form = std::make_unique<Form1>(makeCrc());
+        // The working files of this run stay in its own folder, not beside the program.
+        m_form->setWorkingDirectory(pcPath(QStringLiteral("work")));
+        m_form->link().setPauseScale(0.3);
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        QVERIFY(!m_form->FileList->acceptsFileDrops());
+        m_form->Command1_Click();
+        QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->requests.value(0).text));
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+        QVERIFY(!m_form->DragOutActive);
+        QVERIFY(m_form->FileList->acceptsFileDrops());
+    }
+
+    void cleanupTestCase()
+    {
+        m_form.reset();
+        m_messages.reset();
+        m_phone.reset();
+        // Nothing of this run beside the program.
+        QVERIFY(!QFileInfo::exists(binDir() + QStringLiteral("/TempDir/pic.bmp")));
+        QCOMPARE(QFileInfo(binDir() + QStringLiteral("/temp.tmp")).lastModified(), m_binStagingTime);
+    }
+
+    void init() { m_messages->clear(); }
+
+    void newFolder()
+    {
+        openRow(QStringLiteral("Misc"));
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\Misc\\"));
+        m_form->Command8->click();
+        QVERIFY(!m_form->isEnabled());
+        frmMkDir *dialog = nullptr;
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (auto *mkDir = qobject_cast<frmMkDir *>(window); mkDir && mkDir->isVisible())
+                dialog = mkDir;
+        }
+        QVERIFY(dialog);
+        QPointer<frmMkDir> guard(dialog);
+
+        // Existing entries, compared exactly: nothing reaches the phone, the dialog stays.
+        int mark = logMark();
+        for (const char *name : {"Old", "readme.txt", "../          "}) {
+            dialog->Text1->setText(QString::fromLatin1(name));
+            dialog->Command1->click();
+            QVERIFY(dialog->isVisible());
+        }
+        QCOMPARE(logSince(mark), QStringList());
+        QVERIFY(m_messages->requests.isEmpty());
+
+        // A name that differs in case only is made, in the folder shown.
+        dialog->Text1->setText(QStringLiteral("old"));
+        dialog->Command1->click();
+        QTRY_VERIFY(!guard);
+        QVERIFY(m_form->isEnabled());
+        QVERIFY(QFileInfo(phonePath(QStringLiteral("Misc/old"))).isDir());
+        QVERIFY(findRow(m_form->FileList, QStringLiteral("old")) >= 0);
+        QVERIFY(findRow(m_form->FileList, QStringLiteral("Old")) >= 0);
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\Misc\\"));
+        QCOMPARE(m_form->files().PathStack(), (QList<QByteArray>{"Root", "Misc"}));
+        const QStringList made = requestsSince(mark);
+        QCOMPARE(made.value(0), QStringLiteral("SETPATH flags=00 name=old"));
+        QVERIFY(made.value(1).startsWith(QLatin1String("SETPATH flags=03")));
+        QCOMPARE(made.value(2), QStringLiteral("GET type=x-obex/folder-listing"));
+
+        // A folder the phone refuses was never entered: no step up after it.
+        m_form->Command8->click();
+        dialog = nullptr;
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (auto *mkDir = qobject_cast<frmMkDir *>(window); mkDir && mkDir->isVisible())
+                dialog = mkDir;
+        }
+        QVERIFY(dialog);
+        guard = dialog;
+        mark = logMark();
+        dialog->Text1->setText(QStringLiteral("bad\\name"));
+        dialog->Command1->click();
+        QTRY_VERIFY(!guard);
+        const QStringList refused = requestsSince(mark);
+        QCOMPARE(refused.value(0), QStringLiteral("SETPATH flags=00 name=bad\\name"));
+        QVERIFY(anyStartsWith(logSince(mark), QStringLiteral("RSP code=C0")));
+        QVERIFY(!anyStartsWith(refused.mid(1), QStringLiteral("SETPATH")));
+        QCOMPARE(m_form->files().PathStack(), (QList<QByteArray>{"Root", "Misc"}));
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\Misc\\"));
+        QVERIFY(findRow(m_form->FileList, QStringLiteral("readme.txt")) >= 0);
+        QVERIFY(m_messages->requests.isEmpty());
+
+        openRow(QStringLiteral("../          "));
+        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+    }
+
+    void copyToPcFolder()
+    {
+        const QString folder = pcPath(QStringLiteral("copies"));
+        QVERIFY(QDir().mkpath(folder + QStringLiteral("/sub")));
+        for (const QString name : {QStringLiteral("song.mid"), QStringLiteral("Письмо.txt")}) {
+            frmBrow *browser = openBrowser(name, false);
+            QVERIFY(browser);
+            QCOMPARE(browser->mode(), frmBrow::Mode::Copy);
+            QVERIFY(chooseFolder(browser, folder));
+            const int mark = logMark();
+            browser->Command1->click();
+            QVERIFY(browserClosed());
+            QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->requests.value(0).text));
+            QCOMPARE(readFile(folder + u'/' + name), m_content[name]);
+            QVERIFY(QFile::exists(phonePath(name)));
+            QVERIFY(!anyStartsWith(requestsSince(mark), QStringLiteral("DELETE")));
+            QCOMPARE(m_form->TransferList, QStringList{name});
+        }
+        QCOMPARE(QFileInfo(folder + QStringLiteral("/song.mid")).permissions() & QFile::ReadOther,
+                 QFileInfo(folder + QStringLiteral("/sub")).permissions() & QFile::ReadOther);
+        // No unfinished files left beside the copies.
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
+
+    void replaceAnsweredNoThenYes()
+    {
+        const QString folder = pcPath(QStringLiteral("replace"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString target = folder + QStringLiteral("/photo.bmp");
+        const QByteArray old(6000, 'o');   // longer than the phone's file
+        QVERIFY(writeFile(target, old));
+
+        frmBrow *browser = openBrowser(QStringLiteral("photo.bmp"), false);
+        QVERIFY(browser);
+        QVERIFY(chooseFolder(browser, folder));
+        m_messages->answers = {false};
+        int mark = logMark();
+        browser->Command1->click();
+        QVERIFY(browserClosed());
+        QCOMPARE(m_messages->requests.size(), 1);
+        const MessageBoxes::Request question = m_messages->requests[0];
+        QCOMPARE(question.icon, QMessageBox::Question);
+        QVERIFY(question.yesNo);
+        QCOMPARE(question.title, QStringLiteral("Подтверждение..."));
+        QCOMPARE(question.text, QStringLiteral("Файл 'photo.bmp' уже существует. Заменить его?"));
+        // The download came first and is dropped.
+        QVERIFY(requestsSince(mark).contains(QStringLiteral("GET name=photo.bmp")));
+        QCOMPARE(readFile(target), old);
+
+        m_messages->clear();
+        browser = openBrowser(QStringLiteral("photo.bmp"), false);
+        QVERIFY(browser);
+        QVERIFY(chooseFolder(browser, folder));
+        browser->Command1->click();
+        QVERIFY(browserClosed());
+        QCOMPARE(m_messages->requests.size(), 1);
+        QCOMPARE(readFile(target), m_content[QStringLiteral("photo.bmp")]);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("photo.bmp")});
+    }
+
+    // The phone does not deliver the file (gone behind its back): the PC file stays.
+    void copyWhoseDownloadFails()
+    {
+        const QString folder = pcPath(QStringLiteral("failed"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString target = folder + QStringLiteral("/gone.bmp");
+        QVERIFY(writeFile(target, "earlier"));
+        QVERIFY(QFile::remove(phonePath(QStringLiteral("gone.bmp"))));
+
+        frmBrow *browser = openBrowser(QStringLiteral("gone.bmp"), false);
+        QVERIFY(browser);
+        QVERIFY(chooseFolder(browser, folder));
+        const int mark = logMark();
+        browser->Command1->click();
+        QVERIFY(browserClosed());
+        QVERIFY(anyStartsWith(logSince(mark), QStringLiteral("RSP code=C4")));
+        QCOMPARE(m_messages->requests.size(), 1);
+        QCOMPARE(m_messages->requests[0].icon, QMessageBox::Warning);
+        QCOMPARE(m_messages->requests[0].text, QStringLiteral("Телефон не отдал файл 'gone.bmp'! Файл не скопирован."));
+        QCOMPARE(readFile(target), QByteArray("earlier"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("gone.bmp")});
+    }
+
+    void moveToPcFolder()
+    {
+        const QString folder = pcPath(QStringLiteral("moved"));
+        QVERIFY(QDir().mkpath(folder));
+        frmBrow *browser = openBrowser(QStringLiteral("tune.mid"), true);
+        QVERIFY(browser);
+        QCOMPARE(browser->mode(), frmBrow::Mode::Move);
+        QVERIFY(chooseFolder(browser, folder));
+        const int mark = logMark();
+        browser->Command3->click();
+        QVERIFY(browserClosed());
+        QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->requests.value(0).text));
+        QCOMPARE(readFile(folder + QStringLiteral("/tune.mid")), m_content[QStringLiteral("tune.mid")]);
+        QVERIFY(!QFile::exists(phonePath(QStringLiteral("tune.mid"))));
+        QCOMPARE(findRow(m_form->FileList, QStringLiteral("tune.mid")), -1);
+        const QStringList requests = requestsSince(mark);
+        const int get = int(requests.indexOf(QStringLiteral("GET name=tune.mid")));
+        const int del = int(requests.indexOf(QStringLiteral("DELETE name=tune.mid")));
+        QVERIFY(get >= 0);
+        QVERIFY(del > get);
+        QCOMPARE(requests.value(del + 1), QStringLiteral("GET type=x-obex/folder-listing"));
+    }
+
+    void moveWhoseDownloadFails()
+    {
+        const QString folder = pcPath(QStringLiteral("moved"));
+        const QString hidden = m_pc.filePath(QStringLiteral("lost.bmp.aside"));
+        QVERIFY(QFile::rename(phonePath(QStringLiteral("lost.bmp")), hidden));
+        frmBrow *browser = openBrowser(QStringLiteral("lost.bmp"), true);
+        QVERIFY(browser);
+        QVERIFY(chooseFolder(browser, folder));
+        const int mark = logMark();
+        browser->Command3->click();
+        QVERIFY(browserClosed());
+        QVERIFY(QFile::rename(hidden, phonePath(QStringLiteral("lost.bmp"))));
+        QCOMPARE(m_messages->requests.size(), 1);
+        QCOMPARE(m_messages->requests[0].text,
+                 QStringLiteral("Телефон не отдал файл 'lost.bmp'! Файл не перемещён и остался в телефоне."));
+        QVERIFY(!anyStartsWith(requestsSince(mark), QStringLiteral("DELETE")));
+        QVERIFY(!QFile::exists(folder + QStringLiteral("/lost.bmp")));
+        QVERIFY(findRow(m_form->FileList, QStringLiteral("lost.bmp")) >= 0);
+    }
+
+    // The PC cannot take the file: nothing usable is written and the phone keeps it.
+    void moveWhoseWriteFails_data()
+    {
+        QTest::addColumn<QString>("blocker");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("folder removed") << QStringLiteral("removed") << QStringLiteral("папка не найдена");
+        QTest::newRow("a folder of that name")
+            << QStringLiteral("folder") << QStringLiteral("на этом месте уже есть папка с таким именем");
+    }
+    void moveWhoseWriteFails()
+    {
+        QFETCH(QString, blocker);
+        QFETCH(QString, reason);
+        const QString folder = pcPath(QStringLiteral("blocked-") + blocker);
+        QVERIFY(QDir().mkpath(folder));
+        if (blocker == QLatin1String("folder"))
+            QVERIFY(QDir().mkpath(folder + QStringLiteral("/keep.bmp/inside")));
+        frmBrow *browser = openBrowser(QStringLiteral("keep.bmp"), true);
+        QVERIFY(browser);
+        QVERIFY(chooseFolder(browser, folder));
+        if (blocker == QLatin1String("removed"))
+            QVERIFY(QDir(folder).removeRecursively());
+        const int mark = logMark();
+        browser->Command3->click();
+        QVERIFY(browserClosed());
+        QVERIFY(requestsSince(mark).contains(QStringLiteral("GET name=keep.bmp")));
+        QVERIFY(!anyStartsWith(requestsSince(mark), QStringLiteral("DELETE")));
+        QCOMPARE(m_messages->requests.size(), 1);
+        const MessageBoxes::Request failure = m_messages->requests[0];
+        QCOMPARE(failure.icon, QMessageBox::Warning);
+        QCOMPARE(failure.text, QStringLiteral("Не удалось записать файл '%1/keep.bmp': %2. Файл в телефоне не удалён.")
+                                   .arg(folder, reason));
+        QCOMPARE(readFile(phonePath(QStringLiteral("keep.bmp"))), m_content[QStringLiteral("keep.bmp")]);
+        QVERIFY(findRow(m_form->FileList, QStringLiteral("keep.bmp")) >= 0);
+        if (blocker == QLatin1String("folder")) {
+            QVERIFY(QFileInfo(folder + QStringLiteral("/keep.bmp/inside")).isDir());
+            QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
+        } else {
+            QVERIFY(!QFileInfo::exists(folder));
+        }
+    }
+
+    void dragOutToTempDir()
+    {
+        const QString tempDir = pcPath(QStringLiteral("work/TempDir"));
+        QCOMPARE(m_form->dragOutDirectory(), tempDir);
+        // An earlier drag-out of the same name, longer: replaced whole.
+        QVERIFY(QDir().mkpath(tempDir));
+        QVERIFY(writeFile(tempDir + QStringLiteral("/pic.bmp"), QByteArray(4000, 'e')));
+
+        const QRect list = m_form->FileList->rect();
+        // Inside the middle area nothing starts.
+        int mark = logMark();
+        pressAndMove(QStringLiteral("pic.bmp"), list.center());
+        QVERIFY(!m_form->copyWindow());
+        QVERIFY(m_form->ListLeftButtonDown);
+        QCOMPARE(logSince(mark), QStringList());
+
+        // Leaving it by the left edge downloads the file and opens the copy window.
+        QCursor::setPos(m_form->screen()->availableGeometry().center());
+        sendMouse(QEvent::MouseMove, QPoint(2, list.center().y()), Qt::NoButton, Qt::LeftButton);
+        frmDrag *window = m_form->copyWindow();
+        QVERIFY(window);
+        QPointer<frmDrag> guard(window);
+        QVERIFY(window->isVisible());
+        QVERIFY(!m_form->isVisible());
+        QVERIFY(!m_form->DragOutActive);
+        QVERIFY(!m_form->ListLeftButtonDown);
+        QVERIFY(m_messages->requests.isEmpty());
+        QCOMPARE(requestsSince(mark), QStringList{QStringLiteral("GET name=pic.bmp")});
+        QCOMPARE(m_form->TransferList, QStringList{QStringLiteral("pic.bmp")});
+        const QString file = tempDir + QStringLiteral("/pic.bmp");
+        QCOMPARE(readFile(file), m_content[QStringLiteral("pic.bmp")]);
+        QCOMPARE(window->filePath(), file);
+        // Centred on the pointer (give or take the window's frame).
+        QVERIFY((window->frameGeometry().center() - QCursor::pos()).manhattanLength() <= 10);
+        saveScreenshot(window, QStringLiteral("frmDrag-open"));
+
+        // Further moves start nothing while the window is open.
+        mark = logMark();
+        sendMouse(QEvent::MouseMove, QPoint(1, 1), Qt::NoButton, Qt::LeftButton);
+        QCOMPARE(logSince(mark), QStringList());
+        releaseLeft();
+
+        // The picture's drag offers the file for moving; without a desktop it ends at
+        // once, as a cancelled one, and the window goes 100 ms later.
+        const QPoint centre = window->Image1->rect().center();
+        QTest::mousePress(window->Image1, Qt::LeftButton, {}, centre);
+        const QPoint away = centre + QPoint(10, 0);
+        QMouseEvent move(QEvent::MouseMove, away, window->Image1->mapToGlobal(away), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(window->Image1, &move);
+        QVERIFY(window->DragStarted);
+        auto *drag = window->findChild<QDrag *>();
+        QVERIFY(drag);
+        QCOMPARE(drag->supportedActions(), Qt::DropActions(Qt::MoveAction));
+        QCOMPARE(drag->mimeData()->urls(), QList<QUrl>{QUrl::fromLocalFile(file)});
+        QTRY_VERIFY(!guard);
+        QTRY_VERIFY(m_form->isVisible());
+        QVERIFY(QFile::exists(file));
+
+        // By the bottom edge too; a folder is refused before anything is sent.
+        mark = logMark();
+        pressAndMove(QStringLiteral("Misc"), QPoint(list.center().x(), list.height() - 2));
+        QCOMPARE(m_messages->requests.size(), 1);
+        QCOMPARE(m_messages->requests[0].icon, QMessageBox::Warning);
+        QCOMPARE(m_messages->requests[0].text,
+                 QStringLiteral("Каталоги пока не перемещаются, перемещайте по файлам!!!"));
+        QVERIFY(!m_form->DragOutActive);
+        QVERIFY(!m_form->copyWindow());
+        QVERIFY(m_form->isVisible());
+        QCOMPARE(logSince(mark), QStringList());
+        releaseLeft();
+    }
+
+    void dropOneFile()
+    {
+        const QString source = pcPath(QStringLiteral("upload/drop.txt"));
+        QVERIFY(QDir().mkpath(pcPath(QStringLiteral("upload"))));
+        const QByteArray bytes = randomBytes(1200, 99);
+        QVERIFY(writeFile(source, bytes));
+        // A drag that carries no PC file is not taken.
+        QMimeData text;
+        text.setText(QStringLiteral("hello"));
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &text, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(listViewport(), &enter);
+        QVERIFY(!enter.isAccepted());
+
+        QVERIFY(dropUrls({QUrl::fromLocalFile(source)}));
+        QTRY_VERIFY(findRow(m_form->FileList, QStringLiteral("drop.txt")) >= 0);
+        QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->requests.value(0).text));
+        QCOMPARE(readFile(phonePath(QStringLiteral("drop.txt"))), bytes);
+        QVERIFY(QFile::exists(pcPath(QStringLiteral("work/temp.tmp"))));
+        QVERIFY(m_form->isEnabled());
+    }
+
+    void dropRefusals()
+    {
+        const QString first = pcPath(QStringLiteral("upload/one.txt"));
+        const QString second = pcPath(QStringLiteral("upload/two.txt"));
+        QVERIFY(writeFile(first, "1"));
+        QVERIFY(writeFile(second, "2"));
+        int mark = logMark();
+        QVERIFY(dropUrls({QUrl::fromLocalFile(first), QUrl::fromLocalFile(second)}));
+        QTRY_COMPARE(m_messages->requests.size(), 1);
+        QCOMPARE(m_messages->requests[0].icon, QMessageBox::Warning);
+        QCOMPARE(m_messages->requests[0].title, QStringLiteral("Внимание!!!"));
+        QCOMPARE(m_messages->requests[0].text,
+                 QStringLiteral("Сейчас можно копировать только 1 файл за одну операцию!!!"));
+
+        m_messages->clear();
+        QVERIFY(dropUrls({QUrl::fromLocalFile(pcPath(QStringLiteral("upload")))}));
+        QTRY_COMPARE(m_messages->requests.size(), 1);
+        QCOMPARE(m_messages->requests[0].icon, QMessageBox::NoIcon);
+        QCOMPARE(m_messages->requests[0].title, QStringLiteral("Tarvel"));
+        QCOMPARE(m_messages->requests[0].text, QStringLiteral("Нет такого файла!!!"));
+        QCOMPARE(logSince(mark), QStringList());
+        QVERIFY(!QFile::exists(phonePath(QStringLiteral("one.txt"))));
+
+        // While the phone is busy a drop and a drag-out start nothing.
+        m_messages->clear();
+        bool sawBusy = false;
+        QTimer intruder;
+        intruder.setInterval(0);
+        connect(&intruder, &QTimer::timeout, this, [&] {
+            if (!m_form->busy())
+                return;
+            intruder.stop();
+            sawBusy = true;
+            m_form->filesDropped({first});
+            m_form->ListLeftButtonDown = true;
+            m_form->listMouseMove(Qt::LeftButton, QPoint(1, 1));
+        });
+        intruder.start();
+        mark = logMark();
+        openRow(QStringLiteral("Misc"));
+        intruder.stop();
+        QVERIFY(sawBusy);
+        QVERIFY(!anyStartsWith(requestsSince(mark), QStringLiteral("PUT")));
+        QVERIFY(!anyStartsWith(requestsSince(mark), QStringLiteral("GET name=")));
+        QVERIFY(m_messages->requests.isEmpty());
+        QVERIFY(!m_form->copyWindow());
+        m_form->ListLeftButtonDown = false;
+        openRow(QStringLiteral("../          "));
+    }
+};
+
+QTEST_MAIN(TestTransfers)
+#include "tst_ui_transfers.moc"

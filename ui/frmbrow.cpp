@@ -1,0 +1,177 @@
+#include "frmbrow.h"
+
+#include "form1.h"
+#include "localfiles.h"
+#include "messagebox.h"
+#include "twips.h"
+#include "workingfiles.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QStyle>
+
+frmBrow::frmBrow(Form1 &mainWindow, Mode mode) : m_main(mainWindow), m_mode(mode)
+{
+    setObjectName(QStringLiteral("frmBrow"));
+    setWindowTitle(QStringLiteral("PC Browser"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setModal(false);
+
+    const Twips twips(this);
+    setFixedSize(twips.size(3945, 4110));
+
+    Drive1 = new QComboBox(this);
+    Drive1->setObjectName(QStringLiteral("Drive1"));
+    placeTwips(Drive1, twips, 0, 0, 3975, 315);
+    Dir1 = new FolderList(this);
+    Dir1->setObjectName(QStringLiteral("Dir1"));
+    placeTwips(Dir1, twips, 0, 315, 3975, 3240);
+
+    Command1 = new QPushButton(QStringLiteral("Ok"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    placeTwips(Command1, twips, 1680, 3650, 1095, 375);
+    Command3 = new QPushButton(QStringLiteral("Ok"), this);
+    Command3->setObjectName(QStringLiteral("Command3"));
+    placeTwips(Command3, twips, 1560, 3650, 1095, 375);
+    Command2 = new QPushButton(QStringLiteral("Отмена"), this);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command2->setAutoDefault(false);
+    placeTwips(Command2, twips, 2880, 3650, 975, 375);
+
+    // Only one "Ok" is shown; Enter presses it. Esc cancels (QDialog).
+    QPushButton *ok = mode == Mode::Copy ? Command1 : Command3;
+    QPushButton *other = mode == Mode::Copy ? Command3 : Command1;
+    other->hide();
+    other->setAutoDefault(false);
+    ok->setDefault(true);
+
+    // The lists open on the process's current folder and its drive.
+    m_drives = PcDrives::drives();
+    const QStyle *style = this->style();
+    for (const PcDrives::Drive &drive : m_drives)
+        Drive1->addItem(style->standardIcon(drive.root == QDir::homePath() ? QStyle::SP_DirHomeIcon
+                                                                          : QStyle::SP_DriveHDIcon),
+                        drive.label, drive.root);
+    const QString start = QDir::currentPath();
+    const int startDrive = PcDrives::driveHolding(m_drives, start);
+    m_driveFolders.insert(m_drives[startDrive].root, start);
+    Drive1->setCurrentIndex(startDrive);
+    Drive1_Change(startDrive);
+
+    centreOnScreen(this);
+
+    connect(Drive1, &QComboBox::activated, this, &frmBrow::Drive1_Change);
+    connect(Dir1, &FolderList::pathChanged, this, [this](const QString &path) {
+        m_driveFolders.insert(Dir1->root(), path);
+    });
+    connect(Command1, &QPushButton::clicked, this, &frmBrow::Command1_Click);
+    connect(Command3, &QPushButton::clicked, this, &frmBrow::Command3_Click);
+    connect(Command2, &QPushButton::clicked, this, &QDialog::close);
+}
+
+// A drive opens on the folder last shown on it, at first on its root.
+void frmBrow::Drive1_Change(int index)
+{
+    if (index < 0 || index >= m_drives.size())
+        return;
+    const QString root = m_drives[index].root;
+    if (!Dir1->setPath(root, m_driveFolders.value(root, root)) && !Dir1->setPath(root, root))
+        Dir1->clear();
+}
+
+void frmBrow::closeEvent(QCloseEvent *event)
+{
+    // The running transfer ends the dialog itself.
+    if (m_transferring) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void frmBrow::say(const QString &text)
+{
+    MessageBoxes::show(isVisible() ? this : nullptr, QMessageBox::Warning, QString(), text);
+}
+
+bool frmBrow::downloadToPc(bool moving, QByteArray *phoneName)
+{
+    const int row = m_main.FileList->selectedRow();
+    if (row < 0)
+        return false;
+    const QString text = m_main.FileList->rowText(row);
+    const QByteArray name = m_main.FileList->rowNameBytes(row);
+    *phoneName = name;
+    m_main.ClearTransferList();
+    m_main.TransferList.append(text);
+
+    // The phone names the file; it must not name a place outside the chosen folder.
+    const std::optional<QString> localName = safeLocalName(name);
+    if (!localName) {
+        say(russianText(ObexNotice::UnsafeLocalName) + QStringLiteral("\n'") + text + u'\'');
+        return false;
+    }
+
+    // The download comes first; a file the phone does not deliver changes nothing on the PC.
+    const std::optional<QByteArray> content = m_main.fetchFile(
+        name, this,
+        moving ? QStringLiteral("Телефон не отдал файл '%1'! Файл не перемещён и остался в телефоне.").arg(text)
+               : QStringLiteral("Телефон не отдал файл '%1'! Файл не скопирован.").arg(text));
+    if (!content)
+        return false;
+
+    const QString destination = localFilePath(Dir1->path(), *localName);
+    if (QFileInfo(destination).isFile()
+        && !MessageBoxes::askYesNo(this, QMessageBox::Question, QStringLiteral("Подтверждение..."),
+                                   QStringLiteral("Файл '") + text
+                                       + QStringLiteral("' уже существует. Заменить его?")))
+        return false;
+
+    if (const std::optional<QString> reason = LocalFiles::writeWhole(destination, *content)) {
+        say(QStringLiteral("Не удалось записать файл '%1': %2.").arg(QDir::toNativeSeparators(destination), *reason)
+            + (moving ? QStringLiteral(" Файл в телефоне не удалён.") : QString()));
+        return false;
+    }
+    return true;
+}
+
+void frmBrow::Command1_Click()
+{
+    if (m_main.busy() || m_transferring)
+        return;
+    {
+        Form1::Exchange exchange(m_main);
+        m_transferring = true;
+        setEnabled(false);
+        QByteArray name;
+        downloadToPc(false, &name);
+        setEnabled(true);
+        m_transferring = false;
+    }
+    close();
+}
+
+void frmBrow::Command3_Click()
+{
+    if (m_main.busy() || m_transferring)
+        return;
+    {
+        Form1::Exchange exchange(m_main);
+        m_transferring = true;
+        setEnabled(false);
+        // The phone's file goes only once the PC holds all of it.
+        QByteArray name;
+        if (downloadToPc(true, &name)) {
+            hide();
+            m_main.files().DeleteObject(name);
+            m_main.link().pause(1500);
+            m_main.RefreshListing();
+        }
+        setEnabled(true);
+        m_transferring = false;
+    }
+    close();
+}

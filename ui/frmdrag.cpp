@@ -1,0 +1,81 @@
+#include "frmdrag.h"
+
+#include "pictures.h"
+#include "twips.h"
+
+#include <QDrag>
+#include <QLabel>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QUrl>
+
+frmDrag::frmDrag(const QString &filePath) : QWidget(nullptr, Qt::Tool), m_filePath(filePath)
+{
+    setObjectName(QStringLiteral("frmDrag"));
+    setWindowTitle(QStringLiteral("Копирование..."));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    const Twips twips(this);
+    setFixedSize(twips.size(1890, 2130));
+
+    Label1 = new QLabel(QStringLiteral("Перетащите папку в нужную директорию..."), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setWordWrap(true);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    placeTwips(Label1, twips, 120, 120, 1695, 615);
+
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(Pictures::render(Pictures::dragFilePath(), 48));
+    Image1->setAlignment(Qt::AlignCenter);
+    Image1->setCursor(Qt::OpenHandCursor);
+    Image1->setToolTip(filePath);
+    Image1->installEventFilter(this);
+    placeTwips(Image1, twips, 240, 720, 1320, 1320);
+
+    Timer1.setInterval(100);
+    Timer1.setSingleShot(false);
+    connect(&Timer1, &QTimer::timeout, this, &frmDrag::Timer1_Timer);
+}
+
+QMimeData *frmDrag::dragData(const QString &filePath)
+{
+    auto *data = new QMimeData;
+    data->setUrls({QUrl::fromLocalFile(filePath)});
+    return data;
+}
+
+bool frmDrag::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Image1) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            ImageButtonDown = true;
+        } else if (event->type() == QEvent::MouseMove) {
+            const auto *mouse = static_cast<QMouseEvent *>(event);
+            if ((mouse->buttons() & Qt::LeftButton) && ImageButtonDown && !DragStarted)
+                startDrag();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmDrag::startDrag()
+{
+    DragStarted = true;
+    auto *drag = new QDrag(Image1);
+    drag->setMimeData(dragData(m_filePath));
+    drag->setPixmap(Image1->pixmap());
+    drag->setHotSpot(QPoint(Image1->pixmap().width() / 2, Image1->pixmap().height() / 2));
+    // Returns when the drop target has taken the file or the user has given up.
+    drag->exec(DragActions, Qt::MoveAction);
+    drag->deleteLater();
+    Timer1.start();
+}
+
+void frmDrag::Timer1_Timer()
+{
+    Timer1.stop();
+    DragStarted = false;
+    ImageButtonDown = false;
+    close();
+}
