@@ -250,6 +250,21 @@ private slots:
         QCOMPARE(logSince(mark), QStringList());
         QVERIFY(m_messages->requests.isEmpty());
 
+        // Names that cannot be sent are refused with a message; the dialog stays for another try.
+        for (const QString &name : QStringList{QStringLiteral("日記"), QString(43, u'n')}) {
+            dialog->Text1->setText(name);
+            dialog->Command1->click();
+            QVERIFY(dialog->isVisible());
+            QVERIFY(!m_form->isEnabled());
+        }
+        QCOMPARE(m_messages->requests.size(), 2);
+        QCOMPARE(m_messages->requests[0].text,
+                 QStringLiteral("В имени есть символы, которые телефон не понимает! Переименуйте файл или папку."));
+        QCOMPARE(m_messages->requests[1].text,
+                 QStringLiteral("Слишком длинное имя папки! Допустимо не более 42 символов."));
+        QCOMPARE(logSince(mark), QStringList());
+        m_messages->clear();
+
         // A name that differs in case only is made, in the folder shown.
         dialog->Text1->setText(QStringLiteral("old"));
         dialog->Command1->click();
@@ -295,7 +310,7 @@ private slots:
     {
         const QString folder = pcPath(QStringLiteral("copies"));
         QVERIFY(QDir().mkpath(folder + QStringLiteral("/sub")));
-        for (const QString name : {QStringLiteral("song.mid"), QStringLiteral("Письмо.txt")}) {
+        for (const QString &name : QStringList{QStringLiteral("song.mid"), QStringLiteral("Письмо.txt")}) {
             frmBrow *browser = openBrowser(name, false);
             QVERIFY(browser);
             QCOMPARE(browser->mode(), frmBrow::Mode::Copy);

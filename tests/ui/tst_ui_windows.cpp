@@ -9,6 +9,7 @@
 #include "frmbrow.h"
 #include "frmdrag.h"
 #include "frmoptions.h"
+#include "localfiles.h"
 #include "frmprogress.h"
 #include "portmapwindow.h"
 #include "startup.h"
@@ -456,8 +457,10 @@ private slots:
         QVERIFY(!QFileInfo(folder + QStringLiteral("/com3")).isSymLink());
         QVERIFY(ports->mappingLabel(3)->text().startsWith(QStringLiteral("/dev/ttyS2")));
 
+        // The options dialog deletes itself on closing, and the port window with it.
+        const QPointer<PortMapWindow> portsGuard(ports);
         options->Command2->click();
-        QTRY_VERIFY(!options->portMapWindow() || !options->portMapWindow()->isVisible());
+        QTRY_VERIFY(!portsGuard || !portsGuard->isVisible());
     }
 
     void folderTestMessages()
@@ -572,7 +575,7 @@ private slots:
         form.moveCommand();
         frmBrow *browser = form.pcBrowser();
         QVERIFY(browser);
-        QVERIFY(browser->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(browser));
         QVERIFY(!form.isVisible());
         QCOMPARE(browser->windowTitle(), QStringLiteral("PC Browser"));
         const Twips twips(browser);
@@ -651,6 +654,49 @@ private slots:
         QTRY_VERIFY(!form.pcBrowser());
         QVERIFY(form.isVisible());
         QCOMPARE(QDir(start).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // Downloads land whole or not at all; a replaced file keeps its permissions and
+    // a symbolic link keeps pointing at the file it names.
+    void localFileWrites()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("a.bin"));
+        QVERIFY(!LocalFiles::writeWhole(path, QByteArray()));
+        QCOMPARE(QFileInfo(path).size(), 0);
+
+        QByteArray bytes(70000, Qt::Uninitialized);
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(i * 7);
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        QVERIFY(!LocalFiles::writeWhole(path, bytes));
+        const QFileDevice::Permissions ownerGroupOther(0x7077);
+        QCOMPARE(QFileInfo(path).permissions() & ownerGroupOther,
+                 QFileDevice::Permissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        {
+            QFile in(path);
+            QVERIFY(in.open(QIODevice::ReadOnly));
+            QCOMPARE(in.readAll(), bytes);
+        }
+
+        const QString link = dir.filePath(QStringLiteral("link.bin"));
+        QVERIFY(QFile::link(path, link));
+        QVERIFY(!LocalFiles::writeWhole(link, "short"));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(QFileInfo(path).size(), 5);
+
+        // Failures name their reason; nothing is left behind.
+        QCOMPARE(LocalFiles::writeWhole(dir.filePath(QStringLiteral("missing/b.bin")), "x"),
+                 std::optional<QString>(QStringLiteral("папка не найдена")));
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("c.bin"))));
+        QCOMPARE(LocalFiles::writeWhole(dir.filePath(QStringLiteral("c.bin")), "x"),
+                 std::optional<QString>(QStringLiteral("на этом месте уже есть папка с таким именем")));
+        QCOMPARE(LocalFiles::makeFolder(path),
+                 std::optional<QString>(QStringLiteral("на этом месте уже есть файл с таким именем")));
+        QVERIFY(!LocalFiles::makeFolder(dir.filePath(QStringLiteral("d/e"))));
+        QVERIFY(QFileInfo(dir.filePath(QStringLiteral("d/e"))).isDir());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 (QStringList{QStringLiteral("a.bin"), QStringLiteral("link.bin")}));
     }
 
     void copyWindow()
