@@ -15,7 +15,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
+#include <QTextStream>
 
 #include <iostream>
 #include <optional>

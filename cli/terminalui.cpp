@@ -3,9 +3,7 @@
 #include "messages.h"
 
 #include <QHash>
-#include <QTextStream>
 
-#include <cstdio>
 #include <iostream>
 #include <string>
 #include <unistd.h>
