@@ -29,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -121,6 +122,12 @@ const char *name(Outcome outcome)
     case Outcome::NoConnection: return "no-connection";
     }
     return "?";
+}
+
+// Faults the program must not even notice.
+bool harmless(Fault fault)
+{
+    return fault == Fault::None || fault == Fault::BadCrc || fault == Fault::ShortDelay;
 }
 
 struct Plan
@@ -439,6 +446,18 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome,
                 }
             }
         }
+        // After a refusal or a fault that costs nothing the link is still in step:
+        // a fresh listing shows the phone file exactly when the phone holds it.
+        if (connected && (plan.fault == Fault::Refusal || harmless(plan.fault))) {
+            const FolderListing listing = files.RefreshListing();
+            const bool listed = std::any_of(listing.rows.begin(), listing.rows.end(),
+                                            [&](const ListingRow &row) { return row.name == phoneName; });
+            if (listed != QFile::exists(phonePath)) {
+                *problem = QStringLiteral("the listing after the transfer %1 the file")
+                               .arg(listed ? QStringLiteral("shows a missing") : QStringLiteral("misses"));
+                return false;
+            }
+        }
         link.Comm1.close();
     } catch (const ProgramEnded &) {
         *outcome = Outcome::LinkEnded;
@@ -496,8 +515,7 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome,
     }
 
     // A healthy phone, or one whose faults cost nothing, must let every transfer through.
-    const bool harmless = plan.fault == Fault::None || plan.fault == Fault::BadCrc || plan.fault == Fault::ShortDelay;
-    if (harmless) {
+    if (harmless(plan.fault)) {
         const Outcome expected = plan.operation == Operation::Move        ? Outcome::Moved
                                  : plan.operation == Operation::GetMissing ? Outcome::NotDelivered
                                                                            : Outcome::Transferred;
