@@ -352,7 +352,8 @@ void Form1::deleteCommand()
 
 void Form1::newFolderCommand()
 {
-    if (m_busy || m_mkDir)
+    // A dialog closed a moment ago may still wait for its deletion.
+    if (m_busy || (m_mkDir && m_mkDir->isVisible()))
         return;
     setEnabled(false);
     auto *dialog = new frmMkDir(*this);
@@ -444,7 +445,8 @@ void Form1::dragOut(const QString &text, const QByteArray &name)
     TransferList.append(text);
     const std::optional<QString> localName = safeLocalName(name);
     if (!localName) {
-        showMessage(Icon::Warning, QString(), russianText(ObexNotice::UnsafeLocalName) + QStringLiteral("\n'") + text + u'\'');
+        showMessage(Icon::Warning, QString(),
+                    russianText(ObexNotice::UnsafeLocalName) + QStringLiteral("\n'") + text + u'\'');
         return;
     }
     std::optional<QByteArray> content;
@@ -476,8 +478,10 @@ void Form1::dragOut(const QString &text, const QByteArray &name)
     frame.moveCenter(QCursor::pos());
     if (const QScreen *screen = QGuiApplication::screenAt(QCursor::pos())) {
         const QRect available = screen->availableGeometry();
-        frame.moveLeft(qBound(available.left(), frame.left(), qMax(available.left(), available.right() - frame.width())));
-        frame.moveTop(qBound(available.top(), frame.top(), qMax(available.top(), available.bottom() - frame.height())));
+        frame.moveLeft(
+            qBound(available.left(), frame.left(), qMax(available.left(), available.right() - frame.width())));
+        frame.moveTop(
+            qBound(available.top(), frame.top(), qMax(available.top(), available.bottom() - frame.height())));
     }
     window->move(frame.topLeft());
     hide();

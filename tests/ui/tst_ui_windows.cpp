@@ -8,6 +8,7 @@
 #include "form2.h"
 #include "frmbrow.h"
 #include "frmdrag.h"
+#include "frmmkdir.h"
 #include "frmoptions.h"
 #include "localfiles.h"
 #include "frmprogress.h"
@@ -885,8 +886,38 @@ private slots:
         QCOMPARE(mkDir->windowTitle(), QStringLiteral("Создать папку"));
         QCOMPARE(mkDir->findChild<QLineEdit *>(QStringLiteral("Text1"))->text(), QStringLiteral("NewDir"));
         saveScreenshot(mkDir, QStringLiteral("frmMkDir"));
+        auto *dialog2 = qobject_cast<frmMkDir *>(mkDir);
+        QVERIFY(dialog2);
+        const Twips twips(dialog2);
+        QCOMPARE(dialog2->size(), twips.size(4365, 1425));
+        QCOMPARE(dialog2->Label1->text(), QStringLiteral("Введите название для новой папки:"));
+        QCOMPARE(dialog2->Label1->geometry(), twips.rect(120, 120, 4215, 375));
+        QCOMPARE(dialog2->Text1->geometry(), twips.rect(120, 400, 4095, 360));
+        QCOMPARE(dialog2->Text1->palette().color(QPalette::Base), QColor(224, 224, 224));
+        QCOMPARE(dialog2->Command1->geometry(), twips.rect(2280, 960, 975, 375));
+        QCOMPARE(dialog2->Command2->geometry(), twips.rect(3360, 960, 855, 375));
+        QCOMPARE(dialog2->Command1->text(), QStringLiteral("Ok"));
+        QCOMPARE(dialog2->Command2->text(), QStringLiteral("Отмена"));
+        QVERIFY(dialog2->Command1->isDefault());
         mkDir->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
         QVERIFY(form.isEnabled());
+
+        // Esc and the close box give the main window back as well.
+        for (bool escape : {true, false}) {
+            form.Command8->click();
+            QVERIFY(!form.isEnabled());
+            QPointer<frmMkDir> open;
+            for (QWidget *window : QApplication::topLevelWidgets())
+                if (auto *candidate = qobject_cast<frmMkDir *>(window); candidate && candidate->isVisible())
+                    open = candidate;
+            QVERIFY(open);
+            if (escape)
+                QTest::keyClick(open, Qt::Key_Escape);
+            else
+                open->close();
+            QVERIFY(form.isEnabled());
+            QTRY_VERIFY(!open);
+        }
     }
 
     void exitClosesTheWindow()
