@@ -78,22 +78,27 @@ bool askOnTerminal(const QString &question)
 
 TerminalUi::TerminalUi(bool showProgress) : showProgress(showProgress) {}
 
-void TerminalUi::endPercentLine()
+TerminalUi::~TerminalUi()
 {
-    if (percentShown) {
+    endCountLine();
+}
+
+void TerminalUi::endCountLine()
+{
+    if (countShown) {
         std::cerr << std::endl;
-        percentShown = false;
+        countShown = false;
     }
 }
 
 void TerminalUi::progressSetValue(int value)
 {
     progressValueNow = value;
-    // Only the upload has more than a handful of steps worth a percentage.
-    if (!showProgress || progressMaximum <= 6 || !progressOpen)
+    // Only the upload counts its packets on the bar (from 1, one step per packet).
+    if (!showProgress || progressMaximum <= 6 || !progressOpen || value < 2)
         return;
-    std::cerr << "\r  " << (100 * value / progressMaximum) << "% " << std::flush;
-    percentShown = true;
+    std::cerr << "\r  packets sent: " << (value - 1) << std::flush;
+    countShown = true;
 }
 
 void TerminalUi::progressAddRow(const QString &text, int icon)
@@ -105,14 +110,14 @@ void TerminalUi::progressAddRow(const QString &text, int icon)
     if ((icon == 4 || !errorLines.isEmpty()) && !line.isEmpty())
         errorLines << line;
     if (showProgress && !line.isEmpty()) {
-        endPercentLine();
+        endCountLine();
         printLine(line);
     }
 }
 
 void TerminalUi::progressClose()
 {
-    endPercentLine();
+    endCountLine();
     progressOpen = false;
 }
 
@@ -120,7 +125,7 @@ void TerminalUi::showMessage(Icon icon, const QString &title, const QString &tex
 {
     Q_UNUSED(icon);
     Q_UNUSED(title);
-    endPercentLine();
+    endCountLine();
     if (text == PortMessage) {
         portMessage = true;   // main says which port and why
         return;
@@ -133,7 +138,7 @@ bool TerminalUi::askYesNo(Icon icon, const QString &title, const QString &text)
     Q_UNUSED(icon);
     Q_UNUSED(title);
     Q_UNUSED(text);
-    endPercentLine();
+    endCountLine();
     if (sizeAnswer == Answer::Yes)
         return true;
     if (::isatty(STDIN_FILENO))
@@ -144,6 +149,6 @@ bool TerminalUi::askYesNo(Icon icon, const QString &title, const QString &text)
 
 void TerminalUi::endProgram(int exitStatus)
 {
-    endPercentLine();
+    endCountLine();
     throw LinkFailure{exitStatus};
 }

@@ -21,6 +21,7 @@ public:
     enum class Answer { Ask, Yes };
 
     explicit TerminalUi(bool showProgress);
+    ~TerminalUi() override;
 
     void setAnswer(Answer answer) { sizeAnswer = answer; }
     // "Siemens " and the model characters, once the handshake has shown them.
@@ -54,14 +55,14 @@ public:
     [[noreturn]] void endProgram(int exitStatus) override;
 
 private:
-    void endPercentLine();
+    void endCountLine();
 
     bool showProgress;
     Answer sizeAnswer = Answer::Ask;
     bool progressOpen = false;
     int progressMaximum = 0;
     int progressValueNow = 0;
-    bool percentShown = false;
+    bool countShown = false;
     QString modelRow;
     QStringList errorLines;
     bool portMessage = false;
