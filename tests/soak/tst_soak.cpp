@@ -314,6 +314,7 @@ struct Tally
     std::map<QString, qint64> slowestMs;                 // fault -> slowest run
     std::map<QString, int> byOperation;
     qint64 bytes = 0;
+    int runs = 0;
 };
 
 } // namespace
@@ -324,7 +325,10 @@ class Soak : public QObject
 
 private slots:
     void initTestCase();
+    // Batches of runs, each within the test framework's time limit per test function.
+    void transfersUnderFaults_data();
     void transfersUnderFaults();
+    void cleanupTestCase();
 
 private:
     // One run; false (with the reason in *problem) when an invariant broke.
@@ -333,6 +337,11 @@ private:
     std::unique_ptr<SumletControl> crc;
     int timeoutMs = DefaultTimeoutMs;
     int connectRetries = 0;
+    int runs = DefaultRuns;
+    quint32 seed = DefaultSeed;
+    QRandomGenerator random;
+    Tally tally;
+    QElapsedTimer total;
 };
 
 void Soak::initTestCase()
@@ -344,6 +353,16 @@ void Soak::initTestCase()
     const int timeout = qEnvironmentVariableIntValue("TARVEL_SOAK_TIMEOUT_MS", &ok);
     if (ok && timeout > 0)
         timeoutMs = timeout;
+    const int count = qEnvironmentVariableIntValue("TARVEL_SOAK_RUNS", &ok);
+    if (ok && count > 0)
+        runs = count;
+    const quint32 chosenSeed = quint32(qEnvironmentVariableIntValue("TARVEL_SOAK_SEED", &ok));
+    if (ok)
+        seed = chosenSeed;
+    random.seed(seed);
+    qInfo("soak: %d runs, seed %u, receive time-out %d ms (TARVEL_SOAK_RUNS, TARVEL_SOAK_SEED)", runs, seed,
+          timeoutMs);
+    total.start();
 }
 
 bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome, QString *problem)
@@ -537,23 +556,22 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome,
     return true;
 }
 
+void Soak::transfersUnderFaults_data()
+{
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("last");
+    constexpr int Batch = 25;
+    for (int first = 1; first <= runs; first += Batch) {
+        const int last = std::min(runs, first + Batch - 1);
+        QTest::addRow("runs %d-%d", first, last) << first << last;
+    }
+}
+
 void Soak::transfersUnderFaults()
 {
-    bool ok = false;
-    int runs = qEnvironmentVariableIntValue("TARVEL_SOAK_RUNS", &ok);
-    if (!ok || runs < 1)
-        runs = DefaultRuns;
-    quint32 seed = quint32(qEnvironmentVariableIntValue("TARVEL_SOAK_SEED", &ok));
-    if (!ok)
-        seed = DefaultSeed;
-    qInfo("soak: %d runs, seed %u, receive time-out %d ms (TARVEL_SOAK_RUNS, TARVEL_SOAK_SEED)", runs, seed,
-          timeoutMs);
-
-    QRandomGenerator random(seed);
-    Tally tally;
-    QElapsedTimer total;
-    total.start();
-    for (int run = 1; run <= runs; ++run) {
+    QFETCH(int, first);
+    QFETCH(int, last);
+    for (int run = first; run <= last; ++run) {
         const Plan plan = makePlan(random, run, timeoutMs);
         QElapsedTimer clock;
         clock.start();
@@ -570,8 +588,12 @@ void Soak::transfersUnderFaults()
         tally.slowestMs[fault] = std::max(tally.slowestMs[fault], elapsed);
         ++tally.byOperation[QLatin1String(name(plan.operation))];
         tally.bytes += plan.size;
+        ++tally.runs;
     }
+}
 
+void Soak::cleanupTestCase()
+{
     // The summary: faults by kind against outcomes.
     const QStringList outcomes{QStringLiteral("transferred"), QStringLiteral("moved"), QStringLiteral("kept-on-phone"),
                                QStringLiteral("refused"), QStringLiteral("not-delivered"), QStringLiteral("link-ended"),
@@ -596,7 +618,7 @@ void Soak::transfersUnderFaults()
         operations += QStringLiteral(" %1 %2").arg(operation).arg(n);
     qInfo().noquote() << QStringLiteral("soak: %1 runs in %2 s, %3 bytes of files; operations:%4; "
                                         "connect attempts repeated: %5\n")
-                             .arg(runs)
+                             .arg(tally.runs)
                              .arg(double(total.elapsed()) / 1000.0, 0, 'f', 1)
                              .arg(tally.bytes)
                              .arg(operations)
