@@ -344,17 +344,24 @@ PutResult PhoneFiles::PutFile(const QString &localPath)
         return PutResult::NotSent;
     }
     source.close();
+    // The phone is told what was really staged: a source may not know its length in
+    // advance (files under /proc say 0) or may change while it is read.
+    const qint64 stagedLength = staging.size();
+    if (stagedLength >= Staging::LengthLimit) {
+        refuse(ObexNotice::StagingTooLarge);
+        return PutResult::NotSent;
+    }
 
     ui.progressShow();
     ui.progressAddRow(SendFileRow, FileIcon);
     ui.progressRepaint();
 
-    if (stagingLength > Staging::QuestionLength
+    if (stagedLength > Staging::QuestionLength
         && !ui.askYesNo(PhoneUi::Icon::Question, SizeQuestionTitle, SizeQuestion))
         return PutResult::NotSent;
 
     staging.seek(0);
-    return sendStagingFile(staging, *name, stagingLength);
+    return sendStagingFile(staging, *name, stagedLength);
 }
 
 PutResult PhoneFiles::sendStagingFile(QFile &staging, const QByteArray &name, qint64 stagingLength)

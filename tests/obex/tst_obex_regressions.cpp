@@ -1,7 +1,11 @@
 // Faults found by fuzzing and stress runs, kept from coming back.
 
 #include "cp1251.h"
+#include "handshake.h"
 #include "listing.h"
+#include "obextestsupport.h"
+#include "phonesimprocess.h"
+#include "sumletcontrol.h"
 #include "workingfiles.h"
 
 #include <QDir>
@@ -18,6 +22,7 @@ class ObexRegressions : public QObject
 private slots:
     void nameStartingWithColonStaysInItsFolder();
     void everySingleByteNameSavesUnderItsOwnName();
+    void uploadAnnouncesTheLengthItSends();
 };
 
 // QDir::filePath took ":abc" for a Qt resource and dropped the folder, so a phone
@@ -70,6 +75,50 @@ void ObexRegressions::everySingleByteNameSavesUnderItsOwnName()
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(Cp1251::decode(file.readAll()), fileName);
     }
+}
+
+// A source whose length the file system does not tell in advance (files under
+// /proc report 0) was announced in the Length header with the staged length of an
+// empty file while its whole content followed (found by the stress runs).
+void ObexRegressions::uploadAnnouncesTheLengthItSends()
+{
+    const QString source = QStringLiteral("/proc/version");
+    QFile probe(source);
+    if (!probe.open(QIODevice::ReadOnly))
+        QSKIP("no /proc here");
+    const QByteArray content = probe.readAll();
+    QVERIFY(!content.isEmpty());
+    QCOMPARE(QFileInfo(source).size(), 0);
+
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("flash/Bitmap")));
+    QString error;
+    const auto crc = SumletControl::create(&error);
+    QVERIFY2(crc, qPrintable(error));
+    PhoneSim sim;
+    QVERIFY(sim.start(dir.filePath(QStringLiteral("flash"))));
+    RecordingUi ui;
+    PhoneLink link(*crc, ui);
+    PhoneFiles files(link);
+    files.setWorkingDirectory(dir.path());
+    link.Comm1.setDevicePath(sim.device);
+    link.setPauseScale(0.1);
+    link.setTimeoutInterval(5000);
+    bool connected = false;
+    PhoneConnector(link).run([&] {
+        connected = true;
+        files.enterRootAndRefresh();
+    });
+    QVERIFY(connected);
+
+    QCOMPARE(files.PutFile(source), PutResult::Sent);
+    QFile onPhone(dir.filePath(QStringLiteral("flash/version")));
+    QVERIFY(onPhone.open(QIODevice::ReadOnly));
+    QCOMPARE(onPhone.readAll(), content);
+    const qint64 staged = content.size() + 3 * (content.size() / 497 + 1);
+    const QStringList puts = sim.logLines(QStringLiteral("PUT name=version"));
+    QCOMPARE(puts.size(), 1);
+    QVERIFY2(puts.first().startsWith(QStringLiteral("PUT name=version length=%1 ").arg(staged)), qPrintable(puts.first()));
 }
 
 QTEST_GUILESS_MAIN(ObexRegressions)
