@@ -521,6 +521,10 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome,
                 return false;
             }
         }
+        if (deleteReported && onPhone) {
+            *problem = QStringLiteral("a delete reported done left the phone file");
+            return false;
+        }
         if (plan.operation == Operation::Get && onPhone != content) {
             *problem = QStringLiteral("a download changed the phone file");
             return false;
