@@ -1,4 +1,4 @@
-// Faults found by fuzzing and stress runs, kept from coming back.
+// Faults found by fuzzing and by feeding the program unusual input, kept from coming back.
 
 #include "cp1251.h"
 #include "handshake.h"
@@ -79,7 +79,7 @@ void ObexRegressions::everySingleByteNameSavesUnderItsOwnName()
 
 // A source whose length the file system does not tell in advance (files under
 // /proc report 0) was announced in the Length header with the staged length of an
-// empty file while its whole content followed (found by the stress runs).
+// empty file while its whole content followed (found uploading unusual sources).
 void ObexRegressions::uploadAnnouncesTheLengthItSends()
 {
     const QString source = QStringLiteral("/proc/version");
