@@ -63,7 +63,7 @@ void SettingsJunk::junkValues_data()
     QTest::newRow("escapes") << QByteArray("[options]\ncomport=Com\\x20\\x39\nrts=\\t1\n") << 9 << true;
     QTest::newRow("very long") << QByteArray("[options]\ncomport=Com 2" + QByteArray(1 << 20, '7') + "\nrts= 0\n") << 2 << false;
     QTest::newRow("section twice") << QByteArray("[options]\ncomport=Com 2\n[options]\ncomport=Com 3\n") << 3 << false;
-    QTest::newRow("nul bytes") << QByteArray("[options]\ncomport=Com \0 5\nrts= \0\n", 36) << 1 << false;
+    QTest::newRow("nul bytes") << QByteArray("[options]\ncomport=Com ") + '\0' + " 5\nrts= " + '\0' + "\n" << 1 << false;
 }
 
 void SettingsJunk::junkValues()
