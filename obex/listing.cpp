@@ -91,6 +91,46 @@ void readModified(const ListingText &text, int m, Modified &modified)
     modified.time = Cp1251::decode(text.charactersAt(m + 19, 2) + ':' + text.charactersAt(m + 21, 2));
 }
 
+// Listings are XML, so a name holding & < > " ' arrives as a character reference.
+// The phone knows the file by its plain name: that is what is shown and sent back.
+// A reference that names no Windows-1251 character is kept as it stands.
+QByteArray unescapedName(const QByteArray &value)
+{
+    if (!value.contains('&'))
+        return value;
+    static const QList<std::pair<QByteArray, char>> named = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+    QByteArray name;
+    qsizetype at = 0;
+    while (at < value.size()) {
+        const qsizetype semicolon = value.indexOf(';', at);
+        if (value[at] != '&' || semicolon < 0) {
+            name += value[at++];
+            continue;
+        }
+        const QByteArray reference = value.mid(at + 1, semicolon - at - 1);
+        std::optional<QByteArray> character;
+        for (const auto &[entity, plain] : named)
+            if (reference == entity)
+                character = QByteArray(1, plain);
+        if (!character && reference.startsWith('#')) {
+            bool ok = false;
+            const uint code = reference.startsWith("#x") || reference.startsWith("#X")
+                                  ? reference.mid(2).toUInt(&ok, 16)
+                                  : reference.mid(1).toUInt(&ok, 10);
+            if (ok && code > 0 && code <= 0x10FFFF)
+                character = Cp1251::encode(QString::fromUcs4(reinterpret_cast<const char32_t *>(&code), 1));
+        }
+        if (character && character->size() == 1) {
+            name += *character;
+            at = semicolon + 1;
+        } else {
+            name += value[at++];
+        }
+    }
+    return name;
+}
+
 EntryKind folderKind(const QByteArray &name)
 {
     if (name == "Bitmap")
@@ -138,7 +178,7 @@ QList<ListingRow> parseListing(const QByteArray &bytes)
     Modified modified;
     for (int p = text.find("folder name=", 1); p > 0; p = text.find("folder name=", p + 1)) {
         ListingRow row;
-        row.name = text.valueAt(p + 13);
+        row.name = unescapedName(text.valueAt(p + 13));
         row.kind = folderKind(row.name);
         if (const int m = text.find("modified=", p + 1); m > 0)
             readModified(text, m, modified);
@@ -150,7 +190,7 @@ QList<ListingRow> parseListing(const QByteArray &bytes)
     QString size;
     for (int h = text.find("file name=", 1); h > 0; h = text.find("file name=", h + 1)) {
         ListingRow row;
-        row.name = text.valueAt(h + 11);
+        row.name = unescapedName(text.valueAt(h + 11));
         row.kind = fileKind(row.name);
         if (const int s = text.find("size=", h + 1); s > 0) {
             size = Cp1251::decode(text.valueAt(s + 6));
