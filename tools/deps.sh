@@ -6,8 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev qt6-svg-dev libgl-dev qt6-qpa-plugins
-    xvfb xauth
-    obexftp
+    obexftp unzip
     clang libclang-rt-14-dev
 )
 
