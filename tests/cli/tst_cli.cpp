@@ -2,7 +2,7 @@
 // all at once (the connect procedure spends most of its time in pauses); the
 // cases that stop before connecting run one after the other.
 
-#include "phonesimprocess.h"
+#include "testprocess.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,46 +20,11 @@
 
 namespace {
 
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, '\0');
-    for (char &b : bytes)
-        b = char(generator.bounded(256));
-    return bytes;
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-struct Result
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Result = ProcessResult;
 
 Result finish(QProcess &process)
 {
-    Result result;
-    if (!process.waitForFinished(90000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
+    return finishProcess(process);
 }
 
 void startCli(QProcess &process, const QStringList &arguments)

@@ -4,7 +4,7 @@
 // nothing is left half-written. The tests run as root in CI, so permissions are
 // taken away by dropping the capabilities that let root read and write anything.
 
-#include "phonesimprocess.h"
+#include "testprocess.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,24 +21,11 @@
 
 namespace {
 
-struct Result
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Result = ProcessResult;
 
 Result finish(QProcess &process)
 {
-    Result result;
-    if (!process.waitForFinished(90000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
+    return finishProcess(process);
 }
 
 QString cliPath()
@@ -69,18 +56,6 @@ Result run(const QStringList &arguments, bool restricted = false)
     QProcess process;
     start(process, arguments, restricted);
     return finish(process);
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 bool canDropFileOverride()

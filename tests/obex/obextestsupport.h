@@ -1,128 +1,25 @@
 #pragma once
 
-// Shared pieces of the file-exchange tests: a recording PhoneUi whose endProgram
-// throws, a reference checksum, and a phone on a pseudo-terminal that speaks BFB
-// and answers every data block with the next prepared OBEX response.
+// Shared pieces of the file-exchange tests: a phone on a pseudo-terminal that
+// speaks BFB and answers every data block with the next prepared OBEX response.
 
-#include "checksum.h"
 #include "phonefiles.h"
 #include "phonelink.h"
-#include "phoneui.h"
+#include "pty.h"
+#include "recordingui.h"
+#include "testchecksum.h"
 
 #include <QByteArray>
 #include <QList>
-#include <QString>
-#include <QStringList>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstdlib>
 #include <deque>
-#include <fcntl.h>
 #include <mutex>
 #include <poll.h>
 #include <stdexcept>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
-
-struct ProgramEnded
-{
-    int status;
-};
-
-class RecordingUi : public PhoneUi
-{
-public:
-    struct Message
-    {
-        Icon icon;
-        QString title;
-        QString text;
-    };
-
-    QList<Message> messages;
-    QList<QPair<QString, int>> rows;
-    QStringList questions;
-    std::deque<bool> answers;     // answers to askYesNo, "yes" when none is left
-    bool progressOpen = false;
-    int progressMaximum = 0;
-    int progressValueNow = 0;
-    bool mainEnabled = true;
-    int mainEnabledChanges = 0;
-    QString sequenceText;
-    QString totalMemoryText;
-    QString freeMemoryText;
-
-    void progressLoad() override {}
-    void progressShow() override
-    {
-        if (!progressOpen)
-            progressValueNow = 1;
-        progressOpen = true;
-    }
-    bool progressIsOpen() const override { return progressOpen; }
-    void progressSetMaximum(int maximum) override { progressMaximum = maximum; }
-    void progressSetValue(int value) override { progressValueNow = value; }
-    int progressValue() const override { return progressValueNow; }
-    void progressAddRow(const QString &text, int icon) override { rows.append({text, icon}); }
-    void progressRepaint() override {}
-    void progressShowCloseButton() override {}
-    void progressFocus() override {}
-    void progressClose() override { progressOpen = false; }
-    void setMainWindowEnabled(bool enabled) override
-    {
-        mainEnabled = enabled;
-        ++mainEnabledChanges;
-    }
-    void setMainWindowVisible(bool) override {}
-    void setWaitingBytesText(const QString &) override {}
-    void setSequenceText(const QString &text) override { sequenceText = text; }
-    void setTotalMemoryText(const QString &text) override { totalMemoryText = text; }
-    void setFreeMemoryText(const QString &text) override { freeMemoryText = text; }
-    void connectionEstablished() override {}
-    void showMessage(Icon icon, const QString &title, const QString &text) override
-    {
-        messages.append({icon, title, text});
-    }
-    bool askYesNo(Icon, const QString &title, const QString &text) override
-    {
-        questions << title + u'|' + text;
-        if (answers.empty())
-            return true;
-        const bool answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    [[noreturn]] void endProgram(int exitStatus) override { throw ProgramEnded{exitStatus}; }
-
-    QStringList rowTexts() const
-    {
-        QStringList texts;
-        for (const auto &row : rows)
-            texts << row.first;
-        return texts;
-    }
-};
-
-// CRC-16/X-25 and the 16-bit XOR, written independently of the component.
-class ReferenceChecksum : public Checksum
-{
-public:
-    quint16 CrcCalc(const QByteArray &data) override
-    {
-        quint16 crc = 0xFFFF;
-        for (const char c : data) {
-            crc ^= quint8(c);
-            for (int bit = 0; bit < 8; ++bit)
-                crc = (crc & 1) ? quint16((crc >> 1) ^ 0x8408) : quint16(crc >> 1);
-        }
-        return quint16(~crc);
-    }
-    qint16 Xor(qint16 byte1, qint16 byte2) override { return qint16(byte1 ^ byte2); }
-};
 
 inline QByteArray hex(const char *text)
 {
@@ -146,34 +43,16 @@ public:
         QByteArray response;
     };
 
-    BfbPhone()
-    {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
-            throw std::runtime_error("no pseudo-terminal");
-        char name[128];
-        if (::ptsname_r(master, name, sizeof name) != 0)
-            throw std::runtime_error("no pseudo-terminal name");
-        slave = QString::fromLocal8Bit(name);
-        termios tio{};
-        ::tcgetattr(master, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(master, TCSANOW, &tio);
-        // Keeps the master from seeing a hang-up before and after the program's port is open.
-        keeper = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-        thread = std::thread([this] { serve(); });
-    }
+    BfbPhone() : thread([this] { serve(); }) {}
     ~BfbPhone()
     {
         stop = true;
         thread.join();
-        ::close(keeper);
-        ::close(master);
     }
     BfbPhone(const BfbPhone &) = delete;
     BfbPhone &operator=(const BfbPhone &) = delete;
 
-    QString devicePath() const { return slave; }
+    QString devicePath() const { return pty.slavePath(); }
 
     void respond(const QByteArray &response) { add({Answer::Respond, response}); }
     void respond(const char *hexResponse) { respond(hex(hexResponse)); }
@@ -252,18 +131,6 @@ private:
         steps.push_back(step);
     }
 
-    void send(const QByteArray &bytes)
-    {
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(master, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n > 0)
-                done += n;
-            else if (n < 0 && errno != EINTR && errno != EAGAIN)
-                return;
-        }
-    }
-
     void answer(const QByteArray &block)
     {
         Step step{Answer::Respond, hex("A0 00 03")};
@@ -276,9 +143,9 @@ private:
             }
         }
         if (step.answer != Answer::NoAck)
-            send(hex("16 02 14 01 FE"));
+            pty.send(hex("16 02 14 01 FE"));
         if (step.answer != Answer::AckOnly)
-            send(framed(step.response, sequence++ & 0xFF));
+            pty.send(framed(step.response, sequence++ & 0xFF));
     }
 
     void serve()
@@ -286,11 +153,11 @@ private:
         QByteArray pending;
         QByteArray block;
         while (!stop) {
-            pollfd p{master, POLLIN, 0};
+            pollfd p{pty.master(), POLLIN, 0};
             if (::poll(&p, 1, 10) <= 0)
                 continue;
             char buffer[4096];
-            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            const ssize_t n = ::read(pty.master(), buffer, sizeof buffer);
             if (n <= 0)
                 continue;
             {
@@ -319,10 +186,7 @@ private:
         }
     }
 
-    int master = -1;
-    int keeper = -1;
-    QString slave;
-    std::thread thread;
+    Pty pty;
     std::atomic<bool> stop{false};
     mutable std::mutex mutex;
     std::deque<Step> steps;
@@ -330,6 +194,7 @@ private:
     QList<QByteArray> dataBlocks;
     int acks = 0;
     int sequence = 0;
+    std::thread thread;  // last: starts once everything it uses exists
 };
 
 // PhoneFiles over a link on a fresh BfbPhone, in single-byte mode as after the handshake.

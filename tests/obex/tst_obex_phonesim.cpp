@@ -4,8 +4,8 @@
 #include "cp1251.h"
 #include "handshake.h"
 #include "obextestsupport.h"
-#include "phonesimprocess.h"
 #include "sumletcontrol.h"
+#include "testprocess.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,27 +16,6 @@
 #include <memory>
 
 namespace {
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, '\0');
-    for (char &b : bytes)
-        b = char(generator.bounded(256));
-    return bytes;
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 // A phone serving a fresh folder, connected with the connect procedure.
 class SimSession

@@ -8,6 +8,7 @@
 #include "obexrequests.h"
 #include "obexresponses.h"
 #include "staging.h"
+#include "testchecksum.h"
 #include "workingfiles.h"
 
 #include <QBuffer>
@@ -17,22 +18,6 @@
 #include <QTest>
 
 namespace {
-
-class ReferenceChecksum : public Checksum
-{
-public:
-    quint16 CrcCalc(const QByteArray &data) override
-    {
-        quint16 crc = 0xFFFF;
-        for (const char c : data) {
-            crc ^= quint8(c);
-            for (int bit = 0; bit < 8; ++bit)
-                crc = (crc & 1) ? quint16((crc >> 1) ^ 0x8408) : quint16(crc >> 1);
-        }
-        return quint16(~crc);
-    }
-    qint16 Xor(qint16 a, qint16 b) override { return qint16(a ^ b); }
-};
 
 QByteArray hex(const char *text)
 {

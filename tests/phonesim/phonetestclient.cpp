@@ -1,6 +1,5 @@
 #include "phonetestclient.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
@@ -11,36 +10,13 @@
 #include <termios.h>
 #include <unistd.h>
 
-QString phonesimBinary()
-{
-    QString dir = qEnvironmentVariable("TARVEL_BIN_DIR");
-    if (dir.isEmpty())
-        dir = QCoreApplication::applicationDirPath();
-    return dir + QStringLiteral("/phonesim");
-}
-
-PhoneSimProcess::~PhoneSimProcess()
-{
-    if (process.state() != QProcess::NotRunning)
-        stop();
-}
-
 bool PhoneSimProcess::start(const QString &root, const QStringList &extra)
 {
     logPath = logDir.filePath(QStringLiteral("phonesim.log"));
     QStringList args{QStringLiteral("--log"), logPath};
     if (!root.isEmpty())
         args << QStringLiteral("--root") << root;
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(phonesimBinary(), args + extra);
-    if (!process.waitForStarted(5000))
-        return false;
-    while (!process.canReadLine()) {
-        if (!process.waitForReadyRead(5000))
-            return false;
-    }
-    device = QString::fromLocal8Bit(process.readLine()).trimmed();
-    return device.startsWith(QStringLiteral("/dev/"));
+    return launch(args + extra, QProcess::SeparateChannels) && device.startsWith(QStringLiteral("/dev/"));
 }
 
 int PhoneSimProcess::stop()
@@ -53,22 +29,6 @@ int PhoneSimProcess::stop()
     process.kill();
     process.waitForFinished(2000);
     return -1;
-}
-
-QString PhoneSimProcess::log() const
-{
-    QFile file(logPath);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-QStringList PhoneSimProcess::logLines(const QString &prefix) const
-{
-    QStringList lines;
-    for (const QString &line : log().split(u'\n', Qt::SkipEmptyParts)) {
-        if (line.startsWith(prefix))
-            lines << line;
-    }
-    return lines;
 }
 
 bool PhoneSimProcess::waitForLog(const QString &prefix, int count, int timeoutMs) const

@@ -4,8 +4,9 @@
 // its own (nothing here is shared with the phone or with the program), so that a fault
 // on either side shows up as a disagreement.
 
+#include "testprocess.h"
+
 #include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -13,30 +14,17 @@
 #include <cstdint>
 #include <optional>
 
-QString phonesimBinary();
-
 // The emulated phone as a child process, serving a folder with a log beside it.
-class PhoneSimProcess
+class PhoneSimProcess : public PhoneSim
 {
 public:
-    PhoneSimProcess() = default;
-    PhoneSimProcess(const PhoneSimProcess &) = delete;
-    PhoneSimProcess &operator=(const PhoneSimProcess &) = delete;
-    ~PhoneSimProcess();
-
     // root empty: the phone makes its own demo folder.
     bool start(const QString &root, const QStringList &extra = {});
     // SIGTERM and wait; returns the exit code, or -1 when it had to be killed.
     int stop();
-
-    QString log() const;
-    QStringList logLines(const QString &prefix = {}) const;
     // Waits until a log line starting with prefix appears (count-th such line).
     bool waitForLog(const QString &prefix, int count = 1, int timeoutMs = 3000) const;
 
-    QProcess process;
-    QString device;
-    QString logPath;
     QTemporaryDir logDir;
 };
 

@@ -10,13 +10,6 @@
 
 namespace {
 
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
 quint8 code(const QByteArray &response)
 {
     return response.isEmpty() ? 0 : quint8(response[0]);

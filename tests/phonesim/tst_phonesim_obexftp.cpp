@@ -18,19 +18,6 @@ namespace {
 
 const QString obexftp = QStringLiteral("/usr/bin/obexftp");
 
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QByteArray pattern(int size)
 {
     QByteArray bytes(size, Qt::Uninitialized);

@@ -22,37 +22,15 @@
 
 namespace {
 
-bool setModified(const QString &path, const QDateTime &modified);
-
-bool writeFile(const QString &path, const QByteArray &content, const QDateTime &modified = {})
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        return false;
-    file.close();
-    return !modified.isValid() || setModified(path, modified);
-}
-
 bool setModified(const QString &path, const QDateTime &modified)
 {
     const struct timespec times[2] = {{time_t(modified.toSecsSinceEpoch()), 0}, {time_t(modified.toSecsSinceEpoch()), 0}};
     return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
 }
 
-QByteArray readFile(const QString &path)
+bool writeDatedFile(const QString &path, const QByteArray &content, const QDateTime &modified)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = char(generator.bounded(256));
-    return bytes;
+    return writeFile(path, content) && setModified(path, modified);
 }
 
 quint8 code(const QByteArray &response)
@@ -119,13 +97,13 @@ private slots:
 
 void PhonesimProtocolTest::initTestCase()
 {
-    QVERIFY2(QFileInfo(phonesimBinary()).isExecutable(), qPrintable(phonesimBinary()));
+    QVERIFY2(QFileInfo(tarvelBinary(QStringLiteral("phonesim"))).isExecutable(), qPrintable(tarvelBinary(QStringLiteral("phonesim"))));
 }
 
 void PhonesimProtocolTest::commandLine()
 {
     QProcess help;
-    help.start(phonesimBinary(), {QStringLiteral("--help")});
+    help.start(tarvelBinary(QStringLiteral("phonesim")), {QStringLiteral("--help")});
     QVERIFY(help.waitForFinished(5000));
     QCOMPARE(help.exitCode(), 0);
     const QString text = QString::fromUtf8(help.readAllStandardOutput());
@@ -136,7 +114,7 @@ void PhonesimProtocolTest::commandLine()
         QVERIFY2(text.contains(QLatin1String(option)), option);
 
     QProcess bad;
-    bad.start(phonesimBinary(), {QStringLiteral("--fault-on"), QStringLiteral("nonsense")});
+    bad.start(tarvelBinary(QStringLiteral("phonesim")), {QStringLiteral("--fault-on"), QStringLiteral("nonsense")});
     QVERIFY(bad.waitForFinished(5000));
     QCOMPARE(bad.exitCode(), 2);
 
@@ -308,9 +286,9 @@ void PhonesimProtocolTest::listingFormat()
 {
     Session s;
     const QDateTime stamp(QDate(2003, 4, 12), QTime(15, 30, 5));
-    QVERIFY(writeFile(s.path(QStringLiteral("b.txt")), "12345", stamp));
-    QVERIFY(writeFile(s.path(QStringLiteral("A & \"q\".bin")), QByteArray(1536, 'x'), stamp.addDays(1)));
-    QVERIFY(writeFile(s.path(QStringLiteral("Звонок.mid")), "MThd", stamp.addSecs(60)));
+    QVERIFY(writeDatedFile(s.path(QStringLiteral("b.txt")), "12345", stamp));
+    QVERIFY(writeDatedFile(s.path(QStringLiteral("A & \"q\".bin")), QByteArray(1536, 'x'), stamp.addDays(1)));
+    QVERIFY(writeDatedFile(s.path(QStringLiteral("Звонок.mid")), "MThd", stamp.addSecs(60)));
     QVERIFY(writeFile(s.path(QStringLiteral(".phonesim-upload-x")), "hidden"));
     QVERIFY(QDir(s.root.path()).mkpath(QStringLiteral("Bitmap")));
     QVERIFY(QDir(s.root.path()).mkpath(QStringLiteral("Фото")));

@@ -17,8 +17,9 @@
 #include "handshake.h"
 #include "phonefiles.h"
 #include "phonelink.h"
-#include "phonesimprocess.h"
+#include "recordingui.h"
 #include "sumletcontrol.h"
+#include "testprocess.h"
 #include "workingfiles.h"
 
 #include <QDir>
@@ -41,44 +42,6 @@ constexpr int DefaultRuns = 150;
 constexpr int DefaultTimeoutMs = 400;
 // A run must end well within this, whatever the phone does.
 constexpr qint64 RunLimitMs = 30000;
-
-struct ProgramEnded
-{
-};
-
-// The windows of the program, as far as a transfer needs them: every size question
-// is answered yes, messages are kept, the fatal end unwinds to the run.
-class SoakUi : public PhoneUi
-{
-public:
-    QStringList messages;
-
-    void progressLoad() override {}
-    void progressShow() override { open = true; }
-    bool progressIsOpen() const override { return open; }
-    void progressSetMaximum(int) override {}
-    void progressSetValue(int v) override { value = v; }
-    int progressValue() const override { return value; }
-    void progressAddRow(const QString &, int) override {}
-    void progressRepaint() override {}
-    void progressShowCloseButton() override {}
-    void progressFocus() override {}
-    void progressClose() override { open = false; }
-    void setMainWindowEnabled(bool) override {}
-    void setMainWindowVisible(bool) override {}
-    void setWaitingBytesText(const QString &) override {}
-    void setSequenceText(const QString &) override {}
-    void setTotalMemoryText(const QString &) override {}
-    void setFreeMemoryText(const QString &) override {}
-    void connectionEstablished() override {}
-    void showMessage(Icon, const QString &, const QString &text) override { messages << text; }
-    bool askYesNo(Icon, const QString &, const QString &) override { return true; }
-    [[noreturn]] void endProgram(int) override { throw ProgramEnded{}; }
-
-private:
-    bool open = false;
-    int value = 0;
-};
 
 enum class Operation { Get, GetMissing, Put, Move };
 enum class Fault { None, Silence, Garbage, NoAck, BadCrc, ShortDelay, LongDelay, Refusal };
@@ -294,13 +257,7 @@ QByteArray randomBytes(QRandomGenerator &random, qint64 size)
     return bytes;
 }
 
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-std::optional<QByteArray> readFile(const QString &path)
+std::optional<QByteArray> fileContent(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -406,7 +363,7 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome,
         *problem = QStringLiteral("phonesim did not start");
         return false;
     }
-    SoakUi ui;
+    RecordingUi ui;  // answers every size question yes; the fatal end unwinds to the run
     PhoneLink link(*crc, ui);
     PhoneFiles files(link);
     files.setWorkingDirectory(dir.path());
@@ -456,7 +413,7 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome,
                 *outcome = Outcome::Transferred;
                 // A move deletes the phone file only once the PC copy reads back whole.
                 if (plan.operation == Operation::Move) {
-                    if (readFile(pcPath) == *received) {
+                    if (fileContent(pcPath) == *received) {
                         deleteReported = files.DeleteObject(phoneName);
                         *outcome = deleteReported ? Outcome::Moved : Outcome::KeptOnPhone;
                     } else {
@@ -490,8 +447,8 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome,
         }
     }
 
-    const auto onPhone = readFile(phonePath);
-    const auto onPc = readFile(pcPath);
+    const auto onPhone = fileContent(phonePath);
+    const auto onPc = fileContent(pcPath);
     if (plan.operation == Operation::Put) {
         if (onPc != content) {
             *problem = QStringLiteral("the upload changed its PC source");
@@ -545,7 +502,7 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome,
         if (*outcome != expected) {
             *problem = QStringLiteral("%1 instead of %2 (messages: %3)")
                            .arg(QLatin1String(name(*outcome)), QLatin1String(name(expected)),
-                                ui.messages.join(QStringLiteral(" | ")));
+                                ui.messageTexts().join(QStringLiteral(" | ")));
             return false;
         }
         if (plan.operation == Operation::Move && onPhone) {

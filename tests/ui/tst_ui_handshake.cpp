@@ -51,7 +51,7 @@ int runFatalChild(int argc, char **argv)
                     request.text.toUtf8().constData());
         std::fflush(stdout);
     };
-    Form1 form(makeCrc());
+    Form1 form(makeChecksum());
     form.link().setPauseScale(0.3);
     form.link().setTimeoutInterval(300);
     form.link().Comm1.setDevicePath(qEnvironmentVariable("TARVEL_UI_FATAL_DEVICE"));
@@ -105,7 +105,7 @@ private slots:
     void init()
     {
         m_messages = std::make_unique<MessageRecorder>();
-        m_form = std::make_unique<Form1>(makeCrc());
+        m_form = std::make_unique<Form1>(makeChecksum());
         m_form->link().setPauseScale(0.3);
         m_form->show();
     }
@@ -132,7 +132,7 @@ private slots:
             QVERIFY(!m_form->link().Comm1.isOpen());
         }
         // Once the port exists, the same double-click connects.
-        PhoneSim phone;
+        PhoneSim phone(QStringList{});
         QVERIFY(phone.running());
         QVERIFY(mapPort(1, phone.device));
         connect();
@@ -145,8 +145,8 @@ private slots:
 
     void silentPhone()
     {
-        SilentLine line;
-        QVERIFY(mapPort(1, line.device));
+        Pty line;  // a phone that stays silent
+        QVERIFY(mapPort(1, line.slavePath()));
         connect();
         QCOMPARE(progressRows(*m_form), QStringList{row(6, Wake)} + AtFailure);
         checkFailedAttempt(AtFailure);

@@ -21,6 +21,8 @@
 #include <QApplication>
 #include <QLabel>
 
+#include <fcntl.h>
+
 #include <sys/stat.h>
 
 using namespace uitest;
@@ -117,7 +119,7 @@ private slots:
         QVERIFY(mapPort(1, m_phone->device));
 
         m_messages = std::make_unique<MessageRecorder>();
-        m_form = std::make_unique<Form1>(makeCrc());
+        m_form = std::make_unique<Form1>(makeChecksum());
         m_form->link().setPauseScale(0.3);
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));

@@ -28,7 +28,7 @@ using namespace uitest;
 
 namespace {
 
-QByteArray randomBytes(int size, quint32 seed)
+QByteArray contentWithExtremes(int size, quint32 seed)
 {
     QRandomGenerator generator(seed);
     QByteArray bytes(size, Qt::Uninitialized);
@@ -40,18 +40,6 @@ QByteArray randomBytes(int size, quint32 seed)
         bytes[size - 1] = char(0xFF);
     }
     return bytes;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Files on the phone at the start, by name.
@@ -79,7 +67,12 @@ private:
     QString phonePath(const QString &relative) const { return m_root.filePath(relative); }
     QString pcPath(const QString &relative) const { return m_pc.filePath(relative); }
 
-    QStringList log() const { return QString::fromUtf8(readFile(m_log)).split(u'\n', Qt::SkipEmptyParts); }
+    QStringList log() const
+    {
+        QFile file(m_log);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                                              : QStringList();
+    }
     int logMark() const { return int(log().size()); }
     QStringList logSince(int mark) const { return log().mid(mark); }
     // The requests of the log since mark (CONTINUE, ACK and responses left out).
@@ -185,13 +178,13 @@ private slots:
         quint32 seed = 1;
         for (const auto &file : PhoneFilesAtStart) {
             const QString name = QString::fromUtf8(file.first);
-            m_content.insert(name, randomBytes(file.second, seed++));
+            m_content.insert(name, contentWithExtremes(file.second, seed++));
             QVERIFY(writeFile(phonePath(name), m_content[name]));
         }
         QVERIFY(QDir().mkpath(phonePath(QStringLiteral("Misc/Old"))));
         QVERIFY(writeFile(phonePath(QStringLiteral("Misc/readme.txt")), "read me"));
         QVERIFY(QDir().mkpath(pcPath(QStringLiteral("work"))));
-        m_binStagingTime = QFileInfo(binDir() + QStringLiteral("/temp.tmp")).lastModified();
+        m_binStagingTime = QFileInfo(tarvelBinDir() + QStringLiteral("/temp.tmp")).lastModified();
 
         m_log = pcPath(QStringLiteral("phone.log"));
         m_phone = std::make_unique<PhoneSim>(
@@ -200,7 +193,7 @@ private slots:
         QVERIFY(mapPort(1, m_phone->device));
 
         m_messages = std::make_unique<MessageRecorder>();
-        m_form = std::make_unique<Form1>(makeCrc());
+        m_form = std::make_unique<Form1>(makeChecksum());
         // The working files of this run stay in its own folder, not beside the program.
         m_form->setWorkingDirectory(pcPath(QStringLiteral("work")));
         m_form->link().setPauseScale(0.3);
@@ -220,8 +213,8 @@ private slots:
         m_messages.reset();
         m_phone.reset();
         // Nothing of this run beside the program.
-        QVERIFY(!QFileInfo::exists(binDir() + QStringLiteral("/TempDir/pic.bmp")));
-        QCOMPARE(QFileInfo(binDir() + QStringLiteral("/temp.tmp")).lastModified(), m_binStagingTime);
+        QVERIFY(!QFileInfo::exists(tarvelBinDir() + QStringLiteral("/TempDir/pic.bmp")));
+        QCOMPARE(QFileInfo(tarvelBinDir() + QStringLiteral("/temp.tmp")).lastModified(), m_binStagingTime);
     }
 
     void init() { m_messages->clear(); }
@@ -551,7 +544,7 @@ private slots:
     {
         const QString source = pcPath(QStringLiteral("upload/drop.txt"));
         QVERIFY(QDir().mkpath(pcPath(QStringLiteral("upload"))));
-        const QByteArray bytes = randomBytes(1200, 99);
+        const QByteArray bytes = contentWithExtremes(1200, 99);
         QVERIFY(writeFile(source, bytes));
         // A drag that carries no PC file is not taken.
         QMimeData text;

@@ -90,14 +90,14 @@ private slots:
         QCOMPARE(messages.requests[0].title, QStringLiteral("Tarvel"));
         QVERIFY(messages.requests[0].text.contains(QStringLiteral("libsumlet.so: no copy found")));
 
-        form = createMainWindow([](QString *) { return makeCrc(); });
+        form = createMainWindow([](QString *) { return makeChecksum(); });
         QVERIFY(form);
         QCOMPARE(messages.requests.size(), 1);
     }
 
     void startUpState()
     {
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
 
@@ -155,7 +155,7 @@ private slots:
 
     void controlsNamesTextsAndPlaces()
     {
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         const Twips twips(&form);
         QCOMPARE(form.size(), twips.size(10605, 7785));
         QCOMPARE(form.findChild<QLabel *>(QStringLiteral("Capt"))->geometry(), twips.rect(0, 70, 10575, 255));
@@ -215,7 +215,7 @@ private slots:
     // Fifteen row pictures and seven status pictures, each distinct, at both sizes.
     void pictures()
     {
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         QCOMPARE(form.ImageList1.count(), 15);
         QCOMPARE(form.ImageList2.count(), 15);
         QImage sheet(15 * 40, 80, QImage::Format_ARGB32);
@@ -267,7 +267,7 @@ private slots:
             settings.setValue(QStringLiteral("options/comport"), comport);
             settings.setValue(QStringLiteral("options/rts"), rts);
         }
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         QTEST(form.link().Comm1.portNumber(), "port");
         QTEST(form.link().Comm1.rts(), "raised");
     }
@@ -288,7 +288,7 @@ private slots:
     void optionsOkWithoutPortChange()
     {
         MessageRecorder messages;
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         form.show();
         form.Command10->click();
         frmOptions *options = form.optionsWindow();
@@ -331,7 +331,7 @@ private slots:
     void optionsOkAppliesAndStores()
     {
         MessageRecorder messages;
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         form.show();
         form.Command10->click();
         frmOptions *options = form.optionsWindow();
@@ -371,7 +371,7 @@ private slots:
         options->Command2->click();
 
         // Com 10 gives port 1 at the next start; RTS comes back from the store.
-        Form1 next(makeCrc());
+        Form1 next(makeChecksum());
         QCOMPARE(next.link().Comm1.portNumber(), 1);
         QVERIFY(next.link().Comm1.rts());
         QVERIFY(!next.SkipFolderCheck);
@@ -381,7 +381,7 @@ private slots:
     void optionsCancelKeepsEverything()
     {
         MessageRecorder messages;
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         form.show();
         form.Command10->click();
         frmOptions *options = form.optionsWindow();
@@ -412,7 +412,7 @@ private slots:
 
     void portMapWindow()
     {
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         form.show();
         form.Command10->click();
         frmOptions *options = form.optionsWindow();
@@ -423,13 +423,13 @@ private slots:
         QVERIFY(ports->isVisible());
         QVERIFY(ports->mappingLabel(1)->text().startsWith(QStringLiteral("/dev/ttyS0")));
 
-        SilentLine line;
-        QVERIFY(!line.device.isEmpty());
-        ports->deviceBox(2)->setCurrentText(line.device);
+        Pty line;  // a phone that stays silent
+        QVERIFY(!line.slavePath().isEmpty());
+        ports->deviceBox(2)->setCurrentText(line.slavePath());
         ports->assignButton(2)->click();
         const QString link = SerialPort::portsFolder() + QStringLiteral("/com2");
-        QCOMPARE(QFileInfo(link).symLinkTarget(), line.device);
-        QCOMPARE(ports->mappingLabel(2)->text(), line.device);
+        QCOMPARE(QFileInfo(link).symLinkTarget(), line.slavePath());
+        QCOMPARE(ports->mappingLabel(2)->text(), line.slavePath());
         QCOMPARE(SerialPort::devicePathForPort(2), link);
         saveScreenshot(ports, QStringLiteral("port-map"));
 
@@ -437,7 +437,7 @@ private slots:
         ports->deviceBox(2)->setCurrentText(QStringLiteral("/dev/tarvel-no-such-device"));
         ports->assignButton(2)->click();
         QVERIFY(ports->statusLabel()->text().contains(QStringLiteral("/dev/tarvel-no-such-device")));
-        QCOMPARE(QFileInfo(link).symLinkTarget(), line.device);
+        QCOMPARE(QFileInfo(link).symLinkTarget(), line.slavePath());
 
         // A ports folder that cannot be made: reported, no failure.
         const QString folder = SerialPort::portsFolder();
@@ -446,14 +446,14 @@ private slots:
             QFile blocker(folder);
             QVERIFY(blocker.open(QIODevice::WriteOnly));
         }
-        ports->deviceBox(3)->setCurrentText(line.device);
+        ports->deviceBox(3)->setCurrentText(line.slavePath());
         ports->assignButton(3)->click();
         QVERIFY(!ports->statusLabel()->text().isEmpty());
         QFile::remove(folder);
 
-        ports->deviceBox(3)->setCurrentText(line.device);
+        ports->deviceBox(3)->setCurrentText(line.slavePath());
         ports->assignButton(3)->click();
-        QCOMPARE(ports->mappingLabel(3)->text(), line.device);
+        QCOMPARE(ports->mappingLabel(3)->text(), line.slavePath());
         ports->resetButton(3)->click();
         QVERIFY(!QFileInfo(folder + QStringLiteral("/com3")).isSymLink());
         QVERIFY(ports->mappingLabel(3)->text().startsWith(QStringLiteral("/dev/ttyS2")));
@@ -467,7 +467,7 @@ private slots:
     void folderTestMessages()
     {
         MessageRecorder messages;
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         // Notes the mode of a PC browser that opened, and cancels it.
         QList<frmBrow::Mode> opened;
         const auto takeBrowser = [&] {
@@ -561,7 +561,7 @@ private slots:
     void pcBrowserDialog()
     {
         MessageRecorder messages;
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         form.show();
         setRows(form, {{QStringLiteral("ab.bmp"), 2}, {QStringLiteral("a\\b.bmp"), 2}});
         QTemporaryDir pc;
@@ -755,7 +755,7 @@ private slots:
 
     void popUpOnPhoneRows()
     {
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         setRows(form, {{QStringLiteral("Bitmap"), 7}, {QStringLiteral("ab.bmp"), 2}});
@@ -770,7 +770,7 @@ private slots:
     void renameIsRefused()
     {
         MessageRecorder messages;
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         setRows(form, {{QStringLiteral("ab.bmp"), 2}});
@@ -789,7 +789,7 @@ private slots:
 
     void progressWindow()
     {
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         form.show();
         QVERIFY(!form.progressIsOpen());
         form.progressShow();
@@ -845,7 +845,7 @@ private slots:
 
     void aboutBox()
     {
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         form.show();
         form.Command11->click();
         form.Command11->click();
@@ -871,7 +871,7 @@ private slots:
 
     void newFolderDialogOpensAndCancels()
     {
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         form.show();
         form.Command8->setEnabled(true);
         form.Command8->click();
@@ -922,7 +922,7 @@ private slots:
 
     void exitClosesTheWindow()
     {
-        Form1 form(makeCrc());
+        Form1 form(makeChecksum());
         form.show();
         form.Command11->click();
         QVERIFY(form.aboutWindow());

@@ -1,0 +1,111 @@
+#include "testprocess.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <csignal>
+#include <sys/prctl.h>
+
+QString tarvelBinDir()
+{
+    const QString dir = qEnvironmentVariable("TARVEL_BIN_DIR");
+    return dir.isEmpty() ? QCoreApplication::applicationDirPath() : dir;
+}
+
+QString tarvelBinary(const QString &name)
+{
+    return tarvelBinDir() + u'/' + name;
+}
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, '\0');
+    for (char &b : bytes)
+        b = char(generator.bounded(256));
+    return bytes;
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+ProcessResult finishProcess(QProcess &process, int timeoutMs)
+{
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    ProcessResult result;
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+PhoneSim::PhoneSim(const QStringList &arguments)
+{
+    launch(arguments, QProcess::SeparateChannels);
+}
+
+PhoneSim::~PhoneSim()
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.terminate();
+        if (!process.waitForFinished(3000))
+            process.kill();
+        process.waitForFinished(1000);
+    }
+}
+
+bool PhoneSim::start(const QString &root, const QStringList &extra)
+{
+    logPath = root + QStringLiteral(".log");
+    QFile::remove(logPath);
+    return launch(QStringList{QStringLiteral("--root"), root, QStringLiteral("--log"), logPath} + extra,
+                  QProcess::ForwardedErrorChannel);
+}
+
+bool PhoneSim::launch(const QStringList &arguments, QProcess::ProcessChannelMode channels)
+{
+    process.setProcessChannelMode(channels);
+    // A test that crashes takes its phone with it.
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    process.start(tarvelBinary(QStringLiteral("phonesim")), arguments);
+    if (!process.waitForStarted(5000))
+        return false;
+    QDeadlineTimer deadline(5000);
+    while (!process.canReadLine() && !deadline.hasExpired())
+        process.waitForReadyRead(100);
+    device = QString::fromLocal8Bit(process.readLine()).trimmed();
+    return !device.isEmpty();
+}
+
+QString PhoneSim::log() const
+{
+    QFile file(logPath);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QStringList PhoneSim::logLines(const QString &prefix) const
+{
+    QStringList lines;
+    for (const QString &line : log().split(u'\n', Qt::SkipEmptyParts)) {
+        if (line.startsWith(prefix))
+            lines << line;
+    }
+    return lines;
+}

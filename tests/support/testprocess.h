@@ -1,0 +1,55 @@
+#pragma once
+
+// Starting the built programs: the emulated phone and the tools, found in
+// TARVEL_BIN_DIR (the build's bin folder), and files read and written whole.
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+QString tarvelBinDir();
+// The path of one of the built programs.
+QString tarvelBinary(const QString &name);
+
+QByteArray randomBytes(int size, quint32 seed);
+// Creates the parent folders as needed.
+bool writeFile(const QString &path, const QByteArray &content);
+// "<missing>" for a file that cannot be read, so that it never equals real content.
+QByteArray readFile(const QString &path);
+
+struct ProcessResult
+{
+    int exitCode = -1;  // -1 after a crash or a kill
+    QString out;
+    QString err;
+};
+// Waits for the process to end (killing it after timeoutMs) and collects its output.
+ProcessResult finishProcess(QProcess &process, int timeoutMs = 90000);
+
+// The emulated phone as a child process; stopped when this object goes.
+class PhoneSim
+{
+public:
+    PhoneSim() = default;
+    // Starts at once with exactly these arguments, standard error kept for errors().
+    explicit PhoneSim(const QStringList &arguments);
+    ~PhoneSim();
+    PhoneSim(const PhoneSim &) = delete;
+    PhoneSim &operator=(const PhoneSim &) = delete;
+
+    // Serves root with a log beside it, standard error passed on; false when it
+    // gives no device.
+    bool start(const QString &root, const QStringList &extra = {});
+    bool launch(const QStringList &arguments, QProcess::ProcessChannelMode channels);
+
+    bool running() const { return !device.isEmpty() && process.state() == QProcess::Running; }
+    QString errors() { return QString::fromLocal8Bit(process.readAllStandardError()); }
+    QString log() const;
+    // Non-empty log lines that start with prefix, in order.
+    QStringList logLines(const QString &prefix = {}) const;
+
+    QProcess process;
+    QString device;
+    QString logPath;
+};
