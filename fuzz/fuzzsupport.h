@@ -7,20 +7,15 @@
 #include "checksum.h"
 #include "phonelink.h"
 #include "phoneui.h"
+#include "pty.h"
 
 #include <QByteArray>
 #include <QString>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <memory>
-#include <poll.h>
-#include <stdexcept>
-#include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #define FUZZ_EXPECT(condition)                                                              \
@@ -76,64 +71,17 @@ public:
     qint16 Xor(qint16 a, qint16 b) override { return qint16(a ^ b); }
 };
 
-class PhoneEnd
+// The phone's end of a pseudo-terminal; what it sends is in the port's queue when
+// send returns, so that the program sees it at once.
+class PhoneEnd : public Pty
 {
 public:
-    PhoneEnd()
-    {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
-            throw std::runtime_error("no pseudo-terminal");
-        char name[128];
-        if (::ptsname_r(master, name, sizeof name) != 0)
-            throw std::runtime_error("no pseudo-terminal name");
-        slavePath = QString::fromLocal8Bit(name);
-        termios tio{};
-        ::tcgetattr(master, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(master, TCSANOW, &tio);
-        // Keeps the line up while the port is closed and lets the queue be emptied.
-        keeper = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (keeper < 0)
-            throw std::runtime_error("cannot open the pseudo-terminal");
-        ::tcgetattr(keeper, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(keeper, TCSANOW, &tio);
-    }
-
     void send(const std::uint8_t *data, std::size_t size) const
     {
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::write(master, data + done, size - done);
-            if (n > 0)
-                done += std::size_t(n);
-            else if (n < 0 && errno != EINTR)
-                std::abort();
-        }
-        // Wait until the line discipline holds it all, so that the port sees it at once.
+        Pty::send(data, size);
         for (int i = 0; i < 1000 && waiting() < int(size); ++i)
             ::usleep(50);
     }
-
-    int waiting() const
-    {
-        int count = 0;
-        return ::ioctl(keeper, FIONREAD, &count) == 0 ? count : 0;
-    }
-
-    void discardQueues() const
-    {
-        ::tcflush(keeper, TCIOFLUSH);
-        char buffer[4096];
-        pollfd p{master, POLLIN, 0};
-        while (::poll(&p, 1, 0) > 0 && ::read(master, buffer, sizeof buffer) > 0) {
-        }
-    }
-
-    int master = -1;
-    int keeper = -1;
-    QString slavePath;
 };
 
 // A fresh link on the phone's pseudo-terminal, in single-byte mode as after the
@@ -144,10 +92,10 @@ inline std::unique_ptr<PhoneLink> openLink(const PhoneEnd &phone, PhoneUi &ui, C
     auto link = std::make_unique<PhoneLink>(crc, ui);
     link->setTimeoutInterval(TimeoutMs);
     link->setPauseScale(0);
-    link->Comm1.setDevicePath(phone.slavePath);
+    link->Comm1.setDevicePath(phone.slavePath());
     QString reason;
     if (!link->Comm1.open(&reason)) {
-        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(phone.slavePath), qPrintable(reason));
+        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(phone.slavePath()), qPrintable(reason));
         std::abort();
     }
     link->Comm1.setReadLength(SerialPort::SingleByte);
