@@ -55,11 +55,9 @@ private slots:
     void sequenceWrapsAfter255();
     void sendPacketConsumesOneReply();
     void sendAckWritesTheAckFrame();
-    void acknowledgeConsumesExactlyFiveBytes();
     void ackWithLongerFrameLeavesExtrasQueued();
-    void oneFrameReply();
-    void twoFrameReply();
-    void crcAloneInFrameOfTwo();
+    void replyTakesExactlyItsFrames_data();
+    void replyTakesExactlyItsFrames();
     void largestAnnouncedPacketArrivesWhole();
     void brokenReplies_data();
     void brokenReplies();
@@ -172,14 +170,6 @@ void FramesTest::sendAckWritesTheAckFrame()
     QCOMPARE(t.link.Comm1.bytesWaiting(), 1);  // reads nothing
 }
 
-void FramesTest::acknowledgeConsumesExactlyFiveBytes()
-{
-    LinkOnPty t;
-    t.pty.send(hex("16021401FE") + "XYZ");
-    QCOMPARE(t.link.ReceiveReply(), QByteArray("Acknowledge"));
-    QCOMPARE(t.link.Comm1.bytesWaiting(), 3);
-}
-
 void FramesTest::ackWithLongerFrameLeavesExtrasQueued()
 {
     LinkOnPty t;
@@ -191,35 +181,31 @@ void FramesTest::ackWithLongerFrameLeavesExtrasQueued()
     QCOMPARE(t.link.Comm1.bytesWaiting(), 0);
 }
 
-void FramesTest::oneFrameReply()
+// A reply takes its frames and nothing more: what follows stays queued.
+void FramesTest::replyTakesExactlyItsFrames_data()
 {
-    LinkOnPty t;
-    t.pty.send(hex("160A1C03FC0700 03A00003 1234") + "next");
-    QCOMPARE(t.link.ReceiveReply().toHex(' '), hex("A00003").toHex(' '));
-    QCOMPARE(t.link.Comm1.bytesWaiting(), 4);
-}
-
-void FramesTest::twoFrameReply()
-{
-    LinkOnPty t;
-    const QByteArray packet = counting(40, 0x90);
-    const QByteArray block = replyBlock(packet);
+    QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("leftQueued");
+    QTest::newRow("acknowledge") << hex("16021401FE") + "XYZ" << QByteArray("Acknowledge") << 3;
+    QTest::newRow("one frame") << hex("160A1C03FC0700 03A00003 1234") + "next" << hex("A00003") << 4;
     // 5 header bytes and 27 packet bytes, then 13 packet bytes and the CRC.
-    t.pty.send(frame(block.left(32)) + frame(block.mid(32)));
-    QCOMPARE(block.mid(32).size(), 15);
-    QCOMPARE(t.link.ReceiveReply().toHex(' '), packet.toHex(' '));
-    QCOMPARE(t.link.Comm1.bytesWaiting(), 0);
+    const QByteArray forty = replyBlock(counting(40, 0x90));
+    QTest::newRow("two frames") << frame(forty.left(32)) + frame(forty.mid(32)) << counting(40, 0x90) << 0;
+    // The second frame holds only the two CRC bytes.
+    const QByteArray full = replyBlock(counting(27, 1));
+    QTest::newRow("crc alone") << frame(full.left(32)) + frame(full.mid(32)) + "!" << counting(27, 1) << 1;
 }
 
-void FramesTest::crcAloneInFrameOfTwo()
+void FramesTest::replyTakesExactlyItsFrames()
 {
+    QFETCH(QByteArray, wire);
+    QFETCH(QByteArray, reply);
+    QFETCH(int, leftQueued);
     LinkOnPty t;
-    const QByteArray packet = counting(27, 1);
-    const QByteArray block = replyBlock(packet);
-    t.pty.send(frame(block.left(32)) + frame(block.mid(32)) + "!");
-    QCOMPARE(block.mid(32).size(), 2);
-    QCOMPARE(t.link.ReceiveReply().toHex(' '), packet.toHex(' '));
-    QCOMPARE(t.link.Comm1.bytesWaiting(), 1);
+    t.pty.send(wire);
+    QCOMPARE(t.link.ReceiveReply().toHex(' '), reply.toHex(' '));
+    QCOMPARE(t.link.Comm1.bytesWaiting(), leftQueued);
 }
 
 void FramesTest::largestAnnouncedPacketArrivesWhole()
