@@ -1,16 +1,22 @@
 #pragma once
 
 // Shared pieces of the file-exchange tests: a phone on a pseudo-terminal that
-// speaks BFB and answers every data block with the next prepared OBEX response.
+// speaks BFB and answers every data block with the next prepared OBEX response,
+// and a session with the emulated phone.
 
+#include "cp1251.h"
+#include "handshake.h"
 #include "phonefiles.h"
 #include "phonelink.h"
 #include "pty.h"
 #include "recordingui.h"
 #include "testchecksum.h"
+#include "testprocess.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QList>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <atomic>
@@ -215,4 +221,49 @@ struct FilesOnPhone
         link.Comm1.setReadLength(SerialPort::SingleByte);
         link.setTimeoutInterval(2000);
     }
+};
+
+// A phone serving a fresh folder, connected with the connect procedure.
+class PhonesimSession
+{
+public:
+    QTemporaryDir dir;
+    PhoneSim sim;
+    std::unique_ptr<Checksum> crc;
+    RecordingUi ui;
+    std::unique_ptr<PhoneLink> link;
+    std::unique_ptr<PhoneFiles> files;
+    FolderListing rootListing;
+
+    QString flash() const { return dir.filePath(QStringLiteral("flash")); }
+    QString local(const QString &name) const { return dir.filePath(QStringLiteral("pc/") + name); }
+
+    // Prepares the flash folder (root folders Bitmap and Ringing tone).
+    PhonesimSession()
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("flash/Bitmap"));
+        QDir(dir.path()).mkpath(QStringLiteral("flash/Ringing tone"));
+        QDir(dir.path()).mkpath(QStringLiteral("pc"));
+    }
+
+    bool connect(const QStringList &simOptions = {})
+    {
+        crc = makeChecksum();
+        if (!sim.start(flash(), simOptions))
+            return false;
+        link = std::make_unique<PhoneLink>(*crc, ui);
+        files = std::make_unique<PhoneFiles>(*link);
+        files->setWorkingDirectory(dir.path());
+        link->Comm1.setDevicePath(sim.device);
+        link->setPauseScale(0.1);
+        link->setTimeoutInterval(5000);
+        bool listed = false;
+        PhoneConnector(*link).run([this, &listed] {
+            listed = true;
+            rootListing = files->enterRootAndRefresh();
+        });
+        return listed;
+    }
+
+    QByteArray name(const QString &text) const { return *Cp1251::encode(text); }
 };

@@ -4,11 +4,8 @@
 // phone refuses leaves nothing behind, and every other name arrives byte for byte.
 
 #include "cp1251.h"
-#include "handshake.h"
 #include "messages.h"
 #include "obextestsupport.h"
-#include "sumletcontrol.h"
-#include "testprocess.h"
 #include "workingfiles.h"
 
 #include <QDir>
@@ -51,41 +48,19 @@ private slots:
     void everyByteValueInANameRoundTrips();
 
 private:
-    QTemporaryDir dir;
-    PhoneSim sim;
-    std::unique_ptr<SumletControl> crc;
-    RecordingUi ui;
-    std::unique_ptr<PhoneLink> link;
-    std::unique_ptr<PhoneFiles> files;
+    PhonesimSession s;
 };
 
 void ObexBadInput::initTestCase()
 {
-    QDir(dir.path()).mkpath(QStringLiteral("flash/Bitmap"));
-    QDir(dir.path()).mkpath(QStringLiteral("pc"));
-    QDir(dir.path()).mkpath(QStringLiteral("back"));
-    QString error;
-    crc = SumletControl::create(&error);
-    QVERIFY2(crc, qPrintable(error));
-    QVERIFY(sim.start(dir.filePath(QStringLiteral("flash"))));
-    link = std::make_unique<PhoneLink>(*crc, ui);
-    files = std::make_unique<PhoneFiles>(*link);
-    files->setWorkingDirectory(dir.path());
-    link->Comm1.setDevicePath(sim.device);
-    link->setPauseScale(0.1);
-    link->setTimeoutInterval(5000);
-    bool listed = false;
-    PhoneConnector(*link).run([this, &listed] {
-        listed = true;
-        files->enterRootAndRefresh();
-    });
-    QVERIFY(listed);
+    QVERIFY(QDir(s.dir.path()).mkpath(QStringLiteral("back")));
+    QVERIFY(s.connect());
 }
 
 void ObexBadInput::everyByteValueInANameRoundTrips()
 {
-    const QString pc = dir.filePath(QStringLiteral("pc"));
-    const QString flash = dir.filePath(QStringLiteral("flash"));
+    const QString pc = s.dir.filePath(QStringLiteral("pc"));
+    const QString flash = s.dir.filePath(QStringLiteral("flash"));
     QList<int> stored;
     for (int byte = 1; byte < 256; ++byte) {
         if (byte == '/')
@@ -98,17 +73,17 @@ void ObexBadInput::everyByteValueInANameRoundTrips()
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(contentFor(byte));
         }
-        const int puts = sim.logLines(QStringLiteral("PUT")).size();
-        const qsizetype messages = ui.messages.size();
-        const PutResult result = files->PutFile(source);
+        const int puts = s.sim.logLines(QStringLiteral("PUT")).size();
+        const qsizetype messages = s.ui.messages.size();
+        const PutResult result = s.files->PutFile(source);
         const QString what = QStringLiteral("byte 0x%1").arg(byte, 2, 16, QChar(u'0'));
 
         if (byte == 0x98) {
             // No character of the code page: refused on the PC with a message.
             QVERIFY2(result == PutResult::NotSent, qPrintable(what));
-            QCOMPARE(ui.messages.size(), messages + 1);
-            QCOMPARE(ui.messages.last().text, russianText(ObexNotice::NameNotEncodable));
-            QCOMPARE(sim.logLines(QStringLiteral("PUT")).size(), puts);
+            QCOMPARE(s.ui.messages.size(), messages + 1);
+            QCOMPARE(s.ui.messages.last().text, russianText(ObexNotice::NameNotEncodable));
+            QCOMPARE(s.sim.logLines(QStringLiteral("PUT")).size(), puts);
         } else if (phoneRefuses(byte)) {
             QVERIFY2(result == PutResult::Refused, qPrintable(what));
             QVERIFY2(QDir(flash).entryList(QDir::Files).isEmpty() || !QFile::exists(localFilePath(flash, pcName)),
@@ -130,7 +105,7 @@ void ObexBadInput::everyByteValueInANameRoundTrips()
 
     // The listing names each file with the bytes it was stored under, XML references
     // (&amp; and the like) resolved.
-    const FolderListing listing = files->RefreshListing();
+    const FolderListing listing = s.files->RefreshListing();
     QList<QByteArray> listed;
     for (const ListingRow &row : listing.rows)
         listed << row.name;
@@ -139,10 +114,10 @@ void ObexBadInput::everyByteValueInANameRoundTrips()
     }
 
     // Downloaded into a PC folder under the same name, then deleted on the phone.
-    const QString back = dir.filePath(QStringLiteral("back"));
+    const QString back = s.dir.filePath(QStringLiteral("back"));
     for (int byte : stored) {
         const QByteArray name = phoneNameFor(byte);
-        const auto content = files->GetFile(name);
+        const auto content = s.files->GetFile(name);
         QVERIFY2(content, qPrintable(QString::number(byte, 16)));
         QCOMPARE(*content, contentFor(byte));
         const auto local = safeLocalName(name);
@@ -151,7 +126,7 @@ void ObexBadInput::everyByteValueInANameRoundTrips()
         QVERIFY(save.open(QIODevice::WriteOnly));
         save.write(*content);
         QVERIFY(save.commit());
-        QVERIFY(files->DeleteObject(name));
+        QVERIFY(s.files->DeleteObject(name));
     }
     QCOMPARE(QDir(back).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), stored.size());
     QVERIFY(QDir(flash).entryList(QDir::Files | QDir::Hidden | QDir::System).isEmpty());

@@ -2,10 +2,7 @@
 // procedure, pauses shortened) serves many operations of PhoneFiles.
 
 #include "cp1251.h"
-#include "handshake.h"
 #include "obextestsupport.h"
-#include "sumletcontrol.h"
-#include "testprocess.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,60 +11,6 @@
 #include <QTest>
 
 #include <memory>
-
-namespace {
-
-// A phone serving a fresh folder, connected with the connect procedure.
-class SimSession
-{
-public:
-    QTemporaryDir dir;
-    PhoneSim sim;
-    std::unique_ptr<SumletControl> crc;
-    RecordingUi ui;
-    std::unique_ptr<PhoneLink> link;
-    std::unique_ptr<PhoneFiles> files;
-    FolderListing rootListing;
-
-    QString flash() const { return dir.filePath(QStringLiteral("flash")); }
-    QString local(const QString &name) const { return dir.filePath(QStringLiteral("pc/") + name); }
-
-    // Prepares the flash folder (root folders Bitmap and Ringing tone).
-    SimSession()
-    {
-        QDir(dir.path()).mkpath(QStringLiteral("flash/Bitmap"));
-        QDir(dir.path()).mkpath(QStringLiteral("flash/Ringing tone"));
-        QDir(dir.path()).mkpath(QStringLiteral("pc"));
-    }
-
-    bool connect(const QStringList &simOptions = {})
-    {
-        QString error;
-        crc = SumletControl::create(&error);
-        if (!crc) {
-            qWarning() << "checksum component:" << error;
-            return false;
-        }
-        if (!sim.start(flash(), simOptions))
-            return false;
-        link = std::make_unique<PhoneLink>(*crc, ui);
-        files = std::make_unique<PhoneFiles>(*link);
-        files->setWorkingDirectory(dir.path());
-        link->Comm1.setDevicePath(sim.device);
-        link->setPauseScale(0.1);
-        link->setTimeoutInterval(5000);
-        bool listed = false;
-        PhoneConnector(*link).run([this, &listed] {
-            listed = true;
-            rootListing = files->enterRootAndRefresh();
-        });
-        return listed;
-    }
-
-    QByteArray name(const QString &text) const { return *Cp1251::encode(text); }
-};
-
-} // namespace
 
 class ObexPhonesim : public QObject
 {
@@ -87,7 +30,7 @@ private slots:
     void refusals();
 
 private:
-    SimSession main;
+    PhonesimSession main;
 };
 
 void ObexPhonesim::initTestCase()
@@ -214,7 +157,7 @@ void ObexPhonesim::missingFile()
 
 void ObexPhonesim::dataOnlyBeforeAnEmptyFinalResponse()
 {
-    SimSession session;
+    PhonesimSession session;
     const QByteArray content = randomBytes(40000, 11);
     QVERIFY(writeFile(session.flash() + QStringLiteral("/Bitmap/big.bin"), content));
     QVERIFY(session.connect({QStringLiteral("--empty-final"), QStringLiteral("--packet"), QStringLiteral("1000")}));
@@ -225,7 +168,7 @@ void ObexPhonesim::dataOnlyBeforeAnEmptyFinalResponse()
 
 void ObexPhonesim::refusals()
 {
-    SimSession session;
+    PhonesimSession session;
     QVERIFY(writeFile(session.flash() + QStringLiteral("/keep.txt"), "keep"));
     QVERIFY(session.connect({QStringLiteral("--refuse-setpath"), QStringLiteral("C3"),
                              QStringLiteral("--refuse-mkdir"), QStringLiteral("C3"),

@@ -1,11 +1,8 @@
 // Faults found by fuzzing and by feeding the program unusual input, kept from coming back.
 
 #include "cp1251.h"
-#include "handshake.h"
 #include "listing.h"
 #include "obextestsupport.h"
-#include "sumletcontrol.h"
-#include "testprocess.h"
 #include "workingfiles.h"
 
 #include <QDir>
@@ -92,29 +89,13 @@ void ObexRegressions::uploadAnnouncesTheLengthItSends()
     QVERIFY(!content.isEmpty());
     QCOMPARE(QFileInfo(source).size(), 0);
 
-    QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("flash/Bitmap")));
-    QString error;
-    const auto crc = SumletControl::create(&error);
-    QVERIFY2(crc, qPrintable(error));
-    PhoneSim sim;
-    QVERIFY(sim.start(dir.filePath(QStringLiteral("flash"))));
-    RecordingUi ui;
-    PhoneLink link(*crc, ui);
-    PhoneFiles files(link);
-    files.setWorkingDirectory(dir.path());
-    link.Comm1.setDevicePath(sim.device);
-    link.setPauseScale(0.1);
-    link.setTimeoutInterval(5000);
-    bool connected = false;
-    PhoneConnector(link).run([&] {
-        connected = true;
-        files.enterRootAndRefresh();
-    });
-    QVERIFY(connected);
+    PhonesimSession session;
+    QVERIFY(session.connect());
+    PhoneFiles &files = *session.files;
+    const PhoneSim &sim = session.sim;
 
     QCOMPARE(files.PutFile(source), PutResult::Sent);
-    QFile onPhone(dir.filePath(QStringLiteral("flash/version")));
+    QFile onPhone(session.flash() + QStringLiteral("/version"));
     QVERIFY(onPhone.open(QIODevice::ReadOnly));
     QCOMPARE(onPhone.readAll(), content);
     const qint64 staged = content.size() + 3 * (content.size() / 497 + 1);
