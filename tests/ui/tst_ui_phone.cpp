@@ -9,7 +9,6 @@
 #include "storedsettings.h"
 
 #include <QAbstractItemView>
-#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -281,34 +280,6 @@ private slots:
         QCOMPARE(m_messages->requests[0].icon, QMessageBox::Information);
         QTRY_VERIFY(!QFileInfo::exists(rootPath(QStringLiteral("Sms"))));
         QTRY_COMPARE(findRow(list, QStringLiteral("Sms")), -1);
-    }
-
-    void newFolder()
-    {
-        PhoneFileList *list = m_form->FileList;
-        m_form->Command8->click();
-        QVERIFY(!m_form->isEnabled());
-        QDialog *dialog = nullptr;
-        for (QWidget *window : QApplication::topLevelWidgets())
-            if (window->objectName() == QStringLiteral("frmMkDir") && window->isVisible())
-                dialog = qobject_cast<QDialog *>(window);
-        QVERIFY(dialog);
-        auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("Text1"));
-        auto *ok = dialog->findChild<QPushButton *>(QStringLiteral("Command1"));
-
-        // An existing entry's text: nothing sent, the dialog stays.
-        name->setText(QStringLiteral("Misc"));
-        ok->click();
-        QVERIFY(dialog->isVisible());
-
-        name->setText(QStringLiteral("misc"));
-        ok->click();
-        QVERIFY(!dialog->isVisible());
-        QVERIFY(m_form->isEnabled());
-        QVERIFY(QFileInfo(rootPath(QStringLiteral("misc"))).isDir());
-        QVERIFY(findRow(list, QStringLiteral("misc")) >= 0);
-        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
-        QCOMPARE(m_form->files().PathStack(), QList<QByteArray>{"Root"});
     }
 
     void largeIconView()

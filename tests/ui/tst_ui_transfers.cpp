@@ -67,6 +67,14 @@ private:
     QString phonePath(const QString &relative) const { return m_root.filePath(relative); }
     QString pcPath(const QString &relative) const { return m_pc.filePath(relative); }
 
+    static frmMkDir *shownNewFolderDialog()
+    {
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (auto *mkDir = qobject_cast<frmMkDir *>(window); mkDir && mkDir->isVisible())
+                return mkDir;
+        }
+        return nullptr;
+    }
     QStringList log() const
     {
         QFile file(m_log);
@@ -225,11 +233,7 @@ private slots:
         QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\Misc\\"));
         m_form->Command8->click();
         QVERIFY(!m_form->isEnabled());
-        frmMkDir *dialog = nullptr;
-        for (QWidget *window : QApplication::topLevelWidgets()) {
-            if (auto *mkDir = qobject_cast<frmMkDir *>(window); mkDir && mkDir->isVisible())
-                dialog = mkDir;
-        }
+        frmMkDir *dialog = shownNewFolderDialog();
         QVERIFY(dialog);
         QPointer<frmMkDir> guard(dialog);
 
@@ -275,11 +279,7 @@ private slots:
 
         // A folder the phone refuses was never entered: no step up after it.
         m_form->Command8->click();
-        dialog = nullptr;
-        for (QWidget *window : QApplication::topLevelWidgets()) {
-            if (auto *mkDir = qobject_cast<frmMkDir *>(window); mkDir && mkDir->isVisible())
-                dialog = mkDir;
-        }
+        dialog = shownNewFolderDialog();
         QVERIFY(dialog);
         guard = dialog;
         mark = logMark();
