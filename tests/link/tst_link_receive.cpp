@@ -14,7 +14,6 @@ class ReceiveTest : public QObject
     Q_OBJECT
 
 private slots:
-    void startsLikeTheProgram();
     void eachByteHasItsOwnTimeout();
     void byteJustInsideTheTimeoutIsAccepted();
     void silenceEndsWithTheTimeoutMessage();
@@ -26,25 +25,6 @@ private slots:
     void hungUpPhoneEndsByTimeout();
     void closedPortEndsByTimeout();
 };
-
-void ReceiveTest::startsLikeTheProgram()
-{
-    RecordingUi ui;
-    auto crc = makeChecksum();
-    PhoneLink link(*crc, ui);
-    QCOMPARE(link.BfbSequence, qint16(1));
-    QVERIFY(!link.timedOut());
-    QVERIFY(!link.TimeoutTimer.isActive());
-    QVERIFY(link.TimeoutTimer.isSingleShot());
-    QCOMPARE(link.TimeoutTimer.timerType(), Qt::PreciseTimer);
-    QCOMPARE(link.TimeoutTimer.interval(), 20000);
-    QVERIFY(link.Timer1.isActive());
-    QCOMPARE(link.Timer1.interval(), 1000);
-    QVERIFY(!link.Timer2.isActive());
-    QCOMPARE(link.Timer2.interval(), 1000);
-    QCOMPARE(link.linkState(), QStringLiteral("enable"));
-    QVERIFY(!link.Comm1.isOpen());
-}
 
 void ReceiveTest::eachByteHasItsOwnTimeout()
 {
