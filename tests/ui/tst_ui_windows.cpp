@@ -135,15 +135,7 @@ private slots:
         for (QWidget *hidden : {static_cast<QWidget *>(form.Label1), static_cast<QWidget *>(form.Label5),
                                 static_cast<QWidget *>(form.Text2)})
             QVERIFY(hidden->isHidden());
-        QCOMPARE(form.link().BfbSequence, qint16(1));
-        QVERIFY(form.DragOutActive);
-        QVERIFY(!form.SkipFolderCheck);
-        QVERIFY(form.TransferList.isEmpty());
-        QVERIFY(form.files().PathStack().isEmpty());
         QVERIFY(!form.link().Comm1.isOpen());
-        QVERIFY(form.link().Timer1.isActive());
-        QVERIFY(!form.link().Timer2.isActive());
-        QVERIFY(!form.link().TimeoutTimer.isActive());
         // Default settings: port 1, RTS low.
         QCOMPARE(form.link().Comm1.portNumber(), 1);
         QVERIFY(!form.link().Comm1.rts());
