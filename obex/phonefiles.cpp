@@ -155,35 +155,15 @@ bool PhoneFiles::RequestNextPart()
 QByteArray PhoneFiles::GetFolderListing()
 {
     ui.setSequenceText(QString::number(link.BfbSequence));
-    ui.progressShow();
-    ui.progressSetValue(1);
-    ui.progressSetMaximum(3);
-    ui.progressAddRow(RequestListingRow, ListingIcon);
-    ui.progressRepaint();
+    openGetProgress(RequestListingRow, ListingIcon);
 
     if (!sendPrebuilt(ObexRequest::folderListingFrames(link.BfbSequence, link.Crc)))
         return {};
 
     ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::Listing);
-    QByteArray response = link.ReceiveReply();
+    const QByteArray first = link.ReceiveReply();
     link.SendAck();
-    collector.addResponse(response);
-    int packet = 1;
-    ui.progressAddRow(PacketRow + QString::number(packet), ListingIcon);
-    ui.progressRepaint();
-    ui.progressSetValue(2);
-
-    while (ObexResponse::code(response) == ObexResponse::Continue) {
-        ++packet;
-        RequestNextPart();
-        response = link.ReceiveReply();
-        link.SendAck();
-        collector.addResponse(response);
-        if (ObexResponse::code(response) != ObexResponse::Continue)
-            break;
-        ui.progressAddRow(PacketRow + QString::number(packet), ListingIcon);
-        ui.progressRepaint();
-    }
+    collectParts(first, collector, ListingIcon);
 
     readMemoryFigures();
     ui.progressClose();
@@ -208,6 +188,37 @@ void PhoneFiles::readMemoryFigures()
     }
 }
 
+void PhoneFiles::openGetProgress(const QString &requestRow, int icon)
+{
+    ui.progressShow();
+    ui.progressSetValue(1);
+    ui.progressSetMaximum(3);
+    ui.progressAddRow(requestRow, icon);
+    ui.progressRepaint();
+}
+
+QByteArray PhoneFiles::collectParts(QByteArray response, ObexResponse::GetDataCollector &collector, int icon)
+{
+    collector.addResponse(response);
+    int packet = 1;
+    ui.progressAddRow(PacketRow + QString::number(packet), icon);
+    ui.progressRepaint();
+    ui.progressSetValue(2);
+
+    while (ObexResponse::code(response) == ObexResponse::Continue) {
+        ++packet;
+        RequestNextPart();
+        response = link.ReceiveReply();
+        link.SendAck();
+        collector.addResponse(response);
+        if (ObexResponse::code(response) != ObexResponse::Continue)
+            break;
+        ui.progressAddRow(PacketRow + QString::number(packet), icon);
+        ui.progressRepaint();
+    }
+    return response;
+}
+
 FolderListing PhoneFiles::RefreshListing()
 {
     FolderListing listing;
@@ -226,33 +237,13 @@ std::optional<QByteArray> PhoneFiles::GetFile(const QByteArray &name)
         return std::nullopt;
 
     ui.setMainWindowEnabled(false);
-    ui.progressShow();
-    ui.progressSetValue(1);
-    ui.progressSetMaximum(3);
-    ui.progressAddRow(RequestFileRow, FileIcon);
-    ui.progressRepaint();
+    openGetProgress(RequestFileRow, FileIcon);
 
     ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::File);
-    QByteArray response = exchange(*block);
-    collector.addResponse(response);
-    int packet = 1;
-    ui.progressAddRow(PacketRow + QString::number(packet), FileIcon);
-    ui.progressRepaint();
-    ui.progressSetValue(2);
-
-    while (ObexResponse::code(response) == ObexResponse::Continue) {
-        ++packet;
-        RequestNextPart();
-        response = link.ReceiveReply();
-        link.SendAck();
-        collector.addResponse(response);
-        if (ObexResponse::code(response) != ObexResponse::Continue) {
-            ui.progressSetValue(3);
-            break;
-        }
-        ui.progressAddRow(PacketRow + QString::number(packet), FileIcon);
-        ui.progressRepaint();
-    }
+    const QByteArray first = exchange(*block);
+    const QByteArray response = collectParts(first, collector, FileIcon);
+    if (ObexResponse::code(first) == ObexResponse::Continue)
+        ui.progressSetValue(3);  // the transfer took several packets and has ended
 
     ui.progressClose();
     ui.setMainWindowEnabled(true);

@@ -9,6 +9,10 @@
 
 #include <optional>
 
+namespace ObexResponse {
+class GetDataCollector;
+}
+
 class PhoneLink;
 class PhoneUi;
 
@@ -87,6 +91,11 @@ private:
     // acknowledged them at the link level.
     bool sendPrebuilt(const QByteArray &frames);
     void readMemoryFigures();
+    // Shows the request row of a download or listing with the bar at 1 of 3.
+    void openGetProgress(const QString &requestRow, int icon);
+    // Takes the first response and every further packet while the phone answers
+    // Continue, with a progress row for each; returns the last response.
+    QByteArray collectParts(QByteArray response, ObexResponse::GetDataCollector &collector, int icon);
     void advanceProgress();
     PutResult sendStagingFile(class QFile &staging, const QByteArray &name, qint64 stagingLength);
 
