@@ -69,6 +69,16 @@ bool stagingFileOpen()
     return false;
 }
 
+// A file to send, written into the folder the transfer stages in.
+QString sourceFile(FilesOnPhone &f, const QTemporaryDir &dir, const QString &name, const QByteArray &content)
+{
+    f.files.setWorkingDirectory(dir.path());
+    QFile file(dir.filePath(name));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
+    return file.fileName();
+}
+
 } // namespace
 
 class ObexWire : public QObject
@@ -462,11 +472,7 @@ void ObexWire::uploadSmallFile()
 {
     FilesOnPhone f;
     QTemporaryDir dir;
-    f.files.setWorkingDirectory(dir.path());
-    QFile source(dir.filePath(QStringLiteral("a.txt")));
-    QVERIFY(source.open(QIODevice::WriteOnly));
-    source.write("abc");
-    source.close();
+    QFile source(sourceFile(f, dir, QStringLiteral("a.txt"), QByteArrayLiteral("abc")));
     f.link.BfbSequence = 4;
     f.phone.respond("A0 00 03");
     f.phone.respond("A0 00 03");
@@ -505,14 +511,10 @@ void ObexWire::uploadStagingCases()
     QFETCH(QList<int>, bodyLengths);
     FilesOnPhone f;
     QTemporaryDir dir;
-    f.files.setWorkingDirectory(dir.path());
     QByteArray content(length, '\0');
     for (int i = 0; i < length; ++i)
         content[i] = char(i * 31 + 7);
-    QFile source(dir.filePath(QStringLiteral("f.bin")));
-    QVERIFY(source.open(QIODevice::WriteOnly));
-    source.write(content);
-    source.close();
+    QFile source(sourceFile(f, dir, QStringLiteral("f.bin"), content));
     for (int i = 1; i < bodyLengths.size(); ++i)
         f.phone.respond("90 00 03");
     f.phone.respond("90 00 03");
@@ -556,11 +558,7 @@ void ObexWire::uploadCyrillicName()
 {
     FilesOnPhone f;
     QTemporaryDir dir;
-    f.files.setWorkingDirectory(dir.path());
-    QFile source(dir.filePath(QStringLiteral("Фото.txt")));
-    QVERIFY(source.open(QIODevice::WriteOnly));
-    source.write("x");
-    source.close();
+    QFile source(sourceFile(f, dir, QStringLiteral("Фото.txt"), QByteArrayLiteral("x")));
     QCOMPARE(f.files.PutFile(source.fileName()), PutResult::Sent);
     f.phone.settle();
     QCOMPARE(f.phone.blocks()[0].mid(8, 21),
@@ -571,11 +569,7 @@ void ObexWire::uploadRefusedMidway()
 {
     FilesOnPhone f;
     QTemporaryDir dir;
-    f.files.setWorkingDirectory(dir.path());
-    QFile source(dir.filePath(QStringLiteral("big.bin")));
-    QVERIFY(source.open(QIODevice::WriteOnly));
-    source.write(QByteArray(1500, 'z'));
-    source.close();
+    QFile source(sourceFile(f, dir, QStringLiteral("big.bin"), QByteArray(1500, 'z')));
     f.phone.respond("90 00 03");
     f.phone.respond("C4 00 03");
     QCOMPARE(f.files.PutFile(source.fileName()), PutResult::Refused);
@@ -593,11 +587,7 @@ void ObexWire::uploadSizeQuestion()
 {
     FilesOnPhone f;
     QTemporaryDir dir;
-    f.files.setWorkingDirectory(dir.path());
-    QFile source(dir.filePath(QStringLiteral("large.bin")));
-    QVERIFY(source.open(QIODevice::WriteOnly));
-    source.write(QByteArray(152677, 'q'));
-    source.close();
+    QFile source(sourceFile(f, dir, QStringLiteral("large.bin"), QByteArray(152677, 'q')));
     f.ui.answers = {false};
     QCOMPARE(f.files.PutFile(source.fileName()), PutResult::NotSent);
     QCOMPARE(f.ui.questions,
@@ -642,15 +632,9 @@ void ObexWire::uploadRefusedLocally()
     huge.close();
     expectRefusal(huge.fileName(), ObexNotice::StagingTooLarge, PhoneUi::Icon::Warning);
 
-    QFile longName(dir.filePath(QString(240, u'n')));
-    QVERIFY(longName.open(QIODevice::WriteOnly));
-    longName.close();
-    expectRefusal(longName.fileName(), ObexNotice::UploadNameTooLong, PhoneUi::Icon::Warning);
+    expectRefusal(sourceFile(f, dir, QString(240, u'n'), {}), ObexNotice::UploadNameTooLong, PhoneUi::Icon::Warning);
 
-    QFile foreign(dir.filePath(QStringLiteral("日本.txt")));
-    QVERIFY(foreign.open(QIODevice::WriteOnly));
-    foreign.close();
-    expectRefusal(foreign.fileName(), ObexNotice::NameNotEncodable, PhoneUi::Icon::Warning);
+    expectRefusal(sourceFile(f, dir, QStringLiteral("日本.txt"), {}), ObexNotice::NameNotEncodable, PhoneUi::Icon::Warning);
 
     f.phone.settle();
     QVERIFY(f.phone.received().isEmpty());
