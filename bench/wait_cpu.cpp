@@ -6,7 +6,8 @@
 //   wait_cpu [--hangup] [seconds]
 
 #include "phonelink.h"
-#include "phoneui.h"
+#include "pty.h"
+#include "quietui.h"
 #include "sumletcontrol.h"
 
 #include <QCoreApplication>
@@ -14,10 +15,7 @@
 #include <QStringList>
 
 #include <cstdio>
-#include <fcntl.h>
-#include <stdlib.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
@@ -26,32 +24,12 @@ struct WaitEnded
 };
 
 // Only the end of the program matters here; the monitors tick as in the program.
-class QuietUi : public PhoneUi
+class WaitUi : public QuietUi
 {
 public:
     int monitorTicks = 0;
-    QString message;
 
-    void progressLoad() override {}
-    void progressShow() override {}
-    bool progressIsOpen() const override { return false; }
-    void progressSetMaximum(int) override {}
-    void progressSetValue(int) override {}
-    int progressValue() const override { return 0; }
-    void progressAddRow(const QString &, int) override {}
-    void progressRepaint() override {}
-    void progressShowCloseButton() override {}
-    void progressFocus() override {}
-    void progressClose() override {}
-    void setMainWindowEnabled(bool) override {}
-    void setMainWindowVisible(bool) override {}
     void setWaitingBytesText(const QString &) override { ++monitorTicks; }
-    void setSequenceText(const QString &) override {}
-    void setTotalMemoryText(const QString &) override {}
-    void setFreeMemoryText(const QString &) override {}
-    void connectionEstablished() override {}
-    void showMessage(Icon, const QString &, const QString &text) override { message = text; }
-    bool askYesNo(Icon, const QString &, const QString &) override { return false; }
     [[noreturn]] void endProgram(int) override { throw WaitEnded {}; }
 };
 
@@ -83,24 +61,20 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    char name[128];
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
-        std::perror("pseudo-terminal");
-        return 1;
-    }
-
-    QuietUi ui;
+    Pty phone;
+    WaitUi ui;
     PhoneLink link(*crc, ui);
-    link.Comm1.setDevicePath(QString::fromLocal8Bit(name));
+    link.Comm1.setDevicePath(phone.slavePath());
     if (!link.Comm1.open(&error)) {
         std::fprintf(stderr, "open: %s\n", qPrintable(error));
         return 1;
     }
     link.Comm1.setReadLength(SerialPort::SingleByte);
     link.setTimeoutInterval(seconds * 1000);
-    if (hangup)
-        ::close(master);
+    if (hangup) {
+        phone.dropKeeper();
+        phone.closeMaster();
+    }
 
     QElapsedTimer wall;
     const double cpuBefore = cpuSeconds();

@@ -7,6 +7,7 @@
 #include "checksum.h"
 #include "phonelink.h"
 #include "phoneui.h"
+#include "quietui.h"
 #include "pty.h"
 
 #include <QByteArray>
@@ -37,29 +38,9 @@ struct LinkEnded
 {
 };
 
-class SilentUi : public PhoneUi
+class SilentUi : public QuietUi
 {
 public:
-    void progressLoad() override {}
-    void progressShow() override {}
-    bool progressIsOpen() const override { return false; }
-    void progressSetMaximum(int) override {}
-    void progressSetValue(int) override {}
-    int progressValue() const override { return 0; }
-    void progressAddRow(const QString &, int) override {}
-    void progressRepaint() override {}
-    void progressShowCloseButton() override {}
-    void progressFocus() override {}
-    void progressClose() override {}
-    void setMainWindowEnabled(bool) override {}
-    void setMainWindowVisible(bool) override {}
-    void setWaitingBytesText(const QString &) override {}
-    void setSequenceText(const QString &) override {}
-    void setTotalMemoryText(const QString &) override {}
-    void setFreeMemoryText(const QString &) override {}
-    void connectionEstablished() override {}
-    void showMessage(Icon, const QString &, const QString &) override {}
-    bool askYesNo(Icon, const QString &, const QString &) override { return false; }
     [[noreturn]] void endProgram(int) override { throw LinkEnded{}; }
 };
 
