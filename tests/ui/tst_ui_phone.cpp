@@ -219,26 +219,18 @@ private slots:
     // arriving meanwhile must not start a second exchange.
     void commandsWaitForTheRunningExchange()
     {
-        bool sawBusy = false;
-        QTimer intruder;
-        intruder.setInterval(0);
-        connect(&intruder, &QTimer::timeout, this, [&] {
-            if (!m_form->busy())
-                return;
-            intruder.stop();
-            sawBusy = true;
-            m_form->openSelectedRow();
-            m_form->deleteCommand();
-            m_form->Command1_Click();
-            m_form->Command8->click();
-        });
         // Should a command slip through, its question is answered No so the test ends quickly.
         m_messages->answers = {false, false};
-        intruder.start();
-        openRow(QStringLiteral("Misc"));
+        QVERIFY(whileBusy(
+            *m_form,
+            [&] {
+                m_form->openSelectedRow();
+                m_form->deleteCommand();
+                m_form->Command1_Click();
+                m_form->Command8->click();
+            },
+            [&] { openRow(QStringLiteral("Misc")); }));
         m_messages->answers.clear();
-        intruder.stop();
-        QVERIFY(sawBusy);
         QVERIFY(!m_form->busy());
         QVERIFY(m_messages->requests.isEmpty());
         QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\Misc\\"));

@@ -586,23 +586,15 @@ private slots:
 
         // While the phone is busy a drop and a drag-out start nothing.
         m_messages->clear();
-        bool sawBusy = false;
-        QTimer intruder;
-        intruder.setInterval(0);
-        connect(&intruder, &QTimer::timeout, this, [&] {
-            if (!m_form->busy())
-                return;
-            intruder.stop();
-            sawBusy = true;
-            m_form->filesDropped({first});
-            m_form->ListLeftButtonDown = true;
-            m_form->listMouseMove(Qt::LeftButton, QPoint(1, 1));
-        });
-        intruder.start();
         mark = logMark();
-        openRow(QStringLiteral("Misc"));
-        intruder.stop();
-        QVERIFY(sawBusy);
+        QVERIFY(whileBusy(
+            *m_form,
+            [&] {
+                m_form->filesDropped({first});
+                m_form->ListLeftButtonDown = true;
+                m_form->listMouseMove(Qt::LeftButton, QPoint(1, 1));
+            },
+            [&] { openRow(QStringLiteral("Misc")); }));
         QVERIFY(!anyStartsWith(requestsSince(mark), QStringLiteral("PUT")));
         QVERIFY(!anyStartsWith(requestsSince(mark), QStringLiteral("GET name=")));
         QVERIFY(m_messages->requests.isEmpty());

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QTest>
 #include <QTreeWidget>
 #include <QWidget>
@@ -51,6 +52,26 @@ public:
     std::deque<bool> answers;
     std::function<void(const MessageBoxes::Request &)> onMessage;
 };
+
+// Runs during(); the first time the window is busy with the phone meanwhile, commands()
+// runs from the event loop. True when that moment came.
+inline bool whileBusy(Form1 &form, const std::function<void()> &commands, const std::function<void()> &during)
+{
+    bool sawBusy = false;
+    QTimer intruder;
+    intruder.setInterval(0);
+    QObject::connect(&intruder, &QTimer::timeout, [&] {
+        if (!form.busy())
+            return;
+        intruder.stop();
+        sawBusy = true;
+        commands();
+    });
+    intruder.start();
+    during();
+    intruder.stop();
+    return sawBusy;
+}
 
 // Makes "Com N" of the per-user ports folder stand for device.
 inline bool mapPort(int number, const QString &device)
