@@ -140,28 +140,15 @@ bool frmBrow::downloadToPc(bool moving, QByteArray *phoneName)
 
 void frmBrow::Command1_Click()
 {
-    if (m_main.busy() || m_transferring)
-        return;
-    {
-        Form1::Exchange exchange(m_main);
-        m_transferring = true;
-        setEnabled(false);
+    runTransfer([this] {
         QByteArray name;
         downloadToPc(false, &name);
-        setEnabled(true);
-        m_transferring = false;
-    }
-    close();
+    });
 }
 
 void frmBrow::Command3_Click()
 {
-    if (m_main.busy() || m_transferring)
-        return;
-    {
-        Form1::Exchange exchange(m_main);
-        m_transferring = true;
-        setEnabled(false);
+    runTransfer([this] {
         // The phone's file goes only once the PC holds all of it.
         QByteArray name;
         if (downloadToPc(true, &name)) {
@@ -170,6 +157,18 @@ void frmBrow::Command3_Click()
             m_main.link().pause(1500);
             m_main.RefreshListing();
         }
+    });
+}
+
+void frmBrow::runTransfer(const std::function<void()> &transfer)
+{
+    if (m_main.busy() || m_transferring)
+        return;
+    {
+        Form1::Exchange exchange(m_main);
+        m_transferring = true;
+        setEnabled(false);
+        transfer();
         setEnabled(true);
         m_transferring = false;
     }

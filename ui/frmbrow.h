@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QHash>
 
+#include <functional>
+
 class Form1;
 class QComboBox;
 class QPushButton;
@@ -42,6 +44,8 @@ private:
     // Downloads the selected phone file (its name in phoneName) into Dir1's folder;
     // true when the PC file is there whole. Says what went wrong otherwise.
     bool downloadToPc(bool moving, QByteArray *phoneName);
+    // One exchange at a time: the dialog is locked while it runs and closes after it.
+    void runTransfer(const std::function<void()> &transfer);
     void say(const QString &text);
 
     Form1 &m_main;
