@@ -428,26 +428,21 @@ private slots:
         const QString moveShort = QStringLiteral("Каталоги пока не перемещаются, копируйте по файлам!!!");
         const QString moveNoDot = QStringLiteral("Каталоги пока не перемещаются, перемещайте по файлам!!!");
 
-        for (const char *name : {"Bitmap", "abcd", "a.bm", "photo.gz"}) {
+        const auto copy = &Form1::copyCommand;
+        const auto move = &Form1::moveCommand;
+        const QList<std::tuple<const char *, void (Form1::*)(), QString>> refusals{
+            {"Bitmap", copy, copyRefusal}, {"abcd", copy, copyRefusal},  {"a.bm", copy, copyRefusal},
+            {"photo.gz", copy, copyRefusal}, {"abcd", move, moveShort},  {"a.bm", move, moveShort},
+            {"Bitmap", move, moveNoDot},     {"photo.gz", move, moveNoDot}};
+        for (const auto &[name, command, text] : refusals) {
             messages.clear();
             select(form, QString::fromLatin1(name));
-            form.copyCommand();
+            (form.*command)();
             takeBrowser();
             QCOMPARE(messages.requests.size(), 1);
             QCOMPARE(messages.requests[0].icon, QMessageBox::Warning);
             QCOMPARE(messages.requests[0].title, QStringLiteral("Tarvel"));
-            QCOMPARE(messages.requests[0].text, copyRefusal);
-        }
-        const QList<QPair<const char *, QString>> moves{
-            {"abcd", moveShort}, {"a.bm", moveShort}, {"Bitmap", moveNoDot}, {"photo.gz", moveNoDot}};
-        for (const auto &move : moves) {
-            messages.clear();
-            select(form, QString::fromLatin1(move.first));
-            form.moveCommand();
-            takeBrowser();
-            QCOMPARE(messages.requests.size(), 1);
-            QCOMPARE(messages.requests[0].icon, QMessageBox::Warning);
-            QCOMPARE(messages.requests[0].text, move.second);
+            QCOMPARE(messages.requests[0].text, text);
         }
         QVERIFY(opened.isEmpty());
 
