@@ -54,7 +54,7 @@ void ObexPhonesim::roundTrips_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<bool>("asked");
-    for (int size : {0, 1, 496, 497, 498, 994, 995, 40000})
+    for (int size : {0, 496, 497, 994, 40000})
         QTest::addRow("%d bytes", size) << size << false;
     QTest::addRow("152676 bytes, 150 kB staged") << 152676 << false;
     QTest::addRow("152677 bytes, asked") << 152677 << true;
