@@ -53,13 +53,11 @@ public:
     std::function<void(const MessageBoxes::Request &)> onMessage;
 };
 
-// Runs during(); the first time the window is busy with the phone meanwhile, commands()
-// runs from the event loop. True when that moment came.
+// Runs during(); the first time the window is busy with the phone, commands() runs too.
 inline bool whileBusy(Form1 &form, const std::function<void()> &commands, const std::function<void()> &during)
 {
     bool sawBusy = false;
-    QTimer intruder;
-    intruder.setInterval(0);
+    QTimer intruder;   // fires at each pass of the event loop
     QObject::connect(&intruder, &QTimer::timeout, [&] {
         if (!form.busy())
             return;
