@@ -111,8 +111,9 @@ private:
         m_form->openSelectedRow();
     }
 
-    // Opens the PC browser for a row with the main window's copy or move button.
-    frmBrow *openBrowser(const QString &text, bool moving)
+    // Opens the PC browser for a row with the main window's copy or move button,
+    // then the file-system root's drive and the folder; null if any step fails.
+    frmBrow *openBrowser(const QString &text, bool moving, const QString &folder)
     {
         const int row = findRow(m_form->FileList, text);
         if (row < 0)
@@ -120,15 +121,13 @@ private:
         m_form->FileList->selectRow(row);
         (moving ? m_form->Command3 : m_form->Command6)->click();
         frmBrow *browser = m_form->pcBrowser();
-        if (browser && (!browser->isVisible() || m_form->isVisible()))
+        if (!browser || !browser->isVisible() || m_form->isVisible()
+            || browser->mode() != (moving ? frmBrow::Mode::Move : frmBrow::Mode::Copy))
+            return nullptr;
+        emit browser->Drive1->activated(0);
+        if (!browser->Dir1->setPath(folder) || browser->Dir1->path() != QDir::cleanPath(folder))
             return nullptr;
         return browser;
-    }
-    // The file-system root's drive, then the folder.
-    static bool chooseFolder(frmBrow *browser, const QString &folder)
-    {
-        emit browser->Drive1->activated(0);
-        return browser->Dir1->setPath(folder) && browser->Dir1->path() == QDir::cleanPath(folder);
     }
     // The window is back once the dialog has closed, by whatever path.
     bool browserClosed()
@@ -304,10 +303,8 @@ private slots:
         const QString folder = pcPath(QStringLiteral("copies"));
         QVERIFY(QDir().mkpath(folder + QStringLiteral("/sub")));
         for (const QString &name : QStringList{QStringLiteral("song.mid"), QStringLiteral("Письмо.txt")}) {
-            frmBrow *browser = openBrowser(name, false);
+            frmBrow *browser = openBrowser(name, false, folder);
             QVERIFY(browser);
-            QCOMPARE(browser->mode(), frmBrow::Mode::Copy);
-            QVERIFY(chooseFolder(browser, folder));
             const int mark = logMark();
             browser->Command1->click();
             QVERIFY(browserClosed());
@@ -331,9 +328,8 @@ private slots:
         const QByteArray old(6000, 'o');   // longer than the phone's file
         QVERIFY(writeFile(target, old));
 
-        frmBrow *browser = openBrowser(QStringLiteral("photo.bmp"), false);
+        frmBrow *browser = openBrowser(QStringLiteral("photo.bmp"), false, folder);
         QVERIFY(browser);
-        QVERIFY(chooseFolder(browser, folder));
         m_messages->answers = {false};
         int mark = logMark();
         browser->Command1->click();
@@ -349,9 +345,8 @@ private slots:
         QCOMPARE(readFile(target), old);
 
         m_messages->clear();
-        browser = openBrowser(QStringLiteral("photo.bmp"), false);
+        browser = openBrowser(QStringLiteral("photo.bmp"), false, folder);
         QVERIFY(browser);
-        QVERIFY(chooseFolder(browser, folder));
         browser->Command1->click();
         QVERIFY(browserClosed());
         QCOMPARE(m_messages->requests.size(), 1);
@@ -368,9 +363,8 @@ private slots:
         QVERIFY(writeFile(target, "earlier"));
         QVERIFY(QFile::remove(phonePath(QStringLiteral("gone.bmp"))));
 
-        frmBrow *browser = openBrowser(QStringLiteral("gone.bmp"), false);
+        frmBrow *browser = openBrowser(QStringLiteral("gone.bmp"), false, folder);
         QVERIFY(browser);
-        QVERIFY(chooseFolder(browser, folder));
         const int mark = logMark();
         browser->Command1->click();
         QVERIFY(browserClosed());
@@ -386,10 +380,8 @@ private slots:
     {
         const QString folder = pcPath(QStringLiteral("moved"));
         QVERIFY(QDir().mkpath(folder));
-        frmBrow *browser = openBrowser(QStringLiteral("tune.mid"), true);
+        frmBrow *browser = openBrowser(QStringLiteral("tune.mid"), true, folder);
         QVERIFY(browser);
-        QCOMPARE(browser->mode(), frmBrow::Mode::Move);
-        QVERIFY(chooseFolder(browser, folder));
         const int mark = logMark();
         browser->Command3->click();
         QVERIFY(browserClosed());
@@ -410,9 +402,8 @@ private slots:
         const QString folder = pcPath(QStringLiteral("moved"));
         const QString hidden = m_pc.filePath(QStringLiteral("lost.bmp.aside"));
         QVERIFY(QFile::rename(phonePath(QStringLiteral("lost.bmp")), hidden));
-        frmBrow *browser = openBrowser(QStringLiteral("lost.bmp"), true);
+        frmBrow *browser = openBrowser(QStringLiteral("lost.bmp"), true, folder);
         QVERIFY(browser);
-        QVERIFY(chooseFolder(browser, folder));
         const int mark = logMark();
         browser->Command3->click();
         QVERIFY(browserClosed());
@@ -442,9 +433,8 @@ private slots:
         QVERIFY(QDir().mkpath(folder));
         if (blocker == QLatin1String("folder"))
             QVERIFY(QDir().mkpath(folder + QStringLiteral("/keep.bmp/inside")));
-        frmBrow *browser = openBrowser(QStringLiteral("keep.bmp"), true);
+        frmBrow *browser = openBrowser(QStringLiteral("keep.bmp"), true, folder);
         QVERIFY(browser);
-        QVERIFY(chooseFolder(browser, folder));
         if (blocker == QLatin1String("removed"))
             QVERIFY(QDir(folder).removeRecursively());
         const int mark = logMark();
