@@ -22,8 +22,8 @@
 #include <QThread>
 
 #include <cstdio>
-#include <functional>
 #include <fcntl.h>
+#include <functional>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -75,8 +75,8 @@ Measure run(const QStringList &command, const QString &dir)
     rusage usage{};
     wait4(pid, &status, 0, &usage);
     m.seconds = clock.elapsed() / 1000.0;
-    m.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec
-                   + usage.ru_stime.tv_usec / 1e6;
+    m.cpuSeconds =
+        usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
     m.ok = WIFEXITED(status);
     return m;
 }
@@ -94,8 +94,7 @@ public:
     {
         // Nobody reads its complaints about obexftp's stray blocks; a full pipe would stall it.
         process.setStandardErrorFile(QProcess::nullDevice());
-        process.start(bin + QStringLiteral("/phonesim"),
-                      QStringList{QStringLiteral("--root"), root} + options);
+        process.start(bin + QStringLiteral("/phonesim"), QStringList{QStringLiteral("--root"), root} + options);
         process.waitForStarted();
         while (!process.canReadLine() && process.waitForReadyRead(5000)) {
         }
@@ -148,9 +147,10 @@ int main(int argc, char *argv[])
         return QStringList{cli, QStringLiteral("--device"), device} + rest;
     };
     auto obexftp = [](const QString &device, const QStringList &rest) {
-        return QStringList{QStringLiteral("obexftp"), QStringLiteral("-t"), device, QStringLiteral("-U"),
-                           QStringLiteral("S45"), QStringLiteral("-c"), QStringLiteral("Bitmap")}
-               + rest;
+        return QStringList{QStringLiteral("obexftp"), QStringLiteral("-t"),  device,
+                           QStringLiteral("-U"),      QStringLiteral("S45"), QStringLiteral("-c"),
+                           QStringLiteral("Bitmap")}
+        + rest;
     };
 
     struct Net
@@ -162,8 +162,8 @@ int main(int argc, char *argv[])
     // not arrive whole.
     auto measure = [&](const QString &client, const QString &what, const QStringList &phoneOptions,
                        const std::function<QStringList(const QString &)> &baselineCommand,
-                       const std::function<QStringList(const QString &)> &transferCommand,
-                       const QString &check, const QByteArray &expected) -> double {
+                       const std::function<QStringList(const QString &)> &transferCommand, const QString &check,
+                       const QByteArray &expected) -> double {
         QFile::remove(check);
         double baseline = 0;
         {
@@ -181,8 +181,8 @@ int main(int argc, char *argv[])
         const double net = m.seconds - baseline;
         // Below this the difference of two connects says nothing.
         if (net < MeasurableSeconds) {
-            std::printf("%-10s %-22s %8.2f %8.2f %8s %9s %6s %7.3f\n", qPrintable(client), qPrintable(what),
-                        m.seconds, baseline, "<0.1", "-", "-", m.cpuSeconds);
+            std::printf("%-10s %-22s %8.2f %8.2f %8s %9s %6s %7.3f\n", qPrintable(client), qPrintable(what), m.seconds,
+                        baseline, "<0.1", "-", "-", m.cpuSeconds);
             std::fflush(stdout);
             return 0;
         }
@@ -196,7 +196,9 @@ int main(int argc, char *argv[])
     const QString downloaded = pc + QStringLiteral("/down.bin");
     const QString uploaded = flash + QStringLiteral("/Bitmap/up.bin");
     auto tarvelBaseline = [&](const QString &d) { return tarvel(d, {QStringLiteral("ls"), QStringLiteral("Bitmap")}); };
-    auto tarvelGet = [&](const QString &d) { return tarvel(d, {QStringLiteral("get"), QStringLiteral("Bitmap/down.bin")}); };
+    auto tarvelGet = [&](const QString &d) {
+        return tarvel(d, {QStringLiteral("get"), QStringLiteral("Bitmap/down.bin")});
+    };
     auto tarvelPut = [&](const QString &d) {
         return tarvel(d, {QStringLiteral("put"), QStringLiteral("up.bin"), QStringLiteral("Bitmap")});
     };
@@ -211,10 +213,10 @@ int main(int argc, char *argv[])
         Net tarvelNet, obexNet;
         tarvelNet.download = measure(QStringLiteral("tarvel-cli"), QStringLiteral("download, 255-byte pk"),
                                      pacing + small, tarvelBaseline, tarvelGet, downloaded, content);
-        obexNet.download = measure(QStringLiteral("obexftp"), QStringLiteral("download, 255-byte pk"),
-                                   pacing + small, obexBaseline, obexGet, downloaded, content);
-        measure(QStringLiteral("tarvel-cli"), QStringLiteral("download, 2048-byte pk"), pacing + large,
-                tarvelBaseline, tarvelGet, downloaded, content);
+        obexNet.download = measure(QStringLiteral("obexftp"), QStringLiteral("download, 255-byte pk"), pacing + small,
+                                   obexBaseline, obexGet, downloaded, content);
+        measure(QStringLiteral("tarvel-cli"), QStringLiteral("download, 2048-byte pk"), pacing + large, tarvelBaseline,
+                tarvelGet, downloaded, content);
         tarvelNet.upload = measure(QStringLiteral("tarvel-cli"), QStringLiteral("upload"), pacing + large,
                                    tarvelBaseline, tarvelPut, uploaded, uploadContent);
         // The phone now and then takes one of obexftp's stray tail blocks for a request
@@ -224,8 +226,8 @@ int main(int argc, char *argv[])
                 uploadContent = randomContent(200 + attempt);
                 writeFile(pc + QStringLiteral("/up.bin"), uploadContent);
             }
-            obexNet.upload = measure(QStringLiteral("obexftp"), QStringLiteral("upload"), pacing + large,
-                                     obexBaseline, obexPut, uploaded, uploadContent);
+            obexNet.upload = measure(QStringLiteral("obexftp"), QStringLiteral("upload"), pacing + large, obexBaseline,
+                                     obexPut, uploaded, uploadContent);
         }
         uploadContent = content;
         writeFile(pc + QStringLiteral("/up.bin"), uploadContent);

@@ -47,8 +47,8 @@ int main(int argc, char **argv)
         const qint64 block = response.size() + 7;
         wire += 5 + block + 3 * ((block + 31) / 32);
     }
-    std::printf("100 KB GET at --baud %s: %d response packets, %.2f s\n", qPrintable(baud),
-                int(responses.size()), seconds);
+    std::printf("100 KB GET at --baud %s: %d response packets, %.2f s\n", qPrintable(baud), int(responses.size()),
+                seconds);
     std::printf("  file data: %.0f bytes/s\n", size / seconds);
     std::printf("  wire bytes from the phone: %lld, %.0f bytes/s (line rate %d bytes/s)\n",
                 static_cast<long long>(wire), wire / seconds, baud.toInt() / 10);

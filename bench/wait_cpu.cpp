@@ -20,8 +20,7 @@
 namespace {
 
 struct WaitEnded
-{
-};
+{};
 
 // Only the end of the program matters here; the monitors tick as in the program.
 class WaitUi : public QuietUi
@@ -30,12 +29,12 @@ public:
     int monitorTicks = 0;
 
     void setWaitingBytesText(const QString &) override { ++monitorTicks; }
-    [[noreturn]] void endProgram(int) override { throw WaitEnded {}; }
+    [[noreturn]] void endProgram(int) override { throw WaitEnded{}; }
 };
 
 double cpuSeconds()
 {
-    rusage usage {};
+    rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
@@ -89,9 +88,8 @@ int main(int argc, char **argv)
     const double elapsed = double(wall.elapsed()) / 1000.0;
 
     std::printf("peer: %s\n", hangup ? "hung up" : "silent");
-    std::printf("wait: %.2f s (ended by the receive time-out: %s)\n", elapsed,
-                link.timedOut() ? "yes" : "no");
-    std::printf("cpu:  %.3f s user+system (%.3f%% of one core), monitor ticks %d\n", cpu,
-                100.0 * cpu / elapsed, ui.monitorTicks);
+    std::printf("wait: %.2f s (ended by the receive time-out: %s)\n", elapsed, link.timedOut() ? "yes" : "no");
+    std::printf("cpu:  %.3f s user+system (%.3f%% of one core), monitor ticks %d\n", cpu, 100.0 * cpu / elapsed,
+                ui.monitorTicks);
     return 0;
 }

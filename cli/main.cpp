@@ -27,9 +27,9 @@ namespace {
 
 enum ExitCode {
     Success = 0,
-    Refused = 1,      // the phone refused, or a local file problem
+    Refused = 1, // the phone refused, or a local file problem
     UsageError = 2,
-    LinkError = 3,    // port, handshake, time-out or broken framing
+    LinkError = 3, // port, handshake, time-out or broken framing
 };
 
 const char *const HelpText = R"(Usage: tarvel-cli (--port N | --device PATH) [options] COMMAND [ARGUMENTS]
@@ -75,7 +75,7 @@ Exit status:
 struct PhonePath
 {
     QList<QByteArray> folders;
-    QByteArray name;   // empty for a bare folder path
+    QByteArray name; // empty for a bare folder path
 };
 
 // Phone path components in Windows-1251; nothing when a component is not usable.
@@ -153,8 +153,7 @@ public:
     {
         for (const QByteArray &folder : folders) {
             if (!files.ObexSetPath(folder)) {
-                printError(QStringLiteral("the phone refused to open the folder \"%1\"")
-                               .arg(Cp1251::decode(folder)));
+                printError(QStringLiteral("the phone refused to open the folder \"%1\"").arg(Cp1251::decode(folder)));
                 return false;
             }
         }
@@ -181,8 +180,8 @@ int listFolder(Session &session, const QList<QByteArray> &folders)
     for (const ListingRow &row : listing.rows) {
         if (row.kind == EntryKind::Parent)
             continue;
-        out << Cp1251::decode(row.name) << '\t' << sizeColumn(row) << '\t' << row.date << '\t' << row.time
-            << '\t' << (isFolderKind(row.kind) ? "folder" : "file") << '\n';
+        out << Cp1251::decode(row.name) << '\t' << sizeColumn(row) << '\t' << row.date << '\t' << row.time << '\t'
+            << (isFolderKind(row.kind) ? "folder" : "file") << '\n';
     }
     return Success;
 }
@@ -191,8 +190,7 @@ int showInfo(Session &session)
 {
     QTextStream out(stdout);
     auto figure = [](std::optional<quint32> bytes) {
-        return bytes ? QStringLiteral("%1 bytes (%2 KB)").arg(*bytes).arg(*bytes / 1024)
-                     : QStringLiteral("unknown");
+        return bytes ? QStringLiteral("%1 bytes (%2 KB)").arg(*bytes).arg(*bytes / 1024) : QStringLiteral("unknown");
     };
     out << "model: " << (session.ui.model().isEmpty() ? QStringLiteral("unknown") : session.ui.model()) << '\n'
         << "total memory: " << figure(session.files.totalMemory()) << '\n'
@@ -273,10 +271,14 @@ int main(int argc, char *argv[])
 
     const QString command = args.first();
     const QStringList operands = args.mid(1);
-    struct Arity { int minimum; int maximum; };
+    struct Arity
+    {
+        int minimum;
+        int maximum;
+    };
     static const QHash<QString, Arity> arities = {
-        {QStringLiteral("ls"), {0, 1}}, {QStringLiteral("info"), {0, 0}}, {QStringLiteral("get"), {1, 2}},
-        {QStringLiteral("put"), {1, 2}}, {QStringLiteral("rm"), {1, 1}}, {QStringLiteral("mkdir"), {1, 1}},
+        {QStringLiteral("ls"), {0, 1}},  {QStringLiteral("info"), {0, 0}}, {QStringLiteral("get"), {1, 2}},
+        {QStringLiteral("put"), {1, 2}}, {QStringLiteral("rm"), {1, 1}},   {QStringLiteral("mkdir"), {1, 1}},
     };
     const auto arity = arities.constFind(command);
     if (arity == arities.constEnd())

@@ -52,8 +52,7 @@ QString english(const QString &russian)
     return russian;
 }
 
-const QString PortMessage =
-    QStringLiteral("Не могу открыть порт, установите в НАСТРОЙКАХ необходимый номер порта!!!");
+const QString PortMessage = QStringLiteral("Не могу открыть порт, установите в НАСТРОЙКАХ необходимый номер порта!!!");
 
 void printLine(const QString &text)
 {
@@ -127,7 +126,7 @@ void TerminalUi::showMessage(Icon icon, const QString &title, const QString &tex
     Q_UNUSED(title);
     endCountLine();
     if (text == PortMessage) {
-        portMessage = true;   // main says which port and why
+        portMessage = true; // main says which port and why
         return;
     }
     printError(english(text));

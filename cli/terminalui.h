@@ -18,7 +18,10 @@ struct LinkFailure
 class TerminalUi : public PhoneUi
 {
 public:
-    enum class Answer { Ask, Yes };
+    enum class Answer {
+        Ask,
+        Yes
+    };
 
     explicit TerminalUi(bool showProgress);
     ~TerminalUi() override;

@@ -7,8 +7,8 @@
 #include "checksum.h"
 #include "phonelink.h"
 #include "phoneui.h"
-#include "quietui.h"
 #include "pty.h"
+#include "quietui.h"
 
 #include <QByteArray>
 #include <QString>
@@ -19,15 +19,13 @@
 #include <memory>
 #include <unistd.h>
 
-#define FUZZ_EXPECT(condition)                                                              \
-    do {                                                                                    \
-        if (!(condition)) {                                                                 \
-            std::fprintf(stderr, "%s:%d: expectation failed: %s\n", __FILE__, __LINE__,    \
-                         #condition);                                                       \
-            std::abort();                                                                   \
-        }                                                                                   \
+#define FUZZ_EXPECT(condition)                                                                                         \
+    do {                                                                                                               \
+        if (!(condition)) {                                                                                            \
+            std::fprintf(stderr, "%s:%d: expectation failed: %s\n", __FILE__, __LINE__, #condition);                   \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (false)
-
 
 // The line discipline holds 4095 bytes; longer inputs would only stall the writer.
 constexpr std::size_t MaxInput = 4000;
@@ -35,8 +33,7 @@ constexpr std::size_t MaxInput = 4000;
 constexpr int TimeoutMs = 3;
 
 struct LinkEnded
-{
-};
+{};
 
 class SilentUi : public QuietUi
 {

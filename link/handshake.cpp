@@ -15,17 +15,14 @@ constexpr int AtReplyPauseMs = 500;
 constexpr int FramePauseMs = 600;
 constexpr int SetupReplyMinimum = 4;
 
-const QString PortErrorText = QStringLiteral(
-    "Не могу открыть порт, установите в НАСТРОЙКАХ необходимый номер порта!!!");
+const QString PortErrorText =
+    QStringLiteral("Не могу открыть порт, установите в НАСТРОЙКАХ необходимый номер порта!!!");
 const QString NoAnswerText = QStringLiteral("Не могу получить ответ от телефона...");
 const QString TryAgainText = QStringLiteral("Попробуйте еще раз...");
 
 } // namespace
 
-PhoneConnector::PhoneConnector(PhoneLink &link)
-    : m_link(link)
-{
-}
+PhoneConnector::PhoneConnector(PhoneLink &link) : m_link(link) {}
 
 void PhoneConnector::addRow(const QString &text, int icon)
 {

@@ -25,14 +25,14 @@ public:
     static inline const QByteArray SpeedFrame =
         QByteArray::fromHex("010908C0") + QByteArray("57600") + QByteArray::fromHex("CA89CF");
     static inline const QByteArray SifsFrame = QByteArray::fromHex("06080E") + QByteArray("at^sifs\r");
-    static inline const QByteArray ConnectFrames = QByteArray::fromHex(
-        "162036"
-        "02FD00001A"                          // command, complement, sequence 0, length 26
-        "80001A10004006"                      // CONNECT, length 26, version 1.0, flags, max packet 0x4006
-        "460013"                              // Target header, length 19
-        "6B01CB31410611D49A770050DA3F471F"    // service identifier
-        "21"                                  // CRC low byte
-        "160117E3");                          // CRC high byte alone in the second frame
+    static inline const QByteArray ConnectFrames =
+        QByteArray::fromHex("162036"
+                            "02FD00001A" // command, complement, sequence 0, length 26
+                            "80001A10004006" // CONNECT, length 26, version 1.0, flags, max packet 0x4006
+                            "460013" // Target header, length 19
+                            "6B01CB31410611D49A770050DA3F471F" // service identifier
+                            "21" // CRC low byte
+                            "160117E3"); // CRC high byte alone in the second frame
     static constexpr int ConnectReplyMinimum = 47;
 
     // Failure step names for ConnectError.

@@ -12,12 +12,12 @@
 namespace {
 
 const QString ReceiveErrorTitle = QStringLiteral("ОШИБКА ПРИЕМА ДАННЫХ!!!");
-const QString TimeoutText = QStringLiteral(
-    "К сожалению, произошла ошибка ПРИЕМА ДАННЫХ - TIMEOUT. Программа будет закрыта!!! "
-    "Выключите и включите телефон!!!");
-const QString BadDataText = QStringLiteral(
-    "К сожалению, произошла серьезная ошибка ПРИЕМА ДАННЫХ!!! Программа будет закрыта!!! "
-    "Выключите и включите телефон!!!");
+const QString TimeoutText =
+    QStringLiteral("К сожалению, произошла ошибка ПРИЕМА ДАННЫХ - TIMEOUT. Программа будет закрыта!!! "
+                   "Выключите и включите телефон!!!");
+const QString BadDataText =
+    QStringLiteral("К сожалению, произошла серьезная ошибка ПРИЕМА ДАННЫХ!!! Программа будет закрыта!!! "
+                   "Выключите и включите телефон!!!");
 
 constexpr quint8 FrameType = 0x16;
 constexpr quint8 AckCommand = 0x01;
@@ -25,8 +25,7 @@ constexpr int CrcBytes = 2;
 
 } // namespace
 
-PhoneLink::PhoneLink(Checksum &crc, PhoneUi &ui, QObject *parent)
-    : QObject(parent), Crc(crc), m_ui(ui)
+PhoneLink::PhoneLink(Checksum &crc, PhoneUi &ui, QObject *parent) : QObject(parent), Crc(crc), m_ui(ui)
 {
     TimeoutTimer.setSingleShot(true);
     // A coarse timer may fire 5 % early: a byte 19 s after the last must still count.
@@ -194,7 +193,7 @@ QByteArray PhoneLink::ReceiveReply()
     if (ReadByte() != FrameType)
         AbortOnBadData();
     int r = ReadByte();
-    ReadByte();  // header check, not examined
+    ReadByte(); // header check, not examined
     // Never read beyond the frame: the header bytes below must lie inside it.
     if (r < 1)
         AbortOnBadData();
@@ -203,13 +202,13 @@ QByteArray PhoneLink::ReceiveReply()
     if (command == AckCommand) {
         if (r < 1)
             AbortOnBadData();
-        ReadByte();  // complement; further payload stays queued
+        ReadByte(); // complement; further payload stays queued
         return QByteArray(Acknowledge);
     }
     if (r < 4)
         AbortOnBadData();
-    ReadByte();  // complement
-    ReadByte();  // sequence number
+    ReadByte(); // complement
+    ReadByte(); // sequence number
     const int high = ReadByte();
     const int low = ReadByte();
     r -= 4;
@@ -227,14 +226,14 @@ QByteArray PhoneLink::ReceiveReply()
         if (ReadByte() != FrameType)
             AbortOnBadData();
         r = ReadByte();
-        ReadByte();  // header check
+        ReadByte(); // header check
     }
     for (int i = 0; i < n; ++i)
         result.append(char(ReadByte()));
     r -= std::max(n, 0);
     if (r != CrcBytes)
         AbortOnBadData();
-    ReadByte();  // CRC, not verified
+    ReadByte(); // CRC, not verified
     ReadByte();
     return result;
 }

@@ -26,13 +26,13 @@ public:
     static constexpr char Acknowledge[] = "Acknowledge";
     // The link acknowledgement frame (command 0x01 and its complement).
     static inline const QByteArray AckFrame = QByteArray::fromHex("16021401FE");
-    static constexpr int MaxFramePayload = 32;          // for frames the program sends
+    static constexpr int MaxFramePayload = 32; // for frames the program sends
     static constexpr int DefaultTimeoutMs = 20000;
     static constexpr int MonitorPeriodMs = 1000;
 
     // Link state (the caption of the main window's hidden button `Command1`).
-    static constexpr char LinkEnable[] = "enable";      // no link
-    static constexpr char LinkDisable[] = "Disable";    // attempt running or link up
+    static constexpr char LinkEnable[] = "enable"; // no link
+    static constexpr char LinkDisable[] = "Disable"; // attempt running or link up
 
     // Starts Timer1 (the monitor that runs from start-up). Crc and ui must outlive the link.
     PhoneLink(Checksum &crc, PhoneUi &ui, QObject *parent = nullptr);
@@ -40,10 +40,10 @@ public:
 
     // Shared objects of the link, named as the rest of the program knows them.
     SerialPort Comm1;
-    QTimer TimeoutTimer;   // single shot, restarted for every byte awaited
-    QTimer Timer1;         // monitor, running from start-up; stopped during uploads
-    QTimer Timer2;         // monitor, started when a connection is established
-    qint16 BfbSequence = 1;  // sequence number of the next data block sent, 0..255
+    QTimer TimeoutTimer; // single shot, restarted for every byte awaited
+    QTimer Timer1; // monitor, running from start-up; stopped during uploads
+    QTimer Timer2; // monitor, started when a connection is established
+    qint16 BfbSequence = 1; // sequence number of the next data block sent, 0..255
     Checksum &Crc;
 
     PhoneUi &ui() const { return m_ui; }
@@ -60,7 +60,7 @@ public:
     void pause(int ms);
 
     QString linkState() const { return m_linkState; }
-    void setLinkState(const QString &state);  // LinkEnable or LinkDisable
+    void setLinkState(const QString &state); // LinkEnable or LinkDisable
 
     // Next received byte. Yields to the event loop while it waits (sleeping until
     // data, a timer or another event arrives; never spinning). The time-out restarts
@@ -83,8 +83,8 @@ public:
     void SendAck();
 
     // Helpers for requests the OBEX layer sends as prebuilt frames.
-    void advanceSequence();                        // 255 -> 0, else +1
-    bool writeFrames(const QByteArray &frames);    // one write, bytes as given
+    void advanceSequence(); // 255 -> 0, else +1
+    bool writeFrames(const QByteArray &frames); // one write, bytes as given
     // Appends CrcCalc over block[2..end] (sequence, length, packet), low byte first.
     void appendBlockCrc(QByteArray &block);
     // A frame 0x16, L, Xor(0x16, L), payload (payload at most 255 bytes).

@@ -8,19 +8,25 @@
 class PhoneUi
 {
 public:
-    enum class Icon { None, Information, Warning, Critical, Question };
+    enum class Icon {
+        None,
+        Information,
+        Warning,
+        Critical,
+        Question
+    };
 
     virtual ~PhoneUi() = default;
 
     // The progress window (frmProgress). A window opened afresh starts with an
     // empty list, the bar at 1 and the close button hidden.
-    virtual void progressLoad() = 0;                 // create without showing
-    virtual void progressShow() = 0;                 // create if needed and show, not modal
+    virtual void progressLoad() = 0; // create without showing
+    virtual void progressShow() = 0; // create if needed and show, not modal
     virtual bool progressIsOpen() const = 0;
     virtual void progressSetMaximum(int maximum) = 0;
     virtual void progressSetValue(int value) = 0;
     virtual int progressValue() const = 0;
-    virtual void progressAddRow(const QString &text, int icon) = 0;  // icon 0: none; selects the new row
+    virtual void progressAddRow(const QString &text, int icon) = 0; // icon 0: none; selects the new row
     virtual void progressRepaint() = 0;
     virtual void progressShowCloseButton() = 0;
     virtual void progressFocus() = 0;
@@ -29,10 +35,10 @@ public:
     // The main window (Form1) and its labels.
     virtual void setMainWindowEnabled(bool enabled) = 0;
     virtual void setMainWindowVisible(bool visible) = 0;
-    virtual void setWaitingBytesText(const QString &text) = 0;  // Label1
-    virtual void setSequenceText(const QString &text) = 0;      // Label5
-    virtual void setTotalMemoryText(const QString &text) = 0;   // Label3
-    virtual void setFreeMemoryText(const QString &text) = 0;    // Label4
+    virtual void setWaitingBytesText(const QString &text) = 0; // Label1
+    virtual void setSequenceText(const QString &text) = 0; // Label5
+    virtual void setTotalMemoryText(const QString &text) = 0; // Label3
+    virtual void setFreeMemoryText(const QString &text) = 0; // Label4
     // The link came up: copy, delete, new folder, exit and move become usable
     // and drag-out is allowed.
     virtual void connectionEstablished() = 0;

@@ -78,8 +78,7 @@ int SerialPort::portNumber() const
 
 QString SerialPort::portsFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-           + QStringLiteral("/tarvel/ports");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/tarvel/ports");
 }
 
 QString SerialPort::devicePathForPort(int number)
@@ -164,7 +163,7 @@ bool SerialPort::open(QString *reason)
     if (::ioctl(m_fd, TIOCEXCL) != 0)
         return fail(errno);
 
-    termios tio {};
+    termios tio{};
     if (::tcgetattr(m_fd, &tio) != 0)
         return fail(errno);
     ::cfmakeraw(&tio);
@@ -243,7 +242,7 @@ QByteArray SerialPort::read(int maxBytes)
         }
         if (n < 0 && errno == EINTR)
             continue;
-        break;  // queue empty (EAGAIN), hang-up or error: what was read so far is the result
+        break; // queue empty (EAGAIN), hang-up or error: what was read so far is the result
     }
     bytes.truncate(got);
     return bytes;
@@ -267,7 +266,7 @@ bool SerialPort::write(const QByteArray &bytes)
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             return false;
         // The driver's transmit buffer is full: wait until it drains a little.
-        pollfd p { m_fd, POLLOUT, 0 };
+        pollfd p{m_fd, POLLOUT, 0};
         int ready;
         do {
             ready = ::poll(&p, 1, WriteStallLimitMs);

@@ -20,7 +20,14 @@ public:
     static constexpr int WholeQueue = 20000;
     static constexpr int SingleByte = 1;
 
-    enum class OpenError { None, NoSuchDevice, Busy, NoPermission, NotSerial, Other };
+    enum class OpenError {
+        None,
+        NoSuchDevice,
+        Busy,
+        NoPermission,
+        NotSerial,
+        Other
+    };
 
     SerialPort() = default;
     ~SerialPort();
@@ -41,8 +48,8 @@ public:
 
     // An explicit device that replaces the port number's device (empty: use the number).
     void setDevicePath(const QString &path);
-    QString devicePath() const;           // the explicit path, or the mapped one
-    QString openedDevicePath() const;     // what open() used last
+    QString devicePath() const; // the explicit path, or the mapped one
+    QString openedDevicePath() const; // what open() used last
 
     // RTS raised or not; applied at once when the port is open, otherwise at open.
     void setRts(bool raised);

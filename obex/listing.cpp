@@ -116,8 +116,8 @@ QByteArray unescapedName(const QByteArray &value)
         if (!character && reference.startsWith('#')) {
             bool ok = false;
             const uint code = reference.startsWith("#x") || reference.startsWith("#X")
-                                  ? reference.mid(2).toUInt(&ok, 16)
-                                  : reference.mid(1).toUInt(&ok, 10);
+                ? reference.mid(2).toUInt(&ok, 16)
+                : reference.mid(1).toUInt(&ok, 10);
             if (ok && code > 0 && code <= 0x10FFFF)
                 character = Cp1251::encode(QString::fromUcs4(reinterpret_cast<const char32_t *>(&code), 1));
         }

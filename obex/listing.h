@@ -28,11 +28,11 @@ bool isFileKind(EntryKind kind);
 
 struct ListingRow
 {
-    QByteArray name;   // as the phone sent it (Windows-1251); "../          " for the parent row
+    QByteArray name; // as the phone sent it (Windows-1251); "../          " for the parent row
     EntryKind kind = EntryKind::OtherFile;
-    QString size;      // "1536b"; empty for folders and the parent row
-    QString date;      // DD.MM.YYYY
-    QString time;      // HH:MM
+    QString size; // "1536b"; empty for folders and the parent row
+    QString date; // DD.MM.YYYY
+    QString time; // HH:MM
 
     bool operator==(const ListingRow &) const = default;
 };

@@ -11,9 +11,9 @@ enum class ObexNotice {
     SourceUnreadable,
     StagingUnwritable,
     StagingTooLarge,
-    FolderNameTooLong,   // enter or make folder: 42 characters
-    FileNameTooLong,     // get or delete: 43 characters
-    UploadNameTooLong,   // upload: 239 characters
+    FolderNameTooLong, // enter or make folder: 42 characters
+    FileNameTooLong, // get or delete: 43 characters
+    UploadNameTooLong, // upload: 239 characters
     NameNotEncodable,
     UnsafeLocalName,
     DownloadFailed,

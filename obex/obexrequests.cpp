@@ -92,14 +92,14 @@ std::optional<QByteArray> enterFolderBlock(int sequence, const QByteArray &name,
 std::optional<QByteArray> makeFolderBlock(int sequence, const QByteArray &name, Checksum &crc)
 {
     const QByteArray flagsCreate("\x00\x00", 2);
-    return blockInRequestBuffer(dataBlock(commandForSequence(sequence), sequence,
-                                          packet(SetPathFinal, flagsCreate + nameHeader(name)), crc));
+    return blockInRequestBuffer(
+        dataBlock(commandForSequence(sequence), sequence, packet(SetPathFinal, flagsCreate + nameHeader(name)), crc));
 }
 
 std::optional<QByteArray> getFileBlock(int sequence, const QByteArray &name, Checksum &crc)
 {
-    return blockInRequestBuffer(dataBlock(commandForSequence(sequence), sequence,
-                                          packet(GetFinal, nameHeader(name)), crc));
+    return blockInRequestBuffer(
+        dataBlock(commandForSequence(sequence), sequence, packet(GetFinal, nameHeader(name)), crc));
 }
 
 std::optional<QByteArray> deleteBlock(int sequence, const QByteArray &name, Checksum &crc)
@@ -137,9 +137,8 @@ QByteArray continuationFrame(int sequence, Checksum &crc)
     return frame(header, dataBlock(0x03, sequence, QByteArray("\x83\x00\x03", 3), crc));
 }
 
-std::optional<QByteArray> uploadFirstBlock(int sequence, const QByteArray &name,
-                                           quint32 stagingLength, const QByteArray &record,
-                                           Checksum &crc)
+std::optional<QByteArray> uploadFirstBlock(int sequence, const QByteArray &name, quint32 stagingLength,
+                                           const QByteArray &record, Checksum &crc)
 {
     if (stagingLength > 0xFFFFFF)
         return std::nullopt;

@@ -13,14 +13,17 @@ namespace ObexRequest {
 
 // Requests around a name are assembled in a buffer of 101 bytes.
 constexpr int RequestBufferSize = 101;
-constexpr int MaxSetPathName = 42;   // enter folder, make folder
-constexpr int MaxGetName = 43;       // get file, delete
+constexpr int MaxSetPathName = 42; // enter folder, make folder
+constexpr int MaxGetName = 43; // get file, delete
 // Upload packets use a buffer of 1001 bytes; a full first record leaves room
 // for 239 name characters.
 constexpr int UploadBufferSize = 1001;
 constexpr int MaxUploadName = 239;
 
-enum class MemoryFigure : char { Total = 0x01, Free = 0x02 };
+enum class MemoryFigure : char {
+    Total = 0x01,
+    Free = 0x02
+};
 
 // 0x02 while the sequence counter is 1, else 0x03 (enter folder, make folder, get file).
 char commandForSequence(int sequence);
@@ -45,9 +48,8 @@ QByteArray continuationFrame(int sequence, Checksum &crc);
 
 // Upload packets as blocks; every one uses command 0x03.
 // First: Name, Length (the staging length) and Body with the first record.
-std::optional<QByteArray> uploadFirstBlock(int sequence, const QByteArray &name,
-                                           quint32 stagingLength, const QByteArray &record,
-                                           Checksum &crc);
+std::optional<QByteArray> uploadFirstBlock(int sequence, const QByteArray &name, quint32 stagingLength,
+                                           const QByteArray &record, Checksum &crc);
 // Next or Last body: one Body header carrying the record.
 QByteArray uploadBodyBlock(int sequence, const QByteArray &record, Checksum &crc);
 // End: PUT final with an empty End-of-Body.

@@ -15,7 +15,7 @@ int byteAt(const QByteArray &bytes, int index)
 }
 
 // Calls visit(id, value) for every header; false when a header runs past the end.
-template <typename Visit>
+template<typename Visit>
 bool walkHeaders(const QByteArray &response, Visit visit)
 {
     if (response.size() < HeadersStart)
@@ -71,10 +71,7 @@ std::optional<QByteArray> bodyData(const QByteArray &response)
     return data;
 }
 
-GetDataCollector::GetDataCollector(Transfer transfer)
-    : laterCut(transfer == Transfer::Listing ? 11 : 6)
-{
-}
+GetDataCollector::GetDataCollector(Transfer transfer) : laterCut(transfer == Transfer::Listing ? 11 : 6) {}
 
 void GetDataCollector::addResponse(const QByteArray &response)
 {
@@ -98,8 +95,8 @@ std::optional<quint32> memoryFigure(const QByteArray &response)
     const bool parsed = walkHeaders(response, [&fullValue](char id, const QByteArray &value) {
         // One tag, its length 4, then the value.
         if (id == ApplicationParameters && value.size() == 6 && value.at(1) == 4)
-            fullValue = quint32(byteAt(value, 2)) << 24 | byteAt(value, 3) << 16
-                        | byteAt(value, 4) << 8 | byteAt(value, 5);
+            fullValue =
+                quint32(byteAt(value, 2)) << 24 | byteAt(value, 3) << 16 | byteAt(value, 4) << 8 | byteAt(value, 5);
     });
     if (parsed && fullValue)
         return fullValue;

@@ -23,7 +23,10 @@ std::optional<QByteArray> bodyData(const QByteArray &response);
 class GetDataCollector
 {
 public:
-    enum class Transfer { Listing, File };
+    enum class Transfer {
+        Listing,
+        File
+    };
 
     explicit GetDataCollector(Transfer transfer);
     void addResponse(const QByteArray &response);

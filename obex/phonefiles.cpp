@@ -19,8 +19,7 @@ const QString RequestFileRow = QStringLiteral("Запрашиваю  файл...
 const QString SendFileRow = QStringLiteral("Отправляю файл...");
 const QString PacketRow = QStringLiteral("Получен пакет N");
 const QString SizeQuestionTitle = QStringLiteral("Копирование файла...");
-const QString SizeQuestion =
-    QStringLiteral("Файл имеет длину больше 150кБ! Вы подтверждаете копирование файла?");
+const QString SizeQuestion = QStringLiteral("Файл имеет длину больше 150кБ! Вы подтверждаете копирование файла?");
 constexpr int ListingIcon = 2;
 constexpr int FileIcon = 3;
 
@@ -174,14 +173,14 @@ void PhoneFiles::readMemoryFigures()
 {
     using ObexRequest::MemoryFigure;
     // A figure the phone does not give leaves its label as it was.
-    const auto totalFigure = ObexResponse::memoryFigure(
-        exchange(ObexRequest::memoryBlock(link.BfbSequence, MemoryFigure::Total, link.Crc)));
+    const auto totalFigure =
+        ObexResponse::memoryFigure(exchange(ObexRequest::memoryBlock(link.BfbSequence, MemoryFigure::Total, link.Crc)));
     if (totalFigure) {
         total = totalFigure;
         ui.setTotalMemoryText(QStringLiteral("Всего памяти: ") + kilobytes(*total));
     }
-    const auto freeFigure = ObexResponse::memoryFigure(
-        exchange(ObexRequest::memoryBlock(link.BfbSequence, MemoryFigure::Free, link.Crc)));
+    const auto freeFigure =
+        ObexResponse::memoryFigure(exchange(ObexRequest::memoryBlock(link.BfbSequence, MemoryFigure::Free, link.Crc)));
     if (freeFigure) {
         free = freeFigure;
         ui.setFreeMemoryText(QStringLiteral("Из них свободно: ") + kilobytes(*free));
@@ -243,7 +242,7 @@ std::optional<QByteArray> PhoneFiles::GetFile(const QByteArray &name)
     const QByteArray first = exchange(*block);
     const QByteArray response = collectParts(first, collector, FileIcon);
     if (ObexResponse::code(first) == ObexResponse::Continue)
-        ui.progressSetValue(3);  // the transfer took several packets and has ended
+        ui.progressSetValue(3); // the transfer took several packets and has ended
 
     ui.progressClose();
     ui.setMainWindowEnabled(true);
@@ -293,8 +292,8 @@ PutResult PhoneFiles::PutFile(const QString &localPath)
     UploadGuard guard(link);
 
     const QString stagingPath = workingDirectory.isEmpty()
-                                    ? WorkingFiles::stagingFilePath()
-                                    : workingDirectory + u'/' + QLatin1String(WorkingFiles::StagingFileName);
+        ? WorkingFiles::stagingFilePath()
+        : workingDirectory + u'/' + QLatin1String(WorkingFiles::StagingFileName);
     if (QFile::exists(stagingPath))
         QFile::remove(stagingPath);
     const QFileInfo sourceInfo(localPath);
@@ -330,8 +329,7 @@ PutResult PhoneFiles::PutFile(const QString &localPath)
         return PutResult::NotSent;
     }
     if (!Staging::write(source, staging) || !staging.flush()) {
-        refuse(source.error() != QFileDevice::NoError ? ObexNotice::SourceUnreadable
-                                                      : ObexNotice::StagingUnwritable);
+        refuse(source.error() != QFileDevice::NoError ? ObexNotice::SourceUnreadable : ObexNotice::StagingUnwritable);
         return PutResult::NotSent;
     }
     source.close();
@@ -375,8 +373,8 @@ PutResult PhoneFiles::sendStagingFile(QFile &staging, const QByteArray &name, qi
                 return PutResult::Refused;
             if (staging.size() - staging.pos() <= Staging::RecordSize)
                 break;
-            link.SendPacket(ObexRequest::uploadBodyBlock(link.BfbSequence,
-                                                         staging.read(Staging::RecordSize), link.Crc));
+            link.SendPacket(
+                ObexRequest::uploadBodyBlock(link.BfbSequence, staging.read(Staging::RecordSize), link.Crc));
         }
         advanceProgress();
         link.SendPacket(ObexRequest::uploadBodyBlock(link.BfbSequence, staging.readAll(), link.Crc));
@@ -387,6 +385,5 @@ PutResult PhoneFiles::sendStagingFile(QFile &staging, const QByteArray &name, qi
     staging.close();
 
     const QByteArray endResponse = exchange(ObexRequest::uploadEndBlock(link.BfbSequence, link.Crc));
-    return ObexResponse::code(endResponse) == ObexResponse::Success ? PutResult::Sent
-                                                                    : PutResult::Refused;
+    return ObexResponse::code(endResponse) == ObexResponse::Success ? PutResult::Sent : PutResult::Refused;
 }

@@ -19,15 +19,15 @@ class PhoneUi;
 // What the list window shows after a refresh.
 struct FolderListing
 {
-    QByteArray text;          // the listing as received (Text2)
-    QList<ListingRow> rows;   // parent row, folders, files
-    QString pathLine;         // Mobile:\Root\Bitmap\ (every entry closed by a backslash)
+    QByteArray text; // the listing as received (Text2)
+    QList<ListingRow> rows; // parent row, folders, files
+    QString pathLine; // Mobile:\Root\Bitmap\ (every entry closed by a backslash)
 };
 
 enum class PutResult {
-    Sent,          // the phone accepted the whole file
-    NotSent,       // stopped on the PC before anything was sent (message shown)
-    Refused,       // the phone refused a packet or the file
+    Sent, // the phone accepted the whole file
+    NotSent, // stopped on the PC before anything was sent (message shown)
+    Refused, // the phone refused a packet or the file
 };
 
 // The phone's file system as seen over OBEX. Owns PathStack, which always names

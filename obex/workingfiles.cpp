@@ -27,8 +27,8 @@ QString directoryFor(const QString &programDirectory)
 {
     if (canCreateFilesIn(programDirectory))
         return programDirectory;
-    const QString userDirectory = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                                  + QStringLiteral("/tarvel");
+    const QString userDirectory =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/tarvel");
     QDir().mkpath(userDirectory);
     return userDirectory;
 }
@@ -52,8 +52,8 @@ QString dragOutDirectoryPath()
 
 bool isPlainFileName(const QByteArray &phoneName)
 {
-    return !phoneName.isEmpty() && phoneName != "." && phoneName != ".."
-           && !phoneName.contains('/') && !phoneName.contains('\\') && !phoneName.contains('\0');
+    return !phoneName.isEmpty() && phoneName != "." && phoneName != ".." && !phoneName.contains('/')
+        && !phoneName.contains('\\') && !phoneName.contains('\0');
 }
 
 std::optional<QString> safeLocalName(const QByteArray &phoneName)

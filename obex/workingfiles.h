@@ -16,7 +16,7 @@ QString directory();
 // The same choice for a given program folder.
 QString directoryFor(const QString &programDirectory);
 
-QString stagingFilePath();      // temp.tmp
+QString stagingFilePath(); // temp.tmp
 QString dragOutDirectoryPath(); // TempDir
 
 } // namespace WorkingFiles

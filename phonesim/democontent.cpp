@@ -16,7 +16,8 @@ namespace phonesim {
 
 namespace {
 
-struct Rgb {
+struct Rgb
+{
     std::uint8_t r, g, b;
 };
 
@@ -231,12 +232,13 @@ const char *midletAttributes = "MIDlet-1: Snake, /snake.png, Snake\r\n"
                                "MicroEdition-Configuration: CLDC-1.0\r\n"
                                "MicroEdition-Profile: MIDP-1.0\r\n";
 
-class Seeder {
+class Seeder
+{
 public:
-    explicit Seeder(const fs::path &root)
-        : root_(root)
+    explicit Seeder(const fs::path &root) : root_(root)
     {
-        struct tm start {};
+        struct tm start
+        {};
         start.tm_year = 2003 - 1900;
         start.tm_mon = 3;
         start.tm_mday = 12;
@@ -270,10 +272,7 @@ public:
         setTime(full);
     }
 
-    void file(const std::string &path, std::string_view text)
-    {
-        file(path, Bytes(text.begin(), text.end()));
-    }
+    void file(const std::string &path, std::string_view text) { file(path, Bytes(text.begin(), text.end())); }
 
     // Folders get their dates last, since adding files would change them.
     bool finish(std::string &message)
@@ -305,8 +304,8 @@ private:
 bool seedDemoContent(const fs::path &root, std::string &error)
 {
     Seeder seed(root);
-    for (const char *name : {"Animation", "Bitmap", "Data", "Internet", "java", "Misc", "Misc/Архив",
-                             "Ringing tone", "Sms", "Sms/Входящие", "Video"})
+    for (const char *name : {"Animation", "Bitmap", "Data", "Internet", "java", "Misc", "Misc/Архив", "Ringing tone",
+                             "Sms", "Sms/Входящие", "Video"})
         seed.folder(name);
 
     seed.file("Bitmap/logo.bmp", logoPicture());
@@ -316,17 +315,45 @@ bool seedDemoContent(const fs::path &root, std::string &error)
 
     // Ode to Joy and a folk-like tune in a minor key.
     seed.file("Ringing tone/melody.mid",
-              makeMelody(10, 500000, {{64, 2}, {64, 2}, {65, 2}, {67, 2}, {67, 2}, {65, 2}, {64, 2}, {62, 2},
-                                      {60, 2}, {60, 2}, {62, 2}, {64, 2}, {64, 3}, {62, 1}, {62, 4}}));
+              makeMelody(10, 500000,
+                         {{64, 2},
+                          {64, 2},
+                          {65, 2},
+                          {67, 2},
+                          {67, 2},
+                          {65, 2},
+                          {64, 2},
+                          {62, 2},
+                          {60, 2},
+                          {60, 2},
+                          {62, 2},
+                          {64, 2},
+                          {64, 3},
+                          {62, 1},
+                          {62, 4}}));
     seed.file("Ringing tone/Мелодия.mid",
-              makeMelody(73, 400000, {{69, 2}, {72, 2}, {71, 1}, {69, 1}, {67, 2}, {69, 4}, {0, 2},
-                                      {64, 2}, {65, 2}, {67, 2}, {65, 1}, {64, 1}, {62, 2}, {64, 4}}));
+              makeMelody(73, 400000,
+                         {{69, 2},
+                          {72, 2},
+                          {71, 1},
+                          {69, 1},
+                          {67, 2},
+                          {69, 4},
+                          {0, 2},
+                          {64, 2},
+                          {65, 2},
+                          {67, 2},
+                          {65, 1},
+                          {64, 1},
+                          {62, 2},
+                          {64, 4}}));
 
     Bytes jar = makeZip({{"META-INF/MANIFEST.MF", std::string("Manifest-Version: 1.0\r\n") + midletAttributes + "\r\n"},
                          {"readme.txt", "Snake for Siemens M55: eat the dots, avoid the walls.\r\n"}});
     seed.file("java/Snake.jar", jar);
-    seed.file("java/Snake.jad", std::string(midletAttributes) + "MIDlet-Jar-Size: " + std::to_string(jar.size())
-                                    + "\r\nMIDlet-Jar-URL: Snake.jar\r\n");
+    seed.file("java/Snake.jad",
+              std::string(midletAttributes) + "MIDlet-Jar-Size: " + std::to_string(jar.size())
+                  + "\r\nMIDlet-Jar-URL: Snake.jar\r\n");
 
     seed.file("Internet/bookmarks.txt", std::string_view("Siemens WAP\r\nhttp://wap.siemens-mobile.com/\r\n"));
     seed.file("Misc/readme.txt", std::string_view("Demo flash memory of the emulated Siemens M55.\r\n"));
@@ -338,7 +365,8 @@ bool seedDemoContent(const fs::path &root, std::string &error)
     for (int i = 1; i <= 60; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "Data/record%02d.dat", i);
-        std::string content = "Record " + std::to_string(i) + ": " + std::string(std::size_t(i * 7), char('A' + i % 26)) + "\r\n";
+        std::string content =
+            "Record " + std::to_string(i) + ": " + std::string(std::size_t(i * 7), char('A' + i % 26)) + "\r\n";
         seed.file(name, content);
     }
     return seed.finish(error);

@@ -7,8 +7,8 @@ namespace phonesim {
 namespace {
 
 constexpr std::array<std::string_view, std::size_t(ExchangeKind::Count_)> kindNames = {
-    "at", "setup", "block", "obex", "connect", "disconnect", "setpath", "mkdir",
-    "listing", "memory", "get", "continue", "put", "delete", "abort", "other",
+    "at",      "setup",  "block", "obex",     "connect", "disconnect", "setpath", "mkdir",
+    "listing", "memory", "get",   "continue", "put",     "delete",     "abort",   "other",
 };
 
 } // namespace
@@ -84,10 +84,7 @@ std::string Damage::text() const
     return out;
 }
 
-FaultPlan::FaultPlan(const FaultOptions &options)
-    : options_(options)
-{
-}
+FaultPlan::FaultPlan(const FaultOptions &options) : options_(options) {}
 
 Damage FaultPlan::onExchange(const std::vector<ExchangeKind> &kinds)
 {

@@ -15,20 +15,20 @@ namespace phonesim {
 // What the phone was asked; one exchange may belong to several kinds (every OBEX
 // request is also "obex", the data block that completes it also "block").
 enum class ExchangeKind {
-    At,         // an AT command line in AT mode
-    Setup,      // a BFB set-up frame (types 01, 02, 06)
-    Block,      // a BFB data block
-    Obex,       // any OBEX request
+    At, // an AT command line in AT mode
+    Setup, // a BFB set-up frame (types 01, 02, 06)
+    Block, // a BFB data block
+    Obex, // any OBEX request
     Connect,
     Disconnect,
-    Setpath,    // enter a child folder, go to the parent or to the root
-    Mkdir,      // SETPATH allowed to create
-    Listing,    // GET x-obex/folder-listing
-    Memory,     // GET with the memory application parameter
-    Get,        // GET of a file or another object
-    Continue,   // bare GET asking for the next response packet
-    Put,        // a packet of an upload
-    Delete,     // final PUT carrying a Name and no body
+    Setpath, // enter a child folder, go to the parent or to the root
+    Mkdir, // SETPATH allowed to create
+    Listing, // GET x-obex/folder-listing
+    Memory, // GET with the memory application parameter
+    Get, // GET of a file or another object
+    Continue, // bare GET asking for the next response packet
+    Put, // a packet of an upload
+    Delete, // final PUT carrying a Name and no body
     Abort,
     Other,
     Count_
@@ -37,7 +37,8 @@ enum class ExchangeKind {
 std::string_view kindName(ExchangeKind kind);
 std::optional<ExchangeKind> kindFromName(std::string_view name);
 
-struct Selector {
+struct Selector
+{
     ExchangeKind kind = ExchangeKind::Obex;
     unsigned ordinal = 1; // the n-th exchange of that kind since the phone started
 
@@ -46,23 +47,22 @@ struct Selector {
 };
 
 // What happens to the reply of the selected exchange.
-struct Damage {
+struct Damage
+{
     std::optional<std::size_t> silentAfter; // send this many reply bytes, then nothing more
-    bool garbage = false;                   // garbage instead of the reply
-    bool withholdAck = false;               // no link acknowledgement for the block
-    bool badCrc = false;                    // the response block's CRC is wrong
+    bool garbage = false; // garbage instead of the reply
+    bool withholdAck = false; // no link acknowledgement for the block
+    bool badCrc = false; // the response block's CRC is wrong
     std::optional<std::size_t> delayedByte; // index of the reply byte to hold back...
-    unsigned delayMs = 0;                   // ...for this long
+    unsigned delayMs = 0; // ...for this long
 
-    bool any() const
-    {
-        return silentAfter || garbage || withholdAck || badCrc || delayedByte;
-    }
+    bool any() const { return silentAfter || garbage || withholdAck || badCrc || delayedByte; }
     void merge(const Damage &other);
     std::string text() const;
 };
 
-struct FaultOptions {
+struct FaultOptions
+{
     Selector on;
     Damage damage;
     // Refusals apply to every request of their kind; -1 means none.
@@ -72,7 +72,8 @@ struct FaultOptions {
     int refusePut = -1;
 };
 
-class FaultPlan {
+class FaultPlan
+{
 public:
     explicit FaultPlan(const FaultOptions &options);
 

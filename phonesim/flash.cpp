@@ -41,12 +41,23 @@ void appendXmlEscaped(std::string &out, const std::string &text)
 {
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            out += c;
         }
     }
 }
@@ -55,7 +66,8 @@ void appendXmlEscaped(std::string &out, const std::string &text)
 
 std::string obexTimestamp(std::time_t time)
 {
-    struct tm local {};
+    struct tm local
+    {};
     localtime_r(&time, &local);
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &local);
@@ -127,11 +139,7 @@ void Upload::abort()
     ::unlink(temp_.c_str());
 }
 
-Flash::Flash(fs::path root, std::uint32_t totalBytes)
-    : root_(std::move(root))
-    , total_(totalBytes)
-{
-}
+Flash::Flash(fs::path root, std::uint32_t totalBytes) : root_(std::move(root)), total_(totalBytes) {}
 
 bool Flash::validName(const std::string &name)
 {
@@ -181,7 +189,8 @@ FlashStatus Flash::enter(const std::string &name, bool mayCreate, bool *created)
     auto folder = child(name);
     if (!folder)
         return FlashStatus::BadName;
-    struct stat info {};
+    struct stat info
+    {};
     if (lstatPath(*folder, info)) {
         if (!S_ISDIR(info.st_mode))
             return mayCreate ? FlashStatus::Forbidden : FlashStatus::NotFound;
@@ -206,7 +215,8 @@ FlashStatus Flash::folderFor(const std::string &name, fs::path &folder) const
     auto path = child(name);
     if (!path)
         return FlashStatus::BadName;
-    struct stat info {};
+    struct stat info
+    {};
     if (!lstatPath(*path, info) || !S_ISDIR(info.st_mode))
         return FlashStatus::NotFound;
     folder = *path;
@@ -223,7 +233,8 @@ std::vector<FlashEntry> Flash::list(const fs::path &folder) const
         if (entry.name.starts_with(tempPrefix))
             continue;
         auto wire = utf8ToCp1251(entry.name);
-        struct stat info {};
+        struct stat info
+        {};
         if (!wire || !lstatPath(item.path(), info))
             continue;
         if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
@@ -264,7 +275,8 @@ FlashStatus Flash::readFile(const std::string &name, Bytes &content) const
     auto path = child(name);
     if (!path)
         return FlashStatus::BadName;
-    struct stat info {};
+    struct stat info
+    {};
     if (!lstatPath(*path, info) || !S_ISREG(info.st_mode))
         return FlashStatus::NotFound;
     int fd = ::open(path->c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -293,7 +305,8 @@ FlashStatus Flash::remove(const std::string &name)
     auto path = child(name);
     if (!path)
         return FlashStatus::BadName;
-    struct stat info {};
+    struct stat info
+    {};
     if (!lstatPath(*path, info) || (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)))
         return FlashStatus::NotFound;
     if (S_ISDIR(info.st_mode)) {
@@ -310,7 +323,8 @@ FlashStatus Flash::startUpload(Upload &upload, const std::string &name, std::uin
     if (!path)
         return FlashStatus::BadName;
     std::uint64_t replaced = 0;
-    struct stat info {};
+    struct stat info
+    {};
     if (lstatPath(*path, info)) {
         if (!S_ISREG(info.st_mode))
             return FlashStatus::Forbidden;

@@ -13,10 +13,18 @@
 
 namespace phonesim {
 
-enum class FlashStatus { Ok, NotFound, Forbidden, BadName, Full, Failed };
+enum class FlashStatus {
+    Ok,
+    NotFound,
+    Forbidden,
+    BadName,
+    Full,
+    Failed
+};
 
-struct FlashEntry {
-    std::string name;     // UTF-8, as on the host
+struct FlashEntry
+{
+    std::string name; // UTF-8, as on the host
     std::string wireName; // Windows-1251
     bool folder = false;
     std::uint64_t size = 0;
@@ -25,7 +33,8 @@ struct FlashEntry {
 
 // An upload in progress: written to a hidden file beside its destination and renamed
 // over it only when complete, so an aborted upload leaves nothing behind.
-class Upload {
+class Upload
+{
 public:
     Upload() = default;
     ~Upload();
@@ -50,7 +59,8 @@ private:
     std::uint64_t room_ = 0;
 };
 
-class Flash {
+class Flash
+{
 public:
     Flash(std::filesystem::path root, std::uint32_t totalBytes);
 

@@ -30,7 +30,8 @@ int fail(const std::string &message)
 }
 
 // Removes what the phone made for itself when it ends, however it ends.
-struct Cleanup {
+struct Cleanup
+{
     fs::path demoRoot;
     fs::path link;
     std::string device;

@@ -11,8 +11,8 @@ namespace {
 constexpr const char *folderListingType = "x-obex/folder-listing";
 constexpr const char *capabilityType = "x-obex/capability";
 
-constexpr std::uint8_t hName = 0x01, hType = 0x42, hLength = 0xC3, hTarget = 0x46, hBody = 0x48,
-                       hEndOfBody = 0x49, hWho = 0x4A, hAppParams = 0x4C, hConnectionId = 0xCB;
+constexpr std::uint8_t hName = 0x01, hType = 0x42, hLength = 0xC3, hTarget = 0x46, hBody = 0x48, hEndOfBody = 0x49,
+                       hWho = 0x4A, hAppParams = 0x4C, hConnectionId = 0xCB;
 constexpr std::uint8_t memoryTag = 0x32;
 
 Bytes response(std::uint8_t code)
@@ -36,12 +36,18 @@ void putByteHeader(Bytes &packet, std::uint8_t id, const std::uint8_t *data, std
 std::uint8_t statusCode(FlashStatus status)
 {
     switch (status) {
-    case FlashStatus::Ok: return obex::Success;
-    case FlashStatus::NotFound: return obex::NotFound;
-    case FlashStatus::Forbidden: return obex::Forbidden;
-    case FlashStatus::BadName: return obex::BadRequest;
-    case FlashStatus::Full: return obex::DatabaseFull;
-    case FlashStatus::Failed: break;
+    case FlashStatus::Ok:
+        return obex::Success;
+    case FlashStatus::NotFound:
+        return obex::NotFound;
+    case FlashStatus::Forbidden:
+        return obex::Forbidden;
+    case FlashStatus::BadName:
+        return obex::BadRequest;
+    case FlashStatus::Full:
+        return obex::DatabaseFull;
+    case FlashStatus::Failed:
+        break;
     }
     return obex::InternalError;
 }
@@ -63,11 +69,7 @@ bool isDelete(const ObexRequest &request)
 
 } // namespace
 
-ObexServer::ObexServer(const Options &options, Flash &flash)
-    : options_(options)
-    , flash_(flash)
-{
-}
+ObexServer::ObexServer(const Options &options, Flash &flash) : options_(options), flash_(flash) {}
 
 ObexRequest ObexServer::parse(const Bytes &packet)
 {
@@ -97,8 +99,12 @@ ObexRequest ObexServer::parse(const Bytes &packet)
         std::uint8_t id = packet[pos];
         std::size_t size;
         switch (id >> 6) {
-        case 2: size = 2; break;
-        case 3: size = 5; break;
+        case 2:
+            size = 2;
+            break;
+        case 3:
+            size = 5;
+            break;
         default:
             size = pos + 3 <= end ? get16(packet.data() + pos + 1) : 0;
             break;
@@ -125,12 +131,23 @@ ObexRequest ObexServer::parse(const Bytes &packet)
             request.type = text;
             break;
         }
-        case hLength: request.lengthHeader = get32(value); break;
-        case hAppParams: request.appParams = Bytes(value, value + valueSize); break;
-        case hBody: request.body = Bytes(value, value + valueSize); break;
-        case hEndOfBody: request.endOfBody = Bytes(value, value + valueSize); break;
-        case hTarget: request.target = Bytes(value, value + valueSize); break;
-        default: break;
+        case hLength:
+            request.lengthHeader = get32(value);
+            break;
+        case hAppParams:
+            request.appParams = Bytes(value, value + valueSize);
+            break;
+        case hBody:
+            request.body = Bytes(value, value + valueSize);
+            break;
+        case hEndOfBody:
+            request.endOfBody = Bytes(value, value + valueSize);
+            break;
+        case hTarget:
+            request.target = Bytes(value, value + valueSize);
+            break;
+        default:
+            break;
         }
         pos += size;
     }
@@ -141,10 +158,14 @@ ObexRequest ObexServer::parse(const Bytes &packet)
 ExchangeKind ObexServer::classify(const ObexRequest &request) const
 {
     switch (request.opcode) {
-    case 0x80: return ExchangeKind::Connect;
-    case 0x81: return ExchangeKind::Disconnect;
-    case 0xFF: return ExchangeKind::Abort;
-    default: break;
+    case 0x80:
+        return ExchangeKind::Connect;
+    case 0x81:
+        return ExchangeKind::Disconnect;
+    case 0xFF:
+        return ExchangeKind::Abort;
+    default:
+        break;
     }
     switch (request.code()) {
     case 0x05:
@@ -173,22 +194,33 @@ std::string ObexServer::describe(const ObexRequest &request) const
     std::string text;
     switch (kind) {
     case ExchangeKind::Connect:
-        text = "CONNECT version=" + hex2(request.version) + " flags=" + hex2(request.connectFlags) + " maxlen="
-             + hexBytes(Bytes{std::uint8_t(request.maxPacket >> 8), std::uint8_t(request.maxPacket)}, "");
+        text = "CONNECT version=" + hex2(request.version) + " flags=" + hex2(request.connectFlags)
+            + " maxlen=" + hexBytes(Bytes{std::uint8_t(request.maxPacket >> 8), std::uint8_t(request.maxPacket)}, "");
         if (request.target)
             text += " target=" + hexBytes(*request.target, "");
         return text;
-    case ExchangeKind::Disconnect: return "DISCONNECT";
-    case ExchangeKind::Abort: return "ABORT";
-    case ExchangeKind::Continue: return "CONTINUE";
-    case ExchangeKind::Delete: text = "DELETE"; break;
+    case ExchangeKind::Disconnect:
+        return "DISCONNECT";
+    case ExchangeKind::Abort:
+        return "ABORT";
+    case ExchangeKind::Continue:
+        return "CONTINUE";
+    case ExchangeKind::Delete:
+        text = "DELETE";
+        break;
     case ExchangeKind::Other:
         return "OBEX opcode=" + hex2(request.opcode) + " len=" + std::to_string(request.length);
     default:
         switch (request.code()) {
-        case 0x05: text = "SETPATH flags=" + hex2(request.setpathFlags); break;
-        case 0x03: text = request.final() ? "GET" : "GET-PART"; break;
-        default: text = request.final() ? "PUT-FINAL" : "PUT"; break;
+        case 0x05:
+            text = "SETPATH flags=" + hex2(request.setpathFlags);
+            break;
+        case 0x03:
+            text = request.final() ? "GET" : "GET-PART";
+            break;
+        default:
+            text = request.final() ? "PUT-FINAL" : "PUT";
+            break;
         }
     }
     if (request.name) {
@@ -244,7 +276,8 @@ Bytes ObexServer::handle(const ObexRequest &request)
         return response(obex::EntityTooLarge);
     }
     switch (request.opcode) {
-    case 0x80: return connect(request);
+    case 0x80:
+        return connect(request);
     case 0x81:
         flash_.goRoot();
         return response(obex::Success);
@@ -252,13 +285,18 @@ Bytes ObexServer::handle(const ObexRequest &request)
         upload_.abort();
         pendingGet_.reset();
         return response(obex::Success);
-    default: break;
+    default:
+        break;
     }
     switch (request.code()) {
-    case 0x05: return setPath(request);
-    case 0x03: return get(request);
-    case 0x02: return put(request);
-    default: return response(obex::NotImplemented);
+    case 0x05:
+        return setPath(request);
+    case 0x03:
+        return get(request);
+    case 0x02:
+        return put(request);
+    default:
+        return response(obex::NotImplemented);
     }
 }
 
@@ -429,11 +467,14 @@ Bytes ObexServer::capabilityObject() const
                       "<Capability Version=\"1.0\">\r\n"
                       "<General>\r\n"
                       "<Manufacturer>SIEMENS</Manufacturer>\r\n"
-                      "<Model>" + options_.model + "</Model>\r\n"
-                      "<Memory><MemType>FLASH</MemType><Free>" + std::to_string(flash_.freeBytes())
-                    + "</Free><Used>" + std::to_string(flash_.usedBytes()) + "</Used></Memory>\r\n"
-                      "</General>\r\n"
-                      "</Capability>\r\n";
+                      "<Model>"
+        + options_.model
+        + "</Model>\r\n"
+          "<Memory><MemType>FLASH</MemType><Free>"
+        + std::to_string(flash_.freeBytes()) + "</Free><Used>" + std::to_string(flash_.usedBytes())
+        + "</Used></Memory>\r\n"
+          "</General>\r\n"
+          "</Capability>\r\n";
     return Bytes(xml.begin(), xml.end());
 }
 

@@ -23,10 +23,11 @@ constexpr std::uint8_t NotImplemented = 0xD1;
 constexpr std::uint8_t DatabaseFull = 0xE0;
 } // namespace obex
 
-struct ObexRequest {
+struct ObexRequest
+{
     std::uint8_t opcode = 0;
     unsigned length = 0;
-    bool malformed = false;       // shorter than its opcode fields
+    bool malformed = false; // shorter than its opcode fields
     // CONNECT fields
     std::uint8_t version = 0;
     std::uint8_t connectFlags = 0;
@@ -35,7 +36,7 @@ struct ObexRequest {
     std::uint8_t setpathFlags = 0;
     // Headers
     std::optional<std::string> name; // UTF-8; "" for an empty Name header
-    Bytes rawName;                   // the Name value as sent
+    Bytes rawName; // the Name value as sent
     bool nameUndecodable = false;
     std::optional<std::string> type;
     std::optional<std::uint32_t> lengthHeader;
@@ -49,7 +50,8 @@ struct ObexRequest {
     std::uint8_t code() const { return opcode & 0x7F; }
 };
 
-class ObexServer {
+class ObexServer
+{
 public:
     ObexServer(const Options &options, Flash &flash);
 
@@ -77,7 +79,8 @@ private:
     unsigned clientMax_ = 255;
     std::uint32_t connectionId_ = 0;
 
-    struct PendingGet {
+    struct PendingGet
+    {
         Bytes data;
         std::size_t offset = 0;
         bool firstSent = false;

@@ -74,13 +74,8 @@ Bytes garbage(std::size_t size)
 } // namespace
 
 Phone::Phone(const Options &options, Flash &flash, RequestLog &log, Transmitter &transmitter)
-    : options_(options)
-    , log_(log)
-    , transmitter_(transmitter)
-    , faults_(options.faults)
-    , server_(options, flash)
-{
-}
+    : options_(options), log_(log), transmitter_(transmitter), faults_(options.faults), server_(options, flash)
+{}
 
 void Phone::restart()
 {
@@ -156,7 +151,7 @@ void Phone::atLine()
         mode_ = Mode::Bfb;
         frame_.clear();
         block_.clear();
-            sequence_ = 0;
+        sequence_ = 0;
         skipping_ = false;
         lineFeedDue_ = true;
     }
@@ -218,7 +213,7 @@ void Phone::bfbByte(std::uint8_t byte)
             log_.line("BFB-END text on the line");
             mode_ = Mode::At;
             block_.clear();
-                    awaitingAck_ = false;
+            awaitingAck_ = false;
             outbox_.clear();
             atByte(byte);
             return;
@@ -275,7 +270,8 @@ void Phone::setupFrame(std::uint8_t type, const Bytes &payload)
         std::string command = printableText(payload);
         text += " at=" + command;
         bool startBfb = false;
-        std::string answerText = upperCase(command).starts_with("AT") ? atAnswer(command, startBfb, endBfb) : "\r\nERROR\r\n";
+        std::string answerText =
+            upperCase(command).starts_with("AT") ? atAnswer(command, startBfb, endBfb) : "\r\nERROR\r\n";
         answer = frame(frameAt, Bytes(answerText.begin(), answerText.end()));
     }
     log_.line(text);
@@ -286,7 +282,7 @@ void Phone::setupFrame(std::uint8_t type, const Bytes &payload)
         log_.line("BFB-END");
         mode_ = Mode::At;
         block_.clear();
-            awaitingAck_ = false;
+        awaitingAck_ = false;
         outbox_.clear();
     }
 }
@@ -339,7 +335,8 @@ void Phone::blockReceived()
     const std::uint16_t got = std::uint16_t(block_[size + 5] | (block_[size + 6] << 8));
     if (got != want) {
         // A phone drops a corrupted block: no acknowledgement, no answer.
-        log_.line("BAD-CRC seq=" + hex2(block_[2]) + " got=" + hexBytes(Bytes{std::uint8_t(got >> 8), std::uint8_t(got)}, "")
+        log_.line("BAD-CRC seq=" + hex2(block_[2])
+                  + " got=" + hexBytes(Bytes{std::uint8_t(got >> 8), std::uint8_t(got)}, "")
                   + " want=" + hexBytes(Bytes{std::uint8_t(want >> 8), std::uint8_t(want)}, ""));
         return;
     }
@@ -435,7 +432,9 @@ Bytes Phone::responseFrames(const Bytes &packet, bool badCrc)
     Bytes out;
     std::size_t offset = 0;
     for (std::size_t piece : pieces) {
-        append(out, frame(frameData, Bytes(block.begin() + std::ptrdiff_t(offset), block.begin() + std::ptrdiff_t(offset + piece))));
+        append(out,
+               frame(frameData,
+                     Bytes(block.begin() + std::ptrdiff_t(offset), block.begin() + std::ptrdiff_t(offset + piece))));
         offset += piece;
     }
     return out;

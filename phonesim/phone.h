@@ -15,7 +15,8 @@
 
 namespace phonesim {
 
-class Phone {
+class Phone
+{
 public:
     Phone(const Options &options, Flash &flash, RequestLog &log, Transmitter &transmitter);
 
@@ -25,7 +26,10 @@ public:
     void restart();
 
 private:
-    enum class Mode { At, Bfb };
+    enum class Mode {
+        At,
+        Bfb
+    };
 
     void atByte(std::uint8_t byte);
     void atLine();
@@ -64,7 +68,8 @@ private:
     // while the client has not yet acknowledged the previous response, once it has.
     void releaseResponses();
     bool awaitingAck_ = false;
-    struct Held {
+    struct Held
+    {
         Bytes response;
         Damage damage;
     };

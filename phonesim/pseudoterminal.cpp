@@ -35,7 +35,8 @@ bool PseudoTerminal::open(std::string &error)
         error = "cannot open " + path_ + ": " + std::strerror(errno);
         return false;
     }
-    struct termios settings {};
+    struct termios settings
+    {};
     if (::tcgetattr(slave_, &settings) == 0) {
         ::cfmakeraw(&settings);
         ::cfsetispeed(&settings, B57600);

@@ -7,7 +7,8 @@
 
 namespace phonesim {
 
-class PseudoTerminal {
+class PseudoTerminal
+{
 public:
     PseudoTerminal() = default;
     ~PseudoTerminal();
@@ -20,9 +21,10 @@ public:
     int watch() const { return watch_; } // -1 when opens cannot be watched
     const std::string &devicePath() const { return path_; }
 
-    struct ClientChanges {
+    struct ClientChanges
+    {
         bool firstOpened = false; // a client opened the device while no one had it open
-        bool lastClosed = false;  // the last client closed it
+        bool lastClosed = false; // the last client closed it
     };
     // Reads the pending open and close notifications, in order.
     ClientChanges readClientChanges();

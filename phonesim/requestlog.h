@@ -9,7 +9,8 @@
 
 namespace phonesim {
 
-class RequestLog {
+class RequestLog
+{
 public:
     RequestLog() = default;
     ~RequestLog();

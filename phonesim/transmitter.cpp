@@ -12,12 +12,7 @@ namespace {
 constexpr std::size_t pacingBurst = 16;
 } // namespace
 
-Transmitter::Transmitter(int fd, unsigned baud, RequestLog &log)
-    : fd_(fd)
-    , bytesPerSecond_(baud / 10.0)
-    , log_(log)
-{
-}
+Transmitter::Transmitter(int fd, unsigned baud, RequestLog &log) : fd_(fd), bytesPerSecond_(baud / 10.0), log_(log) {}
 
 void Transmitter::send(const Bytes &data, std::optional<std::size_t> delayedByte, unsigned delayMs)
 {
@@ -72,7 +67,8 @@ Transmitter::Wait Transmitter::pump()
             std::size_t wanted = std::min(remaining, pacingBurst);
             if (credit < wanted) {
                 double due = double(pacedBytes_ + wanted - 1) / bytesPerSecond_;
-                return {false, pacingStart_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(due))};
+                return {false,
+                        pacingStart_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(due))};
             }
             allowed = std::min(remaining, credit);
         }

@@ -11,7 +11,8 @@
 
 namespace phonesim {
 
-class Transmitter {
+class Transmitter
+{
 public:
     using Clock = std::chrono::steady_clock;
 
@@ -22,15 +23,17 @@ public:
     void clear();
     bool idle() const { return queue_.empty(); }
 
-    struct Wait {
-        bool writable = false;                 // wait until the descriptor takes more
+    struct Wait
+    {
+        bool writable = false; // wait until the descriptor takes more
         std::optional<Clock::time_point> until; // or until this moment
     };
     // Writes whatever may go out now and says what to wait for next.
     Wait pump();
 
 private:
-    struct Segment {
+    struct Segment
+    {
         Bytes data;
         std::size_t sent = 0;
         unsigned delayMs = 0;

@@ -16,8 +16,8 @@
 #include "workingfiles.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
 #include <QFileInfo>
@@ -37,11 +37,16 @@ namespace {
 QMessageBox::Icon boxIcon(PhoneUi::Icon icon)
 {
     switch (icon) {
-    case PhoneUi::Icon::None: return QMessageBox::NoIcon;
-    case PhoneUi::Icon::Information: return QMessageBox::Information;
-    case PhoneUi::Icon::Warning: return QMessageBox::Warning;
-    case PhoneUi::Icon::Critical: return QMessageBox::Critical;
-    case PhoneUi::Icon::Question: return QMessageBox::Question;
+    case PhoneUi::Icon::None:
+        return QMessageBox::NoIcon;
+    case PhoneUi::Icon::Information:
+        return QMessageBox::Information;
+    case PhoneUi::Icon::Warning:
+        return QMessageBox::Warning;
+    case PhoneUi::Icon::Critical:
+        return QMessageBox::Critical;
+    case PhoneUi::Icon::Question:
+        return QMessageBox::Question;
     }
     return QMessageBox::NoIcon;
 }
@@ -64,13 +69,13 @@ void fitTogether(QLabel *first, QLabel *second)
 } // namespace
 
 Form1::Form1(std::unique_ptr<Checksum> crc, QWidget *parent)
-    : QWidget(parent),
-      ImageList1(32, Pictures::entryKindPaths()),
-      ImageList2(16, Pictures::entryKindPaths()),
-      m_crc(std::move(crc)),
-      m_link(*m_crc, *this),
-      m_connector(m_link),
-      m_files(m_link)
+    : QWidget(parent)
+    , ImageList1(32, Pictures::entryKindPaths())
+    , ImageList2(16, Pictures::entryKindPaths())
+    , m_crc(std::move(crc))
+    , m_link(*m_crc, *this)
+    , m_connector(m_link)
+    , m_files(m_link)
 {
     createControls();
     startUp();
@@ -210,8 +215,7 @@ void Form1::startUp()
     m_link.Comm1.setRts(StoredSettings::rtsFrom(StoredSettings::rts()));
     for (QPushButton *button : {Command6, Command7, Command8, Command3})
         button->setEnabled(false);
-    FileList->addRow(QString::fromLatin1(MobileRowText), int(EntryKind::Mobile),
-                     QByteArray(MobileRowText));
+    FileList->addRow(QString::fromLatin1(MobileRowText), int(EntryKind::Mobile), QByteArray(MobileRowText));
     m_link.BfbSequence = 1;
     DragOutActive = true;
     TransferList.clear();
@@ -381,15 +385,14 @@ bool Form1::makeFolder(const QString &name)
     return true;
 }
 
-std::optional<QByteArray> Form1::fetchFile(const QByteArray &name, QWidget *messageParent,
-                                           const QString &failureText)
+std::optional<QByteArray> Form1::fetchFile(const QByteArray &name, QWidget *messageParent, const QString &failureText)
 {
     // GetFile refuses a name too long for its request itself, with a message.
     const bool sent = name.size() <= ObexRequest::MaxGetName;
     std::optional<QByteArray> content = m_files.GetFile(name);
     if (!content && sent)
-        MessageBoxes::show(messageParent && messageParent->isVisible() ? messageParent : nullptr,
-                           QMessageBox::Warning, QString(), failureText);
+        MessageBoxes::show(messageParent && messageParent->isVisible() ? messageParent : nullptr, QMessageBox::Warning,
+                           QString(), failureText);
     return content;
 }
 
@@ -459,8 +462,9 @@ void Form1::dragOut(const QString &text, const QByteArray &name)
 
     const QString folder = dragOutDirectory();
     if (const std::optional<QString> reason = LocalFiles::makeFolder(folder)) {
-        showMessage(Icon::Warning, QString(),
-                    QStringLiteral("Не удалось создать папку '%1': %2.").arg(QDir::toNativeSeparators(folder), *reason));
+        showMessage(
+            Icon::Warning, QString(),
+            QStringLiteral("Не удалось создать папку '%1': %2.").arg(QDir::toNativeSeparators(folder), *reason));
         return;
     }
     const QString path = localFilePath(folder, *localName);
@@ -480,8 +484,7 @@ void Form1::dragOut(const QString &text, const QByteArray &name)
         const QRect available = screen->availableGeometry();
         frame.moveLeft(
             qBound(available.left(), frame.left(), qMax(available.left(), available.right() - frame.width())));
-        frame.moveTop(
-            qBound(available.top(), frame.top(), qMax(available.top(), available.bottom() - frame.height())));
+        frame.moveTop(qBound(available.top(), frame.top(), qMax(available.top(), available.bottom() - frame.height())));
     }
     window->move(frame.topLeft());
     hide();
@@ -572,8 +575,8 @@ void Form1::closeOtherWindows()
     discardProgress();
     closeTransferWindow(m_brow);
     closeTransferWindow(m_drag);
-    for (QWidget *window : {static_cast<QWidget *>(m_options.data()), static_cast<QWidget *>(m_about.data()),
-                            m_mkDir.data()}) {
+    for (QWidget *window :
+         {static_cast<QWidget *>(m_options.data()), static_cast<QWidget *>(m_about.data()), m_mkDir.data()}) {
         if (window)
             window->close();
     }

@@ -30,7 +30,9 @@ class QPushButton;
 // checksum component `Crc`, the phone link (port `Comm1`, its timers and
 // `BfbSequence`), the phone's files (`PathStack`) and the list `FileList`; and it is
 // the PhoneUi of the link and OBEX layers.
-class Form1 : public QWidget, public PhoneUi
+class Form1
+    : public QWidget
+    , public PhoneUi
 {
     Q_OBJECT
 
@@ -89,17 +91,17 @@ public:
     QPushButton *Command8;
     QPushButton *Command7;
     QPushButton *Command9;
-    QPushButton *Command1;   // hidden: its caption is the link state
-    QLabel *Label1;          // hidden: bytes waiting at the port
-    QLabel *Label5;          // hidden: sequence indicator
-    QPlainTextEdit *Text2;   // hidden: raw text of the last listing
+    QPushButton *Command1; // hidden: its caption is the link state
+    QLabel *Label1; // hidden: bytes waiting at the port
+    QLabel *Label5; // hidden: sequence indicator
+    QPlainTextEdit *Text2; // hidden: raw text of the last listing
     QMenu *PopUp;
     QAction *Cop;
     QAction *Mo;
     QAction *Ne;
     QAction *De;
-    ImageList ImageList1;    // 32 x 32, by EntryKind
-    ImageList ImageList2;    // 16 x 16, by EntryKind
+    ImageList ImageList1; // 32 x 32, by EntryKind
+    ImageList ImageList2; // 16 x 16, by EntryKind
 
     // State shared with the dialogs.
     bool SkipFolderCheck = false;
@@ -108,15 +110,15 @@ public:
     bool ListLeftButtonDown = false;
 
     // The commands, as the buttons, the menu and the list run them.
-    void Command1_Click();      // connect, or close the link
-    void openSelectedRow();     // double-click on FileList
-    void copyCommand();         // Command6, Cop
-    void moveCommand();         // Command3, Mo
-    void newFolderCommand();    // Command8, Ne
-    void deleteCommand();       // Command7, De
-    void optionsCommand();      // Command10
-    void aboutCommand();        // Command11
-    void exitCommand();         // Command9
+    void Command1_Click(); // connect, or close the link
+    void openSelectedRow(); // double-click on FileList
+    void copyCommand(); // Command6, Cop
+    void moveCommand(); // Command3, Mo
+    void newFolderCommand(); // Command8, Ne
+    void deleteCommand(); // Command7, De
+    void optionsCommand(); // Command10
+    void aboutCommand(); // Command11
+    void exitCommand(); // Command9
     void showPopUp(const QPoint &globalPos);
 
     // Lists the phone's current folder into FileList, Text2 and the path line.
@@ -127,8 +129,7 @@ public:
     void ClearTransferList() { TransferList.clear(); }
     // GetFile, and the message failureText (parented to messageParent) when the phone
     // does not deliver the file.
-    std::optional<QByteArray> fetchFile(const QByteArray &name, QWidget *messageParent,
-                                        const QString &failureText);
+    std::optional<QByteArray> fetchFile(const QByteArray &name, QWidget *messageParent, const QString &failureText);
 
     // Drag and drop with the desktop.
     void listMouseMove(Qt::MouseButtons buttons, const QPoint &posInList);

@@ -52,9 +52,9 @@ frmBrow::frmBrow(Form1 &mainWindow, Mode mode) : m_main(mainWindow), m_mode(mode
     m_drives = PcDrives::drives();
     const QStyle *style = this->style();
     for (const PcDrives::Drive &drive : m_drives)
-        Drive1->addItem(style->standardIcon(drive.root == QDir::homePath() ? QStyle::SP_DirHomeIcon
-                                                                          : QStyle::SP_DriveHDIcon),
-                        drive.label, drive.root);
+        Drive1->addItem(
+            style->standardIcon(drive.root == QDir::homePath() ? QStyle::SP_DirHomeIcon : QStyle::SP_DriveHDIcon),
+            drive.label, drive.root);
     const QString start = QDir::currentPath();
     const int startDrive = PcDrives::driveHolding(m_drives, start);
     m_driveFolders.insert(m_drives[startDrive].root, start);
@@ -64,9 +64,8 @@ frmBrow::frmBrow(Form1 &mainWindow, Mode mode) : m_main(mainWindow), m_mode(mode
     centreOnScreen(this);
 
     connect(Drive1, &QComboBox::activated, this, &frmBrow::Drive1_Change);
-    connect(Dir1, &FolderList::pathChanged, this, [this](const QString &path) {
-        m_driveFolders.insert(Dir1->root(), path);
-    });
+    connect(Dir1, &FolderList::pathChanged, this,
+            [this](const QString &path) { m_driveFolders.insert(Dir1->root(), path); });
     connect(Command1, &QPushButton::clicked, this, &frmBrow::Command1_Click);
     connect(Command3, &QPushButton::clicked, this, &frmBrow::Command3_Click);
     connect(Command2, &QPushButton::clicked, this, &QDialog::close);
@@ -126,8 +125,7 @@ bool frmBrow::downloadToPc(bool moving, QByteArray *phoneName)
     const QString destination = localFilePath(Dir1->path(), *localName);
     if (QFileInfo(destination).isFile()
         && !MessageBoxes::askYesNo(this, QMessageBox::Question, QStringLiteral("Подтверждение..."),
-                                   QStringLiteral("Файл '") + text
-                                       + QStringLiteral("' уже существует. Заменить его?")))
+                                   QStringLiteral("Файл '") + text + QStringLiteral("' уже существует. Заменить его?")))
         return false;
 
     if (const std::optional<QString> reason = LocalFiles::writeWhole(destination, *content)) {

@@ -19,7 +19,10 @@ class frmBrow : public QDialog
     Q_OBJECT
 
 public:
-    enum class Mode { Copy, Move };
+    enum class Mode {
+        Copy,
+        Move
+    };
 
     frmBrow(Form1 &mainWindow, Mode mode);
 
@@ -27,9 +30,9 @@ public:
 
     QComboBox *Drive1;
     FolderList *Dir1;
-    QPushButton *Command1;   // "Ok" of a copy
-    QPushButton *Command3;   // "Ok" of a move
-    QPushButton *Command2;   // "Отмена"
+    QPushButton *Command1; // "Ok" of a copy
+    QPushButton *Command3; // "Ok" of a move
+    QPushButton *Command2; // "Отмена"
 
     // Drive1's entries (roots) in order.
     const QList<PcDrives::Drive> &drives() const { return m_drives; }
@@ -51,6 +54,6 @@ private:
     Form1 &m_main;
     Mode m_mode;
     QList<PcDrives::Drive> m_drives;
-    QHash<QString, QString> m_driveFolders;   // each drive's last folder
+    QHash<QString, QString> m_driveFolders; // each drive's last folder
     bool m_transferring = false;
 };

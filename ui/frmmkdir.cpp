@@ -51,7 +51,7 @@ void frmMkDir::Command1_Click()
     const QString name = Text1->text();
     for (int row = 0; row < m_main.FileList->rowCount(); ++row) {
         if (m_main.FileList->rowText(row) == name)
-            return;   // an entry of that name exists: the dialog stays open
+            return; // an entry of that name exists: the dialog stays open
     }
     // A name refused before anything was sent (no code for a character, too long)
     // leaves the dialog open for another try.

@@ -86,7 +86,7 @@ frmOptions::frmOptions(Form1 &mainWindow) : m_main(mainWindow)
     Label3->installEventFilter(this);
 
     connect(Command1, &QPushButton::clicked, this, &frmOptions::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &QDialog::close);   // Esc rejects as well
+    connect(Command2, &QPushButton::clicked, this, &QDialog::close); // Esc rejects as well
     connect(Combo1, &QComboBox::activated, this, [this] { m_portChanged = true; });
     // Closing by any path gives the main window back.
     connect(this, &QDialog::finished, &m_main, [this] { m_main.setEnabled(true); });
@@ -116,8 +116,7 @@ frmOptions::~frmOptions()
 
 void frmOptions::Command1_Click()
 {
-    m_main.FileList->setView(Option1->isChecked() ? PhoneFileList::View::Report
-                                                  : PhoneFileList::View::LargeIcons);
+    m_main.FileList->setView(Option1->isChecked() ? PhoneFileList::View::Report : PhoneFileList::View::LargeIcons);
     m_main.SkipFolderCheck = Check1->isChecked();
     if (m_portChanged) {
         MessageBoxes::show(this, QMessageBox::NoIcon, QString(),

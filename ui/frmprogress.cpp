@@ -9,8 +9,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-frmProgress::frmProgress(QWidget *mainWindow)
-    : ImageList1(16, Pictures::statusPaths()), m_mainWindow(mainWindow)
+frmProgress::frmProgress(QWidget *mainWindow) : ImageList1(16, Pictures::statusPaths()), m_mainWindow(mainWindow)
 {
     setObjectName(QStringLiteral("frmProgress"));
     setWindowTitle(QStringLiteral("PROGRESS"));

@@ -18,8 +18,7 @@ namespace {
 class PartFile
 {
 public:
-    explicit PartFile(const QString &folder)
-        : m_path(QFile::encodeName(folder + QStringLiteral("/.tarvel-XXXXXX")))
+    explicit PartFile(const QString &folder) : m_path(QFile::encodeName(folder + QStringLiteral("/.tarvel-XXXXXX")))
     {
         m_fd = ::mkstemp(m_path.data());
     }
@@ -79,8 +78,8 @@ bool sameContent(int fd, const QByteArray &bytes)
     QByteArray buffer(64 * 1024, Qt::Uninitialized);
     qint64 offset = 0;
     while (offset < bytes.size()) {
-        const ssize_t got = ::pread(fd, buffer.data(), size_t(qMin<qint64>(buffer.size(), bytes.size() - offset)),
-                                    off_t(offset));
+        const ssize_t got =
+            ::pread(fd, buffer.data(), size_t(qMin<qint64>(buffer.size(), bytes.size() - offset)), off_t(offset));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -98,7 +97,7 @@ mode_t permissionsFor(const QByteArray &target)
 {
     struct stat status;
     if (::stat(target.constData(), &status) == 0 && S_ISREG(status.st_mode))
-        return status.st_mode & 07777;   // a replaced file keeps its permissions
+        return status.st_mode & 07777; // a replaced file keeps its permissions
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;
@@ -121,8 +120,7 @@ std::optional<QString> writeWhole(const QString &path, const QByteArray &bytes)
     PartFile part(target.absolutePath());
     if (part.fd() < 0)
         return reasonFor(errno);
-    if (!writeAll(part.fd(), bytes) || ::fchmod(part.fd(), permissionsFor(targetName)) != 0
-        || ::fsync(part.fd()) != 0)
+    if (!writeAll(part.fd(), bytes) || ::fchmod(part.fd(), permissionsFor(targetName)) != 0 || ::fsync(part.fd()) != 0)
         return reasonFor(errno);
     if (!sameContent(part.fd(), bytes))
         return failure();
@@ -148,18 +146,28 @@ std::optional<QString> makeFolder(const QString &path)
 QString reasonFor(int errorNumber)
 {
     switch (errorNumber) {
-    case ENOSPC: return QStringLiteral("на диске нет места");
-    case EDQUOT: return QStringLiteral("превышена дисковая квота");
+    case ENOSPC:
+        return QStringLiteral("на диске нет места");
+    case EDQUOT:
+        return QStringLiteral("превышена дисковая квота");
     case EACCES:
-    case EPERM: return QStringLiteral("нет прав на запись в эту папку");
-    case EROFS: return QStringLiteral("диск доступен только для чтения");
+    case EPERM:
+        return QStringLiteral("нет прав на запись в эту папку");
+    case EROFS:
+        return QStringLiteral("диск доступен только для чтения");
     case ENOENT:
-    case ENOTDIR: return QStringLiteral("папка не найдена");
-    case EISDIR: return QStringLiteral("на этом месте уже есть папка с таким именем");
-    case ENAMETOOLONG: return QStringLiteral("слишком длинное имя");
-    case EFBIG: return QStringLiteral("файл слишком большой для этого диска");
-    case EIO: return QStringLiteral("ошибка ввода-вывода");
-    default: return QString::fromLocal8Bit(std::strerror(errorNumber));
+    case ENOTDIR:
+        return QStringLiteral("папка не найдена");
+    case EISDIR:
+        return QStringLiteral("на этом месте уже есть папка с таким именем");
+    case ENAMETOOLONG:
+        return QStringLiteral("слишком длинное имя");
+    case EFBIG:
+        return QStringLiteral("файл слишком большой для этого диска");
+    case EIO:
+        return QStringLiteral("ошибка ввода-вывода");
+    default:
+        return QString::fromLocal8Bit(std::strerror(errorNumber));
     }
 }
 

@@ -14,8 +14,8 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("tarvel"));
     QApplication::setWindowIcon(Pictures::programIcon());
 
-    std::unique_ptr<Form1> form = createMainWindow(
-        [](QString *error) -> std::unique_ptr<Checksum> { return SumletControl::create(error); });
+    std::unique_ptr<Form1> form =
+        createMainWindow([](QString *error) -> std::unique_ptr<Checksum> { return SumletControl::create(error); });
     if (!form)
         return 1;
     form->show();

@@ -18,9 +18,9 @@ public:
     struct Request
     {
         QMessageBox::Icon icon;
-        QString title;   // as shown (the program's title for untitled boxes)
+        QString title; // as shown (the program's title for untitled boxes)
         QString text;
-        bool yesNo;      // Yes and No buttons, else OK alone
+        bool yesNo; // Yes and No buttons, else OK alone
     };
     // Returns the answer: true for Yes (or OK).
     using Responder = std::function<bool(const Request &)>;

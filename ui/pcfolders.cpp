@@ -19,7 +19,7 @@ constexpr int PathRole = Qt::UserRole + 1;
 bool isNetworkShare(const QByteArray &type)
 {
     return type == "nfs" || type == "nfs4" || type == "cifs" || type == "smb3" || type == "smbfs"
-           || type.startsWith("fuse.");
+        || type.startsWith("fuse.");
 }
 
 // Disks, memory cards and USB sticks come from a /dev device; network shares and
@@ -30,7 +30,7 @@ bool isUserVolume(const QStorageInfo &volume)
         return false;
     const QString root = volume.rootPath();
     if (!QFileInfo(root).isDir() || !QFileInfo(root).isWritable())
-        return false;   // bind-mounted single files, folders of other users
+        return false; // bind-mounted single files, folders of other users
     for (const char *system : {"/proc", "/sys", "/dev", "/run", "/boot", "/snap", "/var/lib"}) {
         const QString prefix = QString::fromLatin1(system);
         if (root == prefix || root.startsWith(prefix + u'/'))
@@ -63,8 +63,7 @@ QList<Drive> drives()
             continue;
         const QString root = cleanPath(volume.rootPath());
         const bool known = std::any_of(list.cbegin(), list.cend(), [&](const Drive &d) { return d.root == root; })
-                           || std::any_of(volumes.cbegin(), volumes.cend(),
-                                          [&](const Drive &d) { return d.root == root; });
+            || std::any_of(volumes.cbegin(), volumes.cend(), [&](const Drive &d) { return d.root == root; });
         if (known)
             continue;
         const QString name = volume.displayName();

@@ -10,8 +10,8 @@ namespace PcDrives {
 
 struct Drive
 {
-    QString root;    // the folder the drive's folder list starts at
-    QString label;   // what the drive list shows
+    QString root; // the folder the drive's folder list starts at
+    QString label; // what the drive list shows
 };
 
 // "/" first, then the home folder, then every mounted volume the user can write to

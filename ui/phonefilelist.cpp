@@ -1,9 +1,9 @@
 #include "phonefilelist.h"
 
-#include <QHeaderView>
-#include <QMetaProperty>
 #include <QDropEvent>
+#include <QHeaderView>
 #include <QListView>
+#include <QMetaProperty>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QStackedLayout>
@@ -37,16 +37,16 @@ private:
 } // namespace
 
 PhoneFileList::PhoneFileList(const ImageList &largeIcons, const ImageList &smallIcons, QWidget *parent)
-    : QWidget(parent),
-      m_largeIcons(largeIcons),
-      m_smallIcons(smallIcons),
-      m_model(new QStandardItemModel(0, ColumnCount, this)),
-      m_report(new QTreeView(this)),
-      m_icons(new QListView(this)),
-      m_stack(new QStackedLayout(this))
+    : QWidget(parent)
+    , m_largeIcons(largeIcons)
+    , m_smallIcons(smallIcons)
+    , m_model(new QStandardItemModel(0, ColumnCount, this))
+    , m_report(new QTreeView(this))
+    , m_icons(new QListView(this))
+    , m_stack(new QStackedLayout(this))
 {
-    m_model->setHorizontalHeaderLabels({QStringLiteral("Имя файла"), QStringLiteral("Длина"),
-                                        QStringLiteral("Дата"), QStringLiteral("Время")});
+    m_model->setHorizontalHeaderLabels(
+        {QStringLiteral("Имя файла"), QStringLiteral("Длина"), QStringLiteral("Дата"), QStringLiteral("Время")});
 
     m_report->setObjectName(QStringLiteral("FileListReport"));
     m_report->setRootIsDecorated(false);
@@ -63,8 +63,8 @@ PhoneFileList::PhoneFileList(const ImageList &largeIcons, const ImageList &small
     m_icons->setIconSize(QSize(largeIcons.imageSize(), largeIcons.imageSize()));
     m_icons->setGridSize(QSize(largeIcons.imageSize() * 3, largeIcons.imageSize() * 2 + 8));
 
-    for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_report),
-                                    static_cast<QAbstractItemView *>(m_icons)})
+    for (QAbstractItemView *view :
+         {static_cast<QAbstractItemView *>(m_report), static_cast<QAbstractItemView *>(m_icons)})
         setUpView(view);
     m_icons->setSelectionModel(m_report->selectionModel());
 
@@ -164,8 +164,7 @@ int PhoneFileList::selectedRow() const
 void PhoneFileList::selectRow(int row)
 {
     const QModelIndex index = m_model->index(row, NameColumn);
-    m_report->selectionModel()->setCurrentIndex(
-        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_report->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void PhoneFileList::editRow(int row)

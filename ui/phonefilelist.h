@@ -20,8 +20,17 @@ class PhoneFileList : public QWidget
     Q_OBJECT
 
 public:
-    enum class View { Report, LargeIcons };
-    enum Column { NameColumn, SizeColumn, DateColumn, TimeColumn, ColumnCount };
+    enum class View {
+        Report,
+        LargeIcons
+    };
+    enum Column {
+        NameColumn,
+        SizeColumn,
+        DateColumn,
+        TimeColumn,
+        ColumnCount
+    };
 
     // largeIcons is ImageList1 (32 px), smallIcons ImageList2 (16 px).
     PhoneFileList(const ImageList &largeIcons, const ImageList &smallIcons, QWidget *parent = nullptr);

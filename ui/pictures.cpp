@@ -21,13 +21,20 @@ namespace Pictures {
 QStringList entryKindPaths()
 {
     static const char *const names[] = {
-        "kind01-folder",        "kind02-bmp",
-        "kind03-mid",           "kind04-jar",
-        "kind05-jad",           "kind06-bmx",
-        "kind07-bitmap-folder", "kind08-ringing-tone-folder",
-        "kind09-java-folder",   "kind10-animation-folder",
-        "kind11-file",          "kind12-sms-folder",
-        "kind13-internet-folder", "kind14-parent",
+        "kind01-folder",
+        "kind02-bmp",
+        "kind03-mid",
+        "kind04-jar",
+        "kind05-jad",
+        "kind06-bmx",
+        "kind07-bitmap-folder",
+        "kind08-ringing-tone-folder",
+        "kind09-java-folder",
+        "kind10-animation-folder",
+        "kind11-file",
+        "kind12-sms-folder",
+        "kind13-internet-folder",
+        "kind14-parent",
         "kind15-phone",
     };
     QStringList paths;
@@ -39,8 +46,8 @@ QStringList entryKindPaths()
 QStringList statusPaths()
 {
     static const char *const names[] = {
-        "status1-obex", "status2-listing", "status3-transfer", "status4-error",
-        "status5-question", "status6-step", "status7-ok",
+        "status1-obex",     "status2-listing", "status3-transfer", "status4-error",
+        "status5-question", "status6-step",    "status7-ok",
     };
     QStringList paths;
     for (const char *name : names)
@@ -52,13 +59,27 @@ QIcon button(Button which)
 {
     const char *name = "button-about";
     switch (which) {
-    case Button::About: name = "button-about"; break;
-    case Button::Options: name = "button-options"; break;
-    case Button::Copy: name = "button-copy"; break;
-    case Button::Move: name = "button-move"; break;
-    case Button::NewFolder: name = "button-new-folder"; break;
-    case Button::Delete: name = "button-delete"; break;
-    case Button::Exit: name = "button-exit"; break;
+    case Button::About:
+        name = "button-about";
+        break;
+    case Button::Options:
+        name = "button-options";
+        break;
+    case Button::Copy:
+        name = "button-copy";
+        break;
+    case Button::Move:
+        name = "button-move";
+        break;
+    case Button::NewFolder:
+        name = "button-new-folder";
+        break;
+    case Button::Delete:
+        name = "button-delete";
+        break;
+    case Button::Exit:
+        name = "button-exit";
+        break;
     }
     const QString path = QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name));
     QIcon icon;

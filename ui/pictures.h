@@ -32,7 +32,15 @@ QStringList entryKindPaths();
 // Status row pictures of the progress window, icon 1..7.
 QStringList statusPaths();
 
-enum class Button { About, Options, Copy, Move, NewFolder, Delete, Exit };
+enum class Button {
+    About,
+    Options,
+    Copy,
+    Move,
+    NewFolder,
+    Delete,
+    Exit
+};
 QIcon button(Button which);
 
 // The copy window's picture, the source of the drag to the desktop (48 x 48).

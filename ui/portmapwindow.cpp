@@ -59,8 +59,9 @@ PortMapWindow::PortMapWindow(QWidget *parent) : QDialog(parent)
         connect(row.reset, &QPushButton::clicked, this, [this, port] {
             QString error;
             const bool ok = unassign(port, &error);
-            report(ok, ok ? QStringLiteral("Com %1 снова означает %2.").arg(port).arg(SerialPort::devicePathForPort(port))
-                          : error);
+            report(ok,
+                   ok ? QStringLiteral("Com %1 снова означает %2.").arg(port).arg(SerialPort::devicePathForPort(port))
+                      : error);
         });
         m_rows.append(row);
     }

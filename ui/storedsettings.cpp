@@ -5,8 +5,7 @@
 namespace {
 QSettings openStore()
 {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope,
-                     QString::fromLatin1(StoredSettings::Application),
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QString::fromLatin1(StoredSettings::Application),
                      QString::fromLatin1(StoredSettings::Application));
 }
 

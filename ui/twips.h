@@ -16,10 +16,7 @@ public:
 
     int x(int twips) const { return toPixels(twips, m_dpiX); }
     int y(int twips) const { return toPixels(twips, m_dpiY); }
-    QRect rect(int left, int top, int width, int height) const
-    {
-        return QRect(x(left), y(top), x(width), y(height));
-    }
+    QRect rect(int left, int top, int width, int height) const { return QRect(x(left), y(top), x(width), y(height)); }
     QSize size(int width, int height) const { return QSize(x(width), y(height)); }
 
     // Pixels back to twips (mouse positions, window sizes).

@@ -15,8 +15,7 @@ QRect WrappingCheckBox::textRect() const
 
 QSize WrappingCheckBox::sizeHint() const
 {
-    const QRect bounds = fontMetrics().boundingRect(QRect(0, 0, textRect().width(), 10000),
-                                                    Qt::TextWordWrap, text());
+    const QRect bounds = fontMetrics().boundingRect(QRect(0, 0, textRect().width(), 10000), Qt::TextWordWrap, text());
     return QSize(width(), qMax(bounds.height(), QCheckBox::sizeHint().height()));
 }
 

@@ -95,7 +95,7 @@ bool registerLibrary(const QString &path, QString *reason)
     if (failed(hr)) {
         *reason = QStringLiteral("registering %1 failed with error %2; the component registry %3 could not be "
                                  "written")
-                          .arg(path, hresultText(hr), QDir::toNativeSeparators(ComponentRegistry::defaultPath()));
+                      .arg(path, hresultText(hr), QDir::toNativeSeparators(ComponentRegistry::defaultPath()));
         return false;
     }
     return true;
@@ -118,8 +118,8 @@ QStringList SumletControl::installedCopies()
     const QDir programDir(QCoreApplication::applicationDirPath());
     return {
         programDir.filePath(QString::fromLatin1(libraryFileName)),
-        QDir::cleanPath(programDir.filePath(QStringLiteral(SUMLET_DIR_FROM_BINDIR "/")
-                                            + QString::fromLatin1(libraryFileName))),
+        QDir::cleanPath(
+            programDir.filePath(QStringLiteral(SUMLET_DIR_FROM_BINDIR "/") + QString::fromLatin1(libraryFileName))),
     };
 }
 
@@ -138,7 +138,7 @@ std::unique_ptr<SumletControl> SumletControl::create(QString *errorMessage, cons
         reasons.append(reason);
     } else if (registered.isEmpty()) {
         reasons.append(QStringLiteral("it is not registered in %1")
-                               .arg(QDir::toNativeSeparators(ComponentRegistry::defaultPath())));
+                           .arg(QDir::toNativeSeparators(ComponentRegistry::defaultPath())));
     } else if (!QFileInfo(registered).isFile()) {
         reasons.append(QStringLiteral("the registered file %1 does not exist").arg(registered));
     } else if (IDispatch *dispatch = createFrom(registered, &reason)) {
@@ -172,21 +172,20 @@ std::unique_ptr<SumletControl> SumletControl::create(QString *errorMessage, cons
         QStringList looked;
         for (const QString &copy : copies)
             looked.append(QDir::toNativeSeparators(copy));
-        reasons.append(looked.isEmpty() ? QStringLiteral("no copy of it was installed with the program")
-                                        : QStringLiteral("no copy of it was found at %1")
-                                                  .arg(looked.join(QStringLiteral(" or "))));
+        reasons.append(looked.isEmpty()
+                           ? QStringLiteral("no copy of it was installed with the program")
+                           : QStringLiteral("no copy of it was found at %1").arg(looked.join(QStringLiteral(" or "))));
     }
     if (errorMessage) {
         *errorMessage = QStringLiteral("The checksum component (%1) could not be loaded: %2.")
-                                .arg(QString::fromLatin1(libraryFileName), reasons.join(QStringLiteral("; ")));
+                            .arg(QString::fromLatin1(libraryFileName), reasons.join(QStringLiteral("; ")));
     }
     return nullptr;
 }
 
 SumletControl::SumletControl(IDispatch *dispatch, QString libraryPath)
     : dispatch(dispatch), library(std::move(libraryPath))
-{
-}
+{}
 
 SumletControl::~SumletControl()
 {

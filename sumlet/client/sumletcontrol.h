@@ -10,7 +10,7 @@
 namespace sumlet {
 struct IDispatch;
 struct VARIANT;
-}
+} // namespace sumlet
 
 // The program's instance of the Sumlet control (Crc). It finds the component
 // by its class identifier in the per-user component registry, loads the

@@ -55,18 +55,18 @@ QString guidText(const GUID &guid)
     return QString::fromStdString(formatGuid(guid));
 }
 
-const QString fileHeader = QStringLiteral(
-        "; Tarvel component registry of this user.\n"
-        "; Components record themselves here when they register (DllRegisterServer) and\n"
-        "; remove their entries when they unregister; programs look up a class identifier\n"
-        "; to find the library that implements it (CLSID\\{...} InprocServer32).\n");
+const QString fileHeader =
+    QStringLiteral("; Tarvel component registry of this user.\n"
+                   "; Components record themselves here when they register (DllRegisterServer) and\n"
+                   "; remove their entries when they unregister; programs look up a class identifier\n"
+                   "; to find the library that implements it (CLSID\\{...} InprocServer32).\n");
 
 } // namespace
 
 QString ComponentRegistry::defaultPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-            + QStringLiteral("/tarvel/components.ini");
+        + QStringLiteral("/tarvel/components.ini");
 }
 
 QString ComponentRegistry::clsidSection(const GUID &clsid)
@@ -89,7 +89,7 @@ QString ComponentRegistry::interfaceSection(const GUID &iid)
     return QStringLiteral("Interface\\") + guidText(iid);
 }
 
-ComponentRegistry::ComponentRegistry(QString path) : filePath(std::move(path)) { }
+ComponentRegistry::ComponentRegistry(QString path) : filePath(std::move(path)) {}
 
 bool ComponentRegistry::load(QString *error)
 {
@@ -252,9 +252,8 @@ void ComponentRegistry::setValue(const QString &section, const QString &key, con
 
 void ComponentRegistry::removeSection(const QString &section)
 {
-    sections.removeIf([&](const Section &candidate) {
-        return candidate.name.compare(section, Qt::CaseInsensitive) == 0;
-    });
+    sections.removeIf(
+        [&](const Section &candidate) { return candidate.name.compare(section, Qt::CaseInsensitive) == 0; });
 }
 
 QString ComponentRegistry::inprocServer(const GUID &clsid) const

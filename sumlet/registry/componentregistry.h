@@ -50,8 +50,8 @@ public:
 private:
     struct Line
     {
-        QString key;    // empty: a comment or a line kept verbatim in text
-        QString text;   // the value, or the verbatim line
+        QString key; // empty: a comment or a line kept verbatim in text
+        QString text; // the value, or the verbatim line
     };
     struct Section
     {

@@ -43,8 +43,8 @@ AboutDialog::AboutDialog(QWidget *parent)
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
-    auto *note = new QLabel(
-            QStringLiteral("Считает CRC для Siemens Mobile. Содержит функции вычисления XOR, AND..."), this);
+    auto *note =
+        new QLabel(QStringLiteral("Считает CRC для Siemens Mobile. Содержит функции вычисления XOR, AND..."), this);
     note->setObjectName(QStringLiteral("IDC_NOTE"));
     note->setWordWrap(true);
     note->setAlignment(Qt::AlignLeft | Qt::AlignTop);

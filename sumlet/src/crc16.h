@@ -13,7 +13,8 @@ constexpr std::array<std::uint16_t, 256> makeCrc16Table()
     for (unsigned i = 0; i < 256; ++i) {
         std::uint16_t value = static_cast<std::uint16_t>(i);
         for (int bit = 0; bit < 8; ++bit)
-            value = (value & 1) ? static_cast<std::uint16_t>((value >> 1) ^ 0x8408) : static_cast<std::uint16_t>(value >> 1);
+            value = (value & 1) ? static_cast<std::uint16_t>((value >> 1) ^ 0x8408)
+                                : static_cast<std::uint16_t>(value >> 1);
         table[i] = value;
     }
     return table;

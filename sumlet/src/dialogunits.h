@@ -22,10 +22,7 @@ public:
     int x(int units) const { return qRound(units * baseX / 4.0); }
     int y(int units) const { return qRound(units * baseY / 8.0); }
     QSize size(int width, int height) const { return QSize(x(width), y(height)); }
-    QRect rect(int left, int top, int width, int height) const
-    {
-        return QRect(x(left), y(top), x(width), y(height));
-    }
+    QRect rect(int left, int top, int width, int height) const { return QRect(x(left), y(top), x(width), y(height)); }
 
 private:
     qreal baseX = 6;
@@ -36,8 +33,8 @@ private:
 inline QFont dialogFont()
 {
     QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                      QStringLiteral("Sans Serif")});
+    font.setFamilies(
+        {QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Sans Serif")});
     font.setPointSize(8);
     return font;
 }

@@ -46,18 +46,15 @@ constexpr ParamDesc twoValueParams[] = {{"Byte1", VT_I2}, {"Byte2", VT_I2}};
 constexpr ParamDesc oneValueParams[] = {{"Byte", VT_I2}};
 
 constexpr MethodDesc sumletMethods[] = {
-    {DISPID_CrcCalc, "CrcCalc", crcCalcParams, 2, VT_I4},
-    {DISPID_Xor, "Xor", twoValueParams, 2, VT_I2},
-    {DISPID_Not, "Not", oneValueParams, 1, VT_I2},
-    {DISPID_And, "And", twoValueParams, 2, VT_I2},
+    {DISPID_CrcCalc, "CrcCalc", crcCalcParams, 2, VT_I4}, {DISPID_Xor, "Xor", twoValueParams, 2, VT_I2},
+    {DISPID_Not, "Not", oneValueParams, 1, VT_I2},        {DISPID_And, "And", twoValueParams, 2, VT_I2},
     {DISPID_ABOUTBOX, "AboutBox", nullptr, 0, VT_EMPTY},
 };
 
 constexpr InterfaceDesc interfaces[] = {
-    {DIID__DSumlet, "_DSumlet", "Dispatch interface for Sumlet Control",
-     TYPEFLAG_FHIDDEN | TYPEFLAG_FDISPATCHABLE, sumletMethods, std::size(sumletMethods)},
-    {DIID__DSumletEvents, "_DSumletEvents", "Event interface for Sumlet Control",
-     TYPEFLAG_FDISPATCHABLE, nullptr, 0},
+    {DIID__DSumlet, "_DSumlet", "Dispatch interface for Sumlet Control", TYPEFLAG_FHIDDEN | TYPEFLAG_FDISPATCHABLE,
+     sumletMethods, std::size(sumletMethods)},
+    {DIID__DSumletEvents, "_DSumletEvents", "Event interface for Sumlet Control", TYPEFLAG_FDISPATCHABLE, nullptr, 0},
 };
 
 constexpr CoClassDesc coclasses[] = {
@@ -66,23 +63,32 @@ constexpr CoClassDesc coclasses[] = {
 };
 
 constexpr TypeLibDesc typeLib = {
-    LIBID_SUMLETLib, "SUMLETLib", 1, 0, 0x0409, "Sumlet.hlp", "Sumlet ActiveX Control module",
-    interfaces, std::size(interfaces), coclasses, std::size(coclasses),
+    LIBID_SUMLETLib,
+    "SUMLETLib",
+    1,
+    0,
+    0x0409,
+    "Sumlet.hlp",
+    "Sumlet ActiveX Control module",
+    interfaces,
+    std::size(interfaces),
+    coclasses,
+    std::size(coclasses),
 };
 
 // ---------------------------------------------------------------- classes
 
 constexpr GUID sumletPropertyPages[] = {CLSID_SumletPropPage};
 
-constexpr std::uint32_t sumletMiscStatus = OLEMISC_SETCLIENTSITEFIRST | OLEMISC_INVISIBLEATRUNTIME
-        | OLEMISC_INSIDEOUT | OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE;
+constexpr std::uint32_t sumletMiscStatus = OLEMISC_SETCLIENTSITEFIRST | OLEMISC_INVISIBLEATRUNTIME | OLEMISC_INSIDEOUT
+    | OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE;
 static_assert(sumletMiscStatus == 132241);
 
 constexpr ClassRegistrationDesc classes[] = {
-    {CLSID_Sumlet, "CSumletCtrl", "SUMLET.SumletCtrl.1", IDS_SUMLET, IDB_SUMLET, "Apartment",
-     sumletMiscStatus, true, &LIBID_SUMLETLib, 1, 0, sumletPropertyPages, std::size(sumletPropertyPages)},
-    {CLSID_SumletPropPage, "CSumletPropPage", "SUMLET.SumletPropPage.1", IDS_SUMLET_PPG, 0, "Apartment",
-     0, false, nullptr, 0, 0, nullptr, 0},
+    {CLSID_Sumlet, "CSumletCtrl", "SUMLET.SumletCtrl.1", IDS_SUMLET, IDB_SUMLET, "Apartment", sumletMiscStatus, true,
+     &LIBID_SUMLETLib, 1, 0, sumletPropertyPages, std::size(sumletPropertyPages)},
+    {CLSID_SumletPropPage, "CSumletPropPage", "SUMLET.SumletPropPage.1", IDS_SUMLET_PPG, 0, "Apartment", 0, false,
+     nullptr, 0, 0, nullptr, 0},
 };
 
 constexpr VersionRecord versionRecord = {
@@ -172,8 +178,7 @@ QString versionText(int major, int minor)
 
 QStringList typeLibSections()
 {
-    QStringList sections{ComponentRegistry::typeLibSection(typeLib.libid, typeLib.majorVersion,
-                                                           typeLib.minorVersion)};
+    QStringList sections{ComponentRegistry::typeLibSection(typeLib.libid, typeLib.majorVersion, typeLib.minorVersion)};
     for (const InterfaceDesc &interface : interfaces)
         sections.append(ComponentRegistry::interfaceSection(interface.iid));
     return sections;
@@ -255,10 +260,12 @@ bool removeSections(ComponentRegistry &registry, const QStringList &sections)
         any = any || registry.hasSection(section);
     if (!any)
         return true;
-    return registry.update([&](ComponentRegistry &current) {
-        for (const QString &section : sections)
-            current.removeSection(section);
-    }, nullptr);
+    return registry.update(
+        [&](ComponentRegistry &current) {
+            for (const QString &section : sections)
+                current.removeSection(section);
+        },
+        nullptr);
 }
 
 } // namespace
@@ -317,7 +324,7 @@ QString toolboxBitmapResource()
 
 namespace {
 // A symbol of this file that no other library can stand in for.
-void addressInThisLibrary() { }
+void addressInThisLibrary() {}
 } // namespace
 
 QString libraryFilePath()

@@ -15,10 +15,11 @@ namespace sumlet {
 // The Sumlet control: the dispatch interface _DSumlet plus what a form designer
 // uses (verbs, design-time drawing, property pages). It keeps no state between
 // calls; every method is a pure function of its arguments.
-class CSumletCtrl final : public IDispatch,
-                          public IOleObject,
-                          public IViewObject,
-                          public ISpecifyPropertyPages
+class CSumletCtrl final
+    : public IDispatch
+    , public IOleObject
+    , public IViewObject
+    , public ISpecifyPropertyPages
 {
 public:
     static HRESULT create(const GUID &iid, void **object);

@@ -95,7 +95,7 @@ SumletPropPageWidget::SumletPropPageWidget(QWidget *parent) : QWidget(parent)
     const DialogUnits units(font());
     setFixedSize(units.size(pageWidth, pageHeight));
     auto *text = new QLabel(
-            QStringLiteral("TODO: Place controls to manipulate properties of Sumlet Control on this dialog."), this);
+        QStringLiteral("TODO: Place controls to manipulate properties of Sumlet Control on this dialog."), this);
     text->setObjectName(QStringLiteral("IDC_STATIC"));
     text->setWordWrap(true);
     text->setAlignment(Qt::AlignHCenter | Qt::AlignTop);

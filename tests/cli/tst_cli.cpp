@@ -157,8 +157,8 @@ void Cli::initTestCase()
     noPhoneMaster = ::posix_openpt(O_RDWR | O_NOCTTY);
     QVERIFY(noPhoneMaster >= 0 && ::grantpt(noPhoneMaster) == 0 && ::unlockpt(noPhoneMaster) == 0);
     QProcess silent;
-    startCli(silent, {QStringLiteral("--device"), QString::fromLocal8Bit(::ptsname(noPhoneMaster)),
-                      QStringLiteral("ls")});
+    startCli(silent,
+             {QStringLiteral("--device"), QString::fromLocal8Bit(::ptsname(noPhoneMaster)), QStringLiteral("ls")});
 
     for (auto &[name, c] : cases)
         c->result = finish(c->cli);
@@ -197,8 +197,10 @@ void Cli::listsAFolder()
     QCOMPARE(c.result.exitCode, 0);
     const QStringList lines = c.result.out.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 2);
-    static const QRegularExpression folder(QStringLiteral("^Sub\\t-\\t\\d\\d\\.\\d\\d\\.\\d{4}\\t\\d\\d:\\d\\d\\tfolder$"));
-    static const QRegularExpression file(QStringLiteral("^a\\.bmp\\t10\\t\\d\\d\\.\\d\\d\\.\\d{4}\\t\\d\\d:\\d\\d\\tfile$"));
+    static const QRegularExpression folder(
+        QStringLiteral("^Sub\\t-\\t\\d\\d\\.\\d\\d\\.\\d{4}\\t\\d\\d:\\d\\d\\tfolder$"));
+    static const QRegularExpression file(
+        QStringLiteral("^a\\.bmp\\t10\\t\\d\\d\\.\\d\\d\\.\\d{4}\\t\\d\\d:\\d\\d\\tfile$"));
     QVERIFY2(folder.match(lines[0]).hasMatch(), qPrintable(lines[0]));
     QVERIFY2(file.match(lines[1]).hasMatch(), qPrintable(lines[1]));
 }
@@ -276,11 +278,13 @@ void Cli::usageErrors()
 {
     const QStringList device{QStringLiteral("--device"), QStringLiteral("/dev/null")};
     for (const QStringList &arguments :
-         {QStringList{}, QStringList{QStringLiteral("ls")}, QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("ls")},
+         {QStringList{}, QStringList{QStringLiteral("ls")},
+          QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("ls")},
           QStringList{QStringLiteral("--port"), QStringLiteral("1")} + device + QStringList{QStringLiteral("ls")},
           device + QStringList{QStringLiteral("frob")}, device + QStringList{QStringLiteral("get")},
           device + QStringList{QStringLiteral("ls"), QStringLiteral("a"), QStringLiteral("b")},
-          device + QStringList{QStringLiteral("rm"), QStringLiteral("/")}, device + QStringList{QStringLiteral("--bogus"), QStringLiteral("info")}}) {
+          device + QStringList{QStringLiteral("rm"), QStringLiteral("/")},
+          device + QStringList{QStringLiteral("--bogus"), QStringLiteral("info")}}) {
         const Result result = runCli(arguments);
         QVERIFY2(result.exitCode == 2, qPrintable(arguments.join(u' ')));
         QVERIFY(result.err.contains(QStringLiteral("tarvel-cli --help")));
@@ -313,14 +317,17 @@ void Cli::refusalsBeforeConnecting()
     // The size question counts the staged length: one byte less passes the check and
     // fails only at the port.
     QVERIFY(writeFile(dir.filePath(QStringLiteral("exact.bin")), QByteArray(152676, 'e')));
-    QCOMPARE(runCli(device + QStringList{QStringLiteral("put"), dir.filePath(QStringLiteral("exact.bin"))}).exitCode, 3);
+    QCOMPARE(runCli(device + QStringList{QStringLiteral("put"), dir.filePath(QStringLiteral("exact.bin"))}).exitCode,
+             3);
 }
 
 void Cli::missingPort()
 {
-    const Result result = runCli({QStringLiteral("--device"), QStringLiteral("/dev/tarvel-no-such-port"), QStringLiteral("info")});
+    const Result result =
+        runCli({QStringLiteral("--device"), QStringLiteral("/dev/tarvel-no-such-port"), QStringLiteral("info")});
     QCOMPARE(result.exitCode, 3);
-    QVERIFY(result.err.contains(QStringLiteral("cannot open the serial port /dev/tarvel-no-such-port: no such device")));
+    QVERIFY(
+        result.err.contains(QStringLiteral("cannot open the serial port /dev/tarvel-no-such-port: no such device")));
 }
 
 QTEST_GUILESS_MAIN(Cli)

@@ -39,7 +39,8 @@ QStringList withoutFileOverride(const QStringList &arguments)
     if (::geteuid() != 0)
         return QStringList{cliPath()} + arguments;
     const QString caps = QStringLiteral("-dac_override,-dac_read_search");
-    return QStringList{QStringLiteral("--bounding-set"), caps, QStringLiteral("--inh-caps"), caps, cliPath()} + arguments;
+    return QStringList{QStringLiteral("--bounding-set"), caps, QStringLiteral("--inh-caps"), caps, cliPath()}
+    + arguments;
 }
 
 void start(QProcess &process, const QStringList &arguments, bool restricted = false)
@@ -178,8 +179,8 @@ void CliBadInput::portLinkToSomethingElse()
     QFETCH(QString, target);
     QFETCH(QString, message);
     QTemporaryDir dir;
-    const QString ports = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                          + QStringLiteral("/tarvel/ports");
+    const QString ports =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/tarvel/ports");
     QVERIFY(QDir().mkpath(ports));
     const QString link = ports + QStringLiteral("/com1");
     QFile::remove(link);
@@ -242,7 +243,8 @@ void CliBadInput::sourcesThatCannotBeRead()
     const QString file = dir.filePath(QStringLiteral("a-file"));
     QVERIFY(writeFile(file, "x"));
     QVERIFY(::mkfifo(qPrintable(dir.filePath(QStringLiteral("fifo"))), 0600) == 0);
-    for (const QString &source : {dir.path(), file + QStringLiteral("/below-a-file"), dir.filePath(QStringLiteral("fifo"))}) {
+    for (const QString &source :
+         {dir.path(), file + QStringLiteral("/below-a-file"), dir.filePath(QStringLiteral("fifo"))}) {
         const Result result = run(device + QStringList{QStringLiteral("put"), source});
         QVERIFY2(result.exitCode == 1, qPrintable(source + u'\n' + result.err));
         QVERIFY2(result.err.contains(QStringLiteral("cannot find the file")), qPrintable(result.err));
@@ -255,10 +257,10 @@ void CliBadInput::sourceTooLargeForThePhone()
     const QString big = dir.filePath(QStringLiteral("sixteen.bin"));
     QFile file(big);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    QVERIFY(file.resize(16 * 1024 * 1024));  // sparse
+    QVERIFY(file.resize(16 * 1024 * 1024)); // sparse
     file.close();
-    const Result result = run({QStringLiteral("--device"), QStringLiteral("/dev/null"), QStringLiteral("--yes"),
-                               QStringLiteral("put"), big});
+    const Result result = run(
+        {QStringLiteral("--device"), QStringLiteral("/dev/null"), QStringLiteral("--yes"), QStringLiteral("put"), big});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains(QStringLiteral("too large")), qPrintable(result.err));
 }

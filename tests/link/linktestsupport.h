@@ -15,8 +15,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
@@ -29,12 +29,12 @@
 #include <unistd.h>
 #include <vector>
 
-inline const QString TimeoutMessage = QStringLiteral(
-    "К сожалению, произошла ошибка ПРИЕМА ДАННЫХ - TIMEOUT. Программа будет закрыта!!! "
-    "Выключите и включите телефон!!!");
-inline const QString BadDataMessage = QStringLiteral(
-    "К сожалению, произошла серьезная ошибка ПРИЕМА ДАННЫХ!!! Программа будет закрыта!!! "
-    "Выключите и включите телефон!!!");
+inline const QString TimeoutMessage =
+    QStringLiteral("К сожалению, произошла ошибка ПРИЕМА ДАННЫХ - TIMEOUT. Программа будет закрыта!!! "
+                   "Выключите и включите телефон!!!");
+inline const QString BadDataMessage =
+    QStringLiteral("К сожалению, произошла серьезная ошибка ПРИЕМА ДАННЫХ!!! Программа будет закрыта!!! "
+                   "Выключите и включите телефон!!!");
 inline const QString ReceiveErrorTitle = QStringLiteral("ОШИБКА ПРИЕМА ДАННЫХ!!!");
 
 // A phone on its own thread, so that it answers while the program blocks in a
@@ -53,8 +53,7 @@ public:
 
     ScriptedPhone(const Pty &pty, std::vector<Rule> rules)
         : m_pty(pty), m_rules(std::move(rules)), m_thread([this] { serve(); })
-    {
-    }
+    {}
     ~ScriptedPhone()
     {
         m_stop = true;
@@ -73,7 +72,7 @@ private:
         QByteArray pending;
         size_t next = 0;
         while (!m_stop) {
-            pollfd p {m_pty.master(), POLLIN, 0};
+            pollfd p{m_pty.master(), POLLIN, 0};
             if (::poll(&p, 1, 10) > 0) {
                 char buffer[1024];
                 const ssize_t n = ::read(m_pty.master(), buffer, sizeof buffer);
@@ -99,7 +98,7 @@ private:
     std::vector<Rule> m_rules;
     mutable std::mutex m_mutex;
     QByteArray m_received;
-    std::atomic<bool> m_stop {false};
+    std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
 
@@ -109,8 +108,8 @@ struct LinkOnPty
     Pty pty;
     RecordingUi ui;
     std::unique_ptr<Checksum> crc = makeChecksum();
-    PhoneLink link {*crc, ui};
-    QObject events;  // context of a test's timers: none outlives the test
+    PhoneLink link{*crc, ui};
+    QObject events; // context of a test's timers: none outlives the test
 
     LinkOnPty()
     {

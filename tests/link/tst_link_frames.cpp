@@ -66,14 +66,25 @@ private slots:
 void FramesTest::sendPacketCutsIntoFrames_data()
 {
     QTest::addColumn<int>("size");
-    QTest::addColumn<QByteArray>("expectedHeaders");  // header of each frame, in order
+    QTest::addColumn<QByteArray>("expectedHeaders"); // header of each frame, in order
 
     QTest::newRow("1") << 1 << hex("160117");
     QTest::newRow("32") << 32 << hex("162036");
-    QTest::newRow("33") << 33 << hex("162036" "160117");
-    QTest::newRow("64") << 64 << hex("162036" "162036");
-    QTest::newRow("65") << 65 << hex("162036" "162036" "160117");
-    QTest::newRow("100") << 100 << hex("162036" "162036" "162036" "160412");
+    QTest::newRow("33") << 33
+                        << hex("162036"
+                               "160117");
+    QTest::newRow("64") << 64
+                        << hex("162036"
+                               "162036");
+    QTest::newRow("65") << 65
+                        << hex("162036"
+                               "162036"
+                               "160117");
+    QTest::newRow("100") << 100
+                         << hex("162036"
+                                "162036"
+                                "162036"
+                                "160412");
 }
 
 void FramesTest::sendPacketCutsIntoFrames()
@@ -126,8 +137,12 @@ void FramesTest::workedBlocksGoOutExactly()
     t.link.appendBlockCrc(bitmap);
     t.pty.send(PhoneLink::AckFrame);
     t.link.SendPacket(bitmap);
-    QCOMPARE(t.pty.receive(32).toHex(' '), (hex("161D0B") + hex("03FC020016850016020001001100420069007400"
-                                                               "6D006100700000" "10C6")).toHex(' '));
+    QCOMPARE(t.pty.receive(32).toHex(' '),
+             (hex("161D0B")
+              + hex("03FC020016850016020001001100420069007400"
+                    "6D006100700000"
+                    "10C6"))
+                 .toHex(' '));
     QCOMPARE(t.link.BfbSequence, qint16(3));
 }
 
@@ -167,7 +182,7 @@ void FramesTest::sendAckWritesTheAckFrame()
     QCOMPARE(t.pty.receive(5).toHex(' '), hex("16021401FE").toHex(' '));
     QVERIFY(t.pty.drain().isEmpty());
     QCOMPARE(t.link.BfbSequence, qint16(9));
-    QCOMPARE(t.link.Comm1.bytesWaiting(), 1);  // reads nothing
+    QCOMPARE(t.link.Comm1.bytesWaiting(), 1); // reads nothing
 }
 
 void FramesTest::ackWithLongerFrameLeavesExtrasQueued()
@@ -232,21 +247,24 @@ void FramesTest::brokenReplies_data()
     QTest::addColumn<QByteArray>("wire");
 
     QTest::newRow("plain OK from a phone still in AT mode") << QByteArray("\r\nOK\r\n");
-    QTest::newRow("last CRC byte alone in a frame of 1")
-        << [] {
-               const QByteArray block = replyBlock(counting(26));
-               return frame(block.left(32)) + frame(block.mid(32));
-           }();
-    QTest::newRow("continuation frame of another type")
-        << [] {
-               const QByteArray block = replyBlock(counting(40));
-               QByteArray second = frame(block.mid(32));
-               second[0] = char(0x17);
-               return frame(block.left(32)) + second;
-           }();
-    QTest::newRow("first data frame of length 0") << hex("160016" "03FC0000030000");
-    QTest::newRow("first data frame of length 4") << hex("160412" "03FC0000" "03A00003");
-    QTest::newRow("ack command in a frame of length 1") << hex("160117" "01" "FE");
+    QTest::newRow("last CRC byte alone in a frame of 1") << [] {
+        const QByteArray block = replyBlock(counting(26));
+        return frame(block.left(32)) + frame(block.mid(32));
+    }();
+    QTest::newRow("continuation frame of another type") << [] {
+        const QByteArray block = replyBlock(counting(40));
+        QByteArray second = frame(block.mid(32));
+        second[0] = char(0x17);
+        return frame(block.left(32)) + second;
+    }();
+    QTest::newRow("first data frame of length 0") << hex("160016"
+                                                         "03FC0000030000");
+    QTest::newRow("first data frame of length 4") << hex("160412"
+                                                         "03FC0000"
+                                                         "03A00003");
+    QTest::newRow("ack command in a frame of length 1") << hex("160117"
+                                                               "01"
+                                                               "FE");
     QTest::newRow("block length 0x8000") << hex("160A1C03FC07800003A00003C1C2");
     QTest::newRow("block length 0xFFFF") << hex("160A1C03FC07FFFF03A00003C1C2");
 }

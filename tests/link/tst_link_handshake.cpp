@@ -41,16 +41,15 @@ std::vector<Rule> workingPhone()
 }
 
 const QByteArray FullDialogue = QByteArray("at\r\nat+CGMM\r\nAT^SBFB=1\r\n") + PhoneConnector::SetupFrame
-                                + PhoneConnector::SpeedFrame + PhoneConnector::SifsFrame
-                                + PhoneConnector::ConnectFrames + PhoneLink::AckFrame;
+    + PhoneConnector::SpeedFrame + PhoneConnector::SifsFrame + PhoneConnector::ConnectFrames + PhoneLink::AckFrame;
 
 struct Attempt
 {
     Pty pty;
     RecordingUi ui;
     std::unique_ptr<Checksum> crc = makeChecksum();
-    PhoneLink link {*crc, ui};
-    PhoneConnector connector {link};
+    PhoneLink link{*crc, ui};
+    PhoneConnector connector{link};
 
     explicit Attempt(double pauseScale = FastPauses)
     {
@@ -74,18 +73,21 @@ const Rows ProgressUpToModel = {
     {QStringLiteral("Подключаюсь к телефону... AT"), 6},
     {QStringLiteral("Модель телефона?"), 5},
 };
-const Rows ProgressUpToSetup = ProgressUpToModel + Rows {
-    {QStringLiteral("Siemens M55"), 7},
-    {QStringLiteral("Устанавливаем режим обмена BFB..."), 6},
-    {QStringLiteral("Настройка протокола обмена данными..."), 6},
-};
-const Rows ProgressUpToConnect = ProgressUpToSetup + Rows {
-    {QStringLiteral("Подключаюсь по OBEX протоколу..."), 1},
-};
-const Rows ProgressComplete = ProgressUpToConnect + Rows {
-    {QStringLiteral("Связь установлена..."), 7},
-    {QStringLiteral("Получаю список папок..."), 2},
-};
+const Rows ProgressUpToSetup = ProgressUpToModel
+    + Rows{
+        {QStringLiteral("Siemens M55"), 7},
+        {QStringLiteral("Устанавливаем режим обмена BFB..."), 6},
+        {QStringLiteral("Настройка протокола обмена данными..."), 6},
+    };
+const Rows ProgressUpToConnect = ProgressUpToSetup
+    + Rows{
+        {QStringLiteral("Подключаюсь по OBEX протоколу..."), 1},
+    };
+const Rows ProgressComplete = ProgressUpToConnect
+    + Rows{
+        {QStringLiteral("Связь установлена..."), 7},
+        {QStringLiteral("Получаю список папок..."), 2},
+    };
 const Rows AtLines = {
     {QStringLiteral("Не могу получить ответ от телефона..."), 4},
     {QStringLiteral("Проверьте, включен ли телефон, "), 5},
@@ -170,7 +172,7 @@ void HandshakeTest::connectsAndListsTheRoot()
         QCOMPARE(a.ui.progressValueNow, 5);
         QCOMPARE(a.rows(), ProgressComplete);
         QTRY_COMPARE(phone.received(), FullDialogue);
-        QCOMPARE(a.link.Comm1.bytesWaiting(), 0);  // the CONNECT answer was read whole
+        QCOMPARE(a.link.Comm1.bytesWaiting(), 0); // the CONNECT answer was read whole
         listingThatCloses(a.ui);
     });
 
@@ -182,7 +184,7 @@ void HandshakeTest::connectsAndListsTheRoot()
     QVERIFY(!a.ui.progressOpen);
     QVERIFY(!a.ui.closeButtonShown);
     QCOMPARE(a.link.linkState(), QStringLiteral("Disable"));
-    QCOMPARE(states, QStringList {QStringLiteral("Disable")});
+    QCOMPARE(states, QStringList{QStringLiteral("Disable")});
     QVERIFY(a.link.Comm1.isOpen());
 
     const QStringList &calls = a.ui.calls;
@@ -191,8 +193,7 @@ void HandshakeTest::connectsAndListsTheRoot()
     QVERIFY(calls.indexOf(QStringLiteral("value 2")) < calls.indexOf(QStringLiteral("value 3")));
     QVERIFY(calls.indexOf(QStringLiteral("value 4")) < calls.indexOf(QStringLiteral("value 5")));
     QVERIFY(!calls.contains(QStringLiteral("value 6")));
-    QCOMPARE(calls.mid(calls.size() - 2),
-             (QStringList {QStringLiteral("main visible 1"), QStringLiteral("connected")}));
+    QCOMPARE(calls.mid(calls.size() - 2), (QStringList{QStringLiteral("main visible 1"), QStringLiteral("connected")}));
 }
 
 void HandshakeTest::listingThatEndsEarlyStillFinishes()
@@ -221,20 +222,18 @@ void HandshakeTest::failedSteps_data()
     const QByteArray model = "at+CGMM\r\n";
     const QByteArray bfb = "AT^SBFB=1\r\n";
 
-    QTest::newRow("silent phone") << std::vector<Rule> {} << Rows {ProgressUpToModel.first()} + AtLines << at;
+    QTest::newRow("silent phone") << std::vector<Rule>{} << Rows{ProgressUpToModel.first()} + AtLines << at;
     QTest::newRow("wake answered without OK")
-        << std::vector<Rule> {{"at\r\n", "\r\nERROR\r\n"}} << Rows {ProgressUpToModel.first()} + AtLines << at;
-    QTest::newRow("model refused")
-        << std::vector<Rule> {{"at\r\n", "OK"}, {"at+CGMM\r\n", "\r\nERROR\r\n"}} << ProgressUpToModel + ModelLines
-        << at + model;
+        << std::vector<Rule>{{"at\r\n", "\r\nERROR\r\n"}} << Rows{ProgressUpToModel.first()} + AtLines << at;
+    QTest::newRow("model refused") << std::vector<Rule>{{"at\r\n", "OK"}, {"at+CGMM\r\n", "\r\nERROR\r\n"}}
+                                   << ProgressUpToModel + ModelLines << at + model;
 
     std::vector<Rule> bfbRefused = firstRules(2);
     bfbRefused.push_back({bfb, "\r\nERROR\r\n"});
-    QTest::newRow("BFB mode refused gives the MODEL lines")
-        << bfbRefused << ProgressUpToModel + Rows {{QStringLiteral("Siemens M55"), 7},
-                                                   {QStringLiteral("Устанавливаем режим обмена BFB..."), 6}}
-                             + ModelLines
-        << at + model + bfb;
+    QTest::newRow("BFB mode refused gives the MODEL lines") << bfbRefused
+                                                            << ProgressUpToModel
+            + Rows{{QStringLiteral("Siemens M55"), 7}, {QStringLiteral("Устанавливаем режим обмена BFB..."), 6}}
+            + ModelLines << at + model + bfb;
 
     std::vector<Rule> shortSetup = firstRules(3);
     shortSetup.push_back({PhoneConnector::SetupFrame, QByteArray::fromHex("020103")});
@@ -243,22 +242,20 @@ void HandshakeTest::failedSteps_data()
 
     std::vector<Rule> noSpeed = firstRules(4);
     noSpeed.push_back({PhoneConnector::SpeedFrame, QByteArray::fromHex("010908C0") + "19200"});
-    QTest::newRow("speed not confirmed")
-        << noSpeed << ProgressUpToSetup + BfbLines
-        << at + model + bfb + PhoneConnector::SetupFrame + PhoneConnector::SpeedFrame;
+    QTest::newRow("speed not confirmed") << noSpeed << ProgressUpToSetup + BfbLines
+                                         << at + model + bfb + PhoneConnector::SetupFrame + PhoneConnector::SpeedFrame;
 
     std::vector<Rule> noSifs = firstRules(5);
     noSifs.push_back({PhoneConnector::SifsFrame, "ERROR"});
-    QTest::newRow("at^sifs refused")
-        << noSifs << ProgressUpToSetup + BfbLines
-        << at + model + bfb + PhoneConnector::SetupFrame + PhoneConnector::SpeedFrame + PhoneConnector::SifsFrame;
+    QTest::newRow("at^sifs refused") << noSifs << ProgressUpToSetup + BfbLines
+                                     << at + model + bfb + PhoneConnector::SetupFrame + PhoneConnector::SpeedFrame
+            + PhoneConnector::SifsFrame;
 
     std::vector<Rule> shortConnect = firstRules(6);
     shortConnect.push_back({PhoneConnector::ConnectFrames, ConnectAnswer.left(46)});
-    QTest::newRow("CONNECT answer of 46 bytes")
-        << shortConnect << ProgressUpToConnect + BfbLines
-        << at + model + bfb + PhoneConnector::SetupFrame + PhoneConnector::SpeedFrame + PhoneConnector::SifsFrame
-               + PhoneConnector::ConnectFrames;
+    QTest::newRow("CONNECT answer of 46 bytes") << shortConnect << ProgressUpToConnect + BfbLines
+                                                << at + model + bfb + PhoneConnector::SetupFrame
+            + PhoneConnector::SpeedFrame + PhoneConnector::SifsFrame + PhoneConnector::ConnectFrames;
 }
 
 void HandshakeTest::failedSteps()
@@ -275,7 +272,7 @@ void HandshakeTest::failedSteps()
     QVERIFY(!listed);
     QCOMPARE(a.rows(), expected);
     QVERIFY(a.ui.closeButtonShown);
-    QVERIFY(a.ui.progressOpen);  // stays for the user to read and close
+    QVERIFY(a.ui.progressOpen); // stays for the user to read and close
     QVERIFY(a.ui.mainVisible);
     QVERIFY(a.ui.mainEnabled);
     QVERIFY(a.ui.calls.contains(QStringLiteral("focus")));
@@ -312,7 +309,7 @@ void HandshakeTest::portThatCannotBeOpenedAllowsARetry()
 
     QCOMPARE(int(a.ui.messages.size()), 1);
     QCOMPARE(a.ui.messages[0].icon, PhoneUi::Icon::Critical);
-    QVERIFY(a.ui.messages[0].title.isEmpty());  // the program's title
+    QVERIFY(a.ui.messages[0].title.isEmpty()); // the program's title
     QCOMPARE(a.ui.messages[0].text,
              QStringLiteral("Не могу открыть порт, установите в НАСТРОЙКАХ необходимый номер порта!!!"));
     QVERIFY(a.ui.mainVisible);
@@ -324,7 +321,7 @@ void HandshakeTest::portThatCannotBeOpenedAllowsARetry()
     a.link.Comm1.setDevicePath(a.pty.slavePath());
     ScriptedPhone phone(a.pty, {});
     a.connector.run([] {});
-    QCOMPARE(a.rows(), Rows {ProgressUpToModel.first()} + AtLines);
+    QCOMPARE(a.rows(), Rows{ProgressUpToModel.first()} + AtLines);
     QCOMPARE(phone.received(), QByteArray("at\r\n"));
 }
 
@@ -344,7 +341,7 @@ void HandshakeTest::runWhileLinkedClosesTheLink()
     QVERIFY(!a.link.Comm1.isOpen());
     QVERIFY(!a.link.Timer2.isActive());
     QCOMPARE(a.link.BfbSequence, qint16(1));
-    QCOMPARE(a.ui.calls.size(), callsBefore);  // the windows are left as they are
+    QCOMPARE(a.ui.calls.size(), callsBefore); // the windows are left as they are
     QVERIFY(a.pty.drain().isEmpty());
 }
 

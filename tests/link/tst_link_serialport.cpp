@@ -4,9 +4,9 @@
 #include "serialport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
 
@@ -98,8 +98,8 @@ void SerialPortTest::openFailuresCarryAReason_data()
     QTest::addColumn<SerialPort::OpenError>("error");
     QTest::addColumn<QString>("wording");
 
-    QTest::newRow("missing device") << QStringLiteral("/dev/tarvel-no-such-port")
-                                    << SerialPort::OpenError::NoSuchDevice << QStringLiteral("no such device");
+    QTest::newRow("missing device") << QStringLiteral("/dev/tarvel-no-such-port") << SerialPort::OpenError::NoSuchDevice
+                                    << QStringLiteral("no such device");
     QTest::newRow("regular file") << QString() << SerialPort::OpenError::NotSerial
                                   << QStringLiteral("not a serial port");
 }
@@ -149,7 +149,7 @@ void SerialPortTest::lineSettings()
     SerialPort port;
     port.setDevicePath(pty.slavePath());
     QVERIFY(port.open());
-    termios tio {};
+    termios tio{};
     QCOMPARE(::tcgetattr(port.fd(), &tio), 0);
     QCOMPARE(::cfgetispeed(&tio), speed_t(B57600));
     QCOMPARE(::cfgetospeed(&tio), speed_t(B57600));
@@ -178,7 +178,7 @@ void SerialPortTest::rtsIsHarmlessWithoutModemLines()
     QVERIFY(port.rts());
     port.setDevicePath(pty.slavePath());
     QVERIFY(port.open());
-    QVERIFY(!port.modemLinesSupported());  // a pseudo-terminal has none
+    QVERIFY(!port.modemLinesSupported()); // a pseudo-terminal has none
     port.setRts(false);
     QVERIFY(!port.rts());
     QVERIFY(port.isOpen());
@@ -195,7 +195,7 @@ void SerialPortTest::readModes()
     QVERIFY(port.open());
     QCOMPARE(port.readLength(), SerialPort::WholeQueue);
     QCOMPARE(port.bytesWaiting(), 0);
-    QVERIFY(port.read().isEmpty());  // never waits
+    QVERIFY(port.read().isEmpty()); // never waits
 
     pty.send("hello");
     // Counted at once, without any event processing in between.

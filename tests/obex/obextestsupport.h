@@ -39,9 +39,9 @@ class BfbPhone
 {
 public:
     enum class Answer {
-        Respond,      // link acknowledgement, then the response block
-        AckOnly,      // link acknowledgement only
-        NoAck,        // the response block in place of the link acknowledgement
+        Respond, // link acknowledgement, then the response block
+        AckOnly, // link acknowledgement only
+        NoAck, // the response block in place of the link acknowledgement
     };
     struct Step
     {
@@ -200,7 +200,7 @@ private:
     QList<QByteArray> dataBlocks;
     int acks = 0;
     int sequence = 0;
-    std::thread thread;  // last: starts once everything it uses exists
+    std::thread thread; // last: starts once everything it uses exists
 };
 
 // PhoneFiles over a link on a fresh BfbPhone, in single-byte mode as after the handshake.

@@ -64,7 +64,7 @@ void ObexBadInput::everyByteValueInANameRoundTrips()
     QList<int> stored;
     for (int byte = 1; byte < 256; ++byte) {
         if (byte == '/')
-            continue;  // no PC file name holds it
+            continue; // no PC file name holds it
         const QByteArray name = phoneNameFor(byte);
         const QString pcName = Cp1251::decode(name);
         const QString source = localFilePath(pc, pcName);

@@ -119,8 +119,9 @@ void ObexPhonesim::listingOfSeveralPackets()
 {
     QDir(main.flash()).mkpath(QStringLiteral("Many"));
     for (int i = 0; i < 60; ++i)
-        QVERIFY(writeFile(main.flash() + QStringLiteral("/Many/a-rather-long-file-name-%1.txt").arg(i, 2, 10, QChar(u'0')),
-                          QByteArray(i, 'x')));
+        QVERIFY(
+            writeFile(main.flash() + QStringLiteral("/Many/a-rather-long-file-name-%1.txt").arg(i, 2, 10, QChar(u'0')),
+                      QByteArray(i, 'x')));
     QVERIFY(main.files->ObexSetPath("Many"));
     main.ui.rows.clear();
     const FolderListing listing = main.files->RefreshListing();
@@ -170,9 +171,8 @@ void ObexPhonesim::refusals()
 {
     PhonesimSession session;
     QVERIFY(writeFile(session.flash() + QStringLiteral("/keep.txt"), "keep"));
-    QVERIFY(session.connect({QStringLiteral("--refuse-setpath"), QStringLiteral("C3"),
-                             QStringLiteral("--refuse-mkdir"), QStringLiteral("C3"),
-                             QStringLiteral("--refuse-delete"), QStringLiteral("C3"),
+    QVERIFY(session.connect({QStringLiteral("--refuse-setpath"), QStringLiteral("C3"), QStringLiteral("--refuse-mkdir"),
+                             QStringLiteral("C3"), QStringLiteral("--refuse-delete"), QStringLiteral("C3"),
                              QStringLiteral("--refuse-put"), QStringLiteral("C3")}));
     PhoneFiles &files = *session.files;
 
@@ -200,7 +200,8 @@ void ObexPhonesim::refusals()
     }
     // The refused large upload got no further packet and no End.
     QCOMPARE(session.sim.logLines(QStringLiteral("PUT name=up5000.bin")).size(), 1);
-    QVERIFY(!session.sim.log().contains(QStringLiteral("PUT name=up5000.bin length=5033 body=497 extra=3\nRSP code=C3 len=3\nACK\nPUT")));
+    QVERIFY(!session.sim.log().contains(
+        QStringLiteral("PUT name=up5000.bin length=5033 body=497 extra=3\nRSP code=C3 len=3\nACK\nPUT")));
     QVERIFY(!QFile::exists(session.flash() + QStringLiteral("/up5000.bin")));
 
     // The link is still in step with the phone.

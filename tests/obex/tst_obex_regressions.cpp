@@ -101,7 +101,8 @@ void ObexRegressions::uploadAnnouncesTheLengthItSends()
     const qint64 staged = content.size() + 3 * (content.size() / 497 + 1);
     const QStringList puts = sim.logLines(QStringLiteral("PUT name=version"));
     QCOMPARE(puts.size(), 1);
-    QVERIFY2(puts.first().startsWith(QStringLiteral("PUT name=version length=%1 ").arg(staged)), qPrintable(puts.first()));
+    QVERIFY2(puts.first().startsWith(QStringLiteral("PUT name=version length=%1 ").arg(staged)),
+             qPrintable(puts.first()));
 }
 
 // A file named a&b.txt is listed as a&amp;b.txt; taken literally, the name could be
@@ -111,10 +112,11 @@ void ObexRegressions::xmlReferencesInNamesAreResolved_data()
     QTest::addColumn<QByteArray>("listed");
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<int>("kind");
-    QTest::newRow("named") << QByteArray("a&amp;b &lt;1&gt; &quot;x&quot; &apos;y&apos;.mid") << QByteArray("a&b <1> \"x\" 'y'.mid")
-                           << int(EntryKind::MidFile);
+    QTest::newRow("named") << QByteArray("a&amp;b &lt;1&gt; &quot;x&quot; &apos;y&apos;.mid")
+                           << QByteArray("a&b <1> \"x\" 'y'.mid") << int(EntryKind::MidFile);
     QTest::newRow("decimal") << QByteArray("&#65;&#1072;.bmp") << QByteArray("A\xE0.bmp") << int(EntryKind::BmpFile);
-    QTest::newRow("hexadecimal") << QByteArray("&#x41;&#X430;.jar") << QByteArray("A\xE0.jar") << int(EntryKind::JarFile);
+    QTest::newRow("hexadecimal") << QByteArray("&#x41;&#X430;.jar") << QByteArray("A\xE0.jar")
+                                 << int(EntryKind::JarFile);
     QTest::newRow("no such character") << QByteArray("&#x4E2D;&bogus;&amp") << QByteArray("&#x4E2D;&bogus;&amp")
                                        << int(EntryKind::OtherFile);
     QTest::newRow("plain") << QByteArray("R&D") << QByteArray("R&D") << int(EntryKind::OtherFile);

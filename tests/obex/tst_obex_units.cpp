@@ -24,8 +24,7 @@ QByteArray hex(const char *text)
     return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
 }
 
-ListingRow row(const char *name, EntryKind kind, const char *size = "", const char *date = "",
-               const char *time = "")
+ListingRow row(const char *name, EntryKind kind, const char *size = "", const char *date = "", const char *time = "")
 {
     return ListingRow{name, kind, QString::fromUtf8(size), QString::fromUtf8(date), QString::fromUtf8(time)};
 }
@@ -130,19 +129,18 @@ void ObexUnits::listingRootAndParentRow()
 void ObexUnits::listingKinds()
 {
     const QByteArray text = "\n"
-        "<folder name=\"Bitmap\"/><folder name=\"Ringing tone\"/><folder name=\"java\"/>"
-        "<folder name=\"Animation\"/><folder name=\"Sms\"/><folder name=\"Internet\"/>"
-        "<folder name=\"bitmap\"/><folder name=\"Games\"/>"
-        "<file name=\"a.bmp\"/><file name=\"b.mid\"/><file name=\"c.jar\"/><file name=\"d.jad\"/>"
-        "<file name=\"e.bmx\"/><file name=\"PIC.BMP\"/><file name=\"bmp\"/><file name=\"md\"/>"
-        "<file name=\"b\"/><file name=\"notes.txt\"/>";
+                            "<folder name=\"Bitmap\"/><folder name=\"Ringing tone\"/><folder name=\"java\"/>"
+                            "<folder name=\"Animation\"/><folder name=\"Sms\"/><folder name=\"Internet\"/>"
+                            "<folder name=\"bitmap\"/><folder name=\"Games\"/>"
+                            "<file name=\"a.bmp\"/><file name=\"b.mid\"/><file name=\"c.jar\"/><file name=\"d.jad\"/>"
+                            "<file name=\"e.bmx\"/><file name=\"PIC.BMP\"/><file name=\"bmp\"/><file name=\"md\"/>"
+                            "<file name=\"b\"/><file name=\"notes.txt\"/>";
     const QList<EntryKind> expected = {
-        EntryKind::BitmapFolder, EntryKind::RingingToneFolder, EntryKind::JavaFolder,
-        EntryKind::AnimationFolder, EntryKind::SmsFolder, EntryKind::InternetFolder,
-        EntryKind::Folder, EntryKind::Folder,
-        EntryKind::BmpFile, EntryKind::MidFile, EntryKind::JarFile, EntryKind::JadFile,
-        EntryKind::BmxFile, EntryKind::OtherFile, EntryKind::BmpFile, EntryKind::OtherFile,
-        EntryKind::OtherFile, EntryKind::OtherFile};
+        EntryKind::BitmapFolder, EntryKind::RingingToneFolder, EntryKind::JavaFolder, EntryKind::AnimationFolder,
+        EntryKind::SmsFolder,    EntryKind::InternetFolder,    EntryKind::Folder,     EntryKind::Folder,
+        EntryKind::BmpFile,      EntryKind::MidFile,           EntryKind::JarFile,    EntryKind::JadFile,
+        EntryKind::BmxFile,      EntryKind::OtherFile,         EntryKind::BmpFile,    EntryKind::OtherFile,
+        EntryKind::OtherFile,    EntryKind::OtherFile};
     const auto rows = parseListing(text);
     QCOMPARE(rows.size(), expected.size());
     for (int i = 0; i < rows.size(); ++i)
@@ -329,14 +327,13 @@ void ObexUnits::workingDirectoryFallsBackToUserData()
 
 void ObexUnits::plainFileNames()
 {
-    for (const QByteArray &bad : {QByteArray(), QByteArray("."), QByteArray(".."), QByteArray("a/b"),
-                                  QByteArray("../x"), QByteArray("a\\b"), QByteArray("a\0b", 3),
-                                  QByteArray("/etc/passwd")}) {
+    for (const QByteArray &bad :
+         {QByteArray(), QByteArray("."), QByteArray(".."), QByteArray("a/b"), QByteArray("../x"), QByteArray("a\\b"),
+          QByteArray("a\0b", 3), QByteArray("/etc/passwd")}) {
         QVERIFY2(!isPlainFileName(bad), bad.constData());
         QVERIFY(!safeLocalName(bad));
     }
-    for (const QByteArray &good : {QByteArray("pic.bmp"), QByteArray("..."), QByteArray(".hidden"),
-                                   QByteArray("a b")})
+    for (const QByteArray &good : {QByteArray("pic.bmp"), QByteArray("..."), QByteArray(".hidden"), QByteArray("a b")})
         QCOMPARE(*safeLocalName(good), QString::fromLatin1(good));
     QCOMPARE(*safeLocalName(hex("D4 EE F2 EE")), QStringLiteral("Фото"));
 }

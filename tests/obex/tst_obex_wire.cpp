@@ -57,8 +57,8 @@ QByteArray withHeader(char code, char headerId, const QByteArray &data)
     return response + data;
 }
 
-const QByteArray MemoryTotal = hex("A0 00 0C 4C 00 09 01 04 00 0F FF FF");   // 1048575 bytes
-const QByteArray MemoryFree = hex("A0 00 0C 4C 00 09 02 04 00 08 00 00");    // 524288 bytes
+const QByteArray MemoryTotal = hex("A0 00 0C 4C 00 09 01 04 00 0F FF FF"); // 1048575 bytes
+const QByteArray MemoryFree = hex("A0 00 0C 4C 00 09 02 04 00 08 00 00"); // 524288 bytes
 
 bool stagingFileOpen()
 {
@@ -234,8 +234,8 @@ void ObexWire::listingRequestAtSequenceOne()
     f.phone.respond(MemoryFree);
     const FolderListing listing = f.files.RefreshListing();
     f.phone.settle();
-    const QByteArray expected = hex("16 20 36 03 FC 01 00 1C 83 00 1C 42 00 19") + "x-obex/folder-listing"
-                                + hex("16 03 15 00 F0 F1") + Ack;
+    const QByteArray expected =
+        hex("16 20 36 03 FC 01 00 1C 83 00 1C 42 00 19") + "x-obex/folder-listing" + hex("16 03 15 00 F0 F1") + Ack;
     QVERIFY(f.phone.received().startsWith(expected));
     QCOMPARE(listing.text, QByteArray("<folder name=\"Bitmap\"/>"));
     QCOMPARE(listing.rows.size(), 1);
@@ -272,12 +272,12 @@ void ObexWire::listingInThreePackets()
     f.phone.respond(MemoryTotal);
     f.phone.respond(MemoryFree);
     const FolderListing listing = f.files.RefreshListing();
-    QCOMPARE(listing.text, QByteArray("<folder name=\"Sms\"/><file name=\"a.mid\" size=\"5\"/>"
-                                      "<file name=\"b.jar\" size=\"7\"/>"));
+    QCOMPARE(listing.text,
+             QByteArray("<folder name=\"Sms\"/><file name=\"a.mid\" size=\"5\"/>"
+                        "<file name=\"b.jar\" size=\"7\"/>"));
     QCOMPARE(listing.rows.size(), 4);
     QCOMPARE(listing.rows[3].name, QByteArray("b.jar"));
-    QCOMPARE(f.ui.rowTexts(),
-             QStringList({"Запрашиваю список файлов...", "Получен пакет N1", "Получен пакет N2"}));
+    QCOMPARE(f.ui.rowTexts(), QStringList({"Запрашиваю список файлов...", "Получен пакет N1", "Получен пакет N2"}));
     // Listing, two continuations, two memory queries.
     QCOMPARE(f.phone.blocks().size(), 5);
     QCOMPARE(f.phone.blocks()[1], blockCrc(hex("03 FC 02 00 03 83 00 03")));
@@ -364,12 +364,10 @@ void ObexWire::getFileInSeveralPackets_data()
         << QList<QByteArray>{first, withHeader(char(0x90), 0x48, "efg"), withHeader(char(0xA0), 0x49, "hijkl")}
         << QByteArray("abcdefghijkl");
     QTest::newRow("empty final response")
-        << QList<QByteArray>{first, withHeader(char(0x90), 0x48, "efgh"), hex("A0 00 03")}
-        << QByteArray("abcdefgh");
-    QTest::newRow("headers that do not parse")
-        << QList<QByteArray>{hex("90 00 FF C3 00 00 00 0C 48 00 FF") + "abcd",
-                             hex("90 00 FF 48 00 FF") + "efgh", hex("A0 00 03")}
-        << QByteArray("abcdefgh");
+        << QList<QByteArray>{first, withHeader(char(0x90), 0x48, "efgh"), hex("A0 00 03")} << QByteArray("abcdefgh");
+    QTest::newRow("headers that do not parse") << QList<QByteArray>{hex("90 00 FF C3 00 00 00 0C 48 00 FF") + "abcd",
+                                                                    hex("90 00 FF 48 00 FF") + "efgh", hex("A0 00 03")}
+                                               << QByteArray("abcdefgh");
 }
 
 void ObexWire::getFileInSeveralPackets()
@@ -497,7 +495,7 @@ void ObexWire::uploadSmallFile()
 void ObexWire::uploadStagingCases_data()
 {
     QTest::addColumn<int>("length");
-    QTest::addColumn<QList<int>>("bodyLengths");   // Body header lengths, End excluded
+    QTest::addColumn<QList<int>>("bodyLengths"); // Body header lengths, End excluded
     QTest::newRow("empty") << 0 << QList<int>{3};
     QTest::newRow("496") << 496 << QList<int>{499};
     QTest::newRow("497") << 497 << QList<int>{500, 3};
@@ -534,8 +532,8 @@ void ObexWire::uploadStagingCases()
         int bodyAt = 3;
         if (i == 0) {
             QCOMPARE(packet.mid(3, 13), hex("01 00 0F 00 66 00 2E 00 62 00 69 00 6E"));
-            QCOMPARE(packet.mid(18, 5), hex("C3 00") + QByteArray::fromHex(
-                                                 QByteArray::number(stagingLength, 16).rightJustified(6, '0')));
+            QCOMPARE(packet.mid(18, 5),
+                     hex("C3 00") + QByteArray::fromHex(QByteArray::number(stagingLength, 16).rightJustified(6, '0')));
             bodyAt = 23;
         }
         QCOMPARE(packet.at(bodyAt), char(0x48));
@@ -561,8 +559,7 @@ void ObexWire::uploadCyrillicName()
     QFile source(sourceFile(f, dir, QStringLiteral("Фото.txt"), QByteArrayLiteral("x")));
     QCOMPARE(f.files.PutFile(source.fileName()), PutResult::Sent);
     f.phone.settle();
-    QCOMPARE(f.phone.blocks()[0].mid(8, 21),
-             hex("01 00 15 00 D4 00 EE 00 F2 00 EE 00 2E 00 74 00 78 00 74 00 00"));
+    QCOMPARE(f.phone.blocks()[0].mid(8, 21), hex("01 00 15 00 D4 00 EE 00 F2 00 EE 00 2E 00 74 00 78 00 74 00 00"));
 }
 
 void ObexWire::uploadRefusedMidway()
@@ -628,13 +625,14 @@ void ObexWire::uploadRefusedLocally()
 
     QFile huge(dir.filePath(QStringLiteral("huge.bin")));
     QVERIFY(huge.open(QIODevice::WriteOnly));
-    QVERIFY(huge.resize(16676551));   // stages exactly 16 MiB; sparse on disk
+    QVERIFY(huge.resize(16676551)); // stages exactly 16 MiB; sparse on disk
     huge.close();
     expectRefusal(huge.fileName(), ObexNotice::StagingTooLarge, PhoneUi::Icon::Warning);
 
     expectRefusal(sourceFile(f, dir, QString(240, u'n'), {}), ObexNotice::UploadNameTooLong, PhoneUi::Icon::Warning);
 
-    expectRefusal(sourceFile(f, dir, QStringLiteral("日本.txt"), {}), ObexNotice::NameNotEncodable, PhoneUi::Icon::Warning);
+    expectRefusal(sourceFile(f, dir, QStringLiteral("日本.txt"), {}), ObexNotice::NameNotEncodable,
+                  PhoneUi::Icon::Warning);
 
     f.phone.settle();
     QVERIFY(f.phone.received().isEmpty());

@@ -139,7 +139,8 @@ bool PhoneLine::open(const QString &device)
     m_fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0)
         return false;
-    struct termios settings {};
+    struct termios settings
+    {};
     ::tcgetattr(m_fd, &settings);
     ::cfmakeraw(&settings);
     ::cfsetspeed(&settings, B57600);
@@ -252,7 +253,10 @@ QByteArray PhoneLine::connectRaw()
 {
     if (!startBfb())
         return {};
-    write(QByteArray::fromHex("162036" "02FD00001A80001A10004006460013" "6B01CB31410611D49A770050DA3F471F21" "160117E3"));
+    write(QByteArray::fromHex("162036"
+                              "02FD00001A80001A10004006460013"
+                              "6B01CB31410611D49A770050DA3F471F21"
+                              "160117E3"));
     return readQuiet(200, 3000);
 }
 
@@ -466,7 +470,7 @@ std::optional<quint32> PhoneLine::memory(std::uint8_t which)
         return std::nullopt;
     // The program reads the figure from the bytes at offsets 9 to 11.
     return (quint32(quint8(response[8])) << 24) | (quint8(response[9]) << 16) | (quint8(response[10]) << 8)
-         | quint8(response[11]);
+        | quint8(response[11]);
 }
 
 QByteArray PhoneLine::uploadLikeProgram(const QString &name, const QByteArray &content, QList<QByteArray> *responses)

@@ -37,7 +37,8 @@ QByteArray utf16NameValue(const QString &name);
 
 quint16 testCrc(const QByteArray &data);
 
-struct ObexHeader {
+struct ObexHeader
+{
     std::uint8_t id = 0;
     QByteArray value;
 };
@@ -77,15 +78,21 @@ public:
     // Cuts a block into data frames of at most frameSize payload bytes.
     static QByteArray dataFrames(const QByteArray &block, int frameSize = 32);
 
-    enum class ReplyKind { Ack, Block, Timeout, BadFrame };
-    struct Reply {
+    enum class ReplyKind {
+        Ack,
+        Block,
+        Timeout,
+        BadFrame
+    };
+    struct Reply
+    {
         ReplyKind kind = ReplyKind::Timeout;
-        QByteArray packet;        // the OBEX packet of a block
+        QByteArray packet; // the OBEX packet of a block
         bool crcOk = false;
         std::uint8_t command = 0;
         std::uint8_t sequence = 0;
-        QList<int> frameSizes;    // payload sizes of the frames the block came in
-        QByteArray raw;           // every byte read for this reply
+        QList<int> frameSizes; // payload sizes of the frames the block came in
+        QByteArray raw; // every byte read for this reply
     };
     Reply readReply(int timeoutMs = 3000);
     void sendAck();
@@ -110,7 +117,8 @@ public:
     std::optional<quint32> memory(std::uint8_t which);
     // Upload exactly as the program stages it: 497-byte pieces, each followed by three
     // zero bytes, Body lengths counting only the piece; then the empty End-of-Body.
-    QByteArray uploadLikeProgram(const QString &name, const QByteArray &content, QList<QByteArray> *responses = nullptr);
+    QByteArray uploadLikeProgram(const QString &name, const QByteArray &content,
+                                 QList<QByteArray> *responses = nullptr);
     QByteArray remove(const QString &name);
 
     QString lastError;

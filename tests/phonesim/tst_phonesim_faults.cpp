@@ -15,7 +15,8 @@ quint8 code(const QByteArray &response)
     return response.isEmpty() ? 0 : quint8(response[0]);
 }
 
-struct Session {
+struct Session
+{
     QTemporaryDir root;
     PhoneSimProcess sim;
     PhoneLine line;
@@ -32,7 +33,8 @@ struct Session {
     }
 };
 
-const QByteArray listingRequest = PhoneLine::packet(0x83, PhoneLine::header(0x42, QByteArrayLiteral("x-obex/folder-listing") + '\0'));
+const QByteArray listingRequest =
+    PhoneLine::packet(0x83, PhoneLine::header(0x42, QByteArrayLiteral("x-obex/folder-listing") + '\0'));
 const QByteArray memoryRequest = QByteArray::fromHex("8300094C0006320101");
 
 } // namespace
@@ -56,7 +58,8 @@ private slots:
 void PhonesimFaultsTest::silentAfter()
 {
     Session s;
-    QVERIFY(s.start({QStringLiteral("--fault-on"), QStringLiteral("listing"), QStringLiteral("--silent-after"), QStringLiteral("20")}));
+    QVERIFY(s.start({QStringLiteral("--fault-on"), QStringLiteral("listing"), QStringLiteral("--silent-after"),
+                     QStringLiteral("20")}));
     s.line.sendPacket(listingRequest);
     const QByteArray cut = s.line.readQuiet(300);
     QCOMPARE(cut.size(), 20);
@@ -107,7 +110,8 @@ void PhonesimFaultsTest::withheldAck()
 {
     Session s;
     QVERIFY(s.start({QStringLiteral("--fault-on"), QStringLiteral("setpath"), QStringLiteral("--no-ack")}));
-    s.line.sendPacket(PhoneLine::packet(0x85, QByteArray::fromHex("0200") + PhoneLine::nameHeader(QStringLiteral("Bitmap"))));
+    s.line.sendPacket(
+        PhoneLine::packet(0x85, QByteArray::fromHex("0200") + PhoneLine::nameHeader(QStringLiteral("Bitmap"))));
     const PhoneLine::Reply first = s.line.readReply();
     QCOMPARE(first.kind, PhoneLine::ReplyKind::Block);
     QCOMPARE(first.packet, QByteArray::fromHex("A00003"));
@@ -135,7 +139,8 @@ void PhonesimFaultsTest::delayedByte()
 {
     Session s;
     // The second OBEX request (the CONNECT is the first); byte 7 is inside the response.
-    QVERIFY(s.start({QStringLiteral("--fault-on"), QStringLiteral("2"), QStringLiteral("--delay-byte"), QStringLiteral("7:400")}));
+    QVERIFY(s.start(
+        {QStringLiteral("--fault-on"), QStringLiteral("2"), QStringLiteral("--delay-byte"), QStringLiteral("7:400")}));
     QElapsedTimer timer;
     timer.start();
     s.line.sendPacket(memoryRequest);
@@ -176,7 +181,9 @@ void PhonesimFaultsTest::selectors()
 void PhonesimFaultsTest::silentSetup()
 {
     Session s;
-    QVERIFY(s.start({QStringLiteral("--fault-on"), QStringLiteral("setup:2"), QStringLiteral("--silent-after"), QStringLiteral("0")}, false));
+    QVERIFY(s.start({QStringLiteral("--fault-on"), QStringLiteral("setup:2"), QStringLiteral("--silent-after"),
+                     QStringLiteral("0")},
+                    false));
     QVERIFY(!s.line.startBfb());
     QVERIFY(s.sim.log().contains(QStringLiteral("FAULT silent-after=0 on setup:2")));
 }

@@ -55,7 +55,8 @@ QList<QByteArray> hostEntries(const QString &folder)
     return entries;
 }
 
-struct ObexftpRun {
+struct ObexftpRun
+{
     QByteArray out;
     QByteArray err;
 };
@@ -68,7 +69,8 @@ ObexftpRun runObexftp(const QString &device, const QString &workDir, const QStri
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(workDir);
-    process.start(obexftp, QStringList{QStringLiteral("-t"), device, QStringLiteral("-U"), QStringLiteral("S45")} + commands);
+    process.start(obexftp,
+                  QStringList{QStringLiteral("-t"), device, QStringLiteral("-U"), QStringLiteral("S45")} + commands);
     ObexftpRun run;
     if (!process.waitForFinished(60000)) {
         process.kill();
@@ -80,7 +82,8 @@ ObexftpRun runObexftp(const QString &device, const QString &workDir, const QStri
     return run;
 }
 
-struct Phone {
+struct Phone
+{
     QTemporaryDir root;
     QTemporaryDir work;
     PhoneSimProcess sim;
@@ -119,8 +122,8 @@ void PhonesimObexftpTest::listings()
     QVERIFY(writeFile(phone.path(QStringLiteral("top.txt")), "top"));
     QVERIFY(phone.start());
 
-    const ObexftpRun run = phone.run({QStringLiteral("-l"), QStringLiteral("/"), QStringLiteral("-c"), QStringLiteral("Sub"),
-                                      QStringLiteral("-l"), QString()});
+    const ObexftpRun run = phone.run({QStringLiteral("-l"), QStringLiteral("/"), QStringLiteral("-c"),
+                                      QStringLiteral("Sub"), QStringLiteral("-l"), QString()});
     // obexftp's exit code is not a verdict (255 after a good listing); its messages are.
     QVERIFY2(!run.err.contains("failed"), run.err.constData());
     const int second = run.out.indexOf("<?xml", 1);
@@ -147,9 +150,10 @@ void PhonesimObexftpTest::transfers()
     QVERIFY(writeFile(phone.work.filePath(QStringLiteral("empty.txt")), {}));
     QVERIFY(phone.start());
 
-    const ObexftpRun run = phone.run({QStringLiteral("-c"), QStringLiteral("Sub"), QStringLiteral("-g"), QStringLiteral("big.bin"),
-                                      QStringLiteral("-g"), QStringLiteral("Заметка.txt"), QStringLiteral("-p"),
-                                      QStringLiteral("local.bin"), QStringLiteral("-p"), QStringLiteral("Тест.txt")});
+    const ObexftpRun run =
+        phone.run({QStringLiteral("-c"), QStringLiteral("Sub"), QStringLiteral("-g"), QStringLiteral("big.bin"),
+                   QStringLiteral("-g"), QStringLiteral("Заметка.txt"), QStringLiteral("-p"),
+                   QStringLiteral("local.bin"), QStringLiteral("-p"), QStringLiteral("Тест.txt")});
     QVERIFY2(!run.err.contains("failed"), run.err.constData());
     QCOMPARE(readFile(phone.work.filePath(QStringLiteral("big.bin"))), big);
     QCOMPARE(readFile(phone.work.filePath(QStringLiteral("Заметка.txt"))), QByteArray("Купить хлеб\r\n"));
@@ -168,8 +172,9 @@ void PhonesimObexftpTest::foldersDeletesAndMemory()
     QVERIFY(QDir(phone.root.path()).mkpath(QStringLiteral("Sub/Empty")));
     QVERIFY(phone.start());
 
-    ObexftpRun run = phone.run({QStringLiteral("-c"), QStringLiteral("Sub"), QStringLiteral("-k"), QStringLiteral("gone.txt"),
-                                QStringLiteral("-k"), QStringLiteral("Empty"), QStringLiteral("-k"), QStringLiteral("Full")});
+    ObexftpRun run =
+        phone.run({QStringLiteral("-c"), QStringLiteral("Sub"), QStringLiteral("-k"), QStringLiteral("gone.txt"),
+                   QStringLiteral("-k"), QStringLiteral("Empty"), QStringLiteral("-k"), QStringLiteral("Full")});
     QVERIFY(!QFileInfo::exists(phone.path(QStringLiteral("Sub/gone.txt"))));
     QVERIFY(!QFileInfo::exists(phone.path(QStringLiteral("Sub/Empty"))));
     QVERIFY(QFileInfo::exists(phone.path(QStringLiteral("Sub/Full/stays.txt"))));

@@ -24,7 +24,8 @@ namespace {
 
 bool setModified(const QString &path, const QDateTime &modified)
 {
-    const struct timespec times[2] = {{time_t(modified.toSecsSinceEpoch()), 0}, {time_t(modified.toSecsSinceEpoch()), 0}};
+    const struct timespec times[2] = {{time_t(modified.toSecsSinceEpoch()), 0},
+                                      {time_t(modified.toSecsSinceEpoch()), 0}};
     return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
 }
 
@@ -49,7 +50,8 @@ long cpuTicks(qint64 pid)
     return fields.value(11).toLong() + fields.value(12).toLong();
 }
 
-struct Session {
+struct Session
+{
     QTemporaryDir root;
     PhoneSimProcess sim;
     PhoneLine line;
@@ -97,7 +99,8 @@ private slots:
 
 void PhonesimProtocolTest::initTestCase()
 {
-    QVERIFY2(QFileInfo(tarvelBinary(QStringLiteral("phonesim"))).isExecutable(), qPrintable(tarvelBinary(QStringLiteral("phonesim"))));
+    QVERIFY2(QFileInfo(tarvelBinary(QStringLiteral("phonesim"))).isExecutable(),
+             qPrintable(tarvelBinary(QStringLiteral("phonesim"))));
 }
 
 void PhonesimProtocolTest::commandLine()
@@ -107,10 +110,11 @@ void PhonesimProtocolTest::commandLine()
     QVERIFY(help.waitForFinished(5000));
     QCOMPARE(help.exitCode(), 0);
     const QString text = QString::fromUtf8(help.readAllStandardOutput());
-    for (const char *option : {"--root", "--link", "--model", "--memory", "--baud", "--packet", "--frame", "--log",
-                               "--trace", "--empty-final", "--fault-on", "--silent-after", "--garbage", "--no-ack",
-                               "--bad-crc", "--delay-byte", "--refuse-setpath", "--refuse-mkdir", "--refuse-delete",
-                               "--refuse-put", "--help"})
+    for (const char *option :
+         {"--root",          "--link",       "--model",   "--memory",      "--baud",           "--packet",
+          "--frame",         "--log",        "--trace",   "--empty-final", "--fault-on",       "--silent-after",
+          "--garbage",       "--no-ack",     "--bad-crc", "--delay-byte",  "--refuse-setpath", "--refuse-mkdir",
+          "--refuse-delete", "--refuse-put", "--help"})
         QVERIFY2(text.contains(QLatin1String(option)), option);
 
     QProcess bad;
@@ -146,7 +150,8 @@ void PhonesimProtocolTest::demoContent()
     QVERIFY(line.connect());
 
     const QByteArray root = line.listing();
-    for (const char *folder : {"Bitmap", "Ringing tone", "java", "Animation", "Sms", "Internet", "Misc", "Video", "Data"})
+    for (const char *folder :
+         {"Bitmap", "Ringing tone", "java", "Animation", "Sms", "Internet", "Misc", "Video", "Data"})
         QVERIFY2(root.contains("<folder name=\"" + QByteArray(folder) + "\""), folder);
 
     QCOMPARE(code(line.setPath(0x02, QStringLiteral("Bitmap"))), 0xA0);
@@ -156,7 +161,7 @@ void PhonesimProtocolTest::demoContent()
     QVERIFY(picture.startsWith("BM"));
     auto le32 = [](const QByteArray &b, int at) {
         return quint32(quint8(b[at])) | quint32(quint8(b[at + 1])) << 8 | quint32(quint8(b[at + 2])) << 16
-             | quint32(quint8(b[at + 3])) << 24;
+            | quint32(quint8(b[at + 3])) << 24;
     };
     QCOMPARE(le32(picture, 2), quint32(picture.size()));
     const quint32 width = le32(picture, 18), height = le32(picture, 22);
@@ -169,7 +174,8 @@ void PhonesimProtocolTest::demoContent()
     const QByteArray tune = line.getFile(QStringLiteral("melody.mid"));
     QVERIFY(tune.startsWith(QByteArray("MThd\0\0\0\x06", 8)));
     QCOMPARE(tune.mid(14, 4), QByteArray("MTrk"));
-    const int trackSize = (quint8(tune[18]) << 24) | (quint8(tune[19]) << 16) | (quint8(tune[20]) << 8) | quint8(tune[21]);
+    const int trackSize =
+        (quint8(tune[18]) << 24) | (quint8(tune[19]) << 16) | (quint8(tune[20]) << 8) | quint8(tune[21]);
     QCOMPARE(tune.size(), 22 + trackSize);
     QVERIFY(tune.endsWith(QByteArray("\xFF\x2F\x00", 3)));
     QVERIFY(tune.count(char(0x90)) >= 8); // notes
@@ -257,8 +263,9 @@ void PhonesimProtocolTest::handshakeLikeProgram()
              QStringList({QStringLiteral("BFB-SETUP type=02 data=0C"),
                           QStringLiteral("BFB-SETUP type=01 data=C0 35 37 36 30 30 CA 89 CF speed=57600"),
                           QStringLiteral("BFB-SETUP type=06 at=at^sifs")}));
-    QCOMPARE(s.sim.logLines(QStringLiteral("CONNECT")),
-             QStringList{QStringLiteral("CONNECT version=10 flags=00 maxlen=4006 target=6B01CB31410611D49A770050DA3F471F")});
+    QCOMPARE(
+        s.sim.logLines(QStringLiteral("CONNECT")),
+        QStringList{QStringLiteral("CONNECT version=10 flags=00 maxlen=4006 target=6B01CB31410611D49A770050DA3F471F")});
     QCOMPARE(s.sim.logLines(QStringLiteral("AT ")),
              QStringList({QStringLiteral("AT at"), QStringLiteral("AT at+CGMM"), QStringLiteral("AT AT^SBFB=1")}));
     QVERIFY(!s.sim.log().contains(QStringLiteral("BAD-")));
@@ -301,11 +308,15 @@ void PhonesimProtocolTest::listingFormat()
                                 "<!DOCTYPE folder-listing SYSTEM \"obex-folder-listing.dtd\">\r\n"
                                 "<folder-listing version=\"1.0\">\r\n"
                                 "<folder name=\"Bitmap\" modified=\"20030411T153005\"/>\r\n"
-                                "<folder name=\"" + toCp1251(QStringLiteral("Фото")) + "\" modified=\"20030411T153005\"/>\r\n"
-                                "<file name=\"A &amp; &quot;q&quot;.bin\" size=\"1536\" modified=\"20030413T153005\"/>\r\n"
-                                "<file name=\"b.txt\" size=\"5\" modified=\"20030412T153005\"/>\r\n"
-                                "<file name=\"" + toCp1251(QStringLiteral("Звонок.mid")) + "\" size=\"4\" modified=\"20030412T153105\"/>\r\n"
-                                "</folder-listing>\r\n";
+                                "<folder name=\""
+        + toCp1251(QStringLiteral("Фото"))
+        + "\" modified=\"20030411T153005\"/>\r\n"
+          "<file name=\"A &amp; &quot;q&quot;.bin\" size=\"1536\" modified=\"20030413T153005\"/>\r\n"
+          "<file name=\"b.txt\" size=\"5\" modified=\"20030412T153005\"/>\r\n"
+          "<file name=\""
+        + toCp1251(QStringLiteral("Звонок.mid"))
+        + "\" size=\"4\" modified=\"20030412T153105\"/>\r\n"
+          "</folder-listing>\r\n";
     QCOMPARE(listing.split('\n'), expected.split('\n'));
     // One packet: A0, length, a Length header and End-of-Body, the text from offset 11.
     QCOMPARE(responses.size(), 1);
@@ -460,7 +471,8 @@ void PhonesimProtocolTest::refusedNames()
     QVERIFY(s.start());
     QCOMPARE(code(s.line.setPath(0x02, QStringLiteral(".."))), 0xC0);
     QCOMPARE(code(s.line.setPath(0x00, QStringLiteral("a/b"))), 0xC0);
-    QCOMPARE(code(s.line.request(PhoneLine::packet(0x83, PhoneLine::nameHeader(QStringLiteral("../secret.txt"))))), 0xC0);
+    QCOMPARE(code(s.line.request(PhoneLine::packet(0x83, PhoneLine::nameHeader(QStringLiteral("../secret.txt"))))),
+             0xC0);
     QCOMPARE(code(s.line.request(PhoneLine::packet(0x83, PhoneLine::nameHeader(QStringLiteral("..\\x"))))), 0xC0);
     QByteArray withNul = PhoneLine::header(0x01, QByteArray::fromHex("006100000062") + QByteArray(2, '\0'));
     QCOMPARE(code(s.line.request(PhoneLine::packet(0x83, withNul))), 0xC0);
@@ -519,7 +531,8 @@ void PhonesimProtocolTest::uploadsWithZeroBytes()
     QCOMPARE(QDir(s.root.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("up.bin")});
     const QStringList puts = s.sim.logLines(QStringLiteral("PUT"));
     const int staged = size + 3 * (size / 497 + 1);
-    QCOMPARE(puts.first(), QStringLiteral("PUT name=up.bin length=%1 body=%2 extra=3").arg(staged).arg(std::min(size, 497)));
+    QCOMPARE(puts.first(),
+             QStringLiteral("PUT name=up.bin length=%1 body=%2 extra=3").arg(staged).arg(std::min(size, 497)));
     QCOMPARE(puts.last(), QStringLiteral("PUT-FINAL eob=0"));
 }
 
@@ -536,10 +549,11 @@ void PhonesimProtocolTest::uploadReplacesAndAborts()
     // the file that was there stays as it was.
     const QByteArray content = randomBytes(3000, 5);
     QByteArray first = PhoneLine::nameHeader(QStringLiteral("keep.txt")) + PhoneLine::lengthHeader(3018)
-                     + PhoneLine::header(0x48, content.left(497)) + QByteArray(3, '\0');
+        + PhoneLine::header(0x48, content.left(497)) + QByteArray(3, '\0');
     QCOMPARE(s.line.request(PhoneLine::packet(0x02, first)), QByteArray::fromHex("900003"));
-    QCOMPARE(s.line.request(PhoneLine::packet(0x02, PhoneLine::header(0x48, content.mid(497, 497)) + QByteArray(3, '\0'))),
-             QByteArray::fromHex("900003"));
+    QCOMPARE(
+        s.line.request(PhoneLine::packet(0x02, PhoneLine::header(0x48, content.mid(497, 497)) + QByteArray(3, '\0'))),
+        QByteArray::fromHex("900003"));
     QCOMPARE(QDir(s.root.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // with the hidden part
     QVERIFY(!s.line.listing().contains(".phonesim"));
     s.line.close();
@@ -587,7 +601,8 @@ void PhonesimProtocolTest::cyrillicNames()
     QCOMPARE(code(s.line.setPath(0x02, QStringLiteral("Мелодии"))), 0xA0);
     QCOMPARE(s.line.getFile(QStringLiteral("Звонок.mid")), QByteArray("ring"));
     // obexftp's way: real UTF-16.
-    const QByteArray utf16Get = PhoneLine::packet(0x83, PhoneLine::header(0x01, utf16NameValue(QStringLiteral("Звонок.mid"))));
+    const QByteArray utf16Get =
+        PhoneLine::packet(0x83, PhoneLine::header(0x01, utf16NameValue(QStringLiteral("Звонок.mid"))));
     QCOMPARE(s.line.getAll(utf16Get), QByteArray("ring"));
     // Uploaded names land on the host in UTF-8.
     QCOMPARE(code(s.line.uploadLikeProgram(QStringLiteral("Ёлка ё.txt"), "tree")), 0xA0);

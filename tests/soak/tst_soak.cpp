@@ -43,17 +43,43 @@ constexpr int DefaultTimeoutMs = 400;
 // A run must end well within this, whatever the phone does.
 constexpr qint64 RunLimitMs = 30000;
 
-enum class Operation { Get, GetMissing, Put, Move };
-enum class Fault { None, Silence, Garbage, NoAck, BadCrc, ShortDelay, LongDelay, Refusal };
-enum class Outcome { Transferred, Moved, KeptOnPhone, Refused, NotDelivered, LinkEnded, NoConnection };
+enum class Operation {
+    Get,
+    GetMissing,
+    Put,
+    Move
+};
+enum class Fault {
+    None,
+    Silence,
+    Garbage,
+    NoAck,
+    BadCrc,
+    ShortDelay,
+    LongDelay,
+    Refusal
+};
+enum class Outcome {
+    Transferred,
+    Moved,
+    KeptOnPhone,
+    Refused,
+    NotDelivered,
+    LinkEnded,
+    NoConnection
+};
 
 const char *name(Operation operation)
 {
     switch (operation) {
-    case Operation::Get: return "get";
-    case Operation::GetMissing: return "get-missing";
-    case Operation::Put: return "put";
-    case Operation::Move: return "move";
+    case Operation::Get:
+        return "get";
+    case Operation::GetMissing:
+        return "get-missing";
+    case Operation::Put:
+        return "put";
+    case Operation::Move:
+        return "move";
     }
     return "?";
 }
@@ -61,14 +87,22 @@ const char *name(Operation operation)
 const char *name(Fault fault)
 {
     switch (fault) {
-    case Fault::None: return "none";
-    case Fault::Silence: return "silence";
-    case Fault::Garbage: return "garbage";
-    case Fault::NoAck: return "no-ack";
-    case Fault::BadCrc: return "bad-crc";
-    case Fault::ShortDelay: return "short-delay";
-    case Fault::LongDelay: return "long-delay";
-    case Fault::Refusal: return "refusal";
+    case Fault::None:
+        return "none";
+    case Fault::Silence:
+        return "silence";
+    case Fault::Garbage:
+        return "garbage";
+    case Fault::NoAck:
+        return "no-ack";
+    case Fault::BadCrc:
+        return "bad-crc";
+    case Fault::ShortDelay:
+        return "short-delay";
+    case Fault::LongDelay:
+        return "long-delay";
+    case Fault::Refusal:
+        return "refusal";
     }
     return "?";
 }
@@ -76,13 +110,20 @@ const char *name(Fault fault)
 const char *name(Outcome outcome)
 {
     switch (outcome) {
-    case Outcome::Transferred: return "transferred";
-    case Outcome::Moved: return "moved";
-    case Outcome::KeptOnPhone: return "kept-on-phone";
-    case Outcome::Refused: return "refused";
-    case Outcome::NotDelivered: return "not-delivered";
-    case Outcome::LinkEnded: return "link-ended";
-    case Outcome::NoConnection: return "no-connection";
+    case Outcome::Transferred:
+        return "transferred";
+    case Outcome::Moved:
+        return "moved";
+    case Outcome::KeptOnPhone:
+        return "kept-on-phone";
+    case Outcome::Refused:
+        return "refused";
+    case Outcome::NotDelivered:
+        return "not-delivered";
+    case Outcome::LinkEnded:
+        return "link-ended";
+    case Outcome::NoConnection:
+        return "no-connection";
     }
     return "?";
 }
@@ -98,8 +139,8 @@ struct Plan
     int run = 0;
     Operation operation = Operation::Get;
     qint64 size = 0;
-    bool inFolder = false;         // in Bitmap rather than the root
-    bool previousPcFile = false;   // the download replaces an older PC file
+    bool inFolder = false; // in Bitmap rather than the root
+    bool previousPcFile = false; // the download replaces an older PC file
     Fault fault = Fault::None;
     QStringList simOptions;
 
@@ -177,23 +218,25 @@ Plan makePlan(QRandomGenerator &random, int run, int timeoutMs)
     Plan plan;
     plan.run = run;
     const int op = random.bounded(20);
-    plan.operation = op < 7 ? Operation::Get : op < 14 ? Operation::Put : op < 19 ? Operation::Move
-                                                                                   : Operation::GetMissing;
+    plan.operation = op < 7 ? Operation::Get
+        : op < 14           ? Operation::Put
+        : op < 19           ? Operation::Move
+                            : Operation::GetMissing;
     plan.size = randomSize(random);
     plan.inFolder = random.bounded(3) == 0;
     plan.previousPcFile = plan.operation != Operation::Put && random.bounded(2);
 
     const int pick = random.bounded(100);
     plan.fault = pick < 25 ? Fault::None
-                 : pick < 37 ? Fault::Silence
-                 : pick < 47 ? Fault::Garbage
-                 : pick < 57 ? Fault::NoAck
-                 : pick < 65 ? Fault::BadCrc
-                 : pick < 73 ? Fault::ShortDelay
-                 : pick < 81 ? Fault::LongDelay
-                             : Fault::Refusal;
+        : pick < 37        ? Fault::Silence
+        : pick < 47        ? Fault::Garbage
+        : pick < 57        ? Fault::NoAck
+        : pick < 65        ? Fault::BadCrc
+        : pick < 73        ? Fault::ShortDelay
+        : pick < 81        ? Fault::LongDelay
+                           : Fault::Refusal;
     if (plan.fault == Fault::Refusal && plan.operation == Operation::Get)
-        plan.operation = Operation::Move;  // downloads have no refusal of their own here
+        plan.operation = Operation::Move; // downloads have no refusal of their own here
     if (plan.fault == Fault::Refusal && plan.operation == Operation::GetMissing)
         plan.operation = Operation::Put;
 
@@ -240,7 +283,8 @@ Plan makePlan(QRandomGenerator &random, int run, int timeoutMs)
     if (random.bounded(3) == 0) {
         static const int packets[] = {255, 512, 1024, 2048, 16390};
         const int smallest = plan.operation == Operation::Put ? 2 : 0;
-        plan.simOptions << QStringLiteral("--packet") << QString::number(packets[smallest + random.bounded(5 - smallest)]);
+        plan.simOptions << QStringLiteral("--packet")
+                        << QString::number(packets[smallest + random.bounded(5 - smallest)]);
     }
     if (random.bounded(3) == 0)
         plan.simOptions << QStringLiteral("--frame") << QString::number(5 + random.bounded(31));
@@ -267,8 +311,8 @@ std::optional<QByteArray> fileContent(const QString &path)
 
 struct Tally
 {
-    std::map<QString, std::map<QString, int>> byFault;   // fault -> outcome -> runs
-    std::map<QString, qint64> slowestMs;                 // fault -> slowest run
+    std::map<QString, std::map<QString, int>> byFault; // fault -> outcome -> runs
+    std::map<QString, qint64> slowestMs; // fault -> slowest run
     std::map<QString, int> byOperation;
     qint64 bytes = 0;
     int runs = 0;
@@ -317,8 +361,7 @@ void Soak::initTestCase()
     if (ok)
         seed = chosenSeed;
     random.seed(seed);
-    qInfo("soak: %d runs, seed %u, receive time-out %d ms (TARVEL_SOAK_RUNS, TARVEL_SOAK_SEED)", runs, seed,
-          timeoutMs);
+    qInfo("soak: %d runs, seed %u, receive time-out %d ms (TARVEL_SOAK_RUNS, TARVEL_SOAK_SEED)", runs, seed, timeoutMs);
     total.start();
 }
 
@@ -363,14 +406,14 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome,
         *problem = QStringLiteral("phonesim did not start");
         return false;
     }
-    RecordingUi ui;  // answers every size question yes; the fatal end unwinds to the run
+    RecordingUi ui; // answers every size question yes; the fatal end unwinds to the run
     PhoneLink link(*crc, ui);
     PhoneFiles files(link);
     files.setWorkingDirectory(dir.path());
     link.Comm1.setDevicePath(sim.device);
     link.setTimeoutInterval(timeoutMs);
 
-    bool reportedDone = false;      // the operation said it completed
+    bool reportedDone = false; // the operation said it completed
     bool deleteReported = false;
     try {
         bool connected = false;
@@ -496,9 +539,9 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome,
 
     // A healthy phone, or one whose faults cost nothing, must let every transfer through.
     if (harmless(plan.fault)) {
-        const Outcome expected = plan.operation == Operation::Move        ? Outcome::Moved
-                                 : plan.operation == Operation::GetMissing ? Outcome::NotDelivered
-                                                                           : Outcome::Transferred;
+        const Outcome expected = plan.operation == Operation::Move ? Outcome::Moved
+            : plan.operation == Operation::GetMissing              ? Outcome::NotDelivered
+                                                                   : Outcome::Transferred;
         if (*outcome != expected) {
             *problem = QStringLiteral("%1 instead of %2 (messages: %3)")
                            .arg(QLatin1String(name(*outcome)), QLatin1String(name(expected)),
@@ -556,8 +599,9 @@ void Soak::transfersUnderFaults()
 void Soak::cleanupTestCase()
 {
     // The summary: faults by kind against outcomes.
-    const QStringList outcomes{QStringLiteral("transferred"), QStringLiteral("moved"), QStringLiteral("kept-on-phone"),
-                               QStringLiteral("refused"), QStringLiteral("not-delivered"), QStringLiteral("link-ended"),
+    const QStringList outcomes{QStringLiteral("transferred"),   QStringLiteral("moved"),
+                               QStringLiteral("kept-on-phone"), QStringLiteral("refused"),
+                               QStringLiteral("not-delivered"), QStringLiteral("link-ended"),
                                QStringLiteral("no-connection")};
     QString table = QStringLiteral("%1").arg(QStringLiteral("fault"), -12);
     for (const QString &o : outcomes)
@@ -584,7 +628,7 @@ void Soak::cleanupTestCase()
                              .arg(tally.bytes)
                              .arg(operations)
                              .arg(connectRetries)
-                      + table;
+            + table;
 }
 
 QTEST_GUILESS_MAIN(Soak)

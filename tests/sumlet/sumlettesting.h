@@ -2,9 +2,9 @@
 
 #include <sumlet/sumlet.h>
 
+#include <QApplication>
 #include <QByteArray>
 #include <QDir>
-#include <QApplication>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -73,4 +73,3 @@ inline void whenModalOpens(std::function<void(QWidget *)> check)
     });
     poll->start(10);
 }
-

@@ -125,11 +125,9 @@ HRESULT TestSumlet::createControl(const GUID &iid, void **object)
     return factory->CreateInstance(nullptr, iid, object);
 }
 
-HRESULT TestSumlet::call(DISPID dispid, std::initializer_list<VARIANT> args, VARIANT *result,
-                         std::uint32_t *argError)
+HRESULT TestSumlet::call(DISPID dispid, std::initializer_list<VARIANT> args, VARIANT *result, std::uint32_t *argError)
 {
-    return control->Invoke(dispid, DISPPARAMS{args.begin(), static_cast<std::uint32_t>(args.size())}, result,
-                           argError);
+    return control->Invoke(dispid, DISPPARAMS{args.begin(), static_cast<std::uint32_t>(args.size())}, result, argError);
 }
 
 qint32 TestSumlet::crc(const QByteArray &data, qint16 len)
@@ -156,7 +154,7 @@ qint16 TestSumlet::bitCall(DISPID dispid, std::initializer_list<qint16> values)
 
 void TestSumlet::crcCheckValueAndTable()
 {
-    QCOMPARE(crc("123456789", 9), 0x906E);  // also: a result of 0x8000 or more comes back positive
+    QCOMPARE(crc("123456789", 9), 0x906E); // also: a result of 0x8000 or more comes back positive
     QCOMPARE(crc16Table[1], quint16(0x1189));
     QCOMPARE(crc16Table[255], quint16(0x0F78));
     // One byte b leaves table[b ^ 0xFF] in the result: the component's own table entries.
@@ -210,7 +208,9 @@ void TestSumlet::crcLength()
 
 void TestSumlet::crcCoversZeroBytes()
 {
-    const QByteArray withZeros("12\0\0" "34", 6);
+    const QByteArray withZeros("12\0\0"
+                               "34",
+                               6);
     QCOMPARE(crc(withZeros, 6), referenceCrc(withZeros));
     QVERIFY(crc(withZeros, 6) != crc("1234", 4));
     const QByteArray zeros(64, '\0');
@@ -241,9 +241,8 @@ void TestSumlet::bitOperations()
     QFETCH(int, dispid);
     QFETCH(QList<int>, arguments);
     QFETCH(int, expected);
-    const qint16 result = arguments.size() == 1
-            ? bitCall(dispid, {qint16(arguments[0])})
-            : bitCall(dispid, {qint16(arguments[0]), qint16(arguments[1])});
+    const qint16 result = arguments.size() == 1 ? bitCall(dispid, {qint16(arguments[0])})
+                                                : bitCall(dispid, {qint16(arguments[0]), qint16(arguments[1])});
     QCOMPARE(result, expected);
 }
 
@@ -256,7 +255,7 @@ void TestSumlet::byReferenceArguments()
     QCOMPARE(call(DISPID_CrcCalc, {variantByRef(&data), variantByRef(&len)}, &result), S_OK);
     QCOMPARE(result.vt, VT_I4);
     QCOMPARE(result.lVal, 0x906E);
-    QCOMPARE(data.length, 9);  // untouched
+    QCOMPARE(data.length, 9); // untouched
     QCOMPARE(len, 9);
 
     qint16 byte1 = 0x16;
@@ -289,8 +288,7 @@ void TestSumlet::dispatchRefusesBadCalls()
     QCOMPARE(call(DISPID_ABOUTBOX, {variantI2(1)}, &result), DISP_E_BADPARAMCOUNT);
     QCOMPARE(call(DISPID_CrcCalc, {variantI2(1), variantI2(1)}, &result, &argError), DISP_E_TYPEMISMATCH);
     QCOMPARE(argError, 0u);
-    QCOMPARE(call(DISPID_CrcCalc, {variantBstr("1", 1), variantBstr("1", 1)}, &result, &argError),
-             DISP_E_TYPEMISMATCH);
+    QCOMPARE(call(DISPID_CrcCalc, {variantBstr("1", 1), variantBstr("1", 1)}, &result, &argError), DISP_E_TYPEMISMATCH);
     QCOMPARE(argError, 1u);
     QCOMPARE(call(DISPID_CrcCalc, {variantBstr("1", -1), variantI2(1)}, &result), DISP_E_TYPEMISMATCH);
     QCOMPARE(call(DISPID_CrcCalc, {variantBstr(nullptr, 4), variantI2(4)}, &result), DISP_E_TYPEMISMATCH);
@@ -320,8 +318,8 @@ void TestSumlet::objectsAndUnloading()
 {
     // The fixture's control keeps the module in use.
     QCOMPARE(canUnloadNow(), S_FALSE);
-    for (const GUID &iid : {IID_IUnknown, IID_IDispatch, DIID__DSumlet, IID_IOleObject, IID_IViewObject,
-                            IID_ISpecifyPropertyPages}) {
+    for (const GUID &iid :
+         {IID_IUnknown, IID_IDispatch, DIID__DSumlet, IID_IOleObject, IID_IViewObject, IID_ISpecifyPropertyPages}) {
         Ref<IUnknown> other;
         QCOMPARE(control->QueryInterface(iid, other.out()), S_OK);
         QVERIFY(other.p);
@@ -343,7 +341,7 @@ void TestSumlet::objectsAndUnloading()
                  CLASS_E_NOAGGREGATION);
         QCOMPARE(factory->LockServer(true), S_OK);
     }
-    QCOMPARE(canUnloadNow(), S_FALSE);  // the server lock
+    QCOMPARE(canUnloadNow(), S_FALSE); // the server lock
     {
         Ref<IClassFactory> factory;
         QCOMPARE(getClassObject(&CLSID_SumletPropPage, &IID_IClassFactory, factory.out()), S_OK);
@@ -477,7 +475,7 @@ void TestSumlet::registrationIntoUnwritableLocation()
     {
         PrivateConfig blocked(notAFolder);
         QCOMPARE(registerServer(), SELFREG_E_TYPELIB);
-        QCOMPARE(unregisterServer(), S_OK);  // nothing registered there
+        QCOMPARE(unregisterServer(), S_OK); // nothing registered there
     }
     QCOMPARE(QFileInfo(notAFolder).size(), 0);
 
@@ -492,8 +490,7 @@ void TestSumlet::registrationIntoUnwritableLocation()
         QVERIFY(QDir().mkpath(readOnly.path() + "/tarvel"));
         QFile::setPermissions(readOnly.path() + "/tarvel", QFile::ReadOwner | QFile::ExeOwner);
         QCOMPARE(registerServer(), SELFREG_E_TYPELIB);
-        QFile::setPermissions(readOnly.path() + "/tarvel",
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(readOnly.path() + "/tarvel", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 }
 
@@ -528,7 +525,8 @@ void TestSumlet::aboutBoxIsModalWithItsTexts()
                 QVERIFY(!label->pixmap().isNull());
         }
         QVERIFY(texts.contains("Sumlet Control, Version 1.0"));
-        QVERIFY(texts.contains(QStringLiteral("Считает CRC для Siemens Mobile. Содержит функции вычисления XOR, AND...")));
+        QVERIFY(
+            texts.contains(QStringLiteral("Считает CRC для Siemens Mobile. Содержит функции вычисления XOR, AND...")));
         QCOMPARE(texts.size(), 3);
         const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
         QCOMPARE(buttons.size(), 1);

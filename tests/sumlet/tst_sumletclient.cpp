@@ -31,9 +31,11 @@ void writeFile(const QString &path, const QByteArray &content)
 void registerAt(const QString &registryFile, const QString &library)
 {
     ComponentRegistry registry(registryFile);
-    QVERIFY(registry.update([&](ComponentRegistry &current) {
-        current.setValue(ComponentRegistry::clsidSection(CLSID_Sumlet), "InprocServer32", library);
-    }, nullptr));
+    QVERIFY(registry.update(
+        [&](ComponentRegistry &current) {
+            current.setValue(ComponentRegistry::clsidSection(CLSID_Sumlet), "InprocServer32", library);
+        },
+        nullptr));
 }
 
 QString registered(const QString &registryFile)
@@ -143,7 +145,10 @@ void TestSumletClient::brokenRegisteredFileIsReplacedByInstalledCopy()
 {
     PrivateConfig config;
     const QString broken = config.path() + "/broken/libsumlet.so";
-    writeFile(broken, QByteArray("\x7F" "ELF garbage", 12));
+    writeFile(broken,
+              QByteArray("\x7F"
+                         "ELF garbage",
+                         12));
     registerAt(config.registryFile(), broken);
     QString error;
     auto control = SumletControl::create(&error, {builtLibrary()});
@@ -154,21 +159,20 @@ void TestSumletClient::brokenRegisteredFileIsReplacedByInstalledCopy()
 
 void TestSumletClient::failuresGiveMessages_data()
 {
-    QTest::addColumn<QString>("registeredFile");  // "" leaves the class unregistered
+    QTest::addColumn<QString>("registeredFile"); // "" leaves the class unregistered
     QTest::addColumn<QByteArray>("registeredContent");
-    QTest::addColumn<QByteArray>("copyContent");      // "" : no installed copy
+    QTest::addColumn<QByteArray>("copyContent"); // "" : no installed copy
     QTest::addColumn<QStringList>("messageParts");
 
     const QByteArray garbage("not a library at all\n");
     QTest::newRow("nothing anywhere") << QString() << QByteArray() << QByteArray()
                                       << QStringList{"it is not registered in", "no copy of it was found at"};
     QTest::newRow("registered file missing, no copy")
-            << "gone/libsumlet.so" << QByteArray() << QByteArray()
-            << QStringList{"the registered file", "does not exist"};
+        << "gone/libsumlet.so" << QByteArray() << QByteArray() << QStringList{"the registered file", "does not exist"};
     QTest::newRow("corrupt registered file, no copy")
-            << "corrupt/libsumlet.so" << garbage << QByteArray() << QStringList{"corrupt/libsumlet.so"};
+        << "corrupt/libsumlet.so" << garbage << QByteArray() << QStringList{"corrupt/libsumlet.so"};
     QTest::newRow("empty registered file, no copy")
-            << "empty/libsumlet.so" << QByteArray("") << QByteArray() << QStringList{"empty/libsumlet.so"};
+        << "empty/libsumlet.so" << QByteArray("") << QByteArray() << QStringList{"empty/libsumlet.so"};
     QTest::newRow("corrupt copy") << QString() << QByteArray() << garbage << QStringList{"copy/libsumlet.so"};
 }
 
@@ -231,7 +235,7 @@ void TestSumletClient::registerLookUpUnregister()
     const auto unregisterServer = reinterpret_cast<DllUnregisterServerFn>(dlsym(library, "DllUnregisterServer"));
     const auto canUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(dlsym(library, "DllCanUnloadNow"));
     QVERIFY(unregisterServer && canUnloadNow);
-    QCOMPARE(canUnloadNow(), S_OK);  // the control was released
+    QCOMPARE(canUnloadNow(), S_OK); // the control was released
     QCOMPARE(unregisterServer(), S_OK);
     ComponentRegistry registry(config.registryFile());
     QVERIFY(registry.load(nullptr));
@@ -277,14 +281,16 @@ void TestSumletClient::registryFileFormat()
     QTemporaryDir dir;
     const QString path = dir.filePath("sub/components.ini");
     ComponentRegistry registry(path);
-    QVERIFY(registry.load(nullptr));  // missing file: empty
+    QVERIFY(registry.load(nullptr)); // missing file: empty
     QVERIFY(registry.sectionNames().isEmpty());
-    QVERIFY(registry.update([](ComponentRegistry &current) {
-        current.setValue("CLSID\\{A}", "InprocServer32", "/a path/with = sign\\and\nnewline");
-        current.setValue("CLSID\\{A}", "ThreadingModel", "Apartment");
-        current.setValue("CLSID\\{B}", "InprocServer32", "/b");
-        current.setValue("clsid\\{a}", "threadingmodel", "Both");
-    }, nullptr));
+    QVERIFY(registry.update(
+        [](ComponentRegistry &current) {
+            current.setValue("CLSID\\{A}", "InprocServer32", "/a path/with = sign\\and\nnewline");
+            current.setValue("CLSID\\{A}", "ThreadingModel", "Apartment");
+            current.setValue("CLSID\\{B}", "InprocServer32", "/b");
+            current.setValue("clsid\\{a}", "threadingmodel", "Both");
+        },
+        nullptr));
     ComponentRegistry reread(path);
     QVERIFY(reread.load(nullptr));
     QCOMPARE(reread.sectionNames(), QStringList({"CLSID\\{A}", "CLSID\\{B}"}));

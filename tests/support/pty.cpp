@@ -21,7 +21,7 @@ Pty::Pty()
     if (::ptsname_r(m_master, name, sizeof name) != 0)
         throw std::runtime_error("no pseudo-terminal name");
     m_slavePath = QString::fromLocal8Bit(name);
-    termios tio {};
+    termios tio{};
     ::tcgetattr(m_master, &tio);
     ::cfmakeraw(&tio);
     ::tcsetattr(m_master, TCSANOW, &tio);
@@ -68,7 +68,7 @@ QByteArray Pty::receive(int count, int timeoutMs) const
         const int left = timeoutMs - int(clock.elapsed());
         if (left <= 0)
             break;
-        pollfd p {m_master, POLLIN, 0};
+        pollfd p{m_master, POLLIN, 0};
         if (::poll(&p, 1, left) <= 0)
             continue;
         char buffer[4096];
@@ -83,7 +83,7 @@ QByteArray Pty::drain(int quietMs) const
 {
     QByteArray got;
     for (;;) {
-        pollfd p {m_master, POLLIN, 0};
+        pollfd p{m_master, POLLIN, 0};
         if (::poll(&p, 1, quietMs) <= 0)
             return got;
         char buffer[4096];

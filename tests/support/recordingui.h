@@ -34,9 +34,9 @@ public:
 
     QList<Message> messages;
     QList<Row> rows;
-    QStringList calls;            // every call in order, for sequence checks
-    QStringList questions;        // "title|text" of every askYesNo
-    std::deque<bool> answers;     // answers to askYesNo, "yes" when none is left
+    QStringList calls; // every call in order, for sequence checks
+    QStringList questions; // "title|text" of every askYesNo
+    std::deque<bool> answers; // answers to askYesNo, "yes" when none is left
     bool progressOpen = false;
     bool closeButtonShown = false;
     int progressMaximum = 0;
@@ -131,7 +131,7 @@ public:
     [[noreturn]] void endProgram(int exitStatus) override
     {
         calls << QStringLiteral("end %1").arg(exitStatus);
-        throw ProgramEnded {exitStatus};
+        throw ProgramEnded{exitStatus};
     }
 
     QStringList messageTexts() const

@@ -11,9 +11,8 @@ std::unique_ptr<Checksum> makeChecksum()
 {
     QString error;
     const QString built = tarvelBinDir() + QStringLiteral("/libsumlet.so");
-    std::unique_ptr<SumletControl> control = QFileInfo::exists(built)
-        ? SumletControl::create(&error, {built})
-        : SumletControl::create(&error);
+    std::unique_ptr<SumletControl> control =
+        QFileInfo::exists(built) ? SumletControl::create(&error, {built}) : SumletControl::create(&error);
     if (!control)
         throw std::runtime_error("checksum component unavailable: " + error.toStdString());
     return control;

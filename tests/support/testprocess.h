@@ -20,7 +20,7 @@ QByteArray readFile(const QString &path);
 
 struct ProcessResult
 {
-    int exitCode = -1;  // -1 after a crash or a kill
+    int exitCode = -1; // -1 after a crash or a kill
     QString out;
     QString err;
 };

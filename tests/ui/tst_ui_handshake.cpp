@@ -25,8 +25,7 @@ const QString Model = QStringLiteral("Модель телефона?");
 const QString Bfb = QStringLiteral("Устанавливаем режим обмена BFB...");
 const QString Setup = QStringLiteral("Настройка протокола обмена данными...");
 const QString Obex = QStringLiteral("Подключаюсь по OBEX протоколу...");
-const QString PortMessage =
-    QStringLiteral("Не могу открыть порт, установите в НАСТРОЙКАХ необходимый номер порта!!!");
+const QString PortMessage = QStringLiteral("Не могу открыть порт, установите в НАСТРОЙКАХ необходимый номер порта!!!");
 
 QString row(int icon, const QString &text)
 {
@@ -145,7 +144,7 @@ private slots:
 
     void silentPhone()
     {
-        Pty line;  // a phone that stays silent
+        Pty line; // a phone that stays silent
         QVERIFY(mapPort(1, line.slavePath()));
         connect();
         QCOMPARE(progressRows(*m_form), QStringList{row(6, Wake)} + AtFailure);
@@ -166,17 +165,18 @@ private slots:
         const QString model = QStringLiteral("Siemens ");
         const Case cases[] = {
             {{QStringLiteral("--fault-on"), QStringLiteral("at:2"), QStringLiteral("--garbage")},
-             QStringList{row(6, Wake), row(5, Model)} + ModelFailure, ModelFailure},
+             QStringList{row(6, Wake), row(5, Model)} + ModelFailure,
+             ModelFailure},
             {{QStringLiteral("--fault-on"), QStringLiteral("at:3"), QStringLiteral("--garbage")},
-             QStringList{row(6, Wake), row(5, Model), QString(), row(6, Bfb)} + ModelFailure, ModelFailure},
+             QStringList{row(6, Wake), row(5, Model), QString(), row(6, Bfb)} + ModelFailure,
+             ModelFailure},
             {{QStringLiteral("--fault-on"), QStringLiteral("setup:1"), QStringLiteral("--silent-after"),
               QStringLiteral("0")},
              QStringList{row(6, Wake), row(5, Model), QString(), row(6, Bfb), row(6, Setup)} + BfbFailure,
              BfbFailure},
             {{QStringLiteral("--fault-on"), QStringLiteral("connect"), QStringLiteral("--silent-after"),
               QStringLiteral("40")},
-             QStringList{row(6, Wake), row(5, Model), QString(), row(6, Bfb), row(6, Setup), row(1, Obex)}
-                 + BfbFailure,
+             QStringList{row(6, Wake), row(5, Model), QString(), row(6, Bfb), row(6, Setup), row(1, Obex)} + BfbFailure,
              BfbFailure},
         };
         int rowsBefore = 0;
@@ -189,7 +189,7 @@ private slots:
             const QStringList attempt = rows.mid(rowsBefore);
             QCOMPARE(attempt.size(), step.rows.size());
             for (int i = 0; i < attempt.size(); ++i) {
-                if (step.rows[i].isEmpty())   // the model row: the phone's own three characters
+                if (step.rows[i].isEmpty()) // the model row: the phone's own three characters
                     QVERIFY2(attempt[i].startsWith(QStringLiteral("7:") + model), qPrintable(attempt[i]));
                 else
                     QCOMPARE(attempt[i], step.rows[i]);
@@ -233,7 +233,7 @@ private slots:
 
         m_form->FileList->selectRow(findRow(m_form->FileList, QStringLiteral("Misc")));
         m_form->deleteCommand();
-        QCOMPARE(m_messages->requests.size(), 2);   // the folder warning and the question
+        QCOMPARE(m_messages->requests.size(), 2); // the folder warning and the question
         QCOMPARE(rowTexts(m_form->FileList), root);
         QVERIFY(!m_form->progressIsOpen());
         m_form->Command9->click();
@@ -267,7 +267,8 @@ private slots:
         const QString output = QString::fromUtf8(child.readAllStandardOutput());
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 1);
-        const QString expected = QStringLiteral("MESSAGE %1|ОШИБКА ПРИЕМА ДАННЫХ!!!|").arg(int(QMessageBox::Critical)) + text;
+        const QString expected =
+            QStringLiteral("MESSAGE %1|ОШИБКА ПРИЕМА ДАННЫХ!!!|").arg(int(QMessageBox::Critical)) + text;
         QVERIFY2(output.contains(expected), qPrintable(output));
         QVERIFY2(!output.contains(QStringLiteral("CONNECT RETURNED")), qPrintable(output));
     }

@@ -9,6 +9,8 @@
 #include "storedsettings.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -17,8 +19,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
-#include <QApplication>
-#include <QLabel>
 
 #include <fcntl.h>
 
@@ -28,7 +28,7 @@ using namespace uitest;
 
 namespace {
 
-constexpr quint32 TotalMemory = 1572864;   // 1536 Kb
+constexpr quint32 TotalMemory = 1572864; // 1536 Kb
 const QDateTime Modified(QDate(2003, 4, 12), QTime(15, 30, 5));
 
 struct Expected
@@ -40,11 +40,10 @@ struct Expected
 
 // In listing order: folders, then files, each sorted by the phone.
 const Expected RootRows[] = {
-    {"Animation", 10, ""}, {"Bitmap", 7, ""},      {"Internet", 13, ""},     {"java", 9, ""},
-    {"Misc", 1, ""},       {"Ringing tone", 8, ""}, {"Sms", 12, ""},
-    {"game.jad", 5, "120b"}, {"game.jar", 4, "3000b"}, {"logo.bmx", 6, "700b"},
-    {"photo.gz", 11, "2048b"}, {"pic.bmp", 2, "1536b"}, {"tune.mid", 3, "400b"},
-    {"Письмо.txt", 11, "10b"},
+    {"Animation", 10, ""},    {"Bitmap", 7, ""},         {"Internet", 13, ""},      {"java", 9, ""},
+    {"Misc", 1, ""},          {"Ringing tone", 8, ""},   {"Sms", 12, ""},           {"game.jad", 5, "120b"},
+    {"game.jar", 4, "3000b"}, {"logo.bmx", 6, "700b"},   {"photo.gz", 11, "2048b"}, {"pic.bmp", 2, "1536b"},
+    {"tune.mid", 3, "400b"},  {"Письмо.txt", 11, "10b"},
 };
 
 } // namespace
@@ -70,19 +69,15 @@ private:
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.setFileTime(Modified, QFileDevice::FileModificationTime));
     }
-    void makeFolder(const QString &relative)
-    {
-        QVERIFY(QDir().mkpath(rootPath(relative)));
-    }
+    void makeFolder(const QString &relative) { QVERIFY(QDir().mkpath(rootPath(relative))); }
     // Folders get the same modification time as the files.
     void dateFolders()
     {
         const timespec times[2] = {{Modified.toSecsSinceEpoch(), 0}, {Modified.toSecsSinceEpoch(), 0}};
-        for (const char *folder : {"Bitmap/Sub", "Animation", "Bitmap", "Internet", "java", "Misc",
-                                   "Ringing tone", "Sms"})
-            QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(rootPath(QString::fromLatin1(folder))).constData(),
-                               times, 0),
-                     0);
+        for (const char *folder :
+             {"Bitmap/Sub", "Animation", "Bitmap", "Internet", "java", "Misc", "Ringing tone", "Sms"})
+            QCOMPARE(
+                utimensat(AT_FDCWD, QFile::encodeName(rootPath(QString::fromLatin1(folder))).constData(), times, 0), 0);
     }
     void openRow(const QString &text)
     {
@@ -190,8 +185,8 @@ private slots:
         openRow(QStringLiteral("Bitmap"));
         QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\Bitmap\\"));
         PhoneFileList *list = m_form->FileList;
-        QCOMPARE(rowTexts(list), (QStringList{QStringLiteral("../          "), QStringLiteral("Sub"),
-                                              QStringLiteral("logo.bmp")}));
+        QCOMPARE(rowTexts(list),
+                 (QStringList{QStringLiteral("../          "), QStringLiteral("Sub"), QStringLiteral("logo.bmp")}));
         QCOMPARE(list->rowKind(0), 14);
         QCOMPARE(list->subItem(0, PhoneFileList::DateColumn), QString());
         QCOMPARE(list->rowKind(1), 1);

@@ -44,8 +44,8 @@ QByteArray contentWithExtremes(int size, quint32 seed)
 
 // Files on the phone at the start, by name.
 const QList<QPair<const char *, int>> PhoneFilesAtStart = {
-    {"pic.bmp", 1536},  {"song.mid", 5000},  {"photo.bmp", 2000}, {"gone.bmp", 700}, {"tune.mid", 3000},
-    {"lost.bmp", 800},  {"keep.bmp", 1200},  {"Письмо.txt", 10},
+    {"pic.bmp", 1536},  {"song.mid", 5000}, {"photo.bmp", 2000}, {"gone.bmp", 700},
+    {"tune.mid", 3000}, {"lost.bmp", 800},  {"keep.bmp", 1200},  {"Письмо.txt", 10},
 };
 
 } // namespace
@@ -55,8 +55,8 @@ class TestTransfers : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_root;   // the phone's flash memory
-    QTemporaryDir m_pc;     // PC folders: destinations, sources, the working folder
+    QTemporaryDir m_root; // the phone's flash memory
+    QTemporaryDir m_pc; // PC folders: destinations, sources, the working folder
     QString m_log;
     std::unique_ptr<PhoneSim> m_phone;
     std::unique_ptr<MessageRecorder> m_messages;
@@ -158,10 +158,7 @@ private:
         QVERIFY(m_form->ListLeftButtonDown);
         sendMouse(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
     }
-    void releaseLeft()
-    {
-        sendMouse(QEvent::MouseButtonRelease, QPoint(50, 50), Qt::LeftButton, Qt::NoButton);
-    }
+    void releaseLeft() { sendMouse(QEvent::MouseButtonRelease, QPoint(50, 50), Qt::LeftButton, Qt::NoButton); }
 
     // A drop of URLs onto the list, as the desktop delivers it; true when taken.
     bool dropUrls(const QList<QUrl> &urls)
@@ -327,7 +324,7 @@ private slots:
         const QString folder = pcPath(QStringLiteral("replace"));
         QVERIFY(QDir().mkpath(folder));
         const QString target = folder + QStringLiteral("/photo.bmp");
-        const QByteArray old(6000, 'o');   // longer than the phone's file
+        const QByteArray old(6000, 'o'); // longer than the phone's file
         QVERIFY(writeFile(target, old));
 
         frmBrow *browser = openBrowser(QStringLiteral("photo.bmp"), false, folder);
@@ -447,8 +444,9 @@ private slots:
         QCOMPARE(m_messages->requests.size(), 1);
         const MessageBoxes::Request failure = m_messages->requests[0];
         QCOMPARE(failure.icon, QMessageBox::Warning);
-        QCOMPARE(failure.text, QStringLiteral("Не удалось записать файл '%1/keep.bmp': %2. Файл в телефоне не удалён.")
-                                   .arg(folder, reason));
+        QCOMPARE(failure.text,
+                 QStringLiteral("Не удалось записать файл '%1/keep.bmp': %2. Файл в телефоне не удалён.")
+                     .arg(folder, reason));
         QCOMPARE(readFile(phonePath(QStringLiteral("keep.bmp"))), m_content[QStringLiteral("keep.bmp")]);
         QVERIFY(findRow(m_form->FileList, QStringLiteral("keep.bmp")) >= 0);
         if (blocker == QLatin1String("folder")) {

@@ -10,8 +10,8 @@
 #include "frmdrag.h"
 #include "frmmkdir.h"
 #include "frmoptions.h"
-#include "localfiles.h"
 #include "frmprogress.h"
+#include "localfiles.h"
 #include "portmapwindow.h"
 #include "startup.h"
 #include "storedsettings.h"
@@ -31,8 +31,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSettings>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTreeView>
@@ -164,7 +164,7 @@ private slots:
     {
         Form1 form(makeChecksum());
         const QList<QPair<QPushButton *, const char *>> buttons = {
-            {form.Command11, "О программе"}, {form.Command10, "Настройки"}, {form.Command6, "Копировать"},
+            {form.Command11, "О программе"}, {form.Command10, "Настройки"},  {form.Command6, "Копировать"},
             {form.Command3, "Переместить"},  {form.Command8, "Новая папка"}, {form.Command7, "Удалить"},
             {form.Command9, "Выход"},
         };
@@ -211,13 +211,20 @@ private slots:
         QTest::addColumn<QString>("rts");
         QTest::addColumn<int>("port");
         QTest::addColumn<bool>("raised");
-        QTest::newRow("com 3, rts on") << "Com 3" << " 1" << 3 << true;
-        QTest::newRow("com 9") << "Com 9" << " 0" << 9 << false;
-        QTest::newRow("com 10 reads its fifth character") << "Com 10" << " 0" << 1 << false;
-        QTest::newRow("digit and more") << "Com 12" << " 1" << 1 << true;
-        QTest::newRow("too short") << "Com" << "" << 1 << false;
-        QTest::newRow("not a digit") << "Com x" << " x" << 1 << false;
-        QTest::newRow("zero") << "Com 0" << "10" << 1 << false;
+        QTest::newRow("com 3, rts on") << "Com 3"
+                                       << " 1" << 3 << true;
+        QTest::newRow("com 9") << "Com 9"
+                               << " 0" << 9 << false;
+        QTest::newRow("com 10 reads its fifth character") << "Com 10"
+                                                          << " 0" << 1 << false;
+        QTest::newRow("digit and more") << "Com 12"
+                                        << " 1" << 1 << true;
+        QTest::newRow("too short") << "Com"
+                                   << "" << 1 << false;
+        QTest::newRow("not a digit") << "Com x"
+                                     << " x" << 1 << false;
+        QTest::newRow("zero") << "Com 0"
+                              << "10" << 1 << false;
     }
     void storedPortAndRtsAtStartUp()
     {
@@ -236,7 +243,7 @@ private slots:
     void settingsStoreLocation()
     {
         const QString expected = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                                 + QStringLiteral("/Tarvel/Tarvel.conf");
+            + QStringLiteral("/Tarvel/Tarvel.conf");
         QCOMPARE(StoredSettings::fileName(), expected);
         StoredSettings::saveRts(QStringLiteral(" 1"));
         QFile file(expected);
@@ -301,7 +308,7 @@ private slots:
         QCOMPARE(form.FileList->view(), PhoneFileList::View::LargeIcons);
         QVERIFY(form.SkipFolderCheck);
         QVERIFY(form.link().Comm1.rts());
-        QCOMPARE(form.link().Comm1.portNumber(), 1);   // the port changes at the next start
+        QCOMPARE(form.link().Comm1.portNumber(), 1); // the port changes at the next start
         QVERIFY(form.isEnabled());
         {
             QSettings settings = store();
@@ -366,7 +373,7 @@ private slots:
         QVERIFY(ports->isVisible());
         QVERIFY(ports->mappingLabel(1)->text().startsWith(QStringLiteral("/dev/ttyS0")));
 
-        Pty line;  // a phone that stays silent
+        Pty line; // a phone that stays silent
         QVERIFY(!line.slavePath().isEmpty());
         ports->deviceBox(2)->setCurrentText(line.slavePath());
         ports->assignButton(2)->click();
@@ -422,8 +429,12 @@ private slots:
             browser->Command2->click();
             QTRY_VERIFY(!form.pcBrowser());
         };
-        setRows(form, {{QStringLiteral("Bitmap"), 7}, {QStringLiteral("abcd"), 1}, {QStringLiteral("a.bm"), 11},
-                       {QStringLiteral("photo.gz"), 11}, {QStringLiteral("ab.bmp"), 2}});
+        setRows(form,
+                {{QStringLiteral("Bitmap"), 7},
+                 {QStringLiteral("abcd"), 1},
+                 {QStringLiteral("a.bm"), 11},
+                 {QStringLiteral("photo.gz"), 11},
+                 {QStringLiteral("ab.bmp"), 2}});
         const QString copyRefusal = QStringLiteral("Каталоги пока не копируются, копируйте по файлам!!!");
         const QString moveShort = QStringLiteral("Каталоги пока не перемещаются, копируйте по файлам!!!");
         const QString moveNoDot = QStringLiteral("Каталоги пока не перемещаются, перемещайте по файлам!!!");
@@ -431,8 +442,8 @@ private slots:
         const auto copy = &Form1::copyCommand;
         const auto move = &Form1::moveCommand;
         const QList<std::tuple<const char *, void (Form1::*)(), QString>> refusals{
-            {"Bitmap", copy, copyRefusal}, {"abcd", copy, copyRefusal},  {"a.bm", copy, copyRefusal},
-            {"photo.gz", copy, copyRefusal}, {"abcd", move, moveShort},  {"a.bm", move, moveShort},
+            {"Bitmap", copy, copyRefusal},   {"abcd", copy, copyRefusal},  {"a.bm", copy, copyRefusal},
+            {"photo.gz", copy, copyRefusal}, {"abcd", move, moveShort},    {"a.bm", move, moveShort},
             {"Bitmap", move, moveNoDot},     {"photo.gz", move, moveNoDot}};
         for (const auto &[name, command, text] : refusals) {
             messages.clear();
@@ -466,7 +477,8 @@ private slots:
                  QStringLiteral("Каталоги с содержимым пока не удаляются,удалите сначала все файлы из каталога..."));
         QVERIFY(messages.requests[1].yesNo);
         QCOMPARE(messages.requests[1].title, QStringLiteral("Удаление файла"));
-        QCOMPARE(messages.requests[1].text, QStringLiteral("Вы действительно хотите удалить файл(каталог) 'photo.gz'?"));
+        QCOMPARE(messages.requests[1].text,
+                 QStringLiteral("Вы действительно хотите удалить файл(каталог) 'photo.gz'?"));
         QCOMPARE(form.link().BfbSequence, qint16(1));
 
         // With the check switched off, every row passes.
@@ -580,7 +592,8 @@ private slots:
         browser->Command1->click();
         QCOMPARE(messages.requests.size(), 1);
         QCOMPARE(messages.requests[0].icon, QMessageBox::Warning);
-        QVERIFY(messages.requests[0].text.startsWith(QStringLiteral("Такое имя файла нельзя использовать на компьютере!")));
+        QVERIFY(
+            messages.requests[0].text.startsWith(QStringLiteral("Такое имя файла нельзя использовать на компьютере!")));
         QCOMPARE(form.TransferList, QStringList{QStringLiteral("a\\b.bmp")});
         QCOMPARE(form.link().BfbSequence, qint16(1));
         QTRY_VERIFY(!form.pcBrowser());
@@ -658,8 +671,8 @@ private slots:
 
         // A move with the button held starts the drag only after a press on the picture.
         const QPoint centre = window->Image1->rect().center();
-        QMouseEvent early(QEvent::MouseMove, centre, window->Image1->mapToGlobal(centre), Qt::NoButton,
-                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent early(QEvent::MouseMove, centre, window->Image1->mapToGlobal(centre), Qt::NoButton, Qt::LeftButton,
+                          Qt::NoModifier);
         QApplication::sendEvent(window->Image1, &early);
         QVERIFY(!window->DragStarted);
         QTest::mousePress(window->Image1, Qt::LeftButton, {}, centre);
@@ -687,8 +700,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         setRows(form, {{QStringLiteral("Bitmap"), 7}, {QStringLiteral("ab.bmp"), 2}});
         select(form, QStringLiteral("ab.bmp"));
-        const QPoint onRow =
-            form.FileList->reportView()->visualRect(form.FileList->model()->index(1, 0)).center();
+        const QPoint onRow = form.FileList->reportView()->visualRect(form.FileList->model()->index(1, 0)).center();
         QTest::mouseClick(form.FileList->reportView()->viewport(), Qt::RightButton, {}, onRow);
         QTRY_VERIFY(form.PopUp->isVisible());
         form.PopUp->hide();

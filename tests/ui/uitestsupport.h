@@ -13,11 +13,10 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
-
 
 #include <deque>
 #include <functional>
@@ -57,7 +56,7 @@ public:
 inline bool whileBusy(Form1 &form, const std::function<void()> &commands, const std::function<void()> &during)
 {
     bool sawBusy = false;
-    QTimer intruder;   // fires at each pass of the event loop
+    QTimer intruder; // fires at each pass of the event loop
     QObject::connect(&intruder, &QTimer::timeout, [&] {
         if (!form.busy())
             return;
@@ -102,7 +101,7 @@ inline QStringList progressRows(const Form1 &form)
     if (frmProgress *progress = form.progressWindow()) {
         for (int i = 0; i < progress->List->topLevelItemCount(); ++i)
             rows << progress->List->topLevelItem(i)->data(0, Qt::UserRole).toString() + QLatin1Char(':')
-                        + progress->List->topLevelItem(i)->text(0);
+                    + progress->List->topLevelItem(i)->text(0);
     }
     return rows;
 }

@@ -26,7 +26,10 @@ using ULONG = std::uint32_t;
 using LCID = std::uint32_t;
 using VARTYPE = std::uint16_t;
 
-constexpr HRESULT makeHresult(std::uint32_t code) { return static_cast<HRESULT>(code); }
+constexpr HRESULT makeHresult(std::uint32_t code)
+{
+    return static_cast<HRESULT>(code);
+}
 
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;
@@ -48,8 +51,14 @@ inline constexpr HRESULT DISP_E_OVERFLOW = makeHresult(0x8002000A);
 inline constexpr HRESULT DISP_E_BADPARAMCOUNT = makeHresult(0x8002000E);
 inline constexpr HRESULT OLEOBJ_E_INVALIDVERB = makeHresult(0x80040181);
 
-constexpr bool succeeded(HRESULT hr) { return hr >= 0; }
-constexpr bool failed(HRESULT hr) { return hr < 0; }
+constexpr bool succeeded(HRESULT hr)
+{
+    return hr >= 0;
+}
+constexpr bool failed(HRESULT hr)
+{
+    return hr < 0;
+}
 
 // ---------------------------------------------------------------- identifiers
 
@@ -110,8 +119,8 @@ constexpr std::optional<GUID> parseGuid(std::string_view text)
         i += 2;
     }
     GUID guid{};
-    guid.Data1 = (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16)
-            | (std::uint32_t(bytes[2]) << 8) | bytes[3];
+    guid.Data1 =
+        (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8) | bytes[3];
     guid.Data2 = static_cast<std::uint16_t>((bytes[4] << 8) | bytes[5]);
     guid.Data3 = static_cast<std::uint16_t>((bytes[6] << 8) | bytes[7]);
     for (int i = 0; i < 8; ++i)
@@ -192,9 +201,9 @@ inline constexpr std::int32_t OLEIVERB_PROPERTIES = -7;
 // ---------------------------------------------------------------- arguments
 
 inline constexpr VARTYPE VT_EMPTY = 0;
-inline constexpr VARTYPE VT_I2 = 2;    // 16-bit signed integer
-inline constexpr VARTYPE VT_I4 = 3;    // 32-bit signed integer
-inline constexpr VARTYPE VT_BSTR = 8;  // byte-carrying string
+inline constexpr VARTYPE VT_I2 = 2; // 16-bit signed integer
+inline constexpr VARTYPE VT_I4 = 3; // 32-bit signed integer
+inline constexpr VARTYPE VT_BSTR = 8; // byte-carrying string
 inline constexpr VARTYPE VT_BYREF = 0x4000;
 
 // Byte-carrying string: length-counted single-byte text in the Windows-1251 code
@@ -214,7 +223,8 @@ struct VARIANT
     std::uint16_t reserved1;
     std::uint16_t reserved2;
     std::uint16_t reserved3;
-    union {
+    union
+    {
         std::int16_t iVal;
         std::int32_t lVal;
         BSTR bstrVal;
@@ -309,8 +319,7 @@ struct IDispatch : IUnknown
     virtual HRESULT GetIDsOfNames(const char *name, DISPID *dispid) = 0;
     // result may be null; on DISP_E_TYPEMISMATCH or DISP_E_OVERFLOW *argError
     // (if given) receives the index of the offending argument.
-    virtual HRESULT Invoke(DISPID dispid, const DISPPARAMS &params, VARIANT *result,
-                           std::uint32_t *argError) = 0;
+    virtual HRESULT Invoke(DISPID dispid, const DISPPARAMS &params, VARIANT *result, std::uint32_t *argError) = 0;
 
 protected:
     ~IDispatch() = default;
@@ -359,10 +368,10 @@ protected:
 
 struct PROPPAGEINFO
 {
-    const char *title;     // UTF-8
-    std::int32_t width;    // dialog units
-    std::int32_t height;   // dialog units
-    const char *helpFile;  // may be empty
+    const char *title; // UTF-8
+    std::int32_t width; // dialog units
+    std::int32_t height; // dialog units
+    const char *helpFile; // may be empty
 };
 
 struct IPropertyPage : IUnknown
@@ -401,7 +410,7 @@ struct MethodDesc
     const char *name;
     const ParamDesc *params;
     std::uint32_t paramCount;
-    VARTYPE result;  // VT_EMPTY: none
+    VARTYPE result; // VT_EMPTY: none
 };
 
 struct InterfaceDesc
@@ -445,11 +454,11 @@ struct ClassRegistrationDesc
     const char *implementationClass;
     const char *progId;
     std::uint32_t typeNameStringId;
-    std::uint32_t toolboxBitmapId;   // 0: none
+    std::uint32_t toolboxBitmapId; // 0: none
     const char *threadingModel;
-    std::uint32_t miscStatus;        // 0: not a control
+    std::uint32_t miscStatus; // 0: not a control
     bool isControl;
-    const GUID *typeLib;             // null: none
+    const GUID *typeLib; // null: none
     std::uint16_t typeLibMajor;
     std::uint16_t typeLibMinor;
     const GUID *propertyPages;
@@ -469,7 +478,7 @@ struct VersionRecord
     const char *comments;
     std::uint16_t language;
     std::uint16_t codePage;
-    const char *oleSelfRegister;  // present (empty): the file registers itself
+    const char *oleSelfRegister; // present (empty): the file registers itself
 };
 
 struct ModuleDesc
@@ -515,8 +524,7 @@ SUMLET_EXPORT sumlet::HRESULT DllRegisterServer();
 // Removes what DllRegisterServer wrote. S_OK, SELFREG_E_TYPELIB or SELFREG_E_CLASS.
 SUMLET_EXPORT sumlet::HRESULT DllUnregisterServer();
 // Hands out the class factory of CLSID_Sumlet or CLSID_SumletPropPage.
-SUMLET_EXPORT sumlet::HRESULT DllGetClassObject(const sumlet::GUID *clsid, const sumlet::GUID *iid,
-                                                void **object);
+SUMLET_EXPORT sumlet::HRESULT DllGetClassObject(const sumlet::GUID *clsid, const sumlet::GUID *iid, void **object);
 // S_OK when no object, factory reference or server lock of the module is alive.
 SUMLET_EXPORT sumlet::HRESULT DllCanUnloadNow();
 // The library's description of itself.
