@@ -52,14 +52,18 @@ private:
 
 // The previous upload's file is deleted and a new one made; a file of its own (never
 // one another upload of the window or the command-line tool still reads) is kept
-// open until the upload ends.
+// open until the upload ends. Its name goes at once, so that no copy of the user's
+// file outlives the upload, however it ends (a fatal link error ends the program
+// without unwinding).
 bool openFreshStagingFile(QFile &staging)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (QFile::exists(staging.fileName()))
             QFile::remove(staging.fileName());
-        if (staging.open(QIODevice::ReadWrite | QIODevice::NewOnly))
+        if (staging.open(QIODevice::ReadWrite | QIODevice::NewOnly)) {
+            QFile::remove(staging.fileName());
             return true;
+        }
     }
     return false;
 }

@@ -9,9 +9,11 @@
 #include "obexresponses.h"
 #include "staging.h"
 #include "testchecksum.h"
+#include "testprocess.h"
 #include "workingfiles.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QTemporaryDir>
@@ -53,7 +55,7 @@ private slots:
     void memoryFigures();
 
     void stagingLengthsAndRecords();
-    void workingDirectoryFallsBackToUserData();
+    void workingDirectoryFollowsInstallation();
     void plainFileNames();
     void everyNoticeHasBothLanguages();
 };
@@ -310,19 +312,26 @@ void ObexUnits::stagingLengthsAndRecords()
     QCOMPARE(stage(QByteArray()), zeros);
 }
 
-void ObexUnits::workingDirectoryFallsBackToUserData()
+void ObexUnits::workingDirectoryFollowsInstallation()
 {
-    QTemporaryDir writable;
-    QCOMPARE(WorkingFiles::directoryFor(writable.path()), writable.path());
-
     const QString userData =
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/tarvel");
-    // /proc refuses new files even to root.
-    QCOMPARE(WorkingFiles::directoryFor(QStringLiteral("/proc")), userData);
-    QCOMPARE(WorkingFiles::directoryFor(writable.path() + QStringLiteral("/missing")), userData);
+    // An installed program: its folder may well be writable (root, a prefix in the
+    // home folder), and still nothing is written there, not even a probe.
+    QTemporaryDir installed;
+    QCOMPARE(WorkingFiles::directoryFor(installed.path()), userData);
+    QVERIFY(QDir(installed.path()).isEmpty());
     QVERIFY(QFileInfo(userData).isDir());
-    QVERIFY(WorkingFiles::stagingFilePath().endsWith(QStringLiteral("/temp.tmp")));
-    QVERIFY(WorkingFiles::dragOutDirectoryPath().endsWith(QStringLiteral("/TempDir")));
+
+    QTemporaryDir buildTree;
+    QVERIFY(writeFile(buildTree.filePath(QLatin1String(WorkingFiles::BuildTreeMarkerName)), {}));
+    QCOMPARE(WorkingFiles::directoryFor(buildTree.path()), buildTree.path());
+    QCOMPARE(WorkingFiles::directoryFor(buildTree.path() + QStringLiteral("/missing")), userData);
+
+    // This test runs from the build's bin folder, which CMake marks.
+    QCOMPARE(WorkingFiles::directory(), QCoreApplication::applicationDirPath());
+    QCOMPARE(WorkingFiles::stagingFilePath(), QCoreApplication::applicationDirPath() + QStringLiteral("/temp.tmp"));
+    QCOMPARE(WorkingFiles::dragOutDirectoryPath(), QCoreApplication::applicationDirPath() + QStringLiteral("/TempDir"));
 }
 
 void ObexUnits::plainFileNames()

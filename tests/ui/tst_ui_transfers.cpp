@@ -547,7 +547,7 @@ private slots:
         QTRY_VERIFY(findRow(m_form->FileList, QStringLiteral("drop.txt")) >= 0);
         QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->requests.value(0).text));
         QCOMPARE(readFile(phonePath(QStringLiteral("drop.txt"))), bytes);
-        QVERIFY(QFile::exists(pcPath(QStringLiteral("work/temp.tmp"))));
+        QVERIFY(!QFile::exists(pcPath(QStringLiteral("work/temp.tmp"))));
         QVERIFY(m_form->isEnabled());
     }
 
