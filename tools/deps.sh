@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing Tarvel need.
+# Installs the Debian packages that building, running and testing Tarvel need,
+# and building and checking its Debian package.
 # Works as root, and through sudo for a normal user; does nothing when all are present.
 set -euo pipefail
 
@@ -8,6 +9,7 @@ packages=(
     qt6-base-dev qt6-serialport-dev qt6-svg-dev libgl-dev qt6-qpa-plugins
     obexftp unzip
     clang libclang-rt-14-dev
+    dpkg-dev file binutils appstream desktop-file-utils man-db groff-base
 )
 
 missing=()
