@@ -11,8 +11,8 @@ enum class ObexNotice {
     SourceUnreadable,
     StagingUnwritable,
     StagingTooLarge,
-    FolderNameTooLong, // enter or make folder: 42 characters
-    FileNameTooLong, // get or delete: 43 characters
+    FolderNameTooLong, // enter or make folder: 122 characters
+    FileNameTooLong, // get or delete: 123 characters
     UploadNameTooLong, // upload: 239 characters
     NameNotEncodable,
     UnsafeLocalName,

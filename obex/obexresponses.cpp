@@ -6,6 +6,7 @@ namespace {
 
 constexpr char Body = char(0x48);
 constexpr char EndOfBody = char(0x49);
+constexpr char Length = char(0xC3);
 constexpr char ApplicationParameters = char(0x4C);
 constexpr int HeadersStart = 3;
 
@@ -52,6 +53,28 @@ bool walkHeaders(const QByteArray &response, Visit visit)
     return true;
 }
 
+struct ResponseData
+{
+    QByteArray body;
+    std::optional<quint32> length;
+};
+
+// Body and End-of-Body contents and the first Length value; empty when the headers do not parse.
+std::optional<ResponseData> responseData(const QByteArray &response)
+{
+    ResponseData data;
+    const bool parsed = walkHeaders(response, [&data](char id, const QByteArray &value) {
+        if (id == Body || id == EndOfBody)
+            data.body.append(value);
+        else if (id == Length && !data.length)
+            data.length =
+                quint32(byteAt(value, 0)) << 24 | byteAt(value, 1) << 16 | byteAt(value, 2) << 8 | byteAt(value, 3);
+    });
+    if (!parsed)
+        return std::nullopt;
+    return data;
+}
+
 } // namespace
 
 char code(const QByteArray &response)
@@ -61,30 +84,41 @@ char code(const QByteArray &response)
 
 std::optional<QByteArray> bodyData(const QByteArray &response)
 {
-    QByteArray data;
-    const bool parsed = walkHeaders(response, [&data](char id, const QByteArray &value) {
-        if (id == Body || id == EndOfBody)
-            data.append(value);
-    });
-    if (!parsed)
-        return std::nullopt;
-    return data;
+    if (auto data = responseData(response))
+        return std::move(data->body);
+    return std::nullopt;
 }
 
 GetDataCollector::GetDataCollector(Transfer transfer) : laterCut(transfer == Transfer::Listing ? 11 : 6) {}
 
 void GetDataCollector::addResponse(const QByteArray &response)
 {
+    if (overran)
+        return;
     const bool first = responses == 0;
     ++responses;
-    if (const auto data = bodyData(response)) {
-        collected.append(*data);
-        return;
-    }
-    if (first)
+    const qsizetype before = collected.size();
+    if (auto data = responseData(response)) {
+        if (!announced)
+            announced = data->length;
+        collected.append(data->body);
+    } else if (first) {
         collected.append(response.mid(11));
-    else if (code(response) == Continue)
+    } else if (code(response) == Continue) {
         collected.append(response.mid(laterCut));
+    }
+
+    responsesWithoutData = collected.size() == before && code(response) == Continue ? responsesWithoutData + 1 : 0;
+    if (collected.size() > TransferLimit || (announced && collected.size() > qsizetype(*announced))
+        || responsesWithoutData > StalledResponses) {
+        overran = true;
+        collected.clear();
+    }
+}
+
+bool GetDataCollector::complete() const
+{
+    return !overran && (!announced || collected.size() == qsizetype(*announced));
 }
 
 std::optional<quint32> memoryFigure(const QByteArray &response)

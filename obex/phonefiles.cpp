@@ -32,7 +32,7 @@ QString kilobytes(quint32 bytes)
 class UploadGuard
 {
 public:
-    UploadGuard(PhoneLink &link) : link(link)
+    UploadGuard(PhoneLink &guarded) : link(guarded)
     {
         link.ui().setMainWindowEnabled(false);
         link.ui().progressLoad();
@@ -70,7 +70,7 @@ bool openFreshStagingFile(QFile &staging)
 
 } // namespace
 
-PhoneFiles::PhoneFiles(PhoneLink &link) : link(link), ui(link.ui()) {}
+PhoneFiles::PhoneFiles(PhoneLink &phoneLink) : link(phoneLink), ui(phoneLink.ui()) {}
 
 QString PhoneFiles::pathLine() const
 {
@@ -170,7 +170,7 @@ QByteArray PhoneFiles::GetFolderListing()
 
     readMemoryFigures();
     ui.progressClose();
-    return collector.data();
+    return collector.complete() ? collector.data() : QByteArray();
 }
 
 void PhoneFiles::readMemoryFigures()
@@ -208,7 +208,8 @@ QByteArray PhoneFiles::collectParts(QByteArray response, ObexResponse::GetDataCo
     ui.progressRepaint();
     ui.progressSetValue(2);
 
-    while (ObexResponse::code(response) == ObexResponse::Continue) {
+    // A phone that answers Continue without end is cut off once the collector sees the overrun.
+    while (ObexResponse::code(response) == ObexResponse::Continue && !collector.overrun()) {
         ++packet;
         RequestNextPart();
         response = link.ReceiveReply();
@@ -250,7 +251,7 @@ std::optional<QByteArray> PhoneFiles::GetFile(const QByteArray &name)
 
     ui.progressClose();
     ui.setMainWindowEnabled(true);
-    if (ObexResponse::code(response) != ObexResponse::Success)
+    if (ObexResponse::code(response) != ObexResponse::Success || !collector.complete())
         return std::nullopt;
     return collector.data();
 }

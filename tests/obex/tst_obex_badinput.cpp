@@ -73,7 +73,7 @@ void ObexBadInput::everyByteValueInANameRoundTrips()
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(contentFor(byte));
         }
-        const int puts = s.sim.logLines(QStringLiteral("PUT")).size();
+        const qsizetype puts = s.sim.logLines(QStringLiteral("PUT")).size();
         const qsizetype messages = s.ui.messages.size();
         const PutResult result = s.files->PutFile(source);
         const QString what = QStringLiteral("byte 0x%1").arg(byte, 2, 16, QChar(u'0'));
@@ -103,9 +103,10 @@ void ObexBadInput::everyByteValueInANameRoundTrips()
     // All but '/', the 31 controls, DEL, '\' and 0x98.
     QCOMPARE(stored.size(), 255 - 1 - 31 - 1 - 1 - 1);
 
-    // The listing names each file with the bytes it was stored under, XML references
-    // (&amp; and the like) resolved.
+    // The listing, read as XML, names each file with the bytes it was stored under, XML
+    // references (&amp; and the like) resolved.
     const FolderListing listing = s.files->RefreshListing();
+    QVERIFY(parseListingXml(listing.text));
     QList<QByteArray> listed;
     for (const ListingRow &row : listing.rows)
         listed << row.name;

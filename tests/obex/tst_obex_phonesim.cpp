@@ -87,7 +87,7 @@ void ObexPhonesim::sizeQuestionAnsweredNo()
 {
     const QByteArray content = randomBytes(152677, 7);
     QVERIFY(writeFile(main.local(QStringLiteral("declined.bin")), content));
-    const int puts = main.sim.logLines(QStringLiteral("PUT")).size();
+    const qsizetype puts = main.sim.logLines(QStringLiteral("PUT")).size();
     main.ui.answers = {false};
     QCOMPARE(main.files->PutFile(main.local(QStringLiteral("declined.bin"))), PutResult::NotSent);
     QVERIFY(!QFile::exists(main.flash() + QStringLiteral("/declined.bin")));
@@ -183,7 +183,7 @@ void ObexPhonesim::refusals()
     QVERIFY(stillRoot.rows[0].kind != EntryKind::Parent);
 
     // No step up after a refused new folder.
-    const int setpaths = session.sim.logLines(QStringLiteral("SETPATH")).size();
+    const qsizetype setpaths = session.sim.logLines(QStringLiteral("SETPATH")).size();
     QVERIFY(!files.makeFolderAndReturn("NewDir"));
     QCOMPARE(session.sim.logLines(QStringLiteral("SETPATH")).size(), setpaths + 1);
     QCOMPARE(files.PathStack(), QList<QByteArray>{"Root"});

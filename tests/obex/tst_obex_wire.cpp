@@ -371,8 +371,9 @@ void ObexWire::getFileInSeveralPackets_data()
     QTest::newRow("data in the final response")
         << QList<QByteArray>{first, withHeader(char(0x90), 0x48, "efg"), withHeader(char(0xA0), 0x49, "hijkl")}
         << QByteArray("abcdefghijkl");
-    QTest::newRow("empty final response")
-        << QList<QByteArray>{first, withHeader(char(0x90), 0x48, "efgh"), hex("A0 00 03")} << QByteArray("abcdefgh");
+    QTest::newRow("empty final response") << QList<QByteArray>{hex("90 00 10 C3 00 00 00 08 48 00 07") + "abcd",
+                                                               withHeader(char(0x90), 0x48, "efgh"), hex("A0 00 03")}
+                                          << QByteArray("abcdefgh");
     QTest::newRow("headers that do not parse") << QList<QByteArray>{hex("90 00 FF C3 00 00 00 0C 48 00 FF") + "abcd",
                                                                     hex("90 00 FF 48 00 FF") + "efgh", hex("A0 00 03")}
                                                << QByteArray("abcdefgh");
@@ -409,16 +410,21 @@ void ObexWire::getFileRefusedIsFailure()
 void ObexWire::longNamesRefusedBeforeSending()
 {
     FilesOnPhone f;
+    // The longest names fill a 254-byte packet; the block is cut into 32-byte frames.
     f.phone.respond("A0 00 03");
-    QVERIFY(f.files.GetFile(QByteArray(43, 'g')));
+    QVERIFY(f.files.GetFile(QByteArray(123, 'g')));
     f.phone.settle();
-    QCOMPARE(f.phone.blocks().first().size(), 101);
+    const QByteArray block = f.phone.blocks().first();
+    QCOMPARE(block.size(), 261);
+    QCOMPARE(block.mid(3, 5), hex("00 FE 83 00 FE"));
+    QCOMPARE(f.phone.received().left(3), hex("16 20 36"));
+    QCOMPARE(f.phone.received().mid(8 * 35, 3), hex("16 05 13"));
     const qsizetype sent = f.phone.received().size();
 
-    QVERIFY(!f.files.GetFile(QByteArray(44, 'g')));
-    QVERIFY(!f.files.DeleteObject(QByteArray(44, 'd')));
-    QVERIFY(!f.files.ObexSetPath(QByteArray(43, 's')));
-    QVERIFY(!f.files.MakeFolder(QByteArray(43, 'm')));
+    QVERIFY(!f.files.GetFile(QByteArray(124, 'g')));
+    QVERIFY(!f.files.DeleteObject(QByteArray(124, 'd')));
+    QVERIFY(!f.files.ObexSetPath(QByteArray(123, 's')));
+    QVERIFY(!f.files.MakeFolder(QByteArray(123, 'm')));
     QVERIFY(!f.files.phoneName(QStringLiteral("日本")));
     f.phone.settle();
     QCOMPARE(f.phone.received().size(), sent);

@@ -333,7 +333,7 @@ private slots:
 
 private:
     // One run; false (with the reason in *problem) when an invariant broke.
-    bool runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome, QString *problem);
+    bool runOnce(const Plan &plan, QRandomGenerator &generator, Outcome *outcome, QString *problem);
 
     std::unique_ptr<SumletControl> crc;
     int timeoutMs = DefaultTimeoutMs;
@@ -365,7 +365,7 @@ void Soak::initTestCase()
     total.start();
 }
 
-bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome, QString *problem)
+bool Soak::runOnce(const Plan &plan, QRandomGenerator &generator, Outcome *outcome, QString *problem)
 {
     QTemporaryDir dir;
     if (!dir.isValid()) {
@@ -382,7 +382,7 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome,
     const QString phoneFolder = plan.inFolder ? flash + QStringLiteral("/Bitmap") : flash;
     const QString phonePath = phoneFolder + u'/' + QString::fromLatin1(phoneName);
     const QString pcPath = localFilePath(pc, QString::fromLatin1(phoneName));
-    const QByteArray content = randomBytes(random, plan.size);
+    const QByteArray content = randomBytes(generator, plan.size);
     const QByteArray previous = "an older file of the same name";
 
     if (plan.operation == Operation::Put) {

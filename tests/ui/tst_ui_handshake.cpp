@@ -179,7 +179,7 @@ private slots:
              QStringList{row(6, Wake), row(5, Model), QString(), row(6, Bfb), row(6, Setup), row(1, Obex)} + BfbFailure,
              BfbFailure},
         };
-        int rowsBefore = 0;
+        qsizetype rowsBefore = 0;
         for (const Case &step : cases) {
             PhoneSim phone(step.phoneOptions);
             QVERIFY2(phone.running(), qPrintable(phone.errors()));

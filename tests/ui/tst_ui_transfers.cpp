@@ -246,7 +246,7 @@ private slots:
         QVERIFY(m_messages->requests.isEmpty());
 
         // Names that cannot be sent are refused with a message; the dialog stays for another try.
-        for (const QString &name : QStringList{QStringLiteral("日記"), QString(43, u'n')}) {
+        for (const QString &name : QStringList{QStringLiteral("日記"), QString(123, u'n')}) {
             dialog->Text1->setText(name);
             dialog->Command1->click();
             QVERIFY(dialog->isVisible());
@@ -256,7 +256,7 @@ private slots:
         QCOMPARE(m_messages->requests[0].text,
                  QStringLiteral("В имени есть символы, которые телефон не понимает! Переименуйте файл или папку."));
         QCOMPARE(m_messages->requests[1].text,
-                 QStringLiteral("Слишком длинное имя папки! Допустимо не более 42 символов."));
+                 QStringLiteral("Слишком длинное имя папки! Допустимо не более 122 символов."));
         QCOMPARE(requestsSince(mark), QStringList());
         m_messages->clear();
 
