@@ -36,7 +36,7 @@ int main(int argc, char **argv)
     QElapsedTimer timer;
     timer.start();
     const QByteArray received = line.getFile(QStringLiteral("big.bin"), &responses);
-    const double seconds = timer.nsecsElapsed() / 1e9;
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
     if (received != content) {
         std::fprintf(stderr, "download differs (%lld bytes)\n", static_cast<long long>(received.size()));
         return 1;
@@ -51,6 +51,6 @@ int main(int argc, char **argv)
                 seconds);
     std::printf("  file data: %.0f bytes/s\n", size / seconds);
     std::printf("  wire bytes from the phone: %lld, %.0f bytes/s (line rate %d bytes/s)\n",
-                static_cast<long long>(wire), wire / seconds, baud.toInt() / 10);
+                static_cast<long long>(wire), double(wire) / seconds, baud.toInt() / 10);
     return 0;
 }
