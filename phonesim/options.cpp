@@ -70,7 +70,7 @@ bool parseDelay(std::string_view text, Damage &damage)
 
 } // namespace
 
-const char *helpText()
+std::string helpText()
 {
     return R"(Usage: phonesim [options]
 
@@ -107,7 +107,8 @@ Options:
                       crc-last  the same, but a last frame that would hold only the
                                 last CRC byte takes one byte more from the frame
                                 before, so both CRC bytes travel in the last frame.
-                      Default: crc-last.
+                      Default: )"
+        + std::string(defaultCut == Cut::Blind ? "blind" : "crc-last") + R"(.
   --resend-after MS   When the client's link acknowledgement of a phone block has not
                       come MS milliseconds after the block's last byte left, send the
                       block again, same sequence number (default 3000; 0: never).
@@ -206,12 +207,12 @@ Behaviour:
   acknowledged the previous phone block; an unacknowledged block is sent again (see
   --resend-after). The phone's blocks carry sequence numbers from 0, command byte 02
   for 0 and 03 after.
-  The move command (known from SieFS on Siemens phones): a final PUT (82) whose only
-  header is an application parameter header (4C) holding tag 34 with the four bytes
-  "move", tag 35 with the source path and tag 36 with the destination path, each tag
-  followed by a one-byte length, each path as 16-bit big-endian units without a
-  terminator, from the root: /Sub/a.txt. It renames or moves a file or folder and
-  answers A0; C4 when the source or the destination's folder is missing, CC when the
+  The move command (known from SieFS on Siemens phones, not yet confirmed on an M55):
+  a final PUT (82) whose only header is an application parameter header (4C) holding
+  tag 34 with the four bytes "move", tag 35 with the source path and tag 36 with the
+  destination path, each tag followed by a one-byte length, each path as 16-bit
+  big-endian units without a terminator, from the root: /Sub/a.txt. It renames or
+  moves a file or folder and answers A0; C4 when the source or the destination's folder is missing, CC when the
   destination exists, C3 for a folder into itself, C0 for a path that is not from
   the root or holds an empty, ".", ".." or unsafe name. Other application parameters
   in a PUT are answered D1.
@@ -308,7 +309,7 @@ ParseResult parseOptions(int argc, char **argv)
         std::uint64_t number = 0;
 
         if (arg == "--help" || arg == "-h") {
-            std::fputs(helpText(), stdout);
+            std::fputs(helpText().c_str(), stdout);
             return {std::nullopt, 0};
         } else if (arg == "--root" || arg == "--link" || arg == "--model" || arg == "--log" || arg == "--trace"
                    || arg == "--replay") {

@@ -46,6 +46,6 @@ struct ParseResult
 };
 
 ParseResult parseOptions(int argc, char **argv);
-const char *helpText();
+std::string helpText();
 
 } // namespace phonesim

@@ -192,13 +192,14 @@ void PhonesimLinkTest::lineFaultsRecovered()
     for (int run = 0; run < runs; ++run) {
         Session s;
         QVERIFY(writeFile(s.path(QStringLiteral("x.bin")), content));
-        QVERIFY(s.start(options + QStringList{QStringLiteral("--resend-after"), QStringLiteral("250"),
-                                              QStringLiteral("--seed"), QStringLiteral("11")}));
+        QVERIFY(s.start(options
+                        + QStringList{QStringLiteral("--resend-after"), QStringLiteral("250"), QStringLiteral("--seed"),
+                                      QStringLiteral("11")}));
         PhoneLine::Recovery recovery;
         const QByteArray response = s.line.recoveringRequest(getPacket(QStringLiteral("x.bin")), recovery, 350);
         QVERIFY2(code(response) == 0xA0, qPrintable(s.line.lastError));
         QCOMPARE(headerValue(response, 0x49).value_or(QByteArray()), content);
-        s.line.acknowledgeRepeats(recovery, 450);
+        s.line.acknowledgeRepeats(recovery, 700);
         QCOMPARE(recovery.resends, resends);
         QCOMPARE(recovery.badBlocks, badBlocks);
         QCOMPARE(recovery.repeats, repeats);
