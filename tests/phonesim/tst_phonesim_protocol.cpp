@@ -587,6 +587,12 @@ void PhonesimProtocolTest::deletes()
     QCOMPARE(s.sim.logLines(QStringLiteral("DELETE")),
              QStringList({QStringLiteral("DELETE name=a.txt"), QStringLiteral("DELETE name=a.txt"),
                           QStringLiteral("DELETE name=Empty"), QStringLiteral("DELETE name=Full")}));
+    // A Name with application parameters is no delete: SieFS sets attributes that way.
+    QVERIFY(writeFile(s.path(QStringLiteral("kept.txt")), "k"));
+    const QByteArray attributes = PhoneLine::header(0x4C, QByteArray::fromHex("3803") + "\"R\"");
+    QCOMPARE(s.line.request(PhoneLine::packet(0x82, PhoneLine::nameHeader(QStringLiteral("kept.txt")) + attributes)),
+             QByteArray::fromHex("D10003"));
+    QCOMPARE(readFile(s.path(QStringLiteral("kept.txt"))), QByteArray("k"));
     // The program's delete block for the one-letter name a: 82 00 0A 01 00 07 00 61 00 00.
     QVERIFY(writeFile(s.path(QStringLiteral("a")), "a"));
     QCOMPARE(s.line.request(QByteArray::fromHex("82000A010007006100 00")), QByteArray::fromHex("A00003"));
