@@ -3,13 +3,14 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/deps.sh
-tools/build.sh build
+# Warnings are errors here, as in CI.
+tools/build.sh build -DTARVEL_WERROR=ON
 
 # The tests without windows once more, built with AddressSanitizer, LeakSanitizer
 # and UndefinedBehaviorSanitizer (only their own targets are built there; the
 # package test is left out: nobody ships sanitized programs).
 # Configured afresh every time, so that the list of tests is the current one.
-cmake -S . -B build-asan -G Ninja -DTARVEL_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -G Ninja -DTARVEL_SANITIZE=ON -DTARVEL_WERROR=ON >/dev/null
 asan_tests=$(ctest --test-dir build-asan -N -LE 'gui|package' | sed -n 's/^ *Test *#[0-9]*: //p')
 cmake --build build-asan --parallel "$(nproc)" --target $asan_tests
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1 \

@@ -16,7 +16,7 @@ targets=("$@")
 ((${#targets[@]})) || targets=(receive_reply bfb_receiver phone_session listing get_response memory_figure)
 
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
-    CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DTARVEL_FUZZ=ON \
+    CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DTARVEL_FUZZ=ON -DTARVEL_WERROR=ON \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer" \
         >/dev/null

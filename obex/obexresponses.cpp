@@ -15,6 +15,15 @@ int byteAt(const QByteArray &bytes, int index)
     return static_cast<unsigned char>(bytes.at(index));
 }
 
+// The count bytes from index on, as a big-endian number.
+quint32 bigEndian(const QByteArray &bytes, int index, int count)
+{
+    quint32 value = 0;
+    for (int i = 0; i < count; ++i)
+        value = value << 8 | quint32(byteAt(bytes, index + i));
+    return value;
+}
+
 // Calls visit(id, value) for every header; false when a header runs past the end.
 template<typename Visit>
 bool walkHeaders(const QByteArray &response, Visit visit)
@@ -67,8 +76,7 @@ std::optional<ResponseData> responseData(const QByteArray &response)
         if (id == Body || id == EndOfBody)
             data.body.append(value);
         else if (id == Length && !data.length)
-            data.length =
-                quint32(byteAt(value, 0)) << 24 | byteAt(value, 1) << 16 | byteAt(value, 2) << 8 | byteAt(value, 3);
+            data.length = bigEndian(value, 0, 4);
     });
     if (!parsed)
         return std::nullopt;
@@ -129,12 +137,11 @@ std::optional<quint32> memoryFigure(const QByteArray &response)
     const bool parsed = walkHeaders(response, [&fullValue](char id, const QByteArray &value) {
         // One tag, its length 4, then the value.
         if (id == ApplicationParameters && value.size() == 6 && value.at(1) == 4)
-            fullValue =
-                quint32(byteAt(value, 2)) << 24 | byteAt(value, 3) << 16 | byteAt(value, 4) << 8 | byteAt(value, 5);
+            fullValue = bigEndian(value, 2, 4);
     });
     if (parsed && fullValue)
         return fullValue;
-    return quint32(byteAt(response, 9)) << 16 | byteAt(response, 10) << 8 | byteAt(response, 11);
+    return bigEndian(response, 9, 3);
 }
 
 } // namespace ObexResponse

@@ -4,7 +4,6 @@
 #include "checksum.h"
 #include "cp1251.h"
 #include "listing.h"
-#include "messages.h"
 #include "obexrequests.h"
 #include "obexresponses.h"
 #include "staging.h"
@@ -92,7 +91,6 @@ private slots:
     void stagingLengthsAndRecords();
     void workingDirectoryFollowsInstallation();
     void plainFileNames();
-    void everyNoticeHasBothLanguages();
 };
 
 void ObexUnits::codePageMatchesSystemConverter()
@@ -570,16 +568,6 @@ void ObexUnits::plainFileNames()
     for (const QByteArray &good : {QByteArray("pic.bmp"), QByteArray("..."), QByteArray(".hidden"), QByteArray("a b")})
         QCOMPARE(*safeLocalName(good), QString::fromLatin1(good));
     QCOMPARE(*safeLocalName(hex("D4 EE F2 EE")), QStringLiteral("Фото"));
-}
-
-void ObexUnits::everyNoticeHasBothLanguages()
-{
-    for (int i = 0; i <= int(ObexNotice::DownloadFailed); ++i) {
-        const auto notice = ObexNotice(i);
-        QVERIFY(!russianText(notice).isEmpty());
-        QCOMPARE(englishForRussian(russianText(notice)), std::optional<QString>(englishText(notice)));
-    }
-    QVERIFY(!englishForRussian(QStringLiteral("что-то ещё")));
 }
 
 QTEST_GUILESS_MAIN(ObexUnits)
