@@ -11,7 +11,7 @@
 Form2::Form2(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("Form2"));
-    setWindowTitle(QStringLiteral("О программе..."));
+    setWindowTitle(tr("О программе..."));
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
 
@@ -43,12 +43,12 @@ Form2::Form2(QWidget *parent) : QDialog(parent)
     Line1->setFrameShadow(QFrame::Sunken);
     placeTwips(Line1, twips, 1680, 1080, 3975, 30);
 
-    Label4 = new QLabel(QStringLiteral("Версия: 1.00"), this);
+    Label4 = new QLabel(tr("Версия: 1.00"), this);
     Label4->setObjectName(QStringLiteral("Label4"));
     Label4->setStyleSheet(QStringLiteral("color: #000080;"));
     placeTwips(Label4, twips, 3720, 1200, 1935, 495);
 
-    Label3 = new QLabel(QStringLiteral("Работа с файловой памятью телефонов Siemens поколения M50/M55."), this);
+    Label3 = new QLabel(tr("Работа с файловой памятью телефонов Siemens поколения M50/M55."), this);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setWordWrap(true);
     placeTwips(Label3, twips, 120, 2160, 5775, 495);
@@ -58,7 +58,7 @@ Form2::Form2(QWidget *parent) : QDialog(parent)
     Label1->setWordWrap(true);
     placeTwips(Label1, twips, 120, 2640, 5775, 1335);
 
-    Command1 = new QPushButton(QStringLiteral("Закрыть"), this);
+    Command1 = new QPushButton(tr("Закрыть"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     placeTwips(Command1, twips, 5040, 3240, 1095, 375);
     connect(Command1, &QPushButton::clicked, this, &QDialog::close);

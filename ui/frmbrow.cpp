@@ -17,7 +17,7 @@
 frmBrow::frmBrow(PhoneCommands &commands, Mode mode) : m_commands(commands), m_mode(mode)
 {
     setObjectName(QStringLiteral("frmBrow"));
-    setWindowTitle(QStringLiteral("PC Browser"));
+    setWindowTitle(tr("PC Browser"));
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
 
@@ -31,13 +31,13 @@ frmBrow::frmBrow(PhoneCommands &commands, Mode mode) : m_commands(commands), m_m
     Dir1->setObjectName(QStringLiteral("Dir1"));
     placeTwips(Dir1, twips, 0, 315, 3975, 3240);
 
-    Command1 = new QPushButton(QStringLiteral("Ok"), this);
+    Command1 = new QPushButton(tr("Ok"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     placeTwips(Command1, twips, 1680, 3650, 1095, 375);
-    Command3 = new QPushButton(QStringLiteral("Ok"), this);
+    Command3 = new QPushButton(tr("Ok"), this);
     Command3->setObjectName(QStringLiteral("Command3"));
     placeTwips(Command3, twips, 1560, 3650, 1095, 375);
-    Command2 = new QPushButton(QStringLiteral("Отмена"), this);
+    Command2 = new QPushButton(tr("Отмена"), this);
     Command2->setObjectName(QStringLiteral("Command2"));
     Command2->setAutoDefault(false);
     placeTwips(Command2, twips, 2880, 3650, 975, 375);
@@ -110,27 +110,27 @@ bool frmBrow::downloadToPc(bool moving, QByteArray *phoneName)
     // The phone names the file; it must not name a place outside the chosen folder.
     const std::optional<QString> localName = safeLocalName(name);
     if (!localName) {
-        say(russianText(Refusal::UnsafeLocalName) + QStringLiteral("\n'") + text + u'\'');
+        say(refusalText(Refusal::UnsafeLocalName) + QStringLiteral("\n'") + text + u'\'');
         return false;
     }
 
     // The download comes first; a file the phone does not deliver changes nothing on the PC.
     const std::optional<QByteArray> content = m_commands.fetchFile(
         name, this,
-        moving ? QStringLiteral("Телефон не отдал файл '%1'! Файл не перемещён и остался в телефоне.").arg(text)
-               : QStringLiteral("Телефон не отдал файл '%1'! Файл не скопирован.").arg(text));
+        moving ? tr("Телефон не отдал файл '%1'! Файл не перемещён и остался в телефоне.").arg(text)
+               : tr("Телефон не отдал файл '%1'! Файл не скопирован.").arg(text));
     if (!content)
         return false;
 
     const QString destination = localFilePath(Dir1->path(), *localName);
     if (QFileInfo(destination).isFile()
-        && !MessageBoxes::askYesNo(this, QMessageBox::Question, QStringLiteral("Подтверждение..."),
-                                   QStringLiteral("Файл '") + text + QStringLiteral("' уже существует. Заменить его?")))
+        && !MessageBoxes::askYesNo(this, QMessageBox::Question, tr("Подтверждение..."),
+                                   tr("Файл '%1' уже существует. Заменить его?").arg(text)))
         return false;
 
     if (const std::optional<QString> reason = LocalFiles::writeWhole(destination, *content)) {
-        say(QStringLiteral("Не удалось записать файл '%1': %2.").arg(QDir::toNativeSeparators(destination), *reason)
-            + (moving ? QStringLiteral(" Файл в телефоне не удалён.") : QString()));
+        say(tr("Не удалось записать файл '%1': %2.").arg(QDir::toNativeSeparators(destination), *reason)
+            + (moving ? tr(" Файл в телефоне не удалён.") : QString()));
         return false;
     }
     return true;

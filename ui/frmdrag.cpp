@@ -12,13 +12,13 @@
 frmDrag::frmDrag(const QString &filePath) : QWidget(nullptr, Qt::Tool), m_filePath(filePath)
 {
     setObjectName(QStringLiteral("frmDrag"));
-    setWindowTitle(QStringLiteral("Копирование..."));
+    setWindowTitle(tr("Копирование..."));
     setAttribute(Qt::WA_DeleteOnClose);
 
     const Twips twips(this);
     setFixedSize(twips.size(1890, 2130));
 
-    Label1 = new QLabel(QStringLiteral("Перетащите папку в нужную директорию..."), this);
+    Label1 = new QLabel(tr("Перетащите папку в нужную директорию..."), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);

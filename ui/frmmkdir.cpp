@@ -10,14 +10,14 @@
 frmMkDir::frmMkDir(PhoneCommands &commands) : m_commands(commands)
 {
     setObjectName(QStringLiteral("frmMkDir"));
-    setWindowTitle(QStringLiteral("Создать папку"));
+    setWindowTitle(tr("Создать папку"));
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
 
     const Twips twips(this);
     setFixedSize(twips.size(4365, 1425));
 
-    Label1 = new QLabel(QStringLiteral("Введите название для новой папки:"), this);
+    Label1 = new QLabel(tr("Введите название для новой папки:"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     placeTwips(Label1, twips, 120, 120, 4215, 375);
 
@@ -28,11 +28,11 @@ frmMkDir::frmMkDir(PhoneCommands &commands) : m_commands(commands)
     Text1->setPalette(grey);
     placeTwips(Text1, twips, 120, 400, 4095, 360);
 
-    Command1 = new QPushButton(QStringLiteral("Ok"), this);
+    Command1 = new QPushButton(tr("Ok"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setDefault(true);
     placeTwips(Command1, twips, 2280, 960, 975, 375);
-    Command2 = new QPushButton(QStringLiteral("Отмена"), this);
+    Command2 = new QPushButton(tr("Отмена"), this);
     Command2->setObjectName(QStringLiteral("Command2"));
     Command2->setAutoDefault(false);
     placeTwips(Command2, twips, 3360, 960, 855, 375);

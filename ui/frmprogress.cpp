@@ -12,7 +12,7 @@
 frmProgress::frmProgress(QWidget *mainWindow) : ImageList1(16, Pictures::statusPaths()), m_mainWindow(mainWindow)
 {
     setObjectName(QStringLiteral("frmProgress"));
-    setWindowTitle(QStringLiteral("PROGRESS"));
+    setWindowTitle(tr("PROGRESS"));
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
 
@@ -43,7 +43,7 @@ frmProgress::frmProgress(QWidget *mainWindow) : ImageList1(16, Pictures::statusP
     Pr->setRange(0, 100);
     placeTwips(Pr, twips, 240, 3600, 6735, 375);
 
-    Command1 = new QPushButton(QStringLiteral("Закрыть"), this);
+    Command1 = new QPushButton(tr("Закрыть"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     placeTwips(Command1, twips, 2880, 4200, 1335, 375);
     connect(Command1, &QPushButton::clicked, this, [this] {

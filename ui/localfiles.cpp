@@ -1,5 +1,6 @@
 #include "localfiles.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -105,7 +106,8 @@ mode_t permissionsFor(const QByteArray &target)
 
 QString failure()
 {
-    return errno == 0 ? QStringLiteral("записанный файл не совпадает с полученным") : reasonFor(errno);
+    return errno == 0 ? QCoreApplication::translate("LocalFiles", "записанный файл не совпадает с полученным")
+                      : reasonFor(errno);
 }
 
 } // namespace
@@ -136,7 +138,7 @@ std::optional<QString> makeFolder(const QString &path)
     if (folder.isDir())
         return std::nullopt;
     if (folder.exists())
-        return QStringLiteral("на этом месте уже есть файл с таким именем");
+        return QCoreApplication::translate("LocalFiles", "на этом месте уже есть файл с таким именем");
     errno = 0;
     if (QDir().mkpath(path))
         return std::nullopt;
@@ -147,25 +149,25 @@ QString reasonFor(int errorNumber)
 {
     switch (errorNumber) {
     case ENOSPC:
-        return QStringLiteral("на диске нет места");
+        return QCoreApplication::translate("LocalFiles", "на диске нет места");
     case EDQUOT:
-        return QStringLiteral("превышена дисковая квота");
+        return QCoreApplication::translate("LocalFiles", "превышена дисковая квота");
     case EACCES:
     case EPERM:
-        return QStringLiteral("нет прав на запись в эту папку");
+        return QCoreApplication::translate("LocalFiles", "нет прав на запись в эту папку");
     case EROFS:
-        return QStringLiteral("диск доступен только для чтения");
+        return QCoreApplication::translate("LocalFiles", "диск доступен только для чтения");
     case ENOENT:
     case ENOTDIR:
-        return QStringLiteral("папка не найдена");
+        return QCoreApplication::translate("LocalFiles", "папка не найдена");
     case EISDIR:
-        return QStringLiteral("на этом месте уже есть папка с таким именем");
+        return QCoreApplication::translate("LocalFiles", "на этом месте уже есть папка с таким именем");
     case ENAMETOOLONG:
-        return QStringLiteral("слишком длинное имя");
+        return QCoreApplication::translate("LocalFiles", "слишком длинное имя");
     case EFBIG:
-        return QStringLiteral("файл слишком большой для этого диска");
+        return QCoreApplication::translate("LocalFiles", "файл слишком большой для этого диска");
     case EIO:
-        return QStringLiteral("ошибка ввода-вывода");
+        return QCoreApplication::translate("LocalFiles", "ошибка ввода-вывода");
     default:
         return QString::fromLocal8Bit(std::strerror(errorNumber));
     }

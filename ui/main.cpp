@@ -2,6 +2,7 @@
 #include "pictures.h"
 #include "startup.h"
 #include "sumletcontrol.h"
+#include "windowlanguage.h"
 
 #include <QApplication>
 
@@ -13,6 +14,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationDisplayName(QString::fromLatin1(MessageBoxes::ProgramTitle));
     QApplication::setDesktopFileName(QStringLiteral("tarvel"));
     QApplication::setWindowIcon(Pictures::programIcon());
+    WindowLanguage::install();
 
     std::unique_ptr<Form1> form =
         createMainWindow([](QString *error) -> std::unique_ptr<Checksum> { return SumletControl::create(error); });

@@ -40,10 +40,10 @@ MainWindowControls::MainWindowControls(QWidget *window)
     report->setColumnWidth(PhoneFileList::SizeColumn, twips.x(1800));
     report->setColumnWidth(PhoneFileList::DateColumn, twips.x(1500));
 
-    Label3 = new QLabel(QStringLiteral("Всего памяти:"), window);
+    Label3 = new QLabel(tr("Всего памяти:"), window);
     Label3->setObjectName(QStringLiteral("Label3"));
     placeTwips(Label3, twips, 120, 7245, 1935, 255);
-    Label4 = new QLabel(QStringLiteral("Из них свободно:"), window);
+    Label4 = new QLabel(tr("Из них свободно:"), window);
     Label4->setObjectName(QStringLiteral("Label4"));
     placeTwips(Label4, twips, 120, 7515, 1935, 255);
     fitMemoryLabels();
@@ -57,18 +57,21 @@ MainWindowControls::MainWindowControls(QWidget *window)
         Pictures::Button picture;
     };
     const ButtonSpec buttons[] = {
-        {&Command11, "Command11", 2160, "О программе", Pictures::Button::About},
-        {&Command10, "Command10", 3360, "Настройки", Pictures::Button::Options},
-        {&Command6, "Command6", 4560, "Копировать", Pictures::Button::Copy},
-        {&Command3, "Command3", 5760, "Переместить", Pictures::Button::Move},
-        {&Command8, "Command8", 6960, "Новая папка", Pictures::Button::NewFolder},
-        {&Command7, "Command7", 8160, "Удалить", Pictures::Button::Delete},
-        {&Command9, "Command9", 9360, "Выход", Pictures::Button::Exit},
+        {&Command11, "Command11", 2160, QT_TRANSLATE_NOOP("MainWindowControls", "О программе"),
+         Pictures::Button::About},
+        {&Command10, "Command10", 3360, QT_TRANSLATE_NOOP("MainWindowControls", "Настройки"),
+         Pictures::Button::Options},
+        {&Command6, "Command6", 4560, QT_TRANSLATE_NOOP("MainWindowControls", "Копировать"), Pictures::Button::Copy},
+        {&Command3, "Command3", 5760, QT_TRANSLATE_NOOP("MainWindowControls", "Переместить"), Pictures::Button::Move},
+        {&Command8, "Command8", 6960, QT_TRANSLATE_NOOP("MainWindowControls", "Новая папка"),
+         Pictures::Button::NewFolder},
+        {&Command7, "Command7", 8160, QT_TRANSLATE_NOOP("MainWindowControls", "Удалить"), Pictures::Button::Delete},
+        {&Command9, "Command9", 9360, QT_TRANSLATE_NOOP("MainWindowControls", "Выход"), Pictures::Button::Exit},
     };
     for (const ButtonSpec &spec : buttons) {
         auto *button = new QPushButton(window);
         button->setObjectName(QString::fromLatin1(spec.name));
-        button->setToolTip(QString::fromUtf8(spec.tooltip));
+        button->setToolTip(tr(spec.tooltip));
         button->setIcon(Pictures::button(spec.picture));
         placeTwips(button, twips, spec.left, 7320, 1215, 375);
         const int iconSide = qMin(button->height() - 6, 24);
@@ -93,13 +96,13 @@ MainWindowControls::MainWindowControls(QWidget *window)
 
     PopUp = new QMenu(window);
     PopUp->setObjectName(QStringLiteral("PopUp"));
-    Cop = PopUp->addAction(QStringLiteral("Копировать"));
+    Cop = PopUp->addAction(tr("Копировать"));
     Cop->setObjectName(QStringLiteral("Cop"));
-    Mo = PopUp->addAction(QStringLiteral("Переместить"));
+    Mo = PopUp->addAction(tr("Переместить"));
     Mo->setObjectName(QStringLiteral("Mo"));
-    Ne = PopUp->addAction(QStringLiteral("Новая папка"));
+    Ne = PopUp->addAction(tr("Новая папка"));
     Ne->setObjectName(QStringLiteral("Ne"));
-    De = PopUp->addAction(QStringLiteral("Удалить"));
+    De = PopUp->addAction(tr("Удалить"));
     De->setObjectName(QStringLiteral("De"));
 }
 

@@ -4,6 +4,8 @@
 #include "phonefilelist.h"
 #include "pictures.h"
 
+#include <QCoreApplication>
+
 class QAction;
 class QLabel;
 class QMenu;
@@ -16,6 +18,9 @@ class QWidget;
 // waiting bytes (Label1), the sequence number (Label5) and the last listing (Text2).
 struct MainWindowControls
 {
+    Q_DECLARE_TR_FUNCTIONS(MainWindowControls)
+
+public:
     static constexpr char MobileRowText[] = "Mobile...";
 
     explicit MainWindowControls(QWidget *window);

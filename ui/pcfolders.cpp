@@ -56,7 +56,7 @@ QList<Drive> drives()
     QList<Drive> list{{QStringLiteral("/"), QStringLiteral("/")}};
     const QString home = cleanPath(QDir::homePath());
     if (home != QStringLiteral("/") && QFileInfo(home).isDir())
-        list.append({home, home + QStringLiteral("  (домашняя папка)")});
+        list.append({home, QCoreApplication::translate("PcDrives", "%1  (домашняя папка)").arg(home)});
     QList<Drive> volumes;
     for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
         if (!isUserVolume(volume))

@@ -171,7 +171,7 @@ void PhoneController::copyCommand()
     if (!entry)
         return;
     if (nameShape(entry->text) != NameShape::File) {
-        warn(QStringLiteral("Каталоги пока не копируются, копируйте по файлам!!!"));
+        warn(tr("Каталоги пока не копируются, копируйте по файлам!!!"));
         return;
     }
     openPcBrowser(false);
@@ -190,10 +190,10 @@ void PhoneController::moveCommand()
         break;
     case NameShape::FourWithDot:
     case NameShape::Short:
-        warn(QStringLiteral("Каталоги пока не перемещаются, копируйте по файлам!!!"));
+        warn(tr("Каталоги пока не перемещаются, копируйте по файлам!!!"));
         break;
     case NameShape::NoDot:
-        warn(QStringLiteral("Каталоги пока не перемещаются, перемещайте по файлам!!!"));
+        warn(tr("Каталоги пока не перемещаются, перемещайте по файлам!!!"));
         break;
     }
 }
@@ -218,12 +218,10 @@ void PhoneController::deleteCommand()
     if (!entry)
         return;
     if (nameShape(entry->text) != NameShape::File)
-        MessageBoxes::show(
-            &m_window, QMessageBox::Information, QString(),
-            QStringLiteral("Каталоги с содержимым пока не удаляются,удалите сначала все файлы из каталога..."));
-    if (!MessageBoxes::askYesNo(&m_window, QMessageBox::NoIcon, QStringLiteral("Удаление файла"),
-                                QStringLiteral("Вы действительно хотите удалить файл(каталог) '") + entry->text
-                                    + QStringLiteral("'?")))
+        MessageBoxes::show(&m_window, QMessageBox::Information, QString(),
+                           tr("Каталоги с содержимым пока не удаляются,удалите сначала все файлы из каталога..."));
+    if (!MessageBoxes::askYesNo(&m_window, QMessageBox::NoIcon, tr("Удаление файла"),
+                                tr("Вы действительно хотите удалить файл(каталог) '%1'?").arg(entry->text)))
         return;
     const Exchange running(m_busy);
     files().DeleteObject(entry->name);
@@ -317,7 +315,7 @@ void PhoneController::listMouseMove(Qt::MouseButtons buttons, const QPoint &posI
     ListLeftButtonDown = false;
     const NameShape shape = nameShape(entry->text);
     if (shape != NameShape::File && shape != NameShape::FourWithDot) {
-        warn(QStringLiteral("Каталоги пока не перемещаются, перемещайте по файлам!!!"));
+        warn(tr("Каталоги пока не перемещаются, перемещайте по файлам!!!"));
         DragOutActive = false;
         return;
     }
@@ -331,26 +329,26 @@ void PhoneController::dragOut(const Entry &entry)
     chooseForTransfer(entry.text);
     const std::optional<QString> localName = safeLocalName(entry.name);
     if (!localName) {
-        warn(russianText(Refusal::UnsafeLocalName) + QStringLiteral("\n'") + entry.text + u'\'');
+        warn(refusalText(Refusal::UnsafeLocalName) + QStringLiteral("\n'") + entry.text + u'\'');
         return;
     }
     std::optional<QByteArray> content;
     {
         const Exchange running(m_busy);
-        content = fetchFile(entry.name, &m_window,
-                            QStringLiteral("Телефон не отдал файл '%1'! Файл не скопирован.").arg(entry.text));
+        content =
+            fetchFile(entry.name, &m_window, tr("Телефон не отдал файл '%1'! Файл не скопирован.").arg(entry.text));
     }
     if (!content)
         return;
 
     const QString folder = dragOutDirectory();
     if (const std::optional<QString> reason = LocalFiles::makeFolder(folder)) {
-        warn(QStringLiteral("Не удалось создать папку '%1': %2.").arg(QDir::toNativeSeparators(folder), *reason));
+        warn(tr("Не удалось создать папку '%1': %2.").arg(QDir::toNativeSeparators(folder), *reason));
         return;
     }
     const QString path = localFilePath(folder, *localName);
     if (const std::optional<QString> reason = LocalFiles::writeWhole(path, *content)) {
-        warn(QStringLiteral("Не удалось записать файл '%1': %2.").arg(QDir::toNativeSeparators(path), *reason));
+        warn(tr("Не удалось записать файл '%1': %2.").arg(QDir::toNativeSeparators(path), *reason));
         return;
     }
 
@@ -376,13 +374,13 @@ void PhoneController::filesDropped(const QStringList &paths)
     if (m_busy || !link().isPortOpen() || m_brow || m_drag)
         return;
     if (paths.size() >= 2) {
-        MessageBoxes::show(&m_window, QMessageBox::Warning, QStringLiteral("Внимание!!!"),
-                           QStringLiteral("Сейчас можно копировать только 1 файл за одну операцию!!!"));
+        MessageBoxes::show(&m_window, QMessageBox::Warning, tr("Внимание!!!"),
+                           tr("Сейчас можно копировать только 1 файл за одну операцию!!!"));
         return;
     }
     const QString path = paths.first();
     if (!QFileInfo(path).isFile()) {
-        MessageBoxes::show(&m_window, QMessageBox::NoIcon, QString(), QStringLiteral("Нет такого файла!!!"));
+        MessageBoxes::show(&m_window, QMessageBox::NoIcon, QString(), tr("Нет такого файла!!!"));
         return;
     }
     m_window.activateWindow();
@@ -425,7 +423,7 @@ void PhoneController::showPopUp(const QPoint &globalPos)
 void PhoneController::renameAttempted()
 {
     MessageBoxes::show(&m_window, QMessageBox::Information, QString(),
-                       QStringLiteral("Переименовывать файлы пока нельзя, воспользуйтесь телефоном..."));
+                       tr("Переименовывать файлы пока нельзя, воспользуйтесь телефоном..."));
 }
 
 void PhoneController::setMainWindowEnabled(bool enabled)

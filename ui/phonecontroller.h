@@ -4,6 +4,7 @@
 #include "phonefiles.h"
 #include "phonesession.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QStringList>
 
@@ -25,6 +26,8 @@ struct MainWindowControls;
 // the secondary windows.
 class PhoneController : public PhoneCommands
 {
+    Q_DECLARE_TR_FUNCTIONS(PhoneController)
+
 public:
     // The folder test: how a name looks decides whether it counts as a file.
     enum class NameShape {

@@ -45,8 +45,7 @@ PhoneFileList::PhoneFileList(const ImageList &largeIcons, const ImageList &small
     , m_icons(new QListView(this))
     , m_stack(new QStackedLayout(this))
 {
-    m_model->setHorizontalHeaderLabels(
-        {QStringLiteral("Имя файла"), QStringLiteral("Длина"), QStringLiteral("Дата"), QStringLiteral("Время")});
+    m_model->setHorizontalHeaderLabels({tr("Имя файла"), tr("Длина"), tr("Дата"), tr("Время")});
 
     m_report->setObjectName(QStringLiteral("FileListReport"));
     m_report->setRootIsDecorated(false);

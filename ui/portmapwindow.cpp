@@ -21,7 +21,7 @@ QString linkPath(int port)
 PortMapWindow::PortMapWindow(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("PortMapWindow"));
-    setWindowTitle(QStringLiteral("COM порты"));
+    setWindowTitle(tr("COM порты"));
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
 
@@ -32,9 +32,9 @@ PortMapWindow::PortMapWindow(QWidget *parent) : QDialog(parent)
     layout->addWidget(m_folder);
 
     auto *grid = new QGridLayout;
-    grid->addWidget(new QLabel(QStringLiteral("Порт"), this), 0, 0);
-    grid->addWidget(new QLabel(QStringLiteral("Сейчас"), this), 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Новое устройство"), this), 0, 2);
+    grid->addWidget(new QLabel(tr("Порт"), this), 0, 0);
+    grid->addWidget(new QLabel(tr("Сейчас"), this), 0, 1);
+    grid->addWidget(new QLabel(tr("Новое устройство"), this), 0, 2);
     for (int port = 1; port <= PortCount; ++port) {
         Row row;
         row.mapping = new QLabel(this);
@@ -42,9 +42,9 @@ PortMapWindow::PortMapWindow(QWidget *parent) : QDialog(parent)
         row.devices = new QComboBox(this);
         row.devices->setEditable(true);
         row.devices->setMinimumContentsLength(16);
-        row.assign = new QPushButton(QStringLiteral("Назначить"), this);
-        row.reset = new QPushButton(QStringLiteral("Сбросить"), this);
-        row.reset->setToolTip(QStringLiteral("Вернуть порт к устройству по умолчанию"));
+        row.assign = new QPushButton(tr("Назначить"), this);
+        row.reset = new QPushButton(tr("Сбросить"), this);
+        row.reset->setToolTip(tr("Вернуть порт к устройству по умолчанию"));
         grid->addWidget(new QLabel(QStringLiteral("Com %1").arg(port), this), port, 0);
         grid->addWidget(row.mapping, port, 1);
         grid->addWidget(row.devices, port, 2);
@@ -54,14 +54,12 @@ PortMapWindow::PortMapWindow(QWidget *parent) : QDialog(parent)
             const QString device = deviceBox(port)->currentText().trimmed();
             QString error;
             const bool ok = assign(port, device, &error);
-            report(ok, ok ? QStringLiteral("Com %1 теперь означает %2.").arg(port).arg(device) : error);
+            report(ok, ok ? tr("Com %1 теперь означает %2.").arg(port).arg(device) : error);
         });
         connect(row.reset, &QPushButton::clicked, this, [this, port] {
             QString error;
             const bool ok = unassign(port, &error);
-            report(ok,
-                   ok ? QStringLiteral("Com %1 снова означает %2.").arg(port).arg(SerialPort::devicePathForPort(port))
-                      : error);
+            report(ok, ok ? tr("Com %1 снова означает %2.").arg(port).arg(SerialPort::devicePathForPort(port)) : error);
         });
         m_rows.append(row);
     }
@@ -74,8 +72,8 @@ PortMapWindow::PortMapWindow(QWidget *parent) : QDialog(parent)
     layout->addWidget(m_status);
 
     auto *buttons = new QHBoxLayout;
-    auto *update = new QPushButton(QStringLiteral("Обновить"), this);
-    auto *close = new QPushButton(QStringLiteral("Закрыть"), this);
+    auto *update = new QPushButton(tr("Обновить"), this);
+    auto *close = new QPushButton(tr("Закрыть"), this);
     buttons->addStretch();
     buttons->addWidget(update);
     buttons->addWidget(close);
@@ -91,9 +89,9 @@ PortMapWindow::PortMapWindow(QWidget *parent) : QDialog(parent)
 
 void PortMapWindow::refresh()
 {
-    m_folder->setText(QStringLiteral("Номер порта из настроек выбирает устройство. Назначения хранятся "
-                                     "как ссылки comN в папке %1. Изменения действуют при следующем "
-                                     "подключении к телефону.")
+    m_folder->setText(tr("Номер порта из настроек выбирает устройство. Назначения хранятся "
+                         "как ссылки comN в папке %1. Изменения действуют при следующем "
+                         "подключении к телефону.")
                           .arg(QDir::toNativeSeparators(SerialPort::portsFolder())));
     const QStringList devices = availableDevices();
     for (int port = 1; port <= PortCount; ++port) {
@@ -126,36 +124,36 @@ QStringList PortMapWindow::availableDevices()
 bool PortMapWindow::assign(int port, const QString &device, QString *error)
 {
     if (port < 1 || port > PortCount) {
-        *error = QStringLiteral("Нет порта Com %1.").arg(port);
+        *error = tr("Нет порта Com %1.").arg(port);
         return false;
     }
     if (device.isEmpty()) {
-        *error = QStringLiteral("Не выбрано устройство для Com %1.").arg(port);
+        *error = tr("Не выбрано устройство для Com %1.").arg(port);
         return false;
     }
     if (!QFileInfo::exists(device)) {
-        *error = QStringLiteral("Устройство %1 не найдено.").arg(device);
+        *error = tr("Устройство %1 не найдено.").arg(device);
         return false;
     }
     const QString folder = SerialPort::portsFolder();
     if (!QDir().mkpath(folder)) {
-        *error = QStringLiteral("Не могу создать папку %1.").arg(folder);
+        *error = tr("Не могу создать папку %1.").arg(folder);
         return false;
     }
     const QString path = linkPath(port);
     const QFileInfo existing(path);
     if (existing.isSymLink() || existing.exists()) {
         if (!existing.isSymLink()) {
-            *error = QStringLiteral("%1 не является ссылкой, оставляю как есть.").arg(path);
+            *error = tr("%1 не является ссылкой, оставляю как есть.").arg(path);
             return false;
         }
         if (!QFile::remove(path)) {
-            *error = QStringLiteral("Не могу заменить ссылку %1.").arg(path);
+            *error = tr("Не могу заменить ссылку %1.").arg(path);
             return false;
         }
     }
     if (!QFile::link(device, path)) {
-        *error = QStringLiteral("Не могу создать ссылку %1 на %2.").arg(path, device);
+        *error = tr("Не могу создать ссылку %1 на %2.").arg(path, device);
         return false;
     }
     return true;
@@ -168,7 +166,7 @@ bool PortMapWindow::unassign(int port, QString *error)
     if (!existing.isSymLink())
         return true;
     if (!QFile::remove(path)) {
-        *error = QStringLiteral("Не могу удалить ссылку %1.").arg(path);
+        *error = tr("Не могу удалить ссылку %1.").arg(path);
         return false;
     }
     return true;
@@ -181,13 +179,13 @@ QString PortMapWindow::describe(int port)
     if (link.isSymLink()) {
         const QString target = link.symLinkTarget();
         if (!QFileInfo::exists(target))
-            return QStringLiteral("%1 (устройство не подключено)").arg(target);
+            return tr("%1 (устройство не подключено)").arg(target);
         return target;
     }
     const QString device = SerialPort::devicePathForPort(port);
     if (!QFileInfo::exists(device))
-        return QStringLiteral("%1 (по умолчанию, нет такого устройства)").arg(device);
-    return QStringLiteral("%1 (по умолчанию)").arg(device);
+        return tr("%1 (по умолчанию, нет такого устройства)").arg(device);
+    return tr("%1 (по умолчанию)").arg(device);
 }
 
 void PortMapWindow::report(bool ok, const QString &text)

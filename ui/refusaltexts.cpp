@@ -1,26 +1,31 @@
 #include "refusaltexts.h"
 
-QString russianText(Refusal refusal)
+#include <QCoreApplication>
+
+QString refusalText(Refusal refusal)
 {
     switch (refusal) {
     case Refusal::SourceMissing:
-        return QStringLiteral("Не могу найти такого файла!!!");
+        return QCoreApplication::translate("Refusal", "Не могу найти такого файла!!!");
     case Refusal::SourceUnreadable:
-        return QStringLiteral("Не могу прочитать файл!!!");
+        return QCoreApplication::translate("Refusal", "Не могу прочитать файл!!!");
     case Refusal::StagingUnwritable:
-        return QStringLiteral("Не могу записать временный файл temp.tmp! Проверьте, есть ли место на диске.");
+        return QCoreApplication::translate(
+            "Refusal", "Не могу записать временный файл temp.tmp! Проверьте, есть ли место на диске.");
     case Refusal::StagingTooLarge:
-        return QStringLiteral("Файл слишком большой! Телефон принимает файлы длиной меньше 16 МБ.");
+        return QCoreApplication::translate("Refusal",
+                                           "Файл слишком большой! Телефон принимает файлы длиной меньше 16 МБ.");
     case Refusal::FolderNameTooLong:
-        return QStringLiteral("Слишком длинное имя папки! Допустимо не более 122 символов.");
+        return QCoreApplication::translate("Refusal", "Слишком длинное имя папки! Допустимо не более 122 символов.");
     case Refusal::FileNameTooLong:
-        return QStringLiteral("Слишком длинное имя файла! Допустимо не более 123 символов.");
+        return QCoreApplication::translate("Refusal", "Слишком длинное имя файла! Допустимо не более 123 символов.");
     case Refusal::UploadNameTooLong:
-        return QStringLiteral("Слишком длинное имя файла! Допустимо не более 239 символов.");
+        return QCoreApplication::translate("Refusal", "Слишком длинное имя файла! Допустимо не более 239 символов.");
     case Refusal::NameNotEncodable:
-        return QStringLiteral("В имени есть символы, которые телефон не понимает! Переименуйте файл или папку.");
+        return QCoreApplication::translate(
+            "Refusal", "В имени есть символы, которые телефон не понимает! Переименуйте файл или папку.");
     case Refusal::UnsafeLocalName:
-        return QStringLiteral("Такое имя файла нельзя использовать на компьютере!");
+        return QCoreApplication::translate("Refusal", "Такое имя файла нельзя использовать на компьютере!");
     }
     return {};
 }

@@ -4,5 +4,5 @@
 
 #include <QString>
 
-// The window's words for a refusal.
-QString russianText(Refusal refusal);
+// The window's words for a refusal, in the window's language.
+QString refusalText(Refusal refusal);

@@ -11,14 +11,6 @@
 
 namespace {
 
-const QString NoAnswerText = QStringLiteral("Не могу получить ответ от телефона...");
-const QString TryAgainText = QStringLiteral("Попробуйте еще раз...");
-
-QString kilobytes(quint32 bytes)
-{
-    return QString::number(bytes / 1024) + QStringLiteral("Kb");
-}
-
 StatusIcon packetIcon(PhoneOperation operation)
 {
     return operation == PhoneOperation::Listing ? StatusIcon::Listing : StatusIcon::File;
@@ -92,29 +84,29 @@ void WindowEvents::connectStep(ConnectStep step)
         m_progress->repaintNow();
         break;
     case ConnectStep::Waking:
-        addRow(QStringLiteral("Подключаюсь к телефону... AT"), StatusIcon::Step);
+        addRow(tr("Подключаюсь к телефону... AT"), StatusIcon::Step);
         break;
     case ConnectStep::AskingModel:
         progress().setValue(2);
-        addRow(QStringLiteral("Модель телефона?"), StatusIcon::Advice);
+        addRow(tr("Модель телефона?"), StatusIcon::Advice);
         break;
     case ConnectStep::SwitchingToBfb:
         progress().setValue(3);
-        addRow(QStringLiteral("Устанавливаем режим обмена BFB..."), StatusIcon::Step);
+        addRow(tr("Устанавливаем режим обмена BFB..."), StatusIcon::Step);
         break;
     case ConnectStep::SettingUpBfb:
         progress().setValue(4);
-        addRow(QStringLiteral("Настройка протокола обмена данными..."), StatusIcon::Step);
+        addRow(tr("Настройка протокола обмена данными..."), StatusIcon::Step);
         break;
     case ConnectStep::OpeningObex:
-        addRow(QStringLiteral("Подключаюсь по OBEX протоколу..."), StatusIcon::Obex);
+        addRow(tr("Подключаюсь по OBEX протоколу..."), StatusIcon::Obex);
         break;
     case ConnectStep::LinkUp:
-        addRow(QStringLiteral("Связь установлена..."), StatusIcon::Done);
+        addRow(tr("Связь установлена..."), StatusIcon::Done);
         break;
     case ConnectStep::ListingRoot:
         progress().setValue(5);
-        addRow(QStringLiteral("Получаю список папок..."), StatusIcon::Listing);
+        addRow(tr("Получаю список папок..."), StatusIcon::Listing);
         break;
     case ConnectStep::RootListed:
         // A listing that ended early leaves its window open with a smaller maximum;
@@ -140,7 +132,7 @@ void WindowEvents::connectFailed(ConnectFailure failure, SerialPort::OpenError)
 {
     if (failure == ConnectFailure::PortUnavailable) {
         MessageBoxes::show(&m_window, QMessageBox::Critical, QString(),
-                           QStringLiteral("Не могу открыть порт, установите в НАСТРОЙКАХ необходимый номер порта!!!"));
+                           tr("Не могу открыть порт, установите в НАСТРОЙКАХ необходимый номер порта!!!"));
         m_window.setVisible(true);
         return;
     }
@@ -154,19 +146,19 @@ void WindowEvents::connectFailed(ConnectFailure failure, SerialPort::OpenError)
     frmProgress &window = progress();
     switch (failure) {
     case ConnectFailure::At:
-        window.addRow(NoAnswerText, StatusIcon::Error);
-        window.addRow(QStringLiteral("Проверьте, включен ли телефон, "), StatusIcon::Advice);
-        window.addRow(QStringLiteral("правильно ли он подключен,"), StatusIcon::None);
-        window.addRow(QStringLiteral("установлен ли в настройках нужный COM порт..."), StatusIcon::None);
+        window.addRow(tr("Не могу получить ответ от телефона..."), StatusIcon::Error);
+        window.addRow(tr("Проверьте, включен ли телефон, "), StatusIcon::Advice);
+        window.addRow(tr("правильно ли он подключен,"), StatusIcon::None);
+        window.addRow(tr("установлен ли в настройках нужный COM порт..."), StatusIcon::None);
         break;
     case ConnectFailure::Model:
-        window.addRow(NoAnswerText, StatusIcon::Error);
-        window.addRow(TryAgainText, StatusIcon::Advice);
+        window.addRow(tr("Не могу получить ответ от телефона..."), StatusIcon::Error);
+        window.addRow(tr("Попробуйте еще раз..."), StatusIcon::Advice);
         break;
     case ConnectFailure::Bfb:
-        window.addRow(QStringLiteral("Не могу соединиться по BFB  протоколу..."), StatusIcon::Error);
-        window.addRow(QStringLiteral("Выключите и включите телефон..."), StatusIcon::Advice);
-        window.addRow(TryAgainText, StatusIcon::None);
+        window.addRow(tr("Не могу соединиться по BFB  протоколу..."), StatusIcon::Error);
+        window.addRow(tr("Выключите и включите телефон..."), StatusIcon::Advice);
+        window.addRow(tr("Попробуйте еще раз..."), StatusIcon::None);
         break;
     case ConnectFailure::PortUnavailable:
         break;
@@ -184,8 +176,7 @@ void WindowEvents::operationStarted(PhoneOperation operation, qint64 sourceBytes
         frmProgress &window = showProgress();
         window.setValue(1);
         window.setMaximum(3);
-        addRow(operation == PhoneOperation::Listing ? QStringLiteral("Запрашиваю список файлов...")
-                                                    : QStringLiteral("Запрашиваю  файл..."),
+        addRow(operation == PhoneOperation::Listing ? tr("Запрашиваю список файлов...") : tr("Запрашиваю  файл..."),
                packetIcon(operation));
         break;
     }
@@ -194,7 +185,7 @@ void WindowEvents::operationStarted(PhoneOperation operation, qint64 sourceBytes
         window.setMaximum(int(sourceBytes / Staging::PieceSize + 10));
         window.setValue(1);
         showProgress();
-        addRow(QStringLiteral("Отправляю файл..."), StatusIcon::File);
+        addRow(tr("Отправляю файл..."), StatusIcon::File);
         break;
     }
     }
@@ -202,7 +193,7 @@ void WindowEvents::operationStarted(PhoneOperation operation, qint64 sourceBytes
 
 void WindowEvents::packetReceived(PhoneOperation operation, int number)
 {
-    addRow(QStringLiteral("Получен пакет N") + QString::number(number), packetIcon(operation));
+    addRow(tr("Получен пакет N%1").arg(number), packetIcon(operation));
     if (number == 1)
         progress().setValue(2);
 }
@@ -234,9 +225,9 @@ void WindowEvents::operationFinished(PhoneOperation operation, int packets)
 void WindowEvents::memoryReported(MemoryKind kind, quint32 bytes)
 {
     if (kind == MemoryKind::Total)
-        m_controls.Label3->setText(QStringLiteral("Всего памяти: ") + kilobytes(bytes));
+        m_controls.Label3->setText(tr("Всего памяти: %1Kb").arg(bytes / 1024));
     else
-        m_controls.Label4->setText(QStringLiteral("Из них свободно: ") + kilobytes(bytes));
+        m_controls.Label4->setText(tr("Из них свободно: %1Kb").arg(bytes / 1024));
     m_controls.fitMemoryLabels();
 }
 
@@ -253,22 +244,22 @@ void WindowEvents::waitingBytesReported(int count)
 void WindowEvents::refused(Refusal refusal)
 {
     const QMessageBox::Icon icon = refusal == Refusal::SourceMissing ? QMessageBox::NoIcon : QMessageBox::Warning;
-    MessageBoxes::show(&m_window, icon, QString(), russianText(refusal));
+    MessageBoxes::show(&m_window, icon, QString(), refusalText(refusal));
 }
 
 bool WindowEvents::confirmLargeUpload()
 {
-    return MessageBoxes::askYesNo(&m_window, QMessageBox::Question, QStringLiteral("Копирование файла..."),
-                                  QStringLiteral("Файл имеет длину больше 150кБ! Вы подтверждаете копирование файла?"));
+    return MessageBoxes::askYesNo(&m_window, QMessageBox::Question, tr("Копирование файла..."),
+                                  tr("Файл имеет длину больше 150кБ! Вы подтверждаете копирование файла?"));
 }
 
 void WindowEvents::linkLost(LinkLoss loss)
 {
     const QString text = loss == LinkLoss::Timeout
-        ? QStringLiteral("К сожалению, произошла ошибка ПРИЕМА ДАННЫХ - TIMEOUT. Программа будет закрыта!!! "
-                         "Выключите и включите телефон!!!")
-        : QStringLiteral("К сожалению, произошла серьезная ошибка ПРИЕМА ДАННЫХ!!! Программа будет закрыта!!! "
-                         "Выключите и включите телефон!!!");
-    MessageBoxes::show(&m_window, QMessageBox::Critical, QStringLiteral("ОШИБКА ПРИЕМА ДАННЫХ!!!"), text);
+        ? tr("К сожалению, произошла ошибка ПРИЕМА ДАННЫХ - TIMEOUT. Программа будет закрыта!!! "
+             "Выключите и включите телефон!!!")
+        : tr("К сожалению, произошла серьезная ошибка ПРИЕМА ДАННЫХ!!! Программа будет закрыта!!! "
+             "Выключите и включите телефон!!!");
+    MessageBoxes::show(&m_window, QMessageBox::Critical, tr("ОШИБКА ПРИЕМА ДАННЫХ!!!"), text);
     m_endProgram(1);
 }

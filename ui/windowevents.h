@@ -3,6 +3,7 @@
 #include "phoneevents.h"
 #include "pictures.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QString>
 
@@ -12,12 +13,14 @@ struct MainWindowControls;
 class QWidget;
 class frmProgress;
 
-// The window's side of the phone events: the progress window with its Russian
-// status rows and bar, the hidden labels, the memory labels, the link state
+// The window's side of the phone events: the progress window with its status
+// rows and bar, the hidden labels, the memory labels, the link state
 // caption, and the message boxes of refusals, the size question and the fatal
 // link errors (which end the program).
 class WindowEvents : public PhoneEvents
 {
+    Q_DECLARE_TR_FUNCTIONS(WindowEvents)
+
 public:
     // endProgram ends the program at once with the given status.
     WindowEvents(QWidget &window, MainWindowControls &controls, std::function<void(int)> endProgram);
