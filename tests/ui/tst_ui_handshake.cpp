@@ -44,6 +44,7 @@ const QStringList BfbFailure{row(4, QStringLiteral("Не могу соедини
 int runFatalChild(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    WindowLanguage::install();
     MessageRecorder messages;
     messages.onMessage = [](const MessageBoxes::Request &request) {
         std::printf("MESSAGE %d|%s|%s\n", int(request.icon), request.title.toUtf8().constData(),
@@ -279,6 +280,8 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsSet("TARVEL_UI_FATAL_DEVICE"))
         return runFatalChild(argc, argv);
     QApplication app(argc, argv);
+    if (WindowLanguage::install() != WindowLanguage::Language::Russian)
+        return 1;
     TestHandshake test;
     return QTest::qExec(&test, argc, argv);
 }

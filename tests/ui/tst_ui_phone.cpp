@@ -97,6 +97,7 @@ private:
 private slots:
     void initTestCase()
     {
+        QCOMPARE(WindowLanguage::install(), WindowLanguage::Language::Russian);
         QVERIFY(m_root.isValid());
         for (const char *folder : {"Animation", "Bitmap/Sub", "Internet", "java", "Misc", "Ringing tone", "Sms"})
             makeFolder(QString::fromLatin1(folder));

@@ -180,6 +180,7 @@ private:
 private slots:
     void initTestCase()
     {
+        QCOMPARE(WindowLanguage::install(), WindowLanguage::Language::Russian);
         QVERIFY(m_root.isValid());
         QVERIFY(m_pc.isValid());
         quint32 seed = 1;

@@ -88,6 +88,7 @@ private:
     }
 
 private slots:
+    void initTestCase() { QCOMPARE(WindowLanguage::install(), WindowLanguage::Language::Russian); }
     void init() { clearSettings(); }
 
     // Without the checksum component there is no link: a clear message, no window.

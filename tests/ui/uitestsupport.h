@@ -10,6 +10,7 @@
 #include "pty.h"
 #include "testchecksum.h"
 #include "testprocess.h"
+#include "windowlanguage.h"
 
 #include <QDir>
 #include <QFile>
