@@ -50,6 +50,8 @@ public:
     // The connect procedure with the root listing; while the link is up, it closes
     // the link instead. True when the link came up.
     bool connect(const RootListed &rootListed = {});
+    // The rate the connect procedure asks the phone for (see PhoneConnector::setSpeed).
+    bool setSpeed(int baud) { return m_connector.setSpeed(baud); }
     Info info() const;
 
     Status list(const QList<QByteArray> &folder, FolderListing *listing);
