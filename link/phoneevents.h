@@ -95,6 +95,9 @@ public:
     // Numbered from 1: received responses while the phone continues, sent upload packets.
     virtual void packetReceived(PhoneOperation, int /*number*/) {}
     virtual void packetSent(PhoneOperation, int /*number*/) {}
+    // Data moved so far: received of a download or listing, sent of an upload (bytes
+    // of the PC file). total: the length announced or known, -1 when unknown.
+    virtual void bytesTransferred(PhoneOperation, qint64 /*done*/, qint64 /*total*/) {}
     // The exchange ran to its end; packets counts the phone's responses. An
     // exchange stopped in the middle (a missing acknowledgement, a refused upload
     // packet) does not finish.

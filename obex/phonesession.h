@@ -54,6 +54,8 @@ public:
     bool setSpeed(int baud) { return m_connector.setSpeed(baud); }
     Info info() const;
 
+    // Moves the phone into folder (Done or FolderRefused).
+    Status enter(const QList<QByteArray> &folder) { return goTo(folder); }
     Status list(const QList<QByteArray> &folder, FolderListing *listing);
     Status get(const QList<QByteArray> &folder, const QByteArray &name, QByteArray *content);
     Status put(const QString &localPath, const QList<QByteArray> &folder);
