@@ -176,7 +176,7 @@ int runShell(CommandRunner &runner)
     std::unique_ptr<LineEditor> editor;
     if (terminal) {
         editor = std::make_unique<LineEditor>(runner);
-        std::cerr << "Connected. \"help\" lists the commands, \"exit\" ends." << std::endl;
+        std::cerr << "\"help\" lists the commands, \"exit\" ends the session." << std::endl;
     }
     int first = Success;
     while (!runner.finished()) {
