@@ -21,13 +21,12 @@ constexpr qint64 stagedLength(qint64 sourceLength)
     return sourceLength + 3 * (sourceLength / PieceSize + 1);
 }
 
-// The longest source whose staging length stays below LengthLimit (16,676,550 bytes).
+// The longest source whose staging length stays below LengthLimit: from a length
+// that surely fits (N * 500 / 497 + 3 < LengthLimit) upwards.
 constexpr qint64 LargestSource = [] {
-    qint64 length = LengthLimit - 3 * (LengthLimit / RecordSize + 1);
+    qint64 length = (LengthLimit - 4) * PieceSize / RecordSize;
     while (stagedLength(length + 1) < LengthLimit)
         ++length;
-    while (stagedLength(length) >= LengthLimit)
-        --length;
     return length;
 }();
 static_assert(LargestSource == 16676550);
