@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -86,13 +87,23 @@ std::unique_ptr<Destination> Destination::open(const QString &path, QString *err
     }
 
     std::unique_ptr<Destination> destination(new Destination(Kind::File, path));
-    // A replaced file keeps its permissions; a new one gets what the umask allows.
-    destination->m_mode = int(S_ISREG(info.st_mode) ? info.st_mode & 07777 : creationMode());
+    destination->m_target = path;
+    if (S_ISREG(info.st_mode)) {
+        // A replaced file keeps its permissions, and a link to it stays a link.
+        destination->m_mode = int(info.st_mode & 07777);
+        if (char *real = ::realpath(native(path).constData(), nullptr)) {
+            destination->m_target = QFile::decodeName(real);
+            std::free(real);
+        }
+    } else {
+        destination->m_mode = int(creationMode());
+    }
     // Beside the file, hidden; split by hand (Qt takes a leading ':' for a resource).
-    const qsizetype slash = path.lastIndexOf(u'/');
-    const QString folder = slash < 0 ? QStringLiteral(".") : path.left(slash);
+    const QString &target = destination->m_target;
+    const qsizetype slash = target.lastIndexOf(u'/');
+    const QString folder = slash < 0 ? QStringLiteral(".") : target.left(slash);
     QByteArray temporary =
-        native(folder + QStringLiteral("/.") + path.mid(slash + 1) + QStringLiteral(".tarvel-XXXXXX"));
+        native(folder + QStringLiteral("/.") + target.mid(slash + 1) + QStringLiteral(".tarvel-XXXXXX"));
     destination->m_fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (destination->m_fd < 0) {
         *error = cannotWrite(path, errno);
@@ -152,7 +163,7 @@ bool Destination::finishFile(const QByteArray &content, const QDateTime &modifie
         failure = errno;
     }
     m_fd = -1;
-    if (done && ::rename(native(m_temporaryPath).constData(), native(m_path).constData()) != 0) {
+    if (done && ::rename(native(m_temporaryPath).constData(), native(m_target).constData()) != 0) {
         done = false;
         failure = errno;
     }

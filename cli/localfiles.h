@@ -37,7 +37,8 @@ private:
     bool finishFile(const QByteArray &content, const QDateTime &modified, QString *error);
 
     Kind m_kind;
-    QString m_path;
+    QString m_path; // as given
+    QString m_target; // the file written: the path, or the file a link at the path points to
     QString m_temporaryPath;
     int m_fd = -1;
     int m_mode = 0;

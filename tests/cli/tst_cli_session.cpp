@@ -44,6 +44,12 @@ struct Case
     QString pc(const QString &path = QString()) const { return dir.filePath(QStringLiteral("pc/") + path); }
 };
 
+// Command-line words from a text with single spaces between them.
+QStringList words(const char *text)
+{
+    return QString::fromUtf8(text).split(u' ');
+}
+
 const QDateTime Old = QDateTime(QDate(2003, 4, 12), QTime(15, 30, 5));
 
 bool setTime(const QString &path, const QDateTime &time)
@@ -133,7 +139,7 @@ void CliSession::initTestCase()
     QVERIFY(QDir().mkpath(shell.flash(QStringLiteral("Other"))));
     QVERIFY(QDir().mkpath(shell.pc(QStringLiteral("sub"))));
     QVERIFY(writeFile(shell.pc(QStringLiteral("up.txt")), "uploaded"));
-    arguments["shell"] = {QStringLiteral("shell")};
+    arguments["shell"] = words("shell");
     input["shell"] = "pwd\n"
                      "cd Bitmap\n"
                      "# a comment\n"
@@ -168,7 +174,7 @@ void CliSession::initTestCase()
                                   QStringLiteral("Tree/Музыка/Ещё"), QStringLiteral("Tree/Музыка")})
         QVERIFY(setTime(trees.flash(folder), Old.addYears(1)));
     QVERIFY(writeFile(trees.pc(QStringLiteral("commands")), "get -r /Tree copy\nput -r copy/Tree /Bitmap\n"));
-    arguments["trees"] = {QStringLiteral("-b"), QStringLiteral("commands")};
+    arguments["trees"] = words("-b commands");
 
     // Backups: the second fetches only the file changed on the phone; only the third
     // (--delete) removes what the phone no longer has.
@@ -182,22 +188,17 @@ void CliSession::initTestCase()
         QVERIFY(setTime(backup.flash(file), Old));
     QVERIFY(writeFile(backup.pc(QStringLiteral("new/song.mid")), "new tune"));
     QVERIFY(writeFile(backup.pc(QStringLiteral("store/mine.txt")), "the user's own"));
-    arguments["backup"] = {QStringLiteral("backup"),  QStringLiteral("store"),        QStringLiteral(";"),
-                           QStringLiteral("put"),     QStringLiteral("new/song.mid"), QStringLiteral("Music"),
-                           QStringLiteral(";"),       QStringLiteral("rm"),           QStringLiteral("Music/gone.txt"),
-                           QStringLiteral(";"),       QStringLiteral("backup"),       QStringLiteral("store"),
-                           QStringLiteral(";"),       QStringLiteral("backup"),       QStringLiteral("store"),
-                           QStringLiteral("--delete")};
+    arguments["backup"] = words("backup store ; put new/song.mid Music ; rm Music/gone.txt ; backup store ; "
+                                "backup store --delete");
 
     // The line rate: a paced phone that takes 115200 baud, and one that does not.
     Case &fast = add(QStringLiteral("fast"));
     QVERIFY(writeFile(fast.flash(QStringLiteral("Bitmap/large.bin")), large));
     simOptions["fast"] = {QStringLiteral("--baud"), QStringLiteral("57600")};
-    arguments["fast"] = {QStringLiteral("--speed"), QStringLiteral("115200"), QStringLiteral("get"),
-                         QStringLiteral("Bitmap/large.bin")};
+    arguments["fast"] = words("--speed 115200 get Bitmap/large.bin");
     add(QStringLiteral("refusedSpeed"));
     simOptions["refusedSpeed"] = {QStringLiteral("--refuse-speed")};
-    arguments["refusedSpeed"] = {QStringLiteral("--speed"), QStringLiteral("115200"), QStringLiteral("ls")};
+    arguments["refusedSpeed"] = words("--speed 115200 ls");
 
     // The PC side: devices and FIFOs are written into, "-" is standard output, a full
     // device and a source that fails to read are failures; ls escapes names.
@@ -207,15 +208,13 @@ void CliSession::initTestCase()
     for (const char *name : {"tab\there", "line\nfeed", "back\\slash", "bell\a"})
         QVERIFY(writeFile(local.flash(QStringLiteral("Names/") + QString::fromLatin1(name)), "x"));
     QVERIFY(::mkfifo(QFile::encodeName(local.pc(QStringLiteral("fifo"))).constData(), 0600) == 0);
+    QVERIFY(writeFile(local.pc(QStringLiteral("real")), "old"));
+    QVERIFY(QFile::link(QStringLiteral("real"), local.pc(QStringLiteral("link"))));
     fifoReader.setStandardOutputFile(local.pc(QStringLiteral("from-fifo")));
     fifoReader.start(QStringLiteral("cat"), {local.pc(QStringLiteral("fifo"))});
-    arguments["local"] = {
-        QStringLiteral("-k"), QStringLiteral("get"),  QStringLiteral("Bitmap/pic.bmp"),  QStringLiteral("/dev/null"),
-        QStringLiteral(";"),  QStringLiteral("get"),  QStringLiteral("Bitmap/pic.bmp"),  QStringLiteral("/dev/full"),
-        QStringLiteral(";"),  QStringLiteral("get"),  QStringLiteral("Bitmap/pic.bmp"),  QStringLiteral("fifo"),
-        QStringLiteral(";"),  QStringLiteral("get"),  QStringLiteral("Bitmap/note.txt"), QStringLiteral("-"),
-        QStringLiteral(";"),  QStringLiteral("put"),  QStringLiteral("/proc/self/mem"),  QStringLiteral(";"),
-        QStringLiteral("ls"), QStringLiteral("Names")};
+    arguments["local"] = words("-k get Bitmap/pic.bmp /dev/null ; get Bitmap/pic.bmp link ; get Bitmap/pic.bmp "
+                               "/dev/full ; get Bitmap/pic.bmp fifo ; get Bitmap/note.txt - ; put /proc/self/mem ; "
+                               "ls Names");
 
     for (auto &[name, c] : cases) {
         QVERIFY2(c->sim.start(c->flash(), simOptions[name]), qPrintable(name));
@@ -352,6 +351,9 @@ void CliSession::localSideOfTransfers()
     QVERIFY(fifoReader.waitForFinished(5000));
     QCOMPARE(readFile(c.pc(QStringLiteral("from-fifo"))), picture);
     QVERIFY(QFileInfo(c.pc(QStringLiteral("fifo"))).isFile() == false);
+    // Through a link the file it points to is replaced; the link stays.
+    QCOMPARE(QFileInfo(c.pc(QStringLiteral("link"))).symLinkTarget(), c.pc(QStringLiteral("real")));
+    QCOMPARE(readFile(c.pc(QStringLiteral("real"))), picture);
 
     // A source that fails to read is no empty upload.
     QVERIFY2(c.result.err.contains(QStringLiteral("/proc/self/mem: Cannot read the file.")), qPrintable(c.result.err));
@@ -365,7 +367,8 @@ void CliSession::localSideOfTransfers()
              (QStringList{QStringLiteral("back\\\\slash"), QStringLiteral("bell\\x07"), QStringLiteral("line\\nfeed"),
                           QStringLiteral("tab\\there")}));
     QCOMPARE(QDir(c.pc()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
-             (QStringList{QStringLiteral("fifo"), QStringLiteral("from-fifo")}));
+             (QStringList{QStringLiteral("fifo"), QStringLiteral("from-fifo"), QStringLiteral("link"),
+                          QStringLiteral("real")}));
 }
 
 QTEST_GUILESS_MAIN(CliSession)
