@@ -1,5 +1,8 @@
 #include "terminalevents.h"
 
+#include "progress.h"
+#include "staging.h"
+
 #include <iostream>
 #include <string>
 #include <unistd.h>
@@ -68,7 +71,7 @@ QString englishText(Refusal refusal)
     case Refusal::StagingUnwritable:
         return QStringLiteral("Cannot write the staging file temp.tmp; check the free disk space.");
     case Refusal::StagingTooLarge:
-        return QStringLiteral("The file is too large: the phone takes files below 16 MiB.");
+        return QStringLiteral("The file is too large for the phone: at most %1 bytes.").arg(Staging::LargestSource);
     case Refusal::FolderNameTooLong:
         return QStringLiteral("The folder name is too long: at most 122 characters.");
     case Refusal::FileNameTooLong:
@@ -97,26 +100,14 @@ bool askOnTerminal(const QString &question)
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
 }
 
-TerminalEvents::TerminalEvents(bool showProgress) : m_showProgress(showProgress) {}
-
-TerminalEvents::~TerminalEvents()
-{
-    endCountLine();
-}
-
-void TerminalEvents::endCountLine()
-{
-    if (m_countShown) {
-        std::cerr << std::endl;
-        m_countShown = false;
-    }
-}
+TerminalEvents::TerminalEvents(bool showProgress, ProgressMeter &meter) : m_showProgress(showProgress), m_meter(meter)
+{}
 
 void TerminalEvents::progressLine(const QString &text)
 {
     if (!m_showProgress || text.isEmpty())
         return;
-    endCountLine();
+    m_meter.clear();
     printLine(text);
 }
 
@@ -142,59 +133,45 @@ void TerminalEvents::connectFailed(ConnectFailure failure, SerialPort::OpenError
     }
 }
 
-void TerminalEvents::operationStarted(PhoneOperation operation, qint64)
+void TerminalEvents::speedChanged(int baud)
 {
-    switch (operation) {
-    case PhoneOperation::Listing:
-        progressLine(QStringLiteral("Requesting the folder listing..."));
-        break;
-    case PhoneOperation::Download:
-        progressLine(QStringLiteral("Requesting the file..."));
-        break;
-    case PhoneOperation::Upload:
-        progressLine(QStringLiteral("Sending the file..."));
-        break;
-    }
+    progressLine(QStringLiteral("Line rate: %1 baud.").arg(baud));
 }
 
-void TerminalEvents::packetReceived(PhoneOperation, int number)
+void TerminalEvents::speedNotConfirmed(int baud)
 {
-    progressLine(QStringLiteral("Received packet %1").arg(number));
+    m_meter.clear();
+    printError(QStringLiteral("note: the phone did not confirm %1 baud; the link stays at 57600 baud").arg(baud));
 }
 
-void TerminalEvents::packetSent(PhoneOperation, int number)
+void TerminalEvents::bytesTransferred(PhoneOperation operation, qint64 done, qint64 total)
 {
-    if (!m_showProgress)
-        return;
-    std::cerr << "\r  packets sent: " << number << std::flush;
-    m_countShown = true;
-}
-
-void TerminalEvents::operationFinished(PhoneOperation, int)
-{
-    endCountLine();
+    if (operation != PhoneOperation::Listing)
+        m_meter.update(done, total);
 }
 
 void TerminalEvents::refused(Refusal refusal)
 {
-    endCountLine();
-    printError(englishText(refusal));
+    m_meter.clear();
+    printError(m_subject.isEmpty() ? englishText(refusal) : m_subject + QStringLiteral(": ") + englishText(refusal));
 }
 
 bool TerminalEvents::confirmLargeUpload()
 {
-    endCountLine();
+    m_meter.clear();
     if (m_sizeAnswer == Answer::Yes)
         return true;
-    if (::isatty(STDIN_FILENO))
-        return askOnTerminal(QStringLiteral("The file is larger than 150 kB. Copy it to the phone?"));
-    printError(QStringLiteral("the file is larger than 150 kB; run with --yes to copy it without asking"));
+    if (m_questionsAllowed && ::isatty(STDIN_FILENO))
+        return askOnTerminal(QStringLiteral("%1 is larger than 150 kB. Copy it to the phone?")
+                                 .arg(m_subject.isEmpty() ? QStringLiteral("The file") : m_subject));
+    printError(QStringLiteral("%1 is larger than 150 kB; run with --yes to copy it without asking")
+                   .arg(m_subject.isEmpty() ? QStringLiteral("the file") : m_subject));
     return false;
 }
 
 void TerminalEvents::linkLost(LinkLoss loss)
 {
-    endCountLine();
+    m_meter.clear();
     printError(loss == LinkLoss::Timeout
                    ? QStringLiteral("The phone stopped answering (time-out). Switch the phone off and on again.")
                    : QStringLiteral("The phone's reply broke the link framing. Switch the phone off and on again."));

@@ -7,9 +7,12 @@
 
 #include <optional>
 
-// The phone events on a terminal, in English: progress lines on standard error
-// (only when it is a terminal), refusals and fatal link errors on standard error,
-// the size question on the terminal or answered in advance.
+class ProgressMeter;
+
+// The phone events on a terminal, in English: the connection steps on standard error
+// and the transfers on the progress meter (both only when standard error is a
+// terminal), refusals, notes and fatal link errors on standard error, the size
+// question on the terminal or answered in advance.
 class TerminalEvents : public PhoneEvents
 {
 public:
@@ -18,10 +21,15 @@ public:
         Yes,
     };
 
-    explicit TerminalEvents(bool showProgress);
-    ~TerminalEvents() override;
+    TerminalEvents(bool showProgress, ProgressMeter &meter);
 
     void setAnswer(Answer answer) { m_sizeAnswer = answer; }
+    // Whether the size question may be asked on the terminal (not while standard
+    // input carries the commands).
+    void setQuestionsAllowed(bool allowed) { m_questionsAllowed = allowed; }
+    bool questionsAllowed() const { return m_questionsAllowed; }
+    // What refusals are about (a PC path), put before their text; empty for none.
+    void setSubject(const QString &subject) { m_subject = subject; }
     // Why the port did not open, when that ended the connection attempt.
     std::optional<SerialPort::OpenError> portFailure() const { return m_portFailure; }
     // What a failed connection attempt said, line by line.
@@ -30,21 +38,21 @@ public:
     void connectStep(ConnectStep step) override;
     void modelReported(const QString &model) override;
     void connectFailed(ConnectFailure failure, SerialPort::OpenError portError) override;
-    void operationStarted(PhoneOperation operation, qint64 sourceBytes) override;
-    void packetReceived(PhoneOperation operation, int number) override;
-    void packetSent(PhoneOperation operation, int number) override;
-    void operationFinished(PhoneOperation operation, int packets) override;
+    void speedChanged(int baud) override;
+    void speedNotConfirmed(int baud) override;
+    void bytesTransferred(PhoneOperation operation, qint64 done, qint64 total) override;
     void refused(Refusal refusal) override;
     bool confirmLargeUpload() override;
     void linkLost(LinkLoss loss) override;
 
 private:
     void progressLine(const QString &text);
-    void endCountLine();
 
     bool m_showProgress;
+    ProgressMeter &m_meter;
     Answer m_sizeAnswer = Answer::Ask;
-    bool m_countShown = false;
+    bool m_questionsAllowed = true;
+    QString m_subject;
     std::optional<SerialPort::OpenError> m_portFailure;
     QStringList m_errorLines;
 };

@@ -85,12 +85,19 @@ public:
     virtual void modelReported(const QString &) {}
     // portError tells why the port did not open (PortUnavailable only).
     virtual void connectFailed(ConnectFailure, SerialPort::OpenError /*portError*/) {}
+    // The speed step with another rate than 57600: the phone confirmed the rate and
+    // the port follows it, or it did not and the link stays at 57600.
+    virtual void speedChanged(int /*baud*/) {}
+    virtual void speedNotConfirmed(int /*baud*/) {}
 
     // sourceBytes: the length of the PC file of an upload, 0 otherwise.
     virtual void operationStarted(PhoneOperation, qint64 /*sourceBytes*/) {}
     // Numbered from 1: received responses while the phone continues, sent upload packets.
     virtual void packetReceived(PhoneOperation, int /*number*/) {}
     virtual void packetSent(PhoneOperation, int /*number*/) {}
+    // Data moved so far: received of a download or listing, sent of an upload (bytes
+    // of the PC file). total: the length announced or known, -1 when unknown.
+    virtual void bytesTransferred(PhoneOperation, qint64 /*done*/, qint64 /*total*/) {}
     // The exchange ran to its end; packets counts the phone's responses. An
     // exchange stopped in the middle (a missing acknowledgement, a refused upload
     // packet) does not finish.

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 
 const QByteArray ContinueReply("\x90\x00\x03", 3);
@@ -30,6 +32,20 @@ bool openFreshStagingFile(QFile &staging)
         }
     }
     return false;
+}
+
+// "/Sub/a.txt" for the move command; the phone's own characters, so a byte without
+// one (0x98) cannot travel.
+std::optional<QString> movePath(const QList<QByteArray> &names)
+{
+    QString path;
+    for (const QByteArray &name : names) {
+        const QString text = Cp1251::decode(name);
+        if (Cp1251::encode(text) != name)
+            return std::nullopt;
+        path += u'/' + text;
+    }
+    return path;
 }
 
 } // namespace
@@ -172,9 +188,14 @@ void PhoneFiles::readMemoryFigures()
 PhoneFiles::Collected PhoneFiles::collectParts(QByteArray response, ObexResponse::GetDataCollector &collector,
                                                PhoneOperation operation)
 {
+    const auto reportBytes = [&] {
+        const std::optional<quint32> announced = collector.announcedLength();
+        events.bytesTransferred(operation, collector.data().size(), announced ? qint64(*announced) : -1);
+    };
     collector.addResponse(response);
     int packets = 1;
     events.packetReceived(operation, packets);
+    reportBytes();
 
     // A phone that answers Continue without end is cut off once the collector sees the overrun.
     while (ObexResponse::code(response) == ObexResponse::Continue && !collector.overrun()) {
@@ -182,6 +203,7 @@ PhoneFiles::Collected PhoneFiles::collectParts(QByteArray response, ObexResponse
         response = receiveAcknowledged();
         ++packets;
         collector.addResponse(response);
+        reportBytes();
         if (ObexResponse::code(response) != ObexResponse::Continue)
             break;
         events.packetReceived(operation, packets);
@@ -247,6 +269,31 @@ bool PhoneFiles::DeleteObject(const QByteArray &name)
     return ObexResponse::code(exchange(*block)) == ObexResponse::Success;
 }
 
+MoveResult PhoneFiles::MoveObject(const QList<QByteArray> &from, const QList<QByteArray> &to)
+{
+    if (from.isEmpty() || to.isEmpty())
+        return MoveResult::NotSent;
+    const std::optional<QString> fromPath = movePath(from);
+    const std::optional<QString> toPath = movePath(to);
+    if (!fromPath || !toPath) {
+        events.refused(Refusal::NameNotEncodable);
+        return MoveResult::NotSent;
+    }
+    const auto block = ObexRequest::moveBlock(link.bfbSequence(), *fromPath, *toPath, link.crc());
+    if (!block)
+        return MoveResult::PathTooLong;
+    switch (ObexResponse::code(exchange(*block))) {
+    case ObexResponse::Success:
+        return MoveResult::Moved;
+    case ObexResponse::NotFound:
+        return MoveResult::NotFound;
+    case ObexResponse::PreconditionFailed:
+        return MoveResult::DestinationExists;
+    default:
+        return MoveResult::Refused;
+    }
+}
+
 PutResult PhoneFiles::PutFile(const QString &localPath)
 {
     const PhoneLink::QuietMonitor quietMonitor(link);
@@ -303,12 +350,19 @@ PutResult PhoneFiles::sendStagingFile(QFile &staging, const QByteArray &name, qi
         return PutResult::NotSent;
     link.SendPacket(*first);
 
+    // Every record carries three zero bytes after its piece of the PC file.
+    const qint64 sourceLength = stagingLength - 3 * (stagingLength / Staging::RecordSize + 1);
+    const auto reportSent = [&](int packets) {
+        events.packetSent(PhoneOperation::Upload, packets);
+        events.bytesTransferred(PhoneOperation::Upload, std::min(qint64(packets) * Staging::PieceSize, sourceLength),
+                                sourceLength);
+    };
     int sent = 1;
     if (stagingLength <= Staging::RecordSize) {
-        events.packetSent(PhoneOperation::Upload, sent);
+        reportSent(sent);
     } else {
         for (;;) {
-            events.packetSent(PhoneOperation::Upload, sent);
+            reportSent(sent);
             const QByteArray reply = link.ReceiveReply().packet;
             // The refusal is acknowledged like any response, so that the link stays in step.
             link.SendAck();
@@ -320,7 +374,7 @@ PutResult PhoneFiles::sendStagingFile(QFile &staging, const QByteArray &name, qi
                 ObexRequest::uploadBodyBlock(link.bfbSequence(), staging.read(Staging::RecordSize), link.crc()));
             ++sent;
         }
-        events.packetSent(PhoneOperation::Upload, ++sent);
+        reportSent(++sent);
         link.SendPacket(ObexRequest::uploadBodyBlock(link.bfbSequence(), staging.readAll(), link.crc()));
     }
 

@@ -5,18 +5,17 @@
 
 namespace Staging {
 
-qint64 stagedLength(qint64 sourceLength)
-{
-    return sourceLength + 3 * (sourceLength / PieceSize + 1);
-}
-
 bool write(QIODevice &source, QIODevice &staging)
 {
     const QByteArray zeros(3, '\0');
     for (;;) {
-        const QByteArray piece = source.read(PieceSize);
-        if (piece.size() < PieceSize && !source.atEnd())
+        QByteArray piece(PieceSize, Qt::Uninitialized);
+        // A read error is no end of file: a file that fails to read (EIO, a file of
+        // /proc) must not go to the phone empty or cut short.
+        const qint64 got = source.read(piece.data(), PieceSize);
+        if (got < 0 || (got < PieceSize && !source.atEnd()))
             return false;
+        piece.truncate(got);
         if (staging.write(piece) != piece.size() || staging.write(zeros) != zeros.size())
             return false;
         if (piece.size() < PieceSize)

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-serialport-dev qt6-svg-dev libgl-dev qt6-qpa-plugins
+    qt6-base-dev qt6-serialport-dev qt6-svg-dev libgl-dev qt6-qpa-plugins libedit-dev
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
     obexftp unzip
     clang libclang-rt-14-dev

@@ -243,11 +243,17 @@ void CliBadInput::sourcesThatCannotBeRead()
     const QString file = dir.filePath(QStringLiteral("a-file"));
     QVERIFY(writeFile(file, "x"));
     QVERIFY(::mkfifo(qPrintable(dir.filePath(QStringLiteral("fifo"))), 0600) == 0);
-    for (const QString &source :
-         {dir.path(), file + QStringLiteral("/below-a-file"), dir.filePath(QStringLiteral("fifo"))}) {
+    // Each says what it is; none waits for a writer or sends an empty file.
+    const std::pair<QString, QString> sources[] = {
+        {dir.path(), QStringLiteral("is a folder; put -r copies a folder")},
+        {file + QStringLiteral("/below-a-file"), QStringLiteral("cannot find the file")},
+        {dir.filePath(QStringLiteral("fifo")), QStringLiteral("is a FIFO (named pipe), not a file")},
+        {QStringLiteral("/dev/zero"), QStringLiteral("is a device, not a file")},
+    };
+    for (const auto &[source, message] : sources) {
         const Result result = run(device + QStringList{QStringLiteral("put"), source});
         QVERIFY2(result.exitCode == 1, qPrintable(source + u'\n' + result.err));
-        QVERIFY2(result.err.contains(QStringLiteral("cannot find the file")), qPrintable(result.err));
+        QVERIFY2(result.err.contains(message), qPrintable(result.err));
     }
 }
 
@@ -262,7 +268,9 @@ void CliBadInput::sourceTooLargeForThePhone()
     const Result result = run(
         {QStringLiteral("--device"), QStringLiteral("/dev/null"), QStringLiteral("--yes"), QStringLiteral("put"), big});
     QCOMPARE(result.exitCode, 1);
-    QVERIFY2(result.err.contains(QStringLiteral("too large")), qPrintable(result.err));
+    // The real limit: the staged copy (three bytes more per 497) must stay below 16 MiB.
+    QVERIFY2(result.err.contains(QStringLiteral("too large for the phone: at most 16676550 bytes")),
+             qPrintable(result.err));
 }
 
 // A phone file named ":colon.bin" is saved in the chosen folder; Qt would otherwise

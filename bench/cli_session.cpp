@@ -1,0 +1,170 @@
+// What one connection for many operations and a faster line rate gain with
+// tarvel-cli, through the emulated phone paced to 57600 baud:
+//  1. a folder of 20 files of 5 KB copied off the phone: one run per file (each pays
+//     the connection set-up) against one run of get -r;
+//  2. a 100 KB download at 57600 against 115200 baud (--speed), the connection
+//     set-up excluded: a run that only connects and lists the folder is the baseline,
+//     taken off the run that also downloads.
+//
+//   cli_session [BINDIR]     (BINDIR holds tarvel-cli and phonesim; default: beside this program)
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int TreeFiles = 20;
+constexpr int TreeFileSize = 5 * 1024;
+constexpr int LargeFileSize = 100 * 1024;
+
+QString binDir;
+
+QByteArray randomBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &b : bytes)
+        b = char(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+// The emulated phone on the folder root, paced to 57600 baud, while this lives.
+class Phone
+{
+public:
+    explicit Phone(const QString &root)
+    {
+        m_process.start(binDir + QStringLiteral("/phonesim"),
+                        {QStringLiteral("--root"), root, QStringLiteral("--baud"), QStringLiteral("57600")});
+        m_process.waitForReadyRead(5000);
+        device = QString::fromLocal8Bit(m_process.readLine()).trimmed();
+    }
+    ~Phone()
+    {
+        m_process.terminate();
+        m_process.waitForFinished(3000);
+    }
+    QString device;
+
+private:
+    QProcess m_process;
+};
+
+// Seconds of one tarvel-cli run in dir; negative when it failed.
+double run(const Phone &phone, const QStringList &arguments, const QString &dir)
+{
+    QProcess cli;
+    cli.setWorkingDirectory(dir);
+    cli.setStandardInputFile(QProcess::nullDevice());
+    cli.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer clock;
+    clock.start();
+    cli.start(binDir + QStringLiteral("/tarvel-cli"),
+              QStringList{QStringLiteral("--device"), phone.device} + arguments);
+    if (!cli.waitForFinished(600000) || cli.exitStatus() != QProcess::NormalExit || cli.exitCode() != 0) {
+        std::fprintf(stderr, "tarvel-cli %s failed: %s\n", qPrintable(arguments.join(u' ')),
+                     cli.readAllStandardError().constData());
+        return -1;
+    }
+    return double(clock.elapsed()) / 1000.0;
+}
+
+bool sameFile(const QString &a, const QString &b)
+{
+    QFile first(a);
+    QFile second(b);
+    return first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly) && first.readAll() == second.readAll();
+}
+
+int treeBenchmark(const QTemporaryDir &dir)
+{
+    const QString flash = dir.filePath(QStringLiteral("flash"));
+    QDir().mkpath(flash + QStringLiteral("/Folder"));
+    QDir().mkpath(dir.filePath(QStringLiteral("one-by-one")));
+    QDir().mkpath(dir.filePath(QStringLiteral("tree")));
+    for (int i = 0; i < TreeFiles; ++i) {
+        QFile file(flash + QStringLiteral("/Folder/f%1.bin").arg(i, 2, 10, QLatin1Char('0')));
+        if (!file.open(QIODevice::WriteOnly) || file.write(randomBytes(TreeFileSize)) != TreeFileSize)
+            return 1;
+    }
+    const Phone phone(flash);
+
+    double oneByOne = 0;
+    for (int i = 0; i < TreeFiles; ++i) {
+        const double seconds =
+            run(phone, {QStringLiteral("get"), QStringLiteral("Folder/f%1.bin").arg(i, 2, 10, QLatin1Char('0'))},
+                dir.filePath(QStringLiteral("one-by-one")));
+        if (seconds < 0)
+            return 1;
+        oneByOne += seconds;
+    }
+    const double tree = run(phone, {QStringLiteral("get"), QStringLiteral("-r"), QStringLiteral("Folder")},
+                            dir.filePath(QStringLiteral("tree")));
+    if (tree < 0)
+        return 1;
+    for (int i = 0; i < TreeFiles; ++i) {
+        const QString name = QStringLiteral("f%1.bin").arg(i, 2, 10, QLatin1Char('0'));
+        if (!sameFile(flash + QStringLiteral("/Folder/") + name, dir.filePath(QStringLiteral("tree/Folder/") + name))
+            || !sameFile(flash + QStringLiteral("/Folder/") + name,
+                         dir.filePath(QStringLiteral("one-by-one/") + name))) {
+            std::fprintf(stderr, "%s differs\n", qPrintable(name));
+            return 1;
+        }
+    }
+    std::printf("%d files of %d bytes at 57600 baud:\n", TreeFiles, TreeFileSize);
+    std::printf("  one run per file   %7.1f s  (%.1f s a file)\n", oneByOne, oneByOne / TreeFiles);
+    std::printf("  one get -r         %7.1f s  (%.1f s a file)  %.1f times faster\n", tree, tree / TreeFiles,
+                oneByOne / tree);
+    return 0;
+}
+
+int speedBenchmark(const QTemporaryDir &dir)
+{
+    const QString flash = dir.filePath(QStringLiteral("flash100k"));
+    QDir().mkpath(flash + QStringLiteral("/Folder"));
+    QFile file(flash + QStringLiteral("/Folder/large.bin"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(randomBytes(LargeFileSize)) != LargeFileSize)
+        return 1;
+    file.close();
+    const Phone phone(flash);
+
+    std::printf("%d bytes downloaded, the connection set-up and the folder listing taken off:\n", LargeFileSize);
+    double at57600 = 0;
+    for (const char *speed : {"57600", "115200"}) {
+        const QStringList options{QStringLiteral("--speed"), QString::fromLatin1(speed)};
+        const double baseline =
+            run(phone, options + QStringList{QStringLiteral("ls"), QStringLiteral("Folder")}, dir.path());
+        const double whole =
+            run(phone, options + QStringList{QStringLiteral("get"), QStringLiteral("Folder/large.bin")}, dir.path());
+        if (baseline < 0 || whole < 0 || !sameFile(file.fileName(), dir.filePath(QStringLiteral("large.bin"))))
+            return 1;
+        const double transfer = whole - baseline;
+        if (at57600 == 0)
+            at57600 = transfer;
+        std::printf("  %6s baud  %6.1f s  %6.0f bytes/s  (run %.1f s, baseline %.1f s)%s\n", speed, transfer,
+                    LargeFileSize / transfer, whole, baseline,
+                    at57600 != transfer
+                        ? qPrintable(QStringLiteral("  %1 of the time at 57600").arg(transfer / at57600, 0, 'f', 2))
+                        : "");
+        QFile::remove(dir.filePath(QStringLiteral("large.bin")));
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    binDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QCoreApplication::applicationDirPath();
+    QTemporaryDir dir;
+    if (speedBenchmark(dir) != 0)
+        return 1;
+    return treeBenchmark(dir);
+}

@@ -1,0 +1,315 @@
+#include "commandline.h"
+
+#include "terminalevents.h"
+
+#include <QCommandLineParser>
+#include <QHash>
+
+#include <histedit.h>
+
+#include <iostream>
+#include <memory>
+
+const char *const HelpText =
+    R"(Usage: tarvel-cli (--port N | --device PATH) [options] COMMAND [ARGUMENTS] [; COMMAND ...]
+       tarvel-cli (--port N | --device PATH) [options] shell
+       tarvel-cli (--port N | --device PATH) [options] -b FILE
+
+Works with the flash memory of a Siemens M50/M55 phone on a serial data cable.
+A run connects once (about 8 seconds) and then runs all its commands.
+
+Commands:
+  ls [FOLDER]                   list a phone folder (the current one by default):
+                                name, size in bytes, date, time, "folder" or "file",
+                                separated by tabs, one entry a line
+  cd [FOLDER]                   change the current phone folder (default: root)
+  pwd                           show the current phone folder
+  get PHONEFILE [LOCALPATH]     copy a phone file to the PC; LOCALPATH may be a
+                                folder (default: the current folder), a device or
+                                FIFO to write into, or "-" for standard output
+  get -r PHONEFOLDER [LOCALPATH]
+                                copy a phone folder and everything in it
+  put LOCALFILE [PHONEFOLDER]   copy a PC file into a phone folder (default: the
+                                current one)
+  put -r LOCALFOLDER [PHONEFOLDER]
+                                copy a PC folder and everything in it, making
+                                the folders on the phone
+  rm PHONEPATH                  delete a phone file or an empty phone folder
+  mkdir PHONEFOLDER             make a phone folder
+  mv OLD NEW                    rename or move a phone file or folder (into NEW
+                                when NEW is a folder)
+  info                          phone model, total and free memory
+  backup LOCALDIR [--delete]    copy the whole phone into LOCALDIR; run again, it
+                                copies only the files whose size or time changed;
+                                --delete removes what is no longer on the phone
+  lcd [FOLDER]                  change the current PC folder (default: home)
+  lpwd                          show the current PC folder
+  shell                         a prompt with line editing and history for these
+                                commands (the only command of its run)
+  help                          list the commands
+  exit                          end the prompt or the batch
+
+Options:
+  --port N          serial port number 1..9, as in the program's options
+                    (the link ~/.config/tarvel/ports/comN, else /dev/ttyS<N-1>)
+  --device PATH     serial device to use instead of a port number
+  --rts             raise the RTS line while the port is open
+  --speed BAUD      line rate to ask the phone for after the connection set-up:
+                    19200, 38400, 57600 (the default) or 115200; a phone that
+                    does not confirm it stays at 57600, with a note
+  --yes             copy files larger than 150 kB without asking
+  -b, --batch FILE  run the commands of FILE, one a line ("-": standard input);
+                    empty lines and lines starting with "#" are skipped
+  -k, --keep-going  go on with the next command after one that failed
+  -h, --help        show this help
+
+Several commands in one run: separate them with a ";" word, quoted for the shell,
+  tarvel-cli --device /dev/ttyUSB0 cd Bitmap \; get a.bmp \; put b.bmp
+Options of the tool come before the first command; -r (--recursive) and --delete
+follow their command's name, and "--" ends a command's options. Commands run in
+order; the first that fails ends the run unless -k is given (at the prompt every
+line runs). Lines of a batch file and of the prompt are split into words as a
+shell does: "Ringing tone/a.mid" or Ringing\ tone/a.mid is one word.
+
+Phone paths have "/" between folders and start in the current phone folder (the
+root until cd changes it), or at the root with a leading "/"; "." and ".." work
+as usual. Names are stored on the phone in Windows-1251. ls escapes names: a
+backslash shows as \\, a tab as \t, a line feed as \n, a carriage return as \r,
+any other control character (and the byte 0x98, which has no character) as \xHH.
+
+Progress (bytes, rate, time left) goes to standard error when it is a terminal.
+Files larger than 150 kB need a confirmation: asked on the terminal, or given
+with --yes in scripts. A download to a file is written to a temporary file
+beside it and renamed when complete, with the phone's modification time; an
+existing file of that name is replaced. get -r, put -r and backup go on after a
+file that fails and end with a summary on standard output: files, bytes,
+seconds, failures.
+
+mv uses the phone's move command as SieFS uses it with Siemens phones; it is not
+yet confirmed on an M55.
+
+Exit status (of a run with several commands: the first that failed):
+  0  done, every file of a tree included
+  1  the phone refused (file not found, folder not entered, ...), a PC file
+     could not be read or written, or a file of a tree failed
+  2  usage error
+  3  link failure: the port cannot be opened, the phone does not answer the
+     connection set-up, a time-out or a broken reply
+)";
+
+const char *const CommandHelpText =
+    R"(Commands (phone paths start in the current phone folder, or at the root with "/"):
+  ls [FOLDER]                        list a phone folder
+  cd [FOLDER]                        change the current phone folder (default: root)
+  pwd                                show the current phone folder
+  get [-r] PHONEPATH [LOCALPATH]     copy a phone file (-r: a folder) to the PC
+  put [-r] LOCALPATH [PHONEFOLDER]   copy a PC file (-r: a folder) to the phone
+  rm PHONEPATH                       delete a phone file or an empty phone folder
+  mkdir PHONEFOLDER                  make a phone folder
+  mv OLD NEW                         rename or move a phone file or folder
+  info                               phone model, total and free memory
+  backup LOCALDIR [--delete]         copy the whole phone into LOCALDIR, changes only
+  lcd [FOLDER]                       change the current PC folder (default: home)
+  lpwd                               show the current PC folder
+  help                               this list
+  exit                               end the session
+)";
+
+namespace {
+
+struct Spec
+{
+    int minimum;
+    int maximum;
+    bool recursive; // takes -r
+    bool deleteExtra; // takes --delete
+    bool phone;
+};
+
+const QHash<QString, Spec> &specs()
+{
+    static const QHash<QString, Spec> table = {
+        {QStringLiteral("ls"), {0, 1, false, false, true}},    {QStringLiteral("cd"), {0, 1, false, false, true}},
+        {QStringLiteral("pwd"), {0, 0, false, false, false}},  {QStringLiteral("get"), {1, 2, true, false, true}},
+        {QStringLiteral("put"), {1, 2, true, false, true}},    {QStringLiteral("rm"), {1, 1, false, false, true}},
+        {QStringLiteral("mkdir"), {1, 1, false, false, true}}, {QStringLiteral("mv"), {2, 2, false, false, true}},
+        {QStringLiteral("info"), {0, 0, false, false, true}},  {QStringLiteral("backup"), {1, 1, false, true, true}},
+        {QStringLiteral("lcd"), {0, 1, false, false, false}},  {QStringLiteral("lpwd"), {0, 0, false, false, false}},
+        {QStringLiteral("help"), {0, 0, false, false, false}}, {QStringLiteral("exit"), {0, 0, false, false, false}},
+        {QStringLiteral("shell"), {0, 0, false, false, true}},
+    };
+    return table;
+}
+
+bool validate(const Command &command, QString *error)
+{
+    const auto spec = specs().constFind(command.name);
+    if (spec == specs().constEnd()) {
+        *error = QStringLiteral("unknown command \"%1\"").arg(command.name);
+        return false;
+    }
+    if (command.recursive && !spec->recursive) {
+        *error = QStringLiteral("-r is an option of get and put only");
+        return false;
+    }
+    if (command.deleteExtra && !spec->deleteExtra) {
+        *error = QStringLiteral("--delete is an option of backup only");
+        return false;
+    }
+    if (command.operands.size() < spec->minimum || command.operands.size() > spec->maximum) {
+        *error = QStringLiteral("wrong number of arguments for \"%1\"").arg(command.name);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int usage(const QString &problem)
+{
+    printError(problem);
+    std::cerr << "Try 'tarvel-cli --help'." << std::endl;
+    return UsageError;
+}
+
+bool needsPhone(const QString &name)
+{
+    const auto spec = specs().constFind(name);
+    return spec != specs().constEnd() && spec->phone;
+}
+
+std::optional<Command> parseCommand(const QStringList &words, QString *error)
+{
+    if (words.isEmpty()) {
+        *error = QStringLiteral("no command given");
+        return std::nullopt;
+    }
+    Command command;
+    command.name = words.first();
+    bool options = true;
+    for (const QString &word : words.mid(1)) {
+        if (options && word == u"--") {
+            options = false;
+        } else if (options && word.startsWith(u'-') && word != u"-") {
+            if (word == u"-r" || word == u"--recursive") {
+                command.recursive = true;
+            } else if (word == u"--delete") {
+                command.deleteExtra = true;
+            } else {
+                *error = QStringLiteral("unknown option %1 of \"%2\" (options of the tool go before the first "
+                                        "command)")
+                             .arg(word, command.name);
+                return std::nullopt;
+            }
+        } else {
+            command.operands << word;
+        }
+    }
+    if (!validate(command, error))
+        return std::nullopt;
+    return command;
+}
+
+std::optional<int> parseCommandLine(const QStringList &arguments, Options *options)
+{
+    // The commands are the parts between ";" words; the tool's options belong to the
+    // first part (anywhere in it, as before several commands were possible).
+    QList<QStringList> parts{{}};
+    for (const QString &argument : arguments.mid(1)) {
+        if (argument == u";")
+            parts.append(QStringList());
+        else
+            parts.last().append(argument);
+    }
+
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    const QCommandLineOption portOption(QStringLiteral("port"), QString(), QStringLiteral("N"));
+    const QCommandLineOption deviceOption(QStringLiteral("device"), QString(), QStringLiteral("PATH"));
+    const QCommandLineOption rtsOption(QStringLiteral("rts"));
+    const QCommandLineOption yesOption(QStringLiteral("yes"));
+    const QCommandLineOption speedOption(QStringLiteral("speed"), QString(), QStringLiteral("BAUD"));
+    const QCommandLineOption batchOption(QStringList{QStringLiteral("b"), QStringLiteral("batch")}, QString(),
+                                         QStringLiteral("FILE"));
+    const QCommandLineOption keepGoingOption(QStringList{QStringLiteral("k"), QStringLiteral("keep-going")});
+    const QCommandLineOption recursiveOption(QStringList{QStringLiteral("r"), QStringLiteral("recursive")});
+    const QCommandLineOption deleteOption(QStringLiteral("delete"));
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOptions({portOption, deviceOption, rtsOption, yesOption, speedOption, batchOption, keepGoingOption,
+                       recursiveOption, deleteOption, helpOption});
+
+    if (!parser.parse(QStringList{arguments.value(0)} + parts.first()))
+        return usage(parser.errorText());
+    if (parser.isSet(helpOption)) {
+        std::cout << HelpText;
+        return Success;
+    }
+
+    if (parser.isSet(portOption) == parser.isSet(deviceOption))
+        return usage(QStringLiteral("give either --port N or --device PATH"));
+    if (parser.isSet(portOption)) {
+        bool ok = false;
+        options->port = parser.value(portOption).toInt(&ok);
+        if (!ok || options->port < 1 || options->port > 9)
+            return usage(QStringLiteral("--port takes a number from 1 to 9"));
+    }
+    options->device = parser.value(deviceOption);
+    options->rts = parser.isSet(rtsOption);
+    options->yes = parser.isSet(yesOption);
+    options->keepGoing = parser.isSet(keepGoingOption);
+    if (parser.isSet(speedOption)) {
+        static const QStringList rates = {QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("57600"),
+                                          QStringLiteral("115200")};
+        if (!rates.contains(parser.value(speedOption)))
+            return usage(QStringLiteral("--speed takes 19200, 38400, 57600 or 115200"));
+        options->speed = parser.value(speedOption).toInt();
+    }
+    options->batchFile = parser.value(batchOption);
+
+    const QStringList first = parser.positionalArguments();
+    if (first.isEmpty() && parts.size() == 1) {
+        if (!options->batchFile.isEmpty())
+            return std::nullopt;
+        return usage(QStringLiteral("no command given"));
+    }
+    if (!options->batchFile.isEmpty())
+        return usage(QStringLiteral("give either commands or -b FILE"));
+
+    QString error;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        std::optional<Command> command;
+        if (i == 0) {
+            if (first.isEmpty())
+                return usage(QStringLiteral("no command before \";\""));
+            command = Command{first.first(), first.mid(1), parser.isSet(recursiveOption), parser.isSet(deleteOption)};
+            if (!validate(*command, &error))
+                command.reset();
+        } else {
+            command = parseCommand(parts.at(i), &error);
+        }
+        if (!command)
+            return usage(error);
+        options->commands.append(*command);
+    }
+    for (const Command &command : std::as_const(options->commands)) {
+        if (command.name == u"shell" && options->commands.size() > 1)
+            return usage(QStringLiteral("shell is the only command of its run"));
+    }
+    return std::nullopt;
+}
+
+std::optional<QStringList> splitLine(const QString &line, QString *error)
+{
+    const std::unique_ptr<Tokenizer, void (*)(Tokenizer *)> tokenizer(tok_init(nullptr), tok_end);
+    int count = 0;
+    const char **words = nullptr;
+    const QByteArray bytes = line.toLocal8Bit();
+    if (!tokenizer || tok_str(tokenizer.get(), bytes.constData(), &count, &words) != 0) {
+        *error = QStringLiteral("unfinished quote or backslash");
+        return std::nullopt;
+    }
+    QStringList result;
+    for (int i = 0; i < count; ++i)
+        result << QString::fromLocal8Bit(words[i]);
+    return result;
+}

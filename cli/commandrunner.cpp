@@ -1,0 +1,471 @@
+#include "commandrunner.h"
+
+#include "cp1251.h"
+#include "localfiles.h"
+#include "obexrequests.h"
+#include "phonesession.h"
+#include "progress.h"
+#include "staging.h"
+#include "terminalevents.h"
+#include "trees.h"
+#include "workingfiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <iostream>
+
+#include <unistd.h>
+
+namespace {
+
+QString openErrorText(SerialPort::OpenError error)
+{
+    switch (error) {
+    case SerialPort::OpenError::NoSuchDevice:
+        return QStringLiteral("no such device");
+    case SerialPort::OpenError::Busy:
+        return QStringLiteral("in use by another program");
+    case SerialPort::OpenError::NoPermission:
+        return QStringLiteral("no permission (is the user in the dialout group?)");
+    case SerialPort::OpenError::NotSerial:
+        return QStringLiteral("not a serial device");
+    default:
+        return QStringLiteral("cannot be opened");
+    }
+}
+
+int refuse(const QString &problem)
+{
+    printError(problem);
+    return Refused;
+}
+
+// Qt takes a path that starts with ':' for one of its resources; typed by a user it
+// names a PC file relative to the current folder.
+QString pcPath(const QString &argument)
+{
+    return argument.startsWith(u':') ? QStringLiteral("./") + argument : argument;
+}
+
+bool nameFits(const QByteArray &name, int maxLength, Refusal tooLong)
+{
+    if (name.size() <= maxLength)
+        return true;
+    printError(englishText(tooLong));
+    return false;
+}
+
+bool foldersFit(const PhonePath &folder)
+{
+    for (const QByteArray &name : folder) {
+        if (!nameFits(name, ObexRequest::MaxSetPathName, Refusal::FolderNameTooLong))
+            return false;
+    }
+    return true;
+}
+
+QString sizeColumn(const ListingRow &row)
+{
+    if (!isFileKind(row.kind))
+        return QStringLiteral("-");
+    QString size = row.size;
+    if (size.endsWith(u'b'))
+        size.chop(1);
+    return size;
+}
+
+void printListing(const FolderListing &listing)
+{
+    QTextStream out(stdout);
+    for (const ListingRow &row : listing.rows) {
+        if (row.kind == EntryKind::Parent)
+            continue;
+        out << escapedName(row.name) << '\t' << sizeColumn(row) << '\t' << row.date << '\t' << row.time << '\t'
+            << (isFolderKind(row.kind) ? "folder" : "file") << '\n';
+    }
+}
+
+void printInfo(const PhoneSession::Info &info)
+{
+    QTextStream out(stdout);
+    auto figure = [](std::optional<quint32> bytes) {
+        return bytes ? QStringLiteral("%1 bytes (%2 KB)").arg(*bytes).arg(*bytes / 1024) : QStringLiteral("unknown");
+    };
+    out << "model: " << (info.model.isEmpty() ? QStringLiteral("unknown") : info.model) << '\n'
+        << "total memory: " << figure(info.totalMemory) << '\n'
+        << "free memory: " << figure(info.freeMemory) << '\n';
+}
+
+void printLineOut(const QString &text)
+{
+    QTextStream(stdout) << text << '\n';
+}
+
+PhonePath parentOf(const PhonePath &path)
+{
+    return path.mid(0, path.size() - 1);
+}
+
+} // namespace
+
+CommandRunner::CommandRunner(PhoneSession &session, TerminalEvents &events, ProgressMeter &meter,
+                             const Options &options)
+    : m_session(session), m_events(events), m_meter(meter), m_options(options), m_phone(session)
+{}
+
+int CommandRunner::connect()
+{
+    if (m_connected)
+        return Success;
+    if (m_session.connect()) {
+        m_connected = true;
+        return Success;
+    }
+    if (const auto portError = m_events.portFailure()) {
+        printError(QStringLiteral("cannot open the serial port %1: %2")
+                       .arg(m_session.link().openedDevicePath(), openErrorText(*portError)));
+    } else {
+        printError(QStringLiteral("no connection to the phone on ") + m_session.link().devicePath());
+        for (const QString &line : m_events.connectErrorLines())
+            printError(QStringLiteral("  ") + line);
+    }
+    return LinkError;
+}
+
+int CommandRunner::run(const Command &command)
+{
+    const QString &name = command.name;
+    if (name == u"pwd") {
+        printLineOut(displayPath(m_folder));
+        return Success;
+    }
+    if (name == u"lpwd") {
+        printLineOut(QDir::currentPath());
+        return Success;
+    }
+    if (name == u"lcd")
+        return changeLocalFolder(command);
+    if (name == u"help") {
+        std::cout << CommandHelpText << std::flush;
+        return Success;
+    }
+    if (name == u"exit") {
+        m_finished = true;
+        return Success;
+    }
+    if (name == u"ls")
+        return ls(command);
+    if (name == u"cd")
+        return cd(command);
+    if (name == u"get")
+        return command.recursive ? getTree(command) : get(command);
+    if (name == u"put")
+        return command.recursive ? putTree(command) : put(command);
+    if (name == u"rm")
+        return remove(command);
+    if (name == u"mkdir")
+        return makeFolder(command);
+    if (name == u"mv")
+        return move(command);
+    if (name == u"info")
+        return info();
+    if (name == u"backup")
+        return backup(command);
+    return usage(QStringLiteral("\"%1\" cannot run here").arg(name));
+}
+
+std::optional<PhonePath> CommandRunner::phonePath(const QString &text)
+{
+    QString problem;
+    auto path = resolvePhonePath(m_folder, text, &problem);
+    if (!path)
+        printError(problem);
+    else if (!foldersFit(parentOf(*path)))
+        path.reset();
+    return path;
+}
+
+int CommandRunner::outcome(PhoneSession::Status status, const QString &refusal)
+{
+    switch (status) {
+    case PhoneSession::Status::Done:
+        return Success;
+    case PhoneSession::Status::FolderRefused:
+        return refuse(
+            QStringLiteral("the phone refused to open the folder \"%1\"").arg(Cp1251::decode(m_phone.refusedFolder())));
+    case PhoneSession::Status::NotSent:
+        return Refused; // the event said why
+    default:
+        return refuse(refusal);
+    }
+}
+
+int CommandRunner::ls(const Command &command)
+{
+    const auto folder = phonePath(command.operands.value(0));
+    if (!folder || !foldersFit(*folder))
+        return Refused;
+    if (const int status = connect())
+        return status;
+    const FolderListing *listing = m_phone.listing(*folder, true);
+    if (!listing)
+        return outcome(PhoneSession::Status::FolderRefused, {});
+    printListing(*listing);
+    return Success;
+}
+
+int CommandRunner::cd(const Command &command)
+{
+    const auto folder = phonePath(command.operands.value(0, QStringLiteral("/")));
+    if (!folder || !foldersFit(*folder))
+        return Refused;
+    if (const int status = connect())
+        return status;
+    if (const int status = outcome(m_session.enter(*folder), {}))
+        return status;
+    m_folder = *folder;
+    return Success;
+}
+
+int CommandRunner::get(const Command &command)
+{
+    const auto path = phonePath(command.operands.value(0));
+    if (!path)
+        return Refused;
+    if (path->isEmpty())
+        return usage(QStringLiteral("\"get\" needs a phone file; get -r copies a folder"));
+    const PhonePath folder = parentOf(*path);
+    const QByteArray name = path->last();
+    if (!nameFits(name, ObexRequest::MaxGetName, Refusal::FileNameTooLong))
+        return Refused;
+
+    // Where it goes: a folder takes the phone's name.
+    QString target = pcPath(command.operands.value(1));
+    if (target.isEmpty() || (target != u"-" && QFileInfo(target).isDir())) {
+        const auto localName = safeLocalName(name);
+        if (!localName)
+            return refuse(englishText(Refusal::UnsafeLocalName));
+        target = localFilePath(target.isEmpty() ? QDir::currentPath() : target, *localName);
+    }
+    QString problem;
+    const std::unique_ptr<Destination> destination = Destination::open(target, &problem);
+    if (!destination)
+        return refuse(problem);
+
+    if (const int status = connect())
+        return status;
+    QDateTime modified;
+    qint64 size = -1;
+    if (const ListingRow *row = m_phone.row(folder, name)) {
+        if (isFolderKind(row->kind))
+            return refuse(QStringLiteral("%1 is a folder; get -r copies a folder").arg(displayPath(*path)));
+        modified = row->modified;
+        size = row->byteCount ? qint64(*row->byteCount) : -1;
+    }
+    QByteArray content;
+    m_meter.beginFile(displayPath(*path), size);
+    const PhoneSession::Status status = m_session.get(folder, name, &content);
+    m_meter.endFile();
+    if (status != PhoneSession::Status::Done)
+        return outcome(status, QStringLiteral("the phone did not deliver %1").arg(command.operands.value(0)));
+    if (!destination->finish(content, modified, &problem))
+        return refuse(problem);
+    return Success;
+}
+
+int CommandRunner::getTree(const Command &command)
+{
+    const auto folder = phonePath(command.operands.value(0));
+    if (!folder || !foldersFit(*folder))
+        return Refused;
+    // The copy goes into the PC folder under the phone folder's name; the root's
+    // content goes into it directly.
+    QString local = pcPath(command.operands.value(1, QStringLiteral(".")));
+    if (QFileInfo::exists(local) && !QFileInfo(local).isDir())
+        return refuse(QStringLiteral("%1 is not a folder").arg(local));
+    if (!folder->isEmpty()) {
+        const auto localName = safeLocalName(folder->last());
+        if (!localName)
+            return refuse(englishText(Refusal::UnsafeLocalName));
+        local = localFilePath(local, *localName);
+    }
+    if (const int status = connect())
+        return status;
+    const TreeSummary summary = downloadTree(m_phone, m_meter, *folder, local, {});
+    printSummary(QStringLiteral("get -r"), summary, false);
+    return summary.failures == 0 ? Success : Refused;
+}
+
+int CommandRunner::put(const Command &command)
+{
+    const QString source = pcPath(command.operands.value(0));
+    if (const std::optional<QString> problem = uploadSourceProblem(source))
+        return refuse(*problem);
+    Refusal refusal{};
+    const std::optional<UploadSource> checked = inspectUploadSource(source, &refusal);
+    if (!checked)
+        return refuse(QStringLiteral("%1: %2").arg(source, englishText(refusal)));
+    const auto folder = phonePath(command.operands.value(1));
+    if (!folder || !foldersFit(*folder))
+        return Refused;
+
+    // The size question comes before the phone is woken.
+    bool confirmed = m_options.yes;
+    if (checked->stagedLength > Staging::QuestionLength && !confirmed) {
+        if (!m_events.questionsAllowed() || !::isatty(STDIN_FILENO))
+            return refuse(
+                QStringLiteral("%1 is larger than 150 kB; run with --yes to copy it without asking").arg(source));
+        if (!askOnTerminal(QStringLiteral("%1 is larger than 150 kB. Copy it to the phone?").arg(source)))
+            return refuse(QStringLiteral("not copied"));
+        confirmed = true;
+    }
+
+    if (const int status = connect())
+        return status;
+    m_events.setAnswer(confirmed ? TerminalEvents::Answer::Yes : TerminalEvents::Answer::Ask);
+    m_events.setSubject(source);
+    m_meter.beginFile(source, QFileInfo(source).size());
+    const PhoneSession::Status status = m_session.put(source, *folder);
+    m_meter.endFile();
+    m_events.setSubject({});
+    m_events.setAnswer(m_options.yes ? TerminalEvents::Answer::Yes : TerminalEvents::Answer::Ask);
+    m_phone.forget(*folder);
+    return outcome(status, QStringLiteral("the phone refused %1").arg(source));
+}
+
+int CommandRunner::putTree(const Command &command)
+{
+    const QString source = pcPath(command.operands.value(0));
+    const QFileInfo info(source);
+    if (!info.isDir())
+        return refuse(info.exists() ? QStringLiteral("%1 is not a folder; put copies a file").arg(source)
+                                    : QStringLiteral("cannot find the folder %1").arg(source));
+    const QString name = QFileInfo(info.canonicalFilePath()).fileName();
+    const auto phoneName = Cp1251::encode(name);
+    if (name.isEmpty() || !phoneName)
+        return refuse(QStringLiteral("%1: %2").arg(source, englishText(Refusal::NameNotEncodable)));
+    const auto folder = phonePath(command.operands.value(1));
+    if (!folder || !foldersFit(*folder) || !foldersFit({*phoneName}))
+        return Refused;
+
+    if (const int status = connect())
+        return status;
+    if (const int status = outcome(m_session.makeFolder(*folder, *phoneName),
+                                   QStringLiteral("the phone refused to make the folder %1")
+                                       .arg(displayPath(*folder + PhonePath{*phoneName}))))
+        return status;
+    const TreeSummary summary = uploadTree(m_phone, m_meter, m_events, source, *folder + PhonePath{*phoneName});
+    printSummary(QStringLiteral("put -r"), summary, false);
+    return summary.failures == 0 ? Success : Refused;
+}
+
+int CommandRunner::remove(const Command &command)
+{
+    const auto path = phonePath(command.operands.value(0));
+    if (!path)
+        return Refused;
+    if (path->isEmpty())
+        return usage(QStringLiteral("\"rm\" needs a phone path"));
+    if (!nameFits(path->last(), ObexRequest::MaxGetName, Refusal::FileNameTooLong))
+        return Refused;
+    if (const int status = connect())
+        return status;
+    const PhoneSession::Status status = m_session.remove(parentOf(*path), path->last());
+    m_phone.forget(parentOf(*path));
+    return outcome(status, QStringLiteral("the phone refused to delete %1").arg(command.operands.value(0)));
+}
+
+int CommandRunner::makeFolder(const Command &command)
+{
+    const auto path = phonePath(command.operands.value(0));
+    if (!path)
+        return Refused;
+    if (path->isEmpty())
+        return usage(QStringLiteral("\"mkdir\" needs a phone path"));
+    if (!foldersFit(*path))
+        return Refused;
+    if (const int status = connect())
+        return status;
+    const PhoneSession::Status status = m_session.makeFolder(parentOf(*path), path->last());
+    m_phone.forget(parentOf(*path));
+    return outcome(status, QStringLiteral("the phone refused to make the folder %1").arg(command.operands.value(0)));
+}
+
+int CommandRunner::move(const Command &command)
+{
+    const QString &fromText = command.operands.at(0);
+    const QString &toText = command.operands.at(1);
+    const auto from = phonePath(fromText);
+    auto to = phonePath(toText);
+    if (!from || !to)
+        return Refused;
+    if (from->isEmpty() || to->isEmpty())
+        return usage(QStringLiteral("\"mv\" cannot move the root folder or onto it"));
+    // "NEW/" names a folder to move into.
+    const bool intoFolder = toText.endsWith(u'/');
+    if (intoFolder)
+        to->append(from->last());
+    if (const int status = connect())
+        return status;
+
+    PhoneSession::Status status = m_session.move(parentOf(*from), from->last(), parentOf(*to), to->last());
+    if (status == PhoneSession::Status::Exists && !intoFolder) {
+        // Onto a folder: into it, as mv does.
+        const ListingRow *row = m_phone.row(parentOf(*to), to->last());
+        if (row && isFolderKind(row->kind)) {
+            to->append(from->last());
+            status = m_session.move(parentOf(*from), from->last(), parentOf(*to), to->last());
+        }
+    }
+    m_phone.forgetAll();
+    const QString fromShown = displayPath(*from);
+    const QString toShown = displayPath(*to);
+    switch (status) {
+    case PhoneSession::Status::Done:
+        // A current folder inside what moved moves with it.
+        if (m_folder.size() >= from->size() && m_folder.mid(0, from->size()) == *from)
+            m_folder = *to + m_folder.mid(from->size());
+        return Success;
+    case PhoneSession::Status::NotFound:
+        return refuse(QStringLiteral("cannot move %1 to %2: not found on the phone").arg(fromShown, toShown));
+    case PhoneSession::Status::Exists:
+        return refuse(QStringLiteral("cannot move %1: %2 already exists").arg(fromShown, toShown));
+    case PhoneSession::Status::PathTooLong:
+        return refuse(QStringLiteral("cannot move %1 to %2: the phone's move command takes paths of at most %3 "
+                                     "characters")
+                          .arg(fromShown, toShown)
+                          .arg(ObexRequest::MaxMovePathUnits));
+    default:
+        return outcome(status, QStringLiteral("the phone refused to move %1 to %2").arg(fromShown, toShown));
+    }
+}
+
+int CommandRunner::info()
+{
+    if (const int status = connect())
+        return status;
+    printInfo(m_session.info());
+    return Success;
+}
+
+int CommandRunner::backup(const Command &command)
+{
+    const QString local = pcPath(command.operands.at(0));
+    if (QFileInfo::exists(local) && !QFileInfo(local).isDir())
+        return refuse(QStringLiteral("%1 is not a folder").arg(local));
+    if (const int status = connect())
+        return status;
+    const TreeSummary summary = downloadTree(m_phone, m_meter, {}, local, {true, command.deleteExtra});
+    printSummary(QStringLiteral("backup"), summary, true);
+    return summary.failures == 0 ? Success : Refused;
+}
+
+int CommandRunner::changeLocalFolder(const Command &command)
+{
+    const QString folder = pcPath(command.operands.value(0, QDir::homePath()));
+    if (::chdir(QFile::encodeName(folder).constData()) != 0)
+        return refuse(QStringLiteral("cannot change to %1: %2").arg(folder, systemError(errno)));
+    return Success;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "phonepath.h"
+#include "phonesession.h"
+
+#include <QHash>
+
+// The phone through the run's one session, with the folder listings read so far,
+// so that the sizes and times of files cost one listing per folder.
+class PhoneFolders
+{
+public:
+    explicit PhoneFolders(PhoneSession &session) : m_session(session) {}
+
+    PhoneSession &session() { return m_session; }
+
+    // The listing of folder, read now when fresh or not read before; nullptr when the
+    // phone would not enter a folder of the path (refusedFolder() names it).
+    const FolderListing *listing(const PhonePath &folder, bool fresh = false);
+    // The row of name in folder's listing, or nullptr.
+    const ListingRow *row(const PhonePath &folder, const QByteArray &name);
+    // Forgets what the phone has changed since.
+    void forget(const PhonePath &folder) { m_listings.remove(folder); }
+    void forgetAll() { m_listings.clear(); }
+    QByteArray refusedFolder() const { return m_session.refusedFolder(); }
+
+private:
+    PhoneSession &m_session;
+    QHash<PhonePath, FolderListing> m_listings;
+};

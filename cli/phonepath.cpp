@@ -1,0 +1,69 @@
+#include "phonepath.h"
+
+#include "cp1251.h"
+#include "terminalevents.h"
+
+std::optional<PhonePath> resolvePhonePath(const PhonePath &current, const QString &text, QString *error)
+{
+    PhonePath path = text.startsWith(u'/') ? PhonePath() : current;
+    for (const QString &part : text.split(u'/', Qt::SkipEmptyParts)) {
+        if (part == u".")
+            continue;
+        if (part == u"..") {
+            if (path.isEmpty()) {
+                *error = QStringLiteral("\"..\" above the phone's root folder is not allowed: %1").arg(text);
+                return std::nullopt;
+            }
+            path.removeLast();
+            continue;
+        }
+        if (part.contains(u'\\')) {
+            *error = QStringLiteral("use \"/\" between phone folders: %1").arg(text);
+            return std::nullopt;
+        }
+        const auto bytes = Cp1251::encode(part);
+        if (!bytes) {
+            *error = englishText(Refusal::NameNotEncodable) + QStringLiteral(": ") + part;
+            return std::nullopt;
+        }
+        path.append(*bytes);
+    }
+    return path;
+}
+
+QString displayPath(const PhonePath &path)
+{
+    QString text;
+    for (const QByteArray &name : path)
+        text += u'/' + Cp1251::decode(name);
+    return text.isEmpty() ? QStringLiteral("/") : text;
+}
+
+QString escapedName(const QByteArray &name)
+{
+    QString text;
+    for (const char c : name) {
+        const auto byte = quint8(c);
+        switch (byte) {
+        case '\\':
+            text += QStringLiteral("\\\\");
+            break;
+        case '\t':
+            text += QStringLiteral("\\t");
+            break;
+        case '\n':
+            text += QStringLiteral("\\n");
+            break;
+        case '\r':
+            text += QStringLiteral("\\r");
+            break;
+        default:
+            // 0x98 is the one Windows-1251 byte without a character.
+            if (byte < 0x20 || byte == 0x7F || byte == 0x98)
+                text += QStringLiteral("\\x") + QString::number(byte, 16).toUpper().rightJustified(2, u'0');
+            else
+                text += Cp1251::decode(QByteArray(1, c));
+        }
+    }
+    return text;
+}
