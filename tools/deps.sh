@@ -7,6 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev qt6-svg-dev libgl-dev qt6-qpa-plugins
     obexftp unzip
+    libfuse3-dev fuse3
     clang libclang-rt-14-dev
 )
 
