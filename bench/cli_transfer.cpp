@@ -74,9 +74,9 @@ Measure run(const QStringList &command, const QString &dir)
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    m.seconds = clock.elapsed() / 1000.0;
-    m.cpuSeconds =
-        usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    m.seconds = double(clock.elapsed()) / 1000.0;
+    m.cpuSeconds = double(usage.ru_utime.tv_sec) + double(usage.ru_utime.tv_usec) / 1e6 + double(usage.ru_stime.tv_sec)
+        + double(usage.ru_stime.tv_usec) / 1e6;
     m.ok = WIFEXITED(status);
     return m;
 }

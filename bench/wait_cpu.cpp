@@ -5,9 +5,9 @@
 //
 //   wait_cpu [--hangup] [seconds]
 
+#include "linkaccess.h"
 #include "phonelink.h"
 #include "pty.h"
-#include "quietui.h"
 #include "sumletcontrol.h"
 
 #include <QCoreApplication>
@@ -19,17 +19,13 @@
 
 namespace {
 
-struct WaitEnded
-{};
-
-// Only the end of the program matters here; the monitors tick as in the program.
-class WaitUi : public QuietUi
+// Only the monitors' ticks are counted; they tick as in the program.
+class MonitorCount : public PhoneEvents
 {
 public:
     int monitorTicks = 0;
 
-    void setWaitingBytesText(const QString &) override { ++monitorTicks; }
-    [[noreturn]] void endProgram(int) override { throw WaitEnded{}; }
+    void waitingBytesReported(int) override { ++monitorTicks; }
 };
 
 double cpuSeconds()
@@ -61,14 +57,12 @@ int main(int argc, char **argv)
     }
 
     Pty phone;
-    WaitUi ui;
-    PhoneLink link(*crc, ui);
-    link.Comm1.setDevicePath(phone.slavePath());
-    if (!link.Comm1.open(&error)) {
+    MonitorCount events;
+    PhoneLink link(*crc, events);
+    if (!PhoneLinkTestAccess::openAsConnected(link, phone.slavePath(), &error)) {
         std::fprintf(stderr, "open: %s\n", qPrintable(error));
         return 1;
     }
-    link.Comm1.setReadLength(SerialPort::SingleByte);
     link.setTimeoutInterval(seconds * 1000);
     if (hangup) {
         phone.dropKeeper();
@@ -82,7 +76,7 @@ int main(int argc, char **argv)
         link.ReadByte();
         std::fprintf(stderr, "unexpected byte from a silent peer\n");
         return 1;
-    } catch (const WaitEnded &) {
+    } catch (const LinkLost &) {
     }
     const double cpu = cpuSeconds() - cpuBefore;
     const double elapsed = double(wall.elapsed()) / 1000.0;
@@ -90,6 +84,6 @@ int main(int argc, char **argv)
     std::printf("peer: %s\n", hangup ? "hung up" : "silent");
     std::printf("wait: %.2f s (ended by the receive time-out: %s)\n", elapsed, link.timedOut() ? "yes" : "no");
     std::printf("cpu:  %.3f s user+system (%.3f%% of one core), monitor ticks %d\n", cpu, 100.0 * cpu / elapsed,
-                ui.monitorTicks);
+                events.monitorTicks);
     return 0;
 }

@@ -1,14 +1,11 @@
 // tarvel-cli: the phone's file system from the command line, for scripts and backups.
 
 #include "cp1251.h"
-#include "handshake.h"
-#include "messages.h"
 #include "obexrequests.h"
-#include "phonefiles.h"
-#include "phonelink.h"
+#include "phonesession.h"
 #include "staging.h"
 #include "sumletcontrol.h"
-#include "terminalui.h"
+#include "terminalevents.h"
 #include "workingfiles.h"
 
 #include <QCommandLineParser>
@@ -20,6 +17,7 @@
 #include <QTextStream>
 
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <unistd.h>
 
@@ -72,35 +70,6 @@ Exit status:
      connection set-up, a time-out or a broken reply
 )";
 
-struct PhonePath
-{
-    QList<QByteArray> folders;
-    QByteArray name; // empty for a bare folder path
-};
-
-// Phone path components in Windows-1251; nothing when a component is not usable.
-std::optional<QList<QByteArray>> phoneComponents(const QString &path, QString *error)
-{
-    QList<QByteArray> components;
-    for (const QString &part : path.split(u'/', Qt::SkipEmptyParts)) {
-        if (part == u"." || part == u"..") {
-            *error = QStringLiteral("\".\" and \"..\" are not allowed in phone paths: %1").arg(path);
-            return std::nullopt;
-        }
-        if (part.contains(u'\\')) {
-            *error = QStringLiteral("use \"/\" between phone folders: %1").arg(path);
-            return std::nullopt;
-        }
-        const auto bytes = Cp1251::encode(part);
-        if (!bytes) {
-            *error = englishText(ObexNotice::NameNotEncodable) + QStringLiteral(": ") + part;
-            return std::nullopt;
-        }
-        components.append(*bytes);
-    }
-    return components;
-}
-
 QString openErrorText(SerialPort::OpenError error)
 {
     switch (error) {
@@ -117,85 +86,116 @@ QString openErrorText(SerialPort::OpenError error)
     }
 }
 
-class Session
+// What the command line asks for.
+struct Invocation
 {
-public:
-    Session(Checksum &crc, bool showProgress) : ui(showProgress), link(crc, ui), files(link) {}
-
-    TerminalUi ui;
-    PhoneLink link;
-    PhoneFiles files;
-    FolderListing rootListing;
-
-    // The connect procedure with its pauses, then the root listing.
-    int connect()
-    {
-        bool connected = false;
-        PhoneConnector connector(link);
-        connector.run([this, &connected] {
-            connected = true;
-            rootListing = files.enterRootAndRefresh();
-        });
-        if (connected)
-            return Success;
-        if (ui.portMessageShown()) {
-            printError(QStringLiteral("cannot open the serial port %1: %2")
-                           .arg(link.Comm1.openedDevicePath(), openErrorText(link.Comm1.openError())));
-        } else {
-            printError(QStringLiteral("no connection to the phone on ") + link.Comm1.devicePath());
-            for (const QString &line : ui.connectErrorLines())
-                printError(QStringLiteral("  ") + line);
-        }
-        return LinkError;
-    }
-
-    bool enter(const QList<QByteArray> &folders)
-    {
-        for (const QByteArray &folder : folders) {
-            if (!files.ObexSetPath(folder)) {
-                printError(QStringLiteral("the phone refused to open the folder \"%1\"").arg(Cp1251::decode(folder)));
-                return false;
-            }
-        }
-        return true;
-    }
+    QString command;
+    QStringList operands;
+    int port = 0; // 0: --device names the port
+    QString device;
+    bool rts = false;
+    bool yes = false;
 };
 
-QString sizeColumn(const ListingRow &row)
+// What the checks found: the phone path and the PC side of a transfer.
+struct Plan
 {
-    if (!isFileKind(row.kind))
-        return QStringLiteral("-");
-    QString size = row.size;
-    if (size.endsWith(u'b'))
-        size.chop(1);
-    return size;
+    QString phoneArgument;
+    QList<QByteArray> folders;
+    QByteArray name; // empty for a bare folder path
+    std::unique_ptr<QSaveFile> download;
+    QString uploadPath;
+    TerminalEvents::Answer sizeAnswer = TerminalEvents::Answer::Ask;
+};
+
+int usage(const QString &problem)
+{
+    printError(problem);
+    std::cerr << "Try 'tarvel-cli --help'." << std::endl;
+    return UsageError;
 }
 
-int listFolder(Session &session, const QList<QByteArray> &folders)
+int refuse(const QString &problem)
 {
-    if (!session.enter(folders))
-        return Refused;
-    const FolderListing listing = folders.isEmpty() ? session.rootListing : session.files.RefreshListing();
-    QTextStream out(stdout);
-    for (const ListingRow &row : listing.rows) {
-        if (row.kind == EntryKind::Parent)
-            continue;
-        out << Cp1251::decode(row.name) << '\t' << sizeColumn(row) << '\t' << row.date << '\t' << row.time << '\t'
-            << (isFolderKind(row.kind) ? "folder" : "file") << '\n';
+    printError(problem);
+    return Refused;
+}
+
+// Parsing: the options and the command's arguments. An exit status when the run
+// ends here (help, usage error).
+std::optional<int> parse(const QStringList &arguments, Invocation *invocation)
+{
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    const QCommandLineOption portOption(QStringLiteral("port"), QString(), QStringLiteral("N"));
+    const QCommandLineOption deviceOption(QStringLiteral("device"), QString(), QStringLiteral("PATH"));
+    const QCommandLineOption rtsOption(QStringLiteral("rts"));
+    const QCommandLineOption yesOption(QStringLiteral("yes"));
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOptions({portOption, deviceOption, rtsOption, yesOption, helpOption});
+
+    if (!parser.parse(arguments))
+        return usage(parser.errorText());
+    if (parser.isSet(helpOption)) {
+        std::cout << HelpText;
+        return Success;
     }
-    return Success;
+
+    const QStringList args = parser.positionalArguments();
+    if (parser.isSet(portOption) == parser.isSet(deviceOption))
+        return usage(QStringLiteral("give either --port N or --device PATH"));
+    if (parser.isSet(portOption)) {
+        bool ok = false;
+        invocation->port = parser.value(portOption).toInt(&ok);
+        if (!ok || invocation->port < 1 || invocation->port > 9)
+            return usage(QStringLiteral("--port takes a number from 1 to 9"));
+    }
+    invocation->device = parser.value(deviceOption);
+    invocation->rts = parser.isSet(rtsOption);
+    invocation->yes = parser.isSet(yesOption);
+    if (args.isEmpty())
+        return usage(QStringLiteral("no command given"));
+
+    invocation->command = args.first();
+    invocation->operands = args.mid(1);
+    struct Arity
+    {
+        int minimum;
+        int maximum;
+    };
+    static const QHash<QString, Arity> arities = {
+        {QStringLiteral("ls"), {0, 1}},  {QStringLiteral("info"), {0, 0}}, {QStringLiteral("get"), {1, 2}},
+        {QStringLiteral("put"), {1, 2}}, {QStringLiteral("rm"), {1, 1}},   {QStringLiteral("mkdir"), {1, 1}},
+    };
+    const auto arity = arities.constFind(invocation->command);
+    if (arity == arities.constEnd())
+        return usage(QStringLiteral("unknown command \"%1\"").arg(invocation->command));
+    if (invocation->operands.size() < arity->minimum || invocation->operands.size() > arity->maximum)
+        return usage(QStringLiteral("wrong number of arguments for \"%1\"").arg(invocation->command));
+    return std::nullopt;
 }
 
-int showInfo(Session &session)
+// Phone path components in Windows-1251; nothing when a component is not usable.
+std::optional<QList<QByteArray>> phoneComponents(const QString &path, QString *error)
 {
-    QTextStream out(stdout);
-    auto figure = [](std::optional<quint32> bytes) {
-        return bytes ? QStringLiteral("%1 bytes (%2 KB)").arg(*bytes).arg(*bytes / 1024) : QStringLiteral("unknown");
-    };
-    out << "model: " << (session.ui.model().isEmpty() ? QStringLiteral("unknown") : session.ui.model()) << '\n'
-        << "total memory: " << figure(session.files.totalMemory()) << '\n'
-        << "free memory: " << figure(session.files.freeMemory()) << '\n';
-    return Success;
+    QList<QByteArray> components;
+    for (const QString &part : path.split(u'/', Qt::SkipEmptyParts)) {
+        if (part == u"." || part == u"..") {
+            *error = QStringLiteral("\".\" and \"..\" are not allowed in phone paths: %1").arg(path);
+            return std::nullopt;
+        }
+        if (part.contains(u'\\')) {
+            *error = QStringLiteral("use \"/\" between phone folders: %1").arg(path);
+            return std::nullopt;
+        }
+        const auto bytes = Cp1251::encode(part);
+        if (!bytes) {
+            *error = englishText(Refusal::NameNotEncodable) + QStringLiteral(": ") + part;
+            return std::nullopt;
+        }
+        components.append(*bytes);
+    }
+    return components;
 }
 
 // Qt takes a path that starts with ':' for one of its resources; on the command
@@ -209,7 +209,7 @@ QString describeDestination(const QString &localArgument, const QByteArray &phon
 {
     const auto localName = safeLocalName(phoneName);
     if (!localName) {
-        *error = englishText(ObexNotice::UnsafeLocalName);
+        *error = englishText(Refusal::UnsafeLocalName);
         return {};
     }
     if (localArgument.isEmpty())
@@ -220,11 +220,170 @@ QString describeDestination(const QString &localArgument, const QByteArray &phon
     return local;
 }
 
-int checkName(const QByteArray &name, int maxLength, ObexNotice tooLong)
+bool nameFits(const QByteArray &name, int maxLength, Refusal tooLong)
 {
     if (name.size() <= maxLength)
-        return Success;
+        return true;
     printError(englishText(tooLong));
+    return false;
+}
+
+// The upload's source and the size question, before the phone is woken.
+int checkUpload(const QString &uploadPath, TerminalEvents::Answer *sizeAnswer)
+{
+    Refusal refusal{};
+    const std::optional<UploadSource> source = inspectUploadSource(uploadPath, &refusal);
+    if (!source) {
+        return refuse(refusal == Refusal::SourceMissing ? QStringLiteral("cannot find the file %1").arg(uploadPath)
+                                                        : englishText(refusal));
+    }
+    if (source->stagedLength <= Staging::QuestionLength || *sizeAnswer == TerminalEvents::Answer::Yes)
+        return Success;
+    if (!::isatty(STDIN_FILENO))
+        return refuse(
+            QStringLiteral("%1 is larger than 150 kB; run with --yes to copy it without asking").arg(uploadPath));
+    if (!askOnTerminal(QStringLiteral("%1 is larger than 150 kB. Copy it to the phone?").arg(uploadPath)))
+        return refuse(QStringLiteral("not copied"));
+    *sizeAnswer = TerminalEvents::Answer::Yes;
+    return Success;
+}
+
+// Checks: everything that can be checked on the PC before the phone is woken.
+int check(const Invocation &invocation, Plan *plan)
+{
+    const QString &command = invocation.command;
+    const QStringList &operands = invocation.operands;
+    QString problem;
+    plan->phoneArgument = command == u"put" ? operands.value(1) : operands.value(0);
+    const auto components = phoneComponents(plan->phoneArgument, &problem);
+    if (!components)
+        return refuse(problem);
+    plan->folders = *components;
+    if (command == u"get" || command == u"rm" || command == u"mkdir") {
+        if (plan->folders.isEmpty())
+            return usage(QStringLiteral("\"%1\" needs a phone path").arg(command));
+        plan->name = plan->folders.takeLast();
+    }
+    for (const QByteArray &folder : plan->folders) {
+        if (!nameFits(folder, ObexRequest::MaxSetPathName, Refusal::FolderNameTooLong))
+            return Refused;
+    }
+    if ((command == u"get" || command == u"rm")
+        && !nameFits(plan->name, ObexRequest::MaxGetName, Refusal::FileNameTooLong))
+        return Refused;
+    if (command == u"mkdir" && !nameFits(plan->name, ObexRequest::MaxSetPathName, Refusal::FolderNameTooLong))
+        return Refused;
+
+    if (command == u"get") {
+        const QString destination = describeDestination(operands.value(1), plan->name, &problem);
+        if (destination.isEmpty())
+            return refuse(problem);
+        plan->download = std::make_unique<QSaveFile>(destination);
+        if (!plan->download->open(QIODevice::WriteOnly))
+            return refuse(QStringLiteral("cannot write %1: %2").arg(destination, plan->download->errorString()));
+    }
+
+    plan->sizeAnswer = invocation.yes ? TerminalEvents::Answer::Yes : TerminalEvents::Answer::Ask;
+    if (command == u"put") {
+        plan->uploadPath = pcPath(operands.value(0));
+        return checkUpload(plan->uploadPath, &plan->sizeAnswer);
+    }
+    return Success;
+}
+
+QString sizeColumn(const ListingRow &row)
+{
+    if (!isFileKind(row.kind))
+        return QStringLiteral("-");
+    QString size = row.size;
+    if (size.endsWith(u'b'))
+        size.chop(1);
+    return size;
+}
+
+void printListing(const FolderListing &listing)
+{
+    QTextStream out(stdout);
+    for (const ListingRow &row : listing.rows) {
+        if (row.kind == EntryKind::Parent)
+            continue;
+        out << Cp1251::decode(row.name) << '\t' << sizeColumn(row) << '\t' << row.date << '\t' << row.time << '\t'
+            << (isFolderKind(row.kind) ? "folder" : "file") << '\n';
+    }
+}
+
+void printInfo(const PhoneSession::Info &info)
+{
+    QTextStream out(stdout);
+    auto figure = [](std::optional<quint32> bytes) {
+        return bytes ? QStringLiteral("%1 bytes (%2 KB)").arg(*bytes).arg(*bytes / 1024) : QStringLiteral("unknown");
+    };
+    out << "model: " << (info.model.isEmpty() ? QStringLiteral("unknown") : info.model) << '\n'
+        << "total memory: " << figure(info.totalMemory) << '\n'
+        << "free memory: " << figure(info.freeMemory) << '\n';
+}
+
+int connect(PhoneSession &session, const TerminalEvents &events)
+{
+    if (session.connect())
+        return Success;
+    if (const auto portError = events.portFailure()) {
+        printError(QStringLiteral("cannot open the serial port %1: %2")
+                       .arg(session.link().openedDevicePath(), openErrorText(*portError)));
+    } else {
+        printError(QStringLiteral("no connection to the phone on ") + session.link().devicePath());
+        for (const QString &line : events.connectErrorLines())
+            printError(QStringLiteral("  ") + line);
+    }
+    return LinkError;
+}
+
+// Running: one connection, then the command through the session.
+int run(const Invocation &invocation, Plan &plan, PhoneSession &session, const TerminalEvents &events)
+{
+    if (const int status = connect(session, events))
+        return status;
+
+    const QString &command = invocation.command;
+    PhoneSession::Status status = PhoneSession::Status::Done;
+    QString refusal;
+    if (command == u"ls") {
+        FolderListing listing;
+        status = session.list(plan.folders, &listing);
+        if (status == PhoneSession::Status::Done)
+            printListing(listing);
+    } else if (command == u"info") {
+        printInfo(session.info());
+    } else if (command == u"get") {
+        QByteArray content;
+        status = session.get(plan.folders, plan.name, &content);
+        refusal = QStringLiteral("the phone did not deliver %1").arg(plan.phoneArgument);
+        if (status == PhoneSession::Status::Done
+            && (plan.download->write(content) != content.size() || !plan.download->commit()))
+            return refuse(
+                QStringLiteral("cannot write %1: %2").arg(plan.download->fileName(), plan.download->errorString()));
+    } else if (command == u"put") {
+        status = session.put(plan.uploadPath, plan.folders);
+        refusal = QStringLiteral("the phone refused %1").arg(plan.uploadPath);
+    } else if (command == u"rm") {
+        status = session.remove(plan.folders, plan.name);
+        refusal = QStringLiteral("the phone refused to delete %1").arg(plan.phoneArgument);
+    } else if (command == u"mkdir") {
+        status = session.makeFolder(plan.folders, plan.name);
+        refusal = QStringLiteral("the phone refused to make the folder %1").arg(plan.phoneArgument);
+    }
+
+    switch (status) {
+    case PhoneSession::Status::Done:
+        return Success;
+    case PhoneSession::Status::FolderRefused:
+        return refuse(
+            QStringLiteral("the phone refused to open the folder \"%1\"").arg(Cp1251::decode(session.refusedFolder())));
+    case PhoneSession::Status::Refused:
+        return refuse(refusal);
+    case PhoneSession::Status::NotSent:
+        break;
+    }
     return Refused;
 }
 
@@ -235,197 +394,32 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarvel-cli"));
 
-    QCommandLineParser parser;
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    const QCommandLineOption portOption(QStringLiteral("port"), QString(), QStringLiteral("N"));
-    const QCommandLineOption deviceOption(QStringLiteral("device"), QString(), QStringLiteral("PATH"));
-    const QCommandLineOption rtsOption(QStringLiteral("rts"));
-    const QCommandLineOption yesOption(QStringLiteral("yes"));
-    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({portOption, deviceOption, rtsOption, yesOption, helpOption});
-
-    auto usage = [](const QString &problem) {
-        printError(problem);
-        std::cerr << "Try 'tarvel-cli --help'." << std::endl;
-        return int(UsageError);
-    };
-    if (!parser.parse(QCoreApplication::arguments()))
-        return usage(parser.errorText());
-    if (parser.isSet(helpOption)) {
-        std::cout << HelpText;
-        return Success;
-    }
-
-    const QStringList args = parser.positionalArguments();
-    if (parser.isSet(portOption) == parser.isSet(deviceOption))
-        return usage(QStringLiteral("give either --port N or --device PATH"));
-    int port = 0;
-    if (parser.isSet(portOption)) {
-        bool ok = false;
-        port = parser.value(portOption).toInt(&ok);
-        if (!ok || port < 1 || port > 9)
-            return usage(QStringLiteral("--port takes a number from 1 to 9"));
-    }
-    if (args.isEmpty())
-        return usage(QStringLiteral("no command given"));
-
-    const QString command = args.first();
-    const QStringList operands = args.mid(1);
-    struct Arity
-    {
-        int minimum;
-        int maximum;
-    };
-    static const QHash<QString, Arity> arities = {
-        {QStringLiteral("ls"), {0, 1}},  {QStringLiteral("info"), {0, 0}}, {QStringLiteral("get"), {1, 2}},
-        {QStringLiteral("put"), {1, 2}}, {QStringLiteral("rm"), {1, 1}},   {QStringLiteral("mkdir"), {1, 1}},
-    };
-    const auto arity = arities.constFind(command);
-    if (arity == arities.constEnd())
-        return usage(QStringLiteral("unknown command \"%1\"").arg(command));
-    if (operands.size() < arity->minimum || operands.size() > arity->maximum)
-        return usage(QStringLiteral("wrong number of arguments for \"%1\"").arg(command));
-
-    // Everything that can be checked on the PC is checked before the phone is woken.
-    QString problem;
-    PhonePath target;
-    const QString phoneArgument = command == u"put" ? operands.value(1) : operands.value(0);
-    const auto components = phoneComponents(phoneArgument, &problem);
-    if (!components) {
-        printError(problem);
-        return Refused;
-    }
-    target.folders = *components;
-    if (command == u"get" || command == u"rm" || command == u"mkdir") {
-        if (target.folders.isEmpty())
-            return usage(QStringLiteral("\"%1\" needs a phone path").arg(command));
-        target.name = target.folders.takeLast();
-    }
-    for (const QByteArray &folder : target.folders) {
-        if (const int status = checkName(folder, ObexRequest::MaxSetPathName, ObexNotice::FolderNameTooLong))
-            return status;
-    }
-    if (command == u"get" || command == u"rm") {
-        if (const int status = checkName(target.name, ObexRequest::MaxGetName, ObexNotice::FileNameTooLong))
-            return status;
-    }
-    if (command == u"mkdir") {
-        if (const int status = checkName(target.name, ObexRequest::MaxSetPathName, ObexNotice::FolderNameTooLong))
-            return status;
-    }
-
-    std::optional<QSaveFile> download;
-    if (command == u"get") {
-        const QString destination = describeDestination(operands.value(1), target.name, &problem);
-        if (destination.isEmpty()) {
-            printError(problem);
-            return Refused;
-        }
-        download.emplace(destination);
-        if (!download->open(QIODevice::WriteOnly)) {
-            printError(QStringLiteral("cannot write %1: %2").arg(destination, download->errorString()));
-            return Refused;
-        }
-    }
-
-    const bool showProgress = ::isatty(STDERR_FILENO);
-    TerminalUi::Answer sizeAnswer = parser.isSet(yesOption) ? TerminalUi::Answer::Yes : TerminalUi::Answer::Ask;
-    QString uploadPath;
-    if (command == u"put") {
-        uploadPath = pcPath(operands.value(0));
-        const QFileInfo source(uploadPath);
-        if (!source.isFile()) {
-            printError(QStringLiteral("cannot find the file %1").arg(uploadPath));
-            return Refused;
-        }
-        const auto name = Cp1251::encode(source.fileName());
-        if (!name) {
-            printError(englishText(ObexNotice::NameNotEncodable));
-            return Refused;
-        }
-        if (const int status = checkName(*name, ObexRequest::MaxUploadName, ObexNotice::UploadNameTooLong))
-            return status;
-        const qint64 stagingLength = Staging::stagedLength(source.size());
-        if (stagingLength >= Staging::LengthLimit) {
-            printError(englishText(ObexNotice::StagingTooLarge));
-            return Refused;
-        }
-        if (stagingLength > Staging::QuestionLength && sizeAnswer != TerminalUi::Answer::Yes) {
-            if (!::isatty(STDIN_FILENO)) {
-                printError(QStringLiteral("%1 is larger than 150 kB; run with --yes to copy it without asking")
-                               .arg(uploadPath));
-                return Refused;
-            }
-            if (!askOnTerminal(QStringLiteral("%1 is larger than 150 kB. Copy it to the phone?").arg(uploadPath))) {
-                printError(QStringLiteral("not copied"));
-                return Refused;
-            }
-            sizeAnswer = TerminalUi::Answer::Yes;
-        }
-    }
+    Invocation invocation;
+    if (const std::optional<int> status = parse(QCoreApplication::arguments(), &invocation))
+        return *status;
+    Plan plan;
+    if (const int status = check(invocation, &plan))
+        return status;
 
     QString componentError;
     const auto crc = SumletControl::create(&componentError);
-    if (!crc) {
-        printError(QStringLiteral("cannot load the checksum component: ") + componentError);
-        return Refused;
-    }
+    if (!crc)
+        return refuse(QStringLiteral("cannot load the checksum component: ") + componentError);
 
-    Session session(*crc, showProgress);
-    session.ui.setAnswer(sizeAnswer);
-    if (parser.isSet(deviceOption))
-        session.link.Comm1.setDevicePath(parser.value(deviceOption));
+    TerminalEvents events(::isatty(STDERR_FILENO));
+    events.setAnswer(plan.sizeAnswer);
+    PhoneSession session(*crc, events);
+    if (invocation.port == 0)
+        session.link().setDevicePath(invocation.device);
     else
-        session.link.Comm1.setPortNumber(port);
-    session.link.Comm1.setRts(parser.isSet(rtsOption));
+        session.link().setPortNumber(invocation.port);
+    session.link().setRts(invocation.rts);
 
     try {
-        if (const int status = session.connect())
-            return status;
-
-        int status = Success;
-        if (command == u"ls") {
-            status = listFolder(session, target.folders);
-        } else if (command == u"info") {
-            status = showInfo(session);
-        } else if (!session.enter(target.folders)) {
-            status = Refused;
-        } else if (command == u"get") {
-            const auto content = session.files.GetFile(target.name);
-            if (!content) {
-                printError(QStringLiteral("the phone did not deliver %1").arg(phoneArgument));
-                status = Refused;
-            } else if (download->write(*content) != content->size() || !download->commit()) {
-                printError(QStringLiteral("cannot write %1: %2").arg(download->fileName(), download->errorString()));
-                status = Refused;
-            }
-        } else if (command == u"put") {
-            switch (session.files.PutFile(uploadPath)) {
-            case PutResult::Sent:
-                break;
-            case PutResult::Refused:
-                printError(QStringLiteral("the phone refused %1").arg(uploadPath));
-                status = Refused;
-                break;
-            case PutResult::NotSent:
-                status = Refused;
-                break;
-            }
-        } else if (command == u"rm") {
-            if (!session.files.DeleteObject(target.name)) {
-                printError(QStringLiteral("the phone refused to delete %1").arg(phoneArgument));
-                status = Refused;
-            }
-        } else if (command == u"mkdir") {
-            if (!session.files.makeFolderAndReturn(target.name)) {
-                printError(QStringLiteral("the phone refused to make the folder %1").arg(phoneArgument));
-                status = Refused;
-            }
-        }
-        session.link.Comm1.close();
+        const int status = run(invocation, plan, session, events);
+        session.link().closePort();
         return status;
-    } catch (const LinkFailure &) {
-        session.link.Comm1.close();
+    } catch (const LinkLost &) {
         return LinkError;
     }
 }

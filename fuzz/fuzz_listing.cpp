@@ -1,6 +1,8 @@
-// The folder listing as the phone sends it, cut into rows by keyword search; every
-// row name then goes the ways a phone name goes on the PC: shown (Windows-1251),
-// typed back (encoded again) and used as a local file name.
+// The folder listing as the phone sends it, read as XML or, when it is not XML, cut
+// into rows by keyword search; every row name then goes the ways a phone name goes on
+// the PC: shown (Windows-1251), typed back (encoded again) and used as a local file
+// name. The input also serves as a file name, escaped into a well-formed listing as
+// the phone writes one: read back as XML it must come out byte for byte.
 
 #include "fuzzsupport.h"
 
@@ -11,49 +13,125 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdint>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
-{
-    const QByteArray text(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QList<ListingRow> rows = parseListing(text);
+namespace {
 
+void checkRow(const ListingRow &row, const QByteArray &text)
+{
+    FUZZ_EXPECT(isFolderKind(row.kind) || isFileKind(row.kind));
+    FUZZ_EXPECT(row.name.size() <= text.size());
+    FUZZ_EXPECT(row.date.isEmpty() || row.date.size() <= 10);
+    FUZZ_EXPECT(row.time.isEmpty() || row.time.size() <= 5);
+    if (isFolderKind(row.kind))
+        FUZZ_EXPECT(!row.byteCount);
+
+    const QString shown = Cp1251::decode(row.name);
+    FUZZ_EXPECT(shown.size() == row.name.size());
+    if (!row.name.contains('\x98'))
+        FUZZ_EXPECT(Cp1251::encode(shown) == row.name);
+
+    if (const auto local = safeLocalName(row.name)) {
+        // A plain file name: it names an entry of the chosen folder and nothing else.
+        FUZZ_EXPECT(!local->isEmpty() && !local->contains(u'/') && !local->contains(QChar(0)));
+        FUZZ_EXPECT(*local != u"." && *local != u"..");
+        const QString path = localFilePath(QStringLiteral("/pc/folder"), *local);
+        FUZZ_EXPECT(QDir::cleanPath(path) == path);
+        FUZZ_EXPECT(QFileInfo(path).absolutePath() == u"/pc/folder");
+    }
+}
+
+void checkKeywordReading(const QList<ListingRow> &rows, const QByteArray &text)
+{
     const bool root = isRootListing(text);
     FUZZ_EXPECT(root == (text.contains("Bitmap") || text.contains("Ringing tone")));
     if (!root)
         FUZZ_EXPECT(!rows.isEmpty() && rows.first().kind == EntryKind::Parent);
     // One row per keyword at most: each needs its own keyword start.
-    FUZZ_EXPECT(std::size_t(rows.size()) <= size / 10 + 1);
-
+    FUZZ_EXPECT(std::size_t(rows.size()) <= std::size_t(text.size()) / 10 + 1);
     for (const ListingRow &row : rows) {
-        if (row.kind == EntryKind::Parent) {
-            FUZZ_EXPECT(row.name == ParentRowText);
+        if (row.kind == EntryKind::Parent || text.contains('&'))
             continue;
-        }
-        FUZZ_EXPECT(isFolderKind(row.kind) || isFileKind(row.kind));
-        FUZZ_EXPECT(row.name.size() <= text.size());
-        if (!text.contains('&')) {
-            // Without character references a name is a piece of the text, and a value
-            // runs to the next quote: only its first character may be one.
-            FUZZ_EXPECT(text.contains(row.name));
-            FUZZ_EXPECT(!row.name.mid(1).contains('"'));
-        }
-        FUZZ_EXPECT(row.date.isEmpty() || row.date.size() <= 10);
-        FUZZ_EXPECT(row.time.isEmpty() || row.time.size() <= 5);
+        // Without character references a name is a piece of the text, and a value
+        // runs to the next quote: only its first character may be one.
+        FUZZ_EXPECT(text.contains(row.name));
+        FUZZ_EXPECT(!row.name.mid(1).contains('"'));
+    }
+}
 
-        const QString shown = Cp1251::decode(row.name);
-        FUZZ_EXPECT(shown.size() == row.name.size());
-        if (!row.name.contains('\x98'))
-            FUZZ_EXPECT(Cp1251::encode(shown) == row.name);
+void checkXmlReading(const QList<ListingRow> &rows, const QByteArray &text)
+{
+    // Every entry is an element of its own; only the first row may be the parent row.
+    FUZZ_EXPECT(rows.size() <= text.count('<') + 1);
+    for (qsizetype i = 1; i < rows.size(); ++i)
+        FUZZ_EXPECT(rows[i].kind != EntryKind::Parent);
+}
 
-        if (const auto local = safeLocalName(row.name)) {
-            // A plain file name: it names an entry of the chosen folder and nothing else.
-            FUZZ_EXPECT(!local->isEmpty() && !local->contains(u'/') && !local->contains(QChar(0)));
-            FUZZ_EXPECT(*local != u"." && *local != u"..");
-            const QString path = localFilePath(QStringLiteral("/pc/folder"), *local);
-            FUZZ_EXPECT(QDir::cleanPath(path) == path);
-            FUZZ_EXPECT(QFileInfo(path).absolutePath() == u"/pc/folder");
+// The name as the phone writes it into a listing attribute.
+QByteArray escaped(const QByteArray &name)
+{
+    QByteArray out;
+    for (const char c : name) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            out += c;
         }
+    }
+    return out;
+}
+
+bool validInXml(const QByteArray &name)
+{
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r';
+    });
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QByteArray text(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QList<ListingRow> rows = parseListing(text);
+    const auto xml = parseListingXml(text);
+    if (xml) {
+        FUZZ_EXPECT(rows == *xml);
+        checkXmlReading(rows, text);
+    } else {
+        FUZZ_EXPECT(rows == parseListingKeywords(text));
+        checkKeywordReading(rows, text);
+    }
+    for (const ListingRow &row : rows) {
+        if (row.kind == EntryKind::Parent)
+            FUZZ_EXPECT(row.name == ParentRowText);
+        else
+            checkRow(row, text);
+    }
+
+    if (validInXml(text)) {
+        const QByteArray listing = "<?xml version=\"1.0\"?>\r\n<folder-listing version=\"1.0\">\r\n<file name=\""
+            + escaped(text) + "\" size=\"" + QByteArray::number(size) + "\"/>\r\n</folder-listing>\r\n";
+        const auto named = parseListingXml(listing);
+        FUZZ_EXPECT(named && named->size() == 2);
+        FUZZ_EXPECT(named->at(1).name == text);
+        FUZZ_EXPECT(named->at(1).byteCount == quint64(size));
     }
     return 0;
 }

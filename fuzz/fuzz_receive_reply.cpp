@@ -1,7 +1,7 @@
 // ReceiveReply against anything a phone might send. The bytes reach the real port
 // code through a pseudo-terminal; replies are read one after another until the
-// input is used up. A receive error ends only the current input (the window double
-// throws from endProgram), a short input ends in the receive time-out, scaled down
+// input is used up. A receive error ends only the current input (the link throws
+// LinkLost), a short input ends in the receive time-out, scaled down
 // to a few milliseconds. Nothing may crash, hang, or hand back more packet bytes
 // than were sent.
 
@@ -14,7 +14,7 @@ namespace {
 struct Harness
 {
     PhoneEnd phone;
-    SilentUi ui;
+    PhoneEvents events; // shows nothing
     UnusedChecksum crc;
 };
 
@@ -32,23 +32,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size > MaxInput)
         size = MaxInput;
 
-    auto link = openLink(harness.phone, harness.ui, harness.crc);
+    auto link = openLink(harness.phone, harness.events, harness.crc);
     harness.phone.send(data, size);
 
     std::size_t replies = 0;
     try {
         do {
-            const QByteArray reply = link->ReceiveReply();
+            const PhoneLink::Reply reply = link->ReceiveReply();
             ++replies;
             // An acknowledgement takes five bytes; a data block ten more than its packet
             // (frame header, block header, CRC).
             FUZZ_EXPECT(replies * 5 <= size);
-            if (reply != PhoneLink::Acknowledge)
-                FUZZ_EXPECT(std::size_t(reply.size()) + 10 <= size);
-        } while (link->Comm1.bytesWaiting() > 0);
-    } catch (const LinkEnded &) {
-        // A receive error or time-out ended the program here: the port must be closed.
-        FUZZ_EXPECT(!link->Comm1.isOpen());
+            if (!reply.isAcknowledge())
+                FUZZ_EXPECT(std::size_t(reply.packet.size()) + 10 <= size);
+        } while (link->bytesWaiting() > 0);
+    } catch (const LinkLost &) {
+        // A receive error or time-out ended the link here: the port must be closed.
+        FUZZ_EXPECT(!link->isPortOpen());
     }
     link.reset();
     return 0;

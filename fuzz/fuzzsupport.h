@@ -1,14 +1,13 @@
 #pragma once
 
 // Shared pieces of the fuzz targets: a failed expectation aborts, so that libFuzzer
-// keeps the input that broke it; the phone's end of a pseudo-terminal, windows that
-// show nothing and end the program by throwing.
+// keeps the input that broke it; the phone's end of a pseudo-terminal, and a link
+// opened on it. A fatal link error throws LinkLost out of the operation.
 
 #include "checksum.h"
+#include "linkaccess.h"
 #include "phonelink.h"
-#include "phoneui.h"
 #include "pty.h"
-#include "quietui.h"
 
 #include <QByteArray>
 #include <QString>
@@ -31,15 +30,6 @@
 constexpr std::size_t MaxInput = 4000;
 // The receive time-out, scaled down: a short input ends in it.
 constexpr int TimeoutMs = 3;
-
-struct LinkEnded
-{};
-
-class SilentUi : public QuietUi
-{
-public:
-    [[noreturn]] void endProgram(int) override { throw LinkEnded{}; }
-};
 
 // The phone side of these targets checks no CRC; any value will do.
 class UnusedChecksum : public Checksum
@@ -64,18 +54,16 @@ public:
 
 // A fresh link on the phone's pseudo-terminal, in single-byte mode as after the
 // connect procedure. A time-out is final for a link, so every input gets its own.
-inline std::unique_ptr<PhoneLink> openLink(const PhoneEnd &phone, PhoneUi &ui, Checksum &crc)
+inline std::unique_ptr<PhoneLink> openLink(const PhoneEnd &phone, PhoneEvents &events, Checksum &crc)
 {
     phone.discardQueues();
-    auto link = std::make_unique<PhoneLink>(crc, ui);
+    auto link = std::make_unique<PhoneLink>(crc, events);
     link->setTimeoutInterval(TimeoutMs);
     link->setPauseScale(0);
-    link->Comm1.setDevicePath(phone.slavePath());
     QString reason;
-    if (!link->Comm1.open(&reason)) {
+    if (!PhoneLinkTestAccess::openAsConnected(*link, phone.slavePath(), &reason)) {
         std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(phone.slavePath()), qPrintable(reason));
         std::abort();
     }
-    link->Comm1.setReadLength(SerialPort::SingleByte);
     return link;
 }

@@ -9,13 +9,12 @@
 
 // The connect procedure: brings the phone from a plain serial line to an open OBEX
 // connection (AT wake-up, model, BFB mode, BFB set-up frames, OBEX CONNECT) and
-// reports each step in the progress window. It runs blocking on the GUI thread; the
-// pauses stop the thread, and only the root listing at the end yields.
+// reports each step as an event. It runs blocking on the GUI thread; the pauses
+// stop the thread, and only the root listing at the end yields.
 class PhoneConnector
 {
 public:
-    // Lists the root folder once the link is up: the window puts "Root" on
-    // PathStack and runs RefreshListing.
+    // Lists the root folder once the link is up.
     using ListRoot = std::function<void()>;
 
     // Set-up frames written after "AT^SBFB=1", and the prebuilt CONNECT block in
@@ -35,30 +34,26 @@ public:
                             "160117E3"); // CRC high byte alone in the second frame
     static constexpr int ConnectReplyMinimum = 47;
 
-    // Failure step names for ConnectError.
-    static constexpr char StepAt[] = "AT";
-    static constexpr char StepModel[] = "MODEL";
-    static constexpr char StepBfb[] = "BFB";
-
     explicit PhoneConnector(PhoneLink &link);
 
     // The click procedure of the hidden `Command1`. With the link state "enable" it
     // attempts a connection and, once the link is up, calls listRoot; with
-    // "Disable" it closes the link (state "enable", port closed, Timer2 stopped)
-    // and does nothing else. A port that cannot be opened (missing, busy or not
-    // permitted) shows the port message, shows the main window again and leaves
-    // the state "enable", so that the next double-click retries.
-    void run(const ListRoot &listRoot);
+    // "Disable" it closes the link and reports nothing. A port that cannot be
+    // opened (missing, busy or not permitted) is reported and leaves the state
+    // "enable", so that the next run retries. True when the link came up.
+    bool run(const ListRoot &listRoot);
 
-    // Reports a failed step ("AT", "MODEL" or "BFB") in the progress window, gives
-    // the main window back, closes the port and sets the state "enable".
-    void ConnectError(const QString &step);
+    // The model characters of the last successful attempt.
+    QString model() const { return m_model; }
 
 private:
-    void addRow(const QString &text, int icon);
+    // Reports the failed step, closes the port and sets the state "enable".
+    void ConnectError(ConnectFailure step);
+    void step(ConnectStep reached);
     // Writes text with CR LF, pauses 500 ms, reads the whole queue.
     QByteArray command(const QByteArray &text);
-    void closeLink();
 
     PhoneLink &m_link;
+    PhoneEvents &m_events;
+    QString m_model;
 };

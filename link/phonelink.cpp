@@ -7,17 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 namespace {
-
-const QString ReceiveErrorTitle = QStringLiteral("ОШИБКА ПРИЕМА ДАННЫХ!!!");
-const QString TimeoutText =
-    QStringLiteral("К сожалению, произошла ошибка ПРИЕМА ДАННЫХ - TIMEOUT. Программа будет закрыта!!! "
-                   "Выключите и включите телефон!!!");
-const QString BadDataText =
-    QStringLiteral("К сожалению, произошла серьезная ошибка ПРИЕМА ДАННЫХ!!! Программа будет закрыта!!! "
-                   "Выключите и включите телефон!!!");
 
 constexpr quint8 FrameType = 0x16;
 constexpr quint8 AckCommand = 0x01;
@@ -25,7 +16,7 @@ constexpr int CrcBytes = 2;
 
 } // namespace
 
-PhoneLink::PhoneLink(Checksum &crc, PhoneUi &ui, QObject *parent) : QObject(parent), Crc(crc), m_ui(ui)
+PhoneLink::PhoneLink(Checksum &crc, PhoneEvents &events, QObject *parent) : QObject(parent), m_events(events), Crc(crc)
 {
     TimeoutTimer.setSingleShot(true);
     // A coarse timer may fire 5 % early: a byte 19 s after the last must still count.
@@ -50,6 +41,12 @@ void PhoneLink::setTimeoutInterval(int ms)
     TimeoutTimer.setInterval(ms);
 }
 
+void PhoneLink::setMonitorInterval(int ms)
+{
+    Timer1.setInterval(ms);
+    Timer2.setInterval(ms);
+}
+
 void PhoneLink::setPauseScale(double scale)
 {
     m_pauseScale = scale;
@@ -62,17 +59,63 @@ void PhoneLink::pause(int ms)
         QThread::msleep(static_cast<unsigned long>(scaled));
 }
 
-void PhoneLink::setLinkState(const QString &state)
+void PhoneLink::setLinkState(LinkState state)
 {
     if (state == m_linkState)
         return;
     m_linkState = state;
-    emit linkStateChanged(m_linkState);
+    m_events.linkStateChanged(m_linkState);
+}
+
+bool PhoneLink::beginAttempt()
+{
+    BfbSequence = 1;
+    if (m_linkState != LinkState::Enable) {
+        setLinkState(LinkState::Enable);
+        Comm1.close();
+        // Nothing to monitor any more on a closed port.
+        Timer2.stop();
+        return false;
+    }
+    TimedOut = false;
+    setLinkState(LinkState::Disable);
+    return true;
+}
+
+bool PhoneLink::openPort()
+{
+    if (!Comm1.open())
+        return false;
+    Comm1.setReadLength(SerialPort::WholeQueue);
+    return true;
+}
+
+bool PhoneLink::writeRaw(const QByteArray &bytes)
+{
+    return Comm1.write(bytes);
+}
+
+QByteArray PhoneLink::readQueue()
+{
+    return Comm1.read();
+}
+
+void PhoneLink::abandonAttempt()
+{
+    Comm1.close();
+    setLinkState(LinkState::Enable);
+}
+
+void PhoneLink::linkUp()
+{
+    Comm1.setReadLength(SerialPort::SingleByte);
+    SendAck();
+    Timer2.start();
 }
 
 void PhoneLink::showWaitingBytes()
 {
-    m_ui.setWaitingBytesText(QString::number(Comm1.bytesWaiting()));
+    m_events.waitingBytesReported(Comm1.bytesWaiting());
 }
 
 void PhoneLink::ensureNotifier()
@@ -122,45 +165,30 @@ quint8 PhoneLink::ReadByte()
     }
 }
 
-void PhoneLink::abortWith(const QString &text)
+void PhoneLink::abortWith(LinkLoss loss)
 {
-    m_ui.showMessage(PhoneUi::Icon::Critical, ReceiveErrorTitle, text);
-    if (m_notifier)
-        m_notifier->setEnabled(false);
+    m_events.linkLost(loss);
     m_notifier.reset();
-    if (Comm1.isOpen())
-        Comm1.close();
-    m_ui.endProgram(1);
-    // endProgram must not return; should an implementation do so, end here all the same.
-    std::exit(1);
+    Comm1.close();
+    Timer2.stop();
+    setLinkState(LinkState::Enable);
+    throw LinkLost{loss};
 }
 
 void PhoneLink::AbortOnTimeout()
 {
     TimeoutTimer.stop();
-    abortWith(TimeoutText);
+    abortWith(LinkLoss::Timeout);
 }
 
 void PhoneLink::AbortOnBadData()
 {
-    abortWith(BadDataText);
+    abortWith(LinkLoss::BadData);
 }
 
 void PhoneLink::advanceSequence()
 {
-    BfbSequence = BfbSequence >= 255 ? 0 : BfbSequence + 1;
-}
-
-bool PhoneLink::writeFrames(const QByteArray &frames)
-{
-    return Comm1.write(frames);
-}
-
-void PhoneLink::appendBlockCrc(QByteArray &block)
-{
-    const quint16 crc = Crc.CrcCalc(block.mid(2));
-    block.append(char(crc & 0xFF));
-    block.append(char(crc >> 8));
+    BfbSequence = BfbSequence >= 255 ? 0 : qint16(BfbSequence + 1);
 }
 
 QByteArray PhoneLink::dataFrame(const QByteArray &payload)
@@ -181,14 +209,21 @@ void PhoneLink::SendPacket(const QByteArray &block)
     qsizetype offset = 0;
     do {
         const qsizetype piece = std::min<qsizetype>(MaxFramePayload, block.size() - offset);
-        writeFrames(dataFrame(block.mid(offset, piece)));
+        Comm1.write(dataFrame(block.mid(offset, piece)));
         offset += piece;
     } while (offset < block.size());
     advanceSequence();
     ReceiveReply();
 }
 
-QByteArray PhoneLink::ReceiveReply()
+bool PhoneLink::SendPrebuilt(const QByteArray &frames)
+{
+    Comm1.write(frames);
+    advanceSequence();
+    return ReceiveReply().isAcknowledge();
+}
+
+PhoneLink::Reply PhoneLink::ReceiveReply()
 {
     if (ReadByte() != FrameType)
         AbortOnBadData();
@@ -203,7 +238,7 @@ QByteArray PhoneLink::ReceiveReply()
         if (r < 1)
             AbortOnBadData();
         ReadByte(); // complement; further payload stays queued
-        return QByteArray(Acknowledge);
+        return {Reply::Kind::Acknowledge, {}};
     }
     if (r < 4)
         AbortOnBadData();
@@ -235,10 +270,10 @@ QByteArray PhoneLink::ReceiveReply()
         AbortOnBadData();
     ReadByte(); // CRC, not verified
     ReadByte();
-    return result;
+    return {Reply::Kind::Packet, result};
 }
 
 void PhoneLink::SendAck()
 {
-    writeFrames(AckFrame);
+    Comm1.write(AckFrame);
 }

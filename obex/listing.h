@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
+
+#include <optional>
 
 // The kind of a phone list row; also the index of its icon.
 enum class EntryKind {
@@ -33,6 +36,10 @@ struct ListingRow
     QString size; // "1536b"; empty for folders and the parent row
     QString date; // DD.MM.YYYY
     QString time; // HH:MM
+    // The entry's own size and modification time, when it gives them in a readable form
+    // (a time without a trailing Z is the phone's local time).
+    std::optional<quint64> byteCount{};
+    QDateTime modified{};
 
     bool operator==(const ListingRow &) const = default;
 };
@@ -40,9 +47,19 @@ struct ListingRow
 // The text of the parent row: "../" and ten spaces.
 extern const QByteArray ParentRowText;
 
-// Cuts a folder listing into rows by keyword search: the parent row unless the
-// text names "Bitmap" or "Ringing tone" (the root), then folders, then files.
-// An entry whose size or modification time is missing shows the last ones found.
+// The rows of a folder listing: the parent row unless the folder is the root, then
+// folders, then files. Read as XML when the text parses as XML, else by keyword search.
 QList<ListingRow> parseListing(const QByteArray &text);
+
+// The listing read as XML: `folder`, `file` and `parent-folder` elements and their
+// attributes, names byte for byte in Windows-1251 whatever the declaration says.
+// The root is a listing without `parent-folder` that holds a folder Bitmap or Ringing
+// tone. Empty when the text is not well-formed XML.
+std::optional<QList<ListingRow>> parseListingXml(const QByteArray &text);
+
+// The listing cut into rows by keyword search: the root is a text that names "Bitmap"
+// or "Ringing tone" anywhere. An entry whose size or modification time is missing
+// shows the last ones found; its byteCount and modified come from its own tag only.
+QList<ListingRow> parseListingKeywords(const QByteArray &text);
 
 bool isRootListing(const QByteArray &text);

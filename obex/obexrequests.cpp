@@ -11,7 +11,7 @@ constexpr char GetFinal = char(0x83);
 constexpr char PutFinal = char(0x82);
 constexpr char Put = char(0x02);
 
-void appendBigEndian16(QByteArray &bytes, int value)
+void appendBigEndian16(QByteArray &bytes, qsizetype value)
 {
     bytes.append(char((value >> 8) & 0xFF));
     bytes.append(char(value & 0xFF));
@@ -36,11 +36,11 @@ QByteArray crcBytes(const QByteArray &covered, Checksum &crc)
     return bytes;
 }
 
-std::optional<QByteArray> blockInRequestBuffer(QByteArray block)
+std::optional<QByteArray> nameRequestBlock(char command, int sequence, const QByteArray &packetBytes, Checksum &crc)
 {
-    if (block.size() > RequestBufferSize)
+    if (packetBytes.size() > NameRequestPacketLimit)
         return std::nullopt;
-    return block;
+    return dataBlock(command, sequence, packetBytes, crc);
 }
 
 QByteArray frame(const char header[3], const QByteArray &payload)
@@ -85,26 +85,25 @@ QByteArray nameHeader(const QByteArray &name)
 std::optional<QByteArray> enterFolderBlock(int sequence, const QByteArray &name, Checksum &crc)
 {
     const QByteArray flagsDoNotCreate("\x02\x00", 2);
-    return blockInRequestBuffer(dataBlock(commandForSequence(sequence), sequence,
-                                          packet(SetPathFinal, flagsDoNotCreate + nameHeader(name)), crc));
+    return nameRequestBlock(commandForSequence(sequence), sequence,
+                            packet(SetPathFinal, flagsDoNotCreate + nameHeader(name)), crc);
 }
 
 std::optional<QByteArray> makeFolderBlock(int sequence, const QByteArray &name, Checksum &crc)
 {
     const QByteArray flagsCreate("\x00\x00", 2);
-    return blockInRequestBuffer(
-        dataBlock(commandForSequence(sequence), sequence, packet(SetPathFinal, flagsCreate + nameHeader(name)), crc));
+    return nameRequestBlock(commandForSequence(sequence), sequence,
+                            packet(SetPathFinal, flagsCreate + nameHeader(name)), crc);
 }
 
 std::optional<QByteArray> getFileBlock(int sequence, const QByteArray &name, Checksum &crc)
 {
-    return blockInRequestBuffer(
-        dataBlock(commandForSequence(sequence), sequence, packet(GetFinal, nameHeader(name)), crc));
+    return nameRequestBlock(commandForSequence(sequence), sequence, packet(GetFinal, nameHeader(name)), crc);
 }
 
 std::optional<QByteArray> deleteBlock(int sequence, const QByteArray &name, Checksum &crc)
 {
-    return blockInRequestBuffer(dataBlock(0x03, sequence, packet(PutFinal, nameHeader(name)), crc));
+    return nameRequestBlock(0x03, sequence, packet(PutFinal, nameHeader(name)), crc);
 }
 
 QByteArray memoryBlock(int sequence, MemoryFigure figure, Checksum &crc)

@@ -11,10 +11,12 @@ class Checksum;
 // the exact bytes for the wire.
 namespace ObexRequest {
 
-// Requests around a name are assembled in a buffer of 101 bytes.
-constexpr int RequestBufferSize = 101;
-constexpr int MaxSetPathName = 42; // enter folder, make folder
-constexpr int MaxGetName = 43; // get file, delete
+// A request around a name is built to the name's size, within the packet size every
+// OBEX peer must accept (the phone's own maximum is not read from its CONNECT answer).
+constexpr int NameRequestPacketLimit = 255;
+// Opcode and length (3), SETPATH flags and constants (2), Name header (5 + 2n).
+constexpr int MaxSetPathName = (NameRequestPacketLimit - 10) / 2; // enter folder, make folder: 122
+constexpr int MaxGetName = (NameRequestPacketLimit - 8) / 2; // get file, delete: 123
 // Upload packets use a buffer of 1001 bytes; a full first record leaves room
 // for 239 name characters.
 constexpr int UploadBufferSize = 1001;
@@ -34,7 +36,7 @@ QByteArray dataBlock(char command, int sequence, const QByteArray &packet, Check
 // Name header: 01, length 2n + 5, each byte b as 00 b, then 00 00.
 QByteArray nameHeader(const QByteArray &name);
 
-// Blocks for SendPacket; empty when the name does not fit the request buffer.
+// Blocks for SendPacket; empty when the packet would pass NameRequestPacketLimit.
 std::optional<QByteArray> enterFolderBlock(int sequence, const QByteArray &name, Checksum &crc);
 std::optional<QByteArray> makeFolderBlock(int sequence, const QByteArray &name, Checksum &crc);
 std::optional<QByteArray> getFileBlock(int sequence, const QByteArray &name, Checksum &crc);

@@ -6,12 +6,22 @@ namespace {
 
 constexpr char Body = char(0x48);
 constexpr char EndOfBody = char(0x49);
+constexpr char Length = char(0xC3);
 constexpr char ApplicationParameters = char(0x4C);
 constexpr int HeadersStart = 3;
 
 int byteAt(const QByteArray &bytes, int index)
 {
     return static_cast<unsigned char>(bytes.at(index));
+}
+
+// The count bytes from index on, as a big-endian number.
+quint32 bigEndian(const QByteArray &bytes, int index, int count)
+{
+    quint32 value = 0;
+    for (int i = 0; i < count; ++i)
+        value = value << 8 | quint32(byteAt(bytes, index + i));
+    return value;
 }
 
 // Calls visit(id, value) for every header; false when a header runs past the end.
@@ -52,6 +62,27 @@ bool walkHeaders(const QByteArray &response, Visit visit)
     return true;
 }
 
+struct ResponseData
+{
+    QByteArray body;
+    std::optional<quint32> length;
+};
+
+// Body and End-of-Body contents and the first Length value; empty when the headers do not parse.
+std::optional<ResponseData> responseData(const QByteArray &response)
+{
+    ResponseData data;
+    const bool parsed = walkHeaders(response, [&data](char id, const QByteArray &value) {
+        if (id == Body || id == EndOfBody)
+            data.body.append(value);
+        else if (id == Length && !data.length)
+            data.length = bigEndian(value, 0, 4);
+    });
+    if (!parsed)
+        return std::nullopt;
+    return data;
+}
+
 } // namespace
 
 char code(const QByteArray &response)
@@ -61,30 +92,41 @@ char code(const QByteArray &response)
 
 std::optional<QByteArray> bodyData(const QByteArray &response)
 {
-    QByteArray data;
-    const bool parsed = walkHeaders(response, [&data](char id, const QByteArray &value) {
-        if (id == Body || id == EndOfBody)
-            data.append(value);
-    });
-    if (!parsed)
-        return std::nullopt;
-    return data;
+    if (auto data = responseData(response))
+        return std::move(data->body);
+    return std::nullopt;
 }
 
 GetDataCollector::GetDataCollector(Transfer transfer) : laterCut(transfer == Transfer::Listing ? 11 : 6) {}
 
 void GetDataCollector::addResponse(const QByteArray &response)
 {
+    if (overran)
+        return;
     const bool first = responses == 0;
     ++responses;
-    if (const auto data = bodyData(response)) {
-        collected.append(*data);
-        return;
-    }
-    if (first)
+    const qsizetype before = collected.size();
+    if (auto data = responseData(response)) {
+        if (!announced)
+            announced = data->length;
+        collected.append(data->body);
+    } else if (first) {
         collected.append(response.mid(11));
-    else if (code(response) == Continue)
+    } else if (code(response) == Continue) {
         collected.append(response.mid(laterCut));
+    }
+
+    responsesWithoutData = collected.size() == before && code(response) == Continue ? responsesWithoutData + 1 : 0;
+    if (collected.size() > TransferLimit || (announced && collected.size() > qsizetype(*announced))
+        || responsesWithoutData > StalledResponses) {
+        overran = true;
+        collected.clear();
+    }
+}
+
+bool GetDataCollector::complete() const
+{
+    return !overran && (!announced || collected.size() == qsizetype(*announced));
 }
 
 std::optional<quint32> memoryFigure(const QByteArray &response)
@@ -95,12 +137,11 @@ std::optional<quint32> memoryFigure(const QByteArray &response)
     const bool parsed = walkHeaders(response, [&fullValue](char id, const QByteArray &value) {
         // One tag, its length 4, then the value.
         if (id == ApplicationParameters && value.size() == 6 && value.at(1) == 4)
-            fullValue =
-                quint32(byteAt(value, 2)) << 24 | byteAt(value, 3) << 16 | byteAt(value, 4) << 8 | byteAt(value, 5);
+            fullValue = bigEndian(value, 2, 4);
     });
     if (parsed && fullValue)
         return fullValue;
-    return quint32(byteAt(response, 9)) << 16 | byteAt(response, 10) << 8 | byteAt(response, 11);
+    return bigEndian(response, 9, 3);
 }
 
 } // namespace ObexResponse

@@ -19,7 +19,8 @@ std::optional<QByteArray> bodyData(const QByteArray &response);
 // Gathers the data of a multi-packet GET from every response, the final one
 // included. Responses whose headers do not parse fall back to fixed cuts: the
 // first loses 11 bytes, later ones `laterCut` bytes, and a final response other
-// than the first contributes nothing.
+// than the first contributes nothing. The data counts only when it is complete:
+// as long as the phone's Length header announced, when it sent one.
 class GetDataCollector
 {
 public:
@@ -27,15 +28,30 @@ public:
         Listing,
         File
     };
+    // No object of the phone is larger; past this a transfer is broken off.
+    static constexpr qsizetype TransferLimit = 16 * 1024 * 1024;
+    // Continue responses in a row without data after which a transfer counts as stalled.
+    static constexpr int StalledResponses = 64;
 
     explicit GetDataCollector(Transfer transfer);
+    // Responses after an overrun are ignored.
     void addResponse(const QByteArray &response);
     const QByteArray &data() const { return collected; }
     int responseCount() const { return responses; }
+    // The object length of the first Length header, if any response carried one.
+    std::optional<quint32> announcedLength() const { return announced; }
+    // More data than announced or than TransferLimit, or a stalled run of Continue
+    // responses: the transfer must stop; its data is dropped.
+    bool overrun() const { return overran; }
+    // Not overrun, and exactly as long as announced.
+    bool complete() const;
 
 private:
     int laterCut;
     int responses = 0;
+    int responsesWithoutData = 0;
+    bool overran = false;
+    std::optional<quint32> announced;
     QByteArray collected;
 };
 

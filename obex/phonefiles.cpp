@@ -14,59 +14,51 @@ namespace {
 
 const QByteArray ContinueReply("\x90\x00\x03", 3);
 
-const QString RequestListingRow = QStringLiteral("Запрашиваю список файлов...");
-const QString RequestFileRow = QStringLiteral("Запрашиваю  файл...");
-const QString SendFileRow = QStringLiteral("Отправляю файл...");
-const QString PacketRow = QStringLiteral("Получен пакет N");
-const QString SizeQuestionTitle = QStringLiteral("Копирование файла...");
-const QString SizeQuestion = QStringLiteral("Файл имеет длину больше 150кБ! Вы подтверждаете копирование файла?");
-constexpr int ListingIcon = 2;
-constexpr int FileIcon = 3;
-
-QString kilobytes(quint32 bytes)
-{
-    return QString::number(bytes / 1024) + QStringLiteral("Kb");
-}
-
-// Gives the main window and Timer1 back on every way out of an upload.
-class UploadGuard
-{
-public:
-    UploadGuard(PhoneLink &link) : link(link)
-    {
-        link.ui().setMainWindowEnabled(false);
-        link.ui().progressLoad();
-        link.Timer1.stop();
-    }
-    ~UploadGuard()
-    {
-        link.Timer1.start();
-        link.ui().setMainWindowEnabled(true);
-    }
-    UploadGuard(const UploadGuard &) = delete;
-    UploadGuard &operator=(const UploadGuard &) = delete;
-
-private:
-    PhoneLink &link;
-};
-
 // The previous upload's file is deleted and a new one made; a file of its own (never
 // one another upload of the window or the command-line tool still reads) is kept
-// open until the upload ends.
+// open until the upload ends. Its name goes at once, so that no copy of the user's
+// file outlives the upload, however it ends (the window ends the program on a fatal
+// link error without unwinding).
 bool openFreshStagingFile(QFile &staging)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (QFile::exists(staging.fileName()))
             QFile::remove(staging.fileName());
-        if (staging.open(QIODevice::ReadWrite | QIODevice::NewOnly))
+        if (staging.open(QIODevice::ReadWrite | QIODevice::NewOnly)) {
+            QFile::remove(staging.fileName());
             return true;
+        }
     }
     return false;
 }
 
 } // namespace
 
-PhoneFiles::PhoneFiles(PhoneLink &link) : link(link), ui(link.ui()) {}
+std::optional<UploadSource> inspectUploadSource(const QString &localPath, Refusal *refusal)
+{
+    const QFileInfo source(localPath);
+    if (!source.isFile()) {
+        *refusal = Refusal::SourceMissing;
+        return std::nullopt;
+    }
+    const auto name = Cp1251::encode(source.fileName());
+    if (!name) {
+        *refusal = Refusal::NameNotEncodable;
+        return std::nullopt;
+    }
+    if (name->size() > ObexRequest::MaxUploadName) {
+        *refusal = Refusal::UploadNameTooLong;
+        return std::nullopt;
+    }
+    const qint64 stagedLength = Staging::stagedLength(source.size());
+    if (stagedLength >= Staging::LengthLimit) {
+        *refusal = Refusal::StagingTooLarge;
+        return std::nullopt;
+    }
+    return UploadSource{*name, stagedLength};
+}
+
+PhoneFiles::PhoneFiles(PhoneLink &phoneLink) : link(phoneLink), events(phoneLink.events()) {}
 
 QString PhoneFiles::pathLine() const
 {
@@ -83,16 +75,11 @@ FolderListing PhoneFiles::enterRootAndRefresh()
     return RefreshListing();
 }
 
-void PhoneFiles::refuse(ObexNotice notice)
-{
-    ui.showMessage(PhoneUi::Icon::Warning, QString(), russianText(notice));
-}
-
-bool PhoneFiles::nameFits(const QByteArray &name, int maxLength, ObexNotice tooLong)
+bool PhoneFiles::nameFits(const QByteArray &name, int maxLength, Refusal tooLong)
 {
     if (name.size() <= maxLength)
         return true;
-    refuse(tooLong);
+    events.refused(tooLong);
     return false;
 }
 
@@ -100,30 +87,28 @@ std::optional<QByteArray> PhoneFiles::phoneName(const QString &typed)
 {
     auto bytes = Cp1251::encode(typed);
     if (!bytes)
-        refuse(ObexNotice::NameNotEncodable);
+        events.refused(Refusal::NameNotEncodable);
     return bytes;
+}
+
+QByteArray PhoneFiles::receiveAcknowledged()
+{
+    const QByteArray response = link.ReceiveReply().packet;
+    link.SendAck();
+    return response;
 }
 
 QByteArray PhoneFiles::exchange(const QByteArray &block)
 {
     link.SendPacket(block);
-    const QByteArray response = link.ReceiveReply();
-    link.SendAck();
-    return response;
-}
-
-bool PhoneFiles::sendPrebuilt(const QByteArray &frames)
-{
-    link.writeFrames(frames);
-    link.advanceSequence();
-    return link.ReceiveReply() == PhoneLink::Acknowledge;
+    return receiveAcknowledged();
 }
 
 bool PhoneFiles::ObexSetPath(const QByteArray &name)
 {
-    if (!nameFits(name, ObexRequest::MaxSetPathName, ObexNotice::FolderNameTooLong))
+    if (!nameFits(name, ObexRequest::MaxSetPathName, Refusal::FolderNameTooLong))
         return false;
-    const auto block = ObexRequest::enterFolderBlock(link.BfbSequence, name, link.Crc);
+    const auto block = ObexRequest::enterFolderBlock(link.bfbSequence(), name, link.crc());
     if (!block)
         return false;
     const bool entered = ObexResponse::code(exchange(*block)) == ObexResponse::Success;
@@ -134,10 +119,9 @@ bool PhoneFiles::ObexSetPath(const QByteArray &name)
 
 bool PhoneFiles::ObexSetPathUp()
 {
-    if (!sendPrebuilt(ObexRequest::parentFolderFrame(link.BfbSequence, link.Crc)))
+    if (!link.SendPrebuilt(ObexRequest::parentFolderFrame(link.bfbSequence(), link.crc())))
         return false;
-    const QByteArray response = link.ReceiveReply();
-    link.SendAck();
+    const QByteArray response = receiveAcknowledged();
     // A phone that refuses to go up stays where it is.
     if (ObexResponse::code(response) == ObexResponse::Success && !pathStack.isEmpty())
         pathStack.removeLast();
@@ -146,76 +130,63 @@ bool PhoneFiles::ObexSetPathUp()
 
 bool PhoneFiles::RequestNextPart()
 {
-    if (!sendPrebuilt(ObexRequest::continuationFrame(link.BfbSequence, link.Crc)))
+    if (!link.SendPrebuilt(ObexRequest::continuationFrame(link.bfbSequence(), link.crc())))
         link.AbortOnBadData();
     return true;
 }
 
 QByteArray PhoneFiles::GetFolderListing()
 {
-    ui.setSequenceText(QString::number(link.BfbSequence));
-    openGetProgress(RequestListingRow, ListingIcon);
+    events.sequenceReported(link.bfbSequence());
+    events.operationStarted(PhoneOperation::Listing, 0);
 
-    if (!sendPrebuilt(ObexRequest::folderListingFrames(link.BfbSequence, link.Crc)))
+    if (!link.SendPrebuilt(ObexRequest::folderListingFrames(link.bfbSequence(), link.crc())))
         return {};
 
     ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::Listing);
-    const QByteArray first = link.ReceiveReply();
-    link.SendAck();
-    collectParts(first, collector, ListingIcon);
+    const Collected collected = collectParts(receiveAcknowledged(), collector, PhoneOperation::Listing);
 
     readMemoryFigures();
-    ui.progressClose();
-    return collector.data();
+    events.operationFinished(PhoneOperation::Listing, collected.packets);
+    return collector.complete() ? collector.data() : QByteArray();
 }
 
 void PhoneFiles::readMemoryFigures()
 {
     using ObexRequest::MemoryFigure;
-    // A figure the phone does not give leaves its label as it was.
-    const auto totalFigure =
-        ObexResponse::memoryFigure(exchange(ObexRequest::memoryBlock(link.BfbSequence, MemoryFigure::Total, link.Crc)));
+    // A figure the phone does not give leaves the last one standing.
+    const auto totalFigure = ObexResponse::memoryFigure(
+        exchange(ObexRequest::memoryBlock(link.bfbSequence(), MemoryFigure::Total, link.crc())));
     if (totalFigure) {
         total = totalFigure;
-        ui.setTotalMemoryText(QStringLiteral("Всего памяти: ") + kilobytes(*total));
+        events.memoryReported(MemoryKind::Total, *total);
     }
-    const auto freeFigure =
-        ObexResponse::memoryFigure(exchange(ObexRequest::memoryBlock(link.BfbSequence, MemoryFigure::Free, link.Crc)));
+    const auto freeFigure = ObexResponse::memoryFigure(
+        exchange(ObexRequest::memoryBlock(link.bfbSequence(), MemoryFigure::Free, link.crc())));
     if (freeFigure) {
         free = freeFigure;
-        ui.setFreeMemoryText(QStringLiteral("Из них свободно: ") + kilobytes(*free));
+        events.memoryReported(MemoryKind::Free, *free);
     }
 }
 
-void PhoneFiles::openGetProgress(const QString &requestRow, int icon)
-{
-    ui.progressShow();
-    ui.progressSetValue(1);
-    ui.progressSetMaximum(3);
-    ui.progressAddRow(requestRow, icon);
-    ui.progressRepaint();
-}
-
-QByteArray PhoneFiles::collectParts(QByteArray response, ObexResponse::GetDataCollector &collector, int icon)
+PhoneFiles::Collected PhoneFiles::collectParts(QByteArray response, ObexResponse::GetDataCollector &collector,
+                                               PhoneOperation operation)
 {
     collector.addResponse(response);
-    int packet = 1;
-    ui.progressAddRow(PacketRow + QString::number(packet), icon);
-    ui.progressRepaint();
-    ui.progressSetValue(2);
+    int packets = 1;
+    events.packetReceived(operation, packets);
 
-    while (ObexResponse::code(response) == ObexResponse::Continue) {
-        ++packet;
+    // A phone that answers Continue without end is cut off once the collector sees the overrun.
+    while (ObexResponse::code(response) == ObexResponse::Continue && !collector.overrun()) {
         RequestNextPart();
-        response = link.ReceiveReply();
-        link.SendAck();
+        response = receiveAcknowledged();
+        ++packets;
         collector.addResponse(response);
         if (ObexResponse::code(response) != ObexResponse::Continue)
             break;
-        ui.progressAddRow(PacketRow + QString::number(packet), icon);
-        ui.progressRepaint();
+        events.packetReceived(operation, packets);
     }
-    return response;
+    return {response, packets};
 }
 
 FolderListing PhoneFiles::RefreshListing()
@@ -229,33 +200,27 @@ FolderListing PhoneFiles::RefreshListing()
 
 std::optional<QByteArray> PhoneFiles::GetFile(const QByteArray &name)
 {
-    if (!nameFits(name, ObexRequest::MaxGetName, ObexNotice::FileNameTooLong))
+    if (!nameFits(name, ObexRequest::MaxGetName, Refusal::FileNameTooLong))
         return std::nullopt;
-    const auto block = ObexRequest::getFileBlock(link.BfbSequence, name, link.Crc);
+    const auto block = ObexRequest::getFileBlock(link.bfbSequence(), name, link.crc());
     if (!block)
         return std::nullopt;
 
-    ui.setMainWindowEnabled(false);
-    openGetProgress(RequestFileRow, FileIcon);
-
+    events.operationStarted(PhoneOperation::Download, 0);
     ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::File);
-    const QByteArray first = exchange(*block);
-    const QByteArray response = collectParts(first, collector, FileIcon);
-    if (ObexResponse::code(first) == ObexResponse::Continue)
-        ui.progressSetValue(3); // the transfer took several packets and has ended
+    const Collected collected = collectParts(exchange(*block), collector, PhoneOperation::Download);
+    events.operationFinished(PhoneOperation::Download, collected.packets);
 
-    ui.progressClose();
-    ui.setMainWindowEnabled(true);
-    if (ObexResponse::code(response) != ObexResponse::Success)
+    if (ObexResponse::code(collected.lastResponse) != ObexResponse::Success || !collector.complete())
         return std::nullopt;
     return collector.data();
 }
 
 bool PhoneFiles::MakeFolder(const QByteArray &name)
 {
-    if (!nameFits(name, ObexRequest::MaxSetPathName, ObexNotice::FolderNameTooLong))
+    if (!nameFits(name, ObexRequest::MaxSetPathName, Refusal::FolderNameTooLong))
         return false;
-    const auto block = ObexRequest::makeFolderBlock(link.BfbSequence, name, link.Crc);
+    const auto block = ObexRequest::makeFolderBlock(link.bfbSequence(), name, link.crc());
     if (!block)
         return false;
     const bool made = ObexResponse::code(exchange(*block)) == ObexResponse::Success;
@@ -274,62 +239,43 @@ bool PhoneFiles::makeFolderAndReturn(const QByteArray &name)
 
 bool PhoneFiles::DeleteObject(const QByteArray &name)
 {
-    if (!nameFits(name, ObexRequest::MaxGetName, ObexNotice::FileNameTooLong))
+    if (!nameFits(name, ObexRequest::MaxGetName, Refusal::FileNameTooLong))
         return false;
-    const auto block = ObexRequest::deleteBlock(link.BfbSequence, name, link.Crc);
+    const auto block = ObexRequest::deleteBlock(link.bfbSequence(), name, link.crc());
     if (!block)
         return false;
     return ObexResponse::code(exchange(*block)) == ObexResponse::Success;
 }
 
-void PhoneFiles::advanceProgress()
-{
-    ui.progressSetValue(ui.progressValue() + 1);
-}
-
 PutResult PhoneFiles::PutFile(const QString &localPath)
 {
-    UploadGuard guard(link);
+    const PhoneLink::QuietMonitor quietMonitor(link);
 
     const QString stagingPath = workingDirectory.isEmpty()
         ? WorkingFiles::stagingFilePath()
         : workingDirectory + u'/' + QLatin1String(WorkingFiles::StagingFileName);
     if (QFile::exists(stagingPath))
         QFile::remove(stagingPath);
-    const QFileInfo sourceInfo(localPath);
-    if (!sourceInfo.isFile()) {
-        ui.showMessage(PhoneUi::Icon::None, QString(), russianText(ObexNotice::SourceMissing));
+    Refusal refusal{};
+    const std::optional<UploadSource> checked = inspectUploadSource(localPath, &refusal);
+    if (!checked) {
+        events.refused(refusal);
         return PutResult::NotSent;
     }
-    const auto name = Cp1251::encode(sourceInfo.fileName());
-    if (!name) {
-        refuse(ObexNotice::NameNotEncodable);
-        return PutResult::NotSent;
-    }
-    if (!nameFits(*name, ObexRequest::MaxUploadName, ObexNotice::UploadNameTooLong))
-        return PutResult::NotSent;
 
     QFile source(localPath);
     if (!source.open(QIODevice::ReadOnly)) {
-        refuse(ObexNotice::SourceUnreadable);
+        events.refused(Refusal::SourceUnreadable);
         return PutResult::NotSent;
     }
     const qint64 sourceLength = source.size();
-    const qint64 stagingLength = Staging::stagedLength(sourceLength);
-    if (stagingLength >= Staging::LengthLimit) {
-        refuse(ObexNotice::StagingTooLarge);
-        return PutResult::NotSent;
-    }
-
-    ui.progressSetMaximum(int(sourceLength / Staging::PieceSize + 10));
-    ui.progressSetValue(1);
     QFile staging(stagingPath);
     if (!openFreshStagingFile(staging)) {
-        refuse(ObexNotice::StagingUnwritable);
+        events.refused(Refusal::StagingUnwritable);
         return PutResult::NotSent;
     }
     if (!Staging::write(source, staging) || !staging.flush()) {
-        refuse(source.error() != QFileDevice::NoError ? ObexNotice::SourceUnreadable : ObexNotice::StagingUnwritable);
+        events.refused(source.error() != QFileDevice::NoError ? Refusal::SourceUnreadable : Refusal::StagingUnwritable);
         return PutResult::NotSent;
     }
     source.close();
@@ -337,36 +283,33 @@ PutResult PhoneFiles::PutFile(const QString &localPath)
     // advance (files under /proc say 0) or may change while it is read.
     const qint64 stagedLength = staging.size();
     if (stagedLength >= Staging::LengthLimit) {
-        refuse(ObexNotice::StagingTooLarge);
+        events.refused(Refusal::StagingTooLarge);
         return PutResult::NotSent;
     }
 
-    ui.progressShow();
-    ui.progressAddRow(SendFileRow, FileIcon);
-    ui.progressRepaint();
-
-    if (stagedLength > Staging::QuestionLength
-        && !ui.askYesNo(PhoneUi::Icon::Question, SizeQuestionTitle, SizeQuestion))
+    events.operationStarted(PhoneOperation::Upload, sourceLength);
+    if (stagedLength > Staging::QuestionLength && !events.confirmLargeUpload())
         return PutResult::NotSent;
 
     staging.seek(0);
-    return sendStagingFile(staging, *name, stagedLength);
+    return sendStagingFile(staging, checked->phoneName, stagedLength);
 }
 
 PutResult PhoneFiles::sendStagingFile(QFile &staging, const QByteArray &name, qint64 stagingLength)
 {
-    const auto first = ObexRequest::uploadFirstBlock(link.BfbSequence, name, quint32(stagingLength),
-                                                     staging.read(Staging::RecordSize), link.Crc);
+    const auto first = ObexRequest::uploadFirstBlock(link.bfbSequence(), name, quint32(stagingLength),
+                                                     staging.read(Staging::RecordSize), link.crc());
     if (!first)
         return PutResult::NotSent;
     link.SendPacket(*first);
 
+    int sent = 1;
     if (stagingLength <= Staging::RecordSize) {
-        advanceProgress();
+        events.packetSent(PhoneOperation::Upload, sent);
     } else {
         for (;;) {
-            advanceProgress();
-            const QByteArray reply = link.ReceiveReply();
+            events.packetSent(PhoneOperation::Upload, sent);
+            const QByteArray reply = link.ReceiveReply().packet;
             // The refusal is acknowledged like any response, so that the link stays in step.
             link.SendAck();
             if (reply != ContinueReply)
@@ -374,16 +317,17 @@ PutResult PhoneFiles::sendStagingFile(QFile &staging, const QByteArray &name, qi
             if (staging.size() - staging.pos() <= Staging::RecordSize)
                 break;
             link.SendPacket(
-                ObexRequest::uploadBodyBlock(link.BfbSequence, staging.read(Staging::RecordSize), link.Crc));
+                ObexRequest::uploadBodyBlock(link.bfbSequence(), staging.read(Staging::RecordSize), link.crc()));
+            ++sent;
         }
-        advanceProgress();
-        link.SendPacket(ObexRequest::uploadBodyBlock(link.BfbSequence, staging.readAll(), link.Crc));
+        events.packetSent(PhoneOperation::Upload, ++sent);
+        link.SendPacket(ObexRequest::uploadBodyBlock(link.bfbSequence(), staging.readAll(), link.crc()));
     }
 
-    link.ReceiveReply();
-    link.SendAck();
+    receiveAcknowledged();
     staging.close();
 
-    const QByteArray endResponse = exchange(ObexRequest::uploadEndBlock(link.BfbSequence, link.Crc));
+    const QByteArray endResponse = exchange(ObexRequest::uploadEndBlock(link.bfbSequence(), link.crc()));
+    events.operationFinished(PhoneOperation::Upload, sent);
     return ObexResponse::code(endResponse) == ObexResponse::Success ? PutResult::Sent : PutResult::Refused;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "listing.h"
-#include "messages.h"
+#include "phoneevents.h"
 
 #include <QByteArray>
 #include <QList>
@@ -14,7 +14,7 @@ class GetDataCollector;
 }
 
 class PhoneLink;
-class PhoneUi;
+class QFile;
 
 // What the list window shows after a refresh.
 struct FolderListing
@@ -26,9 +26,21 @@ struct FolderListing
 
 enum class PutResult {
     Sent, // the phone accepted the whole file
-    NotSent, // stopped on the PC before anything was sent (message shown)
+    NotSent, // stopped on the PC before anything was sent (a refusal was reported)
     Refused, // the phone refused a packet or the file
 };
+
+// A PC file that passed the checks an upload makes before it stages anything.
+struct UploadSource
+{
+    QByteArray phoneName; // the file's name in Windows-1251
+    qint64 stagedLength; // what the Length header will announce
+};
+
+// The checks an upload makes before anything is staged or sent: the source is a
+// file, its name has Windows-1251 codes and fits the first packet, and its staged
+// length fits the Length header. Nothing when one fails; *refusal says which.
+std::optional<UploadSource> inspectUploadSource(const QString &localPath, Refusal *refusal);
 
 // The phone's file system as seen over OBEX. Owns PathStack, which always names
 // the phone's current folder; every exchange goes through the one PhoneLink.
@@ -54,7 +66,7 @@ public:
 
     // The listing text of the current folder; also reads the memory figures.
     QByteArray GetFolderListing();
-    // The bare continuation request; a missing link acknowledgement ends the program.
+    // The bare continuation request; a missing link acknowledgement ends the link.
     bool RequestNextPart();
     FolderListing RefreshListing();
 
@@ -64,7 +76,7 @@ public:
 
     // Makes the folder and enters it (PathStack follows only on success).
     bool MakeFolder(const QByteArray &name);
-    // For the new-folder dialog: make the folder, then step back up only if it was made.
+    // Make the folder, then step back up only if it was made.
     bool makeFolderAndReturn(const QByteArray &name);
     // True when the phone confirms the deletion.
     bool DeleteObject(const QByteArray &name);
@@ -75,7 +87,7 @@ public:
     // Where the staging file "temp.tmp" is written; WorkingFiles::directory() unless set.
     void setWorkingDirectory(const QString &directory) { workingDirectory = directory; }
 
-    // A typed name as phone bytes; shows a refusal when a character has no code.
+    // A typed name as phone bytes; reports a refusal when a character has no code.
     std::optional<QByteArray> phoneName(const QString &typed);
 
     // Figures of the last successful memory queries, in bytes.
@@ -83,24 +95,24 @@ public:
     std::optional<quint32> freeMemory() const { return free; }
 
 private:
-    bool nameFits(const QByteArray &name, int maxLength, ObexNotice tooLong);
-    void refuse(ObexNotice notice);
+    struct Collected
+    {
+        QByteArray lastResponse;
+        int packets;
+    };
+
+    bool nameFits(const QByteArray &name, int maxLength, Refusal tooLong);
     // Sends one block and returns the phone's response, acknowledged.
     QByteArray exchange(const QByteArray &block);
-    // Writes prebuilt frames, advances the sequence, and tells whether the phone
-    // acknowledged them at the link level.
-    bool sendPrebuilt(const QByteArray &frames);
+    QByteArray receiveAcknowledged();
     void readMemoryFigures();
-    // Shows the request row of a download or listing with the bar at 1 of 3.
-    void openGetProgress(const QString &requestRow, int icon);
     // Takes the first response and every further packet while the phone answers
-    // Continue, with a progress row for each; returns the last response.
-    QByteArray collectParts(QByteArray response, ObexResponse::GetDataCollector &collector, int icon);
-    void advanceProgress();
-    PutResult sendStagingFile(class QFile &staging, const QByteArray &name, qint64 stagingLength);
+    // Continue, reporting each; returns the last response and the count.
+    Collected collectParts(QByteArray response, ObexResponse::GetDataCollector &collector, PhoneOperation operation);
+    PutResult sendStagingFile(QFile &staging, const QByteArray &name, qint64 stagingLength);
 
     PhoneLink &link;
-    PhoneUi &ui;
+    PhoneEvents &events;
     QList<QByteArray> pathStack;
     QString workingDirectory;
     std::optional<quint32> total;

@@ -25,7 +25,8 @@ bool canCreateFilesIn(const QString &directory)
 
 QString directoryFor(const QString &programDirectory)
 {
-    if (canCreateFilesIn(programDirectory))
+    if (QFileInfo::exists(programDirectory + u'/' + QLatin1String(BuildTreeMarkerName))
+        && canCreateFilesIn(programDirectory))
         return programDirectory;
     const QString userDirectory =
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/tarvel");

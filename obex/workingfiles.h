@@ -9,9 +9,13 @@ namespace WorkingFiles {
 
 constexpr char StagingFileName[] = "temp.tmp";
 constexpr char DragOutDirectoryName[] = "TempDir";
+// The file that marks a build's bin folder (written there by CMake, never installed).
+constexpr char BuildTreeMarkerName[] = TARVEL_BUILD_TREE_MARKER;
 
-// Where "temp.tmp" and "TempDir" live: the program's own folder when it can be
-// written, otherwise the per-user data folder "<data>/tarvel" (created on demand).
+// Where "temp.tmp" and "TempDir" live: the program's own folder in a build tree
+// (the folder holds the marker) when it can be written, otherwise the per-user data
+// folder "<data>/tarvel" (created on demand). An installed program never writes
+// beside itself.
 QString directory();
 // The same choice for a given program folder.
 QString directoryFor(const QString &programDirectory);

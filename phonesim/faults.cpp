@@ -7,8 +7,8 @@ namespace phonesim {
 namespace {
 
 constexpr std::array<std::string_view, std::size_t(ExchangeKind::Count_)> kindNames = {
-    "at",      "setup",  "block", "obex",     "connect", "disconnect", "setpath", "mkdir",
-    "listing", "memory", "get",   "continue", "put",     "delete",     "abort",   "other",
+    "at",     "setup", "block",    "obex", "connect", "disconnect", "setpath", "mkdir", "listing",
+    "memory", "get",   "continue", "put",  "delete",  "move",       "abort",   "other",
 };
 
 } // namespace
@@ -82,6 +82,15 @@ std::string Damage::text() const
     if (delayedByte)
         add("delay-byte=" + std::to_string(*delayedByte) + ":" + std::to_string(delayMs));
     return out;
+}
+
+bool takeBlock(BlockNumbers &numbers, unsigned block)
+{
+    auto it = numbers.find(block);
+    if (it == numbers.end())
+        return false;
+    numbers.erase(it);
+    return true;
 }
 
 FaultPlan::FaultPlan(const FaultOptions &options) : options_(options) {}

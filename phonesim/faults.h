@@ -5,7 +5,9 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +31,7 @@ enum class ExchangeKind {
     Continue, // bare GET asking for the next response packet
     Put, // a packet of an upload
     Delete, // final PUT carrying a Name and no body
+    Move, // final PUT carrying the move application parameters
     Abort,
     Other,
     Count_
@@ -61,6 +64,12 @@ struct Damage
     std::string text() const;
 };
 
+// Block numbers count the data blocks on the wire in one direction since phonesim
+// started, from 1: the computer's as the phone assembles them (repeats included), the
+// phone's as it sends them (resends included). Each listed number fires once; a number
+// listed twice fires twice.
+using BlockNumbers = std::multiset<unsigned>;
+
 struct FaultOptions
 {
     Selector on;
@@ -70,7 +79,21 @@ struct FaultOptions
     int refuseMkdir = -1;
     int refuseDelete = -1;
     int refusePut = -1;
+    int refuseMove = -1;
+    bool refuseSpeed = false; // speed frames for other rates than the start rate
+
+    std::uint64_t seed = 1;
+    double noiseRx = 0; // bit error rate, computer to phone
+    double noiseTx = 0; // bit error rate, phone to computer
+    BlockNumbers flipRx; // one bit of the packet or CRC of the computer's block
+    BlockNumbers flipTx; // one bit of the packet or CRC of the phone's block
+    BlockNumbers loseRxBlock; // the computer's block never reaches the phone
+    BlockNumbers loseTxAck; // the phone's acknowledgement of the computer's block is lost
+    BlockNumbers loseRxAck; // the computer's acknowledgement of the phone's block is lost
 };
+
+// Fires a listed block number once: true and one listing used up.
+bool takeBlock(BlockNumbers &numbers, unsigned block);
 
 class FaultPlan
 {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -315,6 +316,49 @@ FlashStatus Flash::remove(const std::string &name)
         return (errno == ENOTEMPTY || errno == EEXIST) ? FlashStatus::Forbidden : FlashStatus::Failed;
     }
     return ::unlink(path->c_str()) == 0 ? FlashStatus::Ok : FlashStatus::Failed;
+}
+
+std::optional<fs::path> Flash::folderAt(const std::vector<std::string> &names) const
+{
+    fs::path folder = root_;
+    for (const auto &name : names) {
+        folder /= name;
+        struct stat info
+        {};
+        if (!lstatPath(folder, info) || !S_ISDIR(info.st_mode))
+            return std::nullopt;
+    }
+    return folder;
+}
+
+FlashStatus Flash::move(const std::vector<std::string> &from, const std::vector<std::string> &to)
+{
+    if (from.empty() || to.empty() || !std::all_of(from.begin(), from.end(), validName)
+        || !std::all_of(to.begin(), to.end(), validName))
+        return FlashStatus::BadName;
+    // A folder cannot go inside itself.
+    if (to.size() > from.size() && std::equal(from.begin(), from.end(), to.begin()))
+        return FlashStatus::Forbidden;
+    auto sourceFolder = folderAt({from.begin(), from.end() - 1});
+    auto targetFolder = folderAt({to.begin(), to.end() - 1});
+    if (!sourceFolder || !targetFolder)
+        return FlashStatus::NotFound;
+    const fs::path source = *sourceFolder / from.back();
+    const fs::path target = *targetFolder / to.back();
+    struct stat info
+    {};
+    if (!lstatPath(source, info) || (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)))
+        return FlashStatus::NotFound;
+    if (lstatPath(target, info))
+        return FlashStatus::Exists;
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0)
+        return errno == EEXIST ? FlashStatus::Exists : FlashStatus::Failed;
+    if (path_.size() >= from.size() && std::equal(from.begin(), from.end(), path_.begin())) {
+        std::vector<std::string> moved = to;
+        moved.insert(moved.end(), path_.begin() + std::ptrdiff_t(from.size()), path_.end());
+        path_ = std::move(moved);
+    }
+    return FlashStatus::Ok;
 }
 
 FlashStatus Flash::startUpload(Upload &upload, const std::string &name, std::uint64_t announced)

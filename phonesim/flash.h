@@ -19,6 +19,7 @@ enum class FlashStatus {
     Forbidden,
     BadName,
     Full,
+    Exists,
     Failed
 };
 
@@ -87,6 +88,9 @@ public:
 
     FlashStatus readFile(const std::string &name, Bytes &content) const;
     FlashStatus remove(const std::string &name);
+    // Renames or moves a file or folder; both given as names from the root. The current
+    // folder, when it was moved, stays current under its new name.
+    FlashStatus move(const std::vector<std::string> &from, const std::vector<std::string> &to);
     FlashStatus startUpload(Upload &upload, const std::string &name, std::uint64_t announced);
 
     std::uint32_t totalBytes() const { return total_; }
@@ -94,6 +98,9 @@ public:
     std::uint32_t freeBytes() const;
 
 private:
+    // The real folder (no symbolic link on the way) of the names from the root.
+    std::optional<std::filesystem::path> folderAt(const std::vector<std::string> &names) const;
+
     std::filesystem::path root_;
     std::vector<std::string> path_;
     std::uint32_t total_;

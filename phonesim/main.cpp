@@ -1,9 +1,14 @@
 // phonesim: an emulated Siemens M55 on a pseudo-terminal.
+#include "bytetrace.h"
 #include "democontent.h"
 #include "flash.h"
+#include "linerate.h"
+#include "noise.h"
 #include "options.h"
 #include "phone.h"
 #include "pseudoterminal.h"
+#include "receiver.h"
+#include "replay.h"
 #include "requestlog.h"
 #include "transmitter.h"
 
@@ -14,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -49,8 +55,13 @@ struct Cleanup
 int run(const Options &options)
 {
     Cleanup cleanup;
+    std::optional<std::vector<TraceRecord>> replayed;
     fs::path root;
-    if (options.root.empty()) {
+    if (!options.replay.empty()) {
+        std::string error;
+        if (!(replayed = readTrace(options.replay, error)))
+            return fail("--replay: " + error);
+    } else if (options.root.empty()) {
         const char *tmp = std::getenv("TMPDIR");
         std::string pattern = (fs::path(tmp && *tmp ? tmp : "/tmp") / "phonesim-XXXXXX").string();
         if (!::mkdtemp(pattern.data()))
@@ -68,8 +79,11 @@ int run(const Options &options)
     }
 
     RequestLog log;
-    if (!log.open(options.log, options.trace))
+    if (!log.open(options.log))
         return fail("cannot write the log " + options.log + ": " + std::strerror(errno));
+    ByteTrace trace;
+    if (!options.trace.empty() && !trace.open(options.trace))
+        return fail("cannot write the trace " + options.trace + ": " + std::strerror(errno));
 
     // Termination arrives through a descriptor, so the one wait below covers it.
     sigset_t signals;
@@ -97,18 +111,37 @@ int run(const Options &options)
         cleanup.link = link;
     }
 
-    Flash flash(root, options.memory);
-    Transmitter transmitter(terminal.master(), options.baud, log);
-    Phone phone(options, flash, log, transmitter);
+    // The cable: one line rate, noise in each direction, pacing both ways.
+    LineRate rate(options.baud, log);
+    LineNoise noiseRx("rx", options.faults.noiseRx, options.faults.seed, 1, log);
+    LineNoise noiseTx("tx", options.faults.noiseTx, options.faults.seed, 2, log);
+    Receiver receiver(rate, noiseRx, trace, log);
+    Transmitter transmitter(terminal.master(), rate, noiseTx, trace, log);
+
+    std::unique_ptr<Flash> flash;
+    std::unique_ptr<Responder> responder;
+    if (replayed) {
+        responder = std::make_unique<Replay>(*replayed, log, transmitter);
+    } else {
+        flash = std::make_unique<Flash>(root, options.memory);
+        responder = std::make_unique<Phone>(options, *flash, log, transmitter, rate);
+    }
 
     std::printf("%s\n", terminal.devicePath().c_str());
     std::fflush(stdout);
 
     for (;;) {
+        if (Bytes arrived = receiver.take(); !arrived.empty())
+            responder->receive(arrived.data(), arrived.size());
+        responder->tick(Transmitter::Clock::now());
         Transmitter::Wait wait = transmitter.pump();
+        std::optional<Transmitter::Clock::time_point> until = wait.until;
+        for (auto due : {receiver.nextDue(), responder->nextTimer()})
+            if (due && (!until || *due < *until))
+                until = due;
         int timeout = -1;
-        if (wait.until) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(*wait.until - Transmitter::Clock::now());
+        if (until) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - Transmitter::Clock::now());
             timeout = int(std::max<std::chrono::milliseconds::rep>(0, left.count()));
         }
         struct pollfd fds[3] = {
@@ -122,21 +155,24 @@ int run(const Options &options)
             break;
         // Opens and closes first: bytes of a new client always follow its open.
         auto changes = terminal.readClientChanges();
+        if (changes.lastClosed || changes.firstOpened) {
+            transmitter.clear();
+            receiver.clear();
+        }
         if (changes.lastClosed) {
             log.line("CLOSE");
             terminal.discardUnread();
+            responder->lineClosed();
         }
-        if (changes.firstOpened)
+        if (changes.firstOpened) {
             log.line("OPEN");
-        if (changes.lastClosed || changes.firstOpened) {
-            transmitter.clear();
-            phone.restart();
+            responder->lineOpened();
         }
         if (fds[2].revents & POLLIN) {
             std::uint8_t buffer[4096];
             ssize_t size = ::read(terminal.master(), buffer, sizeof buffer);
             if (size > 0)
-                phone.receive(buffer, std::size_t(size));
+                receiver.arrived(buffer, std::size_t(size), terminal.clientBaud());
         }
     }
     log.line("EXIT");

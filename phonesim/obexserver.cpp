@@ -14,6 +14,10 @@ constexpr const char *capabilityType = "x-obex/capability";
 constexpr std::uint8_t hName = 0x01, hType = 0x42, hLength = 0xC3, hTarget = 0x46, hBody = 0x48, hEndOfBody = 0x49,
                        hWho = 0x4A, hAppParams = 0x4C, hConnectionId = 0xCB;
 constexpr std::uint8_t memoryTag = 0x32;
+// Siemens' move command, a final PUT with application parameters only: tag 0x34 holding
+// "move", 0x35 the source and 0x36 the destination path, each as 16-bit units (no
+// terminator), a path from the root such as /Pictures/a.bmp.
+constexpr std::uint8_t actionTag = 0x34, moveFromTag = 0x35, moveToTag = 0x36;
 
 Bytes response(std::uint8_t code)
 {
@@ -46,6 +50,8 @@ std::uint8_t statusCode(FlashStatus status)
         return obex::BadRequest;
     case FlashStatus::Full:
         return obex::DatabaseFull;
+    case FlashStatus::Exists:
+        return obex::PreconditionFailed;
     case FlashStatus::Failed:
         break;
     }
@@ -62,9 +68,55 @@ std::optional<std::uint8_t> memorySelector(const Bytes &params)
     return std::nullopt;
 }
 
+// The value of one tag of an application parameter header (tag, one length byte, value).
+std::optional<Bytes> appParam(const Bytes &params, std::uint8_t tag)
+{
+    for (std::size_t i = 0; i + 2 <= params.size() && i + 2 + params[i + 1] <= params.size(); i += 2 + params[i + 1]) {
+        if (params[i] == tag)
+            return Bytes(params.begin() + std::ptrdiff_t(i + 2),
+                         params.begin() + std::ptrdiff_t(i + 2 + params[i + 1]));
+    }
+    return std::nullopt;
+}
+
+bool isMove(const ObexRequest &request)
+{
+    static const Bytes move = {'m', 'o', 'v', 'e'};
+    return request.code() == 0x02 && request.final() && request.appParams
+        && appParam(*request.appParams, actionTag) == move;
+}
+
 bool isDelete(const ObexRequest &request)
 {
-    return request.final() && request.name && !request.body && !request.endOfBody;
+    return request.final() && request.name && !request.body && !request.endOfBody && !request.appParams;
+}
+
+// "/Sub/a.txt" as its names; nullopt unless every name is one the phone accepts.
+std::optional<std::vector<std::string>> movePath(const std::optional<Bytes> &value)
+{
+    if (!value)
+        return std::nullopt;
+    auto text = decodeWireName(value->data(), value->size());
+    if (!text || !text->starts_with('/'))
+        return std::nullopt;
+    std::vector<std::string> names;
+    for (std::size_t start = 1;;) {
+        const std::size_t slash = text->find('/', start);
+        names.push_back(text->substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+        if (!Flash::validName(names.back()))
+            return std::nullopt;
+        if (slash == std::string::npos)
+            return names;
+        start = slash + 1;
+    }
+}
+
+std::string pathText(const std::optional<Bytes> &value)
+{
+    if (!value)
+        return "<none>";
+    auto text = decodeWireName(value->data(), value->size());
+    return text ? *text : "<undecodable:" + hexBytes(*value, "") + ">";
 }
 
 } // namespace
@@ -181,6 +233,8 @@ ExchangeKind ObexServer::classify(const ObexRequest &request) const
             return ExchangeKind::Get;
         return ExchangeKind::Continue;
     case 0x02:
+        if (isMove(request) && !upload_.active())
+            return ExchangeKind::Move;
         return isDelete(request) && !upload_.active() ? ExchangeKind::Delete : ExchangeKind::Put;
     default:
         return ExchangeKind::Other;
@@ -208,6 +262,9 @@ std::string ObexServer::describe(const ObexRequest &request) const
     case ExchangeKind::Delete:
         text = "DELETE";
         break;
+    case ExchangeKind::Move:
+        return "MOVE from=" + pathText(appParam(*request.appParams, moveFromTag))
+            + " to=" + pathText(appParam(*request.appParams, moveToTag));
     case ExchangeKind::Other:
         return "OBEX opcode=" + hex2(request.opcode) + " len=" + std::to_string(request.length);
     default:
@@ -485,6 +542,11 @@ Bytes ObexServer::put(const ObexRequest &request)
         return response(obex::BadRequest);
     }
     const auto &faults = options_.faults;
+    if (isMove(request) && !upload_.active())
+        return move(request);
+    // Other application parameters (attributes, other actions) are not known here.
+    if (request.appParams && !upload_.active())
+        return response(obex::NotImplemented);
     if (isDelete(request) && !upload_.active()) {
         if (!Flash::validName(*request.name))
             return response(obex::BadRequest);
@@ -517,6 +579,17 @@ Bytes ObexServer::put(const ObexRequest &request)
     if (!request.final())
         return response(obex::Continue);
     return response(statusCode(upload_.commit()));
+}
+
+Bytes ObexServer::move(const ObexRequest &request)
+{
+    if (options_.faults.refuseMove >= 0)
+        return response(std::uint8_t(options_.faults.refuseMove));
+    auto from = movePath(appParam(*request.appParams, moveFromTag));
+    auto to = movePath(appParam(*request.appParams, moveToTag));
+    if (!from || !to)
+        return response(obex::BadRequest);
+    return response(statusCode(flash_.move(*from, *to)));
 }
 
 } // namespace phonesim

@@ -17,6 +17,7 @@ constexpr std::uint8_t Success = 0xA0;
 constexpr std::uint8_t BadRequest = 0xC0;
 constexpr std::uint8_t Forbidden = 0xC3;
 constexpr std::uint8_t NotFound = 0xC4;
+constexpr std::uint8_t PreconditionFailed = 0xCC;
 constexpr std::uint8_t EntityTooLarge = 0xCD;
 constexpr std::uint8_t InternalError = 0xD0;
 constexpr std::uint8_t NotImplemented = 0xD1;
@@ -68,6 +69,7 @@ private:
     Bytes setPath(const ObexRequest &request);
     Bytes get(const ObexRequest &request);
     Bytes put(const ObexRequest &request);
+    Bytes move(const ObexRequest &request);
     Bytes startGet(Bytes data);
     Bytes nextGetPacket();
     Bytes memoryFigure(const ObexRequest &request) const;

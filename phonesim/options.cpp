@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -28,6 +29,29 @@ bool parseResponseCode(std::string_view text, int &code)
     return true;
 }
 
+// A bit error rate from 0 to 1, as 0.001 or 1e-3.
+bool parseRate(const std::string &text, double &rate)
+{
+    char *end = nullptr;
+    rate = std::strtod(text.c_str(), &end);
+    return !text.empty() && end == text.c_str() + text.size() && rate >= 0 && rate <= 1;
+}
+
+// "3" or "3,7,7": block numbers from 1.
+bool parseBlocks(std::string_view text, BlockNumbers &numbers)
+{
+    for (;;) {
+        const auto comma = text.find(',');
+        std::uint64_t number;
+        if (!parseNumber(text.substr(0, comma), number) || number == 0 || number > 0xFFFFFFFFu)
+            return false;
+        numbers.insert(unsigned(number));
+        if (comma == std::string_view::npos)
+            return true;
+        text.remove_prefix(comma + 1);
+    }
+}
+
 bool parseDelay(std::string_view text, Damage &damage)
 {
     std::uint64_t index = 0, ms;
@@ -46,7 +70,7 @@ bool parseDelay(std::string_view text, Damage &damage)
 
 } // namespace
 
-const char *helpText()
+std::string helpText()
 {
     return R"(Usage: phonesim [options]
 
@@ -63,23 +87,44 @@ Options:
   --model NAME        Model named by AT+CGMM (default M55).
   --memory BYTES      Total flash memory reported (default 1572864); free memory is
                       the total less the size of all files under the root.
-  --baud N            Pace everything the phone sends to N baud, 10 bits a byte
-                      (57600 gives 5760 bytes/s). Default: no pacing.
+  --baud N            The cable's line rate, pacing both directions at 10 bits a byte
+                      (57600 gives 5760 bytes/s): the phone acts on a byte from the
+                      computer only when its wire time has passed, and sends at that
+                      pace. Default: no pacing (the phone still keeps a nominal rate
+                      of 57600 and answers speed frames).
   --packet N          Largest OBEX packet the phone sends and accepts, announced in
                       its CONNECT answer (255 to 65535, default 1024). Responses are
                       also kept within the client's own announced maximum; a longer
                       request is refused with CD. For obexftp 0.24 use 440 or less:
                       it wants a whole response in one read of 500 bytes.
   --frame N           Largest payload of a BFB frame the phone sends (5 to 255,
-                      default 32). The last frame of a block always holds both CRC
-                      bytes.
+                      default 32).
+  --cut MODE          How the phone cuts its blocks into frames of --frame bytes:
+                      blind     every --frame bytes whatever the fields, as the
+                                program cuts its own blocks: the block header, or
+                                one or both CRC bytes, may travel in a frame of
+                                their own;
+                      crc-last  the same, but a last frame that would hold only the
+                                last CRC byte takes one byte more from the frame
+                                before, so both CRC bytes travel in the last frame.
+                      Default: )"
+        + std::string(defaultCut == Cut::Blind ? "blind" : "crc-last") + R"(.
+  --resend-after MS   When the client's link acknowledgement of a phone block has not
+                      come MS milliseconds after the block's last byte left, send the
+                      block again, same sequence number (default 3000; 0: never).
+  --resends N         Send one block again at most N times (default 3); then the
+                      phone gives it up (GIVE-UP in the log) and goes on.
   --empty-final       A GET answered in several packets puts all data in Body
                       headers of 0x90 responses and ends with an empty End-of-Body
                       in the final 0xA0 response. Default: the final response
                       carries the last data in its End-of-Body.
   --log FILE          Write one line per event (see below) to FILE, flushed at
                       once; "-" writes to standard error.
-  --trace             Also log every byte in both directions ("RX ..." / "TX ...").
+  --trace FILE        Write every byte of both directions to FILE, one line per read
+                      or write (see "Byte traces"); "-" writes to standard error.
+  --replay FILE       Do not emulate the phone: answer from the byte trace FILE (see
+                      "Byte traces"); --root is not used.
+  --refuse-speed      Refuse speed frames for any rate but the start rate.
   --help              Show this text.
 
 Fault options (for tests). The damage options act on the reply to ONE exchange,
@@ -92,7 +137,7 @@ chosen with --fault-on; each fires once:
                       folder, parent or root), mkdir (SETPATH that may create),
                       listing, memory, get (file or other object), continue (bare
                       GET for the next packet), put (any upload packet), delete,
-                      abort, other. Default: 1 (the CONNECT).
+                      move, abort, other. Default: 1 (the CONNECT).
   --silent-after N    Send only the first N bytes of the reply (link acknowledgement
                       included), then stay silent until the line is closed and
                       opened again.
@@ -100,7 +145,8 @@ chosen with --fault-on; each fires once:
                       commands and set-up frames: instead of the whole reply).
   --no-ack            Withhold the link acknowledgement of the data block; the
                       response is still sent.
-  --bad-crc           Send the response block with a wrong CRC.
+  --bad-crc           Send the response block with a wrong CRC (its first sending
+                      only; a resend is sound).
   --delay-byte [I:]MS Hold byte I of the reply (0-based, link acknowledgement
                       included; default 0) back for MS milliseconds.
 Refusals act on every request of their kind, answered with the OBEX response code
@@ -109,6 +155,26 @@ CODE given in hex (for example C3 Forbidden, C1 Unauthorized, C4 Not Found):
   --refuse-mkdir CODE    creating a folder (SETPATH with flags 00 on a new name)
   --refuse-delete CODE   deleting a file or folder
   --refuse-put CODE      the first packet of an upload
+  --refuse-move CODE     the move command
+
+Line faults (for tests), repeatable exactly from the seed. Block numbers N count the
+data blocks on the wire in one direction since phonesim started, from 1: the client's
+as the phone assembles them (repeats included; its CONNECT is block 1), the phone's
+as it sends them (resends included; its CONNECT answer is block 1). N[,N...] is a
+list; a number listed twice fires twice. Each fault that fires is logged (FAULT ...).
+  --seed N            Seed of every random choice (default 1).
+  --noise-rx RATE     Flip bits of everything the client sends, at the bit error rate
+                      RATE (0 to 1, for example 1e-4).
+  --noise-tx RATE     The same for everything the phone sends.
+  --flip-rx N[,N...]  Flip one bit (chosen from the seed) of the packet or CRC of the
+                      client's block N: its CRC fails and the phone drops it
+                      without acknowledgement.
+  --flip-tx N[,N...]  Flip one bit of the packet or CRC of the phone's block N.
+  --lose-rx-block N[,N...]  The client's block N never reaches the phone.
+  --lose-tx-ack N[,N...]    The phone's link acknowledgement of the client's block N
+                      is lost; the response still follows.
+  --lose-rx-ack N[,N...]    The client's link acknowledgement of the phone's block N
+                      is lost: the phone sends that block again after --resend-after.
 
 Behaviour:
   AT mode echoes each command line up to and including its CR (an LF is not echoed)
@@ -116,18 +182,59 @@ Behaviour:
   ATE0, ATE1, AT+CGMM/+GMM, AT+CGMI/+GMI, AT+CGMR/+GMR, AT+CGSN/+GSN, AT^SIFS,
   AT^SBFB=?, AT^SBFB=0, AT^SBFB=1 (answers OK, then BFB framing). In BFB mode a
   set-up frame of type 02 is answered with a type-02 frame [byte, AA], a speed frame
-  (type 01) is echoed, and an AT command in a type-06 frame is answered in a type-06
-  frame (AT^SBFB=0 leaves BFB framing). Text starting with a letter, or the line being
-  opened again, also brings the phone back to AT mode.
+  (type 01) as below, and an AT command in a type-06 frame is answered in a type-06
+  frame (AT^SBFB=0 leaves BFB framing). An "A" where a frame and a block could begin,
+  or the line being opened again, also brings the phone back to AT mode.
+  Speed frames: the phone knows exactly four, each payload 0xC0, the rate in ASCII
+  digits and three check bytes:
+    19200   01 09 08 C0 "19200" CE 4D CF     38400   01 09 08 C0 "38400" CC 4B CF
+    57600   01 09 08 C0 "57600" CA 89 CF     115200  01 0A 0B C0 "115200" 0D D2 2B
+  It accepts one by answering the same frame with its fourth byte 0xCC instead of
+  0xC0, and switches its rate (and the pacing of --baud) about 100 ms after that
+  answer has left. Any other type-01 frame, and with --refuse-speed a frame for
+  another rate than the start rate, is echoed unchanged and the rate stays. The rate
+  returns to the start rate (--baud, or 57600) when the line is opened again or BFB
+  framing ends.
   Every data block with a good CRC that holds one whole OBEX packet is acknowledged
   with 16 02 14 01 FE and answered with one response block, written together with the
   acknowledgement. A block with a bad CRC is dropped without acknowledgement or answer,
-  as a phone drops a corrupted block; so is a block whose length disagrees with its
-  packet's (obexftp follows each packet with such blocks repeating its tail). Each
-  response waits until the client has acknowledged the previous one.
+  as a phone drops a corrupted block, and so is a block whose length disagrees with
+  its packet's (obexftp follows each packet with such blocks repeating its tail). A
+  block carrying the sequence number of the block accepted just before is a repeat
+  whose acknowledgement was lost: it is acknowledged again and not executed. The last
+  accepted number is forgotten when BFB framing starts. A frame or block left
+  unfinished for 1 s is dropped. Each response waits until the client has
+  acknowledged the previous phone block; an unacknowledged block is sent again (see
+  --resend-after). The phone's blocks carry sequence numbers from 0, command byte 02
+  for 0 and 03 after.
+  The move command (known from SieFS on Siemens phones, not yet confirmed on an M55):
+  a final PUT (82) whose only header is an application parameter header (4C) holding
+  tag 34 with the four bytes "move", tag 35 with the source path and tag 36 with the
+  destination path, each tag followed by a one-byte length, each path as 16-bit
+  big-endian units without a terminator, from the root: /Sub/a.txt. It renames or
+  moves a file or folder and answers A0; C4 when the source or the destination's folder is missing, CC when the
+  destination exists, C3 for a folder into itself, C0 for a path that is not from
+  the root or holds an empty, ".", ".." or unsafe name. Other application parameters
+  in a PUT are answered D1.
   Names on the wire are 16-bit units: units below 0x100 are Windows-1251 bytes, larger
   units UTF-16; listings carry names in Windows-1251. Names that are empty, ".", "..",
   or hold "/", "\" or control characters are refused with C0 Bad Request.
+
+Byte traces (--trace writes, --replay reads; tarvel-cli and the window write the
+same format). One line per read or write of the line, as the client's port sees it:
+    PC 0 61 74 0D 0A
+    PHONE 12 61 74 0D 0D 0A 4F 4B 0D 0A
+  the party that sent the bytes (PC: the computer, PHONE: the phone), milliseconds
+  since the trace began (a whole number, never decreasing), then each byte as two hex
+  digits; single spaces between the fields. Lines starting with "#" and empty lines
+  are comments. phonesim records the computer's bytes as they were written (before
+  --noise-rx) and its own as they reach the computer (after --noise-tx).
+  --replay sends the PHONE records in order, each once the client has sent as many
+  bytes as the PC records before it hold: matched by count, not by time (--baud still
+  paces). A client that deviates is still answered: the first byte that differs from
+  the trace is logged (REPLAY-DEVIATION), a client that sends fewer bytes waits for the
+  rest, and bytes beyond the trace (REPLAY-BEYOND) get no answer. Opening and closing
+  the line do not restart the replay.
 
 Log lines (one event each; names in UTF-8; hex in capitals). Request fields come in
 the order flags, name, type, length, appparam, body, eob, extra; absent headers are
@@ -137,11 +244,17 @@ left out, an empty Name header shows as "name=":
   BFB-START | BFB-END               BFB framing switched on / off
   BFB-SETUP type=02 data=14         a set-up frame; type 01 adds speed=57600,
                                     type 06 adds at=<command>
+  SPEED 115200 accepted | SPEED 115200 refused | SPEED refused: not a known ...
+  RATE 115200                       the phone's line rate changed
+  RATE-MISMATCH phone=115200 port=57600   the client's port is set to another rate
   TEXT <line>                       a line without an AT command (echoed only)
-  BAD-FRAME ... | BAD-BLOCK ...     framing errors, bytes skipped
+  BAD-FRAME ... | BAD-BLOCK ...     framing errors, bytes skipped or dropped
   BAD-PACKET ... dropped            a block not holding one whole OBEX packet
   BAD-CRC seq=NN got=XXXX want=XXXX a dropped data block
-  ACK                               the client acknowledged a response
+  REPEAT seq=NN, acknowledged again a repeated client block
+  ACK                               the client acknowledged a phone block
+  RESEND seq=NN try=K block=N       a phone block sent again
+  GIVE-UP seq=NN after K resends    a phone block never acknowledged
   CONNECT version=10 flags=00 maxlen=4006 target=6B01CB31...
   DISCONNECT | ABORT
   SETPATH flags=02 name=Bitmap      (no name= when the request has no Name header)
@@ -154,9 +267,16 @@ left out, an empty Name header shows as "name=":
                                     last header (the program's three zero bytes)
   PUT-FINAL eob=0                   the final upload packet
   DELETE name=a.txt                 a final PUT with a Name and no body
+  MOVE from=/a.txt to=/Sub/b.txt    the move command
   OBEX opcode=XX len=N              any other request
   RSP code=A0 len=N                 the response sent
-  FAULT <damage> on <kind:N>        a fault option fired
+  FAULT <damage> on <kind:N>        a damage option fired
+  FAULT noise-rx byte=B bit=I       line noise flipped bit I (0: least significant)
+                                    of byte B (from 0) of that direction
+  FAULT flip-tx block=N seq=NN bit=I  bit I, counted from the block's first byte
+  FAULT lose-rx-block block=N seq=NN | FAULT lose-tx-ack ... | FAULT lose-rx-ack ...
+  REPLAY ... | REPLAY-SEND k/n bytes=K | REPLAY-END | REPLAY-DEVIATION byte=B got=XX
+  trace=YY | REPLAY-BEYOND byte=B   replaying a trace
   EXIT                              the phone was told to stop
 )";
 }
@@ -189,10 +309,12 @@ ParseResult parseOptions(int argc, char **argv)
         std::uint64_t number = 0;
 
         if (arg == "--help" || arg == "-h") {
-            std::fputs(helpText(), stdout);
+            std::fputs(helpText().c_str(), stdout);
             return {std::nullopt, 0};
-        } else if (arg == "--root" || arg == "--link" || arg == "--model" || arg == "--log") {
-            if (!needValue() || value.empty())
+        } else if (arg == "--root" || arg == "--link" || arg == "--model" || arg == "--log" || arg == "--trace"
+                   || arg == "--replay") {
+            // "--trace --log x" must not take "--log" for a file name.
+            if (!needValue() || value.empty() || (value.starts_with("--") && !hasInlineValue))
                 return fail(arg + " needs a value");
             if (arg == "--root")
                 options.root = value;
@@ -200,8 +322,12 @@ ParseResult parseOptions(int argc, char **argv)
                 options.link = value;
             else if (arg == "--model")
                 options.model = value;
-            else
+            else if (arg == "--log")
                 options.log = value;
+            else if (arg == "--trace")
+                options.trace = value;
+            else
+                options.replay = value;
         } else if (arg == "--memory") {
             if (!needValue() || !parseNumber(value, number) || number > 0xFFFFFFFFu)
                 return fail("--memory needs a byte count up to 4294967295");
@@ -218,8 +344,39 @@ ParseResult parseOptions(int argc, char **argv)
             if (!needValue() || !parseNumber(value, number) || number < 5 || number > 255)
                 return fail("--frame needs a size from 5 to 255");
             options.frame = unsigned(number);
-        } else if (arg == "--trace" && noValue()) {
-            options.trace = true;
+        } else if (arg == "--cut") {
+            if (!needValue() || (value != "blind" && value != "crc-last"))
+                return fail("--cut needs blind or crc-last");
+            options.cut = value == "blind" ? Cut::Blind : Cut::CrcLast;
+        } else if (arg == "--resend-after") {
+            if (!needValue() || !parseNumber(value, number) || number > 3600000)
+                return fail("--resend-after needs milliseconds (0 for never)");
+            options.resendAfterMs = unsigned(number);
+        } else if (arg == "--resends") {
+            if (!needValue() || !parseNumber(value, number) || number > 1000)
+                return fail("--resends needs a count up to 1000");
+            options.resends = unsigned(number);
+        } else if (arg == "--seed") {
+            if (!needValue() || !parseNumber(value, number))
+                return fail("--seed needs a whole number");
+            options.faults.seed = number;
+        } else if (arg == "--noise-rx" || arg == "--noise-tx") {
+            double rate;
+            if (!needValue() || !parseRate(value, rate))
+                return fail(arg + " needs a bit error rate from 0 to 1");
+            (arg == "--noise-rx" ? options.faults.noiseRx : options.faults.noiseTx) = rate;
+        } else if (arg == "--flip-rx" || arg == "--flip-tx" || arg == "--lose-rx-block" || arg == "--lose-tx-ack"
+                   || arg == "--lose-rx-ack") {
+            auto &faults = options.faults;
+            BlockNumbers &numbers = arg == "--flip-rx" ? faults.flipRx
+                : arg == "--flip-tx"                   ? faults.flipTx
+                : arg == "--lose-rx-block"             ? faults.loseRxBlock
+                : arg == "--lose-tx-ack"               ? faults.loseTxAck
+                                                       : faults.loseRxAck;
+            if (!needValue() || !parseBlocks(value, numbers))
+                return fail(arg + " needs block numbers from 1, as N or N,N,...");
+        } else if (arg == "--refuse-speed" && noValue()) {
+            options.faults.refuseSpeed = true;
         } else if (arg == "--empty-final" && noValue()) {
             options.emptyFinal = true;
         } else if (arg == "--fault-on") {
@@ -241,7 +398,7 @@ ParseResult parseOptions(int argc, char **argv)
             if (!needValue() || !parseDelay(value, options.faults.damage))
                 return fail("--delay-byte needs [INDEX:]MILLISECONDS");
         } else if (arg == "--refuse-setpath" || arg == "--refuse-mkdir" || arg == "--refuse-delete"
-                   || arg == "--refuse-put") {
+                   || arg == "--refuse-put" || arg == "--refuse-move") {
             int code;
             if (!needValue() || !parseResponseCode(value, code))
                 return fail(arg + " needs an OBEX response code in hex, 80 to FF");
@@ -251,8 +408,10 @@ ParseResult parseOptions(int argc, char **argv)
                 options.faults.refuseMkdir = code;
             else if (arg == "--refuse-delete")
                 options.faults.refuseDelete = code;
-            else
+            else if (arg == "--refuse-put")
                 options.faults.refusePut = code;
+            else
+                options.faults.refuseMove = code;
         } else {
             return fail("unknown option " + std::string(argv[i]));
         }

@@ -9,6 +9,17 @@
 
 namespace phonesim {
 
+// How the phone cuts its blocks into frames: Blind cuts every --frame bytes whatever
+// the fields (so the header or one or both CRC bytes may travel alone), as the program
+// cuts its own; CrcLast keeps both CRC bytes together in the last frame.
+enum class Cut {
+    CrcLast,
+    Blind
+};
+// The program's block reader takes only CrcLast today; this turns to Blind once it reads
+// blocks cut anywhere.
+constexpr Cut defaultCut = Cut::CrcLast;
+
 struct Options
 {
     std::string root; // flash memory folder; empty: a demo folder made at start
@@ -18,8 +29,12 @@ struct Options
     unsigned baud = 0; // 0: no pacing
     unsigned packet = 1024; // largest OBEX packet the phone sends and accepts
     unsigned frame = 32; // largest payload of a frame the phone sends
+    Cut cut = defaultCut;
+    unsigned resendAfterMs = 3000; // 0: never send a block again
+    unsigned resends = 3; // at most this many times per block
     std::string log; // request log; "-" for standard error
-    bool trace = false; // raw bytes of both directions into the log
+    std::string trace; // byte trace file; "-" for standard error
+    std::string replay; // answer from this trace instead of emulating the phone
     bool emptyFinal = false; // final GET response carries no data
     FaultOptions faults;
 };
@@ -31,6 +46,6 @@ struct ParseResult
 };
 
 ParseResult parseOptions(int argc, char **argv);
-const char *helpText();
+std::string helpText();
 
 } // namespace phonesim

@@ -3,6 +3,7 @@
 #include "crc16.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <utility>
 
@@ -12,6 +13,26 @@ namespace {
 
 constexpr std::uint8_t frameSpeed = 0x01, frameConnect = 0x02, frameAt = 0x06, frameData = 0x16;
 const Bytes linkAck = {0x16, 0x02, 0x14, 0x01, 0xFE};
+// A phone agreeing to a speed frame answers with its first payload byte changed to this.
+constexpr std::uint8_t speedAccepted = 0xCC;
+// A frame or block left unfinished this long is given up: what is left of it was lost.
+constexpr auto staleAfter = std::chrono::seconds(1);
+// The phone changes its rate this long after its answer to a speed frame has left.
+constexpr auto switchAfter = std::chrono::milliseconds(100);
+
+// The speed frames known from Siemens phones: 0xC0, the rate in ASCII digits and three
+// check bytes.
+struct KnownSpeed
+{
+    unsigned baud;
+    Bytes payload;
+};
+const std::array<KnownSpeed, 4> knownSpeeds = {{
+    {19200, {0xC0, '1', '9', '2', '0', '0', 0xCE, 0x4D, 0xCF}},
+    {38400, {0xC0, '3', '8', '4', '0', '0', 0xCC, 0x4B, 0xCF}},
+    {57600, {0xC0, '5', '7', '6', '0', '0', 0xCA, 0x89, 0xCF}},
+    {115200, {0xC0, '1', '1', '5', '2', '0', '0', 0x0D, 0xD2, 0x2B}},
+}};
 
 // The damage of one exchange split between its link acknowledgement, sent at once, and
 // its response, sent later; byte positions count across both.
@@ -73,8 +94,15 @@ Bytes garbage(std::size_t size)
 
 } // namespace
 
-Phone::Phone(const Options &options, Flash &flash, RequestLog &log, Transmitter &transmitter)
-    : options_(options), log_(log), transmitter_(transmitter), faults_(options.faults), server_(options, flash)
+Phone::Phone(const Options &options, Flash &flash, RequestLog &log, Transmitter &transmitter, LineRate &rate)
+    : options_(options)
+    , log_(log)
+    , transmitter_(transmitter)
+    , rate_(rate)
+    , faults_(options.faults)
+    , blockFaults_(options.faults)
+    , flipChoice_(options.faults.seed, 3)
+    , server_(options, flash)
 {}
 
 void Phone::restart()
@@ -88,14 +116,44 @@ void Phone::restart()
     frame_.clear();
     block_.clear();
     sequence_ = 0;
-    awaitingAck_ = false;
+    lastAccepted_.reset();
+    outstanding_.reset();
     outbox_.clear();
     server_.reset();
+    rate_.reset();
+}
+
+void Phone::startBfb()
+{
+    log_.line("BFB-START");
+    mode_ = Mode::Bfb;
+    frame_.clear();
+    block_.clear();
+    skipping_ = false;
+    lineFeedDue_ = true;
+    lastBfbByte_ = Clock::now();
+    // A new link: its CONNECT carries sequence number 0 again, whatever came before.
+    sequence_ = 0;
+    lastAccepted_.reset();
+    outstanding_.reset();
+    outbox_.clear();
+}
+
+void Phone::endBfb(const std::string &why)
+{
+    log_.line(why.empty() ? "BFB-END" : "BFB-END " + why);
+    mode_ = Mode::At;
+    frame_.clear();
+    block_.clear();
+    outstanding_.reset();
+    outbox_.clear();
+    rate_.reset();
 }
 
 void Phone::receive(const std::uint8_t *data, std::size_t size)
 {
-    log_.traceBytes("RX", data, size);
+    if (mode_ == Mode::Bfb)
+        lastBfbByte_ = Clock::now();
     for (std::size_t i = 0; i < size; ++i) {
         if (mode_ == Mode::At)
             atByte(data[i]);
@@ -136,25 +194,18 @@ void Phone::atLine()
     if (start == std::string::npos) {
         if (!text.empty())
             log_.line("TEXT " + text);
-        reply({}, out, {}, false);
+        reply({}, out, {});
         return;
     }
     std::string command = text.substr(start);
     log_.line("AT " + command);
     Damage damage = faults_.onExchange({ExchangeKind::At});
     logFault(damage);
-    bool startBfb = false, endBfb = false;
-    append(out, atAnswer(command, startBfb, endBfb));
-    reply({}, out, damage, false);
-    if (startBfb) {
-        log_.line("BFB-START");
-        mode_ = Mode::Bfb;
-        frame_.clear();
-        block_.clear();
-        sequence_ = 0;
-        skipping_ = false;
-        lineFeedDue_ = true;
-    }
+    bool beginBfb = false, leaveBfb = false;
+    append(out, atAnswer(command, beginBfb, leaveBfb));
+    reply({}, out, damage);
+    if (beginBfb)
+        startBfb();
 }
 
 std::string Phone::atAnswer(const std::string &command, bool &startBfb, bool &endBfb)
@@ -208,13 +259,10 @@ void Phone::bfbByte(std::uint8_t byte)
     if (std::exchange(lineFeedDue_, false) && byte == '\n')
         return;
     if (frame_.empty() && !knownFrameType(byte)) {
-        if (std::isalpha(byte)) {
-            // A client talking AT to a phone still in BFB mode: back to AT mode.
-            log_.line("BFB-END text on the line");
-            mode_ = Mode::At;
-            block_.clear();
-            awaitingAck_ = false;
-            outbox_.clear();
+        // A client talking AT to a phone still in BFB mode: back to AT mode. Only an A
+        // where a block could begin counts; line noise never turns a frame type into one.
+        if ((byte == 'A' || byte == 'a') && !skipping_ && block_.empty()) {
+            endBfb("text on the line");
             atByte(byte);
             return;
         }
@@ -254,8 +302,9 @@ void Phone::frameReceived(std::uint8_t type, const Bytes &payload)
 void Phone::setupFrame(std::uint8_t type, const Bytes &payload)
 {
     std::string text = "BFB-SETUP type=" + hex2(type);
+    std::string speedText;
     Bytes answer;
-    bool endBfb = false;
+    bool leaveBfb = false;
     if (type == frameConnect) {
         text += " data=" + hexBytes(payload);
         answer = frame(frameConnect, {payload.empty() ? std::uint8_t(0) : payload[0], 0xAA});
@@ -265,26 +314,44 @@ void Phone::setupFrame(std::uint8_t type, const Bytes &payload)
             if (std::isdigit(byte))
                 digits.push_back(char(byte));
         text += " data=" + hexBytes(payload) + " speed=" + digits;
-        answer = frame(frameSpeed, payload);
+        answer = frame(frameSpeed, speedAnswer(payload, speedText));
     } else {
         std::string command = printableText(payload);
         text += " at=" + command;
-        bool startBfb = false;
+        bool beginBfb = false;
         std::string answerText =
-            upperCase(command).starts_with("AT") ? atAnswer(command, startBfb, endBfb) : "\r\nERROR\r\n";
+            upperCase(command).starts_with("AT") ? atAnswer(command, beginBfb, leaveBfb) : "\r\nERROR\r\n";
         answer = frame(frameAt, Bytes(answerText.begin(), answerText.end()));
     }
     log_.line(text);
+    if (!speedText.empty())
+        log_.line(speedText);
     Damage damage = faults_.onExchange({ExchangeKind::Setup});
     logFault(damage);
-    reply({}, answer, damage, false);
-    if (endBfb) {
-        log_.line("BFB-END");
-        mode_ = Mode::At;
-        block_.clear();
-        awaitingAck_ = false;
-        outbox_.clear();
+    reply({}, answer, damage);
+    if (leaveBfb)
+        endBfb({});
+}
+
+Bytes Phone::speedAnswer(const Bytes &payload, std::string &logText)
+{
+    for (const KnownSpeed &speed : knownSpeeds) {
+        if (payload != speed.payload)
+            continue;
+        const std::string rate = std::to_string(speed.baud);
+        if (options_.faults.refuseSpeed && speed.baud != rate_.startBaud()) {
+            logText = "SPEED " + rate + " refused";
+            return payload;
+        }
+        logText = "SPEED " + rate + " accepted";
+        rate_.schedule(speed.baud);
+        Bytes answer = payload;
+        answer[0] = speedAccepted;
+        return answer;
     }
+    // An unknown rate, or a known one with other check bytes: echoed unchanged.
+    logText = "SPEED refused: not a known speed frame";
+    return payload;
 }
 
 void Phone::dataPayload(const Bytes &payload)
@@ -307,24 +374,42 @@ void Phone::dataPayload(const Bytes &payload)
     }
 }
 
-void Phone::clientAcknowledged()
+void Phone::dropIncomplete()
 {
-    log_.line("ACK");
-    awaitingAck_ = false;
-    releaseResponses();
+    if (!frame_.empty())
+        log_.line("BAD-FRAME incomplete " + hexBytes(frame_.data(), std::min<std::size_t>(frame_.size(), 3))
+                  + ", dropped");
+    if (!block_.empty())
+        log_.line("BAD-BLOCK incomplete, " + std::to_string(block_.size()) + " bytes dropped");
+    frame_.clear();
+    block_.clear();
+    skipping_ = false;
 }
 
-void Phone::releaseResponses()
+void Phone::clientAcknowledged()
 {
-    while (!outbox_.empty() && !awaitingAck_) {
-        Held next = std::move(outbox_.front());
-        outbox_.pop_front();
-        reply({}, next.response, next.damage, true);
+    if (outstanding_ && takeBlock(blockFaults_.loseRxAck, outstanding_->number)) {
+        log_.line("FAULT lose-rx-ack block=" + std::to_string(outstanding_->number)
+                  + " seq=" + hex2(outstanding_->sequence));
+        return;
     }
+    log_.line("ACK");
+    outstanding_.reset();
+    releaseResponses();
 }
 
 void Phone::blockReceived()
 {
+    const unsigned number = ++clientBlocks_;
+    const std::uint8_t sequence = block_[2];
+    const std::string which = "block=" + std::to_string(number) + " seq=" + hex2(sequence);
+    if (takeBlock(blockFaults_.loseRxBlock, number)) {
+        log_.line("FAULT lose-rx-block " + which);
+        return;
+    }
+    if (takeBlock(blockFaults_.flipRx, number))
+        flipBit(block_, "flip-rx", number);
+
     const std::uint8_t command = block_[0];
     if (block_[1] != std::uint8_t(~command)) {
         log_.line("BAD-BLOCK complement " + hexBytes(block_.data(), 2));
@@ -334,8 +419,8 @@ void Phone::blockReceived()
     const std::uint16_t want = crc16X25(block_.data() + 2, size + 3);
     const std::uint16_t got = std::uint16_t(block_[size + 5] | (block_[size + 6] << 8));
     if (got != want) {
-        // A phone drops a corrupted block: no acknowledgement, no answer.
-        log_.line("BAD-CRC seq=" + hex2(block_[2])
+        // A phone drops a corrupted block: no acknowledgement, no answer; it comes again.
+        log_.line("BAD-CRC seq=" + hex2(sequence)
                   + " got=" + hexBytes(Bytes{std::uint8_t(got >> 8), std::uint8_t(got)}, "")
                   + " want=" + hexBytes(Bytes{std::uint8_t(want >> 8), std::uint8_t(want)}, ""));
         return;
@@ -356,25 +441,138 @@ void Phone::blockReceived()
         log_.line("BAD-PACKET opcode=" + hex2(opcode) + " size=" + std::to_string(packet.size()) + ", dropped");
         return;
     }
+    const bool ackLost = takeBlock(blockFaults_.loseTxAck, number);
+    if (ackLost)
+        log_.line("FAULT lose-tx-ack " + which);
+
+    if (lastAccepted_ == sequence) {
+        // Its acknowledgement was lost on the way: acknowledge it again, do nothing more.
+        log_.line("REPEAT seq=" + hex2(sequence) + ", acknowledged again");
+        logFault(damage);
+        damage.withholdAck = damage.withholdAck || ackLost;
+        reply(linkAck, {}, damage);
+        return;
+    }
+    lastAccepted_ = sequence;
+
     ObexRequest request = ObexServer::parse(packet);
     log_.line(server_.describe(request));
     damage.merge(faults_.onExchange({ExchangeKind::Obex, server_.classify(request)}));
     Bytes response = server_.handle(request);
     log_.line("RSP code=" + hex2(response[0]) + " len=" + std::to_string(response.size()));
     logFault(damage);
+    damage.withholdAck = damage.withholdAck || ackLost;
+    respond(response, damage);
+}
 
-    Bytes frames = responseFrames(response, damage.badCrc);
-    if (awaitingAck_ || !outbox_.empty()) {
+void Phone::respond(const Bytes &packet, const Damage &damage)
+{
+    if (outstanding_ || !outbox_.empty()) {
         auto [ackDamage, responseDamage] = splitDamage(damage);
-        reply(linkAck, {}, ackDamage, false);
-        outbox_.push_back({std::move(frames), responseDamage});
+        reply(linkAck, {}, ackDamage);
+        outbox_.push_back({packet, responseDamage});
     } else {
         // One write: obexftp reads once and wants the response with the acknowledgement.
-        reply(linkAck, frames, damage, true);
+        transmitBlock(linkAck, packet, damage);
     }
 }
 
-void Phone::reply(Bytes ack, Bytes response, const Damage &damage, bool expectsAck)
+void Phone::transmitBlock(Bytes ack, const Bytes &packet, const Damage &damage)
+{
+    const std::uint8_t command = sequence_ == 0 ? 0x02 : 0x03;
+    Bytes block = {command, std::uint8_t(~command), sequence_};
+    put16(block, unsigned(packet.size()));
+    append(block, packet);
+    const std::uint16_t crc = crc16X25(block.data() + 2, block.size() - 2);
+    block.push_back(std::uint8_t(crc));
+    block.push_back(std::uint8_t(crc >> 8));
+
+    Outstanding sent{block, sequence_, ++phoneBlocks_, 0};
+    ++sequence_;
+    if (damage.badCrc) {
+        block[block.size() - 2] ^= 0x5A;
+        block[block.size() - 1] ^= 0x5A;
+    }
+    if (takeBlock(blockFaults_.flipTx, sent.number))
+        flipBit(block, "flip-tx", sent.number);
+    reply(std::move(ack), cutIntoFrames(block), damage);
+    if (!silent_)
+        outstanding_ = std::move(sent);
+}
+
+void Phone::releaseResponses()
+{
+    while (!outstanding_ && !outbox_.empty()) {
+        Held next = std::move(outbox_.front());
+        outbox_.pop_front();
+        transmitBlock({}, next.packet, next.damage);
+    }
+}
+
+void Phone::resendOrGiveUp()
+{
+    Outstanding &block = *outstanding_;
+    if (block.resends >= options_.resends) {
+        log_.line("GIVE-UP seq=" + hex2(block.sequence) + " after " + std::to_string(block.resends) + " resends");
+        outstanding_.reset();
+        releaseResponses();
+        return;
+    }
+    ++block.resends;
+    block.number = ++phoneBlocks_;
+    log_.line("RESEND seq=" + hex2(block.sequence) + " try=" + std::to_string(block.resends)
+              + " block=" + std::to_string(block.number));
+    Bytes copy = block.block;
+    if (takeBlock(blockFaults_.flipTx, block.number))
+        flipBit(copy, "flip-tx", block.number);
+    transmitter_.send(cutIntoFrames(copy));
+}
+
+std::optional<Phone::Clock::time_point> Phone::resendDue() const
+{
+    if (!outstanding_ || options_.resendAfterMs == 0 || !transmitter_.idle())
+        return std::nullopt;
+    return transmitter_.idleSince() + std::chrono::milliseconds(options_.resendAfterMs);
+}
+
+std::optional<Phone::Clock::time_point> Phone::switchDue() const
+{
+    if (!rate_.pending() || !transmitter_.idle())
+        return std::nullopt;
+    return transmitter_.idleSince() + switchAfter;
+}
+
+std::optional<Phone::Clock::time_point> Phone::staleDue() const
+{
+    if (mode_ != Mode::Bfb || (frame_.empty() && block_.empty() && !skipping_))
+        return std::nullopt;
+    return lastBfbByte_ + staleAfter;
+}
+
+void Phone::tick(Clock::time_point now)
+{
+    if (auto due = switchDue(); due && now >= *due)
+        rate_.commit();
+    if (auto due = resendDue(); due && now >= *due) {
+        if (silent_)
+            outstanding_.reset();
+        else
+            resendOrGiveUp();
+    }
+    if (auto due = staleDue(); due && now >= *due)
+        dropIncomplete();
+}
+
+std::optional<Phone::Clock::time_point> Phone::nextTimer() const
+{
+    std::optional<Clock::time_point> next;
+    for (auto due : {switchDue(), resendDue(), staleDue()})
+        if (due && (!next || *due < *next))
+            next = due;
+    return next;
+}
+
+void Phone::reply(Bytes ack, Bytes response, const Damage &damage)
 {
     if (silent_)
         return;
@@ -393,8 +591,6 @@ void Phone::reply(Bytes ack, Bytes response, const Damage &damage, bool expectsA
         silent_ = true;
     }
     transmitter_.send(out, damage.delayedByte, damage.delayMs);
-    if (expectsAck && !response.empty())
-        awaitingAck_ = true;
 }
 
 Bytes Phone::frame(std::uint8_t type, const Bytes &payload) const
@@ -405,27 +601,16 @@ Bytes Phone::frame(std::uint8_t type, const Bytes &payload) const
     return out;
 }
 
-Bytes Phone::responseFrames(const Bytes &packet, bool badCrc)
+Bytes Phone::cutIntoFrames(const Bytes &block) const
 {
-    const std::uint8_t command = sequence_ == 0 ? 0x02 : 0x03;
-    Bytes block = {command, std::uint8_t(~command), sequence_};
-    ++sequence_;
-    put16(block, unsigned(packet.size()));
-    append(block, packet);
-    std::uint16_t crc = crc16X25(block.data() + 2, block.size() - 2);
-    if (badCrc)
-        crc ^= 0x5A5A;
-    block.push_back(std::uint8_t(crc));
-    block.push_back(std::uint8_t(crc >> 8));
-
-    // Cut into frames; the last frame always carries both CRC bytes.
     std::vector<std::size_t> pieces;
     for (std::size_t left = block.size(); left > 0;) {
         std::size_t piece = std::min<std::size_t>(left, options_.frame);
         pieces.push_back(piece);
         left -= piece;
     }
-    if (pieces.size() > 1 && pieces.back() == 1) {
+    // The shape that keeps both CRC bytes in the last frame.
+    if (options_.cut == Cut::CrcLast && pieces.size() > 1 && pieces.back() == 1) {
         --pieces[pieces.size() - 2];
         ++pieces.back();
     }
@@ -438,6 +623,15 @@ Bytes Phone::responseFrames(const Bytes &packet, bool badCrc)
         offset += piece;
     }
     return out;
+}
+
+void Phone::flipBit(Bytes &block, const char *fault, unsigned number)
+{
+    // A bit of the packet or the CRC: the block keeps its length, its CRC no longer fits.
+    const std::size_t bit = 40 + std::size_t(flipChoice_.below(8 * (block.size() - 5)));
+    block[bit / 8] = std::uint8_t(block[bit / 8] ^ (1u << (bit % 8)));
+    log_.line(std::string("FAULT ") + fault + " block=" + std::to_string(number) + " seq=" + hex2(block[2])
+              + " bit=" + std::to_string(bit));
 }
 
 void Phone::logFault(const Damage &damage)

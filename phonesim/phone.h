@@ -1,13 +1,16 @@
 // The phone's side of the serial line: AT commands, BFB framing, data blocks and their
-// acknowledgements, with the OBEX server behind them.
+// acknowledgements with resends and repeats, speed frames, with the OBEX server behind.
 #pragma once
 
 #include "bytes.h"
 #include "faults.h"
 #include "flash.h"
+#include "linerate.h"
+#include "noise.h"
 #include "obexserver.h"
 #include "options.h"
 #include "requestlog.h"
+#include "responder.h"
 #include "transmitter.h"
 
 #include <deque>
@@ -15,21 +18,28 @@
 
 namespace phonesim {
 
-class Phone
+class Phone : public Responder
 {
 public:
-    Phone(const Options &options, Flash &flash, RequestLog &log, Transmitter &transmitter);
+    Phone(const Options &options, Flash &flash, RequestLog &log, Transmitter &transmitter, LineRate &rate);
 
-    void receive(const std::uint8_t *data, std::size_t size);
-    // A client opened the line, or the last one closed it: the phone starts afresh in
-    // AT mode, as after plugging the cable in again.
-    void restart();
+    void receive(const std::uint8_t *data, std::size_t size) override;
+    // Opening the line or its last close: the phone starts afresh in AT mode, as after
+    // plugging the cable in again.
+    void lineOpened() override { restart(); }
+    void lineClosed() override { restart(); }
+    void tick(Clock::time_point now) override;
+    std::optional<Clock::time_point> nextTimer() const override;
 
 private:
     enum class Mode {
         At,
         Bfb
     };
+
+    void restart();
+    void startBfb();
+    void endBfb(const std::string &why);
 
     void atByte(std::uint8_t byte);
     void atLine();
@@ -39,19 +49,35 @@ private:
     void bfbByte(std::uint8_t byte);
     void frameReceived(std::uint8_t type, const Bytes &payload);
     void setupFrame(std::uint8_t type, const Bytes &payload);
+    Bytes speedAnswer(const Bytes &payload, std::string &logText);
     void dataPayload(const Bytes &payload);
     void blockReceived();
     void clientAcknowledged();
+    void dropIncomplete();
 
-    void reply(Bytes ack, Bytes response, const Damage &damage, bool expectsAck);
+    // A response goes out right behind the link acknowledgement of its request, or,
+    // while the client has not yet acknowledged the previous block, once it has.
+    void respond(const Bytes &packet, const Damage &damage);
+    void transmitBlock(Bytes ack, const Bytes &packet, const Damage &damage);
+    void releaseResponses();
+    void resendOrGiveUp();
+    std::optional<Clock::time_point> resendDue() const;
+    std::optional<Clock::time_point> switchDue() const;
+    std::optional<Clock::time_point> staleDue() const;
+
+    void reply(Bytes ack, Bytes response, const Damage &damage);
     Bytes frame(std::uint8_t type, const Bytes &payload) const;
-    Bytes responseFrames(const Bytes &packet, bool badCrc);
+    Bytes cutIntoFrames(const Bytes &block) const;
+    void flipBit(Bytes &block, const char *fault, unsigned number);
     void logFault(const Damage &damage);
 
     const Options &options_;
     RequestLog &log_;
     Transmitter &transmitter_;
+    LineRate &rate_;
     FaultPlan faults_;
+    FaultOptions blockFaults_; // the block-numbered faults still to fire
+    SeededRandom flipChoice_;
     ObexServer server_;
 
     Mode mode_ = Mode::At;
@@ -62,15 +88,26 @@ private:
     Bytes line_;
     Bytes frame_;
     Bytes block_;
-    std::uint8_t sequence_ = 0;
+    Clock::time_point lastBfbByte_;
 
-    // A response goes out right behind the link acknowledgement of its request, or,
-    // while the client has not yet acknowledged the previous response, once it has.
-    void releaseResponses();
-    bool awaitingAck_ = false;
+    // The link: block numbers on the wire, the phone's own sequence numbers, the last
+    // client block accepted (a block carrying its number again is a repeat), and the
+    // phone block waiting for the client's acknowledgement.
+    unsigned clientBlocks_ = 0;
+    unsigned phoneBlocks_ = 0;
+    std::uint8_t sequence_ = 0;
+    std::optional<std::uint8_t> lastAccepted_;
+    struct Outstanding
+    {
+        Bytes block; // as first built, before any damage
+        std::uint8_t sequence = 0;
+        unsigned number = 0; // of its latest transmission
+        unsigned resends = 0;
+    };
+    std::optional<Outstanding> outstanding_;
     struct Held
     {
-        Bytes response;
+        Bytes packet;
         Damage damage;
     };
     std::deque<Held> outbox_;

@@ -84,4 +84,28 @@ void PseudoTerminal::discardUnread()
     ::tcflush(slave_, TCIFLUSH);
 }
 
+unsigned PseudoTerminal::clientBaud() const
+{
+    struct termios settings
+    {};
+    if (::tcgetattr(slave_, &settings) != 0)
+        return 0;
+    switch (::cfgetospeed(&settings)) {
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    case B230400:
+        return 230400;
+    default:
+        return 0;
+    }
+}
+
 } // namespace phonesim

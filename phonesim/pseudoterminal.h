@@ -32,6 +32,8 @@ public:
 
     // Drops what was sent but never read by a client that has gone.
     void discardUnread();
+    // The speed a client set on its end of the line; 0 when it is not a common rate.
+    unsigned clientBaud() const;
 
 private:
     int master_ = -1;

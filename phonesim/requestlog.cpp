@@ -1,7 +1,5 @@
 #include "requestlog.h"
 
-#include <chrono>
-
 namespace phonesim {
 
 RequestLog::~RequestLog()
@@ -10,9 +8,8 @@ RequestLog::~RequestLog()
         std::fclose(file_);
 }
 
-bool RequestLog::open(const std::string &path, bool trace)
+bool RequestLog::open(const std::string &path)
 {
-    trace_ = trace;
     if (path.empty())
         return true;
     if (path == "-") {
@@ -31,15 +28,6 @@ void RequestLog::line(const std::string &text)
     std::fputs(text.c_str(), file_);
     std::fputc('\n', file_);
     std::fflush(file_);
-}
-
-void RequestLog::traceBytes(const char *direction, const std::uint8_t *data, std::size_t size)
-{
-    if (!trace_ || size == 0)
-        return;
-    static const auto start = std::chrono::steady_clock::now();
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-    line(std::string(direction) + " @" + std::to_string(ms) + " " + hexBytes(data, size));
 }
 
 } // namespace phonesim

@@ -2,8 +2,6 @@
 // while the phone keeps running.
 #pragma once
 
-#include "bytes.h"
-
 #include <cstdio>
 #include <string>
 
@@ -18,14 +16,12 @@ public:
     RequestLog &operator=(const RequestLog &) = delete;
 
     // "-" is standard error; an empty path disables the log.
-    bool open(const std::string &path, bool trace);
+    bool open(const std::string &path);
     void line(const std::string &text);
-    void traceBytes(const char *direction, const std::uint8_t *data, std::size_t size);
 
 private:
     std::FILE *file_ = nullptr;
     bool ownsFile_ = false;
-    bool trace_ = false;
 };
 
 } // namespace phonesim

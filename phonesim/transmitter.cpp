@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <unistd.h>
 
 namespace phonesim {
@@ -12,7 +11,9 @@ namespace {
 constexpr std::size_t pacingBurst = 16;
 } // namespace
 
-Transmitter::Transmitter(int fd, unsigned baud, RequestLog &log) : fd_(fd), bytesPerSecond_(baud / 10.0), log_(log) {}
+Transmitter::Transmitter(int fd, LineRate &rate, LineNoise &noise, ByteTrace &trace, RequestLog &log)
+    : fd_(fd), rate_(rate), noise_(noise), trace_(trace), log_(log)
+{}
 
 void Transmitter::send(const Bytes &data, std::optional<std::size_t> delayedByte, unsigned delayMs)
 {
@@ -38,13 +39,14 @@ void Transmitter::clear()
 {
     queue_.clear();
     pacing_ = false;
+    idleSince_ = Clock::now();
 }
 
 Transmitter::Wait Transmitter::pump()
 {
     while (!queue_.empty()) {
         Segment &segment = queue_.front();
-        auto now = Clock::now();
+        const auto now = Clock::now();
         if (segment.delayMs > 0) {
             if (!segment.holdUntil)
                 segment.holdUntil = now + std::chrono::milliseconds(segment.delayMs);
@@ -53,40 +55,46 @@ Transmitter::Wait Transmitter::pump()
             segment.delayMs = 0;
             pacing_ = false; // the line was idle meanwhile: no credit from the pause
         }
-        std::size_t remaining = segment.data.size() - segment.sent;
+        const std::size_t remaining = segment.data.size() - segment.sent;
         std::size_t allowed = remaining;
-        if (bytesPerSecond_ > 0) {
+        const auto byteTime = rate_.byteTime();
+        if (byteTime > Clock::duration::zero()) {
             if (!pacing_) {
                 pacing_ = true;
-                pacingStart_ = now;
-                pacedBytes_ = 0;
+                lineFree_ = std::max(lineFree_, now);
             }
-            double elapsed = std::chrono::duration<double>(now - pacingStart_).count();
-            auto earned = std::uint64_t(elapsed * bytesPerSecond_) + 1;
-            std::size_t credit = earned > pacedBytes_ ? std::size_t(earned - pacedBytes_) : 0;
-            std::size_t wanted = std::min(remaining, pacingBurst);
-            if (credit < wanted) {
-                double due = double(pacedBytes_ + wanted - 1) / bytesPerSecond_;
-                return {false,
-                        pacingStart_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(due))};
-            }
-            allowed = std::min(remaining, credit);
+            // Bytes go out when their turn on the wire has come, a burst at a time.
+            const std::size_t wanted = std::min(remaining, pacingBurst);
+            const auto burstDue = lineFree_ + byteTime * std::ptrdiff_t(wanted - 1);
+            if (burstDue > now)
+                return {false, burstDue};
+            allowed = std::min<std::size_t>(remaining, std::size_t((now - lineFree_) / byteTime) + 1);
         }
-        ssize_t written = ::write(fd_, segment.data.data() + segment.sent, allowed);
+        if (segment.noised < segment.sent + allowed) {
+            noise_.apply(segment.data.data() + segment.noised, segment.sent + allowed - segment.noised);
+            segment.noised = segment.sent + allowed;
+        }
+        const std::uint8_t *wire = segment.data.data() + segment.sent;
+        const ssize_t written = ::write(fd_, wire, allowed);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                pacing_ = false;
                 return {true, std::nullopt};
+            }
             log_.line("WRITE-ERROR errno=" + std::to_string(errno));
             clear();
             return {};
         }
-        log_.traceBytes("TX", segment.data.data() + segment.sent, std::size_t(written));
+        trace_.record(Party::Phone, wire, std::size_t(written));
         segment.sent += std::size_t(written);
-        pacedBytes_ += std::uint64_t(written);
-        if (segment.sent == segment.data.size())
+        lineFree_ += byteTime * std::ptrdiff_t(written);
+        if (segment.sent == segment.data.size()) {
             queue_.pop_front();
+            if (queue_.empty())
+                idleSince_ = Clock::now();
+        }
     }
     pacing_ = false;
     return {};

@@ -1,8 +1,12 @@
-// Everything the phone sends goes through here: queued, written without blocking, and
-// paced to the configured line rate so that transfers last as long as on a cable.
+// Everything the phone sends goes through here: queued, written without blocking, paced
+// to the line rate, hit by line noise on the way and recorded in the trace as the
+// computer receives it.
 #pragma once
 
 #include "bytes.h"
+#include "bytetrace.h"
+#include "linerate.h"
+#include "noise.h"
 #include "requestlog.h"
 
 #include <chrono>
@@ -16,12 +20,14 @@ class Transmitter
 public:
     using Clock = std::chrono::steady_clock;
 
-    Transmitter(int fd, unsigned baud, RequestLog &log);
+    Transmitter(int fd, LineRate &rate, LineNoise &noise, ByteTrace &trace, RequestLog &log);
 
     // delayedByte: index into data of a byte held back by delayMs before it is sent.
     void send(const Bytes &data, std::optional<std::size_t> delayedByte = std::nullopt, unsigned delayMs = 0);
     void clear();
     bool idle() const { return queue_.empty(); }
+    // When the queue last ran empty.
+    Clock::time_point idleSince() const { return idleSince_; }
 
     struct Wait
     {
@@ -36,17 +42,20 @@ private:
     {
         Bytes data;
         std::size_t sent = 0;
+        std::size_t noised = 0; // bytes that have met the line noise
         unsigned delayMs = 0;
         std::optional<Clock::time_point> holdUntil;
     };
 
     int fd_;
-    double bytesPerSecond_;
+    LineRate &rate_;
+    LineNoise &noise_;
+    ByteTrace &trace_;
     RequestLog &log_;
     std::deque<Segment> queue_;
-    bool pacing_ = false;
-    Clock::time_point pacingStart_;
-    std::uint64_t pacedBytes_ = 0;
+    bool pacing_ = false; // inside a run of paced bytes: lineFree_ is where the next one starts
+    Clock::time_point lineFree_;
+    Clock::time_point idleSince_ = Clock::now();
 };
 
 } // namespace phonesim

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing Tarvel need.
+# Installs the Debian packages that building, running and testing Tarvel need,
+# and building and checking its Debian package.
 # Works as root, and through sudo for a normal user; does nothing when all are present.
 set -euo pipefail
 
@@ -9,6 +10,7 @@ packages=(
     obexftp unzip
     libfuse3-dev fuse3
     clang libclang-rt-14-dev
+    dpkg-dev file binutils appstream desktop-file-utils man-db groff-base
 )
 
 missing=()

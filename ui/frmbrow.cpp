@@ -1,8 +1,9 @@
 #include "frmbrow.h"
 
-#include "form1.h"
 #include "localfiles.h"
 #include "messagebox.h"
+#include "phonecommands.h"
+#include "refusaltexts.h"
 #include "twips.h"
 #include "workingfiles.h"
 
@@ -13,7 +14,7 @@
 #include <QPushButton>
 #include <QStyle>
 
-frmBrow::frmBrow(Form1 &mainWindow, Mode mode) : m_main(mainWindow), m_mode(mode)
+frmBrow::frmBrow(PhoneCommands &commands, Mode mode) : m_commands(commands), m_mode(mode)
 {
     setObjectName(QStringLiteral("frmBrow"));
     setWindowTitle(QStringLiteral("PC Browser"));
@@ -98,24 +99,23 @@ void frmBrow::say(const QString &text)
 
 bool frmBrow::downloadToPc(bool moving, QByteArray *phoneName)
 {
-    const int row = m_main.FileList->selectedRow();
-    if (row < 0)
+    const std::optional<PhoneCommands::Entry> entry = m_commands.selectedEntry();
+    if (!entry)
         return false;
-    const QString text = m_main.FileList->rowText(row);
-    const QByteArray name = m_main.FileList->rowNameBytes(row);
+    const QString &text = entry->text;
+    const QByteArray &name = entry->name;
     *phoneName = name;
-    m_main.ClearTransferList();
-    m_main.TransferList.append(text);
+    m_commands.chooseForTransfer(text);
 
     // The phone names the file; it must not name a place outside the chosen folder.
     const std::optional<QString> localName = safeLocalName(name);
     if (!localName) {
-        say(russianText(ObexNotice::UnsafeLocalName) + QStringLiteral("\n'") + text + u'\'');
+        say(russianText(Refusal::UnsafeLocalName) + QStringLiteral("\n'") + text + u'\'');
         return false;
     }
 
     // The download comes first; a file the phone does not deliver changes nothing on the PC.
-    const std::optional<QByteArray> content = m_main.fetchFile(
+    const std::optional<QByteArray> content = m_commands.fetchFile(
         name, this,
         moving ? QStringLiteral("Телефон не отдал файл '%1'! Файл не перемещён и остался в телефоне.").arg(text)
                : QStringLiteral("Телефон не отдал файл '%1'! Файл не скопирован.").arg(text));
@@ -151,24 +151,21 @@ void frmBrow::Command3_Click()
         QByteArray name;
         if (downloadToPc(true, &name)) {
             hide();
-            m_main.files().DeleteObject(name);
-            m_main.link().pause(1500);
-            m_main.RefreshListing();
+            m_commands.deleteMovedFile(name);
         }
     });
 }
 
 void frmBrow::runTransfer(const std::function<void()> &transfer)
 {
-    if (m_main.busy() || m_transferring)
+    if (m_commands.busy() || m_transferring)
         return;
-    {
-        Form1::Exchange exchange(m_main);
+    m_commands.runExchange([&] {
         m_transferring = true;
         setEnabled(false);
         transfer();
         setEnabled(true);
         m_transferring = false;
-    }
+    });
     close();
 }

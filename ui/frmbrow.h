@@ -7,7 +7,7 @@
 
 #include <functional>
 
-class Form1;
+class PhoneCommands;
 class QComboBox;
 class QPushButton;
 
@@ -24,7 +24,7 @@ public:
         Move
     };
 
-    frmBrow(Form1 &mainWindow, Mode mode);
+    frmBrow(PhoneCommands &commands, Mode mode);
 
     Mode mode() const { return m_mode; }
 
@@ -51,7 +51,7 @@ private:
     void runTransfer(const std::function<void()> &transfer);
     void say(const QString &text);
 
-    Form1 &m_main;
+    PhoneCommands &m_commands;
     Mode m_mode;
     QList<PcDrives::Drive> m_drives;
     QHash<QString, QString> m_driveFolders; // each drive's last folder

@@ -1,13 +1,13 @@
 #include "frmmkdir.h"
 
-#include "form1.h"
+#include "phonecommands.h"
 #include "twips.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
-frmMkDir::frmMkDir(Form1 &mainWindow) : m_main(mainWindow)
+frmMkDir::frmMkDir(PhoneCommands &commands) : m_commands(commands)
 {
     setObjectName(QStringLiteral("frmMkDir"));
     setWindowTitle(QStringLiteral("Создать папку"));
@@ -41,20 +41,19 @@ frmMkDir::frmMkDir(Form1 &mainWindow) : m_main(mainWindow)
 
     connect(Command1, &QPushButton::clicked, this, &frmMkDir::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &QDialog::close);
-    connect(this, &QDialog::finished, &m_main, [this] { m_main.setEnabled(true); });
+    connect(this, &QDialog::finished, this, [this] { m_commands.setMainWindowEnabled(true); });
 }
 
 void frmMkDir::Command1_Click()
 {
-    if (m_main.busy())
+    if (m_commands.busy())
         return;
     const QString name = Text1->text();
-    for (int row = 0; row < m_main.FileList->rowCount(); ++row) {
-        if (m_main.FileList->rowText(row) == name)
-            return; // an entry of that name exists: the dialog stays open
-    }
+    // An entry of that name exists: the dialog stays open.
+    if (m_commands.listHasEntry(name))
+        return;
     // A name refused before anything was sent (no code for a character, too long)
     // leaves the dialog open for another try.
-    if (m_main.makeFolder(name))
+    if (m_commands.makeFolder(name))
         close();
 }

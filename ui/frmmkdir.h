@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-class Form1;
+class PhoneCommands;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -14,7 +14,7 @@ class frmMkDir : public QDialog
     Q_OBJECT
 
 public:
-    explicit frmMkDir(Form1 &mainWindow);
+    explicit frmMkDir(PhoneCommands &commands);
 
     QLabel *Label1;
     QLineEdit *Text1;
@@ -24,5 +24,5 @@ public:
 private:
     void Command1_Click();
 
-    Form1 &m_main;
+    PhoneCommands &m_commands;
 };

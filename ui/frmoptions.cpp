@@ -1,7 +1,7 @@
 #include "frmoptions.h"
 
-#include "form1.h"
 #include "messagebox.h"
+#include "phonecommands.h"
 #include "portmapwindow.h"
 #include "storedsettings.h"
 #include "twips.h"
@@ -15,7 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-frmOptions::frmOptions(Form1 &mainWindow) : m_main(mainWindow)
+frmOptions::frmOptions(PhoneCommands &commands) : m_commands(commands)
 {
     setObjectName(QStringLiteral("frmOptions"));
     setWindowTitle(QStringLiteral("Options"));
@@ -89,21 +89,21 @@ frmOptions::frmOptions(Form1 &mainWindow) : m_main(mainWindow)
     connect(Command2, &QPushButton::clicked, this, &QDialog::close); // Esc rejects as well
     connect(Combo1, &QComboBox::activated, this, [this] { m_portChanged = true; });
     // Closing by any path gives the main window back.
-    connect(this, &QDialog::finished, &m_main, [this] { m_main.setEnabled(true); });
-    connect(this, &QObject::destroyed, &m_main, [main = &m_main] { main->setEnabled(true); });
+    connect(this, &QDialog::finished, this, [this] { m_commands.setMainWindowEnabled(true); });
+    connect(this, &QObject::destroyed, [commands = &m_commands] { commands->setMainWindowEnabled(true); });
 
     // Opening reads the current state afresh.
-    Check2->setChecked(m_main.link().Comm1.rts());
-    if (m_main.SkipFolderCheck)
+    Check2->setChecked(m_commands.rts());
+    if (m_commands.skipFolderCheck())
         Check1->setChecked(true);
     for (int number = 1; number <= 10; ++number)
         Combo1->addItem(StoredSettings::portText(number));
     Combo1->setCurrentText(StoredSettings::comport());
-    if (m_main.FileList->view() == PhoneFileList::View::LargeIcons)
+    if (m_commands.listView() == PhoneFileList::View::LargeIcons)
         Option2->setChecked(true);
     else
         Option1->setChecked(true);
-    m_main.setEnabled(false);
+    m_commands.setMainWindowEnabled(false);
 
     centreOnScreen(this);
 }
@@ -116,14 +116,14 @@ frmOptions::~frmOptions()
 
 void frmOptions::Command1_Click()
 {
-    m_main.FileList->setView(Option1->isChecked() ? PhoneFileList::View::Report : PhoneFileList::View::LargeIcons);
-    m_main.SkipFolderCheck = Check1->isChecked();
+    m_commands.setListView(Option1->isChecked() ? PhoneFileList::View::Report : PhoneFileList::View::LargeIcons);
+    m_commands.setSkipFolderCheck(Check1->isChecked());
     if (m_portChanged) {
         MessageBoxes::show(this, QMessageBox::NoIcon, QString(),
                            QStringLiteral("Настройки вступят всилу только после повторного запуска программы!!!"));
         StoredSettings::saveComport(Combo1->currentText());
     }
-    m_main.link().Comm1.setRts(Check2->isChecked());
+    m_commands.setRts(Check2->isChecked());
     StoredSettings::saveRts(StoredSettings::rtsText(Check2->isChecked()));
     close();
 }

@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <QPointer>
 
-class Form1;
+class PhoneCommands;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -20,7 +20,7 @@ class frmOptions : public QDialog
     Q_OBJECT
 
 public:
-    explicit frmOptions(Form1 &mainWindow);
+    explicit frmOptions(PhoneCommands &commands);
     ~frmOptions() override;
 
     QGroupBox *Frame1;
@@ -48,7 +48,7 @@ private:
     void Command1_Click();
     void openPortMap();
 
-    Form1 &m_main;
+    PhoneCommands &m_commands;
     bool m_portChanged = false;
     QPointer<PortMapWindow> m_portMap;
 };

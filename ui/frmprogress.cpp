@@ -62,11 +62,11 @@ frmProgress::frmProgress(QWidget *mainWindow) : ImageList1(16, Pictures::statusP
     centreOnScreen(this);
 }
 
-void frmProgress::addRow(const QString &text, int icon)
+void frmProgress::addRow(const QString &text, StatusIcon icon)
 {
     auto *row = new QTreeWidgetItem(List, QStringList{text});
-    row->setData(0, Qt::UserRole, icon);
-    const QPixmap picture = ImageList1.picture(icon);
+    row->setData(0, Qt::UserRole, int(icon));
+    const QPixmap picture = ImageList1.picture(int(icon));
     if (!picture.isNull())
         row->setIcon(0, QIcon(picture));
     List->setCurrentItem(row);

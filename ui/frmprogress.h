@@ -21,8 +21,8 @@ public:
     // mainWindow is enabled again by "Закрыть".
     explicit frmProgress(QWidget *mainWindow);
 
-    // icon 1..7 (0: none). Selects the new row.
-    void addRow(const QString &text, int icon);
+    // Selects the new row.
+    void addRow(const QString &text, StatusIcon icon);
     void setMaximum(int maximum);
     // Values beyond the maximum show a full bar.
     void setValue(int value);

@@ -5,6 +5,18 @@
 #include <QString>
 #include <QVector>
 
+// The small icons of the status rows: indices into the window's ImageList1.
+enum class StatusIcon {
+    None = 0,
+    Obex = 1, // opening the OBEX connection
+    Listing = 2, // listing requests
+    File = 3, // file transfers and their packets
+    Error = 4, // a failed connection step
+    Advice = 5, // the model question, advice after an error
+    Step = 6, // connection steps
+    Done = 7, // the link is up, the phone model
+};
+
 // A list of pictures of one size, addressed by index from 1, like the image lists
 // the windows draw their rows from.
 class ImageList
@@ -29,7 +41,7 @@ namespace Pictures {
 
 // Pictures of the phone list rows, in EntryKind order 1..15.
 QStringList entryKindPaths();
-// Status row pictures of the progress window, icon 1..7.
+// Status row pictures of the progress window, in StatusIcon order 1..7.
 QStringList statusPaths();
 
 enum class Button {

@@ -183,8 +183,8 @@ std::unique_ptr<SumletControl> SumletControl::create(QString *errorMessage, cons
     return nullptr;
 }
 
-SumletControl::SumletControl(IDispatch *dispatch, QString libraryPath)
-    : dispatch(dispatch), library(std::move(libraryPath))
+SumletControl::SumletControl(IDispatch *control, QString libraryPath)
+    : dispatch(control), library(std::move(libraryPath))
 {}
 
 SumletControl::~SumletControl()

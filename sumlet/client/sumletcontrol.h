@@ -45,7 +45,7 @@ public:
     QString libraryPath() const { return library; }
 
 private:
-    SumletControl(sumlet::IDispatch *dispatch, QString libraryPath);
+    SumletControl(sumlet::IDispatch *control, QString libraryPath);
 
     bool invoke(int dispid, sumlet::VARIANT *args, unsigned count, sumlet::VARIANT *result);
 

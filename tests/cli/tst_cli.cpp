@@ -308,8 +308,8 @@ void Cli::refusalsBeforeConnecting()
     QVERIFY(writeFile(dir.filePath(QStringLiteral("日本.txt")), "x"));
     expect({QStringLiteral("put"), dir.filePath(QStringLiteral("日本.txt"))}, QStringLiteral("Windows-1251"));
     expect({QStringLiteral("put"), dir.filePath(QStringLiteral("none.txt"))}, QStringLiteral("cannot find"));
-    expect({QStringLiteral("mkdir"), QString(43, u'm')}, QStringLiteral("at most 42"));
-    expect({QStringLiteral("get"), QString(44, u'g')}, QStringLiteral("at most 43"));
+    expect({QStringLiteral("mkdir"), QString(123, u'm')}, QStringLiteral("at most 122"));
+    expect({QStringLiteral("get"), QString(124, u'g')}, QStringLiteral("at most 123"));
     expect({QStringLiteral("get"), QStringLiteral("../etc/passwd")}, QStringLiteral("not allowed"));
     expect({QStringLiteral("get"), QStringLiteral("a.txt"), dir.filePath(QStringLiteral("no/such/dir/a.txt"))},
            QStringLiteral("cannot write"));

@@ -1,11 +1,12 @@
 #pragma once
 
-// Shared pieces of the link tests: the receive error texts, a scripted phone on a
-// pseudo-terminal, and a link opened on one.
+// Shared pieces of the link tests: a scripted phone on a pseudo-terminal, and a
+// link opened on one.
 
+#include "linkaccess.h"
 #include "phonelink.h"
 #include "pty.h"
-#include "recordingui.h"
+#include "recordingevents.h"
 #include "testchecksum.h"
 
 #include <QByteArray>
@@ -28,14 +29,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-inline const QString TimeoutMessage =
-    QStringLiteral("К сожалению, произошла ошибка ПРИЕМА ДАННЫХ - TIMEOUT. Программа будет закрыта!!! "
-                   "Выключите и включите телефон!!!");
-inline const QString BadDataMessage =
-    QStringLiteral("К сожалению, произошла серьезная ошибка ПРИЕМА ДАННЫХ!!! Программа будет закрыта!!! "
-                   "Выключите и включите телефон!!!");
-inline const QString ReceiveErrorTitle = QStringLiteral("ОШИБКА ПРИЕМА ДАННЫХ!!!");
 
 // A phone on its own thread, so that it answers while the program blocks in a
 // pause. Each rule waits for its request at the start of the unanswered input and
@@ -106,17 +99,15 @@ private:
 struct LinkOnPty
 {
     Pty pty;
-    RecordingUi ui;
+    RecordingEvents events;
     std::unique_ptr<Checksum> crc = makeChecksum();
-    PhoneLink link{*crc, ui};
-    QObject events; // context of a test's timers: none outlives the test
+    PhoneLink link{*crc, events};
+    QObject timers; // context of a test's timers: none outlives the test
 
     LinkOnPty()
     {
-        link.Comm1.setDevicePath(pty.slavePath());
         QString reason;
-        if (!link.Comm1.open(&reason))
+        if (!PhoneLinkTestAccess::openAsConnected(link, pty.slavePath(), &reason))
             throw std::runtime_error(reason.toStdString());
-        link.Comm1.setReadLength(SerialPort::SingleByte);
     }
 };

@@ -33,6 +33,15 @@ QByteArray replyBlock(const QByteArray &packet, quint8 sequence = 7)
     return block;
 }
 
+// The block with its CRC appended, low byte first.
+QByteArray withCrc(QByteArray block)
+{
+    const quint16 crc = makeChecksum()->CrcCalc(block.mid(2));
+    block.append(char(crc & 0xFF));
+    block.append(char(crc >> 8));
+    return block;
+}
+
 QByteArray frame(const QByteArray &payload)
 {
     QByteArray bytes;
@@ -113,28 +122,24 @@ void FramesTest::workedBlocksGoOutExactly()
     LinkOnPty t;
 
     // Continuation request with the sequence at 5: a 10-byte block in one frame.
-    t.link.BfbSequence = 5;
-    QByteArray next = hex("03FC");
-    next.append(char(t.link.BfbSequence));
-    next += hex("0003830003");
-    t.link.appendBlockCrc(next);
+    PhoneLinkTestAccess::setSequence(t.link, 5);
+    const QByteArray next = withCrc(hex("03FC05"
+                                        "0003830003"));
     t.pty.send(PhoneLink::AckFrame);
     t.link.SendPacket(next);
     QCOMPARE(t.pty.receive(13).toHex(' '), hex("160A1C03FC05000383000 3D617").toHex(' '));
 
     // Total-memory query with the sequence at 3.
-    t.link.BfbSequence = 3;
-    QByteArray memory = hex("03FC03000983000 94C0006320101");
-    t.link.appendBlockCrc(memory);
+    PhoneLinkTestAccess::setSequence(t.link, 3);
+    const QByteArray memory = withCrc(hex("03FC03000983000 94C0006320101"));
     QCOMPARE(memory.right(2), hex("2FB2"));
     t.pty.send(PhoneLink::AckFrame);
     t.link.SendPacket(memory);
     QCOMPARE(t.pty.receive(19).toHex(' '), (hex("161006") + memory).toHex(' '));
 
     // Entering folder Bitmap with the sequence at 2.
-    t.link.BfbSequence = 2;
-    QByteArray bitmap = hex("03FC020016850016020001001100420069007400 6D00610070 0000");
-    t.link.appendBlockCrc(bitmap);
+    PhoneLinkTestAccess::setSequence(t.link, 2);
+    const QByteArray bitmap = withCrc(hex("03FC020016850016020001001100420069007400 6D00610070 0000"));
     t.pty.send(PhoneLink::AckFrame);
     t.link.SendPacket(bitmap);
     QCOMPARE(t.pty.receive(32).toHex(' '),
@@ -143,24 +148,26 @@ void FramesTest::workedBlocksGoOutExactly()
                     "6D006100700000"
                     "10C6"))
                  .toHex(' '));
-    QCOMPARE(t.link.BfbSequence, qint16(3));
+    QCOMPARE(t.link.bfbSequence(), qint16(3));
 }
 
 void FramesTest::sequenceWrapsAfter255()
 {
     LinkOnPty t;
-    t.link.BfbSequence = 255;
+    PhoneLinkTestAccess::setSequence(t.link, 255);
     t.pty.send(PhoneLink::AckFrame + PhoneLink::AckFrame);
     t.link.SendPacket(hex("03FCFF0000AAAA"));
-    QCOMPARE(t.link.BfbSequence, qint16(0));
+    QCOMPARE(t.link.bfbSequence(), qint16(0));
     t.link.SendPacket(hex("03FC000000AAAA"));
-    QCOMPARE(t.link.BfbSequence, qint16(1));
+    QCOMPARE(t.link.bfbSequence(), qint16(1));
 
-    t.link.BfbSequence = 255;
-    t.link.advanceSequence();
-    QCOMPARE(t.link.BfbSequence, qint16(0));
-    t.link.advanceSequence();
-    QCOMPARE(t.link.BfbSequence, qint16(1));
+    // Prebuilt frames advance it the same way.
+    PhoneLinkTestAccess::setSequence(t.link, 255);
+    t.pty.send(PhoneLink::AckFrame + PhoneLink::AckFrame);
+    QVERIFY(t.link.SendPrebuilt(hex("160117AA")));
+    QCOMPARE(t.link.bfbSequence(), qint16(0));
+    QVERIFY(t.link.SendPrebuilt(hex("160117AA")));
+    QCOMPARE(t.link.bfbSequence(), qint16(1));
 }
 
 void FramesTest::sendPacketConsumesOneReply()
@@ -169,20 +176,20 @@ void FramesTest::sendPacketConsumesOneReply()
     // Whatever the reply is, SendPacket reads exactly one and drops it.
     t.pty.send(frame(replyBlock(hex("A00003"))) + hex("99"));
     t.link.SendPacket(hex("03FC010000AAAA"));
-    QCOMPARE(t.link.Comm1.bytesWaiting(), 1);
-    QCOMPARE(t.link.BfbSequence, qint16(2));
+    QCOMPARE(t.link.bytesWaiting(), 1);
+    QCOMPARE(t.link.bfbSequence(), qint16(2));
 }
 
 void FramesTest::sendAckWritesTheAckFrame()
 {
     LinkOnPty t;
-    t.link.BfbSequence = 9;
+    PhoneLinkTestAccess::setSequence(t.link, 9);
     t.pty.send(hex("16"));
     t.link.SendAck();
     QCOMPARE(t.pty.receive(5).toHex(' '), hex("16021401FE").toHex(' '));
     QVERIFY(t.pty.drain().isEmpty());
-    QCOMPARE(t.link.BfbSequence, qint16(9));
-    QCOMPARE(t.link.Comm1.bytesWaiting(), 1); // reads nothing
+    QCOMPARE(t.link.bfbSequence(), qint16(9));
+    QCOMPARE(t.link.bytesWaiting(), 1); // reads nothing
 }
 
 void FramesTest::ackWithLongerFrameLeavesExtrasQueued()
@@ -190,37 +197,41 @@ void FramesTest::ackWithLongerFrameLeavesExtrasQueued()
     LinkOnPty t;
     // Length 7: the ack's two bytes, then five bytes that form the next reply.
     t.pty.send(hex("16071101FE") + PhoneLink::AckFrame);
-    QCOMPARE(t.link.ReceiveReply(), QByteArray(PhoneLink::Acknowledge));
-    QCOMPARE(t.link.Comm1.bytesWaiting(), 5);
-    QCOMPARE(t.link.ReceiveReply(), QByteArray(PhoneLink::Acknowledge));
-    QCOMPARE(t.link.Comm1.bytesWaiting(), 0);
+    QVERIFY(t.link.ReceiveReply().isAcknowledge());
+    QCOMPARE(t.link.bytesWaiting(), 5);
+    QVERIFY(t.link.ReceiveReply().isAcknowledge());
+    QCOMPARE(t.link.bytesWaiting(), 0);
 }
 
 // A reply takes its frames and nothing more: what follows stays queued.
 void FramesTest::replyTakesExactlyItsFrames_data()
 {
     QTest::addColumn<QByteArray>("wire");
-    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("acknowledge");
+    QTest::addColumn<QByteArray>("reply"); // the packet of a data block
     QTest::addColumn<int>("leftQueued");
-    QTest::newRow("acknowledge") << hex("16021401FE") + "XYZ" << QByteArray("Acknowledge") << 3;
-    QTest::newRow("one frame") << hex("160A1C03FC0700 03A00003 1234") + "next" << hex("A00003") << 4;
+    QTest::newRow("acknowledge") << hex("16021401FE") + "XYZ" << true << QByteArray() << 3;
+    QTest::newRow("one frame") << hex("160A1C03FC0700 03A00003 1234") + "next" << false << hex("A00003") << 4;
     // 5 header bytes and 27 packet bytes, then 13 packet bytes and the CRC.
     const QByteArray forty = replyBlock(counting(40, 0x90));
-    QTest::newRow("two frames") << frame(forty.left(32)) + frame(forty.mid(32)) << counting(40, 0x90) << 0;
+    QTest::newRow("two frames") << frame(forty.left(32)) + frame(forty.mid(32)) << false << counting(40, 0x90) << 0;
     // The second frame holds only the two CRC bytes.
     const QByteArray full = replyBlock(counting(27, 1));
-    QTest::newRow("crc alone") << frame(full.left(32)) + frame(full.mid(32)) + "!" << counting(27, 1) << 1;
+    QTest::newRow("crc alone") << frame(full.left(32)) + frame(full.mid(32)) + "!" << false << counting(27, 1) << 1;
 }
 
 void FramesTest::replyTakesExactlyItsFrames()
 {
     QFETCH(QByteArray, wire);
+    QFETCH(bool, acknowledge);
     QFETCH(QByteArray, reply);
     QFETCH(int, leftQueued);
     LinkOnPty t;
     t.pty.send(wire);
-    QCOMPARE(t.link.ReceiveReply().toHex(' '), reply.toHex(' '));
-    QCOMPARE(t.link.Comm1.bytesWaiting(), leftQueued);
+    const PhoneLink::Reply got = t.link.ReceiveReply();
+    QCOMPARE(got.isAcknowledge(), acknowledge);
+    QCOMPARE(got.packet.toHex(' '), reply.toHex(' '));
+    QCOMPARE(t.link.bytesWaiting(), leftQueued);
 }
 
 void FramesTest::largestAnnouncedPacketArrivesWhole()
@@ -236,7 +247,7 @@ void FramesTest::largestAnnouncedPacketArrivesWhole()
     QVERIFY(wire.size() > 16 * 1024);
 
     std::thread phone([&] { t.pty.send(wire); });
-    const QByteArray got = t.link.ReceiveReply();
+    const QByteArray got = t.link.ReceiveReply().packet;
     phone.join();
     QCOMPARE(got.size(), packet.size());
     QVERIFY(got == packet);
@@ -276,13 +287,9 @@ void FramesTest::brokenReplies()
     LinkOnPty t;
     // Trailing bytes that would complete nothing: the reply must be refused as it stands.
     t.pty.send(wire + hex("16021401FE"));
-    QVERIFY_THROWS_EXCEPTION(ProgramEnded, t.link.ReceiveReply());
-    QCOMPARE(int(t.ui.messages.size()), 1);
-    QCOMPARE(t.ui.messages[0].icon, PhoneUi::Icon::Critical);
-    QCOMPARE(t.ui.messages[0].title, ReceiveErrorTitle);
-    QCOMPARE(t.ui.messages[0].text, BadDataMessage);
-    QVERIFY(!t.link.Comm1.isOpen());
-    QCOMPARE(t.ui.calls.last(), QStringLiteral("end 1"));
+    QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReceiveReply());
+    QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::BadData});
+    QVERIFY(!t.link.isPortOpen());
 }
 
 QTEST_GUILESS_MAIN(FramesTest)

@@ -46,8 +46,8 @@ void ReceiveTest::eachByteHasItsOwnTimeout()
     QCOMPARE(t.link.ReadByte(), quint8(0x43));
     QVERIFY(clock.elapsed() >= 700);
     QVERIFY(!t.link.timedOut());
-    QVERIFY(!t.link.TimeoutTimer.isActive());
-    QVERIFY(t.ui.messages.empty());
+    QVERIFY(!PhoneLinkTestAccess::timeoutRunning(t.link));
+    QVERIFY(t.events.losses.empty());
 }
 
 void ReceiveTest::byteJustInsideTheTimeoutIsAccepted()
@@ -55,7 +55,7 @@ void ReceiveTest::byteJustInsideTheTimeoutIsAccepted()
     // The scaled-down form of a byte 19 s into the 20 s: the time-out never fires early.
     LinkOnPty t;
     t.link.setTimeoutInterval(1000);
-    QTimer::singleShot(930, Qt::PreciseTimer, &t.events, [&] { t.pty.send("L"); });
+    QTimer::singleShot(930, Qt::PreciseTimer, &t.timers, [&] { t.pty.send("L"); });
     QCOMPARE(t.link.ReadByte(), quint8('L'));
     QVERIFY(!t.link.timedOut());
 }
@@ -67,16 +67,12 @@ void ReceiveTest::silenceEndsWithTheTimeoutMessage()
     t.pty.send("A");
     QCOMPARE(t.link.ReadByte(), quint8('A'));
     // The rest of the reply comes a moment too late.
-    QTimer::singleShot(300, &t.events, [&] { t.pty.send("BCD"); });
-    QVERIFY_THROWS_EXCEPTION(ProgramEnded, t.link.ReadByte());
+    QTimer::singleShot(300, &t.timers, [&] { t.pty.send("BCD"); });
+    QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReadByte());
     QVERIFY(t.link.timedOut());
-    QVERIFY(!t.link.TimeoutTimer.isActive());
-    QVERIFY(!t.link.Comm1.isOpen());
-    QCOMPARE(int(t.ui.messages.size()), 1);
-    QCOMPARE(t.ui.messages[0].icon, PhoneUi::Icon::Critical);
-    QCOMPARE(t.ui.messages[0].title, ReceiveErrorTitle);
-    QCOMPARE(t.ui.messages[0].text, TimeoutMessage);
-    QCOMPARE(t.ui.calls.last(), QStringLiteral("end 1"));
+    QVERIFY(!PhoneLinkTestAccess::timeoutRunning(t.link));
+    QVERIFY(!t.link.isPortOpen());
+    QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::Timeout});
 }
 
 void ReceiveTest::expiredTimeoutWinsOverAWaitingByte()
@@ -84,53 +80,51 @@ void ReceiveTest::expiredTimeoutWinsOverAWaitingByte()
     LinkOnPty t;
     t.link.setTimeoutInterval(100);
     // An event handler holds the thread past the time-out, and a byte lands meanwhile.
-    QTimer::singleShot(20, &t.events, [&] {
+    QTimer::singleShot(20, &t.timers, [&] {
         QThread::msleep(250);
         t.pty.send("Z");
         QThread::msleep(20);
     });
-    QVERIFY_THROWS_EXCEPTION(ProgramEnded, t.link.ReadByte());
-    QCOMPARE(t.ui.messages.at(0).text, TimeoutMessage);
+    QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReadByte());
+    QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::Timeout});
 }
 
 void ReceiveTest::eventsAndMonitorsRunWhileWaiting()
 {
     LinkOnPty t;
     t.link.setTimeoutInterval(2000);
-    t.link.Timer1.setInterval(20);
+    t.link.setMonitorInterval(20);
     bool userEventRan = false;
-    QTimer::singleShot(50, &t.events, [&] { userEventRan = true; });
-    QTimer::singleShot(200, &t.events, [&] { t.pty.send("x"); });
+    QTimer::singleShot(50, &t.timers, [&] { userEventRan = true; });
+    QTimer::singleShot(200, &t.timers, [&] { t.pty.send("x"); });
     QCOMPARE(t.link.ReadByte(), quint8('x'));
     QVERIFY(userEventRan);
-    QVERIFY(t.ui.waitingBytesUpdates >= 3);
+    QVERIFY(t.events.waitingBytesUpdates >= 3);
 }
 
 void ReceiveTest::monitorShowsWaitingBytesWhenIdle()
 {
     LinkOnPty t;
-    t.link.Timer1.stop();
-    t.link.Timer2.setInterval(20);
-    t.link.Timer2.start();
+    t.link.setMonitorInterval(20);
     t.pty.send("unasked");
-    QTRY_COMPARE_WITH_TIMEOUT(t.ui.waitingBytes, QStringLiteral("7"), 2000);
-    t.link.Comm1.close();
-    QTRY_COMPARE_WITH_TIMEOUT(t.ui.waitingBytes, QStringLiteral("0"), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(t.events.waitingBytes, 7, 2000);
+    t.link.closePort();
+    QTRY_COMPARE_WITH_TIMEOUT(t.events.waitingBytes, 0, 2000);
 }
 
 void ReceiveTest::pauseBlocksEventsAndTimers()
 {
     LinkOnPty t;
-    t.link.Timer1.setInterval(10);
-    const int updatesBefore = t.ui.waitingBytesUpdates;
+    t.link.setMonitorInterval(10);
+    const int updatesBefore = t.events.waitingBytesUpdates;
     bool fired = false;
-    QTimer::singleShot(10, &t.events, [&] { fired = true; });
+    QTimer::singleShot(10, &t.timers, [&] { fired = true; });
     QElapsedTimer clock;
     clock.start();
     t.link.pause(200);
     QVERIFY(clock.elapsed() >= 195);
     QVERIFY(!fired);
-    QCOMPARE(t.ui.waitingBytesUpdates, updatesBefore);
+    QCOMPARE(t.events.waitingBytesUpdates, updatesBefore);
     QTRY_VERIFY(fired);
 }
 
@@ -149,22 +143,22 @@ void ReceiveTest::hungUpPhoneEndsByTimeout()
 {
     LinkOnPty t;
     t.link.setTimeoutInterval(300);
-    QTimer::singleShot(50, &t.events, [&] {
+    QTimer::singleShot(50, &t.timers, [&] {
         t.pty.dropKeeper();
         t.pty.closeMaster();
     });
-    QVERIFY_THROWS_EXCEPTION(ProgramEnded, t.link.ReadByte());
-    QCOMPARE(t.ui.messages.at(0).text, TimeoutMessage);
+    QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReadByte());
+    QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::Timeout});
 }
 
 void ReceiveTest::closedPortEndsByTimeout()
 {
-    RecordingUi ui;
+    RecordingEvents events;
     auto crc = makeChecksum();
-    PhoneLink link(*crc, ui);
+    PhoneLink link(*crc, events);
     link.setTimeoutInterval(100);
-    QVERIFY_THROWS_EXCEPTION(ProgramEnded, link.ReadByte());
-    QCOMPARE(ui.messages.at(0).text, TimeoutMessage);
+    QVERIFY_THROWS_EXCEPTION(LinkLost, link.ReadByte());
+    QCOMPARE(events.losses, QList<LinkLoss>{LinkLoss::Timeout});
 }
 
 QTEST_GUILESS_MAIN(ReceiveTest)

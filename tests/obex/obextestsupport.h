@@ -5,11 +5,12 @@
 // and a session with the emulated phone.
 
 #include "cp1251.h"
-#include "handshake.h"
+#include "linkaccess.h"
 #include "phonefiles.h"
 #include "phonelink.h"
+#include "phonesession.h"
 #include "pty.h"
-#include "recordingui.h"
+#include "recordingevents.h"
 #include "testchecksum.h"
 #include "testprocess.h"
 
@@ -207,20 +208,20 @@ private:
 struct FilesOnPhone
 {
     BfbPhone phone;
-    RecordingUi ui;
+    RecordingEvents events;
     ReferenceChecksum crc;
-    PhoneLink link{crc, ui};
+    PhoneLink link{crc, events};
     PhoneFiles files{link};
 
     FilesOnPhone()
     {
-        link.Comm1.setDevicePath(phone.devicePath());
         QString reason;
-        if (!link.Comm1.open(&reason))
+        if (!PhoneLinkTestAccess::openAsConnected(link, phone.devicePath(), &reason))
             throw std::runtime_error(reason.toStdString());
-        link.Comm1.setReadLength(SerialPort::SingleByte);
         link.setTimeoutInterval(2000);
     }
+
+    void setSequence(int sequence) { PhoneLinkTestAccess::setSequence(link, sequence); }
 };
 
 // A phone serving a fresh folder, connected with the connect procedure.
@@ -230,9 +231,10 @@ public:
     QTemporaryDir dir;
     PhoneSim sim;
     std::unique_ptr<Checksum> crc;
-    RecordingUi ui;
-    std::unique_ptr<PhoneLink> link;
-    std::unique_ptr<PhoneFiles> files;
+    RecordingEvents events;
+    std::unique_ptr<PhoneSession> session;
+    PhoneLink *link = nullptr;
+    PhoneFiles *files = nullptr;
     FolderListing rootListing;
 
     QString flash() const { return dir.filePath(QStringLiteral("flash")); }
@@ -251,18 +253,14 @@ public:
         crc = makeChecksum();
         if (!sim.start(flash(), simOptions))
             return false;
-        link = std::make_unique<PhoneLink>(*crc, ui);
-        files = std::make_unique<PhoneFiles>(*link);
+        session = std::make_unique<PhoneSession>(*crc, events);
+        link = &session->link();
+        files = &session->files();
         files->setWorkingDirectory(dir.path());
-        link->Comm1.setDevicePath(sim.device);
+        link->setDevicePath(sim.device);
         link->setPauseScale(0.1);
         link->setTimeoutInterval(5000);
-        bool listed = false;
-        PhoneConnector(*link).run([this, &listed] {
-            listed = true;
-            rootListing = files->enterRootAndRefresh();
-        });
-        return listed;
+        return session->connect([this](const FolderListing &listing) { rootListing = listing; });
     }
 
     QByteArray name(const QString &text) const { return *Cp1251::encode(text); }

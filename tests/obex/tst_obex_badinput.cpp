@@ -4,7 +4,6 @@
 // phone refuses leaves nothing behind, and every other name arrives byte for byte.
 
 #include "cp1251.h"
-#include "messages.h"
 #include "obextestsupport.h"
 #include "workingfiles.h"
 
@@ -73,16 +72,16 @@ void ObexBadInput::everyByteValueInANameRoundTrips()
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(contentFor(byte));
         }
-        const int puts = s.sim.logLines(QStringLiteral("PUT")).size();
-        const qsizetype messages = s.ui.messages.size();
+        const qsizetype puts = s.sim.logLines(QStringLiteral("PUT")).size();
+        const qsizetype refusals = s.events.refusals.size();
         const PutResult result = s.files->PutFile(source);
         const QString what = QStringLiteral("byte 0x%1").arg(byte, 2, 16, QChar(u'0'));
 
         if (byte == 0x98) {
             // No character of the code page: refused on the PC with a message.
             QVERIFY2(result == PutResult::NotSent, qPrintable(what));
-            QCOMPARE(s.ui.messages.size(), messages + 1);
-            QCOMPARE(s.ui.messages.last().text, russianText(ObexNotice::NameNotEncodable));
+            QCOMPARE(s.events.refusals.size(), refusals + 1);
+            QCOMPARE(s.events.refusals.last(), Refusal::NameNotEncodable);
             QCOMPARE(s.sim.logLines(QStringLiteral("PUT")).size(), puts);
         } else if (phoneRefuses(byte)) {
             QVERIFY2(result == PutResult::Refused, qPrintable(what));
@@ -103,9 +102,10 @@ void ObexBadInput::everyByteValueInANameRoundTrips()
     // All but '/', the 31 controls, DEL, '\' and 0x98.
     QCOMPARE(stored.size(), 255 - 1 - 31 - 1 - 1 - 1);
 
-    // The listing names each file with the bytes it was stored under, XML references
-    // (&amp; and the like) resolved.
+    // The listing, read as XML, names each file with the bytes it was stored under, XML
+    // references (&amp; and the like) resolved.
     const FolderListing listing = s.files->RefreshListing();
+    QVERIFY(parseListingXml(listing.text));
     QList<QByteArray> listed;
     for (const ListingRow &row : listing.rows)
         listed << row.name;

@@ -28,6 +28,8 @@ private slots:
     void missingFile();
     void dataOnlyBeforeAnEmptyFinalResponse();
     void refusals();
+    void sessionByPaths();
+    void reconnectAfterALostLink();
 
 private:
     PhonesimSession main;
@@ -47,7 +49,7 @@ void ObexPhonesim::rootAfterConnect()
     QCOMPARE(root.rows[0].kind, EntryKind::BitmapFolder);
     QCOMPARE(root.rows[1].kind, EntryKind::RingingToneFolder);
     QCOMPARE(main.files->totalMemory(), std::optional<quint32>(1572864));
-    QCOMPARE(main.ui.totalMemoryText, QStringLiteral("Всего памяти: 1536Kb"));
+    QCOMPARE(main.events.total, std::optional<quint32>(1572864));
 }
 
 void ObexPhonesim::roundTrips_data()
@@ -69,9 +71,9 @@ void ObexPhonesim::roundTrips()
     QVERIFY(writeFile(main.local(fileName), content));
 
     QVERIFY(main.files->ObexSetPath("Bitmap"));
-    const qsizetype questionsBefore = main.ui.questions.size();
+    const int questionsBefore = main.events.questions;
     QCOMPARE(main.files->PutFile(main.local(fileName)), PutResult::Sent);
-    QCOMPARE(main.ui.questions.size() - questionsBefore, asked ? 1 : 0);
+    QCOMPARE(main.events.questions - questionsBefore, asked ? 1 : 0);
     QCOMPARE(readFile(main.flash() + QStringLiteral("/Bitmap/") + fileName), content);
 
     const auto back = main.files->GetFile(fileName.toLatin1());
@@ -79,21 +81,19 @@ void ObexPhonesim::roundTrips()
     QCOMPARE(*back, content);
     QVERIFY(main.files->ObexSetPathUp());
     QCOMPARE(main.files->PathStack(), QList<QByteArray>{"Root"});
-    QVERIFY(main.ui.mainEnabled);
-    QVERIFY(main.link->Timer1.isActive());
+    QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(*main.link));
 }
 
 void ObexPhonesim::sizeQuestionAnsweredNo()
 {
     const QByteArray content = randomBytes(152677, 7);
     QVERIFY(writeFile(main.local(QStringLiteral("declined.bin")), content));
-    const int puts = main.sim.logLines(QStringLiteral("PUT")).size();
-    main.ui.answers = {false};
+    const qsizetype puts = main.sim.logLines(QStringLiteral("PUT")).size();
+    main.events.answers = {false};
     QCOMPARE(main.files->PutFile(main.local(QStringLiteral("declined.bin"))), PutResult::NotSent);
     QVERIFY(!QFile::exists(main.flash() + QStringLiteral("/declined.bin")));
     QCOMPARE(main.sim.logLines(QStringLiteral("PUT")).size(), puts);
-    QVERIFY(main.ui.mainEnabled);
-    QVERIFY(main.link->Timer1.isActive());
+    QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(*main.link));
 }
 
 void ObexPhonesim::cyrillicName()
@@ -123,14 +123,14 @@ void ObexPhonesim::listingOfSeveralPackets()
             writeFile(main.flash() + QStringLiteral("/Many/a-rather-long-file-name-%1.txt").arg(i, 2, 10, QChar(u'0')),
                       QByteArray(i, 'x')));
     QVERIFY(main.files->ObexSetPath("Many"));
-    main.ui.rows.clear();
+    main.events.log.clear();
     const FolderListing listing = main.files->RefreshListing();
     QCOMPARE(listing.pathLine, QStringLiteral("Mobile:\\Root\\Many\\"));
     QCOMPARE(listing.rows.size(), 61);
     QCOMPARE(listing.rows[0].kind, EntryKind::Parent);
     QCOMPARE(listing.rows[60].name, QByteArray("a-rather-long-file-name-59.txt"));
     QCOMPARE(listing.rows[60].size, QStringLiteral("59b"));
-    QVERIFY(main.ui.rowTexts().contains(QStringLiteral("Получен пакет N2")));
+    QVERIFY(main.events.log.contains(QStringLiteral("received listing 2")));
     QVERIFY(main.files->ObexSetPathUp());
 }
 
@@ -151,7 +151,6 @@ void ObexPhonesim::makeAndDeleteFolder()
 void ObexPhonesim::missingFile()
 {
     QVERIFY(!main.files->GetFile("nothing-here.bin"));
-    QVERIFY(main.ui.mainEnabled);
     QVERIFY(!main.files->ObexSetPath("NoSuchFolder"));
     QCOMPARE(main.files->PathStack(), QList<QByteArray>{"Root"});
 }
@@ -183,7 +182,7 @@ void ObexPhonesim::refusals()
     QVERIFY(stillRoot.rows[0].kind != EntryKind::Parent);
 
     // No step up after a refused new folder.
-    const int setpaths = session.sim.logLines(QStringLiteral("SETPATH")).size();
+    const qsizetype setpaths = session.sim.logLines(QStringLiteral("SETPATH")).size();
     QVERIFY(!files.makeFolderAndReturn("NewDir"));
     QCOMPARE(session.sim.logLines(QStringLiteral("SETPATH")).size(), setpaths + 1);
     QCOMPARE(files.PathStack(), QList<QByteArray>{"Root"});
@@ -195,8 +194,7 @@ void ObexPhonesim::refusals()
         const QString path = session.local(QStringLiteral("up%1.bin").arg(size));
         QVERIFY(writeFile(path, randomBytes(size, 5)));
         QCOMPARE(files.PutFile(path), PutResult::Refused);
-        QVERIFY(session.ui.mainEnabled);
-        QVERIFY(session.link->Timer1.isActive());
+        QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(*session.link));
     }
     // The refused large upload got no further packet and no End.
     QCOMPARE(session.sim.logLines(QStringLiteral("PUT name=up5000.bin")).size(), 1);
@@ -206,6 +204,54 @@ void ObexPhonesim::refusals()
 
     // The link is still in step with the phone.
     QVERIFY(files.RefreshListing().text.contains("keep.txt"));
+}
+
+void ObexPhonesim::sessionByPaths()
+{
+    PhonesimSession s;
+    QVERIFY(writeFile(s.local(QStringLiteral("pic.bmp")), "picture"));
+    QVERIFY(writeFile(s.flash() + QStringLiteral("/Ringing tone/ring.mid"), "ring"));
+    QVERIFY(s.connect());
+    PhoneSession &session = *s.session;
+    const QList<QByteArray> bitmap{"Bitmap"};
+
+    QCOMPARE(session.put(s.local(QStringLiteral("pic.bmp")), bitmap), PhoneSession::Status::Done);
+    QCOMPARE(session.makeFolder(bitmap, "Sub"), PhoneSession::Status::Done);
+    FolderListing listing;
+    QCOMPARE(session.list(QList<QByteArray>({"Bitmap", "Sub"}), &listing), PhoneSession::Status::Done);
+    QCOMPARE(listing.pathLine, QStringLiteral("Mobile:\\Root\\Bitmap\\Sub\\"));
+    // Two folders up and one down into the other branch.
+    QByteArray content;
+    QCOMPARE(session.get(QList<QByteArray>{"Ringing tone"}, "ring.mid", &content), PhoneSession::Status::Done);
+    QCOMPARE(content, QByteArray("ring"));
+    QCOMPARE(s.files->PathStack(), (QList<QByteArray>{"Root", "Ringing tone"}));
+    QCOMPARE(session.get(bitmap, "pic.bmp", &content), PhoneSession::Status::Done);
+    QCOMPARE(content, QByteArray("picture"));
+    QCOMPARE(session.remove(bitmap, "pic.bmp"), PhoneSession::Status::Done);
+    QVERIFY(!QFile::exists(s.flash() + QStringLiteral("/Bitmap/pic.bmp")));
+    QCOMPARE(session.get(bitmap, "pic.bmp", &content), PhoneSession::Status::Refused);
+
+    QCOMPARE(session.list(QList<QByteArray>({"Bitmap", "Nowhere"}), &listing), PhoneSession::Status::FolderRefused);
+    QCOMPARE(session.refusedFolder(), QByteArray("Nowhere"));
+    QCOMPARE(session.list(QList<QByteArray>(), &listing), PhoneSession::Status::Done);
+    QCOMPARE(listing.pathLine, QStringLiteral("Mobile:\\Root\\"));
+    QCOMPARE(session.info().model, QStringLiteral("Siemens M55"));
+}
+
+void ObexPhonesim::reconnectAfterALostLink()
+{
+    PhonesimSession s;
+    // The second listing (the first after the connect) is answered with garbage.
+    QVERIFY(s.connect({QStringLiteral("--fault-on"), QStringLiteral("listing:2"), QStringLiteral("--garbage")}));
+    QVERIFY_THROWS_EXCEPTION(LinkLost, s.files->RefreshListing());
+    QCOMPARE(s.events.losses, QList<LinkLoss>{LinkLoss::BadData});
+    QVERIFY(!s.link->isPortOpen());
+    QCOMPARE(s.link->linkState(), LinkState::Enable);
+
+    FolderListing root;
+    QVERIFY(s.session->connect([&root](const FolderListing &listing) { root = listing; }));
+    QCOMPARE(root.pathLine, QStringLiteral("Mobile:\\Root\\"));
+    QCOMPARE(root.rows.size(), 2);
 }
 
 QTEST_GUILESS_MAIN(ObexPhonesim)

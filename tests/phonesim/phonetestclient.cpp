@@ -150,6 +150,15 @@ bool PhoneLine::open(const QString &device)
     return true;
 }
 
+bool PhoneLine::setBaud(unsigned baud)
+{
+    const speed_t speed = baud == 19200 ? B19200 : baud == 38400 ? B38400 : baud == 115200 ? B115200 : B57600;
+    struct termios settings
+    {};
+    return ::tcgetattr(m_fd, &settings) == 0 && ::cfsetspeed(&settings, speed) == 0
+        && ::tcsetattr(m_fd, TCSANOW, &settings) == 0;
+}
+
 void PhoneLine::close()
 {
     if (m_fd >= 0)
@@ -246,6 +255,7 @@ bool PhoneLine::startBfb()
         return false;
     }
     sequence = 1;
+    lastPhoneSequence.reset();
     return true;
 }
 
@@ -277,6 +287,7 @@ bool PhoneLine::connect(unsigned maxPacket)
         return false;
     }
     sendAck();
+    lastPhoneSequence = answer.sequence;
     return quint8(answer.packet[0]) == 0xA0;
 }
 
@@ -378,6 +389,63 @@ void PhoneLine::sendPacket(const QByteArray &packet, int frameSize)
     sequence = std::uint8_t(sequence + 1);
 }
 
+std::optional<QByteArray> PhoneLine::takeBlock(const Reply &reply, Recovery &recovery)
+{
+    if (!reply.crcOk) {
+        ++recovery.badBlocks;
+        return std::nullopt;
+    }
+    sendAck();
+    if (lastPhoneSequence == reply.sequence) {
+        ++recovery.repeats;
+        return std::nullopt;
+    }
+    lastPhoneSequence = reply.sequence;
+    return reply.packet;
+}
+
+QByteArray PhoneLine::recoveringRequest(const QByteArray &packet, Recovery &recovery, int ackWaitMs)
+{
+    const QByteArray frames = dataFrames(dataBlock(0x03, sequence, packet));
+    sequence = std::uint8_t(sequence + 1);
+    std::optional<QByteArray> response;
+    bool acknowledged = false;
+    for (int tries = 0; !acknowledged && tries < 4; ++tries) {
+        if (tries > 0)
+            ++recovery.resends;
+        write(frames);
+        QDeadlineTimer deadline(ackWaitMs);
+        while (!acknowledged && !deadline.hasExpired()) {
+            const Reply reply = readReply(int(deadline.remainingTime()));
+            if (reply.kind == ReplyKind::Ack)
+                acknowledged = true;
+            else if (reply.kind == ReplyKind::Block && !response)
+                response = takeBlock(reply, recovery); // its acknowledgement was lost
+            else if (reply.kind == ReplyKind::Block)
+                takeBlock(reply, recovery);
+        }
+    }
+    QDeadlineTimer deadline(5000);
+    while (acknowledged && !response && !deadline.hasExpired()) {
+        const Reply reply = readReply(int(deadline.remainingTime()));
+        if (reply.kind == ReplyKind::Block)
+            response = takeBlock(reply, recovery);
+    }
+    if (!response)
+        lastError = QStringLiteral("no response after %1 resends").arg(recovery.resends);
+    return response.value_or(QByteArray());
+}
+
+void PhoneLine::acknowledgeRepeats(Recovery &recovery, int waitMs)
+{
+    QDeadlineTimer deadline(waitMs);
+    while (!deadline.hasExpired()) {
+        const Reply reply = readReply(int(deadline.remainingTime()));
+        if (reply.kind == ReplyKind::Block)
+            takeBlock(reply, recovery);
+    }
+}
+
 QByteArray PhoneLine::request(const QByteArray &packet, int frameSize)
 {
     sendPacket(packet, frameSize);
@@ -392,6 +460,7 @@ QByteArray PhoneLine::request(const QByteArray &packet, int frameSize)
         return {};
     }
     sendAck();
+    lastPhoneSequence = answer.sequence;
     return answer.packet;
 }
 
@@ -511,4 +580,12 @@ QByteArray PhoneLine::uploadLikeProgram(const QString &name, const QByteArray &c
 QByteArray PhoneLine::remove(const QString &name)
 {
     return request(packet(0x82, nameHeader(name)));
+}
+
+QByteArray PhoneLine::movePacket(const QString &from, const QString &to)
+{
+    auto parameter = [](char tag, const QByteArray &value) { return QByteArray(1, tag) + char(value.size()) + value; };
+    auto utf16 = [](const QString &path) { return utf16NameValue(path).chopped(2); };
+    const QByteArray params = parameter(0x34, "move") + parameter(0x35, utf16(from)) + parameter(0x36, utf16(to));
+    return packet(0x82, header(0x4C, params));
 }

@@ -57,6 +57,8 @@ public:
     bool open(const QString &device);
     void close();
     bool isOpen() const { return m_fd >= 0; }
+    // The speed of this end of the line, as a client sets its port.
+    bool setBaud(unsigned baud);
 
     bool write(const QByteArray &bytes);
     // Everything that arrives until the line has been quiet for quietMs (at most totalMs).
@@ -99,6 +101,21 @@ public:
 
     // Sends an OBEX packet in a data block (next sequence number, 32-byte frames).
     void sendPacket(const QByteArray &packet, int frameSize = 32);
+
+    // What a client that recovers from a faulty line had to do.
+    struct Recovery
+    {
+        int resends = 0; // its own blocks sent again for want of an acknowledgement
+        int badBlocks = 0; // phone blocks that failed their CRC, left unacknowledged
+        int repeats = 0; // phone blocks that came twice, acknowledged again
+    };
+    // One exchange as a recovering client does it: the block is sent again (same
+    // sequence number) while no acknowledgement comes within ackWaitMs, a phone block
+    // with a bad CRC is not acknowledged, a repeated one is acknowledged again. Returns
+    // the response packet, empty on failure.
+    QByteArray recoveringRequest(const QByteArray &packet, Recovery &recovery, int ackWaitMs = 500);
+    // Reads for waitMs, acknowledging phone blocks that come again.
+    void acknowledgeRepeats(Recovery &recovery, int waitMs);
     // One exchange: packet, link acknowledgement, response, acknowledgement of it.
     // Returns the response packet (empty on any failure, with the reason in lastError).
     QByteArray request(const QByteArray &packet, int frameSize = 32);
@@ -120,11 +137,17 @@ public:
     QByteArray uploadLikeProgram(const QString &name, const QByteArray &content,
                                  QList<QByteArray> *responses = nullptr);
     QByteArray remove(const QString &name);
+    // The move command as SieFS sends it: paths from the root in UTF-16.
+    static QByteArray movePacket(const QString &from, const QString &to);
 
     QString lastError;
     std::uint8_t sequence = 1;
+    std::optional<std::uint8_t> lastPhoneSequence; // of the phone block acknowledged last
 
 private:
+    // A phone block: acknowledged and returned when new, acknowledged again when it
+    // repeats the last one, left alone when its CRC fails.
+    std::optional<QByteArray> takeBlock(const Reply &reply, Recovery &recovery);
     bool fill(int size, int timeoutMs);
     QByteArray take(int size);
 

@@ -126,7 +126,7 @@ void PhonesimObexftpTest::listings()
                                       QStringLiteral("Sub"), QStringLiteral("-l"), QString()});
     // obexftp's exit code is not a verdict (255 after a good listing); its messages are.
     QVERIFY2(!run.err.contains("failed"), run.err.constData());
-    const int second = run.out.indexOf("<?xml", 1);
+    const qsizetype second = run.out.indexOf("<?xml", 1);
     QVERIFY(run.out.startsWith("<?xml") && second > 0);
     QList<QByteArray> root = listingEntries(run.out.left(second));
     QList<QByteArray> sub = listingEntries(run.out.mid(second));

@@ -17,7 +17,7 @@
 #include "handshake.h"
 #include "phonefiles.h"
 #include "phonelink.h"
-#include "recordingui.h"
+#include "recordingevents.h"
 #include "sumletcontrol.h"
 #include "testprocess.h"
 #include "workingfiles.h"
@@ -333,7 +333,7 @@ private slots:
 
 private:
     // One run; false (with the reason in *problem) when an invariant broke.
-    bool runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome, QString *problem);
+    bool runOnce(const Plan &plan, QRandomGenerator &generator, Outcome *outcome, QString *problem);
 
     std::unique_ptr<SumletControl> crc;
     int timeoutMs = DefaultTimeoutMs;
@@ -365,7 +365,7 @@ void Soak::initTestCase()
     total.start();
 }
 
-bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome, QString *problem)
+bool Soak::runOnce(const Plan &plan, QRandomGenerator &generator, Outcome *outcome, QString *problem)
 {
     QTemporaryDir dir;
     if (!dir.isValid()) {
@@ -382,7 +382,7 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome,
     const QString phoneFolder = plan.inFolder ? flash + QStringLiteral("/Bitmap") : flash;
     const QString phonePath = phoneFolder + u'/' + QString::fromLatin1(phoneName);
     const QString pcPath = localFilePath(pc, QString::fromLatin1(phoneName));
-    const QByteArray content = randomBytes(random, plan.size);
+    const QByteArray content = randomBytes(generator, plan.size);
     const QByteArray previous = "an older file of the same name";
 
     if (plan.operation == Operation::Put) {
@@ -406,11 +406,11 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome,
         *problem = QStringLiteral("phonesim did not start");
         return false;
     }
-    RecordingUi ui; // answers every size question yes; the fatal end unwinds to the run
-    PhoneLink link(*crc, ui);
+    RecordingEvents events; // answers every size question yes
+    PhoneLink link(*crc, events);
     PhoneFiles files(link);
     files.setWorkingDirectory(dir.path());
-    link.Comm1.setDevicePath(sim.device);
+    link.setDevicePath(sim.device);
     link.setTimeoutInterval(timeoutMs);
 
     bool reportedDone = false; // the operation said it completed
@@ -477,15 +477,15 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome,
                 return false;
             }
         }
-        link.Comm1.close();
-    } catch (const ProgramEnded &) {
+        link.closePort();
+    } catch (const LinkLost &) {
         *outcome = Outcome::LinkEnded;
-        if (link.Comm1.isOpen()) {
+        if (link.isPortOpen()) {
             *problem = QStringLiteral("the port stayed open after the link ended");
             return false;
         }
-        if (ui.messages.isEmpty()) {
-            *problem = QStringLiteral("the link ended without a message");
+        if (events.losses.isEmpty()) {
+            *problem = QStringLiteral("the link ended without telling");
             return false;
         }
     }
@@ -543,9 +543,9 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &random, Outcome *outcome,
             : plan.operation == Operation::GetMissing              ? Outcome::NotDelivered
                                                                    : Outcome::Transferred;
         if (*outcome != expected) {
-            *problem = QStringLiteral("%1 instead of %2 (messages: %3)")
+            *problem = QStringLiteral("%1 instead of %2 (events: %3)")
                            .arg(QLatin1String(name(*outcome)), QLatin1String(name(expected)),
-                                ui.messageTexts().join(QStringLiteral(" | ")));
+                                events.log.join(QStringLiteral(" | ")));
             return false;
         }
         if (plan.operation == Operation::Move && onPhone) {

@@ -133,7 +133,9 @@ HRESULT TestSumlet::call(DISPID dispid, std::initializer_list<VARIANT> args, VAR
 qint32 TestSumlet::crc(const QByteArray &data, qint16 len)
 {
     VARIANT result{};
-    const HRESULT hr = call(DISPID_CrcCalc, {variantBstr(data.constData(), data.size()), variantI2(len)}, &result);
+    const HRESULT hr =
+        call(DISPID_CrcCalc, {variantBstr(data.constData(), static_cast<std::int32_t>(data.size())), variantI2(len)},
+             &result);
     if (hr != S_OK || result.vt != VT_I4)
         return -1;
     return result.lVal;
@@ -394,13 +396,13 @@ void TestSumlet::registerAndUnregister()
     QCOMPARE(registerServer(), S_OK);
     ComponentRegistry registry(config->registryFile());
     QVERIFY(registry.load(nullptr));
-    const QString library = QFileInfo(builtLibrary()).absoluteFilePath();
+    const QString builtPath = QFileInfo(builtLibrary()).absoluteFilePath();
 
     const QString controlKey = QStringLiteral("CLSID\\{D30BA78E-E324-4908-98B4-13EE76559521}");
     QCOMPARE(registry.value(controlKey, "TypeName"), "Sumlet Control");
     QCOMPARE(registry.value(controlKey, "ProgID"), "SUMLET.SumletCtrl.1");
     QCOMPARE(QFileInfo(registry.value(controlKey, "InprocServer32")).canonicalFilePath(),
-             QFileInfo(library).canonicalFilePath());
+             QFileInfo(builtPath).canonicalFilePath());
     QVERIFY(QFileInfo(registry.value(controlKey, "InprocServer32")).isAbsolute());
     QCOMPARE(registry.inprocServer(CLSID_Sumlet), registry.value(controlKey, "InprocServer32"));
     QCOMPARE(registry.value(controlKey, "ThreadingModel"), "Apartment");

@@ -51,11 +51,11 @@ int runFatalChild(int argc, char **argv)
         std::fflush(stdout);
     };
     Form1 form(makeChecksum());
-    form.link().setPauseScale(0.3);
-    form.link().setTimeoutInterval(300);
-    form.link().Comm1.setDevicePath(qEnvironmentVariable("TARVEL_UI_FATAL_DEVICE"));
+    form.commands().link().setPauseScale(0.3);
+    form.commands().link().setTimeoutInterval(300);
+    form.commands().link().setDevicePath(qEnvironmentVariable("TARVEL_UI_FATAL_DEVICE"));
     form.show();
-    form.Command1_Click();
+    form.commands().Command1_Click();
     std::printf("CONNECT RETURNED\n");
     return 0;
 }
@@ -72,8 +72,8 @@ private:
 
     void connect()
     {
-        m_form->FileList->selectRow(0);
-        m_form->openSelectedRow();
+        m_form->controls().FileList->selectRow(0);
+        m_form->commands().openSelectedRow();
     }
     // After a failed attempt: the main window usable, the link down, the rows kept.
     void checkFailedAttempt(const QStringList &expectedTail)
@@ -81,22 +81,22 @@ private:
         const QStringList rows = progressRows(*m_form);
         QVERIFY2(rows.size() >= expectedTail.size(), qPrintable(rows.join(QLatin1Char('\n'))));
         QCOMPARE(rows.mid(rows.size() - expectedTail.size()), expectedTail);
-        QVERIFY(m_form->progressWindow()->Command1->isVisible());
+        QVERIFY(m_form->events().progressWindow()->Command1->isVisible());
         QVERIFY(m_form->isVisible());
         QVERIFY(m_form->isEnabled());
-        QCOMPARE(m_form->link().linkState(), QStringLiteral("enable"));
-        QCOMPARE(m_form->Command1->text(), QStringLiteral("enable"));
-        QVERIFY(!m_form->link().Comm1.isOpen());
-        QCOMPARE(m_form->FileList->rowCount(), 1);
-        QCOMPARE(m_form->FileList->rowText(0), QStringLiteral("Mobile..."));
-        QVERIFY(!m_form->Command6->isEnabled());
+        QCOMPARE(m_form->commands().link().linkState(), LinkState::Enable);
+        QCOMPARE(m_form->controls().Command1->text(), QStringLiteral("enable"));
+        QVERIFY(!m_form->commands().link().isPortOpen());
+        QCOMPARE(m_form->controls().FileList->rowCount(), 1);
+        QCOMPARE(m_form->controls().FileList->rowText(0), QStringLiteral("Mobile..."));
+        QVERIFY(!m_form->controls().Command6->isEnabled());
         QVERIFY(m_messages->requests.isEmpty());
     }
     void dismissProgress()
     {
-        m_form->setMainWindowEnabled(false);
-        m_form->progressWindow()->Command1->click();
-        QVERIFY(!m_form->progressIsOpen());
+        m_form->setEnabled(false);
+        m_form->events().progressWindow()->Command1->click();
+        QVERIFY(!m_form->events().progressWindow());
         QVERIFY(m_form->isEnabled());
     }
 
@@ -105,7 +105,7 @@ private slots:
     {
         m_messages = std::make_unique<MessageRecorder>();
         m_form = std::make_unique<Form1>(makeChecksum());
-        m_form->link().setPauseScale(0.3);
+        m_form->commands().link().setPauseScale(0.3);
         m_form->show();
     }
     void cleanup()
@@ -126,20 +126,20 @@ private slots:
             QCOMPARE(request.title, QStringLiteral("Tarvel"));
             QCOMPARE(request.text, PortMessage);
             QVERIFY(m_form->isVisible());
-            QVERIFY(!m_form->progressIsOpen());
-            QCOMPARE(m_form->link().linkState(), QStringLiteral("enable"));
-            QVERIFY(!m_form->link().Comm1.isOpen());
+            QVERIFY(!m_form->events().progressWindow());
+            QCOMPARE(m_form->commands().link().linkState(), LinkState::Enable);
+            QVERIFY(!m_form->commands().link().isPortOpen());
         }
         // Once the port exists, the same double-click connects.
         PhoneSim phone(QStringList{});
         QVERIFY(phone.running());
         QVERIFY(mapPort(1, phone.device));
         connect();
-        QCOMPARE(m_form->link().linkState(), QStringLiteral("Disable"));
-        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
-        QVERIFY(m_form->FileList->rowCount() > 1);
+        QCOMPARE(m_form->commands().link().linkState(), LinkState::Disable);
+        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+        QVERIFY(m_form->controls().FileList->rowCount() > 1);
         saveScreenshot(m_form.get(), QStringLiteral("form1-demo-content"));
-        m_form->Command9->click();
+        m_form->controls().Command9->click();
     }
 
     void silentPhone()
@@ -149,7 +149,7 @@ private slots:
         connect();
         QCOMPARE(progressRows(*m_form), QStringList{row(6, Wake)} + AtFailure);
         checkFailedAttempt(AtFailure);
-        saveScreenshot(m_form->progressWindow(), QStringLiteral("frmProgress-at-failure"));
+        saveScreenshot(m_form->events().progressWindow(), QStringLiteral("frmProgress-at-failure"));
         dismissProgress();
     }
 
@@ -179,7 +179,7 @@ private slots:
              QStringList{row(6, Wake), row(5, Model), QString(), row(6, Bfb), row(6, Setup), row(1, Obex)} + BfbFailure,
              BfbFailure},
         };
-        int rowsBefore = 0;
+        qsizetype rowsBefore = 0;
         for (const Case &step : cases) {
             PhoneSim phone(step.phoneOptions);
             QVERIFY2(phone.running(), qPrintable(phone.errors()));
@@ -197,7 +197,7 @@ private slots:
             checkFailedAttempt(step.failure);
             rowsBefore = rows.size();
         }
-        saveScreenshot(m_form->progressWindow(), QStringLiteral("frmProgress-failures"));
+        saveScreenshot(m_form->events().progressWindow(), QStringLiteral("frmProgress-failures"));
         dismissProgress();
     }
 
@@ -221,22 +221,22 @@ private slots:
         QVERIFY(phone.running());
         QVERIFY(mapPort(1, phone.device));
         connect();
-        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
-        const QStringList root = rowTexts(m_form->FileList);
+        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+        const QStringList root = rowTexts(m_form->controls().FileList);
         QVERIFY(root.contains(QStringLiteral("Bitmap")));
 
-        m_form->FileList->selectRow(findRow(m_form->FileList, QStringLiteral("Bitmap")));
-        m_form->openSelectedRow();
-        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
-        QCOMPARE(m_form->files().PathStack(), QList<QByteArray>{"Root"});
-        QCOMPARE(rowTexts(m_form->FileList), root);
+        m_form->controls().FileList->selectRow(findRow(m_form->controls().FileList, QStringLiteral("Bitmap")));
+        m_form->commands().openSelectedRow();
+        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+        QCOMPARE(m_form->commands().files().PathStack(), QList<QByteArray>{"Root"});
+        QCOMPARE(rowTexts(m_form->controls().FileList), root);
 
-        m_form->FileList->selectRow(findRow(m_form->FileList, QStringLiteral("Misc")));
-        m_form->deleteCommand();
+        m_form->controls().FileList->selectRow(findRow(m_form->controls().FileList, QStringLiteral("Misc")));
+        m_form->commands().deleteCommand();
         QCOMPARE(m_messages->requests.size(), 2); // the folder warning and the question
-        QCOMPARE(rowTexts(m_form->FileList), root);
-        QVERIFY(!m_form->progressIsOpen());
-        m_form->Command9->click();
+        QCOMPARE(rowTexts(m_form->controls().FileList), root);
+        QVERIFY(!m_form->events().progressWindow());
+        m_form->controls().Command9->click();
     }
 
     void fatalReceiveErrorsEndTheProgram_data()

@@ -81,10 +81,10 @@ private:
     }
     void openRow(const QString &text)
     {
-        const int row = findRow(m_form->FileList, text);
+        const int row = findRow(m_form->controls().FileList, text);
         QVERIFY2(row >= 0, qPrintable(text));
-        m_form->FileList->selectRow(row);
-        m_form->openSelectedRow();
+        m_form->controls().FileList->selectRow(row);
+        m_form->commands().openSelectedRow();
     }
     static quint32 usedBytes()
     {
@@ -114,7 +114,7 @@ private slots:
 
         m_messages = std::make_unique<MessageRecorder>();
         m_form = std::make_unique<Form1>(makeChecksum());
-        m_form->link().setPauseScale(0.3);
+        m_form->commands().link().setPauseScale(0.3);
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     }
@@ -128,7 +128,7 @@ private slots:
 
     void connectShowsTheRoot()
     {
-        PhoneFileList *list = m_form->FileList;
+        PhoneFileList *list = m_form->controls().FileList;
         QTreeView *report = list->reportView();
         const QPoint onMobile = report->visualRect(list->model()->index(0, 0)).center();
         // A real double-click: press and release, then the double-click event.
@@ -136,21 +136,22 @@ private slots:
         QTest::mouseDClick(report->viewport(), Qt::LeftButton, {}, onMobile);
 
         QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->requests.value(0).text));
-        QVERIFY2(m_form->link().linkState() == QStringLiteral("Disable"),
+        QVERIFY2(m_form->commands().link().linkState() == LinkState::Disable,
                  qPrintable(progressRows(*m_form).join(QLatin1Char('\n'))));
-        QCOMPARE(m_form->Command1->text(), QStringLiteral("Disable"));
+        QCOMPARE(m_form->controls().Command1->text(), QStringLiteral("Disable"));
         QVERIFY(m_form->isVisible());
         QVERIFY(m_form->isEnabled());
-        QVERIFY(!m_form->progressIsOpen());
-        QVERIFY(m_form->link().Comm1.isOpen());
-        QVERIFY(m_form->link().Timer2.isActive());
-        QVERIFY(!m_form->DragOutActive);
-        for (QPushButton *on : {m_form->Command6, m_form->Command7, m_form->Command8, m_form->Command9,
-                                m_form->Command3, m_form->Command10, m_form->Command11})
+        QVERIFY(!m_form->events().progressWindow());
+        QVERIFY(m_form->commands().link().isPortOpen());
+        QVERIFY(PhoneLinkTestAccess::connectedMonitorRunning(m_form->commands().link()));
+        QVERIFY(!m_form->commands().dragOutActive());
+        for (QPushButton *on : {m_form->controls().Command6, m_form->controls().Command7, m_form->controls().Command8,
+                                m_form->controls().Command9, m_form->controls().Command3, m_form->controls().Command10,
+                                m_form->controls().Command11})
             QVERIFY2(on->isEnabled(), qPrintable(on->objectName()));
 
-        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
-        QCOMPARE(m_form->files().PathStack(), QList<QByteArray>{"Root"});
+        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+        QCOMPARE(m_form->commands().files().PathStack(), QList<QByteArray>{"Root"});
         QCOMPARE(list->rowCount(), int(std::size(RootRows)));
         for (int row = 0; row < list->rowCount(); ++row) {
             const Expected &expected = RootRows[row];
@@ -164,27 +165,27 @@ private slots:
         QCOMPARE(list->rowNameBytes(findRow(list, QStringLiteral("Письмо.txt"))),
                  QByteArray("\xCF\xE8\xF1\xFC\xEC\xEE.txt"));
 
-        QCOMPARE(m_form->Label3->text(), QStringLiteral("Всего памяти: 1536Kb"));
+        QCOMPARE(m_form->controls().Label3->text(), QStringLiteral("Всего памяти: 1536Kb"));
         const quint32 freeBytes = TotalMemory - usedBytes() - 54;
-        QCOMPARE(m_form->Label4->text(), QStringLiteral("Из них свободно: %1Kb").arg(freeBytes / 1024));
-        QVERIFY(m_form->Text2->toPlainText().contains(QStringLiteral("folder-listing")));
-        QVERIFY(!m_form->Label5->text().isEmpty());
+        QCOMPARE(m_form->controls().Label4->text(), QStringLiteral("Из них свободно: %1Kb").arg(freeBytes / 1024));
+        QVERIFY(m_form->controls().Text2->toPlainText().contains(QStringLiteral("folder-listing")));
+        QVERIFY(!m_form->controls().Label5->text().isEmpty());
         saveScreenshot(m_form.get(), QStringLiteral("form1-connected"));
     }
 
     void popUpOnAPhoneRow()
     {
-        m_form->FileList->selectRow(findRow(m_form->FileList, QStringLiteral("pic.bmp")));
-        m_form->showPopUp(m_form->mapToGlobal(QPoint(50, 50)));
-        QTRY_VERIFY(m_form->PopUp->isVisible());
-        m_form->PopUp->hide();
+        m_form->controls().FileList->selectRow(findRow(m_form->controls().FileList, QStringLiteral("pic.bmp")));
+        m_form->commands().showPopUp(m_form->mapToGlobal(QPoint(50, 50)));
+        QTRY_VERIFY(m_form->controls().PopUp->isVisible());
+        m_form->controls().PopUp->hide();
     }
 
     void enterFolderAndGoBack()
     {
         openRow(QStringLiteral("Bitmap"));
-        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\Bitmap\\"));
-        PhoneFileList *list = m_form->FileList;
+        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\Bitmap\\"));
+        PhoneFileList *list = m_form->controls().FileList;
         QCOMPARE(rowTexts(list),
                  (QStringList{QStringLiteral("../          "), QStringLiteral("Sub"), QStringLiteral("logo.bmp")}));
         QCOMPARE(list->rowKind(0), 14);
@@ -194,18 +195,18 @@ private slots:
         QCOMPARE(list->subItem(2, PhoneFileList::SizeColumn), QStringLiteral("54b"));
 
         openRow(QStringLiteral("Sub"));
-        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\Bitmap\\Sub\\"));
+        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\Bitmap\\Sub\\"));
         QCOMPARE(rowTexts(list), QStringList{QStringLiteral("../          ")});
 
         // A file row does nothing.
         openRow(QStringLiteral("../          "));
-        const qint16 sequence = m_form->link().BfbSequence;
+        const qint16 sequence = m_form->commands().link().bfbSequence();
         openRow(QStringLiteral("logo.bmp"));
-        QCOMPARE(m_form->link().BfbSequence, sequence);
-        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\Bitmap\\"));
+        QCOMPARE(m_form->commands().link().bfbSequence(), sequence);
+        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\Bitmap\\"));
 
         openRow(QStringLiteral("../          "));
-        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\"));
         QCOMPARE(list->rowCount(), int(std::size(RootRows)));
         QVERIFY(m_messages->requests.isEmpty());
     }
@@ -219,50 +220,50 @@ private slots:
         QVERIFY(whileBusy(
             *m_form,
             [&] {
-                m_form->openSelectedRow();
-                m_form->deleteCommand();
-                m_form->Command1_Click();
-                m_form->Command8->click();
+                m_form->commands().openSelectedRow();
+                m_form->commands().deleteCommand();
+                m_form->commands().Command1_Click();
+                m_form->controls().Command8->click();
             },
             [&] { openRow(QStringLiteral("Misc")); }));
         m_messages->answers.clear();
-        QVERIFY(!m_form->busy());
+        QVERIFY(!m_form->commands().busy());
         QVERIFY(m_messages->requests.isEmpty());
-        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\Misc\\"));
-        QCOMPARE(m_form->link().linkState(), QStringLiteral("Disable"));
+        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\Misc\\"));
+        QCOMPARE(m_form->commands().link().linkState(), LinkState::Disable);
         QVERIFY(m_form->isEnabled());
         openRow(QStringLiteral("../          "));
-        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\"));
     }
 
     void deleteAnsweredNoThenYes()
     {
-        PhoneFileList *list = m_form->FileList;
+        PhoneFileList *list = m_form->controls().FileList;
         m_messages->clear();
         m_messages->answers = {false};
         list->selectRow(findRow(list, QStringLiteral("tune.mid")));
-        const qint16 sequence = m_form->link().BfbSequence;
-        m_form->Command7->click();
+        const qint16 sequence = m_form->commands().link().bfbSequence();
+        m_form->controls().Command7->click();
         QCOMPARE(m_messages->requests.size(), 1);
         QCOMPARE(m_messages->requests[0].title, QStringLiteral("Удаление файла"));
         QCOMPARE(m_messages->requests[0].text,
                  QStringLiteral("Вы действительно хотите удалить файл(каталог) 'tune.mid'?"));
-        QCOMPARE(m_form->link().BfbSequence, sequence);
+        QCOMPARE(m_form->commands().link().bfbSequence(), sequence);
         QVERIFY(QFile::exists(rootPath(QStringLiteral("tune.mid"))));
 
         m_messages->clear();
         list->selectRow(findRow(list, QStringLiteral("tune.mid")));
-        m_form->Command7->click();
+        m_form->controls().Command7->click();
         QCOMPARE(m_messages->requests.size(), 1);
         QVERIFY(!QFile::exists(rootPath(QStringLiteral("tune.mid"))));
         QCOMPARE(findRow(list, QStringLiteral("tune.mid")), -1);
         QCOMPARE(list->rowCount(), int(std::size(RootRows)) - 1);
-        QCOMPARE(m_form->Capt->text(), QStringLiteral("Mobile:\\Root\\"));
+        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\"));
 
         // The context menu entry runs the same command: an empty folder goes after the warning.
         m_messages->clear();
         list->selectRow(findRow(list, QStringLiteral("Sms")));
-        m_form->De->trigger();
+        m_form->controls().De->trigger();
         QTRY_COMPARE(m_messages->requests.size(), 2);
         QCOMPARE(m_messages->requests[0].icon, QMessageBox::Information);
         QTRY_VERIFY(!QFileInfo::exists(rootPath(QStringLiteral("Sms"))));
@@ -271,34 +272,34 @@ private slots:
 
     void largeIconView()
     {
-        m_form->Command10->click();
-        frmOptions *options = m_form->optionsWindow();
+        m_form->controls().Command10->click();
+        frmOptions *options = m_form->commands().optionsWindow();
         QVERIFY(options);
         options->Option2->setChecked(true);
         options->Command1->click();
-        QCOMPARE(m_form->FileList->view(), PhoneFileList::View::LargeIcons);
+        QCOMPARE(m_form->controls().FileList->view(), PhoneFileList::View::LargeIcons);
         saveScreenshot(m_form.get(), QStringLiteral("form1-connected-icons"));
-        QTRY_VERIFY(!m_form->optionsWindow());
-        m_form->Command10->click();
-        m_form->optionsWindow()->Option1->setChecked(true);
-        m_form->optionsWindow()->Command1->click();
-        QCOMPARE(m_form->FileList->view(), PhoneFileList::View::Report);
+        QTRY_VERIFY(!m_form->commands().optionsWindow());
+        m_form->controls().Command10->click();
+        m_form->commands().optionsWindow()->Option1->setChecked(true);
+        m_form->commands().optionsWindow()->Command1->click();
+        QCOMPARE(m_form->controls().FileList->view(), PhoneFileList::View::Report);
     }
 
     // Running the connect command while the link is up closes the link.
     void connectCommandAgainClosesTheLink()
     {
-        m_form->Command1->click();
-        QCOMPARE(m_form->link().linkState(), QStringLiteral("enable"));
-        QVERIFY(!m_form->link().Comm1.isOpen());
+        m_form->controls().Command1->click();
+        QCOMPARE(m_form->commands().link().linkState(), LinkState::Enable);
+        QVERIFY(!m_form->commands().link().isPortOpen());
         QVERIFY(m_form->isVisible());
     }
 
     void exitEndsTheWindow()
     {
-        m_form->Command9->click();
+        m_form->controls().Command9->click();
         QVERIFY(!m_form->isVisible());
-        QVERIFY(!m_form->link().Comm1.isOpen());
+        QVERIFY(!m_form->commands().link().isPortOpen());
         QVERIFY(m_messages->requests.isEmpty() || m_messages->requests.size() == 2);
     }
 };

@@ -60,23 +60,23 @@ private:
     // Replaces the list with the given rows (text, kind).
     static void setRows(Form1 &form, const QList<QPair<QString, int>> &rows)
     {
-        form.FileList->clear();
+        form.controls().FileList->clear();
         for (const auto &row : rows)
-            form.FileList->addRow(row.first, row.second, row.first.toLatin1());
+            form.controls().FileList->addRow(row.first, row.second, row.first.toLatin1());
     }
     static void select(Form1 &form, const QString &text)
     {
-        const int row = findRow(form.FileList, text);
+        const int row = findRow(form.controls().FileList, text);
         QVERIFY(row >= 0);
-        form.FileList->selectRow(row);
+        form.controls().FileList->selectRow(row);
     }
 
     // Opens the options and changes every setting, the port to index comIndex.
     static frmOptions *changeEveryOption(Form1 &form, int comIndex)
     {
         form.show();
-        form.Command10->click();
-        frmOptions *options = form.optionsWindow();
+        form.controls().Command10->click();
+        frmOptions *options = form.commands().optionsWindow();
         if (!options)
             return nullptr;
         options->Option2->setChecked(true);
@@ -116,47 +116,50 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&form));
 
         QCOMPARE(form.windowTitle(), QStringLiteral("Tarvel"));
-        QCOMPARE(form.FileList->rowCount(), 1);
-        QCOMPARE(form.FileList->rowText(0), QStringLiteral("Mobile..."));
-        QCOMPARE(form.FileList->rowKind(0), 15);
-        QCOMPARE(form.FileList->view(), PhoneFileList::View::Report);
-        QCOMPARE(form.Capt->text(), QString());
-        QCOMPARE(form.Label3->text(), QStringLiteral("Всего памяти:"));
-        QCOMPARE(form.Label4->text(), QStringLiteral("Из них свободно:"));
+        QCOMPARE(form.controls().FileList->rowCount(), 1);
+        QCOMPARE(form.controls().FileList->rowText(0), QStringLiteral("Mobile..."));
+        QCOMPARE(form.controls().FileList->rowKind(0), 15);
+        QCOMPARE(form.controls().FileList->view(), PhoneFileList::View::Report);
+        QCOMPARE(form.controls().Capt->text(), QString());
+        QCOMPARE(form.controls().Label3->text(), QStringLiteral("Всего памяти:"));
+        QCOMPARE(form.controls().Label4->text(), QStringLiteral("Из них свободно:"));
 
-        for (QPushButton *off : {form.Command6, form.Command7, form.Command8, form.Command3})
+        for (QPushButton *off :
+             {form.controls().Command6, form.controls().Command7, form.controls().Command8, form.controls().Command3})
             QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
-        for (QPushButton *on : {form.Command9, form.Command10, form.Command11})
+        for (QPushButton *on : {form.controls().Command9, form.controls().Command10, form.controls().Command11})
             QVERIFY2(on->isEnabled(), qPrintable(on->objectName()));
 
-        QVERIFY(form.Command1->isHidden());
-        QCOMPARE(form.Command1->text(), QStringLiteral("enable"));
-        QCOMPARE(form.link().linkState(), QStringLiteral("enable"));
-        for (QWidget *hidden : {static_cast<QWidget *>(form.Label1), static_cast<QWidget *>(form.Label5),
-                                static_cast<QWidget *>(form.Text2)})
+        QVERIFY(form.controls().Command1->isHidden());
+        QCOMPARE(form.controls().Command1->text(), QStringLiteral("enable"));
+        QCOMPARE(form.commands().link().linkState(), LinkState::Enable);
+        for (QWidget *hidden :
+             {static_cast<QWidget *>(form.controls().Label1), static_cast<QWidget *>(form.controls().Label5),
+              static_cast<QWidget *>(form.controls().Text2)})
             QVERIFY(hidden->isHidden());
-        QVERIFY(!form.link().Comm1.isOpen());
+        QVERIFY(!form.commands().link().isPortOpen());
         // Default settings: port 1, RTS low.
-        QCOMPARE(form.link().Comm1.portNumber(), 1);
-        QVERIFY(!form.link().Comm1.rts());
+        QCOMPARE(PhoneLinkTestAccess::portNumber(form.commands().link()), 1);
+        QVERIFY(!form.commands().link().rts());
 
         // No context menu on the "Mobile..." row.
-        form.FileList->selectRow(0);
-        QWidget *viewport = form.FileList->currentView()->viewport();
-        const QPoint onRow = form.FileList->reportView()->visualRect(form.FileList->model()->index(0, 0)).center();
+        form.controls().FileList->selectRow(0);
+        QWidget *viewport = form.controls().FileList->currentView()->viewport();
+        const QPoint onRow =
+            form.controls().FileList->reportView()->visualRect(form.controls().FileList->model()->index(0, 0)).center();
         QTest::mouseClick(viewport, Qt::RightButton, {}, onRow);
-        QVERIFY(!form.PopUp->isVisible());
+        QVERIFY(!form.controls().PopUp->isVisible());
 
         // The left button is tracked for the drag-out.
         QTest::mousePress(viewport, Qt::LeftButton, {}, onRow);
-        QVERIFY(form.ListLeftButtonDown);
+        QVERIFY(form.commands().listLeftButtonDown());
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, onRow);
-        QVERIFY(!form.ListLeftButtonDown);
+        QVERIFY(!form.commands().listLeftButtonDown());
 
         saveScreenshot(&form, QStringLiteral("form1-start"));
 
         // The monitor shows the bytes waiting at the port once a second.
-        QTRY_COMPARE_WITH_TIMEOUT(form.Label1->text(), QStringLiteral("0"), 2500);
+        QTRY_COMPARE_WITH_TIMEOUT(form.controls().Label1->text(), QStringLiteral("0"), 2500);
     }
 
     // The texts a user reads: button tips, the context menu, the column headers.
@@ -164,24 +167,25 @@ private slots:
     {
         Form1 form(makeChecksum());
         const QList<QPair<QPushButton *, const char *>> buttons = {
-            {form.Command11, "О программе"}, {form.Command10, "Настройки"},  {form.Command6, "Копировать"},
-            {form.Command3, "Переместить"},  {form.Command8, "Новая папка"}, {form.Command7, "Удалить"},
-            {form.Command9, "Выход"},
+            {form.controls().Command11, "О программе"}, {form.controls().Command10, "Настройки"},
+            {form.controls().Command6, "Копировать"},   {form.controls().Command3, "Переместить"},
+            {form.controls().Command8, "Новая папка"},  {form.controls().Command7, "Удалить"},
+            {form.controls().Command9, "Выход"},
         };
         for (const auto &[button, tip] : buttons) {
             QCOMPARE(button->toolTip(), QString::fromUtf8(tip));
             QVERIFY(!button->icon().isNull());
         }
         QStringList menu;
-        for (const QAction *entry : form.PopUp->actions())
+        for (const QAction *entry : form.controls().PopUp->actions())
             menu << entry->text();
         QCOMPARE(menu, QStringList({"Копировать", "Переместить", "Новая папка", "Удалить"}));
         QStringList headers;
-        for (int column = 0; column < form.FileList->model()->columnCount(); ++column)
-            headers << form.FileList->model()->headerData(column, Qt::Horizontal).toString();
+        for (int column = 0; column < form.controls().FileList->model()->columnCount(); ++column)
+            headers << form.controls().FileList->model()->headerData(column, Qt::Horizontal).toString();
         QCOMPARE(headers, QStringList({"Имя файла", "Длина", "Дата", "Время"}));
-        form.FileList->setView(PhoneFileList::View::LargeIcons);
-        QCOMPARE(form.FileList->currentView()->iconSize(), QSize(32, 32));
+        form.controls().FileList->setView(PhoneFileList::View::LargeIcons);
+        QCOMPARE(form.controls().FileList->currentView()->iconSize(), QSize(32, 32));
     }
 
     // Fifteen row pictures and seven status pictures, each distinct, at both sizes.
@@ -189,14 +193,15 @@ private slots:
     {
         Form1 form(makeChecksum());
         for (int kind = 1; kind <= 15; ++kind) {
-            const QImage large = form.ImageList1.picture(kind).toImage();
+            const QImage large = form.controls().ImageList1.picture(kind).toImage();
             QCOMPARE(large.size(), QSize(32, 32));
-            QCOMPARE(form.ImageList2.picture(kind).toImage().size(), QSize(16, 16));
+            QCOMPARE(form.controls().ImageList2.picture(kind).toImage().size(), QSize(16, 16));
             for (int other = 1; other < kind; ++other)
-                QVERIFY2(form.ImageList1.picture(other).toImage() != large, qPrintable(QString::number(kind)));
+                QVERIFY2(form.controls().ImageList1.picture(other).toImage() != large,
+                         qPrintable(QString::number(kind)));
         }
-        QVERIFY(form.ImageList1.picture(0).isNull());
-        QVERIFY(form.ImageList1.picture(16).isNull());
+        QVERIFY(form.controls().ImageList1.picture(0).isNull());
+        QVERIFY(form.controls().ImageList1.picture(16).isNull());
 
         frmProgress progress(&form);
         QCOMPARE(progress.ImageList1.count(), 7);
@@ -236,8 +241,8 @@ private slots:
             settings.setValue(QStringLiteral("options/rts"), rts);
         }
         Form1 form(makeChecksum());
-        QTEST(form.link().Comm1.portNumber(), "port");
-        QTEST(form.link().Comm1.rts(), "raised");
+        QTEST(PhoneLinkTestAccess::portNumber(form.commands().link()), "port");
+        QTEST(form.commands().link().rts(), "raised");
     }
 
     void settingsStoreLocation()
@@ -258,8 +263,8 @@ private slots:
         MessageRecorder messages;
         Form1 form(makeChecksum());
         form.show();
-        form.Command10->click();
-        frmOptions *options = form.optionsWindow();
+        form.controls().Command10->click();
+        frmOptions *options = form.commands().optionsWindow();
         QVERIFY(options);
         QVERIFY(options->isVisible());
         QVERIFY(!form.isEnabled());
@@ -286,7 +291,7 @@ private slots:
         options->Command1->click();
         QVERIFY(messages.requests.isEmpty());
         QVERIFY(form.isEnabled());
-        QTRY_VERIFY(!form.optionsWindow());
+        QTRY_VERIFY(!form.commands().optionsWindow());
         QSettings settings = store();
         QCOMPARE(settings.value(QStringLiteral("options/rts")).toString(), QStringLiteral(" 0"));
         QVERIFY(!settings.contains(QStringLiteral("options/comport")));
@@ -305,10 +310,10 @@ private slots:
         QCOMPARE(messages.requests[0].title, QStringLiteral("Tarvel"));
         QCOMPARE(messages.requests[0].text,
                  QStringLiteral("Настройки вступят всилу только после повторного запуска программы!!!"));
-        QCOMPARE(form.FileList->view(), PhoneFileList::View::LargeIcons);
-        QVERIFY(form.SkipFolderCheck);
-        QVERIFY(form.link().Comm1.rts());
-        QCOMPARE(form.link().Comm1.portNumber(), 1); // the port changes at the next start
+        QCOMPARE(form.controls().FileList->view(), PhoneFileList::View::LargeIcons);
+        QVERIFY(form.commands().skipFolderCheck());
+        QVERIFY(form.commands().link().rts());
+        QCOMPARE(PhoneLinkTestAccess::portNumber(form.commands().link()), 1); // the port changes at the next start
         QVERIFY(form.isEnabled());
         {
             QSettings settings = store();
@@ -317,9 +322,9 @@ private slots:
         }
 
         // Reopening shows the current state.
-        QTRY_VERIFY(!form.optionsWindow());
-        form.Command10->click();
-        options = form.optionsWindow();
+        QTRY_VERIFY(!form.commands().optionsWindow());
+        form.controls().Command10->click();
+        options = form.commands().optionsWindow();
         QVERIFY(options);
         QVERIFY(options->Option2->isChecked());
         QVERIFY(options->Check1->isChecked());
@@ -329,10 +334,10 @@ private slots:
 
         // Com 10 gives port 1 at the next start; RTS comes back from the store.
         Form1 next(makeChecksum());
-        QCOMPARE(next.link().Comm1.portNumber(), 1);
-        QVERIFY(next.link().Comm1.rts());
-        QVERIFY(!next.SkipFolderCheck);
-        QCOMPARE(next.FileList->view(), PhoneFileList::View::Report);
+        QCOMPARE(PhoneLinkTestAccess::portNumber(next.commands().link()), 1);
+        QVERIFY(next.commands().link().rts());
+        QVERIFY(!next.commands().skipFolderCheck());
+        QCOMPARE(next.controls().FileList->view(), PhoneFileList::View::Report);
     }
 
     void optionsCancelKeepsEverything()
@@ -344,19 +349,19 @@ private slots:
         options->Command2->click();
 
         QVERIFY(messages.requests.isEmpty());
-        QCOMPARE(form.FileList->view(), PhoneFileList::View::Report);
-        QVERIFY(!form.SkipFolderCheck);
-        QVERIFY(!form.link().Comm1.rts());
+        QCOMPARE(form.controls().FileList->view(), PhoneFileList::View::Report);
+        QVERIFY(!form.commands().skipFolderCheck());
+        QVERIFY(!form.commands().link().rts());
         QVERIFY(form.isEnabled());
         QSettings settings = store();
         QVERIFY(!settings.contains(QStringLiteral("options/comport")));
         QVERIFY(!settings.contains(QStringLiteral("options/rts")));
 
         // The close box gives the main window back as well.
-        QTRY_VERIFY(!form.optionsWindow());
-        form.Command10->click();
+        QTRY_VERIFY(!form.commands().optionsWindow());
+        form.controls().Command10->click();
         QVERIFY(!form.isEnabled());
-        form.optionsWindow()->close();
+        form.commands().optionsWindow()->close();
         QVERIFY(form.isEnabled());
     }
 
@@ -364,8 +369,8 @@ private slots:
     {
         Form1 form(makeChecksum());
         form.show();
-        form.Command10->click();
-        frmOptions *options = form.optionsWindow();
+        form.controls().Command10->click();
+        frmOptions *options = form.commands().optionsWindow();
         QVERIFY(options);
         QTest::mouseClick(options->Label3, Qt::LeftButton);
         PortMapWindow *ports = options->portMapWindow();
@@ -421,13 +426,13 @@ private slots:
         // Notes the mode of a PC browser that opened, and cancels it.
         QList<frmBrow::Mode> opened;
         const auto takeBrowser = [&] {
-            frmBrow *browser = form.pcBrowser();
+            frmBrow *browser = form.commands().pcBrowser();
             if (!browser)
                 return;
             opened << browser->mode();
             QVERIFY(browser->isVisible());
             browser->Command2->click();
-            QTRY_VERIFY(!form.pcBrowser());
+            QTRY_VERIFY(!form.commands().pcBrowser());
         };
         setRows(form,
                 {{QStringLiteral("Bitmap"), 7},
@@ -439,16 +444,16 @@ private slots:
         const QString moveShort = QStringLiteral("Каталоги пока не перемещаются, копируйте по файлам!!!");
         const QString moveNoDot = QStringLiteral("Каталоги пока не перемещаются, перемещайте по файлам!!!");
 
-        const auto copy = &Form1::copyCommand;
-        const auto move = &Form1::moveCommand;
-        const QList<std::tuple<const char *, void (Form1::*)(), QString>> refusals{
+        const auto copy = &PhoneController::copyCommand;
+        const auto move = &PhoneController::moveCommand;
+        const QList<std::tuple<const char *, void (PhoneController::*)(), QString>> refusals{
             {"Bitmap", copy, copyRefusal},   {"abcd", copy, copyRefusal},  {"a.bm", copy, copyRefusal},
             {"photo.gz", copy, copyRefusal}, {"abcd", move, moveShort},    {"a.bm", move, moveShort},
             {"Bitmap", move, moveNoDot},     {"photo.gz", move, moveNoDot}};
         for (const auto &[name, command, text] : refusals) {
             messages.clear();
             select(form, QString::fromLatin1(name));
-            (form.*command)();
+            (form.commands().*command)();
             takeBrowser();
             QCOMPARE(messages.requests.size(), 1);
             QCOMPARE(messages.requests[0].icon, QMessageBox::Warning);
@@ -459,9 +464,9 @@ private slots:
 
         messages.clear();
         select(form, QStringLiteral("ab.bmp"));
-        form.copyCommand();
+        form.commands().copyCommand();
         takeBrowser();
-        form.moveCommand();
+        form.commands().moveCommand();
         takeBrowser();
         QVERIFY(messages.requests.isEmpty());
         QCOMPARE(opened, (QList<frmBrow::Mode>{frmBrow::Mode::Copy, frmBrow::Mode::Move}));
@@ -470,7 +475,7 @@ private slots:
         messages.clear();
         messages.answers = {true, false};
         select(form, QStringLiteral("photo.gz"));
-        form.deleteCommand();
+        form.commands().deleteCommand();
         QCOMPARE(messages.requests.size(), 2);
         QCOMPARE(messages.requests[0].icon, QMessageBox::Information);
         QCOMPARE(messages.requests[0].text,
@@ -479,32 +484,32 @@ private slots:
         QCOMPARE(messages.requests[1].title, QStringLiteral("Удаление файла"));
         QCOMPARE(messages.requests[1].text,
                  QStringLiteral("Вы действительно хотите удалить файл(каталог) 'photo.gz'?"));
-        QCOMPARE(form.link().BfbSequence, qint16(1));
+        QCOMPARE(form.commands().link().bfbSequence(), qint16(1));
 
         // With the check switched off, every row passes.
-        form.SkipFolderCheck = true;
+        form.commands().setSkipFolderCheck(true);
         opened.clear();
         messages.clear();
         messages.answers = {false};
         for (const char *name : {"photo.gz", "abcd"}) {
             select(form, QString::fromLatin1(name));
-            form.copyCommand();
+            form.commands().copyCommand();
             takeBrowser();
-            form.moveCommand();
+            form.commands().moveCommand();
             takeBrowser();
         }
         select(form, QStringLiteral("abcd"));
-        form.deleteCommand();
+        form.commands().deleteCommand();
         QCOMPARE(opened.size(), 4);
         QCOMPARE(messages.requests.size(), 1);
         QVERIFY(messages.requests[0].yesNo);
 
         // No row selected: nothing to act on.
-        form.FileList->reportView()->selectionModel()->clearSelection();
+        form.controls().FileList->reportView()->selectionModel()->clearSelection();
         messages.clear();
-        form.copyCommand();
-        form.moveCommand();
-        form.deleteCommand();
+        form.commands().copyCommand();
+        form.commands().moveCommand();
+        form.commands().deleteCommand();
         QVERIFY(messages.requests.isEmpty());
     }
 
@@ -523,8 +528,8 @@ private slots:
         const auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
 
         select(form, QStringLiteral("ab.bmp"));
-        form.moveCommand();
-        frmBrow *browser = form.pcBrowser();
+        form.commands().moveCommand();
+        frmBrow *browser = form.commands().pcBrowser();
         QVERIFY(browser);
         QVERIFY(QTest::qWaitForWindowExposed(browser));
         QVERIFY(!form.isVisible());
@@ -578,13 +583,13 @@ private slots:
         }
 
         QTest::keyClick(browser, Qt::Key_Escape);
-        QTRY_VERIFY(!form.pcBrowser());
+        QTRY_VERIFY(!form.commands().pcBrowser());
         QVERIFY(form.isVisible());
 
         // A phone name that is no plain file name never becomes a PC path.
         select(form, QStringLiteral("a\\b.bmp"));
-        form.copyCommand();
-        browser = form.pcBrowser();
+        form.commands().copyCommand();
+        browser = form.commands().pcBrowser();
         QVERIFY(browser);
         QVERIFY(browser->Command1->isVisible());
         QVERIFY(!browser->Command3->isVisible());
@@ -594,9 +599,9 @@ private slots:
         QCOMPARE(messages.requests[0].icon, QMessageBox::Warning);
         QVERIFY(
             messages.requests[0].text.startsWith(QStringLiteral("Такое имя файла нельзя использовать на компьютере!")));
-        QCOMPARE(form.TransferList, QStringList{QStringLiteral("a\\b.bmp")});
-        QCOMPARE(form.link().BfbSequence, qint16(1));
-        QTRY_VERIFY(!form.pcBrowser());
+        QCOMPARE(form.commands().transferList(), QStringList{QStringLiteral("a\\b.bmp")});
+        QCOMPARE(form.commands().link().bfbSequence(), qint16(1));
+        QTRY_VERIFY(!form.commands().pcBrowser());
         QVERIFY(form.isVisible());
         QCOMPARE(QDir(start).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
@@ -700,10 +705,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         setRows(form, {{QStringLiteral("Bitmap"), 7}, {QStringLiteral("ab.bmp"), 2}});
         select(form, QStringLiteral("ab.bmp"));
-        const QPoint onRow = form.FileList->reportView()->visualRect(form.FileList->model()->index(1, 0)).center();
-        QTest::mouseClick(form.FileList->reportView()->viewport(), Qt::RightButton, {}, onRow);
-        QTRY_VERIFY(form.PopUp->isVisible());
-        form.PopUp->hide();
+        const QPoint onRow =
+            form.controls().FileList->reportView()->visualRect(form.controls().FileList->model()->index(1, 0)).center();
+        QTest::mouseClick(form.controls().FileList->reportView()->viewport(), Qt::RightButton, {}, onRow);
+        QTRY_VERIFY(form.controls().PopUp->isVisible());
+        form.controls().PopUp->hide();
     }
 
     void renameIsRefused()
@@ -713,8 +719,8 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         setRows(form, {{QStringLiteral("ab.bmp"), 2}});
-        form.FileList->editRow(0);
-        auto *editor = form.FileList->reportView()->findChild<QLineEdit *>();
+        form.controls().FileList->editRow(0);
+        auto *editor = form.controls().FileList->reportView()->findChild<QLineEdit *>();
         QVERIFY(editor);
         editor->setText(QStringLiteral("new.bmp"));
         QTest::keyClick(editor, Qt::Key_Return);
@@ -723,71 +729,76 @@ private slots:
         QCOMPARE(messages.requests[0].title, QStringLiteral("Tarvel"));
         QCOMPARE(messages.requests[0].text,
                  QStringLiteral("Переименовывать файлы пока нельзя, воспользуйтесь телефоном..."));
-        QCOMPARE(form.FileList->rowText(0), QStringLiteral("ab.bmp"));
+        QCOMPARE(form.controls().FileList->rowText(0), QStringLiteral("ab.bmp"));
     }
 
     void progressWindow()
     {
         Form1 form(makeChecksum());
         form.show();
-        QVERIFY(!form.progressIsOpen());
-        form.progressShow();
-        frmProgress *progress = form.progressWindow();
+        WindowEvents &events = form.events();
+        QVERIFY(!events.progressWindow());
+        events.operationStarted(PhoneOperation::Listing, 0);
+        frmProgress *progress = events.progressWindow();
         QVERIFY(progress);
         QVERIFY(progress->isVisible());
         QCOMPARE(progress->windowTitle(), QStringLiteral("PROGRESS"));
-        QCOMPARE(progress->List->topLevelItemCount(), 0);
+        QCOMPARE(progressRows(form), QStringList{QStringLiteral("2:Запрашиваю список файлов...")});
         QCOMPARE(progress->Pr->value(), 1);
-        QCOMPARE(form.progressValue(), 1);
+        QCOMPARE(progress->Pr->maximum(), 3);
         QVERIFY(progress->Command1->isHidden());
         QCOMPARE(progress->Command1->text(), QStringLiteral("Закрыть"));
 
-        form.progressSetMaximum(6);
-        form.progressSetValue(3);
-        QCOMPARE(progress->Pr->maximum(), 6);
-        QCOMPARE(progress->Pr->value(), 3);
-        for (int icon = 0; icon <= 7; ++icon)
-            form.progressAddRow(QStringLiteral("Строка %1").arg(icon), icon);
-        QCOMPARE(progress->List->topLevelItemCount(), 8);
-        QVERIFY(progress->List->topLevelItem(0)->icon(0).isNull());
-        QVERIFY(!progress->List->topLevelItem(4)->icon(0).isNull());
-        QCOMPARE(progress->List->currentItem(), progress->List->topLevelItem(7));
+        events.packetReceived(PhoneOperation::Listing, 1);
+        events.packetReceived(PhoneOperation::Listing, 2);
+        QCOMPARE(progress->Pr->value(), 2);
+        QCOMPARE(progressRows(form).mid(1),
+                 (QStringList{QStringLiteral("2:Получен пакет N1"), QStringLiteral("2:Получен пакет N2")}));
+        QCOMPARE(progress->List->currentItem(), progress->List->topLevelItem(2));
+        QVERIFY(!progress->List->topLevelItem(0)->icon(0).isNull());
         // A bar maximum below the value shows a full bar instead of failing.
-        form.progressSetMaximum(3);
-        form.progressSetValue(6);
+        progress->setValue(6);
         QCOMPARE(progress->Pr->value(), 3);
-        QCOMPARE(form.progressValue(), 6);
-        form.progressRepaint();
-        form.progressShowCloseButton();
-        QVERIFY(progress->Command1->isVisible());
-        saveScreenshot(progress, QStringLiteral("frmProgress"));
+        QCOMPARE(progress->value(), 6);
+        events.operationFinished(PhoneOperation::Listing, 2);
+        QVERIFY(!events.progressWindow());
 
-        form.setMainWindowEnabled(false);
+        // A failed connection keeps its rows and shows the button, which gives the
+        // main window back; a row without an icon has none.
+        events.connectStep(ConnectStep::PortOpened);
+        events.connectFailed(ConnectFailure::Bfb, SerialPort::OpenError::None);
+        progress = events.progressWindow();
+        QVERIFY(progress->Command1->isVisible());
+        QCOMPARE(progressRows(form).size(), 3);
+        QVERIFY(progress->List->topLevelItem(2)->icon(0).isNull());
+        saveScreenshot(progress, QStringLiteral("frmProgress"));
+        form.setEnabled(false);
         progress->Command1->click();
         QVERIFY(form.isEnabled());
-        QVERIFY(!form.progressIsOpen());
+        QVERIFY(!events.progressWindow());
 
-        // Opened afresh: empty, bar at 1, no button; closing from the program works too.
-        form.progressShow();
-        QVERIFY(form.progressWindow() != nullptr);
-        QCOMPARE(form.progressWindow()->List->topLevelItemCount(), 0);
-        QCOMPARE(form.progressValue(), 1);
-        QVERIFY(form.progressWindow()->Command1->isHidden());
-        form.progressClose();
-        QVERIFY(!form.progressIsOpen());
+        // Opened afresh: empty, bar at 1, no button.
+        events.operationStarted(PhoneOperation::Download, 0);
+        QCOMPARE(events.progressWindow()->List->topLevelItemCount(), 1);
+        QCOMPARE(events.progressWindow()->value(), 1);
+        QVERIFY(events.progressWindow()->Command1->isHidden());
+        QVERIFY(!form.isEnabled());
+        events.operationFinished(PhoneOperation::Download, 3);
+        QVERIFY(!events.progressWindow());
+        QVERIFY(form.isEnabled());
     }
 
     void aboutBox()
     {
         Form1 form(makeChecksum());
         form.show();
-        form.Command11->click();
-        form.Command11->click();
+        form.controls().Command11->click();
+        form.controls().Command11->click();
         int shown = 0;
         for (QWidget *window : QApplication::topLevelWidgets())
             shown += qobject_cast<Form2 *>(window) && window->isVisible() ? 1 : 0;
         QCOMPARE(shown, 1);
-        Form2 *about = form.aboutWindow();
+        Form2 *about = form.commands().aboutWindow();
         QVERIFY(about);
         QCOMPARE(about->windowTitle(), QStringLiteral("О программе..."));
         QCOMPARE(about->Label2->text(), QStringLiteral("Tarvel"));
@@ -804,8 +815,8 @@ private slots:
     {
         Form1 form(makeChecksum());
         form.show();
-        form.Command8->setEnabled(true);
-        form.Command8->click();
+        form.controls().Command8->setEnabled(true);
+        form.controls().Command8->click();
         auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
         Q_UNUSED(dialog);
         QDialog *mkDir = nullptr;
@@ -829,7 +840,7 @@ private slots:
 
         // Esc and the close box give the main window back as well.
         for (bool escape : {true, false}) {
-            form.Command8->click();
+            form.controls().Command8->click();
             QVERIFY(!form.isEnabled());
             QPointer<frmMkDir> open;
             for (QWidget *window : QApplication::topLevelWidgets())
@@ -849,12 +860,12 @@ private slots:
     {
         Form1 form(makeChecksum());
         form.show();
-        form.Command11->click();
-        QVERIFY(form.aboutWindow());
-        form.Command9->click();
+        form.controls().Command11->click();
+        QVERIFY(form.commands().aboutWindow());
+        form.controls().Command9->click();
         QVERIFY(!form.isVisible());
-        QVERIFY(!form.link().Comm1.isOpen());
-        QTRY_VERIFY(!form.aboutWindow());
+        QVERIFY(!form.commands().link().isPortOpen());
+        QTRY_VERIFY(!form.commands().aboutWindow());
     }
 };
 

@@ -5,6 +5,7 @@
 
 #include "form1.h"
 #include "frmprogress.h"
+#include "linkaccess.h"
 #include "messagebox.h"
 #include "pty.h"
 #include "testchecksum.h"
@@ -58,7 +59,7 @@ inline bool whileBusy(Form1 &form, const std::function<void()> &commands, const 
     bool sawBusy = false;
     QTimer intruder; // fires at each pass of the event loop
     QObject::connect(&intruder, &QTimer::timeout, [&] {
-        if (!form.busy())
+        if (!form.commands().busy())
             return;
         intruder.stop();
         sawBusy = true;
@@ -98,7 +99,7 @@ inline void saveScreenshot(QWidget *widget, const QString &name)
 inline QStringList progressRows(const Form1 &form)
 {
     QStringList rows;
-    if (frmProgress *progress = form.progressWindow()) {
+    if (frmProgress *progress = form.events().progressWindow()) {
         for (int i = 0; i < progress->List->topLevelItemCount(); ++i)
             rows << progress->List->topLevelItem(i)->data(0, Qt::UserRole).toString() + QLatin1Char(':')
                     + progress->List->topLevelItem(i)->text(0);

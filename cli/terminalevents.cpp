@@ -1,0 +1,201 @@
+#include "terminalevents.h"
+
+#include <iostream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+void printLine(const QString &text)
+{
+    std::cerr << text.toStdString() << std::endl;
+}
+
+QString stepText(ConnectStep step)
+{
+    switch (step) {
+    case ConnectStep::Waking:
+        return QStringLiteral("Waking the phone (AT)...");
+    case ConnectStep::AskingModel:
+        return QStringLiteral("Asking for the phone model...");
+    case ConnectStep::SwitchingToBfb:
+        return QStringLiteral("Switching the phone to BFB mode...");
+    case ConnectStep::SettingUpBfb:
+        return QStringLiteral("Setting up the data link...");
+    case ConnectStep::OpeningObex:
+        return QStringLiteral("Opening the OBEX connection...");
+    case ConnectStep::LinkUp:
+        return QStringLiteral("Connected.");
+    case ConnectStep::ListingRoot:
+        return QStringLiteral("Reading the root folder...");
+    case ConnectStep::Attempting:
+    case ConnectStep::PortOpened:
+    case ConnectStep::RootListed:
+    case ConnectStep::Established:
+        break;
+    }
+    return {};
+}
+
+QStringList failureLines(ConnectFailure failure)
+{
+    const QString noAnswer = QStringLiteral("The phone does not answer.");
+    const QString tryAgain = QStringLiteral("Try again.");
+    switch (failure) {
+    case ConnectFailure::At:
+        return {noAnswer, QStringLiteral("Check that the phone is switched on, that the cable is plugged in"),
+                QStringLiteral("and that --port or --device names the right serial port.")};
+    case ConnectFailure::Model:
+        return {noAnswer, tryAgain};
+    case ConnectFailure::Bfb:
+        return {QStringLiteral("The phone does not take up the BFB link."),
+                QStringLiteral("Switch the phone off and on again."), tryAgain};
+    case ConnectFailure::PortUnavailable:
+        break;
+    }
+    return {};
+}
+
+} // namespace
+
+QString englishText(Refusal refusal)
+{
+    switch (refusal) {
+    case Refusal::SourceMissing:
+        return QStringLiteral("Cannot find that file.");
+    case Refusal::SourceUnreadable:
+        return QStringLiteral("Cannot read the file.");
+    case Refusal::StagingUnwritable:
+        return QStringLiteral("Cannot write the staging file temp.tmp; check the free disk space.");
+    case Refusal::StagingTooLarge:
+        return QStringLiteral("The file is too large: the phone takes files below 16 MiB.");
+    case Refusal::FolderNameTooLong:
+        return QStringLiteral("The folder name is too long: at most 122 characters.");
+    case Refusal::FileNameTooLong:
+        return QStringLiteral("The file name is too long: at most 123 characters.");
+    case Refusal::UploadNameTooLong:
+        return QStringLiteral("The file name is too long for the phone: at most 239 characters.");
+    case Refusal::NameNotEncodable:
+        return QStringLiteral("The name holds characters the phone cannot store (no Windows-1251 code).");
+    case Refusal::UnsafeLocalName:
+        return QStringLiteral("The phone file's name cannot be used as a PC file name.");
+    }
+    return {};
+}
+
+void printError(const QString &text)
+{
+    printLine(QStringLiteral("tarvel-cli: ") + text);
+}
+
+bool askOnTerminal(const QString &question)
+{
+    std::cerr << question.toStdString() << " [y/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return false;
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
+}
+
+TerminalEvents::TerminalEvents(bool showProgress) : m_showProgress(showProgress) {}
+
+TerminalEvents::~TerminalEvents()
+{
+    endCountLine();
+}
+
+void TerminalEvents::endCountLine()
+{
+    if (m_countShown) {
+        std::cerr << std::endl;
+        m_countShown = false;
+    }
+}
+
+void TerminalEvents::progressLine(const QString &text)
+{
+    if (!m_showProgress || text.isEmpty())
+        return;
+    endCountLine();
+    printLine(text);
+}
+
+void TerminalEvents::connectStep(ConnectStep step)
+{
+    progressLine(stepText(step));
+}
+
+void TerminalEvents::modelReported(const QString &model)
+{
+    progressLine(QStringLiteral("Siemens ") + model);
+}
+
+void TerminalEvents::connectFailed(ConnectFailure failure, SerialPort::OpenError portError)
+{
+    if (failure == ConnectFailure::PortUnavailable) {
+        m_portFailure = portError; // main says which port and why
+        return;
+    }
+    for (const QString &line : failureLines(failure)) {
+        m_errorLines << line;
+        progressLine(line);
+    }
+}
+
+void TerminalEvents::operationStarted(PhoneOperation operation, qint64)
+{
+    switch (operation) {
+    case PhoneOperation::Listing:
+        progressLine(QStringLiteral("Requesting the folder listing..."));
+        break;
+    case PhoneOperation::Download:
+        progressLine(QStringLiteral("Requesting the file..."));
+        break;
+    case PhoneOperation::Upload:
+        progressLine(QStringLiteral("Sending the file..."));
+        break;
+    }
+}
+
+void TerminalEvents::packetReceived(PhoneOperation, int number)
+{
+    progressLine(QStringLiteral("Received packet %1").arg(number));
+}
+
+void TerminalEvents::packetSent(PhoneOperation, int number)
+{
+    if (!m_showProgress)
+        return;
+    std::cerr << "\r  packets sent: " << number << std::flush;
+    m_countShown = true;
+}
+
+void TerminalEvents::operationFinished(PhoneOperation, int)
+{
+    endCountLine();
+}
+
+void TerminalEvents::refused(Refusal refusal)
+{
+    endCountLine();
+    printError(englishText(refusal));
+}
+
+bool TerminalEvents::confirmLargeUpload()
+{
+    endCountLine();
+    if (m_sizeAnswer == Answer::Yes)
+        return true;
+    if (::isatty(STDIN_FILENO))
+        return askOnTerminal(QStringLiteral("The file is larger than 150 kB. Copy it to the phone?"));
+    printError(QStringLiteral("the file is larger than 150 kB; run with --yes to copy it without asking"));
+    return false;
+}
+
+void TerminalEvents::linkLost(LinkLoss loss)
+{
+    endCountLine();
+    printError(loss == LinkLoss::Timeout
+                   ? QStringLiteral("The phone stopped answering (time-out). Switch the phone off and on again.")
+                   : QStringLiteral("The phone's reply broke the link framing. Switch the phone off and on again."));
+}

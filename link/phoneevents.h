@@ -1,0 +1,111 @@
+#pragma once
+
+#include "serialport.h"
+
+#include <QString>
+#include <QtGlobal>
+
+// The link state: whether a connection attempt may start.
+enum class LinkState {
+    Enable, // "enable": no link
+    Disable, // "Disable": a connection attempt is running or the link is up
+};
+
+// The steps of the connect procedure, in the order they are reached.
+enum class ConnectStep {
+    Attempting, // an attempt starts; the link state is "Disable"
+    PortOpened, // the AT dialogue follows
+    Waking, // "at"
+    AskingModel, // "at+CGMM"
+    SwitchingToBfb, // "AT^SBFB=1"
+    SettingUpBfb, // the three BFB set-up frames
+    OpeningObex, // the OBEX CONNECT request
+    LinkUp, // the CONNECT was answered and acknowledged
+    ListingRoot, // the root folder's listing follows
+    RootListed,
+    Established, // the attempt is over and the link is up
+};
+
+// Why an attempt failed: the port, or the failed step of ConnectError.
+enum class ConnectFailure {
+    PortUnavailable,
+    At, // "AT": no "OK" to the wake-up
+    Model, // "MODEL": no "OK" to "at+CGMM" or "AT^SBFB=1"
+    Bfb, // "BFB": a set-up frame or the CONNECT request got no acceptable answer
+};
+
+// The exchanges that report their packets.
+enum class PhoneOperation {
+    Listing,
+    Download,
+    Upload,
+};
+
+enum class MemoryKind {
+    Total,
+    Free,
+};
+
+// The fatal link errors: the phone fell silent, or its reply broke the BFB framing.
+enum class LinkLoss {
+    Timeout,
+    BadData,
+};
+
+// Thrown by the link after PhoneEvents::linkLost, with the port closed.
+struct LinkLost
+{
+    LinkLoss kind;
+};
+
+// Why an operation did nothing: found on the PC before anything was sent.
+enum class Refusal {
+    SourceMissing,
+    SourceUnreadable,
+    StagingUnwritable,
+    StagingTooLarge,
+    FolderNameTooLong, // enter or make folder: 122 characters
+    FileNameTooLong, // get or delete: 123 characters
+    UploadNameTooLong, // upload: 239 characters
+    NameNotEncodable,
+    UnsafeLocalName,
+};
+
+// What the link, the connect procedure and the file operations report, as it
+// happens. Each front end words its own text from these; every call has an empty
+// default, so a front end implements only what it shows.
+class PhoneEvents
+{
+public:
+    virtual ~PhoneEvents() = default;
+
+    virtual void linkStateChanged(LinkState) {}
+    virtual void connectStep(ConnectStep) {}
+    // Characters 11 to 13 of the reply to "at+CGMM".
+    virtual void modelReported(const QString &) {}
+    // portError tells why the port did not open (PortUnavailable only).
+    virtual void connectFailed(ConnectFailure, SerialPort::OpenError /*portError*/) {}
+
+    // sourceBytes: the length of the PC file of an upload, 0 otherwise.
+    virtual void operationStarted(PhoneOperation, qint64 /*sourceBytes*/) {}
+    // Numbered from 1: received responses while the phone continues, sent upload packets.
+    virtual void packetReceived(PhoneOperation, int /*number*/) {}
+    virtual void packetSent(PhoneOperation, int /*number*/) {}
+    // The exchange ran to its end; packets counts the phone's responses. An
+    // exchange stopped in the middle (a missing acknowledgement, a refused upload
+    // packet) does not finish.
+    virtual void operationFinished(PhoneOperation, int /*packets*/) {}
+
+    virtual void memoryReported(MemoryKind, quint32 /*bytes*/) {}
+    // The sequence number of the next block (at the start of each listing).
+    virtual void sequenceReported(int) {}
+    // Bytes received and not read yet, once a second from the monitors.
+    virtual void waitingBytesReported(int) {}
+
+    virtual void refused(Refusal) {}
+    // The staged upload is larger than 150 kB: go on? A front end without a user to ask copies it.
+    virtual bool confirmLargeUpload() { return true; }
+
+    // A fatal link error. When this returns, the link closes the port and throws LinkLost.
+    virtual void linkLost(LinkLoss) {}
+};

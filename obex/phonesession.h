@@ -1,0 +1,71 @@
+#pragma once
+
+#include "handshake.h"
+#include "phonefiles.h"
+#include "phonelink.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class Checksum;
+
+// One connection to the phone for many operations: the link, the connect procedure
+// and the phone's files. Connects once; the operations then take folders as paths
+// from the root folder (names in Windows-1251) and move the phone there first.
+// A fatal link error throws LinkLost out of any call (see PhoneLink).
+class PhoneSession
+{
+public:
+    enum class Status {
+        Done,
+        FolderRefused, // the phone would not enter a folder of the path: refusedFolder()
+        Refused, // the phone refused the operation itself
+        NotSent, // stopped on the PC before anything was sent; an event said why
+    };
+
+    struct Info
+    {
+        QString model; // "Siemens " and the model characters; empty when unknown
+        std::optional<quint32> totalMemory; // bytes
+        std::optional<quint32> freeMemory;
+    };
+
+    // The root folder's listing, inside the connect procedure.
+    using RootListed = std::function<void(const FolderListing &)>;
+
+    // crc and events must outlive the session.
+    PhoneSession(Checksum &crc, PhoneEvents &events);
+
+    PhoneLink &link() { return m_link; }
+    const PhoneLink &link() const { return m_link; }
+    PhoneFiles &files() { return m_files; }
+
+    // The connect procedure with the root listing; while the link is up, it closes
+    // the link instead. True when the link came up.
+    bool connect(const RootListed &rootListed = {});
+    Info info() const;
+
+    Status list(const QList<QByteArray> &folder, FolderListing *listing);
+    Status get(const QList<QByteArray> &folder, const QByteArray &name, QByteArray *content);
+    Status put(const QString &localPath, const QList<QByteArray> &folder);
+    Status remove(const QList<QByteArray> &folder, const QByteArray &name);
+    // Makes the folder name inside folder; the phone stays in folder.
+    Status makeFolder(const QList<QByteArray> &folder, const QByteArray &name);
+
+    QByteArray refusedFolder() const { return m_refusedFolder; }
+
+private:
+    // Up to the deepest folder shared with the path, then down into the rest.
+    Status goTo(const QList<QByteArray> &folder);
+
+    PhoneLink m_link;
+    PhoneConnector m_connector;
+    PhoneFiles m_files;
+    // The connect procedure's listing serves the first listing of the root.
+    std::optional<FolderListing> m_freshRootListing;
+    QByteArray m_refusedFolder;
+};

@@ -1,0 +1,498 @@
+#include "phonecontroller.h"
+
+#include "checksum.h"
+#include "cp1251.h"
+#include "form2.h"
+#include "frmbrow.h"
+#include "frmdrag.h"
+#include "frmmkdir.h"
+#include "frmoptions.h"
+#include "localfiles.h"
+#include "mainwindowcontrols.h"
+#include "messagebox.h"
+#include "obexrequests.h"
+#include "refusaltexts.h"
+#include "storedsettings.h"
+#include "twips.h"
+#include "windowevents.h"
+#include "workingfiles.h"
+
+#include <QCursor>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+// Marks a phone exchange as running for its lifetime.
+class Exchange
+{
+public:
+    explicit Exchange(bool &busy) : m_busy(busy), m_before(busy) { m_busy = true; }
+    ~Exchange() { m_busy = m_before; }
+    Exchange(const Exchange &) = delete;
+    Exchange &operator=(const Exchange &) = delete;
+
+private:
+    bool &m_busy;
+    bool m_before;
+};
+
+} // namespace
+
+PhoneController::PhoneController(std::unique_ptr<Checksum> crc, QWidget &window, MainWindowControls &controls,
+                                 WindowEvents &events)
+    : m_crc(std::move(crc)), m_window(window), m_controls(controls), m_events(events), m_session(*m_crc, events)
+{}
+
+PhoneController::~PhoneController()
+{
+    closeOtherWindows();
+}
+
+void PhoneController::startUp()
+{
+    link().setPortNumber(StoredSettings::portNumberFrom(StoredSettings::comport()));
+    link().setRts(StoredSettings::rtsFrom(StoredSettings::rts()));
+    for (QPushButton *button : {m_controls.Command6, m_controls.Command7, m_controls.Command8, m_controls.Command3})
+        button->setEnabled(false);
+    m_controls.FileList->addRow(QString::fromLatin1(MainWindowControls::MobileRowText), int(EntryKind::Mobile),
+                                QByteArray(MainWindowControls::MobileRowText));
+    DragOutActive = true;
+    TransferList.clear();
+}
+
+PhoneController::NameShape PhoneController::nameShape(const QString &text) const
+{
+    if (SkipFolderCheck)
+        return NameShape::File;
+    if (text.size() > 4)
+        return text.at(text.size() - 4) == u'.' ? NameShape::File : NameShape::NoDot;
+    return text.size() == 4 && text.at(0) == u'.' ? NameShape::FourWithDot : NameShape::Short;
+}
+
+std::optional<PhoneCommands::Entry> PhoneController::selectedEntry() const
+{
+    const int row = m_controls.FileList->selectedRow();
+    if (row < 0)
+        return std::nullopt;
+    return Entry{m_controls.FileList->rowText(row), m_controls.FileList->rowNameBytes(row)};
+}
+
+bool PhoneController::listHasEntry(const QString &text) const
+{
+    for (int row = 0; row < m_controls.FileList->rowCount(); ++row) {
+        if (m_controls.FileList->rowText(row) == text)
+            return true;
+    }
+    return false;
+}
+
+void PhoneController::chooseForTransfer(const QString &text)
+{
+    TransferList = {text};
+}
+
+void PhoneController::warn(const QString &text)
+{
+    MessageBoxes::show(&m_window, QMessageBox::Warning, QString(), text);
+}
+
+void PhoneController::runExchange(const std::function<void()> &exchange)
+{
+    const Exchange running(m_busy);
+    exchange();
+}
+
+void PhoneController::Command1_Click()
+{
+    if (m_busy)
+        return;
+    const Exchange running(m_busy);
+    if (m_session.connect([this](const FolderListing &listing) { showListing(listing); }))
+        connected();
+}
+
+void PhoneController::connected()
+{
+    for (QPushButton *button :
+         {m_controls.Command6, m_controls.Command7, m_controls.Command8, m_controls.Command9, m_controls.Command3})
+        button->setEnabled(true);
+    DragOutActive = false;
+    m_controls.FileList->setAcceptFileDrops(true);
+}
+
+void PhoneController::openSelectedRow()
+{
+    if (m_busy)
+        return;
+    const int row = m_controls.FileList->selectedRow();
+    if (row < 0)
+        return;
+    const QString text = m_controls.FileList->rowText(row);
+    const EntryKind kind = EntryKind(m_controls.FileList->rowKind(row));
+    if (isFolderKind(kind)) {
+        const Exchange running(m_busy);
+        files().ObexSetPath(m_controls.FileList->rowNameBytes(row));
+        RefreshListing();
+    } else if (text == QLatin1String(ParentRowText) && kind == EntryKind::Parent) {
+        const Exchange running(m_busy);
+        files().ObexSetPathUp();
+        RefreshListing();
+    } else if (text == QLatin1String(MainWindowControls::MobileRowText) && kind == EntryKind::Mobile) {
+        Command1_Click();
+    }
+}
+
+void PhoneController::RefreshListing()
+{
+    showListing(files().RefreshListing());
+}
+
+void PhoneController::showListing(const FolderListing &listing)
+{
+    m_controls.Text2->setPlainText(Cp1251::decode(listing.text));
+    m_controls.FileList->clear();
+    for (const ListingRow &row : listing.rows)
+        m_controls.FileList->addRow(Cp1251::decode(row.name), int(row.kind), row.name, row.size, row.date, row.time);
+    m_controls.Capt->setText(listing.pathLine);
+}
+
+void PhoneController::copyCommand()
+{
+    if (m_busy)
+        return;
+    const std::optional<Entry> entry = selectedEntry();
+    if (!entry)
+        return;
+    if (nameShape(entry->text) != NameShape::File) {
+        warn(QStringLiteral("Каталоги пока не копируются, копируйте по файлам!!!"));
+        return;
+    }
+    openPcBrowser(false);
+}
+
+void PhoneController::moveCommand()
+{
+    if (m_busy)
+        return;
+    const std::optional<Entry> entry = selectedEntry();
+    if (!entry)
+        return;
+    switch (nameShape(entry->text)) {
+    case NameShape::File:
+        openPcBrowser(true);
+        break;
+    case NameShape::FourWithDot:
+    case NameShape::Short:
+        warn(QStringLiteral("Каталоги пока не перемещаются, копируйте по файлам!!!"));
+        break;
+    case NameShape::NoDot:
+        warn(QStringLiteral("Каталоги пока не перемещаются, перемещайте по файлам!!!"));
+        break;
+    }
+}
+
+void PhoneController::openPcBrowser(bool moving)
+{
+    if (m_brow || m_drag)
+        return;
+    auto *dialog = new frmBrow(*this, moving ? frmBrow::Mode::Move : frmBrow::Mode::Copy);
+    m_brow = dialog;
+    // Closed by any path, the dialog is deleted, and the main window comes back.
+    QObject::connect(dialog, &QObject::destroyed, &m_window, [this] { m_window.show(); });
+    dialog->show();
+    m_window.hide();
+}
+
+void PhoneController::deleteCommand()
+{
+    if (m_busy)
+        return;
+    const std::optional<Entry> entry = selectedEntry();
+    if (!entry)
+        return;
+    if (nameShape(entry->text) != NameShape::File)
+        MessageBoxes::show(
+            &m_window, QMessageBox::Information, QString(),
+            QStringLiteral("Каталоги с содержимым пока не удаляются,удалите сначала все файлы из каталога..."));
+    if (!MessageBoxes::askYesNo(&m_window, QMessageBox::NoIcon, QStringLiteral("Удаление файла"),
+                                QStringLiteral("Вы действительно хотите удалить файл(каталог) '") + entry->text
+                                    + QStringLiteral("'?")))
+        return;
+    const Exchange running(m_busy);
+    files().DeleteObject(entry->name);
+    link().pause(1500);
+    RefreshListing();
+}
+
+void PhoneController::deleteMovedFile(const QByteArray &name)
+{
+    files().DeleteObject(name);
+    link().pause(1500);
+    RefreshListing();
+}
+
+void PhoneController::newFolderCommand()
+{
+    // A dialog closed a moment ago may still wait for its deletion.
+    if (m_busy || (m_mkDir && m_mkDir->isVisible()))
+        return;
+    m_window.setEnabled(false);
+    auto *dialog = new frmMkDir(*this);
+    m_mkDir = dialog;
+    dialog->show();
+}
+
+bool PhoneController::makeFolder(const QString &name)
+{
+    if (m_busy)
+        return false;
+    const std::optional<QByteArray> bytes = files().phoneName(name);
+    if (!bytes)
+        return false;
+    // Too long for the request: refused with a message, nothing sent.
+    if (bytes->size() > ObexRequest::MaxSetPathName) {
+        files().MakeFolder(*bytes);
+        return false;
+    }
+    const Exchange running(m_busy);
+    // A folder the phone refuses was not entered: no step up then, so that
+    // PathStack keeps naming the phone's current folder.
+    files().makeFolderAndReturn(*bytes);
+    RefreshListing();
+    return true;
+}
+
+std::optional<QByteArray> PhoneController::fetchFile(const QByteArray &name, QWidget *messageParent,
+                                                     const QString &failureText)
+{
+    // GetFile refuses a name too long for its request itself, with a message.
+    const bool sent = name.size() <= ObexRequest::MaxGetName;
+    std::optional<QByteArray> content = files().GetFile(name);
+    if (!content && sent)
+        MessageBoxes::show(messageParent && messageParent->isVisible() ? messageParent : nullptr, QMessageBox::Warning,
+                           QString(), failureText);
+    return content;
+}
+
+QString PhoneController::workingDirectory() const
+{
+    return m_workingDirectory.isEmpty() ? WorkingFiles::directory() : m_workingDirectory;
+}
+
+void PhoneController::setWorkingDirectory(const QString &directory)
+{
+    m_workingDirectory = directory;
+    files().setWorkingDirectory(directory);
+}
+
+QString PhoneController::dragOutDirectory() const
+{
+    return workingDirectory() + u'/' + QLatin1String(WorkingFiles::DragOutDirectoryName);
+}
+
+void PhoneController::listMouseMove(Qt::MouseButtons buttons, const QPoint &posInList)
+{
+    if (!(buttons & Qt::LeftButton) || !ListLeftButtonDown || DragOutActive || m_busy || m_drag || m_brow)
+        return;
+    // Idle while the pointer stays in the middle of the list.
+    const Twips twips(&m_window);
+    const int x = twips.toTwipsX(posInList.x());
+    const int y = twips.toTwipsY(posInList.y());
+    const int width = twips.toTwipsX(m_window.frameGeometry().width());
+    const int height = twips.toTwipsY(m_window.frameGeometry().height());
+    if (x > 200 && x < width - 625 && y > 500 && y < height - 1765)
+        return;
+
+    const std::optional<Entry> entry = selectedEntry();
+    if (!entry)
+        return;
+    // One drag-out per press of the button, whatever becomes of it.
+    ListLeftButtonDown = false;
+    const NameShape shape = nameShape(entry->text);
+    if (shape != NameShape::File && shape != NameShape::FourWithDot) {
+        warn(QStringLiteral("Каталоги пока не перемещаются, перемещайте по файлам!!!"));
+        DragOutActive = false;
+        return;
+    }
+    DragOutActive = true;
+    dragOut(*entry);
+    DragOutActive = false;
+}
+
+void PhoneController::dragOut(const Entry &entry)
+{
+    chooseForTransfer(entry.text);
+    const std::optional<QString> localName = safeLocalName(entry.name);
+    if (!localName) {
+        warn(russianText(Refusal::UnsafeLocalName) + QStringLiteral("\n'") + entry.text + u'\'');
+        return;
+    }
+    std::optional<QByteArray> content;
+    {
+        const Exchange running(m_busy);
+        content = fetchFile(entry.name, &m_window,
+                            QStringLiteral("Телефон не отдал файл '%1'! Файл не скопирован.").arg(entry.text));
+    }
+    if (!content)
+        return;
+
+    const QString folder = dragOutDirectory();
+    if (const std::optional<QString> reason = LocalFiles::makeFolder(folder)) {
+        warn(QStringLiteral("Не удалось создать папку '%1': %2.").arg(QDir::toNativeSeparators(folder), *reason));
+        return;
+    }
+    const QString path = localFilePath(folder, *localName);
+    if (const std::optional<QString> reason = LocalFiles::writeWhole(path, *content)) {
+        warn(QStringLiteral("Не удалось записать файл '%1': %2.").arg(QDir::toNativeSeparators(path), *reason));
+        return;
+    }
+
+    auto *copyWindow = new frmDrag(path);
+    m_drag = copyWindow;
+    QObject::connect(copyWindow, &QObject::destroyed, &m_window, [this] { m_window.show(); });
+    // Centred on the pointer, but whole on the screen.
+    QRect frame = copyWindow->frameGeometry();
+    frame.moveCenter(QCursor::pos());
+    if (const QScreen *screen = QGuiApplication::screenAt(QCursor::pos())) {
+        const QRect available = screen->availableGeometry();
+        frame.moveLeft(
+            qBound(available.left(), frame.left(), qMax(available.left(), available.right() - frame.width())));
+        frame.moveTop(qBound(available.top(), frame.top(), qMax(available.top(), available.bottom() - frame.height())));
+    }
+    copyWindow->move(frame.topLeft());
+    m_window.hide();
+    copyWindow->show();
+}
+
+void PhoneController::filesDropped(const QStringList &paths)
+{
+    if (m_busy || !link().isPortOpen() || m_brow || m_drag)
+        return;
+    if (paths.size() >= 2) {
+        MessageBoxes::show(&m_window, QMessageBox::Warning, QStringLiteral("Внимание!!!"),
+                           QStringLiteral("Сейчас можно копировать только 1 файл за одну операцию!!!"));
+        return;
+    }
+    const QString path = paths.first();
+    if (!QFileInfo(path).isFile()) {
+        MessageBoxes::show(&m_window, QMessageBox::NoIcon, QString(), QStringLiteral("Нет такого файла!!!"));
+        return;
+    }
+    m_window.activateWindow();
+    m_window.setFocus();
+    const Exchange running(m_busy);
+    // The main window stays disabled for the whole upload.
+    m_window.setEnabled(false);
+    files().PutFile(path);
+    m_window.setEnabled(true);
+    link().pause(1000);
+    RefreshListing();
+}
+
+void PhoneController::optionsCommand()
+{
+    if (m_options)
+        return;
+    auto *dialog = new frmOptions(*this);
+    m_options = dialog;
+    dialog->show();
+}
+
+void PhoneController::aboutCommand()
+{
+    if (!m_about || !m_about->isVisible())
+        m_about = new Form2;
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}
+
+void PhoneController::showPopUp(const QPoint &globalPos)
+{
+    const std::optional<Entry> entry = selectedEntry();
+    if (!entry || entry->text == QLatin1String(MainWindowControls::MobileRowText))
+        return;
+    m_controls.PopUp->popup(globalPos);
+}
+
+void PhoneController::renameAttempted()
+{
+    MessageBoxes::show(&m_window, QMessageBox::Information, QString(),
+                       QStringLiteral("Переименовывать файлы пока нельзя, воспользуйтесь телефоном..."));
+}
+
+void PhoneController::setMainWindowEnabled(bool enabled)
+{
+    m_window.setEnabled(enabled);
+}
+
+PhoneFileList::View PhoneController::listView() const
+{
+    return m_controls.FileList->view();
+}
+
+void PhoneController::setListView(PhoneFileList::View view)
+{
+    m_controls.FileList->setView(view);
+}
+
+bool PhoneController::rts() const
+{
+    return m_session.link().rts();
+}
+
+void PhoneController::setRts(bool raised)
+{
+    link().setRts(raised);
+}
+
+frmOptions *PhoneController::optionsWindow() const
+{
+    return m_options;
+}
+
+Form2 *PhoneController::aboutWindow() const
+{
+    return m_about;
+}
+
+frmBrow *PhoneController::pcBrowser() const
+{
+    return m_brow;
+}
+
+frmDrag *PhoneController::copyWindow() const
+{
+    return m_drag;
+}
+
+void PhoneController::closeTransferWindow(QWidget *transferWindow)
+{
+    if (!transferWindow)
+        return;
+    // Gone with the main window: nothing to show again.
+    QObject::disconnect(transferWindow, &QObject::destroyed, &m_window, nullptr);
+    delete transferWindow;
+}
+
+void PhoneController::closeOtherWindows()
+{
+    m_events.closeProgress();
+    closeTransferWindow(m_brow);
+    closeTransferWindow(m_drag);
+    for (QWidget *other :
+         {static_cast<QWidget *>(m_options.data()), static_cast<QWidget *>(m_about.data()), m_mkDir.data()}) {
+        if (!other)
+            continue;
+        other->close();
+        // Now, not later: their handlers call back into the commands.
+        delete other;
+    }
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "phoneevents.h"
+#include "pictures.h"
+
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+
+struct MainWindowControls;
+class QWidget;
+class frmProgress;
+
+// The window's side of the phone events: the progress window with its Russian
+// status rows and bar, the hidden labels, the memory labels, the link state
+// caption, and the message boxes of refusals, the size question and the fatal
+// link errors (which end the program).
+class WindowEvents : public PhoneEvents
+{
+public:
+    // endProgram ends the program at once with the given status.
+    WindowEvents(QWidget &window, MainWindowControls &controls, std::function<void(int)> endProgram);
+    ~WindowEvents() override;
+
+    frmProgress *progressWindow() const;
+    // Closes the progress window, if it is open.
+    void closeProgress();
+
+    void linkStateChanged(LinkState state) override;
+    void connectStep(ConnectStep step) override;
+    void modelReported(const QString &model) override;
+    void connectFailed(ConnectFailure failure, SerialPort::OpenError portError) override;
+    void operationStarted(PhoneOperation operation, qint64 sourceBytes) override;
+    void packetReceived(PhoneOperation operation, int number) override;
+    void packetSent(PhoneOperation operation, int number) override;
+    void operationFinished(PhoneOperation operation, int packets) override;
+    void memoryReported(MemoryKind kind, quint32 bytes) override;
+    void sequenceReported(int sequence) override;
+    void waitingBytesReported(int count) override;
+    void refused(Refusal refusal) override;
+    bool confirmLargeUpload() override;
+    void linkLost(LinkLoss loss) override;
+
+private:
+    // The progress window, loaded (not shown) when there is none.
+    frmProgress &progress();
+    frmProgress &showProgress();
+    // Adds a row and paints it at once: a long pause may follow.
+    void addRow(const QString &text, StatusIcon icon);
+
+    QWidget &m_window;
+    MainWindowControls &m_controls;
+    std::function<void(int)> m_endProgram;
+    QPointer<frmProgress> m_progress;
+};
