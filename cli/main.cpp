@@ -380,6 +380,9 @@ int run(const Invocation &invocation, Plan &plan, PhoneSession &session, const T
         return refuse(
             QStringLiteral("the phone refused to open the folder \"%1\"").arg(Cp1251::decode(session.refusedFolder())));
     case PhoneSession::Status::Refused:
+    case PhoneSession::Status::NotFound:
+    case PhoneSession::Status::Exists:
+    case PhoneSession::Status::PathTooLong:
         return refuse(refusal);
     case PhoneSession::Status::NotSent:
         break;

@@ -5,10 +5,36 @@ namespace {
 constexpr int AtReplyPauseMs = 500;
 constexpr int FramePauseMs = 600;
 constexpr int SetupReplyMinimum = 4;
+// A phone changes its rate about this long after its answer to a speed frame.
+constexpr int SpeedSwitchPauseMs = 100;
 
 } // namespace
 
 PhoneConnector::PhoneConnector(PhoneLink &link) : m_link(link), m_events(link.events()) {}
+
+std::optional<QByteArray> PhoneConnector::speedFrameFor(int baud)
+{
+    switch (baud) {
+    case 19200:
+        return QByteArray::fromHex("010908C0") + "19200" + QByteArray::fromHex("CE4DCF");
+    case 38400:
+        return QByteArray::fromHex("010908C0") + "38400" + QByteArray::fromHex("CC4BCF");
+    case 57600:
+        return SpeedFrame;
+    case 115200:
+        return QByteArray::fromHex("010A0BC0") + "115200" + QByteArray::fromHex("0DD22B");
+    default:
+        return std::nullopt;
+    }
+}
+
+bool PhoneConnector::setSpeed(int baud)
+{
+    if (!speedFrameFor(baud))
+        return false;
+    m_speed = baud;
+    return true;
+}
 
 void PhoneConnector::step(ConnectStep reached)
 {
@@ -71,9 +97,7 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     }
     link.readQueue();
 
-    link.writeRaw(SpeedFrame);
-    link.pause(FramePauseMs);
-    if (!link.readQueue().contains("57600")) {
+    if (!speedStep()) {
         ConnectError(ConnectFailure::Bfb);
         return false;
     }
@@ -107,6 +131,28 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     link.pause(1000);
     step(ConnectStep::Established);
     return true;
+}
+
+bool PhoneConnector::speedStep()
+{
+    if (m_speed != SerialPort::StartBaudRate) {
+        const QByteArray frame = *speedFrameFor(m_speed);
+        m_link.writeRaw(frame);
+        m_link.pause(FramePauseMs);
+        const QByteArray answer = m_link.readQueue();
+        if (answer.size() == frame.size() && quint8(answer.at(3)) == SpeedAccepted) {
+            m_link.pause(SpeedSwitchPauseMs);
+            // A port that cannot follow the phone has lost it.
+            if (!m_link.setLineRate(m_speed))
+                return false;
+            m_events.speedChanged(m_speed);
+            return true;
+        }
+        m_events.speedNotConfirmed(m_speed);
+    }
+    m_link.writeRaw(SpeedFrame);
+    m_link.pause(FramePauseMs);
+    return m_link.readQueue().contains("57600");
 }
 
 void PhoneConnector::ConnectError(ConnectFailure failedStep)

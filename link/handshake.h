@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // The connect procedure: brings the phone from a plain serial line to an open OBEX
 // connection (AT wake-up, model, BFB mode, BFB set-up frames, OBEX CONNECT) and
@@ -33,6 +34,13 @@ public:
                             "21" // CRC low byte
                             "160117E3"); // CRC high byte alone in the second frame
     static constexpr int ConnectReplyMinimum = 47;
+    // A phone that takes a speed frame answers it with this in place of its 0xC0.
+    static constexpr quint8 SpeedAccepted = 0xCC;
+
+    // The speed frames Siemens phones know, in the form of SpeedFrame (payload 0xC0,
+    // the rate in ASCII digits, three check bytes), for 19200, 38400, 57600 and
+    // 115200 baud; nothing for any other rate.
+    static std::optional<QByteArray> speedFrameFor(int baud);
 
     explicit PhoneConnector(PhoneLink &link);
 
@@ -43,6 +51,13 @@ public:
     // "enable", so that the next run retries. True when the link came up.
     bool run(const ListRoot &listRoot);
 
+    // The rate asked for at the speed step; 57600 (the start) unless set. Another
+    // rate's frame is sent first: a phone that confirms it gets the port switched to
+    // it, one that does not stays at 57600 and the usual 57600 step follows. False for
+    // a rate without a speed frame, which leaves the setting as it was.
+    bool setSpeed(int baud);
+    int speed() const { return m_speed; }
+
     // The model characters of the last successful attempt.
     QString model() const { return m_model; }
 
@@ -52,8 +67,12 @@ private:
     void step(ConnectStep reached);
     // Writes text with CR LF, pauses 500 ms, reads the whole queue.
     QByteArray command(const QByteArray &text);
+    // The speed step: the chosen rate's frame, or (at 57600, and after a phone that
+    // did not confirm another rate) the 57600 frame. False when the link is lost there.
+    bool speedStep();
 
     PhoneLink &m_link;
     PhoneEvents &m_events;
     QString m_model;
+    int m_speed = SerialPort::StartBaudRate;
 };

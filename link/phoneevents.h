@@ -85,6 +85,10 @@ public:
     virtual void modelReported(const QString &) {}
     // portError tells why the port did not open (PortUnavailable only).
     virtual void connectFailed(ConnectFailure, SerialPort::OpenError /*portError*/) {}
+    // The speed step with another rate than 57600: the phone confirmed the rate and
+    // the port follows it, or it did not and the link stays at 57600.
+    virtual void speedChanged(int /*baud*/) {}
+    virtual void speedNotConfirmed(int /*baud*/) {}
 
     // sourceBytes: the length of the PC file of an upload, 0 otherwise.
     virtual void operationStarted(PhoneOperation, qint64 /*sourceBytes*/) {}

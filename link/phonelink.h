@@ -66,6 +66,9 @@ public:
     bool isPortOpen() const { return Comm1.isOpen(); }
     int bytesWaiting() const { return Comm1.bytesWaiting(); }
     void closePort() { Comm1.close(); }
+    // The port's rate: 57600 from every open; the connect procedure's speed step may change it.
+    bool setLineRate(int baud) { return Comm1.setBaudRate(baud); }
+    int lineRate() const { return Comm1.baudRate(); }
 
     // Set only by the expiry of the time-out; only a new connection attempt clears it.
     bool timedOut() const { return TimedOut; }

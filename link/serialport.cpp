@@ -172,6 +172,8 @@ bool SerialPort::open(QString *reason)
     tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
+    // The connect procedure always starts at this rate.
+    static_assert(StartBaudRate == 57600);
     ::cfsetispeed(&tio, B57600);
     ::cfsetospeed(&tio, B57600);
     if (::tcsetattr(m_fd, TCSANOW, &tio) != 0)
@@ -200,6 +202,52 @@ void SerialPort::close()
 bool SerialPort::isOpen() const
 {
     return m_fd >= 0;
+}
+
+bool SerialPort::setBaudRate(int baud)
+{
+    speed_t speed;
+    switch (baud) {
+    case 19200:
+        speed = B19200;
+        break;
+    case 38400:
+        speed = B38400;
+        break;
+    case 57600:
+        speed = B57600;
+        break;
+    case 115200:
+        speed = B115200;
+        break;
+    default:
+        return false;
+    }
+    termios tio{};
+    if (m_fd < 0 || ::tcgetattr(m_fd, &tio) != 0)
+        return false;
+    ::cfsetispeed(&tio, speed);
+    ::cfsetospeed(&tio, speed);
+    return ::tcsetattr(m_fd, TCSADRAIN, &tio) == 0;
+}
+
+int SerialPort::baudRate() const
+{
+    termios tio{};
+    if (m_fd < 0 || ::tcgetattr(m_fd, &tio) != 0)
+        return 0;
+    switch (::cfgetospeed(&tio)) {
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    default:
+        return 0;
+    }
 }
 
 void SerialPort::setReadLength(int length)

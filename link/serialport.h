@@ -8,8 +8,8 @@
 // include everything the kernel has received, even when no events have been
 // processed since, and that is exactly what ioctl(FIONREAD) reports.
 //
-// Line settings are fixed: 57600 baud, 8 data bits, no parity, 1 stop bit, no flow
-// control, raw mode. DTR is raised while the port is open. The kernel keeps the
+// Line settings: 8 data bits, no parity, 1 stop bit, no flow control, raw mode; every
+// open starts at 57600 baud, which setBaudRate() may change while the port is open. DTR is raised while the port is open. The kernel keeps the
 // receive side (the tty layer buffers well over 4 KB, and a pseudo-terminal throttles
 // its writer instead of dropping bytes); since replies are drained continuously, a
 // whole 0x4006-byte packet arrives without loss.
@@ -65,6 +65,13 @@ public:
     // Harmless when closed.
     void close();
     bool isOpen() const;
+
+    static constexpr int StartBaudRate = 57600;
+    // 19200, 38400, 57600 or 115200, once what was written has left. False for any
+    // other rate, a closed port or a driver that refuses.
+    bool setBaudRate(int baud);
+    // The rate the port is set to, read back from the driver; 0 when closed.
+    int baudRate() const;
 
     // WholeQueue or SingleByte; stays as set across close and open.
     void setReadLength(int length);

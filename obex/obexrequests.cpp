@@ -2,6 +2,8 @@
 
 #include "checksum.h"
 
+#include <utility>
+
 namespace ObexRequest {
 
 namespace {
@@ -111,6 +113,27 @@ QByteArray memoryBlock(int sequence, MemoryFigure figure, Checksum &crc)
     QByteArray applicationParameters("\x4C\x00\x06\x32\x01", 5);
     applicationParameters.append(char(figure));
     return dataBlock(0x03, sequence, packet(GetFinal, applicationParameters), crc);
+}
+
+std::optional<QByteArray> moveBlock(int sequence, const QString &fromPath, const QString &toPath, Checksum &crc)
+{
+    QByteArray parameters("\x34\x04move", 6);
+    const std::pair<char, const QString *> paths[] = {{char(0x35), &fromPath}, {char(0x36), &toPath}};
+    for (const auto &[tag, path] : paths) {
+        if (path->isEmpty() || path->size() > MaxMovePathUnits)
+            return std::nullopt;
+        parameters.append(tag);
+        parameters.append(char(2 * path->size()));
+        for (const QChar unit : *path) {
+            parameters.append(char(unit.unicode() >> 8));
+            parameters.append(char(unit.unicode() & 0xFF));
+        }
+    }
+    QByteArray header;
+    header.append(char(0x4C));
+    appendBigEndian16(header, 3 + parameters.size());
+    header.append(parameters);
+    return dataBlock(0x03, sequence, packet(PutFinal, header), crc);
 }
 
 QByteArray parentFolderFrame(int sequence, Checksum &crc)

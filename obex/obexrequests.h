@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <optional>
 
@@ -47,6 +48,14 @@ QByteArray memoryBlock(int sequence, MemoryFigure figure, Checksum &crc);
 QByteArray parentFolderFrame(int sequence, Checksum &crc);
 QByteArray folderListingFrames(int sequence, Checksum &crc);
 QByteArray continuationFrame(int sequence, Checksum &crc);
+
+// The move command: a final PUT whose only header is an application parameter
+// holding tag 0x34 with "move", 0x35 the source and 0x36 the destination path. A
+// path runs from the root (/Sub/a.txt) in UTF-16 big-endian without a terminator;
+// its length field is one byte, so a path holds at most 127 units.
+constexpr int MaxMovePathUnits = 127;
+// Empty when a path is empty or too long.
+std::optional<QByteArray> moveBlock(int sequence, const QString &fromPath, const QString &toPath, Checksum &crc);
 
 // Upload packets as blocks; every one uses command 0x03.
 // First: Name, Length (the staging length) and Body with the first record.

@@ -8,6 +8,8 @@ namespace ObexResponse {
 
 constexpr char Continue = char(0x90);
 constexpr char Success = char(0xA0);
+constexpr char NotFound = char(0xC4);
+constexpr char PreconditionFailed = char(0xCC);
 
 // Response code at offset 0; 0 for an empty reply.
 char code(const QByteArray &response);

@@ -32,6 +32,20 @@ bool openFreshStagingFile(QFile &staging)
     return false;
 }
 
+// "/Sub/a.txt" for the move command; the phone's own characters, so a byte without
+// one (0x98) cannot travel.
+std::optional<QString> movePath(const QList<QByteArray> &names)
+{
+    QString path;
+    for (const QByteArray &name : names) {
+        const QString text = Cp1251::decode(name);
+        if (Cp1251::encode(text) != name)
+            return std::nullopt;
+        path += u'/' + text;
+    }
+    return path;
+}
+
 } // namespace
 
 std::optional<UploadSource> inspectUploadSource(const QString &localPath, Refusal *refusal)
@@ -245,6 +259,31 @@ bool PhoneFiles::DeleteObject(const QByteArray &name)
     if (!block)
         return false;
     return ObexResponse::code(exchange(*block)) == ObexResponse::Success;
+}
+
+MoveResult PhoneFiles::MoveObject(const QList<QByteArray> &from, const QList<QByteArray> &to)
+{
+    if (from.isEmpty() || to.isEmpty())
+        return MoveResult::NotSent;
+    const std::optional<QString> fromPath = movePath(from);
+    const std::optional<QString> toPath = movePath(to);
+    if (!fromPath || !toPath) {
+        events.refused(Refusal::NameNotEncodable);
+        return MoveResult::NotSent;
+    }
+    const auto block = ObexRequest::moveBlock(link.bfbSequence(), *fromPath, *toPath, link.crc());
+    if (!block)
+        return MoveResult::PathTooLong;
+    switch (ObexResponse::code(exchange(*block))) {
+    case ObexResponse::Success:
+        return MoveResult::Moved;
+    case ObexResponse::NotFound:
+        return MoveResult::NotFound;
+    case ObexResponse::PreconditionFailed:
+        return MoveResult::DestinationExists;
+    default:
+        return MoveResult::Refused;
+    }
 }
 
 PutResult PhoneFiles::PutFile(const QString &localPath)

@@ -30,6 +30,16 @@ enum class PutResult {
     Refused, // the phone refused a packet or the file
 };
 
+// What the phone's move command did.
+enum class MoveResult {
+    Moved,
+    NotSent, // a path is the root folder, or a name has no character (a refusal was reported)
+    PathTooLong, // a path passes ObexRequest::MaxMovePathUnits; nothing was sent
+    NotFound, // C4: the source, or the folder of the destination, is missing
+    DestinationExists, // CC
+    Refused, // any other answer
+};
+
 // A PC file that passed the checks an upload makes before it stages anything.
 struct UploadSource
 {
@@ -80,6 +90,10 @@ public:
     bool makeFolderAndReturn(const QByteArray &name);
     // True when the phone confirms the deletion.
     bool DeleteObject(const QByteArray &name);
+
+    // Renames or moves a file or folder with the phone's move command. Both are
+    // paths from the root (names in Windows-1251); the current folder stays as it is.
+    MoveResult MoveObject(const QList<QByteArray> &from, const QList<QByteArray> &to);
 
     // Uploads a PC file into the current folder under its own name.
     PutResult PutFile(const QString &localPath);

@@ -98,3 +98,31 @@ PhoneSession::Status PhoneSession::makeFolder(const QList<QByteArray> &folder, c
     m_freshRootListing.reset();
     return m_files.makeFolderAndReturn(name) ? Status::Done : Status::Refused;
 }
+
+PhoneSession::Status PhoneSession::move(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
+                                        const QList<QByteArray> &toFolder, const QByteArray &toName)
+{
+    const QList<QByteArray> from = fromFolder + QList<QByteArray>{fromName};
+    // The phone never stands inside what moves: it leaves for the source's folder first.
+    const QList<QByteArray> current = m_files.PathStack().mid(1);
+    if (current.size() >= from.size() && current.mid(0, from.size()) == from) {
+        if (const Status status = goTo(fromFolder); status != Status::Done)
+            return status;
+    }
+    m_freshRootListing.reset();
+    switch (m_files.MoveObject(from, toFolder + QList<QByteArray>{toName})) {
+    case MoveResult::Moved:
+        return Status::Done;
+    case MoveResult::NotSent:
+        return Status::NotSent;
+    case MoveResult::PathTooLong:
+        return Status::PathTooLong;
+    case MoveResult::NotFound:
+        return Status::NotFound;
+    case MoveResult::DestinationExists:
+        return Status::Exists;
+    case MoveResult::Refused:
+        break;
+    }
+    return Status::Refused;
+}

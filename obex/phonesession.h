@@ -25,6 +25,9 @@ public:
         FolderRefused, // the phone would not enter a folder of the path: refusedFolder()
         Refused, // the phone refused the operation itself
         NotSent, // stopped on the PC before anything was sent; an event said why
+        NotFound, // move: the source, or the destination's folder, is missing
+        Exists, // move: the destination exists
+        PathTooLong, // move: a path is too long for the move command; nothing was sent
     };
 
     struct Info
@@ -47,6 +50,8 @@ public:
     // The connect procedure with the root listing; while the link is up, it closes
     // the link instead. True when the link came up.
     bool connect(const RootListed &rootListed = {});
+    // The rate the connect procedure asks the phone for (see PhoneConnector::setSpeed).
+    bool setSpeed(int baud) { return m_connector.setSpeed(baud); }
     Info info() const;
 
     Status list(const QList<QByteArray> &folder, FolderListing *listing);
@@ -55,6 +60,12 @@ public:
     Status remove(const QList<QByteArray> &folder, const QByteArray &name);
     // Makes the folder name inside folder; the phone stays in folder.
     Status makeFolder(const QList<QByteArray> &folder, const QByteArray &name);
+
+    // Renames or moves fromFolder/fromName to toFolder/toName with the phone's move
+    // command (a folder moves with its content). Done, NotFound, Exists, Refused,
+    // PathTooLong, or NotSent for a name without Windows-1251 character.
+    Status move(const QList<QByteArray> &fromFolder, const QByteArray &fromName, const QList<QByteArray> &toFolder,
+                const QByteArray &toName);
 
     QByteArray refusedFolder() const { return m_refusedFolder; }
 

@@ -88,6 +88,8 @@ private slots:
     void connectsAndListsTheRoot();
     void failedSteps_data();
     void failedSteps();
+    void speedStep_data();
+    void speedStep();
     void connectAnswerGetsOneExtraWait();
     void portThatCannotBeOpenedAllowsARetry();
     void runWhileLinkedClosesTheLink();
@@ -97,6 +99,8 @@ void HandshakeTest::prebuiltFramesAreExact()
 {
     QCOMPARE(PhoneConnector::SetupFrame.toHex(' '), QByteArray("02 01 03 0c"));
     QCOMPARE(PhoneConnector::SpeedFrame.toHex(' '), QByteArray("01 09 08 c0 35 37 36 30 30 ca 89 cf"));
+    QCOMPARE(PhoneConnector::speedFrameFor(57600), PhoneConnector::SpeedFrame);
+    QVERIFY(!PhoneConnector::speedFrameFor(230400));
     QCOMPARE(PhoneConnector::SifsFrame.toHex(' '), QByteArray("06 08 0e 61 74 5e 73 69 66 73 0d"));
     const QByteArray frames = PhoneConnector::ConnectFrames;
     QCOMPARE(frames.toHex(' '),
@@ -208,6 +212,52 @@ void HandshakeTest::failedSteps()
     QCOMPARE(a.link.linkState(), LinkState::Enable);
     QVERIFY(!PhoneLinkTestAccess::connectedMonitorRunning(a.link));
     QCOMPARE(phone.received(), dialogue);
+}
+
+void HandshakeTest::speedStep_data()
+{
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("confirmed");
+
+    const auto accepted = [](QByteArray frame) { return frame.replace(3, 1, "\xCC"); };
+    const QByteArray f19200 = QByteArray::fromHex("010908C0") + "19200" + QByteArray::fromHex("CE4DCF");
+    const QByteArray f38400 = QByteArray::fromHex("010908C0") + "38400" + QByteArray::fromHex("CC4BCF");
+    const QByteArray f115200 = QByteArray::fromHex("010A0BC0") + "115200" + QByteArray::fromHex("0DD22B");
+    QTest::addRow("19200 confirmed") << 19200 << f19200 << accepted(f19200) << true;
+    QTest::addRow("38400 confirmed") << 38400 << f38400 << accepted(f38400) << true;
+    QTest::addRow("115200 confirmed") << 115200 << f115200 << accepted(f115200) << true;
+    QTest::addRow("115200 echoed") << 115200 << f115200 << f115200 << false;
+    QTest::addRow("115200 answered short") << 115200 << f115200 << accepted(f115200).chopped(1) << false;
+    QTest::addRow("115200 unanswered") << 115200 << f115200 << QByteArray() << false;
+}
+
+// Another rate's frame replaces the 57600 one only when the phone confirms it; then
+// the port follows. Otherwise the usual 57600 step follows and the port stays.
+void HandshakeTest::speedStep()
+{
+    QFETCH(int, speed);
+    QFETCH(QByteArray, frame);
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, confirmed);
+
+    Attempt a;
+    QVERIFY(a.connector.setSpeed(speed));
+    std::vector<Rule> rules = workingPhone();
+    rules.insert(rules.begin() + 4, Rule{frame, answer});
+    if (confirmed)
+        rules.erase(rules.begin() + 5);
+    ScriptedPhone phone(a.pty, rules);
+    QVERIFY(a.connector.run([&] { QCOMPARE(a.link.lineRate(), confirmed ? speed : 57600); }));
+
+    const QByteArray start = QByteArray("at\r\nat+CGMM\r\nAT^SBFB=1\r\n") + PhoneConnector::SetupFrame + frame;
+    QCOMPARE(phone.received(),
+             start + (confirmed ? QByteArray() : PhoneConnector::SpeedFrame)
+                 + FullDialogue.mid(start.size() - frame.size() + PhoneConnector::SpeedFrame.size()));
+    const QString event =
+        (confirmed ? QStringLiteral("speed %1") : QStringLiteral("speed %1 not confirmed")).arg(speed);
+    QCOMPARE(a.events.log, UpToSetup + QStringList{event} + Complete.mid(UpToSetup.size()));
 }
 
 void HandshakeTest::connectAnswerGetsOneExtraWait()

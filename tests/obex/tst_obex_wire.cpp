@@ -117,6 +117,9 @@ private slots:
     void makeFolderAndReturn();
     void refusedMakeFolderStaysPut();
     void deleteOneLetterName();
+    void moveCommand_data();
+    void moveCommand();
+    void moveOfLongPathsSendsNothing();
 
     void uploadSmallFile();
     void uploadStagingCases_data();
@@ -466,6 +469,69 @@ void ObexWire::deleteOneLetterName()
     QCOMPARE(f.phone.blocks()[0], blockCrc(hex("03 FC 01 00 0A 82 00 0A 01 00 07 00 61 00 00")));
     QCOMPARE(f.phone.blocks()[1], blockCrc(hex("03 FC 02 00 0A 82 00 0A 01 00 07 00 61 00 00")));
     QCOMPARE(f.phone.received().left(3), hex("16 11 07"));
+}
+
+void ObexWire::moveCommand_data()
+{
+    QTest::addColumn<int>("sequence");
+    QTest::addColumn<QList<QByteArray>>("from");
+    QTest::addColumn<QList<QByteArray>>("to");
+    QTest::addColumn<QByteArray>("block");
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<MoveResult>("result");
+    const QList<QByteArray> a{"a.txt"};
+    const QList<QByteArray> subB{"Sub", "b.txt"};
+    const QByteArray renameBlock = hex("03 FC 05 00 30 82 00 30 4C 00 2D 34 04 6D 6F 76 65"
+                                       " 35 0C 00 2F 00 61 00 2E 00 74 00 78 00 74"
+                                       " 36 14 00 2F 00 53 00 75 00 62 00 2F 00 62 00 2E 00 74 00 78 00 74 A7 BC");
+    QTest::addRow("moved") << 5 << a << subB << renameBlock << hex("A0 00 03") << MoveResult::Moved;
+    QTest::addRow("missing") << 5 << a << subB << renameBlock << hex("C4 00 03") << MoveResult::NotFound;
+    QTest::addRow("forbidden") << 5 << a << subB << renameBlock << hex("C3 00 03") << MoveResult::Refused;
+    // Cyrillic names travel as UTF-16 units, not as Windows-1251 bytes.
+    QTest::addRow("cyrillic, destination exists")
+        << 2 << QList<QByteArray>{"Bitmap", "\xD4.bmp"} << QList<QByteArray>{"Bitmap", "\xDF.bmp"}
+        << hex("03 FC 02 00 44 82 00 44 4C 00 41 34 04 6D 6F 76 65"
+               " 35 1A 00 2F 00 42 00 69 00 74 00 6D 00 61 00 70 00 2F 04 24 00 2E 00 62 00 6D 00 70"
+               " 36 1A 00 2F 00 42 00 69 00 74 00 6D 00 61 00 70 00 2F 04 2F 00 2E 00 62 00 6D 00 70 77 F7")
+        << hex("CC 00 03") << MoveResult::DestinationExists;
+}
+
+void ObexWire::moveCommand()
+{
+    QFETCH(int, sequence);
+    QFETCH(QList<QByteArray>, from);
+    QFETCH(QList<QByteArray>, to);
+    QFETCH(QByteArray, block);
+    QFETCH(QByteArray, response);
+    QFETCH(MoveResult, result);
+    FilesOnPhone f;
+    f.setSequence(sequence);
+    f.phone.respond(response);
+    QCOMPARE(f.files.MoveObject(from, to), result);
+    f.phone.settle();
+    QCOMPARE(f.phone.blocks(), QList<QByteArray>{block});
+    QCOMPARE(f.phone.acknowledgements(), 1);
+    QVERIFY(f.files.PathStack().isEmpty());
+}
+
+void ObexWire::moveOfLongPathsSendsNothing()
+{
+    FilesOnPhone f;
+    // "/" and 126 characters fill the one-byte length of a path exactly.
+    f.phone.respond("A0 00 03");
+    QCOMPARE(f.files.MoveObject({QByteArray(126, 'a')}, {QByteArray(126, 'b')}), MoveResult::Moved);
+    f.phone.settle();
+    QCOMPARE(f.phone.blocks().size(), 1);
+    QCOMPARE(f.phone.blocks().first().mid(17, 2), hex("35 FE"));
+    const qsizetype sent = f.phone.received().size();
+
+    QCOMPARE(f.files.MoveObject({QByteArray(127, 'a')}, {"b"}), MoveResult::PathTooLong);
+    QCOMPARE(f.files.MoveObject({"a"}, {"Sub", QByteArray(123, 'b')}), MoveResult::PathTooLong);
+    QCOMPARE(f.files.MoveObject({}, {"b"}), MoveResult::NotSent);
+    QCOMPARE(f.files.MoveObject({"\x98"}, {"b"}), MoveResult::NotSent);
+    f.phone.settle();
+    QCOMPARE(f.phone.received().size(), sent);
+    QCOMPARE(f.events.refusals, QList<Refusal>{Refusal::NameNotEncodable});
 }
 
 void ObexWire::uploadSmallFile()

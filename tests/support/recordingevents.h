@@ -102,6 +102,8 @@ public:
         portError = error;
         log << QStringLiteral("failed ") + eventName(failure);
     }
+    void speedChanged(int baud) override { log << QStringLiteral("speed %1").arg(baud); }
+    void speedNotConfirmed(int baud) override { log << QStringLiteral("speed %1 not confirmed").arg(baud); }
     void operationStarted(PhoneOperation operation, qint64 sourceBytes) override
     {
         log << QStringLiteral("started %1 %2").arg(eventName(operation)).arg(sourceBytes);
