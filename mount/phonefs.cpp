@@ -698,6 +698,15 @@ int PhoneFs::rename(const char *from, const char *to, unsigned int flags)
     if (!pendingOnly) {
         if (const int error = find(*source, &moving))
             return error;
+        // Checked before anything at the target is removed.
+        auto connected = connection();
+        if (!connected.ok())
+            return -EIO;
+        if (!connected.value()->canMove(*source, *target)) {
+            mountMessage(QStringLiteral("the phone cannot move %1 to %2: a path is too long for its move command")
+                             .arg(shown(*source), shown(*target)));
+            return -EINVAL;
+        }
     }
 
     PhoneEntry existing;

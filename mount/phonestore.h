@@ -83,7 +83,7 @@ private:
 class PhoneStore
 {
 public:
-    // Receives the file's bytes in order, one part per response packet.
+    // Receives the file's bytes in order, in one or more parts.
     using PartReceiver = std::function<void(const QByteArray &part)>;
 
     virtual ~PhoneStore() = default;
@@ -92,6 +92,8 @@ public:
     // removed (every character has a code on the phone, the length fits every
     // request). Answered on the PC, without a word to the phone.
     virtual bool canName(const QString &name) const = 0;
+    // Whether the move command can carry both paths (each name passing canName).
+    virtual bool canMove(const PhonePath &from, const PhonePath &to) const = 0;
     // The largest file the phone can take in one upload, in bytes.
     virtual qint64 maxFileSize() const = 0;
 

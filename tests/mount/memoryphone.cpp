@@ -97,6 +97,9 @@ public:
         });
     }
 
+    // The in-memory move takes paths of any length.
+    bool canMove(const PhonePath &, const PhonePath &) const override { return true; }
+
     qint64 maxFileSize() const override { return MemoryPhone::MaxFileSize; }
 
     StoreResult<QList<PhoneEntry>> list(const PhonePath &folder) override
