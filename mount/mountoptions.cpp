@@ -25,12 +25,14 @@ Options:
   -f              stay in the foreground; messages go to standard error
   -h, --help      show this help
 
-Folder listings are kept for 2 seconds and dropped on every change made
-through the mount. A file written to the mount goes to the phone once, when
-it is closed; close() reports a failed copy. Names must have a code in
+It connects before mounting: when the phone does not answer, nothing is
+mounted. Folder listings are kept for 2 seconds and dropped on every change
+made through the mount. A file written to the mount goes to the phone once,
+when it is closed; close() reports a failed copy. Names must have a code in
 Windows-1251, the phone's code page; other names are refused (EINVAL). A
 lost link fails the operation in progress (EIO) with a line on standard
-error; the next operation connects again.
+error; the next operation connects again. After a failed connection attempt
+operations fail at once (EIO) for 10 seconds, then the next one tries again.
 
 Exit status:
   0  unmounted
