@@ -1,6 +1,7 @@
 #include "mountoptions.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <iterator>
@@ -74,9 +75,12 @@ CommandLine parseCommandLine(const QStringList &arguments)
         if (!ok || options.link.port < 1 || options.link.port > 9)
             return UsageError{QStringLiteral("--port takes a number from 1 to 9")};
     } else {
-        options.link.device = parser.value(deviceOption);
-        if (options.link.device.isEmpty())
+        const QString device = parser.value(deviceOption);
+        if (device.isEmpty())
             return UsageError{QStringLiteral("--device needs a path")};
+        // Absolute, because every new connection opens it again and the daemon leaves
+        // the current folder; a link stays a link, followed at each connection.
+        options.link.device = QFileInfo(device).absoluteFilePath();
     }
     if (parser.isSet(speedOption)) {
         bool ok = false;

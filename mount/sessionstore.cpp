@@ -12,6 +12,8 @@
 namespace {
 
 // What the link and the connect procedure report, kept for the store's messages.
+// The size question keeps its default answer: a copy made through the mount is the
+// user's own confirmation.
 class MountEvents : public PhoneEvents
 {
 public:

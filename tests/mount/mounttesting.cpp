@@ -63,6 +63,7 @@ bool MountedFolder::start(const QString &program, const QStringList &arguments, 
                           bool foreground)
 {
     process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(path());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(path(QStringLiteral("mount.err")));
     process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });

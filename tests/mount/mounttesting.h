@@ -27,8 +27,8 @@ public:
     QString path(const QString &relative = QString()) const { return dir.filePath(relative); }
     QString point() const { return path(QStringLiteral("mnt")); }
 
-    // Starts the program with arguments and the mount point (standard error into
-    // mount.err); true once the folder is mounted.
+    // Starts the program in the temporary folder with arguments and the mount point
+    // (standard error into mount.err); true once the folder is mounted.
     bool start(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
                bool foreground = true);
     // fusermount3 -u, and umount -l when that is not enough; then the program must end.
