@@ -129,10 +129,8 @@ bool SessionStore::connect(const LinkSettings &link, double timeScale, QString *
         line.setDevicePath(link.device);
     line.setRts(link.rts);
     session.setSpeed(link.speed);
-    if (timeScale != 1.0) {
-        line.setPauseScale(timeScale);
-        line.setTimeoutInterval(int(std::lround(PhoneLink::DefaultTimeoutMs * timeScale)));
-    }
+    line.setPauseScale(timeScale);
+    line.setTimeoutInterval(int(std::lround(PhoneLink::DefaultTimeoutMs * timeScale)));
     try {
         if (session.connect())
             return true;
