@@ -277,7 +277,9 @@ void MountPhonesimTest::refusesUnsendableNames()
     QVERIFY(writeFile(mount.flash(QStringLiteral("a.txt")), "alpha"));
     // "/", 100, "/" and 26 characters: one unit more than the move command carries.
     const QString deep = QString(100, u'd');
-    QVERIFY(QDir().mkpath(mount.flash(deep)));
+    const QString tooDeep = deep + u'/' + QString(26, u'm');
+    // A file stands there: a move that cannot go must not remove it first.
+    QVERIFY(writeFile(mount.flash(tooDeep), "old"));
     QVERIFY(writeFile(mount.path(QStringLiteral("pc/x.txt")), "x"));
     QVERIFY(mount.startPhone());
     QVERIFY(mount.start());
@@ -288,7 +290,7 @@ void MountPhonesimTest::refusesUnsendableNames()
         {QStringLiteral("mkdir 'mnt/日本'"), invalid},
         {QStringLiteral("mv mnt/a.txt 'mnt/✓.txt'"), QStringLiteral("to a subdirectory of itself")},
         {QStringLiteral("touch mnt/") + QString(123, u'n'), invalid},
-        {QStringLiteral("mv mnt/a.txt mnt/%1/%2").arg(deep, QString(26, u'm')), QStringLiteral("subdirectory")},
+        {QStringLiteral("mv mnt/a.txt mnt/") + tooDeep, QStringLiteral("subdirectory")},
     };
     for (const auto &[command, message] : commands) {
         const ProcessResult result = mount.run(command);
@@ -297,7 +299,7 @@ void MountPhonesimTest::refusesUnsendableNames()
     }
     // Nothing of it reached the phone.
     QCOMPARE(mount.changes(), QStringList());
-    QCOMPARE(mount.flashTree(), QStringList({QStringLiteral("a.txt 5"), deep + u'/'}));
+    QCOMPARE(mount.flashTree(), QStringList({QStringLiteral("a.txt 5"), deep + u'/', tooDeep + QStringLiteral(" 3")}));
     const QString errors = mount.errors();
     for (const QString &name : {QStringLiteral("✓.txt"), QStringLiteral("日本"), QString(123, u'n')})
         QVERIFY2(errors.contains(QStringLiteral("cannot take the name \"%1\"").arg(name)), qPrintable(errors));
