@@ -7,6 +7,7 @@
 #include "staging.h"
 #include "workingfiles.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -167,7 +168,7 @@ QByteArray PhoneFiles::GetFolderListing()
     return collector.complete() ? collector.data() : QByteArray();
 }
 
-void PhoneFiles::readMemoryFigures()
+bool PhoneFiles::readMemoryFigures()
 {
     using ObexRequest::MemoryFigure;
     // A figure the phone does not give leaves the last one standing.
@@ -183,6 +184,7 @@ void PhoneFiles::readMemoryFigures()
         free = freeFigure;
         events.memoryReported(MemoryKind::Free, *free);
     }
+    return totalFigure && freeFigure;
 }
 
 PhoneFiles::Collected PhoneFiles::collectParts(QByteArray response, ObexResponse::GetDataCollector &collector,
@@ -326,6 +328,26 @@ PutResult PhoneFiles::PutFile(const QString &localPath)
         return PutResult::NotSent;
     }
     source.close();
+    return sendStaged(staging, checked->phoneName, sourceLength);
+}
+
+PutResult PhoneFiles::PutData(const QByteArray &name, const QByteArray &content)
+{
+    const PhoneLink::QuietMonitor quietMonitor(link);
+    if (!nameFits(name, ObexRequest::MaxUploadName, Refusal::UploadNameTooLong))
+        return PutResult::NotSent;
+    QBuffer source;
+    source.setData(content);
+    QBuffer staging;
+    if (!source.open(QIODevice::ReadOnly) || !staging.open(QIODevice::ReadWrite) || !Staging::write(source, staging)) {
+        events.refused(Refusal::StagingUnwritable);
+        return PutResult::NotSent;
+    }
+    return sendStaged(staging, name, content.size());
+}
+
+PutResult PhoneFiles::sendStaged(QIODevice &staging, const QByteArray &name, qint64 sourceLength)
+{
     // The phone is told what was really staged: a source may not know its length in
     // advance (files under /proc say 0) or may change while it is read.
     const qint64 stagedLength = staging.size();
@@ -339,10 +361,10 @@ PutResult PhoneFiles::PutFile(const QString &localPath)
         return PutResult::NotSent;
 
     staging.seek(0);
-    return sendStagingFile(staging, checked->phoneName, stagedLength);
+    return sendStagingFile(staging, name, stagedLength);
 }
 
-PutResult PhoneFiles::sendStagingFile(QFile &staging, const QByteArray &name, qint64 stagingLength)
+PutResult PhoneFiles::sendStagingFile(QIODevice &staging, const QByteArray &name, qint64 stagingLength)
 {
     const auto first = ObexRequest::uploadFirstBlock(link.bfbSequence(), name, quint32(stagingLength),
                                                      staging.read(Staging::RecordSize), link.crc());

@@ -14,7 +14,7 @@ class GetDataCollector;
 }
 
 class PhoneLink;
-class QFile;
+class QIODevice;
 
 // What the list window shows after a refresh.
 struct FolderListing
@@ -97,6 +97,9 @@ public:
 
     // Uploads a PC file into the current folder under its own name.
     PutResult PutFile(const QString &localPath);
+    // Uploads content held in memory into the current folder as name (Windows-1251),
+    // staged in memory: the same packets as PutFile of such a file, no working file.
+    PutResult PutData(const QByteArray &name, const QByteArray &content);
 
     // Where the staging file "temp.tmp" is written; WorkingFiles::directory() unless set.
     void setWorkingDirectory(const QString &directory) { workingDirectory = directory; }
@@ -104,6 +107,8 @@ public:
     // A typed name as phone bytes; reports a refusal when a character has no code.
     std::optional<QByteArray> phoneName(const QString &typed);
 
+    // Asks for the total and free memory; true when the phone gave both figures.
+    bool readMemoryFigures();
     // Figures of the last successful memory queries, in bytes.
     std::optional<quint32> totalMemory() const { return total; }
     std::optional<quint32> freeMemory() const { return free; }
@@ -119,11 +124,12 @@ private:
     // Sends one block and returns the phone's response, acknowledged.
     QByteArray exchange(const QByteArray &block);
     QByteArray receiveAcknowledged();
-    void readMemoryFigures();
     // Takes the first response and every further packet while the phone answers
     // Continue, reporting each; returns the last response and the count.
     Collected collectParts(QByteArray response, ObexResponse::GetDataCollector &collector, PhoneOperation operation);
-    PutResult sendStagingFile(QFile &staging, const QByteArray &name, qint64 stagingLength);
+    // From the staged records on: the length check, the size question and the packets.
+    PutResult sendStaged(QIODevice &staging, const QByteArray &name, qint64 sourceLength);
+    PutResult sendStagingFile(QIODevice &staging, const QByteArray &name, qint64 stagingLength);
 
     PhoneLink &link;
     PhoneEvents &events;

@@ -72,7 +72,21 @@ PhoneSession::Status PhoneSession::put(const QString &localPath, const QList<QBy
     if (const Status status = goTo(folder); status != Status::Done)
         return status;
     m_freshRootListing.reset();
-    switch (m_files.PutFile(localPath)) {
+    return putStatus(m_files.PutFile(localPath));
+}
+
+PhoneSession::Status PhoneSession::put(const QList<QByteArray> &folder, const QByteArray &name,
+                                       const QByteArray &content)
+{
+    if (const Status status = goTo(folder); status != Status::Done)
+        return status;
+    m_freshRootListing.reset();
+    return putStatus(m_files.PutData(name, content));
+}
+
+PhoneSession::Status PhoneSession::putStatus(PutResult result)
+{
+    switch (result) {
     case PutResult::Sent:
         return Status::Done;
     case PutResult::NotSent:
@@ -81,6 +95,11 @@ PhoneSession::Status PhoneSession::put(const QString &localPath, const QList<QBy
         break;
     }
     return Status::Refused;
+}
+
+PhoneSession::Status PhoneSession::readMemory()
+{
+    return m_files.readMemoryFigures() ? Status::Done : Status::Refused;
 }
 
 PhoneSession::Status PhoneSession::remove(const QList<QByteArray> &folder, const QByteArray &name)

@@ -59,6 +59,8 @@ public:
     Status list(const QList<QByteArray> &folder, FolderListing *listing);
     Status get(const QList<QByteArray> &folder, const QByteArray &name, QByteArray *content);
     Status put(const QString &localPath, const QList<QByteArray> &folder);
+    // Uploads content held in memory as folder/name; NotSent when name is too long.
+    Status put(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content);
     Status remove(const QList<QByteArray> &folder, const QByteArray &name);
     // Makes the folder name inside folder; the phone stays in folder.
     Status makeFolder(const QList<QByteArray> &folder, const QByteArray &name);
@@ -69,11 +71,16 @@ public:
     Status move(const QList<QByteArray> &fromFolder, const QByteArray &fromName, const QList<QByteArray> &toFolder,
                 const QByteArray &toName);
 
+    // Asks for the memory figures that info() gives; Refused when the phone gave
+    // either no answer.
+    Status readMemory();
+
     QByteArray refusedFolder() const { return m_refusedFolder; }
 
 private:
     // Up to the deepest folder shared with the path, then down into the rest.
     Status goTo(const QList<QByteArray> &folder);
+    static Status putStatus(PutResult result);
 
     PhoneLink m_link;
     PhoneConnector m_connector;

@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev qt6-serialport-dev qt6-svg-dev libgl-dev qt6-qpa-plugins libedit-dev
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
     obexftp unzip
+    libfuse3-dev fuse3
     clang libclang-rt-14-dev
     dpkg-dev file binutils appstream desktop-file-utils man-db groff-base
 )

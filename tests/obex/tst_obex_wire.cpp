@@ -615,6 +615,18 @@ void ObexWire::uploadStagingCases()
     QCOMPARE(blocks.last().mid(5, 6), hex("82 00 06 49 00 03"));
     QCOMPARE(f.events.logged("sent").size(), length / 497 + 1);
     QCOMPARE(f.events.logged("sent").last(), QStringLiteral("sent upload %1").arg(length / 497 + 1));
+
+    // The same content from memory goes out byte for byte the same, and nothing is staged on disk.
+    FilesOnPhone fromMemory;
+    fromMemory.files.setWorkingDirectory(dir.path());
+    for (int i = 0; i < bodyLengths.size(); ++i)
+        fromMemory.phone.respond("90 00 03");
+    fromMemory.phone.respond("A0 00 03");
+    QCOMPARE(fromMemory.files.PutData("f.bin", content), PutResult::Sent);
+    fromMemory.phone.settle();
+    QCOMPARE(fromMemory.phone.received(), f.phone.received());
+    QCOMPARE(fromMemory.events.log, f.events.log);
+    QVERIFY(!stagingFileLeft(dir));
 }
 
 void ObexWire::uploadCyrillicName()

@@ -28,6 +28,9 @@ export LC_ALL=C.UTF-8
 
 phone_pid=""
 cleanup() {
+    if mountpoint -q "$work/mnt" 2>/dev/null; then
+        fusermount3 -u "$work/mnt" || umount -l "$work/mnt" || true
+    fi
     if [ -n "$phone_pid" ]; then
         kill "$phone_pid" 2>/dev/null || true
         wait "$phone_pid" 2>/dev/null || true
@@ -49,19 +52,22 @@ step "control fields"
 [ "$(dpkg-deb -f "$deb" Package)" = tarvel ] || fail "Package is not tarvel"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "Version is not $version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libqt6core6 libqt6widgets6 libqt6serialport6; do
+for library in libc6 libqt6core6 libqt6widgets6 libqt6serialport6 libfuse3-3; do
     [[ $depends == *"$library "* ]] || fail "Depends lacks $library: $depends"
 done
+# tarvel-mount mounts through fusermount3, which no library brings.
+[[ $depends =~ (^|, )fuse3(,|$) ]] || fail "Depends lacks fuse3: $depends"
 for field in Maintainer Section Description; do
     [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "no $field field"
 done
 
 step "contents"
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' >"$work/contents"
-for file in /usr/bin/tarvel /usr/bin/tarvel-cli /usr/bin/phonesim /usr/lib/tarvel/libsumlet.so \
+for file in /usr/bin/tarvel /usr/bin/tarvel-cli /usr/bin/tarvel-mount /usr/bin/phonesim /usr/lib/tarvel/libsumlet.so \
     /usr/share/applications/tarvel.desktop /usr/share/icons/hicolor/scalable/apps/tarvel.svg \
-    /usr/share/man/man1/tarvel.1.gz /usr/share/man/man1/tarvel-cli.1.gz /usr/share/man/man1/phonesim.1.gz \
-    /usr/share/bash-completion/completions/tarvel-cli /usr/share/bash-completion/completions/phonesim \
+    /usr/share/man/man1/tarvel.1.gz /usr/share/man/man1/tarvel-cli.1.gz /usr/share/man/man1/tarvel-mount.1.gz \
+    /usr/share/man/man1/phonesim.1.gz /usr/share/bash-completion/completions/tarvel-cli \
+    /usr/share/bash-completion/completions/tarvel-mount /usr/share/bash-completion/completions/phonesim \
     /usr/share/doc/tarvel/copyright /usr/share/doc/tarvel/changelog.gz; do
     grep -qxF "$file" "$work/contents" || fail "the package lacks $file"
 done
@@ -100,7 +106,7 @@ complete_words() { # SCRIPT FUNCTION WORD... : the completions of the last word
         COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); "$function"; printf "%s\n" "${COMPREPLY[@]}"' \
         _ "$script" "$function" "$@"
 }
-for tool in tarvel-cli phonesim; do
+for tool in tarvel-cli tarvel-mount phonesim; do
     page=$root/usr/share/man/man1/$tool.1.gz
     warnings=$(man --warnings -P cat -l "$page" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "man $tool: $warnings"
@@ -152,6 +158,19 @@ cli ls >"$work/ls.out" || fail "tarvel-cli ls"
 grep -qP '^Bitmap\t' "$work/ls.out" || fail "tarvel-cli ls does not list Bitmap: $(cat "$work/ls.out")"
 cli put upload.bin Bitmap || fail "tarvel-cli put"
 cmp "$work/pc/upload.bin" "$work/flash/Bitmap/upload.bin" || fail "the upload differs"
+
+step "the installed tarvel-mount with the installed phonesim"
+mkdir -p "$work/mnt"
+# The test-only time scale keeps its connection short.
+TARVEL_MOUNT_TEST_TIME_SCALE=0.05 "$root/usr/bin/tarvel-mount" --device "$device" "$work/mnt" 2>"$work/mount.err" ||
+    fail "tarvel-mount did not mount: $(cat "$work/mount.err")"
+cmp "$work/pc/upload.bin" "$work/mnt/Bitmap/upload.bin" || fail "the file read through the mount differs"
+fusermount3 -u "$work/mnt" || fail "fusermount3 -u"
+for _ in $(seq 50); do
+    pgrep -f "tarvel-mount --device $device" >/dev/null || break
+    sleep 0.1
+done
+! pgrep -f "tarvel-mount --device $device" >/dev/null || fail "tarvel-mount still runs after unmounting"
 
 step "nothing written beside the installed programs"
 (cd "$root" && find . -printf '%p %s %T@\n' | sort) >"$work/tree.after"

@@ -1,0 +1,118 @@
+#pragma once
+
+// What the mounted file system needs from the phone: one connection, used by one
+// thread, one operation at a time. Every call blocks until the phone has answered.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <variant>
+
+// A place on the phone: the folder names from the root folder down, then the
+// entry's own name; the root folder itself is the empty list. Names are Unicode;
+// the store converts them to the phone's code page.
+using PhonePath = QStringList;
+
+struct PhoneEntry
+{
+    QString name;
+    bool isFolder = false;
+    qint64 size = 0; // bytes; 0 for folders
+    std::optional<QDateTime> modified; // when the listing gives it
+};
+
+struct MemoryFigures
+{
+    quint64 total = 0; // bytes
+    quint64 free = 0;
+};
+
+enum class StoreFailure {
+    Refused, // the phone answered no (not found, not empty, full, ...); the link is fine
+    NameNotSendable, // a name the phone cannot take; found before anything was sent
+    LinkLost, // time-out, broken reply or closed port; this connection is finished
+};
+
+struct StoreError
+{
+    StoreFailure failure = StoreFailure::Refused;
+    QString message; // one English line for the user, without a program prefix
+};
+
+// A value or the reason there is none.
+template<typename T = void>
+class [[nodiscard]] StoreResult
+{
+public:
+    StoreResult(T value) : state(std::in_place_index<0>, std::move(value)) {}
+    StoreResult(StoreError error) : state(std::in_place_index<1>, std::move(error)) {}
+
+    bool ok() const { return state.index() == 0; }
+    T &value() { return std::get<0>(state); }
+    const T &value() const { return std::get<0>(state); }
+    const StoreError &error() const { return std::get<1>(state); }
+
+private:
+    std::variant<T, StoreError> state;
+};
+
+template<>
+class [[nodiscard]] StoreResult<void>
+{
+public:
+    StoreResult() = default;
+    StoreResult(StoreError error) : problem(std::move(error)) {}
+
+    bool ok() const { return !problem; }
+    const StoreError &error() const { return *problem; }
+
+private:
+    std::optional<StoreError> problem;
+};
+
+// One connection to the phone. Failures come back as StoreError, never as
+// exceptions. After LinkLost the mount drops the object (closing the port) and
+// asks the factory for a new connection before the next operation.
+class PhoneStore
+{
+public:
+    // Receives the file's bytes in order, in one or more parts.
+    using PartReceiver = std::function<void(const QByteArray &part)>;
+
+    virtual ~PhoneStore() = default;
+
+    // Whether a file or folder of this name can be made, listed, read, moved and
+    // removed (every character has a code on the phone, the length fits every
+    // request). Answered on the PC, without a word to the phone.
+    virtual bool canName(const QString &name) const = 0;
+    // Whether the move command can carry both paths (each name passing canName).
+    virtual bool canMove(const PhonePath &from, const PhonePath &to) const = 0;
+    // The largest file the phone can take in one upload, in bytes.
+    virtual qint64 maxFileSize() const = 0;
+
+    // The folders and files of a folder (no parent entry).
+    virtual StoreResult<QList<PhoneEntry>> list(const PhonePath &folder) = 0;
+    // Downloads a file; the parts reach receive as they arrive. On a failure the
+    // parts received so far are not the file.
+    virtual StoreResult<> read(const PhonePath &file, const PartReceiver &receive) = 0;
+    // Uploads a whole file into an existing folder, replacing a file of that name.
+    virtual StoreResult<> write(const PhonePath &file, const QByteArray &content) = 0;
+    // Makes a folder inside an existing folder.
+    virtual StoreResult<> makeFolder(const PhonePath &folder) = 0;
+    // Removes a file or an empty folder.
+    virtual StoreResult<> remove(const PhonePath &path) = 0;
+    // Moves or renames a file or folder; the destination does not exist yet.
+    virtual StoreResult<> move(const PhonePath &from, const PhonePath &to) = 0;
+    virtual StoreResult<MemoryFigures> memory() = 0;
+};
+
+// Opens a new connection (the whole connect procedure); a failure is LinkLost
+// with the reason.
+using PhoneStoreFactory = std::function<StoreResult<std::unique_ptr<PhoneStore>>()>;
