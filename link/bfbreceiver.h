@@ -58,6 +58,9 @@ public:
 
     // Forgets a reply in progress, for a link that stops waiting for its rest.
     void reset();
+    // True when the next byte starts a reply: none is in progress and no rest of a
+    // damaged one is left to drop.
+    bool betweenReplies() const { return expect == Expect::FrameType && taken == 0; }
 
 private:
     enum class Expect {
