@@ -6,6 +6,22 @@ constexpr int AtReplyPauseMs = 500;
 constexpr int FramePauseMs = 600;
 constexpr int SetupReplyMinimum = 4;
 
+// What makes each answer whole: a slow phone gets a while longer for the rest.
+auto containing(const char *text)
+{
+    return [text](const QByteArray &answer) { return answer.contains(text); };
+}
+
+auto atLeast(int bytes)
+{
+    return [bytes](const QByteArray &answer) { return answer.size() >= bytes; };
+}
+
+bool answered(PhoneLink &link, const std::function<bool(const QByteArray &)> &complete)
+{
+    return complete(link.readQueueUntil(complete));
+}
+
 } // namespace
 
 PhoneConnector::PhoneConnector(PhoneLink &link) : m_link(link), m_events(link.events()) {}
@@ -19,7 +35,7 @@ QByteArray PhoneConnector::command(const QByteArray &text)
 {
     m_link.writeRaw(text + "\r\n");
     m_link.pause(AtReplyPauseMs);
-    return m_link.readQueue();
+    return m_link.readQueueUntil(containing("OK"));
 }
 
 bool PhoneConnector::run(const ListRoot &listRoot)
@@ -65,22 +81,21 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     step(ConnectStep::SettingUpBfb);
     link.writeRaw(SetupFrame);
     link.pause(FramePauseMs);
-    if (link.bytesWaiting() < SetupReplyMinimum) {
+    if (!answered(link, atLeast(SetupReplyMinimum))) {
         ConnectError(ConnectFailure::Bfb);
         return false;
     }
-    link.readQueue();
 
     link.writeRaw(SpeedFrame);
     link.pause(FramePauseMs);
-    if (!link.readQueue().contains("57600")) {
+    if (!answered(link, containing("57600"))) {
         ConnectError(ConnectFailure::Bfb);
         return false;
     }
 
     link.writeRaw(SifsFrame);
     link.pause(FramePauseMs);
-    if (!link.readQueue().contains("OK")) {
+    if (!answered(link, containing("OK"))) {
         ConnectError(ConnectFailure::Bfb);
         return false;
     }
@@ -88,17 +103,16 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     step(ConnectStep::OpeningObex);
     link.writeRaw(ConnectFrames);
     link.pause(FramePauseMs);
-    if (link.bytesWaiting() < ConnectReplyMinimum) {
+    if (link.bytesWaiting() < ConnectReplyMinimum)
         link.pause(FramePauseMs);
-        if (link.bytesWaiting() < ConnectReplyMinimum) {
-            ConnectError(ConnectFailure::Bfb);
-            return false;
-        }
+    const QByteArray connectAnswer = link.readQueueUntil(atLeast(ConnectReplyMinimum));
+    if (connectAnswer.size() < ConnectReplyMinimum) {
+        ConnectError(ConnectFailure::Bfb);
+        return false;
     }
-    link.readQueue();
 
     step(ConnectStep::LinkUp);
-    link.linkUp();
+    link.linkUp(connectAnswer);
 
     step(ConnectStep::ListingRoot);
     listRoot();
