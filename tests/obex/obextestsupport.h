@@ -114,13 +114,10 @@ public:
         QByteArray block = QByteArray("\x03\xFC", 2) + covered;
         block.append(char(c & 0xFF));
         block.append(char(c >> 8));
-        // A last frame holding only the last CRC byte is not read by the program;
-        // phones never send one, so neither does this one.
+        // Cut as phones cut: every framePayload bytes, whatever the fields.
         QByteArray frames;
         for (qsizetype offset = 0; offset < block.size();) {
-            qsizetype size = std::min<qsizetype>(framePayload, block.size() - offset);
-            if (block.size() - offset - size == 1)
-                --size;
+            const qsizetype size = std::min<qsizetype>(framePayload, block.size() - offset);
             const QByteArray piece = block.mid(offset, size);
             offset += size;
             frames.append(char(0x16));
