@@ -54,6 +54,8 @@ Options:
   --device PATH  serial device to use instead of a port number
   --rts          raise the RTS line while the port is open
   --yes          copy files larger than 150 kB without asking
+  --trace FILE   write every byte to and from the phone to FILE, with times
+                 (file contents and names included), for reporting a problem
   -h, --help     show this help
 
 Progress goes to standard error when it is a terminal. Files larger than 150 kB
@@ -95,6 +97,7 @@ struct Invocation
     QString device;
     bool rts = false;
     bool yes = false;
+    QString trace; // byte trace file; empty: none
 };
 
 // What the checks found: the phone path and the PC side of a transfer.
@@ -131,8 +134,9 @@ std::optional<int> parse(const QStringList &arguments, Invocation *invocation)
     const QCommandLineOption deviceOption(QStringLiteral("device"), QString(), QStringLiteral("PATH"));
     const QCommandLineOption rtsOption(QStringLiteral("rts"));
     const QCommandLineOption yesOption(QStringLiteral("yes"));
+    const QCommandLineOption traceOption(QStringLiteral("trace"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({portOption, deviceOption, rtsOption, yesOption, helpOption});
+    parser.addOptions({portOption, deviceOption, rtsOption, yesOption, traceOption, helpOption});
 
     if (!parser.parse(arguments))
         return usage(parser.errorText());
@@ -153,6 +157,7 @@ std::optional<int> parse(const QStringList &arguments, Invocation *invocation)
     invocation->device = parser.value(deviceOption);
     invocation->rts = parser.isSet(rtsOption);
     invocation->yes = parser.isSet(yesOption);
+    invocation->trace = parser.value(traceOption);
     if (args.isEmpty())
         return usage(QStringLiteral("no command given"));
 
@@ -414,6 +419,9 @@ int main(int argc, char *argv[])
     else
         session.link().setPortNumber(invocation.port);
     session.link().setRts(invocation.rts);
+    QString traceError;
+    if (!invocation.trace.isEmpty() && !session.link().traceTo(invocation.trace, &traceError))
+        return refuse(QStringLiteral("cannot write the trace %1: %2").arg(invocation.trace, traceError));
 
     try {
         const int status = run(invocation, plan, session, events);
