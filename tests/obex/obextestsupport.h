@@ -225,6 +225,11 @@ struct FilesOnPhone
 class PhonesimSession
 {
 public:
+    // The link's wait for an acknowledgement and for a quiet line; a phone told
+    // --resend-after ResendMs sends its blocks again as quickly.
+    static constexpr int ResendMs = 300;
+    static constexpr int QuietMs = 20;
+
     QTemporaryDir dir;
     PhoneSim sim;
     std::unique_ptr<Checksum> crc;
@@ -257,6 +262,9 @@ public:
         link->setDevicePath(sim.device);
         link->setPauseScale(0.1);
         link->setTimeoutInterval(5000);
+        // Line faults are mended at test speed.
+        link->setResendInterval(ResendMs);
+        link->setQuietInterval(QuietMs);
         return session->connect([this](const FolderListing &listing) { rootListing = listing; });
     }
 
