@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QScopeGuard>
 #include <QSocketNotifier>
@@ -358,6 +359,7 @@ PhoneLink::Reply PhoneLink::ReceiveReply()
 BfbReceiver::Reply PhoneLink::nextSoundReply(AckWait *wait)
 {
     int bad = 0;
+    QElapsedTimer sinceByte;
     for (;;) {
         // Every byte has its own time-out; sending the block again does not restart it.
         if (!TimeoutTimer.isActive())
@@ -372,7 +374,9 @@ BfbReceiver::Reply PhoneLink::nextSoundReply(AckWait *wait)
             writeBlock(wait->writes);
             continue;
         }
-        const std::optional<BfbReceiver::Reply> reply = m_receiver.feed(*byte);
+        const bool afterPause = sinceByte.isValid() && sinceByte.elapsed() >= QuietTimer.interval();
+        sinceByte.start();
+        const std::optional<BfbReceiver::Reply> reply = m_receiver.feed(*byte, afterPause);
         if (!reply)
             continue;
         if (reply->kind != BfbReceiver::Reply::Kind::Bad)

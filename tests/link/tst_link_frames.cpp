@@ -367,6 +367,10 @@ void FramesTest::badReplyIsDroppedUntilSentAgain_data()
     header[1] = char(header[1] ^ 0x01);
     QTest::newRow("damaged frame length") << header << framed(block);
     QTest::newRow("noise between replies") << hex("FF00") << framed(block);
+    // An enlarged block length would take the resend for the rest of the block.
+    QByteArray longer = block;
+    longer[3] = char(longer[3] ^ 0x02);
+    QTest::newRow("enlarged block length") << framed(longer) << framed(block);
     // The third bad reply only counts in a row: a good one between starts afresh.
     QTest::newRow("two bad copies") << framed(flipped) + framed(flipped) << framed(block);
 }
