@@ -227,7 +227,7 @@ class PhonesimSession
 public:
     // The link's wait for an acknowledgement and for a quiet line; a phone told
     // --resend-after ResendMs sends its blocks again as quickly.
-    static constexpr int ResendMs = 300;
+    static constexpr int ResendMs = 500;
     static constexpr int QuietMs = 20;
 
     QTemporaryDir dir;

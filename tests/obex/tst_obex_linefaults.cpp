@@ -259,7 +259,7 @@ void ObexLineFaults::persistentNoiseEndsTheLink()
     QVERIFY(writeFile(s.flash() + QStringLiteral("/f.bin"), content));
     QVERIFY(writeFile(s.local(QStringLiteral("up.bin")), content));
     QVERIFY(s.connect(phoneOptions(faults)));
-    s.link->setTimeoutInterval(1500);
+    s.link->setTimeoutInterval(2500);
     if (operation == Operation::Get)
         QVERIFY_THROWS_EXCEPTION(LinkLost, s.files->GetFile("f.bin"));
     else
