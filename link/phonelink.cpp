@@ -297,7 +297,7 @@ void PhoneLink::SendPacket(const QByteArray &block)
     } while (offset < block.size());
     writeBlock(frames);
     advanceSequence();
-    // Whatever comes in place of the acknowledgement is dropped.
+    // A block in place of the acknowledgement is not followed here (awaitAcknowledgement).
     awaitAcknowledgement(frames);
 }
 

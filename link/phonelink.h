@@ -160,7 +160,8 @@ public:
 
     // Sends one complete data block (header, packet, CRC already appended) in frames
     // of at most 32 payload bytes, one write per frame, advances BfbSequence, then
-    // reads one reply (the phone's link acknowledgement) and drops it.
+    // reads one reply (the phone's link acknowledgement) and drops it. The block goes
+    // again when no reply comes in time (see awaitAcknowledgement).
     void SendPacket(const QByteArray &block);
     // One complete reply that passed its checks. A repeat of the block accepted just
     // before is acknowledged again and dropped, and so is an acknowledgement owed to
@@ -169,7 +170,7 @@ public:
     // Writes the link acknowledgement frame; reads nothing.
     void SendAck();
     // Writes complete prebuilt frames, advances BfbSequence and reads one reply:
-    // true when it is the link acknowledgement.
+    // true when it is the link acknowledgement (or one lost on a faulty line).
     bool SendPrebuilt(const QByteArray &frames);
 
 private:

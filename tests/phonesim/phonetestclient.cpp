@@ -373,7 +373,7 @@ PhoneLine::Reply PhoneLine::readReply(int timeoutMs)
     reply.command = quint8(block[0]);
     reply.sequence = quint8(block[2]);
     reply.packet = block.mid(5, size);
-    const quint16 crc = quint8(block[size + 5]) | (quint8(block[size + 6]) << 8);
+    const quint16 crc = quint16(quint8(block[size + 5]) | (quint8(block[size + 6]) << 8));
     reply.crcOk = crc == testCrc(block.mid(2, size + 3)) && quint8(block[1]) == quint8(~block[0]);
     return reply;
 }
