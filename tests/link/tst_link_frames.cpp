@@ -1,10 +1,13 @@
 // BFB frames on the wire: how blocks are cut into frames, the sequence counter,
-// the acknowledgement, and how replies are reassembled or refused.
+// the acknowledgement, how replies are reassembled or refused, and how the link
+// mends a line that damages or loses blocks and acknowledgements.
 
 #include "linktestsupport.h"
 #include "phonelink.h"
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -21,7 +24,10 @@ QByteArray counting(int count, int first = 0)
     return bytes;
 }
 
-// A received data block: 03 FC seq, big-endian length, packet, two CRC bytes.
+// The block with its CRC appended, low byte first.
+QByteArray withCrc(QByteArray block);
+
+// A received data block: 03 FC seq, big-endian length, packet, CRC.
 QByteArray replyBlock(const QByteArray &packet, quint8 sequence = 7)
 {
     QByteArray block = hex("03FC");
@@ -29,11 +35,9 @@ QByteArray replyBlock(const QByteArray &packet, quint8 sequence = 7)
     block.append(char(packet.size() >> 8));
     block.append(char(packet.size() & 0xFF));
     block.append(packet);
-    block.append(hex("C1C2"));
-    return block;
+    return withCrc(block);
 }
 
-// The block with its CRC appended, low byte first.
 QByteArray withCrc(QByteArray block)
 {
     const quint16 crc = makeChecksum()->CrcCalc(block.mid(2));
@@ -49,6 +53,49 @@ QByteArray frame(const QByteArray &payload)
     bytes.append(char(payload.size()));
     bytes.append(char(0x16 ^ payload.size()));
     return bytes + payload;
+}
+
+// A block cut into frames of 32 bytes whatever its fields, as phones cut them.
+QByteArray framed(const QByteArray &block)
+{
+    QByteArray wire;
+    for (qsizetype at = 0; at < block.size(); at += 32)
+        wire += frame(block.mid(at, 32));
+    return wire;
+}
+
+// Timings of the mending, scaled down; the phone's pauses are far longer than the quiet.
+constexpr int QuietMs = 10;
+constexpr int PauseMs = 10 * QuietMs;
+constexpr int ResendMs = 300;
+constexpr int TimeoutMs = 1500;
+
+void scaleDown(PhoneLink &link)
+{
+    link.setQuietInterval(QuietMs);
+    link.setResendInterval(ResendMs);
+    link.setTimeoutInterval(TimeoutMs);
+}
+
+// Sends each piece after the one before, delayMs apart (the first after delayMs).
+void sendSpaced(LinkOnPty &t, const QList<QByteArray> &pieces, int delayMs)
+{
+    for (qsizetype i = 0; i < pieces.size(); ++i)
+        QTimer::singleShot(int(i + 1) * delayMs, &t.timers, [&t, piece = pieces[i]] { t.pty.send(piece); });
+}
+
+// The phone sends answer once the program has written `count` bytes, collected in *seen.
+void answerAfter(LinkOnPty &t, qsizetype count, const QByteArray &answer, QByteArray *seen)
+{
+    auto *watch = new QTimer(&t.timers);
+    QObject::connect(watch, &QTimer::timeout, watch, [&t, count, answer, seen, watch] {
+        *seen += t.pty.drain(0);
+        if (seen->size() < count)
+            return;
+        watch->stop();
+        t.pty.send(answer);
+    });
+    watch->start(5);
 }
 
 } // namespace
@@ -70,6 +117,13 @@ private slots:
     void largestAnnouncedPacketArrivesWhole();
     void brokenReplies_data();
     void brokenReplies();
+    void badReplyIsDroppedUntilSentAgain_data();
+    void badReplyIsDroppedUntilSentAgain();
+    void repeatIsAcknowledgedAgainAndDropped();
+    void unacknowledgedBlockGoesAgain();
+    void silentPhoneGetsThreeResendsThenTheTimeout();
+    void acknowledgementOfACopyIsNotTakenForTheResponse();
+    void responseAfterADamagedAcknowledgementIsKept();
 };
 
 void FramesTest::sendPacketCutsIntoFrames_data()
@@ -173,11 +227,13 @@ void FramesTest::sequenceWrapsAfter255()
 void FramesTest::sendPacketConsumesOneReply()
 {
     LinkOnPty t;
-    // Whatever the reply is, SendPacket reads exactly one and drops it.
+    // Whatever the reply is, SendPacket reads exactly one and drops it: a block in
+    // place of the acknowledgement is not acknowledged, so that the phone sends it again.
     t.pty.send(frame(replyBlock(hex("A00003"))) + hex("99"));
     t.link.SendPacket(hex("03FC010000AAAA"));
     QCOMPARE(t.link.bytesWaiting(), 1);
     QCOMPARE(t.link.bfbSequence(), qint16(2));
+    QCOMPARE(t.pty.drain(), hex("160711") + hex("03FC010000AAAA"));
 }
 
 void FramesTest::sendAckWritesTheAckFrame()
@@ -211,13 +267,16 @@ void FramesTest::replyTakesExactlyItsFrames_data()
     QTest::addColumn<QByteArray>("reply"); // the packet of a data block
     QTest::addColumn<int>("leftQueued");
     QTest::newRow("acknowledge") << hex("16021401FE") + "XYZ" << true << QByteArray() << 3;
-    QTest::newRow("one frame") << hex("160A1C03FC0700 03A00003 1234") + "next" << false << hex("A00003") << 4;
+    QTest::newRow("one frame") << frame(replyBlock(hex("A00003"))) + "next" << false << hex("A00003") << 4;
     // 5 header bytes and 27 packet bytes, then 13 packet bytes and the CRC.
     const QByteArray forty = replyBlock(counting(40, 0x90));
     QTest::newRow("two frames") << frame(forty.left(32)) + frame(forty.mid(32)) << false << counting(40, 0x90) << 0;
-    // The second frame holds only the two CRC bytes.
-    const QByteArray full = replyBlock(counting(27, 1));
-    QTest::newRow("crc alone") << frame(full.left(32)) + frame(full.mid(32)) + "!" << false << counting(27, 1) << 1;
+    // Cut as phones cut: the CRC bytes, or the last of them, in a frame of their own.
+    QTest::newRow("both CRC bytes alone") << framed(replyBlock(counting(27, 1))) + "!" << false << counting(27, 1) << 1;
+    QTest::newRow("last CRC byte alone") << framed(replyBlock(counting(26, 1))) + "!" << false << counting(26, 1) << 1;
+    const QByteArray header = replyBlock(counting(3, 9));
+    QTest::newRow("block header cut") << frame(header.left(2)) + frame(header.mid(2, 3)) + frame(header.mid(5)) << false
+                                      << counting(3, 9) << 0;
 }
 
 void FramesTest::replyTakesExactlyItsFrames()
@@ -258,9 +317,20 @@ void FramesTest::brokenReplies_data()
     QTest::addColumn<QByteArray>("wire");
 
     QTest::newRow("plain OK from a phone still in AT mode") << QByteArray("\r\nOK\r\n");
-    QTest::newRow("last CRC byte alone in a frame of 1") << [] {
-        const QByteArray block = replyBlock(counting(26));
-        return frame(block.left(32)) + frame(block.mid(32));
+    QTest::newRow("wrong CRC") << [] {
+        QByteArray block = replyBlock(counting(40));
+        block[block.size() - 1] = char(block.back() ^ 0x10);
+        return framed(block);
+    }();
+    QTest::newRow("wrong header check") << [] {
+        QByteArray wire = framed(replyBlock(counting(40)));
+        wire[2] = char(wire[2] ^ 0x01);
+        return wire;
+    }();
+    QTest::newRow("wrong complement") << [] {
+        QByteArray block = replyBlock(counting(4));
+        block[1] = char(0xFD);
+        return framed(block);
     }();
     QTest::newRow("continuation frame of another type") << [] {
         const QByteArray block = replyBlock(counting(40));
@@ -270,14 +340,10 @@ void FramesTest::brokenReplies_data()
     }();
     QTest::newRow("first data frame of length 0") << hex("160016"
                                                          "03FC0000030000");
-    QTest::newRow("first data frame of length 4") << hex("160412"
-                                                         "03FC0000"
-                                                         "03A00003");
     QTest::newRow("ack command in a frame of length 1") << hex("160117"
                                                                "01"
                                                                "FE");
     QTest::newRow("block length 0x8000") << hex("160A1C03FC07800003A00003C1C2");
-    QTest::newRow("block length 0xFFFF") << hex("160A1C03FC07FFFF03A00003C1C2");
 }
 
 void FramesTest::brokenReplies()
@@ -285,11 +351,132 @@ void FramesTest::brokenReplies()
     QFETCH(QByteArray, wire);
 
     LinkOnPty t;
-    // Trailing bytes that would complete nothing: the reply must be refused as it stands.
-    t.pty.send(wire + hex("16021401FE"));
+    scaleDown(t.link);
+    // The phone sends the same broken reply three times: the third ends the link.
+    sendSpaced(t, {wire, wire, wire}, PauseMs);
     QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReceiveReply());
     QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::BadData});
+    QCOMPARE(t.events.repairs, QList<LinkRepair>({LinkRepair::BadReplyDropped, LinkRepair::BadReplyDropped}));
     QVERIFY(!t.link.isPortOpen());
+    QVERIFY(t.pty.drain().isEmpty()); // nothing bad was acknowledged
+}
+
+void FramesTest::badReplyIsDroppedUntilSentAgain_data()
+{
+    QTest::addColumn<QByteArray>("bad");
+    QTest::addColumn<QByteArray>("good");
+
+    const QByteArray block = replyBlock(counting(40, 0x30));
+    QByteArray flipped = block;
+    flipped[9] = char(flipped[9] ^ 0x80);
+    // The damaged copy ends where the good one would: its rest is known, nothing to drain.
+    QTest::newRow("wrong CRC") << framed(flipped) << framed(block);
+    // A damaged frame header leaves the rest unknown: the line is drained until quiet.
+    QByteArray header = framed(block);
+    header[1] = char(header[1] ^ 0x01);
+    QTest::newRow("damaged frame length") << header << framed(block);
+    QTest::newRow("noise between replies") << hex("FF00") << framed(block);
+    // An enlarged block length would take the resend for the rest of the block.
+    QByteArray longer = block;
+    longer[3] = char(longer[3] ^ 0x02);
+    QTest::newRow("enlarged block length") << framed(longer) << framed(block);
+    // The third bad reply only counts in a row: a good one between starts afresh.
+    QTest::newRow("two bad copies") << framed(flipped) + framed(flipped) << framed(block);
+}
+
+void FramesTest::badReplyIsDroppedUntilSentAgain()
+{
+    QFETCH(QByteArray, bad);
+    QFETCH(QByteArray, good);
+
+    LinkOnPty t;
+    scaleDown(t.link);
+    QList<QByteArray> pieces;
+    for (qsizetype at = 0; at < bad.size(); at += bad.size() / 2 + 1)
+        pieces << bad.mid(at, bad.size() / 2 + 1);
+    t.pty.send(pieces.takeFirst());
+    sendSpaced(t, pieces + QList<QByteArray>{good}, PauseMs);
+    QCOMPARE(t.link.ReceiveReply().packet, counting(40, 0x30));
+    QVERIFY(!t.events.repairs.isEmpty());
+    QVERIFY(t.pty.drain().isEmpty()); // acknowledged by the caller, never by the link
+    QVERIFY(t.events.losses.isEmpty());
+}
+
+void FramesTest::repeatIsAcknowledgedAgainAndDropped()
+{
+    LinkOnPty t;
+    scaleDown(t.link);
+    const QByteArray first = framed(replyBlock(hex("900003"), 4));
+    const QByteArray second = framed(replyBlock(hex("A00003"), 5));
+    t.pty.send(first);
+    QCOMPARE(t.link.ReceiveReply().packet, hex("900003"));
+    t.link.SendAck();
+    // The acknowledgement was lost: the phone sends block 4 again before block 5.
+    t.pty.send(first + second);
+    QCOMPARE(t.link.ReceiveReply().packet, hex("A00003"));
+    QCOMPARE(t.pty.drain(), PhoneLink::AckFrame + PhoneLink::AckFrame);
+    QCOMPARE(t.events.repairs, QList<LinkRepair>{LinkRepair::RepeatAcknowledged});
+}
+
+void FramesTest::unacknowledgedBlockGoesAgain()
+{
+    LinkOnPty t;
+    scaleDown(t.link);
+    const QByteArray block = withCrc(hex("03FC0100038300 03"));
+    const QByteArray frames = hex("160A1C") + block;
+    // The first copy is lost on the way: the acknowledgement comes for the second.
+    QByteArray seen;
+    answerAfter(t, 2 * frames.size(), PhoneLink::AckFrame, &seen);
+    QElapsedTimer clock;
+    clock.start();
+    t.link.SendPacket(block);
+    QVERIFY(clock.elapsed() >= ResendMs);
+    QCOMPARE(seen + t.pty.drain(), frames + frames);
+    QCOMPARE(t.link.bfbSequence(), qint16(2));
+    QCOMPARE(t.events.repairs, QList<LinkRepair>{LinkRepair::BlockSentAgain});
+}
+
+void FramesTest::silentPhoneGetsThreeResendsThenTheTimeout()
+{
+    LinkOnPty t;
+    scaleDown(t.link);
+    const QByteArray frames = hex("160A1C") + withCrc(hex("03FC0100038300 03"));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.SendPrebuilt(frames));
+    // The receive time-out bounds the whole wait, resends or not.
+    QVERIFY(clock.elapsed() >= TimeoutMs);
+    QVERIFY(clock.elapsed() < 2 * TimeoutMs);
+    QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::Timeout});
+    QCOMPARE(t.pty.drain(), frames + frames + frames + frames);
+}
+
+void FramesTest::acknowledgementOfACopyIsNotTakenForTheResponse()
+{
+    LinkOnPty t;
+    scaleDown(t.link);
+    const QByteArray block = withCrc(hex("03FC0100038300 03"));
+    // A phone slower than the resend acknowledges both copies before its response.
+    QByteArray seen;
+    answerAfter(t, 2 * (block.size() + 3),
+                PhoneLink::AckFrame + PhoneLink::AckFrame + framed(replyBlock(hex("A00003"), 1)), &seen);
+    t.link.SendPacket(block);
+    QCOMPARE(t.link.ReceiveReply().packet, hex("A00003"));
+}
+
+void FramesTest::responseAfterADamagedAcknowledgementIsKept()
+{
+    LinkOnPty t;
+    scaleDown(t.link);
+    // The acknowledgement arrives damaged and the response a moment later: the block
+    // reached the phone, and its response is the next reply.
+    const QByteArray response = framed(replyBlock(hex("A0000548AB"), 1));
+    t.pty.send(hex("16021401FF"));
+    sendSpaced(t, {response}, PauseMs);
+    QVERIFY(t.link.SendPrebuilt(hex("160A1C") + withCrc(hex("03FC0100038300 03"))));
+    QCOMPARE(t.link.ReceiveReply().packet, hex("A0000548AB"));
+    QCOMPARE(t.link.bytesWaiting(), 0);
+    QCOMPARE(t.events.repairs, QList<LinkRepair>{LinkRepair::BadReplyDropped});
 }
 
 QTEST_GUILESS_MAIN(FramesTest)
