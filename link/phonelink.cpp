@@ -21,7 +21,6 @@ struct PhoneLink::AckWait
 {
     const BlockWrites &writes;
     int resends = 0;
-    bool troubled = false; // line faults met: a bad reply dropped, the block sent again
 };
 
 PhoneLink::PhoneLink(Checksum &crc, PhoneEvents &events, QObject *parent)
@@ -43,6 +42,8 @@ PhoneLink::PhoneLink(Checksum &crc, PhoneEvents &events, QObject *parent)
     Timer1.start();
 
     ResendTimer.setSingleShot(true);
+    // As with the time-out: a coarse timer may send a block again 5 % too early.
+    ResendTimer.setTimerType(Qt::PreciseTimer);
     ResendTimer.setInterval(DefaultResendMs);
     connect(&ResendTimer, &QTimer::timeout, this, [this] { m_resendDue = true; });
     QuietTimer.setSingleShot(true);
@@ -297,19 +298,18 @@ void PhoneLink::SendPacket(const QByteArray &block)
     } while (offset < block.size());
     writeBlock(frames);
     advanceSequence();
-    // A block in place of the acknowledgement is not followed here (awaitAcknowledgement).
     awaitAcknowledgement(frames);
 }
 
-bool PhoneLink::SendPrebuilt(const QByteArray &frames)
+void PhoneLink::SendPrebuilt(const QByteArray &frames)
 {
     const BlockWrites writes{frames};
     writeBlock(writes);
     advanceSequence();
-    return awaitAcknowledgement(writes);
+    awaitAcknowledgement(writes);
 }
 
-bool PhoneLink::awaitAcknowledgement(const BlockWrites &writes)
+void PhoneLink::awaitAcknowledgement(const BlockWrites &writes)
 {
     AckWait wait{writes};
     const auto stopResending = qScopeGuard([this] { ResendTimer.stop(); });
@@ -321,14 +321,12 @@ bool PhoneLink::awaitAcknowledgement(const BlockWrites &writes)
         }
         m_surplusAcks += wait.resends;
         if (reply.kind == BfbReceiver::Reply::Kind::Acknowledge)
-            return true;
-        // On a clean line a phone that answers without acknowledging is not followed:
-        // its block is dropped unacknowledged, and the phone sends it again.
-        if (!wait.troubled)
-            return false;
+            return;
+        // A response where the acknowledgement belongs: the phone took the block and its
+        // acknowledgement was lost on the way. The response is the next reply.
         m_lastAccepted = reply.sequence;
         m_heldResponse = reply.packet;
-        return true;
+        return;
     }
 }
 
@@ -369,7 +367,6 @@ BfbReceiver::Reply PhoneLink::nextSoundReply(AckWait *wait)
         const std::optional<quint8> byte = waitForByte(resendable);
         if (!byte) {
             ++wait->resends;
-            wait->troubled = true;
             m_events.linkRepaired(LinkRepair::BlockSentAgain);
             writeBlock(wait->writes);
             continue;
@@ -384,8 +381,6 @@ BfbReceiver::Reply PhoneLink::nextSoundReply(AckWait *wait)
         if (++bad == MaxBadReplies)
             AbortOnBadData();
         m_events.linkRepaired(LinkRepair::BadReplyDropped);
-        if (wait)
-            wait->troubled = true;
         if (reply->drainLine)
             drainLine();
     }

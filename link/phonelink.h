@@ -163,8 +163,7 @@ public:
 
     // Sends one complete data block (header, packet, CRC already appended) in frames
     // of at most 32 payload bytes, one write per frame, advances BfbSequence, then
-    // reads one reply (the phone's link acknowledgement) and drops it. The block goes
-    // again when no reply comes in time (see awaitAcknowledgement).
+    // awaits the phone's link acknowledgement (see awaitAcknowledgement).
     void SendPacket(const QByteArray &block);
     // One complete reply that passed its checks. A repeat of the block accepted just
     // before is acknowledged again and dropped, and so is an acknowledgement owed to
@@ -172,9 +171,9 @@ public:
     Reply ReceiveReply();
     // Writes the link acknowledgement frame; reads nothing.
     void SendAck();
-    // Writes complete prebuilt frames, advances BfbSequence and reads one reply:
-    // true when it is the link acknowledgement (or one lost on a faulty line).
-    bool SendPrebuilt(const QByteArray &frames);
+    // Writes complete prebuilt frames, advances BfbSequence and awaits the link
+    // acknowledgement, as SendPacket does.
+    void SendPrebuilt(const QByteArray &frames);
 
 private:
     friend struct PhoneLinkTestAccess; // tests set the counter and open the port directly
@@ -190,10 +189,9 @@ private:
     void advanceSequence(); // 255 -> 0, else +1
     void writeBlock(const BlockWrites &writes);
     // Reads replies until the acknowledgement of the block just written, sending it
-    // again when it does not come in time. A data block in its place is dropped
-    // unacknowledged (false), unless line faults were met in this wait: then the
-    // acknowledgement was lost, and the block is the response (kept for ReceiveReply).
-    bool awaitAcknowledgement(const BlockWrites &writes);
+    // again when it does not come in time. A data block in its place means the
+    // acknowledgement was lost: the block is the response (kept for ReceiveReply).
+    void awaitAcknowledgement(const BlockWrites &writes);
     // The next reply that passes its checks; bad ones are dropped (the rest drained
     // when its extent is unknown), the third in a row ends the link. With a wait, the
     // block goes again when its time is up and no reply is under way.

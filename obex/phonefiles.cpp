@@ -136,8 +136,7 @@ bool PhoneFiles::ObexSetPath(const QByteArray &name)
 
 bool PhoneFiles::ObexSetPathUp()
 {
-    if (!link.SendPrebuilt(ObexRequest::parentFolderFrame(link.bfbSequence(), link.crc())))
-        return false;
+    link.SendPrebuilt(ObexRequest::parentFolderFrame(link.bfbSequence(), link.crc()));
     const QByteArray response = receiveAcknowledged();
     // A phone that refuses to go up stays where it is.
     if (ObexResponse::code(response) == ObexResponse::Success && !pathStack.isEmpty())
@@ -147,8 +146,7 @@ bool PhoneFiles::ObexSetPathUp()
 
 bool PhoneFiles::RequestNextPart()
 {
-    if (!link.SendPrebuilt(ObexRequest::continuationFrame(link.bfbSequence(), link.crc())))
-        link.AbortOnBadData();
+    link.SendPrebuilt(ObexRequest::continuationFrame(link.bfbSequence(), link.crc()));
     return true;
 }
 
@@ -157,9 +155,7 @@ QByteArray PhoneFiles::GetFolderListing()
     events.sequenceReported(link.bfbSequence());
     events.operationStarted(PhoneOperation::Listing, 0);
 
-    if (!link.SendPrebuilt(ObexRequest::folderListingFrames(link.bfbSequence(), link.crc())))
-        return {};
-
+    link.SendPrebuilt(ObexRequest::folderListingFrames(link.bfbSequence(), link.crc()));
     ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::Listing);
     const Collected collected = collectParts(receiveAcknowledged(), collector, PhoneOperation::Listing);
 

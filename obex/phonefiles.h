@@ -71,12 +71,13 @@ public:
 
     // Into a child folder; PathStack grows only when the phone agrees.
     bool ObexSetPath(const QByteArray &name);
-    // To the parent folder; false when the phone does not acknowledge the request.
+    // To the parent folder; PathStack shrinks only when the phone agrees. True once the
+    // answer is read (a link that fails throws LinkLost instead).
     bool ObexSetPathUp();
 
     // The listing text of the current folder; also reads the memory figures.
     QByteArray GetFolderListing();
-    // The bare continuation request; a missing link acknowledgement ends the link.
+    // The bare continuation request; always true (a link that fails throws LinkLost).
     bool RequestNextPart();
     FolderListing RefreshListing();
 
