@@ -259,17 +259,6 @@ bool PhoneLine::startBfb()
     return true;
 }
 
-QByteArray PhoneLine::connectRaw()
-{
-    if (!startBfb())
-        return {};
-    write(QByteArray::fromHex("162036"
-                              "02FD00001A80001A10004006460013"
-                              "6B01CB31410611D49A770050DA3F471F21"
-                              "160117E3"));
-    return readQuiet(200, 3000);
-}
-
 bool PhoneLine::connect(unsigned maxPacket)
 {
     if (!startBfb())

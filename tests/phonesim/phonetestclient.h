@@ -70,8 +70,6 @@ public:
     QByteArray at(const QByteArray &command, int timeoutMs = 2000);
     // The program's handshake: at, at+CGMM, AT^SBFB=1, three set-up frames.
     bool startBfb();
-    // BFB start-up plus the program's prebuilt CONNECT; the whole answer.
-    QByteArray connectRaw();
     // BFB start-up and a CONNECT; true when answered with 0xA0.
     bool connect(unsigned maxPacket = 0x4006);
 
@@ -153,4 +151,27 @@ private:
 
     int m_fd = -1;
     QByteArray m_buffer;
+};
+
+// The first byte of a response: its code; 0 for none.
+inline quint8 code(const QByteArray &response)
+{
+    return response.isEmpty() ? 0 : quint8(response[0]);
+}
+
+// The emulated phone serving a fresh folder, and a line to it.
+struct SimSession
+{
+    QTemporaryDir root;
+    PhoneSimProcess sim;
+    PhoneLine line;
+
+    // Starts the phone with the options and opens the line; connects unless told not to.
+    bool start(const QStringList &options = {}, bool connect = true)
+    {
+        if (!root.isValid() || !sim.start(root.path(), options) || !line.open(sim.device))
+            return false;
+        return !connect || line.connect();
+    }
+    QString path(const QString &relative) const { return root.filePath(relative); }
 };
