@@ -107,9 +107,7 @@ private slots:
     void portLinkToSomethingElse();
     void destinationsThatCannotBeWritten();
     void sourcesThatCannotBeRead();
-    void sourceTooLargeForThePhone();
 
-    void nameStartingWithColonIsSavedInTheFolder();
     void sourceStartingWithColonIsFound();
     void unreadableSourceSendsNothing();
 
@@ -129,10 +127,6 @@ void CliBadInput::initTestCase()
         cases[name] = std::make_unique<Connected>();
         return *cases[name];
     };
-
-    Connected &colon = add(QStringLiteral("colonGet"));
-    QVERIFY(writeFile(colon.flash(QStringLiteral(":colon.bin")), "from the phone"));
-    commands["colonGet"] = {QStringLiteral("get"), QStringLiteral(":colon.bin"), colon.pc()};
 
     Connected &colonPut = add(QStringLiteral("colonPut"));
     QVERIFY(writeFile(colonPut.pc(QStringLiteral(":up.txt")), "to the phone"));
@@ -249,30 +243,6 @@ void CliBadInput::sourcesThatCannotBeRead()
         QVERIFY2(result.exitCode == 1, qPrintable(source + u'\n' + result.err));
         QVERIFY2(result.err.contains(QStringLiteral("cannot find the file")), qPrintable(result.err));
     }
-}
-
-void CliBadInput::sourceTooLargeForThePhone()
-{
-    QTemporaryDir dir;
-    const QString big = dir.filePath(QStringLiteral("sixteen.bin"));
-    QFile file(big);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QVERIFY(file.resize(16 * 1024 * 1024)); // sparse
-    file.close();
-    const Result result = run(
-        {QStringLiteral("--device"), QStringLiteral("/dev/null"), QStringLiteral("--yes"), QStringLiteral("put"), big});
-    QCOMPARE(result.exitCode, 1);
-    QVERIFY2(result.err.contains(QStringLiteral("too large")), qPrintable(result.err));
-}
-
-// A phone file named ":colon.bin" is saved in the chosen folder; Qt would otherwise
-// take the name for one of its resources and nothing could be written.
-void CliBadInput::nameStartingWithColonIsSavedInTheFolder()
-{
-    const Connected &c = *cases.at(QStringLiteral("colonGet"));
-    QVERIFY2(c.result.exitCode == 0, qPrintable(c.result.err));
-    QCOMPARE(readFile(c.pc(QStringLiteral(":colon.bin"))), QByteArray("from the phone"));
-    QCOMPARE(QDir(c.pc()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral(":colon.bin")});
 }
 
 void CliBadInput::sourceStartingWithColonIsFound()
