@@ -73,29 +73,12 @@ class HandshakeTest : public QObject
     Q_OBJECT
 
 private slots:
-    void connectBlockGoesOutAsPrebuilt();
     void connectsAndListsTheRoot();
     void failedSteps_data();
     void failedSteps();
     void connectAnswerGetsOneExtraWait();
-    void portThatCannotBeOpenedAllowsARetry();
     void runWhileLinkedClosesTheLink();
 };
-
-void HandshakeTest::connectBlockGoesOutAsPrebuilt()
-{
-    // The prebuilt CONNECT carries the CRC of the block it closes, and the same
-    // block through SendPacket goes out as the same two frames.
-    const QByteArray frames = PhoneConnector::ConnectFrames;
-    const QByteArray block = frames.mid(3, 32) + frames.mid(38, 1);
-    QCOMPARE(block, bfbBlock(0, block.mid(5, 26), 0x02));
-    Attempt a;
-    QString reason;
-    QVERIFY2(PhoneLinkTestAccess::openAsConnected(a.link, a.pty.slavePath(), &reason), qPrintable(reason));
-    a.pty.send(PhoneLink::AckFrame);
-    a.link.SendPacket(block);
-    QCOMPARE(a.pty.receive(int(frames.size())).toHex(' '), frames.toHex(' '));
-}
 
 void HandshakeTest::connectsAndListsTheRoot()
 {
@@ -168,22 +151,6 @@ void HandshakeTest::connectAnswerGetsOneExtraWait()
     ScriptedPhone phone(a.pty, rules);
     QVERIFY(a.connector.run([] {}));
     QCOMPARE(a.events.log, Complete);
-}
-
-void HandshakeTest::portThatCannotBeOpenedAllowsARetry()
-{
-    Attempt a;
-    a.link.setDevicePath(QStringLiteral("/dev/tarvel-no-such-port"));
-    QVERIFY(!a.connector.run([] { QFAIL("no listing without a port"); }));
-    QCOMPARE(a.events.log, failedAfter(2, "port"));
-    QCOMPARE(a.events.portError, SerialPort::OpenError::NoSuchDevice);
-
-    // The very next run tries again (here the phone is there but silent).
-    a.link.setDevicePath(a.pty.slavePath());
-    a.events.log.clear();
-    ScriptedPhone phone(a.pty, {});
-    a.connector.run([] {});
-    QCOMPARE(a.events.log, failedAfter(4, "AT"));
 }
 
 void HandshakeTest::runWhileLinkedClosesTheLink()
