@@ -22,10 +22,8 @@ private slots:
     void roundTrips_data();
     void roundTrips();
     void listingOfSeveralPackets();
-    void foldersAndRefusedNames();
     void dataOnlyBeforeAnEmptyFinalResponse();
     void refusals();
-    void sessionByPaths();
     void reconnectAfterALostLink();
 
 private:
@@ -100,22 +98,6 @@ void ObexPhonesim::listingOfSeveralPackets()
     QVERIFY(main.files->ObexSetPathUp());
 }
 
-void ObexPhonesim::foldersAndRefusedNames()
-{
-    QVERIFY(!main.files->GetFile("nothing-here.bin"));
-    QVERIFY(!main.files->ObexSetPath("NoSuchFolder"));
-    QVERIFY(main.files->makeFolderAndReturn("NewDir"));
-    QCOMPARE(main.files->PathStack(), QList<QByteArray>{"Root"});
-    QVERIFY(QFileInfo(main.flash() + QStringLiteral("/NewDir")).isDir());
-    // The phone really stands in the root again: the listing shows the new folder.
-    const FolderListing listing = main.files->RefreshListing();
-    QVERIFY(std::any_of(listing.rows.begin(), listing.rows.end(),
-                        [](const ListingRow &r) { return r.name == "NewDir" && r.kind == EntryKind::Folder; }));
-    QVERIFY(main.files->DeleteObject("NewDir"));
-    QVERIFY(!QFileInfo::exists(main.flash() + QStringLiteral("/NewDir")));
-    QVERIFY(!main.files->DeleteObject("NewDir"));
-}
-
 void ObexPhonesim::dataOnlyBeforeAnEmptyFinalResponse()
 {
     PhonesimSession session;
@@ -163,38 +145,6 @@ void ObexPhonesim::refusals()
 
     // The link is still in step with the phone.
     QVERIFY(files.RefreshListing().text.contains("keep.txt"));
-}
-
-void ObexPhonesim::sessionByPaths()
-{
-    PhonesimSession s;
-    QVERIFY(writeFile(s.local(QStringLiteral("pic.bmp")), "picture"));
-    QVERIFY(writeFile(s.flash() + QStringLiteral("/Ringing tone/ring.mid"), "ring"));
-    QVERIFY(s.connect());
-    PhoneSession &session = *s.session;
-    const QList<QByteArray> bitmap{"Bitmap"};
-
-    QCOMPARE(session.put(s.local(QStringLiteral("pic.bmp")), bitmap), PhoneSession::Status::Done);
-    QCOMPARE(session.makeFolder(bitmap, "Sub"), PhoneSession::Status::Done);
-    FolderListing listing;
-    QCOMPARE(session.list(QList<QByteArray>({"Bitmap", "Sub"}), &listing), PhoneSession::Status::Done);
-    QCOMPARE(listing.pathLine, QStringLiteral("Mobile:\\Root\\Bitmap\\Sub\\"));
-    // Two folders up and one down into the other branch.
-    QByteArray content;
-    QCOMPARE(session.get(QList<QByteArray>{"Ringing tone"}, "ring.mid", &content), PhoneSession::Status::Done);
-    QCOMPARE(content, QByteArray("ring"));
-    QCOMPARE(s.files->PathStack(), (QList<QByteArray>{"Root", "Ringing tone"}));
-    QCOMPARE(session.get(bitmap, "pic.bmp", &content), PhoneSession::Status::Done);
-    QCOMPARE(content, QByteArray("picture"));
-    QCOMPARE(session.remove(bitmap, "pic.bmp"), PhoneSession::Status::Done);
-    QVERIFY(!QFile::exists(s.flash() + QStringLiteral("/Bitmap/pic.bmp")));
-    QCOMPARE(session.get(bitmap, "pic.bmp", &content), PhoneSession::Status::Refused);
-
-    QCOMPARE(session.list(QList<QByteArray>({"Bitmap", "Nowhere"}), &listing), PhoneSession::Status::FolderRefused);
-    QCOMPARE(session.refusedFolder(), QByteArray("Nowhere"));
-    QCOMPARE(session.list(QList<QByteArray>(), &listing), PhoneSession::Status::Done);
-    QCOMPARE(listing.pathLine, QStringLiteral("Mobile:\\Root\\"));
-    QCOMPARE(session.info().model, QStringLiteral("Siemens M55"));
 }
 
 void ObexPhonesim::reconnectAfterALostLink()

@@ -1,16 +1,14 @@
 // The parts of the file exchange that need no phone: name code page, request
-// limits, listing rows, response data, memory figures, staging and working files.
+// limits, listing rows, response data, memory figures and working files.
 
 #include "bfbbytes.h"
 #include "cp1251.h"
 #include "listing.h"
 #include "obexrequests.h"
 #include "obexresponses.h"
-#include "staging.h"
 #include "testprocess.h"
 #include "workingfiles.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QStandardPaths>
 #include <QStringDecoder>
@@ -64,7 +62,6 @@ private slots:
 
     void listingKinds();
     void listingByKeywords();
-    void listingOfThePhoneFormat();
     void listingReadAsXml_data();
     void listingReadAsXml();
     void listingXmlNamesByteForByte_data();
@@ -76,7 +73,6 @@ private slots:
     void memoryFigures_data();
     void memoryFigures();
 
-    void stagingLengthsAndRecords();
     void workingDirectoryFollowsInstallation();
     void plainFileNames();
 };
@@ -190,24 +186,6 @@ void ObexUnits::listingByKeywords()
     QCOMPARE(parseListing("").size(), 1);
 }
 
-void ObexUnits::listingOfThePhoneFormat()
-{
-    const QByteArray text = inListing("<folder name=\"Music\" modified=\"20031224T235900\"/>\r\n"
-                                      "<file name=\"\xCF\xF0\xE8\xE2\xE5\xF2.mid\" size=\"2048\" "
-                                      "modified=\"20040229T120000\"/>\r\n");
-    const auto xml = parseListingXml(text);
-    QVERIFY(xml);
-    QCOMPARE(xml->size(), 3);
-    QCOMPARE((*xml)[1],
-             withOwn(row("Music", EntryKind::Folder, "", "24.12.2003", "23:59"), {}, local(2003, 12, 24, 23, 59, 0)));
-    QCOMPARE((*xml)[2],
-             withOwn(row("\xCF\xF0\xE8\xE2\xE5\xF2.mid", EntryKind::MidFile, "2048b", "29.02.2004", "12:00"), 2048,
-                     local(2004, 2, 29, 12, 0, 0)));
-    // The window shows the same rows as the keyword reading did.
-    QCOMPARE(parseListing(text), *xml);
-    QCOMPARE(parseListingKeywords(text), *xml);
-}
-
 void ObexUnits::listingReadAsXml_data()
 {
     QTest::addColumn<QByteArray>("text");
@@ -219,9 +197,6 @@ void ObexUnits::listingReadAsXml_data()
     QTest::newRow("file named with size=")
         << inListing("<file name=\"a size=12345.txt\" size=\"7\" modified=\"20040101T010203\"/>\r\n") << true
         << QList<QByteArray>{parent, "a size=12345.txt"} << QStringList{"", "7b"};
-    QTest::newRow("file named with folder name=")
-        << inListing("<file name=\"folder name=x\" size=\"3\"/>\r\n") << true
-        << QList<QByteArray>{parent, "folder name=x"} << QStringList{"", "3b"};
     QTest::newRow("root by its folders") << inListing(
         "<folder name=\"Bitmap\"/><folder name=\"Ringing tone\"/><file name=\"a.txt\" size=\"1\"/>")
                                          << true << QList<QByteArray>{"Bitmap", "Ringing tone", "a.txt"}
@@ -235,22 +210,13 @@ void ObexUnits::listingReadAsXml_data()
     QTest::newRow("entries without size take no other entry's")
         << inListing("<file name=\"a\" size=\"5\"/><file name=\"b\"/>") << true << QList<QByteArray>{parent, "a", "b"}
         << QStringList{"", "5b", ""};
-    QTest::newRow("single quotes, any attribute order")
-        << QByteArray("<folder-listing><file size='9' name='q.mid'/></folder-listing>") << true
-        << QList<QByteArray>{parent, "q.mid"} << QStringList{"", "9b"};
     QTest::newRow("folders before files") << inListing("<file name=\"f\"/><folder name=\"d\"/>") << true
                                           << QList<QByteArray>{parent, "d", "f"} << QStringList{"", "", ""};
-    QTest::newRow("other elements and nameless entries ignored")
-        << QByteArray("<folder-listing><x name=\"no\"/><file size=\"1\"/><file name=\"y\"/></folder-listing>") << true
-        << QList<QByteArray>{parent, "y"} << QStringList{"", ""};
     QTest::newRow("undeclared entity kept as it stands") << inListing("<file name=\"R&D;x\" size=\"2\"/>") << true
                                                          << QList<QByteArray>{parent, "R&D;x"} << QStringList{"", "2b"};
     QTest::newRow("raw ampersand: not XML, read by keywords")
         << inListing("<file name=\"a&b\" size=\"1\"/>") << false << QList<QByteArray>{parent, "a&b"}
         << QStringList{"", "1b"};
-    QTest::newRow("control byte: not XML, read by keywords")
-        << inListing("<file name=\"a\x01\" size=\"4\"/>") << false << QList<QByteArray>{parent, "a\x01"}
-        << QStringList{"", "4b"};
     QTest::newRow("cut short: read by keywords") << inListing("<file name=\"a\" size=\"4\"/>").chopped(21) << false
                                                  << QList<QByteArray>{parent, "a"} << QStringList{"", "4b"};
 }
@@ -418,31 +384,6 @@ void ObexUnits::memoryFigures()
 {
     QFETCH(QByteArray, response);
     QTEST(ObexResponse::memoryFigure(response), "figure");
-}
-
-void ObexUnits::stagingLengthsAndRecords()
-{
-    for (const auto &[source, staged] : QList<std::pair<qint64, qint64>>{{0, 3},
-                                                                         {496, 499},
-                                                                         {497, 503},
-                                                                         {994, 1003},
-                                                                         {152676, Staging::QuestionLength},
-                                                                         {16676550, Staging::LengthLimit - 1},
-                                                                         {16676551, Staging::LengthLimit}})
-        QCOMPARE(Staging::stagedLength(source), staged);
-
-    const auto stage = [](QByteArray source) {
-        QBuffer in(&source);
-        QByteArray staged;
-        QBuffer out(&staged);
-        in.open(QIODevice::ReadOnly);
-        out.open(QIODevice::WriteOnly);
-        return Staging::write(in, out) ? staged : QByteArray("<failed>");
-    };
-    const QByteArray source = randomBytes(994, 1);
-    const QByteArray zeros(3, '\0');
-    QCOMPARE(stage(source), source.left(497) + zeros + source.mid(497) + zeros + zeros);
-    QCOMPARE(stage(QByteArray()), zeros);
 }
 
 void ObexUnits::workingDirectoryFollowsInstallation()

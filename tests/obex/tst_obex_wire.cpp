@@ -80,8 +80,6 @@ private slots:
     void listingNotAcknowledged();
     void memoryWithoutSuccessKeepsLabels();
 
-    void getFileInSeveralPackets_data();
-    void getFileInSeveralPackets();
     void getFileRefusedIsFailure();
     void namesRefusedBeforeSending();
 
@@ -269,35 +267,6 @@ void ObexWire::memoryWithoutSuccessKeepsLabels()
     QCOMPARE(f.events.logged("memory"), QStringList({"memory total 1048575", "memory free 524288"}));
     QCOMPARE(f.files.totalMemory(), std::optional<quint32>(1048575));
     QCOMPARE(f.files.freeMemory(), std::optional<quint32>(524288));
-}
-
-void ObexWire::getFileInSeveralPackets_data()
-{
-    QTest::addColumn<QList<QByteArray>>("responses");
-    QTest::addColumn<QByteArray>("content");
-    QTest::newRow("data in the final response")
-        << QList{hex("90 00 10 C3 00 00 00 0C 48 00 07") + "abcd", response(char(0x90), 0x48, "efg"),
-                 response(char(0xA0), 0x49, "hijkl")}
-        << QByteArray("abcdefghijkl");
-    QTest::newRow("empty final response")
-        << QList{hex("90 00 10 C3 00 00 00 08 48 00 07") + "abcd", response(char(0x90), 0x48, "efgh"), hex("A0 00 03")}
-        << QByteArray("abcdefgh");
-    QTest::newRow("headers that do not parse")
-        << QList{hex("90 00 FF C3 00 00 00 0C 48 00 FF") + "abcd", hex("90 00 FF 48 00 FF") + "efgh", hex("A0 00 03")}
-        << QByteArray("abcdefgh");
-}
-
-void ObexWire::getFileInSeveralPackets()
-{
-    QFETCH(QList<QByteArray>, responses);
-    QFETCH(QByteArray, content);
-    FilesOnPhone f;
-    for (const QByteArray &answer : responses)
-        f.phone.respond(answer);
-    QCOMPARE(f.files.GetFile("big.bin"), std::optional<QByteArray>(content));
-    QCOMPARE(f.phone.blocks().size(), 3);
-    QCOMPARE(f.events.logged("received").last(), QStringLiteral("received download 2"));
-    QCOMPARE(f.events.logged("finished"), QStringList{"finished download 3"});
 }
 
 void ObexWire::getFileRefusedIsFailure()
