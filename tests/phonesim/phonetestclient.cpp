@@ -228,7 +228,6 @@ bool PhoneLine::startBfb()
         return false;
     }
     m_sequence = 1;
-    m_lastPhoneSequence.reset();
     return true;
 }
 
@@ -245,7 +244,6 @@ bool PhoneLine::connect()
         return false;
     }
     sendAck();
-    m_lastPhoneSequence = answer.sequence;
     return code(answer.packet) == 0xA0;
 }
 
@@ -278,9 +276,8 @@ PhoneLine::Reply PhoneLine::readReply(int timeoutMs)
         if (block.size() < 5 || block.size() < length + 7)
             continue;
         reply.kind = block.size() == length + 7 ? ReplyKind::Block : ReplyKind::BadFrame;
-        reply.sequence = quint8(block[2]);
         reply.packet = block.mid(5, length);
-        reply.crcOk = block == dataBlock(block[0], reply.sequence, reply.packet);
+        reply.crcOk = block == dataBlock(block[0], quint8(block[2]), reply.packet);
         return reply;
     }
 }
@@ -295,59 +292,6 @@ void PhoneLine::sendPacket(const QByteArray &packet)
     write(dataFrames(dataBlock(0x03, m_sequence++, packet)));
 }
 
-std::optional<QByteArray> PhoneLine::takeBlock(const Reply &reply, Recovery &recovery)
-{
-    if (!reply.crcOk) {
-        ++recovery.badBlocks;
-        return std::nullopt;
-    }
-    sendAck();
-    if (m_lastPhoneSequence == reply.sequence) {
-        ++recovery.repeats;
-        return std::nullopt;
-    }
-    m_lastPhoneSequence = reply.sequence;
-    return reply.packet;
-}
-
-QByteArray PhoneLine::recoveringRequest(const QByteArray &packet, Recovery &recovery, int ackWaitMs)
-{
-    const QByteArray frames = dataFrames(dataBlock(0x03, m_sequence++, packet));
-    std::optional<QByteArray> response;
-    bool acknowledged = false;
-    for (int tries = 0; !acknowledged && tries < 4; ++tries) {
-        recovery.resends += tries > 0 ? 1 : 0;
-        write(frames);
-        for (QDeadlineTimer deadline(ackWaitMs); !acknowledged && !deadline.hasExpired();) {
-            const Reply reply = readReply(int(deadline.remainingTime()));
-            acknowledged = reply.kind == ReplyKind::Ack;
-            if (reply.kind == ReplyKind::Block) {
-                // A response before the acknowledgement: the acknowledgement was lost.
-                const auto taken = takeBlock(reply, recovery);
-                if (!response)
-                    response = taken;
-            }
-        }
-    }
-    for (QDeadlineTimer deadline(5000); acknowledged && !response && !deadline.hasExpired();) {
-        const Reply reply = readReply(int(deadline.remainingTime()));
-        if (reply.kind == ReplyKind::Block)
-            response = takeBlock(reply, recovery);
-    }
-    if (!response)
-        lastError = QStringLiteral("no response after %1 resends").arg(recovery.resends);
-    return response.value_or(QByteArray());
-}
-
-void PhoneLine::acknowledgeRepeats(Recovery &recovery, int waitMs)
-{
-    for (QDeadlineTimer deadline(waitMs); !deadline.hasExpired();) {
-        const Reply reply = readReply(int(deadline.remainingTime()));
-        if (reply.kind == ReplyKind::Block)
-            takeBlock(reply, recovery);
-    }
-}
-
 QByteArray PhoneLine::request(const QByteArray &packet)
 {
     sendPacket(packet);
@@ -359,7 +303,6 @@ QByteArray PhoneLine::request(const QByteArray &packet)
         return {};
     }
     sendAck();
-    m_lastPhoneSequence = answer.sequence;
     return answer.packet;
 }
 

@@ -72,7 +72,6 @@ public:
         ReplyKind kind = ReplyKind::Timeout;
         QByteArray packet; // the OBEX packet of a block
         bool crcOk = false;
-        std::uint8_t sequence = 0;
         QList<int> frameSizes; // payload sizes of the frames the block came in
         QByteArray raw; // every byte read for this reply
     };
@@ -81,20 +80,6 @@ public:
     // Sends an OBEX packet in a data block (next sequence number, 32-byte frames).
     void sendPacket(const QByteArray &packet);
 
-    // What a client that recovers from a faulty line had to do.
-    struct Recovery
-    {
-        int resends = 0; // its own blocks sent again for want of an acknowledgement
-        int badBlocks = 0; // phone blocks that failed their CRC, left unacknowledged
-        int repeats = 0; // phone blocks that came twice, acknowledged again
-    };
-    // One exchange as a recovering client does it: the block is sent again (same
-    // sequence number) while no acknowledgement comes within ackWaitMs, a phone block
-    // with a bad CRC is not acknowledged, a repeated one is acknowledged again. Returns
-    // the response packet, empty on failure.
-    QByteArray recoveringRequest(const QByteArray &packet, Recovery &recovery, int ackWaitMs = 500);
-    // Reads for waitMs, acknowledging phone blocks that come again.
-    void acknowledgeRepeats(Recovery &recovery, int waitMs);
     // One exchange: packet, link acknowledgement, response, acknowledgement of it.
     // Returns the response packet (empty on any failure, with the reason in lastError).
     QByteArray request(const QByteArray &packet);
@@ -121,16 +106,12 @@ public:
     QString lastError;
 
 private:
-    // A phone block: acknowledged and returned when new, acknowledged again when it
-    // repeats the last one, left alone when its CRC fails.
-    std::optional<QByteArray> takeBlock(const Reply &reply, Recovery &recovery);
     bool fill(qsizetype size, int timeoutMs);
     QByteArray take(qsizetype size);
 
     int m_fd = -1;
     QByteArray m_buffer;
     std::uint8_t m_sequence = 1;
-    std::optional<std::uint8_t> m_lastPhoneSequence; // of the phone block acknowledged last
 };
 
 // The first byte of a response: its code; 0 for none.

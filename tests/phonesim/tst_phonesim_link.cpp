@@ -1,14 +1,12 @@
-// The emulated phone as a phone on a real cable: faults aimed at one exchange, line
-// faults that a recovering client gets over and that repeat exactly from the seed,
-// blocks cut without regard to their fields, the move command, speed frames, and byte
-// traces that replay as a session.
+// The emulated phone as a phone on a real cable, where the program's own round trips
+// do not reach: faults aimed at one exchange, line noise that repeats from the seed,
+// the move command and speed frames.
 
 #include "phonetestclient.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTest>
 #include <QThread>
 
@@ -24,37 +22,6 @@ QByteArray speedFrame(const QByteArray &digits, const char *check)
     return PhoneLine::frame(0x01, QByteArray(1, char(0xC0)) + digits + QByteArray::fromHex(check));
 }
 
-// The bytes each party sent, in order, from a trace file.
-struct TraceStreams
-{
-    QByteArray computer;
-    QByteArray phone;
-    int records = 0;
-};
-
-std::optional<TraceStreams> readTraceStreams(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    static const QRegularExpression record(QStringLiteral("^(PC|PHONE) \\d+((?: [0-9A-F]{2})+)$"));
-    TraceStreams streams;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    if (!lines.value(0).startsWith('#'))
-        return std::nullopt;
-    for (const QByteArray &line : lines.mid(1)) {
-        if (line.isEmpty())
-            continue;
-        const auto match = record.match(QString::fromLatin1(line));
-        if (!match.hasMatch())
-            return std::nullopt;
-        (match.captured(1) == u"PC" ? streams.computer : streams.phone) +=
-            QByteArray::fromHex(match.captured(2).toLatin1());
-        ++streams.records;
-    }
-    return streams;
-}
-
 } // namespace
 
 class PhonesimLinkTest : public QObject
@@ -63,17 +30,12 @@ class PhonesimLinkTest : public QObject
 
 private slots:
     void faultOnOneExchange();
-    void lineFaultsRecovered_data();
-    void lineFaultsRecovered();
     void noiseFromTheSeed_data();
     void noiseFromTheSeed();
-    void blockCutting_data();
-    void blockCutting();
     void moveCommand_data();
     void moveCommand();
     void speedFrames_data();
     void speedFrames();
-    void traceAndReplay();
 };
 
 // A withheld acknowledgement, a wrong CRC and a held-back byte, each on the exchange chosen.
@@ -112,59 +74,6 @@ void PhonesimLinkTest::faultOnOneExchange()
     }
 }
 
-void PhonesimLinkTest::lineFaultsRecovered_data()
-{
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<QString>("phoneSide"); // what the phone logs on its way back
-    QTest::addColumn<QList<int>>("recovery"); // resends, bad blocks, repeats
-
-    // Block 1 each way is the CONNECT and its answer; block 2 the GET and its response.
-    QTest::newRow("client block lost") << QStringList{"--lose-rx-block", "2"} << "FAULT lose-rx-block block=2 seq=01"
-                                       << "GET name=x.bin" << QList{1, 0, 0};
-    QTest::newRow("client block hit") << QStringList{"--flip-rx", "2"} << "FAULT flip-rx block=2 seq=01 bit="
-                                      << "BAD-CRC seq=01" << QList{1, 0, 0};
-    QTest::newRow("phone's acknowledgement lost")
-        << QStringList{"--lose-tx-ack", "2"} << "FAULT lose-tx-ack block=2 seq=01"
-        << "REPEAT seq=01" << QList{1, 0, 0};
-    QTest::newRow("phone block hit") << QStringList{"--flip-tx", "2"} << "FAULT flip-tx block=2 seq=01 bit="
-                                     << "RESEND seq=01 try=1 block=3" << QList{0, 1, 0};
-    QTest::newRow("client's acknowledgement lost")
-        << QStringList{"--lose-rx-ack", "2"} << "FAULT lose-rx-ack block=2 seq=01"
-        << "RESEND seq=01 try=1 block=3" << QList{0, 0, 1};
-}
-
-void PhonesimLinkTest::lineFaultsRecovered()
-{
-    QFETCH(QStringList, options);
-    QFETCH(QString, fault);
-    QFETCH(QString, phoneSide);
-    QFETCH(QList<int>, recovery);
-    const QByteArray content = randomBytes(100, 9);
-    QStringList firstFaults;
-    // A flipped bit is chosen from the seed: a second run must choose the same.
-    for (int run = 0; run < (fault.endsWith(u"bit=") ? 2 : 1); ++run) {
-        SimSession s;
-        QVERIFY(writeFile(s.path(QStringLiteral("x.bin")), content));
-        QVERIFY(s.start(options + QStringList{"--resend-after", "250", "--seed", "11"}));
-        PhoneLine::Recovery done;
-        const QByteArray response = s.line.recoveringRequest(getPacket(QStringLiteral("x.bin")), done, 350);
-        QVERIFY2(code(response) == 0xA0, qPrintable(s.line.lastError));
-        QCOMPARE(headerValue(response, 0x49).value_or(QByteArray()), content);
-        s.line.acknowledgeRepeats(done, 700);
-        QCOMPARE((QList{done.resends, done.badBlocks, done.repeats}), recovery);
-        QVERIFY(s.sim.waitForLog(phoneSide));
-        QCOMPARE(s.sim.logLines(QStringLiteral("GET name=x.bin")).size(), 1); // executed once
-        const QStringList faults = s.sim.logLines(QStringLiteral("FAULT"));
-        QCOMPARE(faults.size(), 1);
-        QVERIFY2(faults.first().startsWith(fault), qPrintable(faults.first()));
-        if (run == 0)
-            firstFaults = faults;
-        else
-            QCOMPARE(faults, firstFaults);
-    }
-}
-
 void PhonesimLinkTest::noiseFromTheSeed_data()
 {
     QTest::addColumn<QString>("option");
@@ -197,36 +106,6 @@ void PhonesimLinkTest::noiseFromTheSeed()
     }
     const double expected = rate * 8 * bytes, flipped = double(first.size());
     QVERIFY2(flipped > expected / 2 && flipped < expected * 2, qPrintable(QString::number(flipped)));
-}
-
-void PhonesimLinkTest::blockCutting_data()
-{
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<int>("fileSize"); // the response block is 18 bytes longer
-    QTest::addColumn<QList<int>>("frames");
-    QTest::newRow("blind: last CRC byte alone") << QStringList{"--cut", "blind"} << 15 << QList<int>{32, 1};
-    QTest::newRow("blind: both CRC bytes alone") << QStringList{"--cut", "blind"} << 16 << QList<int>{32, 2};
-    QTest::newRow("blind: block header alone")
-        << QStringList{"--cut", "blind", "--frame", "5"} << 2 << QList<int>{5, 5, 5, 5};
-    QTest::newRow("crc-last: CRC kept together") << QStringList{"--cut", "crc-last"} << 15 << QList<int>{31, 2};
-}
-
-void PhonesimLinkTest::blockCutting()
-{
-    QFETCH(QStringList, options);
-    QFETCH(int, fileSize);
-    QFETCH(QList<int>, frames);
-    SimSession s;
-    const QByteArray content = randomBytes(fileSize, quint32(fileSize));
-    QVERIFY(writeFile(s.path(QStringLiteral("f.bin")), content));
-    QVERIFY2(s.start(options), qPrintable(s.line.lastError));
-    s.line.sendPacket(getPacket(QStringLiteral("f.bin")));
-    QCOMPARE(s.line.readReply().kind, PhoneLine::ReplyKind::Ack);
-    const PhoneLine::Reply reply = s.line.readReply();
-    QVERIFY(reply.crcOk);
-    QCOMPARE(reply.frameSizes, frames);
-    QCOMPARE(headerValue(reply.packet, 0x49).value_or(QByteArray()), content);
-    s.line.sendAck();
 }
 
 void PhonesimLinkTest::moveCommand_data()
@@ -330,53 +209,6 @@ void PhonesimLinkTest::speedFrames()
         s.line.close();
         QVERIFY(s.sim.waitForLog(QStringLiteral("RATE 57600")));
     }
-}
-
-void PhonesimLinkTest::traceAndReplay()
-{
-    QTemporaryDir dir;
-    const QString recorded = dir.filePath(QStringLiteral("session.trace"));
-    const QString replayed = dir.filePath(QStringLiteral("replayed.trace"));
-    const QByteArray content = randomBytes(3000, 21);
-    QByteArray listing;
-    {
-        SimSession s;
-        QVERIFY(writeFile(s.path(QStringLiteral("x.bin")), content));
-        QVERIFY(s.start({QStringLiteral("--trace"), recorded}));
-        listing = s.line.listing();
-        QCOMPARE(s.line.getFile(QStringLiteral("x.bin")), content);
-        // The last acknowledgement is in the trace before the line goes.
-        QVERIFY(s.sim.waitForLog(QStringLiteral("ACK"), int(s.sim.logLines(QStringLiteral("RSP")).size())));
-        s.line.close();
-        QCOMPARE(s.sim.stop(), 0);
-    }
-    const auto original = readTraceStreams(recorded);
-    QVERIFY(original && original->computer.startsWith("at\r\n") && original->records > 10);
-
-    // The same requests to a phone that only replays the trace get the same answers.
-    PhoneSimProcess replay;
-    QVERIFY(replay.start({}, {QStringLiteral("--replay"), recorded, QStringLiteral("--trace"), replayed}));
-    PhoneLine line;
-    QVERIFY(line.open(replay.device));
-    QVERIFY2(line.connect(), qPrintable(line.lastError));
-    QCOMPARE(line.listing(), listing);
-    QCOMPARE(line.getFile(QStringLiteral("x.bin")), content);
-    QVERIFY(replay.waitForLog(QStringLiteral("REPLAY-END")));
-    QVERIFY(replay.logLines(QStringLiteral("REPLAY-DEVIATION")).isEmpty());
-    QTRY_COMPARE(readTraceStreams(replayed).value_or(TraceStreams()).computer.size(), original->computer.size());
-    line.close();
-    QCOMPARE(replay.stop(), 0);
-    const auto again = readTraceStreams(replayed);
-    QVERIFY(again && again->computer == original->computer && again->phone == original->phone);
-
-    // A client that asks for something else is answered from the trace all the same.
-    PhoneSimProcess deviating;
-    QVERIFY(deviating.start({}, {QStringLiteral("--replay"), recorded}));
-    QVERIFY(line.open(deviating.device));
-    QVERIFY(line.connect());
-    line.sendPacket(getPacket(QStringLiteral("something-else-entirely.bin")));
-    QCOMPARE(line.readReply().kind, PhoneLine::ReplyKind::Ack);
-    QVERIFY(deviating.waitForLog(QStringLiteral("REPLAY-DEVIATION byte=")));
 }
 
 QTEST_GUILESS_MAIN(PhonesimLinkTest)

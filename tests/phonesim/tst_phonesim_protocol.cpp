@@ -1,6 +1,6 @@
 // The emulated phone's own rules that the program's round trips do not reach: its
-// command line, the demo content, names that would leave the served folder, and
-// requests it refuses or that are broken off, which must leave nothing behind.
+// command line, names that would leave the served folder, and requests it refuses or
+// that are broken off, which must leave nothing behind.
 
 #include "phonetestclient.h"
 
@@ -15,7 +15,6 @@ class PhonesimProtocolTest : public QObject
 
 private slots:
     void commandLineAndLink();
-    void demoContent();
     void namesStayInsideTheRoot();
     void refusedAndBrokenOffRequestsLeaveNothing();
 };
@@ -39,45 +38,6 @@ void PhonesimProtocolTest::commandLineAndLink()
     line.close();
     QCOMPARE(sim.stop(), 0);
     QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
-}
-
-void PhonesimProtocolTest::demoContent()
-{
-    QTemporaryDir tmp;
-    PhoneSimProcess sim;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TMPDIR"), tmp.path());
-    sim.process.setProcessEnvironment(environment);
-    QVERIFY(sim.start({}));
-    PhoneLine line;
-    QVERIFY(line.open(sim.device));
-    QVERIFY(line.connect());
-    const auto number = [](const QByteArray &bytes, int at, int size, bool bigEndian) {
-        quint32 value = 0;
-        for (int i = 0; i < size; ++i)
-            value |= quint32(quint8(bytes[at + i])) << (8 * (bigEndian ? size - 1 - i : i));
-        return value;
-    };
-    // A picture, a tune and a Java application whose descriptor names its size: each whole.
-    QCOMPARE(code(line.setPath(0x02, QStringLiteral("Bitmap"))), 0xA0);
-    const QByteArray picture = line.getFile(QStringLiteral("logo.bmp"));
-    QVERIFY(picture.startsWith("BM"));
-    QCOMPARE(number(picture, 2, 4, false), quint32(picture.size()));
-    QCOMPARE(quint32(picture.size()),
-             54 + number(picture, 22, 4, false) * ((number(picture, 18, 4, false) * 3 + 3) & ~3u));
-    QCOMPARE(code(line.setPath(0x03, std::nullopt)), 0xA0);
-    QCOMPARE(code(line.setPath(0x02, QStringLiteral("Ringing tone"))), 0xA0);
-    const QByteArray tune = line.getFile(QStringLiteral("melody.mid"));
-    QVERIFY(tune.startsWith(QByteArray("MThd\0\0\0\x06", 8)) && tune.endsWith(QByteArray("\xFF\x2F\x00", 3)));
-    QCOMPARE(quint32(tune.size()), 22 + number(tune, 18, 4, true));
-    QCOMPARE(code(line.setPath(0x03, std::nullopt)), 0xA0);
-    QCOMPARE(code(line.setPath(0x02, QStringLiteral("java"))), 0xA0);
-    const QByteArray jar = line.getFile(QStringLiteral("Snake.jar"));
-    QVERIFY(jar.startsWith("PK\x03\x04"));
-    QVERIFY(line.getFile(QStringLiteral("Snake.jad")).contains("MIDlet-Jar-Size: " + QByteArray::number(jar.size())));
-    line.close();
-    QCOMPARE(sim.stop(), 0);
-    QVERIFY(QDir(tmp.path()).isEmpty());
 }
 
 void PhonesimProtocolTest::namesStayInsideTheRoot()
@@ -110,8 +70,6 @@ void PhonesimProtocolTest::refusedAndBrokenOffRequestsLeaveNothing()
     const auto files = [&s] { return QDir(s.root.path()).entryList(QDir::Files | QDir::Hidden); };
     // More than the free memory.
     QCOMPARE(code(s.line.uploadLikeProgram(QStringLiteral("big.bin"), QByteArray(2000, 'x'))), 0xE0);
-    // A folder with something in it is not deleted.
-    QCOMPARE(code(s.line.remove(QStringLiteral("Full"))), 0xC3);
     // A Name with application parameters is no delete: SieFS sets attributes that way.
     const QByteArray attributes = PhoneLine::header(0x4C, QByteArray::fromHex("3803") + "\"R\"");
     QCOMPARE(
