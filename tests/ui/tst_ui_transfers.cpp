@@ -1,28 +1,22 @@
 // File transfers in the window against the emulated phone, over one connection:
-// the new-folder dialog, copy and move to the PC through the PC browser, the
-// drag-out into TempDir with its copy window, and the drop of PC files onto the
-// list. The phone's log tells what reached it; files are compared byte for byte.
+// the new-folder dialog, copy and move to the PC through the PC browser, and the
+// drop of a PC file onto the list. The phone's log tells what reached it; files are
+// compared byte for byte.
 
 #include "uitestsupport.h"
 
 #include "frmbrow.h"
-#include "frmdrag.h"
 #include "frmmkdir.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDrag>
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QRandomGenerator>
-#include <QStandardItemModel>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <QTreeView>
 
 using namespace uitest;
 
@@ -138,29 +132,6 @@ private:
     }
 
     QWidget *listViewport() const { return m_form->controls().FileList->reportView()->viewport(); }
-    void sendMouse(QEvent::Type type, const QPoint &posInList, Qt::MouseButton button, Qt::MouseButtons buttons)
-    {
-        QWidget *viewport = listViewport();
-        const QPoint pos = viewport->mapFrom(m_form->controls().FileList, posInList);
-        QMouseEvent event(type, pos, viewport->mapToGlobal(pos), button, buttons, Qt::NoModifier);
-        QApplication::sendEvent(viewport, &event);
-    }
-    // Presses the left button on a row, then moves with it held to the given point.
-    void pressAndMove(const QString &text, const QPoint &to)
-    {
-        const int row = findRow(m_form->controls().FileList, text);
-        QVERIFY2(row >= 0, qPrintable(text));
-        QTreeView *report = m_form->controls().FileList->reportView();
-        const QPoint onRow =
-            report->viewport()->mapTo(m_form->controls().FileList,
-                                      report->visualRect(m_form->controls().FileList->model()->index(row, 0)).center());
-        sendMouse(QEvent::MouseButtonPress, onRow, Qt::LeftButton, Qt::LeftButton);
-        QCOMPARE(m_form->controls().FileList->selectedRow(), row);
-        QVERIFY(m_form->commands().listLeftButtonDown());
-        sendMouse(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
-    }
-    void releaseLeft() { sendMouse(QEvent::MouseButtonRelease, QPoint(50, 50), Qt::LeftButton, Qt::NoButton); }
-
     // A drop of URLs onto the list, as the desktop delivers it; true when taken.
     bool dropUrls(const QList<QUrl> &urls)
     {
@@ -432,41 +403,6 @@ private slots:
         }
     }
 
-    void dragOutToTempDir()
-    {
-        const QString tempDir = pcPath(QStringLiteral("work/TempDir"));
-        QCOMPARE(m_form->commands().dragOutDirectory(), tempDir);
-        // An earlier drag-out of the same name, longer: replaced whole.
-        QVERIFY(QDir().mkpath(tempDir));
-        QVERIFY(writeFile(tempDir + QStringLiteral("/pic.bmp"), QByteArray(4000, 'e')));
-
-        const QRect list = m_form->controls().FileList->rect();
-        // Leaving the list by its edge with the button held downloads the file and opens the copy window.
-        const int mark = logMark();
-        pressAndMove(QStringLiteral("pic.bmp"), QPoint(2, list.center().y()));
-        frmDrag *window = m_form->commands().copyWindow();
-        QVERIFY(window && window->isVisible());
-        QVERIFY(!m_form->isVisible());
-        QCOMPARE(requestsSince(mark), QStringList{QStringLiteral("GET name=pic.bmp")});
-        const QString file = tempDir + QStringLiteral("/pic.bmp");
-        QCOMPARE(readFile(file), m_content[QStringLiteral("pic.bmp")]);
-        QCOMPARE(window->filePath(), file);
-        saveScreenshot(window, QStringLiteral("frmDrag-open"));
-        releaseLeft();
-        // The picture's drag offers the file for moving; without a desktop it ends at
-        // once, as a cancelled one, and the window goes.
-        QPointer<frmDrag> guard(window);
-        const QPoint centre = window->Image1->rect().center();
-        QTest::mousePress(window->Image1, Qt::LeftButton, {}, centre);
-        QMouseEvent move(QEvent::MouseMove, centre + QPoint(10, 0), window->Image1->mapToGlobal(centre + QPoint(10, 0)),
-                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(window->Image1, &move);
-        QCOMPARE(window->findChild<QDrag *>()->mimeData()->urls(), QList<QUrl>{QUrl::fromLocalFile(file)});
-        QTRY_VERIFY(!guard);
-        QTRY_VERIFY(m_form->isVisible());
-        QVERIFY(QFile::exists(file));
-    }
-
     void dropOneFile()
     {
         const QString source = pcPath(QStringLiteral("upload/drop.txt"));
@@ -486,30 +422,6 @@ private slots:
         QCOMPARE(readFile(phonePath(QStringLiteral("drop.txt"))), bytes);
         QVERIFY(!QFile::exists(pcPath(QStringLiteral("work/temp.tmp"))));
         QVERIFY(m_form->isEnabled());
-    }
-
-    void dropRefusals()
-    {
-        const QString first = pcPath(QStringLiteral("upload/one.txt"));
-        const QString second = pcPath(QStringLiteral("upload/two.txt"));
-        QVERIFY(writeFile(first, "1"));
-        QVERIFY(writeFile(second, "2"));
-        int mark = logMark();
-        QVERIFY(dropUrls({QUrl::fromLocalFile(first), QUrl::fromLocalFile(second)}));
-        QTRY_COMPARE(m_messages->requests.size(), 1);
-        QCOMPARE(m_messages->requests[0].icon, QMessageBox::Warning);
-        QCOMPARE(m_messages->requests[0].title, QStringLiteral("Внимание!!!"));
-        QCOMPARE(m_messages->requests[0].text,
-                 QStringLiteral("Сейчас можно копировать только 1 файл за одну операцию!!!"));
-
-        m_messages->clear();
-        QVERIFY(dropUrls({QUrl::fromLocalFile(pcPath(QStringLiteral("upload")))}));
-        QTRY_COMPARE(m_messages->requests.size(), 1);
-        QCOMPARE(m_messages->requests[0].icon, QMessageBox::NoIcon);
-        QCOMPARE(m_messages->requests[0].title, QStringLiteral("Tarvel"));
-        QCOMPARE(m_messages->requests[0].text, QStringLiteral("Нет такого файла!!!"));
-        QCOMPARE(requestsSince(mark), QStringList());
-        QVERIFY(!QFile::exists(phonePath(QStringLiteral("one.txt"))));
     }
 };
 

@@ -1,7 +1,6 @@
 // The windows without a phone: start-up state, the Russian texts, options and the
 // settings store, the port mapping window, the folder test and its messages, the PC
-// browser, local file writes, the rename refusal, the progress window and the
-// new-folder dialog.
+// browser, local file writes and the progress window.
 
 #include "uitestsupport.h"
 
@@ -228,31 +227,6 @@ private slots:
         QCOMPARE(next.controls().FileList->view(), PhoneFileList::View::Report);
     }
 
-    void optionsCancelKeepsEverything()
-    {
-        MessageRecorder messages;
-        Form1 form(makeChecksum());
-        frmOptions *options = changeEveryOption(form, 4);
-        QVERIFY(options);
-        options->Command2->click();
-
-        QVERIFY(messages.requests.isEmpty());
-        QCOMPARE(form.controls().FileList->view(), PhoneFileList::View::Report);
-        QVERIFY(!form.commands().skipFolderCheck());
-        QVERIFY(!form.commands().link().rts());
-        QVERIFY(form.isEnabled());
-        QSettings settings = store();
-        QVERIFY(!settings.contains(QStringLiteral("options/comport")));
-        QVERIFY(!settings.contains(QStringLiteral("options/rts")));
-
-        // The close box gives the main window back as well.
-        QTRY_VERIFY(!form.commands().optionsWindow());
-        form.controls().Command10->click();
-        QVERIFY(!form.isEnabled());
-        form.commands().optionsWindow()->close();
-        QVERIFY(form.isEnabled());
-    }
-
     void portMapWindow()
     {
         Form1 form(makeChecksum());
@@ -352,32 +326,6 @@ private slots:
         QCOMPARE(messages.requests[1].text,
                  QStringLiteral("Вы действительно хотите удалить файл(каталог) 'photo.gz'?"));
         QCOMPARE(form.commands().link().bfbSequence(), qint16(1));
-
-        // With the check switched off, every row passes.
-        form.commands().setSkipFolderCheck(true);
-        opened.clear();
-        messages.clear();
-        messages.answers = {false};
-        for (const char *name : {"photo.gz", "abcd"}) {
-            select(form, QString::fromLatin1(name));
-            form.commands().copyCommand();
-            takeBrowser();
-            form.commands().moveCommand();
-            takeBrowser();
-        }
-        select(form, QStringLiteral("abcd"));
-        form.commands().deleteCommand();
-        QCOMPARE(opened.size(), 4);
-        QCOMPARE(messages.requests.size(), 1);
-        QVERIFY(messages.requests[0].yesNo);
-
-        // No row selected: nothing to act on.
-        form.controls().FileList->reportView()->selectionModel()->clearSelection();
-        messages.clear();
-        form.commands().copyCommand();
-        form.commands().moveCommand();
-        form.commands().deleteCommand();
-        QVERIFY(messages.requests.isEmpty());
     }
 
     void pcBrowserDialog()
@@ -474,26 +422,6 @@ private slots:
                  (QStringList{QStringLiteral("a.bin"), QStringLiteral("link.bin")}));
     }
 
-    void renameIsRefused()
-    {
-        MessageRecorder messages;
-        Form1 form(makeChecksum());
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        setRows(form, {{QStringLiteral("ab.bmp"), 2}});
-        form.controls().FileList->editRow(0);
-        auto *editor = form.controls().FileList->reportView()->findChild<QLineEdit *>();
-        QVERIFY(editor);
-        editor->setText(QStringLiteral("new.bmp"));
-        QTest::keyClick(editor, Qt::Key_Return);
-        QTRY_COMPARE(messages.requests.size(), 1);
-        QCOMPARE(messages.requests[0].icon, QMessageBox::Information);
-        QCOMPARE(messages.requests[0].title, QStringLiteral("Tarvel"));
-        QCOMPARE(messages.requests[0].text,
-                 QStringLiteral("Переименовывать файлы пока нельзя, воспользуйтесь телефоном..."));
-        QCOMPARE(form.controls().FileList->rowText(0), QStringLiteral("ab.bmp"));
-    }
-
     void progressWindow()
     {
         Form1 form(makeChecksum());
@@ -521,33 +449,6 @@ private slots:
         progress->Command1->click();
         QVERIFY(form.isEnabled());
         QVERIFY(!events.progressWindow());
-    }
-
-    // Cancel, Esc and the close box give the main window back.
-    void newFolderDialogCancels()
-    {
-        Form1 form(makeChecksum());
-        form.show();
-        form.controls().Command8->setEnabled(true);
-        for (int way = 0; way < 3; ++way) {
-            form.controls().Command8->click();
-            QVERIFY(!form.isEnabled());
-            QPointer<frmMkDir> open;
-            for (QWidget *window : QApplication::topLevelWidgets()) {
-                if (auto *candidate = qobject_cast<frmMkDir *>(window); candidate && candidate->isVisible())
-                    open = candidate;
-            }
-            QVERIFY(open);
-            QCOMPARE(open->Text1->text(), QStringLiteral("NewDir"));
-            if (way == 0)
-                open->Command2->click();
-            else if (way == 1)
-                QTest::keyClick(open, Qt::Key_Escape);
-            else
-                open->close();
-            QVERIFY(form.isEnabled());
-            QTRY_VERIFY(!open);
-        }
     }
 };
 
