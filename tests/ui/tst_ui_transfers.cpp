@@ -422,6 +422,16 @@ private slots:
         QCOMPARE(readFile(phonePath(QStringLiteral("drop.txt"))), bytes);
         QVERIFY(!QFile::exists(pcPath(QStringLiteral("work/temp.tmp"))));
         QVERIFY(m_form->isEnabled());
+
+        // More than one file, or no file at all: a message and nothing sent.
+        const int mark = logMark();
+        m_form->commands().filesDropped({source, source});
+        m_form->commands().filesDropped({pcPath(QStringLiteral("upload"))});
+        QCOMPARE(m_messages->requests.size(), 2);
+        QCOMPARE(m_messages->requests[0].text,
+                 QStringLiteral("Сейчас можно копировать только 1 файл за одну операцию!!!"));
+        QCOMPARE(m_messages->requests[1].text, QStringLiteral("Нет такого файла!!!"));
+        QCOMPARE(requestsSince(mark), QStringList());
     }
 };
 

@@ -1,6 +1,6 @@
 // The windows without a phone: start-up state, the Russian texts, options and the
 // settings store, the port mapping window, the folder test and its messages, the PC
-// browser, local file writes and the progress window.
+// browser, local file writes, the rename refusal and the progress window.
 
 #include "uitestsupport.h"
 
@@ -420,6 +420,23 @@ private slots:
         QVERIFY(QFileInfo(dir.filePath(QStringLiteral("d/e"))).isDir());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
                  (QStringList{QStringLiteral("a.bin"), QStringLiteral("link.bin")}));
+    }
+
+    void renameIsRefused()
+    {
+        MessageRecorder messages;
+        Form1 form(makeChecksum());
+        form.show();
+        setRows(form, {{QStringLiteral("ab.bmp"), 2}});
+        form.controls().FileList->editRow(0);
+        auto *editor = form.controls().FileList->reportView()->findChild<QLineEdit *>();
+        QVERIFY(editor);
+        editor->setText(QStringLiteral("new.bmp"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(messages.requests.size(), 1);
+        QCOMPARE(messages.requests[0].text,
+                 QStringLiteral("Переименовывать файлы пока нельзя, воспользуйтесь телефоном..."));
+        QCOMPARE(form.controls().FileList->rowText(0), QStringLiteral("ab.bmp"));
     }
 
     void progressWindow()
