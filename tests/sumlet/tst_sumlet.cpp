@@ -114,7 +114,7 @@ void TestSumlet::crcCalc_data()
                            "34",
                            6);
     QTest::newRow("zero bytes count") << zeros << 6 << int(referenceCrc(zeros));
-    for (int length : {1, 2, 31, 32, 33, 101, 1000, 32767})
+    for (int length : {1, 33, 32767})
         QTest::addRow("%d random bytes", length) << randomBytes(length, quint32(length)) << length
                                                  << int(referenceCrc(randomBytes(length, quint32(length))));
     const QByteArray big = randomBytes(40000, 1);
@@ -138,13 +138,9 @@ void TestSumlet::bitOperations_data()
     QTest::addColumn<int>("dispid");
     QTest::addColumn<QList<int>>("arguments");
     QTest::addColumn<int>("expected");
-    QTest::newRow("Xor 16 0A") << DISPID_Xor << QList<int>{0x16, 0x0A} << 0x1C;
     QTest::newRow("Xor frame length") << DISPID_Xor << QList<int>{0x16, 0xFF} << 0xE9;
     QTest::newRow("Xor signed") << DISPID_Xor << QList<int>{-1, 0x7FFF} << -32768;
-    QTest::newRow("Not 0") << DISPID_Not << QList<int>{0} << -1;
     QTest::newRow("Not 16") << DISPID_Not << QList<int>{0x16} << -23;
-    QTest::newRow("Not -32768") << DISPID_Not << QList<int>{-32768} << 32767;
-    QTest::newRow("And FF 0F") << DISPID_And << QList<int>{0xFF, 0x0F} << 0x0F;
     QTest::newRow("And signed") << DISPID_And << QList<int>{-1, -32768} << -32768;
 }
 

@@ -52,8 +52,6 @@ private slots:
     void failuresGiveMessages_data();
     void failuresGiveMessages();
     void registryCannotBeWritten();
-    void releasedAndRegisteredAgain();
-    void registryFileFormat();
 };
 
 void TestSumletClient::checksumThroughTheInterface()
@@ -118,12 +116,8 @@ void TestSumletClient::failuresGiveMessages_data()
     const QByteArray garbage("not a library at all\n");
     QTest::newRow("nothing anywhere") << QString() << QByteArray() << QByteArray()
                                       << QStringList{"it is not registered in", "no copy of it was found at"};
-    QTest::newRow("registered file missing, no copy")
-        << "gone/libsumlet.so" << QByteArray() << QByteArray() << QStringList{"the registered file", "does not exist"};
     QTest::newRow("corrupt registered file, no copy")
         << "corrupt/libsumlet.so" << garbage << QByteArray() << QStringList{"corrupt/libsumlet.so"};
-    QTest::newRow("empty registered file, no copy")
-        << "empty/libsumlet.so" << QByteArray("") << QByteArray() << QStringList{"empty/libsumlet.so"};
     QTest::newRow("corrupt copy") << QString() << QByteArray() << garbage << QStringList{"copy/libsumlet.so"};
 }
 
@@ -170,52 +164,6 @@ void TestSumletClient::registryCannotBeWritten()
     registerAt(fresh.registryFile(), QString::fromLocal8Bit(info.dli_fname));
     QVERIFY(!SumletControl::create(&error, {}));
     QVERIFY2(error.contains("is not a component library"), qPrintable(error));
-}
-
-void TestSumletClient::releasedAndRegisteredAgain()
-{
-    PrivateConfig config;
-    QString error;
-    auto control = SumletControl::create(&error, {builtLibrary()});
-    QVERIFY2(control, qPrintable(error));
-    control.reset();
-
-    void *library = dlopen(QFile::encodeName(builtLibrary()).constData(), RTLD_NOW | RTLD_LOCAL);
-    QVERIFY(library);
-    const auto unregisterServer = reinterpret_cast<DllUnregisterServerFn>(dlsym(library, "DllUnregisterServer"));
-    const auto canUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(dlsym(library, "DllCanUnloadNow"));
-    QVERIFY(unregisterServer && canUnloadNow);
-    QCOMPARE(canUnloadNow(), S_OK); // the control was released
-    QCOMPARE(unregisterServer(), S_OK);
-    // Created afresh, it registers itself again.
-    QVERIFY2(SumletControl::create(&error, {builtLibrary()}), qPrintable(error));
-    QCOMPARE(registered(config.registryFile()), canonical(builtLibrary()));
-}
-
-void TestSumletClient::registryFileFormat()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("sub/components.ini");
-    ComponentRegistry registry(path);
-    QVERIFY(registry.load(nullptr)); // missing file: empty
-    QVERIFY(registry.update(
-        [](ComponentRegistry &current) {
-            current.setValue("CLSID\\{A}", "InprocServer32", "/a path/with = sign\\and\nnewline");
-            current.setValue("CLSID\\{A}", "ThreadingModel", "Apartment");
-            current.setValue("CLSID\\{B}", "InprocServer32", "/b");
-            current.setValue("clsid\\{a}", "threadingmodel", "Both");
-        },
-        nullptr));
-    ComponentRegistry reread(path);
-    QVERIFY(reread.load(nullptr));
-    QCOMPARE(reread.sectionNames(), QStringList({"CLSID\\{A}", "CLSID\\{B}"}));
-    QCOMPARE(reread.value("CLSID\\{A}", "InprocServer32"), "/a path/with = sign\\and\nnewline");
-    QCOMPARE(reread.value("CLSID\\{A}", "ThreadingModel"), "Both");
-    QVERIFY(!QFileInfo::exists(path + ".lock"));
-    reread.removeSection("CLSID\\{A}");
-    QVERIFY(reread.save(nullptr));
-    QVERIFY(registry.load(nullptr));
-    QCOMPARE(registry.sectionNames(), QStringList{"CLSID\\{B}"});
 }
 
 QTEST_GUILESS_MAIN(TestSumletClient)
