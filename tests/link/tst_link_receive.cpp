@@ -18,7 +18,6 @@ private slots:
     void byteJustInsideTheTimeoutIsAccepted();
     void silenceEndsWithTheTimeoutMessage();
     void expiredTimeoutWinsOverAWaitingByte();
-    void eventsAndMonitorsRunWhileWaiting();
     void pauseBlocksEventsAndTimers();
     void goneLineEndsByTimeout();
 };
@@ -84,19 +83,6 @@ void ReceiveTest::expiredTimeoutWinsOverAWaitingByte()
     });
     QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReadByte());
     QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::Timeout});
-}
-
-void ReceiveTest::eventsAndMonitorsRunWhileWaiting()
-{
-    LinkOnPty t;
-    t.link.setTimeoutInterval(2000);
-    t.link.setMonitorInterval(20);
-    bool userEventRan = false;
-    QTimer::singleShot(50, &t.timers, [&] { userEventRan = true; });
-    QTimer::singleShot(200, &t.timers, [&] { t.pty.send("x"); });
-    QCOMPARE(t.link.ReadByte(), quint8('x'));
-    QVERIFY(userEventRan);
-    QVERIFY(t.events.waitingBytesUpdates >= 3);
 }
 
 void ReceiveTest::pauseBlocksEventsAndTimers()

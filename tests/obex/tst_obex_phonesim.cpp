@@ -22,8 +22,6 @@ private slots:
     void roundTrips_data();
     void roundTrips();
     void listingOfSeveralPackets();
-    void dataOnlyBeforeAnEmptyFinalResponse();
-    void refusals();
     void reconnectAfterALostLink();
 
 private:
@@ -96,55 +94,6 @@ void ObexPhonesim::listingOfSeveralPackets()
     QCOMPARE(listing.rows[60].size, QStringLiteral("59b"));
     QVERIFY(main.events.log.contains(QStringLiteral("received listing 2")));
     QVERIFY(main.files->ObexSetPathUp());
-}
-
-void ObexPhonesim::dataOnlyBeforeAnEmptyFinalResponse()
-{
-    PhonesimSession session;
-    const QByteArray content = randomBytes(40000, 11);
-    QVERIFY(writeFile(session.flash() + QStringLiteral("/Bitmap/big.bin"), content));
-    QVERIFY(session.connect({QStringLiteral("--empty-final"), QStringLiteral("--packet"), QStringLiteral("1000")}));
-    QVERIFY(session.files->ObexSetPath("Bitmap"));
-    QCOMPARE(*session.files->GetFile("big.bin"), content);
-    QVERIFY(session.sim.logLines(QStringLiteral("CONTINUE")).size() > 30);
-}
-
-void ObexPhonesim::refusals()
-{
-    PhonesimSession session;
-    QVERIFY(writeFile(session.flash() + QStringLiteral("/keep.txt"), "keep"));
-    QVERIFY(session.connect({QStringLiteral("--refuse-setpath"), QStringLiteral("C3"), QStringLiteral("--refuse-mkdir"),
-                             QStringLiteral("C3"), QStringLiteral("--refuse-delete"), QStringLiteral("C3"),
-                             QStringLiteral("--refuse-put"), QStringLiteral("C3")}));
-    PhoneFiles &files = *session.files;
-
-    QVERIFY(!files.ObexSetPath("Bitmap"));
-    QCOMPARE(files.PathStack(), QList<QByteArray>{"Root"});
-    const FolderListing stillRoot = files.RefreshListing();
-    QCOMPARE(stillRoot.pathLine, QStringLiteral("Mobile:\\Root\\"));
-    QVERIFY(stillRoot.rows[0].kind != EntryKind::Parent);
-
-    // No step up after a refused new folder.
-    const qsizetype setpaths = session.sim.logLines(QStringLiteral("SETPATH")).size();
-    QVERIFY(!files.makeFolderAndReturn("NewDir"));
-    QCOMPARE(session.sim.logLines(QStringLiteral("SETPATH")).size(), setpaths + 1);
-    QCOMPARE(files.PathStack(), QList<QByteArray>{"Root"});
-
-    QVERIFY(!files.DeleteObject("keep.txt"));
-    QVERIFY(QFile::exists(session.flash() + QStringLiteral("/keep.txt")));
-
-    for (int size : {10, 5000}) {
-        const QString path = session.local(QStringLiteral("up%1.bin").arg(size));
-        QVERIFY(writeFile(path, randomBytes(size, 5)));
-        QCOMPARE(files.PutFile(path), PutResult::Refused);
-        QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(*session.link));
-    }
-    // The refused large upload got no further packet and no End.
-    QVERIFY(session.sim.logLines(QStringLiteral("PUT")).last().startsWith(QLatin1String("PUT name=up5000.bin")));
-    QVERIFY(!QFile::exists(session.flash() + QStringLiteral("/up5000.bin")));
-
-    // The link is still in step with the phone.
-    QVERIFY(files.RefreshListing().text.contains("keep.txt"));
 }
 
 void ObexPhonesim::reconnectAfterALostLink()

@@ -18,7 +18,6 @@ class ObexRegressions : public QObject
 
 private slots:
     void nameStartingWithColonStaysInItsFolder();
-    void everySingleByteNameSavesUnderItsOwnName();
     void uploadAnnouncesTheLengthItSends();
     void hostileDownloadsFail_data();
     void hostileDownloadsFail();
@@ -56,37 +55,6 @@ void ObexRegressions::nameStartingWithColonStaysInItsFolder()
     QCOMPARE(localFilePath(QStringLiteral("/pc/folder"), QStringLiteral(":abc")), QStringLiteral("/pc/folder/:abc"));
     QCOMPARE(localFilePath(QStringLiteral("/pc/folder/"), QStringLiteral(":abc")), QStringLiteral("/pc/folder/:abc"));
     QCOMPARE(localFilePath(QString(), QStringLiteral(":abc")), QStringLiteral("./:abc"));
-}
-
-// Every byte a phone name can hold either makes a PC file of its own inside the
-// chosen folder or is refused; none reaches another folder or overwrites another name.
-void ObexRegressions::everySingleByteNameSavesUnderItsOwnName()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    int saved = 0;
-    for (int b = 0; b < 256; ++b) {
-        const QByteArray name(1, char(b));
-        const auto local = safeLocalName(name);
-        const bool refused = b == 0 || b == '/' || b == '\\' || b == '.';
-        QCOMPARE(!local, refused);
-        if (!local)
-            continue;
-        const QString path = localFilePath(dir.path(), *local);
-        QCOMPARE(QFileInfo(path).absolutePath(), QFileInfo(dir.path()).absoluteFilePath());
-        QSaveFile file(path);
-        QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(QStringLiteral("byte %1").arg(b)));
-        file.write(name);
-        QVERIFY(file.commit());
-        ++saved;
-    }
-    const QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
-    QCOMPARE(files.size(), saved);
-    for (const QString &fileName : files) {
-        QFile file(dir.filePath(QStringLiteral("./") + fileName));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(Cp1251::decode(file.readAll()), fileName);
-    }
 }
 
 // A source whose length the file system does not tell in advance (files under
