@@ -1,5 +1,5 @@
-// Byte receive: the per-byte time-out (scaled down), events during the wait,
-// the monitor, the blocking pause and a phone that goes away.
+// Byte receive: the per-byte time-out (scaled down), the blocking pause and a phone
+// that goes away.
 
 #include "linktestsupport.h"
 #include "phonelink.h"

@@ -1,6 +1,5 @@
 // Faults found by fuzzing and by feeding the program unusual input, kept from coming back.
 
-#include "cp1251.h"
 #include "listing.h"
 #include "obextestsupport.h"
 #include "workingfiles.h"
@@ -8,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
 
