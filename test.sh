@@ -16,6 +16,7 @@ cmake --build build-asan --parallel "$(nproc)" --target $asan_tests
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 TARVEL_SOAK_RUNS=${TARVEL_SOAK_RUNS_ASAN:-60} \
+TARVEL_SOAK_NOISE_TRANSFERS=${TARVEL_SOAK_NOISE_TRANSFERS_ASAN:-100} \
 QT_QPA_PLATFORM=offscreen ctest --test-dir build-asan -LE 'gui|package|tool' --output-on-failure --parallel "$(nproc)"
 
 # Everything that reads what the phone sends, fuzzed for a bounded time per target.

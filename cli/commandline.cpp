@@ -58,6 +58,8 @@ Options:
                     19200, 38400, 57600 (the default) or 115200; a phone that
                     does not confirm it stays at 57600, with a note
   --yes             copy files larger than 150 kB without asking
+  --trace FILE      write every byte to and from the phone to FILE, with times
+                    (file contents and names included), for reporting a problem
   -b, --batch FILE  run the commands of FILE, one a line ("-": standard input);
                     empty lines and lines starting with "#" are skipped
   -k, --keep-going  go on with the next command after one that failed
@@ -229,14 +231,15 @@ std::optional<int> parseCommandLine(const QStringList &arguments, Options *optio
     const QCommandLineOption rtsOption(QStringLiteral("rts"));
     const QCommandLineOption yesOption(QStringLiteral("yes"));
     const QCommandLineOption speedOption(QStringLiteral("speed"), QString(), QStringLiteral("BAUD"));
+    const QCommandLineOption traceOption(QStringLiteral("trace"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption batchOption(QStringList{QStringLiteral("b"), QStringLiteral("batch")}, QString(),
                                          QStringLiteral("FILE"));
     const QCommandLineOption keepGoingOption(QStringList{QStringLiteral("k"), QStringLiteral("keep-going")});
     const QCommandLineOption recursiveOption(QStringList{QStringLiteral("r"), QStringLiteral("recursive")});
     const QCommandLineOption deleteOption(QStringLiteral("delete"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({portOption, deviceOption, rtsOption, yesOption, speedOption, batchOption, keepGoingOption,
-                       recursiveOption, deleteOption, helpOption});
+    parser.addOptions({portOption, deviceOption, rtsOption, yesOption, speedOption, traceOption, batchOption,
+                       keepGoingOption, recursiveOption, deleteOption, helpOption});
 
     if (!parser.parse(QStringList{arguments.value(0)} + parts.first()))
         return usage(parser.errorText());
@@ -256,6 +259,7 @@ std::optional<int> parseCommandLine(const QStringList &arguments, Options *optio
     options->device = parser.value(deviceOption);
     options->rts = parser.isSet(rtsOption);
     options->yes = parser.isSet(yesOption);
+    options->trace = parser.value(traceOption);
     options->keepGoing = parser.isSet(keepGoingOption);
     if (parser.isSet(speedOption)) {
         static const QStringList rates = {QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("57600"),

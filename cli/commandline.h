@@ -30,6 +30,7 @@ struct Options
     bool rts = false;
     bool yes = false;
     int speed = 57600;
+    QString trace; // --trace FILE: every byte of the line; empty: none
     QString batchFile; // -b FILE; "-" is standard input; empty: no batch
     bool keepGoing = false; // -k: a failed command does not end a batch
     QList<Command> commands; // separated by ";" words

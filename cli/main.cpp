@@ -49,6 +49,11 @@ int main(int argc, char *argv[])
         session.link().setPortNumber(options.port);
     session.link().setRts(options.rts);
     session.setSpeed(options.speed);
+    QString traceError;
+    if (!options.trace.isEmpty() && !session.link().traceTo(options.trace, &traceError)) {
+        printError(QStringLiteral("cannot write the trace %1: %2").arg(options.trace, traceError));
+        return Refused;
+    }
 
     CommandRunner runner(session, events, meter, options);
     int status = Success;

@@ -59,6 +59,7 @@ inline std::unique_ptr<PhoneLink> openLink(const PhoneEnd &phone, PhoneEvents &e
     phone.discardQueues();
     auto link = std::make_unique<PhoneLink>(crc, events);
     link->setTimeoutInterval(TimeoutMs);
+    link->setQuietInterval(1);
     link->setPauseScale(0);
     QString reason;
     if (!PhoneLinkTestAccess::openAsConnected(*link, phone.slavePath(), &reason)) {

@@ -24,9 +24,11 @@ void BfbReceiver::reset()
     blockLength = 0;
     covered.clear();
     crcLow = 0;
+    probing = false;
+    probe.clear();
 }
 
-std::optional<BfbReceiver::Reply> BfbReceiver::feed(quint8 byte)
+std::optional<BfbReceiver::Reply> BfbReceiver::feed(quint8 byte, bool afterPause)
 {
     switch (expect) {
     case Expect::Leftover:
@@ -36,6 +38,10 @@ std::optional<BfbReceiver::Reply> BfbReceiver::feed(quint8 byte)
     case Expect::FrameType:
         if (byte != FrameType)
             return bad(Fault::NotAFrame, true);
+        // A phone sends a block again only once it has sent all of it: a pause in the
+        // middle of a block whose length is known may be a damaged length.
+        probing = afterPause && taken >= BlockHeaderSize && command != AckCommand;
+        probe.clear();
         expect = Expect::FrameLength;
         return std::nullopt;
     case Expect::FrameLength:
@@ -55,6 +61,10 @@ std::optional<BfbReceiver::Reply> BfbReceiver::feed(quint8 byte)
         --frameRemaining;
         if (auto reply = takePayload(byte))
             return reply;
+        if (probing) {
+            if (auto reply = probeForResend(byte))
+                return reply;
+        }
         // The reply goes on in the next frame.
         if (frameRemaining == 0)
             expect = Expect::FrameType;
@@ -106,6 +116,37 @@ std::optional<BfbReceiver::Reply> BfbReceiver::takePayload(quint8 byte)
         return std::nullopt;
     }
     return finishBlock(quint16(crcLow | byte << 8));
+}
+
+std::optional<BfbReceiver::Reply> BfbReceiver::probeForResend(quint8 byte)
+{
+    probe.append(char(byte));
+    if (probe.size() < 3) {
+        probing = frameRemaining > 0;
+        return std::nullopt;
+    }
+    probing = false;
+    QByteArray header;
+    header.append(char(command));
+    header.append(char(~command));
+    header.append(covered.at(0));
+    if (probe != header)
+        return std::nullopt;
+    // The frame starts the block again: read on from its header.
+    const int length = frameLength;
+    const int remaining = frameRemaining;
+    const QByteArray start = probe;
+    reset();
+    command = quint8(start.at(0));
+    covered.append(start.at(2));
+    taken = 3;
+    frameLength = length;
+    frameRemaining = remaining;
+    expect = remaining > 0 ? Expect::Payload : Expect::FrameType;
+    Reply reply;
+    reply.kind = Reply::Kind::Bad;
+    reply.fault = Fault::SentAgain;
+    return reply;
 }
 
 std::optional<BfbReceiver::Reply> BfbReceiver::finishBlock(quint16 received)

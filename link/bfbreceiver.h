@@ -24,6 +24,9 @@ public:
         Length, // a block length the component cannot verify (0x7FFD and above)
         Crc, // the CRC over sequence number, length and packet disagrees
         TrailingBytes, // the frame goes on past the block's CRC
+        // After a pause the block under way began again: a damaged length had it wait for
+        // more, and the phone sent it again. The new copy is read.
+        SentAgain,
     };
 
     struct Reply
@@ -53,11 +56,16 @@ public:
     // Takes the next byte from the line; returns the reply that this byte completes. After a
     // reply the next byte starts a new frame (once a leftover is dropped), so the extra
     // payload of an acknowledgement frame longer than two bytes is read as the start of
-    // the next reply.
-    std::optional<Reply> feed(quint8 byte);
+    // the next reply. afterPause: the line was quiet before this byte, longer than a phone
+    // pauses inside a reply; a frame that then starts with the header (command, complement,
+    // sequence number) of the block under way is that block sent again (SentAgain).
+    std::optional<Reply> feed(quint8 byte, bool afterPause = false);
 
     // Forgets a reply in progress, for a link that stops waiting for its rest.
     void reset();
+    // True when the next byte starts a reply: none is in progress and no rest of a
+    // damaged one is left to drop.
+    bool betweenReplies() const { return expect == Expect::FrameType && taken == 0; }
 
 private:
     enum class Expect {
@@ -69,6 +77,7 @@ private:
     };
 
     std::optional<Reply> takePayload(quint8 byte);
+    std::optional<Reply> probeForResend(quint8 byte);
     std::optional<Reply> finishBlock(quint16 received);
     Reply bad(Fault fault, bool drainLine);
 
@@ -82,4 +91,7 @@ private:
     int blockLength = 0;
     QByteArray covered; // sequence number, length and packet: what the CRC covers
     int crcLow = 0;
+    // The first payload bytes of a frame that came after a pause in the middle of a block.
+    bool probing = false;
+    QByteArray probe;
 };

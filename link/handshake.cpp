@@ -8,6 +8,22 @@ constexpr int SetupReplyMinimum = 4;
 // A phone changes its rate about this long after its answer to a speed frame.
 constexpr int SpeedSwitchPauseMs = 100;
 
+// What makes each answer whole: a slow phone gets a while longer for the rest.
+auto containing(const char *text)
+{
+    return [text](const QByteArray &answer) { return answer.contains(text); };
+}
+
+auto atLeast(int bytes)
+{
+    return [bytes](const QByteArray &answer) { return answer.size() >= bytes; };
+}
+
+bool answered(PhoneLink &link, const std::function<bool(const QByteArray &)> &complete)
+{
+    return complete(link.readQueueUntil(complete));
+}
+
 } // namespace
 
 PhoneConnector::PhoneConnector(PhoneLink &link) : m_link(link), m_events(link.events()) {}
@@ -45,7 +61,7 @@ QByteArray PhoneConnector::command(const QByteArray &text)
 {
     m_link.writeRaw(text + "\r\n");
     m_link.pause(AtReplyPauseMs);
-    return m_link.readQueue();
+    return m_link.readQueueUntil(containing("OK"));
 }
 
 bool PhoneConnector::run(const ListRoot &listRoot)
@@ -91,11 +107,10 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     step(ConnectStep::SettingUpBfb);
     link.writeRaw(SetupFrame);
     link.pause(FramePauseMs);
-    if (link.bytesWaiting() < SetupReplyMinimum) {
+    if (!answered(link, atLeast(SetupReplyMinimum))) {
         ConnectError(ConnectFailure::Bfb);
         return false;
     }
-    link.readQueue();
 
     if (!speedStep()) {
         ConnectError(ConnectFailure::Bfb);
@@ -104,7 +119,7 @@ bool PhoneConnector::run(const ListRoot &listRoot)
 
     link.writeRaw(SifsFrame);
     link.pause(FramePauseMs);
-    if (!link.readQueue().contains("OK")) {
+    if (!answered(link, containing("OK"))) {
         ConnectError(ConnectFailure::Bfb);
         return false;
     }
@@ -112,17 +127,16 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     step(ConnectStep::OpeningObex);
     link.writeRaw(ConnectFrames);
     link.pause(FramePauseMs);
-    if (link.bytesWaiting() < ConnectReplyMinimum) {
+    if (link.bytesWaiting() < ConnectReplyMinimum)
         link.pause(FramePauseMs);
-        if (link.bytesWaiting() < ConnectReplyMinimum) {
-            ConnectError(ConnectFailure::Bfb);
-            return false;
-        }
+    const QByteArray connectAnswer = link.readQueueUntil(atLeast(ConnectReplyMinimum));
+    if (connectAnswer.size() < ConnectReplyMinimum) {
+        ConnectError(ConnectFailure::Bfb);
+        return false;
     }
-    link.readQueue();
 
     step(ConnectStep::LinkUp);
-    link.linkUp();
+    link.linkUp(connectAnswer);
 
     step(ConnectStep::ListingRoot);
     listRoot();
@@ -139,7 +153,7 @@ bool PhoneConnector::speedStep()
         const QByteArray frame = *speedFrameFor(m_speed);
         m_link.writeRaw(frame);
         m_link.pause(FramePauseMs);
-        const QByteArray answer = m_link.readQueue();
+        const QByteArray answer = m_link.readQueueUntil(atLeast(int(frame.size())));
         if (answer.size() == frame.size() && quint8(answer.at(3)) == SpeedAccepted) {
             m_link.pause(SpeedSwitchPauseMs);
             // A port that cannot follow the phone has lost it.
@@ -152,7 +166,7 @@ bool PhoneConnector::speedStep()
     }
     m_link.writeRaw(SpeedFrame);
     m_link.pause(FramePauseMs);
-    return m_link.readQueue().contains("57600");
+    return answered(m_link, containing("57600"));
 }
 
 void PhoneConnector::ConnectError(ConnectFailure failedStep)

@@ -52,6 +52,13 @@ enum class LinkLoss {
     BadData,
 };
 
+// Line faults the link mended by itself, without loss.
+enum class LinkRepair {
+    BadReplyDropped, // a reply that failed its checks was dropped; the phone sends it again
+    BlockSentAgain, // a block of the program's was not acknowledged in time and went again
+    RepeatAcknowledged, // a block the phone sent again was acknowledged again and dropped
+};
+
 // Thrown by the link after PhoneEvents::linkLost, with the port closed.
 struct LinkLost
 {
@@ -113,6 +120,8 @@ public:
     // The staged upload is larger than 150 kB: go on? A front end without a user to ask copies it.
     virtual bool confirmLargeUpload() { return true; }
 
+    // The link mended a line fault; nothing to show unless a front end counts them.
+    virtual void linkRepaired(LinkRepair) {}
     // A fatal link error. When this returns, the link closes the port and throws LinkLost.
     virtual void linkLost(LinkLoss) {}
 };

@@ -1,7 +1,10 @@
 #include "phonelink.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QThread>
 
@@ -11,12 +14,18 @@
 namespace {
 
 constexpr quint8 FrameType = 0x16;
-constexpr quint8 AckCommand = 0x01;
-constexpr int CrcBytes = 2;
 
 } // namespace
 
-PhoneLink::PhoneLink(Checksum &crc, PhoneEvents &events, QObject *parent) : QObject(parent), m_events(events), Crc(crc)
+struct PhoneLink::AckWait
+{
+    const BlockWrites &writes;
+    int resends = 0;
+    bool troubled = false; // line faults met: a bad reply dropped, the block sent again
+};
+
+PhoneLink::PhoneLink(Checksum &crc, PhoneEvents &events, QObject *parent)
+    : QObject(parent), m_events(events), Crc(crc), m_receiver(crc)
 {
     TimeoutTimer.setSingleShot(true);
     // A coarse timer may fire 5 % early: a byte 19 s after the last must still count.
@@ -32,6 +41,12 @@ PhoneLink::PhoneLink(Checksum &crc, PhoneEvents &events, QObject *parent) : QObj
         connect(monitor, &QTimer::timeout, this, &PhoneLink::showWaitingBytes);
     }
     Timer1.start();
+
+    ResendTimer.setSingleShot(true);
+    ResendTimer.setInterval(DefaultResendMs);
+    connect(&ResendTimer, &QTimer::timeout, this, [this] { m_resendDue = true; });
+    QuietTimer.setSingleShot(true);
+    QuietTimer.setInterval(DefaultQuietMs);
 }
 
 PhoneLink::~PhoneLink() = default;
@@ -39,6 +54,16 @@ PhoneLink::~PhoneLink() = default;
 void PhoneLink::setTimeoutInterval(int ms)
 {
     TimeoutTimer.setInterval(ms);
+}
+
+void PhoneLink::setResendInterval(int ms)
+{
+    ResendTimer.setInterval(ms);
+}
+
+void PhoneLink::setQuietInterval(int ms)
+{
+    QuietTimer.setInterval(ms);
 }
 
 void PhoneLink::setMonitorInterval(int ms)
@@ -52,11 +77,16 @@ void PhoneLink::setPauseScale(double scale)
     m_pauseScale = scale;
 }
 
+long PhoneLink::scaled(int ms) const
+{
+    return std::lround(ms * m_pauseScale);
+}
+
 void PhoneLink::pause(int ms)
 {
-    const long scaled = std::lround(ms * m_pauseScale);
-    if (scaled > 0)
-        QThread::msleep(static_cast<unsigned long>(scaled));
+    const long length = scaled(ms);
+    if (length > 0)
+        QThread::msleep(static_cast<unsigned long>(length));
 }
 
 void PhoneLink::setLinkState(LinkState state)
@@ -70,6 +100,7 @@ void PhoneLink::setLinkState(LinkState state)
 bool PhoneLink::beginAttempt()
 {
     BfbSequence = 1;
+    forgetReplies();
     if (m_linkState != LinkState::Enable) {
         setLinkState(LinkState::Enable);
         Comm1.close();
@@ -100,17 +131,47 @@ QByteArray PhoneLink::readQueue()
     return Comm1.read();
 }
 
+QByteArray PhoneLink::readQueueUntil(const std::function<bool(const QByteArray &)> &complete)
+{
+    QByteArray answer = Comm1.read();
+    const QDeadlineTimer grace(scaled(SlowAnswerGraceMs));
+    while (!complete(answer) && !grace.hasExpired()) {
+        if (!Comm1.waitForBytes(int(grace.remainingTime())))
+            break;
+        const QByteArray more = Comm1.read();
+        if (more.isEmpty())
+            break; // readable without bytes: the device hung up
+        answer += more;
+    }
+    return answer;
+}
+
 void PhoneLink::abandonAttempt()
 {
     Comm1.close();
     setLinkState(LinkState::Enable);
 }
 
-void PhoneLink::linkUp()
+void PhoneLink::linkUp(const QByteArray &connectAnswer)
 {
     Comm1.setReadLength(SerialPort::SingleByte);
+    // The answer holds the acknowledgement of the CONNECT and the phone's first block.
+    BfbReceiver answer(Crc);
+    for (const char byte : connectAnswer) {
+        const std::optional<BfbReceiver::Reply> reply = answer.feed(quint8(byte));
+        if (reply && reply->kind == BfbReceiver::Reply::Kind::Block)
+            m_lastAccepted = reply->sequence;
+    }
     SendAck();
     Timer2.start();
+}
+
+void PhoneLink::forgetReplies()
+{
+    m_receiver.reset();
+    m_lastAccepted.reset();
+    m_heldResponse.reset();
+    m_surplusAcks = 0;
 }
 
 void PhoneLink::showWaitingBytes()
@@ -131,9 +192,24 @@ void PhoneLink::ensureNotifier()
     connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] { m_dataSignalled = true; });
 }
 
-quint8 PhoneLink::ReadByte()
+void PhoneLink::sleepForEvents(bool &watchPort)
 {
-    TimeoutTimer.start();
+    if (watchPort)
+        ensureNotifier();
+    const bool watching = watchPort && m_notifier;
+    if (watching)
+        m_notifier->setEnabled(true);
+    m_dataSignalled = false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (watching) {
+        m_notifier->setEnabled(false);
+        if (m_dataSignalled && Comm1.bytesWaiting() == 0)
+            watchPort = false;
+    }
+}
+
+std::optional<quint8> PhoneLink::waitForByte(bool resendable)
+{
     // A hung-up device stays readable without data; then only the time-out can end the wait.
     bool watchPort = true;
     for (;;) {
@@ -148,25 +224,23 @@ quint8 PhoneLink::ReadByte()
             }
             watchPort = false;
         }
-
-        // Sleep until the port has data, a timer fires or the user does something.
-        if (watchPort)
-            ensureNotifier();
-        const bool watching = watchPort && m_notifier;
-        if (watching)
-            m_notifier->setEnabled(true);
-        m_dataSignalled = false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        if (watching) {
-            m_notifier->setEnabled(false);
-            if (m_dataSignalled && Comm1.bytesWaiting() == 0)
-                watchPort = false;
-        }
+        if (resendable && m_resendDue)
+            return std::nullopt;
+        sleepForEvents(watchPort);
     }
+}
+
+quint8 PhoneLink::ReadByte()
+{
+    TimeoutTimer.start();
+    return *waitForByte(false);
 }
 
 void PhoneLink::abortWith(LinkLoss loss)
 {
+    TimeoutTimer.stop();
+    ResendTimer.stop();
+    forgetReplies();
     m_events.linkLost(loss);
     m_notifier.reset();
     Comm1.close();
@@ -203,74 +277,152 @@ QByteArray PhoneLink::dataFrame(const QByteArray &payload)
     return frame;
 }
 
+void PhoneLink::writeBlock(const BlockWrites &writes)
+{
+    for (const QByteArray &write : writes)
+        Comm1.write(write);
+    m_resendDue = false;
+    ResendTimer.start();
+}
+
 void PhoneLink::SendPacket(const QByteArray &block)
 {
     // A block that fits travels in one frame; otherwise full 32-byte frames and the rest.
+    BlockWrites frames;
     qsizetype offset = 0;
     do {
         const qsizetype piece = std::min<qsizetype>(MaxFramePayload, block.size() - offset);
-        Comm1.write(dataFrame(block.mid(offset, piece)));
+        frames.append(dataFrame(block.mid(offset, piece)));
         offset += piece;
     } while (offset < block.size());
+    writeBlock(frames);
     advanceSequence();
-    ReceiveReply();
+    // A block in place of the acknowledgement is not followed here (awaitAcknowledgement).
+    awaitAcknowledgement(frames);
 }
 
 bool PhoneLink::SendPrebuilt(const QByteArray &frames)
 {
-    Comm1.write(frames);
+    const BlockWrites writes{frames};
+    writeBlock(writes);
     advanceSequence();
-    return ReceiveReply().isAcknowledge();
+    return awaitAcknowledgement(writes);
+}
+
+bool PhoneLink::awaitAcknowledgement(const BlockWrites &writes)
+{
+    AckWait wait{writes};
+    const auto stopResending = qScopeGuard([this] { ResendTimer.stop(); });
+    for (;;) {
+        const BfbReceiver::Reply reply = nextSoundReply(&wait);
+        if (isRepeat(reply)) {
+            acknowledgeRepeat();
+            continue;
+        }
+        m_surplusAcks += wait.resends;
+        if (reply.kind == BfbReceiver::Reply::Kind::Acknowledge)
+            return true;
+        // On a clean line a phone that answers without acknowledging is not followed:
+        // its block is dropped unacknowledged, and the phone sends it again.
+        if (!wait.troubled)
+            return false;
+        m_lastAccepted = reply.sequence;
+        m_heldResponse = reply.packet;
+        return true;
+    }
 }
 
 PhoneLink::Reply PhoneLink::ReceiveReply()
 {
-    if (ReadByte() != FrameType)
-        AbortOnBadData();
-    int r = ReadByte();
-    ReadByte(); // header check, not examined
-    // Never read beyond the frame: the header bytes below must lie inside it.
-    if (r < 1)
-        AbortOnBadData();
-    const quint8 command = ReadByte();
-    r -= 1;
-    if (command == AckCommand) {
-        if (r < 1)
-            AbortOnBadData();
-        ReadByte(); // complement; further payload stays queued
-        return {Reply::Kind::Acknowledge, {}};
+    if (m_heldResponse) {
+        Reply held{Reply::Kind::Packet, *m_heldResponse};
+        m_heldResponse.reset();
+        return held;
     }
-    if (r < 4)
-        AbortOnBadData();
-    ReadByte(); // complement
-    ReadByte(); // sequence number
-    const int high = ReadByte();
-    const int low = ReadByte();
-    r -= 4;
-    // Lengths from 0x8000 up are beyond anything the program announces it accepts.
-    if (high >= 0x80)
-        AbortOnBadData();
-    int n = high * 256 + low;
+    for (;;) {
+        const BfbReceiver::Reply reply = nextSoundReply(nullptr);
+        if (reply.kind == BfbReceiver::Reply::Kind::Acknowledge) {
+            if (m_surplusAcks == 0)
+                return {Reply::Kind::Acknowledge, {}};
+            --m_surplusAcks;
+            continue;
+        }
+        if (isRepeat(reply)) {
+            acknowledgeRepeat();
+            continue;
+        }
+        m_lastAccepted = reply.sequence;
+        return {Reply::Kind::Packet, reply.packet};
+    }
+}
 
-    QByteArray result;
-    result.reserve(n);
-    while (n > r - CrcBytes) {
-        for (int i = 0; i < r; ++i)
-            result.append(char(ReadByte()));
-        n -= r;
-        if (ReadByte() != FrameType)
+BfbReceiver::Reply PhoneLink::nextSoundReply(AckWait *wait)
+{
+    int bad = 0;
+    QElapsedTimer sinceByte;
+    for (;;) {
+        // Every byte has its own time-out; sending the block again does not restart it.
+        if (!TimeoutTimer.isActive())
+            TimeoutTimer.start();
+        // Never in the middle of a reply: it may be the acknowledgement, only slow.
+        const bool resendable = wait && m_receiver.betweenReplies() && wait->resends < MaxResends;
+        const std::optional<quint8> byte = waitForByte(resendable);
+        if (!byte) {
+            ++wait->resends;
+            wait->troubled = true;
+            m_events.linkRepaired(LinkRepair::BlockSentAgain);
+            writeBlock(wait->writes);
+            continue;
+        }
+        const bool afterPause = sinceByte.isValid() && sinceByte.elapsed() >= QuietTimer.interval();
+        sinceByte.start();
+        const std::optional<BfbReceiver::Reply> reply = m_receiver.feed(*byte, afterPause);
+        if (!reply)
+            continue;
+        if (reply->kind != BfbReceiver::Reply::Kind::Bad)
+            return *reply;
+        if (++bad == MaxBadReplies)
             AbortOnBadData();
-        r = ReadByte();
-        ReadByte(); // header check
+        m_events.linkRepaired(LinkRepair::BadReplyDropped);
+        if (wait)
+            wait->troubled = true;
+        if (reply->drainLine)
+            drainLine();
     }
-    for (int i = 0; i < n; ++i)
-        result.append(char(ReadByte()));
-    r -= std::max(n, 0);
-    if (r != CrcBytes)
-        AbortOnBadData();
-    ReadByte(); // CRC, not verified
-    ReadByte();
-    return {Reply::Kind::Packet, result};
+}
+
+bool PhoneLink::isRepeat(const BfbReceiver::Reply &reply) const
+{
+    return reply.kind == BfbReceiver::Reply::Kind::Block && m_lastAccepted == reply.sequence;
+}
+
+void PhoneLink::acknowledgeRepeat()
+{
+    SendAck();
+    m_events.linkRepaired(LinkRepair::RepeatAcknowledged);
+}
+
+void PhoneLink::drainLine()
+{
+    // A line that never falls quiet is no phone to talk to.
+    const QDeadlineTimer limit(TimeoutTimer.interval());
+    QuietTimer.start();
+    bool watchPort = true;
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (Comm1.bytesWaiting() > 0) {
+            if (!Comm1.read(SerialPort::WholeQueue).isEmpty()) {
+                if (limit.hasExpired())
+                    AbortOnBadData();
+                QuietTimer.start();
+                continue;
+            }
+            watchPort = false;
+        }
+        if (!QuietTimer.isActive())
+            return;
+        sleepForEvents(watchPort);
+    }
 }
 
 void PhoneLink::SendAck()

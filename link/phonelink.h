@@ -1,15 +1,19 @@
 #pragma once
 
+#include "bfbreceiver.h"
 #include "checksum.h"
 #include "phoneevents.h"
 #include "serialport.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QSocketNotifier;
 
@@ -19,7 +23,12 @@ class QSocketNotifier;
 // connect procedure and the OBEX operations reach the phone only through it.
 // Everything runs on the GUI thread.
 //
-// Fatal link errors (a time-out, a reply that breaks the framing): the link reports
+// Line faults are mended where the link can: a reply that fails its checks is
+// dropped unacknowledged and the phone sends it again; a block of the phone's sent
+// again because the acknowledgement was lost is acknowledged again and dropped; a
+// block of the program's that is not acknowledged in time is sent again.
+//
+// Fatal link errors (a time-out, three bad replies in a row): the link reports
 // PhoneEvents::linkLost, then closes the port, stops Timer2, sets the state
 // "enable" and throws LinkLost. Nothing of the interrupted operation runs on; the
 // exception unwinds to the front end, which may connect again later. The window
@@ -47,6 +56,20 @@ public:
     static constexpr int MaxFramePayload = 32; // for frames the program sends
     static constexpr int DefaultTimeoutMs = 20000;
     static constexpr int MonitorPeriodMs = 1000;
+    // How long a block waits for its link acknowledgement before it goes again, and how
+    // often it goes again: the largest block of the program's takes 0.6 s on the wire
+    // at 19200 baud, which leaves a slow phone over four seconds; three resends fit
+    // into the receive time-out, which still ends the wait for a silent phone.
+    static constexpr int DefaultResendMs = 5000;
+    static constexpr int MaxResends = 3;
+    // The line counts as quiet (the rest of a damaged reply is gone) after this long
+    // without a byte: far above the gaps inside a reply, far below a phone's resend.
+    static constexpr int DefaultQuietMs = 100;
+    // Bad replies in a row that end the link: the phone keeps sending nonsense.
+    static constexpr int MaxBadReplies = 3;
+    // How much longer a step of the connect procedure waits for the rest of a slow
+    // phone's answer, after its pause (scaled like the pauses).
+    static constexpr int SlowAnswerGraceMs = 2000;
 
     // Starts Timer1 (the monitor that runs from start-up). crc and events must outlive the link.
     PhoneLink(Checksum &crc, PhoneEvents &events, QObject *parent = nullptr);
@@ -62,6 +85,9 @@ public:
     QString devicePath() const { return Comm1.devicePath(); }
     QString openedDevicePath() const { return Comm1.openedDevicePath(); }
     void setRts(bool raised) { Comm1.setRts(raised); }
+    // Writes every byte of both directions to a byte trace in path from now on (see
+    // LineTrace). False with the reason when the file cannot be written.
+    bool traceTo(const QString &path, QString *reason = nullptr) { return Comm1.startTrace(path, reason); }
     bool rts() const { return Comm1.rts(); }
     bool isPortOpen() const { return Comm1.isOpen(); }
     int bytesWaiting() const { return Comm1.bytesWaiting(); }
@@ -74,6 +100,10 @@ public:
     bool timedOut() const { return TimedOut; }
     // Receive time-out per byte; tests scale it down.
     void setTimeoutInterval(int ms);
+    // The wait for a link acknowledgement before a block goes again; tests scale it down.
+    void setResendInterval(int ms);
+    // The quiet that ends the draining of a damaged reply; tests scale it down.
+    void setQuietInterval(int ms);
     // Period of both monitors; tests shorten it.
     void setMonitorInterval(int ms);
     // Pauses are multiplied by this factor (1 in the program; tests shorten them).
@@ -98,10 +128,16 @@ public:
     bool writeRaw(const QByteArray &bytes);
     // Everything waiting (whole-queue mode), possibly nothing; never waits.
     QByteArray readQueue();
+    // Everything waiting and, while complete() says the answer is not whole yet, what
+    // arrives in the next SlowAnswerGraceMs (scaled like the pauses). Blocks the thread,
+    // woken by each arrival.
+    QByteArray readQueueUntil(const std::function<bool(const QByteArray &)> &complete);
     // The attempt failed: port closed, state "enable".
     void abandonAttempt();
-    // The CONNECT was answered: single-byte mode, the link acknowledgement, Timer2 running.
-    void linkUp();
+    // The CONNECT was answered (connectAnswer: everything read for it): single-byte
+    // mode, the link acknowledgement, Timer2 running. The phone's block in the answer
+    // counts as accepted, so that a resend of it is known as a repeat.
+    void linkUp(const QByteArray &connectAnswer);
 
     // Stops Timer1 for its lifetime (an upload).
     class QuietMonitor
@@ -127,21 +163,51 @@ public:
 
     // Sends one complete data block (header, packet, CRC already appended) in frames
     // of at most 32 payload bytes, one write per frame, advances BfbSequence, then
-    // reads one reply (the phone's link acknowledgement) and drops it.
+    // reads one reply (the phone's link acknowledgement) and drops it. The block goes
+    // again when no reply comes in time (see awaitAcknowledgement).
     void SendPacket(const QByteArray &block);
-    // One complete reply. Framing errors end the link (AbortOnBadData).
+    // One complete reply that passed its checks. A repeat of the block accepted just
+    // before is acknowledged again and dropped, and so is an acknowledgement owed to
+    // a block sent twice. Three bad replies in a row end the link (AbortOnBadData).
     Reply ReceiveReply();
     // Writes the link acknowledgement frame; reads nothing.
     void SendAck();
     // Writes complete prebuilt frames, advances BfbSequence and reads one reply:
-    // true when it is the link acknowledgement.
+    // true when it is the link acknowledgement (or one lost on a faulty line).
     bool SendPrebuilt(const QByteArray &frames);
 
 private:
     friend struct PhoneLinkTestAccess; // tests set the counter and open the port directly
 
+    // The writes of one block, kept to send it again.
+    using BlockWrites = QList<QByteArray>;
+    struct AckWait;
+
     void setLinkState(LinkState state);
+    long scaled(int ms) const; // a pause's length with the pause scale
+    // A new attempt or a lost link: no reply in progress, none accepted yet.
+    void forgetReplies();
     void advanceSequence(); // 255 -> 0, else +1
+    void writeBlock(const BlockWrites &writes);
+    // Reads replies until the acknowledgement of the block just written, sending it
+    // again when it does not come in time. A data block in its place is dropped
+    // unacknowledged (false), unless line faults were met in this wait: then the
+    // acknowledgement was lost, and the block is the response (kept for ReceiveReply).
+    bool awaitAcknowledgement(const BlockWrites &writes);
+    // The next reply that passes its checks; bad ones are dropped (the rest drained
+    // when its extent is unknown), the third in a row ends the link. With a wait, the
+    // block goes again when its time is up and no reply is under way.
+    BfbReceiver::Reply nextSoundReply(AckWait *wait);
+    bool isRepeat(const BfbReceiver::Reply &reply) const;
+    void acknowledgeRepeat();
+    // Reads and drops bytes until the line has been quiet for the quiet interval.
+    void drainLine();
+    // The next byte; nullopt when resendable and the resend time is up first. The
+    // receive time-out keeps running across such a return.
+    std::optional<quint8> waitForByte(bool resendable);
+    // Sleeps in the event loop until the port has data, a timer fires or another
+    // event arrives. A port readable without data (hung up) is no longer watched.
+    void sleepForEvents(bool &watchPort);
     // A frame 0x16, L, Xor(0x16, L), payload (payload at most 255 bytes).
     QByteArray dataFrame(const QByteArray &payload);
     void showWaitingBytes();
@@ -154,8 +220,20 @@ private:
     QTimer TimeoutTimer; // single shot, restarted for every byte awaited
     QTimer Timer1; // monitor, running from start-up; stopped during uploads
     QTimer Timer2; // monitor, started when a connection is established
+    QTimer ResendTimer; // single shot, from each write of a block until its acknowledgement
+    QTimer QuietTimer; // single shot, restarted by every byte while a damaged reply drains
     qint16 BfbSequence = 1;
     bool TimedOut = false;
+    bool m_resendDue = false;
+    BfbReceiver m_receiver;
+    // The sequence number of the phone's block accepted last: a block carrying it again
+    // is a repeat.
+    std::optional<quint8> m_lastAccepted;
+    // A response that came in place of a lost acknowledgement, for the next ReceiveReply.
+    std::optional<QByteArray> m_heldResponse;
+    // Acknowledgements still due for blocks sent more than once; one that comes where a
+    // response is awaited is dropped.
+    int m_surplusAcks = 0;
     LinkState m_linkState = LinkState::Enable;
     double m_pauseScale = 1.0;
     std::unique_ptr<QSocketNotifier> m_notifier;

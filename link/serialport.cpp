@@ -2,8 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -181,6 +183,8 @@ bool SerialPort::open(QString *reason)
 
     applyModemLines();
     m_openError = OpenError::None;
+    if (m_trace)
+        m_trace->comment(QStringLiteral("opened ") + path);
     return true;
 }
 
@@ -197,6 +201,8 @@ void SerialPort::close()
     ::close(m_fd);
     m_fd = -1;
     m_modemLines = false;
+    if (m_trace)
+        m_trace->comment(QStringLiteral("closed"));
 }
 
 bool SerialPort::isOpen() const
@@ -293,6 +299,8 @@ QByteArray SerialPort::read(int maxBytes)
         break; // queue empty (EAGAIN), hang-up or error: what was read so far is the result
     }
     bytes.truncate(got);
+    if (m_trace)
+        m_trace->received(bytes);
     return bytes;
 }
 
@@ -302,6 +310,11 @@ bool SerialPort::write(const QByteArray &bytes)
         return false;
     const char *data = bytes.constData();
     qsizetype left = bytes.size();
+    // One trace line for the write, with what the driver took.
+    const auto traced = qScopeGuard([&] {
+        if (m_trace)
+            m_trace->sent(bytes.left(bytes.size() - left));
+    });
     while (left > 0) {
         const ssize_t n = ::write(m_fd, data, size_t(left));
         if (n > 0) {
@@ -322,6 +335,27 @@ bool SerialPort::write(const QByteArray &bytes)
         if (ready <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)))
             return false;
     }
+    return true;
+}
+
+bool SerialPort::waitForBytes(int ms) const
+{
+    if (m_fd < 0)
+        return false;
+    pollfd p{m_fd, POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(&p, 1, std::max(ms, 0));
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0;
+}
+
+bool SerialPort::startTrace(const QString &path, QString *reason)
+{
+    auto trace = std::make_unique<LineTrace>();
+    if (!trace->open(path, reason))
+        return false;
+    m_trace = std::move(trace);
     return true;
 }
 

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "linetrace.h"
+
 #include <QByteArray>
 #include <QString>
+
+#include <memory>
 
 // The one serial port the program talks to the phone through (the main window's
 // `Comm1`). Plain termios rather than QSerialPort: the count of waiting bytes must
@@ -88,6 +92,14 @@ public:
     // Partial writes are continued; a driver that accepts nothing for a few
     // seconds makes it give up. False when not all bytes could be handed over.
     bool write(const QByteArray &bytes);
+    // Blocks the thread until bytes are waiting or ms have passed; true when the port
+    // became readable (a hung-up device is readable without bytes).
+    bool waitForBytes(int ms) const;
+
+    // From now on every read and write goes to a byte trace in path as well (see
+    // LineTrace), across closing and opening the port. False with the reason when the
+    // file cannot be written.
+    bool startTrace(const QString &path, QString *reason = nullptr);
 
     // The open descriptor (for a read notifier), or -1.
     int fd() const;
@@ -103,4 +115,5 @@ private:
     bool m_modemLines = false;
     int m_readLength = WholeQueue;
     OpenError m_openError = OpenError::None;
+    std::unique_ptr<LineTrace> m_trace;
 };

@@ -16,9 +16,8 @@ enum class Cut {
     CrcLast,
     Blind
 };
-// The program's block reader takes only CrcLast today; this turns to Blind once it reads
-// blocks cut anywhere.
-constexpr Cut defaultCut = Cut::CrcLast;
+// Phones cut blindly; CrcLast keeps the shape some older readers insist on.
+constexpr Cut defaultCut = Cut::Blind;
 
 struct Options
 {

@@ -59,6 +59,11 @@ void PhoneController::startUp()
 {
     link().setPortNumber(StoredSettings::portNumberFrom(StoredSettings::comport()));
     link().setRts(StoredSettings::rtsFrom(StoredSettings::rts()));
+    // A byte trace for reporting a problem with a real phone; the window has no place for it.
+    const QString trace = qEnvironmentVariable("TARVEL_TRACE");
+    QString traceError;
+    if (!trace.isEmpty() && !link().traceTo(trace, &traceError))
+        qWarning("tarvel: cannot write the trace %s: %s", qPrintable(trace), qPrintable(traceError));
     for (QPushButton *button : {m_controls.Command6, m_controls.Command7, m_controls.Command8, m_controls.Command3})
         button->setEnabled(false);
     m_controls.FileList->addRow(QString::fromLatin1(MainWindowControls::MobileRowText), int(EntryKind::Mobile),

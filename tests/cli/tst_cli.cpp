@@ -129,7 +129,10 @@ void Cli::initTestCase()
 
     Case &broken = add(QStringLiteral("broken"));
     QVERIFY(writeFile(broken.flash(QStringLiteral("Bitmap/x.bin")), randomBytes(5000, 4)));
-    simOptions["broken"] = {QStringLiteral("--fault-on"), QStringLiteral("get"), QStringLiteral("--garbage")};
+    // The second packet of the download (phone block 7) and its two resends arrive damaged.
+    // The phone resends later than the connect procedure acknowledges its CONNECT answer.
+    simOptions["broken"] = {QStringLiteral("--flip-tx"), QStringLiteral("7,8,9"), QStringLiteral("--resend-after"),
+                            QStringLiteral("1500")};
     commands["broken"] = {QStringLiteral("get"), QStringLiteral("Bitmap/x.bin"), broken.pc()};
 
     add(QStringLiteral("refusedFolder"));

@@ -47,6 +47,8 @@ QString faultName(Fault fault)
         return QStringLiteral("crc");
     case Fault::TrailingBytes:
         return QStringLiteral("trailing-bytes");
+    case Fault::SentAgain:
+        return QStringLiteral("sent-again");
     }
     return QStringLiteral("?");
 }
@@ -83,7 +85,8 @@ private slots:
 
 private:
     // Feeds every burst byte by byte, as the link reads them. The line is quiet between
-    // bursts: a reply that asks for a drain loses the rest of its burst.
+    // bursts (the first byte of a burst comes after a pause): a reply that asks for a
+    // drain loses the rest of its burst.
     QStringList receive(const QList<QByteArray> &bursts);
 
     std::unique_ptr<Checksum> component;
@@ -99,8 +102,8 @@ QStringList BfbReceiverTest::receive(const QList<QByteArray> &bursts)
     BfbReceiver receiver(*component);
     QStringList replies;
     for (const QByteArray &burst : bursts) {
-        for (const char byte : burst) {
-            const auto reply = receiver.feed(quint8(byte));
+        for (qsizetype i = 0; i < burst.size(); ++i) {
+            const auto reply = receiver.feed(quint8(burst.at(i)), i == 0 && &burst != &bursts.first());
             if (!reply)
                 continue;
             replies.append(describe(*reply));
@@ -186,6 +189,18 @@ void BfbReceiverTest::replies_data()
     QTest::newRow("frame longer than a damaged block")
         << QList{bfbFrame(flipped(smallBlock, 6) + hex("11 22 33"))} << QStringList{"bad crc drain"};
     QTest::newRow("block cut short") << QList{bfbFrames(b40, {32, 15}).left(40)} << QStringList{};
+    // A flipped bit that enlarges the block length: the block waits for bytes that never
+    // come, until the phone sends it again after a pause.
+    const QByteArray longer = bfbFrames(flipped(b40, 3, 2), {32, 15});
+    QTest::newRow("enlarged length, then the resend after a pause")
+        << QList{longer, bfbFrames(b40, {32, 15})} << QStringList{"bad sent-again leftover 0", blockText(9, p40)};
+    QTest::newRow("enlarged length, then the resend in frames of 3")
+        << QList{longer, bfbFrames(b40, {3, 3, 3})} << QStringList{"bad sent-again leftover 0", blockText(9, p40)};
+    // Without a pause, or with another sequence number, the bytes belong to the block.
+    QTest::newRow("enlarged length, a frame with the same header at once")
+        << QList{longer + bfbFrames(b40, {32, 15})} << QStringList{};
+    QTest::newRow("enlarged length, then another block after a pause")
+        << QList{longer, bfbFrames(bfbBlock(10, p40), {32, 15})} << QStringList{};
 }
 
 void BfbReceiverTest::replies()

@@ -101,13 +101,10 @@ public:
     static QByteArray framed(const QByteArray &packet, int sequence, int framePayload = 32)
     {
         const QByteArray block = bfbBlock(sequence, packet);
-        // A last frame holding only the last CRC byte is not read by the program;
-        // phones never send one, so neither does this one.
+        // Cut as phones cut: every framePayload bytes, whatever the fields.
         QByteArray frames;
         for (qsizetype offset = 0; offset < block.size();) {
-            qsizetype size = std::min<qsizetype>(framePayload, block.size() - offset);
-            if (block.size() - offset - size == 1)
-                --size;
+            const qsizetype size = std::min<qsizetype>(framePayload, block.size() - offset);
             frames += bfbFrame(block.mid(offset, size));
             offset += size;
         }
@@ -211,6 +208,11 @@ struct FilesOnPhone
 class PhonesimSession
 {
 public:
+    // The link's wait for an acknowledgement and for a quiet line; a phone told
+    // --resend-after ResendMs sends its blocks again as quickly.
+    static constexpr int ResendMs = 500;
+    static constexpr int QuietMs = 20;
+
     QTemporaryDir dir;
     PhoneSim sim;
     std::unique_ptr<Checksum> crc;
@@ -243,6 +245,9 @@ public:
         link->setDevicePath(sim.device);
         link->setPauseScale(0.1);
         link->setTimeoutInterval(5000);
+        // Line faults are mended at test speed.
+        link->setResendInterval(ResendMs);
+        link->setQuietInterval(QuietMs);
         return session->connect([this](const FolderListing &listing) { rootListing = listing; });
     }
 

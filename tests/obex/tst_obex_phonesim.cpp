@@ -99,8 +99,9 @@ void ObexPhonesim::listingOfSeveralPackets()
 void ObexPhonesim::reconnectAfterALostLink()
 {
     PhonesimSession s;
-    // The second listing (the first after the connect) is answered with garbage.
-    QVERIFY(s.connect({QStringLiteral("--fault-on"), QStringLiteral("listing:2"), QStringLiteral("--garbage")}));
+    // The second listing (the first after the connect) and its two resends arrive damaged.
+    QVERIFY(s.connect({QStringLiteral("--flip-tx"), QStringLiteral("5,6,7"), QStringLiteral("--resend-after"),
+                       QStringLiteral("200")}));
     QVERIFY_THROWS_EXCEPTION(LinkLost, s.files->RefreshListing());
     QCOMPARE(s.events.losses, QList<LinkLoss>{LinkLoss::BadData});
     QVERIFY(!s.link->isPortOpen());

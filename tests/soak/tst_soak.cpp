@@ -13,6 +13,12 @@
 // TARVEL_SOAK_RUNS (default 150) and TARVEL_SOAK_SEED (default below) choose the
 // runs; the seed is printed, and a failing run prints its plan for reproduction.
 // TARVEL_SOAK_TIMEOUT_MS sets the scaled receive time-out (default 400).
+//
+// Then many transfers over a noisy line: bits flipped at random in both directions, so
+// that a few percent of the blocks arrive damaged. Every transfer must arrive byte for
+// byte; a transfer the link gives up on must leave nothing behind. It prints what the
+// line did and what the link mended. TARVEL_SOAK_NOISE_TRANSFERS (default 300) and
+// TARVEL_SOAK_NOISE_RATE (the bit error rate, default 4e-6) choose them.
 
 #include "handshake.h"
 #include "phonefiles.h"
@@ -40,6 +46,14 @@ namespace {
 constexpr quint32 DefaultSeed = 20261206;
 constexpr int DefaultRuns = 150;
 constexpr int DefaultTimeoutMs = 400;
+constexpr int QuietMs = 20;
+constexpr int DefaultNoiseTransfers = 300;
+constexpr double DefaultNoiseRate = 4e-6;
+// On the noisy line: the receive time-out and both sides' resend waits, scaled down from
+// 20 s and 5 s in proportion, the phone's resend a little quicker than the program's.
+constexpr int NoiseTimeoutMs = 2400;
+constexpr int NoiseResendMs = 600;
+constexpr int NoisePhoneResendMs = 300;
 // A run must end well within this, whatever the phone does.
 constexpr qint64 RunLimitMs = 30000;
 
@@ -290,6 +304,8 @@ Plan makePlan(QRandomGenerator &random, int run, int timeoutMs)
         plan.simOptions << QStringLiteral("--frame") << QString::number(5 + random.bounded(31));
     if (random.bounded(5) == 0)
         plan.simOptions << QStringLiteral("--empty-final");
+    // A phone sends an unacknowledged block again well within the receive time-out.
+    plan.simOptions << QStringLiteral("--resend-after") << QString::number(timeoutMs / 2);
     return plan;
 }
 
@@ -318,6 +334,36 @@ struct Tally
     int runs = 0;
 };
 
+// What the noisy line did and what the link mended, over all its transfers.
+struct NoiseTally
+{
+    int transfers = 0;
+    qint64 bytes = 0;
+    int blocksToPhone = 0;
+    int blocksToPc = 0;
+    int flippedToPhone = 0; // bits flipped on the way to the phone
+    int flippedToPc = 0;
+    int hitAtPhone = 0; // the phone's log lines of damaged frames and blocks dropped
+    int hitAtPc = 0; // damaged replies the program dropped
+    int resendsByPc = 0;
+    int resendsByPhone = 0;
+    int repeatsAtPc = 0; // blocks of the phone's acknowledged again
+    int repeatsAtPhone = 0;
+    int failures = 0; // transfers the link gave up on
+    int connectRetries = 0;
+};
+
+// Mostly small files, a good part of several packets, now and then a large one.
+qint64 noisySize(QRandomGenerator &random)
+{
+    const int pick = random.bounded(100);
+    if (pick < 40)
+        return random.bounded(1500);
+    if (pick < 85)
+        return 1500 + random.bounded(10000);
+    return 11500 + random.bounded(40000);
+}
+
 } // namespace
 
 class Soak : public QObject
@@ -329,6 +375,9 @@ private slots:
     // Batches of runs, each within the test framework's time limit per test function.
     void transfersUnderFaults_data();
     void transfersUnderFaults();
+    // Batches of transfers, each batch over one noisy line.
+    void transfersOverNoisyLine_data();
+    void transfersOverNoisyLine();
     void cleanupTestCase();
 
 private:
@@ -343,6 +392,10 @@ private:
     QRandomGenerator random;
     Tally tally;
     QElapsedTimer total;
+    int noiseTransfers = DefaultNoiseTransfers;
+    double noiseRate = DefaultNoiseRate;
+    NoiseTally noise;
+    QElapsedTimer noiseClock; // time spent on the noisy line
 };
 
 void Soak::initTestCase()
@@ -362,6 +415,12 @@ void Soak::initTestCase()
         seed = chosenSeed;
     random.seed(seed);
     qInfo("soak: %d runs, seed %u, receive time-out %d ms (TARVEL_SOAK_RUNS, TARVEL_SOAK_SEED)", runs, seed, timeoutMs);
+    const int transfers = qEnvironmentVariableIntValue("TARVEL_SOAK_NOISE_TRANSFERS", &ok);
+    if (ok && transfers >= 0)
+        noiseTransfers = transfers;
+    const double rate = qEnvironmentVariable("TARVEL_SOAK_NOISE_RATE").toDouble(&ok);
+    if (ok && rate > 0)
+        noiseRate = rate;
     total.start();
 }
 
@@ -412,6 +471,8 @@ bool Soak::runOnce(const Plan &plan, QRandomGenerator &generator, Outcome *outco
     files.setWorkingDirectory(dir.path());
     link.setDevicePath(sim.device);
     link.setTimeoutInterval(timeoutMs);
+    link.setResendInterval(timeoutMs / 2);
+    link.setQuietInterval(QuietMs);
 
     bool reportedDone = false; // the operation said it completed
     bool deleteReported = false;
@@ -596,6 +657,130 @@ void Soak::transfersUnderFaults()
     }
 }
 
+void Soak::transfersOverNoisyLine_data()
+{
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("last");
+    constexpr int Batch = 25;
+    for (int first = 1; first <= noiseTransfers; first += Batch) {
+        const int last = std::min(noiseTransfers, first + Batch - 1);
+        QTest::addRow("transfers %d-%d", first, last) << first << last;
+    }
+}
+
+void Soak::transfersOverNoisyLine()
+{
+    QFETCH(int, first);
+    QFETCH(int, last);
+    if (!noiseClock.isValid())
+        noiseClock.start();
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString flash = dir.filePath(QStringLiteral("flash"));
+    const QString pc = dir.filePath(QStringLiteral("pc"));
+    QVERIFY(QDir().mkpath(flash) && QDir().mkpath(pc));
+
+    const QString rate = QString::number(noiseRate);
+    QStringList options{QStringLiteral("--noise-rx"),     rate,
+                        QStringLiteral("--noise-tx"),     rate,
+                        QStringLiteral("--seed"),         QString::number(random.bounded(1000000)),
+                        QStringLiteral("--resend-after"), QString::number(NoisePhoneResendMs),
+                        QStringLiteral("--memory"),       QStringLiteral("100000000")};
+    // Responses of 1 or 2 KB: at this rate one in 30 or 15 arrives damaged.
+    options << QStringLiteral("--packet") << QString::number(random.bounded(2) ? 2048 : 1024);
+    if (random.bounded(3) == 0)
+        options << QStringLiteral("--frame") << QString::number(5 + random.bounded(31));
+    PhoneSim sim;
+    QVERIFY(sim.start(flash, options));
+
+    RecordingEvents events;
+    PhoneLink link(*crc, events);
+    PhoneFiles files(link);
+    files.setWorkingDirectory(dir.path());
+    link.setDevicePath(sim.device);
+    link.setTimeoutInterval(NoiseTimeoutMs);
+    link.setResendInterval(NoiseResendMs);
+    link.setQuietInterval(QuietMs);
+    // The connect procedure has no resends: noise that hits its answers makes it try again.
+    auto connect = [&] {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            link.setPauseScale(attempt < 2 ? 0.05 : 0.2);
+            bool connected = false;
+            try {
+                PhoneConnector(link).run([&] {
+                    connected = true;
+                    files.enterRootAndRefresh();
+                });
+            } catch (const LinkLost &) {
+                connected = false;
+            }
+            if (connected)
+                return true;
+            ++noise.connectRetries;
+        }
+        return false;
+    };
+
+    const QString plan = QStringLiteral("transfers %1-%2 [phonesim %3]").arg(first).arg(last).arg(options.join(u' '));
+    bool up = connect();
+    for (int transfer = first; transfer <= last; ++transfer) {
+        if (!up)
+            up = connect();
+        QVERIFY2(up, qPrintable(plan + QStringLiteral(": no connection")));
+        const bool upload = random.bounded(2) == 0;
+        const QByteArray content = randomBytes(random, noisySize(random));
+        const QString name = QStringLiteral("n%1.bin").arg(transfer);
+        const QString onPhone = flash + u'/' + name;
+        const QString onPc = pc + u'/' + name;
+        QVERIFY(writeFile(upload ? onPc : onPhone, content));
+        const QString what = plan
+            + QStringLiteral(", %1 %2 of %3 bytes")
+                  .arg(upload ? QStringLiteral("upload") : QStringLiteral("download"), name)
+                  .arg(content.size());
+        try {
+            if (upload) {
+                QVERIFY2(files.PutFile(onPc) == PutResult::Sent, qPrintable(what + QStringLiteral(": not sent")));
+                QVERIFY2(readFile(onPhone) == content, qPrintable(what + QStringLiteral(": differs on the phone")));
+            } else {
+                const auto received = files.GetFile(name.toLatin1());
+                QVERIFY2(received, qPrintable(what + QStringLiteral(": not delivered")));
+                QVERIFY2(*received == content, qPrintable(what + QStringLiteral(": differs from the phone file")));
+            }
+        } catch (const LinkLost &) {
+            // Given up: nothing half-made, nothing lost.
+            ++noise.failures;
+            qInfo("%s: the link ended (%s)", qPrintable(what), qPrintable(eventName(events.losses.last())));
+            up = false;
+            QVERIFY2(!link.isPortOpen(), qPrintable(what));
+            if (upload)
+                QVERIFY2(!QFile::exists(onPhone) || readFile(onPhone) == content,
+                         qPrintable(what + QStringLiteral(": a part of the upload on the phone")));
+        }
+        QVERIFY2(readFile(upload ? onPc : onPhone) == content, qPrintable(what + QStringLiteral(": source changed")));
+        ++noise.transfers;
+        noise.bytes += content.size();
+    }
+    link.closePort();
+
+    // Blocks on the wire: the program's as the phone took them in, the phone's as it sent them.
+    for (const char *request : {"CONNECT", "SETPATH", "GET", "CONTINUE", "PUT", "DELETE", "REPEAT", "BAD-CRC"})
+        noise.blocksToPhone += int(sim.logLines(QLatin1String(request)).size());
+    noise.blocksToPc += int(sim.logLines(QStringLiteral("RSP")).size() + sim.logLines(QStringLiteral("RESEND")).size());
+    noise.flippedToPhone += int(sim.logLines(QStringLiteral("FAULT noise-rx")).size());
+    noise.flippedToPc += int(sim.logLines(QStringLiteral("FAULT noise-tx")).size());
+    noise.hitAtPhone +=
+        int(sim.logLines(QStringLiteral("BAD-CRC")).size() + sim.logLines(QStringLiteral("BAD-FRAME")).size()
+            + sim.logLines(QStringLiteral("BAD-BLOCK")).size());
+    noise.resendsByPhone += int(sim.logLines(QStringLiteral("RESEND")).size());
+    noise.repeatsAtPhone += int(sim.logLines(QStringLiteral("REPEAT")).size());
+    noise.hitAtPc += int(events.repairs.count(LinkRepair::BadReplyDropped));
+    noise.resendsByPc += int(events.repairs.count(LinkRepair::BlockSentAgain));
+    noise.repeatsAtPc += int(events.repairs.count(LinkRepair::RepeatAcknowledged));
+    // A rare double fault may end the link; a line that ends it often is a fault of the link.
+    QVERIFY2(noise.failures * 50 <= noise.transfers, qPrintable(plan + QStringLiteral(": too many failures")));
+}
+
 void Soak::cleanupTestCase()
 {
     // The summary: faults by kind against outcomes.
@@ -629,6 +814,29 @@ void Soak::cleanupTestCase()
                              .arg(operations)
                              .arg(connectRetries)
             + table;
+    if (noise.transfers == 0)
+        return;
+    // By direction: the program's blocks on their way to the phone, and the phone's to the PC.
+    const auto row = [](const char *what, int toPhone, int toPc) {
+        return QStringLiteral("%1%2%3\n").arg(QLatin1String(what), -34).arg(toPhone, 10).arg(toPc, 10);
+    };
+    qInfo().noquote() << QStringLiteral("soak, noisy line: %1 transfers (%2 bytes of files) in %3 s at a bit error "
+                                        "rate of %4 both ways; %5 failed, %6 connect attempts repeated\n")
+                             .arg(noise.transfers)
+                             .arg(noise.bytes)
+                             .arg(double(noiseClock.elapsed()) / 1000.0, 0, 'f', 1)
+                             .arg(noiseRate)
+                             .arg(noise.failures)
+                             .arg(noise.connectRetries)
+            + QStringLiteral("%1%2%3\n")
+                  .arg(QString(), -34)
+                  .arg(QStringLiteral("to phone"), 10)
+                  .arg(QStringLiteral("to PC"), 10)
+            + row("data blocks", noise.blocksToPhone, noise.blocksToPc)
+            + row("bits flipped (about one a block)", noise.flippedToPhone, noise.flippedToPc)
+            + row("damage found on arrival", noise.hitAtPhone, noise.hitAtPc)
+            + row("blocks sent again", noise.resendsByPc, noise.resendsByPhone)
+            + row("repeats acknowledged again", noise.repeatsAtPhone, noise.repeatsAtPc);
 }
 
 QTEST_GUILESS_MAIN(Soak)

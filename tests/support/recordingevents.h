@@ -85,6 +85,7 @@ public:
     QStringList log; // every event but the monitors' figures, in order
     QList<Refusal> refusals;
     QList<LinkLoss> losses;
+    QList<LinkRepair> repairs; // kept out of the log: a clean line has none
     std::deque<bool> answers; // to the size question, "yes" when none is left
     int questions = 0;
     SerialPort::OpenError portError = SerialPort::OpenError::None;
@@ -146,6 +147,7 @@ public:
         answers.pop_front();
         return answer;
     }
+    void linkRepaired(LinkRepair repair) override { repairs << repair; }
     void linkLost(LinkLoss loss) override
     {
         losses << loss;

@@ -53,7 +53,7 @@ int runFatalChild(int argc, char **argv)
     };
     Form1 form(makeChecksum());
     form.commands().link().setPauseScale(0.3);
-    form.commands().link().setTimeoutInterval(300);
+    form.commands().link().setTimeoutInterval(1000);
     form.commands().link().setDevicePath(qEnvironmentVariable("TARVEL_UI_FATAL_DEVICE"));
     form.show();
     form.commands().Command1_Click();
@@ -203,10 +203,11 @@ private slots:
                                                 QStringLiteral("--silent-after"), QStringLiteral("0")}
                                  << QStringLiteral("К сожалению, произошла ошибка ПРИЕМА ДАННЫХ - TIMEOUT. "
                                                    "Программа будет закрыта!!! Выключите и включите телефон!!!");
-        QTest::newRow("garbage") << QStringList{QStringLiteral("--fault-on"), QStringLiteral("listing"),
-                                                QStringLiteral("--garbage")}
-                                 << QStringLiteral("К сожалению, произошла серьезная ошибка ПРИЕМА ДАННЫХ!!! "
-                                                   "Программа будет закрыта!!! Выключите и включите телефон!!!");
+        // The root listing's response (phone block 2) and its resends all arrive damaged.
+        QTest::newRow("damaged blocks") << QStringList{QStringLiteral("--flip-tx"), QStringLiteral("2,3,4"),
+                                                       QStringLiteral("--resend-after"), QStringLiteral("400")}
+                                        << QStringLiteral("К сожалению, произошла серьезная ошибка ПРИЕМА ДАННЫХ!!! "
+                                                          "Программа будет закрыта!!! Выключите и включите телефон!!!");
     }
     void fatalReceiveErrorsEndTheProgram()
     {
