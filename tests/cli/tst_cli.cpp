@@ -62,7 +62,6 @@ private slots:
     void initTestCase();
 
     void getsCyrillicNameInSeveralPackets();
-    void putsWithoutQuestionUpTo150kB();
     void putsLargerFileWithYes();
     void listsAFolder();
     void showsInfo();
@@ -76,13 +75,11 @@ private slots:
 
     void usageErrors();
     void refusalsBeforeConnecting();
-    void missingPort();
 
 private:
     Case &add(const QString &name);
     std::map<QString, std::unique_ptr<Case>> cases;
     QByteArray cyrillic = randomBytes(5000, 1);
-    QByteArray exact150k = randomBytes(152676, 2);
     QByteArray over150k = randomBytes(152677, 3);
     int noPhoneMaster = -1;
     Result noPhoneResult;
@@ -106,10 +103,6 @@ void Cli::initTestCase()
     Case &cyr = add(QStringLiteral("cyrillic"));
     QVERIFY(writeFile(cyr.flash(QStringLiteral("Bitmap/Фото.bmp")), cyrillic));
     commands["cyrillic"] = {QStringLiteral("get"), QStringLiteral("Bitmap/Фото.bmp"), cyr.pc()};
-
-    Case &exact = add(QStringLiteral("exact150k"));
-    QVERIFY(writeFile(exact.pc(QStringLiteral("exact.bin")), exact150k));
-    commands["exact150k"] = {QStringLiteral("put"), exact.pc(QStringLiteral("exact.bin")), QStringLiteral("Bitmap")};
 
     Case &over = add(QStringLiteral("over150k"));
     QVERIFY(writeFile(over.pc(QStringLiteral("over.bin")), over150k));
@@ -178,13 +171,6 @@ void Cli::getsCyrillicNameInSeveralPackets()
     QVERIFY(c.sim.logLines(QStringLiteral("CONTINUE")).size() >= 2);
     // Standard error is no terminal here: no progress lines.
     QCOMPARE(c.result.err, QString());
-}
-
-void Cli::putsWithoutQuestionUpTo150kB()
-{
-    const Case &c = *cases.at(QStringLiteral("exact150k"));
-    QCOMPARE(c.result.exitCode, 0);
-    QCOMPARE(readFile(c.flash(QStringLiteral("Bitmap/exact.bin"))), exact150k);
 }
 
 void Cli::putsLargerFileWithYes()
@@ -322,15 +308,6 @@ void Cli::refusalsBeforeConnecting()
     QVERIFY(writeFile(dir.filePath(QStringLiteral("exact.bin")), QByteArray(152676, 'e')));
     QCOMPARE(runCli(device + QStringList{QStringLiteral("put"), dir.filePath(QStringLiteral("exact.bin"))}).exitCode,
              3);
-}
-
-void Cli::missingPort()
-{
-    const Result result =
-        runCli({QStringLiteral("--device"), QStringLiteral("/dev/tarvel-no-such-port"), QStringLiteral("info")});
-    QCOMPARE(result.exitCode, 3);
-    QVERIFY(
-        result.err.contains(QStringLiteral("cannot open the serial port /dev/tarvel-no-such-port: no such device")));
 }
 
 QTEST_GUILESS_MAIN(Cli)

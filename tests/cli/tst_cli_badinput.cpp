@@ -109,7 +109,6 @@ private slots:
     void sourcesThatCannotBeRead();
     void sourceTooLargeForThePhone();
 
-    void nameStartingWithColonIsSavedInTheFolder();
     void sourceStartingWithColonIsFound();
     void unreadableSourceSendsNothing();
 
@@ -129,10 +128,6 @@ void CliBadInput::initTestCase()
         cases[name] = std::make_unique<Connected>();
         return *cases[name];
     };
-
-    Connected &colon = add(QStringLiteral("colonGet"));
-    QVERIFY(writeFile(colon.flash(QStringLiteral(":colon.bin")), "from the phone"));
-    commands["colonGet"] = {QStringLiteral("get"), QStringLiteral(":colon.bin"), colon.pc()};
 
     Connected &colonPut = add(QStringLiteral("colonPut"));
     QVERIFY(writeFile(colonPut.pc(QStringLiteral(":up.txt")), "to the phone"));
@@ -271,16 +266,6 @@ void CliBadInput::sourceTooLargeForThePhone()
     // The real limit: the staged copy (three bytes more per 497) must stay below 16 MiB.
     QVERIFY2(result.err.contains(QStringLiteral("too large for the phone: at most 16676550 bytes")),
              qPrintable(result.err));
-}
-
-// A phone file named ":colon.bin" is saved in the chosen folder; Qt would otherwise
-// take the name for one of its resources and nothing could be written.
-void CliBadInput::nameStartingWithColonIsSavedInTheFolder()
-{
-    const Connected &c = *cases.at(QStringLiteral("colonGet"));
-    QVERIFY2(c.result.exitCode == 0, qPrintable(c.result.err));
-    QCOMPARE(readFile(c.pc(QStringLiteral(":colon.bin"))), QByteArray("from the phone"));
-    QCOMPARE(QDir(c.pc()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral(":colon.bin")});
 }
 
 void CliBadInput::sourceStartingWithColonIsFound()

@@ -11,21 +11,13 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QString>
-#include <QStringList>
 
-#include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <fcntl.h>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <poll.h>
 #include <stdexcept>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>

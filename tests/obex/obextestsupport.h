@@ -4,6 +4,7 @@
 // speaks BFB and answers every data block with the next prepared OBEX response,
 // and a session with the emulated phone.
 
+#include "bfbbytes.h"
 #include "cp1251.h"
 #include "linkaccess.h"
 #include "phonefiles.h"
@@ -27,11 +28,6 @@
 #include <stdexcept>
 #include <thread>
 #include <unistd.h>
-
-inline QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
-}
 
 // The phone end of a pseudo-terminal, on its own thread. Every complete data block
 // from the program is recorded and answered as its step says: by default the link
@@ -104,26 +100,13 @@ public:
     // A response data block as the phone frames it, in frames of `framePayload` bytes.
     static QByteArray framed(const QByteArray &packet, int sequence, int framePayload = 32)
     {
-        ReferenceChecksum crc;
-        QByteArray covered;
-        covered.append(char(sequence));
-        covered.append(char(packet.size() >> 8));
-        covered.append(char(packet.size() & 0xFF));
-        covered.append(packet);
-        const quint16 c = crc.CrcCalc(covered);
-        QByteArray block = QByteArray("\x03\xFC", 2) + covered;
-        block.append(char(c & 0xFF));
-        block.append(char(c >> 8));
+        const QByteArray block = bfbBlock(sequence, packet);
         // Cut as phones cut: every framePayload bytes, whatever the fields.
         QByteArray frames;
         for (qsizetype offset = 0; offset < block.size();) {
             const qsizetype size = std::min<qsizetype>(framePayload, block.size() - offset);
-            const QByteArray piece = block.mid(offset, size);
+            frames += bfbFrame(block.mid(offset, size));
             offset += size;
-            frames.append(char(0x16));
-            frames.append(char(piece.size()));
-            frames.append(char(0x16 ^ piece.size()));
-            frames.append(piece);
         }
         return frames;
     }

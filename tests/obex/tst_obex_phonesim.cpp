@@ -21,14 +21,7 @@ private slots:
     void rootAfterConnect();
     void roundTrips_data();
     void roundTrips();
-    void sizeQuestionAnsweredNo();
-    void cyrillicName();
     void listingOfSeveralPackets();
-    void makeAndDeleteFolder();
-    void missingFile();
-    void dataOnlyBeforeAnEmptyFinalResponse();
-    void refusals();
-    void sessionByPaths();
     void reconnectAfterALostLink();
 
 private:
@@ -84,37 +77,6 @@ void ObexPhonesim::roundTrips()
     QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(*main.link));
 }
 
-void ObexPhonesim::sizeQuestionAnsweredNo()
-{
-    const QByteArray content = randomBytes(152677, 7);
-    QVERIFY(writeFile(main.local(QStringLiteral("declined.bin")), content));
-    const qsizetype puts = main.sim.logLines(QStringLiteral("PUT")).size();
-    main.events.answers = {false};
-    QCOMPARE(main.files->PutFile(main.local(QStringLiteral("declined.bin"))), PutResult::NotSent);
-    QVERIFY(!QFile::exists(main.flash() + QStringLiteral("/declined.bin")));
-    QCOMPARE(main.sim.logLines(QStringLiteral("PUT")).size(), puts);
-    QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(*main.link));
-}
-
-void ObexPhonesim::cyrillicName()
-{
-    const QString name = QStringLiteral("Фото ёж.bmp");
-    const QByteArray content = randomBytes(3000, 3);
-    QVERIFY(writeFile(main.local(name), content));
-    QCOMPARE(main.files->PutFile(main.local(name)), PutResult::Sent);
-    QCOMPARE(readFile(main.flash() + u'/' + name), content);
-
-    const FolderListing listing = main.files->RefreshListing();
-    const auto row = std::find_if(listing.rows.begin(), listing.rows.end(),
-                                  [&](const ListingRow &r) { return Cp1251::decode(r.name) == name; });
-    QVERIFY(row != listing.rows.end());
-    QCOMPARE(row->kind, EntryKind::BmpFile);
-    QCOMPARE(row->size, QStringLiteral("3000b"));
-    QCOMPARE(*main.files->GetFile(main.name(name)), content);
-    QVERIFY(main.files->DeleteObject(main.name(name)));
-    QVERIFY(!QFile::exists(main.flash() + u'/' + name));
-}
-
 void ObexPhonesim::listingOfSeveralPackets()
 {
     QDir(main.flash()).mkpath(QStringLiteral("Many"));
@@ -132,110 +94,6 @@ void ObexPhonesim::listingOfSeveralPackets()
     QCOMPARE(listing.rows[60].size, QStringLiteral("59b"));
     QVERIFY(main.events.log.contains(QStringLiteral("received listing 2")));
     QVERIFY(main.files->ObexSetPathUp());
-}
-
-void ObexPhonesim::makeAndDeleteFolder()
-{
-    QVERIFY(main.files->makeFolderAndReturn("NewDir"));
-    QCOMPARE(main.files->PathStack(), QList<QByteArray>{"Root"});
-    QVERIFY(QFileInfo(main.flash() + QStringLiteral("/NewDir")).isDir());
-    // The phone really stands in the root again: the listing shows the new folder.
-    const FolderListing listing = main.files->RefreshListing();
-    QVERIFY(std::any_of(listing.rows.begin(), listing.rows.end(),
-                        [](const ListingRow &r) { return r.name == "NewDir" && r.kind == EntryKind::Folder; }));
-    QVERIFY(main.files->DeleteObject("NewDir"));
-    QVERIFY(!QFileInfo::exists(main.flash() + QStringLiteral("/NewDir")));
-    QVERIFY(!main.files->DeleteObject("NewDir"));
-}
-
-void ObexPhonesim::missingFile()
-{
-    QVERIFY(!main.files->GetFile("nothing-here.bin"));
-    QVERIFY(!main.files->ObexSetPath("NoSuchFolder"));
-    QCOMPARE(main.files->PathStack(), QList<QByteArray>{"Root"});
-}
-
-void ObexPhonesim::dataOnlyBeforeAnEmptyFinalResponse()
-{
-    PhonesimSession session;
-    const QByteArray content = randomBytes(40000, 11);
-    QVERIFY(writeFile(session.flash() + QStringLiteral("/Bitmap/big.bin"), content));
-    QVERIFY(session.connect({QStringLiteral("--empty-final"), QStringLiteral("--packet"), QStringLiteral("1000")}));
-    QVERIFY(session.files->ObexSetPath("Bitmap"));
-    QCOMPARE(*session.files->GetFile("big.bin"), content);
-    QVERIFY(session.sim.logLines(QStringLiteral("CONTINUE")).size() > 30);
-}
-
-void ObexPhonesim::refusals()
-{
-    PhonesimSession session;
-    QVERIFY(writeFile(session.flash() + QStringLiteral("/keep.txt"), "keep"));
-    QVERIFY(session.connect({QStringLiteral("--refuse-setpath"), QStringLiteral("C3"), QStringLiteral("--refuse-mkdir"),
-                             QStringLiteral("C3"), QStringLiteral("--refuse-delete"), QStringLiteral("C3"),
-                             QStringLiteral("--refuse-put"), QStringLiteral("C3")}));
-    PhoneFiles &files = *session.files;
-
-    QVERIFY(!files.ObexSetPath("Bitmap"));
-    QCOMPARE(files.PathStack(), QList<QByteArray>{"Root"});
-    const FolderListing stillRoot = files.RefreshListing();
-    QCOMPARE(stillRoot.pathLine, QStringLiteral("Mobile:\\Root\\"));
-    QVERIFY(stillRoot.rows[0].kind != EntryKind::Parent);
-
-    // No step up after a refused new folder.
-    const qsizetype setpaths = session.sim.logLines(QStringLiteral("SETPATH")).size();
-    QVERIFY(!files.makeFolderAndReturn("NewDir"));
-    QCOMPARE(session.sim.logLines(QStringLiteral("SETPATH")).size(), setpaths + 1);
-    QCOMPARE(files.PathStack(), QList<QByteArray>{"Root"});
-
-    QVERIFY(!files.DeleteObject("keep.txt"));
-    QVERIFY(QFile::exists(session.flash() + QStringLiteral("/keep.txt")));
-
-    for (int size : {10, 5000}) {
-        const QString path = session.local(QStringLiteral("up%1.bin").arg(size));
-        QVERIFY(writeFile(path, randomBytes(size, 5)));
-        QCOMPARE(files.PutFile(path), PutResult::Refused);
-        QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(*session.link));
-    }
-    // The refused large upload got no further packet and no End.
-    QCOMPARE(session.sim.logLines(QStringLiteral("PUT name=up5000.bin")).size(), 1);
-    QVERIFY(!session.sim.log().contains(
-        QStringLiteral("PUT name=up5000.bin length=5033 body=497 extra=3\nRSP code=C3 len=3\nACK\nPUT")));
-    QVERIFY(!QFile::exists(session.flash() + QStringLiteral("/up5000.bin")));
-
-    // The link is still in step with the phone.
-    QVERIFY(files.RefreshListing().text.contains("keep.txt"));
-}
-
-void ObexPhonesim::sessionByPaths()
-{
-    PhonesimSession s;
-    QVERIFY(writeFile(s.local(QStringLiteral("pic.bmp")), "picture"));
-    QVERIFY(writeFile(s.flash() + QStringLiteral("/Ringing tone/ring.mid"), "ring"));
-    QVERIFY(s.connect());
-    PhoneSession &session = *s.session;
-    const QList<QByteArray> bitmap{"Bitmap"};
-
-    QCOMPARE(session.put(s.local(QStringLiteral("pic.bmp")), bitmap), PhoneSession::Status::Done);
-    QCOMPARE(session.makeFolder(bitmap, "Sub"), PhoneSession::Status::Done);
-    FolderListing listing;
-    QCOMPARE(session.list(QList<QByteArray>({"Bitmap", "Sub"}), &listing), PhoneSession::Status::Done);
-    QCOMPARE(listing.pathLine, QStringLiteral("Mobile:\\Root\\Bitmap\\Sub\\"));
-    // Two folders up and one down into the other branch.
-    QByteArray content;
-    QCOMPARE(session.get(QList<QByteArray>{"Ringing tone"}, "ring.mid", &content), PhoneSession::Status::Done);
-    QCOMPARE(content, QByteArray("ring"));
-    QCOMPARE(s.files->PathStack(), (QList<QByteArray>{"Root", "Ringing tone"}));
-    QCOMPARE(session.get(bitmap, "pic.bmp", &content), PhoneSession::Status::Done);
-    QCOMPARE(content, QByteArray("picture"));
-    QCOMPARE(session.remove(bitmap, "pic.bmp"), PhoneSession::Status::Done);
-    QVERIFY(!QFile::exists(s.flash() + QStringLiteral("/Bitmap/pic.bmp")));
-    QCOMPARE(session.get(bitmap, "pic.bmp", &content), PhoneSession::Status::Refused);
-
-    QCOMPARE(session.list(QList<QByteArray>({"Bitmap", "Nowhere"}), &listing), PhoneSession::Status::FolderRefused);
-    QCOMPARE(session.refusedFolder(), QByteArray("Nowhere"));
-    QCOMPARE(session.list(QList<QByteArray>(), &listing), PhoneSession::Status::Done);
-    QCOMPARE(listing.pathLine, QStringLiteral("Mobile:\\Root\\"));
-    QCOMPARE(session.info().model, QStringLiteral("Siemens M55"));
 }
 
 void ObexPhonesim::reconnectAfterALostLink()

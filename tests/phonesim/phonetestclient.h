@@ -1,7 +1,7 @@
 #pragma once
 
-// Test side of the cable: starts the emulated phone and talks to it with framing code of
-// its own (nothing here is shared with the phone or with the program), so that a fault
+// Test side of the cable: starts the emulated phone and talks to it with the tests' own
+// BFB and OBEX code (nothing here comes from the phone or the program), so that a fault
 // on either side shows up as a disagreement.
 
 #include "testprocess.h"
@@ -22,7 +22,7 @@ public:
     bool start(const QString &root, const QStringList &extra = {});
     // SIGTERM and wait; returns the exit code, or -1 when it had to be killed.
     int stop();
-    // Waits until a log line starting with prefix appears (count-th such line).
+    // Waits until the count-th log line starting with prefix appears.
     bool waitForLog(const QString &prefix, int count = 1, int timeoutMs = 3000) const;
 
     QTemporaryDir logDir;
@@ -30,20 +30,7 @@ public:
 
 // Windows-1251 bytes for the letters the tests use (ASCII, Russian letters, Ё/ё).
 QByteArray toCp1251(const QString &text);
-// Name header value as the program sends it: 00 b for each byte, then 00 00.
-QByteArray cp1251NameValue(const QString &name);
-// Name header value as real UTF-16BE, then 00 00.
-QByteArray utf16NameValue(const QString &name);
-
-quint16 testCrc(const QByteArray &data);
-
-struct ObexHeader
-{
-    std::uint8_t id = 0;
-    QByteArray value;
-};
-// Headers of a response packet (from offset 3).
-QList<ObexHeader> parseHeaders(const QByteArray &packet, int offset = 3);
+// The value of the first header with this id in a response packet (headers from offset).
 std::optional<QByteArray> headerValue(const QByteArray &packet, std::uint8_t id, int offset = 3);
 
 class PhoneLine
@@ -52,11 +39,10 @@ public:
     PhoneLine() = default;
     PhoneLine(const PhoneLine &) = delete;
     PhoneLine &operator=(const PhoneLine &) = delete;
-    ~PhoneLine();
+    ~PhoneLine() { close(); }
 
     bool open(const QString &device);
     void close();
-    bool isOpen() const { return m_fd >= 0; }
     // The speed of this end of the line, as a client sets its port.
     bool setBaud(unsigned baud);
 
@@ -70,15 +56,10 @@ public:
     QByteArray at(const QByteArray &command, int timeoutMs = 2000);
     // The program's handshake: at, at+CGMM, AT^SBFB=1, three set-up frames.
     bool startBfb();
-    // BFB start-up plus the program's prebuilt CONNECT; the whole answer.
-    QByteArray connectRaw();
     // BFB start-up and a CONNECT; true when answered with 0xA0.
-    bool connect(unsigned maxPacket = 0x4006);
+    bool connect();
 
     static QByteArray frame(std::uint8_t type, const QByteArray &payload);
-    static QByteArray dataBlock(std::uint8_t command, std::uint8_t sequence, const QByteArray &packet);
-    // Cuts a block into data frames of at most frameSize payload bytes.
-    static QByteArray dataFrames(const QByteArray &block, int frameSize = 32);
 
     enum class ReplyKind {
         Ack,
@@ -91,47 +72,29 @@ public:
         ReplyKind kind = ReplyKind::Timeout;
         QByteArray packet; // the OBEX packet of a block
         bool crcOk = false;
-        std::uint8_t command = 0;
-        std::uint8_t sequence = 0;
         QList<int> frameSizes; // payload sizes of the frames the block came in
         QByteArray raw; // every byte read for this reply
     };
     Reply readReply(int timeoutMs = 3000);
     void sendAck();
-
     // Sends an OBEX packet in a data block (next sequence number, 32-byte frames).
-    void sendPacket(const QByteArray &packet, int frameSize = 32);
+    void sendPacket(const QByteArray &packet);
 
-    // What a client that recovers from a faulty line had to do.
-    struct Recovery
-    {
-        int resends = 0; // its own blocks sent again for want of an acknowledgement
-        int badBlocks = 0; // phone blocks that failed their CRC, left unacknowledged
-        int repeats = 0; // phone blocks that came twice, acknowledged again
-    };
-    // One exchange as a recovering client does it: the block is sent again (same
-    // sequence number) while no acknowledgement comes within ackWaitMs, a phone block
-    // with a bad CRC is not acknowledged, a repeated one is acknowledged again. Returns
-    // the response packet, empty on failure.
-    QByteArray recoveringRequest(const QByteArray &packet, Recovery &recovery, int ackWaitMs = 500);
-    // Reads for waitMs, acknowledging phone blocks that come again.
-    void acknowledgeRepeats(Recovery &recovery, int waitMs);
     // One exchange: packet, link acknowledgement, response, acknowledgement of it.
     // Returns the response packet (empty on any failure, with the reason in lastError).
-    QByteArray request(const QByteArray &packet, int frameSize = 32);
-    // A GET followed through its 0x90 responses; returns the collected Body and
-    // End-of-Body data and the packets seen.
-    QByteArray getAll(const QByteArray &firstRequest, QList<QByteArray> *responses = nullptr, int frameSize = 32);
+    QByteArray request(const QByteArray &packet);
+    // A GET followed through its 0x90 responses; returns the Body and End-of-Body data.
+    QByteArray getAll(const QByteArray &firstRequest, QList<QByteArray> *responses = nullptr);
 
     static QByteArray packet(std::uint8_t opcode, const QByteArray &rest);
     static QByteArray header(std::uint8_t id, const QByteArray &value);
-    static QByteArray nameHeader(const QString &name) { return header(0x01, cp1251NameValue(name)); }
+    // As the program sends it: 00 b for each Windows-1251 byte, then 00 00.
+    static QByteArray nameHeader(const QString &name);
     static QByteArray lengthHeader(quint32 length);
 
     QByteArray setPath(std::uint8_t flags, const std::optional<QString> &name);
-    QByteArray listing(QList<QByteArray> *responses = nullptr);
+    QByteArray listing();
     QByteArray getFile(const QString &name, QList<QByteArray> *responses = nullptr);
-    std::optional<quint32> memory(std::uint8_t which);
     // Upload exactly as the program stages it: 497-byte pieces, each followed by three
     // zero bytes, Body lengths counting only the piece; then the empty End-of-Body.
     QByteArray uploadLikeProgram(const QString &name, const QByteArray &content,
@@ -141,16 +104,35 @@ public:
     static QByteArray movePacket(const QString &from, const QString &to);
 
     QString lastError;
-    std::uint8_t sequence = 1;
-    std::optional<std::uint8_t> lastPhoneSequence; // of the phone block acknowledged last
 
 private:
-    // A phone block: acknowledged and returned when new, acknowledged again when it
-    // repeats the last one, left alone when its CRC fails.
-    std::optional<QByteArray> takeBlock(const Reply &reply, Recovery &recovery);
-    bool fill(int size, int timeoutMs);
-    QByteArray take(int size);
+    bool fill(qsizetype size, int timeoutMs);
+    QByteArray take(qsizetype size);
 
     int m_fd = -1;
     QByteArray m_buffer;
+    std::uint8_t m_sequence = 1;
+};
+
+// The first byte of a response: its code; 0 for none.
+inline quint8 code(const QByteArray &response)
+{
+    return response.isEmpty() ? 0 : quint8(response[0]);
+}
+
+// The emulated phone serving a fresh folder, and a line to it.
+struct SimSession
+{
+    QTemporaryDir root;
+    PhoneSimProcess sim;
+    PhoneLine line;
+
+    // Starts the phone with the options and opens the line; connects unless told not to.
+    bool start(const QStringList &options = {}, bool connect = true)
+    {
+        if (!root.isValid() || !sim.start(root.path(), options) || !line.open(sim.device))
+            return false;
+        return !connect || line.connect();
+    }
+    QString path(const QString &relative) const { return root.filePath(relative); }
 };

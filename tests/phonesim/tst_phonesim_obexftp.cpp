@@ -1,30 +1,19 @@
-// Interoperability with Debian's obexftp client over the BFB cable transport.
-//
-// obexftp 0.24 reads each response with one read of at most 500 bytes and gives up when
-// the whole response block is not in it, so the phone runs with --packet 440 here (its
-// response frames then stay below 500 bytes) and without --baud pacing.
+// Interoperability with Debian's obexftp client over the BFB cable transport: every
+// command it has, in one session.
 
 #include "phonetestclient.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSet>
 #include <QTest>
 
 namespace {
 
 const QString obexftp = QStringLiteral("/usr/bin/obexftp");
-
-QByteArray pattern(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + i / 251) & 0xFF);
-    return bytes;
-}
 
 // "name" or "name size" for every entry of a listing, in the order given.
 QList<QByteArray> listingEntries(const QByteArray &xml)
@@ -65,33 +54,15 @@ ObexftpRun runObexftp(const QString &device, const QString &workDir, const QStri
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(workDir);
-    process.start(obexftp,
-                  QStringList{QStringLiteral("-t"), device, QStringLiteral("-U"), QStringLiteral("S45")} + commands);
-    ObexftpRun run;
-    if (!process.waitForFinished(60000)) {
+    process.start(obexftp, QStringList{"-t", device, "-U", "S45"} + commands);
+    if (!process.waitForFinished(60000))
         process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
+    process.waitForFinished();
+    return {process.readAllStandardOutput(), process.readAllStandardError()};
 }
-
-struct Phone
-{
-    QTemporaryDir root;
-    QTemporaryDir work;
-    PhoneSimProcess sim;
-
-    bool start() { return sim.start(root.path(), {QStringLiteral("--packet"), QStringLiteral("440")}); }
-    QString path(const QString &relative) const { return root.filePath(relative); }
-    ObexftpRun run(const QStringList &commands) const { return runObexftp(sim.device, work.path(), commands); }
-};
 
 } // namespace
 
@@ -100,92 +71,70 @@ class PhonesimObexftpTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void listings();
-    void transfers();
-    void foldersDeletesAndMemory();
+    void oneSessionOfEveryCommand();
 };
 
-void PhonesimObexftpTest::initTestCase()
+void PhonesimObexftpTest::oneSessionOfEveryCommand()
 {
     if (!QFileInfo(obexftp).isExecutable())
         QSKIP("obexftp is not installed");
-}
-
-void PhonesimObexftpTest::listings()
-{
-    Phone phone;
-    QVERIFY(writeFile(phone.path(QStringLiteral("Bitmap/logo.bmp")), pattern(1234)));
-    QVERIFY(writeFile(phone.path(QStringLiteral("Ringing tone/Мелодия.mid")), "MThd"));
+    QTemporaryDir root;
+    QTemporaryDir work;
+    const auto phone = [&root](const QString &path) { return root.filePath(path); };
+    QVERIFY(writeFile(phone(QStringLiteral("Ringing tone/Мелодия.mid")), "MThd"));
+    QVERIFY(writeFile(phone(QStringLiteral("top.txt")), "top"));
     for (int i = 0; i < 30; ++i)
-        QVERIFY(writeFile(phone.path(QStringLiteral("Sub/file%1.txt").arg(i)), QByteArray(i, 'x')));
-    QVERIFY(writeFile(phone.path(QStringLiteral("top.txt")), "top"));
-    QVERIFY(phone.start());
+        QVERIFY(writeFile(phone(QStringLiteral("Sub/file%1.txt").arg(i)), QByteArray(i, 'x')));
+    const QByteArray big = randomBytes(20000, 1);
+    QVERIFY(writeFile(phone(QStringLiteral("Sub/big.bin")), big));
+    QVERIFY(writeFile(phone(QStringLiteral("Sub/Заметка.txt")), "Купить хлеб\r\n"));
+    QVERIFY(writeFile(phone(QStringLiteral("Sub/gone.txt")), QByteArray(1000, 'g')));
+    QVERIFY(writeFile(phone(QStringLiteral("Sub/Full/stays.txt")), QByteArray(234, 's')));
+    QVERIFY(QDir(root.path()).mkpath(QStringLiteral("Sub/Empty")));
+    const QByteArray upload = randomBytes(7777, 2).toBase64();
+    QVERIFY(writeFile(work.filePath(QStringLiteral("local.bin")), upload));
+    QVERIFY(writeFile(work.filePath(QStringLiteral("Тест.txt")), "привет"));
+    const QList<QByteArray> rootEntries = hostEntries(root.path());
+    const QList<QByteArray> subEntries = hostEntries(phone(QStringLiteral("Sub")));
 
-    const ObexftpRun run = phone.run({QStringLiteral("-l"), QStringLiteral("/"), QStringLiteral("-c"),
-                                      QStringLiteral("Sub"), QStringLiteral("-l"), QString()});
+    // obexftp 0.24 reads each response with one read of at most 500 bytes: the
+    // phone's packets stay below that.
+    PhoneSimProcess sim;
+    QVERIFY(sim.start(root.path(), {QStringLiteral("--packet"), QStringLiteral("440")}));
+    const ObexftpRun run =
+        runObexftp(sim.device, work.path(),
+                   {"-l", "/",         "-c", "Sub",      "-l", "",         "-g", "big.bin", "-g", "Заметка.txt",
+                    "-p", "local.bin", "-p", "Тест.txt", "-k", "gone.txt", "-k", "Empty",   "-k", "Full"});
     // obexftp's exit code is not a verdict (255 after a good listing); its messages are.
-    QVERIFY2(!run.err.contains("failed"), run.err.constData());
+    QVERIFY2(!QByteArray(run.err).replace("failed: Full", "").contains("failed"), run.err.constData());
+    const ObexftpRun info = runObexftp(sim.device, work.path(), {"-C", "Новая", "-x"});
     const qsizetype second = run.out.indexOf("<?xml", 1);
     QVERIFY(run.out.startsWith("<?xml") && second > 0);
-    QList<QByteArray> root = listingEntries(run.out.left(second));
-    QList<QByteArray> sub = listingEntries(run.out.mid(second));
-    std::sort(root.begin(), root.end());
-    std::sort(sub.begin(), sub.end());
-    QCOMPARE(root, hostEntries(phone.root.path()));
-    QCOMPARE(sub, hostEntries(phone.path(QStringLiteral("Sub"))));
-    // The Sub listing is long enough for several response packets.
-    QVERIFY(phone.sim.logLines(QStringLiteral("CONTINUE")).size() >= 2);
-}
+    QList<QByteArray> rootListed = listingEntries(run.out.left(second));
+    QList<QByteArray> subListed = listingEntries(run.out.mid(second));
+    std::sort(rootListed.begin(), rootListed.end());
+    std::sort(subListed.begin(), subListed.end());
+    QCOMPARE(rootListed, rootEntries);
+    QCOMPARE(subListed, subEntries);
+    QVERIFY(sim.logLines(QStringLiteral("CONTINUE")).size() >= 2); // the Sub listing took several packets
 
-void PhonesimObexftpTest::transfers()
-{
-    Phone phone;
-    const QByteArray big = pattern(20000);
-    QVERIFY(writeFile(phone.path(QStringLiteral("Sub/big.bin")), big));
-    QVERIFY(writeFile(phone.path(QStringLiteral("Sub/Заметка.txt")), "Купить хлеб\r\n"));
-    const QByteArray upload = pattern(7777).toBase64();
-    QVERIFY(writeFile(phone.work.filePath(QStringLiteral("local.bin")), upload));
-    QVERIFY(writeFile(phone.work.filePath(QStringLiteral("Тест.txt")), "привет"));
-    QVERIFY(writeFile(phone.work.filePath(QStringLiteral("empty.txt")), {}));
-    QVERIFY(phone.start());
-
-    const ObexftpRun run =
-        phone.run({QStringLiteral("-c"), QStringLiteral("Sub"), QStringLiteral("-g"), QStringLiteral("big.bin"),
-                   QStringLiteral("-g"), QStringLiteral("Заметка.txt"), QStringLiteral("-p"),
-                   QStringLiteral("local.bin"), QStringLiteral("-p"), QStringLiteral("Тест.txt")});
-    QVERIFY2(!run.err.contains("failed"), run.err.constData());
-    QCOMPARE(readFile(phone.work.filePath(QStringLiteral("big.bin"))), big);
-    QCOMPARE(readFile(phone.work.filePath(QStringLiteral("Заметка.txt"))), QByteArray("Купить хлеб\r\n"));
-    QCOMPARE(readFile(phone.path(QStringLiteral("Sub/local.bin"))), upload);
-    QCOMPARE(readFile(phone.path(QStringLiteral("Sub/Тест.txt"))), QByteArray("привет"));
-    QVERIFY(phone.sim.log().contains(QStringLiteral("GET name=Заметка.txt\n")));
-    QCOMPARE(phone.sim.logLines(QStringLiteral("PUT name=Тест.txt")).size(), 1);
-    QCOMPARE(QDir(phone.path(QStringLiteral("Sub"))).entryList(QDir::Files | QDir::Hidden).size(), 4);
-}
-
-void PhonesimObexftpTest::foldersDeletesAndMemory()
-{
-    Phone phone;
-    QVERIFY(writeFile(phone.path(QStringLiteral("Sub/gone.txt")), QByteArray(1000, 'g')));
-    QVERIFY(writeFile(phone.path(QStringLiteral("Sub/Full/stays.txt")), QByteArray(234, 's')));
-    QVERIFY(QDir(phone.root.path()).mkpath(QStringLiteral("Sub/Empty")));
-    QVERIFY(phone.start());
-
-    ObexftpRun run =
-        phone.run({QStringLiteral("-c"), QStringLiteral("Sub"), QStringLiteral("-k"), QStringLiteral("gone.txt"),
-                   QStringLiteral("-k"), QStringLiteral("Empty"), QStringLiteral("-k"), QStringLiteral("Full")});
-    QVERIFY(!QFileInfo::exists(phone.path(QStringLiteral("Sub/gone.txt"))));
-    QVERIFY(!QFileInfo::exists(phone.path(QStringLiteral("Sub/Empty"))));
-    QVERIFY(QFileInfo::exists(phone.path(QStringLiteral("Sub/Full/stays.txt"))));
-    QVERIFY(phone.sim.log().contains(QStringLiteral("DELETE name=Full\nRSP code=C3")));
-
-    run = phone.run({QStringLiteral("-C"), QStringLiteral("Новая"), QStringLiteral("-x")});
-    QVERIFY(QFileInfo(phone.path(QStringLiteral("Новая"))).isDir());
+    QCOMPARE(readFile(work.filePath(QStringLiteral("big.bin"))), big);
+    QCOMPARE(readFile(work.filePath(QStringLiteral("Заметка.txt"))), QByteArray("Купить хлеб\r\n"));
+    QCOMPARE(readFile(phone(QStringLiteral("Sub/local.bin"))), upload);
+    QCOMPARE(readFile(phone(QStringLiteral("Sub/Тест.txt"))), QByteArray("привет"));
+    QVERIFY(!QFileInfo::exists(phone(QStringLiteral("Sub/gone.txt"))));
+    QVERIFY(!QFileInfo::exists(phone(QStringLiteral("Sub/Empty"))));
+    QVERIFY(QFileInfo::exists(phone(QStringLiteral("Sub/Full/stays.txt"))));
+    QVERIFY(sim.log().contains(QStringLiteral("DELETE name=Full\nRSP code=C3")));
+    QVERIFY(QFileInfo(phone(QStringLiteral("Новая"))).isDir());
     // obexftp prints the total and the free memory it reads.
-    const QString report = QString::fromUtf8(run.out + run.err);
+    qint64 used = 0;
+    QDirIterator files(root.path(), QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext())
+        used += QFileInfo(files.next()).size();
+    const QString report = QString::fromUtf8(info.out + info.err);
     QVERIFY2(report.contains(QStringLiteral("Got info 1572864")), qPrintable(report));
-    QVERIFY2(report.contains(QStringLiteral("Got info %1").arg(1572864 - 234)), qPrintable(report));
+    QVERIFY2(report.contains(QStringLiteral("Got info %1").arg(1572864 - used)), qPrintable(report));
 }
 
 QTEST_GUILESS_MAIN(PhonesimObexftpTest)

@@ -163,21 +163,21 @@ private slots:
             QStringList rows;
             QStringList failure;
         };
-        const QString model = QStringLiteral("Siemens ");
+        const QString model = row(7, QStringLiteral("Siemens M55"));
         const Case cases[] = {
             {{QStringLiteral("--fault-on"), QStringLiteral("at:2"), QStringLiteral("--garbage")},
              QStringList{row(6, Wake), row(5, Model)} + ModelFailure,
              ModelFailure},
             {{QStringLiteral("--fault-on"), QStringLiteral("at:3"), QStringLiteral("--garbage")},
-             QStringList{row(6, Wake), row(5, Model), QString(), row(6, Bfb)} + ModelFailure,
+             QStringList{row(6, Wake), row(5, Model), model, row(6, Bfb)} + ModelFailure,
              ModelFailure},
             {{QStringLiteral("--fault-on"), QStringLiteral("setup:1"), QStringLiteral("--silent-after"),
               QStringLiteral("0")},
-             QStringList{row(6, Wake), row(5, Model), QString(), row(6, Bfb), row(6, Setup)} + BfbFailure,
+             QStringList{row(6, Wake), row(5, Model), model, row(6, Bfb), row(6, Setup)} + BfbFailure,
              BfbFailure},
             {{QStringLiteral("--fault-on"), QStringLiteral("connect"), QStringLiteral("--silent-after"),
               QStringLiteral("40")},
-             QStringList{row(6, Wake), row(5, Model), QString(), row(6, Bfb), row(6, Setup), row(1, Obex)} + BfbFailure,
+             QStringList{row(6, Wake), row(5, Model), model, row(6, Bfb), row(6, Setup), row(1, Obex)} + BfbFailure,
              BfbFailure},
         };
         qsizetype rowsBefore = 0;
@@ -187,57 +187,12 @@ private slots:
             QVERIFY(mapPort(1, phone.device));
             connect();
             const QStringList rows = progressRows(*m_form);
-            const QStringList attempt = rows.mid(rowsBefore);
-            QCOMPARE(attempt.size(), step.rows.size());
-            for (int i = 0; i < attempt.size(); ++i) {
-                if (step.rows[i].isEmpty()) // the model row: the phone's own three characters
-                    QVERIFY2(attempt[i].startsWith(QStringLiteral("7:") + model), qPrintable(attempt[i]));
-                else
-                    QCOMPARE(attempt[i], step.rows[i]);
-            }
+            QCOMPARE(rows.mid(rowsBefore), step.rows);
             checkFailedAttempt(step.failure);
             rowsBefore = rows.size();
         }
         saveScreenshot(m_form->events().progressWindow(), QStringLiteral("frmProgress-failures"));
         dismissProgress();
-    }
-
-    void modelRowShowsTheModel()
-    {
-        PhoneSim phone({QStringLiteral("--model"), QStringLiteral("M50"), QStringLiteral("--fault-on"),
-                        QStringLiteral("at:3"), QStringLiteral("--garbage")});
-        QVERIFY(phone.running());
-        QVERIFY(mapPort(1, phone.device));
-        connect();
-        QVERIFY2(progressRows(*m_form).contains(row(7, QStringLiteral("Siemens M50"))),
-                 qPrintable(progressRows(*m_form).join(QLatin1Char('\n'))));
-        dismissProgress();
-    }
-
-    // Refusals of the phone show no message; the refreshed list tells.
-    void refusedFolderAndDelete()
-    {
-        PhoneSim phone({QStringLiteral("--refuse-setpath"), QStringLiteral("C4"), QStringLiteral("--refuse-delete"),
-                        QStringLiteral("C3")});
-        QVERIFY(phone.running());
-        QVERIFY(mapPort(1, phone.device));
-        connect();
-        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\"));
-        const QStringList root = rowTexts(m_form->controls().FileList);
-        QVERIFY(root.contains(QStringLiteral("Bitmap")));
-
-        m_form->controls().FileList->selectRow(findRow(m_form->controls().FileList, QStringLiteral("Bitmap")));
-        m_form->commands().openSelectedRow();
-        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\"));
-        QCOMPARE(m_form->commands().files().PathStack(), QList<QByteArray>{"Root"});
-        QCOMPARE(rowTexts(m_form->controls().FileList), root);
-
-        m_form->controls().FileList->selectRow(findRow(m_form->controls().FileList, QStringLiteral("Misc")));
-        m_form->commands().deleteCommand();
-        QCOMPARE(m_messages->requests.size(), 2); // the folder warning and the question
-        QCOMPARE(rowTexts(m_form->controls().FileList), root);
-        QVERIFY(!m_form->events().progressWindow());
-        m_form->controls().Command9->click();
     }
 
     void fatalReceiveErrorsEndTheProgram_data()

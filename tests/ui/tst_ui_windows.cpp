@@ -1,7 +1,6 @@
-// The windows without a phone: start-up state, layout, pictures, the folder test
-// and its messages, the rename refusal, options and the settings store, the port
-// mapping window, the progress window and the about box, the PC browser and the
-// drag-out copy window.
+// The windows without a phone: start-up state, the Russian texts, options and the
+// settings store, the port mapping window, the folder test and its messages, the PC
+// browser, local file writes, the rename refusal and the progress window.
 
 #include "uitestsupport.h"
 
@@ -16,18 +15,13 @@
 #include "startup.h"
 #include "storedsettings.h"
 
-#include <QAbstractItemView>
-#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDrag>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMimeData>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -36,7 +30,6 @@
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTreeView>
-#include <QTreeWidget>
 
 using namespace uitest;
 
@@ -115,187 +108,92 @@ private slots:
         Form1 form(makeChecksum());
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-
-        QCOMPARE(form.windowTitle(), QStringLiteral("Tarvel"));
-        QCOMPARE(form.controls().FileList->rowCount(), 1);
-        QCOMPARE(form.controls().FileList->rowText(0), QStringLiteral("Mobile..."));
-        QCOMPARE(form.controls().FileList->rowKind(0), 15);
-        QCOMPARE(form.controls().FileList->view(), PhoneFileList::View::Report);
-        QCOMPARE(form.controls().Capt->text(), QString());
-        QCOMPARE(form.controls().Label3->text(), QStringLiteral("Всего памяти:"));
-        QCOMPARE(form.controls().Label4->text(), QStringLiteral("Из них свободно:"));
-
+        // Nothing that needs the phone can be started before the link is up.
         for (QPushButton *off :
              {form.controls().Command6, form.controls().Command7, form.controls().Command8, form.controls().Command3})
             QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
-        for (QPushButton *on : {form.controls().Command9, form.controls().Command10, form.controls().Command11})
-            QVERIFY2(on->isEnabled(), qPrintable(on->objectName()));
-
-        QVERIFY(form.controls().Command1->isHidden());
-        QCOMPARE(form.controls().Command1->text(), QStringLiteral("enable"));
         QCOMPARE(form.commands().link().linkState(), LinkState::Enable);
-        for (QWidget *hidden :
-             {static_cast<QWidget *>(form.controls().Label1), static_cast<QWidget *>(form.controls().Label5),
-              static_cast<QWidget *>(form.controls().Text2)})
-            QVERIFY(hidden->isHidden());
         QVERIFY(!form.commands().link().isPortOpen());
         // Default settings: port 1, RTS low.
         QCOMPARE(PhoneLinkTestAccess::portNumber(form.commands().link()), 1);
         QVERIFY(!form.commands().link().rts());
 
-        // No context menu on the "Mobile..." row.
+        // No context menu on the "Mobile..." row; the left button is tracked for the drag-out.
         form.controls().FileList->selectRow(0);
         QWidget *viewport = form.controls().FileList->currentView()->viewport();
         const QPoint onRow =
             form.controls().FileList->reportView()->visualRect(form.controls().FileList->model()->index(0, 0)).center();
         QTest::mouseClick(viewport, Qt::RightButton, {}, onRow);
         QVERIFY(!form.controls().PopUp->isVisible());
-
-        // The left button is tracked for the drag-out.
         QTest::mousePress(viewport, Qt::LeftButton, {}, onRow);
         QVERIFY(form.commands().listLeftButtonDown());
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, onRow);
         QVERIFY(!form.commands().listLeftButtonDown());
-
         saveScreenshot(&form, QStringLiteral("form1-start"));
 
         // The monitor shows the bytes waiting at the port once a second.
         QTRY_COMPARE_WITH_TIMEOUT(form.controls().Label1->text(), QStringLiteral("0"), 2500);
     }
 
-    // The texts a user reads: button tips, the context menu, the column headers.
-    void controlTexts()
+    // Every Russian text on the windows' controls, byte for byte (the messages are
+    // checked where they arise).
+    void russianTexts()
     {
         Form1 form(makeChecksum());
-        const QList<QPair<QPushButton *, const char *>> buttons = {
-            {form.controls().Command11, "О программе"}, {form.controls().Command10, "Настройки"},
-            {form.controls().Command6, "Копировать"},   {form.controls().Command3, "Переместить"},
-            {form.controls().Command8, "Новая папка"},  {form.controls().Command7, "Удалить"},
-            {form.controls().Command9, "Выход"},
-        };
-        for (const auto &[button, tip] : buttons) {
-            QCOMPARE(button->toolTip(), QString::fromUtf8(tip));
-            QVERIFY(!button->icon().isNull());
-        }
-        QStringList menu;
-        for (const QAction *entry : form.controls().PopUp->actions())
-            menu << entry->text();
-        QCOMPARE(menu, QStringList({"Копировать", "Переместить", "Новая папка", "Удалить"}));
-        QStringList headers;
-        for (int column = 0; column < form.controls().FileList->model()->columnCount(); ++column)
-            headers << form.controls().FileList->model()->headerData(column, Qt::Horizontal).toString();
-        QCOMPARE(headers, QStringList({"Имя файла", "Длина", "Дата", "Время"}));
-        form.controls().FileList->setView(PhoneFileList::View::LargeIcons);
-        QCOMPARE(form.controls().FileList->currentView()->iconSize(), QSize(32, 32));
-    }
-
-    // Fifteen row pictures and seven status pictures, each distinct, at both sizes.
-    void pictures()
-    {
-        Form1 form(makeChecksum());
-        for (int kind = 1; kind <= 15; ++kind) {
-            const QImage large = form.controls().ImageList1.picture(kind).toImage();
-            QCOMPARE(large.size(), QSize(32, 32));
-            QCOMPARE(form.controls().ImageList2.picture(kind).toImage().size(), QSize(16, 16));
-            for (int other = 1; other < kind; ++other)
-                QVERIFY2(form.controls().ImageList1.picture(other).toImage() != large,
-                         qPrintable(QString::number(kind)));
-        }
-        QVERIFY(form.controls().ImageList1.picture(0).isNull());
-        QVERIFY(form.controls().ImageList1.picture(16).isNull());
-
-        frmProgress progress(&form);
-        QCOMPARE(progress.ImageList1.count(), 7);
-        for (int icon = 1; icon <= 7; ++icon)
-            for (int other = 1; other < icon; ++other)
-                QVERIFY(progress.ImageList1.picture(icon).toImage() != progress.ImageList1.picture(other).toImage());
-    }
-
-    void storedPortAndRtsAtStartUp_data()
-    {
-        QTest::addColumn<QString>("comport");
-        QTest::addColumn<QString>("rts");
-        QTest::addColumn<int>("port");
-        QTest::addColumn<bool>("raised");
-        QTest::newRow("com 3, rts on") << "Com 3"
-                                       << " 1" << 3 << true;
-        QTest::newRow("com 9") << "Com 9"
-                               << " 0" << 9 << false;
-        QTest::newRow("com 10 reads its fifth character") << "Com 10"
-                                                          << " 0" << 1 << false;
-        QTest::newRow("digit and more") << "Com 12"
-                                        << " 1" << 1 << true;
-        QTest::newRow("too short") << "Com"
-                                   << "" << 1 << false;
-        QTest::newRow("not a digit") << "Com x"
-                                     << " x" << 1 << false;
-        QTest::newRow("zero") << "Com 0"
-                              << "10" << 1 << false;
-    }
-    void storedPortAndRtsAtStartUp()
-    {
-        QFETCH(QString, comport);
-        QFETCH(QString, rts);
-        {
-            QSettings settings = store();
-            settings.setValue(QStringLiteral("options/comport"), comport);
-            settings.setValue(QStringLiteral("options/rts"), rts);
-        }
-        Form1 form(makeChecksum());
-        QTEST(PhoneLinkTestAccess::portNumber(form.commands().link()), "port");
-        QTEST(form.commands().link().rts(), "raised");
-    }
-
-    void settingsStoreLocation()
-    {
-        const QString expected = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-            + QStringLiteral("/Tarvel/Tarvel.conf");
-        QCOMPARE(StoredSettings::fileName(), expected);
-        StoredSettings::saveRts(QStringLiteral(" 1"));
-        QFile file(expected);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray content = file.readAll();
-        QVERIFY2(content.contains("[options]"), content.constData());
-        QCOMPARE(StoredSettings::rts(), QStringLiteral(" 1"));
-    }
-
-    void optionsOkWithoutPortChange()
-    {
-        MessageRecorder messages;
-        Form1 form(makeChecksum());
-        form.show();
-        form.controls().Command10->click();
-        frmOptions *options = form.commands().optionsWindow();
-        QVERIFY(options);
-        QVERIFY(options->isVisible());
-        QVERIFY(!form.isEnabled());
-        QCOMPARE(options->windowTitle(), QStringLiteral("Options"));
-        QCOMPARE(options->Combo1->count(), 10);
-        for (int i = 0; i < 10; ++i)
-            QCOMPARE(options->Combo1->itemText(i), QStringLiteral("Com %1").arg(i + 1));
-        QCOMPARE(options->Combo1->currentText(), QStringLiteral("Com 1"));
-        QVERIFY(options->Option1->isChecked());
-        QVERIFY(!options->Check1->isChecked());
-        QVERIFY(!options->Check2->isChecked());
-        QVERIFY(options->Command1->isDefault());
-        QCOMPARE(options->Frame1->title(), QStringLiteral("Режим"));
-        QCOMPARE(options->Frame2->title(), QStringLiteral("Доп. настройки..."));
-        QCOMPARE(options->Frame3->title(), QStringLiteral("COM порт"));
-        QCOMPARE(options->Check1->text(), QStringLiteral("Отменить проверку файла на каталог"));
-        QCOMPARE(options->Label1->text(),
-                 QStringLiteral(" (при операциях с файлами с нестандартными расширениями (из 2 символов...))"));
-        QCOMPARE(options->Label2->text(), QStringLiteral("Номер порта:"));
-        QCOMPARE(options->Check2->text(), QStringLiteral("Включить RTS"));
-        QCOMPARE(options->Label3->text(), QStringLiteral("*"));
-        saveScreenshot(options, QStringLiteral("frmOptions"));
-
-        options->Command1->click();
-        QVERIFY(messages.requests.isEmpty());
-        QVERIFY(form.isEnabled());
-        QTRY_VERIFY(!form.commands().optionsWindow());
-        QSettings settings = store();
-        QCOMPARE(settings.value(QStringLiteral("options/rts")).toString(), QStringLiteral(" 0"));
-        QVERIFY(!settings.contains(QStringLiteral("options/comport")));
+        MainWindowControls &c = form.controls();
+        QStringList texts;
+        for (QPushButton *button :
+             {c.Command11, c.Command10, c.Command6, c.Command3, c.Command8, c.Command7, c.Command9})
+            texts << button->toolTip();
+        for (const QAction *entry : c.PopUp->actions())
+            texts << entry->text();
+        for (int column = 0; column < c.FileList->model()->columnCount(); ++column)
+            texts << c.FileList->model()->headerData(column, Qt::Horizontal).toString();
+        texts << c.Label3->text() << c.Label4->text();
+        frmOptions options(form.commands());
+        texts << options.Frame1->title() << options.Frame2->title() << options.Frame3->title() << options.Check1->text()
+              << options.Label1->text() << options.Label2->text() << options.Check2->text();
+        frmMkDir mkDir(form.commands());
+        texts << mkDir.windowTitle() << mkDir.Label1->text() << mkDir.Command2->text();
+        Form2 about;
+        texts << about.windowTitle() << about.Label4->text();
+        frmDrag drag(QStringLiteral("/dev/null"));
+        texts << drag.windowTitle() << drag.Label1->text();
+        texts << frmProgress(&form).Command1->text() << frmBrow(form.commands(), frmBrow::Mode::Copy).Command2->text();
+        QCOMPARE(texts,
+                 (QStringList{"О программе",
+                              "Настройки",
+                              "Копировать",
+                              "Переместить",
+                              "Новая папка",
+                              "Удалить",
+                              "Выход",
+                              "Копировать",
+                              "Переместить",
+                              "Новая папка",
+                              "Удалить",
+                              "Имя файла",
+                              "Длина",
+                              "Дата",
+                              "Время",
+                              "Всего памяти:",
+                              "Из них свободно:",
+                              "Режим",
+                              "Доп. настройки...",
+                              "COM порт",
+                              "Отменить проверку файла на каталог",
+                              " (при операциях с файлами с нестандартными расширениями (из 2 символов...))",
+                              "Номер порта:",
+                              "Включить RTS",
+                              "Создать папку",
+                              "Введите название для новой папки:",
+                              "Отмена",
+                              "О программе...",
+                              "Версия: 1.00",
+                              "Копирование...",
+                              "Перетащите папку в нужную директорию...",
+                              "Закрыть",
+                              "Отмена"}));
     }
 
     void optionsOkAppliesAndStores()
@@ -322,48 +220,12 @@ private slots:
             QCOMPARE(settings.value(QStringLiteral("options/rts")).toString(), QStringLiteral(" 1"));
         }
 
-        // Reopening shows the current state.
-        QTRY_VERIFY(!form.commands().optionsWindow());
-        form.controls().Command10->click();
-        options = form.commands().optionsWindow();
-        QVERIFY(options);
-        QVERIFY(options->Option2->isChecked());
-        QVERIFY(options->Check1->isChecked());
-        QVERIFY(options->Check2->isChecked());
-        QCOMPARE(options->Combo1->currentText(), QStringLiteral("Com 10"));
-        options->Command2->click();
-
         // Com 10 gives port 1 at the next start; RTS comes back from the store.
         Form1 next(makeChecksum());
         QCOMPARE(PhoneLinkTestAccess::portNumber(next.commands().link()), 1);
         QVERIFY(next.commands().link().rts());
         QVERIFY(!next.commands().skipFolderCheck());
         QCOMPARE(next.controls().FileList->view(), PhoneFileList::View::Report);
-    }
-
-    void optionsCancelKeepsEverything()
-    {
-        MessageRecorder messages;
-        Form1 form(makeChecksum());
-        frmOptions *options = changeEveryOption(form, 4);
-        QVERIFY(options);
-        options->Command2->click();
-
-        QVERIFY(messages.requests.isEmpty());
-        QCOMPARE(form.controls().FileList->view(), PhoneFileList::View::Report);
-        QVERIFY(!form.commands().skipFolderCheck());
-        QVERIFY(!form.commands().link().rts());
-        QVERIFY(form.isEnabled());
-        QSettings settings = store();
-        QVERIFY(!settings.contains(QStringLiteral("options/comport")));
-        QVERIFY(!settings.contains(QStringLiteral("options/rts")));
-
-        // The close box gives the main window back as well.
-        QTRY_VERIFY(!form.commands().optionsWindow());
-        form.controls().Command10->click();
-        QVERIFY(!form.isEnabled());
-        form.commands().optionsWindow()->close();
-        QVERIFY(form.isEnabled());
     }
 
     void portMapWindow()
@@ -375,49 +237,28 @@ private slots:
         QVERIFY(options);
         QTest::mouseClick(options->Label3, Qt::LeftButton);
         PortMapWindow *ports = options->portMapWindow();
-        QVERIFY(ports);
-        QVERIFY(ports->isVisible());
-        QVERIFY(ports->mappingLabel(1)->text().startsWith(QStringLiteral("/dev/ttyS0")));
+        QVERIFY(ports && ports->isVisible());
+        saveScreenshot(ports, QStringLiteral("port-map"));
 
-        Pty line; // a phone that stays silent
-        QVERIFY(!line.slavePath().isEmpty());
+        Pty line;
         ports->deviceBox(2)->setCurrentText(line.slavePath());
         ports->assignButton(2)->click();
         const QString link = SerialPort::portsFolder() + QStringLiteral("/com2");
         QCOMPARE(QFileInfo(link).symLinkTarget(), line.slavePath());
-        QCOMPARE(ports->mappingLabel(2)->text(), line.slavePath());
         QCOMPARE(SerialPort::devicePathForPort(2), link);
-        saveScreenshot(ports, QStringLiteral("port-map"));
-
         // A device that is not there: said in the window, nothing changes.
         ports->deviceBox(2)->setCurrentText(QStringLiteral("/dev/tarvel-no-such-device"));
         ports->assignButton(2)->click();
         QVERIFY(ports->statusLabel()->text().contains(QStringLiteral("/dev/tarvel-no-such-device")));
         QCOMPARE(QFileInfo(link).symLinkTarget(), line.slavePath());
-
+        ports->resetButton(2)->click();
+        QVERIFY(!QFileInfo(link).isSymLink());
         // A ports folder that cannot be made: reported, no failure.
-        const QString folder = SerialPort::portsFolder();
-        QDir(folder).removeRecursively();
-        {
-            QFile blocker(folder);
-            QVERIFY(blocker.open(QIODevice::WriteOnly));
-        }
-        ports->deviceBox(3)->setCurrentText(line.slavePath());
+        QDir(SerialPort::portsFolder()).removeRecursively();
+        QVERIFY(writeFile(SerialPort::portsFolder(), {}));
         ports->assignButton(3)->click();
         QVERIFY(!ports->statusLabel()->text().isEmpty());
-        QFile::remove(folder);
-
-        ports->deviceBox(3)->setCurrentText(line.slavePath());
-        ports->assignButton(3)->click();
-        QCOMPARE(ports->mappingLabel(3)->text(), line.slavePath());
-        ports->resetButton(3)->click();
-        QVERIFY(!QFileInfo(folder + QStringLiteral("/com3")).isSymLink());
-        QVERIFY(ports->mappingLabel(3)->text().startsWith(QStringLiteral("/dev/ttyS2")));
-
-        // The options dialog deletes itself on closing, and the port window with it.
-        const QPointer<PortMapWindow> portsGuard(ports);
-        options->Command2->click();
-        QTRY_VERIFY(!portsGuard || !portsGuard->isVisible());
+        QFile::remove(SerialPort::portsFolder());
     }
 
     void folderTestMessages()
@@ -486,32 +327,6 @@ private slots:
         QCOMPARE(messages.requests[1].text,
                  QStringLiteral("Вы действительно хотите удалить файл(каталог) 'photo.gz'?"));
         QCOMPARE(form.commands().link().bfbSequence(), qint16(1));
-
-        // With the check switched off, every row passes.
-        form.commands().setSkipFolderCheck(true);
-        opened.clear();
-        messages.clear();
-        messages.answers = {false};
-        for (const char *name : {"photo.gz", "abcd"}) {
-            select(form, QString::fromLatin1(name));
-            form.commands().copyCommand();
-            takeBrowser();
-            form.commands().moveCommand();
-            takeBrowser();
-        }
-        select(form, QStringLiteral("abcd"));
-        form.commands().deleteCommand();
-        QCOMPARE(opened.size(), 4);
-        QCOMPARE(messages.requests.size(), 1);
-        QVERIFY(messages.requests[0].yesNo);
-
-        // No row selected: nothing to act on.
-        form.controls().FileList->reportView()->selectionModel()->clearSelection();
-        messages.clear();
-        form.commands().copyCommand();
-        form.commands().moveCommand();
-        form.commands().deleteCommand();
-        QVERIFY(messages.requests.isEmpty());
     }
 
     void pcBrowserDialog()
@@ -534,55 +349,16 @@ private slots:
         QVERIFY(browser);
         QVERIFY(QTest::qWaitForWindowExposed(browser));
         QVERIFY(!form.isVisible());
-        QCOMPARE(browser->windowTitle(), QStringLiteral("PC Browser"));
-        QCOMPARE(browser->Command1->text(), QStringLiteral("Ok"));
-        QCOMPARE(browser->Command3->text(), QStringLiteral("Ok"));
-        QCOMPARE(browser->Command2->text(), QStringLiteral("Отмена"));
-        QVERIFY(browser->Command3->isVisible());
-        QVERIFY(!browser->Command1->isVisible());
-        QVERIFY(browser->Command3->isDefault());
-
-        // The drives: the file-system root, the home folder, then writable volumes.
-        const QList<PcDrives::Drive> &drives = browser->drives();
-        QCOMPARE(browser->Drive1->count(), drives.size());
-        QCOMPARE(drives.value(0).root, QStringLiteral("/"));
-        QCOMPARE(drives.value(1).root, QDir::cleanPath(QDir::homePath()));
-        for (const PcDrives::Drive &drive : drives) {
-            QVERIFY2(QFileInfo(drive.root).isDir(), qPrintable(drive.root));
-            for (const char *system : {"/proc", "/sys", "/dev"})
-                QVERIFY2(!drive.root.startsWith(QLatin1String(system)), qPrintable(drive.root));
-        }
-        // It opens on the current folder, on the drive that holds it.
+        QVERIFY(browser->Command3->isVisible() && browser->Command3->isDefault());
+        // It opens on the current folder, without hidden folders; Enter opens a folder and presses no "Ok".
         QCOMPARE(browser->Dir1->path(), start);
-        QCOMPARE(browser->Drive1->currentIndex(), PcDrives::driveHolding(drives, start));
-        QVERIFY(browser->Dir1->rowOf(start + QStringLiteral("/Alpha")));
-        QVERIFY(browser->Dir1->rowOf(start + QStringLiteral("/beta")));
         QVERIFY(!browser->Dir1->rowOf(start + QStringLiteral("/.hidden")));
-
-        // A double-click opens a folder; Enter opens one too and presses no "Ok".
-        QTreeWidget *dir = browser->Dir1;
-        QTreeWidgetItem *alpha = browser->Dir1->rowOf(start + QStringLiteral("/Alpha"));
-        const QPoint onAlpha = dir->visualItemRect(alpha).center();
-        QTest::mouseClick(dir->viewport(), Qt::LeftButton, {}, onAlpha);
-        QTest::mouseDClick(dir->viewport(), Qt::LeftButton, {}, onAlpha);
+        browser->Dir1->setCurrentItem(browser->Dir1->rowOf(start + QStringLiteral("/Alpha")));
+        QTest::keyClick(browser->Dir1, Qt::Key_Return);
         QCOMPARE(browser->Dir1->path(), start + QStringLiteral("/Alpha"));
-        dir->setCurrentItem(browser->Dir1->rowOf(start + QStringLiteral("/Alpha/Inner")));
-        QTest::keyClick(dir, Qt::Key_Return);
-        QCOMPARE(browser->Dir1->path(), start + QStringLiteral("/Alpha/Inner"));
         QVERIFY(browser->isVisible());
         QVERIFY(messages.requests.isEmpty());
         saveScreenshot(browser, QStringLiteral("frmBrow"));
-
-        // Another drive opens on its root; coming back shows the folder left there.
-        const int homeDrive = 1;
-        const int startDrive = browser->Drive1->currentIndex();
-        if (startDrive != homeDrive) {
-            emit browser->Drive1->activated(homeDrive);
-            QCOMPARE(browser->Dir1->path(), drives[homeDrive].root);
-            emit browser->Drive1->activated(startDrive);
-            QCOMPARE(browser->Dir1->path(), start + QStringLiteral("/Alpha/Inner"));
-        }
-
         QTest::keyClick(browser, Qt::Key_Escape);
         QTRY_VERIFY(!form.commands().pcBrowser());
         QVERIFY(form.isVisible());
@@ -592,9 +368,6 @@ private slots:
         form.commands().copyCommand();
         browser = form.commands().pcBrowser();
         QVERIFY(browser);
-        QVERIFY(browser->Command1->isVisible());
-        QVERIFY(!browser->Command3->isVisible());
-        QVERIFY(browser->Command1->isDefault());
         browser->Command1->click();
         QCOMPARE(messages.requests.size(), 1);
         QCOMPARE(messages.requests[0].icon, QMessageBox::Warning);
@@ -650,75 +423,11 @@ private slots:
                  (QStringList{QStringLiteral("a.bin"), QStringLiteral("link.bin")}));
     }
 
-    void copyWindow()
-    {
-        QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("pic.bmp"));
-        {
-            QFile out(file);
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            out.write("BM");
-        }
-        QPointer<frmDrag> window = new frmDrag(file);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        QCOMPARE(window->windowTitle(), QStringLiteral("Копирование..."));
-        QCOMPARE(window->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
-        QCOMPARE(window->Label1->text(), QStringLiteral("Перетащите папку в нужную директорию..."));
-        QCOMPARE(window->Image1->pixmap().size(), QSize(48, 48));
-        QCOMPARE(window->Timer1.interval(), 100);
-        QVERIFY(!window->Timer1.isActive());
-        saveScreenshot(window, QStringLiteral("frmDrag"));
-
-        // The drag carries the file as a one-entry URL list.
-        std::unique_ptr<QMimeData> data(frmDrag::dragData(file));
-        QVERIFY(data->hasFormat(QStringLiteral("text/uri-list")));
-        QCOMPARE(data->urls(), QList<QUrl>{QUrl::fromLocalFile(file)});
-
-        // A move with the button held starts the drag only after a press on the picture.
-        const QPoint centre = window->Image1->rect().center();
-        QMouseEvent early(QEvent::MouseMove, centre, window->Image1->mapToGlobal(centre), Qt::NoButton, Qt::LeftButton,
-                          Qt::NoModifier);
-        QApplication::sendEvent(window->Image1, &early);
-        QVERIFY(!window->DragStarted);
-        QTest::mousePress(window->Image1, Qt::LeftButton, {}, centre);
-        QVERIFY(window->ImageButtonDown);
-        const QPoint away = centre + QPoint(20, 20);
-        QMouseEvent move(QEvent::MouseMove, away, window->Image1->mapToGlobal(away), Qt::NoButton, Qt::LeftButton,
-                         Qt::NoModifier);
-        QApplication::sendEvent(window->Image1, &move);
-        // Without a desktop the drag ends at once, as a cancelled one does.
-        QVERIFY(window->DragStarted);
-        auto *drag = window->findChild<QDrag *>();
-        QVERIFY(drag);
-        QCOMPARE(drag->supportedActions(), Qt::DropActions(Qt::MoveAction));
-        QCOMPARE(drag->defaultAction(), Qt::MoveAction);
-        QCOMPARE(drag->mimeData()->urls(), QList<QUrl>{QUrl::fromLocalFile(file)});
-        QVERIFY(window->Timer1.isActive());
-        QTRY_VERIFY(!window);
-        QVERIFY(QFile::exists(file));
-    }
-
-    void popUpOnPhoneRows()
-    {
-        Form1 form(makeChecksum());
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        setRows(form, {{QStringLiteral("Bitmap"), 7}, {QStringLiteral("ab.bmp"), 2}});
-        select(form, QStringLiteral("ab.bmp"));
-        const QPoint onRow =
-            form.controls().FileList->reportView()->visualRect(form.controls().FileList->model()->index(1, 0)).center();
-        QTest::mouseClick(form.controls().FileList->reportView()->viewport(), Qt::RightButton, {}, onRow);
-        QTRY_VERIFY(form.controls().PopUp->isVisible());
-        form.controls().PopUp->hide();
-    }
-
     void renameIsRefused()
     {
         MessageRecorder messages;
         Form1 form(makeChecksum());
         form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
         setRows(form, {{QStringLiteral("ab.bmp"), 2}});
         form.controls().FileList->editRow(0);
         auto *editor = form.controls().FileList->reportView()->findChild<QLineEdit *>();
@@ -726,8 +435,6 @@ private slots:
         editor->setText(QStringLiteral("new.bmp"));
         QTest::keyClick(editor, Qt::Key_Return);
         QTRY_COMPARE(messages.requests.size(), 1);
-        QCOMPARE(messages.requests[0].icon, QMessageBox::Information);
-        QCOMPARE(messages.requests[0].title, QStringLiteral("Tarvel"));
         QCOMPARE(messages.requests[0].text,
                  QStringLiteral("Переименовывать файлы пока нельзя, воспользуйтесь телефоном..."));
         QCOMPARE(form.controls().FileList->rowText(0), QStringLiteral("ab.bmp"));
@@ -738,135 +445,28 @@ private slots:
         Form1 form(makeChecksum());
         form.show();
         WindowEvents &events = form.events();
-        QVERIFY(!events.progressWindow());
         events.operationStarted(PhoneOperation::Listing, 0);
-        frmProgress *progress = events.progressWindow();
-        QVERIFY(progress);
-        QVERIFY(progress->isVisible());
-        QCOMPARE(progress->windowTitle(), QStringLiteral("PROGRESS"));
-        QCOMPARE(progressRows(form), QStringList{QStringLiteral("2:Запрашиваю список файлов...")});
-        QCOMPARE(progress->Pr->value(), 1);
-        QCOMPARE(progress->Pr->maximum(), 3);
-        QVERIFY(progress->Command1->isHidden());
-        QCOMPARE(progress->Command1->text(), QStringLiteral("Закрыть"));
-
         events.packetReceived(PhoneOperation::Listing, 1);
-        events.packetReceived(PhoneOperation::Listing, 2);
-        QCOMPARE(progress->Pr->value(), 2);
-        QCOMPARE(progressRows(form).mid(1),
-                 (QStringList{QStringLiteral("2:Получен пакет N1"), QStringLiteral("2:Получен пакет N2")}));
-        QCOMPARE(progress->List->currentItem(), progress->List->topLevelItem(2));
-        QVERIFY(!progress->List->topLevelItem(0)->icon(0).isNull());
+        frmProgress *progress = events.progressWindow();
+        QVERIFY(progress && progress->isVisible() && progress->Command1->isHidden());
+        QCOMPARE(progressRows(form),
+                 (QStringList{QStringLiteral("2:Запрашиваю список файлов..."), QStringLiteral("2:Получен пакет N1")}));
         // A bar maximum below the value shows a full bar instead of failing.
         progress->setValue(6);
-        QCOMPARE(progress->Pr->value(), 3);
-        QCOMPARE(progress->value(), 6);
+        QCOMPARE(progress->Pr->value(), progress->Pr->maximum());
         events.operationFinished(PhoneOperation::Listing, 2);
         QVERIFY(!events.progressWindow());
 
-        // A failed connection keeps its rows and shows the button, which gives the
-        // main window back; a row without an icon has none.
+        // A failed connection keeps its rows and shows the button, which gives the main window back.
         events.connectStep(ConnectStep::PortOpened);
         events.connectFailed(ConnectFailure::Bfb, SerialPort::OpenError::None);
         progress = events.progressWindow();
         QVERIFY(progress->Command1->isVisible());
-        QCOMPARE(progressRows(form).size(), 3);
-        QVERIFY(progress->List->topLevelItem(2)->icon(0).isNull());
         saveScreenshot(progress, QStringLiteral("frmProgress"));
         form.setEnabled(false);
         progress->Command1->click();
         QVERIFY(form.isEnabled());
         QVERIFY(!events.progressWindow());
-
-        // Opened afresh: empty, bar at 1, no button.
-        events.operationStarted(PhoneOperation::Download, 0);
-        QCOMPARE(events.progressWindow()->List->topLevelItemCount(), 1);
-        QCOMPARE(events.progressWindow()->value(), 1);
-        QVERIFY(events.progressWindow()->Command1->isHidden());
-        QVERIFY(!form.isEnabled());
-        events.operationFinished(PhoneOperation::Download, 3);
-        QVERIFY(!events.progressWindow());
-        QVERIFY(form.isEnabled());
-    }
-
-    void aboutBox()
-    {
-        Form1 form(makeChecksum());
-        form.show();
-        form.controls().Command11->click();
-        form.controls().Command11->click();
-        int shown = 0;
-        for (QWidget *window : QApplication::topLevelWidgets())
-            shown += qobject_cast<Form2 *>(window) && window->isVisible() ? 1 : 0;
-        QCOMPARE(shown, 1);
-        Form2 *about = form.commands().aboutWindow();
-        QVERIFY(about);
-        QCOMPARE(about->windowTitle(), QStringLiteral("О программе..."));
-        QCOMPARE(about->Label2->text(), QStringLiteral("Tarvel"));
-        QCOMPARE(about->Label4->text(), QStringLiteral("Версия: 1.00"));
-        QVERIFY(about->Label3->text().contains(QStringLiteral("M50/M55")));
-        QVERIFY(!about->Image1->pixmap().isNull());
-        QVERIFY(form.isEnabled());
-        saveScreenshot(about, QStringLiteral("Form2"));
-        about->Command1->click();
-        QVERIFY(!about->isVisible());
-    }
-
-    void newFolderDialogOpensAndCancels()
-    {
-        Form1 form(makeChecksum());
-        form.show();
-        form.controls().Command8->setEnabled(true);
-        form.controls().Command8->click();
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        Q_UNUSED(dialog);
-        QDialog *mkDir = nullptr;
-        for (QWidget *window : QApplication::topLevelWidgets())
-            if (window->objectName() == QStringLiteral("frmMkDir") && window->isVisible())
-                mkDir = qobject_cast<QDialog *>(window);
-        QVERIFY(mkDir);
-        QVERIFY(!form.isEnabled());
-        QCOMPARE(mkDir->windowTitle(), QStringLiteral("Создать папку"));
-        QCOMPARE(mkDir->findChild<QLineEdit *>(QStringLiteral("Text1"))->text(), QStringLiteral("NewDir"));
-        saveScreenshot(mkDir, QStringLiteral("frmMkDir"));
-        auto *dialog2 = qobject_cast<frmMkDir *>(mkDir);
-        QVERIFY(dialog2);
-        QCOMPARE(dialog2->Label1->text(), QStringLiteral("Введите название для новой папки:"));
-        QCOMPARE(dialog2->Text1->palette().color(QPalette::Base), QColor(224, 224, 224));
-        QCOMPARE(dialog2->Command1->text(), QStringLiteral("Ok"));
-        QCOMPARE(dialog2->Command2->text(), QStringLiteral("Отмена"));
-        QVERIFY(dialog2->Command1->isDefault());
-        mkDir->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
-        QVERIFY(form.isEnabled());
-
-        // Esc and the close box give the main window back as well.
-        for (bool escape : {true, false}) {
-            form.controls().Command8->click();
-            QVERIFY(!form.isEnabled());
-            QPointer<frmMkDir> open;
-            for (QWidget *window : QApplication::topLevelWidgets())
-                if (auto *candidate = qobject_cast<frmMkDir *>(window); candidate && candidate->isVisible())
-                    open = candidate;
-            QVERIFY(open);
-            if (escape)
-                QTest::keyClick(open, Qt::Key_Escape);
-            else
-                open->close();
-            QVERIFY(form.isEnabled());
-            QTRY_VERIFY(!open);
-        }
-    }
-
-    void exitClosesTheWindow()
-    {
-        Form1 form(makeChecksum());
-        form.show();
-        form.controls().Command11->click();
-        QVERIFY(form.commands().aboutWindow());
-        form.controls().Command9->click();
-        QVERIFY(!form.isVisible());
-        QVERIFY(!form.commands().link().isPortOpen());
-        QTRY_VERIFY(!form.commands().aboutWindow());
     }
 };
 

@@ -1,0 +1,55 @@
+#pragma once
+
+// BFB bytes as the phone or the program puts them on the wire, built with the
+// independent reference CRC: frames, data blocks, and blocks cut into frames.
+
+#include "testchecksum.h"
+
+#include <QByteArray>
+#include <QList>
+
+// Hex digits; blanks between them are ignored.
+inline QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
+
+// Type, length, header check (type XOR length), payload.
+inline QByteArray bfbFrame(const QByteArray &payload, char type = 0x16)
+{
+    return QByteArray(1, type) + char(payload.size()) + char(quint8(type) ^ quint8(payload.size())) + payload;
+}
+
+// Command, its complement, sequence number, big-endian length, packet, CRC low byte first.
+inline QByteArray bfbBlock(int sequence, const QByteArray &packet, char command = 0x03)
+{
+    QByteArray covered(1, char(sequence));
+    covered += char(packet.size() >> 8);
+    covered += char(packet.size() & 0xFF);
+    covered += packet;
+    const quint16 crc = ReferenceChecksum().CrcCalc(covered);
+    return QByteArray(1, command) + char(~command) + covered + char(crc & 0xFF) + char(crc >> 8);
+}
+
+// The bytes cut into frames of the given payload sizes; the rest in frames of 32.
+inline QByteArray bfbFrames(const QByteArray &bytes, const QList<int> &sizes = {})
+{
+    QByteArray out;
+    qsizetype offset = 0;
+    for (const int size : sizes) {
+        out += bfbFrame(bytes.mid(offset, size));
+        offset += size;
+    }
+    for (; offset < bytes.size(); offset += 32)
+        out += bfbFrame(bytes.mid(offset, 32));
+    return out;
+}
+
+// size bytes counting up from first.
+inline QByteArray counting(int size, int first = 0)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((first + i) & 0xFF);
+    return bytes;
+}
