@@ -66,7 +66,7 @@ public:
     // "Mobile:\" and every PathStack entry followed by a backslash.
     QString pathLine() const;
 
-    // Step 15 of the connect procedure: the phone stands in its root folder.
+    // The end of the connect procedure: the phone stands in its root folder.
     FolderListing enterRootAndRefresh();
 
     // Into a child folder; PathStack grows only when the phone agrees.
