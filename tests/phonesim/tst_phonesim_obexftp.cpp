@@ -1,7 +1,8 @@
 // Interoperability with Debian's obexftp client over the BFB cable transport: every
 // command it has, in one session.
 
-#include "phonetestclient.h"
+#include "cp1251.h"
+#include "testprocess.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -37,9 +39,9 @@ QList<QByteArray> hostEntries(const QString &folder)
     QList<QByteArray> entries;
     const QDir dir(folder);
     for (const QFileInfo &info : dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
-        entries << "folder " + toCp1251(info.fileName());
+        entries << "folder " + *Cp1251::encode(info.fileName());
     for (const QFileInfo &info : dir.entryInfoList(QDir::Files))
-        entries << "file " + toCp1251(info.fileName()) + ' ' + QByteArray::number(info.size());
+        entries << "file " + *Cp1251::encode(info.fileName()) + ' ' + QByteArray::number(info.size());
     std::sort(entries.begin(), entries.end());
     return entries;
 }
@@ -78,9 +80,10 @@ void PhonesimObexftpTest::oneSessionOfEveryCommand()
 {
     if (!QFileInfo(obexftp).isExecutable())
         QSKIP("obexftp is not installed");
-    QTemporaryDir root;
+    QTemporaryDir dir; // the phone's log goes beside its folder
     QTemporaryDir work;
-    const auto phone = [&root](const QString &path) { return root.filePath(path); };
+    const QString flash = dir.filePath(QStringLiteral("flash"));
+    const auto phone = [&flash](const QString &path) { return flash + u'/' + path; };
     QVERIFY(writeFile(phone(QStringLiteral("Ringing tone/Мелодия.mid")), "MThd"));
     QVERIFY(writeFile(phone(QStringLiteral("top.txt")), "top"));
     for (int i = 0; i < 30; ++i)
@@ -90,17 +93,17 @@ void PhonesimObexftpTest::oneSessionOfEveryCommand()
     QVERIFY(writeFile(phone(QStringLiteral("Sub/Заметка.txt")), "Купить хлеб\r\n"));
     QVERIFY(writeFile(phone(QStringLiteral("Sub/gone.txt")), QByteArray(1000, 'g')));
     QVERIFY(writeFile(phone(QStringLiteral("Sub/Full/stays.txt")), QByteArray(234, 's')));
-    QVERIFY(QDir(root.path()).mkpath(QStringLiteral("Sub/Empty")));
+    QVERIFY(QDir(flash).mkpath(QStringLiteral("Sub/Empty")));
     const QByteArray upload = randomBytes(7777, 2).toBase64();
     QVERIFY(writeFile(work.filePath(QStringLiteral("local.bin")), upload));
     QVERIFY(writeFile(work.filePath(QStringLiteral("Тест.txt")), "привет"));
-    const QList<QByteArray> rootEntries = hostEntries(root.path());
+    const QList<QByteArray> rootEntries = hostEntries(flash);
     const QList<QByteArray> subEntries = hostEntries(phone(QStringLiteral("Sub")));
 
     // obexftp 0.24 reads each response with one read of at most 500 bytes: the
     // phone's packets stay below that.
-    PhoneSimProcess sim;
-    QVERIFY(sim.start(root.path(), {QStringLiteral("--packet"), QStringLiteral("440")}));
+    PhoneSim sim;
+    QVERIFY(sim.start(flash, {QStringLiteral("--packet"), QStringLiteral("440")}));
     const ObexftpRun run =
         runObexftp(sim.device, work.path(),
                    {"-l", "/",         "-c", "Sub",      "-l", "",         "-g", "big.bin", "-g", "Заметка.txt",
@@ -129,7 +132,7 @@ void PhonesimObexftpTest::oneSessionOfEveryCommand()
     QVERIFY(QFileInfo(phone(QStringLiteral("Новая"))).isDir());
     // obexftp prints the total and the free memory it reads.
     qint64 used = 0;
-    QDirIterator files(root.path(), QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator files(flash, QDir::Files, QDirIterator::Subdirectories);
     while (files.hasNext())
         used += QFileInfo(files.next()).size();
     const QString report = QString::fromUtf8(info.out + info.err);
