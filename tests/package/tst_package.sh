@@ -5,10 +5,7 @@
 set -euo pipefail
 cpack=$1 build=$2 work=$3 version=$4
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+fail() { echo "FAIL: $*" >&2 && exit 1; }
 step() { echo "== $*"; }
 
 # A previous run may have left read-only folders behind.
@@ -113,10 +110,9 @@ for tool in tarvel-cli tarvel-mount phonesim; do
     MANWIDTH=200 man -P cat -l "$page" 2>/dev/null >"$work/$tool.man"
     "$root/usr/bin/$tool" --help >"$work/$tool.help" || fail "$tool --help"
     completion=$root/usr/share/bash-completion/completions/$tool
-    bash --norc --noprofile -c 'source "$1"; complete -p "$2"' _ "$completion" "$tool" >/dev/null ||
-        fail "sourcing $completion registers no completion for $tool"
     function=$(bash --norc --noprofile -c 'source "$1"; complete -p "$2"' _ "$completion" "$tool" |
         sed -n 's/.*-F \([^ ]*\) .*/\1/p')
+    [ -n "$function" ] || fail "sourcing $completion registers no completion for $tool"
     complete_words "$completion" "$function" "$tool" -- >"$work/$tool.options"
     for option in $(grep -oE -- '--[a-z][a-z-]+' "$work/$tool.help" | sort -u); do
         grep -qF -- "$option" "$work/$tool.man" || fail "$tool --help names $option, its manual page does not"
@@ -141,22 +137,14 @@ chmod a-w "$root/usr/bin" "$root/usr/lib/tarvel"
 
 mkdir -p "$work/flash/Bitmap" "$work/pc"
 head -c 3000 /dev/urandom >"$work/pc/upload.bin"
-"$root/usr/bin/phonesim" --root "$work/flash" --log "$work/phone.log" >"$work/phone.out" 2>"$work/phone.err" &
-phone_pid=$!
-device=""
-for _ in $(seq 100); do
-    device=$(head -n 1 "$work/phone.out" 2>/dev/null || true)
-    [ -n "$device" ] && break
-    kill -0 "$phone_pid" 2>/dev/null || break
-    sleep 0.1
-done
-[ -n "$device" ] || fail "the installed phonesim gave no device: $(cat "$work/phone.err")"
+coproc PHONE { exec "$root/usr/bin/phonesim" --root "$work/flash" --log "$work/phone.log" 2>"$work/phone.err"; }
+phone_pid=$PHONE_PID
+read -r -t 10 device <&"${PHONE[0]}" || fail "the installed phonesim gave no device: $(cat "$work/phone.err")"
 
-cli() { (cd "$work/pc" && "$root/usr/bin/tarvel-cli" --device "$device" "$@"); }
-# Each command wakes the phone anew (about 8 s of handshake pauses): two of them.
-cli ls >"$work/ls.out" || fail "tarvel-cli ls"
-grep -qP '^Bitmap\t' "$work/ls.out" || fail "tarvel-cli ls does not list Bitmap: $(cat "$work/ls.out")"
-cli put upload.bin Bitmap || fail "tarvel-cli put"
+# One connection (about 8 s of handshake pauses) for both commands.
+(cd "$work/pc" && "$root/usr/bin/tarvel-cli" --device "$device" ls ';' put upload.bin Bitmap) >"$work/cli.out" ||
+    fail "tarvel-cli ls; put: $(cat "$work/cli.out")"
+grep -qP '^Bitmap\t' "$work/cli.out" || fail "tarvel-cli ls does not list Bitmap: $(cat "$work/cli.out")"
 cmp "$work/pc/upload.bin" "$work/flash/Bitmap/upload.bin" || fail "the upload differs"
 
 step "the installed tarvel-mount with the installed phonesim"
@@ -166,11 +154,8 @@ TARVEL_MOUNT_TEST_TIME_SCALE=0.05 "$root/usr/bin/tarvel-mount" --device "$device
     fail "tarvel-mount did not mount: $(cat "$work/mount.err")"
 cmp "$work/pc/upload.bin" "$work/mnt/Bitmap/upload.bin" || fail "the file read through the mount differs"
 fusermount3 -u "$work/mnt" || fail "fusermount3 -u"
-for _ in $(seq 50); do
-    pgrep -f "tarvel-mount --device $device" >/dev/null || break
-    sleep 0.1
-done
-! pgrep -f "tarvel-mount --device $device" >/dev/null || fail "tarvel-mount still runs after unmounting"
+timeout 5 bash -c 'while pgrep -f "tarvel-mount --device $1" >/dev/null; do sleep 0.1; done' _ "$device" ||
+    fail "tarvel-mount still runs after unmounting"
 
 step "nothing written beside the installed programs"
 (cd "$root" && find . -printf '%p %s %T@\n' | sort) >"$work/tree.after"

@@ -48,7 +48,8 @@ QStringList tree(const QString &root)
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QFileInfo entry(it.next());
-        entries << QDir(root).relativeFilePath(entry.filePath()) + u'=' + QString::fromLatin1(readFile(entry.filePath()));
+        entries << QDir(root).relativeFilePath(entry.filePath()) + u'='
+                + QString::fromLatin1(readFile(entry.filePath()));
     }
     entries.sort();
     return entries;
@@ -121,7 +122,8 @@ void PhonesimTest::noiseFromTheSeed()
         if (!link.openPort() || !link.writeRaw(QByteArray("at\r\n").repeated(200)))
             return QStringList{QStringLiteral("no line")};
         // Until the phone has answered everything; damaged answers may be longer.
-        link.readQueueUntil([](const QByteArray &answer) { return answer.size() >= 1800 && answer.endsWith("OK\r\n"); });
+        link.readQueueUntil(
+            [](const QByteArray &answer) { return answer.size() >= 1800 && answer.endsWith("OK\r\n"); });
         return s.sim.logLines(QStringLiteral("FAULT"));
     };
     const QStringList first = flips("5");
@@ -180,7 +182,8 @@ void PhonesimTest::refusals()
     // A symbolic link is no part of the phone.
     FolderListing listing;
     QCOMPARE(s.session->list({}, &listing), PhoneSession::Status::Done);
-    QVERIFY(std::none_of(listing.rows.begin(), listing.rows.end(), [](const ListingRow &r) { return r.name == "escape"; }));
+    QVERIFY(
+        std::none_of(listing.rows.begin(), listing.rows.end(), [](const ListingRow &r) { return r.name == "escape"; }));
 }
 
 // The program goes away in the middle of an upload: the file that was there stays as it
@@ -191,7 +194,8 @@ void PhonesimTest::brokenOffUploadLeavesNothing()
     QVERIFY(writeFile(s.flash(QStringLiteral("keep.txt")), "old content"));
     QVERIFY(s.connect(*crc));
     PhoneLink &link = s.session->link();
-    link.SendPacket(*ObexRequest::uploadFirstBlock(link.bfbSequence(), "keep.txt", 1000, QByteArray(497, 'n'), link.crc()));
+    link.SendPacket(
+        *ObexRequest::uploadFirstBlock(link.bfbSequence(), "keep.txt", 1000, QByteArray(497, 'n'), link.crc()));
     QCOMPARE(link.ReceiveReply().packet, hex("90 00 03"));
     link.SendAck();
     QCOMPARE(tree(s.flash()).size(), 2); // with the hidden part

@@ -128,17 +128,20 @@ void Soak::batches(int count)
 {
     QTest::addColumn<int>("first");
     QTest::addColumn<int>("last");
+    if (count == 0)
+        QTest::newRow("none") << 1 << 0;
     for (int first = 1; first <= count; first += Batch)
-        QTest::addRow("%d-%d", first, std::min(count, first + Batch - 1)) << first << std::min(count, first + Batch - 1);
+        QTest::addRow("%d-%d", first, std::min(count, first + Batch - 1))
+            << first << std::min(count, first + Batch - 1);
 }
 
 QString Soak::runOnce(int run)
 {
     const int op = random.bounded(20);
     Operation operation = op < 8 ? Operation::Get
-        : op < 15                      ? Operation::Put
-        : op < 19                      ? Operation::Delete
-                                       : Operation::GetMissing;
+        : op < 15                ? Operation::Put
+        : op < 19                ? Operation::Delete
+                                 : Operation::GetMissing;
     const Fault fault = Fault(random.bounded(8));
     const qint64 size = randomSize(random);
     const bool inFolder = random.bounded(3) == 0;
@@ -156,8 +159,9 @@ QString Soak::runOnce(int run)
     case Fault::ShortDelay:
     case Fault::LongDelay:
         options << QStringLiteral("--delay-byte")
-                << QStringLiteral("%1:%2").arg(random.bounded(30)).arg(
-                       fault == Fault::ShortDelay ? TimeoutMs / 4 : TimeoutMs * 3);
+                << QStringLiteral("%1:%2")
+                       .arg(random.bounded(30))
+                       .arg(fault == Fault::ShortDelay ? TimeoutMs / 4 : TimeoutMs * 3);
         break;
     case Fault::Silence:
         options << QStringLiteral("--silent-after") << QString::number(random.bounded(40));
@@ -211,7 +215,7 @@ QString Soak::runOnce(int run)
         if (!s.connect(*crc, options, TimeoutMs, TimeoutMs / 2))
             return plan + QStringLiteral(": no connection");
         PhoneSession &session = *s.session;
-        status = operation == Operation::Put  ? session.put(folder, name, content)
+        status = operation == Operation::Put ? session.put(folder, name, content)
             : operation == Operation::Delete ? session.remove(folder, name)
                                              : session.get(folder, name, &received);
         // After a refusal or a fault that costs nothing the link is still in step: the
@@ -264,8 +268,8 @@ void Soak::transfersOverNoisyLine()
     QFETCH(int, first);
     QFETCH(int, last);
     // Responses of 1 or 2 KB: at this rate one in 30 or 15 arrives damaged.
-    QStringList options{"--noise-rx", NoiseRate, "--noise-tx", NoiseRate, "--resend-after", "300", "--memory",
-                        "100000000"};
+    QStringList options{"--noise-rx",     NoiseRate, "--noise-tx", NoiseRate,
+                        "--resend-after", "300",     "--memory",   "100000000"};
     options << QStringLiteral("--seed") << QString::number(random.bounded(1000000)) << QStringLiteral("--packet")
             << QString::number(random.bounded(2) ? 2048 : 1024);
     if (random.bounded(3) == 0)
@@ -278,13 +282,14 @@ void Soak::transfersOverNoisyLine()
         QVERIFY2(up, qPrintable(plan + QStringLiteral(": no connection")));
         const bool upload = random.bounded(2) == 0;
         const int pick = random.bounded(100);
-        const QByteArray content =
-            randomContent(random, pick < 40 ? random.bounded(1500)
-                                  : pick < 85 ? 1500 + random.bounded(10000)
-                                              : 11500 + random.bounded(40000));
+        const QByteArray content = randomContent(random,
+                                                 pick < 40       ? random.bounded(1500)
+                                                     : pick < 85 ? 1500 + random.bounded(10000)
+                                                                 : 11500 + random.bounded(40000));
         const QByteArray name = "n" + QByteArray::number(transfer);
         const QString onPhone = s.flash(QString::fromLatin1(name));
-        const QString what = plan + QStringLiteral(", %1 %2 bytes").arg(upload ? "upload" : "download").arg(content.size());
+        const QString what =
+            plan + QStringLiteral(", %1 %2 bytes").arg(upload ? "upload" : "download").arg(content.size());
         if (!upload)
             QVERIFY(writeFile(onPhone, content));
         try {
