@@ -212,24 +212,25 @@ QString Soak::runOnce(int run)
     std::optional<PhoneSession::Status> status;
     QByteArray received;
     try {
-        if (!s.connect(*crc, options, TimeoutMs, TimeoutMs / 2))
-            return plan + QStringLiteral(": no connection");
-        PhoneSession &session = *s.session;
-        status = operation == Operation::Put ? session.put(folder, name, content)
-            : operation == Operation::Delete ? session.remove(folder, name)
-                                             : session.get(folder, name, &received);
-        // After a refusal or a fault that costs nothing the link is still in step: the
-        // listing shows the file exactly when the phone holds it.
-        if (fault <= Fault::ShortDelay || fault == Fault::Refusal) {
-            FolderListing listing;
-            if (session.list(folder, &listing) != PhoneSession::Status::Done)
-                return plan + QStringLiteral(": no listing afterwards");
-            const bool listed = std::any_of(listing.rows.begin(), listing.rows.end(),
-                                            [&](const ListingRow &row) { return row.name == name; });
-            if (listed != QFile::exists(phonePath))
-                return plan + QStringLiteral(": the listing disagrees with the phone");
+        // A phone spoilt for good may not even connect; the rules below hold then too.
+        if (s.connect(*crc, options, TimeoutMs, TimeoutMs / 2)) {
+            PhoneSession &session = *s.session;
+            status = operation == Operation::Put ? session.put(folder, name, content)
+                : operation == Operation::Delete ? session.remove(folder, name)
+                                                 : session.get(folder, name, &received);
+            // After a refusal or a fault that costs nothing the link is still in step: the
+            // listing shows the file exactly when the phone holds it.
+            if (fault <= Fault::ShortDelay || fault == Fault::Refusal) {
+                FolderListing listing;
+                if (session.list(folder, &listing) != PhoneSession::Status::Done)
+                    return plan + QStringLiteral(": no listing afterwards");
+                const bool listed = std::any_of(listing.rows.begin(), listing.rows.end(),
+                                                [&](const ListingRow &row) { return row.name == name; });
+                if (listed != QFile::exists(phonePath))
+                    return plan + QStringLiteral(": the listing disagrees with the phone");
+            }
+            s.session->link().closePort();
         }
-        s.session->link().closePort();
     } catch (const LinkLost &) {
         if (s.session->link().isPortOpen() || s.events.losses.isEmpty())
             return plan + QStringLiteral(": the link ended without closing the port and telling");
