@@ -17,20 +17,15 @@ namespace {
 
 const QString obexftp = QStringLiteral("/usr/bin/obexftp");
 
-// "name" or "name size" for every entry of a listing, in the order given.
+// "folder NAME" or "file NAME SIZE" for every entry of a listing, sorted.
 QList<QByteArray> listingEntries(const QByteArray &xml)
 {
     static const QRegularExpression entry(QStringLiteral("<(folder|file) name=\"([^\"]*)\"(?: size=\"(\\d+)\")?"));
     QList<QByteArray> entries;
     // Latin-1 keeps every Windows-1251 byte as one character.
-    auto it = entry.globalMatch(QString::fromLatin1(xml));
-    while (it.hasNext()) {
-        auto match = it.next();
-        QByteArray text = match.captured(1).toLatin1() + ' ' + match.captured(2).toLatin1();
-        if (match.hasCaptured(3))
-            text += ' ' + match.captured(3).toLatin1();
-        entries << text;
-    }
+    for (const QRegularExpressionMatch &match : entry.globalMatch(QString::fromLatin1(xml)))
+        entries << match.capturedTexts().mid(1).join(u' ').toLatin1();
+    std::sort(entries.begin(), entries.end());
     return entries;
 }
 
@@ -113,12 +108,8 @@ void PhonesimObexftpTest::oneSessionOfEveryCommand()
     const ObexftpRun info = runObexftp(sim.device, work.path(), {"-C", "Новая", "-x"});
     const qsizetype second = run.out.indexOf("<?xml", 1);
     QVERIFY(run.out.startsWith("<?xml") && second > 0);
-    QList<QByteArray> rootListed = listingEntries(run.out.left(second));
-    QList<QByteArray> subListed = listingEntries(run.out.mid(second));
-    std::sort(rootListed.begin(), rootListed.end());
-    std::sort(subListed.begin(), subListed.end());
-    QCOMPARE(rootListed, rootEntries);
-    QCOMPARE(subListed, subEntries);
+    QCOMPARE(listingEntries(run.out.left(second)), rootEntries);
+    QCOMPARE(listingEntries(run.out.mid(second)), subEntries);
     QVERIFY(sim.logLines(QStringLiteral("CONTINUE")).size() >= 2); // the Sub listing took several packets
 
     QCOMPARE(readFile(work.filePath(QStringLiteral("big.bin"))), big);
