@@ -13,7 +13,6 @@
 namespace {
 
 using Reply = BfbReceiver::Reply;
-using Fault = BfbReceiver::Fault;
 
 QByteArray flipped(QByteArray bytes, qsizetype at, int bit = 0)
 {
@@ -30,28 +29,9 @@ QByteArray packetOf(int size)
     return packet;
 }
 
-QString faultName(Fault fault)
-{
-    switch (fault) {
-    case Fault::NotAFrame:
-        return QStringLiteral("not-a-frame");
-    case Fault::HeaderCheck:
-        return QStringLiteral("header-check");
-    case Fault::EmptyFrame:
-        return QStringLiteral("empty-frame");
-    case Fault::Complement:
-        return QStringLiteral("complement");
-    case Fault::Length:
-        return QStringLiteral("length");
-    case Fault::Crc:
-        return QStringLiteral("crc");
-    case Fault::TrailingBytes:
-        return QStringLiteral("trailing-bytes");
-    case Fault::SentAgain:
-        return QStringLiteral("sent-again");
-    }
-    return QStringLiteral("?");
-}
+// In the order of BfbReceiver::Fault.
+const char *const FaultNames[] = {"not-a-frame", "header-check", "empty-frame",    "complement",
+                                  "length",      "crc",          "trailing-bytes", "sent-again"};
 
 QString describe(const Reply &reply)
 {
@@ -63,7 +43,7 @@ QString describe(const Reply &reply)
     case Reply::Kind::Bad:
         break;
     }
-    return QStringLiteral("bad %1 ").arg(faultName(reply.fault))
+    return QStringLiteral("bad %1 ").arg(QLatin1String(FaultNames[int(reply.fault)]))
         + (reply.drainLine ? QStringLiteral("drain") : QStringLiteral("leftover %1").arg(reply.leftover));
 }
 
@@ -181,6 +161,7 @@ void BfbReceiverTest::replies_data()
                                          << QStringList{"bad length drain"};
     QTest::newRow("block length beyond what the component covers")
         << QList{bfbFrame(hex("03 FC 01 7F FD A0"))} << QStringList{"bad length drain"};
+    QTest::newRow("acknowledgement command in a frame of length 1") << QList{hex("16 01 17 01 FE")} << QStringList{"bad not-a-frame drain"};
     QTest::newRow("empty frame") << QList{hex("16 00 16") + ack} << QStringList{"bad empty-frame drain"};
     // A block that passed its CRC but whose frame goes on: the rest of the frame is dropped.
     QTest::newRow("frame longer than its block, then the resend")

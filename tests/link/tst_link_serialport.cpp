@@ -1,7 +1,7 @@
 // The serial port on real devices: a pseudo-terminal stands in for the cable.
 
 #include "bfbbytes.h"
-#include "linktestsupport.h"
+#include "pty.h"
 #include "serialport.h"
 #include "testprocess.h"
 
@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <termios.h>
+#include <thread>
 
 class SerialPortTest : public QObject
 {

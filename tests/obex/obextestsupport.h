@@ -20,7 +20,6 @@
 #include <QList>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -30,22 +29,11 @@
 #include <unistd.h>
 
 // The phone end of a pseudo-terminal, on its own thread. Every complete data block
-// from the program is recorded and answered as its step says: by default the link
-// acknowledgement followed by the next prepared response block.
+// from the program is recorded and answered with the link acknowledgement and the
+// next prepared response (success when none is left; a null one: none).
 class BfbPhone
 {
 public:
-    enum class Answer {
-        Respond, // link acknowledgement, then the response block
-        AckOnly, // link acknowledgement only
-        NoAck, // the response block in place of the link acknowledgement
-    };
-    struct Step
-    {
-        Answer answer;
-        QByteArray response;
-    };
-
     BfbPhone() : thread([this] { serve(); }) {}
     ~BfbPhone()
     {
@@ -57,10 +45,13 @@ public:
 
     QString devicePath() const { return pty.slavePath(); }
 
-    void respond(const QByteArray &response) { add({Answer::Respond, response}); }
+    void respond(const QByteArray &response)
+    {
+        std::lock_guard lock(mutex);
+        steps.push_back(response);
+    }
     void respond(const char *hexResponse) { respond(hex(hexResponse)); }
-    void ackOnly() { add({Answer::AckOnly, {}}); }
-    void refuseLink(const QByteArray &response) { add({Answer::NoAck, response}); }
+    void ackOnly() { respond(QByteArray()); }
 
     // Everything the program wrote, in order.
     QByteArray received() const
@@ -79,11 +70,6 @@ public:
         std::lock_guard lock(mutex);
         return acks;
     }
-    int unansweredSteps() const
-    {
-        std::lock_guard lock(mutex);
-        return int(steps.size());
-    }
     // Waits until the program's writes have arrived (they are asynchronous).
     void settle(int quietMs = 100) const
     {
@@ -97,42 +83,21 @@ public:
         }
     }
 
-    // A response data block as the phone frames it, in frames of `framePayload` bytes.
-    static QByteArray framed(const QByteArray &packet, int sequence, int framePayload = 32)
-    {
-        const QByteArray block = bfbBlock(sequence, packet);
-        // Cut as phones cut: every framePayload bytes, whatever the fields.
-        QByteArray frames;
-        for (qsizetype offset = 0; offset < block.size();) {
-            const qsizetype size = std::min<qsizetype>(framePayload, block.size() - offset);
-            frames += bfbFrame(block.mid(offset, size));
-            offset += size;
-        }
-        return frames;
-    }
-
 private:
-    void add(const Step &step)
-    {
-        std::lock_guard lock(mutex);
-        steps.push_back(step);
-    }
-
     void answer(const QByteArray &block)
     {
-        Step step{Answer::Respond, hex("A0 00 03")};
+        QByteArray response = hex("A0 00 03");
         {
             std::lock_guard lock(mutex);
             dataBlocks.append(block);
             if (!steps.empty()) {
-                step = steps.front();
+                response = steps.front();
                 steps.pop_front();
             }
         }
-        if (step.answer != Answer::NoAck)
-            pty.send(hex("16 02 14 01 FE"));
-        if (step.answer != Answer::AckOnly)
-            pty.send(framed(step.response, sequence++ & 0xFF));
+        pty.send(hex("16 02 14 01 FE"));
+        if (!response.isNull())
+            pty.send(bfbFrames(bfbBlock(sequence++ & 0xFF, response)));
     }
 
     void serve()
@@ -176,7 +141,7 @@ private:
     Pty pty;
     std::atomic<bool> stop{false};
     mutable std::mutex mutex;
-    std::deque<Step> steps;
+    std::deque<QByteArray> steps;
     QByteArray raw;
     QList<QByteArray> dataBlocks;
     int acks = 0;
