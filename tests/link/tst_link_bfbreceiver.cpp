@@ -161,7 +161,8 @@ void BfbReceiverTest::replies_data()
                                          << QStringList{"bad length drain"};
     QTest::newRow("block length beyond what the component covers")
         << QList{bfbFrame(hex("03 FC 01 7F FD A0"))} << QStringList{"bad length drain"};
-    QTest::newRow("acknowledgement command in a frame of length 1") << QList{hex("16 01 17 01 FE")} << QStringList{"bad not-a-frame drain"};
+    QTest::newRow("acknowledgement command in a frame of length 1")
+        << QList{hex("16 01 17 01 FE")} << QStringList{"bad not-a-frame drain"};
     QTest::newRow("empty frame") << QList{hex("16 00 16") + ack} << QStringList{"bad empty-frame drain"};
     // A block that passed its CRC but whose frame goes on: the rest of the frame is dropped.
     QTest::newRow("frame longer than its block, then the resend")

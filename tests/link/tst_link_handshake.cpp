@@ -26,9 +26,8 @@ class ScriptedPhone
 public:
     struct Rule
     {
-        QByteArray request; // empty: right after the rule before
+        QByteArray request;
         QByteArray reply;
-        int delayMs = 0; // before the reply
     };
 
     ScriptedPhone(const Pty &pty, std::vector<Rule> rules)
@@ -65,7 +64,6 @@ private:
             while (next < m_rules.size() && pending.startsWith(m_rules[next].request)) {
                 const Rule &rule = m_rules[next++];
                 pending.remove(0, rule.request.size());
-                std::this_thread::sleep_for(std::chrono::milliseconds(rule.delayMs));
                 m_pty.send(rule.reply);
             }
         }
@@ -127,10 +125,10 @@ struct Attempt
     PhoneLink link{*crc, events};
     PhoneConnector connector{link};
 
-    explicit Attempt(double pauseScale = 0.15)
+    Attempt()
     {
         link.setDevicePath(pty.slavePath());
-        link.setPauseScale(pauseScale);
+        link.setPauseScale(0.15);
         link.setTimeoutInterval(2000);
     }
 };
@@ -147,7 +145,6 @@ private slots:
     void failedSteps();
     void speedStep_data();
     void speedStep();
-    void connectAnswerGetsOneExtraWait();
     void runWhileLinkedClosesTheLink();
 };
 
@@ -254,18 +251,6 @@ void HandshakeTest::speedStep()
     const QString event =
         (confirmed ? QStringLiteral("speed %1") : QStringLiteral("speed %1 not confirmed")).arg(speed);
     QCOMPARE(a.events.log, Complete.mid(0, 8) + QStringList{event} + Complete.mid(8));
-}
-
-void HandshakeTest::connectAnswerGetsOneExtraWait()
-{
-    // 46 bytes at once, the 47th after more than one and less than two waits of 600 ms.
-    Attempt a(0.35);
-    std::vector<Rule> rules = workingPhone();
-    rules.back().reply = ConnectAnswer.left(46);
-    rules.push_back({"", ConnectAnswer.mid(46), 315});
-    ScriptedPhone phone(a.pty, rules);
-    QVERIFY(a.connector.run([] {}));
-    QCOMPARE(a.events.log, Complete);
 }
 
 void HandshakeTest::runWhileLinkedClosesTheLink()

@@ -5,7 +5,6 @@
 // and a session with the emulated phone.
 
 #include "bfbbytes.h"
-#include "cp1251.h"
 #include "linkaccess.h"
 #include "phonefiles.h"
 #include "phonelink.h"
@@ -51,7 +50,6 @@ public:
         steps.push_back(response);
     }
     void respond(const char *hexResponse) { respond(hex(hexResponse)); }
-    void ackOnly() { respond(QByteArray()); }
 
     // Everything the program wrote, in order.
     QByteArray received() const
@@ -195,7 +193,6 @@ public:
     {
         QDir(dir.path()).mkpath(QStringLiteral("flash/Bitmap"));
         QDir(dir.path()).mkpath(QStringLiteral("flash/Ringing tone"));
-        QDir(dir.path()).mkpath(QStringLiteral("pc"));
     }
 
     bool connect(const QStringList &simOptions = {})
@@ -215,6 +212,4 @@ public:
         link->setQuietInterval(QuietMs);
         return session->connect([this](const FolderListing &listing) { rootListing = listing; });
     }
-
-    QByteArray name(const QString &text) const { return *Cp1251::encode(text); }
 };
