@@ -1,17 +1,74 @@
-// Round trips through the emulated phone on one connection (the real connect procedure,
-// pauses shortened): files of every size and names with every byte value, uploaded,
-// listed, downloaded and deleted, byte for byte.
+// Through the emulated phone, with the real connect procedure (pauses shortened): round
+// trips of files of every size and of names with every byte value, uploaded, listed,
+// downloaded and deleted byte for byte on one connection; lost blocks and
+// acknowledgements, a line that stays bad and a slow phone, each on a phone of its own.
+// How the link mends each fault is shown in tst_link_frames; random faults and noise
+// run in the soak.
 
 #include "cp1251.h"
-#include "obextestsupport.h"
+#include "linkaccess.h"
+#include "phonesession.h"
+#include "recordingevents.h"
+#include "testchecksum.h"
+#include "testprocess.h"
 #include "workingfiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 namespace {
+
+// A phone serving a fresh folder, connected with the connect procedure.
+class PhonesimSession
+{
+public:
+    // The link's wait for an acknowledgement and for a quiet line; a phone told
+    // --resend-after ResendMs sends its blocks again as quickly.
+    static constexpr int ResendMs = 500;
+    static constexpr int QuietMs = 20;
+
+    QTemporaryDir dir;
+    PhoneSim sim;
+    std::unique_ptr<Checksum> crc;
+    RecordingEvents events;
+    std::unique_ptr<PhoneSession> session;
+    PhoneLink *link = nullptr;
+    PhoneFiles *files = nullptr;
+    FolderListing rootListing;
+
+    QString flash() const { return dir.filePath(QStringLiteral("flash")); }
+    QString local(const QString &name) const { return dir.filePath(QStringLiteral("pc/") + name); }
+
+    // Prepares the flash folder (root folders Bitmap and Ringing tone).
+    PhonesimSession()
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("flash/Bitmap"));
+        QDir(dir.path()).mkpath(QStringLiteral("flash/Ringing tone"));
+    }
+
+    bool connect(const QStringList &simOptions = {})
+    {
+        crc = makeChecksum();
+        if (!sim.start(flash(), simOptions))
+            return false;
+        session = std::make_unique<PhoneSession>(*crc, events);
+        link = &session->link();
+        files = &session->files();
+        files->setWorkingDirectory(dir.path());
+        link->setDevicePath(sim.device);
+        link->setPauseScale(0.1);
+        link->setTimeoutInterval(5000);
+        // Line faults are mended at test speed.
+        link->setResendInterval(ResendMs);
+        link->setQuietInterval(QuietMs);
+        return session->connect([this](const FolderListing &listing) { rootListing = listing; });
+    }
+};
 
 QByteArray contentFor(int byte)
 {
@@ -32,6 +89,48 @@ bool phoneRefuses(int byte)
     return byte < 0x20 || byte == 0x7F || byte == '\\';
 }
 
+enum class Operation {
+    Get,
+    List,
+    Put,
+};
+
+// A phone with these faults that cuts its blocks blindly; f.bin on the phone and
+// up.bin on the PC hold content.
+bool connectWith(PhonesimSession &s, const QStringList &faults, const QByteArray &content)
+{
+    return writeFile(s.flash() + "/f.bin", content) && writeFile(s.local("up.bin"), content)
+        && s.connect(faults
+                     + QStringList{"--resend-after", QString::number(PhonesimSession::ResendMs), "--cut", "blind"});
+}
+
+// True when the operation brought its data whole.
+bool operate(PhonesimSession &s, Operation operation, const QByteArray &content)
+{
+    switch (operation) {
+    case Operation::Get:
+        return s.files->GetFile("f.bin") == content;
+    case Operation::List:
+        return s.files->RefreshListing().rows.size() == 3;
+    case Operation::Put:
+        return s.files->PutFile(s.local("up.bin")) == PutResult::Sent && readFile(s.flash() + "/up.bin") == content;
+    }
+    return false;
+}
+
+// What the phone did after the fault line: the next line starting with one of the
+// prefixes, or nothing.
+QString nextAfter(const QStringList &lines, const QString &fault, const QStringList &prefixes)
+{
+    const qsizetype at = lines.indexOf(fault);
+    for (qsizetype i = at + 1; at >= 0 && i < lines.size(); ++i) {
+        for (const QString &prefix : prefixes)
+            if (lines[i].startsWith(prefix))
+                return lines[i];
+    }
+    return {};
+}
+
 } // namespace
 
 class ObexPhonesim : public QObject
@@ -46,20 +145,26 @@ private slots:
     void uploadAnnouncesTheLengthItSends();
     void longNamesReachThePhone();
 
+    void lostBlocksAndAcknowledgements_data();
+    void lostBlocksAndAcknowledgements();
+    void reconnectAfterALostLink();
+    void slowPhoneAtConnect_data();
+    void slowPhoneAtConnect();
+
 private:
-    PhonesimSession s;
+    PhonesimSession shared; // the round trips' connection
 };
 
 void ObexPhonesim::initTestCase()
 {
-    QVERIFY(s.connect());
+    QVERIFY(shared.connect());
 }
 
 // A name the phone cannot store is refused before anything is sent, a name the phone
 // refuses leaves nothing behind, and every other name arrives byte for byte.
 void ObexPhonesim::everyByteValueInANameRoundTrips()
 {
-    const QString pc = s.dir.filePath(QStringLiteral("pc"));
+    const QString pc = shared.dir.filePath(QStringLiteral("pc"));
     QList<int> stored;
     for (int byte = 1; byte < 256; ++byte) {
         if (byte == '/')
@@ -67,51 +172,51 @@ void ObexPhonesim::everyByteValueInANameRoundTrips()
         const QString pcName = Cp1251::decode(phoneNameFor(byte));
         const QString source = localFilePath(pc, pcName);
         QVERIFY(writeFile(source, contentFor(byte)));
-        const qsizetype puts = s.sim.logLines(QStringLiteral("PUT")).size();
-        const qsizetype refusals = s.events.refusals.size();
-        const PutResult result = s.files->PutFile(source);
+        const qsizetype puts = shared.sim.logLines(QStringLiteral("PUT")).size();
+        const qsizetype refusals = shared.events.refusals.size();
+        const PutResult result = shared.files->PutFile(source);
         const QString what = QStringLiteral("byte 0x%1").arg(byte, 2, 16, QChar(u'0'));
         if (byte == 0x98) {
             // No character of the code page: refused on the PC with a message.
             QVERIFY2(result == PutResult::NotSent, qPrintable(what));
-            QCOMPARE(s.events.refusals.mid(refusals), QList<Refusal>{Refusal::NameNotEncodable});
-            QCOMPARE(s.sim.logLines(QStringLiteral("PUT")).size(), puts);
+            QCOMPARE(shared.events.refusals.mid(refusals), QList<Refusal>{Refusal::NameNotEncodable});
+            QCOMPARE(shared.sim.logLines(QStringLiteral("PUT")).size(), puts);
         } else if (phoneRefuses(byte)) {
             QVERIFY2(result == PutResult::Refused, qPrintable(what));
         } else {
             QVERIFY2(result == PutResult::Sent, qPrintable(what));
-            QCOMPARE(readFile(localFilePath(s.flash(), pcName)), contentFor(byte));
+            QCOMPARE(readFile(localFilePath(shared.flash(), pcName)), contentFor(byte));
             stored << byte;
         }
         QCOMPARE(readFile(source), contentFor(byte)); // the source is never touched
     }
     // All but '/', the 31 controls, DEL, '\' and 0x98; the refused left nothing behind.
     QCOMPARE(stored.size(), 255 - 1 - 31 - 1 - 1 - 1);
-    QCOMPARE(QDir(s.flash()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), stored.size());
+    QCOMPARE(QDir(shared.flash()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), stored.size());
 
     // The listing, many packets long and read as XML, names each file with the bytes it
     // was stored under, XML references (&amp; and the like) resolved.
-    const FolderListing listing = s.files->RefreshListing();
+    const FolderListing listing = shared.files->RefreshListing();
     QVERIFY(parseListingXml(listing.text));
     QList<QByteArray> listed;
     for (const ListingRow &row : listing.rows)
         listed << row.name;
-    QVERIFY(s.events.log.contains(QStringLiteral("received listing 2")));
+    QVERIFY(shared.events.log.contains(QStringLiteral("received listing 2")));
 
     // Downloaded into a PC folder under the same name, then deleted on the phone.
-    const QString back = s.dir.filePath(QStringLiteral("back"));
+    const QString back = shared.dir.filePath(QStringLiteral("back"));
     for (int byte : stored) {
         const QByteArray name = phoneNameFor(byte);
         QVERIFY2(listed.contains(name), qPrintable(QString::number(byte, 16)));
-        const auto content = s.files->GetFile(name);
+        const auto content = shared.files->GetFile(name);
         QCOMPARE(content, std::optional<QByteArray>(contentFor(byte)));
         const auto local = safeLocalName(name);
         QVERIFY(local);
         QVERIFY(writeFile(localFilePath(back, *local), *content));
-        QVERIFY(s.files->DeleteObject(name));
+        QVERIFY(shared.files->DeleteObject(name));
     }
     QCOMPARE(QDir(back).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), stored.size());
-    QVERIFY(QDir(s.flash()).entryList(QDir::Files | QDir::Hidden | QDir::System).isEmpty());
+    QVERIFY(QDir(shared.flash()).entryList(QDir::Files | QDir::Hidden | QDir::System).isEmpty());
 }
 
 void ObexPhonesim::roundTrips_data()
@@ -130,17 +235,17 @@ void ObexPhonesim::roundTrips()
     QFETCH(bool, asked);
     const QString fileName = QStringLiteral("f%1.bin").arg(size);
     const QByteArray content = randomBytes(size, quint32(size));
-    QVERIFY(writeFile(s.local(fileName), content));
+    QVERIFY(writeFile(shared.local(fileName), content));
 
-    QVERIFY(s.files->ObexSetPath("Bitmap"));
-    const int questionsBefore = s.events.questions;
-    QCOMPARE(s.files->PutFile(s.local(fileName)), PutResult::Sent);
-    QCOMPARE(s.events.questions - questionsBefore, asked ? 1 : 0);
-    QCOMPARE(readFile(s.flash() + QStringLiteral("/Bitmap/") + fileName), content);
-    QCOMPARE(s.files->GetFile(fileName.toLatin1()), std::optional<QByteArray>(content));
-    QVERIFY(s.files->ObexSetPathUp());
-    QCOMPARE(s.files->PathStack(), QList<QByteArray>{"Root"});
-    QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(*s.link));
+    QVERIFY(shared.files->ObexSetPath("Bitmap"));
+    const int questionsBefore = shared.events.questions;
+    QCOMPARE(shared.files->PutFile(shared.local(fileName)), PutResult::Sent);
+    QCOMPARE(shared.events.questions - questionsBefore, asked ? 1 : 0);
+    QCOMPARE(readFile(shared.flash() + QStringLiteral("/Bitmap/") + fileName), content);
+    QCOMPARE(shared.files->GetFile(fileName.toLatin1()), std::optional<QByteArray>(content));
+    QVERIFY(shared.files->ObexSetPathUp());
+    QCOMPARE(shared.files->PathStack(), QList<QByteArray>{"Root"});
+    QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(*shared.link));
 }
 
 // A source whose length the file system does not tell in advance (files under
@@ -154,10 +259,10 @@ void ObexPhonesim::uploadAnnouncesTheLengthItSends()
         QSKIP("no /proc here");
     QVERIFY(!content.isEmpty());
     QCOMPARE(QFileInfo(source).size(), 0);
-    QCOMPARE(s.files->PutFile(source), PutResult::Sent);
-    QCOMPARE(readFile(s.flash() + QStringLiteral("/version")), content);
+    QCOMPARE(shared.files->PutFile(source), PutResult::Sent);
+    QCOMPARE(readFile(shared.flash() + QStringLiteral("/version")), content);
     const qint64 staged = content.size() + 3 * (content.size() / 497 + 1);
-    const QStringList puts = s.sim.logLines(QStringLiteral("PUT name=version"));
+    const QStringList puts = shared.sim.logLines(QStringLiteral("PUT name=version"));
     QCOMPARE(puts.size(), 1);
     QVERIFY2(puts.first().startsWith(QStringLiteral("PUT name=version length=%1 ").arg(staged)),
              qPrintable(puts.first()));
@@ -169,19 +274,123 @@ void ObexPhonesim::longNamesReachThePhone()
 {
     const QByteArray folder(122, 'F');
     const QByteArray file = QByteArray(119, 'n') + ".txt";
-    const QString onPhone = s.flash() + u'/' + QString::fromLatin1(folder) + u'/' + QString::fromLatin1(file);
+    const QString onPhone = shared.flash() + u'/' + QString::fromLatin1(folder) + u'/' + QString::fromLatin1(file);
     QVERIFY(writeFile(onPhone, "long name"));
-    s.events.refusals.clear();
+    shared.events.refusals.clear();
 
-    QVERIFY(s.files->ObexSetPath(folder));
-    QCOMPARE(s.files->RefreshListing().rows.last().name, file);
-    QCOMPARE(s.files->GetFile(file), std::optional<QByteArray>("long name"));
-    QVERIFY(s.files->DeleteObject(file));
+    QVERIFY(shared.files->ObexSetPath(folder));
+    QCOMPARE(shared.files->RefreshListing().rows.last().name, file);
+    QCOMPARE(shared.files->GetFile(file), std::optional<QByteArray>("long name"));
+    QVERIFY(shared.files->DeleteObject(file));
     QVERIFY(!QFile::exists(onPhone));
-    QVERIFY(s.files->ObexSetPathUp());
-    QVERIFY(s.files->makeFolderAndReturn(QByteArray(122, 'M')));
-    QVERIFY(QFileInfo(s.flash() + u'/' + QString(122, u'M')).isDir());
-    QVERIFY(s.events.refusals.isEmpty());
+    QVERIFY(shared.files->ObexSetPathUp());
+    QVERIFY(shared.files->makeFolderAndReturn(QByteArray(122, 'M')));
+    QVERIFY(QFileInfo(shared.flash() + u'/' + QString(122, u'M')).isDir());
+    QVERIFY(shared.events.refusals.isEmpty());
+}
+
+// Block numbers: the connect procedure's exchanges are the first four blocks of each
+// side (CONNECT, root listing, two memory figures).
+void ObexPhonesim::lostBlocksAndAcknowledgements_data()
+{
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<QString>("faultLog"); // the phone's log line of the fault
+    QTest::addColumn<QStringList>("answers"); // what the phone did next: the first of these
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QList<LinkRepair>>("repairs");
+
+    const QStringList ackOrResend{"ACK", "RESEND"};
+    using R = LinkRepair;
+    // The phone's acknowledgement of the request is lost and the response comes in its
+    // place: taken as the response and acknowledged at once, nothing sent twice.
+    QTest::newRow("phone's acknowledgement of a listing request lost")
+        << Operation::List << QStringList{"--lose-tx-ack", "5"} << QString("FAULT lose-tx-ack block=5 seq=04")
+        << ackOrResend << QString("ACK") << QList<R>{};
+    // The program's acknowledgement of a response is lost: the phone's repeat of it is
+    // acknowledged again and dropped.
+    QTest::newRow("program's acknowledgement lost")
+        << Operation::Get << QStringList{"--lose-rx-ack", "6"} << QString("FAULT lose-rx-ack block=6 seq=05")
+        << ackOrResend << QString("RESEND seq=05 try=1 block=7") << QList<R>{R::RepeatAcknowledged};
+    // A block of the program's is lost: it goes again.
+    QTest::newRow("upload packet lost") << Operation::Put << QStringList{"--lose-rx-block", "6"}
+                                        << QString("FAULT lose-rx-block block=6 seq=05") << QStringList{"PUT"}
+                                        << QString("PUT body=497 extra=3") << QList<R>{R::BlockSentAgain};
+}
+
+void ObexPhonesim::lostBlocksAndAcknowledgements()
+{
+    QFETCH(Operation, operation);
+    QFETCH(QStringList, faults);
+    QFETCH(QString, faultLog);
+    QFETCH(QStringList, answers);
+    QFETCH(QString, answer);
+    QFETCH(QList<LinkRepair>, repairs);
+
+    PhonesimSession s;
+    const QByteArray content = randomBytes(3000, 17);
+    QVERIFY(connectWith(s, faults, content));
+    QVERIFY(s.events.repairs.isEmpty());
+    QVERIFY(operate(s, operation, content));
+    // In step afterwards: the next exchange is plain.
+    QCOMPARE(s.files->RefreshListing().rows.size(), operation == Operation::Put ? 4 : 3);
+
+    const QStringList log = s.sim.logLines();
+    const QStringList faultLines = log.filter(faultLog);
+    QCOMPARE(faultLines.size(), 1);
+    QCOMPARE(nextAfter(log, faultLines.first(), answers), answer);
+    QCOMPARE(s.events.repairs, repairs);
+    QVERIFY(s.events.losses.isEmpty());
+}
+
+// The second packet of a download and its two resends arrive damaged: the third bad
+// reply in a row ends the link, and a new connect procedure starts afresh.
+void ObexPhonesim::reconnectAfterALostLink()
+{
+    PhonesimSession s;
+    const QByteArray content = randomBytes(3000, 19);
+    QVERIFY(connectWith(s, {"--flip-tx", "6,7,8"}, content));
+    QVERIFY_THROWS_EXCEPTION(LinkLost, operate(s, Operation::Get, content));
+    QCOMPARE(s.events.losses, QList<LinkLoss>{LinkLoss::BadData});
+    QVERIFY(!s.link->isPortOpen());
+    // Nothing damaged was acknowledged.
+    const QStringList log = s.sim.logLines();
+    const QStringList faultLines = log.filter("FAULT");
+    QVERIFY(!faultLines.isEmpty());
+    QCOMPARE(nextAfter(log, faultLines.first(), {"ACK"}), QString());
+    QCOMPARE(s.link->linkState(), LinkState::Enable);
+    FolderListing root;
+    QVERIFY(s.session->connect([&root](const FolderListing &listing) { root = listing; }));
+    QCOMPARE(root.rows.size(), 3);
+}
+
+void ObexPhonesim::slowPhoneAtConnect_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<bool>("connects");
+    // With the pauses at a tenth: 50 ms after an AT command, 60 ms after a set-up frame,
+    // up to twice 60 ms after the CONNECT; then up to 200 ms more for the rest.
+    auto late = [](const char *exchange, const char *delay) {
+        return QStringList{"--fault-on", exchange, "--delay-byte", delay};
+    };
+    QTest::newRow("wake-up answered late") << late("at:1", "0:150") << true;
+    QTest::newRow("model's OK late") << late("at:2", "12:150") << true;
+    QTest::newRow("set-up frame answered in two parts") << late("setup:1", "2:150") << true;
+    QTest::newRow("speed frame answered late") << late("setup:2", "0:150") << true;
+    QTest::newRow("CONNECT answer late") << late("connect", "40:250") << true;
+    QTest::newRow("wake-up answered too late") << late("at:1", "0:600") << false;
+}
+
+void ObexPhonesim::slowPhoneAtConnect()
+{
+    QFETCH(QStringList, faults);
+    QFETCH(bool, connects);
+    PhonesimSession s;
+    QCOMPARE(s.connect(faults), connects);
+    if (connects)
+        QCOMPARE(s.rootListing.rows.size(), 2);
+    else
+        QCOMPARE(s.events.log.filter("failed"), QStringList{"failed AT"});
 }
 
 QTEST_GUILESS_MAIN(ObexPhonesim)

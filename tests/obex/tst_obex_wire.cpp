@@ -1,20 +1,176 @@
 // Every OBEX request on the wire, byte for byte, against a scripted phone on a
 // pseudo-terminal; and how the operations judge the phone's answers.
 
+#include "bfbbytes.h"
 #include "cp1251.h"
-#include "obextestsupport.h"
+#include "linkaccess.h"
+#include "phonefiles.h"
+#include "pty.h"
+#include "recordingevents.h"
+#include "testchecksum.h"
+#include "testprocess.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <deque>
 #include <functional>
+#include <mutex>
+#include <poll.h>
+#include <stdexcept>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
+// The phone end of a pseudo-terminal, on its own thread. Every complete data block
+// from the program is recorded and answered with the link acknowledgement and the
+// next prepared response (success when none is left; a null one: none).
+class BfbPhone
+{
+public:
+    BfbPhone() : thread([this] { serve(); }) {}
+    ~BfbPhone()
+    {
+        stop = true;
+        thread.join();
+    }
+    BfbPhone(const BfbPhone &) = delete;
+    BfbPhone &operator=(const BfbPhone &) = delete;
+
+    QString devicePath() const { return pty.slavePath(); }
+
+    void respond(const QByteArray &response)
+    {
+        std::lock_guard lock(mutex);
+        steps.push_back(response);
+    }
+    void respond(const char *hexResponse) { respond(hex(hexResponse)); }
+
+    // Everything the program wrote, in order.
+    QByteArray received() const
+    {
+        std::lock_guard lock(mutex);
+        return raw;
+    }
+    // Complete data blocks (header, packet, CRC), reassembled from the frames.
+    QList<QByteArray> blocks() const
+    {
+        std::lock_guard lock(mutex);
+        return dataBlocks;
+    }
+    int acknowledgements() const
+    {
+        std::lock_guard lock(mutex);
+        return acks;
+    }
+    // Waits until the program's writes have arrived (they are asynchronous).
+    void settle(int quietMs = 100) const
+    {
+        QByteArray last = received();
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(quietMs));
+            const QByteArray now = received();
+            if (now == last)
+                return;
+            last = now;
+        }
+    }
+
+private:
+    void answer(const QByteArray &block)
+    {
+        QByteArray response = hex("A0 00 03");
+        {
+            std::lock_guard lock(mutex);
+            dataBlocks.append(block);
+            if (!steps.empty()) {
+                response = steps.front();
+                steps.pop_front();
+            }
+        }
+        pty.send(hex("16 02 14 01 FE"));
+        if (!response.isNull())
+            pty.send(bfbFrames(bfbBlock(sequence++ & 0xFF, response)));
+    }
+
+    void serve()
+    {
+        QByteArray pending;
+        QByteArray block;
+        while (!stop) {
+            pollfd p{pty.master(), POLLIN, 0};
+            if (::poll(&p, 1, 10) <= 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::read(pty.master(), buffer, sizeof buffer);
+            if (n <= 0)
+                continue;
+            {
+                std::lock_guard lock(mutex);
+                raw.append(buffer, n);
+            }
+            pending.append(buffer, n);
+            while (pending.size() >= 3 && pending.size() >= 3 + quint8(pending.at(1))) {
+                const int length = quint8(pending.at(1));
+                const QByteArray payload = pending.mid(3, length);
+                pending.remove(0, 3 + length);
+                if (block.isEmpty() && payload == QByteArray("\x01\xFE", 2)) {
+                    std::lock_guard lock(mutex);
+                    ++acks;
+                    continue;
+                }
+                block.append(payload);
+                if (block.size() >= 5) {
+                    const int packetLength = quint8(block.at(3)) << 8 | quint8(block.at(4));
+                    if (block.size() >= packetLength + 7) {
+                        answer(block);
+                        block.clear();
+                    }
+                }
+            }
+        }
+    }
+
+    Pty pty;
+    std::atomic<bool> stop{false};
+    mutable std::mutex mutex;
+    std::deque<QByteArray> steps;
+    QByteArray raw;
+    QList<QByteArray> dataBlocks;
+    int acks = 0;
+    int sequence = 0;
+    std::thread thread; // last: starts once everything it uses exists
+};
+
+// PhoneFiles over a link on a fresh BfbPhone, in single-byte mode as after the handshake,
+// staging uploads in a folder of its own.
+struct FilesOnPhone
+{
+    BfbPhone phone;
+    RecordingEvents events;
+    ReferenceChecksum crc;
+    PhoneLink link{crc, events};
+    PhoneFiles files{link};
+    QTemporaryDir dir; // where uploads are staged
+
+    FilesOnPhone()
+    {
+        QString reason;
+        if (!PhoneLinkTestAccess::openAsConnected(link, phone.devicePath(), &reason))
+            throw std::runtime_error(reason.toStdString());
+        link.setTimeoutInterval(2000);
+        files.setWorkingDirectory(dir.path());
+    }
+
+    void setSequence(int sequence) { PhoneLinkTestAccess::setSequence(link, sequence); }
+};
+
 // An operation of a table row: true when it did what the row expects.
-using Operation = std::function<bool(FilesOnPhone &, const QTemporaryDir &)>;
+using Operation = std::function<bool(FilesOnPhone &)>;
 
 const QByteArray Ack = hex("16 02 14 01 FE");
 const QByteArray MemoryTotal = hex("A0 00 0C 4C 00 09 01 04 00 0F FF FF"); // 1048575 bytes
@@ -58,17 +214,16 @@ bool stagingFileOpen()
 }
 
 // No copy of an upload stays in the working folder once the upload has ended.
-bool stagingFileLeft(const QTemporaryDir &dir)
+bool stagingFileLeft(const FilesOnPhone &f)
 {
-    return QFileInfo::exists(dir.filePath(QStringLiteral("temp.tmp")));
+    return QFileInfo::exists(f.dir.filePath(QStringLiteral("temp.tmp")));
 }
 
 // A file to send, written into the folder the transfer stages in.
-QString sourceFile(FilesOnPhone &f, const QTemporaryDir &dir, const QString &name, const QByteArray &content)
+QString sourceFile(const FilesOnPhone &f, const QString &name, const QByteArray &content)
 {
-    f.files.setWorkingDirectory(dir.path());
-    writeFile(dir.filePath(name), content);
-    return dir.filePath(name);
+    writeFile(f.dir.filePath(name), content);
+    return f.dir.filePath(name);
 }
 
 } // namespace
@@ -108,17 +263,16 @@ void ObexWire::requestsOnTheWire_data()
 
     const QList<QByteArray> success{hex("A0 00 03")};
     QTest::newRow("enter folder at sequence 2")
-        << 2 << success << Operation([](FilesOnPhone &f, auto &) { return f.files.ObexSetPath("Bitmap"); })
+        << 2 << success << Operation([](FilesOnPhone &f) { return f.files.ObexSetPath("Bitmap"); })
         << hex("16 1D 0B 03 FC 02 00 16 85 00 16 02 00 01 00 11 00 42 00 69 00 74 00 6D 00 61 00 70 00 00 10 C6") + Ack
         << QStringList();
     QTest::newRow("enter folder at sequence 1: command 2")
-        << 1 << success << Operation([](FilesOnPhone &f, auto &) { return f.files.ObexSetPath("Bitmap"); })
+        << 1 << success << Operation([](FilesOnPhone &f) { return f.files.ObexSetPath("Bitmap"); })
         << sent(1, "85 00 16 02 00 01 00 11 00 42 00 69 00 74 00 6D 00 61 00 70 00 00", 0x02) + Ack << QStringList();
     QTest::newRow("continuation at sequence 5")
-        << 5 << QList<QByteArray>{QByteArray()}
-        << Operation([](FilesOnPhone &f, auto &) { return f.files.RequestNextPart(); })
+        << 5 << QList<QByteArray>{QByteArray()} << Operation([](FilesOnPhone &f) { return f.files.RequestNextPart(); })
         << hex("16 0A 1C 03 FC 05 00 03 83 00 03 D6 17") << QStringList();
-    const Operation refresh = [](FilesOnPhone &f, auto &) {
+    const Operation refresh = [](FilesOnPhone &f) {
         return f.files.RefreshListing().rows.size() == 1 && f.files.totalMemory() == 1048575u;
     };
     QTest::newRow("listing at sequence 1, then the memory queries")
@@ -129,20 +283,20 @@ void ObexWire::requestsOnTheWire_data()
                        "finished listing 1"};
     QTest::newRow("get file at sequence 7")
         << 7 << QList{hex("A0 00 11 C3 00 00 00 05 48 00 08 00 FF 01 02 03")}
-        << Operation([](FilesOnPhone &f, auto &) { return f.files.GetFile("pic.bmp") == hex("00 FF 01 02 03"); })
+        << Operation([](FilesOnPhone &f) { return f.files.GetFile("pic.bmp") == hex("00 FF 01 02 03"); })
         << hex("16 1D 0B 03 FC 07 00 16 83 00 16 01 00 13 00 70 00 69 00 63 00 2E 00 62 00 6D 00 70 00 00 BA 25") + Ack
         << QStringList{"started download 0", "received download 1", "finished download 1"};
     QTest::newRow("make folder at sequence 1 and return")
-        << 1 << success + success << Operation([](FilesOnPhone &f, auto &) {
+        << 1 << success + success << Operation([](FilesOnPhone &f) {
                return f.files.makeFolderAndReturn("New") && f.files.PathStack().isEmpty();
            })
         << sent(1, "85 00 10 00 00 01 00 0B 00 4E 00 65 00 77 00 00", 0x02) + Ack
             + hex("16 0C 1A 03 FC 02 00 05 85 00 05 03 00 4F 23") + Ack
         << QStringList();
     QTest::newRow("delete at sequence 1: command 3")
-        << 1 << success << Operation([](FilesOnPhone &f, auto &) { return f.files.DeleteObject("a"); })
+        << 1 << success << Operation([](FilesOnPhone &f) { return f.files.DeleteObject("a"); })
         << sent(1, "82 00 0A 01 00 07 00 61 00 00") + Ack << QStringList();
-    QTest::newRow("move at sequence 5") << 5 << success << Operation([](FilesOnPhone &f, auto &) {
+    QTest::newRow("move at sequence 5") << 5 << success << Operation([](FilesOnPhone &f) {
         return f.files.MoveObject({"a.txt"}, {"Sub", "b.txt"}) == MoveResult::Moved && f.files.PathStack().isEmpty();
     })
                                         << bfbFrames(hex("03 FC 05 00 30 82 00 30 4C 00 2D 34 04 6D 6F 76 65 35 0C 00 "
@@ -152,7 +306,7 @@ void ObexWire::requestsOnTheWire_data()
             + Ack << QStringList();
     // Cyrillic names travel as UTF-16 units, not as Windows-1251 bytes.
     QTest::newRow("move of Cyrillic names at sequence 2, destination exists")
-        << 2 << QList{hex("CC 00 03")} << Operation([](FilesOnPhone &f, auto &) {
+        << 2 << QList{hex("CC 00 03")} << Operation([](FilesOnPhone &f) {
                return f.files.MoveObject({"Bitmap", "\xD4.bmp"}, {"Bitmap", "\xDF.bmp"})
                    == MoveResult::DestinationExists;
            })
@@ -162,9 +316,9 @@ void ObexWire::requestsOnTheWire_data()
             + Ack
         << QStringList();
     QTest::newRow("upload at sequence 4")
-        << 4 << success + success << Operation([](FilesOnPhone &f, const QTemporaryDir &dir) {
-               return f.files.PutFile(sourceFile(f, dir, QStringLiteral("a.txt"), "abc")) == PutResult::Sent
-                   && PhoneLinkTestAccess::idleMonitorRunning(f.link) && !stagingFileLeft(dir);
+        << 4 << success + success << Operation([](FilesOnPhone &f) {
+               return f.files.PutFile(sourceFile(f, QStringLiteral("a.txt"), "abc")) == PutResult::Sent
+                   && PhoneLinkTestAccess::idleMonitorRunning(f.link) && !stagingFileLeft(f);
            })
         << sent(4, "02 00 20 01 00 0F 00 61 00 2E 00 74 00 78 00 74 00 00 C3 00 00 00 06 48 00 06 61 62 63 00 00 00")
             + Ack + sent(5, "82 00 06 49 00 03") + Ack
@@ -179,11 +333,10 @@ void ObexWire::requestsOnTheWire()
     QFETCH(QByteArray, wire);
     QFETCH(QStringList, log);
     FilesOnPhone f;
-    QTemporaryDir dir;
     f.setSequence(sequence);
     for (const QByteArray &answer : responses)
         f.phone.respond(answer);
-    QVERIFY(operation(f, dir));
+    QVERIFY(operation(f));
     f.phone.settle();
     QCOMPARE(f.phone.received().toHex(' '), wire.toHex(' '));
     if (!log.isEmpty())
@@ -350,9 +503,8 @@ void ObexWire::uploadStagingCases()
     QFETCH(int, length);
     QFETCH(QList<int>, bodyLengths);
     FilesOnPhone f;
-    QTemporaryDir dir;
     const QByteArray content = randomBytes(length, quint32(length));
-    const QString source = sourceFile(f, dir, QStringLiteral("f.bin"), content);
+    const QString source = sourceFile(f, QStringLiteral("f.bin"), content);
     for (int i = 0; i < bodyLengths.size(); ++i)
         f.phone.respond("90 00 03");
     f.phone.respond("A0 00 03");
@@ -381,7 +533,6 @@ void ObexWire::uploadStagingCases()
 
     // The same content from memory goes out byte for byte the same, and nothing is staged on disk.
     FilesOnPhone fromMemory;
-    fromMemory.files.setWorkingDirectory(dir.path());
     for (int i = 0; i < bodyLengths.size(); ++i)
         fromMemory.phone.respond("90 00 03");
     fromMemory.phone.respond("A0 00 03");
@@ -389,15 +540,14 @@ void ObexWire::uploadStagingCases()
     fromMemory.phone.settle();
     QCOMPARE(fromMemory.phone.received(), f.phone.received());
     QCOMPARE(fromMemory.events.log, f.events.log);
-    QVERIFY(!stagingFileLeft(dir));
+    QVERIFY(QDir(fromMemory.dir.path()).isEmpty());
 }
 
 // A refusal midway, or a link that fails: no End, and no staging file stays.
 void ObexWire::uploadRefusedMidway()
 {
     FilesOnPhone f;
-    QTemporaryDir dir;
-    const QString source = sourceFile(f, dir, QStringLiteral("big.bin"), QByteArray(1500, 'z'));
+    const QString source = sourceFile(f, QStringLiteral("big.bin"), QByteArray(1500, 'z'));
     f.phone.respond("90 00 03");
     f.phone.respond("C4 00 03");
     QCOMPARE(f.files.PutFile(source), PutResult::Refused);
@@ -408,43 +558,41 @@ void ObexWire::uploadRefusedMidway()
     QVERIFY(f.phone.received().endsWith(Ack));
     QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(f.link));
     QVERIFY(!stagingFileOpen());
-    QVERIFY(!stagingFileLeft(dir));
+    QVERIFY(!stagingFileLeft(f));
 
     f.phone.respond(QByteArray()); // the link acknowledgement, then silence
     QVERIFY_THROWS_EXCEPTION(LinkLost, f.files.PutFile(source));
     QCOMPARE(f.phone.blocks().size(), 3);
     QVERIFY(!stagingFileOpen());
-    QVERIFY(!stagingFileLeft(dir));
+    QVERIFY(!stagingFileLeft(f));
 }
 
 // Uploads stopped on the PC: nothing is sent and no staging file stays.
 void ObexWire::uploadNotSent()
 {
     FilesOnPhone f;
-    QTemporaryDir dir;
-    f.files.setWorkingDirectory(dir.path());
     auto expectRefusal = [&f](const QString &path, std::optional<Refusal> refusal) {
         f.events.refusals.clear();
         QCOMPARE(f.files.PutFile(path), PutResult::NotSent);
         QCOMPARE(f.events.refusals, refusal ? QList<Refusal>{*refusal} : QList<Refusal>{});
         QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(f.link));
     };
-    expectRefusal(dir.filePath(QStringLiteral("none.txt")), Refusal::SourceMissing);
-    QFile huge(dir.filePath(QStringLiteral("huge.bin")));
+    expectRefusal(f.dir.filePath(QStringLiteral("none.txt")), Refusal::SourceMissing);
+    QFile huge(f.dir.filePath(QStringLiteral("huge.bin")));
     QVERIFY(huge.open(QIODevice::WriteOnly));
     QVERIFY(huge.resize(16676551)); // stages exactly 16 MiB; sparse on disk
     huge.close();
     expectRefusal(huge.fileName(), Refusal::StagingTooLarge);
-    expectRefusal(sourceFile(f, dir, QString(240, u'n'), {}), Refusal::UploadNameTooLong);
-    expectRefusal(sourceFile(f, dir, QStringLiteral("日本.txt"), {}), Refusal::NameNotEncodable);
+    expectRefusal(sourceFile(f, QString(240, u'n'), {}), Refusal::UploadNameTooLong);
+    expectRefusal(sourceFile(f, QStringLiteral("日本.txt"), {}), Refusal::NameNotEncodable);
     // More than 150 kB staged, and the user says no.
     f.events.answers = {false};
-    expectRefusal(sourceFile(f, dir, QStringLiteral("large.bin"), QByteArray(152677, 'q')), std::nullopt);
+    expectRefusal(sourceFile(f, QStringLiteral("large.bin"), QByteArray(152677, 'q')), std::nullopt);
     QCOMPARE(f.events.questions, 1);
     f.phone.settle();
     QVERIFY(f.phone.received().isEmpty());
     QVERIFY(!stagingFileOpen());
-    QVERIFY(!stagingFileLeft(dir));
+    QVERIFY(!stagingFileLeft(f));
 }
 
 QTEST_GUILESS_MAIN(ObexWire)
