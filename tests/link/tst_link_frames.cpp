@@ -1,22 +1,27 @@
-// The link on a pseudo-terminal whose master end plays the phone: how blocks are cut
-// into frames, the sequence counter, how replies are taken and how the link mends a
+// The link on a pseudo-terminal whose master end plays the phone: how blocks go out
+// in frames, the sequence counter, how replies are taken and how the link mends a
 // line that damages or loses blocks and acknowledgements; the per-byte time-out, the
-// blocking pause and a phone that goes away. What a single reply is made of is the
-// block receiver's business (tst_link_bfbreceiver).
+// blocking pause and a phone that goes away; the port itself. What a single reply is
+// made of is the block receiver's business (tst_link_bfbreceiver).
 
 #include "bfbbytes.h"
 #include "linkaccess.h"
 #include "phonelink.h"
 #include "pty.h"
 #include "recordingevents.h"
+#include "serialport.h"
+#include "testprocess.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -74,15 +79,10 @@ class FramesTest : public QObject
     Q_OBJECT
 
 private slots:
-    void sendPacketCutsIntoFrames();
     void sequenceWrapsAfter255();
     void responseInPlaceOfTheAcknowledgementIsTheReply();
-    void replyTakesExactlyItsFrames_data();
-    void replyTakesExactlyItsFrames();
-    void brokenReplies_data();
-    void brokenReplies();
-    void badReplyIsDroppedUntilSentAgain_data();
-    void badReplyIsDroppedUntilSentAgain();
+    void badReplies_data();
+    void badReplies();
     void repeatIsAcknowledgedAgainAndDropped();
     void unacknowledgedBlockGoesAgain();
     void silentPhoneGetsThreeResendsThenTheTimeout();
@@ -92,20 +92,10 @@ private slots:
     void expiredTimeoutWinsOverAWaitingByte();
     void pauseBlocksEventsAndTimers();
     void goneLineEndsByTimeout();
-};
 
-void FramesTest::sendPacketCutsIntoFrames()
-{
-    // Full frames of 32 bytes, then the rest.
-    LinkOnPty t;
-    const QByteArray block = counting(100, 0x40);
-    t.pty.send(PhoneLink::AckFrame);
-    t.link.SendPacket(block);
-    const QByteArray expected = hex("162036") + block.left(32) + hex("162036") + block.mid(32, 32) + hex("162036")
-        + block.mid(64, 32) + hex("160412") + block.mid(96);
-    QCOMPARE(t.pty.receive(int(expected.size())).toHex(' '), expected.toHex(' '));
-    QVERIFY(t.pty.drain().isEmpty());
-}
+    void portLinks();
+    void writesOfAnySize();
+};
 
 void FramesTest::sequenceWrapsAfter255()
 {
@@ -143,87 +133,49 @@ void FramesTest::responseInPlaceOfTheAcknowledgementIsTheReply()
     }
 }
 
-// A reply takes its frames and nothing more: what follows stays queued.
-void FramesTest::replyTakesExactlyItsFrames_data()
-{
-    QTest::addColumn<QByteArray>("wire");
-    QTest::addColumn<bool>("acknowledge");
-    QTest::addColumn<QByteArray>("reply"); // the packet of a data block
-    QTest::addColumn<int>("leftQueued");
-    QTest::newRow("acknowledge") << hex("16021401FE") + "XYZ" << true << QByteArray() << 3;
-    // Length 7: the acknowledgement's two bytes, then five that form the next reply.
-    QTest::newRow("longer acknowledgement frame")
-        << hex("16071101FE") + PhoneLink::AckFrame << true << QByteArray() << 5;
-    QTest::newRow("two frames") << bfbFrames(bfbBlock(7, counting(40, 0x90))) + "next" << false << counting(40, 0x90)
-                                << 4;
-}
-
-void FramesTest::replyTakesExactlyItsFrames()
-{
-    QFETCH(QByteArray, wire);
-    QFETCH(bool, acknowledge);
-    QFETCH(QByteArray, reply);
-    QFETCH(int, leftQueued);
-    LinkOnPty t;
-    t.pty.send(wire);
-    const PhoneLink::Reply got = t.link.ReceiveReply();
-    QCOMPARE(got.isAcknowledge(), acknowledge);
-    QCOMPARE(got.packet.toHex(' '), reply.toHex(' '));
-    QCOMPARE(t.link.bytesWaiting(), leftQueued);
-}
-
-void FramesTest::brokenReplies_data()
-{
-    QTest::addColumn<QByteArray>("wire");
-    // One whose rest is unknown (the line is drained), one read to its end.
-    QTest::newRow("plain OK from a phone still in AT mode") << QByteArray("\r\nOK\r\n");
-    QByteArray wrongCrc = bfbBlock(7, counting(40));
-    wrongCrc[wrongCrc.size() - 1] = char(wrongCrc.back() ^ 0x10);
-    QTest::newRow("wrong CRC") << bfbFrames(wrongCrc);
-}
-
-void FramesTest::brokenReplies()
-{
-    QFETCH(QByteArray, wire);
-    LinkOnPty t;
-    // The phone sends the same broken reply three times: the third ends the link.
-    sendSpaced(t, {wire, wire, wire}, PauseMs);
-    QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReceiveReply());
-    QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::BadData});
-    QCOMPARE(t.events.repairs, QList<LinkRepair>({LinkRepair::BadReplyDropped, LinkRepair::BadReplyDropped}));
-    QVERIFY(!t.link.isPortOpen());
-    QVERIFY(t.pty.drain().isEmpty()); // nothing bad was acknowledged
-}
-
-void FramesTest::badReplyIsDroppedUntilSentAgain_data()
+// A bad reply is dropped unacknowledged until the phone sends it again; the third in a
+// row ends the link.
+void FramesTest::badReplies_data()
 {
     QTest::addColumn<QByteArray>("bad");
+    QTest::addColumn<bool>("sentAgainWhole");
     const QByteArray block = bfbBlock(7, counting(40, 0x30));
     // The damaged copy ends where the good one would: its rest is known, nothing to drain.
     QByteArray flipped = block;
     flipped[9] = char(flipped[9] ^ 0x80);
-    QTest::newRow("wrong CRC") << bfbFrames(flipped);
-    // A damaged frame header leaves the rest unknown: the line is drained until quiet.
+    QTest::newRow("wrong CRC") << bfbFrames(flipped) << true;
+    QTest::newRow("wrong CRC three times") << bfbFrames(flipped) << false;
+    // Text or a damaged frame header leaves the rest unknown: the line is drained until quiet.
+    QTest::newRow("plain OK from a phone still in AT mode, three times") << QByteArray("\r\nOK\r\n") << false;
     QByteArray header = bfbFrames(block);
     header[1] = char(header[1] ^ 0x01);
-    QTest::newRow("damaged frame length") << header;
+    QTest::newRow("damaged frame length") << header << true;
     // An enlarged block length would take the resend for the rest of the block.
     QByteArray longer = block;
     longer[3] = char(longer[3] ^ 0x02);
-    QTest::newRow("enlarged block length") << bfbFrames(longer);
+    QTest::newRow("enlarged block length") << bfbFrames(longer) << true;
 }
 
-void FramesTest::badReplyIsDroppedUntilSentAgain()
+void FramesTest::badReplies()
 {
     QFETCH(QByteArray, bad);
+    QFETCH(bool, sentAgainWhole);
     LinkOnPty t;
     const int half = int(bad.size() / 2 + 1);
+    const QByteArray good = bfbFrames(bfbBlock(7, counting(40, 0x30)));
     t.pty.send(bad.left(half));
-    sendSpaced(t, {bad.mid(half), bfbFrames(bfbBlock(7, counting(40, 0x30)))}, PauseMs);
-    QCOMPARE(t.link.ReceiveReply().packet, counting(40, 0x30));
-    QVERIFY(!t.events.repairs.isEmpty());
-    QVERIFY(t.pty.drain().isEmpty()); // acknowledged by the caller, never by the link
-    QVERIFY(t.events.losses.isEmpty());
+    sendSpaced(t, {bad.mid(half), sentAgainWhole ? good : bad, bad}, PauseMs);
+    if (sentAgainWhole) {
+        QCOMPARE(t.link.ReceiveReply().packet, counting(40, 0x30));
+        QVERIFY(!t.events.repairs.isEmpty());
+        QVERIFY(t.events.losses.isEmpty());
+    } else {
+        QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReceiveReply());
+        QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::BadData});
+        QCOMPARE(t.events.repairs, QList<LinkRepair>({LinkRepair::BadReplyDropped, LinkRepair::BadReplyDropped}));
+        QVERIFY(!t.link.isPortOpen());
+    }
+    QVERIFY(t.pty.drain().isEmpty()); // nothing bad was acknowledged
 }
 
 void FramesTest::repeatIsAcknowledgedAgainAndDropped()
@@ -353,6 +305,48 @@ void FramesTest::goneLineEndsByTimeout()
     QVERIFY(!t.link.isPortOpen());
     QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReadByte());
     QCOMPARE(t.events.losses, QList<LinkLoss>({LinkLoss::Timeout, LinkLoss::Timeout}));
+}
+
+// A link in the ports folder stands for its port; a device is taken by one port at a time.
+void FramesTest::portLinks()
+{
+    Pty pty;
+    QDir(SerialPort::portsFolder()).removeRecursively();
+    QVERIFY(QDir().mkpath(SerialPort::portsFolder()));
+    const QString com3 = SerialPort::portsFolder() + QStringLiteral("/com3");
+    QVERIFY(QFile::link(pty.slavePath(), com3));
+    SerialPort port;
+    port.setPortNumber(3);
+    port.setRts(true);
+    QString reason;
+    QVERIFY2(port.open(&reason), qPrintable(reason));
+    QCOMPARE(port.openedDevicePath(), com3);
+    // RTS on a line without modem lines changes nothing and keeps the port open.
+    port.setRts(false);
+    QVERIFY(port.isOpen());
+    QVERIFY(port.write("at\r\n"));
+    QCOMPARE(pty.receive(4), QByteArray("at\r\n"));
+    // The same device a second time is busy.
+    SerialPort second;
+    second.setPortNumber(3);
+    QVERIFY(!second.open(&reason));
+    QCOMPARE(second.openError(), SerialPort::OpenError::Busy);
+}
+
+// More than the pseudo-terminal buffers at once: write continues partial writes
+// until a slow reader has taken everything.
+void FramesTest::writesOfAnySize()
+{
+    Pty pty;
+    SerialPort port;
+    port.setDevicePath(pty.slavePath());
+    QVERIFY(port.open());
+    const QByteArray big = randomBytes(200000, 7);
+    QByteArray got;
+    std::thread reader([&] { got = pty.receive(int(big.size()), 10000); });
+    QVERIFY(port.write(big));
+    reader.join();
+    QVERIFY(got == big);
 }
 
 QTEST_GUILESS_MAIN(FramesTest)

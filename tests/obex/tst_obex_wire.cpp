@@ -248,10 +248,6 @@ void ObexWire::requestsOnTheWire_data()
     QTest::addColumn<QStringList>("log"); // the events, when the row names them
 
     const QList<QByteArray> success{hex("A0 00 03")};
-    QTest::newRow("enter folder at sequence 2")
-        << 2 << success << Operation([](FilesOnPhone &f) { return f.files.ObexSetPath("Bitmap"); })
-        << hex("16 1D 0B 03 FC 02 00 16 85 00 16 02 00 01 00 11 00 42 00 69 00 74 00 6D 00 61 00 70 00 00 10 C6") + Ack
-        << QStringList();
     QTest::newRow("enter folder at sequence 1: command 2")
         << 1 << success << Operation([](FilesOnPhone &f) { return f.files.ObexSetPath("Bitmap"); })
         << sent(1, "85 00 16 02 00 01 00 11 00 42 00 69 00 74 00 6D 00 61 00 70 00 00", 0x02) + Ack << QStringList();
