@@ -267,8 +267,6 @@ void ObexUnits::getData_data()
     QTest::addColumn<QByteArray>("data");
 
     const QByteArray bareContinue = hex("90 00 03");
-    QTest::newRow("as long as announced")
-        << false << QList{hex("A0 00 10 C3 00 00 00 05 48 00 08") + "hello"} << true << false << QByteArray("hello");
     // Data in every response, the final one included, whatever the header layout.
     QTest::newRow("data in every response")
         << false
@@ -304,9 +302,7 @@ void ObexUnits::getData()
 {
     QFETCH(bool, listing);
     QFETCH(QList<QByteArray>, responses);
-    QFETCH(bool, complete);
     QFETCH(bool, overrun);
-    QFETCH(QByteArray, data);
     using ObexResponse::GetDataCollector;
     GetDataCollector collector(listing ? GetDataCollector::Transfer::Listing : GetDataCollector::Transfer::File);
     // Responses are added until the collector sees an overrun, as the transfer loop does.
@@ -314,9 +310,9 @@ void ObexUnits::getData()
     while (added < responses.size() && !collector.overrun())
         collector.addResponse(responses[added++]);
     QCOMPARE(added, responses.size());
-    QCOMPARE(collector.complete(), complete);
+    QTEST(collector.complete(), "complete");
     QCOMPARE(collector.overrun(), overrun);
-    QCOMPARE(collector.data(), data);
+    QTEST(collector.data(), "data");
     // An overrun transfer takes nothing more.
     collector.addResponse(hex("90 00 07 48 00 04 71"));
     if (overrun)

@@ -178,11 +178,6 @@ QByteArray lengthHeader(int length)
     return hex("C3 00 00") + char(length >> 8) + char(length & 0xFF);
 }
 
-QByteArray listingResponse(const QByteArray &xml)
-{
-    return response(char(0xA0), bodyHeader(xml));
-}
-
 // A block of the program's, as it goes out in frames.
 QByteArray sent(int sequence, const char *packet, char command = 0x03)
 {
@@ -256,7 +251,7 @@ void ObexWire::requestsOnTheWire_data()
         return f.files.RefreshListing().rows.size() == 1 && f.files.totalMemory() == 1048575u;
     };
     QTest::newRow("listing at sequence 1, then the memory queries")
-        << 1 << QList{listingResponse("<folder name=\"Bitmap\"/>"), MemoryTotal, MemoryFree} << refresh
+        << 1 << QList{response(char(0xA0), bodyHeader("<folder name=\"Bitmap\"/>")), MemoryTotal, MemoryFree} << refresh
         << hex("16 20 36 03 FC 01 00 1C 83 00 1C 42 00 19") + "x-obex/folder-listing" + hex("16 03 15 00 F0 F1") + Ack
             + sent(2, "83 00 09 4C 00 06 32 01 01") + Ack + sent(3, "83 00 09 4C 00 06 32 01 02") + Ack;
     QTest::newRow("get file at sequence 7")
@@ -364,7 +359,7 @@ void ObexWire::listingAndMemoryWithoutSuccess()
     FilesOnPhone f;
     const QByteArray listing = "<folder-listing><file name=\"a.txt\" size=\"1\"/></folder-listing>";
     for (const QByteArray &answer :
-         {listingResponse("Bitmap"), MemoryTotal, MemoryFree,
+         {response(char(0xA0), bodyHeader("Bitmap")), MemoryTotal, MemoryFree,
           response(char(0x90), lengthHeader(20) + bodyHeader(listing.left(20))),
           response(char(0x90), bodyHeader(listing.mid(20))), hex("C0 00 03"), hex("D0 A0 03")})
         f.phone.respond(answer);
