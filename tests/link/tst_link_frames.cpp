@@ -1,13 +1,33 @@
-// BFB frames on the wire: how blocks are cut into frames, the sequence counter,
-// how replies are taken whole, frame by frame, or refused, and how the link mends
-// a line that damages or loses blocks and acknowledgements.
+// The link layer: the block receiver alone, against every shape of reply; the link on a
+// pseudo-terminal whose master end plays the phone (how blocks go out in frames, the
+// sequence counter, how the link mends a line that damages or loses blocks and
+// acknowledgements, the per-byte time-out, the blocking pause, a phone that goes away);
+// the port itself; and the connect procedure against a scripted phone.
 
 #include "bfbbytes.h"
-#include "linktestsupport.h"
+#include "bfbreceiver.h"
+#include "handshake.h"
+#include "linkaccess.h"
+#include "phonelink.h"
+#include "pty.h"
+#include "recordingevents.h"
+#include "serialport.h"
+#include "testprocess.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <poll.h>
+#include <stdexcept>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -17,12 +37,27 @@ constexpr int PauseMs = 10 * QuietMs;
 constexpr int ResendMs = 300;
 constexpr int TimeoutMs = 1500;
 
-void scaleDown(PhoneLink &link)
+// A link on a fresh pseudo-terminal, opened in single-byte mode as after the handshake,
+// or left for the connect procedure to open.
+struct LinkOnPty
 {
-    link.setQuietInterval(QuietMs);
-    link.setResendInterval(ResendMs);
-    link.setTimeoutInterval(TimeoutMs);
-}
+    Pty pty;
+    RecordingEvents events;
+    std::unique_ptr<Checksum> crc = makeChecksum();
+    PhoneLink link{*crc, events};
+    QObject timers; // context of a test's timers: none outlives the test
+
+    explicit LinkOnPty(bool opened = true)
+    {
+        QString reason;
+        link.setDevicePath(pty.slavePath());
+        if (opened && !PhoneLinkTestAccess::openAsConnected(link, pty.slavePath(), &reason))
+            throw std::runtime_error(reason.toStdString());
+        link.setQuietInterval(QuietMs);
+        link.setResendInterval(ResendMs);
+        link.setTimeoutInterval(TimeoutMs);
+    }
+};
 
 // Sends each piece after the one before, delayMs apart (the first after delayMs).
 void sendSpaced(LinkOnPty &t, const QList<QByteArray> &pieces, int delayMs)
@@ -31,19 +66,172 @@ void sendSpaced(LinkOnPty &t, const QList<QByteArray> &pieces, int delayMs)
         QTimer::singleShot(int(i + 1) * delayMs, &t.timers, [&t, piece = pieces[i]] { t.pty.send(piece); });
 }
 
-// The phone sends answer once the program has written `count` bytes, collected in *seen.
-void answerAfter(LinkOnPty &t, qsizetype count, const QByteArray &answer, QByteArray *seen)
+using Reply = BfbReceiver::Reply;
+
+QByteArray flipped(QByteArray bytes, qsizetype at, int bit = 0)
 {
-    auto *watch = new QTimer(&t.timers);
-    QObject::connect(watch, &QTimer::timeout, watch, [&t, count, answer, seen, watch] {
-        *seen += t.pty.drain(0);
-        if (seen->size() < count)
-            return;
-        watch->stop();
-        t.pty.send(answer);
-    });
-    watch->start(5);
+    bytes[at] = char(bytes[at] ^ (1 << bit));
+    return bytes;
 }
+
+// A GET response of the given size: A0, its length, then varied bytes.
+QByteArray packetOf(int size)
+{
+    QByteArray packet = hex("A0") + char(size >> 8) + char(size & 0xFF);
+    for (int i = 3; i < size; ++i)
+        packet += char(i * 37);
+    return packet;
+}
+
+// In the order of BfbReceiver::Fault.
+const char *const FaultNames[] = {"not-a-frame", "header-check", "empty-frame",    "complement",
+                                  "length",      "crc",          "trailing-bytes", "sent-again"};
+
+QString blockText(int sequence, const QByteArray &packet)
+{
+    return QStringLiteral("block %1 %2").arg(sequence).arg(QString::fromLatin1(packet.toHex()));
+}
+
+QString describe(const Reply &reply)
+{
+    if (reply.kind == Reply::Kind::Acknowledge)
+        return QStringLiteral("ack");
+    if (reply.kind == Reply::Kind::Block)
+        return blockText(reply.sequence, reply.packet);
+    return QStringLiteral("bad %1 ").arg(QLatin1String(FaultNames[int(reply.fault)]))
+        + (reply.drainLine ? QStringLiteral("drain") : QStringLiteral("leftover %1").arg(reply.leftover));
+}
+
+// Feeds every burst byte by byte to a fresh receiver, as the link reads them. The line is
+// quiet between bursts (the first byte of a burst comes after a pause): a reply that asks
+// for a drain loses the rest of its burst.
+QStringList receive(const QList<QByteArray> &bursts)
+{
+    const std::unique_ptr<Checksum> component = makeChecksum();
+    BfbReceiver receiver(*component);
+    QStringList replies;
+    for (const QByteArray &burst : bursts) {
+        for (qsizetype i = 0; i < burst.size(); ++i) {
+            const auto reply = receiver.feed(quint8(burst.at(i)), i == 0 && &burst != &bursts.first());
+            if (!reply)
+                continue;
+            replies.append(describe(*reply));
+            if (reply->drainLine)
+                break;
+        }
+    }
+    return replies;
+}
+
+// A phone on its own thread, so that it answers while the program blocks in a
+// pause. Each rule waits for its request at the start of the unanswered input and
+// then sends its reply.
+class ScriptedPhone
+{
+public:
+    struct Rule
+    {
+        QByteArray request;
+        QByteArray reply;
+    };
+
+    ScriptedPhone(const Pty &pty, std::vector<Rule> rules)
+        : m_pty(pty), m_rules(std::move(rules)), m_thread([this] { serve(); })
+    {}
+    ~ScriptedPhone()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+
+    QByteArray received() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_received;
+    }
+
+private:
+    void serve()
+    {
+        QByteArray pending;
+        size_t next = 0;
+        while (!m_stop) {
+            pollfd p{m_pty.master(), POLLIN, 0};
+            if (::poll(&p, 1, 10) > 0) {
+                char buffer[1024];
+                const ssize_t n = ::read(m_pty.master(), buffer, sizeof buffer);
+                if (n > 0) {
+                    std::lock_guard lock(m_mutex);
+                    m_received.append(buffer, n);
+                    pending.append(buffer, n);
+                }
+            }
+            while (next < m_rules.size() && pending.startsWith(m_rules[next].request)) {
+                const Rule &rule = m_rules[next++];
+                pending.remove(0, rule.request.size());
+                m_pty.send(rule.reply);
+            }
+        }
+    }
+
+    const Pty &m_pty;
+    std::vector<Rule> m_rules;
+    mutable std::mutex m_mutex;
+    QByteArray m_received;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+using Rule = ScriptedPhone::Rule;
+
+// The link acknowledgement, then the CONNECT response in one frame: 47 bytes.
+const QByteArray ConnectAnswer =
+    PhoneLink::AckFrame + bfbFrame(hex("02FD000020 A000201000040046") + QByteArray(24, char(0x11)) + hex("C1C2"));
+
+std::vector<Rule> workingPhone()
+{
+    return {
+        {"at\r\n", "\r\nOK\r\n"},
+        // An echoing phone: characters 11 to 13 of the whole reply are the model.
+        {"at+CGMM\r\n", "at+CGMM\r\r\nM55\r\n\r\nOK\r\n"},
+        {"AT^SBFB=1\r\n", "\r\nOK\r\n"},
+        {PhoneConnector::SetupFrame, hex("020103CC")},
+        {PhoneConnector::SpeedFrame, PhoneConnector::SpeedFrame},
+        {PhoneConnector::SifsFrame, hex("06060C") + "\r\nOK\r\n"},
+        {PhoneConnector::ConnectFrames, ConnectAnswer},
+    };
+}
+
+QByteArray requests(const std::vector<Rule> &rules)
+{
+    QByteArray all;
+    for (const Rule &rule : rules)
+        all += rule.request;
+    return all;
+}
+
+// Every event of a successful attempt, in order.
+const QStringList Complete = {
+    "state Disable",     "step attempting",       "step port opened",    "step waking",       "step asking model",
+    "model M55",         "step switching to BFB", "step setting up BFB", "step opening OBEX", "step link up",
+    "step listing root", "step root listed",      "step established",
+};
+
+QStringList failedAfter(int events, const QString &step)
+{
+    return Complete.mid(0, events) + QStringList{QStringLiteral("failed ") + step, QStringLiteral("state enable")};
+}
+
+struct Attempt : LinkOnPty
+{
+    PhoneConnector connector{link};
+
+    Attempt() : LinkOnPty(false)
+    {
+        link.setPauseScale(0.15);
+        link.setTimeoutInterval(2000);
+    }
+};
 
 } // namespace
 
@@ -52,48 +240,127 @@ class FramesTest : public QObject
     Q_OBJECT
 
 private slots:
-    void sendPacketCutsIntoFrames_data();
-    void sendPacketCutsIntoFrames();
+    void receiverReplies_data();
+    void receiverReplies();
     void sequenceWrapsAfter255();
     void responseInPlaceOfTheAcknowledgementIsTheReply();
-    void replyTakesExactlyItsFrames_data();
-    void replyTakesExactlyItsFrames();
-    void largestAnnouncedPacketArrivesWhole();
-    void brokenReplies_data();
-    void brokenReplies();
-    void badReplyIsDroppedUntilSentAgain_data();
-    void badReplyIsDroppedUntilSentAgain();
+    void badReplies_data();
+    void badReplies();
     void repeatIsAcknowledgedAgainAndDropped();
     void unacknowledgedBlockGoesAgain();
     void silentPhoneGetsThreeResendsThenTheTimeout();
-    void acknowledgementOfACopyIsNotTakenForTheResponse();
     void responseAfterADamagedAcknowledgementIsKept();
+
+    void eachByteHasItsOwnTimeout();
+    void expiredTimeoutWinsOverAWaitingByte();
+    void pauseBlocksEventsAndTimers();
+    void goneLineEndsByTimeout();
+
+    void portLinks();
+
+    void connectsAndListsTheRoot();
+    void failedSteps_data();
+    void failedSteps();
+    void speedStep_data();
+    void speedStep();
+    void runWhileLinkedClosesTheLink();
+
+    void writesOfAnySize();
 };
 
-void FramesTest::sendPacketCutsIntoFrames_data()
+// The block receiver alone, against the shapes a phone and a noisy cable give: blocks
+// cut into frames anywhere, flipped bits in every checked field, text in place of frames.
+// The blocks are built with an independent CRC; the receiver checks them with the
+// checksum component itself.
+void FramesTest::receiverReplies_data()
 {
-    QTest::addColumn<int>("size");
-    QTest::addColumn<QByteArray>("expectedHeaders"); // header of each frame, in order
-    QTest::newRow("1") << 1 << hex("160117");
-    QTest::newRow("32") << 32 << hex("162036");
-    QTest::newRow("33") << 33 << hex("162036 160117");
-    QTest::newRow("64") << 64 << hex("162036 162036");
-    QTest::newRow("100") << 100 << hex("162036 162036 162036 160412");
+    QTest::addColumn<QList<QByteArray>>("bursts");
+    QTest::addColumn<QStringList>("expected");
+
+    const QByteArray ack = hex("16 02 14 01 FE");
+    const QByteArray small = hex("A0 00 03");
+    const QByteArray smallBlock = bfbBlock(5, small);
+    const QByteArray p40 = packetOf(40);
+    const QByteArray b40 = bfbBlock(9, p40); // 47 bytes
+    const QByteArray p27 = packetOf(27);
+    const QByteArray b27 = bfbBlock(2, p27); // 34 bytes: the packet ends the first frame
+    const QByteArray p26 = packetOf(26);
+    const QByteArray b26 = bfbBlock(3, p26); // 33 bytes: the last CRC byte alone
+
+    QTest::newRow("CRC alone in a frame of 2") << QList{bfbFrames(b27, {32, 2})} << QStringList{blockText(2, p27)};
+    QTest::newRow("last CRC byte alone in a frame of 1")
+        << QList{bfbFrames(b26, {32, 1})} << QStringList{blockText(3, p26)};
+    // The program's own CONNECT block, CRC 0xE321, cut the same way.
+    const QByteArray connect = hex("80 00 1A 10 00 40 06 46 00 13 6B 01 CB 31 41 06 11 D4 9A 77 00 50 DA 3F 47 1F");
+    QTest::newRow("CONNECT block with its CRC high byte alone")
+        << QList{hex("16 20 36 02 FD 00 00 1A") + connect + hex("21 16 01 17 E3")}
+        << QStringList{blockText(0, connect)};
+    QTest::newRow("block header split across frames")
+        << QList{bfbFrames(smallBlock, {1, 3, 6})} << QStringList{blockText(5, small)};
+    QTest::newRow("sequence 255, bytes 00 and FF")
+        << QList{bfbFrames(bfbBlock(255, hex("A0 00 05 00 FF")))} << QStringList{blockText(255, hex("A0 00 05 00 FF"))};
+    const QByteArray largest = packetOf(0x4006);
+    QTest::newRow("largest packet the program accepts")
+        << QList{bfbFrames(bfbBlock(7, largest))} << QStringList{blockText(7, largest)};
+    QTest::newRow("acknowledgement, then a block")
+        << QList{ack + bfbFrames(smallBlock)} << QStringList{"ack", blockText(5, small)};
+    QTest::newRow("too long acknowledgement frame: its extra payload starts the next reply")
+        << QList{bfbFrame(hex("01 FE") + ack)} << QStringList{"ack", "ack"};
+    QTest::newRow("too long acknowledgement frame with noise after it")
+        << QList{bfbFrame(hex("01 FE 00"))} << QStringList{"ack", "bad not-a-frame drain"};
+
+    // A damaged block read to its end leaves nothing on the line: the resend follows at once.
+    QTest::newRow("flipped bit in the packet, then the resend")
+        << QList{bfbFrames(flipped(b40, 20, 3), {32, 15}) + bfbFrames(b40, {32, 15})}
+        << QStringList{"bad crc leftover 0", blockText(9, p40)};
+    QTest::newRow("flipped bit in the CRC, then the resend")
+        << QList{bfbFrames(flipped(b26, 32, 7), {32, 1}) + bfbFrames(b26, {32, 1})}
+        << QStringList{"bad crc leftover 0", blockText(3, p26)};
+    QTest::newRow("flipped bit in the sequence number")
+        << QList{bfbFrames(flipped(smallBlock, 2))} << QStringList{"bad crc leftover 0"};
+    // A frame header that fails its check hides where the block ends: the line is drained.
+    QTest::newRow("flipped bit in a frame header check, then the resend")
+        << QList{flipped(bfbFrames(b40, {32, 15}), 35 + 2, 4), bfbFrames(b40, {32, 15})}
+        << QStringList{"bad header-check drain", blockText(9, p40)};
+    QTest::newRow("wrong complement, then the resend")
+        << QList{bfbFrames(flipped(smallBlock, 1)), bfbFrames(smallBlock)}
+        << QStringList{"bad complement drain", blockText(5, small)};
+    QTest::newRow("plain text OK, then an acknowledgement")
+        << QList{QByteArray("OK\r\n"), ack} << QStringList{"bad not-a-frame drain", "ack"};
+    QTest::newRow("continuation frame of another type")
+        << QList{flipped(bfbFrames(b40, {32, 15}), 35, 0)} << QStringList{"bad not-a-frame drain"};
+    QTest::newRow("block length 0x8000") << QList{bfbFrame(hex("03 FC 01 80 00 A0 00 03"))}
+                                         << QStringList{"bad length drain"};
+    QTest::newRow("block length beyond what the component covers")
+        << QList{bfbFrame(hex("03 FC 01 7F FD A0"))} << QStringList{"bad length drain"};
+    QTest::newRow("acknowledgement command in a frame of length 1")
+        << QList{hex("16 01 17 01 FE")} << QStringList{"bad not-a-frame drain"};
+    QTest::newRow("empty frame") << QList{hex("16 00 16") + ack} << QStringList{"bad empty-frame drain"};
+    // A block that passed its CRC but whose frame goes on: the rest of the frame is dropped.
+    QTest::newRow("frame longer than its block, then the resend")
+        << QList{bfbFrame(smallBlock + hex("11 22 33")) + bfbFrames(smallBlock)}
+        << QStringList{"bad trailing-bytes leftover 3", blockText(5, small)};
+    QTest::newRow("frame longer than a damaged block")
+        << QList{bfbFrame(flipped(smallBlock, 6) + hex("11 22 33"))} << QStringList{"bad crc drain"};
+    QTest::newRow("block cut short") << QList{bfbFrames(b40, {32, 15}).left(40)} << QStringList{};
+    // A flipped bit that enlarges the block length: the block waits for bytes that never
+    // come, until the phone sends it again after a pause.
+    const QByteArray longer = bfbFrames(flipped(b40, 3, 2), {32, 15});
+    QTest::newRow("enlarged length, then the resend after a pause")
+        << QList{longer, bfbFrames(b40, {32, 15})} << QStringList{"bad sent-again leftover 0", blockText(9, p40)};
+    QTest::newRow("enlarged length, then the resend in frames of 3")
+        << QList{longer, bfbFrames(b40, {3, 3, 3})} << QStringList{"bad sent-again leftover 0", blockText(9, p40)};
+    // Without a pause, or with another sequence number, the bytes belong to the block.
+    QTest::newRow("enlarged length, a frame with the same header at once")
+        << QList{longer + bfbFrames(b40, {32, 15})} << QStringList{};
+    QTest::newRow("enlarged length, then another block after a pause")
+        << QList{longer, bfbFrames(bfbBlock(10, p40), {32, 15})} << QStringList{};
 }
 
-void FramesTest::sendPacketCutsIntoFrames()
+void FramesTest::receiverReplies()
 {
-    QFETCH(int, size);
-    QFETCH(QByteArray, expectedHeaders);
-    LinkOnPty t;
-    const QByteArray block = counting(size, 0x40);
-    t.pty.send(PhoneLink::AckFrame);
-    t.link.SendPacket(block);
-    QByteArray expected;
-    for (int i = 0; i < expectedHeaders.size() / 3; ++i)
-        expected += expectedHeaders.mid(3 * i, 3) + block.mid(32 * i, 32);
-    QCOMPARE(t.pty.receive(int(expected.size())).toHex(' '), expected.toHex(' '));
-    QVERIFY(t.pty.drain().isEmpty());
+    QFETCH(QList<QByteArray>, bursts);
+    QTEST(receive(bursts), "expected");
 }
 
 void FramesTest::sequenceWrapsAfter255()
@@ -115,159 +382,76 @@ void FramesTest::sequenceWrapsAfter255()
 
 void FramesTest::responseInPlaceOfTheAcknowledgementIsTheReply()
 {
-    LinkOnPty t;
-    // A response in place of the acknowledgement: the acknowledgement was lost, and the
-    // response is the next reply, read once and nothing after it.
-    t.pty.send(bfbFrame(bfbBlock(7, hex("A00003"))) + hex("99"));
-    t.link.SendPacket(hex("03FC010000AAAA"));
-    QCOMPARE(t.link.bytesWaiting(), 1);
-    QCOMPARE(t.link.bfbSequence(), qint16(2));
-    QCOMPARE(t.pty.drain(), hex("160711 03FC010000AAAA"));
-    QCOMPARE(t.link.ReceiveReply().packet, hex("A00003"));
+    // The acknowledgement was lost and the response came in its place: it is the next
+    // reply, read once and nothing after it, whether the block was prebuilt or not.
+    for (const bool prebuilt : {false, true}) {
+        LinkOnPty t;
+        t.pty.send(bfbFrame(bfbBlock(7, hex("A00003"))) + hex("99"));
+        if (prebuilt)
+            t.link.SendPrebuilt(hex("160711 03FC010000AAAA"));
+        else
+            t.link.SendPacket(hex("03FC010000AAAA"));
+        QCOMPARE(t.link.bytesWaiting(), 1);
+        QCOMPARE(t.link.bfbSequence(), qint16(2));
+        QCOMPARE(t.pty.drain(), hex("160711 03FC010000AAAA"));
+        QCOMPARE(t.link.ReceiveReply().packet, hex("A00003"));
+    }
 }
 
-// A reply takes its frames and nothing more: what follows stays queued.
-void FramesTest::replyTakesExactlyItsFrames_data()
-{
-    QTest::addColumn<QByteArray>("wire");
-    QTest::addColumn<bool>("acknowledge");
-    QTest::addColumn<QByteArray>("reply"); // the packet of a data block
-    QTest::addColumn<int>("leftQueued");
-    QTest::newRow("acknowledge") << hex("16021401FE") + "XYZ" << true << QByteArray() << 3;
-    // Length 7: the acknowledgement's two bytes, then five that form the next reply.
-    QTest::newRow("longer acknowledgement frame")
-        << hex("16071101FE") + PhoneLink::AckFrame << true << QByteArray() << 5;
-    QTest::newRow("one frame") << bfbFrame(bfbBlock(7, hex("A00003"))) + "next" << false << hex("A00003") << 4;
-    const QByteArray forty = bfbBlock(7, counting(40, 0x90));
-    QTest::newRow("two frames") << bfbFrames(forty) << false << counting(40, 0x90) << 0;
-    // Cut as phones cut: the CRC bytes, or the last of them, in a frame of their own.
-    QTest::newRow("both CRC bytes alone")
-        << bfbFrames(bfbBlock(7, counting(27, 1))) + "!" << false << counting(27, 1) << 1;
-    QTest::newRow("last CRC byte alone") << bfbFrames(bfbBlock(7, counting(26, 1))) + "!" << false << counting(26, 1)
-                                         << 1;
-    const QByteArray header = bfbBlock(7, counting(3, 9));
-    QTest::newRow("block header cut") << bfbFrames(header, {2, 3}) << false << counting(3, 9) << 0;
-}
-
-void FramesTest::replyTakesExactlyItsFrames()
-{
-    QFETCH(QByteArray, wire);
-    QFETCH(bool, acknowledge);
-    QFETCH(QByteArray, reply);
-    QFETCH(int, leftQueued);
-    LinkOnPty t;
-    t.pty.send(wire);
-    const PhoneLink::Reply got = t.link.ReceiveReply();
-    QCOMPARE(got.isAcknowledge(), acknowledge);
-    QCOMPARE(got.packet.toHex(' '), reply.toHex(' '));
-    QCOMPARE(t.link.bytesWaiting(), leftQueued);
-}
-
-void FramesTest::largestAnnouncedPacketArrivesWhole()
-{
-    // 0x4006 bytes, as the CONNECT request allows, sent in one go while the link
-    // drains the port byte by byte.
-    LinkOnPty t;
-    const QByteArray packet = counting(0x4006, 3);
-    const QByteArray block = bfbBlock(7, packet);
-    QByteArray wire;
-    for (qsizetype at = 0; at < block.size(); at += 255)
-        wire += bfbFrame(block.mid(at, 255));
-    std::thread phone([&] { t.pty.send(wire); });
-    const QByteArray got = t.link.ReceiveReply().packet;
-    phone.join();
-    QVERIFY(got == packet);
-}
-
-void FramesTest::brokenReplies_data()
-{
-    QTest::addColumn<QByteArray>("wire");
-    const QByteArray forty = bfbBlock(7, counting(40));
-    QByteArray otherType = bfbFrames(forty);
-    otherType[35] = char(0x17);
-    QTest::newRow("plain OK from a phone still in AT mode") << QByteArray("\r\nOK\r\n");
-    QByteArray wrongCrc = forty;
-    wrongCrc[wrongCrc.size() - 1] = char(wrongCrc.back() ^ 0x10);
-    QTest::newRow("wrong CRC") << bfbFrames(wrongCrc);
-    QByteArray wrongHeaderCheck = bfbFrames(forty);
-    wrongHeaderCheck[2] = char(wrongHeaderCheck[2] ^ 0x01);
-    QTest::newRow("wrong header check") << wrongHeaderCheck;
-    QByteArray wrongComplement = bfbBlock(7, counting(4));
-    wrongComplement[1] = char(0xFD);
-    QTest::newRow("wrong complement") << bfbFrames(wrongComplement);
-    QTest::newRow("continuation frame of another type") << otherType;
-    QTest::newRow("first data frame of length 0") << hex("160016 03FC0000030000");
-    QTest::newRow("ack command in a frame of length 1") << hex("160117 01 FE");
-    QTest::newRow("block length 0x8000") << hex("160A1C03FC07800003A00003C1C2");
-}
-
-void FramesTest::brokenReplies()
-{
-    QFETCH(QByteArray, wire);
-
-    LinkOnPty t;
-    scaleDown(t.link);
-    // The phone sends the same broken reply three times: the third ends the link.
-    sendSpaced(t, {wire, wire, wire}, PauseMs);
-    QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReceiveReply());
-    QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::BadData});
-    QCOMPARE(t.events.repairs, QList<LinkRepair>({LinkRepair::BadReplyDropped, LinkRepair::BadReplyDropped}));
-    QVERIFY(!t.link.isPortOpen());
-    QVERIFY(t.pty.drain().isEmpty()); // nothing bad was acknowledged
-}
-
-void FramesTest::badReplyIsDroppedUntilSentAgain_data()
+// A bad reply is dropped unacknowledged until the phone sends it again; the third in a
+// row ends the link.
+void FramesTest::badReplies_data()
 {
     QTest::addColumn<QByteArray>("bad");
-    QTest::addColumn<QByteArray>("good");
-
+    QTest::addColumn<bool>("sentAgainWhole");
     const QByteArray block = bfbBlock(7, counting(40, 0x30));
+    // The damaged copy ends where the good one would: its rest is known, nothing to drain.
     QByteArray flipped = block;
     flipped[9] = char(flipped[9] ^ 0x80);
-    // The damaged copy ends where the good one would: its rest is known, nothing to drain.
-    QTest::newRow("wrong CRC") << bfbFrames(flipped) << bfbFrames(block);
-    // A damaged frame header leaves the rest unknown: the line is drained until quiet.
+    QTest::newRow("wrong CRC") << bfbFrames(flipped) << true;
+    QTest::newRow("wrong CRC three times") << bfbFrames(flipped) << false;
+    // Text or a damaged frame header leaves the rest unknown: the line is drained until quiet.
+    QTest::newRow("plain OK from a phone still in AT mode, three times") << QByteArray("\r\nOK\r\n") << false;
     QByteArray header = bfbFrames(block);
     header[1] = char(header[1] ^ 0x01);
-    QTest::newRow("damaged frame length") << header << bfbFrames(block);
-    QTest::newRow("noise between replies") << hex("FF00") << bfbFrames(block);
+    QTest::newRow("damaged frame length") << header << true;
     // An enlarged block length would take the resend for the rest of the block.
     QByteArray longer = block;
     longer[3] = char(longer[3] ^ 0x02);
-    QTest::newRow("enlarged block length") << bfbFrames(longer) << bfbFrames(block);
-    // The third bad reply only counts in a row: a good one between starts afresh.
-    QTest::newRow("two bad copies") << bfbFrames(flipped) + bfbFrames(flipped) << bfbFrames(block);
+    QTest::newRow("enlarged block length") << bfbFrames(longer) << true;
 }
 
-void FramesTest::badReplyIsDroppedUntilSentAgain()
+void FramesTest::badReplies()
 {
     QFETCH(QByteArray, bad);
-    QFETCH(QByteArray, good);
-
+    QFETCH(bool, sentAgainWhole);
     LinkOnPty t;
-    scaleDown(t.link);
-    QList<QByteArray> pieces;
-    for (qsizetype at = 0; at < bad.size(); at += bad.size() / 2 + 1)
-        pieces << bad.mid(at, bad.size() / 2 + 1);
-    t.pty.send(pieces.takeFirst());
-    sendSpaced(t, pieces + QList<QByteArray>{good}, PauseMs);
-    QCOMPARE(t.link.ReceiveReply().packet, counting(40, 0x30));
-    QVERIFY(!t.events.repairs.isEmpty());
-    QVERIFY(t.pty.drain().isEmpty()); // acknowledged by the caller, never by the link
-    QVERIFY(t.events.losses.isEmpty());
+    const int half = int(bad.size() / 2 + 1);
+    const QByteArray good = bfbFrames(bfbBlock(7, counting(40, 0x30)));
+    t.pty.send(bad.left(half));
+    sendSpaced(t, {bad.mid(half), sentAgainWhole ? good : bad, bad}, PauseMs);
+    if (sentAgainWhole) {
+        QCOMPARE(t.link.ReceiveReply().packet, counting(40, 0x30));
+        QVERIFY(!t.events.repairs.isEmpty());
+        QVERIFY(t.events.losses.isEmpty());
+    } else {
+        QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReceiveReply());
+        QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::BadData});
+        QCOMPARE(t.events.repairs, QList<LinkRepair>({LinkRepair::BadReplyDropped, LinkRepair::BadReplyDropped}));
+        QVERIFY(!t.link.isPortOpen());
+    }
+    QVERIFY(t.pty.drain().isEmpty()); // nothing bad was acknowledged
 }
 
 void FramesTest::repeatIsAcknowledgedAgainAndDropped()
 {
     LinkOnPty t;
-    scaleDown(t.link);
     const QByteArray first = bfbFrames(bfbBlock(4, hex("900003")));
-    const QByteArray second = bfbFrames(bfbBlock(5, hex("A00003")));
     t.pty.send(first);
     QCOMPARE(t.link.ReceiveReply().packet, hex("900003"));
     t.link.SendAck();
     // The acknowledgement was lost: the phone sends block 4 again before block 5.
-    t.pty.send(first + second);
+    t.pty.send(first + bfbFrames(bfbBlock(5, hex("A00003"))));
     QCOMPARE(t.link.ReceiveReply().packet, hex("A00003"));
     QCOMPARE(t.pty.drain(), PhoneLink::AckFrame + PhoneLink::AckFrame);
     QCOMPARE(t.events.repairs, QList<LinkRepair>{LinkRepair::RepeatAcknowledged});
@@ -276,18 +460,19 @@ void FramesTest::repeatIsAcknowledgedAgainAndDropped()
 void FramesTest::unacknowledgedBlockGoesAgain()
 {
     LinkOnPty t;
-    scaleDown(t.link);
     const QByteArray block = bfbBlock(1, hex("830003"));
     const QByteArray frames = hex("160A1C") + block;
-    // The first copy is lost on the way: the acknowledgement comes for the second.
-    QByteArray seen;
-    answerAfter(t, 2 * frames.size(), PhoneLink::AckFrame, &seen);
+    // The first copy is lost on the way; a phone slower than the resend acknowledges
+    // both copies before its response, and neither is taken for the response.
+    const QByteArray answer = PhoneLink::AckFrame + PhoneLink::AckFrame + bfbFrames(bfbBlock(1, hex("A00003")));
+    ScriptedPhone phone(t.pty, {{frames + frames, answer}});
     QElapsedTimer clock;
     clock.start();
     t.link.SendPacket(block);
     // The resend timer is a coarse one: it may fire up to 5% early.
     QVERIFY(clock.elapsed() >= ResendMs * 95 / 100);
-    QCOMPARE(seen + t.pty.drain(), frames + frames);
+    QCOMPARE(t.link.ReceiveReply().packet, hex("A00003"));
+    QCOMPARE(phone.received(), frames + frames);
     QCOMPARE(t.link.bfbSequence(), qint16(2));
     QCOMPARE(t.events.repairs, QList<LinkRepair>{LinkRepair::BlockSentAgain});
 }
@@ -295,7 +480,6 @@ void FramesTest::unacknowledgedBlockGoesAgain()
 void FramesTest::silentPhoneGetsThreeResendsThenTheTimeout()
 {
     LinkOnPty t;
-    scaleDown(t.link);
     const QByteArray frames = hex("160A1C") + bfbBlock(1, hex("830003"));
     QElapsedTimer clock;
     clock.start();
@@ -304,35 +488,248 @@ void FramesTest::silentPhoneGetsThreeResendsThenTheTimeout()
     QVERIFY(clock.elapsed() >= TimeoutMs);
     QVERIFY(clock.elapsed() < 2 * TimeoutMs);
     QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::Timeout});
+    QVERIFY(t.link.timedOut());
+    QVERIFY(!t.link.isPortOpen());
     QCOMPARE(t.pty.drain(), frames + frames + frames + frames);
-}
-
-void FramesTest::acknowledgementOfACopyIsNotTakenForTheResponse()
-{
-    LinkOnPty t;
-    scaleDown(t.link);
-    const QByteArray block = bfbBlock(1, hex("830003"));
-    // A phone slower than the resend acknowledges both copies before its response.
-    QByteArray seen;
-    answerAfter(t, 2 * (block.size() + 3),
-                PhoneLink::AckFrame + PhoneLink::AckFrame + bfbFrames(bfbBlock(1, hex("A00003"))), &seen);
-    t.link.SendPacket(block);
-    QCOMPARE(t.link.ReceiveReply().packet, hex("A00003"));
 }
 
 void FramesTest::responseAfterADamagedAcknowledgementIsKept()
 {
     LinkOnPty t;
-    scaleDown(t.link);
     // The acknowledgement arrives damaged and the response a moment later: the block
     // reached the phone, and its response is the next reply.
-    const QByteArray response = bfbFrames(bfbBlock(1, hex("A0000548AB")));
     t.pty.send(hex("16021401FF"));
-    sendSpaced(t, {response}, PauseMs);
+    sendSpaced(t, {bfbFrames(bfbBlock(1, hex("A0000548AB")))}, PauseMs);
     t.link.SendPrebuilt(hex("160A1C") + bfbBlock(1, hex("830003")));
     QCOMPARE(t.link.ReceiveReply().packet, hex("A0000548AB"));
     QCOMPARE(t.link.bytesWaiting(), 0);
     QCOMPARE(t.events.repairs, QList<LinkRepair>{LinkRepair::BadReplyDropped});
+}
+
+void FramesTest::eachByteHasItsOwnTimeout()
+{
+    LinkOnPty t;
+    t.link.setTimeoutInterval(400);
+    // Three bytes 300 ms apart: 900 ms in all, each inside its own 400 ms.
+    for (int i = 0; i < 3; ++i)
+        QTimer::singleShot(300 * (i + 1), Qt::PreciseTimer, &t.timers,
+                           [&t, i] { t.pty.send(QByteArray(1, char('A' + i))); });
+    QElapsedTimer clock;
+    clock.start();
+    for (const char expected : {'A', 'B', 'C'})
+        QCOMPARE(t.link.ReadByte(), quint8(expected));
+    QVERIFY(clock.elapsed() >= 850);
+    QVERIFY(!t.link.timedOut());
+}
+
+void FramesTest::expiredTimeoutWinsOverAWaitingByte()
+{
+    LinkOnPty t;
+    t.link.setTimeoutInterval(100);
+    // An event handler holds the thread past the time-out, and a byte lands meanwhile.
+    QTimer::singleShot(20, &t.timers, [&] {
+        QThread::msleep(250);
+        t.pty.send("Z");
+        QThread::msleep(20);
+    });
+    QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReadByte());
+    QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::Timeout});
+}
+
+void FramesTest::pauseBlocksEventsAndTimers()
+{
+    LinkOnPty t;
+    t.link.setMonitorInterval(10);
+    const int updatesBefore = t.events.waitingBytesUpdates;
+    bool fired = false;
+    QTimer::singleShot(10, &t.timers, [&] { fired = true; });
+    QElapsedTimer clock;
+    clock.start();
+    t.link.pause(200);
+    QVERIFY(clock.elapsed() >= 195);
+    QVERIFY(!fired);
+    QCOMPARE(t.events.waitingBytesUpdates, updatesBefore);
+    QTRY_VERIFY(fired);
+}
+
+// A hung-up device stays readable without data, a closed port has none: only the time-out ends the wait.
+void FramesTest::goneLineEndsByTimeout()
+{
+    LinkOnPty t;
+    t.link.setTimeoutInterval(300);
+    QTimer::singleShot(50, &t.timers, [&] {
+        t.pty.dropKeeper();
+        t.pty.closeMaster();
+    });
+    QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReadByte());
+    QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::Timeout});
+    QVERIFY(!t.link.isPortOpen());
+    QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReadByte());
+    QCOMPARE(t.events.losses, QList<LinkLoss>({LinkLoss::Timeout, LinkLoss::Timeout}));
+}
+
+// A link in the ports folder stands for its port; a device is taken by one port at a time.
+void FramesTest::portLinks()
+{
+    Pty pty;
+    QDir(SerialPort::portsFolder()).removeRecursively();
+    QVERIFY(QDir().mkpath(SerialPort::portsFolder()));
+    const QString com3 = SerialPort::portsFolder() + QStringLiteral("/com3");
+    QVERIFY(QFile::link(pty.slavePath(), com3));
+    SerialPort port;
+    port.setPortNumber(3);
+    port.setRts(true);
+    QString reason;
+    QVERIFY2(port.open(&reason), qPrintable(reason));
+    QCOMPARE(port.openedDevicePath(), com3);
+    // RTS on a line without modem lines changes nothing and keeps the port open.
+    port.setRts(false);
+    QVERIFY(port.isOpen());
+    QVERIFY(port.write("at\r\n"));
+    QCOMPARE(pty.receive(4), QByteArray("at\r\n"));
+    // The same device a second time is busy.
+    SerialPort second;
+    second.setPortNumber(3);
+    QVERIFY(!second.open(&reason));
+    QCOMPARE(second.openError(), SerialPort::OpenError::Busy);
+}
+
+// More than the pseudo-terminal buffers at once: write continues partial writes
+// until a slow reader has taken everything.
+void FramesTest::writesOfAnySize()
+{
+    Pty pty;
+    SerialPort port;
+    port.setDevicePath(pty.slavePath());
+    QVERIFY(port.open());
+    const QByteArray big = randomBytes(200000, 7);
+    QByteArray got;
+    std::thread reader([&] { got = pty.receive(int(big.size()), 10000); });
+    QVERIFY(port.write(big));
+    reader.join();
+    QVERIFY(got == big);
+}
+
+// The connect procedure against a scripted phone. The pauses are scaled down (the
+// program itself keeps them at full length).
+void FramesTest::connectsAndListsTheRoot()
+{
+    Attempt a;
+    ScriptedPhone phone(a.pty, workingPhone());
+    PhoneLinkTestAccess::setSequence(a.link, 42);
+    int listings = 0;
+    QVERIFY(a.connector.run([&] {
+        ++listings;
+        // The link is up: single-byte mode, first block after CONNECT carries 1.
+        QCOMPARE(a.link.bfbSequence(), qint16(1));
+        QCOMPARE(PhoneLinkTestAccess::readLength(a.link), SerialPort::SingleByte);
+        QVERIFY(PhoneLinkTestAccess::connectedMonitorRunning(a.link));
+        QCOMPARE(a.events.log, Complete.mid(0, 11));
+        QTRY_COMPARE(phone.received(), requests(workingPhone()) + PhoneLink::AckFrame);
+        QCOMPARE(a.link.bytesWaiting(), 0); // the CONNECT answer was read whole
+    }));
+    QCOMPARE(listings, 1);
+    QCOMPARE(a.events.log, Complete);
+    QCOMPARE(a.connector.model(), QStringLiteral("M55"));
+    QCOMPARE(a.link.linkState(), LinkState::Disable);
+    QVERIFY(a.link.isPortOpen());
+}
+
+void FramesTest::failedSteps_data()
+{
+    QTest::addColumn<std::vector<Rule>>("rules");
+    QTest::addColumn<QStringList>("expected");
+    // The working phone's first `good` answers, then a bad one.
+    const auto broken = [](size_t good, const Rule &bad) {
+        std::vector<Rule> rules = workingPhone();
+        rules.resize(good);
+        rules.push_back(bad);
+        return rules;
+    };
+    QTest::newRow("silent phone") << broken(0, {"at\r\n", ""}) << failedAfter(4, "AT");
+    QTest::newRow("wake answered without OK") << broken(0, {"at\r\n", "\r\nERROR\r\n"}) << failedAfter(4, "AT");
+    QTest::newRow("model refused") << broken(1, {"at+CGMM\r\n", "\r\nERROR\r\n"}) << failedAfter(5, "MODEL");
+    QTest::newRow("BFB mode refused gives the MODEL failure")
+        << broken(2, {"AT^SBFB=1\r\n", "\r\nERROR\r\n"}) << failedAfter(7, "MODEL");
+    QTest::newRow("set-up frame answered with 3 bytes")
+        << broken(3, {PhoneConnector::SetupFrame, hex("020103")}) << failedAfter(8, "BFB");
+    QTest::newRow("speed not confirmed") << broken(4, {PhoneConnector::SpeedFrame, hex("010908C0") + "19200"})
+                                         << failedAfter(8, "BFB");
+    QTest::newRow("at^sifs refused") << broken(5, {PhoneConnector::SifsFrame, "ERROR"}) << failedAfter(8, "BFB");
+    QTest::newRow("CONNECT answer of 46 bytes")
+        << broken(6, {PhoneConnector::ConnectFrames, ConnectAnswer.left(46)}) << failedAfter(9, "BFB");
+}
+
+void FramesTest::failedSteps()
+{
+    QFETCH(std::vector<Rule>, rules);
+    QFETCH(QStringList, expected);
+    Attempt a;
+    ScriptedPhone phone(a.pty, rules);
+    QVERIFY(!a.connector.run([] { QFAIL("no listing after a failed step"); }));
+    QCOMPARE(a.events.log, expected);
+    QVERIFY(!a.link.isPortOpen());
+    QCOMPARE(a.link.linkState(), LinkState::Enable);
+    QVERIFY(!PhoneLinkTestAccess::connectedMonitorRunning(a.link));
+    QCOMPARE(phone.received(), requests(rules));
+}
+
+void FramesTest::speedStep_data()
+{
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("confirmed");
+
+    const auto accepted = [](QByteArray frame) { return frame.replace(3, 1, "\xCC"); };
+    const QByteArray f19200 = hex("010908C0") + "19200" + hex("CE4DCF");
+    const QByteArray f115200 = hex("010A0BC0") + "115200" + hex("0DD22B");
+    QTest::addRow("19200 confirmed") << 19200 << f19200 << accepted(f19200) << true;
+    QTest::addRow("115200 confirmed") << 115200 << f115200 << accepted(f115200) << true;
+    QTest::addRow("115200 echoed") << 115200 << f115200 << f115200 << false;
+    QTest::addRow("115200 answered short") << 115200 << f115200 << accepted(f115200).chopped(1) << false;
+    QTest::addRow("115200 unanswered") << 115200 << f115200 << QByteArray() << false;
+}
+
+// Another rate's frame replaces the 57600 one only when the phone confirms it; then
+// the port follows. Otherwise the usual 57600 step follows and the port stays.
+void FramesTest::speedStep()
+{
+    QFETCH(int, speed);
+    QFETCH(QByteArray, frame);
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, confirmed);
+
+    Attempt a;
+    QVERIFY(a.connector.setSpeed(speed));
+    std::vector<Rule> rules = workingPhone();
+    rules.insert(rules.begin() + 4, Rule{frame, answer});
+    if (confirmed)
+        rules.erase(rules.begin() + 5);
+    ScriptedPhone phone(a.pty, rules);
+    QVERIFY(a.connector.run([&] { QCOMPARE(a.link.lineRate(), confirmed ? speed : 57600); }));
+
+    QCOMPARE(phone.received(), requests(rules) + PhoneLink::AckFrame);
+    const QString event =
+        (confirmed ? QStringLiteral("speed %1") : QStringLiteral("speed %1 not confirmed")).arg(speed);
+    QCOMPARE(a.events.log, Complete.mid(0, 8) + QStringList{event} + Complete.mid(8));
+}
+
+void FramesTest::runWhileLinkedClosesTheLink()
+{
+    Attempt a;
+    {
+        ScriptedPhone phone(a.pty, workingPhone());
+        QVERIFY(a.connector.run([] {}));
+    }
+    PhoneLinkTestAccess::setSequence(a.link, 17);
+    a.events.log.clear();
+    QVERIFY(!a.connector.run([] { QFAIL("closing lists nothing"); }));
+    QCOMPARE(a.events.log, QStringList{QStringLiteral("state enable")});
+    QVERIFY(!a.link.isPortOpen());
+    QVERIFY(!PhoneLinkTestAccess::connectedMonitorRunning(a.link));
+    QCOMPARE(a.link.bfbSequence(), qint16(1));
+    QVERIFY(a.pty.drain().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(FramesTest)
