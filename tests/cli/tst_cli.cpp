@@ -452,48 +452,35 @@ void Cli::badInput_data()
     QTest::addColumn<QString>("message");
 
     const QString usage = QStringLiteral("tarvel-cli --help");
-    QTest::newRow("no command") << "--device /dev/null"
-                                << "" << 2 << usage;
-    QTest::newRow("port and device") << "--port 1 --device /dev/null ls"
-                                     << "" << 2 << usage;
-    QTest::newRow("unknown command") << "--device /dev/null frob"
-                                     << "" << 2 << usage;
-    QTest::newRow("remove the root") << "--device /dev/null rm /"
-                                     << "" << 2 << usage;
+    const QString none;
+    const QString dev = QStringLiteral("--device /dev/null ");
+    QTest::newRow("no command") << dev << none << 2 << usage;
+    QTest::newRow("port and device") << "--port 1 --device /dev/null ls" << none << 2 << usage;
+    QTest::newRow("unknown command") << dev + "frob" << none << 2 << usage;
+    QTest::newRow("remove the root") << dev + "rm /" << none << 2 << usage;
 
-    QTest::newRow("over 150 kB without --yes") << "--device /dev/null put DIR/big.bin"
-                                               << "" << 1 << "--yes";
+    QTest::newRow("over 150 kB without --yes") << dev + "put DIR/big.bin" << none << 1 << "--yes";
     // The size question counts the staged length: one byte less passes it and fails at the port.
-    QTest::newRow("150 kB staged") << "--device /dev/null put DIR/exact.bin"
-                                   << "" << 3 << "not a serial device";
-    QTest::newRow("name outside Windows-1251") << "--device /dev/null put DIR/日本.txt"
-                                               << "" << 1 << "Windows-1251";
-    QTest::newRow("missing source") << "--device /dev/null put DIR/none.txt"
-                                    << "" << 1 << "cannot find";
-    QTest::newRow("source below a file") << "--device /dev/null put DIR/a-file/below"
-                                         << "" << 1 << "cannot find the file";
-    QTest::newRow("folder as source") << "--device /dev/null put DIR"
-                                      << "" << 1 << "is a folder; put -r copies a folder";
+    QTest::newRow("150 kB staged") << dev + "put DIR/exact.bin" << none << 3 << "not a serial device";
+    QTest::newRow("name outside Windows-1251") << dev + "put DIR/日本.txt" << none << 1 << "Windows-1251";
+    QTest::newRow("missing source") << dev + "put DIR/none.txt" << none << 1 << "cannot find";
+    QTest::newRow("source below a file") << dev + "put DIR/a-file/below" << none << 1 << "cannot find the file";
+    QTest::newRow("folder as source") << dev + "put DIR" << none << 1 << "is a folder; put -r copies a folder";
     // Neither waits for a writer or sends an empty file.
-    QTest::newRow("FIFO as source") << "--device /dev/null put DIR/fifo"
-                                    << "" << 1 << "is a FIFO (named pipe), not a file";
-    QTest::newRow("device as source") << "--device /dev/null put /dev/zero"
-                                      << "" << 1 << "is a device, not a file";
+    QTest::newRow("FIFO as source") << dev + "put DIR/fifo" << none << 1 << "is a FIFO (named pipe), not a file";
+    QTest::newRow("device as source") << dev + "put /dev/zero" << none << 1 << "is a device, not a file";
     // The staged copy (three bytes more per 497) must stay below 16 MiB.
-    QTest::newRow("larger than the phone takes") << "--device /dev/null --yes put DIR/sixteen.bin"
-                                                 << "" << 1 << "too large for the phone: at most 16676550 bytes";
-    QTest::newRow("long folder name") << "--device /dev/null mkdir " + QString(123, u'm') << "" << 1 << "at most 122";
-    QTest::newRow("long path") << "--device /dev/null get " + QString(124, u'g') << "" << 1 << "at most 123";
-    QTest::newRow("parent folder") << "--device /dev/null get ../etc/passwd"
-                                   << "" << 1 << "not allowed";
-    QTest::newRow("destination in a missing folder") << "--device /dev/null get a.txt DIR/no/such/a.txt"
-                                                     << "" << 1 << "cannot write";
-    QTest::newRow("destination below a file") << "--device /dev/null get x.bin DIR/a-file/x.bin"
-                                              << "" << 1 << "cannot write";
-    QTest::newRow("destination a folder") << "--device /dev/null get x.bin DIR/sub"
-                                          << "" << 1 << "cannot write";
-    QTest::newRow("unwritable trace") << "--device DIR/no-port --trace DIR/missing/t.trace ls"
-                                      << "" << 1 << "cannot write the trace";
+    QTest::newRow("larger than the phone takes")
+        << dev + "--yes put DIR/sixteen.bin" << none << 1 << "too large for the phone: at most 16676550 bytes";
+    QTest::newRow("long folder name") << dev + "mkdir " + QString(123, u'm') << none << 1 << "at most 122";
+    QTest::newRow("long path") << dev + "get " + QString(124, u'g') << none << 1 << "at most 123";
+    QTest::newRow("parent folder") << dev + "get ../etc/passwd" << none << 1 << "not allowed";
+    QTest::newRow("destination in a missing folder")
+        << dev + "get a.txt DIR/no/such/a.txt" << none << 1 << "cannot write";
+    QTest::newRow("destination below a file") << dev + "get x.bin DIR/a-file/x.bin" << none << 1 << "cannot write";
+    QTest::newRow("destination a folder") << dev + "get x.bin DIR/sub" << none << 1 << "cannot write";
+    QTest::newRow("unwritable trace") << "--device DIR/no-port --trace DIR/missing/t.trace ls" << none << 1
+                                      << "cannot write the trace";
 
     QTest::newRow("port link to a file") << "--port 1 ls"
                                          << "DIR/a-file" << 3 << "not a serial device";

@@ -243,15 +243,16 @@ void MountPhonesimTest::showsSizesAndDates()
     QVERIFY(mount.start({QStringLiteral("--speed"), QStringLiteral("115200")}));
     QVERIFY(!mount.phone->logLines(QStringLiteral("SPEED 115200 accepted")).isEmpty());
 
-    QString command = QStringLiteral("cd mnt && stat -c '%n|%F|%s|%Y'");
+    QString command = QStringLiteral("cd mnt && stat -c '%n|%F|%s|%Y|%u'");
     QStringList expected;
     for (const Row &row : rows) {
         command += QStringLiteral(" '%1'").arg(QString::fromUtf8(row.path));
         const char *kind = row.size < 0 ? "directory" : row.size == 0 ? "regular empty file" : "regular file";
-        expected << QStringLiteral("%1|%2|%3|%4")
+        expected << QStringLiteral("%1|%2|%3|%4|%5")
                         .arg(QString::fromUtf8(row.path), QLatin1String(kind))
                         .arg(std::max(row.size, 0))
-                        .arg(row.modified);
+                        .arg(row.modified)
+                        .arg(::getuid());
     }
     const ProcessResult stat = mount.run(command);
     QCOMPARE(stat.err, QString());
@@ -317,43 +318,41 @@ void MountPhonesimTest::changesTheFlash_data()
     const QString beta = QStringLiteral("Bitmap/b.bmp=beta");
     const QString empty = QStringLiteral("Empty/");
     const QString alpha = QStringLiteral("a.txt=alpha");
+    const QString ok;
     const QStringList untouched{bitmap, sub, beta, empty, alpha};
     const auto with = [&](const QString &a) { return QStringList{bitmap, sub, beta, empty, a}; };
 
-    QTest::newRow("rename a file") << "mv mnt/a.txt mnt/c.txt"
-                                   << "" << with(QStringLiteral("c.txt=alpha"))
+    QTest::newRow("rename a file") << "mv mnt/a.txt mnt/c.txt" << ok << with(QStringLiteral("c.txt=alpha"))
                                    << QStringList{"MOVE from=/a.txt to=/c.txt"};
-    QTest::newRow("move a file over another")
-        << "mv mnt/a.txt mnt/Bitmap/b.bmp"
-        << "" << QStringList{bitmap, sub, QStringLiteral("Bitmap/b.bmp=alpha"), empty}
-        << QStringList{"MOVE from=/a.txt to=/Bitmap/b.bmp"};
+    QTest::newRow("move a file over another") << "mv mnt/a.txt mnt/Bitmap/b.bmp" << ok
+                                              << QStringList{bitmap, sub, QStringLiteral("Bitmap/b.bmp=alpha"), empty}
+                                              << QStringList{"MOVE from=/a.txt to=/Bitmap/b.bmp"};
     QTest::newRow("rename a folder to Cyrillic")
-        << "mv mnt/Bitmap 'mnt/Мои картинки'"
-        << "" << QStringList{empty, alpha, "Мои картинки/", "Мои картинки/Sub/", "Мои картинки/b.bmp=beta"}
+        << "mv mnt/Bitmap 'mnt/Мои картинки'" << ok
+        << QStringList{empty, alpha, "Мои картинки/", "Мои картинки/Sub/", "Мои картинки/b.bmp=beta"}
         << QStringList{"MOVE from=/Bitmap to=/Мои картинки"};
     QTest::newRow("move a folder over an empty one")
-        << "mv -T mnt/Bitmap/Sub mnt/Empty"
-        << "" << QStringList{bitmap, beta, empty, alpha} << QStringList{"MOVE from=/Bitmap/Sub to=/Empty"};
-    QTest::newRow("make a folder") << "mkdir mnt/New"
-                                   << "" << QStringList{bitmap, sub, beta, empty, "New/", alpha} << QStringList{};
+        << "mv -T mnt/Bitmap/Sub mnt/Empty" << ok << QStringList{bitmap, beta, empty, alpha}
+        << QStringList{"MOVE from=/Bitmap/Sub to=/Empty"};
+    QTest::newRow("make a folder") << "mkdir mnt/New" << ok << QStringList{bitmap, sub, beta, empty, "New/", alpha}
+                                   << QStringList{};
     QTest::newRow("make an existing folder") << "mkdir mnt/Empty"
                                              << "File exists" << untouched << QStringList{};
-    QTest::newRow("remove an empty folder") << "rmdir mnt/Empty"
-                                            << "" << QStringList{bitmap, sub, beta, alpha} << QStringList{};
+    QTest::newRow("remove an empty folder")
+        << "rmdir mnt/Empty" << ok << QStringList{bitmap, sub, beta, alpha} << QStringList{};
     QTest::newRow("remove a full folder") << "rmdir mnt/Bitmap"
                                           << "Directory not empty" << untouched << QStringList{};
     QTest::newRow("remove a missing file") << "rm mnt/nothing"
                                            << "No such file" << untouched << QStringList{};
-    QTest::newRow("remove a tree") << "rm -r mnt/Bitmap"
-                                   << "" << QStringList{empty, alpha} << QStringList{};
-    QTest::newRow("append") << "printf ' and more' >> mnt/a.txt"
-                            << "" << with(QStringLiteral("a.txt=alpha and more")) << QStringList{};
-    QTest::newRow("write inside a file") << "printf XY | dd of=mnt/a.txt bs=1 seek=1 conv=notrunc status=none"
-                                         << "" << with(QStringLiteral("a.txt=aXYha")) << QStringList{};
-    QTest::newRow("shorten a file") << "truncate -s 3 mnt/a.txt"
-                                    << "" << with(QStringLiteral("a.txt=alp")) << QStringList{};
-    QTest::newRow("overwrite a file") << "echo gamma > mnt/a.txt"
-                                      << "" << with(QStringLiteral("a.txt=gamma")) << QStringList{};
+    QTest::newRow("remove a tree") << "rm -r mnt/Bitmap" << ok << QStringList{empty, alpha} << QStringList{};
+    QTest::newRow("append") << "printf ' and more' >> mnt/a.txt" << ok << with(QStringLiteral("a.txt=alpha and more"))
+                            << QStringList{};
+    QTest::newRow("write inside a file") << "printf XY | dd of=mnt/a.txt bs=1 seek=1 conv=notrunc status=none" << ok
+                                         << with(QStringLiteral("a.txt=aXYha")) << QStringList{};
+    QTest::newRow("shorten a file") << "truncate -s 3 mnt/a.txt" << ok << with(QStringLiteral("a.txt=alp"))
+                                    << QStringList{};
+    QTest::newRow("overwrite a file") << "echo gamma > mnt/a.txt" << ok << with(QStringLiteral("a.txt=gamma"))
+                                      << QStringList{};
     QTest::newRow("larger than the phone takes")
         << "truncate -s 17M mnt/huge"
         << "File too large" << QStringList{bitmap, sub, beta, empty, alpha, QStringLiteral("huge=")} << QStringList{};
