@@ -28,7 +28,6 @@ class CliTrace : public QObject
 
 private slots:
     void recordedTraceReplaysTheSameDownload();
-    void unwritableTraceStopsBeforeConnecting();
 };
 
 void CliTrace::recordedTraceReplaysTheSameDownload()
@@ -84,16 +83,6 @@ void CliTrace::recordedTraceReplaysTheSameDownload()
     QVERIFY(replay.logLines(QStringLiteral("REPLAY-DEVIATION")).isEmpty());
     QVERIFY(replay.logLines(QStringLiteral("REPLAY-BEYOND")).isEmpty());
     QCOMPARE(replay.logLines(QStringLiteral("REPLAY-END")).size(), 1);
-}
-
-void CliTrace::unwritableTraceStopsBeforeConnecting()
-{
-    QTemporaryDir dir;
-    const ProcessResult result =
-        runCli({QStringLiteral("--device"), dir.filePath(QStringLiteral("no-port")), QStringLiteral("--trace"),
-                dir.filePath(QStringLiteral("missing/t.trace")), QStringLiteral("ls")});
-    QCOMPARE(result.exitCode, 1);
-    QVERIFY2(result.err.contains(QStringLiteral("cannot write the trace")), qPrintable(result.err));
 }
 
 QTEST_GUILESS_MAIN(CliTrace)
