@@ -82,18 +82,11 @@ inline bool mapPort(int number, const QString &device)
     return QFile::link(device, link);
 }
 
-inline QString screenshotFolder()
-{
-    const QString folder = QStringLiteral(TARVEL_UI_SCREENSHOTS);
-    QDir().mkpath(folder);
-    return folder;
-}
-
 // Screenshots land in the test's build folder for review; they are not compared.
 inline void saveScreenshot(QWidget *widget, const QString &name)
 {
-    const QString folder = screenshotFolder();
-    widget->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
+    QDir().mkpath(QStringLiteral(TARVEL_UI_SCREENSHOTS));
+    widget->grab().save(QStringLiteral(TARVEL_UI_SCREENSHOTS "/") + name + QStringLiteral(".png"));
 }
 
 // The progress window's rows as "icon:text".
