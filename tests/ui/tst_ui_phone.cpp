@@ -120,10 +120,9 @@ private slots:
     void initTestCase()
     {
         QCOMPARE(WindowLanguage::install(), WindowLanguage::Language::Russian);
-        for (const char *folder : {"Animation", "Bitmap/Sub", "Internet", "java", "Misc/Old", "Ringing tone", "Sms"})
+        for (const char *folder : {"Animation", "Bitmap", "Internet", "java", "Misc/Old", "Ringing tone", "Sms"})
             QVERIFY(QDir().mkpath(phonePath(QString::fromLatin1(folder))));
         QVERIFY(writeFile(phonePath(QStringLiteral("Misc/readme.txt")), "read me"));
-        QVERIFY(writeFile(phonePath(QStringLiteral("Bitmap/logo.bmp")), "BM"));
         quint32 seed = 1;
         for (const Expected &row : RootRows) {
             const QString name = QString::fromUtf8(row.name);
@@ -198,20 +197,6 @@ private slots:
         QCOMPARE(m_form->controls().Label3->text(), QStringLiteral("Всего памяти: 1536Kb"));
         QCOMPARE(m_form->controls().Label4->text(),
                  QStringLiteral("Из них свободно: %1Kb").arg((1572864 - used) / 1024));
-    }
-
-    void enterFolderAndGoBack()
-    {
-        openRow(QStringLiteral("Bitmap"));
-        QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\Bitmap\\"));
-        QCOMPARE(rowTexts(list()), (QStringList{Parent, QStringLiteral("Sub"), QStringLiteral("logo.bmp")}));
-        // A file row does nothing.
-        const qint16 sequence = m_form->commands().link().bfbSequence();
-        openRow(QStringLiteral("logo.bmp"));
-        QCOMPARE(m_form->commands().link().bfbSequence(), sequence);
-        openRow(Parent);
-        QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\"));
-        QCOMPARE(list()->rowCount(), int(std::size(RootRows)));
     }
 
     // The listing yields to the event loop while it waits for the phone; commands
@@ -292,27 +277,6 @@ private slots:
         QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\"));
     }
 
-    void copyToPcFolder()
-    {
-        const QString folder = pcPath(QStringLiteral("copies"));
-        QVERIFY(QDir().mkpath(folder + QStringLiteral("/sub")));
-        for (const QString &name : {QStringLiteral("pic.bmp"), QStringLiteral("Письмо.txt")}) {
-            frmBrow *browser = openBrowser(name, false, folder);
-            QVERIFY(browser);
-            const qsizetype mark = logMark();
-            QVERIFY(confirm(browser, false));
-            QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->requests.value(0).text));
-            QCOMPARE(readFile(folder + u'/' + name), m_content[name]);
-            QVERIFY(QFile::exists(phonePath(name)));
-            QCOMPARE(logSince(mark, QStringLiteral("DELETE")), QStringList());
-            QCOMPARE(m_form->commands().transferList(), QStringList{name});
-        }
-        QCOMPARE(QFileInfo(folder + QStringLiteral("/pic.bmp")).permissions() & QFile::ReadOther,
-                 QFileInfo(folder + QStringLiteral("/sub")).permissions() & QFile::ReadOther);
-        // No unfinished files left beside the copies.
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 2);
-    }
-
     void replaceAnsweredNoThenYes()
     {
         const QString folder = pcPath(QStringLiteral("replace"));
@@ -342,94 +306,75 @@ private slots:
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("logo.bmx")});
     }
 
-    // The phone does not deliver the file (gone behind its back): the PC file stays, and a
-    // move deletes nothing on the phone.
-    void downloadFails_data()
+    // Copy and move to a PC folder. When the phone does not deliver the file (gone
+    // behind its back) or the PC cannot take it, nothing usable is written and the
+    // phone keeps the file.
+    void copyAndMove_data()
     {
+        QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("moving");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("copy") << false << QStringLiteral("Телефон не отдал файл 'game.jar'! Файл не скопирован.");
-        QTest::newRow("move") << true
-                              << QStringLiteral(
-                                     "Телефон не отдал файл 'game.jar'! Файл не перемещён и остался в телефоне.");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("message"); // <folder> stands for the destination
+        const QString notWritten =
+            QStringLiteral("Не удалось записать файл '<folder>/game.jad': %1. Файл в телефоне не удалён.");
+        QTest::newRow("copy") << "pic.bmp" << false << QString() << QString();
+        QTest::newRow("copy, Cyrillic name") << "Письмо.txt" << false << QString() << QString();
+        QTest::newRow("move") << "tune.mid" << true << QString() << QString();
+        QTest::newRow("copy, gone") << "game.jar" << false << "gone"
+                                    << "Телефон не отдал файл 'game.jar'! Файл не скопирован.";
+        QTest::newRow("move, gone") << "game.jar" << true << "gone"
+                                    << "Телефон не отдал файл 'game.jar'! Файл не перемещён и остался в телефоне.";
+        QTest::newRow("move, folder removed") << "game.jad" << true << "removed" << notWritten.arg("папка не найдена");
+        QTest::newRow("move, a folder of that name")
+            << "game.jad" << true << "blocked" << notWritten.arg("на этом месте уже есть папка с таким именем");
     }
-    void downloadFails()
+    void copyAndMove()
     {
+        QFETCH(QString, name);
         QFETCH(bool, moving);
-        QFETCH(QString, text);
-        const QString folder = pcPath(QStringLiteral("failed-%1").arg(moving));
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        const QString folder = pcPath(QStringLiteral("to/") + QLatin1String(QTest::currentDataTag()));
+        const QString target = folder + u'/' + name;
         QVERIFY(QDir().mkpath(folder));
-        const QString target = folder + QStringLiteral("/game.jar");
-        QVERIFY(writeFile(target, "earlier"));
-        const QString aside = pcPath(QStringLiteral("game.jar.aside"));
-        QVERIFY(QFile::rename(phonePath(QStringLiteral("game.jar")), aside));
-        frmBrow *browser = openBrowser(QStringLiteral("game.jar"), moving, folder);
+        if (fault == QLatin1String("gone")) {
+            QVERIFY(writeFile(target, "earlier"));
+            QVERIFY(QFile::rename(phonePath(name), pcPath(QStringLiteral("aside"))));
+        }
+        if (fault == QLatin1String("blocked"))
+            QVERIFY(QDir().mkpath(target + QStringLiteral("/inside")));
+        frmBrow *browser = openBrowser(name, moving, folder);
         QVERIFY(browser);
-        const qsizetype mark = logMark();
-        QVERIFY(confirm(browser, moving));
-        QVERIFY(QFile::rename(aside, phonePath(QStringLiteral("game.jar"))));
-        QVERIFY(!logSince(mark, QStringLiteral("RSP code=C4")).isEmpty());
-        QCOMPARE(logSince(mark, QStringLiteral("DELETE")), QStringList());
-        QCOMPARE(m_messages->requests.size(), 1);
-        QCOMPARE(m_messages->requests[0].icon, QMessageBox::Warning);
-        QCOMPARE(m_messages->requests[0].text, text);
-        QCOMPARE(readFile(target), QByteArray("earlier"));
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("game.jar")});
-        QVERIFY(findRow(list(), QStringLiteral("game.jar")) >= 0);
-    }
-
-    void moveToPcFolder()
-    {
-        const QString folder = pcPath(QStringLiteral("moved"));
-        QVERIFY(QDir().mkpath(folder));
-        frmBrow *browser = openBrowser(QStringLiteral("tune.mid"), true, folder);
-        QVERIFY(browser);
-        const qsizetype mark = logMark();
-        QVERIFY(confirm(browser, true));
-        QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->requests.value(0).text));
-        QCOMPARE(readFile(folder + QStringLiteral("/tune.mid")), m_content[QStringLiteral("tune.mid")]);
-        QVERIFY(!QFile::exists(phonePath(QStringLiteral("tune.mid"))));
-        QCOMPARE(findRow(list(), QStringLiteral("tune.mid")), -1);
-        const QStringList requests = requestsSince(mark);
-        const qsizetype get = requests.indexOf(QStringLiteral("GET name=tune.mid"));
-        const qsizetype del = requests.indexOf(QStringLiteral("DELETE name=tune.mid"));
-        QVERIFY(get >= 0);
-        QVERIFY(del > get);
-        QCOMPARE(requests.value(del + 1), QStringLiteral("GET type=x-obex/folder-listing"));
-    }
-
-    // The PC cannot take the file: nothing usable is written and the phone keeps it.
-    void moveWhoseWriteFails_data()
-    {
-        QTest::addColumn<bool>("removed");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("folder removed") << true << QStringLiteral("папка не найдена");
-        QTest::newRow("a folder of that name")
-            << false << QStringLiteral("на этом месте уже есть папка с таким именем");
-    }
-    void moveWhoseWriteFails()
-    {
-        QFETCH(bool, removed);
-        QFETCH(QString, reason);
-        const QString folder = pcPath(QStringLiteral("blocked-%1").arg(removed));
-        QVERIFY(QDir().mkpath(folder + QStringLiteral("/game.jad/inside")));
-        frmBrow *browser = openBrowser(QStringLiteral("game.jad"), true, folder);
-        QVERIFY(browser);
-        if (removed)
+        if (fault == QLatin1String("removed"))
             QVERIFY(QDir(folder).removeRecursively());
         const qsizetype mark = logMark();
-        QVERIFY(confirm(browser, true));
-        QVERIFY(requestsSince(mark).contains(QStringLiteral("GET name=game.jad")));
-        QCOMPARE(logSince(mark, QStringLiteral("DELETE")), QStringList());
-        QCOMPARE(m_messages->requests.size(), 1);
-        QCOMPARE(m_messages->requests[0].icon, QMessageBox::Warning);
-        QCOMPARE(m_messages->requests[0].text,
-                 QStringLiteral("Не удалось записать файл '%1/game.jad': %2. Файл в телефоне не удалён.")
-                     .arg(folder, reason));
-        QCOMPARE(readFile(phonePath(QStringLiteral("game.jad"))), m_content[QStringLiteral("game.jad")]);
-        QVERIFY(findRow(list(), QStringLiteral("game.jad")) >= 0);
-        QCOMPARE(QFileInfo(folder + QStringLiteral("/game.jad/inside")).isDir(), !removed);
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QVERIFY(confirm(browser, moving));
+        if (fault == QLatin1String("gone"))
+            QVERIFY(QFile::rename(pcPath(QStringLiteral("aside")), phonePath(name)));
+
+        QCOMPARE(m_messages->requests.size(), message.isEmpty() ? 0 : 1);
+        QCOMPARE(m_messages->requests.value(0).text, message.replace(QStringLiteral("<folder>"), folder));
+        const bool moved = moving && message.isEmpty();
+        QCOMPARE(QFile::exists(phonePath(name)), !moved);
+        QCOMPARE(findRow(list(), name) >= 0, !moved);
+        QCOMPARE(logSince(mark, QStringLiteral("DELETE")).isEmpty(), !moved);
+        if (fault.isEmpty()) {
+            QCOMPARE(readFile(target), m_content[name]);
+            QCOMPARE(QFileInfo(target).permissions() & QFile::ReadOther,
+                     QFileInfo(folder).permissions() & QFile::ReadOther);
+        }
+        if (fault == QLatin1String("gone"))
+            QCOMPARE(readFile(target), QByteArray("earlier"));
+        // No unfinished files left in the folder.
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+                 QFileInfo::exists(target) && !QFileInfo(target).isDir() ? QStringList{name} : QStringList());
+        if (moved) {
+            const QStringList requests = requestsSince(mark);
+            const qsizetype del = requests.indexOf(QStringLiteral("DELETE name=") + name);
+            QVERIFY(requests.indexOf(QStringLiteral("GET name=") + name) >= 0);
+            QVERIFY(del > requests.indexOf(QStringLiteral("GET name=") + name));
+            QCOMPARE(requests.value(del + 1), QStringLiteral("GET type=x-obex/folder-listing"));
+        }
     }
 
     void dropOneFile()
