@@ -14,15 +14,12 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QWidget>
 
 #include <deque>
 #include <functional>
-#include <memory>
 
 namespace uitest {
 
@@ -34,8 +31,6 @@ public:
     {
         MessageBoxes::setResponder([this](const MessageBoxes::Request &request) {
             requests.push_back(request);
-            if (onMessage)
-                onMessage(request);
             if (answers.empty())
                 return true;
             const bool answer = answers.front();
@@ -51,7 +46,6 @@ public:
 
     QList<MessageBoxes::Request> requests;
     std::deque<bool> answers;
-    std::function<void(const MessageBoxes::Request &)> onMessage;
 };
 
 // Runs during(); the first time the window is busy with the phone, commands() runs too.
