@@ -6,7 +6,6 @@
 
 #include "frmbrow.h"
 #include "frmdrag.h"
-#include "frmmkdir.h"
 #include "frmoptions.h"
 #include "localfiles.h"
 #include "mainwindowcontrols.h"
@@ -140,10 +139,6 @@ private slots:
         commands.aboutCommand();
         commands.newFolderCommand();
         look();
-        for (QWidget *window : QApplication::topLevelWidgets()) {
-            if (auto *mkDir = qobject_cast<frmMkDir *>(window))
-                mkDir->Command2->click();
-        }
         // A port picked (Com 1 again, as the other tests expect) brings the restart message.
         emit commands.optionsWindow()->Combo1->activated(0);
         commands.optionsWindow()->Command1->click();
@@ -174,6 +169,9 @@ private slots:
         QWidget window;
         MainWindowControls controls(&window);
         WindowEvents events(window, controls, [](int) {});
+        window.show();
+        events.memoryReported(MemoryKind::Total, 16777215);
+        events.memoryReported(MemoryKind::Free, 16777215);
         for (int step = int(ConnectStep::Attempting); step <= int(ConnectStep::RootListed); ++step)
             events.connectStep(ConnectStep(step));
         events.modelReported(QStringLiteral("M55"));
@@ -185,9 +183,6 @@ private slots:
             events.packetReceived(operation, 1);
         }
         look();
-        events.memoryReported(MemoryKind::Total, 16777215);
-        events.memoryReported(MemoryKind::Free, 16777215);
-        texts << readableTexts(&window);
         for (Refusal refusal : {Refusal::SourceMissing, Refusal::SourceUnreadable, Refusal::StagingUnwritable,
                                 Refusal::StagingTooLarge, Refusal::FolderNameTooLong, Refusal::FileNameTooLong,
                                 Refusal::UploadNameTooLong, Refusal::NameNotEncodable, Refusal::UnsafeLocalName})

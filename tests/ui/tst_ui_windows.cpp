@@ -1,5 +1,5 @@
 // The windows without a phone: start without the checksum component, options and
-// the settings store, the port mapping window, the folder test and its refusals,
+// the settings store, the port mapping, the folder test and its refusals,
 // unsafe names from the phone, local file writes, and the texts the phone events raise.
 
 #include "uitestsupport.h"
@@ -82,8 +82,7 @@ private slots:
         QCOMPARE(form.controls().FileList->view(), PhoneFileList::View::LargeIcons);
         QVERIFY(form.commands().skipFolderCheck());
         QVERIFY(form.commands().link().rts());
-        QCOMPARE(PhoneLinkTestAccess::portNumber(form.commands().link()), 1);
-        QVERIFY(form.isEnabled());
+        QCOMPARE(PhoneLinkTestAccess::portNumber(form.commands().link()), 1); // until the next start
         QCOMPARE(StoredSettings::comport(), QStringLiteral("Com 10"));
         QCOMPARE(StoredSettings::rts(), QStringLiteral(" 1"));
 
@@ -91,35 +90,25 @@ private slots:
         QVERIFY(Form1(makeChecksum()).commands().link().rts());
     }
 
-    void portMapWindow()
+    void portMapping()
     {
-        Form1 form(makeChecksum());
-        form.show();
-        form.controls().Command10->click();
-        frmOptions *options = form.commands().optionsWindow();
-        QVERIFY(options);
-        QTest::mouseClick(options->Label3, Qt::LeftButton);
-        PortMapWindow *ports = options->portMapWindow();
-        QVERIFY(ports && ports->isVisible());
-
         Pty line;
-        ports->deviceBox(2)->setCurrentText(line.slavePath());
-        ports->assignButton(2)->click();
+        QString error;
+        QVERIFY(PortMapWindow::assign(2, line.slavePath(), &error));
         const QString link = SerialPort::portsFolder() + QStringLiteral("/com2");
         QCOMPARE(QFileInfo(link).symLinkTarget(), line.slavePath());
-        QCOMPARE(SerialPort::devicePathForPort(2), link);
-        // A device that is not there: said in the window, nothing changes.
-        ports->deviceBox(2)->setCurrentText(QStringLiteral("/dev/tarvel-no-such-device"));
-        ports->assignButton(2)->click();
-        QVERIFY(ports->statusLabel()->text().contains(QStringLiteral("/dev/tarvel-no-such-device")));
+        // A device that is not there: said, nothing changes.
+        QVERIFY(!PortMapWindow::assign(2, QStringLiteral("/dev/tarvel-no-such-device"), &error));
+        QVERIFY(error.contains(QStringLiteral("/dev/tarvel-no-such-device")));
         QCOMPARE(QFileInfo(link).symLinkTarget(), line.slavePath());
-        ports->resetButton(2)->click();
+        QVERIFY(PortMapWindow::unassign(2, &error));
         QVERIFY(!QFileInfo(link).isSymLink());
         // A ports folder that cannot be made: reported, no failure.
         QDir(SerialPort::portsFolder()).removeRecursively();
         QVERIFY(writeFile(SerialPort::portsFolder(), {}));
-        ports->assignButton(3)->click();
-        QVERIFY(!ports->statusLabel()->text().isEmpty());
+        error.clear();
+        QVERIFY(!PortMapWindow::assign(3, line.slavePath(), &error));
+        QVERIFY(!error.isEmpty());
         QFile::remove(SerialPort::portsFolder());
     }
 
@@ -157,20 +146,6 @@ private slots:
             QCOMPARE(messages.requests.size(), text.isEmpty() ? 0 : 1);
             QCOMPARE(messages.requests.value(0).text, text);
         }
-
-        // Delete only warns about a folder-shaped name, then asks; No sends nothing.
-        messages.clear();
-        messages.answers = {true, false};
-        select(form, QStringLiteral("photo.gz"));
-        form.commands().deleteCommand();
-        QCOMPARE(messages.requests.size(), 2);
-        QCOMPARE(messages.requests[0].text,
-                 QStringLiteral("Каталоги с содержимым пока не удаляются,удалите сначала все файлы из каталога..."));
-        QVERIFY(messages.requests[1].yesNo);
-        QCOMPARE(messages.requests[1].title, QStringLiteral("Удаление файла"));
-        QCOMPARE(messages.requests[1].text,
-                 QStringLiteral("Вы действительно хотите удалить файл(каталог) 'photo.gz'?"));
-        QCOMPARE(form.commands().link().bfbSequence(), qint16(1));
     }
 
     void unsafePhoneName()
@@ -226,10 +201,6 @@ private slots:
         QVERIFY(LocalFiles::writeWhole(dir.filePath(QStringLiteral("missing/b.bin")), "x"));
         QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("c.bin"))));
         QVERIFY(LocalFiles::writeWhole(dir.filePath(QStringLiteral("c.bin")), "x"));
-        QCOMPARE(LocalFiles::makeFolder(path),
-                 std::optional<QString>(QStringLiteral("на этом месте уже есть файл с таким именем")));
-        QVERIFY(!LocalFiles::makeFolder(dir.filePath(QStringLiteral("d/e"))));
-        QVERIFY(QFileInfo(dir.filePath(QStringLiteral("d/e"))).isDir());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
                  (QStringList{QStringLiteral("a.bin"), QStringLiteral("link.bin")}));
     }
