@@ -144,7 +144,6 @@ private slots:
         QVERIFY(!m_form->commands().link().isPortOpen());
         m_form.reset();
         // Nothing of this run beside the program.
-        QVERIFY(!QFileInfo::exists(tarvelBinDir() + QStringLiteral("/TempDir/pic.bmp")));
         QCOMPARE(QFileInfo(tarvelBinDir() + QStringLiteral("/temp.tmp")).lastModified(), m_binStagingTime);
     }
 

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -37,7 +36,6 @@ private slots:
 
     void junkValues_data();
     void junkValues();
-    void randomBytes();
     void storeThatIsAFolder();
 };
 
@@ -80,22 +78,6 @@ void SettingsJunk::junkValues()
     StoredSettings::saveComport(StoredSettings::portText(6));
     QCOMPARE(StoredSettings::portNumberFrom(StoredSettings::comport()), 6);
     QCOMPARE(StoredSettings::rtsFrom(StoredSettings::rts()), raised);
-}
-
-void SettingsJunk::randomBytes()
-{
-    QRandomGenerator random(20261206);
-    for (int round = 0; round < 200; ++round) {
-        QByteArray content(random.bounded(1, 400), Qt::Uninitialized);
-        for (char &c : content)
-            c = char(random.bounded(256));
-        if (round % 2)
-            content.prepend("[options]\ncomport=");
-        QVERIFY(writeStore(content));
-        const int port = StoredSettings::portNumberFrom(StoredSettings::comport());
-        QVERIFY2(port >= 1 && port <= 9, qPrintable(QString::number(round)));
-        StoredSettings::rtsFrom(StoredSettings::rts());
-    }
 }
 
 // A folder where the store should be: the defaults, and saving fails quietly.

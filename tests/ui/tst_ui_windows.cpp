@@ -18,7 +18,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTreeView>
 
@@ -29,12 +28,12 @@ class TestWindows : public QObject
     Q_OBJECT
 
 private:
-    // Replaces the list with the given rows (text, kind).
-    static void setRows(Form1 &form, const QList<QPair<QString, int>> &rows)
+    // Replaces the list with the given rows.
+    static void setRows(Form1 &form, const QStringList &rows)
     {
         form.controls().FileList->clear();
-        for (const auto &row : rows)
-            form.controls().FileList->addRow(row.first, row.second, row.first.toLatin1());
+        for (const QString &row : rows)
+            form.controls().FileList->addRow(row, 11, row.toLatin1());
     }
     static void select(Form1 &form, const QString &text)
     {
@@ -117,12 +116,7 @@ private slots:
     {
         MessageRecorder messages;
         Form1 form(makeChecksum());
-        setRows(form,
-                {{QStringLiteral("Bitmap"), 7},
-                 {QStringLiteral("abcd"), 1},
-                 {QStringLiteral("a.bm"), 11},
-                 {QStringLiteral("photo.gz"), 11},
-                 {QStringLiteral("ab.bmp"), 2}});
+        setRows(form, {"Bitmap", "abcd", "a.bm", "photo.gz", "ab.bmp"});
         const QString copyRefusal = QStringLiteral("Каталоги пока не копируются, копируйте по файлам!!!");
         const QString moveShort = QStringLiteral("Каталоги пока не перемещаются, копируйте по файлам!!!");
         const QString moveNoDot = QStringLiteral("Каталоги пока не перемещаются, перемещайте по файлам!!!");
@@ -153,17 +147,13 @@ private slots:
         MessageRecorder messages;
         Form1 form(makeChecksum());
         form.show();
-        setRows(form, {{QStringLiteral("a\\b.bmp"), 2}});
+        setRows(form, {"a\\b.bmp"});
         QTemporaryDir pc;
-        const QString previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(pc.path()));
-        const auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
-
         // A phone name that is no plain file name never becomes a PC path.
         select(form, QStringLiteral("a\\b.bmp"));
         form.commands().copyCommand();
         frmBrow *browser = form.commands().pcBrowser();
-        QVERIFY(browser);
+        QVERIFY(browser && browser->Dir1->setPath(pc.path()));
         browser->Command1->click();
         QCOMPARE(messages.requests.size(), 1);
         QCOMPARE(messages.requests[0].icon, QMessageBox::Warning);
@@ -210,7 +200,7 @@ private slots:
         MessageRecorder messages;
         Form1 form(makeChecksum());
         form.show();
-        setRows(form, {{QStringLiteral("ab.bmp"), 2}});
+        setRows(form, {"ab.bmp"});
         form.controls().FileList->editRow(0);
         auto *editor = form.controls().FileList->reportView()->findChild<QLineEdit *>();
         QVERIFY(editor);
