@@ -115,24 +115,20 @@ private slots:
     {
         struct Case
         {
-            QStringList phoneOptions;
+            const char *phoneOptions;
             qsizetype steps;
             QStringList failure;
         };
-        const auto fault = [](const char *at, const char *extra, const char *value) {
-            return QStringList{QStringLiteral("--fault-on"), QString::fromLatin1(at), QString::fromLatin1(extra)}
-            + (value ? QStringList{QString::fromLatin1(value)} : QStringList());
-        };
         const Case cases[] = {
-            {fault("at:1", "--silent-after", "0"), 1, AtFailure},
-            {fault("at:2", "--garbage", nullptr), 2, ModelFailure},
-            {fault("at:3", "--garbage", nullptr), 4, ModelFailure},
-            {fault("setup:1", "--silent-after", "0"), 5, BfbFailure},
-            {fault("connect", "--silent-after", "40"), 6, BfbFailure},
+            {"--fault-on at:1 --silent-after 0", 1, AtFailure},
+            {"--fault-on at:2 --garbage", 2, ModelFailure},
+            {"--fault-on at:3 --garbage", 4, ModelFailure},
+            {"--fault-on setup:1 --silent-after 0", 5, BfbFailure},
+            {"--fault-on connect --silent-after 40", 6, BfbFailure},
         };
         qsizetype rowsBefore = 0;
         for (const Case &step : cases) {
-            PhoneSim phone(step.phoneOptions);
+            PhoneSim phone(QString::fromLatin1(step.phoneOptions).split(u' '));
             QVERIFY2(phone.running(), qPrintable(phone.errors()));
             QVERIFY(mapPort(1, phone.device));
             connect();
@@ -154,24 +150,22 @@ private slots:
 
     void fatalReceiveErrorsEndTheProgram_data()
     {
-        QTest::addColumn<QStringList>("phoneOptions");
+        QTest::addColumn<QString>("phoneOptions");
         QTest::addColumn<QString>("text");
-        QTest::newRow("silence") << QStringList{QStringLiteral("--fault-on"), QStringLiteral("listing"),
-                                                QStringLiteral("--silent-after"), QStringLiteral("0")}
+        QTest::newRow("silence") << "--fault-on listing --silent-after 0"
                                  << QStringLiteral("К сожалению, произошла ошибка ПРИЕМА ДАННЫХ - TIMEOUT. "
                                                    "Программа будет закрыта!!! Выключите и включите телефон!!!");
         // The root listing's response (phone block 2) and its resends all arrive damaged.
-        QTest::newRow("damaged blocks") << QStringList{QStringLiteral("--flip-tx"), QStringLiteral("2,3,4"),
-                                                       QStringLiteral("--resend-after"), QStringLiteral("400")}
+        QTest::newRow("damaged blocks") << "--flip-tx 2,3,4 --resend-after 400"
                                         << QStringLiteral("К сожалению, произошла серьезная ошибка ПРИЕМА ДАННЫХ!!! "
                                                           "Программа будет закрыта!!! Выключите и включите телефон!!!");
     }
     // They end the program, so they run in a child process (this program again).
     void fatalReceiveErrorsEndTheProgram()
     {
-        QFETCH(QStringList, phoneOptions);
+        QFETCH(QString, phoneOptions);
         QFETCH(QString, text);
-        PhoneSim phone(phoneOptions);
+        PhoneSim phone(phoneOptions.split(u' '));
         QVERIFY(phone.running());
         QProcess child;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
