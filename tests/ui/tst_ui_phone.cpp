@@ -126,13 +126,13 @@ private slots:
         QVERIFY(QDir().mkpath(pcPath(QStringLiteral("work"))));
         m_binStagingTime = QFileInfo(tarvelBinDir() + QStringLiteral("/temp.tmp")).lastModified();
         QVERIFY(m_phone.start(pcPath(QStringLiteral("root"))));
-        QVERIFY(mapPort(1, m_phone.device));
 
         m_messages = std::make_unique<MessageRecorder>();
         m_form = std::make_unique<Form1>(makeChecksum());
         // The working files of this run stay in its own folder, not beside the program.
         m_form->commands().setWorkingDirectory(pcPath(QStringLiteral("work")));
         m_form->commands().link().setPauseScale(0.3);
+        m_form->commands().link().setDevicePath(m_phone.device);
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     }

@@ -1,7 +1,7 @@
 #pragma once
 
 // Shared pieces of the window tests: a responder that answers message boxes
-// instead of a person, port mapping, screenshots and views of the windows' rows.
+// instead of a person, the busy guard, screenshots and views of the windows' rows.
 
 #include "form1.h"
 #include "frmprogress.h"
@@ -13,7 +13,6 @@
 #include "windowlanguage.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -64,16 +63,6 @@ inline bool whileBusy(Form1 &form, const std::function<void()> &commands, const 
     during();
     intruder.stop();
     return sawBusy;
-}
-
-// Makes "Com N" of the per-user ports folder stand for device.
-inline bool mapPort(int number, const QString &device)
-{
-    const QString folder = SerialPort::portsFolder();
-    QDir().mkpath(folder);
-    const QString link = folder + QStringLiteral("/com%1").arg(number);
-    QFile::remove(link);
-    return QFile::link(device, link);
 }
 
 // Screenshots land in the test's build folder for review; they are not compared.
