@@ -7,21 +7,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QTest>
 
 namespace {
 
-QString storePath()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + QStringLiteral("/Tarvel/Tarvel.conf");
-}
-
 bool writeStore(const QByteArray &content)
 {
-    QDir().mkpath(QFileInfo(storePath()).path());
-    QFile file(storePath());
+    QDir().mkpath(QFileInfo(StoredSettings::fileName()).path());
+    QFile file(StoredSettings::fileName());
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
@@ -32,7 +25,7 @@ class SettingsJunk : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { QFile::remove(storePath()); }
+    void cleanup() { QFile::remove(StoredSettings::fileName()); }
 
     void junkValues_data();
     void junkValues();
@@ -83,12 +76,12 @@ void SettingsJunk::junkValues()
 // A folder where the store should be: the defaults, and saving fails quietly.
 void SettingsJunk::storeThatIsAFolder()
 {
-    QVERIFY(QDir().mkpath(storePath()));
+    QVERIFY(QDir().mkpath(StoredSettings::fileName()));
     QCOMPARE(StoredSettings::comport(), QStringLiteral("Com 1"));
     QCOMPARE(StoredSettings::rts(), QStringLiteral(" 0"));
     StoredSettings::saveComport(QStringLiteral("Com 3"));
-    QVERIFY(QFileInfo(storePath()).isDir());
-    QVERIFY(QDir(storePath()).removeRecursively());
+    QVERIFY(QFileInfo(StoredSettings::fileName()).isDir());
+    QVERIFY(QDir(StoredSettings::fileName()).removeRecursively());
 }
 
 QTEST_GUILESS_MAIN(SettingsJunk)

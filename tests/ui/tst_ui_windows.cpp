@@ -186,7 +186,7 @@ private slots:
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(QFileInfo(path).size(), 5);
 
-        // Failures name their reason; nothing is left behind.
+        // Failures are reported (their reasons in the phone test); nothing is left behind.
         QVERIFY(LocalFiles::writeWhole(dir.filePath(QStringLiteral("missing/b.bin")), "x"));
         QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("c.bin"))));
         QVERIFY(LocalFiles::writeWhole(dir.filePath(QStringLiteral("c.bin")), "x"));
