@@ -1,16 +1,13 @@
 // The connect command's failures as the windows show them: a port that cannot
 // be opened (and the retry after it), a silent phone, refused AT commands, a
-// broken BFB set-up; and the fatal receive errors, which end the program. Those
-// run in a child process (this program again), since they end it.
+// broken BFB set-up; and the fatal receive errors, which end the program.
 
 #include "uitestsupport.h"
 
 #include "frmprogress.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <QPushButton>
-#include <QTreeWidget>
 
 #include <cstdio>
 
@@ -18,26 +15,24 @@ using namespace uitest;
 
 namespace {
 
-const QString NoAnswer = QStringLiteral("Не могу получить ответ от телефона...");
-const QString TryAgain = QStringLiteral("Попробуйте еще раз...");
-const QString Wake = QStringLiteral("Подключаюсь к телефону... AT");
-const QString Model = QStringLiteral("Модель телефона?");
-const QString Bfb = QStringLiteral("Устанавливаем режим обмена BFB...");
-const QString Setup = QStringLiteral("Настройка протокола обмена данными...");
-const QString Obex = QStringLiteral("Подключаюсь по OBEX протоколу...");
-const QString PortMessage = QStringLiteral("Не могу открыть порт, установите в НАСТРОЙКАХ необходимый номер порта!!!");
-
-QString row(int icon, const QString &text)
+QString row(int icon, const char *text)
 {
-    return QString::number(icon) + QLatin1Char(':') + text;
+    return QString::number(icon) + QLatin1Char(':') + QString::fromUtf8(text);
 }
 
-const QStringList AtFailure{row(4, NoAnswer), row(5, QStringLiteral("Проверьте, включен ли телефон, ")),
-                            row(0, QStringLiteral("правильно ли он подключен,")),
-                            row(0, QStringLiteral("установлен ли в настройках нужный COM порт..."))};
-const QStringList ModelFailure{row(4, NoAnswer), row(5, TryAgain)};
-const QStringList BfbFailure{row(4, QStringLiteral("Не могу соединиться по BFB  протоколу...")),
-                             row(5, QStringLiteral("Выключите и включите телефон...")), row(0, TryAgain)};
+const QStringList AtFailure{row(4, "Не могу получить ответ от телефона..."), row(5, "Проверьте, включен ли телефон, "),
+                            row(0, "правильно ли он подключен,"),
+                            row(0, "установлен ли в настройках нужный COM порт...")};
+const QStringList ModelFailure{row(4, "Не могу получить ответ от телефона..."), row(5, "Попробуйте еще раз...")};
+const QStringList BfbFailure{row(4, "Не могу соединиться по BFB  протоколу..."),
+                             row(5, "Выключите и включите телефон..."), row(0, "Попробуйте еще раз...")};
+// The rows of the steps, in order.
+const QStringList Steps{row(6, "Подключаюсь к телефону... AT"),
+                        row(5, "Модель телефона?"),
+                        row(7, "Siemens M55"),
+                        row(6, "Устанавливаем режим обмена BFB..."),
+                        row(6, "Настройка протокола обмена данными..."),
+                        row(1, "Подключаюсь по OBEX протоколу...")};
 
 // The child: connects to the phone named by TARVEL_UI_FATAL_DEVICE with short
 // time-outs, prints every message box, and says when the connect returns.
@@ -45,12 +40,12 @@ int runFatalChild(int argc, char **argv)
 {
     QApplication app(argc, argv);
     WindowLanguage::install();
-    MessageRecorder messages;
-    messages.onMessage = [](const MessageBoxes::Request &request) {
+    // The program ends inside the connect, and flushes what was printed.
+    MessageBoxes::setResponder([](const MessageBoxes::Request &request) {
         std::printf("MESSAGE %d|%s|%s\n", int(request.icon), request.title.toUtf8().constData(),
                     request.text.toUtf8().constData());
-        std::fflush(stdout);
-    };
+        return true;
+    });
     Form1 form(makeChecksum());
     form.commands().link().setPauseScale(0.3);
     form.commands().link().setTimeoutInterval(1000);
@@ -71,34 +66,12 @@ private:
     std::unique_ptr<MessageRecorder> m_messages;
     std::unique_ptr<Form1> m_form;
 
-    void connect()
+    // A double-click on "Mobile..." with the port standing for device.
+    void connect(const QString &device)
     {
+        m_form->commands().link().setDevicePath(device);
         m_form->controls().FileList->selectRow(0);
         m_form->commands().openSelectedRow();
-    }
-    // After a failed attempt: the main window usable, the link down, the rows kept.
-    void checkFailedAttempt(const QStringList &expectedTail)
-    {
-        const QStringList rows = progressRows(*m_form);
-        QVERIFY2(rows.size() >= expectedTail.size(), qPrintable(rows.join(QLatin1Char('\n'))));
-        QCOMPARE(rows.mid(rows.size() - expectedTail.size()), expectedTail);
-        QVERIFY(m_form->events().progressWindow()->Command1->isVisible());
-        QVERIFY(m_form->isVisible());
-        QVERIFY(m_form->isEnabled());
-        QCOMPARE(m_form->commands().link().linkState(), LinkState::Enable);
-        QCOMPARE(m_form->controls().Command1->text(), QStringLiteral("enable"));
-        QVERIFY(!m_form->commands().link().isPortOpen());
-        QCOMPARE(m_form->controls().FileList->rowCount(), 1);
-        QCOMPARE(m_form->controls().FileList->rowText(0), QStringLiteral("Mobile..."));
-        QVERIFY(!m_form->controls().Command6->isEnabled());
-        QVERIFY(m_messages->requests.isEmpty());
-    }
-    void dismissProgress()
-    {
-        m_form->setEnabled(false);
-        m_form->events().progressWindow()->Command1->click();
-        QVERIFY(!m_form->events().progressWindow());
-        QVERIFY(m_form->isEnabled());
     }
 
 private slots:
@@ -118,116 +91,92 @@ private slots:
     // The port message, and the next double-click tries again.
     void portCannotBeOpened()
     {
-        QVERIFY(mapPort(1, QStringLiteral("/nonexistent/tarvel-no-such-tty")));
-        for (int attempt = 1; attempt <= 2; ++attempt) {
-            connect();
-            QCOMPARE(m_messages->requests.size(), attempt);
-            const MessageBoxes::Request &request = m_messages->requests.last();
-            QCOMPARE(request.icon, QMessageBox::Critical);
-            QCOMPARE(request.title, QStringLiteral("Tarvel"));
-            QCOMPARE(request.text, PortMessage);
-            QVERIFY(m_form->isVisible());
-            QVERIFY(!m_form->events().progressWindow());
-            QCOMPARE(m_form->commands().link().linkState(), LinkState::Enable);
-            QVERIFY(!m_form->commands().link().isPortOpen());
-        }
+        connect(QStringLiteral("/nonexistent/tarvel-no-such-tty"));
+        QCOMPARE(m_messages->requests.size(), 1);
+        QCOMPARE(m_messages->requests[0].icon, QMessageBox::Critical);
+        QCOMPARE(m_messages->requests[0].text,
+                 QStringLiteral("Не могу открыть порт, установите в НАСТРОЙКАХ необходимый номер порта!!!"));
+        QVERIFY(m_form->isVisible());
+        QVERIFY(!m_form->events().progressWindow());
+        QCOMPARE(m_form->commands().link().linkState(), LinkState::Enable);
         // Once the port exists, the same double-click connects.
         PhoneSim phone(QStringList{});
         QVERIFY(phone.running());
-        QVERIFY(mapPort(1, phone.device));
-        connect();
+        connect(phone.device);
         QCOMPARE(m_form->commands().link().linkState(), LinkState::Disable);
-        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\"));
         QVERIFY(m_form->controls().FileList->rowCount() > 1);
-        saveScreenshot(m_form.get(), QStringLiteral("form1-demo-content"));
         m_form->controls().Command9->click();
     }
 
-    void silentPhone()
-    {
-        Pty line; // a phone that stays silent
-        QVERIFY(mapPort(1, line.slavePath()));
-        connect();
-        QCOMPARE(progressRows(*m_form), QStringList{row(6, Wake)} + AtFailure);
-        checkFailedAttempt(AtFailure);
-        saveScreenshot(m_form->events().progressWindow(), QStringLiteral("frmProgress-at-failure"));
-        dismissProgress();
-    }
-
-    // Each refused step leaves its rows; a window left open collects the next attempt below.
-    void refusedSteps()
+    // Each failed step leaves its rows, and the window usable with the link down; a
+    // progress window left open collects the next attempt below. Its button gives
+    // the main window back.
+    void failedSteps()
     {
         struct Case
         {
-            QStringList phoneOptions;
-            QStringList rows;
+            const char *phoneOptions;
+            qsizetype steps;
             QStringList failure;
         };
-        const QString model = row(7, QStringLiteral("Siemens M55"));
         const Case cases[] = {
-            {{QStringLiteral("--fault-on"), QStringLiteral("at:2"), QStringLiteral("--garbage")},
-             QStringList{row(6, Wake), row(5, Model)} + ModelFailure,
-             ModelFailure},
-            {{QStringLiteral("--fault-on"), QStringLiteral("at:3"), QStringLiteral("--garbage")},
-             QStringList{row(6, Wake), row(5, Model), model, row(6, Bfb)} + ModelFailure,
-             ModelFailure},
-            {{QStringLiteral("--fault-on"), QStringLiteral("setup:1"), QStringLiteral("--silent-after"),
-              QStringLiteral("0")},
-             QStringList{row(6, Wake), row(5, Model), model, row(6, Bfb), row(6, Setup)} + BfbFailure,
-             BfbFailure},
-            {{QStringLiteral("--fault-on"), QStringLiteral("connect"), QStringLiteral("--silent-after"),
-              QStringLiteral("40")},
-             QStringList{row(6, Wake), row(5, Model), model, row(6, Bfb), row(6, Setup), row(1, Obex)} + BfbFailure,
-             BfbFailure},
+            {"--fault-on at:1 --silent-after 0", 1, AtFailure},
+            {"--fault-on at:2 --garbage", 2, ModelFailure},
+            {"--fault-on at:3 --garbage", 4, ModelFailure},
+            {"--fault-on setup:1 --silent-after 0", 5, BfbFailure},
+            {"--fault-on connect --silent-after 40", 6, BfbFailure},
         };
         qsizetype rowsBefore = 0;
         for (const Case &step : cases) {
-            PhoneSim phone(step.phoneOptions);
+            PhoneSim phone(QString::fromLatin1(step.phoneOptions).split(u' '));
             QVERIFY2(phone.running(), qPrintable(phone.errors()));
-            QVERIFY(mapPort(1, phone.device));
-            connect();
+            connect(phone.device);
             const QStringList rows = progressRows(*m_form);
-            QCOMPARE(rows.mid(rowsBefore), step.rows);
-            checkFailedAttempt(step.failure);
+            QCOMPARE(rows.mid(rowsBefore), Steps.mid(0, step.steps) + step.failure);
             rowsBefore = rows.size();
+            QVERIFY(m_form->events().progressWindow()->Command1->isVisible());
+            QVERIFY(m_form->isVisible() && m_form->isEnabled());
+            QCOMPARE(m_form->commands().link().linkState(), LinkState::Enable);
+            QVERIFY(!m_form->commands().link().isPortOpen());
+            QCOMPARE(rowTexts(m_form->controls().FileList), QStringList{QStringLiteral("Mobile...")});
+            QVERIFY(m_messages->requests.isEmpty());
         }
-        saveScreenshot(m_form->events().progressWindow(), QStringLiteral("frmProgress-failures"));
-        dismissProgress();
+        m_form->setEnabled(false);
+        m_form->events().progressWindow()->Command1->click();
+        QVERIFY(!m_form->events().progressWindow());
+        QVERIFY(m_form->isEnabled());
     }
 
     void fatalReceiveErrorsEndTheProgram_data()
     {
-        QTest::addColumn<QStringList>("phoneOptions");
+        QTest::addColumn<QString>("phoneOptions");
         QTest::addColumn<QString>("text");
-        QTest::newRow("silence") << QStringList{QStringLiteral("--fault-on"), QStringLiteral("listing"),
-                                                QStringLiteral("--silent-after"), QStringLiteral("0")}
+        QTest::newRow("silence") << "--fault-on listing --silent-after 0"
                                  << QStringLiteral("К сожалению, произошла ошибка ПРИЕМА ДАННЫХ - TIMEOUT. "
                                                    "Программа будет закрыта!!! Выключите и включите телефон!!!");
         // The root listing's response (phone block 2) and its resends all arrive damaged.
-        QTest::newRow("damaged blocks") << QStringList{QStringLiteral("--flip-tx"), QStringLiteral("2,3,4"),
-                                                       QStringLiteral("--resend-after"), QStringLiteral("400")}
+        QTest::newRow("damaged blocks") << "--flip-tx 2,3,4 --resend-after 400"
                                         << QStringLiteral("К сожалению, произошла серьезная ошибка ПРИЕМА ДАННЫХ!!! "
                                                           "Программа будет закрыта!!! Выключите и включите телефон!!!");
     }
+    // They end the program, so they run in a child process (this program again).
     void fatalReceiveErrorsEndTheProgram()
     {
-        QFETCH(QStringList, phoneOptions);
+        QFETCH(QString, phoneOptions);
         QFETCH(QString, text);
-        PhoneSim phone(phoneOptions);
+        PhoneSim phone(phoneOptions.split(u' '));
         QVERIFY(phone.running());
         QProcess child;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("TARVEL_UI_FATAL_DEVICE"), phone.device);
         child.setProcessEnvironment(environment);
         child.start(QCoreApplication::applicationFilePath(), {});
-        QVERIFY(child.waitForFinished(30000));
-        const QString output = QString::fromUtf8(child.readAllStandardOutput());
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 1);
+        const ProcessResult result = finishProcess(child, 30000);
+        QCOMPARE(result.exitCode, 1);
         const QString expected =
             QStringLiteral("MESSAGE %1|ОШИБКА ПРИЕМА ДАННЫХ!!!|").arg(int(QMessageBox::Critical)) + text;
-        QVERIFY2(output.contains(expected), qPrintable(output));
-        QVERIFY2(!output.contains(QStringLiteral("CONNECT RETURNED")), qPrintable(output));
+        QVERIFY2(result.out.contains(expected), qPrintable(result.out));
+        QVERIFY2(!result.out.contains(QStringLiteral("CONNECT RETURNED")), qPrintable(result.out));
     }
 };
 

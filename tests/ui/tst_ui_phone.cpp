@@ -1,23 +1,25 @@
-// The main window against the emulated phone: one connection, then browsing,
-// the busy guard, delete, new folder, views and exit. The phone's flash memory
-// is a folder made here, so every row, size and date is known.
+// The main window against the emulated phone, over one connection: the root
+// listing, browsing, the busy guard, new folder, delete, copy and move to the PC
+// through the PC browser, and the drop of a PC file onto the list. The phone's
+// flash memory is a folder made here; its log tells what reached the phone, and
+// files are compared byte for byte.
 
 #include "uitestsupport.h"
 
-#include "frmoptions.h"
-#include "frmprogress.h"
-#include "storedsettings.h"
+#include "frmbrow.h"
+#include "frmmkdir.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
+#include <QDirIterator>
+#include <QDropEvent>
 #include <QLabel>
-#include <QMenu>
-#include <QPlainTextEdit>
+#include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
-#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTreeView>
 
 #include <fcntl.h>
@@ -28,22 +30,24 @@ using namespace uitest;
 
 namespace {
 
-constexpr quint32 TotalMemory = 1572864; // 1536 Kb
 const QDateTime Modified(QDate(2003, 4, 12), QTime(15, 30, 5));
+const QString Parent = QStringLiteral("../          ");
 
-struct Expected
+QByteArray contentWithExtremes(int size, quint32 seed)
 {
-    const char *name;
-    int kind;
-    const char *size;
-};
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &byte : bytes)
+        byte = char(generator.bounded(256));
+    bytes[0] = '\0';
+    bytes[size - 1] = char(0xFF);
+    return bytes;
+}
 
-// In listing order: folders, then files, each sorted by the phone.
-const Expected RootRows[] = {
-    {"Animation", 10, ""},    {"Bitmap", 7, ""},         {"Internet", 13, ""},      {"java", 9, ""},
-    {"Misc", 1, ""},          {"Ringing tone", 8, ""},   {"Sms", 12, ""},           {"game.jad", 5, "120b"},
-    {"game.jar", 4, "3000b"}, {"logo.bmx", 6, "700b"},   {"photo.gz", 11, "2048b"}, {"pic.bmp", 2, "1536b"},
-    {"tune.mid", 3, "400b"},  {"Письмо.txt", 11, "10b"},
+// The root's files in listing order, with their sizes; the folders come first.
+const QList<QPair<const char *, int>> RootFiles = {
+    {"game.jad", 120}, {"game.jar", 3000}, {"logo.bmx", 700},  {"photo.gz", 2048},
+    {"pic.bmp", 1536}, {"tune.mid", 400},  {"Письмо.txt", 10},
 };
 
 } // namespace
@@ -53,150 +57,129 @@ class TestPhone : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_root;
-    std::unique_ptr<PhoneSim> m_phone;
+    QTemporaryDir m_pc; // the phone's flash memory in root/, PC folders beside it
+    PhoneSim m_phone;
     std::unique_ptr<MessageRecorder> m_messages;
     std::unique_ptr<Form1> m_form;
+    QHash<QString, QByteArray> m_content;
+    QDateTime m_binStagingTime;
 
-    QString rootPath(const QString &relative) const { return m_root.filePath(relative); }
+    QString phonePath(const QString &relative) const { return m_pc.filePath(QStringLiteral("root/") + relative); }
+    QString pcPath(const QString &relative) const { return m_pc.filePath(relative); }
+    PhoneFileList *list() const { return m_form->controls().FileList; }
+    QString caption() const { return m_form->controls().Capt->text(); }
 
-    void makeFile(const QString &relative, int size)
+    // The phone's log lines since mark that start with prefix.
+    QStringList logSince(qsizetype mark, const QString &prefix) const
     {
-        QFile file(rootPath(relative));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(size, 'x'));
-        file.close();
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.setFileTime(Modified, QFileDevice::FileModificationTime));
+        return m_phone.logLines().mid(mark).filter(QRegularExpression(u'^' + QRegularExpression::escape(prefix)));
     }
-    void makeFolder(const QString &relative) { QVERIFY(QDir().mkpath(rootPath(relative))); }
-    // Folders get the same modification time as the files.
-    void dateFolders()
+    // The requests since mark (acknowledgements, responses and continuations left
+    // out: the phone logs them when it reads them).
+    QStringList requestsSince(qsizetype mark) const
     {
-        const timespec times[2] = {{Modified.toSecsSinceEpoch(), 0}, {Modified.toSecsSinceEpoch(), 0}};
-        for (const char *folder :
-             {"Bitmap/Sub", "Animation", "Bitmap", "Internet", "java", "Misc", "Ringing tone", "Sms"})
-            QCOMPARE(
-                utimensat(AT_FDCWD, QFile::encodeName(rootPath(QString::fromLatin1(folder))).constData(), times, 0), 0);
+        return m_phone.logLines().mid(mark).filter(QRegularExpression(QStringLiteral("^(?!ACK|RSP|CONTINUE)")));
     }
+    qsizetype logMark() const { return m_phone.logLines().size(); }
+
     void openRow(const QString &text)
     {
-        const int row = findRow(m_form->controls().FileList, text);
+        const int row = findRow(list(), text);
         QVERIFY2(row >= 0, qPrintable(text));
-        m_form->controls().FileList->selectRow(row);
+        list()->selectRow(row);
         m_form->commands().openSelectedRow();
     }
-    static quint32 usedBytes()
+
+    // Opens the PC browser for a row with the copy or move button, on folder; null if any step fails.
+    frmBrow *openBrowser(const QString &text, bool moving, const QString &folder)
     {
-        quint32 used = 0;
-        for (const Expected &row : RootRows)
-            used += QByteArray(row.size).chopped(qMin<int>(1, int(qstrlen(row.size)))).toUInt();
-        return used;
+        list()->selectRow(findRow(list(), text));
+        (moving ? m_form->controls().Command3 : m_form->controls().Command6)->click();
+        frmBrow *browser = m_form->commands().pcBrowser();
+        if (!browser || m_form->isVisible() || !browser->Dir1->setPath(folder))
+            return nullptr;
+        return browser;
+    }
+    // Presses the browser's copy or move button; true once the main window is back.
+    bool confirm(frmBrow *browser, bool moving)
+    {
+        (moving ? browser->Command3 : browser->Command1)->click();
+        return QTest::qWaitFor([&] { return !m_form->commands().pcBrowser() && m_form->isVisible(); }, 3000);
     }
 
 private slots:
     void initTestCase()
     {
         QCOMPARE(WindowLanguage::install(), WindowLanguage::Language::Russian);
-        QVERIFY(m_root.isValid());
-        for (const char *folder : {"Animation", "Bitmap/Sub", "Internet", "java", "Misc", "Ringing tone", "Sms"})
-            makeFolder(QString::fromLatin1(folder));
-        for (const Expected &row : RootRows) {
-            if (row.size[0])
-                makeFile(QString::fromUtf8(row.name), QByteArray(row.size).chopped(1).toInt());
+        QVERIFY(writeFile(phonePath(QStringLiteral("Misc/readme.txt")), "read me"));
+        QVERIFY(QDir().mkpath(phonePath(QStringLiteral("Misc/Old"))));
+        QVERIFY(QDir().mkpath(phonePath(QStringLiteral("Bitmap")))); // a root listing has it
+        quint32 seed = 1;
+        for (const auto &[file, size] : RootFiles) {
+            const QString name = QString::fromUtf8(file);
+            m_content.insert(name, contentWithExtremes(size, seed++));
+            QVERIFY(writeFile(phonePath(name), m_content[name]));
+            const timespec times[2] = {{Modified.toSecsSinceEpoch(), 0}, {Modified.toSecsSinceEpoch(), 0}};
+            QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(phonePath(name)).constData(), times, 0), 0);
         }
-        m_phone = std::make_unique<PhoneSim>(QStringList{QStringLiteral("--root"), m_root.path(),
-                                                         QStringLiteral("--memory"), QString::number(TotalMemory)});
-        QVERIFY2(m_phone->running(), qPrintable(m_phone->errors()));
-        // Bitmap/ gets its file after the memory figure has been noted: the phone counts all files.
-        makeFile(QStringLiteral("Bitmap/logo.bmp"), 54);
-        dateFolders();
-        QVERIFY(mapPort(1, m_phone->device));
+        QVERIFY(QDir().mkpath(pcPath(QStringLiteral("work"))));
+        m_binStagingTime = QFileInfo(tarvelBinDir() + QStringLiteral("/temp.tmp")).lastModified();
+        QVERIFY(m_phone.start(pcPath(QStringLiteral("root"))));
 
         m_messages = std::make_unique<MessageRecorder>();
         m_form = std::make_unique<Form1>(makeChecksum());
+        // The working files of this run stay in its own folder, not beside the program.
+        m_form->commands().setWorkingDirectory(pcPath(QStringLiteral("work")));
         m_form->commands().link().setPauseScale(0.3);
+        m_form->commands().link().setDevicePath(m_phone.device);
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     }
 
     void cleanupTestCase()
     {
+        m_form->controls().Command9->click();
+        QVERIFY(!m_form->isVisible());
+        QVERIFY(!m_form->commands().link().isPortOpen());
         m_form.reset();
-        m_messages.reset();
-        m_phone.reset();
+        // Nothing of this run beside the program.
+        QCOMPARE(QFileInfo(tarvelBinDir() + QStringLiteral("/temp.tmp")).lastModified(), m_binStagingTime);
     }
+
+    void init() { m_messages->clear(); }
 
     void connectShowsTheRoot()
     {
-        PhoneFileList *list = m_form->controls().FileList;
-        QTreeView *report = list->reportView();
-        const QPoint onMobile = report->visualRect(list->model()->index(0, 0)).center();
-        // A real double-click: press and release, then the double-click event.
+        QVERIFY(!list()->acceptsFileDrops());
+        // A real double-click on "Mobile...": press and release, then the double-click event.
+        QTreeView *report = list()->reportView();
+        const QPoint onMobile = report->visualRect(list()->model()->index(0, 0)).center();
         QTest::mouseClick(report->viewport(), Qt::LeftButton, {}, onMobile);
         QTest::mouseDClick(report->viewport(), Qt::LeftButton, {}, onMobile);
 
         QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->requests.value(0).text));
         QVERIFY2(m_form->commands().link().linkState() == LinkState::Disable,
                  qPrintable(progressRows(*m_form).join(QLatin1Char('\n'))));
-        QCOMPARE(m_form->controls().Command1->text(), QStringLiteral("Disable"));
-        QVERIFY(m_form->isVisible());
-        QVERIFY(m_form->isEnabled());
-        QVERIFY(!m_form->events().progressWindow());
-        QVERIFY(m_form->commands().link().isPortOpen());
-        QVERIFY(PhoneLinkTestAccess::connectedMonitorRunning(m_form->commands().link()));
-        QVERIFY(!m_form->commands().dragOutActive());
-        for (QPushButton *on : {m_form->controls().Command6, m_form->controls().Command7, m_form->controls().Command8,
-                                m_form->controls().Command9, m_form->controls().Command3, m_form->controls().Command10,
-                                m_form->controls().Command11})
-            QVERIFY2(on->isEnabled(), qPrintable(on->objectName()));
-
-        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\"));
-        QCOMPARE(m_form->commands().files().PathStack(), QList<QByteArray>{"Root"});
-        QCOMPARE(list->rowCount(), int(std::size(RootRows)));
-        for (int row = 0; row < list->rowCount(); ++row) {
-            const Expected &expected = RootRows[row];
-            QCOMPARE(list->rowText(row), QString::fromUtf8(expected.name));
-            QCOMPARE(list->rowKind(row), expected.kind);
-            QCOMPARE(list->subItem(row, PhoneFileList::SizeColumn), QString::fromLatin1(expected.size));
-            QCOMPARE(list->subItem(row, PhoneFileList::DateColumn), QStringLiteral("12.04.2003"));
-            QCOMPARE(list->subItem(row, PhoneFileList::TimeColumn), QStringLiteral("15:30"));
-        }
+        QVERIFY(list()->acceptsFileDrops());
+        QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\"));
+        QStringList rows{QStringLiteral("Bitmap"), QStringLiteral("Misc")};
+        for (const auto &file : RootFiles)
+            rows << QString::fromUtf8(file.first);
+        QCOMPARE(rowTexts(list()), rows);
+        const int pic = findRow(list(), QStringLiteral("pic.bmp"));
+        QCOMPARE(list()->subItem(pic, PhoneFileList::SizeColumn), QStringLiteral("1536b"));
+        QCOMPARE(list()->subItem(pic, PhoneFileList::DateColumn), QStringLiteral("12.04.2003"));
+        QCOMPARE(list()->subItem(pic, PhoneFileList::TimeColumn), QStringLiteral("15:30"));
         // The phone's bytes for a Cyrillic name are Windows-1251.
-        QCOMPARE(list->rowNameBytes(findRow(list, QStringLiteral("Письмо.txt"))),
+        QCOMPARE(list()->rowNameBytes(findRow(list(), QStringLiteral("Письмо.txt"))),
                  QByteArray("\xCF\xE8\xF1\xFC\xEC\xEE.txt"));
 
+        qint64 used = 0;
+        for (QDirIterator files(phonePath({}), QDir::Files, QDirIterator::Subdirectories); files.hasNext();)
+            used += QFileInfo(files.next()).size();
         QCOMPARE(m_form->controls().Label3->text(), QStringLiteral("Всего памяти: 1536Kb"));
-        const quint32 freeBytes = TotalMemory - usedBytes() - 54;
-        QCOMPARE(m_form->controls().Label4->text(), QStringLiteral("Из них свободно: %1Kb").arg(freeBytes / 1024));
-        QVERIFY(m_form->controls().Text2->toPlainText().contains(QStringLiteral("folder-listing")));
-        QVERIFY(!m_form->controls().Label5->text().isEmpty());
-        saveScreenshot(m_form.get(), QStringLiteral("form1-connected"));
-    }
-
-    void enterFolderAndGoBack()
-    {
-        openRow(QStringLiteral("Bitmap"));
-        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\Bitmap\\"));
-        PhoneFileList *list = m_form->controls().FileList;
-        QCOMPARE(rowTexts(list),
-                 (QStringList{QStringLiteral("../          "), QStringLiteral("Sub"), QStringLiteral("logo.bmp")}));
-
-        openRow(QStringLiteral("Sub"));
-        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\Bitmap\\Sub\\"));
-        QCOMPARE(rowTexts(list), QStringList{QStringLiteral("../          ")});
-
-        // A file row does nothing.
-        openRow(QStringLiteral("../          "));
-        const qint16 sequence = m_form->commands().link().bfbSequence();
-        openRow(QStringLiteral("logo.bmp"));
-        QCOMPARE(m_form->commands().link().bfbSequence(), sequence);
-        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\Bitmap\\"));
-
-        openRow(QStringLiteral("../          "));
-        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\"));
-        QCOMPARE(list->rowCount(), int(std::size(RootRows)));
-        QVERIFY(m_messages->requests.isEmpty());
+        QCOMPARE(m_form->controls().Label4->text(),
+                 QStringLiteral("Из них свободно: %1Kb").arg((1572864 - used) / 1024));
     }
 
     // The listing yields to the event loop while it waits for the phone; commands
@@ -215,53 +198,182 @@ private slots:
             },
             [&] { openRow(QStringLiteral("Misc")); }));
         m_messages->answers.clear();
-        QVERIFY(!m_form->commands().busy());
         QVERIFY(m_messages->requests.isEmpty());
-        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\Misc\\"));
+        QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\Misc\\"));
         QCOMPARE(m_form->commands().link().linkState(), LinkState::Disable);
         QVERIFY(m_form->isEnabled());
-        openRow(QStringLiteral("../          "));
-        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\"));
     }
 
+    // In Misc, left by the test before.
+    void newFolder()
+    {
+        m_form->controls().Command8->click();
+        frmMkDir *dialog = nullptr;
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (auto *mkDir = qobject_cast<frmMkDir *>(window); mkDir && mkDir->isVisible())
+                dialog = mkDir;
+        }
+        QVERIFY(dialog);
+        QPointer<frmMkDir> guard(dialog);
+
+        // Existing entries, compared exactly, and names that cannot be sent: nothing
+        // reaches the phone, the dialog stays for another try.
+        const qsizetype mark = logMark();
+        for (const QString &name : {QStringLiteral("Old"), QStringLiteral("readme.txt"), Parent, QStringLiteral("日記"),
+                                    QString(123, u'n')}) {
+            dialog->Text1->setText(name);
+            dialog->Command1->click();
+            QVERIFY(dialog->isVisible());
+            QVERIFY(!m_form->isEnabled());
+        }
+        QCOMPARE(m_messages->requests.size(), 2);
+        QCOMPARE(requestsSince(mark), QStringList());
+
+        // A name that differs in case only is made, in the folder shown.
+        dialog->Text1->setText(QStringLiteral("old"));
+        dialog->Command1->click();
+        QTRY_VERIFY(!guard);
+        QVERIFY(m_form->isEnabled());
+        QVERIFY(QFileInfo(phonePath(QStringLiteral("Misc/old"))).isDir());
+        QVERIFY(findRow(list(), QStringLiteral("old")) >= 0);
+        QVERIFY(findRow(list(), QStringLiteral("Old")) >= 0);
+        QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\Misc\\"));
+        QCOMPARE(requestsSince(mark).value(0), QStringLiteral("SETPATH flags=00 name=old"));
+        openRow(Parent);
+        QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\"));
+    }
+
+    // A folder-shaped name is warned about first; No sends nothing.
     void deleteAnsweredNoThenYes()
     {
-        PhoneFileList *list = m_form->controls().FileList;
-        m_messages->clear();
-        m_messages->answers = {false};
-        list->selectRow(findRow(list, QStringLiteral("tune.mid")));
         const qint16 sequence = m_form->commands().link().bfbSequence();
-        m_form->controls().Command7->click();
-        QCOMPARE(m_messages->requests.size(), 1);
-        QVERIFY(m_messages->requests[0].yesNo);
-        QCOMPARE(m_form->commands().link().bfbSequence(), sequence);
-        QVERIFY(QFile::exists(rootPath(QStringLiteral("tune.mid"))));
-
-        m_messages->clear();
-        list->selectRow(findRow(list, QStringLiteral("tune.mid")));
-        m_form->controls().Command7->click();
-        QCOMPARE(m_messages->requests.size(), 1);
-        QVERIFY(!QFile::exists(rootPath(QStringLiteral("tune.mid"))));
-        QCOMPARE(findRow(list, QStringLiteral("tune.mid")), -1);
-        QCOMPARE(list->rowCount(), int(std::size(RootRows)) - 1);
-        QCOMPARE(m_form->controls().Capt->text(), QStringLiteral("Mobile:\\Root\\"));
-
-        // The context menu entry runs the same command: an empty folder goes after the warning.
-        m_messages->clear();
-        list->selectRow(findRow(list, QStringLiteral("Sms")));
-        m_form->controls().De->trigger();
-        QTRY_COMPARE(m_messages->requests.size(), 2);
-        QCOMPARE(m_messages->requests[0].icon, QMessageBox::Information);
-        QTRY_VERIFY(!QFileInfo::exists(rootPath(QStringLiteral("Sms"))));
-        QTRY_COMPARE(findRow(list, QStringLiteral("Sms")), -1);
+        for (bool yes : {false, true}) {
+            m_messages->clear();
+            m_messages->answers = {true, yes}; // the folder warning, then the question
+            list()->selectRow(findRow(list(), QStringLiteral("photo.gz")));
+            m_form->controls().Command7->click();
+            QCOMPARE(m_messages->requests.size(), 2);
+            QCOMPARE(m_messages->requests[0].text,
+                     QStringLiteral("Каталоги с содержимым пока не удаляются,удалите "
+                                    "сначала все файлы из каталога..."));
+            QCOMPARE(m_messages->requests[1].title, QStringLiteral("Удаление файла"));
+            QCOMPARE(m_messages->requests[1].text,
+                     QStringLiteral("Вы действительно хотите удалить файл(каталог) 'photo.gz'?"));
+            QCOMPARE(QFile::exists(phonePath(QStringLiteral("photo.gz"))), !yes);
+            QCOMPARE(findRow(list(), QStringLiteral("photo.gz")) >= 0, !yes);
+            if (!yes)
+                QCOMPARE(m_form->commands().link().bfbSequence(), sequence);
+        }
+        QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\"));
     }
 
-    void exitEndsTheWindow()
+    // Copy and move to a PC folder. When the phone does not deliver the file (gone
+    // behind its back), the PC cannot take it or the user keeps the PC file that is
+    // there, nothing usable is written and the phone keeps the file. The download
+    // always comes first.
+    void copyAndMove_data()
     {
-        m_form->controls().Command9->click();
-        QVERIFY(!m_form->isVisible());
-        QVERIFY(!m_form->commands().link().isPortOpen());
-        QVERIFY(m_messages->requests.isEmpty() || m_messages->requests.size() == 2);
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("moving");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("message"); // <folder> stands for the destination
+        const QString notWritten =
+            QStringLiteral("Не удалось записать файл '<folder>/game.jad': %1. Файл в телефоне не удалён.");
+        QTest::newRow("copy") << "pic.bmp" << false << QString() << QString();
+        QTest::newRow("copy, Cyrillic name") << "Письмо.txt" << false << QString() << QString();
+        QTest::newRow("move") << "tune.mid" << true << QString() << QString();
+        const QString replace = QStringLiteral("Файл 'logo.bmx' уже существует. Заменить его?");
+        QTest::newRow("copy over a file, kept") << "logo.bmx" << false << "exists, no" << replace;
+        QTest::newRow("copy over a file, replaced") << "logo.bmx" << false << "exists, yes" << replace;
+        QTest::newRow("copy, gone") << "game.jar" << false << "gone"
+                                    << "Телефон не отдал файл 'game.jar'! Файл не скопирован.";
+        QTest::newRow("move, gone") << "game.jar" << true << "gone"
+                                    << "Телефон не отдал файл 'game.jar'! Файл не перемещён и остался в телефоне.";
+        QTest::newRow("move, folder removed") << "game.jad" << true << "removed" << notWritten.arg("папка не найдена");
+        QTest::newRow("move, a folder of that name")
+            << "game.jad" << true << "blocked" << notWritten.arg("на этом месте уже есть папка с таким именем");
+    }
+    void copyAndMove()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, moving);
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        const QString folder = pcPath(QStringLiteral("to/") + QLatin1String(QTest::currentDataTag()));
+        const QString target = folder + u'/' + name;
+        QVERIFY(QDir().mkpath(folder));
+        const QByteArray before = fault == QLatin1String("gone") ? QByteArray("earlier") : QByteArray(6000, 'o');
+        if (fault == QLatin1String("gone") || fault.startsWith(QLatin1String("exists")))
+            QVERIFY(writeFile(target, before));
+        if (fault == QLatin1String("gone"))
+            QVERIFY(QFile::rename(phonePath(name), pcPath(QStringLiteral("aside"))));
+        if (fault.startsWith(QLatin1String("exists")))
+            m_messages->answers = {fault.endsWith(QLatin1String("yes"))};
+        if (fault == QLatin1String("blocked"))
+            QVERIFY(QDir().mkpath(target + QStringLiteral("/inside")));
+        frmBrow *browser = openBrowser(name, moving, folder);
+        QVERIFY(browser);
+        if (fault == QLatin1String("removed"))
+            QVERIFY(QDir(folder).removeRecursively());
+        const qsizetype mark = logMark();
+        QVERIFY(confirm(browser, moving));
+        if (fault == QLatin1String("gone"))
+            QVERIFY(QFile::rename(pcPath(QStringLiteral("aside")), phonePath(name)));
+
+        QCOMPARE(m_messages->requests.size(), message.isEmpty() ? 0 : 1);
+        QCOMPARE(m_messages->requests.value(0).text, message.replace(QStringLiteral("<folder>"), folder));
+        QVERIFY(requestsSince(mark).contains(QStringLiteral("GET name=") + name));
+        const bool moved = moving && message.isEmpty();
+        QCOMPARE(QFile::exists(phonePath(name)), !moved);
+        QCOMPARE(findRow(list(), name) >= 0, !moved);
+        QCOMPARE(logSince(mark, QStringLiteral("DELETE")).isEmpty(), !moved);
+        // The PC file, whole, and no unfinished files beside it.
+        const bool written = fault.isEmpty() || fault == QLatin1String("exists, yes");
+        const bool fileThere = fault != QLatin1String("removed") && fault != QLatin1String("blocked");
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), fileThere ? QStringList{name} : QStringList());
+        if (fileThere)
+            QCOMPARE(readFile(target), written ? m_content[name] : before);
+        if (written)
+            QCOMPARE(QFileInfo(target).permissions() & QFile::ReadOther,
+                     QFileInfo(folder).permissions() & QFile::ReadOther);
+        if (moved) {
+            const QStringList requests = requestsSince(mark);
+            const qsizetype del = requests.indexOf(QStringLiteral("DELETE name=") + name);
+            QVERIFY(del > requests.indexOf(QStringLiteral("GET name=") + name));
+            QCOMPARE(requests.value(del + 1), QStringLiteral("GET type=x-obex/folder-listing"));
+        }
+    }
+
+    void dropOneFile()
+    {
+        const QString source = pcPath(QStringLiteral("upload/drop.txt"));
+        const QByteArray bytes = contentWithExtremes(1200, 99);
+        QVERIFY(writeFile(source, bytes));
+        // A drop of the file's URL, as the desktop delivers it.
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(source)});
+        QWidget *viewport = list()->reportView()->viewport();
+        const QPoint at = viewport->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &drop);
+        QTRY_VERIFY(findRow(list(), QStringLiteral("drop.txt")) >= 0);
+        QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->requests.value(0).text));
+        QCOMPARE(readFile(phonePath(QStringLiteral("drop.txt"))), bytes);
+        QVERIFY(!QFile::exists(pcPath(QStringLiteral("work/temp.tmp"))));
+        QVERIFY(m_form->isEnabled());
+
+        // More than one file, or no file at all: a message and nothing sent.
+        const qsizetype mark = logMark();
+        m_form->commands().filesDropped({source, source});
+        m_form->commands().filesDropped({pcPath(QStringLiteral("upload"))});
+        QCOMPARE(m_messages->requests.size(), 2);
+        QCOMPARE(m_messages->requests[0].text,
+                 QStringLiteral("Сейчас можно копировать только 1 файл за одну операцию!!!"));
+        QCOMPARE(m_messages->requests[1].text, QStringLiteral("Нет такого файла!!!"));
+        QCOMPARE(requestsSince(mark), QStringList());
     }
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // Shared pieces of the window tests: a responder that answers message boxes
-// instead of a person, port mapping, screenshots and views of the windows' rows.
+// instead of a person, the busy guard, screenshots and views of the windows' rows.
 
 #include "form1.h"
 #include "frmprogress.h"
@@ -13,16 +13,12 @@
 #include "windowlanguage.h"
 
 #include <QDir>
-#include <QFile>
-#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QWidget>
 
 #include <deque>
 #include <functional>
-#include <memory>
 
 namespace uitest {
 
@@ -34,8 +30,6 @@ public:
     {
         MessageBoxes::setResponder([this](const MessageBoxes::Request &request) {
             requests.push_back(request);
-            if (onMessage)
-                onMessage(request);
             if (answers.empty())
                 return true;
             const bool answer = answers.front();
@@ -51,7 +45,6 @@ public:
 
     QList<MessageBoxes::Request> requests;
     std::deque<bool> answers;
-    std::function<void(const MessageBoxes::Request &)> onMessage;
 };
 
 // Runs during(); the first time the window is busy with the phone, commands() runs too.
@@ -72,28 +65,11 @@ inline bool whileBusy(Form1 &form, const std::function<void()> &commands, const 
     return sawBusy;
 }
 
-// Makes "Com N" of the per-user ports folder stand for device.
-inline bool mapPort(int number, const QString &device)
-{
-    const QString folder = SerialPort::portsFolder();
-    QDir().mkpath(folder);
-    const QString link = folder + QStringLiteral("/com%1").arg(number);
-    QFile::remove(link);
-    return QFile::link(device, link);
-}
-
-inline QString screenshotFolder()
-{
-    const QString folder = QStringLiteral(TARVEL_UI_SCREENSHOTS);
-    QDir().mkpath(folder);
-    return folder;
-}
-
 // Screenshots land in the test's build folder for review; they are not compared.
 inline void saveScreenshot(QWidget *widget, const QString &name)
 {
-    const QString folder = screenshotFolder();
-    widget->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
+    QDir().mkpath(QStringLiteral(TARVEL_UI_SCREENSHOTS));
+    widget->grab().save(QStringLiteral(TARVEL_UI_SCREENSHOTS "/") + name + QStringLiteral(".png"));
 }
 
 // The progress window's rows as "icon:text".
