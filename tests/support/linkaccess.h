@@ -20,7 +20,6 @@ struct PhoneLinkTestAccess
     }
     static int portNumber(const PhoneLink &link) { return link.Comm1.portNumber(); }
     static int readLength(const PhoneLink &link) { return link.Comm1.readLength(); }
-    static bool timeoutRunning(const PhoneLink &link) { return link.TimeoutTimer.isActive(); }
     static bool connectedMonitorRunning(const PhoneLink &link) { return link.Timer2.isActive(); }
     static bool idleMonitorRunning(const PhoneLink &link) { return link.Timer1.isActive(); }
 };
