@@ -42,6 +42,7 @@ private:
     QString m_temporaryPath;
     int m_fd = -1;
     int m_mode = 0;
+    bool m_removedOnSignal = false; // the temporary file goes if a signal ends the program
 };
 
 // A regular file written whole, as a Destination does.

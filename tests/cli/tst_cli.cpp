@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <map>
 #include <memory>
@@ -111,6 +112,7 @@ private slots:
     void backupFetchesOnlyWhatChanged();
     void lineRate();
     void localSideOfTransfers();
+    void interruptedDownloadLeavesNothing();
     void phoneFaults_data();
     void phoneFaults();
     void badInput_data();
@@ -414,6 +416,32 @@ void Cli::localSideOfTransfers()
     QCOMPARE(pcEntries(c),
              (QStringList{QStringLiteral("fifo"), QStringLiteral("from-fifo"), QStringLiteral("link"),
                           QStringLiteral("real")}));
+}
+
+void Cli::interruptedDownloadLeavesNothing()
+{
+    // One download per signal, all at once.
+    const int endings[] = {SIGINT, SIGHUP, SIGTERM};
+    Case runs[std::size(endings)];
+    for (Case &c : runs) {
+        QVERIFY(writeFile(c.flash(QStringLiteral("Bitmap/large.bin")), large));
+        QVERIFY(writeFile(c.pc(QStringLiteral("large.bin")), "the old copy"));
+        // Paced, the download takes seconds.
+        QVERIFY(c.sim.start(c.flash(), words(QStringLiteral("--baud 57600"))));
+        c.cli.setStandardInputFile(QProcess::nullDevice());
+        c.cli.start(tarvelBinary(QStringLiteral("tarvel-cli")),
+                    words(QStringLiteral("--device %1 get Bitmap/large.bin").arg(c.sim.device)));
+    }
+    for (size_t i = 0; i < std::size(endings); ++i) {
+        Case &c = runs[i];
+        QTRY_VERIFY_WITH_TIMEOUT(!c.sim.logLines(QStringLiteral("GET name=large.bin")).isEmpty(), 30000);
+        QCOMPARE(pcEntries(c).size(), 2); // the old copy and the download under way
+        ::kill(pid_t(c.cli.processId()), endings[i]);
+        QVERIFY(c.cli.waitForFinished(5000));
+        QCOMPARE(c.cli.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(pcEntries(c), QStringList{QStringLiteral("large.bin")});
+        QCOMPARE(readFile(c.pc(QStringLiteral("large.bin"))), QByteArray("the old copy"));
+    }
 }
 
 void Cli::phoneFaults_data()
