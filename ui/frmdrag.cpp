@@ -64,10 +64,10 @@ bool frmDrag::eventFilter(QObject *watched, QEvent *event)
 void frmDrag::startDrag()
 {
     DragStarted = true;
-    // Drop targets may ask for the data after exec() has returned (on X11 at the drop
-    // or later, a second later if they first ask the user), so Qt deletes the drag once
-    // the target says it is done. Its parent outlives this window, which closes
-    // 100 ms after the drop and must not take the drag's data with it.
+    // Qt deletes the drag itself once the drop target is done with it, which on X11 can
+    // be well after exec() returns: a target may ask for the data only at the drop, or
+    // later still. Its parent outlives this window, which closes 100 ms after the drop
+    // and must not take the drag's data with it.
     auto *drag = new QDrag(QCoreApplication::instance());
     drag->setMimeData(dragData(m_filePath));
     drag->setPixmap(Image1->pixmap());
