@@ -12,6 +12,7 @@ packages=(
     libfuse3-dev fuse3
     clang libclang-rt-14-dev
     dpkg-dev file binutils appstream desktop-file-utils man-db groff-base
+    xvfb xdotool
 )
 
 missing=()

@@ -3,10 +3,12 @@
 #include "pictures.h"
 #include "twips.h"
 
+#include <QCoreApplication>
 #include <QDrag>
 #include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QUrl>
 
 frmDrag::frmDrag(const QString &filePath) : QWidget(nullptr, Qt::Tool), m_filePath(filePath)
@@ -62,14 +64,19 @@ bool frmDrag::eventFilter(QObject *watched, QEvent *event)
 void frmDrag::startDrag()
 {
     DragStarted = true;
-    auto *drag = new QDrag(Image1);
+    // Qt deletes the drag itself once the drop target is done with it, which on X11 can
+    // be well after exec() returns: a target may ask for the data only at the drop, or
+    // later still. Its parent outlives this window, which closes 100 ms after the drop
+    // and must not take the drag's data with it.
+    auto *drag = new QDrag(QCoreApplication::instance());
     drag->setMimeData(dragData(m_filePath));
     drag->setPixmap(Image1->pixmap());
     drag->setHotSpot(QPoint(Image1->pixmap().width() / 2, Image1->pixmap().height() / 2));
-    // Returns when the drop target has taken the file or the user has given up.
+    const QPointer<frmDrag> window(this);
+    // Returns at the drop or when the user gives up.
     drag->exec(DragActions, Qt::MoveAction);
-    drag->deleteLater();
-    Timer1.start();
+    if (window)
+        Timer1.start();
 }
 
 void frmDrag::Timer1_Timer()
