@@ -517,11 +517,11 @@ void Cli::interruptedDownloadLeavesNothing()
 void Cli::interruptedBackupKeepsItsRecord()
 {
     Case c;
-    const QByteArray parts[] = {randomBytes(12000, 31), randomBytes(12000, 32), randomBytes(12000, 33)};
+    const QByteArray parts[] = {randomBytes(6000, 31), randomBytes(6000, 32), randomBytes(6000, 33)};
     for (int i = 0; i < 3; ++i)
         QVERIFY(writeFile(c.flash(QStringLiteral("Bitmap/%1.bin").arg(i)), parts[i]));
     QVERIFY(writeFile(c.pc(QStringLiteral("store/mine.txt")), "the user's own"));
-    // Paced, each file takes about two seconds.
+    // Paced, each file takes about a second.
     QVERIFY(c.sim.start(c.flash(), words(QStringLiteral("--baud 57600"))));
     const QStringList backup = words(QStringLiteral("--device %1 backup store --delete").arg(c.sim.device));
     c.cli.setStandardInputFile(QProcess::nullDevice());
@@ -543,7 +543,7 @@ void Cli::interruptedBackupKeepsItsRecord()
     c.cli.start(tarvelBinary(QStringLiteral("tarvel-cli")), backup);
     c.result = finishProcess(c.cli);
     QVERIFY2(c.result.exitCode == 0, qPrintable(c.result.err));
-    QVERIFY2(c.result.out.startsWith(QStringLiteral("backup: 1 file copied, 12000 bytes, 0 unchanged, 1 deleted")),
+    QVERIFY2(c.result.out.startsWith(QStringLiteral("backup: 1 file copied, 6000 bytes, 0 unchanged, 1 deleted")),
              qPrintable(c.result.out));
     QVERIFY2(c.result.err.contains(QStringLiteral("store/Bitmap/1.bin is kept: changed since the backup wrote it")),
              qPrintable(c.result.err));
@@ -553,7 +553,7 @@ void Cli::interruptedBackupKeepsItsRecord()
     QCOMPARE(
         readFile(c.pc(QStringLiteral("store/.tarvel-backup"))).split('\n').mid(1),
         (QList<QByteArray>{
-            "12000 " + QByteArray::number(timeOf(c.pc(QStringLiteral("store/Bitmap/2.bin")))) + " Bitmap/2.bin", ""}));
+            "6000 " + QByteArray::number(timeOf(c.pc(QStringLiteral("store/Bitmap/2.bin")))) + " Bitmap/2.bin", ""}));
 }
 
 void Cli::phoneFaults_data()
