@@ -1,5 +1,7 @@
 #include "backuprecord.h"
 
+#include "workingfiles.h"
+
 #include <QFile>
 #include <QSaveFile>
 #include <QUrl>
@@ -51,7 +53,7 @@ BackupRecord::BackupRecord(const QString &folder) : m_folder(folder)
 
 QString BackupRecord::path() const
 {
-    return m_folder + u'/' + QLatin1StringView(FileName);
+    return localFilePath(m_folder, QLatin1StringView(FileName));
 }
 
 void BackupRecord::set(const QString &relative, const Entry &entry)

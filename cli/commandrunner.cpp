@@ -78,7 +78,7 @@ void printInfo(const PhoneSession::Info &info)
     auto figure = [](std::optional<quint32> bytes) {
         return bytes ? QStringLiteral("%1 bytes (%2 KB)").arg(*bytes).arg(*bytes / 1024) : QStringLiteral("unknown");
     };
-    out << "model: " << (info.model.isEmpty() ? QStringLiteral("unknown") : info.model) << '\n'
+    out << "model: " << (info.model.isEmpty() ? QStringLiteral("unknown") : terminalText(info.model)) << '\n'
         << "total memory: " << figure(info.totalMemory) << '\n'
         << "free memory: " << figure(info.freeMemory) << '\n';
 }

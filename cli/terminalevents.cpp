@@ -127,7 +127,7 @@ void TerminalEvents::progressLine(const QString &text)
     if (!m_showProgress || text.isEmpty())
         return;
     m_meter.clear();
-    printLine(text);
+    printLine(terminalText(text));
 }
 
 void TerminalEvents::connectStep(ConnectStep step)
