@@ -224,7 +224,7 @@ void Cli::initTestCase()
     QVERIFY(QFile::link(QStringLiteral("../elsewhere"), findings.pc(QStringLiteral("store/Bitmap"))));
     QVERIFY(QFile::link(QStringLiteral("../../target.txt"), findings.pc(QStringLiteral("store/Misc/linked.txt"))));
     arguments["findings"] = words(QStringLiteral("-k mv Misc/a.txt / ; cd Misc ; mv b.txt .. ; "
-                                                 "backup store --delete"));
+                                                 "backup store --delete ; backup fresh --dry-run --delete"));
 
     // The line rate: a paced phone that takes 115200 baud, and one that does not.
     Case &fast = add(QStringLiteral("fast"));
@@ -428,6 +428,9 @@ void Cli::userFindings()
     QCOMPARE(readFile(c.pc(QStringLiteral("target.txt"))), QByteArray("target"));
     QCOMPARE(readFile(c.pc(QStringLiteral("store/old.txt"))), QByteArray("before any record"));
     QCOMPARE(readFile(c.pc(QStringLiteral("store/a.txt"))), QByteArray("a"));
+    // A dry run makes nothing, not even its folder.
+    QVERIFY2(c.result.out.contains(QStringLiteral("\ncopy /a.txt\n")), qPrintable(c.result.out));
+    QVERIFY(!QFileInfo::exists(c.pc(QStringLiteral("fresh"))));
 }
 
 void Cli::lineRate()
