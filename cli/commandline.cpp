@@ -37,11 +37,21 @@ Commands:
   rm PHONEPATH                  delete a phone file or an empty phone folder
   mkdir PHONEFOLDER             make a phone folder
   mv OLD NEW                    rename or move a phone file or folder (into NEW
-                                when NEW is a folder)
+                                when NEW is a folder, such as / or .., keeping
+                                the name)
   info                          phone model, total and free memory
-  backup LOCALDIR [--delete]    copy the whole phone into LOCALDIR; run again, it
-                                copies only the files whose size or time changed;
-                                --delete removes what is no longer on the phone
+  backup LOCALDIR [--delete] [--dry-run]
+                                copy the whole phone into LOCALDIR; run again, it
+                                copies only the files whose size or time changed.
+                                It lists the files it wrote in the record
+                                LOCALDIR/.tarvel-backup. --delete removes a file
+                                only when the record lists it, the phone no longer
+                                has it and its size and time are still those the
+                                backup wrote; nothing else in LOCALDIR is deleted.
+                                --dry-run lists what would be copied and deleted
+                                and changes nothing. A link in LOCALDIR where a
+                                phone file or folder goes is not followed: it is
+                                reported and skipped
   lcd [FOLDER]                  change the current PC folder (default: home)
   lpwd                          show the current PC folder
   shell                         a prompt with line editing and history for these
@@ -67,11 +77,12 @@ Options:
 
 Several commands in one run: separate them with a ";" word, quoted for the shell,
   tarvel-cli --device /dev/ttyUSB0 cd Bitmap \; get a.bmp \; put b.bmp
-Options of the tool come before the first command; -r (--recursive) and --delete
-follow their command's name, and "--" ends a command's options. Commands run in
-order; the first that fails ends the run unless -k is given (at the prompt every
-line runs). Lines of a batch file and of the prompt are split into words as a
-shell does: "Ringing tone/a.mid" or Ringing\ tone/a.mid is one word.
+Options of the tool come before the first command; -r (--recursive), --delete and
+--dry-run follow their command's name, and "--" ends a command's options.
+Commands run in order; the first that fails ends the run unless -k is given (at
+the prompt every line runs). Lines of a batch file and of the prompt are split
+into words as a shell does: "Ringing tone/a.mid" or Ringing\ tone/a.mid is one
+word.
 
 Phone paths have "/" between folders and start in the current phone folder (the
 root until cd changes it), or at the root with a leading "/"; "." and ".." work
@@ -86,6 +97,11 @@ beside it and renamed when complete, with the phone's modification time; an
 existing file of that name is replaced. get -r, put -r and backup go on after a
 file that fails and end with a summary on standard output: files, bytes,
 seconds, failures.
+
+Names and paths in messages show control characters as ls does. A file name
+may have at most 123 characters and a folder name 122 (the longest the phone's
+requests carry); a longer one is refused before anything is sent, uploads and
+renames included, so that nothing is put on the phone that cannot be fetched back.
 
 mv uses the phone's move command as SieFS uses it with Siemens phones; it is not
 yet confirmed on an M55.
@@ -110,7 +126,10 @@ const char *const CommandHelpText =
   mkdir PHONEFOLDER                  make a phone folder
   mv OLD NEW                         rename or move a phone file or folder
   info                               phone model, total and free memory
-  backup LOCALDIR [--delete]         copy the whole phone into LOCALDIR, changes only
+  backup LOCALDIR [--delete] [--dry-run]
+                                     copy the whole phone into LOCALDIR, changes only;
+                                     --delete: files it wrote that the phone no longer
+                                     has; --dry-run: list, change nothing
   lcd [FOLDER]                       change the current PC folder (default: home)
   lpwd                               show the current PC folder
   help                               this list
@@ -124,7 +143,7 @@ struct Spec
     int minimum;
     int maximum;
     bool recursive; // takes -r
-    bool deleteExtra; // takes --delete
+    bool backupOptions; // takes --delete and --dry-run
     bool phone;
 };
 
@@ -154,8 +173,9 @@ bool validate(const Command &command, QString *error)
         *error = QStringLiteral("-r is an option of get and put only");
         return false;
     }
-    if (command.deleteExtra && !spec->deleteExtra) {
-        *error = QStringLiteral("--delete is an option of backup only");
+    if ((command.deleteExtra || command.dryRun) && !spec->backupOptions) {
+        *error = QStringLiteral("%1 is an option of backup only")
+                     .arg(command.deleteExtra ? QStringLiteral("--delete") : QStringLiteral("--dry-run"));
         return false;
     }
     if (command.operands.size() < spec->minimum || command.operands.size() > spec->maximum) {
@@ -197,6 +217,8 @@ std::optional<Command> parseCommand(const QStringList &words, QString *error)
                 command.recursive = true;
             } else if (word == u"--delete") {
                 command.deleteExtra = true;
+            } else if (word == u"--dry-run") {
+                command.dryRun = true;
             } else {
                 *error = QStringLiteral("unknown option %1 of \"%2\" (options of the tool go before the first "
                                         "command)")
@@ -237,9 +259,10 @@ std::optional<int> parseCommandLine(const QStringList &arguments, Options *optio
     const QCommandLineOption keepGoingOption(QStringList{QStringLiteral("k"), QStringLiteral("keep-going")});
     const QCommandLineOption recursiveOption(QStringList{QStringLiteral("r"), QStringLiteral("recursive")});
     const QCommandLineOption deleteOption(QStringLiteral("delete"));
+    const QCommandLineOption dryRunOption(QStringLiteral("dry-run"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     parser.addOptions({portOption, deviceOption, rtsOption, yesOption, speedOption, traceOption, batchOption,
-                       keepGoingOption, recursiveOption, deleteOption, helpOption});
+                       keepGoingOption, recursiveOption, deleteOption, dryRunOption, helpOption});
 
     if (!parser.parse(QStringList{arguments.value(0)} + parts.first()))
         return usage(parser.errorText());
@@ -257,6 +280,8 @@ std::optional<int> parseCommandLine(const QStringList &arguments, Options *optio
             return usage(QStringLiteral("--port takes a number from 1 to 9"));
     }
     options->device = parser.value(deviceOption);
+    if (parser.isSet(deviceOption) && options->device.isEmpty())
+        return usage(QStringLiteral("--device needs a path"));
     options->rts = parser.isSet(rtsOption);
     options->yes = parser.isSet(yesOption);
     options->trace = parser.value(traceOption);
@@ -285,7 +310,8 @@ std::optional<int> parseCommandLine(const QStringList &arguments, Options *optio
         if (i == 0) {
             if (first.isEmpty())
                 return usage(QStringLiteral("no command before \";\""));
-            command = Command{first.first(), first.mid(1), parser.isSet(recursiveOption), parser.isSet(deleteOption)};
+            command = Command{first.first(), first.mid(1), parser.isSet(recursiveOption), parser.isSet(deleteOption),
+                              parser.isSet(dryRunOption)};
             if (!validate(*command, &error))
                 command.reset();
         } else {

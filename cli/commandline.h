@@ -20,6 +20,7 @@ struct Command
     QStringList operands;
     bool recursive = false; // get -r, put -r
     bool deleteExtra = false; // backup --delete
+    bool dryRun = false; // backup --dry-run
 };
 
 // The tool's options and the commands given on the command line.
@@ -47,7 +48,7 @@ int usage(const QString &problem);
 std::optional<int> parseCommandLine(const QStringList &arguments, Options *options);
 
 // A command from its words (name first); *error says what is wrong otherwise.
-// Options of a command follow its name: -r, --recursive, --delete; "--" ends them.
+// Options of a command follow its name: -r, --recursive, --delete, --dry-run; "--" ends them.
 std::optional<Command> parseCommand(const QStringList &words, QString *error);
 
 // The words of a line as a shell splits them: quotes ('...', "...") and backslashes

@@ -4,6 +4,7 @@
 #include "localfiles.h"
 #include "obexrequests.h"
 #include "phonesession.h"
+#include "portproblem.h"
 #include "progress.h"
 #include "staging.h"
 #include "terminalevents.h"
@@ -19,22 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-QString openErrorText(SerialPort::OpenError error)
-{
-    switch (error) {
-    case SerialPort::OpenError::NoSuchDevice:
-        return QStringLiteral("no such device");
-    case SerialPort::OpenError::Busy:
-        return QStringLiteral("in use by another program");
-    case SerialPort::OpenError::NoPermission:
-        return QStringLiteral("no permission (is the user in the dialout group?)");
-    case SerialPort::OpenError::NotSerial:
-        return QStringLiteral("not a serial device");
-    default:
-        return QStringLiteral("cannot be opened");
-    }
-}
 
 int refuse(const QString &problem)
 {
@@ -93,7 +78,7 @@ void printInfo(const PhoneSession::Info &info)
     auto figure = [](std::optional<quint32> bytes) {
         return bytes ? QStringLiteral("%1 bytes (%2 KB)").arg(*bytes).arg(*bytes / 1024) : QStringLiteral("unknown");
     };
-    out << "model: " << (info.model.isEmpty() ? QStringLiteral("unknown") : info.model) << '\n'
+    out << "model: " << (info.model.isEmpty() ? QStringLiteral("unknown") : terminalText(info.model)) << '\n'
         << "total memory: " << figure(info.totalMemory) << '\n'
         << "free memory: " << figure(info.freeMemory) << '\n';
 }
@@ -124,8 +109,7 @@ int CommandRunner::connect()
         return Success;
     }
     if (const auto portError = m_events.portFailure()) {
-        printError(QStringLiteral("cannot open the serial port %1: %2")
-                       .arg(m_session.link().openedDevicePath(), openErrorText(*portError)));
+        printError(portOpenProblem(m_session.link().openedDevicePath(), *portError));
     } else {
         printError(QStringLiteral("no connection to the phone on ") + m_session.link().devicePath());
         for (const QString &line : m_events.connectErrorLines())
@@ -307,6 +291,8 @@ int CommandRunner::put(const Command &command)
     const std::optional<UploadSource> checked = inspectUploadSource(source, &refusal);
     if (!checked)
         return refuse(QStringLiteral("%1: %2").arg(source, englishText(refusal)));
+    if (const auto problem = nameLimitProblem(checked->phoneName, false))
+        return refuse(QStringLiteral("%1: %2").arg(source, *problem));
     const auto folder = phonePath(command.operands.value(1));
     if (!folder || !foldersFit(*folder))
         return Refused;
@@ -374,7 +360,9 @@ int CommandRunner::remove(const Command &command)
         return status;
     const PhoneSession::Status status = m_session.remove(parentOf(*path), path->last());
     m_phone.forget(parentOf(*path));
-    return outcome(status, QStringLiteral("the phone refused to delete %1").arg(command.operands.value(0)));
+    if (status == PhoneSession::Status::NotFound)
+        return refuse(QStringLiteral("cannot delete %1: not found on the phone").arg(displayPath(*path)));
+    return outcome(status, QStringLiteral("the phone refused to delete %1").arg(displayPath(*path)));
 }
 
 int CommandRunner::makeFolder(const Command &command)
@@ -401,12 +389,15 @@ int CommandRunner::move(const Command &command)
     auto to = phonePath(toText);
     if (!from || !to)
         return Refused;
-    if (from->isEmpty() || to->isEmpty())
-        return usage(QStringLiteral("\"mv\" cannot move the root folder or onto it"));
-    // "NEW/" names a folder to move into.
-    const bool intoFolder = toText.endsWith(u'/');
+    if (from->isEmpty())
+        return usage(QStringLiteral("\"mv\" cannot move the root folder"));
+    // "NEW/", the root, "." and ".." name a folder to move into.
+    const QString lastWord = toText.section(u'/', -1);
+    const bool intoFolder = to->isEmpty() || toText.endsWith(u'/') || lastWord == u"." || lastWord == u"..";
     if (intoFolder)
         to->append(from->last());
+    if (const auto problem = nameLimitProblem(to->last(), false))
+        return refuse(QStringLiteral("cannot move %1: %2").arg(displayPath(*from), *problem));
     if (const int status = connect())
         return status;
 
@@ -457,8 +448,8 @@ int CommandRunner::backup(const Command &command)
         return refuse(QStringLiteral("%1 is not a folder").arg(local));
     if (const int status = connect())
         return status;
-    const TreeSummary summary = downloadTree(m_phone, m_meter, {}, local, {true, command.deleteExtra});
-    printSummary(QStringLiteral("backup"), summary, true);
+    const TreeSummary summary = downloadTree(m_phone, m_meter, {}, local, {true, command.deleteExtra, command.dryRun});
+    printSummary(command.dryRun ? QStringLiteral("backup --dry-run") : QStringLiteral("backup"), summary, true);
     return summary.failures == 0 ? Success : Refused;
 }
 

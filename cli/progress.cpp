@@ -1,5 +1,7 @@
 #include "progress.h"
 
+#include "terminalevents.h"
+
 #include <algorithm>
 #include <iostream>
 
@@ -74,7 +76,7 @@ void ProgressMeter::endTree()
 
 void ProgressMeter::beginFile(const QString &label, qint64 size)
 {
-    m_label = label;
+    m_label = terminalText(label);
     m_fileDone = 0;
     m_fileTotal = size;
     if (m_inTree)

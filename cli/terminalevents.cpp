@@ -86,9 +86,28 @@ QString englishText(Refusal refusal)
     return {};
 }
 
+QString terminalText(const QString &text)
+{
+    QString line;
+    line.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == u'\t')
+            line += QStringLiteral("\\t");
+        else if (c == u'\n')
+            line += QStringLiteral("\\n");
+        else if (c == u'\r')
+            line += QStringLiteral("\\r");
+        else if (c.category() == QChar::Other_Control)
+            line += QStringLiteral("\\x") + QString::number(c.unicode(), 16).toUpper().rightJustified(2, u'0');
+        else
+            line += c;
+    }
+    return line;
+}
+
 void printError(const QString &text)
 {
-    printLine(QStringLiteral("tarvel-cli: ") + text);
+    printLine(QStringLiteral("tarvel-cli: ") + terminalText(text));
 }
 
 bool askOnTerminal(const QString &question)
@@ -108,7 +127,7 @@ void TerminalEvents::progressLine(const QString &text)
     if (!m_showProgress || text.isEmpty())
         return;
     m_meter.clear();
-    printLine(text);
+    printLine(terminalText(text));
 }
 
 void TerminalEvents::connectStep(ConnectStep step)

@@ -60,5 +60,9 @@ private:
 QString englishText(Refusal refusal);
 // Asks a yes/no question on the terminal; false unless the user answers yes.
 bool askOnTerminal(const QString &question);
-// Writes one line to standard error, prefixed with the program's name.
+// text for one terminal line: a tab, line feed or carriage return as \t, \n, \r, any
+// other control character as \xHH, as ls shows names.
+QString terminalText(const QString &text);
+// Writes one line to standard error, prefixed with the program's name; control
+// characters escaped (terminalText).
 void printError(const QString &text);

@@ -1,5 +1,6 @@
 #include "trees.h"
 
+#include "backuprecord.h"
 #include "cp1251.h"
 #include "localfiles.h"
 #include "phonefolders.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QTextStream>
 
@@ -31,6 +33,7 @@ struct PhoneFile
 {
     PhonePath folder;
     QByteArray name;
+    QString relative; // below the tree's PC folder, "/" between names
     QString local;
     qint64 size; // -1: unknown
     QDateTime modified;
@@ -40,22 +43,24 @@ struct LocalFolder
 {
     QString path;
     QDateTime modified; // the phone folder's
-    bool listed = false;
-    QSet<QString> phoneNames; // what the phone folder holds, as PC names
 };
+
+QString joined(const QString &relative, const QString &name)
+{
+    return relative.isEmpty() ? name : relative + u'/' + name;
+}
 
 // The plan of a download: every folder and file below one phone folder.
 class DownloadPlan
 {
 public:
-    DownloadPlan(PhoneFolders &phone, ProgressMeter &meter, TreeSummary &summary)
-        : m_phone(phone), m_meter(meter), m_summary(summary)
+    DownloadPlan(PhoneFolders &phone, ProgressMeter &meter, TreeSummary &summary, bool backup)
+        : m_phone(phone), m_meter(meter), m_summary(summary), m_backup(backup)
     {}
 
-    void walk(const PhonePath &folder, const QString &local, const QDateTime &modified)
+    void walk(const PhonePath &folder, const QString &local, const QString &relative, const QDateTime &modified)
     {
-        const qsizetype index = folders.size();
-        folders.append(LocalFolder{local, modified, false, {}});
+        folders.append(LocalFolder{local, modified});
         const FolderListing *listing = m_phone.listing(folder, true);
         if (!listing) {
             fail(m_meter, m_summary, folderRefusal(m_phone));
@@ -63,7 +68,7 @@ public:
         }
         // Copied: further listings may move the stored ones.
         const QList<ListingRow> rows = listing->rows;
-        folders[index].listed = true;
+        phoneNames.insert(relative, {});
         for (const ListingRow &row : rows) {
             if (row.kind == EntryKind::Parent)
                 continue;
@@ -74,26 +79,69 @@ public:
                      QStringLiteral("%1: %2").arg(displayPath(path), englishText(Refusal::UnsafeLocalName)));
                 continue;
             }
-            folders[index].phoneNames.insert(*localName);
+            phoneNames[relative].insert(*localName); // no reference kept: walk() grows the hash
             const QString localPath = localFilePath(local, *localName);
+            const QString entryRelative = joined(relative, *localName);
+            if (!fetchable(row, path, entryRelative))
+                continue;
+            if (QFileInfo(localPath).isSymLink()) {
+                fail(m_meter, m_summary,
+                     QStringLiteral("%1 is a symbolic link: not followed, written through or deleted; %2 is skipped")
+                         .arg(localPath, displayPath(path)));
+                continue;
+            }
             if (isFolderKind(row.kind)) {
-                walk(path, localPath, row.modified);
+                walk(path, localPath, entryRelative, row.modified);
             } else {
-                files.append(
-                    PhoneFile{folder, row.name, localPath, row.byteCount ? qint64(*row.byteCount) : -1, row.modified});
+                files.append(PhoneFile{folder, row.name, entryRelative, localPath,
+                                       row.byteCount ? qint64(*row.byteCount) : -1, row.modified});
                 bytes += std::max<qint64>(files.last().size, 0);
             }
         }
     }
 
+    // Whether the phone has the file or folder at relative: nothing when a folder on
+    // the way was not listed (refused, or skipped as a link).
+    std::optional<bool> phoneHas(const QString &relative) const
+    {
+        QString folder;
+        for (const QString &name : relative.split(u'/')) {
+            const auto listed = phoneNames.constFind(folder);
+            if (listed == phoneNames.constEnd())
+                return std::nullopt;
+            if (!listed->contains(name))
+                return false;
+            folder = joined(folder, name);
+        }
+        return true;
+    }
+
     QList<LocalFolder> folders; // parents before their children
+    QHash<QString, QSet<QString>> phoneNames; // of every folder listed: what it holds, as PC names
     QList<PhoneFile> files;
     qint64 bytes = 0;
 
 private:
+    // A name the tool could not ask for is reported here, not blamed on the phone.
+    bool fetchable(const ListingRow &row, const PhonePath &path, const QString &relative)
+    {
+        if (const auto problem = nameLimitProblem(row.name, isFolderKind(row.kind))) {
+            fail(m_meter, m_summary, QStringLiteral("%1: %2").arg(displayPath(path), *problem));
+            return false;
+        }
+        if (m_backup && relative == QLatin1StringView(BackupRecord::FileName)) {
+            fail(
+                m_meter, m_summary,
+                QStringLiteral("%1 is not copied: the backup keeps its record under that name").arg(displayPath(path)));
+            return false;
+        }
+        return true;
+    }
+
     PhoneFolders &m_phone;
     ProgressMeter &m_meter;
     TreeSummary &m_summary;
+    bool m_backup;
 };
 
 bool unchangedOnPc(const PhoneFile &file)
@@ -103,20 +151,67 @@ bool unchangedOnPc(const PhoneFile &file)
         && local.lastModified().toSecsSinceEpoch() == file.modified.toSecsSinceEpoch();
 }
 
-void removeExtra(const LocalFolder &folder, ProgressMeter &meter, TreeSummary &summary)
+void printPlanned(const QString &what, const QString &path)
 {
-    const QFileInfoList entries =
-        QDir(folder.path).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &entry : entries) {
-        if (folder.phoneNames.contains(entry.fileName()))
+    QTextStream(stdout) << what << ' ' << terminalText(path) << '\n';
+}
+
+// Whether every folder of relative below root is a real folder (no link).
+bool foldersAreReal(const QString &root, const QString &relative)
+{
+    QString folder = root;
+    const QStringList names = relative.split(u'/');
+    for (const QString &name : names.mid(0, names.size() - 1)) {
+        folder = localFilePath(folder, name);
+        const QFileInfo info(folder);
+        if (!info.isDir() || info.isSymLink())
+            return false;
+    }
+    return true;
+}
+
+// The files the record lists that the phone no longer has and that nobody changed
+// since the backup wrote them; then their folders that became empty, when the phone
+// no longer has them either.
+void removeRecorded(const DownloadPlan &plan, const QString &root, BackupRecord &record, bool dryRun,
+                    ProgressMeter &meter, TreeSummary &summary)
+{
+    const QMap<QString, BackupRecord::Entry> entries = record.entries();
+    for (auto entry = entries.cbegin(); entry != entries.cend(); ++entry) {
+        const QString &relative = entry.key();
+        if (plan.phoneHas(relative).value_or(true))
             continue;
-        // A link goes as a link; what it points to stays.
-        const bool removed = entry.isDir() && !entry.isSymLink() ? QDir(entry.filePath()).removeRecursively()
-                                                                 : QFile::remove(entry.filePath());
-        if (removed)
+        const QString path = localFilePath(root, relative);
+        if (!foldersAreReal(root, relative))
+            continue;
+        const std::optional<BackupRecord::Entry> now = BackupRecord::regularFile(path);
+        if (!QFileInfo(path).isSymLink() && !QFileInfo::exists(path)) {
+            if (!dryRun)
+                record.remove(relative);
+            continue;
+        }
+        if (now != *entry) {
+            meter.clear();
+            printError(QStringLiteral("note: %1 is kept: changed since the backup wrote it").arg(path));
+            if (!dryRun)
+                record.remove(relative);
+            continue;
+        }
+        if (dryRun) {
+            printPlanned(QStringLiteral("delete"), path);
             ++summary.deleted;
-        else
-            fail(meter, summary, QStringLiteral("cannot delete %1").arg(entry.filePath()));
+            continue;
+        }
+        if (!QFile::remove(path)) {
+            fail(meter, summary, QStringLiteral("cannot delete %1").arg(path));
+            continue;
+        }
+        ++summary.deleted;
+        record.remove(relative);
+        for (QString folder = relative.section(u'/', 0, -2); !folder.isEmpty(); folder = folder.section(u'/', 0, -2)) {
+            if (plan.phoneHas(folder).value_or(true) || !QDir().rmdir(localFilePath(root, folder)))
+                break;
+        }
     }
 }
 
@@ -128,31 +223,56 @@ TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhoneP
     QElapsedTimer clock;
     clock.start();
     TreeSummary summary;
+    summary.dryRun = options.dryRun;
     QDateTime modified;
     if (!folder.isEmpty()) {
         if (const ListingRow *row = phone.row(folder.mid(0, folder.size() - 1), folder.last()))
             modified = row->modified;
     }
-    DownloadPlan plan(phone, meter, summary);
-    plan.walk(folder, localFolder, modified);
+    DownloadPlan plan(phone, meter, summary, options.backup);
+    plan.walk(folder, localFolder, {}, modified);
+    std::optional<BackupRecord> record;
+    if (options.backup)
+        record.emplace(localFolder);
+    // As found: a record this run starts does not judge files from before it.
+    const auto recordFound = record ? record->state() : BackupRecord::State::Missing;
+    QString error;
+    const auto saveRecord = [&] {
+        if (record && !options.dryRun && !record->save(&error)) {
+            fail(meter, summary, error);
+            record.reset(); // said once
+        }
+    };
 
-    for (const LocalFolder &local : std::as_const(plan.folders)) {
-        if (!QDir().mkpath(local.path))
-            fail(meter, summary, QStringLiteral("cannot make the folder %1").arg(local.path));
+    if (!options.dryRun) {
+        for (const LocalFolder &local : std::as_const(plan.folders)) {
+            if (!QDir().mkpath(local.path))
+                fail(meter, summary, QStringLiteral("cannot make the folder %1").arg(local.path));
+        }
     }
 
     meter.beginTree(int(plan.files.size()), plan.bytes);
     for (const PhoneFile &file : std::as_const(plan.files)) {
-        if (options.skipUnchanged && unchangedOnPc(file)) {
+        if (options.backup && unchangedOnPc(file)) {
             ++summary.unchanged;
+            // What an earlier backup wrote stays listed, as it is now.
+            if (record && record->lists(file.relative)) {
+                if (const auto now = BackupRecord::regularFile(file.local); now && !options.dryRun)
+                    record->set(file.relative, *now);
+            }
             continue;
         }
         const QString shown = displayPath(file.folder + PhonePath{file.name});
+        if (options.dryRun) {
+            printPlanned(QStringLiteral("copy"), shown);
+            ++summary.files;
+            summary.bytes += std::max<qint64>(file.size, 0);
+            continue;
+        }
         meter.beginFile(shown, file.size);
         QByteArray content;
         const PhoneSession::Status status = phone.session().get(file.folder, file.name, &content);
         meter.endFile();
-        QString error;
         if (status == PhoneSession::Status::FolderRefused)
             fail(meter, summary, folderRefusal(phone));
         else if (status != PhoneSession::Status::Done)
@@ -162,20 +282,34 @@ TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhoneP
         else {
             ++summary.files;
             summary.bytes += content.size();
+            if (record) {
+                if (const auto written = BackupRecord::regularFile(file.local))
+                    record->set(file.relative, *written);
+                saveRecord();
+            }
         }
     }
     meter.endTree();
 
-    if (options.deleteExtra) {
-        for (const LocalFolder &local : std::as_const(plan.folders)) {
-            if (local.listed)
-                removeExtra(local, meter, summary);
+    if (record && options.deleteExtra) {
+        if (recordFound == BackupRecord::State::Kept) {
+            removeRecorded(plan, localFolder, *record, options.dryRun, meter, summary);
+        } else {
+            meter.clear();
+            printError(QStringLiteral("note: --delete deletes nothing: %1 %2")
+                           .arg(record->path(),
+                                recordFound == BackupRecord::State::Missing
+                                    ? QStringLiteral("is missing (no backup has recorded files here yet)")
+                                    : QStringLiteral("is not a backup record; it is left as it is")));
         }
     }
+    saveRecord();
     // Last, and children first: writing into a folder sets its time.
-    for (auto local = plan.folders.crbegin(); local != plan.folders.crend(); ++local) {
-        if (local->modified.isValid())
-            setModificationTime(local->path, local->modified);
+    if (!options.dryRun) {
+        for (auto local = plan.folders.crbegin(); local != plan.folders.crend(); ++local) {
+            if (local->modified.isValid())
+                setModificationTime(local->path, local->modified);
+        }
     }
     summary.milliseconds = clock.elapsed();
     return summary;
@@ -220,9 +354,9 @@ void walkLocal(const QString &local, const PhonePath &phone, UploadPlan &plan, P
             continue;
         }
         const auto name = Cp1251::encode(entry.fileName());
-        if (!name) {
-            fail(meter, summary,
-                 QStringLiteral("%1: %2").arg(entry.filePath(), englishText(Refusal::NameNotEncodable)));
+        const auto problem = name ? nameLimitProblem(*name, true) : englishText(Refusal::NameNotEncodable);
+        if (problem) {
+            fail(meter, summary, QStringLiteral("%1: %2").arg(entry.filePath(), *problem));
             continue;
         }
         walkLocal(entry.filePath(), phone + PhonePath{*name}, plan, meter, summary);
@@ -268,6 +402,13 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
             fail(meter, summary, *problem);
             continue;
         }
+        // A name without Windows-1251 codes is refused by the upload itself.
+        if (const auto name = Cp1251::encode(QFileInfo(file.local).fileName())) {
+            if (const auto problem = nameLimitProblem(*name, false)) {
+                fail(meter, summary, QStringLiteral("%1: %2").arg(file.local, *problem));
+                continue;
+            }
+        }
         events.setSubject(file.local);
         meter.beginFile(file.local, file.size);
         const PhoneSession::Status status = phone.session().put(file.local, file.phoneFolder);
@@ -297,10 +438,14 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
 void printSummary(const QString &command, const TreeSummary &summary, bool backup)
 {
     QTextStream out(stdout);
-    out << command << ": " << summary.files << (summary.files == 1 ? " file" : " files") << (backup ? " copied" : "")
+    out << command << ": " << summary.files << (summary.files == 1 ? " file" : " files")
+        << (!backup              ? ""
+                : summary.dryRun ? " to copy"
+                                 : " copied")
         << ", " << summary.bytes << " bytes";
     if (backup)
-        out << ", " << summary.unchanged << " unchanged, " << summary.deleted << " deleted";
+        out << ", " << summary.unchanged << " unchanged, " << summary.deleted
+            << (summary.dryRun ? " to delete" : " deleted");
     out << ", " << QString::number(double(summary.milliseconds) / 1000.0, 'f', 1) << " s, " << summary.failures
         << (summary.failures == 1 ? " failure" : " failures") << '\n';
 }

@@ -12,25 +12,31 @@ class TerminalEvents;
 // the copy goes on with the next.
 struct TreeSummary
 {
-    int files = 0; // copied
+    int files = 0; // copied (a dry run: to copy)
     qint64 bytes = 0;
     int unchanged = 0; // left as they were (backup)
-    int deleted = 0; // removed from the PC (backup --delete)
+    int deleted = 0; // removed from the PC (backup --delete; a dry run: to delete)
     int failures = 0;
     qint64 milliseconds = 0;
+    bool dryRun = false;
 };
 
 struct DownloadOptions
 {
-    // A PC file as large as the phone's and with its modification time is kept.
-    bool skipUnchanged = false;
-    // What the PC folders hold beyond the phone's folders goes.
+    // A PC file as large as the phone's and with its modification time is kept, and
+    // the folder's BackupRecord lists what was written.
+    bool backup = false;
+    // Files the record lists, unchanged on the PC, go when the phone no longer has them.
     bool deleteExtra = false;
+    // Lists what would be copied and deleted on standard output; changes nothing.
+    bool dryRun = false;
 };
 
 // The phone folder and everything in it into localFolder, which is made when missing.
-// Every file and folder gets the phone's modification time. Failures: what was
-// listed is copied; a folder the phone would not list deletes nothing.
+// Every file and folder gets the phone's modification time. A link on the PC where a
+// phone file or folder goes is neither followed nor written through: reported and
+// skipped. Failures: what was listed is copied; a folder the phone would not list
+// deletes nothing.
 TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhonePath &folder, const QString &localFolder,
                          DownloadOptions options);
 

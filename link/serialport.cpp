@@ -38,6 +38,8 @@ SerialPort::OpenError classify(int error)
         return SerialPort::OpenError::NoPermission;
     case ENOTTY:
         return SerialPort::OpenError::NotSerial;
+    case EISDIR:
+        return SerialPort::OpenError::IsDirectory;
     default:
         return SerialPort::OpenError::Other;
     }
@@ -54,6 +56,8 @@ QString describe(SerialPort::OpenError kind, const QString &path, int error)
         return QStringLiteral("no permission to open %1 (is the user in the dialout group?)").arg(path);
     case SerialPort::OpenError::NotSerial:
         return QStringLiteral("%1 is not a serial port").arg(path);
+    case SerialPort::OpenError::IsDirectory:
+        return QStringLiteral("%1 is a directory, not a serial port").arg(path);
     case SerialPort::OpenError::Other:
     case SerialPort::OpenError::None:
         break;

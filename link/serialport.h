@@ -30,6 +30,7 @@ public:
         Busy,
         NoPermission,
         NotSerial,
+        IsDirectory,
         Other
     };
 

@@ -4,6 +4,7 @@
 #include "obexrequests.h"
 #include "phonefs.h"
 #include "phonesession.h"
+#include "portproblem.h"
 #include "staging.h"
 
 #include <algorithm>
@@ -34,24 +35,6 @@ public:
     SerialPort::OpenError openError = SerialPort::OpenError::None;
     std::optional<Refusal> refusal; // of the operation in progress
 };
-
-QString openErrorText(SerialPort::OpenError error)
-{
-    switch (error) {
-    case SerialPort::OpenError::NoSuchDevice:
-        return QStringLiteral("no such device");
-    case SerialPort::OpenError::Busy:
-        return QStringLiteral("in use by another program");
-    case SerialPort::OpenError::NoPermission:
-        return QStringLiteral("no permission (is the user in the dialout group?)");
-    case SerialPort::OpenError::NotSerial:
-        return QStringLiteral("not a serial device");
-    case SerialPort::OpenError::None:
-    case SerialPort::OpenError::Other:
-        break;
-    }
-    return QStringLiteral("it cannot be opened");
-}
 
 QString lossText(LinkLoss loss)
 {
@@ -141,9 +124,8 @@ bool SessionStore::connect(const LinkSettings &link, double timeScale, QString *
     const QString device = line.devicePath();
     switch (events.connectFailure.value_or(ConnectFailure::PortUnavailable)) {
     case ConnectFailure::PortUnavailable:
-        *problem = QStringLiteral("cannot open the serial port %1: %2")
-                       .arg(line.openedDevicePath().isEmpty() ? device : line.openedDevicePath(),
-                            openErrorText(events.openError));
+        *problem =
+            portOpenProblem(line.openedDevicePath().isEmpty() ? device : line.openedDevicePath(), events.openError);
         break;
     case ConnectFailure::At:
         *problem = QStringLiteral("no phone answers on %1 (no OK to AT)").arg(device);

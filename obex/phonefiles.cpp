@@ -257,14 +257,21 @@ bool PhoneFiles::makeFolderAndReturn(const QByteArray &name)
     return true;
 }
 
-bool PhoneFiles::DeleteObject(const QByteArray &name)
+DeleteResult PhoneFiles::DeleteObject(const QByteArray &name)
 {
     if (!nameFits(name, ObexRequest::MaxGetName, Refusal::FileNameTooLong))
-        return false;
+        return DeleteResult::NotSent;
     const auto block = ObexRequest::deleteBlock(link.bfbSequence(), name, link.crc());
     if (!block)
-        return false;
-    return ObexResponse::code(exchange(*block)) == ObexResponse::Success;
+        return DeleteResult::NotSent;
+    switch (ObexResponse::code(exchange(*block))) {
+    case ObexResponse::Success:
+        return DeleteResult::Deleted;
+    case ObexResponse::NotFound:
+        return DeleteResult::NotFound;
+    default:
+        return DeleteResult::Refused;
+    }
 }
 
 MoveResult PhoneFiles::MoveObject(const QList<QByteArray> &from, const QList<QByteArray> &to)

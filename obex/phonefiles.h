@@ -30,6 +30,14 @@ enum class PutResult {
     Refused, // the phone refused a packet or the file
 };
 
+// What a deletion did.
+enum class DeleteResult {
+    Deleted,
+    NotSent, // the name is too long (a refusal was reported)
+    NotFound, // C4
+    Refused, // any other answer
+};
+
 // What the phone's move command did.
 enum class MoveResult {
     Moved,
@@ -89,8 +97,7 @@ public:
     bool MakeFolder(const QByteArray &name);
     // Make the folder, then step back up only if it was made.
     bool makeFolderAndReturn(const QByteArray &name);
-    // True when the phone confirms the deletion.
-    bool DeleteObject(const QByteArray &name);
+    DeleteResult DeleteObject(const QByteArray &name);
 
     // Renames or moves a file or folder with the phone's move command. Both are
     // paths from the root (names in Windows-1251); the current folder stays as it is.

@@ -107,7 +107,17 @@ PhoneSession::Status PhoneSession::remove(const QList<QByteArray> &folder, const
     if (const Status status = goTo(folder); status != Status::Done)
         return status;
     m_freshRootListing.reset();
-    return m_files.DeleteObject(name) ? Status::Done : Status::Refused;
+    switch (m_files.DeleteObject(name)) {
+    case DeleteResult::Deleted:
+        return Status::Done;
+    case DeleteResult::NotSent:
+        return Status::NotSent;
+    case DeleteResult::NotFound:
+        return Status::NotFound;
+    case DeleteResult::Refused:
+        break;
+    }
+    return Status::Refused;
 }
 
 PhoneSession::Status PhoneSession::makeFolder(const QList<QByteArray> &folder, const QByteArray &name)

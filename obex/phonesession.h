@@ -25,7 +25,7 @@ public:
         FolderRefused, // the phone would not enter a folder of the path: refusedFolder()
         Refused, // the phone refused the operation itself
         NotSent, // stopped on the PC before anything was sent; an event said why
-        NotFound, // move: the source, or the destination's folder, is missing
+        NotFound, // remove: the name is missing; move: the source, or the destination's folder
         Exists, // move: the destination exists
         PathTooLong, // move: a path is too long for the move command; nothing was sent
     };

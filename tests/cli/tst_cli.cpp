@@ -110,6 +110,8 @@ private slots:
     void shellSessionOnOneConnection();
     void treesBothWays();
     void backupFetchesOnlyWhatChanged();
+    void userFindings();
+    void interruptedBackupKeepsItsRecord();
     void lineRate();
     void localSideOfTransfers();
     void interruptedDownloadLeavesNothing();
@@ -189,8 +191,9 @@ void Cli::initTestCase()
                       "get -r /Tree copy\nput -r copy/Tree /Bitmap\nput over.bin\nput :colon.txt\n"));
     arguments["trees"] = words(QStringLiteral("--yes -b commands"));
 
-    // Backups: the second fetches only the file changed on the phone; only the third
-    // (--delete) removes what the phone no longer has.
+    // Backups: a dry run changes nothing; the second backup fetches only the file changed
+    // on the phone; only the third (--delete) removes what a backup wrote and the phone
+    // no longer has, and nothing else.
     Case &backup = add(QStringLiteral("backup"));
     QVERIFY(writeFile(backup.flash(QStringLiteral("Music/song.mid")), "old tune"));
     QVERIFY(writeFile(backup.flash(QStringLiteral("Music/gone.txt")), "gone"));
@@ -200,9 +203,28 @@ void Cli::initTestCase()
          {QStringLiteral("Music/song.mid"), QStringLiteral("Music/gone.txt"), QStringLiteral("Bitmap/x.bmp")})
         QVERIFY(setTime(backup.flash(file), Old));
     QVERIFY(writeFile(backup.pc(QStringLiteral("new/song.mid")), "new tune"));
-    QVERIFY(writeFile(backup.pc(QStringLiteral("store/mine.txt")), "the user's own"));
-    arguments["backup"] = words(QStringLiteral("backup store ; put new/song.mid Music ; rm Music/gone.txt ; "
-                                               "backup store ; backup store --delete"));
+    for (const char *own : {"store/mine.txt", "store/other/doc.txt", "store/.hidden", "store/Music/own.mid"})
+        QVERIFY(writeFile(backup.pc(QString::fromUtf8(own)), "the user's own"));
+    arguments["backup"] =
+        words(QStringLiteral("backup store ; put new/song.mid Music ; rm Music/gone.txt ; "
+                             "backup store --dry-run --delete ; backup store ; backup store --delete"));
+
+    // Findings of a user's pass: messages, moves into the root and the parent, names
+    // the tool could not fetch, links and a folder without a backup record.
+    Case &findings = add(QStringLiteral("findings"));
+    QVERIFY(writeFile(findings.flash(QStringLiteral("Misc/a.txt")), "a"));
+    QVERIFY(writeFile(findings.flash(QStringLiteral("Misc/b.txt")), "b"));
+    QVERIFY(writeFile(findings.flash(QStringLiteral("Misc/") + QString(128, u'n')), "long"));
+    QVERIFY(writeFile(findings.flash(QStringLiteral("Misc/linked.txt")), "phone"));
+    QVERIFY(writeFile(findings.flash(QStringLiteral("Bitmap/x.bmp")), picture));
+    QVERIFY(writeFile(findings.pc(QStringLiteral("elsewhere/keep.bmp")), "kept"));
+    QVERIFY(writeFile(findings.pc(QStringLiteral("target.txt")), "target"));
+    QVERIFY(writeFile(findings.pc(QStringLiteral("store/old.txt")), "before any record"));
+    QVERIFY(QDir().mkpath(findings.pc(QStringLiteral("store/Misc"))));
+    QVERIFY(QFile::link(QStringLiteral("../elsewhere"), findings.pc(QStringLiteral("store/Bitmap"))));
+    QVERIFY(QFile::link(QStringLiteral("../../target.txt"), findings.pc(QStringLiteral("store/Misc/linked.txt"))));
+    arguments["findings"] = words(QStringLiteral("-k mv Misc/a.txt / ; cd Misc ; mv b.txt .. ; "
+                                                 "backup store --delete ; backup fresh --dry-run --delete"));
 
     // The line rate: a paced phone that takes 115200 baud, and one that does not.
     Case &fast = add(QStringLiteral("fast"));
@@ -241,6 +263,9 @@ void Cli::initTestCase()
     QVERIFY(writeFile(refused.pc(QStringLiteral("up.bin")), randomBytes(2000, 5)));
     simOptions["refused"] = words(QStringLiteral("--refuse-setpath C3 --refuse-put C3"));
     arguments["refused"] = words(QStringLiteral("-k ls Bitmap ; put up.bin"));
+    Case &missing = add(QStringLiteral("missing"));
+    QVERIFY(QDir().mkpath(missing.flash(QStringLiteral("Misc"))));
+    arguments["missing"] = words(QStringLiteral("-k rm Misc/nonexist.txt ; rm Misc/tab\tname"));
     add(QStringLiteral("silent"));
     simOptions["silent"] = words(QStringLiteral("--fault-on at --silent-after 0"));
     arguments["silent"] = words(QStringLiteral("ls"));
@@ -263,6 +288,7 @@ void Cli::initTestCase()
     QVERIFY(writeFile(file("exact.bin"), over150k.left(152676)));
     QVERIFY(writeFile(file("日本.txt"), "x"));
     QVERIFY(writeFile(file("a-file"), "keep"));
+    QVERIFY(writeFile(scratch.filePath(QString(124, u'n')), "long"));
     QVERIFY(QDir().mkpath(file("sub/x.bin")));
     QVERIFY(::mkfifo(QFile::encodeName(file("fifo")).constData(), 0600) == 0);
     QFile sparse(file("sixteen.bin"));
@@ -342,22 +368,69 @@ void Cli::backupFetchesOnlyWhatChanged()
     const Case &c = *cases.at(QStringLiteral("backup"));
     QVERIFY2(c.result.exitCode == 0, qPrintable(c.result.err));
     const QStringList summaries = c.result.out.split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(summaries.size(), 3);
+    QCOMPARE(summaries.mid(1, 2),
+             (QStringList{QStringLiteral("copy /Music/song.mid"), QStringLiteral("delete store/Music/gone.txt")}));
+    QCOMPARE(summaries.size(), 6);
     QVERIFY2(summaries[0].startsWith(QStringLiteral("backup: 3 files copied, 5012 bytes, 0 unchanged, 0 deleted")),
              qPrintable(summaries[0]));
-    QVERIFY2(summaries[1].startsWith(QStringLiteral("backup: 1 file copied, 8 bytes, 1 unchanged, 0 deleted")),
-             qPrintable(summaries[1]));
-    QVERIFY2(summaries[2].startsWith(QStringLiteral("backup: 0 files copied, 0 bytes, 2 unchanged, 2 deleted")),
-             qPrintable(summaries[2]));
+    QVERIFY2(
+        summaries[3].startsWith(QStringLiteral("backup --dry-run: 1 file to copy, 8 bytes, 1 unchanged, 1 to delete")),
+        qPrintable(summaries[3]));
+    QVERIFY2(summaries[4].startsWith(QStringLiteral("backup: 1 file copied, 8 bytes, 1 unchanged, 0 deleted")),
+             qPrintable(summaries[4]));
+    QVERIFY2(summaries[5].startsWith(QStringLiteral("backup: 0 files copied, 0 bytes, 2 unchanged, 1 deleted")),
+             qPrintable(summaries[5]));
     // The second backup's only file request, after the deletion on the phone.
     const QStringList log = c.sim.logLines();
     const qsizetype deletion = log.indexOf(startingWith(log, QStringLiteral("DELETE")).value(0));
     QCOMPARE(startingWith(log.mid(deletion), QStringLiteral("GET name=")),
              QStringList{QStringLiteral("GET name=song.mid")});
 
-    QCOMPARE(tree(c.pc(QStringLiteral("store"))), tree(c.flash()));
+    // What the phone has, the user's files and the record.
+    std::map<QString, QByteArray> expected = tree(c.flash());
+    for (const char *own : {"mine.txt", "other", "other/doc.txt", ".hidden", "Music/own.mid"})
+        expected[QString::fromUtf8(own)] = own == std::string_view("other") ? "/" : "the user's own";
+    std::map<QString, QByteArray> stored = tree(c.pc(QStringLiteral("store")));
+    QCOMPARE(stored.erase(QStringLiteral(".tarvel-backup")), size_t(1));
+    QCOMPARE(stored, expected);
+    QCOMPARE(readFile(c.pc(QStringLiteral("store/.tarvel-backup"))).split('\n').mid(0, 2),
+             (QList<QByteArray>{"tarvel-backup 1",
+                                QByteArray::number(picture.size()) + ' ' + QByteArray::number(Old.toSecsSinceEpoch())
+                                    + " Bitmap/x.bmp"}));
     QCOMPARE(timeOf(c.pc(QStringLiteral("store/Bitmap/x.bmp"))), Old.toSecsSinceEpoch());
     QCOMPARE(timeOf(c.pc(QStringLiteral("store/Music/song.mid"))), timeOf(c.flash(QStringLiteral("Music/song.mid"))));
+}
+
+void Cli::userFindings()
+{
+    const Case &c = *cases.at(QStringLiteral("findings"));
+    QCOMPARE(c.result.exitCode, 1);
+    const QString &err = c.result.err;
+    for (const QString &message :
+         {QStringLiteral("/Misc/%1: The file name is too long: at most 123 characters.").arg(QString(128, u'n')),
+          QStringLiteral(
+              "store/Bitmap is a symbolic link: not followed, written through or deleted; /Bitmap is skipped"),
+          QStringLiteral("store/Misc/linked.txt is a symbolic link"),
+          QStringLiteral("note: --delete deletes nothing: store/.tarvel-backup is missing")})
+        QVERIFY2(err.contains(message), qPrintable(err));
+    // Nothing is blamed on the phone, which was never asked.
+    QVERIFY2(!err.contains(QStringLiteral("did not deliver")), qPrintable(err));
+    QVERIFY(c.sim.logLines(QStringLiteral("GET name=nnn")).isEmpty());
+    QCOMPARE(c.sim.logLines(QStringLiteral("MOVE")),
+             (QStringList{QStringLiteral("MOVE from=/Misc/a.txt to=/a.txt"),
+                          QStringLiteral("MOVE from=/Misc/b.txt to=/b.txt")}));
+
+    QVERIFY2(c.result.out.startsWith(QStringLiteral("backup: 2 files copied, 2 bytes, 0 unchanged, 0 deleted")),
+             qPrintable(c.result.out));
+    // Links are neither followed nor written through; the file before any record stays.
+    QCOMPARE(QFileInfo(c.pc(QStringLiteral("store/Bitmap"))).symLinkTarget(), c.pc(QStringLiteral("elsewhere")));
+    QCOMPARE(tree(c.pc(QStringLiteral("elsewhere"))), (std::map<QString, QByteArray>{{"keep.bmp", "kept"}}));
+    QCOMPARE(readFile(c.pc(QStringLiteral("target.txt"))), QByteArray("target"));
+    QCOMPARE(readFile(c.pc(QStringLiteral("store/old.txt"))), QByteArray("before any record"));
+    QCOMPARE(readFile(c.pc(QStringLiteral("store/a.txt"))), QByteArray("a"));
+    // A dry run makes nothing, not even its folder.
+    QVERIFY2(c.result.out.contains(QStringLiteral("\ncopy /a.txt\n")), qPrintable(c.result.out));
+    QVERIFY(!QFileInfo::exists(c.pc(QStringLiteral("fresh"))));
 }
 
 void Cli::lineRate()
@@ -394,7 +467,7 @@ void Cli::localSideOfTransfers()
     QVERIFY(::stat("/dev/null", &info) == 0 && S_ISCHR(info.st_mode));
     QVERIFY2(c.result.err.contains(QStringLiteral("cannot write /dev/full: No space left on device")),
              qPrintable(c.result.err));
-    QVERIFY(fifoReader.waitForFinished(5000));
+    QVERIFY(fifoReader.state() == QProcess::NotRunning || fifoReader.waitForFinished(5000));
     QCOMPARE(readFile(c.pc(QStringLiteral("from-fifo"))), picture);
     QVERIFY(QFileInfo(c.pc(QStringLiteral("fifo"))).isFile() == false);
     // Through a link the file it points to is replaced; the link stays.
@@ -444,6 +517,48 @@ void Cli::interruptedDownloadLeavesNothing()
     }
 }
 
+void Cli::interruptedBackupKeepsItsRecord()
+{
+    Case c;
+    const QByteArray parts[] = {randomBytes(6000, 31), randomBytes(6000, 32), randomBytes(6000, 33)};
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(writeFile(c.flash(QStringLiteral("Bitmap/%1.bin").arg(i)), parts[i]));
+    QVERIFY(writeFile(c.pc(QStringLiteral("store/mine.txt")), "the user's own"));
+    // Paced, each file takes about a second.
+    QVERIFY(c.sim.start(c.flash(), words(QStringLiteral("--baud 57600"))));
+    const QStringList backup = words(QStringLiteral("--device %1 backup store --delete").arg(c.sim.device));
+    c.cli.setStandardInputFile(QProcess::nullDevice());
+    c.cli.start(tarvelBinary(QStringLiteral("tarvel-cli")), backup);
+    QTRY_VERIFY_WITH_TIMEOUT(!c.sim.logLines(QStringLiteral("GET name=2.bin")).isEmpty(), 60000);
+    ::kill(pid_t(c.cli.processId()), SIGTERM);
+    QVERIFY(c.cli.waitForFinished(5000));
+    QCOMPARE(tree(c.pc(QStringLiteral("store"))),
+             (std::map<QString, QByteArray>{{".tarvel-backup", readFile(c.pc(QStringLiteral("store/.tarvel-backup")))},
+                                            {"Bitmap", "/"},
+                                            {"Bitmap/0.bin", parts[0]},
+                                            {"Bitmap/1.bin", parts[1]},
+                                            {"mine.txt", "the user's own"}}));
+
+    // The phone loses what was copied; the user changes one copy.
+    QVERIFY(QFile::remove(c.flash(QStringLiteral("Bitmap/0.bin"))));
+    QVERIFY(QFile::remove(c.flash(QStringLiteral("Bitmap/1.bin"))));
+    QVERIFY(writeFile(c.pc(QStringLiteral("store/Bitmap/1.bin")), "changed"));
+    c.cli.start(tarvelBinary(QStringLiteral("tarvel-cli")), backup);
+    c.result = finishProcess(c.cli);
+    QVERIFY2(c.result.exitCode == 0, qPrintable(c.result.err));
+    QVERIFY2(c.result.out.startsWith(QStringLiteral("backup: 1 file copied, 6000 bytes, 0 unchanged, 1 deleted")),
+             qPrintable(c.result.out));
+    QVERIFY2(c.result.err.contains(QStringLiteral("store/Bitmap/1.bin is kept: changed since the backup wrote it")),
+             qPrintable(c.result.err));
+    QCOMPARE(tree(c.pc(QStringLiteral("store/Bitmap"))),
+             (std::map<QString, QByteArray>{{"1.bin", "changed"}, {"2.bin", parts[2]}}));
+    QCOMPARE(readFile(c.pc(QStringLiteral("store/mine.txt"))), QByteArray("the user's own"));
+    QCOMPARE(
+        readFile(c.pc(QStringLiteral("store/.tarvel-backup"))).split('\n').mid(1),
+        (QList<QByteArray>{
+            "6000 " + QByteArray::number(timeOf(c.pc(QStringLiteral("store/Bitmap/2.bin")))) + " Bitmap/2.bin", ""}));
+}
+
 void Cli::phoneFaults_data()
 {
     QTest::addColumn<QString>("name");
@@ -453,6 +568,10 @@ void Cli::phoneFaults_data()
     QTest::newRow("damaged reply") << "broken" << 3 << QStringList{"broke the link framing"};
     QTest::newRow("refusals") << "refused" << 1
                               << QStringList{"refused to open the folder \"Bitmap\"", "the phone refused up.bin"};
+    // The phone answers Not Found; a name it cannot take shows escaped.
+    QTest::newRow("not found") << "missing" << 1
+                               << QStringList{"cannot delete /Misc/nonexist.txt: not found on the phone",
+                                              "the phone refused to delete /Misc/tab\\tname\n"};
     QTest::newRow("silence") << "silent" << 3
                              << QStringList{"no connection to the phone", "The phone does not answer."};
 }
@@ -513,11 +632,21 @@ void Cli::badInput_data()
     QTest::newRow("port link to a file") << "--port 1 ls"
                                          << "DIR/a-file" << 3 << "not a serial device";
     QTest::newRow("port link to a folder") << "--port 1 ls"
-                                           << "DIR" << 3 << "cannot be opened";
+                                           << "DIR" << 3 << "it is a directory, not a serial port";
     QTest::newRow("port link to nothing") << "--port 1 ls"
                                           << "/dev/tarvel-unplugged" << 3 << "no such device";
     QTest::newRow("port link to itself") << "--port 1 ls"
-                                         << "SELF" << 3 << "cannot be opened";
+                                         << "SELF" << 3 << "cannot open the serial port";
+    QTest::newRow("empty device") << "--device EMPTY ls" << none << 2 << "--device needs a path";
+    QTest::newRow("folder as device") << "--device DIR ls" << none << 3
+                                      << "cannot open the serial port DIR: it is a directory, not a serial port";
+    // Names the tool could not fetch back are not sent.
+    QTest::newRow("long upload name") << dev + "put DIR/" + QString(124, u'n') << none << 1
+                                      << "The file name is too long: at most 123 characters.";
+    QTest::newRow("long name to move to") << dev + "mv a.txt " + QString(124, u'm') << none << 1 << "at most 123";
+    QTest::newRow("control characters") << dev + "put DIR/tab\tline\nend" << none << 1
+                                        << "cannot find the file DIR/tab\\tline\\nend\n";
+    QTest::newRow("dry run of ls") << dev + "ls --dry-run" << none << 2 << "--dry-run is an option of backup only";
 }
 
 void Cli::badInput()
@@ -546,10 +675,12 @@ void Cli::badInput()
     };
     const QStringList before = listing();
 
-    const ProcessResult result = runCli(words(arguments.replace(QStringLiteral("DIR"), scratch.path())));
+    QStringList argumentWords = words(arguments.replace(QStringLiteral("DIR"), scratch.path()));
+    argumentWords.replaceInStrings(QStringLiteral("EMPTY"), QString());
+    const ProcessResult result = runCli(argumentWords);
     QFile::remove(link);
     QCOMPARE(result.exitCode, exitCode);
-    QVERIFY2(result.err.contains(message), qPrintable(result.err));
+    QVERIFY2(result.err.contains(message.replace(QStringLiteral("DIR"), scratch.path())), qPrintable(result.err));
     QCOMPARE(listing(), before);
     QCOMPARE(readFile(scratch.filePath(QStringLiteral("a-file"))), QByteArray("keep"));
 }

@@ -575,6 +575,8 @@ void MountPhonesimTest::commandLine_data()
     QTest::newRow("missing device") << QStringList{device, "/nonexistent/tty", "MNT"} << 3
                                     << "cannot connect to the phone: cannot open the serial port /nonexistent/tty: "
                                        "no such device";
+    QTest::newRow("empty device") << QStringList{device, "", "MNT"} << 2 << "--device needs a path";
+    QTest::newRow("folder as device") << QStringList{device, "MNT", "MNT"} << 3 << "is a directory, not a serial port";
 }
 
 void MountPhonesimTest::commandLine()

@@ -197,7 +197,7 @@ void ObexPhonesim::everyByteValueInANameRoundTrips()
         const auto local = safeLocalName(name);
         QVERIFY(local);
         QVERIFY(writeFile(localFilePath(back, *local), *content));
-        QVERIFY(shared.files->DeleteObject(name));
+        QCOMPARE(shared.files->DeleteObject(name), DeleteResult::Deleted);
     }
     QCOMPARE(QDir(back).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), stored.size());
     QVERIFY(QDir(shared.flash()).entryList(QDir::Files | QDir::Hidden | QDir::System).isEmpty());
@@ -265,7 +265,7 @@ void ObexPhonesim::longNamesReachThePhone()
     QVERIFY(shared.files->ObexSetPath(folder));
     QCOMPARE(shared.files->RefreshListing().rows.last().name, file);
     QCOMPARE(shared.files->GetFile(file), std::optional<QByteArray>("long name"));
-    QVERIFY(shared.files->DeleteObject(file));
+    QCOMPARE(shared.files->DeleteObject(file), DeleteResult::Deleted);
     QVERIFY(!QFile::exists(onPhone));
     QVERIFY(shared.files->ObexSetPathUp());
     QVERIFY(shared.files->makeFolderAndReturn(QByteArray(122, 'M')));

@@ -265,7 +265,7 @@ void ObexWire::requestsOnTheWire_data()
         << sent(1, "85 00 10 00 00 01 00 0B 00 4E 00 65 00 77 00 00", 0x02) + Ack
             + hex("16 0C 1A 03 FC 02 00 05 85 00 05 03 00 4F 23") + Ack;
     QTest::newRow("delete at sequence 1: command 3")
-        << 1 << success << Operation([](FilesOnPhone &f) { return f.files.DeleteObject("a"); })
+        << 1 << success << Operation([](FilesOnPhone &f) { return f.files.DeleteObject("a") == DeleteResult::Deleted; })
         << sent(1, "82 00 0A 01 00 07 00 61 00 00") + Ack;
     QTest::newRow("move at sequence 5") << 5 << success << Operation([](FilesOnPhone &f) {
         return f.files.MoveObject({"a.txt"}, {"Sub", "b.txt"}) == MoveResult::Moved && f.files.PathStack().isEmpty();
@@ -418,7 +418,8 @@ void ObexWire::refusedBeforeSending_data()
     QTest::addColumn<QList<Refusal>>("refusals");
     using R = QList<Refusal>;
     QTest::newRow("file names of 124 bytes") << Operation([](FilesOnPhone &f) {
-        return !f.files.GetFile(QByteArray(124, 'g')) && !f.files.DeleteObject(QByteArray(124, 'd'));
+        return !f.files.GetFile(QByteArray(124, 'g'))
+            && f.files.DeleteObject(QByteArray(124, 'd')) == DeleteResult::NotSent;
     }) << R{Refusal::FileNameTooLong, Refusal::FileNameTooLong};
     QTest::newRow("folder names of 123 bytes") << Operation([](FilesOnPhone &f) {
         return !f.files.ObexSetPath(QByteArray(123, 's')) && !f.files.MakeFolder(QByteArray(123, 'm'));
