@@ -229,13 +229,13 @@ private slots:
         QCOMPARE(m_messages->requests.size(), 2);
         QCOMPARE(requestsSince(mark), QStringList());
 
-        // A name that differs in case only is made, in the folder shown.
+        // A name that differs in case only is sent, in the folder shown; the phone takes
+        // it for the folder it has.
         dialog->Text1->setText(QStringLiteral("old"));
         dialog->Command1->click();
         QTRY_VERIFY(!guard);
         QVERIFY(m_form->isEnabled());
-        QVERIFY(QFileInfo(phonePath(QStringLiteral("Misc/old"))).isDir());
-        QVERIFY(findRow(list(), QStringLiteral("old")) >= 0);
+        QVERIFY(!QFileInfo::exists(phonePath(QStringLiteral("Misc/old"))));
         QVERIFY(findRow(list(), QStringLiteral("Old")) >= 0);
         QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\Misc\\"));
         QCOMPARE(requestsSince(mark).value(0), QStringLiteral("SETPATH flags=00 name=old"));
@@ -374,6 +374,19 @@ private slots:
                  QStringLiteral("Сейчас можно копировать только 1 файл за одну операцию!!!"));
         QCOMPARE(m_messages->requests[1].text, QStringLiteral("Нет такого файла!!!"));
         QCOMPARE(requestsSince(mark), QStringList());
+
+        // The phone appends to a name it holds, in any letter case: a drop of such a
+        // name, asked nothing, leaves the new bytes alone under it.
+        m_messages->clear();
+        const QString again = pcPath(QStringLiteral("upload/DROP.TXT"));
+        QVERIFY(writeFile(again, "new bytes"));
+        m_form->commands().filesDropped({again});
+        QTRY_VERIFY(findRow(list(), QStringLiteral("DROP.TXT")) >= 0);
+        QVERIFY(m_messages->requests.isEmpty());
+        QCOMPARE(readFile(phonePath(QStringLiteral("DROP.TXT"))), QByteArray("new bytes"));
+        QVERIFY(!QFile::exists(phonePath(QStringLiteral("drop.txt"))));
+        QCOMPARE(QDir(phonePath(QString())).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".~")),
+                 QStringList());
     }
 };
 
