@@ -191,6 +191,8 @@ PhoneSession::Status PhoneSession::replaceWith(const QList<QByteArray> &folder, 
         remove(folder, hidden);
         if (!m_movesRefused)
             return moved;
+        // The size question was answered for the upload under the hidden name.
+        m_files.setSizeQuestionAsked(true);
     } else if (stagedLength > Staging::QuestionLength) {
         // Asked before the old file goes, not after.
         if (!m_link.events().confirmLargeUpload())
