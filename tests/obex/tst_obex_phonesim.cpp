@@ -7,6 +7,7 @@
 
 #include "cp1251.h"
 #include "linkaccess.h"
+#include "obexrequests.h"
 #include "phonesession.h"
 #include "recordingevents.h"
 #include "staging.h"
@@ -525,6 +526,15 @@ void ObexPhonesim::smallPhoneTakesUploads()
     QVERIFY(!bodies.isEmpty());
     const int piece = std::min(497, packet - 9);
     QVERIFY2(bodies.value(1).contains(QStringLiteral(" body=%1 ").arg(piece)), qPrintable(bodies.value(1)));
+
+    // Its answers to a GET as recorded at 474: 456 data bytes, then 465 (packets of 467 and 471).
+    if (name.size() > ObexRequest::MaxGetName)
+        return;
+    const qsizetype mark = s.sim.logLines().size();
+    QCOMPARE(s.files->GetFile(name), std::optional<QByteArray>(content));
+    const QStringList answers = s.sim.logLines().mid(mark).filter(QStringLiteral("RSP code=90"));
+    QCOMPARE(answers.value(0), QStringLiteral("RSP code=90 len=%1").arg(packet - 7));
+    QCOMPARE(answers.value(1), QStringLiteral("RSP code=90 len=%1").arg(packet - 3));
 }
 
 QTEST_GUILESS_MAIN(ObexPhonesim)
