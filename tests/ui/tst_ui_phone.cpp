@@ -388,6 +388,40 @@ private slots:
         QCOMPARE(QDir(phonePath(QString())).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".~")),
                  QStringList());
     }
+
+    // A phone that refuses to move gets a delete, then the upload; when that upload
+    // fails (no room for the new file), the window says that the old file is gone.
+    void dropOnAPhoneThatRefusesMoves()
+    {
+        const QString flash = pcPath(QStringLiteral("refusing"));
+        QVERIFY(writeFile(flash + QStringLiteral("/a.txt"), "old"));
+        PhoneSim phone;
+        QVERIFY(phone.start(flash,
+                            {QStringLiteral("--refuse-move"), QStringLiteral("C3"), QStringLiteral("--memory"),
+                             QStringLiteral("4000")}));
+        Form1 form(makeChecksum());
+        form.commands().setWorkingDirectory(pcPath(QStringLiteral("work")));
+        form.commands().link().setPauseScale(0.3);
+        form.commands().link().setDevicePath(phone.device);
+        form.show();
+        PhoneFileList *files = form.controls().FileList;
+        files->selectRow(0);
+        form.commands().openSelectedRow();
+        QVERIFY(files->acceptsFileDrops());
+
+        QVERIFY(writeFile(pcPath(QStringLiteral("small/a.txt")), "new"));
+        form.commands().filesDropped({pcPath(QStringLiteral("small/a.txt"))});
+        QCOMPARE(readFile(flash + QStringLiteral("/a.txt")), QByteArray("new"));
+        QVERIFY(m_messages->requests.isEmpty());
+
+        QVERIFY(writeFile(pcPath(QStringLiteral("large/a.txt")), QByteArray(5000, 'x')));
+        form.commands().filesDropped({pcPath(QStringLiteral("large/a.txt"))});
+        QCOMPARE(m_messages->requests.size(), 1);
+        QCOMPARE(m_messages->requests[0].text,
+                 QStringLiteral("Старый файл удалён, а новый не записан! Скопируйте файл ещё раз."));
+        QVERIFY(!QFile::exists(flash + QStringLiteral("/a.txt")));
+        form.controls().Command9->click();
+    }
 };
 
 QTEST_MAIN(TestPhone)
