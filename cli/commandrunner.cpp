@@ -186,6 +186,19 @@ int CommandRunner::outcome(PhoneSession::Status status, const QString &refusal)
     }
 }
 
+QString CommandRunner::replaceFailure(PhoneSession::Status status, const QString &what, const PhonePath &folder) const
+{
+    switch (status) {
+    case PhoneSession::Status::OldFileLost:
+        return QStringLiteral("the old file is gone and the new one did not arrive (%1)").arg(what);
+    case PhoneSession::Status::OldSetAside:
+        return QStringLiteral("%1 could not take the name; the old file is kept as %2")
+            .arg(what, displayPath(folder + PhonePath{m_session.setAsideName()}));
+    default:
+        return QStringLiteral("the phone refused %1").arg(what);
+    }
+}
+
 int CommandRunner::ls(const Command &command)
 {
     const auto folder = phonePath(command.operands.value(0));
@@ -313,12 +326,12 @@ int CommandRunner::put(const Command &command)
     m_events.setAnswer(confirmed ? TerminalEvents::Answer::Yes : TerminalEvents::Answer::Ask);
     m_events.setSubject(source);
     m_meter.beginFile(source, QFileInfo(source).size());
-    const PhoneSession::Status status = m_session.put(source, *folder);
+    const PhoneSession::Status status = m_session.replace(source, *folder);
     m_meter.endFile();
     m_events.setSubject({});
     m_events.setAnswer(m_options.yes ? TerminalEvents::Answer::Yes : TerminalEvents::Answer::Ask);
     m_phone.forget(*folder);
-    return outcome(status, QStringLiteral("the phone refused %1").arg(source));
+    return outcome(status, replaceFailure(status, source, *folder));
 }
 
 int CommandRunner::putTree(const Command &command)
@@ -401,14 +414,25 @@ int CommandRunner::move(const Command &command)
     if (const int status = connect())
         return status;
 
-    PhoneSession::Status status = m_session.move(parentOf(*from), from->last(), parentOf(*to), to->last());
-    if (status == PhoneSession::Status::Exists && !intoFolder) {
-        // Onto a folder: into it, as mv does.
-        const ListingRow *row = m_phone.row(parentOf(*to), to->last());
-        if (row && isFolderKind(row->kind)) {
-            to->append(from->last());
-            status = m_session.move(parentOf(*from), from->last(), parentOf(*to), to->last());
-        }
+    // Onto a folder: into it, as mv does; onto a file: the file is replaced.
+    const ListingRow *target = m_phone.row(parentOf(*to), to->last());
+    if (!intoFolder && target && isFolderKind(target->kind)) {
+        to->append(from->last());
+        target = m_phone.row(parentOf(*to), to->last());
+    }
+    const ListingRow *source = m_phone.row(parentOf(*from), from->last());
+    const bool movingFolder = source && isFolderKind(source->kind);
+    PhoneSession::Status status = target && movingFolder
+        ? PhoneSession::Status::Exists
+        : m_session.moveReplacing(parentOf(*from), from->last(), parentOf(*to), to->last());
+    // A phone that refuses to move changed nothing: a file is copied and deleted instead.
+    if (status == PhoneSession::Status::Refused && source && !movingFolder) {
+        QByteArray content;
+        status = m_session.get(parentOf(*from), from->last(), &content);
+        if (status == PhoneSession::Status::Done)
+            status = m_session.replace(parentOf(*to), to->last(), content);
+        if (status == PhoneSession::Status::Done)
+            status = m_session.remove(parentOf(*from), from->last());
     }
     m_phone.forgetAll();
     const QString fromShown = displayPath(*from);
@@ -428,6 +452,10 @@ int CommandRunner::move(const Command &command)
                                      "characters")
                           .arg(fromShown, toShown)
                           .arg(ObexRequest::MaxMovePathUnits));
+    case PhoneSession::Status::OldFileLost:
+    case PhoneSession::Status::OldSetAside:
+        return refuse(QStringLiteral("cannot move %1 to %2: %3")
+                          .arg(fromShown, toShown, replaceFailure(status, toShown, parentOf(*to))));
     default:
         return outcome(status, QStringLiteral("the phone refused to move %1 to %2").arg(fromShown, toShown));
     }

@@ -45,6 +45,8 @@ private:
     std::optional<PhonePath> phonePath(const QString &text);
     // Prints what a refusal means; the exit status.
     int outcome(PhoneSession::Status status, const QString &refusal);
+    // Why a replacing upload of what (into folder) failed, in words.
+    QString replaceFailure(PhoneSession::Status status, const QString &what, const PhonePath &folder) const;
 
     PhoneSession &m_session;
     TerminalEvents &m_events;

@@ -411,7 +411,7 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
         }
         events.setSubject(file.local);
         meter.beginFile(file.local, file.size);
-        const PhoneSession::Status status = phone.session().put(file.local, file.phoneFolder);
+        const PhoneSession::Status status = phone.session().replace(file.local, file.phoneFolder);
         meter.endFile();
         events.setSubject({});
         switch (status) {
@@ -424,6 +424,15 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
             break;
         case PhoneSession::Status::FolderRefused:
             fail(meter, summary, folderRefusal(phone));
+            break;
+        case PhoneSession::Status::OldFileLost:
+            fail(meter, summary,
+                 QStringLiteral("the old file is gone and the new one did not arrive (%1)").arg(file.local));
+            break;
+        case PhoneSession::Status::OldSetAside:
+            fail(meter, summary,
+                 QStringLiteral("%1 was not copied; the old file is kept as %2")
+                     .arg(file.local, displayPath(file.phoneFolder + PhonePath{phone.session().setAsideName()})));
             break;
         default:
             fail(meter, summary, QStringLiteral("the phone refused %1").arg(file.local));

@@ -15,6 +15,18 @@ namespace {
 
 constexpr quint8 FrameType = 0x16;
 
+// A0, length, version, flags, then the maximum packet (big-endian).
+std::optional<int> announcedMaxPacket(const QByteArray &packet)
+{
+    constexpr int SmallestObexPacket = 255;
+    if (packet.size() < 7 || quint8(packet.at(0)) != 0xA0)
+        return std::nullopt;
+    const int size = quint8(packet.at(5)) << 8 | quint8(packet.at(6));
+    if (size < SmallestObexPacket)
+        return std::nullopt;
+    return size;
+}
+
 } // namespace
 
 struct PhoneLink::AckWait
@@ -102,6 +114,7 @@ bool PhoneLink::beginAttempt()
 {
     BfbSequence = 1;
     forgetReplies();
+    m_phoneMaxPacket.reset();
     if (m_linkState != LinkState::Enable) {
         setLinkState(LinkState::Enable);
         Comm1.close();
@@ -160,8 +173,10 @@ void PhoneLink::linkUp(const QByteArray &connectAnswer)
     BfbReceiver answer(Crc);
     for (const char byte : connectAnswer) {
         const std::optional<BfbReceiver::Reply> reply = answer.feed(quint8(byte));
-        if (reply && reply->kind == BfbReceiver::Reply::Kind::Block)
+        if (reply && reply->kind == BfbReceiver::Reply::Kind::Block) {
             m_lastAccepted = reply->sequence;
+            m_phoneMaxPacket = announcedMaxPacket(reply->packet);
+        }
     }
     SendAck();
     Timer2.start();

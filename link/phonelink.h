@@ -138,6 +138,9 @@ public:
     // mode, the link acknowledgement, Timer2 running. The phone's block in the answer
     // counts as accepted, so that a resend of it is known as a repeat.
     void linkUp(const QByteArray &connectAnswer);
+    // The largest OBEX packet the phone's CONNECT answer announced; nothing when it
+    // announced none or one below the 255 bytes every OBEX peer takes.
+    std::optional<int> phoneMaxPacket() const { return m_phoneMaxPacket; }
 
     // Stops Timer1 for its lifetime (an upload).
     class QuietMonitor
@@ -227,6 +230,7 @@ private:
     // The sequence number of the phone's block accepted last: a block carrying it again
     // is a repeat.
     std::optional<quint8> m_lastAccepted;
+    std::optional<int> m_phoneMaxPacket;
     // A response that came in place of a lost acknowledgement, for the next ReceiveReply.
     std::optional<QByteArray> m_heldResponse;
     // Acknowledgements still due for blocks sent more than once; one that comes where a

@@ -53,6 +53,9 @@ int errnoFor(const StoreError &error, int refused)
         return EINVAL;
     case StoreFailure::LinkLost:
         return EIO;
+    case StoreFailure::MovesRefused:
+        // mv and other tools then copy and delete.
+        return EXDEV;
     }
     return EIO;
 }
@@ -138,6 +141,7 @@ void PhoneFs::report(const QString &what, const StoreError &error, Refusal refus
                          .arg(what, reason));
         break;
     case StoreFailure::Refused:
+    case StoreFailure::MovesRefused:
         if (refusal == Refusal::Report)
             mountMessage(QStringLiteral("%1 failed: the phone refused%2").arg(what, reason));
         break;
@@ -727,18 +731,12 @@ int PhoneFs::rename(const char *from, const char *to, unsigned int flags)
             if (!inside.value().isEmpty())
                 return -ENOTEMPTY;
         }
-        // The phone's move does not replace: what stands at the target goes first.
-        auto removed = onPhone(QStringLiteral("removing %1 to put %2 there").arg(shown(*target), shown(*source)),
-                               [&](PhoneStore &phone) { return phone.remove(*target); });
-        dropCaches();
-        if (!removed.ok())
-            return -errnoFor(removed.error(), EACCES);
     } else if (pendingBuffer(*target)) {
         if (flags & RENAME_NOREPLACE)
             return -EEXIST;
     }
-    detach(*target);
 
+    // A file only written so far replaces what stands at the target when it is copied.
     if (!pendingOnly) {
         auto moved = onPhone(QStringLiteral("moving %1 to %2").arg(shown(*source), shown(*target)),
                              [&](PhoneStore &phone) { return phone.move(*source, *target); });
@@ -746,6 +744,7 @@ int PhoneFs::rename(const char *from, const char *to, unsigned int flags)
         if (!moved.ok())
             return -errnoFor(moved.error(), EACCES);
     }
+    detach(*target);
     retarget(*source, *target);
     return 0;
 }

@@ -38,6 +38,7 @@ enum class StoreFailure {
     Refused, // the phone answered no (not found, not empty, full, ...); the link is fine
     NameNotSendable, // a name the phone cannot take; found before anything was sent
     LinkLost, // time-out, broken reply or closed port; this connection is finished
+    MovesRefused, // the phone refused its move command; nothing was changed (copy and delete instead)
 };
 
 struct StoreError
@@ -102,13 +103,15 @@ public:
     // Downloads a file; the parts reach receive as they arrive. On a failure the
     // parts received so far are not the file.
     virtual StoreResult<> read(const PhonePath &file, const PartReceiver &receive) = 0;
-    // Uploads a whole file into an existing folder, replacing a file of that name.
+    // Uploads a whole file into an existing folder, replacing a file of that name (in
+    // any letter case) so that only the new bytes stand under it.
     virtual StoreResult<> write(const PhonePath &file, const QByteArray &content) = 0;
     // Makes a folder inside an existing folder.
     virtual StoreResult<> makeFolder(const PhonePath &folder) = 0;
     // Removes a file or an empty folder.
     virtual StoreResult<> remove(const PhonePath &path) = 0;
-    // Moves or renames a file or folder; the destination does not exist yet.
+    // Moves or renames a file or folder. What stands at the destination (a file, or an
+    // empty folder) is replaced and never lost: moved aside first, deleted last.
     virtual StoreResult<> move(const PhonePath &from, const PhonePath &to) = 0;
     virtual StoreResult<MemoryFigures> memory() = 0;
 };

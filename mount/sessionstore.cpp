@@ -217,6 +217,11 @@ StoreError SessionStore::failure(PhoneSession::Status status) const
         return refusedBecause(QStringLiteral("the destination exists"));
     case PhoneSession::Status::PathTooLong:
         return notSendable(QStringLiteral("a path is too long for the move command"));
+    case PhoneSession::Status::OldFileLost:
+        return refusedBecause(QStringLiteral("the old file is gone and the new one did not arrive"));
+    case PhoneSession::Status::OldSetAside:
+        return refusedBecause(
+            QStringLiteral("the old file is kept as \"%1\"").arg(Cp1251::decode(session.setAsideName())));
     }
     return refusedBecause(QString());
 }
@@ -284,7 +289,7 @@ StoreResult<> SessionStore::write(const PhonePath &file, const QByteArray &conte
     const auto wire = wirePath(file, true);
     if (!wire.ok())
         return wire.error();
-    return onLink<void>([&] { return done(session.put(wire.value().folder, wire.value().name, content)); });
+    return onLink<void>([&] { return done(session.replace(wire.value().folder, wire.value().name, content)); });
 }
 
 StoreResult<> SessionStore::makeFolder(const PhonePath &folder)
@@ -311,9 +316,12 @@ StoreResult<> SessionStore::move(const PhonePath &from, const PhonePath &to)
     const auto target = wirePath(to, true);
     if (!target.ok())
         return target.error();
-    return onLink<void>([&] {
-        return done(
-            session.move(source.value().folder, source.value().name, target.value().folder, target.value().name));
+    return onLink<void>([&]() -> StoreResult<> {
+        const PhoneSession::Status status = session.moveReplacing(source.value().folder, source.value().name,
+                                                                  target.value().folder, target.value().name);
+        if (status == PhoneSession::Status::Refused && !events.refusal)
+            return StoreError{StoreFailure::MovesRefused, QStringLiteral("it refuses the move command")};
+        return done(status);
     });
 }
 

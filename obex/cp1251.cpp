@@ -60,4 +60,9 @@ std::optional<QByteArray> encode(const QString &text)
     return bytes;
 }
 
+bool sameName(const QByteArray &a, const QByteArray &b)
+{
+    return a.size() == b.size() && decode(a).toCaseFolded() == decode(b).toCaseFolded();
+}
+
 } // namespace Cp1251

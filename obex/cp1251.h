@@ -14,4 +14,8 @@ QString decode(const QByteArray &bytes);
 // For the wire. Empty when a character has no Windows-1251 code.
 std::optional<QByteArray> encode(const QString &text);
 
+// Whether the phone takes two names for one: it compares them without regard to
+// case, Cyrillic letters included.
+bool sameName(const QByteArray &a, const QByteArray &b);
+
 } // namespace Cp1251

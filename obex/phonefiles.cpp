@@ -285,7 +285,9 @@ MoveResult PhoneFiles::MoveObject(const QList<QByteArray> &from, const QList<QBy
         return MoveResult::NotSent;
     }
     const auto block = ObexRequest::moveBlock(link.bfbSequence(), *fromPath, *toPath, link.crc());
-    if (!block)
+    // Block header (5) and CRC (2) around the packet.
+    const std::optional<int> limit = link.phoneMaxPacket();
+    if (!block || (limit && block->size() - 7 > *limit))
         return MoveResult::PathTooLong;
     switch (ObexResponse::code(exchange(*block))) {
     case ObexResponse::Success:
@@ -299,7 +301,26 @@ MoveResult PhoneFiles::MoveObject(const QList<QByteArray> &from, const QList<QBy
     }
 }
 
-PutResult PhoneFiles::PutFile(const QString &localPath)
+std::optional<Staging::Layout> PhoneFiles::uploadLayout(const QByteArray &name)
+{
+    if (!nameFits(name, ObexRequest::MaxUploadName, Refusal::UploadNameTooLong))
+        return std::nullopt;
+    const std::optional<int> limit = link.phoneMaxPacket();
+    if (!limit)
+        return Staging::Layout{};
+    // A further packet: opcode and length (3), Body header (3), the piece, three zero bytes.
+    const int piece = std::min(Staging::PieceSize, *limit - 9);
+    // The first also carries the Name header (5 + 2n) and the Length header (5).
+    const Staging::Layout layout{std::min(piece, *limit - 19 - 2 * int(name.size())), piece};
+    // A name that leaves no room for file bytes beside it is too long for this phone.
+    if (layout.firstPiece < 1) {
+        events.refused(Refusal::UploadNameTooLong);
+        return std::nullopt;
+    }
+    return layout;
+}
+
+PutResult PhoneFiles::PutFile(const QString &localPath, const QByteArray &phoneName)
 {
     const PhoneLink::QuietMonitor quietMonitor(link);
 
@@ -314,6 +335,10 @@ PutResult PhoneFiles::PutFile(const QString &localPath)
         events.refused(refusal);
         return PutResult::NotSent;
     }
+    const QByteArray name = phoneName.isEmpty() ? checked->phoneName : phoneName;
+    const std::optional<Staging::Layout> layout = uploadLayout(name);
+    if (!layout)
+        return PutResult::NotSent;
 
     QFile source(localPath);
     if (!source.open(QIODevice::ReadOnly)) {
@@ -326,30 +351,33 @@ PutResult PhoneFiles::PutFile(const QString &localPath)
         events.refused(Refusal::StagingUnwritable);
         return PutResult::NotSent;
     }
-    if (!Staging::write(source, staging) || !staging.flush()) {
+    if (!Staging::write(source, staging, *layout) || !staging.flush()) {
         events.refused(source.error() != QFileDevice::NoError ? Refusal::SourceUnreadable : Refusal::StagingUnwritable);
         return PutResult::NotSent;
     }
     source.close();
-    return sendStaged(staging, checked->phoneName, sourceLength);
+    return sendStaged(staging, name, sourceLength, *layout);
 }
 
 PutResult PhoneFiles::PutData(const QByteArray &name, const QByteArray &content)
 {
     const PhoneLink::QuietMonitor quietMonitor(link);
-    if (!nameFits(name, ObexRequest::MaxUploadName, Refusal::UploadNameTooLong))
+    const std::optional<Staging::Layout> layout = uploadLayout(name);
+    if (!layout)
         return PutResult::NotSent;
     QBuffer source;
     source.setData(content);
     QBuffer staging;
-    if (!source.open(QIODevice::ReadOnly) || !staging.open(QIODevice::ReadWrite) || !Staging::write(source, staging)) {
+    if (!source.open(QIODevice::ReadOnly) || !staging.open(QIODevice::ReadWrite)
+        || !Staging::write(source, staging, *layout)) {
         events.refused(Refusal::StagingUnwritable);
         return PutResult::NotSent;
     }
-    return sendStaged(staging, name, content.size());
+    return sendStaged(staging, name, content.size(), *layout);
 }
 
-PutResult PhoneFiles::sendStaged(QIODevice &staging, const QByteArray &name, qint64 sourceLength)
+PutResult PhoneFiles::sendStaged(QIODevice &staging, const QByteArray &name, qint64 sourceLength,
+                                 Staging::Layout layout)
 {
     // The phone is told what was really staged: a source may not know its length in
     // advance (files under /proc say 0) or may change while it is read.
@@ -360,30 +388,33 @@ PutResult PhoneFiles::sendStaged(QIODevice &staging, const QByteArray &name, qin
     }
 
     events.operationStarted(PhoneOperation::Upload, sourceLength);
-    if (stagedLength > Staging::QuestionLength && !events.confirmLargeUpload())
+    // Asked by the length of the usual records, whatever the phone's packets: the same
+    // files are asked about on every phone.
+    const qint64 usualLength = Staging::stagedLength(Staging::sourceLength(stagedLength, layout));
+    if (usualLength > Staging::QuestionLength && !sizeQuestionAsked && !events.confirmLargeUpload())
         return PutResult::NotSent;
 
     staging.seek(0);
-    return sendStagingFile(staging, name, stagedLength);
+    return sendStagingFile(staging, name, stagedLength, layout);
 }
 
-PutResult PhoneFiles::sendStagingFile(QIODevice &staging, const QByteArray &name, qint64 stagingLength)
+PutResult PhoneFiles::sendStagingFile(QIODevice &staging, const QByteArray &name, qint64 stagingLength,
+                                      Staging::Layout layout)
 {
     const auto first = ObexRequest::uploadFirstBlock(link.bfbSequence(), name, quint32(stagingLength),
-                                                     staging.read(Staging::RecordSize), link.crc());
+                                                     staging.read(layout.firstRecord()), link.crc());
     if (!first)
         return PutResult::NotSent;
     link.SendPacket(*first);
 
-    // Every record carries three zero bytes after its piece of the PC file.
-    const qint64 sourceLength = stagingLength - 3 * (stagingLength / Staging::RecordSize + 1);
+    const qint64 sourceLength = Staging::sourceLength(stagingLength, layout);
     const auto reportSent = [&](int packets) {
+        const qint64 sentBytes = layout.firstPiece + qint64(packets - 1) * layout.piece;
         events.packetSent(PhoneOperation::Upload, packets);
-        events.bytesTransferred(PhoneOperation::Upload, std::min(qint64(packets) * Staging::PieceSize, sourceLength),
-                                sourceLength);
+        events.bytesTransferred(PhoneOperation::Upload, std::min(sentBytes, sourceLength), sourceLength);
     };
     int sent = 1;
-    if (stagingLength <= Staging::RecordSize) {
+    if (stagingLength < layout.firstRecord()) {
         reportSent(sent);
     } else {
         for (;;) {
@@ -393,10 +424,10 @@ PutResult PhoneFiles::sendStagingFile(QIODevice &staging, const QByteArray &name
             link.SendAck();
             if (reply != ContinueReply)
                 return PutResult::Refused;
-            if (staging.size() - staging.pos() <= Staging::RecordSize)
+            if (staging.size() - staging.pos() <= layout.record())
                 break;
             link.SendPacket(
-                ObexRequest::uploadBodyBlock(link.bfbSequence(), staging.read(Staging::RecordSize), link.crc()));
+                ObexRequest::uploadBodyBlock(link.bfbSequence(), staging.read(layout.record()), link.crc()));
             ++sent;
         }
         reportSent(++sent);

@@ -2,6 +2,7 @@
 
 #include "listing.h"
 #include "phoneevents.h"
+#include "staging.h"
 
 #include <QByteArray>
 #include <QList>
@@ -103,11 +104,15 @@ public:
     // paths from the root (names in Windows-1251); the current folder stays as it is.
     MoveResult MoveObject(const QList<QByteArray> &from, const QList<QByteArray> &to);
 
-    // Uploads a PC file into the current folder under its own name.
-    PutResult PutFile(const QString &localPath);
+    // Uploads a PC file into the current folder under its own name, or as phoneName
+    // (Windows-1251) when one is given.
+    PutResult PutFile(const QString &localPath, const QByteArray &phoneName = {});
     // Uploads content held in memory into the current folder as name (Windows-1251),
     // staged in memory: the same packets as PutFile of such a file, no working file.
     PutResult PutData(const QByteArray &name, const QByteArray &content);
+
+    // While set, uploads do not ask the size question: it was asked already.
+    void setSizeQuestionAsked(bool asked) { sizeQuestionAsked = asked; }
 
     // Where the staging file "temp.tmp" is written; WorkingFiles::directory() unless set.
     void setWorkingDirectory(const QString &directory) { workingDirectory = directory; }
@@ -136,13 +141,17 @@ private:
     // Continue, reporting each; returns the last response and the count.
     Collected collectParts(QByteArray response, ObexResponse::GetDataCollector &collector, PhoneOperation operation);
     // From the staged records on: the length check, the size question and the packets.
-    PutResult sendStaged(QIODevice &staging, const QByteArray &name, qint64 sourceLength);
-    PutResult sendStagingFile(QIODevice &staging, const QByteArray &name, qint64 stagingLength);
+    // Records cut to the phone's packet limit; nothing (a refusal reported) when the
+    // name leaves no room.
+    std::optional<Staging::Layout> uploadLayout(const QByteArray &name);
+    PutResult sendStaged(QIODevice &staging, const QByteArray &name, qint64 sourceLength, Staging::Layout layout);
+    PutResult sendStagingFile(QIODevice &staging, const QByteArray &name, qint64 stagingLength, Staging::Layout layout);
 
     PhoneLink &link;
     PhoneEvents &events;
     QList<QByteArray> pathStack;
     QString workingDirectory;
+    bool sizeQuestionAsked = false;
     std::optional<quint32> total;
     std::optional<quint32> free;
 };

@@ -28,6 +28,12 @@ public:
         NotFound, // remove: the name is missing; move: the source, or the destination's folder
         Exists, // move: the destination exists
         PathTooLong, // move: a path is too long for the move command; nothing was sent
+        // replace on a phone that refuses moves: the old file was deleted and the new
+        // one did not arrive
+        OldFileLost,
+        // replace: the new file could not take the name and the old one could not be
+        // moved back: it stands under setAsideName() in the same folder
+        OldSetAside,
     };
 
     struct Info
@@ -71,6 +77,27 @@ public:
     Status move(const QList<QByteArray> &fromFolder, const QByteArray &fromName, const QList<QByteArray> &toFolder,
                 const QByteArray &toName);
 
+    // Like move, but what stands under toName (compared as the phone compares, without
+    // regard to case) is replaced and never lost: it is moved aside to a hidden name,
+    // the source takes the name, then the aside is deleted; when the source cannot
+    // take the name, the aside goes back. Refused when the phone refuses the move
+    // command: then nothing was moved or deleted (copy and delete instead). An empty
+    // folder may be replaced too.
+    Status moveReplacing(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
+                         const QList<QByteArray> &toFolder, const QByteArray &toName);
+
+    // Uploads so that the new bytes end up alone under the name, where the phone holds
+    // it already (phones append to a file they are sent again): uploaded under a hidden
+    // name first, then in place by moveReplacing. A phone that refuses moves gets a
+    // delete, then the upload (OldFileLost when that upload fails). A name the folder
+    // does not hold gets a plain upload. names: the folder's entries, when a listing
+    // has them already (the folder is listed otherwise).
+    Status replace(const QString &localPath, const QList<QByteArray> &folder, const QList<QByteArray> *names = nullptr);
+    Status replace(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content,
+                   const QList<QByteArray> *names = nullptr);
+    // Where OldSetAside left the old file.
+    QByteArray setAsideName() const { return m_setAsideName; }
+
     // Asks for the memory figures that info() gives; Refused when the phone gave
     // either no answer.
     Status readMemory();
@@ -81,6 +108,13 @@ private:
     // Up to the deepest folder shared with the path, then down into the rest.
     Status goTo(const QList<QByteArray> &folder);
     static Status putStatus(PutResult result);
+    using Upload = std::function<PutResult(const QByteArray &phoneName)>;
+    Status replaceWith(const QList<QByteArray> &folder, const QByteArray &name, qint64 stagedLength,
+                       const Upload &upload, const QList<QByteArray> *names);
+    // The folder's entry names, or nothing when the phone would not list it.
+    std::optional<QList<QByteArray>> entryNames(const QList<QByteArray> &folder, Status *status);
+    Status moveOnto(const QList<QByteArray> &fromFolder, const QByteArray &fromName, const QList<QByteArray> &toFolder,
+                    const QByteArray &toName, const QByteArray &existing, const QList<QByteArray> &names);
 
     PhoneLink m_link;
     PhoneConnector m_connector;
@@ -88,4 +122,7 @@ private:
     // The connect procedure's listing serves the first listing of the root.
     std::optional<FolderListing> m_freshRootListing;
     QByteArray m_refusedFolder;
+    QByteArray m_setAsideName;
+    // The phone answered a move with a refusal: replacing deletes, then uploads.
+    bool m_movesRefused = false;
 };

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -20,15 +21,48 @@ bool lstatPath(const fs::path &path, struct stat &info)
     return ::lstat(path.c_str(), &info) == 0;
 }
 
+// Windows-1251 capitals to their small letters: Latin, Russian, and the other Cyrillic ones.
 std::uint8_t foldCase(std::uint8_t byte)
 {
-    if (byte >= 'A' && byte <= 'Z')
+    static constexpr std::pair<std::uint8_t, std::uint8_t> pairs[] = {
+        {0x80, 0x90}, {0x81, 0x83}, {0x8A, 0x9A}, {0x8C, 0x9C}, {0x8D, 0x9D}, {0x8E, 0x9E}, {0x8F, 0x9F}, {0xA1, 0xA2},
+        {0xA3, 0xBC}, {0xA5, 0xB4}, {0xA8, 0xB8}, {0xAA, 0xBA}, {0xAF, 0xBF}, {0xB2, 0xB3}, {0xBD, 0xBE},
+    };
+    if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDF))
         return byte + 32;
-    if (byte >= 0xC0 && byte <= 0xDF)
-        return byte + 32;
-    if (byte == 0xA8)
-        return 0xB8;
+    for (const auto &[capital, small] : pairs) {
+        if (byte == capital)
+            return small;
+    }
     return byte;
+}
+
+// Names as the phone compares them: letter case aside, Cyrillic letters included.
+bool sameIgnoringCase(const std::string &a, const std::string &b)
+{
+    const auto wireA = utf8ToCp1251(a);
+    const auto wireB = utf8ToCp1251(b);
+    if (!wireA || !wireB)
+        return a == b;
+    return std::equal(wireA->begin(), wireA->end(), wireB->begin(), wireB->end(),
+                      [](char x, char y) { return foldCase(std::uint8_t(x)) == foldCase(std::uint8_t(y)); });
+}
+
+// The entry of folder that the phone takes for name, under its stored name; folder / name
+// when there is none.
+fs::path entryFor(const fs::path &folder, const std::string &name)
+{
+    struct stat info
+    {};
+    if (lstatPath(folder / name, info))
+        return folder / name;
+    std::error_code error;
+    for (const auto &item : fs::directory_iterator(folder, error)) {
+        const std::string found = item.path().filename().string();
+        if (!found.starts_with(Flash::tempPrefix) && sameIgnoringCase(found, name))
+            return item.path();
+    }
+    return folder / name;
 }
 
 bool lessIgnoringCase(const std::string &a, const std::string &b)
@@ -80,7 +114,7 @@ Upload::~Upload()
     abort();
 }
 
-FlashStatus Upload::start(const fs::path &destination, const std::string &name, std::uint64_t room)
+FlashStatus Upload::start(const fs::path &destination, const std::string &name, std::uint64_t room, bool append)
 {
     abort();
     std::string pattern = (destination.parent_path() / (std::string(Flash::tempPrefix) + "upload-XXXXXX")).string();
@@ -93,6 +127,28 @@ FlashStatus Upload::start(const fs::path &destination, const std::string &name, 
     name_ = name;
     written_ = 0;
     room_ = room;
+    if (append) {
+        // The old bytes come first; an upload that does not end leaves the file as it was.
+        const int old = ::open(destination.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (old < 0) {
+            abort();
+            return FlashStatus::Failed;
+        }
+        std::uint8_t buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(old, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            const FlashStatus status = n < 0 ? FlashStatus::Failed : write(buffer, std::size_t(n));
+            if (n <= 0 || status != FlashStatus::Ok) {
+                ::close(old);
+                if (n == 0 && status == FlashStatus::Ok)
+                    break;
+                abort();
+                return status;
+            }
+        }
+    }
     return FlashStatus::Ok;
 }
 
@@ -180,7 +236,7 @@ std::optional<fs::path> Flash::child(const std::string &name) const
 {
     if (!validName(name))
         return std::nullopt;
-    return currentFolder() / name;
+    return entryFor(currentFolder(), name);
 }
 
 FlashStatus Flash::enter(const std::string &name, bool mayCreate, bool *created)
@@ -203,7 +259,7 @@ FlashStatus Flash::enter(const std::string &name, bool mayCreate, bool *created)
         if (created)
             *created = true;
     }
-    path_.push_back(name);
+    path_.push_back(folder->filename().string());
     return FlashStatus::Ok;
 }
 
@@ -322,7 +378,7 @@ std::optional<fs::path> Flash::folderAt(const std::vector<std::string> &names) c
 {
     fs::path folder = root_;
     for (const auto &name : names) {
-        folder /= name;
+        folder = entryFor(folder, name);
         struct stat info
         {};
         if (!lstatPath(folder, info) || !S_ISDIR(info.st_mode))
@@ -343,13 +399,14 @@ FlashStatus Flash::move(const std::vector<std::string> &from, const std::vector<
     auto targetFolder = folderAt({to.begin(), to.end() - 1});
     if (!sourceFolder || !targetFolder)
         return FlashStatus::NotFound;
-    const fs::path source = *sourceFolder / from.back();
+    const fs::path source = entryFor(*sourceFolder, from.back());
     const fs::path target = *targetFolder / to.back();
     struct stat info
     {};
     if (!lstatPath(source, info) || (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)))
         return FlashStatus::NotFound;
-    if (lstatPath(target, info))
+    // The source under other letters is no other entry: the name changes its case.
+    if (const fs::path held = entryFor(*targetFolder, to.back()); held != source && lstatPath(held, info))
         return FlashStatus::Exists;
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0)
         return errno == EEXIST ? FlashStatus::Exists : FlashStatus::Failed;
@@ -361,23 +418,25 @@ FlashStatus Flash::move(const std::vector<std::string> &from, const std::vector<
     return FlashStatus::Ok;
 }
 
-FlashStatus Flash::startUpload(Upload &upload, const std::string &name, std::uint64_t announced)
+FlashStatus Flash::startUpload(Upload &upload, const std::string &name, std::uint64_t announced, bool append)
 {
     auto path = child(name);
     if (!path)
         return FlashStatus::BadName;
-    std::uint64_t replaced = 0;
+    std::uint64_t held = 0;
     struct stat info
     {};
-    if (lstatPath(*path, info)) {
+    const bool exists = lstatPath(*path, info);
+    if (exists) {
         if (!S_ISREG(info.st_mode))
             return FlashStatus::Forbidden;
-        replaced = std::uint64_t(info.st_size);
+        held = std::uint64_t(info.st_size);
     }
-    std::uint64_t room = std::uint64_t(freeBytes()) + replaced;
-    if (announced > room)
+    // The old bytes stay (append) or make room (replace); either way they count in the upload.
+    std::uint64_t room = std::uint64_t(freeBytes()) + held;
+    if (announced + (append ? held : 0) > room)
         return FlashStatus::Full;
-    return upload.start(*path, name, room);
+    return upload.start(*path, name, room, append && exists);
 }
 
 std::uint64_t Flash::usedBytes() const

@@ -1,5 +1,7 @@
 // The phone's flash memory: a host folder. Keeps the OBEX session's current folder and
-// never lets a name from the wire reach outside the root.
+// never lets a name from the wire reach outside the root. Names from the wire find an
+// entry without regard to letter case (Windows-1251 letters too); entries keep the
+// case they were made with.
 #pragma once
 
 #include "bytes.h"
@@ -46,7 +48,9 @@ public:
     const std::string &name() const { return name_; }
     std::uint64_t written() const { return written_; }
 
-    FlashStatus start(const std::filesystem::path &destination, const std::string &name, std::uint64_t room);
+    // append: the destination's bytes come first (a phone that appends to a file it is sent again).
+    FlashStatus start(const std::filesystem::path &destination, const std::string &name, std::uint64_t room,
+                      bool append);
     FlashStatus write(const std::uint8_t *data, std::size_t size);
     FlashStatus commit();
     void abort();
@@ -91,7 +95,7 @@ public:
     // Renames or moves a file or folder; both given as names from the root. The current
     // folder, when it was moved, stays current under its new name.
     FlashStatus move(const std::vector<std::string> &from, const std::vector<std::string> &to);
-    FlashStatus startUpload(Upload &upload, const std::string &name, std::uint64_t announced);
+    FlashStatus startUpload(Upload &upload, const std::string &name, std::uint64_t announced, bool append);
 
     std::uint32_t totalBytes() const { return total_; }
     std::uint64_t usedBytes() const;

@@ -92,11 +92,18 @@ Options:
                       computer only when its wire time has passed, and sends at that
                       pace. Default: no pacing (the phone still keeps a nominal rate
                       of 57600 and answers speed frames).
-  --packet N          Largest OBEX packet the phone sends and accepts, announced in
-                      its CONNECT answer (255 to 65535, default 1024). Responses are
-                      also kept within the client's own announced maximum; a longer
-                      request is refused with CD. For obexftp 0.24 use 440 or less:
-                      it wants a whole response in one read of 500 bytes.
+  --packet N          Largest OBEX packet the phone accepts, announced in its CONNECT
+                      answer (255 to 65535, default 474 as the recorded M56, C60 and
+                      CF62); a longer request is refused with CD. GET answers carry
+                      N - 18 data bytes in the first packet and N - 9 in the next
+                      (456, then 465 at 474, as recorded), within the client's own
+                      announced maximum. For obexftp 0.24 use 440 or less: it wants
+                      a whole response in one read of 500 bytes.
+  --overwrite MODE    What a PUT of a name the folder holds already does (names are
+                      compared without regard to letter case, Windows-1251 letters
+                      included; the stored case stays): append (default, as the
+                      recorded x55, x60 and x65 phones) adds the new bytes to the end
+                      of the file; replace (as the x75 family) replaces it.
   --frame N           Largest payload of a BFB frame the phone sends (5 to 255,
                       default 32).
   --cut MODE          How the phone cuts its blocks into frames of --frame bytes:
@@ -340,6 +347,10 @@ ParseResult parseOptions(int argc, char **argv)
             if (!needValue() || !parseNumber(value, number) || number < 255 || number > 65535)
                 return fail("--packet needs a size from 255 to 65535");
             options.packet = unsigned(number);
+        } else if (arg == "--overwrite") {
+            if (!needValue() || (value != "append" && value != "replace"))
+                return fail("--overwrite needs append or replace");
+            options.overwrite = value == "append" ? Overwrite::Append : Overwrite::Replace;
         } else if (arg == "--frame") {
             if (!needValue() || !parseNumber(value, number) || number < 5 || number > 255)
                 return fail("--frame needs a size from 5 to 255");

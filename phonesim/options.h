@@ -19,6 +19,13 @@ enum class Cut {
 // Phones cut blindly; CrcLast keeps the shape some older readers insist on.
 constexpr Cut defaultCut = Cut::Blind;
 
+// What a PUT of a name the folder holds already does: the recorded x55/x60/x65 phones
+// append to the file, the x75 family replaces it.
+enum class Overwrite {
+    Append,
+    Replace
+};
+
 struct Options
 {
     std::string root; // flash memory folder; empty: a demo folder made at start
@@ -26,7 +33,8 @@ struct Options
     std::string model = "M55";
     std::uint32_t memory = 1572864;
     unsigned baud = 0; // 0: no pacing
-    unsigned packet = 1024; // largest OBEX packet the phone sends and accepts
+    unsigned packet = 474; // largest OBEX packet the phone sends and accepts (recorded x55/x60)
+    Overwrite overwrite = Overwrite::Append;
     unsigned frame = 32; // largest payload of a frame the phone sends
     Cut cut = defaultCut;
     unsigned resendAfterMs = 3000; // 0: never send a block again

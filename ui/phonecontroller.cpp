@@ -390,11 +390,20 @@ void PhoneController::filesDropped(const QStringList &paths)
     }
     m_window.activateWindow();
     m_window.setFocus();
+    // The list tells which names the folder holds already.
+    QList<QByteArray> names;
+    for (int row = 0; row < m_controls.FileList->rowCount(); ++row) {
+        const auto kind = EntryKind(m_controls.FileList->rowKind(row));
+        if (kind != EntryKind::Parent && kind != EntryKind::Mobile)
+            names.append(m_controls.FileList->rowNameBytes(row));
+    }
     const Exchange running(m_busy);
     // The main window stays disabled for the whole upload.
     m_window.setEnabled(false);
-    files().PutFile(path);
+    const PhoneSession::Status status = m_session.replace(path, files().PathStack().mid(1), &names);
     m_window.setEnabled(true);
+    if (status == PhoneSession::Status::OldFileLost)
+        warn(replaceLostText());
     link().pause(1000);
     RefreshListing();
 }

@@ -29,3 +29,8 @@ QString refusalText(Refusal refusal)
     }
     return {};
 }
+
+QString replaceLostText()
+{
+    return QCoreApplication::translate("Refusal", "Старый файл удалён, а новый не записан! Скопируйте файл ещё раз.");
+}

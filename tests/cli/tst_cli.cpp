@@ -117,6 +117,8 @@ private slots:
     void interruptedDownloadLeavesNothing();
     void phoneFaults_data();
     void phoneFaults();
+    void replacesFiles_data();
+    void replacesFiles();
     void badInput_data();
     void badInput();
 
@@ -266,6 +268,21 @@ void Cli::initTestCase()
     Case &missing = add(QStringLiteral("missing"));
     QVERIFY(QDir().mkpath(missing.flash(QStringLiteral("Misc"))));
     arguments["missing"] = words(QStringLiteral("-k rm Misc/nonexist.txt ; rm Misc/tab\tname"));
+    // Names the phone holds already, on a phone that appends to them; on one that
+    // refuses to move; on one that refuses uploads too, once it is known to refuse moves.
+    for (const char *name : {"replace", "replaceNoMoves", "replaceLost"}) {
+        Case &c = add(QString::fromLatin1(name));
+        QVERIFY(writeFile(c.flash(QStringLiteral("Bitmap/a.txt")), QByteArray(3000, 'o')));
+        QVERIFY(writeFile(c.flash(QStringLiteral("Bitmap/b.txt")), "bee"));
+        QVERIFY(writeFile(c.flash(QStringLiteral("Bitmap/c.txt")), "sea"));
+        QVERIFY(QDir().mkpath(c.flash(QStringLiteral("Bitmap/F"))));
+        QVERIFY(writeFile(c.pc(QStringLiteral("A.TXT")), "new"));
+        arguments[name] =
+            words(QStringLiteral("-k mv Bitmap/F Bitmap/G ; put A.TXT Bitmap ; mv Bitmap/b.txt Bitmap/c.txt"));
+    }
+    simOptions["replaceNoMoves"] = words(QStringLiteral("--refuse-move C3"));
+    simOptions["replaceLost"] = words(QStringLiteral("--refuse-move C3 --refuse-put C3"));
+    arguments["replaceLost"] = words(QStringLiteral("-k mv Bitmap/F Bitmap/G ; put A.TXT Bitmap"));
     add(QStringLiteral("silent"));
     simOptions["silent"] = words(QStringLiteral("--fault-on at --silent-after 0"));
     arguments["silent"] = words(QStringLiteral("ls"));
@@ -307,38 +324,37 @@ void Cli::cleanupTestCase()
 void Cli::shellSessionOnOneConnection()
 {
     const Case &c = *cases.at(QStringLiteral("shell"));
-    // The one failure: a move onto an existing file. exit ends the session.
-    QCOMPARE(c.result.exitCode, 1);
-    QVERIFY2(c.result.err.contains(QStringLiteral("/Other/Deep one/renamed.bmp already exists")),
-             qPrintable(c.result.err));
+    // A move onto an existing file replaces it; exit ends the session.
+    QCOMPARE(c.result.exitCode, 0);
+    QCOMPARE(c.result.err, QString());
     QCOMPARE(c.sim.logLines(QStringLiteral("CONNECT")).size(), 1);
-    QVERIFY(c.sim.logLines(QStringLiteral("DELETE")).isEmpty());
+    // Only the old file, moved aside, is deleted.
+    QCOMPARE(c.sim.logLines(QStringLiteral("DELETE")), QStringList{"DELETE name=.~old~renamed.bmp"});
 
     const QStringList out = c.result.out.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(out.mid(0, 3),
              (QStringList{QStringLiteral("/"), QStringLiteral("/Bitmap"), QStringLiteral("/Other/Deep one")}));
-    QVERIFY2(out.value(3).startsWith(QStringLiteral("renamed.bmp\t5000\t12.04.2003\t15:30\tfile")),
-             qPrintable(c.result.out));
+    QVERIFY2(out.value(3).startsWith(QStringLiteral("renamed.bmp\t8\t")), qPrintable(c.result.out));
     // The phone counts its files against the total.
     QCOMPARE(out.mid(4),
              (QStringList{QStringLiteral("model: Siemens M55"), QStringLiteral("total memory: 1572864 bytes (1536 KB)"),
-                          QStringLiteral("free memory: 1567856 bytes (1531 KB)")}));
+                          QStringLiteral("free memory: 1572856 bytes (1535 KB)")}));
 
-    // Within a folder, into a folder named with "/", onto a folder.
+    // Within a folder, into a folder named with "/", onto a folder, onto a file.
     QCOMPARE(c.sim.logLines(QStringLiteral("MOVE")),
              (QStringList{QStringLiteral("MOVE from=/Bitmap/pic.bmp to=/Bitmap/renamed.bmp"),
                           QStringLiteral("MOVE from=/Bitmap/renamed.bmp to=/Other/Deep one/renamed.bmp"),
-                          QStringLiteral("MOVE from=/Bitmap/up.txt to=/Other"),
                           QStringLiteral("MOVE from=/Bitmap/up.txt to=/Other/up.txt"),
+                          QStringLiteral("MOVE from=/Other/Deep one/renamed.bmp to=/Other/Deep one/.~old~renamed.bmp"),
                           QStringLiteral("MOVE from=/Other/up.txt to=/Other/Deep one/renamed.bmp")}));
-    QCOMPARE(readFile(c.flash(QStringLiteral("Other/Deep one/renamed.bmp"))), picture);
-    QCOMPARE(readFile(c.flash(QStringLiteral("Other/up.txt"))), QByteArray("uploaded"));
+    QCOMPARE(readFile(c.flash(QStringLiteral("Other/Deep one/renamed.bmp"))), QByteArray("uploaded"));
+    QVERIFY(!QFile::exists(c.flash(QStringLiteral("Other/up.txt"))));
     QCOMPARE(QDir(c.flash(QStringLiteral("Bitmap"))).entryList(QDir::Files), QStringList());
 
     // Downloads keep the phone's time; lcd moved the second one.
     QCOMPARE(readFile(c.pc(QStringLiteral("pic.bmp"))), picture);
     QCOMPARE(timeOf(c.pc(QStringLiteral("pic.bmp"))), Old.toSecsSinceEpoch());
-    QCOMPARE(readFile(c.pc(QStringLiteral("sub/renamed.bmp"))), picture);
+    QCOMPARE(readFile(c.pc(QStringLiteral("sub/renamed.bmp"))), QByteArray("uploaded"));
 }
 
 void Cli::treesBothWays()
@@ -589,6 +605,36 @@ void Cli::phoneFaults()
     QCOMPARE(c.result.out, QString());
     QCOMPARE(pcEntries(c), name == u"refused" ? QStringList{QStringLiteral("up.bin")} : QStringList());
     QVERIFY(!QFile::exists(c.flash(QStringLiteral("up.bin"))));
+}
+
+void Cli::replacesFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("files"); // Bitmap's, as name=content
+    QTest::newRow("appending phone: put and mv replace")
+        << "replace" << 0 << QString() << QStringList{"A.TXT=new", "G/", "c.txt=bee"};
+    QTest::newRow("moves refused: delete and upload, mv copies and deletes")
+        << "replaceNoMoves" << 1 << "the phone refused to move /Bitmap/F to /Bitmap/G"
+        << QStringList{"A.TXT=new", "F/", "c.txt=bee"};
+    QTest::newRow("moves and uploads refused")
+        << "replaceLost" << 1 << "the old file is gone and the new one did not arrive"
+        << QStringList{"F/", "b.txt=bee", "c.txt=sea"};
+}
+
+// Only the new bytes stand under a name the phone held, in any letter case.
+void Cli::replacesFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    const Case &c = *cases.at(name);
+    QTEST(c.result.exitCode, "exitCode");
+    QVERIFY2(c.result.err.contains(message), qPrintable(c.result.err));
+    QStringList files;
+    for (const auto &[path, content] : tree(c.flash(QStringLiteral("Bitmap"))))
+        files << path + (content == "/" ? QStringLiteral("/") : u'=' + QString::fromUtf8(content));
+    QTEST(files, "files");
 }
 
 void Cli::badInput_data()

@@ -258,6 +258,7 @@ private slots:
 
     void portLinks();
 
+    void connectsAndListsTheRoot_data();
     void connectsAndListsTheRoot();
     void failedSteps_data();
     void failedSteps();
@@ -612,10 +613,28 @@ void FramesTest::writesOfAnySize()
 
 // The connect procedure against a scripted phone. The pauses are scaled down (the
 // program itself keeps them at full length).
+// The phone's largest packet, from its CONNECT answer; none or a figure below the 255
+// bytes every OBEX peer takes leaves the program's own sizes.
+void FramesTest::connectsAndListsTheRoot_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<std::optional<int>>("maxPacket");
+    // M56v06's answer as recorded: 474 bytes, connection id 00000100, Who the Siemens UUID.
+    const QByteArray recorded = hex("a0001f10 0001da cb00000100 4a0013 6b01cb31410611d49a770050da3f471f");
+    const auto answer = [](QByteArray packet) { return PhoneLink::AckFrame + bfbFrames(bfbBlock(0, packet, 0x02)); };
+    QTest::newRow("recorded x55") << answer(recorded) << std::optional<int>(474);
+    QTest::newRow("x65") << answer(QByteArray(recorded).replace(5, 2, hex("0406"))) << std::optional<int>(1030);
+    QTest::newRow("below 255") << answer(QByteArray(recorded).replace(5, 2, hex("0010"))) << std::optional<int>();
+    QTest::newRow("a block that fails its check") << ConnectAnswer << std::optional<int>();
+}
+
 void FramesTest::connectsAndListsTheRoot()
 {
+    QFETCH(QByteArray, answer);
     Attempt a;
-    ScriptedPhone phone(a.pty, workingPhone());
+    std::vector<Rule> rules = workingPhone();
+    rules.back().reply = answer;
+    ScriptedPhone phone(a.pty, rules);
     PhoneLinkTestAccess::setSequence(a.link, 42);
     int listings = 0;
     QVERIFY(a.connector.run([&] {
@@ -628,6 +647,7 @@ void FramesTest::connectsAndListsTheRoot()
         QTRY_COMPARE(phone.received(), requests(workingPhone()) + PhoneLink::AckFrame);
         QCOMPARE(a.link.bytesWaiting(), 0); // the CONNECT answer was read whole
     }));
+    QTEST(a.link.phoneMaxPacket(), "maxPacket");
     QCOMPARE(listings, 1);
     QCOMPARE(a.events.log, Complete);
     QCOMPARE(a.connector.model(), QStringLiteral("M55"));

@@ -312,6 +312,9 @@ void MountPhonesimTest::changesTheFlash_data()
     QTest::addColumn<QString>("error"); // empty when the command succeeds
     QTest::addColumn<QStringList>("flash");
     QTest::addColumn<QStringList>("moves"); // renames and moves are the phone's move command, not copies
+    QTest::addColumn<QStringList>("phone"); // phonesim's options
+    const QStringList NoOptions;
+    const QStringList refusingMoves{"--refuse-move", "C3"};
 
     const QString bitmap = QStringLiteral("Bitmap/");
     const QString sub = QStringLiteral("Bitmap/Sub/");
@@ -323,39 +326,69 @@ void MountPhonesimTest::changesTheFlash_data()
     const auto with = [&](const QString &a) { return QStringList{bitmap, sub, beta, empty, a}; };
 
     QTest::newRow("rename a file") << "mv mnt/a.txt mnt/c.txt" << ok << with(QStringLiteral("c.txt=alpha"))
-                                   << QStringList{"MOVE from=/a.txt to=/c.txt"};
-    QTest::newRow("move a file over another") << "mv mnt/a.txt mnt/Bitmap/b.bmp" << ok
-                                              << QStringList{bitmap, sub, QStringLiteral("Bitmap/b.bmp=alpha"), empty}
-                                              << QStringList{"MOVE from=/a.txt to=/Bitmap/b.bmp"};
+                                   << QStringList{"MOVE from=/a.txt to=/c.txt"} << NoOptions;
+    QTest::newRow("move a file over another")
+        << "mv mnt/a.txt mnt/Bitmap/b.bmp" << ok
+        << QStringList{bitmap, sub, QStringLiteral("Bitmap/b.bmp=alpha"), empty}
+        << QStringList{"MOVE from=/Bitmap/b.bmp to=/Bitmap/.~old~b.bmp", "MOVE from=/a.txt to=/Bitmap/b.bmp"}
+        << NoOptions;
+    // The phone would not move: nothing is deleted, and mv copies and deletes on EXDEV.
+    QTest::newRow("rename onto a file, moves refused")
+        << "python3 -c 'import os; os.rename(\"mnt/a.txt\", \"mnt/Bitmap/b.bmp\")'"
+        << "Invalid cross-device link" << untouched << QStringList{"MOVE from=/Bitmap/b.bmp to=/Bitmap/.~old~b.bmp"}
+        << refusingMoves;
+    QTest::newRow("mv onto a file, moves refused")
+        << "mv mnt/a.txt mnt/Bitmap/b.bmp" << ok
+        << QStringList{bitmap, sub, QStringLiteral("Bitmap/b.bmp=alpha"), empty}
+        << QStringList{"MOVE from=/Bitmap/b.bmp to=/Bitmap/.~old~b.bmp"} << refusingMoves;
     QTest::newRow("rename a folder to Cyrillic")
         << "mv mnt/Bitmap 'mnt/Мои картинки'" << ok
         << QStringList{empty, alpha, "Мои картинки/", "Мои картинки/Sub/", "Мои картинки/b.bmp=beta"}
-        << QStringList{"MOVE from=/Bitmap to=/Мои картинки"};
+        << QStringList{"MOVE from=/Bitmap to=/Мои картинки"} << NoOptions;
     QTest::newRow("move a folder over an empty one")
         << "mv -T mnt/Bitmap/Sub mnt/Empty" << ok << QStringList{bitmap, beta, empty, alpha}
-        << QStringList{"MOVE from=/Bitmap/Sub to=/Empty"};
+        << QStringList{"MOVE from=/Empty to=/.~old~Empty", "MOVE from=/Bitmap/Sub to=/Empty"} << NoOptions;
     QTest::newRow("make a folder") << "mkdir mnt/New" << ok << QStringList{bitmap, sub, beta, empty, "New/", alpha}
-                                   << QStringList{};
+                                   << QStringList{} << NoOptions;
     QTest::newRow("make an existing folder") << "mkdir mnt/Empty"
-                                             << "File exists" << untouched << QStringList{};
+                                             << "File exists" << untouched << QStringList{} << NoOptions;
     QTest::newRow("remove an empty folder")
-        << "rmdir mnt/Empty" << ok << QStringList{bitmap, sub, beta, alpha} << QStringList{};
+        << "rmdir mnt/Empty" << ok << QStringList{bitmap, sub, beta, alpha} << QStringList{} << NoOptions;
     QTest::newRow("remove a full folder") << "rmdir mnt/Bitmap"
-                                          << "Directory not empty" << untouched << QStringList{};
+                                          << "Directory not empty" << untouched << QStringList{} << NoOptions;
     QTest::newRow("remove a missing file") << "rm mnt/nothing"
-                                           << "No such file" << untouched << QStringList{};
-    QTest::newRow("remove a tree") << "rm -r mnt/Bitmap" << ok << QStringList{empty, alpha} << QStringList{};
+                                           << "No such file" << untouched << QStringList{} << NoOptions;
+    QTest::newRow("remove a tree") << "rm -r mnt/Bitmap" << ok << QStringList{empty, alpha} << QStringList{}
+                                   << NoOptions;
     QTest::newRow("append") << "printf ' and more' >> mnt/a.txt" << ok << with(QStringLiteral("a.txt=alpha and more"))
-                            << QStringList{};
+                            << QStringList{"MOVE from=/a.txt to=/.~old~a.txt", "MOVE from=/.~new~a.txt to=/a.txt"}
+                            << NoOptions;
     QTest::newRow("write inside a file") << "printf XY | dd of=mnt/a.txt bs=1 seek=1 conv=notrunc status=none" << ok
-                                         << with(QStringLiteral("a.txt=aXYha")) << QStringList{};
+                                         << with(QStringLiteral("a.txt=aXYha"))
+                                         << QStringList{"MOVE from=/a.txt to=/.~old~a.txt",
+                                                        "MOVE from=/.~new~a.txt to=/a.txt"}
+                                         << NoOptions;
     QTest::newRow("shorten a file") << "truncate -s 3 mnt/a.txt" << ok << with(QStringLiteral("a.txt=alp"))
-                                    << QStringList{};
+                                    << QStringList{"MOVE from=/a.txt to=/.~old~a.txt",
+                                                   "MOVE from=/.~new~a.txt to=/a.txt"}
+                                    << NoOptions;
+    // Emptied when opened, then written: two copies.
+    const QStringList replacesA{"MOVE from=/a.txt to=/.~old~a.txt", "MOVE from=/.~new~a.txt to=/a.txt"};
     QTest::newRow("overwrite a file") << "echo gamma > mnt/a.txt" << ok << with(QStringLiteral("a.txt=gamma"))
-                                      << QStringList{};
+                                      << replacesA + replacesA << NoOptions;
+    // The phone appends to a name it holds in any letter case: the new bytes replace it.
+    QTest::newRow("overwrite in other letter case")
+        << "echo gamma > mnt/A.TXT" << ok << QStringList{QStringLiteral("A.TXT=gamma"), bitmap, sub, beta, empty}
+        << QStringList{"MOVE from=/a.txt to=/.~old~a.txt", "MOVE from=/.~new~A.TXT to=/A.TXT",
+                       "MOVE from=/A.TXT to=/.~old~A.TXT", "MOVE from=/.~new~A.TXT to=/A.TXT"}
+        << NoOptions;
+    QTest::newRow("overwrite a file, moves refused")
+        << "echo gamma > mnt/a.txt" << ok << with(QStringLiteral("a.txt=gamma"))
+        << QStringList{"MOVE from=/a.txt to=/.~old~a.txt"} << refusingMoves;
     QTest::newRow("larger than the phone takes")
         << "truncate -s 17M mnt/huge"
-        << "File too large" << QStringList{bitmap, sub, beta, empty, alpha, QStringLiteral("huge=")} << QStringList{};
+        << "File too large" << QStringList{bitmap, sub, beta, empty, alpha, QStringLiteral("huge=")} << QStringList{}
+        << NoOptions;
 }
 
 void MountPhonesimTest::changesTheFlash()
@@ -364,13 +397,14 @@ void MountPhonesimTest::changesTheFlash()
     QFETCH(QString, error);
     QFETCH(QStringList, flash);
     QFETCH(QStringList, moves);
+    QFETCH(QStringList, phone);
 
     Mount mount;
     QVERIFY(writeFile(mount.flash(QStringLiteral("a.txt")), "alpha"));
     QVERIFY(writeFile(mount.flash(QStringLiteral("Bitmap/b.bmp")), "beta"));
     QVERIFY(QDir().mkpath(mount.flash(QStringLiteral("Bitmap/Sub"))));
     QVERIFY(QDir().mkpath(mount.flash(QStringLiteral("Empty"))));
-    QVERIFY(mount.startPhone());
+    QVERIFY(mount.startPhone(phone));
     QVERIFY(mount.start());
 
     const ProcessResult result = mount.run(command);

@@ -7,8 +7,10 @@
 
 #include "cp1251.h"
 #include "linkaccess.h"
+#include "obexrequests.h"
 #include "phonesession.h"
 #include "recordingevents.h"
+#include "staging.h"
 #include "testchecksum.h"
 #include "testprocess.h"
 #include "workingfiles.h"
@@ -79,9 +81,12 @@ QByteArray contentFor(int byte)
     return content;
 }
 
+// The phone takes a capital and its small letter for one: capitals' names begin
+// with u, so that each byte value gets a file of its own.
 QByteArray phoneNameFor(int byte)
 {
-    return QByteArray("n") + char(byte) + QByteArray(".bin");
+    const QString letter = Cp1251::decode(QByteArray(1, char(byte)));
+    return QByteArray(letter.toLower() != letter ? "u" : "n") + char(byte) + QByteArray(".bin");
 }
 
 // Bytes the emulated phone refuses in names, as a phone's file system does.
@@ -138,6 +143,14 @@ private slots:
     void reconnectAfterALostLink();
     void slowPhoneAtConnect_data();
     void slowPhoneAtConnect();
+    void replaceLeavesOnlyTheNewBytes_data();
+    void replaceLeavesOnlyTheNewBytes();
+    void renameOntoAnExistingFile_data();
+    void renameOntoAnExistingFile();
+    void linkLostBetweenTheSteps_data();
+    void linkLostBetweenTheSteps();
+    void smallPhoneTakesUploads_data();
+    void smallPhoneTakesUploads();
 
 private:
     PhonesimSession shared; // the round trips' connection
@@ -245,7 +258,8 @@ void ObexPhonesim::uploadAnnouncesTheLengthItSends()
     QCOMPARE(QFileInfo(source).size(), 0);
     QCOMPARE(shared.files->PutFile(source), PutResult::Sent);
     QCOMPARE(readFile(shared.flash() + QStringLiteral("/version")), content);
-    const qint64 staged = content.size() + 3 * (content.size() / 497 + 1);
+    // Pieces for a phone of 474 bytes: 465, the first beside the name 441.
+    const qint64 staged = Staging::stagedLength(content.size(), {441, 465});
     const QStringList puts = shared.sim.logLines(QStringLiteral("PUT name=version"));
     QCOMPARE(puts.size(), 1);
     QVERIFY2(puts.first().startsWith(QStringLiteral("PUT name=version length=%1 ").arg(staged)),
@@ -352,6 +366,175 @@ void ObexPhonesim::slowPhoneAtConnect()
         QCOMPARE(s.rootListing.rows.size(), 2);
     else
         QCOMPARE(s.events.log.filter("failed"), QStringList{"failed AT"});
+}
+
+namespace {
+
+// Every file in the phone's folder with its content (hidden ones too).
+QMap<QString, QByteArray> flashFiles(const PhonesimSession &s)
+{
+    QMap<QString, QByteArray> files;
+    for (const QString &name : QDir(s.flash()).entryList(QDir::Files | QDir::Hidden))
+        files.insert(name, readFile(s.flash() + u'/' + name));
+    return files;
+}
+
+const QByteArray OldBytes(3000, 'o');
+const QByteArray NewBytes = randomBytes(1000, 23);
+
+} // namespace
+
+// The recorded x55/x60 phones append to a file sent again (3000 + 100 read back as
+// 3100); a replace leaves the new bytes alone under the name, in any letter case.
+void ObexPhonesim::replaceLeavesOnlyTheNewBytes_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<bool>("learnMovesRefused"); // a refused move comes first
+    QTest::addColumn<PhoneSession::Status>("status");
+    QTest::addColumn<QStringList>("files"); // what the folder holds afterwards
+    using S = PhoneSession::Status;
+    QTest::newRow("new name: a plain upload") << QStringList{} << "x.txt"
+                                              << "a.txt" << false << S::Done << QStringList{"a.txt", "x.txt"};
+    QTest::newRow("appending phone") << QStringList{} << "a.txt"
+                                     << "a.txt" << false << S::Done << QStringList{"a.txt"};
+    QTest::newRow("replacing phone") << QStringList{"--overwrite", "replace"} << "a.txt"
+                                     << "a.txt" << false << S::Done << QStringList{"a.txt"};
+    QTest::newRow("other letter case") << QStringList{} << "a.txt"
+                                       << "A.TXT" << false << S::Done << QStringList{"A.TXT"};
+    QTest::newRow("Cyrillic in other case") << QStringList{} << "Файл.txt"
+                                            << "ФАЙЛ.TXT" << false << S::Done << QStringList{"ФАЙЛ.TXT"};
+    QTest::newRow("moves refused: delete, then upload") << QStringList{"--refuse-move", "C3"} << "a.txt"
+                                                        << "a.txt" << false << S::Done << QStringList{"a.txt"};
+    QTest::newRow("moves known refused: delete, then upload") << QStringList{"--refuse-move", "C3"} << "a.txt"
+                                                              << "a.txt" << true << S::Done << QStringList{"a.txt"};
+    QTest::newRow("upload refused: the old file stays") << QStringList{"--refuse-put", "C3"} << "a.txt"
+                                                        << "a.txt" << false << S::Refused << QStringList{"a.txt"};
+    QTest::newRow("moves and uploads refused: the old file is gone")
+        << QStringList{"--refuse-move", "C3", "--refuse-put", "C3"} << "a.txt"
+        << "a.txt" << true << S::OldFileLost << QStringList{};
+}
+
+void ObexPhonesim::replaceLeavesOnlyTheNewBytes()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, stored);
+    QFETCH(QString, sent);
+    QFETCH(bool, learnMovesRefused);
+    QFETCH(QStringList, files);
+    PhonesimSession s;
+    QVERIFY(writeFile(s.flash() + u'/' + stored, OldBytes));
+    QVERIFY(s.connect(options));
+    if (learnMovesRefused)
+        QCOMPARE(s.session->move({}, "Bitmap", {}, "Pictures"), PhoneSession::Status::Refused);
+    const QByteArray name = *Cp1251::encode(sent);
+    QTEST(s.session->replace({}, name, NewBytes), "status");
+    QCOMPARE(flashFiles(s).keys(), files);
+    const bool replaced =
+        files.contains(sent) && QTest::currentDataTag() != QByteArray("upload refused: the old file stays");
+    if (replaced)
+        QCOMPARE(flashFiles(s).value(sent), NewBytes);
+    else if (!files.isEmpty())
+        QCOMPARE(flashFiles(s).value(sent), OldBytes);
+    // A name the folder does not hold gets the one upload it always got.
+    if (QTest::currentDataTag() == QByteArray("new name: a plain upload"))
+        QCOMPARE(s.sim.logLines("PUT name=").size(), 1);
+}
+
+// A rename onto an existing file moves it aside first: a phone that refuses the move
+// command loses nothing (the mount answers EXDEV and mv copies instead).
+void ObexPhonesim::renameOntoAnExistingFile_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<PhoneSession::Status>("status");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QByteArray>("targetBytes");
+    using S = PhoneSession::Status;
+    QTest::newRow("replaced") << QStringList{} << "b.txt" << S::Done << QStringList{"b.txt"} << NewBytes;
+    QTest::newRow("replaced, other case") << QStringList{} << "B.TXT" << S::Done << QStringList{"B.TXT"} << NewBytes;
+    QTest::newRow("moves refused: both stay")
+        << QStringList{"--refuse-move", "C3"} << "b.txt" << S::Refused << QStringList{"a.txt", "b.txt"} << OldBytes;
+    QTest::newRow("only the letter case changes")
+        << QStringList{} << "A.TXT" << S::Done << QStringList{"A.TXT"} << NewBytes;
+}
+
+void ObexPhonesim::renameOntoAnExistingFile()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, target);
+    QFETCH(QStringList, files);
+    PhonesimSession s;
+    QVERIFY(writeFile(s.flash() + QStringLiteral("/a.txt"), NewBytes));
+    if (!target.startsWith(u'A'))
+        QVERIFY(writeFile(s.flash() + QStringLiteral("/b.txt"), OldBytes));
+    QVERIFY(s.connect(options));
+    QTEST(s.session->moveReplacing({}, "a.txt", {}, *Cp1251::encode(target)), "status");
+    QCOMPARE(flashFiles(s).keys(), files);
+    QTEST(flashFiles(s).value(files.last()), "targetBytes");
+}
+
+// A link lost between the steps of a replace leaves both versions on the phone, under
+// the name or a hidden one beside it.
+void ObexPhonesim::linkLostBetweenTheSteps_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("after the upload") << "move:1";
+    QTest::newRow("after the old file went aside") << "move:2";
+}
+
+void ObexPhonesim::linkLostBetweenTheSteps()
+{
+    QFETCH(QString, fault);
+    PhonesimSession s;
+    QVERIFY(writeFile(s.flash() + QStringLiteral("/a.txt"), OldBytes));
+    QVERIFY(s.connect({"--fault-on", fault, "--silent-after", "0"}));
+    s.link->setTimeoutInterval(1000);
+    QVERIFY_THROWS_EXCEPTION(LinkLost, s.session->replace({}, "a.txt", NewBytes));
+    const QList<QByteArray> contents = flashFiles(s).values();
+    QVERIFY(contents.contains(NewBytes));
+    QVERIFY(contents.contains(OldBytes));
+}
+
+// The recorded x55/x60 phones take packets of 474 bytes: every packet of an upload
+// stays within the figure the phone announces (phonesim refuses a longer one with CD).
+void ObexPhonesim::smallPhoneTakesUploads_data()
+{
+    QTest::addColumn<int>("packet");
+    QTest::addColumn<int>("nameLength");
+    QTest::addColumn<int>("size");
+    QTest::newRow("474, short name") << 474 << 5 << 3000;
+    QTest::newRow("474, 227-character name") << 474 << 227 << 1500;
+    QTest::newRow("300") << 300 << 20 << 2000;
+    QTest::newRow("1030: pieces of 497") << 1030 << 5 << 3000;
+}
+
+void ObexPhonesim::smallPhoneTakesUploads()
+{
+    QFETCH(int, packet);
+    QFETCH(int, nameLength);
+    QFETCH(int, size);
+    PhonesimSession s;
+    QVERIFY(s.connect({"--packet", QString::number(packet)}));
+    QCOMPARE(s.link->phoneMaxPacket(), std::optional<int>(packet));
+    const QByteArray name = QByteArray(nameLength - 4, 'n') + ".bin";
+    const QByteArray content = randomBytes(size, quint32(size));
+    QCOMPARE(s.files->PutData(name, content), PutResult::Sent);
+    QCOMPARE(readFile(s.flash() + u'/' + QString::fromLatin1(name)), content);
+    const QStringList bodies = s.sim.logLines("PUT");
+    QVERIFY(!bodies.isEmpty());
+    const int piece = std::min(497, packet - 9);
+    QVERIFY2(bodies.value(1).contains(QStringLiteral(" body=%1 ").arg(piece)), qPrintable(bodies.value(1)));
+
+    // Its answers to a GET as recorded at 474: 456 data bytes, then 465 (packets of 467 and 471).
+    if (name.size() > ObexRequest::MaxGetName)
+        return;
+    const qsizetype mark = s.sim.logLines().size();
+    QCOMPARE(s.files->GetFile(name), std::optional<QByteArray>(content));
+    const QStringList answers = s.sim.logLines().mid(mark).filter(QStringLiteral("RSP code=90"));
+    QCOMPARE(answers.value(0), QStringLiteral("RSP code=90 len=%1").arg(packet - 7));
+    QCOMPARE(answers.value(1), QStringLiteral("RSP code=90 len=%1").arg(packet - 3));
 }
 
 QTEST_GUILESS_MAIN(ObexPhonesim)

@@ -155,7 +155,7 @@ void PhonesimTest::refusals_data()
     QTest::newRow("delete .") << packet(0x82, name(".")) << 0xC0;
     QTest::newRow("upload named ..") << packetOf(ObexRequest::uploadFirstBlock(1, "..", 4, "x", c)) << 0xC0;
     QTest::newRow("upload over the free memory")
-        << packetOf(ObexRequest::uploadFirstBlock(1, "big.bin", 3000, QByteArray(497, 'x'), c)) << 0xE0;
+        << packetOf(ObexRequest::uploadFirstBlock(1, "big.bin", 3000, QByteArray(400, 'x'), c)) << 0xE0;
     // A Name with application parameters is no delete: SieFS sets attributes that way.
     QTest::newRow("attributes") << packet(0x82, name("keep.txt") + hex("4C 0008 3803") + "\"R\"") << 0xD1;
     QTest::newRow("move not from the root") << move("keep.txt", "/z.txt") << 0xC0;
@@ -195,7 +195,7 @@ void PhonesimTest::brokenOffUploadLeavesNothing()
     QVERIFY(s.connect(*crc));
     PhoneLink &link = s.session->link();
     link.SendPacket(
-        *ObexRequest::uploadFirstBlock(link.bfbSequence(), "keep.txt", 1000, QByteArray(497, 'n'), link.crc()));
+        *ObexRequest::uploadFirstBlock(link.bfbSequence(), "keep.txt", 1000, QByteArray(400, 'n'), link.crc()));
     QCOMPARE(link.ReceiveReply().packet, hex("90 00 03"));
     link.SendAck();
     QCOMPARE(tree(s.flash()).size(), 2); // with the hidden part

@@ -229,13 +229,13 @@ private slots:
         QCOMPARE(m_messages->requests.size(), 2);
         QCOMPARE(requestsSince(mark), QStringList());
 
-        // A name that differs in case only is made, in the folder shown.
+        // A name that differs in case only is sent, in the folder shown; the phone takes
+        // it for the folder it has.
         dialog->Text1->setText(QStringLiteral("old"));
         dialog->Command1->click();
         QTRY_VERIFY(!guard);
         QVERIFY(m_form->isEnabled());
-        QVERIFY(QFileInfo(phonePath(QStringLiteral("Misc/old"))).isDir());
-        QVERIFY(findRow(list(), QStringLiteral("old")) >= 0);
+        QVERIFY(!QFileInfo::exists(phonePath(QStringLiteral("Misc/old"))));
         QVERIFY(findRow(list(), QStringLiteral("Old")) >= 0);
         QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\Misc\\"));
         QCOMPARE(requestsSince(mark).value(0), QStringLiteral("SETPATH flags=00 name=old"));
@@ -374,6 +374,53 @@ private slots:
                  QStringLiteral("Сейчас можно копировать только 1 файл за одну операцию!!!"));
         QCOMPARE(m_messages->requests[1].text, QStringLiteral("Нет такого файла!!!"));
         QCOMPARE(requestsSince(mark), QStringList());
+
+        // The phone appends to a name it holds, in any letter case: a drop of such a
+        // name, asked nothing, leaves the new bytes alone under it.
+        m_messages->clear();
+        const QString again = pcPath(QStringLiteral("upload/DROP.TXT"));
+        QVERIFY(writeFile(again, "new bytes"));
+        m_form->commands().filesDropped({again});
+        QTRY_VERIFY(findRow(list(), QStringLiteral("DROP.TXT")) >= 0);
+        QVERIFY(m_messages->requests.isEmpty());
+        QCOMPARE(readFile(phonePath(QStringLiteral("DROP.TXT"))), QByteArray("new bytes"));
+        QVERIFY(!QFile::exists(phonePath(QStringLiteral("drop.txt"))));
+        QCOMPARE(QDir(phonePath(QString())).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".~")),
+                 QStringList());
+    }
+
+    // A phone that refuses to move gets a delete, then the upload; when that upload
+    // fails (no room for the new file), the window says that the old file is gone.
+    void dropOnAPhoneThatRefusesMoves()
+    {
+        const QString flash = pcPath(QStringLiteral("refusing"));
+        QVERIFY(writeFile(flash + QStringLiteral("/a.txt"), "old"));
+        PhoneSim phone;
+        QVERIFY(phone.start(flash,
+                            {QStringLiteral("--refuse-move"), QStringLiteral("C3"), QStringLiteral("--memory"),
+                             QStringLiteral("4000")}));
+        Form1 form(makeChecksum());
+        form.commands().setWorkingDirectory(pcPath(QStringLiteral("work")));
+        form.commands().link().setPauseScale(0.3);
+        form.commands().link().setDevicePath(phone.device);
+        form.show();
+        PhoneFileList *files = form.controls().FileList;
+        files->selectRow(0);
+        form.commands().openSelectedRow();
+        QVERIFY(files->acceptsFileDrops());
+
+        QVERIFY(writeFile(pcPath(QStringLiteral("small/a.txt")), "new"));
+        form.commands().filesDropped({pcPath(QStringLiteral("small/a.txt"))});
+        QCOMPARE(readFile(flash + QStringLiteral("/a.txt")), QByteArray("new"));
+        QVERIFY(m_messages->requests.isEmpty());
+
+        QVERIFY(writeFile(pcPath(QStringLiteral("large/a.txt")), QByteArray(5000, 'x')));
+        form.commands().filesDropped({pcPath(QStringLiteral("large/a.txt"))});
+        QCOMPARE(m_messages->requests.size(), 1);
+        QCOMPARE(m_messages->requests[0].text,
+                 QStringLiteral("Старый файл удалён, а новый не записан! Скопируйте файл ещё раз."));
+        QVERIFY(!QFile::exists(flash + QStringLiteral("/a.txt")));
+        form.controls().Command9->click();
     }
 };
 

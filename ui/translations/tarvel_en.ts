@@ -320,6 +320,10 @@
         <source>Такое имя файла нельзя использовать на компьютере!</source>
         <translation>This file name cannot be used on the computer.</translation>
     </message>
+    <message>
+        <source>Старый файл удалён, а новый не записан! Скопируйте файл ещё раз.</source>
+        <translation>The old file is gone and the new one did not arrive. Copy the file again.</translation>
+    </message>
 </context>
 <context>
     <name>Startup</name>
