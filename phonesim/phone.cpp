@@ -12,6 +12,8 @@ namespace phonesim {
 namespace {
 
 constexpr std::uint8_t frameSpeed = 0x01, frameConnect = 0x02, frameAt = 0x06, frameData = 0x16;
+// The payload of SieFS's ping, a type-02 frame that asks whether the phone is in BFB mode.
+constexpr std::uint8_t pingByte = 0x14;
 const Bytes linkAck = {0x16, 0x02, 0x14, 0x01, 0xFE};
 // A phone agreeing to a speed frame answers with its first payload byte changed to this.
 constexpr std::uint8_t speedAccepted = 0xCC;
@@ -123,6 +125,11 @@ void Phone::restart()
     rate_.reset();
 }
 
+void Phone::powerCycle()
+{
+    restart();
+}
+
 void Phone::startBfb()
 {
     log_.line("BFB-START");
@@ -132,7 +139,13 @@ void Phone::startBfb()
     skipping_ = false;
     lineFeedDue_ = true;
     lastBfbByte_ = Clock::now();
-    // A new link: its CONNECT carries sequence number 0 again, whatever came before.
+    rate_.startBfb();
+    startLink();
+}
+
+void Phone::startLink()
+{
+    // Its CONNECT carries sequence number 0 again, whatever came before.
     sequence_ = 0;
     lastAccepted_.reset();
     outstanding_.reset();
@@ -147,7 +160,8 @@ void Phone::endBfb(const std::string &why)
     block_.clear();
     outstanding_.reset();
     outbox_.clear();
-    rate_.reset();
+    server_.reset();
+    rate_.endBfb();
 }
 
 void Phone::receive(const std::uint8_t *data, std::size_t size)
@@ -194,7 +208,7 @@ void Phone::atLine()
     if (start == std::string::npos) {
         if (!text.empty())
             log_.line("TEXT " + text);
-        reply({}, out, {});
+        reply({}, out, {}, options_.atLatencyMs);
         return;
     }
     std::string command = text.substr(start);
@@ -203,7 +217,7 @@ void Phone::atLine()
     logFault(damage);
     bool beginBfb = false, leaveBfb = false;
     append(out, atAnswer(command, beginBfb, leaveBfb));
-    reply({}, out, damage);
+    reply({}, out, damage, options_.atLatencyMs);
     if (beginBfb)
         startBfb();
 }
@@ -305,7 +319,11 @@ void Phone::setupFrame(std::uint8_t type, const Bytes &payload)
     std::string speedText;
     Bytes answer;
     bool leaveBfb = false;
-    if (type == frameConnect) {
+    unsigned latencyMs = options_.obexLatencyMs;
+    if (type == frameConnect && payload == Bytes{pingByte}) {
+        text = "PING";
+        answer = frame(frameConnect, {pingByte, 0xAA});
+    } else if (type == frameConnect) {
         text += " data=" + hexBytes(payload);
         answer = frame(frameConnect, {payload.empty() ? std::uint8_t(0) : payload[0], 0xAA});
     } else if (type == frameSpeed) {
@@ -322,15 +340,16 @@ void Phone::setupFrame(std::uint8_t type, const Bytes &payload)
         std::string answerText =
             upperCase(command).starts_with("AT") ? atAnswer(command, beginBfb, leaveBfb) : "\r\nERROR\r\n";
         answer = frame(frameAt, Bytes(answerText.begin(), answerText.end()));
+        latencyMs = options_.atLatencyMs;
     }
     log_.line(text);
     if (!speedText.empty())
         log_.line(speedText);
     Damage damage = faults_.onExchange({ExchangeKind::Setup});
     logFault(damage);
-    reply({}, answer, damage);
+    reply({}, answer, damage, latencyMs);
     if (leaveBfb)
-        endBfb({});
+        endBfb("AT^SBFB=0");
 }
 
 Bytes Phone::speedAnswer(const Bytes &payload, std::string &logText)
@@ -444,13 +463,19 @@ void Phone::blockReceived()
     const bool ackLost = takeBlock(blockFaults_.loseTxAck, number);
     if (ackLost)
         log_.line("FAULT lose-tx-ack " + which);
+    if (command == 0x02 && sequence == 0 && opcode == 0x80 && lastAccepted_ && *lastAccepted_ != 0) {
+        // A client that found the phone still in BFB mode starts a link of its own (a
+        // CONNECT right after a CONNECT is its repeat).
+        log_.line("LINK-START");
+        startLink();
+    }
 
     if (lastAccepted_ == sequence) {
         // Its acknowledgement was lost on the way: acknowledge it again, do nothing more.
         log_.line("REPEAT seq=" + hex2(sequence) + ", acknowledged again");
         logFault(damage);
         damage.withholdAck = damage.withholdAck || ackLost;
-        reply(linkAck, {}, damage);
+        reply(linkAck, {}, damage, options_.obexLatencyMs);
         return;
     }
     lastAccepted_ = sequence;
@@ -469,15 +494,15 @@ void Phone::respond(const Bytes &packet, const Damage &damage)
 {
     if (outstanding_ || !outbox_.empty()) {
         auto [ackDamage, responseDamage] = splitDamage(damage);
-        reply(linkAck, {}, ackDamage);
+        reply(linkAck, {}, ackDamage, options_.obexLatencyMs);
         outbox_.push_back({packet, responseDamage});
     } else {
         // One write: obexftp reads once and wants the response with the acknowledgement.
-        transmitBlock(linkAck, packet, damage);
+        transmitBlock(linkAck, packet, damage, options_.obexLatencyMs);
     }
 }
 
-void Phone::transmitBlock(Bytes ack, const Bytes &packet, const Damage &damage)
+void Phone::transmitBlock(Bytes ack, const Bytes &packet, const Damage &damage, unsigned latencyMs)
 {
     const std::uint8_t command = sequence_ == 0 ? 0x02 : 0x03;
     Bytes block = {command, std::uint8_t(~command), sequence_};
@@ -495,7 +520,7 @@ void Phone::transmitBlock(Bytes ack, const Bytes &packet, const Damage &damage)
     }
     if (takeBlock(blockFaults_.flipTx, sent.number))
         flipBit(block, "flip-tx", sent.number);
-    reply(std::move(ack), cutIntoFrames(block), damage);
+    reply(std::move(ack), cutIntoFrames(block), damage, latencyMs);
     if (!silent_)
         outstanding_ = std::move(sent);
 }
@@ -505,7 +530,7 @@ void Phone::releaseResponses()
     while (!outstanding_ && !outbox_.empty()) {
         Held next = std::move(outbox_.front());
         outbox_.pop_front();
-        transmitBlock({}, next.packet, next.damage);
+        transmitBlock({}, next.packet, next.damage, 0);
     }
 }
 
@@ -572,7 +597,7 @@ std::optional<Phone::Clock::time_point> Phone::nextTimer() const
     return next;
 }
 
-void Phone::reply(Bytes ack, Bytes response, const Damage &damage)
+void Phone::reply(Bytes ack, Bytes response, const Damage &damage, unsigned latencyMs)
 {
     if (silent_)
         return;
@@ -590,7 +615,7 @@ void Phone::reply(Bytes ack, Bytes response, const Damage &damage)
         out.resize(std::min(out.size(), *damage.silentAfter));
         silent_ = true;
     }
-    transmitter_.send(out, damage.delayedByte, damage.delayMs);
+    transmitter_.send(out, latencyMs, damage.delayedByte, damage.delayMs);
 }
 
 Bytes Phone::frame(std::uint8_t type, const Bytes &payload) const

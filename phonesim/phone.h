@@ -28,6 +28,7 @@ public:
     // plugging the cable in again.
     void lineOpened() override { restart(); }
     void lineClosed() override { restart(); }
+    void powerCycle() override;
     void tick(Clock::time_point now) override;
     std::optional<Clock::time_point> nextTimer() const override;
 
@@ -40,6 +41,8 @@ private:
     void restart();
     void startBfb();
     void endBfb(const std::string &why);
+    // Sequence numbers and acknowledgements start afresh for a new link.
+    void startLink();
 
     void atByte(std::uint8_t byte);
     void atLine();
@@ -58,14 +61,15 @@ private:
     // A response goes out right behind the link acknowledgement of its request, or,
     // while the client has not yet acknowledged the previous block, once it has.
     void respond(const Bytes &packet, const Damage &damage);
-    void transmitBlock(Bytes ack, const Bytes &packet, const Damage &damage);
+    void transmitBlock(Bytes ack, const Bytes &packet, const Damage &damage, unsigned latencyMs);
     void releaseResponses();
     void resendOrGiveUp();
     std::optional<Clock::time_point> resendDue() const;
     std::optional<Clock::time_point> switchDue() const;
     std::optional<Clock::time_point> staleDue() const;
 
-    void reply(Bytes ack, Bytes response, const Damage &damage);
+    // latencyMs: the phone's answer time, from now to the first byte.
+    void reply(Bytes ack, Bytes response, const Damage &damage, unsigned latencyMs);
     Bytes frame(std::uint8_t type, const Bytes &payload) const;
     Bytes cutIntoFrames(const Bytes &block) const;
     void flipBit(Bytes &block, const char *fault, unsigned number);
