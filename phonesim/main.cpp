@@ -166,12 +166,10 @@ int run(const Options &options)
                 responder->powerCycle();
             }
         }
-        // Opens and closes first: bytes of a new client always follow its open.
+        // Opens and closes first: bytes of a new client always follow its open. The
+        // phone is not told: what is on the wire goes on, into the void while no
+        // client has the line open.
         auto changes = terminal.readClientChanges();
-        if (changes.lastClosed || changes.firstOpened) {
-            transmitter.clear();
-            receiver.clear();
-        }
         if (changes.lastClosed) {
             log.line("CLOSE");
             terminal.discardUnread();
@@ -184,8 +182,7 @@ int run(const Options &options)
         if (fds[2].revents & POLLIN) {
             std::uint8_t buffer[4096];
             ssize_t size = ::read(terminal.master(), buffer, sizeof buffer);
-            // What a client wrote just before it closed the line goes with the restart.
-            if (size > 0 && terminal.clientPresent())
+            if (size > 0)
                 receiver.arrived(buffer, std::size_t(size), terminal.clientBaud());
         }
     }

@@ -148,8 +148,8 @@ chosen with --fault-on; each fires once:
                       GET for the next packet), put (any upload packet), delete,
                       move, abort, other. Default: 1 (the CONNECT).
   --silent-after N    Send only the first N bytes of the reply (link acknowledgement
-                      included), then stay silent until the line is closed and
-                      opened again.
+                      included), then stay silent until the line is opened again
+                      (the phone keeps its mode).
   --garbage           Send garbage of the same length instead of the response (for AT
                       commands and set-up frames: instead of the whole reply).
   --no-ack            Withhold the link acknowledgement of the data block; the
@@ -195,9 +195,13 @@ Behaviour:
   speed frame (type 01) as below, and an AT command in a type-06 frame is answered
   in a type-06 frame: AT^SBFB=0 (06 0A 0C "at^sbfb=0" 0D, any case) is answered
   06 06 00 0D 0A "OK" 0D 0A and returns the phone to AT mode, its OBEX connection
-  ended. An OBEX DISCONNECT ends the OBEX connection, not BFB mode. An "A" where a
-  frame and a block could begin, or the line being opened again, also brings the
-  phone back to AT mode.
+  ended. An OBEX DISCONNECT ends the OBEX connection, not BFB mode. Text in BFB mode
+  ("at", "AT^SBFB=0" as a line) starts no frame and is ignored (BAD-FRAME skipping).
+  The phone is never switched off: closing and opening the line tell it nothing. It
+  keeps its mode, its rate, its OBEX connection and a block it is still sending; a
+  client that goes mid-exchange leaves it sending its last block again (--resends
+  times, into the void while no client has the line open), then idle in BFB mode,
+  ready for a ping. Only SIGUSR1 brings it back to AT mode at the start rate.
   Line rates: in AT mode the phone answers at whatever rate the client's port is set
   to. In BFB mode it listens and speaks only at its own rate: the start rate (--baud,
   or 57600) from AT^SBFB=1 on (once the OK has left), or what an accepted speed frame
@@ -212,8 +216,7 @@ Behaviour:
   It accepts one by answering the same frame with its fourth byte 0xCC instead of
   0xC0, and switches its rate (and the pacing of --baud) about 100 ms after that
   answer has left. Any other type-01 frame, and with --refuse-speed a frame for
-  another rate than the start rate, is echoed unchanged and the rate stays. The rate
-  returns to the start rate when the line is opened again.
+  another rate than the start rate, is echoed unchanged and the rate stays.
   Every data block with a good CRC that holds one whole OBEX packet is acknowledged
   with 16 02 14 01 FE and answered with one response block, written together with the
   acknowledgement. A block with a bad CRC is dropped without acknowledgement or answer,
@@ -222,8 +225,8 @@ Behaviour:
   block carrying the sequence number of the block accepted just before is a repeat
   whose acknowledgement was lost: it is acknowledged again and not executed. The last
   accepted number is forgotten when BFB framing starts, and a CONNECT in a block
-  with command byte 02 and sequence number 0 after other blocks starts a new link
-  (the phone's numbering too). A frame or block left
+  with command byte 02 and sequence number 0 always starts a new link (the phone's
+  numbering too). A frame or block left
   unfinished for 1 s is dropped. Each response waits until the client has
   acknowledged the previous phone block; an unacknowledged block is sent again (see
   --resend-after). The phone's blocks carry sequence numbers from 0, command byte 02

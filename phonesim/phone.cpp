@@ -107,7 +107,7 @@ Phone::Phone(const Options &options, Flash &flash, RequestLog &log, Transmitter 
     , server_(options, flash)
 {}
 
-void Phone::restart()
+void Phone::powerCycle()
 {
     mode_ = Mode::At;
     echo_ = true;
@@ -123,11 +123,6 @@ void Phone::restart()
     outbox_.clear();
     server_.reset();
     rate_.reset();
-}
-
-void Phone::powerCycle()
-{
-    restart();
 }
 
 void Phone::startBfb()
@@ -273,13 +268,7 @@ void Phone::bfbByte(std::uint8_t byte)
     if (std::exchange(lineFeedDue_, false) && byte == '\n')
         return;
     if (frame_.empty() && !knownFrameType(byte)) {
-        // A client talking AT to a phone still in BFB mode: back to AT mode. Only an A
-        // where a block could begin counts; line noise never turns a frame type into one.
-        if ((byte == 'A' || byte == 'a') && !skipping_ && block_.empty()) {
-            endBfb("text on the line");
-            atByte(byte);
-            return;
-        }
+        // AT text too: a phone in BFB mode takes it for bytes that start no frame.
         if (!skipping_)
             log_.line("BAD-FRAME skipping from " + hex2(byte));
         skipping_ = true;
@@ -463,10 +452,11 @@ void Phone::blockReceived()
     const bool ackLost = takeBlock(blockFaults_.loseTxAck, number);
     if (ackLost)
         log_.line("FAULT lose-tx-ack " + which);
-    if (command == 0x02 && sequence == 0 && opcode == 0x80 && lastAccepted_ && *lastAccepted_ != 0) {
-        // A client that found the phone still in BFB mode starts a link of its own (a
-        // CONNECT right after a CONNECT is its repeat).
-        log_.line("LINK-START");
+    if (command == 0x02 && sequence == 0 && opcode == 0x80) {
+        // A client that found the phone still in BFB mode starts a link of its own. A
+        // CONNECT sent again for a lost acknowledgement is simply answered again.
+        if (lastAccepted_)
+            log_.line("LINK-START");
         startLink();
     }
 

@@ -24,10 +24,11 @@ public:
     Phone(const Options &options, Flash &flash, RequestLog &log, Transmitter &transmitter, LineRate &rate);
 
     void receive(const std::uint8_t *data, std::size_t size) override;
-    // Opening the line or its last close: the phone starts afresh in AT mode, as after
-    // plugging the cable in again.
-    void lineOpened() override { restart(); }
-    void lineClosed() override { restart(); }
+    // Closing and opening the line tell the phone nothing: it keeps its mode, its rate,
+    // its link and a block it is still sending. Only a stall (--silent-after) ends.
+    void lineOpened() override { silent_ = false; }
+    void lineClosed() override {}
+    // Switched off and on: AT mode at the start rate, the flash memory kept.
     void powerCycle() override;
     void tick(Clock::time_point now) override;
     std::optional<Clock::time_point> nextTimer() const override;
@@ -38,7 +39,6 @@ private:
         Bfb
     };
 
-    void restart();
     void startBfb();
     void endBfb(const std::string &why);
     // Sequence numbers and acknowledgements start afresh for a new link.

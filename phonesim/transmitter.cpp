@@ -86,7 +86,9 @@ Transmitter::Wait Transmitter::pump()
         }
         std::uint8_t *wire = segment.data.data() + segment.sent;
         garbleForPort(wire, allowed);
-        const ssize_t written = ::write(terminal_.master(), wire, allowed);
+        // With no client on the line the bytes are lost, as on a cable nobody listens to.
+        const ssize_t written =
+            terminal_.clientPresent() ? ::write(terminal_.master(), wire, allowed) : ssize_t(allowed);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -98,7 +100,8 @@ Transmitter::Wait Transmitter::pump()
             clear();
             return {};
         }
-        trace_.record(Party::Phone, wire, std::size_t(written));
+        if (terminal_.clientPresent())
+            trace_.record(Party::Phone, wire, std::size_t(written));
         segment.sent += std::size_t(written);
         lineFree_ += byteTime * std::ptrdiff_t(written);
         if (segment.sent == segment.data.size()) {

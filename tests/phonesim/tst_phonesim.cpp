@@ -141,6 +141,11 @@ Step rate(speed_t rate)
     return {Step::Kind::Rate, {}, {}, rate};
 }
 const Step reopen{Step::Kind::Reopen, {}, {}};
+// Closed until the phone has logged this line, then opened again.
+Step reopenAfter(const char *line)
+{
+    return {Step::Kind::Reopen, line, {}};
+}
 const Step powerCycle{Step::Kind::PowerCycle, {}, {}};
 Step logged(const char *line)
 {
@@ -288,7 +293,7 @@ void PhonesimTest::refusals()
 }
 
 // The program goes away in the middle of an upload: the file that was there stays as it
-// was, and no part of the new one is left.
+// was, and no part of the new one is left once a new client connects.
 void PhonesimTest::brokenOffUploadLeavesNothing()
 {
     SimSession s;
@@ -301,7 +306,13 @@ void PhonesimTest::brokenOffUploadLeavesNothing()
     link.SendAck();
     QCOMPARE(tree(s.flash()).size(), 2); // with the hidden part
     link.closePort();
+    // The phone is not told: it waits in BFB mode until the next client connects.
+    QTest::qWait(200);
+    QCOMPARE(tree(s.flash()).size(), 2);
+    QVERIFY(link.openPort());
+    QVERIFY(link.writeRaw(PhoneConnector::ConnectFrames));
     QTRY_COMPARE(tree(s.flash()), QStringList{QStringLiteral("keep.txt=old content")});
+    QVERIFY(s.sim.logLines().contains(QStringLiteral("LINK-START")));
 }
 
 void PhonesimTest::speedFrames_data()
@@ -370,6 +381,23 @@ void PhonesimTest::modesAndRates_data()
         << QStringList{} << QList<Step>{bfb, faster, rate(B115200), pinged, rate(B57600), unanswered};
     QTest::newRow("power cycle") << QStringList{} << QList<Step>{bfb,        faster, rate(B115200), pinged, powerCycle,
                                                                  unanswered, at,     rate(B57600),  bfb,    pinged};
+    QTest::newRow("AT mode kept across reopen") << QStringList{} << QList<Step>{at, reopen, unanswered, at};
+    QTest::newRow("BFB mode kept across reopen")
+        << QStringList{} << QList<Step>{bfb, reopen, pinged, say("at\r"), pinged};
+    QTest::newRow("BFB rate kept across reopen")
+        << QStringList{} << QList<Step>{bfb, faster, rate(B115200), pinged, reopen, unanswered, rate(B115200), pinged};
+    QTest::newRow("text ignored in BFB mode")
+        << QStringList{}
+        << QList<Step>{
+               bfb, say("at\r"), say("AT^SBFB=0\r"), say("ATZ\r\n"), pinged, logged("BAD-FRAME skipping from 61")};
+    // Killed with its CONNECT unacknowledged: the phone sends the answer again, gives
+    // up, and waits in BFB mode for the next client, who may go on as it is.
+    const Step connect = say(PhoneConnector::ConnectFrames, ack);
+    QTest::newRow("client gone mid-exchange")
+        << QStringList{QStringLiteral("--resend-after"), QStringLiteral("200"), QStringLiteral("--resends"),
+                       QStringLiteral("2")}
+        << QList<Step>{bfb,    connect, reopenAfter("GIVE-UP seq=00 after 2 resends"),
+                       pinged, connect, logged("LINK-START")};
     QTest::newRow("AT answer time") << QStringList{QStringLiteral("--at-latency"), QStringLiteral("600")}
                                     << QList<Step>{say("at\r"), say({}, ok)};
 }
