@@ -132,8 +132,18 @@ public:
     // arrives in the next SlowAnswerGraceMs (scaled like the pauses). Blocks the thread,
     // woken by each arrival.
     QByteArray readQueueUntil(const std::function<bool(const QByteArray &)> &complete);
+    // The same within capMs (scaled like the pauses) from now, whatever arrived before.
+    QByteArray readQueueUntil(const std::function<bool(const QByteArray &)> &complete, int capMs);
+    // Throws LinkInterrupted from every wait for the phone once stopRequested() says so.
+    void setStopRequest(std::function<bool()> stopRequested) { m_stopRequested = std::move(stopRequested); }
+    // Sends the OBEX DISCONNECT in a data block with the next sequence number and reads
+    // the phone's answer, acknowledging each of its blocks, for at most capMs (scaled).
+    // Never throws: a phone that does not answer is simply not waited for longer.
+    bool disconnectObex(int capMs);
     // The attempt failed: port closed, state "enable".
     void abandonAttempt();
+    // The link is closed: counter back to 1, port closed, Timer2 stopped, state "enable".
+    void endLink();
     // The CONNECT was answered (connectAnswer: everything read for it): single-byte
     // mode, the link acknowledgement, Timer2 running. The phone's block in the answer
     // counts as accepted, so that a resend of it is known as a repeat.
@@ -210,6 +220,7 @@ private:
     QByteArray dataFrame(const QByteArray &payload);
     void showWaitingBytes();
     [[noreturn]] void abortWith(LinkLoss loss);
+    void throwIfStopRequested() const;
     void ensureNotifier();
 
     PhoneEvents &m_events;
@@ -236,4 +247,5 @@ private:
     double m_pauseScale = 1.0;
     std::unique_ptr<QSocketNotifier> m_notifier;
     bool m_dataSignalled = false;
+    std::function<bool()> m_stopRequested;
 };
