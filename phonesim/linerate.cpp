@@ -14,6 +14,26 @@ LineRate::LineRate(unsigned baud, RequestLog &log)
     set(start_);
 }
 
+void LineRate::follow(unsigned portBaud)
+{
+    if (anyRate_ && portBaud)
+        set(portBaud);
+}
+
+void LineRate::startBfb()
+{
+    anyRate_ = false;
+    pending_.reset();
+    if (baud_ != start_)
+        schedule(start_);
+}
+
+void LineRate::endBfb()
+{
+    anyRate_ = true;
+    pending_.reset();
+}
+
 void LineRate::commit()
 {
     if (pending_)
@@ -23,6 +43,7 @@ void LineRate::commit()
 
 void LineRate::reset()
 {
+    anyRate_ = true;
     pending_.reset();
     set(start_);
 }

@@ -1,6 +1,8 @@
-// The cable's line rate, shared by both directions. An accepted speed frame switches it
-// (about 100 ms after the phone's answer has left); opening the line again or leaving
-// BFB framing returns it to the rate the cable started with.
+// The phone's line rate. In AT mode the phone follows whatever rate the computer
+// talks at; in BFB mode it listens and speaks only at its own rate: the start rate
+// from AT^SBFB=1 on (switched once the OK has left), or what an accepted speed frame
+// set (about 100 ms after the phone's answer has left). A power cycle returns it to
+// the start rate in AT mode; closing and opening the line change nothing.
 #pragma once
 
 #include "requestlog.h"
@@ -24,10 +26,21 @@ public:
     // Wire time of one byte (start bit, 8 data bits, stop bit); zero without pacing.
     Clock::duration byteTime() const { return byteTime_; }
 
+    // Whether bytes between the phone and a port set to portBaud are understood both
+    // ways (0: the port's rate is not known, taken as matching).
+    bool matches(unsigned portBaud) const { return anyRate_ || !portBaud || portBaud == baud_; }
+    // In AT mode the phone takes up the rate the computer talks at.
+    void follow(unsigned portBaud);
+
+    // BFB framing starts (at the start rate, once the OK has left) or ends.
+    void startBfb();
+    void endBfb();
+
     // A switch the phone has agreed to and makes once its answer is out.
     void schedule(unsigned baud) { pending_ = baud; }
     std::optional<unsigned> pending() const { return pending_; }
     void commit();
+    // Power on: AT mode at the start rate.
     void reset();
 
 private:
@@ -36,6 +49,7 @@ private:
     RequestLog &log_;
     const unsigned start_;
     const bool paced_;
+    bool anyRate_ = true;
     unsigned baud_;
     Clock::duration byteTime_{};
     std::optional<unsigned> pending_;

@@ -85,10 +85,11 @@ int run(const Options &options)
     if (!options.trace.empty() && !trace.open(options.trace))
         return fail("cannot write the trace " + options.trace + ": " + std::strerror(errno));
 
-    // Termination arrives through a descriptor, so the one wait below covers it.
+    // Termination and the power switch arrive through a descriptor, so the one wait
+    // below covers them.
     sigset_t signals;
     sigemptyset(&signals);
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
         sigaddset(&signals, signal);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
@@ -116,7 +117,7 @@ int run(const Options &options)
     LineNoise noiseRx("rx", options.faults.noiseRx, options.faults.seed, 1, log);
     LineNoise noiseTx("tx", options.faults.noiseTx, options.faults.seed, 2, log);
     Receiver receiver(rate, noiseRx, trace, log);
-    Transmitter transmitter(terminal.master(), rate, noiseTx, trace, log);
+    Transmitter transmitter(terminal, rate, noiseTx, trace, log);
 
     std::unique_ptr<Flash> flash;
     std::unique_ptr<Responder> responder;
@@ -151,14 +152,24 @@ int run(const Options &options)
         };
         if (::poll(fds, 3, timeout) < 0 && errno != EINTR)
             return fail(std::string("poll: ") + std::strerror(errno));
-        if (fds[0].revents & POLLIN)
-            break;
-        // Opens and closes first: bytes of a new client always follow its open.
-        auto changes = terminal.readClientChanges();
-        if (changes.lastClosed || changes.firstOpened) {
-            transmitter.clear();
-            receiver.clear();
+        if (fds[0].revents & POLLIN) {
+            struct signalfd_siginfo info
+            {};
+            const bool signalled = ::read(signalFd, &info, sizeof info) == ssize_t(sizeof info);
+            if (signalled && info.ssi_signo != SIGUSR1)
+                break;
+            if (signalled) {
+                // Off and on: whatever was on the wire is lost.
+                log.line("POWER-CYCLE");
+                transmitter.clear();
+                receiver.clear();
+                responder->powerCycle();
+            }
         }
+        // Opens and closes first: bytes of a new client always follow its open. The
+        // phone is not told: what is on the wire goes on, into the void while no
+        // client has the line open.
+        auto changes = terminal.readClientChanges();
         if (changes.lastClosed) {
             log.line("CLOSE");
             terminal.discardUnread();

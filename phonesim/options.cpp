@@ -77,7 +77,9 @@ std::string helpText()
 An emulated Siemens M55 on a pseudo-terminal: AT commands, BFB framing and an OBEX
 file-system server whose flash memory is a folder of this computer. The device path
 (for example /dev/pts/5) is printed as the first line on standard output; the phone
-serves any number of connections until SIGTERM or SIGINT.
+serves any number of connections until SIGTERM or SIGINT. SIGUSR1 switches the
+phone off and on: AT mode at the start rate, link and OBEX state cleared, the flash
+memory kept (POWER-CYCLE in the log).
 
 Options:
   --root DIR          Flash memory: the folder DIR (folders, files, sizes and dates
@@ -114,6 +116,13 @@ Options:
                       block again, same sequence number (default 3000; 0: never).
   --resends N         Send one block again at most N times (default 3); then the
                       phone gives it up (GIVE-UP in the log) and goes on.
+  --at-latency MS     The phone's answer time to an AT command, on its own or in a
+                      type-06 frame: from the command's end to the first byte of
+                      the echo and answer (default 0; the recorded phones take
+                      about 40).
+  --obex-latency MS   The phone's answer time to a data block (link acknowledgement
+                      and response), the ping and other set-up frames (default 0;
+                      the recorded phones take a few, 2 to 8).
   --empty-final       A GET answered in several packets puts all data in Body
                       headers of 0x90 responses and ends with an empty End-of-Body
                       in the final 0xA0 response. Default: the final response
@@ -139,8 +148,8 @@ chosen with --fault-on; each fires once:
                       GET for the next packet), put (any upload packet), delete,
                       move, abort, other. Default: 1 (the CONNECT).
   --silent-after N    Send only the first N bytes of the reply (link acknowledgement
-                      included), then stay silent until the line is closed and
-                      opened again.
+                      included), then stay silent until the line is opened again
+                      (the phone keeps its mode).
   --garbage           Send garbage of the same length instead of the response (for AT
                       commands and set-up frames: instead of the whole reply).
   --no-ack            Withhold the link acknowledgement of the data block; the
@@ -181,10 +190,25 @@ Behaviour:
   and answers "OK" or "ERROR" between CR LF pairs. Known commands (any case): AT, ATZ,
   ATE0, ATE1, AT+CGMM/+GMM, AT+CGMI/+GMI, AT+CGMR/+GMR, AT+CGSN/+GSN, AT^SIFS,
   AT^SBFB=?, AT^SBFB=0, AT^SBFB=1 (answers OK, then BFB framing). In BFB mode a
-  set-up frame of type 02 is answered with a type-02 frame [byte, AA], a speed frame
-  (type 01) as below, and an AT command in a type-06 frame is answered in a type-06
-  frame (AT^SBFB=0 leaves BFB framing). An "A" where a frame and a block could begin,
-  or the line being opened again, also brings the phone back to AT mode.
+  set-up frame of type 02 is answered with a type-02 frame [byte, AA] (SieFS's ping
+  02 01 03 14 gets 02 02 00 14 AA; in AT mode it is no command and gets nothing), a
+  speed frame (type 01) as below, and an AT command in a type-06 frame is answered
+  in a type-06 frame: AT^SBFB=0 (06 0A 0C "at^sbfb=0" 0D, any case) is answered
+  06 06 00 0D 0A "OK" 0D 0A and returns the phone to AT mode, its OBEX connection
+  ended. An OBEX DISCONNECT ends the OBEX connection, not BFB mode. Text in BFB mode
+  ("at", "AT^SBFB=0" as a line) starts no frame and is ignored (BAD-FRAME skipping).
+  The phone is never switched off: closing and opening the line tell it nothing. It
+  keeps its mode, its rate, its OBEX connection and a block it is still sending; a
+  client that goes mid-exchange leaves it sending its last block again (--resends
+  times, into the void while no client has the line open), then idle in BFB mode,
+  ready for a ping. Only SIGUSR1 brings it back to AT mode at the start rate.
+  Line rates: in AT mode the phone answers at whatever rate the client's port is set
+  to. In BFB mode it listens and speaks only at its own rate: the start rate (--baud,
+  or 57600) from AT^SBFB=1 on (once the OK has left), or what an accepted speed frame
+  set. Bytes the client sends at another rate are not understood (RATE-MISMATCH in
+  the log), and a client whose port is set to another rate reads each byte the phone
+  sends as 00, as a raw port reads a byte with a framing error. The pseudo-terminal
+  carries the rate the client set on its end.
   Speed frames: the phone knows exactly four, each payload 0xC0, the rate in ASCII
   digits and three check bytes:
     19200   01 09 08 C0 "19200" CE 4D CF     38400   01 09 08 C0 "38400" CC 4B CF
@@ -192,9 +216,7 @@ Behaviour:
   It accepts one by answering the same frame with its fourth byte 0xCC instead of
   0xC0, and switches its rate (and the pacing of --baud) about 100 ms after that
   answer has left. Any other type-01 frame, and with --refuse-speed a frame for
-  another rate than the start rate, is echoed unchanged and the rate stays. The rate
-  returns to the start rate (--baud, or 57600) when the line is opened again or BFB
-  framing ends.
+  another rate than the start rate, is echoed unchanged and the rate stays.
   Every data block with a good CRC that holds one whole OBEX packet is acknowledged
   with 16 02 14 01 FE and answered with one response block, written together with the
   acknowledgement. A block with a bad CRC is dropped without acknowledgement or answer,
@@ -202,7 +224,9 @@ Behaviour:
   its packet's (obexftp follows each packet with such blocks repeating its tail). A
   block carrying the sequence number of the block accepted just before is a repeat
   whose acknowledgement was lost: it is acknowledged again and not executed. The last
-  accepted number is forgotten when BFB framing starts. A frame or block left
+  accepted number is forgotten when BFB framing starts, and a CONNECT in a block
+  with command byte 02 and sequence number 0 always starts a new link (the phone's
+  numbering too). A frame or block left
   unfinished for 1 s is dropped. Each response waits until the client has
   acknowledged the previous phone block; an unacknowledged block is sent again (see
   --resend-after). The phone's blocks carry sequence numbers from 0, command byte 02
@@ -241,12 +265,18 @@ the order flags, name, type, length, appparam, body, eob, extra; absent headers 
 left out, an empty Name header shows as "name=":
   OPEN | CLOSE                      the line was opened / the last client closed it
   AT <command line>                 an AT command line (printable characters)
-  BFB-START | BFB-END               BFB framing switched on / off
+  BFB-START | BFB-END [reason]      BFB framing switched on / off
+  PING                              SieFS's ping, answered in BFB mode
+  POWER-CYCLE                       the phone was switched off and on (SIGUSR1)
+  LINK-START                        a CONNECT started a new link in BFB mode
   BFB-SETUP type=02 data=14         a set-up frame; type 01 adds speed=57600,
                                     type 06 adds at=<command>
   SPEED 115200 accepted | SPEED 115200 refused | SPEED refused: not a known ...
   RATE 115200                       the phone's line rate changed
-  RATE-MISMATCH phone=115200 port=57600   the client's port is set to another rate
+  RATE-MISMATCH phone=115200 port=57600, not understood | ..., read as 00
+                                    in BFB mode, the client's port is set to
+                                    another rate: its bytes are lost / the phone's
+                                    reach it as 00
   TEXT <line>                       a line without an AT command (echoed only)
   BAD-FRAME ... | BAD-BLOCK ...     framing errors, bytes skipped or dropped
   BAD-PACKET ... dropped            a block not holding one whole OBEX packet
@@ -356,6 +386,10 @@ ParseResult parseOptions(int argc, char **argv)
             if (!needValue() || !parseNumber(value, number) || number > 1000)
                 return fail("--resends needs a count up to 1000");
             options.resends = unsigned(number);
+        } else if (arg == "--at-latency" || arg == "--obex-latency") {
+            if (!needValue() || !parseNumber(value, number) || number > 60000)
+                return fail(arg + " needs milliseconds up to 60000");
+            (arg == "--at-latency" ? options.atLatencyMs : options.obexLatencyMs) = unsigned(number);
         } else if (arg == "--seed") {
             if (!needValue() || !parseNumber(value, number))
                 return fail("--seed needs a whole number");

@@ -12,6 +12,8 @@ namespace phonesim {
 namespace {
 
 constexpr std::uint8_t frameSpeed = 0x01, frameConnect = 0x02, frameAt = 0x06, frameData = 0x16;
+// The payload of SieFS's ping, a type-02 frame that asks whether the phone is in BFB mode.
+constexpr std::uint8_t pingByte = 0x14;
 const Bytes linkAck = {0x16, 0x02, 0x14, 0x01, 0xFE};
 // A phone agreeing to a speed frame answers with its first payload byte changed to this.
 constexpr std::uint8_t speedAccepted = 0xCC;
@@ -105,7 +107,7 @@ Phone::Phone(const Options &options, Flash &flash, RequestLog &log, Transmitter 
     , server_(options, flash)
 {}
 
-void Phone::restart()
+void Phone::powerCycle()
 {
     mode_ = Mode::At;
     echo_ = true;
@@ -132,7 +134,13 @@ void Phone::startBfb()
     skipping_ = false;
     lineFeedDue_ = true;
     lastBfbByte_ = Clock::now();
-    // A new link: its CONNECT carries sequence number 0 again, whatever came before.
+    rate_.startBfb();
+    startLink();
+}
+
+void Phone::startLink()
+{
+    // Its CONNECT carries sequence number 0 again, whatever came before.
     sequence_ = 0;
     lastAccepted_.reset();
     outstanding_.reset();
@@ -147,7 +155,8 @@ void Phone::endBfb(const std::string &why)
     block_.clear();
     outstanding_.reset();
     outbox_.clear();
-    rate_.reset();
+    server_.reset();
+    rate_.endBfb();
 }
 
 void Phone::receive(const std::uint8_t *data, std::size_t size)
@@ -194,7 +203,7 @@ void Phone::atLine()
     if (start == std::string::npos) {
         if (!text.empty())
             log_.line("TEXT " + text);
-        reply({}, out, {});
+        reply({}, out, {}, options_.atLatencyMs);
         return;
     }
     std::string command = text.substr(start);
@@ -203,7 +212,7 @@ void Phone::atLine()
     logFault(damage);
     bool beginBfb = false, leaveBfb = false;
     append(out, atAnswer(command, beginBfb, leaveBfb));
-    reply({}, out, damage);
+    reply({}, out, damage, options_.atLatencyMs);
     if (beginBfb)
         startBfb();
 }
@@ -259,13 +268,7 @@ void Phone::bfbByte(std::uint8_t byte)
     if (std::exchange(lineFeedDue_, false) && byte == '\n')
         return;
     if (frame_.empty() && !knownFrameType(byte)) {
-        // A client talking AT to a phone still in BFB mode: back to AT mode. Only an A
-        // where a block could begin counts; line noise never turns a frame type into one.
-        if ((byte == 'A' || byte == 'a') && !skipping_ && block_.empty()) {
-            endBfb("text on the line");
-            atByte(byte);
-            return;
-        }
+        // AT text too: a phone in BFB mode takes it for bytes that start no frame.
         if (!skipping_)
             log_.line("BAD-FRAME skipping from " + hex2(byte));
         skipping_ = true;
@@ -305,7 +308,11 @@ void Phone::setupFrame(std::uint8_t type, const Bytes &payload)
     std::string speedText;
     Bytes answer;
     bool leaveBfb = false;
-    if (type == frameConnect) {
+    unsigned latencyMs = options_.obexLatencyMs;
+    if (type == frameConnect && payload == Bytes{pingByte}) {
+        text = "PING";
+        answer = frame(frameConnect, {pingByte, 0xAA});
+    } else if (type == frameConnect) {
         text += " data=" + hexBytes(payload);
         answer = frame(frameConnect, {payload.empty() ? std::uint8_t(0) : payload[0], 0xAA});
     } else if (type == frameSpeed) {
@@ -322,15 +329,16 @@ void Phone::setupFrame(std::uint8_t type, const Bytes &payload)
         std::string answerText =
             upperCase(command).starts_with("AT") ? atAnswer(command, beginBfb, leaveBfb) : "\r\nERROR\r\n";
         answer = frame(frameAt, Bytes(answerText.begin(), answerText.end()));
+        latencyMs = options_.atLatencyMs;
     }
     log_.line(text);
     if (!speedText.empty())
         log_.line(speedText);
     Damage damage = faults_.onExchange({ExchangeKind::Setup});
     logFault(damage);
-    reply({}, answer, damage);
+    reply({}, answer, damage, latencyMs);
     if (leaveBfb)
-        endBfb({});
+        endBfb("AT^SBFB=0");
 }
 
 Bytes Phone::speedAnswer(const Bytes &payload, std::string &logText)
@@ -444,13 +452,20 @@ void Phone::blockReceived()
     const bool ackLost = takeBlock(blockFaults_.loseTxAck, number);
     if (ackLost)
         log_.line("FAULT lose-tx-ack " + which);
+    if (command == 0x02 && sequence == 0 && opcode == 0x80) {
+        // A client that found the phone still in BFB mode starts a link of its own. A
+        // CONNECT sent again for a lost acknowledgement is simply answered again.
+        if (lastAccepted_)
+            log_.line("LINK-START");
+        startLink();
+    }
 
     if (lastAccepted_ == sequence) {
         // Its acknowledgement was lost on the way: acknowledge it again, do nothing more.
         log_.line("REPEAT seq=" + hex2(sequence) + ", acknowledged again");
         logFault(damage);
         damage.withholdAck = damage.withholdAck || ackLost;
-        reply(linkAck, {}, damage);
+        reply(linkAck, {}, damage, options_.obexLatencyMs);
         return;
     }
     lastAccepted_ = sequence;
@@ -469,15 +484,15 @@ void Phone::respond(const Bytes &packet, const Damage &damage)
 {
     if (outstanding_ || !outbox_.empty()) {
         auto [ackDamage, responseDamage] = splitDamage(damage);
-        reply(linkAck, {}, ackDamage);
+        reply(linkAck, {}, ackDamage, options_.obexLatencyMs);
         outbox_.push_back({packet, responseDamage});
     } else {
         // One write: obexftp reads once and wants the response with the acknowledgement.
-        transmitBlock(linkAck, packet, damage);
+        transmitBlock(linkAck, packet, damage, options_.obexLatencyMs);
     }
 }
 
-void Phone::transmitBlock(Bytes ack, const Bytes &packet, const Damage &damage)
+void Phone::transmitBlock(Bytes ack, const Bytes &packet, const Damage &damage, unsigned latencyMs)
 {
     const std::uint8_t command = sequence_ == 0 ? 0x02 : 0x03;
     Bytes block = {command, std::uint8_t(~command), sequence_};
@@ -495,7 +510,7 @@ void Phone::transmitBlock(Bytes ack, const Bytes &packet, const Damage &damage)
     }
     if (takeBlock(blockFaults_.flipTx, sent.number))
         flipBit(block, "flip-tx", sent.number);
-    reply(std::move(ack), cutIntoFrames(block), damage);
+    reply(std::move(ack), cutIntoFrames(block), damage, latencyMs);
     if (!silent_)
         outstanding_ = std::move(sent);
 }
@@ -505,7 +520,7 @@ void Phone::releaseResponses()
     while (!outstanding_ && !outbox_.empty()) {
         Held next = std::move(outbox_.front());
         outbox_.pop_front();
-        transmitBlock({}, next.packet, next.damage);
+        transmitBlock({}, next.packet, next.damage, 0);
     }
 }
 
@@ -572,7 +587,7 @@ std::optional<Phone::Clock::time_point> Phone::nextTimer() const
     return next;
 }
 
-void Phone::reply(Bytes ack, Bytes response, const Damage &damage)
+void Phone::reply(Bytes ack, Bytes response, const Damage &damage, unsigned latencyMs)
 {
     if (silent_)
         return;
@@ -590,7 +605,7 @@ void Phone::reply(Bytes ack, Bytes response, const Damage &damage)
         out.resize(std::min(out.size(), *damage.silentAfter));
         silent_ = true;
     }
-    transmitter_.send(out, damage.delayedByte, damage.delayMs);
+    transmitter_.send(out, latencyMs, damage.delayedByte, damage.delayMs);
 }
 
 Bytes Phone::frame(std::uint8_t type, const Bytes &payload) const

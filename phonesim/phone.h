@@ -24,10 +24,12 @@ public:
     Phone(const Options &options, Flash &flash, RequestLog &log, Transmitter &transmitter, LineRate &rate);
 
     void receive(const std::uint8_t *data, std::size_t size) override;
-    // Opening the line or its last close: the phone starts afresh in AT mode, as after
-    // plugging the cable in again.
-    void lineOpened() override { restart(); }
-    void lineClosed() override { restart(); }
+    // Closing and opening the line tell the phone nothing: it keeps its mode, its rate,
+    // its link and a block it is still sending. Only a stall (--silent-after) ends.
+    void lineOpened() override { silent_ = false; }
+    void lineClosed() override {}
+    // Switched off and on: AT mode at the start rate, the flash memory kept.
+    void powerCycle() override;
     void tick(Clock::time_point now) override;
     std::optional<Clock::time_point> nextTimer() const override;
 
@@ -37,9 +39,10 @@ private:
         Bfb
     };
 
-    void restart();
     void startBfb();
     void endBfb(const std::string &why);
+    // Sequence numbers and acknowledgements start afresh for a new link.
+    void startLink();
 
     void atByte(std::uint8_t byte);
     void atLine();
@@ -58,14 +61,15 @@ private:
     // A response goes out right behind the link acknowledgement of its request, or,
     // while the client has not yet acknowledged the previous block, once it has.
     void respond(const Bytes &packet, const Damage &damage);
-    void transmitBlock(Bytes ack, const Bytes &packet, const Damage &damage);
+    void transmitBlock(Bytes ack, const Bytes &packet, const Damage &damage, unsigned latencyMs);
     void releaseResponses();
     void resendOrGiveUp();
     std::optional<Clock::time_point> resendDue() const;
     std::optional<Clock::time_point> switchDue() const;
     std::optional<Clock::time_point> staleDue() const;
 
-    void reply(Bytes ack, Bytes response, const Damage &damage);
+    // latencyMs: the phone's answer time, from now to the first byte.
+    void reply(Bytes ack, Bytes response, const Damage &damage, unsigned latencyMs);
     Bytes frame(std::uint8_t type, const Bytes &payload) const;
     Bytes cutIntoFrames(const Bytes &block) const;
     void flipBit(Bytes &block, const char *fault, unsigned number);

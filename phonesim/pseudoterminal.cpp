@@ -86,9 +86,10 @@ void PseudoTerminal::discardUnread()
 
 unsigned PseudoTerminal::clientBaud() const
 {
+    // The master shows the settings the client made on its end.
     struct termios settings
     {};
-    if (::tcgetattr(slave_, &settings) != 0)
+    if (::tcgetattr(master_, &settings) != 0)
         return 0;
     switch (::cfgetospeed(&settings)) {
     case B9600:

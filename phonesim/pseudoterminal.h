@@ -29,6 +29,8 @@ public:
     // Reads the pending open and close notifications, in order.
     ClientChanges readClientChanges();
     int clients() const { return clients_; }
+    // Whether a client has the line open (always, when opens cannot be watched).
+    bool clientPresent() const { return watch_ < 0 || clients_ > 0; }
 
     // Drops what was sent but never read by a client that has gone.
     void discardUnread();

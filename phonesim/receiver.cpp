@@ -16,7 +16,8 @@ Receiver::Receiver(LineRate &rate, LineNoise &noise, ByteTrace &trace, RequestLo
 void Receiver::arrived(const std::uint8_t *data, std::size_t size, unsigned portBaud)
 {
     trace_.record(Party::Computer, data, size);
-    checkPortRate(portBaud);
+    if (!checkPortRate(portBaud))
+        return;
     Bytes bytes(data, data + size);
     noise_.apply(bytes.data(), bytes.size());
     const auto now = Clock::now();
@@ -27,21 +28,25 @@ void Receiver::arrived(const std::uint8_t *data, std::size_t size, unsigned port
     }
 }
 
-void Receiver::checkPortRate(unsigned portBaud)
+bool Receiver::checkPortRate(unsigned portBaud)
 {
     if (!portBaud)
-        return;
+        return true;
     // A computer that has already switched finds the phone switching with it.
     if (rate_.pending() == portBaud)
         rate_.commit();
-    if (portBaud == rate_.baud()) {
+    rate_.follow(portBaud);
+    if (rate_.matches(portBaud)) {
         mismatch_.reset();
-        return;
+        return true;
     }
+    // The phone's UART sees framing errors and nothing it can use.
     const std::pair<unsigned, unsigned> rates{rate_.baud(), portBaud};
     if (mismatch_ != rates)
-        log_.line("RATE-MISMATCH phone=" + std::to_string(rates.first) + " port=" + std::to_string(rates.second));
+        log_.line("RATE-MISMATCH phone=" + std::to_string(rates.first) + " port=" + std::to_string(rates.second)
+                  + ", not understood");
     mismatch_ = rates;
+    return false;
 }
 
 Bytes Receiver::take()

@@ -1,6 +1,7 @@
 // The computer's side of the cable on its way to the phone: each read is recorded in the
 // trace as the computer sent it, then hit by line noise, and a byte reaches the phone
-// only when its wire time at the current line rate has passed.
+// only when its wire time at the current line rate has passed. Bytes sent at a rate
+// the phone is not listening at never reach it.
 #pragma once
 
 #include "bytes.h"
@@ -31,7 +32,8 @@ public:
     void clear();
 
 private:
-    void checkPortRate(unsigned portBaud);
+    // False when the phone cannot understand bytes sent at portBaud.
+    bool checkPortRate(unsigned portBaud);
 
     struct Pending
     {

@@ -19,6 +19,8 @@ public:
     virtual void receive(const std::uint8_t *data, std::size_t size) = 0;
     virtual void lineOpened() = 0;
     virtual void lineClosed() = 0;
+    // Switched off and on again.
+    virtual void powerCycle() {}
     // Timed work (resends, the speed switch); nextTimer says when it is due.
     virtual void tick(Clock::time_point) {}
     virtual std::optional<Clock::time_point> nextTimer() const { return std::nullopt; }

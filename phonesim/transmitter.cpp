@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 #include <unistd.h>
 
 namespace phonesim {
@@ -11,18 +12,23 @@ namespace {
 constexpr std::size_t pacingBurst = 16;
 } // namespace
 
-Transmitter::Transmitter(int fd, LineRate &rate, LineNoise &noise, ByteTrace &trace, RequestLog &log)
-    : fd_(fd), rate_(rate), noise_(noise), trace_(trace), log_(log)
+Transmitter::Transmitter(const PseudoTerminal &terminal, LineRate &rate, LineNoise &noise, ByteTrace &trace,
+                         RequestLog &log)
+    : terminal_(terminal), rate_(rate), noise_(noise), trace_(trace), log_(log)
 {}
 
-void Transmitter::send(const Bytes &data, std::optional<std::size_t> delayedByte, unsigned delayMs)
+void Transmitter::send(const Bytes &data, unsigned latencyMs, std::optional<std::size_t> delayedByte, unsigned delayMs)
 {
     if (data.empty())
         return;
-    auto add = [this](Bytes bytes, unsigned delay) {
+    std::optional<Clock::time_point> notBefore;
+    if (latencyMs > 0)
+        notBefore = Clock::now() + std::chrono::milliseconds(latencyMs);
+    auto add = [&](Bytes bytes, unsigned delay) {
         Segment segment;
         segment.data = std::move(bytes);
         segment.delayMs = delay;
+        segment.notBefore = std::exchange(notBefore, std::nullopt);
         queue_.push_back(std::move(segment));
     };
     if (delayedByte && *delayedByte < data.size()) {
@@ -47,6 +53,10 @@ Transmitter::Wait Transmitter::pump()
     while (!queue_.empty()) {
         Segment &segment = queue_.front();
         const auto now = Clock::now();
+        if (segment.notBefore && now < *segment.notBefore) {
+            pacing_ = false; // the line is idle meanwhile
+            return {false, segment.notBefore};
+        }
         if (segment.delayMs > 0) {
             if (!segment.holdUntil)
                 segment.holdUntil = now + std::chrono::milliseconds(segment.delayMs);
@@ -74,8 +84,11 @@ Transmitter::Wait Transmitter::pump()
             noise_.apply(segment.data.data() + segment.noised, segment.sent + allowed - segment.noised);
             segment.noised = segment.sent + allowed;
         }
-        const std::uint8_t *wire = segment.data.data() + segment.sent;
-        const ssize_t written = ::write(fd_, wire, allowed);
+        std::uint8_t *wire = segment.data.data() + segment.sent;
+        garbleForPort(wire, allowed);
+        // With no client on the line the bytes are lost, as on a cable nobody listens to.
+        const ssize_t written =
+            terminal_.clientPresent() ? ::write(terminal_.master(), wire, allowed) : ssize_t(allowed);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -87,7 +100,8 @@ Transmitter::Wait Transmitter::pump()
             clear();
             return {};
         }
-        trace_.record(Party::Phone, wire, std::size_t(written));
+        if (terminal_.clientPresent())
+            trace_.record(Party::Phone, wire, std::size_t(written));
         segment.sent += std::size_t(written);
         lineFree_ += byteTime * std::ptrdiff_t(written);
         if (segment.sent == segment.data.size()) {
@@ -98,6 +112,21 @@ Transmitter::Wait Transmitter::pump()
     }
     pacing_ = false;
     return {};
+}
+
+void Transmitter::garbleForPort(std::uint8_t *bytes, std::size_t size)
+{
+    const unsigned portBaud = terminal_.clientBaud();
+    if (rate_.matches(portBaud)) {
+        mismatch_.reset();
+        return;
+    }
+    const std::pair<unsigned, unsigned> rates{rate_.baud(), portBaud};
+    if (mismatch_ != rates)
+        log_.line("RATE-MISMATCH phone=" + std::to_string(rates.first) + " port=" + std::to_string(rates.second)
+                  + ", read as 00");
+    mismatch_ = rates;
+    std::fill(bytes, bytes + size, std::uint8_t(0));
 }
 
 } // namespace phonesim

@@ -1,7 +1,8 @@
 // The emulated phone's own rules, which the program's round trips do not reach, driven
-// through the program's link: its command line, line noise that repeats from the seed,
-// requests that would leave the served folder or that it must refuse, uploads broken
-// off, and speed frames it does not know.
+// through the program's link or a bare port: its command line, line noise that repeats
+// from the seed, requests that would leave the served folder or that it must refuse,
+// uploads broken off, speed frames it does not know, and a phone that is never
+// switched off: its modes and line rates, the ping, leaving BFB mode, the power switch.
 
 #include "bfbbytes.h"
 #include "cp1251.h"
@@ -10,8 +11,14 @@
 #include "simsession.h"
 
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -55,7 +62,104 @@ QStringList tree(const QString &root)
     return entries;
 }
 
+// The client's end of the line as a bare port: raw bytes at a rate of our choosing.
+class BarePort
+{
+public:
+    ~BarePort() { close(); }
+    bool open(const QString &device, speed_t rate = B57600)
+    {
+        m_fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        return m_fd >= 0 && setRate(rate);
+    }
+    void close()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+    bool setRate(speed_t rate)
+    {
+        termios settings{};
+        if (::tcgetattr(m_fd, &settings) != 0)
+            return false;
+        ::cfmakeraw(&settings);
+        settings.c_cflag |= CLOCAL | CREAD;
+        ::cfsetispeed(&settings, rate);
+        ::cfsetospeed(&settings, rate);
+        return ::tcsetattr(m_fd, TCSANOW, &settings) == 0;
+    }
+    bool write(const QByteArray &bytes)
+    {
+        return ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+    // What arrives until it holds expected, or for quietMs when nothing is expected.
+    QByteArray read(const QByteArray &expected, int quietMs = 300)
+    {
+        QByteArray got;
+        QElapsedTimer clock;
+        clock.start();
+        const int limit = expected.isEmpty() ? quietMs : 3000;
+        while (clock.elapsed() < limit && (expected.isEmpty() || !got.contains(expected))) {
+            pollfd fd{m_fd, POLLIN, 0};
+            if (::poll(&fd, 1, 20) > 0) {
+                char buffer[512];
+                const ssize_t size = ::read(m_fd, buffer, sizeof buffer);
+                if (size > 0)
+                    got.append(buffer, size);
+            }
+        }
+        return got;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// One step of a conversation with the phone: send bytes and expect an answer (none
+// when empty), or act on the line or the phone.
+struct Step
+{
+    enum class Kind {
+        Send,
+        Rate,
+        Reopen,
+        PowerCycle,
+        Logged
+    } kind = Kind::Send;
+    QByteArray bytes; // Send: sent; Logged: a log line
+    QByteArray answer; // Send: contained in what comes back
+    speed_t rate = B57600;
+};
+
+Step say(const QByteArray &bytes, const QByteArray &answer = {})
+{
+    return {Step::Kind::Send, bytes, answer};
+}
+Step rate(speed_t rate)
+{
+    return {Step::Kind::Rate, {}, {}, rate};
+}
+const Step reopen{Step::Kind::Reopen, {}, {}};
+// Closed until the phone has logged this line, then opened again.
+Step reopenAfter(const char *line)
+{
+    return {Step::Kind::Reopen, line, {}};
+}
+const Step powerCycle{Step::Kind::PowerCycle, {}, {}};
+Step logged(const char *line)
+{
+    return {Step::Kind::Logged, line, {}};
+}
+
+const QByteArray ping = hex("02 01 03 14"), pong = hex("02 02 00 14 AA");
+const QByteArray leaveBfb = hex("06 0A 0C") + "at^sbfb=0\r";
+const Step at = say("at\r", "\r\nOK\r\n"), bfb = say("AT^SBFB=1\r", "\r\nOK\r\n");
+const Step pinged = say(ping, pong), unanswered = say(ping);
+
 } // namespace
+
+Q_DECLARE_METATYPE(Step)
 
 class PhonesimTest : public QObject
 {
@@ -71,6 +175,8 @@ private slots:
     void brokenOffUploadLeavesNothing();
     void speedFrames_data();
     void speedFrames();
+    void modesAndRates_data();
+    void modesAndRates();
 
 private:
     std::unique_ptr<Checksum> crc;
@@ -187,7 +293,7 @@ void PhonesimTest::refusals()
 }
 
 // The program goes away in the middle of an upload: the file that was there stays as it
-// was, and no part of the new one is left.
+// was, and no part of the new one is left once a new client connects.
 void PhonesimTest::brokenOffUploadLeavesNothing()
 {
     SimSession s;
@@ -200,7 +306,13 @@ void PhonesimTest::brokenOffUploadLeavesNothing()
     link.SendAck();
     QCOMPARE(tree(s.flash()).size(), 2); // with the hidden part
     link.closePort();
+    // The phone is not told: it waits in BFB mode until the next client connects.
+    QTest::qWait(200);
+    QCOMPARE(tree(s.flash()).size(), 2);
+    QVERIFY(link.openPort());
+    QVERIFY(link.writeRaw(PhoneConnector::ConnectFrames));
     QTRY_COMPARE(tree(s.flash()), QStringList{QStringLiteral("keep.txt=old content")});
+    QVERIFY(s.sim.logLines().contains(QStringLiteral("LINK-START")));
 }
 
 void PhonesimTest::speedFrames_data()
@@ -231,6 +343,104 @@ void PhonesimTest::speedFrames()
         frame[3] = char(0xCC);
     QCOMPARE(answer, frame);
     QTRY_VERIFY(s.sim.logLines(QStringLiteral("SPEED")).contains(logged));
+}
+
+void PhonesimTest::modesAndRates_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QList<Step>>("steps");
+    const QByteArray ok = "\r\nOK\r\n";
+    const QByteArray to115200 = *PhoneConnector::speedFrameFor(115200);
+    const QByteArray accepted = to115200.left(3) + char(0xCC) + to115200.mid(4);
+    const Step faster = say(to115200, accepted);
+    const QByteArray ack = PhoneLink::AckFrame;
+    const auto exchange = [](int sequence, const char *request, const char *response) {
+        return say(bfbFrames(bfbBlock(sequence, hex(request), 0x02)),
+                   PhoneLink::AckFrame + bfbFrames(bfbBlock(0, hex(response), 0x02)));
+    };
+    // The recorded x55/x60 phones answer AT at every rate from 9600 to 230400.
+    QTest::newRow("AT at every rate") << QStringList{}
+                                      << QList<Step>{rate(B9600),   at, rate(B19200),  at, rate(B38400), at,
+                                                     rate(B115200), at, rate(B230400), at, rate(B57600), at};
+    QTest::newRow("ping answered only in BFB mode")
+        << QStringList{} << QList<Step>{unanswered, at, bfb, pinged, logged("PING")};
+    QTest::newRow("06 frame back to AT mode")
+        << QStringList{}
+        << QList<Step>{bfb, say(leaveBfb, hex("06 06 00") + ok), unanswered, at, logged("BFB-END AT^SBFB=0")};
+    QTest::newRow("06 frame in capitals")
+        << QStringList{} << QList<Step>{bfb, say(hex("06 0A 0C") + "AT^SBFB=0\r", hex("06 06 00") + ok), at};
+    QTest::newRow("DISCONNECT keeps BFB mode")
+        << QStringList{} << QList<Step>{bfb, exchange(0, "81 00 03", "A0 00 03"), say(ack), pinged};
+    QTest::newRow("BFB deaf at a wrong rate")
+        << QStringList{} << QList<Step>{bfb,          rate(B115200),
+                                        unanswered,   logged("RATE-MISMATCH phone=57600 port=115200, not understood"),
+                                        rate(B57600), pinged};
+    QTest::newRow("BFB starts at 57600 after AT at 115200")
+        << QStringList{} << QList<Step>{rate(B115200), bfb, say({}), unanswered, rate(B57600), pinged};
+    QTest::newRow("speed frame sets the BFB rate")
+        << QStringList{} << QList<Step>{bfb, faster, rate(B115200), pinged, rate(B57600), unanswered};
+    QTest::newRow("power cycle") << QStringList{} << QList<Step>{bfb,        faster, rate(B115200), pinged, powerCycle,
+                                                                 unanswered, at,     rate(B57600),  bfb,    pinged};
+    QTest::newRow("AT mode kept across reopen") << QStringList{} << QList<Step>{at, reopen, unanswered, at};
+    QTest::newRow("BFB mode kept across reopen")
+        << QStringList{} << QList<Step>{bfb, reopen, pinged, say("at\r"), pinged};
+    QTest::newRow("BFB rate kept across reopen")
+        << QStringList{} << QList<Step>{bfb, faster, rate(B115200), pinged, reopen, unanswered, rate(B115200), pinged};
+    QTest::newRow("text ignored in BFB mode")
+        << QStringList{}
+        << QList<Step>{
+               bfb, say("at\r"), say("AT^SBFB=0\r"), say("ATZ\r\n"), pinged, logged("BAD-FRAME skipping from 61")};
+    // Killed with its CONNECT unacknowledged: the phone sends the answer again, gives
+    // up, and waits in BFB mode for the next client, who may go on as it is.
+    const Step connect = say(PhoneConnector::ConnectFrames, ack);
+    QTest::newRow("client gone mid-exchange")
+        << QStringList{QStringLiteral("--resend-after"), QStringLiteral("200"), QStringLiteral("--resends"),
+                       QStringLiteral("2")}
+        << QList<Step>{bfb,    connect, reopenAfter("GIVE-UP seq=00 after 2 resends"),
+                       pinged, connect, logged("LINK-START")};
+    QTest::newRow("AT answer time") << QStringList{QStringLiteral("--at-latency"), QStringLiteral("600")}
+                                    << QList<Step>{say("at\r"), say({}, ok)};
+}
+
+// A conversation on a bare port: every answer as expected, and none where none is due.
+void PhonesimTest::modesAndRates()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QList<Step>, steps);
+    SimSession s;
+    QDir().mkpath(s.flash());
+    QVERIFY(s.sim.start(s.flash(), options));
+    BarePort port;
+    QVERIFY(port.open(s.sim.device));
+    for (const Step &step : steps) {
+        switch (step.kind) {
+        case Step::Kind::Send: {
+            QVERIFY(port.write(step.bytes));
+            const QByteArray got = port.read(step.answer);
+            // AT answers follow the echo; anything else is the whole answer.
+            if (step.answer.startsWith("\r\n"))
+                QVERIFY2(got.endsWith(step.answer), got.toHex(' ').constData());
+            else
+                QVERIFY2(got.startsWith(step.answer) && (!step.answer.isEmpty() || got.isEmpty()),
+                         (step.bytes.toHex(' ') + " -> " + got.toHex(' ')).constData());
+            break;
+        }
+        case Step::Kind::Rate:
+            QVERIFY(port.setRate(step.rate));
+            break;
+        case Step::Kind::Reopen:
+            port.close();
+            QTRY_VERIFY(step.bytes.isEmpty() || !s.sim.logLines(QString::fromLatin1(step.bytes)).isEmpty());
+            QVERIFY(port.open(s.sim.device));
+            break;
+        case Step::Kind::PowerCycle:
+            QVERIFY(s.sim.powerCycle());
+            break;
+        case Step::Kind::Logged:
+            QVERIFY2(s.sim.logLines().contains(QString::fromLatin1(step.bytes)), qPrintable(s.sim.log()));
+            break;
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(PhonesimTest)

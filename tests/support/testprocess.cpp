@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QThread>
 
 #include <csignal>
 #include <sys/prctl.h>
@@ -92,6 +93,19 @@ bool PhoneSim::launch(const QStringList &arguments, QProcess::ProcessChannelMode
         process.waitForReadyRead(100);
     device = QString::fromLocal8Bit(process.readLine()).trimmed();
     return !device.isEmpty();
+}
+
+bool PhoneSim::powerCycle()
+{
+    const qsizetype before = logLines(QStringLiteral("POWER-CYCLE")).size();
+    ::kill(pid_t(process.processId()), SIGUSR1);
+    QDeadlineTimer deadline(5000);
+    while (logLines(QStringLiteral("POWER-CYCLE")).size() == before) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
 }
 
 QString PhoneSim::log() const

@@ -45,6 +45,8 @@ public:
 
     bool running() const { return !device.isEmpty() && process.state() == QProcess::Running; }
     QString errors() { return QString::fromLocal8Bit(process.readAllStandardError()); }
+    // Switches the phone off and on (SIGUSR1); true once its log says so.
+    bool powerCycle();
     QString log() const;
     // Non-empty log lines that start with prefix, in order.
     QStringList logLines(const QString &prefix = {}) const;
