@@ -40,14 +40,17 @@ QByteArray randomBytes(int size)
     return bytes;
 }
 
-// The emulated phone on the folder root, paced to 57600 baud, while this lives.
+// The emulated phone on the folder root, paced to 57600 baud and answering in the
+// recorded phones' times (40 ms an AT command, 5 ms an OBEX request), while this lives.
 class Phone
 {
 public:
     explicit Phone(const QString &root)
     {
         m_process.start(binDir + QStringLiteral("/phonesim"),
-                        {QStringLiteral("--root"), root, QStringLiteral("--baud"), QStringLiteral("57600")});
+                        {QStringLiteral("--root"), root, QStringLiteral("--baud"), QStringLiteral("57600"),
+                         QStringLiteral("--at-latency"), QStringLiteral("40"), QStringLiteral("--obex-latency"),
+                         QStringLiteral("5")});
         m_process.waitForReadyRead(5000);
         device = QString::fromLocal8Bit(m_process.readLine()).trimmed();
     }

@@ -11,9 +11,12 @@ constexpr int ConnectCapMs = 1200 + PhoneLink::SlowAnswerGraceMs;
 constexpr int SetupReplyMinimum = 4;
 // A phone changes its rate about this long after its answer to a speed frame.
 constexpr int SpeedSwitchPauseMs = 100;
-// The search: a BFB-mode phone answers a frame within a few ms; an AT-mode phone at a
-// rate other than the start rate gets one "at".
-constexpr int PingCapMs = 150;
+// The search: a BFB-mode phone answers a frame within a few ms, once it has sent what it
+// was sending (a block of a client that vanished, up to 16 KB: about 3 s at 57600
+// baud); a quiet line means no answer. An AT-mode phone at a rate other than the start
+// rate gets one "at".
+constexpr int PingQuietMs = 150;
+constexpr int PingCapMs = 3500;
 constexpr int OtherRateAtCapMs = 500;
 // The leaving steps: a phone that does not answer costs no more than these together.
 constexpr int DisconnectCapMs = 500;
@@ -87,7 +90,8 @@ bool PhoneConnector::atAnswered(int capMs)
 bool PhoneConnector::pinged()
 {
     m_link.writeRaw(PingFrame);
-    return m_link.readQueueUntil(containing(PingAnswer.constData()), PingCapMs).contains(PingAnswer);
+    const auto answered = [](const QByteArray &answer) { return answer.contains(PingAnswer); };
+    return answered(m_link.readQueueUntil(answered, PingCapMs, PingQuietMs));
 }
 
 bool PhoneConnector::wake()

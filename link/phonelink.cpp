@@ -134,13 +134,14 @@ QByteArray PhoneLink::readQueueUntil(const std::function<bool(const QByteArray &
     return readQueueUntil(complete, SlowAnswerGraceMs);
 }
 
-QByteArray PhoneLink::readQueueUntil(const std::function<bool(const QByteArray &)> &complete, int capMs)
+QByteArray PhoneLink::readQueueUntil(const std::function<bool(const QByteArray &)> &complete, int capMs, int quietMs)
 {
     QByteArray answer = Comm1.read(SerialPort::WholeQueue);
     const QDeadlineTimer cap(scaled(capMs));
     while (!complete(answer) && !cap.hasExpired()) {
         throwIfStopRequested();
-        if (!Comm1.waitForBytes(int(cap.remainingTime())))
+        const qint64 wait = quietMs > 0 ? std::min<qint64>(scaled(quietMs), cap.remainingTime()) : cap.remainingTime();
+        if (!Comm1.waitForBytes(int(wait)))
             break;
         const QByteArray more = Comm1.read(SerialPort::WholeQueue);
         if (more.isEmpty())

@@ -132,8 +132,9 @@ public:
     // arrives in the next SlowAnswerGraceMs (scaled like the pauses). Blocks the thread,
     // woken by each arrival.
     QByteArray readQueueUntil(const std::function<bool(const QByteArray &)> &complete);
-    // The same within capMs (scaled like the pauses) from now, whatever arrived before.
-    QByteArray readQueueUntil(const std::function<bool(const QByteArray &)> &complete, int capMs);
+    // The same within capMs (scaled like the pauses) from now, whatever arrived before;
+    // with quietMs, the wait also ends once the line has been quiet that long (scaled).
+    QByteArray readQueueUntil(const std::function<bool(const QByteArray &)> &complete, int capMs, int quietMs = 0);
     // Throws LinkInterrupted from every wait for the phone once stopRequested() says so.
     void setStopRequest(std::function<bool()> stopRequested) { m_stopRequested = std::move(stopRequested); }
     // Sends the OBEX DISCONNECT in a data block with the next sequence number and reads
