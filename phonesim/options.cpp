@@ -118,11 +118,11 @@ Options:
                       phone gives it up (GIVE-UP in the log) and goes on.
   --at-latency MS     The phone's answer time to an AT command, on its own or in a
                       type-06 frame: from the command's end to the first byte of
-                      the echo and answer (default 0; the recorded phones take
-                      about 40).
+                      the echo and answer (default 40, about what the recorded
+                      phones take; 0: at once).
   --obex-latency MS   The phone's answer time to a data block (link acknowledgement
-                      and response), the ping and other set-up frames (default 0;
-                      the recorded phones take a few, 2 to 8).
+                      and response), the ping and other set-up frames (default 5;
+                      the recorded phones take 2 to 8; 0: at once).
   --empty-final       A GET answered in several packets puts all data in Body
                       headers of 0x90 responses and ends with an empty End-of-Body
                       in the final 0xA0 response. Default: the final response

@@ -31,8 +31,9 @@ struct Options
     Cut cut = defaultCut;
     unsigned resendAfterMs = 3000; // 0: never send a block again
     unsigned resends = 3; // at most this many times per block
-    unsigned atLatencyMs = 0; // from the end of an AT command to its answer
-    unsigned obexLatencyMs = 0; // from the end of a block or BFB frame to the answer
+    // As recorded from real phones: about 40 ms for an AT command, a few for a block.
+    unsigned atLatencyMs = 40; // from the end of an AT command to its answer
+    unsigned obexLatencyMs = 5; // from the end of a block or BFB frame to the answer
     std::string log; // request log; "-" for standard error
     std::string trace; // byte trace file; "-" for standard error
     std::string replay; // answer from this trace instead of emulating the phone

@@ -55,7 +55,8 @@ public:
     bool connect(const QStringList &simOptions = {})
     {
         crc = makeChecksum();
-        if (!sim.start(flash(), simOptions))
+        // The short pauses below need a phone that answers at once.
+        if (!sim.start(flash(), QStringList{"--at-latency", "0", "--obex-latency", "0"} + simOptions))
             return false;
         session = std::make_unique<PhoneSession>(*crc, events);
         link = &session->link();

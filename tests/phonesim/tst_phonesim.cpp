@@ -398,6 +398,11 @@ void PhonesimTest::modesAndRates_data()
                        QStringLiteral("2")}
         << QList<Step>{bfb,    connect, reopenAfter("GIVE-UP seq=00 after 2 resends"),
                        pinged, connect, logged("LINK-START")};
+    // A raw port reads each byte of a rate it is not set to as 00.
+    QTest::newRow("phone unreadable at a wrong rate")
+        << QStringList{QStringLiteral("--resend-after"), QStringLiteral("300")}
+        << QList<Step>{bfb, connect, rate(B115200), say({}, QByteArray(8, 0)),
+                       logged("RATE-MISMATCH phone=57600 port=115200, read as 00")};
     QTest::newRow("AT answer time") << QStringList{QStringLiteral("--at-latency"), QStringLiteral("600")}
                                     << QList<Step>{say("at\r"), say({}, ok)};
 }

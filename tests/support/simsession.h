@@ -28,7 +28,10 @@ struct SimSession
     bool connect(Checksum &crc, const QStringList &options = {}, int timeoutMs = 5000, int resendMs = 500)
     {
         QDir().mkpath(flash());
-        if (!sim.start(flash(), options))
+        // Pauses this short need a phone that answers at once.
+        const QStringList instant = {QStringLiteral("--at-latency"), QStringLiteral("0"),
+                                     QStringLiteral("--obex-latency"), QStringLiteral("0")};
+        if (!sim.start(flash(), instant + options))
             return false;
         session = std::make_unique<PhoneSession>(crc, events);
         session->files().setWorkingDirectory(dir.path());
