@@ -457,6 +457,7 @@ void Cli::sessionsInARow_data()
     QTest::newRow("two one-shot commands") << "ls" << 0 << true;
     QTest::newRow("raised rate, then the default") << "--speed 115200 ls" << 0 << true;
     QTest::newRow("download killed") << "get Bitmap/large.bin" << int(SIGKILL) << false;
+    QTest::newRow("download killed at a raised rate") << "--speed 115200 get Bitmap/large.bin" << int(SIGKILL) << false;
     QTest::newRow("download ended by SIGTERM") << "get Bitmap/large.bin" << int(SIGTERM) << true;
     QTest::newRow("download ended by Ctrl-C") << "get Bitmap/large.bin" << int(SIGINT) << true;
 }
