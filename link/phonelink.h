@@ -67,8 +67,8 @@ public:
     static constexpr int DefaultQuietMs = 100;
     // Bad replies in a row that end the link: the phone keeps sending nonsense.
     static constexpr int MaxBadReplies = 3;
-    // How much longer a step of the connect procedure waits for the rest of a slow
-    // phone's answer, after its pause (scaled like the pauses).
+    // How much longer than the pause it once made a step of the connect procedure waits
+    // for a slow phone's answer (scaled like the pauses).
     static constexpr int SlowAnswerGraceMs = 2000;
 
     // Starts Timer1 (the monitor that runs from start-up). crc and events must outlive the link.
@@ -130,7 +130,7 @@ public:
     QByteArray readQueue();
     // Everything waiting and, while complete() says the answer is not whole yet, what
     // arrives in the next SlowAnswerGraceMs (scaled like the pauses). Blocks the thread,
-    // woken by each arrival.
+    // woken by each arrival; a stop asked for (setStopRequest) ends it with LinkInterrupted.
     QByteArray readQueueUntil(const std::function<bool(const QByteArray &)> &complete);
     // The same within capMs (scaled like the pauses) from now, whatever arrived before;
     // with quietMs, the wait also ends once the line has been quiet that long (scaled).
