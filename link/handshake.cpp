@@ -1,10 +1,14 @@
 #include "handshake.h"
 
+#include <span>
+
 namespace {
 
 // Caps of the steps: each reads until its answer is in, for at least the pause the
 // step once waited for in full, and a slow phone gets a while longer.
 constexpr int AtCapMs = 500 + PhoneLink::SlowAnswerGraceMs;
+// The first "at" gets the old pause alone; a slower phone gets its time after the search.
+constexpr int FirstAtCapMs = 500;
 constexpr int AtTries = 3;
 constexpr int FrameCapMs = 600 + PhoneLink::SlowAnswerGraceMs;
 constexpr int ConnectCapMs = 1200 + PhoneLink::SlowAnswerGraceMs;
@@ -94,27 +98,35 @@ bool PhoneConnector::pinged()
     return answered(m_link.readQueueUntil(answered, PingCapMs, PingQuietMs));
 }
 
+bool PhoneConnector::backToAtMode()
+{
+    // Perhaps still sending the last block of a client that vanished: the leave frame,
+    // then AT mode, whose text the phone hears at any rate.
+    m_link.writeRaw(LeaveBfbFrame);
+    m_link.readQueueUntil(okLine, LeaveFrameCapMs);
+    return m_link.setLineRate(SerialPort::StartBaudRate) && atAnswered(AtCapMs);
+}
+
 bool PhoneConnector::wake()
 {
-    for (const int rate : SearchRates) {
-        if (!m_link.setLineRate(rate))
-            continue;
-        const bool inBfb = pinged();
-        if (inBfb) {
-            // Left in BFB mode, perhaps resending the last block of a client that
-            // vanished: back to AT mode, whose text it hears at any rate.
-            m_link.writeRaw(LeaveBfbFrame);
-            m_link.readQueueUntil(okLine, LeaveFrameCapMs);
-        } else if (rate != SerialPort::StartBaudRate && !command("at", OtherRateAtCapMs).contains("OK")) {
-            continue;
-        }
-        // Found: the dialogue goes on at the start rate, which a phone in AT mode hears.
-        if (!m_link.setLineRate(SerialPort::StartBaudRate))
-            return false;
-        if (rate != SerialPort::StartBaudRate || inBfb)
-            return atAnswered(AtCapMs);
-        if (atAnswered(AtCapMs))
-            return true;
+    // Where a phone usually is: at the start rate, in AT mode and answering at once.
+    if (pinged())
+        return backToAtMode();
+    if (command("at", FirstAtCapMs).contains("OK"))
+        return true;
+    const auto otherRates = std::span(SearchRates).subspan(1);
+    // Left in BFB mode at a raised rate.
+    for (const int rate : otherRates)
+        if (m_link.setLineRate(rate) && pinged())
+            return backToAtMode();
+    // A slow phone, or one in AT mode that hears only another rate.
+    if (!m_link.setLineRate(SerialPort::StartBaudRate))
+        return false;
+    if (atAnswered(AtCapMs))
+        return true;
+    for (const int rate : otherRates) {
+        if (m_link.setLineRate(rate) && command("at", OtherRateAtCapMs).contains("OK"))
+            return m_link.setLineRate(SerialPort::StartBaudRate) && atAnswered(AtCapMs);
     }
     m_link.setLineRate(SerialPort::StartBaudRate);
     return false;

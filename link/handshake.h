@@ -89,10 +89,12 @@ private:
     QByteArray command(const QByteArray &text, int capMs);
     // Finds the phone wherever a client left it and wakes it: true when "at" got "OK".
     bool wake();
-    // "at" up to three times at the port's rate, each waiting for an "OK" line.
+    // "at" up to three times at the port's rate, within capMs in all.
     bool atAnswered(int capMs);
     // True when a phone in BFB mode answers the ping at the port's rate.
     bool pinged();
+    // A phone found in BFB mode at the port's rate: to AT mode, then "at" at the start rate.
+    bool backToAtMode();
     // The leave frames of close() once the OBEX connection is gone.
     void leaveBfb();
     // The speed step: the chosen rate's frame, or (at 57600, and after a phone that

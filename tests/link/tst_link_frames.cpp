@@ -649,8 +649,8 @@ void FramesTest::failedSteps_data()
         rules.push_back(bad);
         return rules;
     };
-    // "at" twice more, then the ping and "at" at each other rate.
-    const QByteArray search = QByteArray("at\r\nat\r\n") + (PhoneConnector::PingFrame + "at\r\n").repeated(4);
+    // The ping at each other rate, "at" three times more, then "at" at each other rate.
+    const QByteArray search = PhoneConnector::PingFrame.repeated(4) + QByteArray("at\r\n").repeated(7);
     // A phone switched to BFB mode is told to leave it.
     const QByteArray leave = PhoneConnector::LeaveBfbFrame;
     QTest::newRow("silent phone") << broken(0, {"at\r\n", ""}) << failedAfter(4, "AT") << search;
