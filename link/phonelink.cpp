@@ -100,12 +100,15 @@ void PhoneLink::setLinkState(LinkState state)
 
 bool PhoneLink::beginAttempt()
 {
-    if (m_linkState != LinkState::Enable) {
-        endLink();
-        return false;
-    }
     BfbSequence = 1;
     forgetReplies();
+    if (m_linkState != LinkState::Enable) {
+        setLinkState(LinkState::Enable);
+        Comm1.close();
+        // Nothing to monitor any more on a closed port.
+        Timer2.stop();
+        return false;
+    }
     TimedOut = false;
     setLinkState(LinkState::Disable);
     return true;
