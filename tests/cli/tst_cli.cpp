@@ -113,10 +113,10 @@ private slots:
     void lineRate();
     void localSideOfTransfers();
     void interruptedDownloadLeavesNothing();
-    void sessionsInARow_data();
-    void sessionsInARow();
     void phoneFaults_data();
     void phoneFaults();
+    void sessionsInARow_data();
+    void sessionsInARow();
     void badInput_data();
     void badInput();
 
@@ -448,6 +448,34 @@ void Cli::interruptedDownloadLeavesNothing()
     }
 }
 
+void Cli::phoneFaults_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("messages");
+
+    QTest::newRow("damaged reply") << "broken" << 3 << QStringList{"broke the link framing"};
+    QTest::newRow("refusals") << "refused" << 1
+                              << QStringList{"refused to open the folder \"Bitmap\"", "the phone refused up.bin"};
+    QTest::newRow("silence") << "silent" << 3
+                             << QStringList{"no connection to the phone", "The phone does not answer."};
+}
+
+// Each ends with its message and status; nothing is written on either side.
+void Cli::phoneFaults()
+{
+    QFETCH(QString, name);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, messages);
+    const Case &c = *cases.at(name);
+    QCOMPARE(c.result.exitCode, exitCode);
+    for (const QString &message : messages)
+        QVERIFY2(c.result.err.contains(message), qPrintable(c.result.err));
+    QCOMPARE(c.result.out, QString());
+    QCOMPARE(pcEntries(c), name == u"refused" ? QStringList{QStringLiteral("up.bin")} : QStringList());
+    QVERIFY(!QFile::exists(c.flash(QStringLiteral("up.bin"))));
+}
+
 void Cli::sessionsInARow_data()
 {
     QTest::addColumn<QString>("first");
@@ -493,34 +521,6 @@ void Cli::sessionsInARow()
     QVERIFY(next.out.contains(QStringLiteral("large.bin\t30000")));
     if (ending != SIGKILL) // a kill leaves the download's temporary file behind
         QCOMPARE(pcEntries(c), QStringList());
-}
-
-void Cli::phoneFaults_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("messages");
-
-    QTest::newRow("damaged reply") << "broken" << 3 << QStringList{"broke the link framing"};
-    QTest::newRow("refusals") << "refused" << 1
-                              << QStringList{"refused to open the folder \"Bitmap\"", "the phone refused up.bin"};
-    QTest::newRow("silence") << "silent" << 3
-                             << QStringList{"no connection to the phone", "The phone does not answer."};
-}
-
-// Each ends with its message and status; nothing is written on either side.
-void Cli::phoneFaults()
-{
-    QFETCH(QString, name);
-    QFETCH(int, exitCode);
-    QFETCH(QStringList, messages);
-    const Case &c = *cases.at(name);
-    QCOMPARE(c.result.exitCode, exitCode);
-    for (const QString &message : messages)
-        QVERIFY2(c.result.err.contains(message), qPrintable(c.result.err));
-    QCOMPARE(c.result.out, QString());
-    QCOMPARE(pcEntries(c), name == u"refused" ? QStringList{QStringLiteral("up.bin")} : QStringList());
-    QVERIFY(!QFile::exists(c.flash(QStringLiteral("up.bin"))));
 }
 
 void Cli::badInput_data()
