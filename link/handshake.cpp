@@ -119,9 +119,13 @@ bool PhoneConnector::wake()
     for (const int rate : otherRates)
         if (m_link.setLineRate(rate) && pinged())
             return backToAtMode();
-    // A slow phone, or one in AT mode that hears only another rate.
+    // The first ping may have gone into the rest of a frame a vanished client left
+    // unfinished, which the phone has given up by now. Then a slow phone, or one in AT
+    // mode that hears only another rate.
     if (!m_link.setLineRate(SerialPort::StartBaudRate))
         return false;
+    if (pinged())
+        return backToAtMode();
     if (atAnswered(AtCapMs))
         return true;
     for (const int rate : otherRates) {

@@ -649,8 +649,9 @@ void FramesTest::failedSteps_data()
         rules.push_back(bad);
         return rules;
     };
-    // The ping at each other rate, "at" three times more, then "at" at each other rate.
-    const QByteArray search = PhoneConnector::PingFrame.repeated(4) + QByteArray("at\r\n").repeated(7);
+    // The ping at each other rate and once more at 57600, "at" three times more, then
+    // "at" at each other rate.
+    const QByteArray search = PhoneConnector::PingFrame.repeated(5) + QByteArray("at\r\n").repeated(7);
     // A phone switched to BFB mode is told to leave it.
     const QByteArray leave = PhoneConnector::LeaveBfbFrame;
     QTest::newRow("silent phone") << broken(0, {"at\r\n", ""}) << failedAfter(4, "AT") << search;
