@@ -1,15 +1,14 @@
 #include "localfiles.h"
 
+#include "stopsignals.h"
+
 #include <QFile>
 
 #include <cerrno>
-#include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <iterator>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -64,51 +63,6 @@ QString cannotWrite(const QString &path, int error)
     return QStringLiteral("cannot write %1: %2").arg(path, systemError(error));
 }
 
-// Ctrl-C, a hang-up or a kill while a download is under way: the hidden temporary file
-// goes too, then the signal ends the program as it would have. One at a time: a
-// download writes one file.
-namespace TemporaryFileOnSignal {
-
-constexpr int Signals[] = {SIGINT, SIGTERM, SIGHUP};
-char path[PATH_MAX];
-volatile sig_atomic_t armed = 0;
-struct sigaction previous[std::size(Signals)];
-
-void removeAndEnd(int signal)
-{
-    if (armed)
-        ::unlink(path);
-    ::signal(signal, SIG_DFL);
-    ::raise(signal);
-}
-
-bool arm(const QByteArray &temporary)
-{
-    if (armed || temporary.size() >= qsizetype(sizeof path))
-        return false;
-    std::memcpy(path, temporary.constData(), size_t(temporary.size()) + 1);
-    armed = 1;
-    struct sigaction action
-    {};
-    action.sa_handler = removeAndEnd;
-    sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < std::size(Signals); ++i) {
-        ::sigaction(Signals[i], nullptr, &previous[i]);
-        if (previous[i].sa_handler != SIG_IGN) // a signal ignored by the caller stays ignored
-            ::sigaction(Signals[i], &action, nullptr);
-    }
-    return true;
-}
-
-void disarm()
-{
-    for (size_t i = 0; i < std::size(Signals); ++i)
-        ::sigaction(Signals[i], &previous[i], nullptr);
-    armed = 0;
-}
-
-} // namespace TemporaryFileOnSignal
-
 } // namespace
 
 QString systemError(int error)
@@ -158,7 +112,7 @@ std::unique_ptr<Destination> Destination::open(const QString &path, QString *err
         return nullptr;
     }
     destination->m_temporaryPath = QFile::decodeName(temporary);
-    destination->m_removedOnSignal = TemporaryFileOnSignal::arm(temporary);
+    destination->m_removedOnSignal = StopSignals::armTemporaryFile(temporary);
     return destination;
 }
 
@@ -167,7 +121,7 @@ Destination::~Destination()
     if (m_fd >= 0)
         ::close(m_fd);
     if (m_removedOnSignal)
-        TemporaryFileOnSignal::disarm();
+        StopSignals::disarmTemporaryFile();
     if (!m_temporaryPath.isEmpty())
         ::unlink(native(m_temporaryPath).constData());
 }
@@ -223,7 +177,7 @@ bool Destination::finishFile(const QByteArray &content, const QDateTime &modifie
         return false;
     }
     if (m_removedOnSignal)
-        TemporaryFileOnSignal::disarm();
+        StopSignals::disarmTemporaryFile();
     m_removedOnSignal = false;
     m_temporaryPath.clear();
     return true;

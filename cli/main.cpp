@@ -5,10 +5,12 @@
 #include "commandrunner.h"
 #include "phonesession.h"
 #include "progress.h"
+#include "stopsignals.h"
 #include "sumletcontrol.h"
 #include "terminalevents.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 
 #include <unistd.h>
 
@@ -55,13 +57,25 @@ int main(int argc, char *argv[])
         return Refused;
     }
 
+    // A signal stops the exchange under way at its next wait for the phone; the
+    // phone is then left as it was found before the signal ends the program.
+    StopSignals::install();
+    QSocketNotifier stopNotifier(StopSignals::wakeFd(), QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &stopNotifier,
+                     [&stopNotifier] { stopNotifier.setEnabled(false); });
+    session.link().setStopRequest([] { return StopSignals::received() != 0; });
+
     CommandRunner runner(session, events, meter, options);
     int status = Success;
     try {
         status = shell ? runShell(runner) : runCommands(runner, commands, options.keepGoing);
     } catch (const LinkLost &) {
         status = LinkError;
+    } catch (const LinkInterrupted &) {
+        status = LinkError;
     }
-    session.link().closePort();
+    session.link().setStopRequest({});
+    session.close();
+    StopSignals::endIfReceived();
     return status;
 }

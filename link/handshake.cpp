@@ -1,27 +1,45 @@
 #include "handshake.h"
 
+#include <span>
+
 namespace {
 
-constexpr int AtReplyPauseMs = 500;
-constexpr int FramePauseMs = 600;
+// Caps of the steps: each reads until its answer is in, for at least the pause the
+// step once waited for in full, and a slow phone gets a while longer.
+constexpr int AtCapMs = 500 + PhoneLink::SlowAnswerGraceMs;
+// The first "at" gets the old pause alone; a slower phone gets its time after the search.
+constexpr int FirstAtCapMs = 500;
+constexpr int AtTries = 3;
+constexpr int FrameCapMs = 600 + PhoneLink::SlowAnswerGraceMs;
+constexpr int ConnectCapMs = 1200 + PhoneLink::SlowAnswerGraceMs;
 constexpr int SetupReplyMinimum = 4;
 // A phone changes its rate about this long after its answer to a speed frame.
 constexpr int SpeedSwitchPauseMs = 100;
+// The search: a BFB-mode phone answers a frame within a few ms, once it has sent what it
+// was sending (a block of a client that vanished, up to 16 KB: about 3 s at 57600
+// baud); a quiet line means no answer. An AT-mode phone at a rate other than the start
+// rate gets one "at".
+constexpr int PingQuietMs = 150;
+constexpr int PingCapMs = 3500;
+constexpr int OtherRateAtCapMs = 500;
+// The leaving steps: a phone that does not answer costs no more than these together.
+constexpr int DisconnectCapMs = 500;
+constexpr int LeaveFrameCapMs = 500;
+constexpr int SpeedBackCapMs = 300;
 
-// What makes each answer whole: a slow phone gets a while longer for the rest.
 auto containing(const char *text)
 {
     return [text](const QByteArray &answer) { return answer.contains(text); };
 }
 
-auto atLeast(int bytes)
-{
-    return [bytes](const QByteArray &answer) { return answer.size() >= bytes; };
-}
+// A complete answer line: "OK" counts once its line has ended, so that nothing of it
+// is left to be read with the next answer.
+const auto okLine = containing("OK\r\n");
 
-bool answered(PhoneLink &link, const std::function<bool(const QByteArray &)> &complete)
+// The first frame of the answer is all there (type, length, check, payload).
+bool wholeFrame(const QByteArray &answer)
 {
-    return complete(link.readQueueUntil(complete));
+    return answer.size() >= 3 && answer.size() >= 3 + quint8(answer.at(1));
 }
 
 } // namespace
@@ -57,16 +75,74 @@ void PhoneConnector::step(ConnectStep reached)
     m_events.connectStep(reached);
 }
 
-QByteArray PhoneConnector::command(const QByteArray &text)
+QByteArray PhoneConnector::command(const QByteArray &text, int capMs)
 {
     m_link.writeRaw(text + "\r\n");
-    m_link.pause(AtReplyPauseMs);
-    return m_link.readQueueUntil(containing("OK"));
+    return m_link.readQueueUntil(okLine, capMs);
+}
+
+bool PhoneConnector::atAnswered(int capMs)
+{
+    // A phone that has just left BFB mode, or that got a ping as text, may miss the
+    // first "at"; peers send it again.
+    for (int i = 0; i < AtTries; ++i)
+        if (command("at", capMs / AtTries + 1).contains("OK"))
+            return true;
+    return false;
+}
+
+bool PhoneConnector::pinged()
+{
+    m_link.writeRaw(PingFrame);
+    const auto answered = [](const QByteArray &answer) { return answer.contains(PingAnswer); };
+    return answered(m_link.readQueueUntil(answered, PingCapMs, PingQuietMs));
+}
+
+bool PhoneConnector::backToAtMode()
+{
+    // Perhaps still sending the last block of a client that vanished: the leave frame,
+    // then AT mode, whose text the phone hears at any rate.
+    m_link.writeRaw(LeaveBfbFrame);
+    m_link.readQueueUntil(okLine, LeaveFrameCapMs);
+    return m_link.setLineRate(SerialPort::StartBaudRate) && atAnswered(AtCapMs);
+}
+
+bool PhoneConnector::wake()
+{
+    // Where a phone usually is: at the start rate, in AT mode and answering at once.
+    if (pinged())
+        return backToAtMode();
+    if (command("at", FirstAtCapMs).contains("OK"))
+        return true;
+    const auto otherRates = std::span(SearchRates).subspan(1);
+    // Left in BFB mode at a raised rate.
+    for (const int rate : otherRates)
+        if (m_link.setLineRate(rate) && pinged())
+            return backToAtMode();
+    // The first ping may have gone into the rest of a frame a vanished client left
+    // unfinished, which the phone has given up by now. Then a slow phone, or one in AT
+    // mode that hears only another rate.
+    if (!m_link.setLineRate(SerialPort::StartBaudRate))
+        return false;
+    if (pinged())
+        return backToAtMode();
+    if (atAnswered(AtCapMs))
+        return true;
+    for (const int rate : otherRates) {
+        if (m_link.setLineRate(rate) && command("at", OtherRateAtCapMs).contains("OK"))
+            return m_link.setLineRate(SerialPort::StartBaudRate) && atAnswered(AtCapMs);
+    }
+    m_link.setLineRate(SerialPort::StartBaudRate);
+    return false;
 }
 
 bool PhoneConnector::run(const ListRoot &listRoot)
 {
     PhoneLink &link = m_link;
+    if (link.linkState() != LinkState::Enable) {
+        close();
+        return false;
+    }
     if (!link.beginAttempt())
         return false;
     step(ConnectStep::Attempting);
@@ -79,17 +155,14 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     }
 
     step(ConnectStep::PortOpened);
-    link.pause(1000);
-
     step(ConnectStep::Waking);
-    link.pause(2000);
-    if (!command("at").contains("OK")) {
+    if (!wake()) {
         ConnectError(ConnectFailure::At);
         return false;
     }
 
     step(ConnectStep::AskingModel);
-    const QByteArray model = command("at+CGMM");
+    const QByteArray model = command("at+CGMM", AtCapMs);
     if (!model.contains("OK")) {
         ConnectError(ConnectFailure::Model);
         return false;
@@ -99,15 +172,16 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     m_events.modelReported(m_model);
 
     step(ConnectStep::SwitchingToBfb);
-    if (!command("AT^SBFB=1").contains("OK")) {
+    if (!command("AT^SBFB=1", AtCapMs).contains("OK")) {
         ConnectError(ConnectFailure::Model);
         return false;
     }
+    m_phoneInBfb = true;
+    m_phoneRate = SerialPort::StartBaudRate;
 
     step(ConnectStep::SettingUpBfb);
     link.writeRaw(SetupFrame);
-    link.pause(FramePauseMs);
-    if (!answered(link, atLeast(SetupReplyMinimum))) {
+    if (link.readQueueUntil(wholeFrame, FrameCapMs).size() < SetupReplyMinimum) {
         ConnectError(ConnectFailure::Bfb);
         return false;
     }
@@ -118,22 +192,31 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     }
 
     link.writeRaw(SifsFrame);
-    link.pause(FramePauseMs);
-    if (!answered(link, containing("OK"))) {
+    if (!link.readQueueUntil(okLine, FrameCapMs).contains("OK")) {
         ConnectError(ConnectFailure::Bfb);
         return false;
     }
 
     step(ConnectStep::OpeningObex);
     link.writeRaw(ConnectFrames);
-    link.pause(FramePauseMs);
-    if (link.bytesWaiting() < ConnectReplyMinimum)
-        link.pause(FramePauseMs);
-    const QByteArray connectAnswer = link.readQueueUntil(atLeast(ConnectReplyMinimum));
+    // The answer is whole with the acknowledgement and the phone's block.
+    BfbReceiver receiver(link.crc());
+    qsizetype fed = 0;
+    bool blockIn = false;
+    const QByteArray connectAnswer = link.readQueueUntil(
+        [&](const QByteArray &answer) {
+            for (; fed < answer.size(); ++fed) {
+                const std::optional<BfbReceiver::Reply> reply = receiver.feed(quint8(answer.at(fed)));
+                blockIn = blockIn || (reply && reply->kind == BfbReceiver::Reply::Kind::Block);
+            }
+            return blockIn && answer.size() >= ConnectReplyMinimum;
+        },
+        ConnectCapMs);
     if (connectAnswer.size() < ConnectReplyMinimum) {
         ConnectError(ConnectFailure::Bfb);
         return false;
     }
+    m_obexOpen = true;
 
     step(ConnectStep::LinkUp);
     link.linkUp(connectAnswer);
@@ -142,9 +225,37 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     listRoot();
 
     step(ConnectStep::RootListed);
-    link.pause(1000);
     step(ConnectStep::Established);
     return true;
+}
+
+void PhoneConnector::close()
+{
+    try {
+        if (m_phoneInBfb && (m_link.isPortOpen() || (m_link.openPort() && m_link.setLineRate(m_phoneRate)))) {
+            if (m_obexOpen)
+                m_link.disconnectObex(DisconnectCapMs);
+            leaveBfb();
+        }
+    } catch (const LinkInterrupted &) {
+        // A stop asked for while leaving: the phone is left as far as it got.
+    }
+    m_phoneInBfb = false;
+    m_obexOpen = false;
+    m_phoneRate = SerialPort::StartBaudRate;
+    m_link.endLink();
+}
+
+void PhoneConnector::leaveBfb()
+{
+    if (m_phoneRate != SerialPort::StartBaudRate) {
+        m_link.writeRaw(SpeedFrame);
+        m_link.readQueueUntil(wholeFrame, SpeedBackCapMs);
+        m_link.pause(SpeedSwitchPauseMs);
+        m_link.setLineRate(SerialPort::StartBaudRate);
+    }
+    m_link.writeRaw(LeaveBfbFrame);
+    m_link.readQueueUntil(okLine, LeaveFrameCapMs);
 }
 
 bool PhoneConnector::speedStep()
@@ -152,10 +263,10 @@ bool PhoneConnector::speedStep()
     if (m_speed != SerialPort::StartBaudRate) {
         const QByteArray frame = *speedFrameFor(m_speed);
         m_link.writeRaw(frame);
-        m_link.pause(FramePauseMs);
-        const QByteArray answer = m_link.readQueueUntil(atLeast(int(frame.size())));
+        const QByteArray answer = m_link.readQueueUntil(wholeFrame, FrameCapMs);
         if (answer.size() == frame.size() && quint8(answer.at(3)) == SpeedAccepted) {
             m_link.pause(SpeedSwitchPauseMs);
+            m_phoneRate = m_speed;
             // A port that cannot follow the phone has lost it.
             if (!m_link.setLineRate(m_speed))
                 return false;
@@ -165,12 +276,16 @@ bool PhoneConnector::speedStep()
         m_events.speedNotConfirmed(m_speed);
     }
     m_link.writeRaw(SpeedFrame);
-    m_link.pause(FramePauseMs);
-    return answered(m_link, containing("57600"));
+    return m_link.readQueueUntil(containing("57600"), FrameCapMs).contains("57600");
 }
 
 void PhoneConnector::ConnectError(ConnectFailure failedStep)
 {
     m_events.connectFailed(failedStep, SerialPort::OpenError::None);
+    // A phone switched to BFB mode is not left there by a failed attempt either.
+    if (m_phoneInBfb && m_link.isPortOpen())
+        leaveBfb();
+    m_phoneInBfb = false;
+    m_phoneRate = SerialPort::StartBaudRate;
     m_link.abandonAttempt();
 }

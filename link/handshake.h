@@ -10,8 +10,15 @@
 
 // The connect procedure: brings the phone from a plain serial line to an open OBEX
 // connection (AT wake-up, model, BFB mode, BFB set-up frames, OBEX CONNECT) and
-// reports each step as an event. It runs blocking on the GUI thread; the pauses
-// stop the thread, and only the root listing at the end yields.
+// reports each step as an event; and its counterpart that leaves the phone as it was
+// found. It runs blocking on the GUI thread; each step reads until its answer is in or
+// its cap runs out, and only the root listing at the end yields.
+//
+// A phone keeps the mode a client put it in: a session that could not close (killed,
+// crashed, cable pulled) leaves it in BFB mode, where it ignores text, perhaps at a
+// raised rate, where it hears nothing else. So the wake-up first asks by the BFB ping
+// whether the phone is still in BFB mode, at each rate it may listen at, and brings
+// it back to AT mode; then it wakes it with "at" as usual.
 class PhoneConnector
 {
 public:
@@ -34,6 +41,13 @@ public:
                             "21" // CRC low byte
                             "160117E3"); // CRC high byte alone in the second frame
     static constexpr int ConnectReplyMinimum = 47;
+    // The BFB ping and a BFB-mode phone's answer.
+    static inline const QByteArray PingFrame = QByteArray::fromHex("02010314");
+    static inline const QByteArray PingAnswer = QByteArray::fromHex("02020014AA");
+    // "AT^SBFB=0" and CR in a type-06 frame: back to AT mode.
+    static inline const QByteArray LeaveBfbFrame = QByteArray::fromHex("060A0C") + QByteArray("at^sbfb=0\r");
+    // Where a phone may listen: the start rate first, then the others phones know.
+    static constexpr int SearchRates[] = {57600, 115200, 19200, 38400, 230400};
     // A phone that takes a speed frame answers it with this in place of its 0xC0.
     static constexpr quint8 SpeedAccepted = 0xCC;
 
@@ -51,6 +65,12 @@ public:
     // "enable", so that the next run retries. True when the link came up.
     bool run(const ListRoot &listRoot);
 
+    // Leaves the phone as it was found: OBEX DISCONNECT, back to 57600 baud when the
+    // rate was raised, then "AT^SBFB=0"; then the port is closed and the state is
+    // "enable". A phone left in BFB mode by a lost link is reached through the port
+    // opened again. Bounded: a silent phone costs at most about 1.5 s. Never throws.
+    void close();
+
     // The rate asked for at the speed step; 57600 (the start) unless set. Another
     // rate's frame is sent first: a phone that confirms it gets the port switched to
     // it, one that does not stays at 57600 and the usual 57600 step follows. False for
@@ -65,8 +85,18 @@ private:
     // Reports the failed step, closes the port and sets the state "enable".
     void ConnectError(ConnectFailure step);
     void step(ConnectStep reached);
-    // Writes text with CR LF, pauses 500 ms, reads the whole queue.
-    QByteArray command(const QByteArray &text);
+    // Writes text with CR LF and reads until an "OK" line is in or capMs have passed.
+    QByteArray command(const QByteArray &text, int capMs);
+    // Finds the phone wherever a client left it and wakes it: true when "at" got "OK".
+    bool wake();
+    // "at" up to three times at the port's rate, within capMs in all.
+    bool atAnswered(int capMs);
+    // True when a phone in BFB mode answers the ping at the port's rate.
+    bool pinged();
+    // A phone found in BFB mode at the port's rate: to AT mode, then "at" at the start rate.
+    bool backToAtMode();
+    // The leave frames of close() once the OBEX connection is gone.
+    void leaveBfb();
     // The speed step: the chosen rate's frame, or (at 57600, and after a phone that
     // did not confirm another rate) the 57600 frame. False when the link is lost there.
     bool speedStep();
@@ -75,4 +105,8 @@ private:
     PhoneEvents &m_events;
     QString m_model;
     int m_speed = SerialPort::StartBaudRate;
+    // Whether this program left the phone in BFB mode, at which rate, with OBEX open.
+    bool m_phoneInBfb = false;
+    int m_phoneRate = SerialPort::StartBaudRate;
+    bool m_obexOpen = false;
 };

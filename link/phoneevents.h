@@ -65,6 +65,11 @@ struct LinkLost
     LinkLoss kind;
 };
 
+// Thrown by the link when its front end asked it to stop (a signal), with the port
+// still open, so that the phone can be left as it was found.
+struct LinkInterrupted
+{};
+
 // Why an operation did nothing: found on the PC before anything was sent.
 enum class Refusal {
     SourceMissing,

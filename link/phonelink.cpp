@@ -147,17 +147,82 @@ QByteArray PhoneLink::readQueue()
 
 QByteArray PhoneLink::readQueueUntil(const std::function<bool(const QByteArray &)> &complete)
 {
-    QByteArray answer = Comm1.read();
-    const QDeadlineTimer grace(scaled(SlowAnswerGraceMs));
-    while (!complete(answer) && !grace.hasExpired()) {
-        if (!Comm1.waitForBytes(int(grace.remainingTime())))
+    return readQueueUntil(complete, SlowAnswerGraceMs);
+}
+
+QByteArray PhoneLink::readQueueUntil(const std::function<bool(const QByteArray &)> &complete, int capMs, int quietMs)
+{
+    QByteArray answer = Comm1.read(SerialPort::WholeQueue);
+    const QDeadlineTimer cap(scaled(capMs));
+    while (!complete(answer) && !cap.hasExpired()) {
+        throwIfStopRequested();
+        const qint64 wait = quietMs > 0 ? std::min<qint64>(scaled(quietMs), cap.remainingTime()) : cap.remainingTime();
+        if (!Comm1.waitForBytes(int(wait)))
             break;
-        const QByteArray more = Comm1.read();
+        const QByteArray more = Comm1.read(SerialPort::WholeQueue);
         if (more.isEmpty())
             break; // readable without bytes: the device hung up
         answer += more;
     }
+    throwIfStopRequested();
     return answer;
+}
+
+void PhoneLink::throwIfStopRequested() const
+{
+    if (m_stopRequested && m_stopRequested())
+        throw LinkInterrupted{};
+}
+
+bool PhoneLink::disconnectObex(int capMs)
+{
+    static const QByteArray disconnect = QByteArray::fromHex("810003");
+    QByteArray block = QByteArray::fromHex("03FC");
+    block.append(char(BfbSequence));
+    block.append(QByteArray::fromHex("0003") + disconnect);
+    const quint16 crc = Crc.CrcCalc(block.mid(2));
+    block.append(char(crc & 0xFF));
+    block.append(char(crc >> 8));
+    TimeoutTimer.stop();
+    ResendTimer.stop();
+    forgetReplies();
+    // What is left of an interrupted exchange goes first.
+    Comm1.read(SerialPort::WholeQueue);
+    if (!Comm1.write(dataFrame(block)))
+        return false;
+    advanceSequence();
+    // The answer is a three-byte response; blocks of an interrupted exchange that the
+    // phone sends again are acknowledged so that it stops.
+    BfbReceiver receiver(Crc);
+    bool answered = false;
+    qsizetype fed = 0;
+    readQueueUntil(
+        [&](const QByteArray &bytes) {
+            for (; fed < bytes.size(); ++fed) {
+                const std::optional<BfbReceiver::Reply> reply = receiver.feed(quint8(bytes.at(fed)));
+                if (!reply || reply->kind != BfbReceiver::Reply::Kind::Block)
+                    continue;
+                SendAck();
+                if (reply->packet.size() == disconnect.size())
+                    answered = true;
+            }
+            return answered;
+        },
+        capMs);
+    return answered;
+}
+
+void PhoneLink::endLink()
+{
+    BfbSequence = 1;
+    forgetReplies();
+    TimeoutTimer.stop();
+    ResendTimer.stop();
+    setLinkState(LinkState::Enable);
+    m_notifier.reset();
+    Comm1.close();
+    // Nothing to monitor any more on a closed port.
+    Timer2.stop();
 }
 
 void PhoneLink::abandonAttempt()
@@ -230,6 +295,7 @@ std::optional<quint8> PhoneLink::waitForByte(bool resendable)
     bool watchPort = true;
     for (;;) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
+        throwIfStopRequested();
         if (TimedOut)
             AbortOnTimeout();
         if (Comm1.bytesWaiting() > 0) {
@@ -420,6 +486,7 @@ void PhoneLink::drainLine()
     bool watchPort = true;
     for (;;) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
+        throwIfStopRequested();
         if (Comm1.bytesWaiting() > 0) {
             if (!Comm1.read(SerialPort::WholeQueue).isEmpty()) {
                 if (limit.hasExpired())

@@ -67,8 +67,8 @@ public:
     static constexpr int DefaultQuietMs = 100;
     // Bad replies in a row that end the link: the phone keeps sending nonsense.
     static constexpr int MaxBadReplies = 3;
-    // How much longer a step of the connect procedure waits for the rest of a slow
-    // phone's answer, after its pause (scaled like the pauses).
+    // How much longer than the pause it once made a step of the connect procedure waits
+    // for a slow phone's answer (scaled like the pauses).
     static constexpr int SlowAnswerGraceMs = 2000;
 
     // Starts Timer1 (the monitor that runs from start-up). crc and events must outlive the link.
@@ -130,10 +130,21 @@ public:
     QByteArray readQueue();
     // Everything waiting and, while complete() says the answer is not whole yet, what
     // arrives in the next SlowAnswerGraceMs (scaled like the pauses). Blocks the thread,
-    // woken by each arrival.
+    // woken by each arrival; a stop asked for (setStopRequest) ends it with LinkInterrupted.
     QByteArray readQueueUntil(const std::function<bool(const QByteArray &)> &complete);
+    // The same within capMs (scaled like the pauses) from now, whatever arrived before;
+    // with quietMs, the wait also ends once the line has been quiet that long (scaled).
+    QByteArray readQueueUntil(const std::function<bool(const QByteArray &)> &complete, int capMs, int quietMs = 0);
+    // Throws LinkInterrupted from every wait for the phone once stopRequested() says so.
+    void setStopRequest(std::function<bool()> stopRequested) { m_stopRequested = std::move(stopRequested); }
+    // Sends the OBEX DISCONNECT in a data block with the next sequence number and reads
+    // the phone's answer, acknowledging each of its blocks, for at most capMs (scaled).
+    // Never throws: a phone that does not answer is simply not waited for longer.
+    bool disconnectObex(int capMs);
     // The attempt failed: port closed, state "enable".
     void abandonAttempt();
+    // The link is closed: counter back to 1, port closed, Timer2 stopped, state "enable".
+    void endLink();
     // The CONNECT was answered (connectAnswer: everything read for it): single-byte
     // mode, the link acknowledgement, Timer2 running. The phone's block in the answer
     // counts as accepted, so that a resend of it is known as a repeat.
@@ -213,6 +224,7 @@ private:
     QByteArray dataFrame(const QByteArray &payload);
     void showWaitingBytes();
     [[noreturn]] void abortWith(LinkLoss loss);
+    void throwIfStopRequested() const;
     void ensureNotifier();
 
     PhoneEvents &m_events;
@@ -240,4 +252,5 @@ private:
     double m_pauseScale = 1.0;
     std::unique_ptr<QSocketNotifier> m_notifier;
     bool m_dataSignalled = false;
+    std::function<bool()> m_stopRequested;
 };

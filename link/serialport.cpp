@@ -230,6 +230,9 @@ bool SerialPort::setBaudRate(int baud)
     case 115200:
         speed = B115200;
         break;
+    case 230400:
+        speed = B230400;
+        break;
     default:
         return false;
     }
@@ -255,6 +258,8 @@ int SerialPort::baudRate() const
         return 57600;
     case B115200:
         return 115200;
+    case B230400:
+        return 230400;
     default:
         return 0;
     }

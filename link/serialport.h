@@ -72,7 +72,7 @@ public:
     bool isOpen() const;
 
     static constexpr int StartBaudRate = 57600;
-    // 19200, 38400, 57600 or 115200, once what was written has left. False for any
+    // 19200, 38400, 57600, 115200 or 230400, once what was written has left. False for any
     // other rate, a closed port or a driver that refuses.
     bool setBaudRate(int baud);
     // The rate the port is set to, read back from the driver; 0 when closed.

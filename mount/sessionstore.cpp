@@ -74,6 +74,10 @@ class SessionStore : public PhoneStore
 {
 public:
     explicit SessionStore(Checksum &crc) : session(crc, events) {}
+    // The unmount, and a store given up after a lost link: the phone is left as it was found.
+    ~SessionStore() override { session.close(); }
+    SessionStore(const SessionStore &) = delete;
+    SessionStore &operator=(const SessionStore &) = delete;
 
     // The whole connect procedure; the reason in *problem when it fails.
     bool connect(const LinkSettings &link, double timeScale, QString *problem);

@@ -58,6 +58,8 @@ public:
     bool connect(const RootListed &rootListed = {});
     // The rate the connect procedure asks the phone for (see PhoneConnector::setSpeed).
     bool setSpeed(int baud) { return m_connector.setSpeed(baud); }
+    // Leaves the phone as it was found and closes the port (see PhoneConnector::close).
+    void close() { m_connector.close(); }
     Info info() const;
 
     // Moves the phone into folder (Done or FolderRefused).

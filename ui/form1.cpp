@@ -67,7 +67,7 @@ void Form1::connectControls()
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    m_commands.link().closePort();
+    m_commands.leavePhone();
     m_commands.closeOtherWindows();
     event->accept();
     // Closing in the middle of an exchange: nothing of it may run on a closed port.
@@ -78,7 +78,7 @@ void Form1::closeEvent(QCloseEvent *event)
 
 void Form1::endProgram(int exitStatus)
 {
-    m_commands.link().closePort();
+    m_commands.leavePhone();
     m_commands.closeOtherWindows();
     hide();
     std::fflush(stdout);

@@ -41,6 +41,8 @@ public:
     ~PhoneController() override;
 
     PhoneLink &link() { return m_session.link(); }
+    // The program ends: the phone is left as it was found and the port closed.
+    void leavePhone() { m_session.close(); }
     PhoneFiles &files() { return m_session.files(); }
 
     // Start-up: stored port and RTS applied, the "Mobile..." row shown.

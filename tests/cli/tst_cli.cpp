@@ -119,6 +119,8 @@ private slots:
     void phoneFaults();
     void replacesFiles_data();
     void replacesFiles();
+    void sessionsInARow_data();
+    void sessionsInARow();
     void badInput_data();
     void badInput();
 
@@ -456,7 +458,9 @@ void Cli::lineRate()
     QCOMPARE(fast.result.exitCode, 0);
     QCOMPARE(readFile(fast.pc(QStringLiteral("large.bin"))), large);
     const QStringList log = fast.sim.logLines();
-    QCOMPARE(startingWith(log, QStringLiteral("SPEED")), QStringList{QStringLiteral("SPEED 115200 accepted")});
+    // Back to the start rate at the end, so that the next session finds the phone there.
+    QCOMPARE(startingWith(log, QStringLiteral("SPEED")),
+             (QStringList{QStringLiteral("SPEED 115200 accepted"), QStringLiteral("SPEED 57600 accepted")}));
     QCOMPARE(startingWith(log, QStringLiteral("RATE 115200")).size(), 1);
     // The port followed the phone for the whole session.
     const QStringList session = log.mid(0, log.indexOf(QStringLiteral("CLOSE")));
@@ -635,6 +639,53 @@ void Cli::replacesFiles()
     for (const auto &[path, content] : tree(c.flash(QStringLiteral("Bitmap"))))
         files << path + (content == "/" ? QStringLiteral("/") : u'=' + QString::fromUtf8(content));
     QTEST(files, "files");
+}
+
+void Cli::sessionsInARow_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<int>("ending"); // 0: runs to its end; else the signal sent during its download
+    QTest::addColumn<bool>("leavesBfb"); // the first run tells the phone to leave BFB mode
+
+    QTest::newRow("two one-shot commands") << "ls" << 0 << true;
+    QTest::newRow("raised rate, then the default") << "--speed 115200 ls" << 0 << true;
+    QTest::newRow("download killed") << "get Bitmap/large.bin" << int(SIGKILL) << false;
+    QTest::newRow("download killed at a raised rate") << "--speed 115200 get Bitmap/large.bin" << int(SIGKILL) << false;
+    QTest::newRow("download ended by SIGTERM") << "get Bitmap/large.bin" << int(SIGTERM) << true;
+    QTest::newRow("download ended by Ctrl-C") << "get Bitmap/large.bin" << int(SIGINT) << true;
+}
+
+// A phone that is never switched off: whatever way a run ended, the next one on the
+// same phone lists it; a run that could end in order leaves the phone in AT mode.
+void Cli::sessionsInARow()
+{
+    QFETCH(QString, first);
+    QFETCH(int, ending);
+    QFETCH(bool, leavesBfb);
+    Case c;
+    QVERIFY(writeFile(c.flash(QStringLiteral("Bitmap/large.bin")), large));
+    QVERIFY(c.sim.start(c.flash(), words(QStringLiteral("--baud 57600"))));
+    c.cli.setStandardInputFile(QProcess::nullDevice());
+    c.cli.start(tarvelBinary(QStringLiteral("tarvel-cli")),
+                words(QStringLiteral("--device %1 %2").arg(c.sim.device, first)));
+    if (ending != 0) {
+        QTRY_VERIFY_WITH_TIMEOUT(!c.sim.logLines(QStringLiteral("GET name=large.bin")).isEmpty(), 30000);
+        ::kill(pid_t(c.cli.processId()), ending);
+        QVERIFY(c.cli.waitForFinished(5000));
+        QCOMPARE(c.cli.exitStatus(), QProcess::CrashExit);
+    } else {
+        QCOMPARE(finishProcess(c.cli).exitCode, 0);
+    }
+    QCOMPARE(c.sim.logLines(QStringLiteral("BFB-END")).size(), leavesBfb ? 1 : 0);
+    if (leavesBfb)
+        QVERIFY(c.sim.logLines(QStringLiteral("DISCONNECT")).size() == 1);
+
+    const ProcessResult next = runCli(words(QStringLiteral("--device %1 ls Bitmap").arg(c.sim.device)));
+    QCOMPARE(next.err, QString());
+    QCOMPARE(next.exitCode, 0);
+    QVERIFY(next.out.contains(QStringLiteral("large.bin\t30000")));
+    if (ending != SIGKILL) // a kill leaves the download's temporary file behind
+        QCOMPARE(pcEntries(c), QStringList());
 }
 
 void Cli::badInput_data()

@@ -191,6 +191,7 @@ const QByteArray ConnectAnswer =
 std::vector<Rule> workingPhone()
 {
     return {
+        {PhoneConnector::PingFrame, ""}, // in AT mode: no answer
         {"at\r\n", "\r\nOK\r\n"},
         // An echoing phone: characters 11 to 13 of the whole reply are the model.
         {"at+CGMM\r\n", "at+CGMM\r\r\nM55\r\n\r\nOK\r\n"},
@@ -264,6 +265,7 @@ private slots:
     void failedSteps();
     void speedStep_data();
     void speedStep();
+    void runWhileLinkedClosesTheLink_data();
     void runWhileLinkedClosesTheLink();
 
     void writesOfAnySize();
@@ -659,31 +661,41 @@ void FramesTest::failedSteps_data()
 {
     QTest::addColumn<std::vector<Rule>>("rules");
     QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QByteArray>("after"); // what the program sends once the rules are used up
     // The working phone's first `good` answers, then a bad one.
     const auto broken = [](size_t good, const Rule &bad) {
         std::vector<Rule> rules = workingPhone();
-        rules.resize(good);
+        rules.resize(good + 1);
         rules.push_back(bad);
         return rules;
     };
-    QTest::newRow("silent phone") << broken(0, {"at\r\n", ""}) << failedAfter(4, "AT");
-    QTest::newRow("wake answered without OK") << broken(0, {"at\r\n", "\r\nERROR\r\n"}) << failedAfter(4, "AT");
-    QTest::newRow("model refused") << broken(1, {"at+CGMM\r\n", "\r\nERROR\r\n"}) << failedAfter(5, "MODEL");
+    // The ping at each other rate and once more at 57600, "at" three times more, then
+    // "at" at each other rate.
+    const QByteArray search = PhoneConnector::PingFrame.repeated(5) + QByteArray("at\r\n").repeated(7);
+    // A phone switched to BFB mode is told to leave it.
+    const QByteArray leave = PhoneConnector::LeaveBfbFrame;
+    QTest::newRow("silent phone") << broken(0, {"at\r\n", ""}) << failedAfter(4, "AT") << search;
+    QTest::newRow("wake answered without OK")
+        << broken(0, {"at\r\n", "\r\nERROR\r\n"}) << failedAfter(4, "AT") << search;
+    QTest::newRow("model refused") << broken(1, {"at+CGMM\r\n", "\r\nERROR\r\n"}) << failedAfter(5, "MODEL")
+                                   << QByteArray();
     QTest::newRow("BFB mode refused gives the MODEL failure")
-        << broken(2, {"AT^SBFB=1\r\n", "\r\nERROR\r\n"}) << failedAfter(7, "MODEL");
+        << broken(2, {"AT^SBFB=1\r\n", "\r\nERROR\r\n"}) << failedAfter(7, "MODEL") << QByteArray();
     QTest::newRow("set-up frame answered with 3 bytes")
-        << broken(3, {PhoneConnector::SetupFrame, hex("020103")}) << failedAfter(8, "BFB");
+        << broken(3, {PhoneConnector::SetupFrame, hex("020103")}) << failedAfter(8, "BFB") << leave;
     QTest::newRow("speed not confirmed") << broken(4, {PhoneConnector::SpeedFrame, hex("010908C0") + "19200"})
-                                         << failedAfter(8, "BFB");
-    QTest::newRow("at^sifs refused") << broken(5, {PhoneConnector::SifsFrame, "ERROR"}) << failedAfter(8, "BFB");
+                                         << failedAfter(8, "BFB") << leave;
+    QTest::newRow("at^sifs refused") << broken(5, {PhoneConnector::SifsFrame, "ERROR"}) << failedAfter(8, "BFB")
+                                     << leave;
     QTest::newRow("CONNECT answer of 46 bytes")
-        << broken(6, {PhoneConnector::ConnectFrames, ConnectAnswer.left(46)}) << failedAfter(9, "BFB");
+        << broken(6, {PhoneConnector::ConnectFrames, ConnectAnswer.left(46)}) << failedAfter(9, "BFB") << leave;
 }
 
 void FramesTest::failedSteps()
 {
     QFETCH(std::vector<Rule>, rules);
     QFETCH(QStringList, expected);
+    QFETCH(QByteArray, after);
     Attempt a;
     ScriptedPhone phone(a.pty, rules);
     QVERIFY(!a.connector.run([] { QFAIL("no listing after a failed step"); }));
@@ -691,7 +703,7 @@ void FramesTest::failedSteps()
     QVERIFY(!a.link.isPortOpen());
     QCOMPARE(a.link.linkState(), LinkState::Enable);
     QVERIFY(!PhoneLinkTestAccess::connectedMonitorRunning(a.link));
-    QCOMPARE(phone.received(), requests(rules));
+    QCOMPARE(phone.received(), requests(rules) + after);
 }
 
 void FramesTest::speedStep_data()
@@ -723,33 +735,64 @@ void FramesTest::speedStep()
     Attempt a;
     QVERIFY(a.connector.setSpeed(speed));
     std::vector<Rule> rules = workingPhone();
-    rules.insert(rules.begin() + 4, Rule{frame, answer});
+    rules.insert(rules.begin() + 5, Rule{frame, answer});
     if (confirmed)
-        rules.erase(rules.begin() + 5);
+        rules.erase(rules.begin() + 6);
     ScriptedPhone phone(a.pty, rules);
     QVERIFY(a.connector.run([&] { QCOMPARE(a.link.lineRate(), confirmed ? speed : 57600); }));
 
-    QCOMPARE(phone.received(), requests(rules) + PhoneLink::AckFrame);
+    QTRY_COMPARE(phone.received(), requests(rules) + PhoneLink::AckFrame);
     const QString event =
         (confirmed ? QStringLiteral("speed %1") : QStringLiteral("speed %1 not confirmed")).arg(speed);
     QCOMPARE(a.events.log, Complete.mid(0, 8) + QStringList{event} + Complete.mid(8));
 }
 
+void FramesTest::runWhileLinkedClosesTheLink_data()
+{
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<QByteArray>("answers"); // the phone's answers while it is left
+    QTest::addColumn<QByteArray>("sent");
+
+    const QByteArray disconnect = bfbFrame(bfbBlock(17, hex("810003")));
+    const QByteArray answers =
+        PhoneLink::AckFrame + bfbFrame(bfbBlock(1, hex("A00003")), 0x16) + bfbFrame(QByteArray("\r\nOK\r\n"), 0x06);
+    QTest::newRow("phone that answers") << 57600 << answers
+                                        << disconnect + PhoneLink::AckFrame + PhoneConnector::LeaveBfbFrame;
+    QTest::newRow("silent phone") << 57600 << QByteArray() << disconnect + PhoneConnector::LeaveBfbFrame;
+    // Back to the start rate first: the phone hears the leave frame only there.
+    QTest::newRow("raised rate") << 115200 << QByteArray()
+                                 << disconnect + PhoneConnector::SpeedFrame + PhoneConnector::LeaveBfbFrame;
+}
+
+// Closing the link leaves the phone as it was found: DISCONNECT, the start rate, AT mode.
 void FramesTest::runWhileLinkedClosesTheLink()
 {
+    QFETCH(int, speed);
+    QFETCH(QByteArray, answers);
+    QFETCH(QByteArray, sent);
     Attempt a;
     {
-        ScriptedPhone phone(a.pty, workingPhone());
+        std::vector<Rule> rules = workingPhone();
+        if (speed != 57600) {
+            QByteArray accepted = *PhoneConnector::speedFrameFor(speed);
+            rules[5] = {*PhoneConnector::speedFrameFor(speed), accepted.replace(3, 1, "\xCC")};
+            a.connector.setSpeed(speed);
+        }
+        ScriptedPhone phone(a.pty, rules);
         QVERIFY(a.connector.run([] {}));
     }
     PhoneLinkTestAccess::setSequence(a.link, 17);
     a.events.log.clear();
+    ScriptedPhone phone(a.pty, {{sent.left(13), answers}});
+    QElapsedTimer clock;
+    clock.start();
     QVERIFY(!a.connector.run([] { QFAIL("closing lists nothing"); }));
+    QVERIFY(clock.elapsed() < 1000); // scaled down from at most 1.5 s
     QCOMPARE(a.events.log, QStringList{QStringLiteral("state enable")});
     QVERIFY(!a.link.isPortOpen());
     QVERIFY(!PhoneLinkTestAccess::connectedMonitorRunning(a.link));
     QCOMPARE(a.link.bfbSequence(), qint16(1));
-    QVERIFY(a.pty.drain().isEmpty());
+    QTRY_COMPARE(phone.received(), sent);
 }
 
 QTEST_GUILESS_MAIN(FramesTest)

@@ -5,13 +5,19 @@
 // the original, one that failed leaves the phone as it was (no part of an upload),
 // and a fault that costs nothing costs no transfer.
 //
-// TARVEL_SOAK_RUNS (default 150), TARVEL_SOAK_NOISE_TRANSFERS (default 300) and
-// TARVEL_SOAK_SEED choose a longer or another soak; a failing run prints its plan.
+// Last, the life of a phone that is never switched off: tarvel-cli runs killed at
+// random points on one emulated phone, each followed by a normal run that must find
+// the phone wherever the killed one left it and move every file exactly.
+//
+// TARVEL_SOAK_RUNS (default 150), TARVEL_SOAK_NOISE_TRANSFERS (default 300),
+// TARVEL_SOAK_LIFECYCLES (default 10) and TARVEL_SOAK_SEED choose a longer or another
+// soak; a failing run prints its plan.
 
 #include "simsession.h"
 #include "testchecksum.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -104,6 +110,8 @@ private slots:
     void transfersUnderFaults();
     void transfersOverNoisyLine_data() { batches(envCount("TARVEL_SOAK_NOISE_TRANSFERS", 300)); }
     void transfersOverNoisyLine();
+    void sessionsKilledAtRandom_data() { batches(envCount("TARVEL_SOAK_LIFECYCLES", 10)); }
+    void sessionsKilledAtRandom();
 
 private:
     static void batches(int count);
@@ -311,6 +319,56 @@ void Soak::transfersOverNoisyLine()
     }
     // A line that ends the link often is a fault of the link.
     QVERIFY2(noiseFailures * 50 <= noiseTransfers, qPrintable(plan + QStringLiteral(": too many failures")));
+}
+
+void Soak::sessionsKilledAtRandom()
+{
+    QFETCH(int, first);
+    QFETCH(int, last);
+    QTemporaryDir dir;
+    const QString flash = dir.filePath(QStringLiteral("flash"));
+    QVERIFY(QDir().mkpath(flash) && QDir().mkpath(dir.filePath(QStringLiteral("back"))));
+    // One phone for the whole mix, never switched off, slow enough to be killed mid-way.
+    PhoneSim sim;
+    QVERIFY(sim.start(flash, {"--baud", "57600", "--at-latency", "40", "--obex-latency", "5"}));
+    const auto cli = [&](const QStringList &arguments, const QString &folder) {
+        QProcess process;
+        process.setWorkingDirectory(folder);
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.start(tarvelBinary(QStringLiteral("tarvel-cli")), QStringList{"--device", sim.device} + arguments);
+        return process.waitForStarted() ? finishProcess(process, 60000) : ProcessResult{};
+    };
+    for (int run = first; run <= last; ++run) {
+        const QString name = QStringLiteral("c%1.bin").arg(run);
+        const QByteArray content = randomContent(random, 1 + random.bounded(8000));
+        QVERIFY(writeFile(dir.filePath(name), content));
+        // Killed while it connects, transfers or leaves: a listing, an upload of another
+        // name, or a download of the last run's file.
+        static const char *const killedCommands[] = {"ls", "put killed.bin", "get c%1.bin"};
+        QString killed = QString::fromLatin1(killedCommands[random.bounded(run == 1 ? 2 : 3)]);
+        if (killed.contains(u'%'))
+            killed = killed.arg(run - 1);
+        const int killAfterMs = random.bounded(1500);
+        const QString plan = QStringLiteral("run %1: \"%2\" killed after %3 ms").arg(run).arg(killed).arg(killAfterMs);
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("killed.bin")), randomContent(random, 30000)));
+        QProcess victim;
+        victim.setWorkingDirectory(dir.filePath(QStringLiteral("back")));
+        victim.setStandardInputFile(QProcess::nullDevice());
+        victim.start(tarvelBinary(QStringLiteral("tarvel-cli")),
+                     QStringList{"--device", sim.device} + killed.split(u' '));
+        QVERIFY(victim.waitForStarted());
+        QTest::qWait(killAfterMs);
+        victim.kill();
+        victim.waitForFinished();
+
+        const ProcessResult put = cli({"put", name}, dir.path());
+        QVERIFY2(put.exitCode == 0, qPrintable(plan + QStringLiteral(": the upload after it: ") + put.err));
+        const ProcessResult get = cli({"get", name}, dir.filePath(QStringLiteral("back")));
+        QVERIFY2(get.exitCode == 0, qPrintable(plan + QStringLiteral(": the download after it: ") + get.err));
+        QVERIFY2(readFile(flash + u'/' + name) == content
+                     && readFile(dir.filePath(QStringLiteral("back/")) + name) == content,
+                 qPrintable(plan + QStringLiteral(": a file differs")));
+    }
 }
 
 QTEST_GUILESS_MAIN(Soak)

@@ -43,8 +43,9 @@ struct SimSession
         return reconnect();
     }
 
-    // The connect procedure has no resends and reads answers after fixed pauses: a
-    // busy machine or a noisy line can spoil an attempt, so it tries again, slower.
+    // The connect procedure has no resends and waits for each answer at most as long as
+    // its caps scaled like the pauses: a busy machine or a noisy line can spoil an
+    // attempt, so it tries again, slower.
     bool reconnect()
     {
         for (const double scale : {0.05, 0.2, 1.0}) {

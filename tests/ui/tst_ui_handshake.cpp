@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -106,6 +107,30 @@ private slots:
         QCOMPARE(m_form->commands().link().linkState(), LinkState::Disable);
         QVERIFY(m_form->controls().FileList->rowCount() > 1);
         m_form->controls().Command9->click();
+    }
+
+    // Closing the link leaves the phone in AT mode, so that the next run of the connect
+    // command, and the exit after it, find it as the first did.
+    void closeAndReconnect()
+    {
+        QTemporaryDir flash;
+        QVERIFY(writeFile(flash.filePath(QStringLiteral("a.txt")), "a"));
+        PhoneSim phone;
+        QVERIFY(phone.start(flash.path()));
+        connect(phone.device);
+        const QStringList rows = rowTexts(m_form->controls().FileList);
+        QVERIFY(rows.size() > 1);
+        PhoneController &commands = m_form->commands();
+        commands.Command1_Click();
+        QCOMPARE(commands.link().linkState(), LinkState::Enable);
+        QVERIFY(!commands.link().isPortOpen());
+        QTRY_COMPARE(phone.logLines(QStringLiteral("BFB-END")).size(), 1);
+        commands.Command1_Click();
+        QCOMPARE(commands.link().linkState(), LinkState::Disable);
+        QCOMPARE(rowTexts(m_form->controls().FileList), rows);
+        QVERIFY(m_messages->requests.isEmpty());
+        m_form->controls().Command9->click();
+        QTRY_COMPARE(phone.logLines(QStringLiteral("BFB-END")).size(), 2);
     }
 
     // Each failed step leaves its rows, and the window usable with the link down; a
