@@ -286,7 +286,10 @@ PhoneSession::Status PhoneSession::remove(const QList<QByteArray> &folder, const
     case DeleteResult::Refused:
         break;
     }
-    return Status::Refused;
+    // Most phones refuse, rather than miss, a name they do not hold: the listing tells.
+    Status listed = Status::Done;
+    const auto names = entryNames(folder, &listed);
+    return names && !heldName(*names, name) ? Status::NotFound : Status::Refused;
 }
 
 PhoneSession::Status PhoneSession::makeFolder(const QList<QByteArray> &folder, const QByteArray &name)

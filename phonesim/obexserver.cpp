@@ -58,6 +58,13 @@ std::uint8_t statusCode(FlashStatus status)
     return obex::InternalError;
 }
 
+// The recorded x55-x65 phones answer Forbidden, not Not Found, to a SETPATH into a missing
+// folder and to a DELETE of a missing file (a GET of a missing file is Not Found).
+std::uint8_t missingForbidden(FlashStatus status)
+{
+    return status == FlashStatus::NotFound ? obex::Forbidden : statusCode(status);
+}
+
 // The memory query names its figure with tag 0x32; the first such tag counts.
 std::optional<std::uint8_t> memorySelector(const Bytes &params)
 {
@@ -407,9 +414,9 @@ Bytes ObexServer::setPath(const ObexRequest &request)
         FlashStatus status = flash_.enter(*request.name, mayCreate);
         if (status != FlashStatus::Ok)
             flash_ = saved;
-        return response(statusCode(status));
+        return response(missingForbidden(status));
     }
-    return response(statusCode(flash_.enter(*request.name, mayCreate)));
+    return response(missingForbidden(flash_.enter(*request.name, mayCreate)));
 }
 
 Bytes ObexServer::get(const ObexRequest &part)
@@ -552,7 +559,7 @@ Bytes ObexServer::put(const ObexRequest &request)
             return response(obex::BadRequest);
         if (faults.refuseDelete >= 0)
             return response(std::uint8_t(faults.refuseDelete));
-        return response(statusCode(flash_.remove(*request.name)));
+        return response(missingForbidden(flash_.remove(*request.name)));
     }
     if (request.name && (!upload_.active() || *request.name != upload_.name())) {
         if (!Flash::validName(*request.name)) {

@@ -591,7 +591,7 @@ void Cli::phoneFaults_data()
     // The phone answers Not Found; a name it cannot take shows escaped.
     QTest::newRow("not found") << "missing" << 1
                                << QStringList{"cannot delete /Misc/nonexist.txt: not found on the phone",
-                                              "the phone refused to delete /Misc/tab\\tname\n"};
+                                              "cannot delete /Misc/tab\\tname: not found on the phone\n"};
     QTest::newRow("silence") << "silent" << 3
                              << QStringList{"no connection to the phone", "The phone does not answer."};
 }
