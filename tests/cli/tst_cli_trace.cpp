@@ -10,18 +10,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-ProcessResult runCli(const QStringList &arguments)
-{
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(tarvelBinary(QStringLiteral("tarvel-cli")), arguments);
-    return finishProcess(process);
-}
-
-} // namespace
-
 class CliTrace : public QObject
 {
     Q_OBJECT

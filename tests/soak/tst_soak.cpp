@@ -331,12 +331,14 @@ void Soak::sessionsKilledAtRandom()
     // One phone for the whole mix, never switched off, slow enough to be killed mid-way.
     PhoneSim sim;
     QVERIFY(sim.start(flash, {"--baud", "57600", "--at-latency", "40", "--obex-latency", "5"}));
+    const auto start = [&](QProcess &process, const QStringList &arguments, const QString &folder) {
+        process.setWorkingDirectory(folder);
+        startCli(process, QStringList{"--device", sim.device} + arguments);
+        return process.waitForStarted();
+    };
     const auto cli = [&](const QStringList &arguments, const QString &folder) {
         QProcess process;
-        process.setWorkingDirectory(folder);
-        process.setStandardInputFile(QProcess::nullDevice());
-        process.start(tarvelBinary(QStringLiteral("tarvel-cli")), QStringList{"--device", sim.device} + arguments);
-        return process.waitForStarted() ? finishProcess(process, 60000) : ProcessResult{};
+        return start(process, arguments, folder) ? finishProcess(process, 60000) : ProcessResult{};
     };
     for (int run = first; run <= last; ++run) {
         const QString name = QStringLiteral("c%1.bin").arg(run);
@@ -352,11 +354,7 @@ void Soak::sessionsKilledAtRandom()
         const QString plan = QStringLiteral("run %1: \"%2\" killed after %3 ms").arg(run).arg(killed).arg(killAfterMs);
         QVERIFY(writeFile(dir.filePath(QStringLiteral("killed.bin")), randomContent(random, 30000)));
         QProcess victim;
-        victim.setWorkingDirectory(dir.filePath(QStringLiteral("back")));
-        victim.setStandardInputFile(QProcess::nullDevice());
-        victim.start(tarvelBinary(QStringLiteral("tarvel-cli")),
-                     QStringList{"--device", sim.device} + killed.split(u' '));
-        QVERIFY(victim.waitForStarted());
+        QVERIFY(start(victim, killed.split(u' '), dir.filePath(QStringLiteral("back"))));
         QTest::qWait(killAfterMs);
         victim.kill();
         victim.waitForFinished();

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -44,6 +45,17 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+std::map<QString, QByteArray> fileTree(const QString &root)
+{
+    std::map<QString, QByteArray> entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo entry(it.next());
+        entries[QDir(root).relativeFilePath(entry.filePath())] = entry.isDir() ? "/" : readFile(entry.filePath());
+    }
+    return entries;
+}
+
 ProcessResult finishProcess(QProcess &process, int timeoutMs)
 {
     if (!process.waitForFinished(timeoutMs)) {
@@ -55,6 +67,19 @@ ProcessResult finishProcess(QProcess &process, int timeoutMs)
     result.out = QString::fromUtf8(process.readAllStandardOutput());
     result.err = QString::fromUtf8(process.readAllStandardError());
     return result;
+}
+
+void startCli(QProcess &process, const QStringList &arguments)
+{
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(tarvelBinary(QStringLiteral("tarvel-cli")), arguments);
+}
+
+ProcessResult runCli(const QStringList &arguments)
+{
+    QProcess process;
+    startCli(process, arguments);
+    return finishProcess(process);
 }
 
 PhoneSim::PhoneSim(const QStringList &arguments)

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <map>
+
 QString tarvelBinDir();
 // The path of one of the built programs.
 QString tarvelBinary(const QString &name);
@@ -17,6 +19,9 @@ QByteArray randomBytes(int size, quint32 seed);
 bool writeFile(const QString &path, const QByteArray &content);
 // "<missing>" for a file that cannot be read, so that it never equals real content.
 QByteArray readFile(const QString &path);
+// Every file and folder below root, hidden ones too: relative path, then "/" for a
+// folder or the content.
+std::map<QString, QByteArray> fileTree(const QString &root);
 
 struct ProcessResult
 {
@@ -26,6 +31,10 @@ struct ProcessResult
 };
 // Waits for the process to end (killing it after timeoutMs) and collects its output.
 ProcessResult finishProcess(QProcess &process, int timeoutMs = 90000);
+// Starts tarvel-cli with nothing on its standard input.
+void startCli(QProcess &process, const QStringList &arguments);
+// Runs tarvel-cli to its end.
+ProcessResult runCli(const QStringList &arguments);
 
 // The emulated phone as a child process; stopped when this object goes.
 class PhoneSim

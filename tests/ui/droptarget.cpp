@@ -1,14 +1,13 @@
 // A drop target in a process of its own, for the drag-out test: a window at the given
 // place that accepts a moved URL list, asks for the list only when the drop arrives
-// (after a further wait when --wait-ms is given, as a target that first asks the user
+// (after a further wait when WAIT_MS is not 0, as a target that first asks the user
 // would) and moves the dropped file into the given folder. It reports on standard
 // output: "ready" once shown, "over" for each position it accepts, then "moved <path>"
 // or "failed <reason>", and ends after the drop.
 //
-//   droptarget --place X,Y,W,H --into FOLDER [--wait-ms N]
+//   droptarget X,Y,W,H FOLDER WAIT_MS
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDir>
 #include <QDragMoveEvent>
 #include <QEventLoop>
@@ -95,19 +94,13 @@ private:
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.addOption({QStringLiteral("place"), QStringLiteral("Place and size: X,Y,W,H."), QStringLiteral("rect")});
-    parser.addOption(
-        {QStringLiteral("into"), QStringLiteral("Folder the dropped file is moved into."), QStringLiteral("folder")});
-    parser.addOption({QStringLiteral("wait-ms"), QStringLiteral("Pause before asking for the data."),
-                      QStringLiteral("ms"), QStringLiteral("0")});
-    parser.process(app);
-    const QStringList place = parser.value(QStringLiteral("place")).split(u',');
-    if (place.size() != 4 || !parser.isSet(QStringLiteral("into")))
-        parser.showHelp(2);
-
-    DropTarget target(parser.value(QStringLiteral("into")), parser.value(QStringLiteral("wait-ms")).toInt());
-    target.setWindowTitle(QStringLiteral("drop target"));
+    const QStringList arguments = QApplication::arguments();
+    const QStringList place = arguments.value(1).split(u',');
+    if (arguments.size() != 4 || place.size() != 4) {
+        report(QStringLiteral("failed usage: droptarget X,Y,W,H FOLDER WAIT_MS"));
+        return 2;
+    }
+    DropTarget target(arguments[2], arguments[3].toInt());
     target.setGeometry(place[0].toInt(), place[1].toInt(), place[2].toInt(), place[3].toInt());
     target.show();
     if (!QTest::qWaitForWindowExposed(&target))
