@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -154,14 +155,21 @@ double silentClose(const QString &root)
     return double(clock.elapsed()) / 1000.0;
 }
 
+// The large file in its folder on the phone's flash.
+bool writeLargeFile(QFile &file)
+{
+    QDir().mkpath(QFileInfo(file.fileName()).path());
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(randomBytes(LargeFileSize)) == LargeFileSize;
+    file.close();
+    return written;
+}
+
 int oneShotBenchmark(const QTemporaryDir &dir)
 {
     const QString flash = dir.filePath(QStringLiteral("oneshot"));
-    QDir().mkpath(flash + QStringLiteral("/Folder"));
     QFile file(flash + QStringLiteral("/Folder/large.bin"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(randomBytes(LargeFileSize)) != LargeFileSize)
+    if (!writeLargeFile(file))
         return 1;
-    file.close();
     const Phone phone(flash);
     constexpr int Runs = 5;
     double worstLs = 0;
@@ -190,11 +198,9 @@ int oneShotBenchmark(const QTemporaryDir &dir)
 int speedBenchmark(const QTemporaryDir &dir)
 {
     const QString flash = dir.filePath(QStringLiteral("flash100k"));
-    QDir().mkpath(flash + QStringLiteral("/Folder"));
     QFile file(flash + QStringLiteral("/Folder/large.bin"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(randomBytes(LargeFileSize)) != LargeFileSize)
+    if (!writeLargeFile(file))
         return 1;
-    file.close();
     const Phone phone(flash);
 
     std::printf("%d bytes downloaded, the connection set-up and the folder listing taken off:\n", LargeFileSize);
