@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+
+// How OBEX packets travel on the line. The OBEX layer builds and reads plain OBEX
+// packets only; a transport takes one request packet to the phone and brings the
+// phone's answer packet back, whole. BFB frames (blocks, CRC, sequence numbers,
+// acknowledgements, resends) and plain OBEX on the line are the two ways.
+class ObexTransport
+{
+public:
+    virtual ~ObexTransport() = default;
+
+    // Sends one complete OBEX request packet and returns the phone's complete answer
+    // packet (response code, length, headers). A phone that falls silent, or a line
+    // that no longer yields a sound answer, throws LinkLost (after
+    // PhoneEvents::linkLost, the port closed); a stop asked for throws LinkInterrupted.
+    virtual QByteArray exchange(const QByteArray &request) = 0;
+};
