@@ -325,6 +325,10 @@ ParseResult parseOptions(int argc, char **argv)
         std::fprintf(stderr, "phonesim: %s\nTry 'phonesim --help'.\n", message.c_str());
         return ParseResult{std::nullopt, 2};
     };
+    const Model *model = &defaultModel();
+    std::optional<unsigned> packet;
+    std::optional<Overwrite> overwrite;
+    bool emptyFinal = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -357,13 +361,13 @@ ParseResult parseOptions(int argc, char **argv)
                 options.root = value;
             else if (arg == "--link")
                 options.link = value;
-            else if (arg == "--model")
-                options.model = value;
+            else if (arg == "--model" && !(model = findModel(value)))
+                return fail("--model needs one of " + modelNames());
             else if (arg == "--log")
                 options.log = value;
             else if (arg == "--trace")
                 options.trace = value;
-            else
+            else if (arg == "--replay")
                 options.replay = value;
         } else if (arg == "--memory") {
             if (!needValue() || !parseNumber(value, number) || number > 0xFFFFFFFFu)
@@ -376,11 +380,11 @@ ParseResult parseOptions(int argc, char **argv)
         } else if (arg == "--packet") {
             if (!needValue() || !parseNumber(value, number) || number < 255 || number > 65535)
                 return fail("--packet needs a size from 255 to 65535");
-            options.packet = unsigned(number);
+            packet = unsigned(number);
         } else if (arg == "--overwrite") {
             if (!needValue() || (value != "append" && value != "replace"))
                 return fail("--overwrite needs append or replace");
-            options.overwrite = value == "append" ? Overwrite::Append : Overwrite::Replace;
+            overwrite = value == "append" ? Overwrite::Append : Overwrite::Replace;
         } else if (arg == "--frame") {
             if (!needValue() || !parseNumber(value, number) || number < 5 || number > 255)
                 return fail("--frame needs a size from 5 to 255");
@@ -423,7 +427,7 @@ ParseResult parseOptions(int argc, char **argv)
         } else if (arg == "--refuse-speed" && noValue()) {
             options.faults.refuseSpeed = true;
         } else if (arg == "--empty-final" && noValue()) {
-            options.emptyFinal = true;
+            emptyFinal = true;
         } else if (arg == "--fault-on") {
             std::optional<Selector> selector;
             if (!needValue() || !(selector = Selector::parse(value)))
@@ -461,6 +465,16 @@ ParseResult parseOptions(int argc, char **argv)
             return fail("unknown option " + std::string(argv[i]));
         }
     }
+    // Explicit figures win over the model's, wherever they stand on the line.
+    options.model = *model;
+    if (packet) {
+        options.model.packet = *packet;
+        options.model.fixedPiece = 0;
+    }
+    if (overwrite)
+        options.model.overwrite = *overwrite;
+    if (emptyFinal)
+        options.model.listingEndsEmpty = options.model.fileEndsEmpty = true;
     return {options, 0};
 }
 
