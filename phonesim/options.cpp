@@ -161,6 +161,8 @@ Options:
   --replay FILE       Do not emulate the phone: answer from the byte trace FILE (see
                       "Byte traces"); --root is not used.
   --refuse-speed      Refuse speed frames for any rate but the start rate.
+  --refuse-plain      Answer AT^SQWE=3 with ERROR, as a phone without plain OBEX on
+                      its cable, for which a client falls back to BFB.
   --help              Show this text.
 
 Fault options (for tests). The damage options act on the reply to ONE exchange,
@@ -462,6 +464,8 @@ ParseResult parseOptions(int argc, char **argv)
                 return fail(arg + " needs block numbers from 1, as N or N,N,...");
         } else if (arg == "--refuse-speed" && noValue()) {
             options.faults.refuseSpeed = true;
+        } else if (arg == "--refuse-plain" && noValue()) {
+            options.faults.refusePlain = true;
         } else if (arg == "--empty-final" && noValue()) {
             emptyFinal = true;
         } else if (arg == "--fault-on") {

@@ -346,7 +346,7 @@ std::string Phone::atAnswer(const std::string &command, Switch &to)
     // Peers send =0, then =3 for plain OBEX on the line.
     if (rest == "^SQWE=0")
         return ok;
-    if (rest == "^SQWE=3") {
+    if (rest == "^SQWE=3" && !options_.faults.refusePlain) {
         to = Switch::Plain;
         return ok;
     }

@@ -392,6 +392,8 @@ void PhonesimTest::modesAndRates_data()
     QTest::newRow("S65 answers no BFB frame")
         << s65 << QList<Step>{bfb,   unanswered, say(PhoneConnector::ConnectFrames),
                               sqwe3, aborted,    logged("BFB-IGNORED, no frame is answered")};
+    QTest::newRow("plain OBEX refused") << QStringList{QStringLiteral("--refuse-plain")}
+                                        << QList<Step>{say("AT^SQWE=3\r", "\r\nERROR\r\n"), at};
     QTest::newRow("S65 sends 00 when the port opens") << s65 << QList<Step>{at, reopen, say({}, QByteArray(1, 0))};
 }
 
