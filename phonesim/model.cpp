@@ -9,8 +9,9 @@ namespace phonesim {
 namespace {
 
 // Figures from the traces (x55/x60: M56v06, C60v26; x65: S66v34, SL65v53; x75: S75v47,
-// EL71v45). The M55 keeps its demo folders, its listing without indentation and its
-// final GET answer carrying the last data, as phonesim has always served it.
+// EL71v45). The M55 keeps its demo folders, its listing without indentation, its final
+// GET answer carrying the last data and no 00 byte on opening (the M56 sends one), as
+// phonesim has always served it.
 const std::array<Model, 3> models = {{
     {.name = "M55",
      .rootFolders = {},
