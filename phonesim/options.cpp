@@ -76,11 +76,10 @@ std::string helpText()
 
 An emulated Siemens M55, S65 or S75 on a pseudo-terminal: AT commands, BFB framing
 or plain OBEX (AT^SQWE=3), and an OBEX file-system server whose flash memory is a
-folder of this computer. The device path
-(for example /dev/pts/5) is printed as the first line on standard output; the phone
-serves any number of connections until SIGTERM or SIGINT. SIGUSR1 switches the
-phone off and on: AT mode at the start rate, link and OBEX state cleared, the flash
-memory kept (POWER-CYCLE in the log).
+folder of this computer. The device path (for example /dev/pts/5) is printed as the
+first line on standard output; the phone serves any number of connections until
+SIGTERM or SIGINT. SIGUSR1 switches the phone off and on: AT mode at the start rate,
+link and OBEX state cleared, the flash memory kept (POWER-CYCLE in the log).
 
 Options:
   --root DIR          Flash memory: the folder DIR (folders, files, sizes and dates
