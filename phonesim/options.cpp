@@ -244,10 +244,10 @@ Behaviour:
   to (an S65 or S75 answers ERROR at 230400). In BFB mode it listens and speaks only
   at its own rate: the start rate (--baud, or 57600) from AT^SBFB=1 on (once the OK
   has left), or what an accepted speed frame set; in plain mode at the rate of
-  AT^SQWE=3. Bytes the client sends at another rate are not understood (RATE-MISMATCH in
-  the log), and a client whose port is set to another rate reads each byte the phone
-  sends as 00, as a raw port reads a byte with a framing error. The pseudo-terminal
-  carries the rate the client set on its end.
+  AT^SQWE=3. Bytes the client sends at another rate are not understood
+  (RATE-MISMATCH in the log), and a client whose port is set to another rate reads
+  each byte the phone sends as 00, as a raw port reads a byte with a framing error.
+  The pseudo-terminal carries the rate the client set on its end.
   Speed frames: the phone knows exactly four, each payload 0xC0, the rate in ASCII
   digits and three check bytes:
     19200   01 09 08 C0 "19200" CE 4D CF     38400   01 09 08 C0 "38400" CC 4B CF
