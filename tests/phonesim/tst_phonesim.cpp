@@ -475,75 +475,37 @@ void PhonesimTest::recordedExchanges_data()
     QTest::newRow("M56v06 codes") << QStringLiteral("M55") << codes("C3 00 03", false);
     QTest::newRow("S66v34 codes") << QStringLiteral("S65") << codes("C3 00 03", true);
     QTest::newRow("S75v47 codes") << QStringLiteral("S75") << codes("C4 00 03", true);
-    // obex.files: 3000 bytes written, read back, 100 more written over them. The M55
-    // ends a download with data in its final answer, so only the first pieces compare.
-    QList<QByteArray> m55 = m56 + QList{root, done, misc, done, hex("02001a") + probe, more};
-    for (int i = 0; i < 6; ++i)
-        m55 << hex("0201da4801d7") + a(468) << more;
+    // obex.files: 3000 bytes written in the recorded pieces and read back, 100 written over
+    // them, and the first answer to reading again. The M55 ends a download with data in
+    // its final answer, so only its first two answers compare.
+    const auto files = [&](QList<QByteArray> list, const QList<QByteArray> &upload, const QList<QByteArray> &download,
+                           const QByteArray &after) {
+        list << hex("02001a") + probe << more;
+        for (qsizetype i = 0; i < upload.size(); ++i)
+            list << upload[i] << (i + 1 < upload.size() ? more : done);
+        list << hex("83001a") + probe;
+        for (qsizetype i = 0; i < download.size(); ++i)
+            list << (i ? QList{next, download[i]} : QList{download[i]});
+        return list << hex("02001a") + probe << more << put100 << done << hex("83001a") + probe << after;
+    };
+    const QList<QByteArray> inMisc = {root, done, misc, done}, inDataMisc = {root, done, data, done, misc, done};
     QTest::newRow("M56v06 files") << QStringLiteral("M55")
-                                  << m55
-            + QList{hex("8200c64900c3") + a(192),
-                    done,
-                    hex("83001a") + probe,
-                    hex("9001d3c300000bb84801cb") + a(456),
-                    next,
-                    hex("9001d74801d4") + a(465),
-                    hex("02001a") + probe,
-                    more,
-                    put100,
-                    done,
-                    hex("83001a") + probe,
-                    hex("9001d3c300000c1c4801cb") + a(456)};
+                                  << files(m56 + inMisc,
+                                           QList<QByteArray>(6, hex("0201da4801d7") + a(468))
+                                               << hex("8200c64900c3") + a(192),
+                                           {hex("9001d3c300000bb84801cb") + a(456), hex("9001d74801d4") + a(465)},
+                                           hex("9001d3c300000c1c4801cb") + a(456));
     QTest::newRow("S66v34 files") << QStringLiteral("S65")
-                                  << s66
-            + QList{root,
-                    done,
-                    data,
-                    done,
-                    misc,
-                    done,
-                    hex("02001a") + probe,
-                    more,
-                    hex("0204064804 03") + a(1024),
-                    more,
-                    hex("0204064804 03") + a(1024),
-                    more,
-                    hex("8203be4903bb") + a(952),
-                    done,
-                    hex("83001a") + probe,
-                    hex("90040bc300000bb8480403") + a(1024),
-                    next,
-                    hex("900406480403") + a(1024),
-                    next,
-                    hex("9003be4803bb") + a(952),
-                    next,
-                    hex("a00006490003"),
-                    hex("02001a") + probe,
-                    more,
-                    put100,
-                    done,
-                    hex("83001a") + probe,
-                    hex("90040bc300000c1c480403") + a(1024)};
+                                  << files(s66 + inDataMisc,
+                                           {hex("020406480403") + a(1024), hex("020406480403") + a(1024),
+                                            hex("8203be4903bb") + a(952)},
+                                           {hex("90040bc300000bb8480403") + a(1024), hex("900406480403") + a(1024),
+                                            hex("9003be4803bb") + a(952), hex("a00006490003")},
+                                           hex("90040bc300000c1c480403") + a(1024));
     QTest::newRow("S75v47 files") << QStringLiteral("S75")
-                                  << s75
-            + QList{root,
-                    done,
-                    data,
-                    done,
-                    misc,
-                    done,
-                    hex("02001a") + probe,
-                    more,
-                    hex("820bbe490bbb") + a(3000),
-                    done,
-                    hex("83001a") + probe,
-                    hex("a00bc3c300000bb8490bbb") + a(3000),
-                    hex("02001a") + probe,
-                    more,
-                    put100,
-                    done,
-                    hex("83001a") + probe,
-                    hex("a0006fc300000064490067") + QByteArray(100, 'B')};
+                                  << files(s75 + inDataMisc, {hex("820bbe490bbb") + a(3000)},
+                                           {hex("a00bc3c300000bb8490bbb") + a(3000)},
+                                           hex("a0006fc300000064490067") + QByteArray(100, 'B'));
 }
 
 // Requests recorded from real phones in plain OBEX, answered byte for byte as they were.
