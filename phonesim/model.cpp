@@ -25,6 +25,7 @@ const std::array<Model, 3> models = {{
      .overwrite = Overwrite::Append,
      .missingCode = 0xC3,
      .connectAnswerMs = 0,
+     .firstDisconnectMs = 0,
      .errorAt230400 = false,
      .zeroByteOnOpen = false,
      .listingIndent = "",
@@ -44,13 +45,15 @@ const std::array<Model, 3> models = {{
      .overwrite = Overwrite::Append,
      .missingCode = 0xC3,
      .connectAnswerMs = 0,
+     .firstDisconnectMs = 0,
      .errorAt230400 = true,
      .zeroByteOnOpen = true,
      .listingIndent = "   ",
      .answersBfb = false,
      .answersEscape = false},
     // S75v47 obex.files: the 3000-byte file in one A0 answer, while listings end with an
-    // empty End-of-Body. EL71v45 answered its CONNECT after 160 ms, S75v47 after 62.
+    // empty End-of-Body. EL71v45 answered its CONNECT after 160 ms, S75v47 after 62; the
+    // first DISCONNECT is slow too, the next ones answered at once.
     {.name = "S75",
      .rootFolders = {"Data", "Cache", "Config", "MMCard"},
      .packet = 8208,
@@ -63,6 +66,7 @@ const std::array<Model, 3> models = {{
      .overwrite = Overwrite::Replace,
      .missingCode = 0xC4,
      .connectAnswerMs = 160,
+     .firstDisconnectMs = 170, // S75v47 obex.codes: 169 ms; EL71v45: 95
      .errorAt230400 = true,
      .zeroByteOnOpen = true,
      .listingIndent = "",

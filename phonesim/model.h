@@ -34,6 +34,7 @@ struct Model
     Overwrite overwrite;
     std::uint8_t missingCode; // a SETPATH into a missing folder, a DELETE of a missing file
     unsigned connectAnswerMs; // the answer time to a plain-mode CONNECT; 0: --obex-latency
+    unsigned firstDisconnectMs; // to the first DISCONNECT in plain mode; 0: --obex-latency
     bool errorAt230400; // every AT command at 230400 is answered ERROR
     bool zeroByteOnOpen; // one 00 byte about 140 ms after the port opens (in AT mode)
     std::string listingIndent; // before each entry of a folder listing

@@ -99,8 +99,9 @@ Options:
                       S75  x75 (S75, EL71): as S65, but 8208-byte packets, a file
                            in one answer up to that, an existing name replaced,
                            missing ones answered C4, the CONNECT answered after
-                           160 ms, listings not indented; demo root folders Data,
-                           Cache, Config and MMCard.
+                           160 ms and the first DISCONNECT after 170, listings
+                           not indented; demo root folders Data, Cache, Config and
+                           MMCard.
                       The name is also the answer to AT+CGMM. --packet,
                       --overwrite and --empty-final set their figure over the
                       model's.

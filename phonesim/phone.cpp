@@ -194,6 +194,7 @@ void Phone::startPlain()
 {
     log_.line("PLAIN-START");
     mode_ = Mode::Plain;
+    disconnected_ = false;
     packet_.clear();
     skipping_ = false;
     pluses_ = 0;
@@ -628,8 +629,13 @@ void Phone::plainPacket(const Bytes &packet)
 {
     Damage damage;
     Bytes response = serve(packet, damage);
-    const unsigned connectMs = options_.model.connectAnswerMs;
-    reply({}, response, damage, packet[0] == 0x80 && connectMs ? connectMs : options_.obexLatencyMs);
+    const Model &model = options_.model;
+    unsigned latencyMs = options_.obexLatencyMs;
+    if (packet[0] == 0x80 && model.connectAnswerMs)
+        latencyMs = model.connectAnswerMs;
+    if (packet[0] == 0x81 && !std::exchange(disconnected_, true) && model.firstDisconnectMs)
+        latencyMs = model.firstDisconnectMs;
+    reply({}, response, damage, latencyMs);
 }
 
 void Phone::respond(const Bytes &packet, const Damage &damage)
