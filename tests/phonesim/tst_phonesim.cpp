@@ -390,7 +390,7 @@ void PhonesimTest::modesAndRates_data()
     QTest::newRow("S75 refuses AT at 230400")
         << s75 << QList<Step>{rate(230400), say("at\r", "\r\nERROR\r\n"), rate(19200), at};
     QTest::newRow("S65 answers no BFB frame")
-        << s65 << QList<Step>{bfb,   unanswered, say(PhoneConnector::ConnectFrames),
+        << s65 << QList<Step>{bfb,   unanswered, say(bfbFrames(bfbBlock(0, obexConnect, 0x02))),
                               sqwe3, aborted,    logged("BFB-IGNORED, no frame is answered")};
     QTest::newRow("plain OBEX refused") << QStringList{QStringLiteral("--refuse-plain")}
                                         << QList<Step>{say("AT^SQWE=3\r", "\r\nERROR\r\n"), at};
