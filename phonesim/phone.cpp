@@ -197,6 +197,7 @@ void Phone::startPlain()
     disconnected_ = false;
     packet_.clear();
     skipping_ = false;
+    lineFeedDue_ = true;
     pluses_ = 0;
     escapeDue_.reset();
     lastByte_ = Clock::now();
@@ -592,6 +593,8 @@ Bytes Phone::serve(const Bytes &packet, Damage &damage)
 // second of silence take the phone back to AT mode.
 void Phone::plainByte(std::uint8_t byte, bool quiet)
 {
+    if (std::exchange(lineFeedDue_, false) && byte == '\n')
+        return;
     if (packet_.empty() && byte == '+' && pluses_ < 3 && (pluses_ > 0 || quiet)) {
         if (++pluses_ == 3)
             escapeDue_ = Clock::now() + escapeGuard;

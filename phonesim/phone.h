@@ -110,7 +110,7 @@ private:
     bool echo_ = true;
     bool silent_ = false;
     bool skipping_ = false; // inside a run of bytes that start no frame
-    bool lineFeedDue_ = false; // the LF after the CR of AT^SBFB=1 arrives in BFB mode
+    bool lineFeedDue_ = false; // the LF after the CR of AT^SBFB=1 or AT^SQWE=3 arrives in the new mode
     // A model that answers no BFB frame took AT^SBFB=1: what is no AT command is ignored.
     bool bfbIgnored_ = false;
     Bytes line_;

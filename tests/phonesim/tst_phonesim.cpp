@@ -373,7 +373,7 @@ void PhonesimTest::modesAndRates_data()
         << QStringList{} << QList<Step>{sqwe3, aborted, say("+++"), pause(1100), say("at\r"), aborted};
     QTest::newRow("plain-mode bytes that start no packet")
         << QStringList{}
-        << QList<Step>{sqwe3,
+        << QList<Step>{say("AT^SQWE=3\r\n", ok),
                        say("at\r\n"),
                        say(hex("83 00 01")),
                        aborted,
