@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryFile>
 #include <QTextStream>
 
 #include <iostream>
@@ -431,10 +432,18 @@ int CommandRunner::move(const Command &command)
         : m_session.moveReplacing(parentOf(*from), from->last(), parentOf(*to), to->last());
     // A phone that refuses to move changed nothing: a file is copied and deleted instead.
     if (status == PhoneSession::Status::Refused && source && !movingFolder) {
-        QByteArray content;
-        status = m_session.get(parentOf(*from), from->last(), &content);
+        // Through a temporary file on the PC, so that a large file costs no memory.
+        QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/tarvel-cli-XXXXXX"));
+        if (!copy.open())
+            return refuse(
+                QStringLiteral("cannot make a temporary file in %1: %2").arg(QDir::tempPath(), copy.errorString()));
+        status = m_session.get(parentOf(*from), from->last(), [&copy](QByteArrayView piece) {
+            return copy.write(piece.data(), piece.size()) == piece.size();
+        });
+        if (status == PhoneSession::Status::Done && !copy.flush())
+            status = PhoneSession::Status::Refused;
         if (status == PhoneSession::Status::Done)
-            status = m_session.replace(parentOf(*to), to->last(), content);
+            status = m_session.replace(copy.fileName(), parentOf(*to), to->last());
         if (status == PhoneSession::Status::Done)
             status = m_session.remove(parentOf(*from), from->last());
     }
