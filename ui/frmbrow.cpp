@@ -129,10 +129,8 @@ bool frmBrow::downloadToPc(bool moving, QByteArray *phoneName)
         name, writer.get(), this,
         moving ? tr("Телефон не отдал файл '%1'! Файл не перемещён и остался в телефоне.").arg(text)
                : tr("Телефон не отдал файл '%1'! Файл не скопирован.").arg(text));
-    if (!writer)
-        return delivered && writeFailed(openError);
-    if (const std::optional<LocalFileError> error = writer->error())
-        return writeFailed(*error);
+    if (writer && writer->error())
+        return writeFailed(*writer->error());
     if (!delivered)
         return false;
 
@@ -141,6 +139,8 @@ bool frmBrow::downloadToPc(bool moving, QByteArray *phoneName)
                                    tr("Файл '%1' уже существует. Заменить его?").arg(text)))
         return false;
 
+    if (!writer)
+        return writeFailed(openError);
     if (!writer->commit())
         return writeFailed(*writer->error());
     return true;
