@@ -1,6 +1,6 @@
 #include "backuprecord.h"
 
-#include "workingfiles.h"
+#include "localnames.h"
 
 #include <QFile>
 #include <QSaveFile>

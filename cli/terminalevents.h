@@ -11,8 +11,8 @@ class ProgressMeter;
 
 // The phone events on a terminal, in English: the connection steps on standard error
 // and the transfers on the progress meter (both only when standard error is a
-// terminal), refusals, notes and fatal link errors on standard error, the size
-// question on the terminal or answered in advance.
+// terminal), notes on standard error, the size question on the terminal or answered
+// in advance.
 class TerminalEvents : public PhoneEvents
 {
 public:
@@ -28,7 +28,7 @@ public:
     // input carries the commands).
     void setQuestionsAllowed(bool allowed) { m_questionsAllowed = allowed; }
     bool questionsAllowed() const { return m_questionsAllowed; }
-    // What refusals are about (a PC path), put before their text; empty for none.
+    // What the size question is about (a PC path); empty for none.
     void setSubject(const QString &subject) { m_subject = subject; }
     // Why the port did not open, when that ended the connection attempt.
     std::optional<SerialPort::OpenError> portFailure() const { return m_portFailure; }
@@ -41,9 +41,7 @@ public:
     void speedChanged(int baud) override;
     void speedNotConfirmed(int baud) override;
     void bytesTransferred(PhoneOperation operation, qint64 done, qint64 total) override;
-    void refused(Refusal refusal) override;
     bool confirmLargeUpload() override;
-    void linkLost(LinkLoss loss) override;
 
 private:
     void progressLine(const QString &text);
@@ -58,6 +56,8 @@ private:
 };
 
 QString englishText(Refusal refusal);
+// What a fatal link error means for the user.
+QString linkLossText(LinkLoss loss);
 // Asks a yes/no question on the terminal; false unless the user answers yes.
 bool askOnTerminal(const QString &question);
 // text for one terminal line: a tab, line feed or carriage return as \t, \n, \r, any

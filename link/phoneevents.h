@@ -83,9 +83,9 @@ enum class Refusal {
     UnsafeLocalName,
 };
 
-// What the link, the connect procedure and the file operations report, as it
-// happens. Each front end words its own text from these; every call has an empty
-// default, so a front end implements only what it shows.
+// What the link, the connect procedure and the file operations report while they
+// run; what an operation came to is its PhoneResult. Each front end words its own
+// text; every call has an empty default, so a front end implements only what it shows.
 class PhoneEvents
 {
 public:
@@ -121,7 +121,6 @@ public:
     // Bytes received and not read yet, once a second from the monitors.
     virtual void waitingBytesReported(int) {}
 
-    virtual void refused(Refusal) {}
     // The staged upload is larger than 150 kB: go on? A front end without a user to ask copies it.
     virtual bool confirmLargeUpload() { return true; }
 
