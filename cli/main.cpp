@@ -44,7 +44,7 @@ int main(int argc, char *argv[])
     events.setAnswer(options.yes ? TerminalEvents::Answer::Yes : TerminalEvents::Answer::Ask);
     // Standard input that carries the commands answers no questions.
     events.setQuestionsAllowed(options.batchFile != u"-" && !(shell && !::isatty(STDIN_FILENO)));
-    PhoneSession session(*crc, events);
+    PhoneSession session(*crc, events, events, events);
     if (options.port == 0)
         session.setDevicePath(options.device);
     else

@@ -13,7 +13,10 @@ class ProgressMeter;
 // and the transfers on the progress meter (both only when standard error is a
 // terminal), notes on standard error, the size question on the terminal or answered
 // in advance.
-class TerminalEvents : public PhoneEvents
+class TerminalEvents
+    : public ConnectEvents
+    , public TransferEvents
+    , public UploadQuestion
 {
 public:
     enum class Answer {

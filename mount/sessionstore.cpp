@@ -10,10 +10,8 @@
 
 namespace {
 
-// What the link and the connect procedure report, kept for the store's messages.
-// The size question keeps its default answer: a copy made through the mount is the
-// user's own confirmation.
-class MountEvents : public PhoneEvents
+// What the connect procedure reports, kept for the store's messages.
+class MountEvents : public ConnectEvents
 {
 public:
     void connectFailed(ConnectFailure failure, SerialPort::OpenError portError) override
@@ -58,7 +56,7 @@ struct WirePath
 class SessionStore : public PhoneStore
 {
 public:
-    explicit SessionStore(Checksum &crc) : session(crc, events) {}
+    explicit SessionStore(Checksum &crc) : session(crc, events, transfers, question) {}
     // The unmount, and a store given up after a lost link: the phone is left as it was found.
     ~SessionStore() override { session.close(); }
     SessionStore(const SessionStore &) = delete;
@@ -88,7 +86,12 @@ private:
     static StoreError failure(const PhoneResult &result);
     static StoreResult<> done(const PhoneResult &result);
 
-    MountEvents events; // outlives the session, which reports to it
+    // Outlive the session, which reports to them. Transfers show nothing; the size
+    // question keeps its default answer: a copy made through the mount is the user's
+    // own confirmation.
+    MountEvents events;
+    TransferEvents transfers;
+    UploadQuestion question;
     PhoneSession session;
 };
 

@@ -49,9 +49,64 @@ PhoneResult uploadResult(PutResult result, PhoneFiles &files)
 
 } // namespace
 
+namespace {
+
+// The parts of the events, as the one listener the link, the connect procedure and
+// the files report to.
+class SplitEvents : public PhoneEvents
+{
+public:
+    SplitEvents(ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question)
+        : m_connect(connect), m_transfer(transfer), m_question(question)
+    {}
+
+    void linkStateChanged(LinkState state) override { m_connect.linkStateChanged(state); }
+    void connectStep(ConnectStep step) override { m_connect.connectStep(step); }
+    void modelReported(const QString &model) override { m_connect.modelReported(model); }
+    void connectFailed(ConnectFailure failure, SerialPort::OpenError portError) override
+    {
+        m_connect.connectFailed(failure, portError);
+    }
+    void speedChanged(int baud) override { m_connect.speedChanged(baud); }
+    void speedNotConfirmed(int baud) override { m_connect.speedNotConfirmed(baud); }
+
+    void operationStarted(PhoneOperation operation, qint64 sourceBytes) override
+    {
+        m_transfer.operationStarted(operation, sourceBytes);
+    }
+    void packetReceived(PhoneOperation operation, int number) override { m_transfer.packetReceived(operation, number); }
+    void packetSent(PhoneOperation operation, int number) override { m_transfer.packetSent(operation, number); }
+    void bytesTransferred(PhoneOperation operation, qint64 done, qint64 total) override
+    {
+        m_transfer.bytesTransferred(operation, done, total);
+    }
+    void operationFinished(PhoneOperation operation, int packets) override
+    {
+        m_transfer.operationFinished(operation, packets);
+    }
+    void memoryReported(MemoryKind kind, quint32 bytes) override { m_transfer.memoryReported(kind, bytes); }
+    void sequenceReported(int sequence) override { m_transfer.sequenceReported(sequence); }
+    void waitingBytesReported(int count) override { m_transfer.waitingBytesReported(count); }
+    void linkRepaired(LinkRepair repair) override { m_transfer.linkRepaired(repair); }
+
+    bool confirmLargeUpload() override { return m_question.confirmLargeUpload(); }
+
+private:
+    ConnectEvents &m_connect;
+    TransferEvents &m_transfer;
+    UploadQuestion &m_question;
+};
+
+} // namespace
+
 struct PhoneSession::Parts
 {
     Parts(Checksum &crc, PhoneEvents &events) : link(crc, events), connector(link), files(link) {}
+    Parts(Checksum &crc, std::unique_ptr<PhoneEvents> split)
+        : splitEvents(std::move(split)), link(crc, *splitEvents), connector(link), files(link)
+    {}
+
+    std::unique_ptr<PhoneEvents> splitEvents; // first: the link reports to it
 
     PhoneLink link;
     PhoneConnector connector;
@@ -68,6 +123,10 @@ struct PhoneSession::Parts
 const int PhoneSession::DefaultTimeoutMs = PhoneLink::DefaultTimeoutMs;
 const int PhoneSession::UploadPieceSize = Staging::PieceSize;
 const int PhoneSession::MaxMovePathUnits = ObexRequest::MaxMovePathUnits;
+
+PhoneSession::PhoneSession(Checksum &crc, ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question)
+    : m_parts(std::make_unique<Parts>(crc, std::make_unique<SplitEvents>(connect, transfer, question)))
+{}
 
 PhoneSession::PhoneSession(Checksum &crc, PhoneEvents &events) : m_parts(std::make_unique<Parts>(crc, events)) {}
 

@@ -54,7 +54,10 @@ public:
     // The root folder's listing, inside the connect procedure.
     using RootListed = std::function<void(const FolderListing &)>;
 
-    // crc and events must outlive the session.
+    // crc and the events must outlive the session. A front end hands over the parts of
+    // the events it shows (ConnectEvents, TransferEvents, UploadQuestion), or one
+    // listener to all of them.
+    PhoneSession(Checksum &crc, ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question);
     PhoneSession(Checksum &crc, PhoneEvents &events);
     ~PhoneSession();
     PhoneSession(const PhoneSession &) = delete;

@@ -46,7 +46,11 @@ private:
 
 PhoneController::PhoneController(std::unique_ptr<Checksum> crc, QWidget &window, MainWindowControls &controls,
                                  WindowEvents &events)
-    : m_crc(std::move(crc)), m_window(window), m_controls(controls), m_events(events), m_session(*m_crc, events)
+    : m_crc(std::move(crc))
+    , m_window(window)
+    , m_controls(controls)
+    , m_events(events)
+    , m_session(*m_crc, events, events, events)
 {}
 
 PhoneController::~PhoneController()

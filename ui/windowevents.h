@@ -17,7 +17,10 @@ class frmProgress;
 // rows and bar, the hidden labels, the memory labels, the link state
 // caption, the size question, and the message of the fatal link errors (which end
 // the program).
-class WindowEvents : public PhoneEvents
+class WindowEvents
+    : public ConnectEvents
+    , public TransferEvents
+    , public UploadQuestion
 {
     Q_DECLARE_TR_FUNCTIONS(WindowEvents)
 

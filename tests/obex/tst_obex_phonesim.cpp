@@ -497,6 +497,11 @@ void ObexPhonesim::linkLostBetweenTheSteps()
     QVERIFY(s.connect({"--fault-on", fault, "--silent-after", "0"}));
     s.link->setTimeoutInterval(1000);
     QCOMPARE(s.session->replace({}, "a.txt", NewBytes).code(), PhoneResult::Code::LinkLost);
+    // Lost until the next connect: nothing more goes to the phone.
+    const qsizetype requests = s.sim.logLines().size();
+    FolderListing listing;
+    QCOMPARE(s.session->list({}, &listing).code(), PhoneResult::Code::LinkLost);
+    QCOMPARE(s.sim.logLines().size(), requests);
     const QList<QByteArray> contents = flashFiles(s).values();
     QVERIFY(contents.contains(NewBytes));
     QVERIFY(contents.contains(OldBytes));

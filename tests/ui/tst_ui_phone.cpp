@@ -188,6 +188,7 @@ private slots:
     {
         // Should a command slip through, its question is answered No so the test ends quickly.
         m_messages->answers = {false, false};
+        const qsizetype mark = logMark();
         QVERIFY(whileBusy(
             *m_form,
             [&] {
@@ -200,6 +201,9 @@ private slots:
         m_messages->answers.clear();
         QVERIFY(m_messages->requests.isEmpty());
         QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\Misc\\"));
+        // One step down, then the listing.
+        QCOMPARE(requestsSince(mark).mid(0, 2),
+                 (QStringList{"SETPATH flags=02 name=Misc", "GET type=x-obex/folder-listing"}));
         QCOMPARE(PhoneSessionTestAccess::link(m_form->commands().session()).linkState(), LinkState::Disable);
         QVERIFY(m_form->isEnabled());
     }
@@ -239,8 +243,11 @@ private slots:
         QVERIFY(findRow(list(), QStringLiteral("Old")) >= 0);
         QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\Misc\\"));
         QCOMPARE(requestsSince(mark).value(0), QStringLiteral("SETPATH flags=00 name=old"));
+        const qsizetype up = logMark();
         openRow(Parent);
         QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\"));
+        // One step up, then the listing.
+        QCOMPARE(requestsSince(up).mid(0, 2), (QStringList{"SETPATH flags=03", "GET type=x-obex/folder-listing"}));
     }
 
     // A folder-shaped name is warned about first; No sends nothing.
