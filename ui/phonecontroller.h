@@ -39,6 +39,7 @@ public:
     PhoneController(std::unique_ptr<Checksum> crc, QWidget &window, MainWindowControls &controls, WindowEvents &events);
     ~PhoneController() override;
 
+    // The one way to the phone (tests set its line up through it).
     PhoneSession &session() { return m_session; }
     // The program ends: the phone is left as it was found and the port closed.
     void leavePhone() { m_session.close(); }
