@@ -150,12 +150,12 @@ std::optional<PhonePath> CommandRunner::phonePath(const QString &text)
     auto path = resolvePhonePath(m_folder, text, &problem);
     if (!path)
         printError(problem);
-    else if (!foldersFit(parentOf(*path)))
+    else if (!foldersSendable(parentOf(*path)))
         path.reset();
     return path;
 }
 
-bool CommandRunner::foldersFit(const PhonePath &folder)
+bool CommandRunner::foldersSendable(const PhonePath &folder)
 {
     for (const QByteArray &name : folder) {
         if (const PhoneResult fits = m_session.checkName(name, PhoneSession::NameUse::Folder); !fits.ok())
@@ -164,7 +164,7 @@ bool CommandRunner::foldersFit(const PhonePath &folder)
     return true;
 }
 
-bool CommandRunner::nameFits(const QByteArray &name, PhoneSession::NameUse use)
+bool CommandRunner::nameSendable(const QByteArray &name, PhoneSession::NameUse use)
 {
     return status(m_session.checkName(name, use), {}) == Success;
 }
@@ -219,7 +219,7 @@ int CommandRunner::treeStatus(const QString &command, const TreeSummary &summary
 int CommandRunner::ls(const Command &command)
 {
     const auto folder = phonePath(command.operands.value(0));
-    if (!folder || !foldersFit(*folder))
+    if (!folder || !foldersSendable(*folder))
         return Refused;
     if (const int status = connect())
         return status;
@@ -233,7 +233,7 @@ int CommandRunner::ls(const Command &command)
 int CommandRunner::cd(const Command &command)
 {
     const auto folder = phonePath(command.operands.value(0, QStringLiteral("/")));
-    if (!folder || !foldersFit(*folder))
+    if (!folder || !foldersSendable(*folder))
         return Refused;
     if (const int status = connect())
         return status;
@@ -252,7 +252,7 @@ int CommandRunner::get(const Command &command)
         return usage(QStringLiteral("\"get\" needs a phone file; get -r copies a folder"));
     const PhonePath folder = parentOf(*path);
     const QByteArray name = path->last();
-    if (!nameFits(name, PhoneSession::NameUse::File))
+    if (!nameSendable(name, PhoneSession::NameUse::File))
         return Refused;
 
     // Where it goes: a folder takes the phone's name.
@@ -292,7 +292,7 @@ int CommandRunner::get(const Command &command)
 int CommandRunner::getTree(const Command &command)
 {
     const auto folder = phonePath(command.operands.value(0));
-    if (!folder || !foldersFit(*folder))
+    if (!folder || !foldersSendable(*folder))
         return Refused;
     // The copy goes into the PC folder under the phone folder's name; the root's
     // content goes into it directly.
@@ -323,7 +323,7 @@ int CommandRunner::put(const Command &command)
     if (const PhoneResult fits = m_session.checkName(phoneName, PhoneSession::NameUse::File); !fits.ok())
         return status(fits, {}, source);
     const auto folder = phonePath(command.operands.value(1));
-    if (!folder || !foldersFit(*folder))
+    if (!folder || !foldersSendable(*folder))
         return Refused;
 
     // The size question comes before the phone is woken.
@@ -362,7 +362,7 @@ int CommandRunner::putTree(const Command &command)
     if (name.isEmpty() || !PhoneSession::encodeName(name, &phoneName).ok())
         return refuse(QStringLiteral("%1: %2").arg(source, englishText(Refusal::NameNotEncodable)));
     const auto folder = phonePath(command.operands.value(1));
-    if (!folder || !foldersFit(*folder) || !foldersFit({phoneName}))
+    if (!folder || !foldersSendable(*folder) || !foldersSendable({phoneName}))
         return Refused;
 
     if (const int status = connect())
@@ -381,7 +381,7 @@ int CommandRunner::remove(const Command &command)
         return Refused;
     if (path->isEmpty())
         return usage(QStringLiteral("\"rm\" needs a phone path"));
-    if (!nameFits(path->last(), PhoneSession::NameUse::File))
+    if (!nameSendable(path->last(), PhoneSession::NameUse::File))
         return Refused;
     if (const int status = connect())
         return status;
@@ -399,7 +399,7 @@ int CommandRunner::makeFolder(const Command &command)
         return Refused;
     if (path->isEmpty())
         return usage(QStringLiteral("\"mkdir\" needs a phone path"));
-    if (!foldersFit(*path))
+    if (!foldersSendable(*path))
         return Refused;
     if (const int status = connect())
         return status;

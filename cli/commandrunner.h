@@ -49,8 +49,8 @@ private:
     // text of the phone's refusal, subject what a refusal found on the PC is about.
     int status(const PhoneResult &result, const QString &refused, const QString &subject = {});
     // Whether the names fit their requests; the refusal printed otherwise.
-    bool foldersFit(const PhonePath &folder);
-    bool nameFits(const QByteArray &name, PhoneSession::NameUse use);
+    bool foldersSendable(const PhonePath &folder);
+    bool nameSendable(const QByteArray &name, PhoneSession::NameUse use);
     // Why a replacing upload of what (into folder) failed, in words.
     QString replaceFailure(const PhoneResult &result, const QString &what, const PhonePath &folder) const;
     // The summary printed, or the lost link; the exit status.

@@ -83,7 +83,7 @@ public:
 private:
     // The path in Windows-1251; named: its last step is the name, not a folder.
     static StoreResult<WirePath> wirePath(const PhonePath &path, bool named);
-    static StoreError failure(const PhoneResult &result);
+    static StoreError storeError(const PhoneResult &result);
     static StoreResult<> done(const PhoneResult &result);
 
     // Outlive the session, which reports to them. Transfers show nothing; the size
@@ -145,7 +145,7 @@ StoreResult<WirePath> SessionStore::wirePath(const PhonePath &path, bool named)
     return wire;
 }
 
-StoreError SessionStore::failure(const PhoneResult &result)
+StoreError SessionStore::storeError(const PhoneResult &result)
 {
     using Code = PhoneResult::Code;
     switch (result.code()) {
@@ -190,7 +190,7 @@ StoreResult<> SessionStore::done(const PhoneResult &result)
 {
     if (result.ok())
         return {};
-    return failure(result);
+    return storeError(result);
 }
 
 StoreResult<QList<PhoneEntry>> SessionStore::list(const PhonePath &folder)
@@ -201,7 +201,7 @@ StoreResult<QList<PhoneEntry>> SessionStore::list(const PhonePath &folder)
     FolderListing listing;
     const PhoneResult result = session.list(wire.value().folder, &listing);
     if (!result.ok())
-        return failure(result);
+        return storeError(result);
     // Every folder's listing has text; none means the exchange went wrong and the link
     // may be out of step: the store is given up (and the phone left) like a lost link.
     if (listing.text.isEmpty())
@@ -235,7 +235,7 @@ StoreResult<> SessionStore::read(const PhonePath &file, const PartReceiver &rece
     if (result == PhoneResult::Code::Refused)
         return refusedBecause(QStringLiteral("the file did not come whole"));
     if (!result.ok())
-        return failure(result);
+        return storeError(result);
     receive(content);
     return {};
 }
@@ -285,7 +285,7 @@ StoreResult<MemoryFigures> SessionStore::memory()
     if (result == PhoneResult::Code::Refused)
         return refusedBecause(QStringLiteral("no memory figures"));
     if (!result.ok())
-        return failure(result);
+        return storeError(result);
     const PhoneSession::Info info = session.info();
     return MemoryFigures{info.totalMemory.value_or(0), info.freeMemory.value_or(0)};
 }
