@@ -92,12 +92,15 @@ int CommandRunner::connect()
     }
     if (result == PhoneResult::Code::LinkLost)
         return status(result, {});
-    if (const auto portError = m_events.portFailure()) {
-        printError(portOpenProblem(m_session.openedDevicePath(), *portError));
+    const std::optional<ConnectFailure> failure = result.connectFailure();
+    if (failure == ConnectFailure::PortUnavailable) {
+        printError(portOpenProblem(m_session.openedDevicePath(), result.portError()));
     } else {
         printError(QStringLiteral("no connection to the phone on ") + m_session.devicePath());
-        for (const QString &line : m_events.connectErrorLines())
-            printError(QStringLiteral("  ") + line);
+        if (failure) {
+            for (const QString &line : connectFailureLines(*failure))
+                printError(QStringLiteral("  ") + line);
+        }
     }
     return LinkError;
 }

@@ -40,7 +40,9 @@ QString stepText(ConnectStep step)
     return {};
 }
 
-QStringList failureLines(ConnectFailure failure)
+} // namespace
+
+QStringList connectFailureLines(ConnectFailure failure)
 {
     const QString noAnswer = QStringLiteral("The phone does not answer.");
     const QString tryAgain = QStringLiteral("Try again.");
@@ -58,8 +60,6 @@ QStringList failureLines(ConnectFailure failure)
     }
     return {};
 }
-
-} // namespace
 
 QString englishText(Refusal refusal)
 {
@@ -141,16 +141,13 @@ void TerminalEvents::modelReported(const QString &model)
     progressLine(QStringLiteral("Siemens ") + model);
 }
 
-void TerminalEvents::connectFailed(ConnectFailure failure, SerialPort::OpenError portError)
+void TerminalEvents::connectFailed(ConnectFailure failure, SerialPort::OpenError)
 {
-    if (failure == ConnectFailure::PortUnavailable) {
-        m_portFailure = portError; // main says which port and why
+    // The port's problem is worded from the result.
+    if (failure == ConnectFailure::PortUnavailable)
         return;
-    }
-    for (const QString &line : failureLines(failure)) {
-        m_errorLines << line;
+    for (const QString &line : connectFailureLines(failure))
         progressLine(line);
-    }
 }
 
 void TerminalEvents::speedChanged(int baud)

@@ -33,10 +33,6 @@ public:
     bool questionsAllowed() const { return m_questionsAllowed; }
     // What the size question is about (a PC path); empty for none.
     void setSubject(const QString &subject) { m_subject = subject; }
-    // Why the port did not open, when that ended the connection attempt.
-    std::optional<SerialPort::OpenError> portFailure() const { return m_portFailure; }
-    // What a failed connection attempt said, line by line.
-    QStringList connectErrorLines() const { return m_errorLines; }
 
     void connectStep(ConnectStep step) override;
     void modelReported(const QString &model) override;
@@ -54,11 +50,11 @@ private:
     Answer m_sizeAnswer = Answer::Ask;
     bool m_questionsAllowed = true;
     QString m_subject;
-    std::optional<SerialPort::OpenError> m_portFailure;
-    QStringList m_errorLines;
 };
 
 QString englishText(Refusal refusal);
+// What a failed step of the connect procedure means, line by line.
+QStringList connectFailureLines(ConnectFailure failure);
 // What a fatal link error means for the user.
 QString linkLossText(LinkLoss loss);
 // Asks a yes/no question on the terminal; false unless the user answers yes.

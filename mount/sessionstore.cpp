@@ -10,24 +10,16 @@
 
 namespace {
 
-// What the connect procedure reports, kept for the store's messages.
+// What the connect procedure reports that the store shows.
 class MountEvents : public ConnectEvents
 {
 public:
-    void connectFailed(ConnectFailure failure, SerialPort::OpenError portError) override
-    {
-        connectFailure = failure;
-        openError = portError;
-    }
     void speedNotConfirmed(int baud) override
     {
         mountMessage(QStringLiteral("the phone did not take %1 baud; the link stays at %2")
                          .arg(baud)
                          .arg(SerialPort::StartBaudRate));
     }
-
-    std::optional<ConnectFailure> connectFailure;
-    SerialPort::OpenError openError = SerialPort::OpenError::None;
 };
 
 QString lossText(LinkLoss loss)
@@ -113,10 +105,10 @@ bool SessionStore::connect(const LinkSettings &link, double timeScale, QString *
         *problem = lossText(result.loss()) + QStringLiteral(" while connecting on ") + device;
         return false;
     }
-    switch (events.connectFailure.value_or(ConnectFailure::PortUnavailable)) {
+    switch (result.connectFailure().value_or(ConnectFailure::PortUnavailable)) {
     case ConnectFailure::PortUnavailable:
         *problem = portOpenProblem(session.openedDevicePath().isEmpty() ? device : session.openedDevicePath(),
-                                   events.openError);
+                                   result.portError());
         break;
     case ConnectFailure::At:
         *problem = QStringLiteral("no phone answers on %1 (no OK to AT)").arg(device);

@@ -8,7 +8,8 @@
 
 // What an operation of PhoneSession came to: a code and what a front end needs to
 // word it (the refusal found on the PC, the folder the phone would not enter, the name
-// the old file was kept under, the link failure). The one way outcomes travel.
+// the old file was kept under, the failed connect step, the link failure). The one way
+// outcomes travel.
 class PhoneResult
 {
 public:
@@ -16,8 +17,8 @@ public:
         Done,
         NotSent, // stopped on the PC before anything was sent: refusal() says why, when known
         Declined, // the large-upload question was answered no; nothing was sent
-        // the connect procedure failed (its events said where) or closed the link; an
-        // operation without a link up (nothing was sent)
+        // the connect procedure failed (connectFailure() says where) or closed the link;
+        // an operation without a link up (nothing was sent)
         NotConnected,
         FolderRefused, // the phone would not enter a folder of the path: name() names it
         Refused, // the phone refused the operation itself
@@ -48,6 +49,13 @@ public:
         result.m_name = name;
         return result;
     }
+    static PhoneResult notConnected(ConnectFailure failure, SerialPort::OpenError portError)
+    {
+        PhoneResult result(Code::NotConnected);
+        result.m_connectFailure = failure;
+        result.m_portError = portError;
+        return result;
+    }
     static PhoneResult linkLost(LinkLoss loss)
     {
         PhoneResult result(Code::LinkLost);
@@ -61,6 +69,10 @@ public:
     // FolderRefused: the folder; OldSetAside: the old file's hidden name.
     QByteArray name() const { return m_name; }
     LinkLoss loss() const { return m_loss; }
+    // NotConnected: the step of the connect procedure that failed (nothing when the
+    // link was closed instead), and why the port did not open (PortUnavailable).
+    std::optional<ConnectFailure> connectFailure() const { return m_connectFailure; }
+    SerialPort::OpenError portError() const { return m_portError; }
 
     friend bool operator==(const PhoneResult &result, Code code) { return result.m_code == code; }
 
@@ -69,4 +81,6 @@ private:
     std::optional<Refusal> m_refusal;
     QByteArray m_name;
     LinkLoss m_loss = LinkLoss::Timeout;
+    std::optional<ConnectFailure> m_connectFailure;
+    SerialPort::OpenError m_portError = SerialPort::OpenError::None;
 };

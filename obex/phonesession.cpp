@@ -56,16 +56,24 @@ namespace {
 class SplitEvents : public PhoneEvents
 {
 public:
-    SplitEvents(ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question)
-        : m_connect(connect), m_transfer(transfer), m_question(question)
+    // whole: a listener to every event, the fatal loss included.
+    SplitEvents(ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question,
+                PhoneEvents *whole = nullptr)
+        : m_connect(connect), m_transfer(transfer), m_question(question), m_whole(whole)
     {}
+
+    // What the connect procedure's last failure was: its result carries it.
+    std::optional<ConnectFailure> connectFailure;
+    SerialPort::OpenError portError = SerialPort::OpenError::None;
 
     void linkStateChanged(LinkState state) override { m_connect.linkStateChanged(state); }
     void connectStep(ConnectStep step) override { m_connect.connectStep(step); }
     void modelReported(const QString &model) override { m_connect.modelReported(model); }
-    void connectFailed(ConnectFailure failure, SerialPort::OpenError portError) override
+    void connectFailed(ConnectFailure failure, SerialPort::OpenError error) override
     {
-        m_connect.connectFailed(failure, portError);
+        connectFailure = failure;
+        portError = error;
+        m_connect.connectFailed(failure, error);
     }
     void speedChanged(int baud) override { m_connect.speedChanged(baud); }
     void speedNotConfirmed(int baud) override { m_connect.speedNotConfirmed(baud); }
@@ -90,23 +98,29 @@ public:
     void linkRepaired(LinkRepair repair) override { m_transfer.linkRepaired(repair); }
 
     bool confirmLargeUpload() override { return m_question.confirmLargeUpload(); }
+    void linkLost(LinkLoss loss) override
+    {
+        if (m_whole)
+            m_whole->linkLost(loss);
+    }
 
 private:
     ConnectEvents &m_connect;
     TransferEvents &m_transfer;
     UploadQuestion &m_question;
+    PhoneEvents *m_whole;
 };
 
 } // namespace
 
 struct PhoneSession::Parts
 {
-    Parts(Checksum &crc, PhoneEvents &events) : link(crc, events), connector(link), files(link) {}
-    Parts(Checksum &crc, std::unique_ptr<PhoneEvents> split)
-        : splitEvents(std::move(split)), link(crc, *splitEvents), connector(link), files(link)
+    Parts(Checksum &crc, ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question,
+          PhoneEvents *whole = nullptr)
+        : events(connect, transfer, question, whole), link(crc, events), connector(link), files(link)
     {}
 
-    std::unique_ptr<PhoneEvents> splitEvents; // first: the link reports to it
+    SplitEvents events; // first: the link reports to it
 
     PhoneLink link;
     PhoneConnector connector;
@@ -125,10 +139,12 @@ const int PhoneSession::UploadPieceSize = Staging::PieceSize;
 const int PhoneSession::MaxMovePathUnits = ObexRequest::MaxMovePathUnits;
 
 PhoneSession::PhoneSession(Checksum &crc, ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question)
-    : m_parts(std::make_unique<Parts>(crc, std::make_unique<SplitEvents>(connect, transfer, question)))
+    : m_parts(std::make_unique<Parts>(crc, connect, transfer, question))
 {}
 
-PhoneSession::PhoneSession(Checksum &crc, PhoneEvents &events) : m_parts(std::make_unique<Parts>(crc, events)) {}
+PhoneSession::PhoneSession(Checksum &crc, PhoneEvents &events)
+    : m_parts(std::make_unique<Parts>(crc, events, events, events, &events))
+{}
 
 PhoneSession::~PhoneSession() = default;
 
@@ -253,13 +269,18 @@ PhoneResult PhoneSession::connect(const RootListed &rootListed)
     m_parts->freshRootListing.reset();
     m_parts->movesRefused = false;
     m_parts->lost.reset();
+    m_parts->events.connectFailure.reset();
     try {
         const bool up = m_parts->connector.run([this, &rootListed] {
             m_parts->freshRootListing = m_parts->files.enterRootAndRefresh();
             if (rootListed)
                 rootListed(*m_parts->freshRootListing);
         });
-        return up ? PhoneResult::Code::Done : PhoneResult::Code::NotConnected;
+        if (up)
+            return {};
+        const SplitEvents &events = m_parts->events;
+        return events.connectFailure ? PhoneResult::notConnected(*events.connectFailure, events.portError)
+                                     : PhoneResult(PhoneResult::Code::NotConnected);
     } catch (const LinkLost &lost) {
         m_parts->lost = lost.kind;
         return PhoneResult::linkLost(lost.kind);
