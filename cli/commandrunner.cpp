@@ -1,8 +1,9 @@
 #include "commandrunner.h"
 
 #include "cp1251.h"
-#include "localfiles.h"
+#include "localfilewriter.h"
 #include "localnames.h"
+#include "pcfiletexts.h"
 #include "phonesession.h"
 #include "portproblem.h"
 #include "progress.h"
@@ -11,6 +12,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryFile>
 #include <QTextStream>
 
 #include <iostream>
@@ -266,10 +268,11 @@ int CommandRunner::get(const Command &command)
             return refuse(englishText(Refusal::UnsafeLocalName));
         target = localFilePath(target.isEmpty() ? QDir::currentPath() : target, *localName);
     }
-    QString problem;
-    const std::unique_ptr<Destination> destination = Destination::open(target, &problem);
-    if (!destination)
-        return refuse(problem);
+    LocalFileError openError;
+    const std::unique_ptr<LocalFileWriter> writer =
+        target == u"-" ? LocalFileWriter::standardOutput() : LocalFileWriter::open(target, &openError);
+    if (!writer)
+        return refuse(writeProblem(target, openError));
 
     if (const int status = connect())
         return status;
@@ -281,14 +284,16 @@ int CommandRunner::get(const Command &command)
         modified = row->modified;
         size = row->byteCount ? qint64(*row->byteCount) : -1;
     }
-    QByteArray content;
     m_meter.beginFile(displayPath(*path), size);
-    const PhoneResult result = m_session.get(folder, name, &content);
+    const PhoneResult result =
+        m_session.get(folder, name, [&writer](QByteArrayView piece) { return writer->write(piece); });
     m_meter.endFile();
+    if (const std::optional<LocalFileError> error = writer->error())
+        return refuse(writeProblem(target, *error));
     if (!result.ok())
         return status(result, QStringLiteral("the phone did not deliver %1").arg(command.operands.value(0)));
-    if (!destination->finish(content, modified, &problem))
-        return refuse(problem);
+    if (!writer->commit(modified))
+        return refuse(writeProblem(target, *writer->error()));
     return Success;
 }
 
@@ -444,10 +449,18 @@ int CommandRunner::move(const Command &command)
         : m_session.moveReplacing(parentOf(*from), from->last(), parentOf(*to), to->last());
     // A phone that refuses to move changed nothing: a file is copied and deleted instead.
     if (result == PhoneResult::Code::Refused && source && !movingFolder) {
-        QByteArray content;
-        result = m_session.get(parentOf(*from), from->last(), &content);
+        // Through a temporary file on the PC, so that a large file costs no memory.
+        QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/tarvel-cli-XXXXXX"));
+        if (!copy.open())
+            return refuse(
+                QStringLiteral("cannot make a temporary file in %1: %2").arg(QDir::tempPath(), copy.errorString()));
+        result = m_session.get(parentOf(*from), from->last(), [&copy](QByteArrayView piece) {
+            return copy.write(piece.data(), piece.size()) == piece.size();
+        });
+        if (result.ok() && !copy.flush())
+            result = PhoneResult::Code::Refused;
         if (result.ok())
-            result = m_session.replace(parentOf(*to), to->last(), content);
+            result = m_session.replace(copy.fileName(), parentOf(*to), to->last());
         if (result.ok())
             result = m_session.remove(parentOf(*from), from->last());
     }

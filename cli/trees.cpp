@@ -2,8 +2,9 @@
 
 #include "backuprecord.h"
 #include "cp1251.h"
-#include "localfiles.h"
+#include "localfilewriter.h"
 #include "localnames.h"
+#include "pcfiletexts.h"
 #include "phonefolders.h"
 #include "progress.h"
 #include "terminalevents.h"
@@ -298,19 +299,27 @@ TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhoneP
             summary.bytes += std::max<qint64>(file.size, 0);
             continue;
         }
+        LocalFileError openError;
+        const std::unique_ptr<LocalFileWriter> writer = LocalFileWriter::open(file.local, &openError);
+        if (!writer) {
+            fail(meter, summary, writeProblem(file.local, openError));
+            continue;
+        }
         meter.beginFile(shown, file.size);
-        QByteArray content;
-        const PhoneResult result = phone.session().get(file.folder, file.name, &content);
+        const PhoneResult result = phone.session().get(
+            file.folder, file.name, [&writer](QByteArrayView piece) { return writer->write(piece); });
         meter.endFile();
         if (linkLost(result, summary))
             break;
-        if (!result.ok())
+        if (const std::optional<LocalFileError> writeError = writer->error())
+            fail(meter, summary, writeProblem(file.local, *writeError));
+        else if (!result.ok())
             fail(meter, summary, problemText(result, QStringLiteral("the phone did not deliver %1").arg(shown)));
-        else if (!writeLocalFile(file.local, content, file.modified, &error))
-            fail(meter, summary, error);
+        else if (!writer->commit(file.modified))
+            fail(meter, summary, writeProblem(file.local, *writer->error()));
         else {
             ++summary.files;
-            summary.bytes += content.size();
+            summary.bytes += writer->written();
             if (record) {
                 if (const auto written = BackupRecord::regularFile(file.local))
                     record->set(file.relative, *written);

@@ -176,7 +176,7 @@ PhoneFiles::Collected PhoneFiles::collectParts(QByteArray response, ObexResponse
 {
     const auto reportBytes = [&] {
         const std::optional<quint32> announced = collector.announcedLength();
-        events.bytesTransferred(operation, collector.data().size(), announced ? qint64(*announced) : -1);
+        events.bytesTransferred(operation, collector.receivedBytes(), announced ? qint64(*announced) : -1);
     };
     collector.addResponse(response);
     int packets = 1;
@@ -208,18 +208,28 @@ FolderListing PhoneFiles::RefreshListing()
 
 std::optional<QByteArray> PhoneFiles::GetFile(const QByteArray &name)
 {
-    const auto block = ObexRequest::getFileBlock(link.bfbSequence(), name, link.crc());
-    if (!block)
-        return std::nullopt;
-
-    events.operationStarted(PhoneOperation::Download, 0);
     ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::File);
-    const Collected collected = collectParts(exchange(*block), collector, PhoneOperation::Download);
-    events.operationFinished(PhoneOperation::Download, collected.packets);
-
-    if (ObexResponse::code(collected.lastResponse) != ObexResponse::Success || !collector.complete())
+    if (!download(name, collector))
         return std::nullopt;
     return collector.data();
+}
+
+bool PhoneFiles::GetFile(const QByteArray &name, const ObexResponse::DataSink &sink)
+{
+    ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::File, sink);
+    return download(name, collector);
+}
+
+bool PhoneFiles::download(const QByteArray &name, ObexResponse::GetDataCollector &collector)
+{
+    const auto block = ObexRequest::getFileBlock(link.bfbSequence(), name, link.crc());
+    if (!block)
+        return false;
+
+    events.operationStarted(PhoneOperation::Download, 0);
+    const Collected collected = collectParts(exchange(*block), collector, PhoneOperation::Download);
+    events.operationFinished(PhoneOperation::Download, collected.packets);
+    return ObexResponse::code(collected.lastResponse) == ObexResponse::Success && collector.complete();
 }
 
 bool PhoneFiles::MakeFolder(const QByteArray &name)

@@ -419,6 +419,17 @@ PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray 
     });
 }
 
+PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink)
+{
+    return guarded([&]() -> PhoneResult {
+        if (const PhoneResult fits = checkName(name, NameUse::File); !fits.ok())
+            return fits;
+        if (const PhoneResult result = goTo(folder); !result.ok())
+            return result;
+        return m_parts->files.GetFile(name, sink) ? PhoneResult() : PhoneResult(PhoneResult::Code::Refused);
+    });
+}
+
 PhoneResult PhoneSession::put(const QString &localPath, const QList<QByteArray> &folder)
 {
     return guarded([&] {
@@ -473,6 +484,23 @@ PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArr
                 PhoneFiles &files = m_parts->files;
                 return uploadResult(
                     files.PutFile(localPath, phoneName == checked->phoneName ? QByteArray() : phoneName), files);
+            },
+            names);
+    });
+}
+
+PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArray> &folder,
+                                  const QByteArray &phoneName, const QList<QByteArray> *names)
+{
+    return guarded([&] {
+        Refusal refusal{};
+        const std::optional<UploadSource> checked = inspectUploadSource(localPath, &refusal);
+        if (!checked)
+            return put(localPath, folder);
+        return replaceWith(
+            folder, phoneName, checked->stagedLength,
+            [&](const QByteArray &uploadName) {
+                return uploadResult(m_parts->files.PutFile(localPath, uploadName), m_parts->files);
             },
             names);
     });

@@ -4,6 +4,7 @@
 #include "phoneresult.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 
@@ -123,8 +124,15 @@ public:
     // Moves the phone into folder (Done, FolderRefused, NotSent for a name too long).
     PhoneResult enter(const QList<QByteArray> &folder);
     PhoneResult list(const QList<QByteArray> &folder, FolderListing *listing, Listing source = Listing::Recent);
+    // Takes a download's data piece by piece as it arrives; false when it cannot (a full
+    // disk), which stops the transfer.
+    using DataSink = std::function<bool(QByteArrayView piece)>;
+
     // Refused when the phone does not deliver the file whole.
     PhoneResult get(const QList<QByteArray> &folder, const QByteArray &name, QByteArray *content);
+    // The file handed to sink piece by piece as it arrives; Refused also when sink
+    // refused a piece (the sink knows why).
+    PhoneResult get(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink);
     PhoneResult put(const QString &localPath, const QList<QByteArray> &folder);
     // Uploads content held in memory as folder/name.
     PhoneResult put(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content);
@@ -155,6 +163,9 @@ public:
     // does not hold gets a plain upload. names: the folder's entries, when a listing
     // has them already (the folder is listed otherwise).
     PhoneResult replace(const QString &localPath, const QList<QByteArray> &folder,
+                        const QList<QByteArray> *names = nullptr);
+    // The same with the PC file sent as phoneName (Windows-1251).
+    PhoneResult replace(const QString &localPath, const QList<QByteArray> &folder, const QByteArray &phoneName,
                         const QList<QByteArray> *names = nullptr);
     PhoneResult replace(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content,
                         const QList<QByteArray> *names = nullptr);

@@ -7,7 +7,7 @@
 #include "frmbrow.h"
 #include "frmdrag.h"
 #include "frmoptions.h"
-#include "localfiles.h"
+#include "localfiletexts.h"
 #include "mainwindowcontrols.h"
 #include "portmapwindow.h"
 #include "refusaltexts.h"
@@ -192,7 +192,7 @@ private slots:
         events.showLinkLost(LinkLoss::Timeout);
         events.showLinkLost(LinkLoss::BadData);
         for (int error : {ENOSPC, EDQUOT, EACCES, EROFS, ENOENT, EISDIR, ENAMETOOLONG, EFBIG, EIO, EMFILE})
-            texts << LocalFiles::reasonFor(error);
+            texts << LocalFiles::reasonFor(LocalFileError::fromErrno(error));
 
         QCOMPARE(messages.requests.size(), 12);
         for (const MessageBoxes::Request &request : messages.requests)
