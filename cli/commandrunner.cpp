@@ -1,8 +1,9 @@
 #include "commandrunner.h"
 
 #include "cp1251.h"
-#include "localfiles.h"
+#include "localfilewriter.h"
 #include "obexrequests.h"
+#include "pcfiletexts.h"
 #include "phonesession.h"
 #include "portproblem.h"
 #include "progress.h"
@@ -13,6 +14,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryFile>
 #include <QTextStream>
 
 #include <iostream>
@@ -246,10 +248,11 @@ int CommandRunner::get(const Command &command)
             return refuse(englishText(Refusal::UnsafeLocalName));
         target = localFilePath(target.isEmpty() ? QDir::currentPath() : target, *localName);
     }
-    QString problem;
-    const std::unique_ptr<Destination> destination = Destination::open(target, &problem);
-    if (!destination)
-        return refuse(problem);
+    LocalFileError openError;
+    const std::unique_ptr<LocalFileWriter> writer =
+        target == u"-" ? LocalFileWriter::standardOutput() : LocalFileWriter::open(target, &openError);
+    if (!writer)
+        return refuse(writeProblem(target, openError));
 
     if (const int status = connect())
         return status;
@@ -261,14 +264,16 @@ int CommandRunner::get(const Command &command)
         modified = row->modified;
         size = row->byteCount ? qint64(*row->byteCount) : -1;
     }
-    QByteArray content;
     m_meter.beginFile(displayPath(*path), size);
-    const PhoneSession::Status status = m_session.get(folder, name, &content);
+    const PhoneSession::Status status =
+        m_session.get(folder, name, [&writer](QByteArrayView piece) { return writer->write(piece); });
     m_meter.endFile();
+    if (const std::optional<LocalFileError> error = writer->error())
+        return refuse(writeProblem(target, *error));
     if (status != PhoneSession::Status::Done)
         return outcome(status, QStringLiteral("the phone did not deliver %1").arg(command.operands.value(0)));
-    if (!destination->finish(content, modified, &problem))
-        return refuse(problem);
+    if (!writer->commit(modified))
+        return refuse(writeProblem(target, *writer->error()));
     return Success;
 }
 
@@ -427,10 +432,18 @@ int CommandRunner::move(const Command &command)
         : m_session.moveReplacing(parentOf(*from), from->last(), parentOf(*to), to->last());
     // A phone that refuses to move changed nothing: a file is copied and deleted instead.
     if (status == PhoneSession::Status::Refused && source && !movingFolder) {
-        QByteArray content;
-        status = m_session.get(parentOf(*from), from->last(), &content);
+        // Through a temporary file on the PC, so that a large file costs no memory.
+        QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/tarvel-cli-XXXXXX"));
+        if (!copy.open())
+            return refuse(
+                QStringLiteral("cannot make a temporary file in %1: %2").arg(QDir::tempPath(), copy.errorString()));
+        status = m_session.get(parentOf(*from), from->last(), [&copy](QByteArrayView piece) {
+            return copy.write(piece.data(), piece.size()) == piece.size();
+        });
+        if (status == PhoneSession::Status::Done && !copy.flush())
+            status = PhoneSession::Status::Refused;
         if (status == PhoneSession::Status::Done)
-            status = m_session.replace(parentOf(*to), to->last(), content);
+            status = m_session.replace(copy.fileName(), parentOf(*to), to->last());
         if (status == PhoneSession::Status::Done)
             status = m_session.remove(parentOf(*from), from->last());
     }

@@ -2,7 +2,8 @@
 
 #include "backuprecord.h"
 #include "cp1251.h"
-#include "localfiles.h"
+#include "localfilewriter.h"
+#include "pcfiletexts.h"
 #include "phonefolders.h"
 #include "progress.h"
 #include "terminalevents.h"
@@ -269,19 +270,27 @@ TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhoneP
             summary.bytes += std::max<qint64>(file.size, 0);
             continue;
         }
+        LocalFileError openError;
+        const std::unique_ptr<LocalFileWriter> writer = LocalFileWriter::open(file.local, &openError);
+        if (!writer) {
+            fail(meter, summary, writeProblem(file.local, openError));
+            continue;
+        }
         meter.beginFile(shown, file.size);
-        QByteArray content;
-        const PhoneSession::Status status = phone.session().get(file.folder, file.name, &content);
+        const PhoneSession::Status status = phone.session().get(
+            file.folder, file.name, [&writer](QByteArrayView piece) { return writer->write(piece); });
         meter.endFile();
-        if (status == PhoneSession::Status::FolderRefused)
+        if (const std::optional<LocalFileError> writeError = writer->error())
+            fail(meter, summary, writeProblem(file.local, *writeError));
+        else if (status == PhoneSession::Status::FolderRefused)
             fail(meter, summary, folderRefusal(phone));
         else if (status != PhoneSession::Status::Done)
             fail(meter, summary, QStringLiteral("the phone did not deliver %1").arg(shown));
-        else if (!writeLocalFile(file.local, content, file.modified, &error))
-            fail(meter, summary, error);
+        else if (!writer->commit(file.modified))
+            fail(meter, summary, writeProblem(file.local, *writer->error()));
         else {
             ++summary.files;
-            summary.bytes += content.size();
+            summary.bytes += writer->written();
             if (record) {
                 if (const auto written = BackupRecord::regularFile(file.local))
                     record->set(file.relative, *written);

@@ -88,7 +88,7 @@ public:
 
     StoreResult<QList<PhoneEntry>> list(const PhonePath &folder) override;
     StoreResult<> read(const PhonePath &file, const PartReceiver &receive) override;
-    StoreResult<> write(const PhonePath &file, const QByteArray &content) override;
+    StoreResult<> write(const PhonePath &file, const QString &localPath) override;
     StoreResult<> makeFolder(const PhonePath &folder) override;
     StoreResult<> remove(const PhonePath &path) override;
     StoreResult<> move(const PhonePath &from, const PhonePath &to) override;
@@ -269,31 +269,31 @@ StoreResult<QList<PhoneEntry>> SessionStore::list(const PhonePath &folder)
     });
 }
 
-// The phone's GET is one exchange that runs to its end on this thread, so a FUSE
-// read could not return before it anyway: the file is handed over whole.
 StoreResult<> SessionStore::read(const PhonePath &file, const PartReceiver &receive)
 {
     const auto wire = wirePath(file, true);
     if (!wire.ok())
         return wire.error();
     return onLink<void>([&]() -> StoreResult<> {
-        QByteArray content;
-        const PhoneSession::Status status = session.get(wire.value().folder, wire.value().name, &content);
+        bool kept = true;
+        const PhoneSession::Status status = session.get(wire.value().folder, wire.value().name,
+                                                        [&](QByteArrayView part) { return kept = receive(part); });
+        if (!kept)
+            return refusedBecause(QStringLiteral("the file could not be kept on the PC"));
         if (status == PhoneSession::Status::Refused && !events.refusal)
             return refusedBecause(QStringLiteral("the file did not come whole"));
         if (status != PhoneSession::Status::Done)
             return failure(status);
-        receive(content);
         return {};
     });
 }
 
-StoreResult<> SessionStore::write(const PhonePath &file, const QByteArray &content)
+StoreResult<> SessionStore::write(const PhonePath &file, const QString &localPath)
 {
     const auto wire = wirePath(file, true);
     if (!wire.ok())
         return wire.error();
-    return onLink<void>([&] { return done(session.replace(wire.value().folder, wire.value().name, content)); });
+    return onLink<void>([&] { return done(session.replace(localPath, wire.value().folder, wire.value().name)); });
 }
 
 StoreResult<> SessionStore::makeFolder(const PhonePath &folder)

@@ -173,7 +173,7 @@ PhoneFiles::Collected PhoneFiles::collectParts(QByteArray response, ObexResponse
 {
     const auto reportBytes = [&] {
         const std::optional<quint32> announced = collector.announcedLength();
-        events.bytesTransferred(operation, collector.data().size(), announced ? qint64(*announced) : -1);
+        events.bytesTransferred(operation, collector.receivedBytes(), announced ? qint64(*announced) : -1);
     };
     collector.addResponse(response);
     int packets = 1;
@@ -204,20 +204,30 @@ FolderListing PhoneFiles::RefreshListing()
 
 std::optional<QByteArray> PhoneFiles::GetFile(const QByteArray &name)
 {
-    if (!nameFits(name, ObexRequest::MaxGetName, Refusal::FileNameTooLong))
-        return std::nullopt;
-    const auto request = ObexRequest::getFile(name);
-    if (!request)
-        return std::nullopt;
-
-    events.operationStarted(PhoneOperation::Download, 0);
     ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::File);
-    const Collected collected = collectParts(transport.exchange(*request), collector, PhoneOperation::Download);
-    events.operationFinished(PhoneOperation::Download, collected.packets);
-
-    if (ObexResponse::code(collected.lastResponse) != ObexResponse::Success || !collector.complete())
+    if (!download(name, collector))
         return std::nullopt;
     return collector.data();
+}
+
+bool PhoneFiles::GetFile(const QByteArray &name, const ObexResponse::DataSink &sink)
+{
+    ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::File, sink);
+    return download(name, collector);
+}
+
+bool PhoneFiles::download(const QByteArray &name, ObexResponse::GetDataCollector &collector)
+{
+    if (!nameFits(name, ObexRequest::MaxGetName, Refusal::FileNameTooLong))
+        return false;
+    const auto request = ObexRequest::getFile(name);
+    if (!request)
+        return false;
+
+    events.operationStarted(PhoneOperation::Download, 0);
+    const Collected collected = collectParts(transport.exchange(*request), collector, PhoneOperation::Download);
+    events.operationFinished(PhoneOperation::Download, collected.packets);
+    return ObexResponse::code(collected.lastResponse) == ObexResponse::Success && collector.complete();
 }
 
 bool PhoneFiles::MakeFolder(const QByteArray &name)

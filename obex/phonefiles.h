@@ -10,9 +10,7 @@
 
 #include <optional>
 
-namespace ObexResponse {
-class GetDataCollector;
-}
+#include "obexresponses.h"
 
 class ObexTransport;
 class PhoneLink;
@@ -95,6 +93,9 @@ public:
     // The content of a file in the current folder, or nothing when the phone
     // does not deliver it whole.
     std::optional<QByteArray> GetFile(const QByteArray &name);
+    // The same download handed to sink piece by piece as it arrives; true when the
+    // phone delivered the file whole and sink took every piece.
+    bool GetFile(const QByteArray &name, const ObexResponse::DataSink &sink);
 
     // Makes the folder and enters it (PathStack follows only on success).
     bool MakeFolder(const QByteArray &name);
@@ -139,6 +140,8 @@ private:
     // Takes the first response and every further packet while the phone answers
     // Continue, reporting each; returns the last response and the count.
     Collected collectParts(QByteArray response, ObexResponse::GetDataCollector &collector, PhoneOperation operation);
+    // The request and every response of a file download; true when it came whole.
+    bool download(const QByteArray &name, ObexResponse::GetDataCollector &collector);
     // From the staged records on: the length check, the size question and the packets.
     // Records cut to the phone's packet limit; nothing (a refusal reported) when the
     // name leaves no room.

@@ -97,6 +97,14 @@ PhoneSession::Status PhoneSession::get(const QList<QByteArray> &folder, const QB
     return Status::Done;
 }
 
+PhoneSession::Status PhoneSession::get(const QList<QByteArray> &folder, const QByteArray &name,
+                                       const ObexResponse::DataSink &sink)
+{
+    if (const Status status = goTo(folder); status != Status::Done)
+        return status;
+    return m_files.GetFile(name, sink) ? Status::Done : Status::Refused;
+}
+
 PhoneSession::Status PhoneSession::put(const QString &localPath, const QList<QByteArray> &folder)
 {
     if (const Status status = goTo(folder); status != Status::Done)
@@ -147,6 +155,18 @@ PhoneSession::Status PhoneSession::replace(const QString &localPath, const QList
             return m_files.PutFile(localPath, phoneName == checked->phoneName ? QByteArray() : phoneName);
         },
         names);
+}
+
+PhoneSession::Status PhoneSession::replace(const QString &localPath, const QList<QByteArray> &folder,
+                                           const QByteArray &phoneName, const QList<QByteArray> *names)
+{
+    Refusal refusal{};
+    const std::optional<UploadSource> checked = inspectUploadSource(localPath, &refusal);
+    if (!checked)
+        return put(localPath, folder);
+    return replaceWith(
+        folder, phoneName, checked->stagedLength,
+        [&](const QByteArray &uploadName) { return m_files.PutFile(localPath, uploadName); }, names);
 }
 
 PhoneSession::Status PhoneSession::replace(const QList<QByteArray> &folder, const QByteArray &name,

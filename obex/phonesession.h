@@ -67,6 +67,9 @@ public:
     Status enter(const QList<QByteArray> &folder) { return goTo(folder); }
     Status list(const QList<QByteArray> &folder, FolderListing *listing);
     Status get(const QList<QByteArray> &folder, const QByteArray &name, QByteArray *content);
+    // The file handed to sink piece by piece as it arrives; Refused also when sink
+    // refused a piece (the sink knows why).
+    Status get(const QList<QByteArray> &folder, const QByteArray &name, const ObexResponse::DataSink &sink);
     Status put(const QString &localPath, const QList<QByteArray> &folder);
     // Uploads content held in memory as folder/name; NotSent when name is too long.
     Status put(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content);
@@ -96,6 +99,9 @@ public:
     // does not hold gets a plain upload. names: the folder's entries, when a listing
     // has them already (the folder is listed otherwise).
     Status replace(const QString &localPath, const QList<QByteArray> &folder, const QList<QByteArray> *names = nullptr);
+    // The same with the PC file sent as phoneName (Windows-1251).
+    Status replace(const QString &localPath, const QList<QByteArray> &folder, const QByteArray &phoneName,
+                   const QList<QByteArray> *names = nullptr);
     Status replace(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content,
                    const QList<QByteArray> *names = nullptr);
     // Where OldSetAside left the old file.

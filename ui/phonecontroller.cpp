@@ -7,7 +7,7 @@
 #include "frmdrag.h"
 #include "frmmkdir.h"
 #include "frmoptions.h"
-#include "localfiles.h"
+#include "localfiletexts.h"
 #include "mainwindowcontrols.h"
 #include "messagebox.h"
 #include "obexrequests.h"
@@ -272,16 +272,17 @@ bool PhoneController::makeFolder(const QString &name)
     return true;
 }
 
-std::optional<QByteArray> PhoneController::fetchFile(const QByteArray &name, QWidget *messageParent,
-                                                     const QString &failureText)
+bool PhoneController::fetchFile(const QByteArray &name, LocalFileWriter *writer, QWidget *messageParent,
+                                const QString &failureText)
 {
     // GetFile refuses a name too long for its request itself, with a message.
     const bool sent = name.size() <= ObexRequest::MaxGetName;
-    std::optional<QByteArray> content = files().GetFile(name);
-    if (!content && sent)
+    const bool delivered =
+        files().GetFile(name, [writer](QByteArrayView piece) { return !writer || writer->write(piece); });
+    if (!delivered && sent && !(writer && writer->error()))
         MessageBoxes::show(messageParent && messageParent->isVisible() ? messageParent : nullptr, QMessageBox::Warning,
                            QString(), failureText);
-    return content;
+    return delivered;
 }
 
 QString PhoneController::workingDirectory() const
@@ -337,26 +338,36 @@ void PhoneController::dragOut(const Entry &entry)
         warn(refusalText(Refusal::UnsafeLocalName) + QStringLiteral("\n'") + entry.text + u'\'');
         return;
     }
-    std::optional<QByteArray> content;
+    // The download comes first; TempDir and the file are made where it can go.
+    const QString folder = dragOutDirectory();
+    const QString path = localFilePath(folder, *localName);
+    const std::optional<LocalFileError> folderError = makeLocalFolder(folder);
+    LocalFileError writeError;
+    const std::unique_ptr<LocalFileWriter> writer = folderError ? nullptr : LocalFileWriter::open(path, &writeError);
+    bool delivered = false;
     {
         const Exchange running(m_busy);
-        content =
-            fetchFile(entry.name, &m_window, tr("Телефон не отдал файл '%1'! Файл не скопирован.").arg(entry.text));
+        delivered = fetchFile(entry.name, writer.get(), &m_window,
+                              tr("Телефон не отдал файл '%1'! Файл не скопирован.").arg(entry.text));
     }
-    if (!content)
+    // The phone's failure was said already.
+    if (!delivered && !(writer && writer->error()))
         return;
+    if (folderError) {
+        warn(tr("Не удалось создать папку '%1': %2.")
+                 .arg(QDir::toNativeSeparators(folder), LocalFiles::reasonFor(*folderError)));
+        return;
+    }
+    if (writer && !writer->error() && writer->commit()) {
+        showCopyWindow(path);
+        return;
+    }
+    warn(tr("Не удалось записать файл '%1': %2.")
+             .arg(QDir::toNativeSeparators(path), LocalFiles::reasonFor(writer ? *writer->error() : writeError)));
+}
 
-    const QString folder = dragOutDirectory();
-    if (const std::optional<QString> reason = LocalFiles::makeFolder(folder)) {
-        warn(tr("Не удалось создать папку '%1': %2.").arg(QDir::toNativeSeparators(folder), *reason));
-        return;
-    }
-    const QString path = localFilePath(folder, *localName);
-    if (const std::optional<QString> reason = LocalFiles::writeWhole(path, *content)) {
-        warn(tr("Не удалось записать файл '%1': %2.").arg(QDir::toNativeSeparators(path), *reason));
-        return;
-    }
-
+void PhoneController::showCopyWindow(const QString &path)
+{
     auto *copyWindow = new frmDrag(path);
     m_drag = copyWindow;
     QObject::connect(copyWindow, &QObject::destroyed, &m_window, [this] { m_window.show(); });

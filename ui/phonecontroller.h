@@ -95,8 +95,8 @@ public:
     std::optional<Entry> selectedEntry() const override;
     bool listHasEntry(const QString &text) const override;
     void chooseForTransfer(const QString &text) override;
-    std::optional<QByteArray> fetchFile(const QByteArray &name, QWidget *messageParent,
-                                        const QString &failureText) override;
+    bool fetchFile(const QByteArray &name, LocalFileWriter *writer, QWidget *messageParent,
+                   const QString &failureText) override;
     void deleteMovedFile(const QByteArray &name) override;
     bool makeFolder(const QString &name) override;
     bool skipFolderCheck() const override { return SkipFolderCheck; }
@@ -113,6 +113,8 @@ private:
     void openPcBrowser(bool moving);
     // Step 5 onwards of a drag-out: the selected file into TempDir, then the copy window.
     void dragOut(const Entry &entry);
+    // The copy window for a file in TempDir, centred on the pointer; the main window hides.
+    void showCopyWindow(const QString &path);
     void closeTransferWindow(QWidget *transferWindow);
 
     std::unique_ptr<Checksum> m_crc;

@@ -393,28 +393,40 @@ void ObexWire::hostileDownloadsFail_data()
 {
     QTest::addColumn<QList<QByteArray>>("responses");
     QTest::addColumn<int>("requests"); // the request and the continuations up to the overrun
+    QTest::addColumn<int>("refusedPiece"); // the piece a sink on the PC cannot take (1 = first); 0: no sink
     const char more = char(0x90), done = char(0xA0);
-    QTest::newRow("refused") << QList{hex("C4 00 03")} << 1;
-    QTest::newRow("broken off") << QList{response(more, lengthHeader(32) + bodyHeader("ab")), hex("D0 00 03")} << 2;
-    QTest::newRow("shorter, in one response") << QList{response(done, lengthHeader(10) + bodyHeader("hello"))} << 1;
+    QTest::newRow("the PC cannot take a piece")
+        << QList{response(more, lengthHeader(12) + bodyHeader("abcd")), response(more, bodyHeader("efgh")),
+                 response(done, bodyHeader("ijkl", 0x49))}
+        << 2 << 2;
+    QTest::newRow("refused") << QList{hex("C4 00 03")} << 1 << 0;
+    QTest::newRow("broken off") << QList{response(more, lengthHeader(32) + bodyHeader("ab")), hex("D0 00 03")} << 2
+                                << 0;
+    QTest::newRow("shorter, in one response")
+        << QList{response(done, lengthHeader(10) + bodyHeader("hello"))} << 1 << 0;
     QTest::newRow("longer") << QList{response(more, lengthHeader(4) + bodyHeader("hel")),
                                      response(done, bodyHeader("lo!", 0x49))}
-                            << 2;
+                            << 2 << 0;
     QTest::newRow("past the announced Length without end")
         << QList{response(more, lengthHeader(8) + bodyHeader("abcd"))}
             + QList<QByteArray>(100, response(more, bodyHeader("efgh")))
-        << 3;
-    QTest::newRow("Continue without data without end") << QList<QByteArray>(100, hex("90 00 03")) << 65;
+        << 3 << 0;
+    QTest::newRow("Continue without data without end") << QList<QByteArray>(100, hex("90 00 03")) << 65 << 0;
 }
 
 void ObexWire::hostileDownloadsFail()
 {
     QFETCH(QList<QByteArray>, responses);
     QFETCH(int, requests);
+    QFETCH(int, refusedPiece);
     FilesOnPhone f;
     for (const QByteArray &answer : responses)
         f.phone.respond(answer);
-    QVERIFY(!f.files.GetFile("cut.bin"));
+    int pieces = 0;
+    if (refusedPiece > 0)
+        QVERIFY(!f.files.GetFile("cut.bin", [&](QByteArrayView) { return ++pieces < refusedPiece; }));
+    else
+        QVERIFY(!f.files.GetFile("cut.bin"));
     f.phone.settle();
     QCOMPARE(f.phone.blocks().size(), requests);
 }

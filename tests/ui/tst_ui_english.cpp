@@ -7,7 +7,7 @@
 #include "frmbrow.h"
 #include "frmdrag.h"
 #include "frmoptions.h"
-#include "localfiles.h"
+#include "localfiletexts.h"
 #include "mainwindowcontrols.h"
 #include "portmapwindow.h"
 #include "windowevents.h"
@@ -191,7 +191,7 @@ private slots:
         events.linkLost(LinkLoss::Timeout);
         events.linkLost(LinkLoss::BadData);
         for (int error : {ENOSPC, EDQUOT, EACCES, EROFS, ENOENT, EISDIR, ENAMETOOLONG, EFBIG, EIO, EMFILE})
-            texts << LocalFiles::reasonFor(error);
+            texts << LocalFiles::reasonFor(LocalFileError::fromErrno(error));
 
         QCOMPARE(messages.requests.size(), 21);
         for (const MessageBoxes::Request &request : messages.requests)

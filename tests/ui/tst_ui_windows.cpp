@@ -6,7 +6,6 @@
 
 #include "frmbrow.h"
 #include "frmoptions.h"
-#include "localfiles.h"
 #include "portmapwindow.h"
 #include "startup.h"
 #include "storedsettings.h"
@@ -160,38 +159,6 @@ private slots:
         QTRY_VERIFY(!form.commands().pcBrowser());
         QVERIFY(form.isVisible());
         QCOMPARE(QDir(pc.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
-    }
-
-    // Downloads land whole or not at all; a replaced file keeps its permissions and
-    // a symbolic link keeps pointing at the file it names.
-    void localFileWrites()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("a.bin"));
-        QVERIFY(!LocalFiles::writeWhole(path, QByteArray()));
-        QCOMPARE(QFileInfo(path).size(), 0);
-
-        QByteArray bytes(70000, Qt::Uninitialized);
-        for (int i = 0; i < bytes.size(); ++i)
-            bytes[i] = char(i * 7);
-        const QFileDevice::Permissions permissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
-        QVERIFY(QFile::setPermissions(path, permissions));
-        QVERIFY(!LocalFiles::writeWhole(path, bytes));
-        QCOMPARE(QFileInfo(path).permissions() & QFileDevice::Permissions(0x7077), permissions);
-        QCOMPARE(readFile(path), bytes);
-
-        const QString link = dir.filePath(QStringLiteral("link.bin"));
-        QVERIFY(QFile::link(path, link));
-        QVERIFY(!LocalFiles::writeWhole(link, "short"));
-        QVERIFY(QFileInfo(link).isSymLink());
-        QCOMPARE(QFileInfo(path).size(), 5);
-
-        // Failures are reported (their reasons in the phone test); nothing is left behind.
-        QVERIFY(LocalFiles::writeWhole(dir.filePath(QStringLiteral("missing/b.bin")), "x"));
-        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("c.bin"))));
-        QVERIFY(LocalFiles::writeWhole(dir.filePath(QStringLiteral("c.bin")), "x"));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
-                 (QStringList{QStringLiteral("a.bin"), QStringLiteral("link.bin")}));
     }
 
     void renameIsRefused()
