@@ -1,8 +1,8 @@
 #include "backuprecord.h"
 
 #include "localfilewriter.h"
+#include "localnames.h"
 #include "pcfiletexts.h"
-#include "workingfiles.h"
 
 #include <QFile>
 #include <QUrl>

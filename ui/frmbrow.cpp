@@ -1,11 +1,11 @@
 #include "frmbrow.h"
 
 #include "localfiletexts.h"
+#include "localnames.h"
 #include "messagebox.h"
 #include "phonecommands.h"
 #include "refusaltexts.h"
 #include "twips.h"
-#include "workingfiles.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

@@ -2,6 +2,7 @@
 // the settings store, the port mapping, the folder test and its refusals,
 // unsafe names from the phone, local file writes, and the texts the phone events raise.
 
+#include "refusaltexts.h"
 #include "uitestsupport.h"
 
 #include "frmbrow.h"
@@ -78,13 +79,14 @@ private slots:
                  QStringLiteral("Настройки вступят всилу только после повторного запуска программы!!!"));
         QCOMPARE(form.controls().FileList->view(), PhoneFileList::View::LargeIcons);
         QVERIFY(form.commands().skipFolderCheck());
-        QVERIFY(form.commands().link().rts());
-        QCOMPARE(PhoneLinkTestAccess::portNumber(form.commands().link()), 1); // until the next start
+        QVERIFY(PhoneSessionTestAccess::link(form.commands().session()).rts());
+        QCOMPARE(PhoneLinkTestAccess::portNumber(PhoneSessionTestAccess::link(form.commands().session())),
+                 1); // until the next start
         QCOMPARE(StoredSettings::comport(), QStringLiteral("Com 10"));
         QCOMPARE(StoredSettings::rts(), QStringLiteral(" 1"));
 
         // RTS comes back from the store at the next start.
-        QVERIFY(Form1(makeChecksum()).commands().link().rts());
+        QVERIFY(PhoneSessionTestAccess::link(Form1(makeChecksum()).commands().session()).rts());
     }
 
     void portMapping()
@@ -155,7 +157,7 @@ private slots:
         browser->Command1->click();
         QCOMPARE(messages.requests.size(), 1);
         QCOMPARE(messages.requests[0].icon, QMessageBox::Warning);
-        QCOMPARE(form.commands().link().bfbSequence(), qint16(1));
+        QCOMPARE(PhoneSessionTestAccess::link(form.commands().session()).bfbSequence(), qint16(1));
         QTRY_VERIFY(!form.commands().pcBrowser());
         QVERIFY(form.isVisible());
         QCOMPARE(QDir(pc.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
@@ -178,7 +180,7 @@ private slots:
         QCOMPARE(form.controls().FileList->rowText(0), QStringLiteral("ab.bmp"));
     }
 
-    // The refusals, the upload question and the operations' progress rows, as the
+    // The refusals' texts, the upload question and the operations' progress rows, as the
     // events raise them (the connection's rows are checked against the emulated phone).
     void eventTexts()
     {
@@ -186,12 +188,12 @@ private slots:
         Form1 form(makeChecksum());
         form.show();
         WindowEvents &events = form.events();
+        QStringList texts;
         for (Refusal refusal : {Refusal::SourceMissing, Refusal::SourceUnreadable, Refusal::StagingUnwritable,
                                 Refusal::StagingTooLarge, Refusal::FolderNameTooLong, Refusal::FileNameTooLong,
                                 Refusal::UploadNameTooLong, Refusal::NameNotEncodable, Refusal::UnsafeLocalName})
-            events.refused(refusal);
+            texts << refusalText(refusal);
         events.confirmLargeUpload();
-        QStringList texts;
         for (const MessageBoxes::Request &request : messages.requests)
             texts << request.text;
         events.operationStarted(PhoneOperation::Listing, 0);
