@@ -1,6 +1,9 @@
 #include "handshake.h"
 
+#include "bfbtransport.h"
+
 #include <span>
+#include <utility>
 
 namespace {
 
@@ -44,7 +47,9 @@ bool wholeFrame(const QByteArray &answer)
 
 } // namespace
 
-PhoneConnector::PhoneConnector(PhoneLink &link) : m_link(link), m_events(link.events()) {}
+PhoneConnector::PhoneConnector(PhoneLink &link, QByteArray connectRequest)
+    : m_link(link), m_events(link.events()), m_connectRequest(std::move(connectRequest))
+{}
 
 std::optional<QByteArray> PhoneConnector::speedFrameFor(int baud)
 {
@@ -198,7 +203,8 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     }
 
     step(ConnectStep::OpeningObex);
-    link.writeRaw(ConnectFrames);
+    // Both frames of the CONNECT in one write.
+    link.writeRaw(BfbTransport::connectFrames(m_connectRequest, link));
     // The answer is whole with the acknowledgement and the phone's block.
     BfbReceiver receiver(link.crc());
     qsizetype fed = 0;

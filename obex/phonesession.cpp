@@ -1,5 +1,6 @@
 #include "phonesession.h"
 
+#include "bfbtransport.h"
 #include "cp1251.h"
 #include "handshake.h"
 #include "obexrequests.h"
@@ -117,12 +118,17 @@ struct PhoneSession::Parts
 {
     Parts(Checksum &crc, ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question,
           PhoneEvents *whole = nullptr)
-        : events(connect, transfer, question, whole), link(crc, events), connector(link), files(link)
+        : events(connect, transfer, question, whole)
+        , link(crc, events)
+        , transport(link)
+        , connector(link, ObexRequest::connect())
+        , files(link, transport)
     {}
 
     SplitEvents events; // first: the link reports to it
 
     PhoneLink link;
+    BfbTransport transport;
     PhoneConnector connector;
     PhoneFiles files;
     QString workingDirectory;
