@@ -140,6 +140,13 @@ bool SessionStore::connect(const LinkSettings &link, double timeScale, QString *
     case ConnectFailure::Bfb:
         *problem = QStringLiteral("the phone on %1 did not complete the BFB set-up or the OBEX connection").arg(device);
         break;
+    case ConnectFailure::Plain:
+        *problem = QStringLiteral("the phone on %1 refused plain OBEX (AT^SQWE=3) or the OBEX connection").arg(device);
+        break;
+    case ConnectFailure::Rate:
+        *problem = QStringLiteral("the phone on %1 does not answer AT at this rate (x65 and x75 phones stop at 115200)")
+                       .arg(device);
+        break;
     }
     return false;
 }
