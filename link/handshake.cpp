@@ -80,6 +80,17 @@ std::optional<QByteArray> PhoneConnector::speedFrameFor(int baud)
     }
 }
 
+std::optional<LinkChoice> PhoneConnector::linkChoiceNamed(const QString &name)
+{
+    if (name == u"auto")
+        return LinkChoice::PlainFirst;
+    if (name == u"obex")
+        return LinkChoice::PlainOnly;
+    if (name == u"bfb")
+        return LinkChoice::BfbOnly;
+    return std::nullopt;
+}
+
 bool PhoneConnector::setSpeed(int baud)
 {
     // Plain OBEX also runs at 230400, where x55/x60 phones still answer AT.
@@ -198,35 +209,16 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     m_events.modelReported(m_model);
     m_family = &phoneFamilyOf(modelNameIn(model));
 
-    const auto plainAttempt = [&] {
-        switch (switchToPlain()) {
-        case PlainSwitch::Done:
-            return connectPlain() && linkUp(listRoot);
-        case PlainSwitch::Refused:
-            ConnectError(ConnectFailure::Plain);
+    const bool plainWanted = m_choice == LinkChoice::PlainOnly || m_choice == LinkChoice::PlainFirst
+        || (m_choice == LinkChoice::BfbFirst && m_family->needsPlainObex);
+    if (plainWanted) {
+        const PlainSwitch result = switchToPlain();
+        if (m_choice != LinkChoice::PlainFirst || result != PlainSwitch::Refused)
+            return runPlain(result, listRoot);
+        // A phone that knows only BFB, at the start rate.
+        if (!link.setLineRate(SerialPort::StartBaudRate)) {
+            ConnectError(ConnectFailure::At);
             return false;
-        case PlainSwitch::RateRefused:
-            ConnectError(ConnectFailure::Rate);
-            return false;
-        }
-        return false;
-    };
-    if (m_choice == LinkChoice::PlainOnly || (m_choice == LinkChoice::BfbFirst && m_family->needsPlainObex))
-        return plainAttempt();
-    if (m_choice == LinkChoice::PlainFirst) {
-        switch (switchToPlain()) {
-        case PlainSwitch::Done:
-            return connectPlain() && linkUp(listRoot);
-        case PlainSwitch::RateRefused:
-            ConnectError(ConnectFailure::Rate);
-            return false;
-        case PlainSwitch::Refused:
-            // A phone that knows only BFB, at the start rate.
-            if (!link.setLineRate(SerialPort::StartBaudRate)) {
-                ConnectError(ConnectFailure::At);
-                return false;
-            }
-            break;
         }
     }
 
@@ -236,8 +228,16 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     // Took "AT^SBFB=1" and then answered no BFB frame: back in AT mode, plain OBEX.
     if (m_choice == LinkChoice::BfbFirst && *failed == ConnectFailure::Bfb && m_bfbSetupUnanswered
         && atAnswered(AtCapMs))
-        return plainAttempt();
+        return runPlain(switchToPlain(), listRoot);
     ConnectError(*failed);
+    return false;
+}
+
+bool PhoneConnector::runPlain(PlainSwitch switched, const ListRoot &listRoot)
+{
+    if (switched == PlainSwitch::Done)
+        return connectPlain() && linkUp(listRoot);
+    ConnectError(switched == PlainSwitch::RateRefused ? ConnectFailure::Rate : ConnectFailure::Plain);
     return false;
 }
 

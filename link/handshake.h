@@ -111,6 +111,9 @@ public:
     // The model characters of the last successful attempt.
     QString model() const { return m_model; }
 
+    // The choice a front end's "--link" names: "auto" (PlainFirst), "obex"
+    // (PlainOnly) or "bfb" (BfbOnly); nothing for another word.
+    static std::optional<LinkChoice> linkChoiceNamed(const QString &name);
     // Which way the next attempt tries first; BfbFirst unless set.
     void setLinkChoice(LinkChoice choice) { m_choice = choice; }
     LinkChoice linkChoice() const { return m_choice; }
@@ -151,6 +154,8 @@ private:
     bool inObexMode();
     // The port at the rate asked for, then "AT^SQWE=0" and "AT^SQWE=3".
     PlainSwitch switchToPlain();
+    // After switchToPlain: the CONNECT and the root listing, or the failure.
+    bool runPlain(PlainSwitch switched, const ListRoot &listRoot);
     // The CONNECT in plain OBEX; true when the phone accepted it.
     bool connectPlain();
     // DISCONNECT, a second's silence, "+++" and the phone's "OK" where its family sends one.
