@@ -6,6 +6,7 @@
 
 #include "fuzzsupport.h"
 
+#include "bfbtransport.h"
 #include "phonefiles.h"
 
 #include <QCoreApplication>
@@ -49,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         size = MaxInput;
 
     auto link = openLink(harness.phone, harness.events, harness.crc);
-    PhoneFiles files(*link);
+    BfbTransport transport(*link);
+    PhoneFiles files(*link, transport);
     files.setWorkingDirectory(harness.dir.path());
     harness.phone.send(data + 1, size - 1);
 

@@ -1,6 +1,9 @@
 #include "handshake.h"
 
+#include "bfbtransport.h"
+
 #include <span>
+#include <utility>
 
 namespace {
 
@@ -62,7 +65,9 @@ bool wholePacket(const QByteArray &answer)
 
 } // namespace
 
-PhoneConnector::PhoneConnector(PhoneLink &link) : m_link(link), m_events(link.events()) {}
+PhoneConnector::PhoneConnector(PhoneLink &link, QByteArray connectRequest)
+    : m_link(link), m_events(link.events()), m_connectRequest(std::move(connectRequest))
+{}
 
 std::optional<QByteArray> PhoneConnector::speedFrameFor(int baud)
 {
@@ -275,7 +280,8 @@ std::optional<ConnectFailure> PhoneConnector::connectBfb()
         return failed(ConnectFailure::Bfb);
 
     step(ConnectStep::OpeningObex);
-    link.writeRaw(ConnectFrames);
+    // Both frames of the CONNECT in one write.
+    link.writeRaw(BfbTransport::connectFrames(m_connectRequest, link));
     // The answer is whole with the acknowledgement and the phone's block.
     BfbReceiver receiver(link.crc());
     qsizetype fed = 0;
@@ -341,7 +347,7 @@ PhoneConnector::PlainSwitch PhoneConnector::switchToPlain()
 bool PhoneConnector::connectPlain()
 {
     step(ConnectStep::OpeningObex);
-    m_link.writeRaw(ConnectPacket);
+    m_link.writeRaw(m_connectRequest);
     m_connectAnswer = m_link.readQueueUntil(wholePacket, ConnectCapMs);
     // A 00 byte is no response code: the one some phones send after the port opens.
     while (m_connectAnswer.startsWith('\0'))

@@ -44,24 +44,14 @@ public:
     // Lists the root folder once the link is up.
     using ListRoot = std::function<void()>;
 
-    // Set-up frames written after "AT^SBFB=1", and the prebuilt CONNECT block in
-    // its two frames (sequence number 0, CRC 0xE321 split over the frames).
+    // Set-up frames written after "AT^SBFB=1".
     // Defined here (inline) so that they are initialised before any user's statics.
     static inline const QByteArray SetupFrame = QByteArray::fromHex("0201030C");
     static inline const QByteArray SpeedFrame =
         QByteArray::fromHex("010908C0") + QByteArray("57600") + QByteArray::fromHex("CA89CF");
     static inline const QByteArray SifsFrame = QByteArray::fromHex("06080E") + QByteArray("at^sifs\r");
-    static inline const QByteArray ConnectFrames =
-        QByteArray::fromHex("162036"
-                            "02FD00001A" // command, complement, sequence 0, length 26
-                            "80001A10004006" // CONNECT, length 26, version 1.0, flags, max packet 0x4006
-                            "460013" // Target header, length 19
-                            "6B01CB31410611D49A770050DA3F471F" // service identifier
-                            "21" // CRC low byte
-                            "160117E3"); // CRC high byte alone in the second frame
+    // The CONNECT's answer counts once this many bytes are in.
     static constexpr int ConnectReplyMinimum = 47;
-    // The same CONNECT request as a plain OBEX packet.
-    static inline const QByteArray ConnectPacket = ConnectFrames.mid(8, 26);
     // Plain OBEX: the check for a phone left in OBEX mode, its answer there, the
     // DISCONNECT, and the escape back to AT mode (after a second of silence, no CR).
     static inline const QByteArray AbortPacket = QByteArray::fromHex("FF0003");
@@ -83,7 +73,8 @@ public:
     // 115200 baud; nothing for any other rate.
     static std::optional<QByteArray> speedFrameFor(int baud);
 
-    explicit PhoneConnector(PhoneLink &link);
+    // connectRequest: the OBEX CONNECT packet that opens the connection once the link is set up.
+    PhoneConnector(PhoneLink &link, QByteArray connectRequest);
 
     // The click procedure of the hidden `Command1`. With the link state "enable" it
     // attempts a connection and, once the link is up, calls listRoot; with
@@ -165,6 +156,7 @@ private:
 
     PhoneLink &m_link;
     PhoneEvents &m_events;
+    const QByteArray m_connectRequest;
     QString m_model;
     int m_speed = SerialPort::StartBaudRate;
     // Whether this program left the phone in BFB mode, at which rate, with OBEX open.

@@ -1,5 +1,7 @@
 #include "phonelink.h"
 
+#include "bfbtransport.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -177,18 +179,14 @@ void PhoneLink::throwIfStopRequested() const
 bool PhoneLink::disconnectObex(int capMs)
 {
     static const QByteArray disconnect = QByteArray::fromHex("810003");
-    QByteArray block = QByteArray::fromHex("03FC");
-    block.append(char(BfbSequence));
-    block.append(QByteArray::fromHex("0003") + disconnect);
-    const quint16 crc = Crc.CrcCalc(block.mid(2));
-    block.append(char(crc & 0xFF));
-    block.append(char(crc >> 8));
+    const QByteArray block =
+        BfbTransport::dataBlock(BfbTransport::commandFor(disconnect, BfbSequence), BfbSequence, disconnect, Crc);
     TimeoutTimer.stop();
     ResendTimer.stop();
     forgetReplies();
     // What is left of an interrupted exchange goes first.
     Comm1.read(SerialPort::WholeQueue);
-    if (!Comm1.write(dataFrame(block)))
+    if (!Comm1.write(framed(block)))
         return false;
     advanceSequence();
     // The answer is a three-byte response; blocks of an interrupted exchange that the
@@ -383,7 +381,7 @@ void PhoneLink::writeBlock(const BlockWrites &writes)
     ResendTimer.start();
 }
 
-void PhoneLink::SendPacket(const QByteArray &block)
+PhoneLink::BlockWrites PhoneLink::frames(const QByteArray &block)
 {
     // A block that fits travels in one frame; otherwise full 32-byte frames and the rest.
     BlockWrites frames;
@@ -393,9 +391,20 @@ void PhoneLink::SendPacket(const QByteArray &block)
         frames.append(dataFrame(block.mid(offset, piece)));
         offset += piece;
     } while (offset < block.size());
-    writeBlock(frames);
+    return frames;
+}
+
+QByteArray PhoneLink::framed(const QByteArray &block)
+{
+    return frames(block).join();
+}
+
+void PhoneLink::SendPacket(const QByteArray &block)
+{
+    const BlockWrites writes = frames(block);
+    writeBlock(writes);
     advanceSequence();
-    awaitAcknowledgement(frames);
+    awaitAcknowledgement(writes);
 }
 
 void PhoneLink::SendPrebuilt(const QByteArray &frames)

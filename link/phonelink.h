@@ -196,9 +196,11 @@ public:
     Reply ReceiveReply();
     // Writes the link acknowledgement frame; reads nothing.
     void SendAck();
-    // Writes complete prebuilt frames, advances BfbSequence and awaits the link
-    // acknowledgement, as SendPacket does.
+    // Writes complete prebuilt frames in one write, advances BfbSequence and awaits the
+    // link acknowledgement, as SendPacket does.
     void SendPrebuilt(const QByteArray &frames);
+    // The frames SendPacket writes for a block, joined for one write.
+    QByteArray framed(const QByteArray &block);
 
 private:
     friend struct PhoneLinkTestAccess; // tests set the counter and open the port directly
@@ -213,6 +215,8 @@ private:
     void forgetReplies();
     void advanceSequence(); // 255 -> 0, else +1
     void writeBlock(const BlockWrites &writes);
+    // A block cut into frames of at most 32 payload bytes, one write each.
+    BlockWrites frames(const QByteArray &block);
     // Reads replies until the acknowledgement of the block just written, sending it
     // again when it does not come in time. A data block in its place means the
     // acknowledgement was lost: the block is the response (kept for ReceiveReply).

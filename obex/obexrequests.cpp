@@ -1,13 +1,12 @@
 #include "obexrequests.h"
 
-#include "checksum.h"
-
 #include <utility>
 
 namespace ObexRequest {
 
 namespace {
 
+constexpr char Connect = char(0x80);
 constexpr char SetPathFinal = char(0x85);
 constexpr char GetFinal = char(0x83);
 constexpr char PutFinal = char(0x82);
@@ -19,7 +18,7 @@ void appendBigEndian16(QByteArray &bytes, qsizetype value)
     bytes.append(char(value & 0xFF));
 }
 
-// Opcode, a length filled in afterwards, then the rest of the packet.
+// Opcode, the length of the whole packet, then the rest of the packet.
 QByteArray packet(char opcode, const QByteArray &fieldsAndHeaders)
 {
     QByteArray bytes;
@@ -29,46 +28,23 @@ QByteArray packet(char opcode, const QByteArray &fieldsAndHeaders)
     return bytes;
 }
 
-QByteArray crcBytes(const QByteArray &covered, Checksum &crc)
+std::optional<QByteArray> nameRequest(char opcode, const QByteArray &fieldsAndHeaders)
 {
-    const quint16 value = crc.CrcCalc(covered);
-    QByteArray bytes;
-    bytes.append(char(value & 0xFF));
-    bytes.append(char(value >> 8));
-    return bytes;
-}
-
-std::optional<QByteArray> nameRequestBlock(char command, int sequence, const QByteArray &packetBytes, Checksum &crc)
-{
-    if (packetBytes.size() > NameRequestPacketLimit)
+    QByteArray bytes = packet(opcode, fieldsAndHeaders);
+    if (bytes.size() > NameRequestPacketLimit)
         return std::nullopt;
-    return dataBlock(command, sequence, packetBytes, crc);
-}
-
-QByteArray frame(const char header[3], const QByteArray &payload)
-{
-    return QByteArray(header, 3) + payload;
+    return bytes;
 }
 
 } // namespace
 
-char commandForSequence(int sequence)
+QByteArray connect()
 {
-    return sequence == 1 ? 0x02 : 0x03;
-}
-
-QByteArray dataBlock(char command, int sequence, const QByteArray &packetBytes, Checksum &crc)
-{
-    QByteArray covered;
-    covered.append(char(sequence & 0xFF));
-    appendBigEndian16(covered, packetBytes.size());
-    covered.append(packetBytes);
-    QByteArray block;
-    block.append(command);
-    block.append(char(~command));
-    block.append(covered);
-    block.append(crcBytes(covered, crc));
-    return block;
+    // Version 1.0, flags 0, maximum packet 0x4006; Target header with the service identifier.
+    return packet(Connect,
+                  QByteArray::fromHex("10004006"
+                                      "460013"
+                                      "6B01CB31410611D49A770050DA3F471F"));
 }
 
 QByteArray nameHeader(const QByteArray &name)
@@ -84,38 +60,55 @@ QByteArray nameHeader(const QByteArray &name)
     return header;
 }
 
-std::optional<QByteArray> enterFolderBlock(int sequence, const QByteArray &name, Checksum &crc)
+std::optional<QByteArray> enterFolder(const QByteArray &name)
 {
     const QByteArray flagsDoNotCreate("\x02\x00", 2);
-    return nameRequestBlock(commandForSequence(sequence), sequence,
-                            packet(SetPathFinal, flagsDoNotCreate + nameHeader(name)), crc);
+    return nameRequest(SetPathFinal, flagsDoNotCreate + nameHeader(name));
 }
 
-std::optional<QByteArray> makeFolderBlock(int sequence, const QByteArray &name, Checksum &crc)
+std::optional<QByteArray> makeFolder(const QByteArray &name)
 {
     const QByteArray flagsCreate("\x00\x00", 2);
-    return nameRequestBlock(commandForSequence(sequence), sequence,
-                            packet(SetPathFinal, flagsCreate + nameHeader(name)), crc);
+    return nameRequest(SetPathFinal, flagsCreate + nameHeader(name));
 }
 
-std::optional<QByteArray> getFileBlock(int sequence, const QByteArray &name, Checksum &crc)
+std::optional<QByteArray> getFile(const QByteArray &name)
 {
-    return nameRequestBlock(commandForSequence(sequence), sequence, packet(GetFinal, nameHeader(name)), crc);
+    return nameRequest(GetFinal, nameHeader(name));
 }
 
-std::optional<QByteArray> deleteBlock(int sequence, const QByteArray &name, Checksum &crc)
+std::optional<QByteArray> deleteObject(const QByteArray &name)
 {
-    return nameRequestBlock(0x03, sequence, packet(PutFinal, nameHeader(name)), crc);
+    return nameRequest(PutFinal, nameHeader(name));
 }
 
-QByteArray memoryBlock(int sequence, MemoryFigure figure, Checksum &crc)
+QByteArray memory(MemoryFigure figure)
 {
     QByteArray applicationParameters("\x4C\x00\x06\x32\x01", 5);
     applicationParameters.append(char(figure));
-    return dataBlock(0x03, sequence, packet(GetFinal, applicationParameters), crc);
+    return packet(GetFinal, applicationParameters);
 }
 
-std::optional<QByteArray> moveBlock(int sequence, const QString &fromPath, const QString &toPath, Checksum &crc)
+QByteArray parentFolder()
+{
+    const QByteArray flagsUpDoNotCreate("\x03\x00", 2);
+    return packet(SetPathFinal, flagsUpDoNotCreate);
+}
+
+QByteArray folderListing()
+{
+    QByteArray typeHeader("\x42\x00\x19", 3);
+    typeHeader.append("x-obex/folder-listing");
+    typeHeader.append(char(0x00));
+    return packet(GetFinal, typeHeader);
+}
+
+QByteArray continuation()
+{
+    return packet(GetFinal, {});
+}
+
+std::optional<QByteArray> move(const QString &fromPath, const QString &toPath)
 {
     QByteArray parameters("\x34\x04move", 6);
     const std::pair<char, const QString *> paths[] = {{char(0x35), &fromPath}, {char(0x36), &toPath}};
@@ -133,34 +126,10 @@ std::optional<QByteArray> moveBlock(int sequence, const QString &fromPath, const
     header.append(char(0x4C));
     appendBigEndian16(header, 3 + parameters.size());
     header.append(parameters);
-    return dataBlock(0x03, sequence, packet(PutFinal, header), crc);
+    return packet(PutFinal, header);
 }
 
-QByteArray parentFolderFrame(int sequence, Checksum &crc)
-{
-    static const char header[3] = {0x16, 0x0C, 0x1A};
-    return frame(header, dataBlock(0x03, sequence, QByteArray("\x85\x00\x05\x03\x00", 5), crc));
-}
-
-QByteArray folderListingFrames(int sequence, Checksum &crc)
-{
-    static const char firstHeader[3] = {0x16, 0x20, 0x36};
-    static const char secondHeader[3] = {0x16, 0x03, 0x15};
-    QByteArray typeHeader("\x42\x00\x19", 3);
-    typeHeader.append("x-obex/folder-listing");
-    typeHeader.append(char(0x00));
-    const QByteArray block = dataBlock(0x03, sequence, packet(GetFinal, typeHeader), crc);
-    return frame(firstHeader, block.left(32)) + frame(secondHeader, block.mid(32));
-}
-
-QByteArray continuationFrame(int sequence, Checksum &crc)
-{
-    static const char header[3] = {0x16, 0x0A, 0x1C};
-    return frame(header, dataBlock(0x03, sequence, QByteArray("\x83\x00\x03", 3), crc));
-}
-
-std::optional<QByteArray> uploadFirstBlock(int sequence, const QByteArray &name, quint32 stagingLength,
-                                           const QByteArray &record, Checksum &crc)
+std::optional<QByteArray> uploadFirst(const QByteArray &name, quint32 stagingLength, const QByteArray &record)
 {
     if (stagingLength > 0xFFFFFF)
         return std::nullopt;
@@ -173,24 +142,24 @@ std::optional<QByteArray> uploadFirstBlock(int sequence, const QByteArray &name,
     headers.append(char(0x48));
     appendBigEndian16(headers, record.size());
     headers.append(record);
-    const QByteArray block = dataBlock(0x03, sequence, packet(Put, headers), crc);
-    if (block.size() > UploadBufferSize)
+    QByteArray bytes = packet(Put, headers);
+    if (bytes.size() > MaxUploadPacket)
         return std::nullopt;
-    return block;
+    return bytes;
 }
 
-QByteArray uploadBodyBlock(int sequence, const QByteArray &record, Checksum &crc)
+QByteArray uploadBody(const QByteArray &record)
 {
     QByteArray body;
     body.append(char(0x48));
     appendBigEndian16(body, record.size());
     body.append(record);
-    return dataBlock(0x03, sequence, packet(Put, body), crc);
+    return packet(Put, body);
 }
 
-QByteArray uploadEndBlock(int sequence, Checksum &crc)
+QByteArray uploadEnd()
 {
-    return dataBlock(0x03, sequence, packet(PutFinal, QByteArray("\x49\x00\x03", 3)), crc);
+    return packet(PutFinal, QByteArray("\x49\x00\x03", 3));
 }
 
 } // namespace ObexRequest

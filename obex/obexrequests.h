@@ -5,11 +5,8 @@
 
 #include <optional>
 
-class Checksum;
-
-// The BFB data blocks and prebuilt frames of every OBEX request the program sends.
-// Pure functions: given the sequence number and the checksum component they return
-// the exact bytes for the wire.
+// The OBEX request packets the program sends (opcode, big-endian length, fields,
+// headers). Pure functions; how a packet travels is the transport's business.
 namespace ObexRequest {
 
 // A request around a name is built to the name's size, within the packet size every
@@ -18,9 +15,9 @@ constexpr int NameRequestPacketLimit = 255;
 // Opcode and length (3), SETPATH flags and constants (2), Name header (5 + 2n).
 constexpr int MaxSetPathName = (NameRequestPacketLimit - 10) / 2; // enter folder, make folder: 122
 constexpr int MaxGetName = (NameRequestPacketLimit - 8) / 2; // get file, delete: 123
-// Upload packets use a buffer of 1001 bytes; a full first record leaves room
-// for 239 name characters.
-constexpr int UploadBufferSize = 1001;
+// Upload packets fit a buffer of 1001 bytes together with the 7 bytes around them on
+// the line; a full first record leaves room for 239 name characters.
+constexpr int MaxUploadPacket = 1001 - 7;
 constexpr int MaxUploadName = 239;
 
 enum class MemoryFigure : char {
@@ -28,26 +25,23 @@ enum class MemoryFigure : char {
     Free = 0x02
 };
 
-// 0x02 while the sequence counter is 1, else 0x03 (enter folder, make folder, get file).
-char commandForSequence(int sequence);
-
-// Command byte, complement, sequence, length, packet, CRC low, CRC high.
-QByteArray dataBlock(char command, int sequence, const QByteArray &packet, Checksum &crc);
+// CONNECT: version 1.0, no flags, a maximum packet of 0x4006, and the Target of the
+// phone's file service.
+QByteArray connect();
 
 // Name header: 01, length 2n + 5, each byte b as 00 b, then 00 00.
 QByteArray nameHeader(const QByteArray &name);
 
-// Blocks for SendPacket; empty when the packet would pass NameRequestPacketLimit.
-std::optional<QByteArray> enterFolderBlock(int sequence, const QByteArray &name, Checksum &crc);
-std::optional<QByteArray> makeFolderBlock(int sequence, const QByteArray &name, Checksum &crc);
-std::optional<QByteArray> getFileBlock(int sequence, const QByteArray &name, Checksum &crc);
-std::optional<QByteArray> deleteBlock(int sequence, const QByteArray &name, Checksum &crc);
-QByteArray memoryBlock(int sequence, MemoryFigure figure, Checksum &crc);
+// Empty when the packet would pass NameRequestPacketLimit.
+std::optional<QByteArray> enterFolder(const QByteArray &name);
+std::optional<QByteArray> makeFolder(const QByteArray &name);
+std::optional<QByteArray> getFile(const QByteArray &name);
+std::optional<QByteArray> deleteObject(const QByteArray &name);
+QByteArray memory(MemoryFigure figure);
 
-// Prebuilt requests, complete BFB frames written to the port as they are.
-QByteArray parentFolderFrame(int sequence, Checksum &crc);
-QByteArray folderListingFrames(int sequence, Checksum &crc);
-QByteArray continuationFrame(int sequence, Checksum &crc);
+QByteArray parentFolder(); // 85 00 05 03 00
+QByteArray folderListing(); // GET with the Type "x-obex/folder-listing"
+QByteArray continuation(); // 83 00 03
 
 // The move command: a final PUT whose only header is an application parameter
 // holding tag 0x34 with "move", 0x35 the source and 0x36 the destination path. A
@@ -55,15 +49,15 @@ QByteArray continuationFrame(int sequence, Checksum &crc);
 // its length field is one byte, so a path holds at most 127 units.
 constexpr int MaxMovePathUnits = 127;
 // Empty when a path is empty or too long.
-std::optional<QByteArray> moveBlock(int sequence, const QString &fromPath, const QString &toPath, Checksum &crc);
+std::optional<QByteArray> move(const QString &fromPath, const QString &toPath);
 
-// Upload packets as blocks; every one uses command 0x03.
-// First: Name, Length (the staging length) and Body with the first record.
-std::optional<QByteArray> uploadFirstBlock(int sequence, const QByteArray &name, quint32 stagingLength,
-                                           const QByteArray &record, Checksum &crc);
+// Upload packets.
+// First: Name, Length (the staging length) and Body with the first record; empty
+// when it would pass MaxUploadPacket or the length its 24 bits.
+std::optional<QByteArray> uploadFirst(const QByteArray &name, quint32 stagingLength, const QByteArray &record);
 // Next or Last body: one Body header carrying the record.
-QByteArray uploadBodyBlock(int sequence, const QByteArray &record, Checksum &crc);
+QByteArray uploadBody(const QByteArray &record);
 // End: PUT final with an empty End-of-Body.
-QByteArray uploadEndBlock(int sequence, Checksum &crc);
+QByteArray uploadEnd();
 
 } // namespace ObexRequest

@@ -3,6 +3,7 @@
 #include "cp1251.h"
 #include "obexrequests.h"
 #include "obexresponses.h"
+#include "obextransport.h"
 #include "phonelink.h"
 #include "staging.h"
 #include "workingfiles.h"
@@ -75,7 +76,9 @@ std::optional<UploadSource> inspectUploadSource(const QString &localPath, Refusa
     return UploadSource{*name, stagedLength};
 }
 
-PhoneFiles::PhoneFiles(PhoneLink &phoneLink) : link(phoneLink), events(phoneLink.events()) {}
+PhoneFiles::PhoneFiles(PhoneLink &phoneLink, ObexTransport &obexTransport)
+    : link(phoneLink), transport(obexTransport), events(phoneLink.events())
+{}
 
 QString PhoneFiles::pathLine() const
 {
@@ -108,27 +111,14 @@ std::optional<QByteArray> PhoneFiles::phoneName(const QString &typed)
     return bytes;
 }
 
-QByteArray PhoneFiles::receiveAcknowledged()
-{
-    const QByteArray response = link.ReceiveReply().packet;
-    link.SendAck();
-    return response;
-}
-
-QByteArray PhoneFiles::exchange(const QByteArray &block)
-{
-    link.SendPacket(block);
-    return receiveAcknowledged();
-}
-
 bool PhoneFiles::ObexSetPath(const QByteArray &name)
 {
     if (!nameFits(name, ObexRequest::MaxSetPathName, Refusal::FolderNameTooLong))
         return false;
-    const auto block = ObexRequest::enterFolderBlock(link.bfbSequence(), name, link.crc());
-    if (!block)
+    const auto request = ObexRequest::enterFolder(name);
+    if (!request)
         return false;
-    const bool entered = ObexResponse::code(exchange(*block)) == ObexResponse::Success;
+    const bool entered = ObexResponse::code(transport.exchange(*request)) == ObexResponse::Success;
     if (entered)
         pathStack.append(name);
     return entered;
@@ -136,28 +126,25 @@ bool PhoneFiles::ObexSetPath(const QByteArray &name)
 
 bool PhoneFiles::ObexSetPathUp()
 {
-    link.SendPrebuilt(ObexRequest::parentFolderFrame(link.bfbSequence(), link.crc()));
-    const QByteArray response = receiveAcknowledged();
+    const QByteArray response = transport.exchange(ObexRequest::parentFolder());
     // A phone that refuses to go up stays where it is.
     if (ObexResponse::code(response) == ObexResponse::Success && !pathStack.isEmpty())
         pathStack.removeLast();
     return true;
 }
 
-bool PhoneFiles::RequestNextPart()
+QByteArray PhoneFiles::RequestNextPart()
 {
-    link.SendPrebuilt(ObexRequest::continuationFrame(link.bfbSequence(), link.crc()));
-    return true;
+    return transport.exchange(ObexRequest::continuation());
 }
 
 QByteArray PhoneFiles::GetFolderListing()
 {
-    events.sequenceReported(link.bfbSequence());
     events.operationStarted(PhoneOperation::Listing, 0);
 
-    link.SendPrebuilt(ObexRequest::folderListingFrames(link.bfbSequence(), link.crc()));
     ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::Listing);
-    const Collected collected = collectParts(receiveAcknowledged(), collector, PhoneOperation::Listing);
+    const Collected collected =
+        collectParts(transport.exchange(ObexRequest::folderListing()), collector, PhoneOperation::Listing);
 
     readMemoryFigures();
     events.operationFinished(PhoneOperation::Listing, collected.packets);
@@ -168,14 +155,12 @@ bool PhoneFiles::readMemoryFigures()
 {
     using ObexRequest::MemoryFigure;
     // A figure the phone does not give leaves the last one standing.
-    const auto totalFigure = ObexResponse::memoryFigure(
-        exchange(ObexRequest::memoryBlock(link.bfbSequence(), MemoryFigure::Total, link.crc())));
+    const auto totalFigure = ObexResponse::memoryFigure(transport.exchange(ObexRequest::memory(MemoryFigure::Total)));
     if (totalFigure) {
         total = totalFigure;
         events.memoryReported(MemoryKind::Total, *total);
     }
-    const auto freeFigure = ObexResponse::memoryFigure(
-        exchange(ObexRequest::memoryBlock(link.bfbSequence(), MemoryFigure::Free, link.crc())));
+    const auto freeFigure = ObexResponse::memoryFigure(transport.exchange(ObexRequest::memory(MemoryFigure::Free)));
     if (freeFigure) {
         free = freeFigure;
         events.memoryReported(MemoryKind::Free, *free);
@@ -197,8 +182,7 @@ PhoneFiles::Collected PhoneFiles::collectParts(QByteArray response, ObexResponse
 
     // A phone that answers Continue without end is cut off once the collector sees the overrun.
     while (ObexResponse::code(response) == ObexResponse::Continue && !collector.overrun()) {
-        RequestNextPart();
-        response = receiveAcknowledged();
+        response = RequestNextPart();
         ++packets;
         collector.addResponse(response);
         reportBytes();
@@ -222,13 +206,13 @@ std::optional<QByteArray> PhoneFiles::GetFile(const QByteArray &name)
 {
     if (!nameFits(name, ObexRequest::MaxGetName, Refusal::FileNameTooLong))
         return std::nullopt;
-    const auto block = ObexRequest::getFileBlock(link.bfbSequence(), name, link.crc());
-    if (!block)
+    const auto request = ObexRequest::getFile(name);
+    if (!request)
         return std::nullopt;
 
     events.operationStarted(PhoneOperation::Download, 0);
     ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::File);
-    const Collected collected = collectParts(exchange(*block), collector, PhoneOperation::Download);
+    const Collected collected = collectParts(transport.exchange(*request), collector, PhoneOperation::Download);
     events.operationFinished(PhoneOperation::Download, collected.packets);
 
     if (ObexResponse::code(collected.lastResponse) != ObexResponse::Success || !collector.complete())
@@ -240,10 +224,10 @@ bool PhoneFiles::MakeFolder(const QByteArray &name)
 {
     if (!nameFits(name, ObexRequest::MaxSetPathName, Refusal::FolderNameTooLong))
         return false;
-    const auto block = ObexRequest::makeFolderBlock(link.bfbSequence(), name, link.crc());
-    if (!block)
+    const auto request = ObexRequest::makeFolder(name);
+    if (!request)
         return false;
-    const bool made = ObexResponse::code(exchange(*block)) == ObexResponse::Success;
+    const bool made = ObexResponse::code(transport.exchange(*request)) == ObexResponse::Success;
     if (made)
         pathStack.append(name);
     return made;
@@ -261,10 +245,10 @@ DeleteResult PhoneFiles::DeleteObject(const QByteArray &name)
 {
     if (!nameFits(name, ObexRequest::MaxGetName, Refusal::FileNameTooLong))
         return DeleteResult::NotSent;
-    const auto block = ObexRequest::deleteBlock(link.bfbSequence(), name, link.crc());
-    if (!block)
+    const auto request = ObexRequest::deleteObject(name);
+    if (!request)
         return DeleteResult::NotSent;
-    switch (ObexResponse::code(exchange(*block))) {
+    switch (ObexResponse::code(transport.exchange(*request))) {
     case ObexResponse::Success:
         return DeleteResult::Deleted;
     case ObexResponse::NotFound:
@@ -284,12 +268,11 @@ MoveResult PhoneFiles::MoveObject(const QList<QByteArray> &from, const QList<QBy
         events.refused(Refusal::NameNotEncodable);
         return MoveResult::NotSent;
     }
-    const auto block = ObexRequest::moveBlock(link.bfbSequence(), *fromPath, *toPath, link.crc());
-    // Block header (5) and CRC (2) around the packet.
+    const auto request = ObexRequest::move(*fromPath, *toPath);
     const std::optional<int> limit = link.phoneMaxPacket();
-    if (!block || (limit && block->size() - 7 > *limit))
+    if (!request || (limit && request->size() > *limit))
         return MoveResult::PathTooLong;
-    switch (ObexResponse::code(exchange(*block))) {
+    switch (ObexResponse::code(transport.exchange(*request))) {
     case ObexResponse::Success:
         return MoveResult::Moved;
     case ObexResponse::NotFound:
@@ -401,11 +384,10 @@ PutResult PhoneFiles::sendStaged(QIODevice &staging, const QByteArray &name, qin
 PutResult PhoneFiles::sendStagingFile(QIODevice &staging, const QByteArray &name, qint64 stagingLength,
                                       Staging::Layout layout)
 {
-    const auto first = ObexRequest::uploadFirstBlock(link.bfbSequence(), name, quint32(stagingLength),
-                                                     staging.read(layout.firstRecord()), link.crc());
+    const auto first = ObexRequest::uploadFirst(name, quint32(stagingLength), staging.read(layout.firstRecord()));
     if (!first)
         return PutResult::NotSent;
-    link.SendPacket(*first);
+    QByteArray reply = transport.exchange(*first);
 
     const qint64 sourceLength = Staging::sourceLength(stagingLength, layout);
     const auto reportSent = [&](int packets) {
@@ -414,30 +396,24 @@ PutResult PhoneFiles::sendStagingFile(QIODevice &staging, const QByteArray &name
         events.bytesTransferred(PhoneOperation::Upload, std::min(sentBytes, sourceLength), sourceLength);
     };
     int sent = 1;
-    if (stagingLength < layout.firstRecord()) {
-        reportSent(sent);
-    } else {
+    reportSent(sent);
+    // A file within the first record has no body after it; its answer is not judged.
+    if (stagingLength >= layout.firstRecord()) {
         for (;;) {
-            reportSent(sent);
-            const QByteArray reply = link.ReceiveReply().packet;
-            // The refusal is acknowledged like any response, so that the link stays in step.
-            link.SendAck();
             if (reply != ContinueReply)
                 return PutResult::Refused;
             if (staging.size() - staging.pos() <= layout.record())
                 break;
-            link.SendPacket(
-                ObexRequest::uploadBodyBlock(link.bfbSequence(), staging.read(layout.record()), link.crc()));
-            ++sent;
+            reply = transport.exchange(ObexRequest::uploadBody(staging.read(layout.record())));
+            reportSent(++sent);
         }
+        // The last body is counted before it goes; its answer is not judged either.
         reportSent(++sent);
-        link.SendPacket(ObexRequest::uploadBodyBlock(link.bfbSequence(), staging.readAll(), link.crc()));
+        transport.exchange(ObexRequest::uploadBody(staging.readAll()));
     }
-
-    receiveAcknowledged();
     staging.close();
 
-    const QByteArray endResponse = exchange(ObexRequest::uploadEndBlock(link.bfbSequence(), link.crc()));
+    const QByteArray endResponse = transport.exchange(ObexRequest::uploadEnd());
     events.operationFinished(PhoneOperation::Upload, sent);
     return ObexResponse::code(endResponse) == ObexResponse::Success ? PutResult::Sent : PutResult::Refused;
 }

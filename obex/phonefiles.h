@@ -14,6 +14,7 @@ namespace ObexResponse {
 class GetDataCollector;
 }
 
+class ObexTransport;
 class PhoneLink;
 class QIODevice;
 
@@ -62,14 +63,15 @@ struct UploadSource
 std::optional<UploadSource> inspectUploadSource(const QString &localPath, Refusal *refusal);
 
 // The phone's file system as seen over OBEX. Owns PathStack, which always names
-// the phone's current folder; every exchange goes through the one PhoneLink.
+// the phone's current folder; every request reaches the phone through the transport.
 // Names are the phone's own bytes (Windows-1251).
 class PhoneFiles
 {
 public:
     static constexpr char RootEntry[] = "Root";
 
-    explicit PhoneFiles(PhoneLink &link);
+    // link: its events, its monitor and the phone's announced packet size.
+    PhoneFiles(PhoneLink &link, ObexTransport &transport);
 
     const QList<QByteArray> &PathStack() const { return pathStack; }
     // "Mobile:\" and every PathStack entry followed by a backslash.
@@ -86,8 +88,8 @@ public:
 
     // The listing text of the current folder; also reads the memory figures.
     QByteArray GetFolderListing();
-    // The bare continuation request; always true (a link that fails throws LinkLost).
-    bool RequestNextPart();
+    // The bare continuation request; the phone's answer (a link that fails throws LinkLost).
+    QByteArray RequestNextPart();
     FolderListing RefreshListing();
 
     // The content of a file in the current folder, or nothing when the phone
@@ -134,9 +136,6 @@ private:
     };
 
     bool nameFits(const QByteArray &name, int maxLength, Refusal tooLong);
-    // Sends one block and returns the phone's response, acknowledged.
-    QByteArray exchange(const QByteArray &block);
-    QByteArray receiveAcknowledged();
     // Takes the first response and every further packet while the phone answers
     // Continue, reporting each; returns the last response and the count.
     Collected collectParts(QByteArray response, ObexResponse::GetDataCollector &collector, PhoneOperation operation);
@@ -148,6 +147,7 @@ private:
     PutResult sendStagingFile(QIODevice &staging, const QByteArray &name, qint64 stagingLength, Staging::Layout layout);
 
     PhoneLink &link;
+    ObexTransport &transport;
     PhoneEvents &events;
     QList<QByteArray> pathStack;
     QString workingDirectory;

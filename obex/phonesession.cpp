@@ -1,6 +1,7 @@
 #include "phonesession.h"
 
 #include "cp1251.h"
+#include "obexrequests.h"
 
 #include <algorithm>
 
@@ -26,7 +27,10 @@ QByteArray freeHiddenName(const QList<QByteArray> &names, const QByteArray &name
 } // namespace
 
 PhoneSession::PhoneSession(Checksum &crc, PhoneEvents &events)
-    : m_link(crc, events), m_connector(m_link), m_files(m_link)
+    : m_link(crc, events)
+    , m_transport(m_link)
+    , m_connector(m_link, ObexRequest::connect())
+    , m_files(m_link, m_transport)
 {}
 
 bool PhoneSession::connect(const RootListed &rootListed)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bfbtransport.h"
 #include "handshake.h"
 #include "phonefiles.h"
 #include "phonelink.h"
@@ -119,6 +120,7 @@ private:
                     const QByteArray &toName, const QByteArray &existing, const QList<QByteArray> &names);
 
     PhoneLink m_link;
+    BfbTransport m_transport;
     PhoneConnector m_connector;
     PhoneFiles m_files;
     // The connect procedure's listing serves the first listing of the root.

@@ -6,6 +6,7 @@
 
 #include "bfbbytes.h"
 #include "bfbreceiver.h"
+#include "bfbtransport.h"
 #include "handshake.h"
 #include "linkaccess.h"
 #include "phonelink.h"
@@ -200,7 +201,7 @@ std::vector<Rule> workingPhone()
         {PhoneConnector::SetupFrame, hex("020103CC")},
         {PhoneConnector::SpeedFrame, PhoneConnector::SpeedFrame},
         {PhoneConnector::SifsFrame, hex("06060C") + "\r\nOK\r\n"},
-        {PhoneConnector::ConnectFrames, ConnectAnswer},
+        {ConnectFrames, ConnectAnswer},
     };
 }
 
@@ -226,7 +227,7 @@ QStringList failedAfter(int events, const QString &step)
 
 struct Attempt : LinkOnPty
 {
-    PhoneConnector connector{link};
+    PhoneConnector connector{link, ConnectPacket};
 
     Attempt() : LinkOnPty(false)
     {
@@ -274,7 +275,7 @@ std::vector<Rule> plainPhone(const QByteArray &model, const QList<QByteArray> &c
         {"at+CGMM\r\n", "at+CGMM\r\r\n" + model + "\r\n\r\nOK\r\n"},
         {"AT^SQWE=0\r\n", "\r\nOK\r\n"},
         {"AT^SQWE=3\r\n", "\r\nOK\r\n"},
-        {PhoneConnector::ConnectPacket, joined(connectAnswer)},
+        {ConnectPacket, joined(connectAnswer)},
     };
 }
 
@@ -301,6 +302,10 @@ private slots:
     void unacknowledgedBlockGoesAgain();
     void silentPhoneGetsThreeResendsThenTheTimeout();
     void responseAfterADamagedAcknowledgementIsKept();
+    void commandByte_data();
+    void commandByte();
+    void transportAcknowledgesTheAnswer_data();
+    void transportAcknowledgesTheAnswer();
 
     void eachByteHasItsOwnTimeout();
     void expiredTimeoutWinsOverAWaitingByte();
@@ -353,10 +358,8 @@ void FramesTest::receiverReplies_data()
     QTest::newRow("last CRC byte alone in a frame of 1")
         << QList{bfbFrames(b26, {32, 1})} << QStringList{blockText(3, p26)};
     // The program's own CONNECT block, CRC 0xE321, cut the same way.
-    const QByteArray connect = hex("80 00 1A 10 00 40 06 46 00 13 6B 01 CB 31 41 06 11 D4 9A 77 00 50 DA 3F 47 1F");
     QTest::newRow("CONNECT block with its CRC high byte alone")
-        << QList{hex("16 20 36 02 FD 00 00 1A") + connect + hex("21 16 01 17 E3")}
-        << QStringList{blockText(0, connect)};
+        << QList{ConnectFrames} << QStringList{blockText(0, ConnectPacket)};
     QTest::newRow("block header split across frames")
         << QList{bfbFrames(smallBlock, {1, 3, 6})} << QStringList{blockText(5, small)};
     QTest::newRow("sequence 255, bytes 00 and FF")
@@ -568,6 +571,71 @@ void FramesTest::responseAfterADamagedAcknowledgementIsKept()
     QCOMPARE(t.events.repairs, QList<LinkRepair>{LinkRepair::BadReplyDropped});
 }
 
+// Entering or making a folder and getting a file choose 0x02 at sequence 1 only.
+void FramesTest::commandByte_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QList<int>>("sequences");
+    QTest::addColumn<QList<int>>("commands");
+    const QList<int> around1{0, 1, 2, 255};
+    const QList<int> counterChosen{3, 2, 3, 3};
+    const QList<int> always3{3, 3, 3, 3};
+    const QByteArray name = hex("01 00 07 00 61 00 00");
+    QTest::newRow("enter folder") << hex("85 00 0C 02 00") + name << around1 << counterChosen;
+    QTest::newRow("make folder") << hex("85 00 0C 00 00") + name << around1 << counterChosen;
+    QTest::newRow("get file") << hex("83 00 0A") + name << around1 << counterChosen;
+    QTest::newRow("parent folder") << hex("85 00 05 03 00") << around1 << always3;
+    QTest::newRow("folder listing") << hex("83 00 1C 42 00 19") + "x-obex/folder-listing" + hex("00") << around1
+                                    << always3;
+    QTest::newRow("memory figure") << hex("83 00 09 4C 00 06 32 01 01") << around1 << always3;
+    QTest::newRow("continuation") << hex("83 00 03") << around1 << always3;
+    QTest::newRow("delete") << hex("82 00 0A") + name << around1 << always3;
+    QTest::newRow("upload end") << hex("82 00 06 49 00 03") << around1 << always3;
+    QTest::newRow("disconnect") << hex("81 00 03") << around1 << always3;
+    QTest::newRow("connect") << ConnectPacket << QList<int>{0} << QList<int>{2};
+}
+
+void FramesTest::commandByte()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QList<int>, sequences);
+    QFETCH(QList<int>, commands);
+    for (qsizetype i = 0; i < sequences.size(); ++i)
+        QCOMPARE(int(quint8(BfbTransport::commandFor(request, sequences[i]))), commands[i]);
+}
+
+void FramesTest::transportAcknowledgesTheAnswer_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("reported"); // the sequence indicator, -1: not shown
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<int>("sequence");
+    const QByteArray listing = hex("83 00 1C 42 00 19") + "x-obex/folder-listing" + hex("00");
+    QTest::newRow("get file at 1, in two frames")
+        << hex("83 00 1E 01 00 1B") + counting(24, 0x40) << -1
+        << bfbFrames(bfbBlock(1, hex("83 00 1E 01 00 1B") + counting(24, 0x40), 0x02)) << 1;
+    QTest::newRow("listing at 9") << listing << 9 << bfbFrames(bfbBlock(9, listing)) << 9;
+}
+
+// One exchange: the block, its acknowledgement awaited, the response acknowledged before
+// its packet comes back; the listing shows its sequence number.
+void FramesTest::transportAcknowledgesTheAnswer()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(int, reported);
+    QFETCH(QByteArray, sent);
+    QFETCH(int, sequence);
+    LinkOnPty t;
+    PhoneLinkTestAccess::setSequence(t.link, sequence);
+    const QByteArray response = hex("A0 00 06 49 00 03");
+    ScriptedPhone phone(t.pty, {{sent, PhoneLink::AckFrame + bfbFrames(bfbBlock(4, response))}});
+    BfbTransport transport(t.link);
+    QCOMPARE(transport.exchange(request), response);
+    QTRY_COMPARE(phone.received(), sent + PhoneLink::AckFrame);
+    QCOMPARE(t.link.bfbSequence(), qint16(sequence + 1));
+    QCOMPARE(t.events.sequence, reported);
+}
+
 void FramesTest::eachByteHasItsOwnTimeout()
 {
     LinkOnPty t;
@@ -748,7 +816,7 @@ void FramesTest::failedSteps_data()
     QTest::newRow("at^sifs refused") << broken(5, {PhoneConnector::SifsFrame, "ERROR"}) << failedAfter(8, "BFB")
                                      << leave;
     QTest::newRow("CONNECT answer of 46 bytes")
-        << broken(6, {PhoneConnector::ConnectFrames, ConnectAnswer.left(46)}) << failedAfter(9, "BFB") << leave;
+        << broken(6, {ConnectFrames, ConnectAnswer.left(46)}) << failedAfter(9, "BFB") << leave;
 }
 
 void FramesTest::failedSteps()
@@ -860,8 +928,8 @@ void FramesTest::plainExchanges_data()
 {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QList<QByteArray>>("pieces");
-    QTest::newRow("M56v06 CONNECT") << PhoneConnector::ConnectPacket << M56Connect;
-    QTest::newRow("S75v47 CONNECT") << PhoneConnector::ConnectPacket << S75Connect;
+    QTest::newRow("M56v06 CONNECT") << ConnectPacket << M56Connect;
+    QTest::newRow("S75v47 CONNECT") << ConnectPacket << S75Connect;
     QTest::newRow("M56v06 listing piece") << hex("830003") << M56ListingEnd;
     QTest::newRow("M56v06 End-of-Body") << hex("830003") << M56EndOfBody;
     QTest::newRow("S66v34 missing folder") << S66MissingFolder << QList<QByteArray>{hex("c30003")};
@@ -920,7 +988,7 @@ void FramesTest::plainFaults()
     QElapsedTimer clock;
     clock.start();
     try {
-        transport.exchange(PhoneConnector::ConnectPacket);
+        transport.exchange(ConnectPacket);
         QFAIL("a faulty answer is no answer");
     } catch (const LinkLost &lost) {
         QCOMPARE(lost.kind, loss);
@@ -958,7 +1026,7 @@ void FramesTest::plainModeChosen_data()
     // Many phones send one 00 byte after the port opens; the ABORT answer follows it.
     QTest::newRow("left in OBEX mode") << LinkChoice::PlainOnly
                                        << std::vector<Rule>{{PhoneConnector::AbortPacket, hex("00a00003")},
-                                                            {PhoneConnector::ConnectPacket, joined(M56Connect)}}
+                                                            {ConnectPacket, joined(M56Connect)}}
                                        << LinkMode::Plain << std::optional<int>(474)
                                        << start + QStringList{"step opening OBEX"} + end;
     // Takes "AT^SBFB=1" and then sends nothing: back to AT mode, then plain OBEX.

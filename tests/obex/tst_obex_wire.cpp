@@ -2,7 +2,9 @@
 // pseudo-terminal; and how the operations judge the phone's answers.
 
 #include "bfbbytes.h"
+#include "bfbtransport.h"
 #include "linkaccess.h"
+#include "obexrequests.h"
 #include "phonefiles.h"
 #include "pty.h"
 #include "recordingevents.h"
@@ -142,7 +144,8 @@ struct FilesOnPhone
     RecordingEvents events;
     ReferenceChecksum crc;
     PhoneLink link{crc, events};
-    PhoneFiles files{link};
+    BfbTransport transport{link};
+    PhoneFiles files{link, transport};
     QTemporaryDir dir; // where uploads are staged
 
     FilesOnPhone()
@@ -244,9 +247,15 @@ void ObexWire::requestsOnTheWire_data()
     QTest::newRow("enter folder at sequence 1: command 2")
         << 1 << success << Operation([](FilesOnPhone &f) { return f.files.ObexSetPath("Bitmap"); })
         << sent(1, "85 00 16 02 00 01 00 11 00 42 00 69 00 74 00 6D 00 61 00 70 00 00", 0x02) + Ack;
+    QTest::newRow("CONNECT: sequence 0, command 2, both frames in one write")
+        << 3 << QList<QByteArray>{} << Operation([](FilesOnPhone &f) {
+               return f.link.writeRaw(BfbTransport::connectFrames(ObexRequest::connect(), f.link))
+                   && f.link.bfbSequence() == 3;
+           })
+        << ConnectFrames;
     QTest::newRow("continuation at sequence 5")
-        << 5 << QList<QByteArray>{QByteArray()} << Operation([](FilesOnPhone &f) { return f.files.RequestNextPart(); })
-        << hex("16 0A 1C 03 FC 05 00 03 83 00 03 D6 17");
+        << 5 << success << Operation([](FilesOnPhone &f) { return f.files.RequestNextPart() == hex("A0 00 03"); })
+        << hex("16 0A 1C 03 FC 05 00 03 83 00 03 D6 17") + Ack;
     const Operation refresh = [](FilesOnPhone &f) {
         return f.files.RefreshListing().rows.size() == 1 && f.files.totalMemory() == 1048575u;
     };

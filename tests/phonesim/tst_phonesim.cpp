@@ -5,6 +5,7 @@
 // switched off: its modes and line rates, the ping, leaving BFB mode, the power switch.
 
 #include "bfbbytes.h"
+#include "bfbtransport.h"
 #include "cp1251.h"
 #include "handshake.h"
 #include "obexrequests.h"
@@ -27,19 +28,10 @@ QByteArray name(const char *text)
     return ObexRequest::nameHeader(*Cp1251::encode(QString::fromUtf8(text)));
 }
 
-// The packet inside one of the program's request blocks.
-QByteArray packetOf(const std::optional<QByteArray> &block)
-{
-    return block->mid(5).chopped(2);
-}
-
 // One request through the program's link; the response packet.
 QByteArray request(PhoneLink &link, const QByteArray &packet)
 {
-    link.SendPacket(ObexRequest::dataBlock(0x03, link.bfbSequence(), packet, link.crc()));
-    const QByteArray response = link.ReceiveReply().packet;
-    link.SendAck();
-    return response;
+    return BfbTransport(link).exchange(packet);
 }
 
 // What arrives on the port until it holds expected, or for 300 ms when nothing is expected.
@@ -187,9 +179,8 @@ void PhonesimTest::refusals_data()
 {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<int>("code");
-    ReferenceChecksum c;
-    const auto move = [&](const char *from, const char *to) {
-        return packetOf(ObexRequest::moveBlock(1, QString::fromUtf8(from), QString::fromUtf8(to), c));
+    const auto move = [](const char *from, const char *to) {
+        return *ObexRequest::move(QString::fromUtf8(from), QString::fromUtf8(to));
     };
     QTest::newRow("parent of the root") << packet(0x85, hex("02 00") + name("..")) << 0xC0;
     QTest::newRow("folder name with a slash") << packet(0x85, hex("00 00") + name("a/b")) << 0xC0;
@@ -198,9 +189,9 @@ void PhonesimTest::refusals_data()
     QTest::newRow("get with a backslash") << packet(0x83, name("..\\x")) << 0xC0;
     QTest::newRow("get with a NUL inside") << packet(0x83, hex("01 000B 0061 0000 0062 0000")) << 0xC0;
     QTest::newRow("delete .") << packet(0x82, name(".")) << 0xC0;
-    QTest::newRow("upload named ..") << packetOf(ObexRequest::uploadFirstBlock(1, "..", 4, "x", c)) << 0xC0;
+    QTest::newRow("upload named ..") << *ObexRequest::uploadFirst("..", 4, "x") << 0xC0;
     QTest::newRow("upload over the free memory")
-        << packetOf(ObexRequest::uploadFirstBlock(1, "big.bin", 3000, QByteArray(400, 'x'), c)) << 0xE0;
+        << *ObexRequest::uploadFirst("big.bin", 3000, QByteArray(400, 'x')) << 0xE0;
     // A Name with application parameters is no delete: SieFS sets attributes that way.
     QTest::newRow("attributes") << packet(0x82, name("keep.txt") + hex("4C 0008 3803") + "\"R\"") << 0xD1;
     QTest::newRow("move not from the root") << move("keep.txt", "/z.txt") << 0xC0;
@@ -239,17 +230,14 @@ void PhonesimTest::brokenOffUploadLeavesNothing()
     QVERIFY(writeFile(s.flash(QStringLiteral("keep.txt")), "old content"));
     QVERIFY(s.connect(*crc));
     PhoneLink &link = s.session->link();
-    link.SendPacket(
-        *ObexRequest::uploadFirstBlock(link.bfbSequence(), "keep.txt", 1000, QByteArray(400, 'n'), link.crc()));
-    QCOMPARE(link.ReceiveReply().packet, hex("90 00 03"));
-    link.SendAck();
+    QCOMPARE(request(link, *ObexRequest::uploadFirst("keep.txt", 1000, QByteArray(400, 'n'))), hex("90 00 03"));
     QCOMPARE(fileTree(s.flash()).size(), size_t(2)); // with the hidden part
     link.closePort();
     // The phone is not told: it waits in BFB mode until the next client connects.
     QTest::qWait(200);
     QCOMPARE(fileTree(s.flash()).size(), size_t(2));
     QVERIFY(link.openPort());
-    QVERIFY(link.writeRaw(PhoneConnector::ConnectFrames));
+    QVERIFY(link.writeRaw(ConnectFrames));
     QTRY_COMPARE(fileTree(s.flash()), (std::map<QString, QByteArray>{{"keep.txt", "old content"}}));
     QVERIFY(s.sim.logLines().contains(QStringLiteral("LINK-START")));
 }
@@ -330,7 +318,7 @@ void PhonesimTest::modesAndRates_data()
                bfb, say("at\r"), say("AT^SBFB=0\r"), say("ATZ\r\n"), pinged, logged("BAD-FRAME skipping from 61")};
     // Killed with its CONNECT unacknowledged: the phone sends the answer again, gives
     // up, and waits in BFB mode for the next client, who may go on as it is.
-    const Step connect = say(PhoneConnector::ConnectFrames, ack);
+    const Step connect = say(ConnectFrames, ack);
     QTest::newRow("client gone mid-exchange")
         << QStringList{QStringLiteral("--resend-after"), QStringLiteral("200"), QStringLiteral("--resends"),
                        QStringLiteral("2")}

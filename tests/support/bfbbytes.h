@@ -45,6 +45,12 @@ inline QByteArray bfbFrames(const QByteArray &bytes, const QList<int> &sizes = {
     return out;
 }
 
+// The OBEX CONNECT the program sends, and its BFB frames as they go out in one write:
+// sequence number 0, command 0x02, the CRC 0xE321 with its high byte alone in the second frame.
+inline const QByteArray ConnectPacket =
+    hex("80 00 1A 10 00 40 06 46 00 13 6B 01 CB 31 41 06 11 D4 9A 77 00 50 DA 3F 47 1F");
+inline const QByteArray ConnectFrames = hex("16 20 36 02 FD 00 00 1A") + ConnectPacket + hex("21 16 01 17 E3");
+
 // size bytes counting up from first.
 inline QByteArray counting(int size, int first = 0)
 {
