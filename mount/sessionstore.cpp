@@ -116,6 +116,7 @@ bool SessionStore::connect(const LinkSettings &link, double timeScale, QString *
         line.setDevicePath(link.device);
     line.setRts(link.rts);
     session.setSpeed(link.speed);
+    session.setLinkChoice(link.choice);
     line.setPauseScale(timeScale);
     line.setTimeoutInterval(int(std::lround(PhoneLink::DefaultTimeoutMs * timeScale)));
     try {

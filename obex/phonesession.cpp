@@ -27,10 +27,7 @@ QByteArray freeHiddenName(const QList<QByteArray> &names, const QByteArray &name
 } // namespace
 
 PhoneSession::PhoneSession(Checksum &crc, PhoneEvents &events)
-    : m_link(crc, events)
-    , m_transport(m_link)
-    , m_connector(m_link, ObexRequest::connect())
-    , m_files(m_link, m_transport)
+    : m_link(crc, events), m_connector(m_link, ObexRequest::connect()), m_files(m_link, m_transport)
 {}
 
 bool PhoneSession::connect(const RootListed &rootListed)
@@ -47,8 +44,12 @@ bool PhoneSession::connect(const RootListed &rootListed)
 PhoneSession::Info PhoneSession::info() const
 {
     const QString model = m_connector.model();
-    return {model.isEmpty() ? QString() : QStringLiteral("Siemens ") + model, m_files.totalMemory(),
-            m_files.freeMemory()};
+    return {model.isEmpty() ? QString() : QStringLiteral("Siemens ") + model,
+            m_files.totalMemory(),
+            m_files.freeMemory(),
+            m_connector.linkMode(),
+            m_link.lineRate(),
+            m_link.phoneMaxPacket()};
 }
 
 PhoneSession::Status PhoneSession::goTo(const QList<QByteArray> &folder)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bfbtransport.h"
+#include "chosentransport.h"
 #include "handshake.h"
 #include "phonefiles.h"
 #include "phonelink.h"
@@ -42,6 +42,9 @@ public:
         QString model; // "Siemens " and the model characters; empty when unknown
         std::optional<quint32> totalMemory; // bytes
         std::optional<quint32> freeMemory;
+        LinkMode linkMode = LinkMode::Bfb; // how the link came up
+        int lineRate = 0; // baud
+        std::optional<int> maxPacket; // the largest packet the phone takes, when it said
     };
 
     // The root folder's listing, inside the connect procedure.
@@ -59,6 +62,8 @@ public:
     bool connect(const RootListed &rootListed = {});
     // The rate the connect procedure asks the phone for (see PhoneConnector::setSpeed).
     bool setSpeed(int baud) { return m_connector.setSpeed(baud); }
+    // Which way the connect procedure tries first (see LinkChoice).
+    void setLinkChoice(LinkChoice choice) { m_connector.setLinkChoice(choice); }
     // Leaves the phone as it was found and closes the port (see PhoneConnector::close).
     void close() { m_connector.close(); }
     Info info() const;
@@ -120,8 +125,8 @@ private:
                     const QByteArray &toName, const QByteArray &existing, const QList<QByteArray> &names);
 
     PhoneLink m_link;
-    BfbTransport m_transport;
     PhoneConnector m_connector;
+    ChosenTransport m_transport{m_link, m_connector};
     PhoneFiles m_files;
     // The connect procedure's listing serves the first listing of the root.
     std::optional<FolderListing> m_freshRootListing;

@@ -215,14 +215,14 @@ void Cli::initTestCase()
     arguments["findings"] = words(QStringLiteral("-k mv Misc/a.txt / ; cd Misc ; mv b.txt .. ; "
                                                  "backup store --delete ; backup fresh --dry-run --delete"));
 
-    // The line rate: a paced phone that takes 115200 baud, and one that does not.
+    // The BFB speed frames: a paced phone that takes 115200 baud, and one that does not.
     Case &fast = add(QStringLiteral("fast"));
     QVERIFY(writeFile(fast.flash(QStringLiteral("Bitmap/large.bin")), large));
     simOptions["fast"] = {QStringLiteral("--baud"), QStringLiteral("57600")};
-    arguments["fast"] = words(QStringLiteral("--speed 115200 get Bitmap/large.bin"));
+    arguments["fast"] = words(QStringLiteral("--link bfb --speed 115200 get Bitmap/large.bin"));
     add(QStringLiteral("refusedSpeed"));
     simOptions["refusedSpeed"] = {QStringLiteral("--refuse-speed")};
-    arguments["refusedSpeed"] = words(QStringLiteral("--speed 115200 ls"));
+    arguments["refusedSpeed"] = words(QStringLiteral("--link bfb --speed 115200 ls"));
 
     // The PC side: devices and FIFOs are written into, "-" is standard output, a full
     // device, a source that fails to read and a file the phone does not deliver are
@@ -325,7 +325,9 @@ void Cli::shellSessionOnOneConnection()
     // The phone counts its files against the total.
     QCOMPARE(out.mid(4),
              (QStringList{QStringLiteral("model: Siemens M55"), QStringLiteral("total memory: 1572864 bytes (1536 KB)"),
-                          QStringLiteral("free memory: 1572856 bytes (1535 KB)")}));
+                          QStringLiteral("free memory: 1572856 bytes (1535 KB)"),
+                          // No "AT^SQWE": BFB, as the phone announced 474-byte packets.
+                          QStringLiteral("link: BFB at 57600 baud"), QStringLiteral("max packet: 474 bytes")}));
 
     // Within a folder, into a folder named with "/", onto a folder, onto a file.
     QCOMPARE(c.sim.logLines(QStringLiteral("MOVE")),
@@ -682,6 +684,8 @@ void Cli::badInput_data()
     QTest::newRow("port and device") << "--port 1 --device /dev/null ls" << none << 2 << usage;
     QTest::newRow("unknown command") << dev + "frob" << none << 2 << usage;
     QTest::newRow("remove the root") << dev + "rm /" << none << 2 << usage;
+    QTest::newRow("unknown link mode") << dev + "--link serial ls" << none << 2 << "--link takes auto, obex or bfb";
+    QTest::newRow("230400 in BFB mode") << dev + "--link bfb --speed 230400 ls" << none << 2 << "plain OBEX only";
 
     QTest::newRow("over 150 kB without --yes") << dev + "put DIR/big.bin" << none << 1 << "--yes";
     // The size question counts the staged length: one byte less passes it and fails at the port.
