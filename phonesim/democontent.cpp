@@ -301,9 +301,16 @@ private:
 
 } // namespace
 
-bool seedDemoContent(const fs::path &root, std::string &error)
+bool seedDemoContent(const fs::path &root, const std::vector<std::string> &rootFolders, std::string &error)
 {
-    Seeder seed(root);
+    for (const std::string &name : rootFolders) {
+        std::error_code made;
+        if (!fs::create_directories(root / name, made) && made) {
+            error = made.message();
+            return false;
+        }
+    }
+    Seeder seed(rootFolders.empty() ? root : root / rootFolders.front());
     for (const char *name : {"Animation", "Bitmap", "Data", "Internet", "java", "Misc", "Misc/Архив", "Ringing tone",
                              "Sms", "Sms/Входящие", "Video"})
         seed.folder(name);

@@ -81,6 +81,7 @@ struct FaultOptions
     int refusePut = -1;
     int refuseMove = -1;
     bool refuseSpeed = false; // speed frames for other rates than the start rate
+    bool refusePlain = false; // AT^SQWE=3, as a phone without plain OBEX on the cable
 
     std::uint64_t seed = 1;
     double noiseRx = 0; // bit error rate, computer to phone

@@ -310,12 +310,13 @@ std::vector<FlashEntry> Flash::list(const fs::path &folder) const
     return entries;
 }
 
-Bytes Flash::folderListingXml(const fs::path &folder) const
+Bytes Flash::folderListingXml(const fs::path &folder, const std::string &indent) const
 {
     std::string xml = "<?xml version=\"1.0\"?>\r\n"
                       "<!DOCTYPE folder-listing SYSTEM \"obex-folder-listing.dtd\">\r\n"
                       "<folder-listing version=\"1.0\">\r\n";
     for (const auto &entry : list(folder)) {
+        xml += indent;
         xml += entry.folder ? "<folder name=\"" : "<file name=\"";
         appendXmlEscaped(xml, entry.wireName);
         xml += "\"";

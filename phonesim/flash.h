@@ -88,7 +88,8 @@ public:
     FlashStatus folderFor(const std::string &name, std::filesystem::path &folder) const;
 
     std::vector<FlashEntry> list(const std::filesystem::path &folder) const;
-    Bytes folderListingXml(const std::filesystem::path &folder) const;
+    // indent: before each entry (three spaces on the x55-x65 phones, none on the x75).
+    Bytes folderListingXml(const std::filesystem::path &folder, const std::string &indent) const;
 
     FlashStatus readFile(const std::string &name, Bytes &content) const;
     FlashStatus remove(const std::string &name);

@@ -28,7 +28,13 @@ void LineRate::startBfb()
         schedule(start_);
 }
 
-void LineRate::endBfb()
+void LineRate::startPlain()
+{
+    anyRate_ = false;
+    pending_.reset();
+}
+
+void LineRate::backToAt()
 {
     anyRate_ = true;
     pending_.reset();

@@ -1,7 +1,8 @@
 // The phone's line rate. In AT mode the phone follows whatever rate the computer
 // talks at; in BFB mode it listens and speaks only at its own rate: the start rate
 // from AT^SBFB=1 on (switched once the OK has left), or what an accepted speed frame
-// set (about 100 ms after the phone's answer has left). A power cycle returns it to
+// set (about 100 ms after the phone's answer has left). In plain OBEX mode it keeps
+// the rate the AT commands used. A power cycle returns it to
 // the start rate in AT mode; closing and opening the line change nothing.
 #pragma once
 
@@ -32,9 +33,11 @@ public:
     // In AT mode the phone takes up the rate the computer talks at.
     void follow(unsigned portBaud);
 
-    // BFB framing starts (at the start rate, once the OK has left) or ends.
+    // BFB framing starts (at the start rate, once the OK has left), plain OBEX starts
+    // (at the rate of the AT commands), or either ends.
     void startBfb();
-    void endBfb();
+    void startPlain();
+    void backToAt();
 
     // A switch the phone has agreed to and makes once its answer is out.
     void schedule(unsigned baud) { pending_ = baud; }

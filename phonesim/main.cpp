@@ -1,4 +1,4 @@
-// phonesim: an emulated Siemens M55 on a pseudo-terminal.
+// phonesim: an emulated Siemens M55, S65 or S75 on a pseudo-terminal.
 #include "bytetrace.h"
 #include "democontent.h"
 #include "flash.h"
@@ -69,7 +69,7 @@ int run(const Options &options)
         root = pattern;
         cleanup.demoRoot = root;
         std::string error;
-        if (!seedDemoContent(root, error))
+        if (!seedDemoContent(root, options.model.rootFolders, error))
             return fail("cannot write the demo content: " + error);
     } else {
         std::error_code error;

@@ -58,13 +58,6 @@ std::uint8_t statusCode(FlashStatus status)
     return obex::InternalError;
 }
 
-// The recorded x55-x65 phones answer Forbidden, not Not Found, to a SETPATH into a missing
-// folder and to a DELETE of a missing file (a GET of a missing file is Not Found).
-std::uint8_t missingForbidden(FlashStatus status)
-{
-    return status == FlashStatus::NotFound ? obex::Forbidden : statusCode(status);
-}
-
 // The memory query names its figure with tag 0x32; the first such tag counts.
 std::optional<std::uint8_t> memorySelector(const Bytes &params)
 {
@@ -129,6 +122,13 @@ std::string pathText(const std::optional<Bytes> &value)
 } // namespace
 
 ObexServer::ObexServer(const Options &options, Flash &flash) : options_(options), flash_(flash) {}
+
+// A SETPATH into a missing folder and a DELETE of a missing file: C3 (Forbidden) on the
+// recorded x55-x65 phones, C4 (Not Found) on the x75 (a GET of a missing file is C4 on all).
+std::uint8_t ObexServer::missing(FlashStatus status) const
+{
+    return status == FlashStatus::NotFound ? options_.model.missingCode : statusCode(status);
+}
 
 ObexRequest ObexServer::parse(const Bytes &packet)
 {
@@ -323,7 +323,7 @@ void ObexServer::reset()
 
 unsigned ObexServer::outgoingLimit() const
 {
-    return std::max(255u, std::min(options_.packet, clientMax_));
+    return std::max(255u, std::min(options_.model.packet, clientMax_));
 }
 
 Bytes ObexServer::handle(const ObexRequest &request)
@@ -335,7 +335,7 @@ Bytes ObexServer::handle(const ObexRequest &request)
         pendingGet_.reset();
     if (request.code() != 0x02 && upload_.active())
         upload_.abort();
-    if (request.length > options_.packet && request.opcode != 0x80) {
+    if (request.length > options_.model.packet && request.opcode != 0x80) {
         upload_.abort();
         return response(obex::EntityTooLarge);
     }
@@ -369,9 +369,9 @@ Bytes ObexServer::connect(const ObexRequest &request)
     reset();
     clientMax_ = std::max(255u, request.maxPacket);
     Bytes packet = {obex::Success, 0, 0, 0x10, 0x00};
-    put16(packet, options_.packet);
+    put16(packet, options_.model.packet);
     packet.push_back(hConnectionId);
-    put32(packet, ++connectionId_);
+    put32(packet, options_.model.connectionId);
     if (request.target)
         putByteHeader(packet, hWho, request.target->data(), request.target->size());
     finishLength(packet);
@@ -414,9 +414,9 @@ Bytes ObexServer::setPath(const ObexRequest &request)
         FlashStatus status = flash_.enter(*request.name, mayCreate);
         if (status != FlashStatus::Ok)
             flash_ = saved;
-        return response(missingForbidden(status));
+        return response(missing(status));
     }
-    return response(missingForbidden(flash_.enter(*request.name, mayCreate)));
+    return response(missing(flash_.enter(*request.name, mayCreate)));
 }
 
 Bytes ObexServer::get(const ObexRequest &part)
@@ -456,24 +456,25 @@ Bytes ObexServer::get(const ObexRequest &part)
         FlashStatus status = flash_.folderFor(request.name.value_or(""), folder);
         if (status != FlashStatus::Ok)
             return response(statusCode(status));
-        return startGet(flash_.folderListingXml(folder));
+        return startGet(flash_.folderListingXml(folder, options_.model.listingIndent), true);
     }
     if (request.appParams && memorySelector(*request.appParams))
         return memoryFigure(request);
     if (request.type == capabilityType)
-        return startGet(capabilityObject());
+        return startGet(capabilityObject(), true);
     if (!request.name || request.name->empty())
         return response(obex::NotFound);
     Bytes content;
     FlashStatus status = flash_.readFile(*request.name, content);
     if (status != FlashStatus::Ok)
         return response(statusCode(status));
-    return startGet(std::move(content));
+    return startGet(std::move(content), false);
 }
 
-Bytes ObexServer::startGet(Bytes data)
+Bytes ObexServer::startGet(Bytes data, bool listing)
 {
-    pendingGet_ = PendingGet{std::move(data), 0, false};
+    const Model &model = options_.model;
+    pendingGet_ = PendingGet{std::move(data), 0, false, listing ? model.listingEndsEmpty : model.fileEndsEmpty};
     return nextGetPacket();
 }
 
@@ -481,8 +482,11 @@ Bytes ObexServer::nextGetPacket()
 {
     PendingGet &get = *pendingGet_;
     const bool first = !get.firstSent;
-    // As recorded on the x55/x60 phones at 474: 456 data bytes in the first answer, 465 in the next.
-    const std::size_t room = outgoingLimit() - (first ? 18 : 9);
+    const Model &model = options_.model;
+    const unsigned spare = first ? model.firstSpare : model.nextSpare;
+    // A fixed piece still fits the client's own maximum.
+    const std::size_t room =
+        model.fixedPiece ? std::min(model.fixedPiece, std::max(255u, clientMax_) - spare) : outgoingLimit() - spare;
     const std::size_t remaining = get.data.size() - get.offset;
 
     Bytes packet = {obex::Continue, 0, 0};
@@ -492,7 +496,7 @@ Bytes ObexServer::nextGetPacket()
     }
     std::size_t chunk = std::min(room, remaining);
     bool last;
-    if (options_.emptyFinal) {
+    if (get.endsEmpty) {
         last = !first && remaining == 0;
     } else {
         last = remaining <= room;
@@ -532,7 +536,7 @@ Bytes ObexServer::capabilityObject() const
                       "<General>\r\n"
                       "<Manufacturer>SIEMENS</Manufacturer>\r\n"
                       "<Model>"
-        + options_.model
+        + options_.model.name
         + "</Model>\r\n"
           "<Memory><MemType>FLASH</MemType><Free>"
         + std::to_string(flash_.freeBytes()) + "</Free><Used>" + std::to_string(flash_.usedBytes())
@@ -559,7 +563,7 @@ Bytes ObexServer::put(const ObexRequest &request)
             return response(obex::BadRequest);
         if (faults.refuseDelete >= 0)
             return response(std::uint8_t(faults.refuseDelete));
-        return response(missingForbidden(flash_.remove(*request.name)));
+        return response(missing(flash_.remove(*request.name)));
     }
     if (request.name && (!upload_.active() || *request.name != upload_.name())) {
         if (!Flash::validName(*request.name)) {
@@ -571,7 +575,7 @@ Bytes ObexServer::put(const ObexRequest &request)
             return response(std::uint8_t(faults.refusePut));
         }
         FlashStatus status = flash_.startUpload(upload_, *request.name, request.lengthHeader.value_or(0),
-                                                options_.overwrite == Overwrite::Append);
+                                                options_.model.overwrite == Overwrite::Append);
         if (status != FlashStatus::Ok)
             return response(statusCode(status));
     }

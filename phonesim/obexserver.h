@@ -70,22 +70,24 @@ private:
     Bytes get(const ObexRequest &request);
     Bytes put(const ObexRequest &request);
     Bytes move(const ObexRequest &request);
-    Bytes startGet(Bytes data);
+    // listing: a folder listing or another object the phone makes, not a file.
+    Bytes startGet(Bytes data, bool listing);
     Bytes nextGetPacket();
     Bytes memoryFigure(const ObexRequest &request) const;
     Bytes capabilityObject() const;
     unsigned outgoingLimit() const;
+    std::uint8_t missing(FlashStatus status) const;
 
     const Options &options_;
     Flash &flash_;
     unsigned clientMax_ = 255;
-    std::uint32_t connectionId_ = 0;
 
     struct PendingGet
     {
         Bytes data;
         std::size_t offset = 0;
         bool firstSent = false;
+        bool endsEmpty = false; // the final answer carries an empty End-of-Body
     };
     std::optional<PendingGet> pendingGet_;
     std::optional<ObexRequest> getRequestPart_; // headers of non-final GET packets

@@ -74,19 +74,37 @@ std::string helpText()
 {
     return R"(Usage: phonesim [options]
 
-An emulated Siemens M55 on a pseudo-terminal: AT commands, BFB framing and an OBEX
-file-system server whose flash memory is a folder of this computer. The device path
-(for example /dev/pts/5) is printed as the first line on standard output; the phone
-serves any number of connections until SIGTERM or SIGINT. SIGUSR1 switches the
-phone off and on: AT mode at the start rate, link and OBEX state cleared, the flash
-memory kept (POWER-CYCLE in the log).
+An emulated Siemens M55, S65 or S75 on a pseudo-terminal: AT commands, BFB framing
+or plain OBEX (AT^SQWE=3), and an OBEX file-system server whose flash memory is a
+folder of this computer. The device path (for example /dev/pts/5) is printed as the
+first line on standard output; the phone serves any number of connections until
+SIGTERM or SIGINT. SIGUSR1 switches the phone off and on: AT mode at the start rate,
+link and OBEX state cleared, the flash memory kept (POWER-CYCLE in the log).
 
 Options:
   --root DIR          Flash memory: the folder DIR (folders, files, sizes and dates
                       are the real ones). Without it a temporary folder with demo
                       content is made and removed at exit.
   --link PATH         Also make PATH a symbolic link to the device; removed at exit.
-  --model NAME        Model named by AT+CGMM (default M55).
+  --model NAME        The recorded family the phone behaves as (default M55):
+                      M55  x55/x60 (M56, C60, CF62 recorded): BFB and plain OBEX,
+                           474-byte packets, an existing name appended to, a
+                           missing folder or file to delete answered C3, OK to +++;
+                      S65  x65 (S66, SL65): plain OBEX only (AT^SBFB=1 gets OK, no
+                           BFB frame an answer), 1030-byte packets, GET pieces of
+                           1024 bytes ending with an empty End-of-Body, appends,
+                           C3, ERROR to AT at 230400, a 00 byte 140 ms after the
+                           port opens, listings indented by three spaces, silent
+                           to +++; demo root folders Data and MMCard;
+                      S75  x75 (S75, EL71): as S65, but 8208-byte packets, a file
+                           in one answer up to that, an existing name replaced,
+                           missing ones answered C4, the CONNECT answered after
+                           160 ms and the first DISCONNECT after 170, listings
+                           not indented; demo root folders Data, Cache, Config and
+                           MMCard.
+                      The name is also the answer to AT+CGMM. --packet,
+                      --overwrite and --empty-final set their figure over the
+                      model's.
   --memory BYTES      Total flash memory reported (default 1572864); free memory is
                       the total less the size of all files under the root.
   --baud N            The cable's line rate, pacing both directions at 10 bits a byte
@@ -95,17 +113,18 @@ Options:
                       pace. Default: no pacing (the phone still keeps a nominal rate
                       of 57600 and answers speed frames).
   --packet N          Largest OBEX packet the phone accepts, announced in its CONNECT
-                      answer (255 to 65535, default 474 as the recorded M56, C60 and
-                      CF62); a longer request is refused with CD. GET answers carry
-                      N - 18 data bytes in the first packet and N - 9 in the next
-                      (456, then 465 at 474, as recorded), within the client's own
+                      answer (255 to 65535, default the model's: 474 as the recorded
+                      M56, C60 and CF62); a longer request is refused with CD. GET
+                      answers carry N - 18 data bytes in the first packet and N - 9
+                      in the next on an M55 (456, then 465 at 474, as recorded), and
+                      fill the packet on an S65 or S75, within the client's own
                       announced maximum. For obexftp 0.24 use 440 or less: it wants
                       a whole response in one read of 500 bytes.
   --overwrite MODE    What a PUT of a name the folder holds already does (names are
                       compared without regard to letter case, Windows-1251 letters
-                      included; the stored case stays): append (default, as the
-                      recorded x55, x60 and x65 phones) adds the new bytes to the end
-                      of the file; replace (as the x75 family) replaces it.
+                      included; the stored case stays): append (as the recorded x55,
+                      x60 and x65 phones) adds the new bytes to the end of the file;
+                      replace (as the x75 family) replaces it. Default: the model's.
   --frame N           Largest payload of a BFB frame the phone sends (5 to 255,
                       default 32).
   --cut MODE          How the phone cuts its blocks into frames of --frame bytes:
@@ -132,8 +151,9 @@ Options:
                       the recorded phones take 2 to 8; 0: at once).
   --empty-final       A GET answered in several packets puts all data in Body
                       headers of 0x90 responses and ends with an empty End-of-Body
-                      in the final 0xA0 response. Default: the final response
-                      carries the last data in its End-of-Body.
+                      in the final 0xA0 response, as the recorded phones do. Default
+                      on an M55: the final response carries the last data in its
+                      End-of-Body.
   --log FILE          Write one line per event (see below) to FILE, flushed at
                       once; "-" writes to standard error.
   --trace FILE        Write every byte of both directions to FILE, one line per read
@@ -141,6 +161,8 @@ Options:
   --replay FILE       Do not emulate the phone: answer from the byte trace FILE (see
                       "Byte traces"); --root is not used.
   --refuse-speed      Refuse speed frames for any rate but the start rate.
+  --refuse-plain      Answer AT^SQWE=3 with ERROR, as a phone without plain OBEX on
+                      its cable, for which a client falls back to BFB.
   --help              Show this text.
 
 Fault options (for tests). The damage options act on the reply to ONE exchange,
@@ -195,8 +217,17 @@ list; a number listed twice fires twice. Each fault that fires is logged (FAULT 
 Behaviour:
   AT mode echoes each command line up to and including its CR (an LF is not echoed)
   and answers "OK" or "ERROR" between CR LF pairs. Known commands (any case): AT, ATZ,
-  ATE0, ATE1, AT+CGMM/+GMM, AT+CGMI/+GMI, AT+CGMR/+GMR, AT+CGSN/+GSN, AT^SIFS,
-  AT^SBFB=?, AT^SBFB=0, AT^SBFB=1 (answers OK, then BFB framing). In BFB mode a
+  ATE0, ATE1 (and Q0, V1 in a row: ATQ0 V1 E0), AT+CGMM/+GMM, AT+CGMI/+GMI,
+  AT+CGMR/+GMR, AT+CGSN/+GSN, AT^SIFS, AT^SBFB=?, AT^SBFB=0, AT^SBFB=1 (answers OK,
+  then BFB framing; an S65 or S75 then answers no frame and ignores what is no AT
+  command line), AT^SQWE=0, AT^SQWE=3 (answers OK within 7 ms, then plain OBEX).
+  Plain OBEX: each packet its opcode or response code and 16-bit big-endian length,
+  nothing around it, at the rate the AT commands used, served as in BFB mode. Bytes
+  that start no request (CONNECT, DISCONNECT, PUT, GET, SETPATH, ABORT) are skipped
+  up to one that may (BAD-PACKET skipping), a packet left unfinished for 1 s is
+  dropped, and ABORT FF 00 03 is answered A0 00 03, so a client can find a phone
+  left in plain mode. After at least 1 s of silence, "+++" (no CR) and another second
+  of silence take the phone back to AT mode; an M55 then answers OK. In BFB mode a
   set-up frame of type 02 is answered with a type-02 frame [byte, AA] (SieFS's ping
   02 01 03 14 gets 02 02 00 14 AA; in AT mode it is no command and gets nothing), a
   speed frame (type 01) as below, and an AT command in a type-06 frame is answered
@@ -208,14 +239,16 @@ Behaviour:
   keeps its mode, its rate, its OBEX connection and a block it is still sending; a
   client that goes mid-exchange leaves it sending its last block again (--resends
   times, into the void while no client has the line open), then idle in BFB mode,
-  ready for a ping. Only SIGUSR1 brings it back to AT mode at the start rate.
+  ready for a ping; plain mode is kept as well. Only SIGUSR1 brings it back to AT
+  mode at the start rate.
   Line rates: in AT mode the phone answers at whatever rate the client's port is set
-  to. In BFB mode it listens and speaks only at its own rate: the start rate (--baud,
-  or 57600) from AT^SBFB=1 on (once the OK has left), or what an accepted speed frame
-  set. Bytes the client sends at another rate are not understood (RATE-MISMATCH in
-  the log), and a client whose port is set to another rate reads each byte the phone
-  sends as 00, as a raw port reads a byte with a framing error. The pseudo-terminal
-  carries the rate the client set on its end.
+  to (an S65 or S75 answers ERROR at 230400). In BFB mode it listens and speaks only
+  at its own rate: the start rate (--baud, or 57600) from AT^SBFB=1 on (once the OK
+  has left), or what an accepted speed frame set; in plain mode at the rate of
+  AT^SQWE=3. Bytes the client sends at another rate are not understood
+  (RATE-MISMATCH in the log), and a client whose port is set to another rate reads
+  each byte the phone sends as 00, as a raw port reads a byte with a framing error.
+  The pseudo-terminal carries the rate the client set on its end.
   Speed frames: the phone knows exactly four, each payload 0xC0, the rate in ASCII
   digits and three check bytes:
     19200   01 09 08 C0 "19200" CE 4D CF     38400   01 09 08 C0 "38400" CC 4B CF
@@ -273,6 +306,8 @@ left out, an empty Name header shows as "name=":
   OPEN | CLOSE                      the line was opened / the last client closed it
   AT <command line>                 an AT command line (printable characters)
   BFB-START | BFB-END [reason]      BFB framing switched on / off
+  BFB-IGNORED, no frame is answered AT^SBFB=1 on an S65 or S75
+  PLAIN-START | PLAIN-END +++       plain OBEX switched on / off
   PING                              SieFS's ping, answered in BFB mode
   POWER-CYCLE                       the phone was switched off and on (SIGUSR1)
   LINK-START                        a CONNECT started a new link in BFB mode
@@ -287,6 +322,9 @@ left out, an empty Name header shows as "name=":
   TEXT <line>                       a line without an AT command (echoed only)
   BAD-FRAME ... | BAD-BLOCK ...     framing errors, bytes skipped or dropped
   BAD-PACKET ... dropped            a block not holding one whole OBEX packet
+  BAD-PACKET skipping from XX | BAD-PACKET length XX XX XX | BAD-PACKET incomplete,
+  N bytes dropped                   plain OBEX: bytes that start no packet, a
+                                    length under 3, a packet left unfinished
   BAD-CRC seq=NN got=XXXX want=XXXX a dropped data block
   REPEAT seq=NN, acknowledged again a repeated client block
   ACK                               the client acknowledged a phone block
@@ -325,6 +363,10 @@ ParseResult parseOptions(int argc, char **argv)
         std::fprintf(stderr, "phonesim: %s\nTry 'phonesim --help'.\n", message.c_str());
         return ParseResult{std::nullopt, 2};
     };
+    const Model *model = &defaultModel();
+    std::optional<unsigned> packet;
+    std::optional<Overwrite> overwrite;
+    bool emptyFinal = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -357,13 +399,13 @@ ParseResult parseOptions(int argc, char **argv)
                 options.root = value;
             else if (arg == "--link")
                 options.link = value;
-            else if (arg == "--model")
-                options.model = value;
+            else if (arg == "--model" && !(model = findModel(value)))
+                return fail("--model needs one of " + modelNames());
             else if (arg == "--log")
                 options.log = value;
             else if (arg == "--trace")
                 options.trace = value;
-            else
+            else if (arg == "--replay")
                 options.replay = value;
         } else if (arg == "--memory") {
             if (!needValue() || !parseNumber(value, number) || number > 0xFFFFFFFFu)
@@ -376,11 +418,11 @@ ParseResult parseOptions(int argc, char **argv)
         } else if (arg == "--packet") {
             if (!needValue() || !parseNumber(value, number) || number < 255 || number > 65535)
                 return fail("--packet needs a size from 255 to 65535");
-            options.packet = unsigned(number);
+            packet = unsigned(number);
         } else if (arg == "--overwrite") {
             if (!needValue() || (value != "append" && value != "replace"))
                 return fail("--overwrite needs append or replace");
-            options.overwrite = value == "append" ? Overwrite::Append : Overwrite::Replace;
+            overwrite = value == "append" ? Overwrite::Append : Overwrite::Replace;
         } else if (arg == "--frame") {
             if (!needValue() || !parseNumber(value, number) || number < 5 || number > 255)
                 return fail("--frame needs a size from 5 to 255");
@@ -422,8 +464,10 @@ ParseResult parseOptions(int argc, char **argv)
                 return fail(arg + " needs block numbers from 1, as N or N,N,...");
         } else if (arg == "--refuse-speed" && noValue()) {
             options.faults.refuseSpeed = true;
+        } else if (arg == "--refuse-plain" && noValue()) {
+            options.faults.refusePlain = true;
         } else if (arg == "--empty-final" && noValue()) {
-            options.emptyFinal = true;
+            emptyFinal = true;
         } else if (arg == "--fault-on") {
             std::optional<Selector> selector;
             if (!needValue() || !(selector = Selector::parse(value)))
@@ -461,6 +505,16 @@ ParseResult parseOptions(int argc, char **argv)
             return fail("unknown option " + std::string(argv[i]));
         }
     }
+    // Explicit figures win over the model's, wherever they stand on the line.
+    options.model = *model;
+    if (packet) {
+        options.model.packet = *packet;
+        options.model.fixedPiece = 0;
+    }
+    if (overwrite)
+        options.model.overwrite = *overwrite;
+    if (emptyFinal)
+        options.model.listingEndsEmpty = options.model.fileEndsEmpty = true;
     return {options, 0};
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "faults.h"
+#include "model.h"
 
 #include <cstdint>
 #include <optional>
@@ -19,22 +20,14 @@ enum class Cut {
 // Phones cut blindly; CrcLast keeps the shape some older readers insist on.
 constexpr Cut defaultCut = Cut::Blind;
 
-// What a PUT of a name the folder holds already does: the recorded x55/x60/x65 phones
-// append to the file, the x75 family replaces it.
-enum class Overwrite {
-    Append,
-    Replace
-};
-
 struct Options
 {
     std::string root; // flash memory folder; empty: a demo folder made at start
     std::string link; // symbolic link to the device, removed at exit
-    std::string model = "M55";
+    // The recorded family's figures, with --packet, --overwrite and --empty-final applied.
+    Model model = defaultModel();
     std::uint32_t memory = 1572864;
     unsigned baud = 0; // 0: no pacing
-    unsigned packet = 474; // largest OBEX packet the phone sends and accepts (recorded x55/x60)
-    Overwrite overwrite = Overwrite::Append;
     unsigned frame = 32; // largest payload of a frame the phone sends
     Cut cut = defaultCut;
     unsigned resendAfterMs = 3000; // 0: never send a block again
@@ -45,7 +38,6 @@ struct Options
     std::string log; // request log; "-" for standard error
     std::string trace; // byte trace file; "-" for standard error
     std::string replay; // answer from this trace instead of emulating the phone
-    bool emptyFinal = false; // final GET response carries no data
     FaultOptions faults;
 };
 

@@ -21,6 +21,13 @@ constexpr std::uint8_t speedAccepted = 0xCC;
 constexpr auto staleAfter = std::chrono::seconds(1);
 // The phone changes its rate this long after its answer to a speed frame has left.
 constexpr auto switchAfter = std::chrono::milliseconds(100);
+// The +++ escape: this much silence before it, and after it until the phone is back in
+// AT mode (the recorded phones answer OK about 1.01 s after the +++).
+constexpr auto escapeGuard = std::chrono::seconds(1);
+// The recorded phones answer AT^SQWE=3 within 2 to 11 ms.
+constexpr unsigned plainSwitchLatencyMs = 7;
+// The recorded phones send one 00 byte about 140 ms after the port opens.
+constexpr unsigned zeroByteAfterMs = 140;
 
 // The speed frames known from Siemens phones: 0xC0, the rate in ASCII digits and three
 // check bytes.
@@ -65,6 +72,18 @@ bool knownFrameType(std::uint8_t type)
     return type == frameSpeed || type == frameConnect || type == frameAt || type == frameData;
 }
 
+// The first byte of an OBEX request: CONNECT, DISCONNECT, PUT, GET, SETPATH, ABORT.
+bool requestOpcode(std::uint8_t byte)
+{
+    const std::uint8_t code = byte & 0x7F;
+    return byte == 0x80 || byte == 0x81 || byte == 0xFF || code == 0x02 || code == 0x03 || code == 0x05;
+}
+
+bool printable(std::uint8_t byte)
+{
+    return byte >= 0x20 && byte < 0x7F;
+}
+
 std::string hex2(std::uint8_t value)
 {
     return hexBytes(&value, 1);
@@ -74,7 +93,7 @@ std::string printableText(const Bytes &bytes)
 {
     std::string text;
     for (std::uint8_t byte : bytes)
-        if (byte >= 0x20 && byte < 0x7F)
+        if (printable(byte))
             text.push_back(char(byte));
     return text;
 }
@@ -107,6 +126,14 @@ Phone::Phone(const Options &options, Flash &flash, RequestLog &log, Transmitter 
     , server_(options, flash)
 {}
 
+void Phone::lineOpened()
+{
+    silent_ = false;
+    // Only in AT mode: no recording shows a phone in OBEX mode opened again.
+    if (mode_ == Mode::At && options_.model.zeroByteOnOpen)
+        transmitter_.send({0x00}, zeroByteAfterMs);
+}
+
 void Phone::powerCycle()
 {
     mode_ = Mode::At;
@@ -114,9 +141,13 @@ void Phone::powerCycle()
     silent_ = false;
     skipping_ = false;
     lineFeedDue_ = false;
+    bfbIgnored_ = false;
     line_.clear();
     frame_.clear();
     block_.clear();
+    packet_.clear();
+    pluses_ = 0;
+    escapeDue_.reset();
     sequence_ = 0;
     lastAccepted_.reset();
     outstanding_.reset();
@@ -133,7 +164,7 @@ void Phone::startBfb()
     block_.clear();
     skipping_ = false;
     lineFeedDue_ = true;
-    lastBfbByte_ = Clock::now();
+    lastByte_ = Clock::now();
     rate_.startBfb();
     startLink();
 }
@@ -156,18 +187,48 @@ void Phone::endBfb(const std::string &why)
     outstanding_.reset();
     outbox_.clear();
     server_.reset();
-    rate_.endBfb();
+    rate_.backToAt();
+}
+
+void Phone::startPlain()
+{
+    log_.line("PLAIN-START");
+    mode_ = Mode::Plain;
+    disconnected_ = false;
+    packet_.clear();
+    skipping_ = false;
+    lineFeedDue_ = true;
+    pluses_ = 0;
+    escapeDue_.reset();
+    lastByte_ = Clock::now();
+    rate_.startPlain();
+}
+
+void Phone::endPlain(const std::string &why)
+{
+    log_.line("PLAIN-END " + why);
+    mode_ = Mode::At;
+    packet_.clear();
+    skipping_ = false;
+    pluses_ = 0;
+    escapeDue_.reset();
+    server_.reset();
+    rate_.backToAt();
 }
 
 void Phone::receive(const std::uint8_t *data, std::size_t size)
 {
-    if (mode_ == Mode::Bfb)
-        lastBfbByte_ = Clock::now();
+    const auto now = Clock::now();
+    bool quiet = now - lastByte_ >= escapeGuard;
+    if (mode_ != Mode::At)
+        lastByte_ = now;
     for (std::size_t i = 0; i < size; ++i) {
         if (mode_ == Mode::At)
             atByte(data[i]);
-        else
+        else if (mode_ == Mode::Bfb)
             bfbByte(data[i]);
+        else
+            plainByte(data[i], std::exchange(quiet, false));
     }
 }
 
@@ -184,7 +245,10 @@ void Phone::atByte(std::uint8_t byte)
             line_.pop_back();
         return;
     default:
-        if (line_.size() < 512)
+        // Binary bytes sent to a phone that took AT^SBFB=1 but ignores BFB start no command.
+        if (bfbIgnored_ && !printable(byte))
+            line_.clear();
+        else if (line_.size() < 512)
             line_.push_back(byte);
     }
 }
@@ -203,39 +267,64 @@ void Phone::atLine()
     if (start == std::string::npos) {
         if (!text.empty())
             log_.line("TEXT " + text);
-        reply({}, out, {}, options_.atLatencyMs);
+        if (!bfbIgnored_)
+            reply({}, out, {}, options_.atLatencyMs);
         return;
     }
+    bfbIgnored_ = false;
     std::string command = text.substr(start);
     log_.line("AT " + command);
     Damage damage = faults_.onExchange({ExchangeKind::At});
     logFault(damage);
-    bool beginBfb = false, leaveBfb = false;
-    append(out, atAnswer(command, beginBfb, leaveBfb));
-    reply({}, out, damage, options_.atLatencyMs);
-    if (beginBfb)
+    if (options_.model.errorAt230400 && rate_.baud() == 230400) {
+        // The recorded x65 and x75 phones: no echo, no command, ERROR.
+        reply({}, Bytes{'\r', '\n', 'E', 'R', 'R', 'O', 'R', '\r', '\n'}, damage, options_.atLatencyMs);
+        return;
+    }
+    Switch to = Switch::None;
+    append(out, atAnswer(command, to));
+    reply({}, out, damage,
+          to == Switch::Plain ? std::min(options_.atLatencyMs, plainSwitchLatencyMs) : options_.atLatencyMs);
+    if (to == Switch::Bfb && options_.model.answersBfb) {
         startBfb();
+    } else if (to == Switch::Bfb) {
+        log_.line("BFB-IGNORED, no frame is answered");
+        bfbIgnored_ = true;
+    } else if (to == Switch::Plain) {
+        startPlain();
+    }
 }
 
-std::string Phone::atAnswer(const std::string &command, bool &startBfb, bool &endBfb)
+bool Phone::basicCommands(const std::string &commands)
+{
+    bool echo = echo_;
+    for (std::size_t i = 0; i < commands.size();) {
+        const char command = commands[i++];
+        char value = '0'; // a command without its digit means 0
+        if (i < commands.size() && std::isdigit((unsigned char)commands[i]))
+            value = commands[i++];
+        if (command == 'E' && (value == '0' || value == '1'))
+            echo = value == '1';
+        else if (command == 'Z' && value == '0')
+            echo = true;
+        else if (!(command == 'Q' && value == '0') && !(command == 'V' && value == '1'))
+            return false;
+    }
+    echo_ = echo;
+    return true;
+}
+
+std::string Phone::atAnswer(const std::string &command, Switch &to)
 {
     std::string rest = upperCase(command.substr(2));
     rest.erase(std::remove(rest.begin(), rest.end(), ' '), rest.end());
     const std::string ok = "\r\nOK\r\n";
     auto info = [](const std::string &text) { return "\r\n" + text + "\r\n\r\nOK\r\n"; };
 
-    if (rest.empty())
+    if (rest.empty() || basicCommands(rest))
         return ok;
-    if (rest == "Z") {
-        echo_ = true;
-        return ok;
-    }
-    if (rest == "E" || rest == "E0" || rest == "E1") {
-        echo_ = rest == "E1";
-        return ok;
-    }
     if (rest == "+CGMM" || rest == "+GMM")
-        return info(options_.model);
+        return info(options_.model.name);
     if (rest == "+CGMI" || rest == "+GMI")
         return info("SIEMENS");
     if (rest == "+CGMR" || rest == "+GMR")
@@ -243,17 +332,24 @@ std::string Phone::atAnswer(const std::string &command, bool &startBfb, bool &en
     if (rest == "+CGSN" || rest == "+GSN")
         return info("351234567890123");
     if (rest == "I")
-        return info("SIEMENS\r\n" + options_.model + "\r\nREVISION 21.00");
+        return info("SIEMENS\r\n" + options_.model.name + "\r\nREVISION 21.00");
     if (rest == "^SIFS")
         return info("^SIFS: WIRE");
     if (rest == "^SBFB=?")
         return info("^SBFB: (0-2)");
     if (rest == "^SBFB=1") {
-        startBfb = true;
+        to = Switch::Bfb;
         return ok;
     }
     if (rest == "^SBFB=0") {
-        endBfb = true;
+        to = Switch::At;
+        return ok;
+    }
+    // Peers send =0, then =3 for plain OBEX on the line.
+    if (rest == "^SQWE=0")
+        return ok;
+    if (rest == "^SQWE=3" && !options_.faults.refusePlain) {
+        to = Switch::Plain;
         return ok;
     }
     if (rest == "+IPR?")
@@ -307,7 +403,7 @@ void Phone::setupFrame(std::uint8_t type, const Bytes &payload)
     std::string text = "BFB-SETUP type=" + hex2(type);
     std::string speedText;
     Bytes answer;
-    bool leaveBfb = false;
+    Switch to = Switch::None;
     unsigned latencyMs = options_.obexLatencyMs;
     if (type == frameConnect && payload == Bytes{pingByte}) {
         text = "PING";
@@ -325,9 +421,7 @@ void Phone::setupFrame(std::uint8_t type, const Bytes &payload)
     } else {
         std::string command = printableText(payload);
         text += " at=" + command;
-        bool beginBfb = false;
-        std::string answerText =
-            upperCase(command).starts_with("AT") ? atAnswer(command, beginBfb, leaveBfb) : "\r\nERROR\r\n";
+        std::string answerText = upperCase(command).starts_with("AT") ? atAnswer(command, to) : "\r\nERROR\r\n";
         answer = frame(frameAt, Bytes(answerText.begin(), answerText.end()));
         latencyMs = options_.atLatencyMs;
     }
@@ -337,8 +431,12 @@ void Phone::setupFrame(std::uint8_t type, const Bytes &payload)
     Damage damage = faults_.onExchange({ExchangeKind::Setup});
     logFault(damage);
     reply({}, answer, damage, latencyMs);
-    if (leaveBfb)
+    if (to == Switch::At) {
         endBfb("AT^SBFB=0");
+    } else if (to == Switch::Plain) {
+        endBfb("AT^SQWE=3");
+        startPlain();
+    }
 }
 
 Bytes Phone::speedAnswer(const Bytes &payload, std::string &logText)
@@ -389,8 +487,11 @@ void Phone::dropIncomplete()
                   + ", dropped");
     if (!block_.empty())
         log_.line("BAD-BLOCK incomplete, " + std::to_string(block_.size()) + " bytes dropped");
+    if (!packet_.empty())
+        log_.line("BAD-PACKET incomplete, " + std::to_string(packet_.size()) + " bytes dropped");
     frame_.clear();
     block_.clear();
+    packet_.clear();
     skipping_ = false;
 }
 
@@ -470,14 +571,74 @@ void Phone::blockReceived()
     }
     lastAccepted_ = sequence;
 
+    Bytes response = serve(packet, damage);
+    damage.withholdAck = damage.withholdAck || ackLost;
+    respond(response, damage);
+}
+
+Bytes Phone::serve(const Bytes &packet, Damage &damage)
+{
     ObexRequest request = ObexServer::parse(packet);
     log_.line(server_.describe(request));
     damage.merge(faults_.onExchange({ExchangeKind::Obex, server_.classify(request)}));
     Bytes response = server_.handle(request);
     log_.line("RSP code=" + hex2(response[0]) + " len=" + std::to_string(response.size()));
     logFault(damage);
-    damage.withholdAck = damage.withholdAck || ackLost;
-    respond(response, damage);
+    return response;
+}
+
+// A line without checksums: bytes that start no request are skipped up to the next
+// byte that may (a real phone's reader can do no better), and a packet left
+// unfinished for a second is dropped. After a second of silence, +++ and another
+// second of silence take the phone back to AT mode.
+void Phone::plainByte(std::uint8_t byte, bool quiet)
+{
+    if (std::exchange(lineFeedDue_, false) && byte == '\n')
+        return;
+    if (packet_.empty() && byte == '+' && pluses_ < 3 && (pluses_ > 0 || quiet)) {
+        if (++pluses_ == 3)
+            escapeDue_ = Clock::now() + escapeGuard;
+        return;
+    }
+    pluses_ = 0;
+    escapeDue_.reset();
+    if (packet_.empty() && !requestOpcode(byte)) {
+        if (!skipping_)
+            log_.line("BAD-PACKET skipping from " + hex2(byte));
+        skipping_ = true;
+        return;
+    }
+    packet_.push_back(byte);
+    if (packet_.size() == 3 && get16(packet_.data() + 1) < 3) {
+        // No packet is that short: it starts at a later byte, if anywhere.
+        if (!skipping_)
+            log_.line("BAD-PACKET length " + hexBytes(packet_));
+        skipping_ = true;
+        Bytes rest(packet_.begin() + 1, packet_.end());
+        packet_.clear();
+        for (std::uint8_t next : rest)
+            plainByte(next, false);
+        return;
+    }
+    if (packet_.size() >= 3 && packet_.size() == get16(packet_.data() + 1)) {
+        skipping_ = false;
+        Bytes packet;
+        packet.swap(packet_);
+        plainPacket(packet);
+    }
+}
+
+void Phone::plainPacket(const Bytes &packet)
+{
+    Damage damage;
+    Bytes response = serve(packet, damage);
+    const Model &model = options_.model;
+    unsigned latencyMs = options_.obexLatencyMs;
+    if (packet[0] == 0x80 && model.connectAnswerMs)
+        latencyMs = model.connectAnswerMs;
+    if (packet[0] == 0x81 && !std::exchange(disconnected_, true) && model.firstDisconnectMs)
+        latencyMs = model.firstDisconnectMs;
+    reply({}, response, damage, latencyMs);
 }
 
 void Phone::respond(const Bytes &packet, const Damage &damage)
@@ -559,9 +720,9 @@ std::optional<Phone::Clock::time_point> Phone::switchDue() const
 
 std::optional<Phone::Clock::time_point> Phone::staleDue() const
 {
-    if (mode_ != Mode::Bfb || (frame_.empty() && block_.empty() && !skipping_))
+    if (mode_ == Mode::At || (frame_.empty() && block_.empty() && packet_.empty() && !skipping_))
         return std::nullopt;
-    return lastBfbByte_ + staleAfter;
+    return lastByte_ + staleAfter;
 }
 
 void Phone::tick(Clock::time_point now)
@@ -576,12 +737,17 @@ void Phone::tick(Clock::time_point now)
     }
     if (auto due = staleDue(); due && now >= *due)
         dropIncomplete();
+    if (escapeDue_ && now >= *escapeDue_) {
+        endPlain("+++");
+        if (options_.model.answersEscape)
+            reply({}, Bytes{'\r', '\n', 'O', 'K', '\r', '\n'}, {}, 0);
+    }
 }
 
 std::optional<Phone::Clock::time_point> Phone::nextTimer() const
 {
     std::optional<Clock::time_point> next;
-    for (auto due : {switchDue(), resendDue(), staleDue()})
+    for (auto due : {switchDue(), resendDue(), staleDue(), escapeDue()})
         if (due && (!next || *due < *next))
             next = due;
     return next;

@@ -1,5 +1,6 @@
 // The phone's side of the serial line: AT commands, BFB framing, data blocks and their
-// acknowledgements with resends and repeats, speed frames, with the OBEX server behind.
+// acknowledgements with resends and repeats, speed frames, and plain OBEX packets
+// (AT^SQWE=3), with the one OBEX server behind both framings.
 #pragma once
 
 #include "bytes.h"
@@ -26,7 +27,7 @@ public:
     void receive(const std::uint8_t *data, std::size_t size) override;
     // Closing and opening the line tell the phone nothing: it keeps its mode, its rate,
     // its link and a block it is still sending. Only a stall (--silent-after) ends.
-    void lineOpened() override { silent_ = false; }
+    void lineOpened() override;
     void lineClosed() override {}
     // Switched off and on: AT mode at the start rate, the flash memory kept.
     void powerCycle() override;
@@ -36,7 +37,15 @@ public:
 private:
     enum class Mode {
         At,
-        Bfb
+        Bfb,
+        Plain
+    };
+    // The mode an AT command switches to.
+    enum class Switch {
+        None,
+        Bfb,
+        At,
+        Plain
     };
 
     void startBfb();
@@ -46,8 +55,21 @@ private:
 
     void atByte(std::uint8_t byte);
     void atLine();
-    // Answer text (between CR LF pairs) of one AT command; sets the mode switches.
-    std::string atAnswer(const std::string &command, bool &startBfb, bool &endBfb);
+    // Answer text (between CR LF pairs) of one AT command; sets the mode switch.
+    std::string atAnswer(const std::string &command, Switch &to);
+    // ATQ0 V1 E0 and the like: basic commands in a row; false when one is not known.
+    bool basicCommands(const std::string &commands);
+
+    void startPlain();
+    void endPlain(const std::string &why);
+    // quiet: the byte came after at least the escape guard time of silence.
+    void plainByte(std::uint8_t byte, bool quiet);
+    void plainPacket(const Bytes &packet);
+    std::optional<Clock::time_point> escapeDue() const { return escapeDue_; }
+
+    // The OBEX server's answer to one request packet, logged; damage gains the
+    // exchange's faults.
+    Bytes serve(const Bytes &packet, Damage &damage);
 
     void bfbByte(std::uint8_t byte);
     void frameReceived(std::uint8_t type, const Bytes &payload);
@@ -88,11 +110,17 @@ private:
     bool echo_ = true;
     bool silent_ = false;
     bool skipping_ = false; // inside a run of bytes that start no frame
-    bool lineFeedDue_ = false; // the LF after the CR of AT^SBFB=1 arrives in BFB mode
+    bool lineFeedDue_ = false; // the LF after the CR of AT^SBFB=1 or AT^SQWE=3 arrives in the new mode
+    // A model that answers no BFB frame took AT^SBFB=1: what is no AT command is ignored.
+    bool bfbIgnored_ = false;
     Bytes line_;
     Bytes frame_;
     Bytes block_;
-    Clock::time_point lastBfbByte_;
+    Bytes packet_; // a plain OBEX packet coming in
+    bool disconnected_ = false; // a DISCONNECT came since plain mode started
+    unsigned pluses_ = 0; // of the +++ escape, after the guard time of silence
+    std::optional<Clock::time_point> escapeDue_; // back to AT mode unless more bytes come
+    Clock::time_point lastByte_; // from the computer, in BFB or plain mode
 
     // The link: block numbers on the wire, the phone's own sequence numbers, the last
     // client block accepted (a block carrying its number again is a repeat), and the

@@ -2,7 +2,8 @@
 // through the program's link or a bare port: its command line, line noise that repeats
 // from the seed, requests that would leave the served folder or that it must refuse,
 // uploads broken off, speed frames it does not know, and a phone that is never
-// switched off: its modes and line rates, the ping, leaving BFB mode, the power switch.
+// switched off: its modes and line rates, the ping, leaving BFB mode, the power switch;
+// plain OBEX after AT^SQWE=3 and the recorded families' answers in it.
 
 #include "bfbbytes.h"
 #include "bfbtransport.h"
@@ -56,11 +57,12 @@ struct Step
         Rate,
         Reopen,
         PowerCycle,
-        Logged
+        Logged,
+        Pause
     } kind = Kind::Send;
     QByteArray bytes; // Send: sent; Logged: a log line
     QByteArray answer; // Send: contained in what comes back
-    int rate = SerialPort::StartBaudRate;
+    int rate = SerialPort::StartBaudRate; // Rate; Pause: milliseconds
 };
 
 Step say(const QByteArray &bytes, const QByteArray &answer = {})
@@ -82,11 +84,21 @@ Step logged(const char *line)
 {
     return {Step::Kind::Logged, line, {}};
 }
+Step pause(int ms)
+{
+    return {Step::Kind::Pause, {}, {}, ms};
+}
 
 const QByteArray ping = hex("02 01 03 14"), pong = hex("02 02 00 14 AA");
 const QByteArray leaveBfb = hex("06 0A 0C") + "at^sbfb=0\r";
 const Step at = say("at\r", "\r\nOK\r\n"), bfb = say("AT^SBFB=1\r", "\r\nOK\r\n");
 const Step pinged = say(ping, pong), unanswered = say(ping);
+// Plain OBEX as the recorded phones switch to it (M56v06 at.mode); the escape needs a
+// second of silence before and after the +++.
+const QByteArray ok = "\r\nOK\r\n";
+const Step sqwe0 = say("AT^SQWE=0\r", ok), sqwe3 = say("AT^SQWE=3\r", ok);
+const Step aborted = say(hex("FF 00 03"), hex("A0 00 03"));
+const QByteArray obexConnect = hex("80001a100040064600136b01cb31410611d49a770050da3f471f");
 
 } // namespace
 
@@ -108,6 +120,8 @@ private slots:
     void speedFrames();
     void modesAndRates_data();
     void modesAndRates();
+    void recordedExchanges_data();
+    void recordedExchanges();
 
 private:
     std::unique_ptr<Checksum> crc;
@@ -276,7 +290,6 @@ void PhonesimTest::modesAndRates_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QList<Step>>("steps");
-    const QByteArray ok = "\r\nOK\r\n";
     const QByteArray to115200 = *PhoneConnector::speedFrameFor(115200);
     const QByteArray accepted = to115200.left(3) + char(0xCC) + to115200.mid(4);
     const Step faster = say(to115200, accepted);
@@ -331,6 +344,45 @@ void PhonesimTest::modesAndRates_data()
                        logged("RATE-MISMATCH phone=57600 port=115200, read as 00")};
     QTest::newRow("AT answer time") << QStringList{QStringLiteral("--at-latency"), QStringLiteral("600")}
                                     << QList<Step>{say("at\r"), say({}, ok)};
+
+    const QStringList s65 = {QStringLiteral("--model"), QStringLiteral("S65")};
+    const QStringList s75 = {QStringLiteral("--model"), QStringLiteral("S75")};
+    // M56v06 raw.escape: DISCONNECT, silence, +++, OK a second later.
+    QTest::newRow("plain OBEX, kept across reopen, left by +++")
+        << QStringList{} << QList<Step>{sqwe0,       sqwe3,
+                                        aborted,     reopen,
+                                        aborted,     say(hex("81 00 03"), hex("A0 00 03")),
+                                        pause(1100), say("+++", ok),
+                                        at,          logged("PLAIN-END +++")};
+    // S66v34 raw.escape: no answer to the +++, yet back in AT mode.
+    QTest::newRow("S65 leaves plain OBEX without a word")
+        << s65 << QList<Step>{at, sqwe3, aborted, pause(1100), say("+++"), pause(900), at};
+    QTest::newRow("+++ without the silence is no escape")
+        << QStringList{} << QList<Step>{sqwe3, aborted, say("+++"), pause(1100), say("at\r"), aborted};
+    QTest::newRow("plain-mode bytes that start no packet")
+        << QStringList{}
+        << QList<Step>{say("AT^SQWE=3\r\n", ok),
+                       say("at\r\n"),
+                       say(hex("83 00 01")),
+                       aborted,
+                       say(hex("83 00 10 42")),
+                       pause(1100),
+                       aborted,
+                       logged("BAD-PACKET skipping from 61"),
+                       logged("BAD-PACKET incomplete, 4 bytes dropped")};
+    QTest::newRow("plain OBEX at the rate of the AT commands")
+        << QStringList{} << QList<Step>{rate(115200), sqwe3, aborted, rate(57600), say(hex("FF 00 03"))};
+    // S66v34, EL71v45 at.speeds.
+    QTest::newRow("S65 refuses AT at 230400")
+        << s65 << QList<Step>{rate(230400), say("ATQ0 V1 E0\r", "\r\nERROR\r\n"), rate(115200), at};
+    QTest::newRow("S75 refuses AT at 230400")
+        << s75 << QList<Step>{rate(230400), say("at\r", "\r\nERROR\r\n"), rate(19200), at};
+    QTest::newRow("S65 answers no BFB frame")
+        << s65 << QList<Step>{bfb,   unanswered, say(bfbFrames(bfbBlock(0, obexConnect, 0x02))),
+                              sqwe3, aborted,    logged("BFB-IGNORED, no frame is answered")};
+    QTest::newRow("plain OBEX refused") << QStringList{QStringLiteral("--refuse-plain")}
+                                        << QList<Step>{say("AT^SQWE=3\r", "\r\nERROR\r\n"), at};
+    QTest::newRow("S65 sends 00 when the port opens") << s65 << QList<Step>{at, reopen, say({}, QByteArray(1, 0))};
 }
 
 // A conversation on a bare port: every answer as expected, and none where none is due.
@@ -371,7 +423,97 @@ void PhonesimTest::modesAndRates()
         case Step::Kind::Logged:
             QVERIFY2(s.sim.logLines().contains(QString::fromLatin1(step.bytes)), qPrintable(s.sim.log()));
             break;
+        case Step::Kind::Pause:
+            QTest::qWait(step.rate);
+            break;
         }
+    }
+}
+
+void PhonesimTest::recordedExchanges_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QList<QByteArray>>("exchanges"); // a request, then its recorded answer
+    const QByteArray done = hex("A0 00 03"), more = hex("90 00 03"), next = hex("83 00 03");
+    const QByteArray root = hex("8500080200010003"), data = hex("850012020001000d00440061007400610000"),
+                     misc = hex("850012020001000d004d0069007300630000");
+    // probe.bin, and probe-missing-dir and probe-missing.bin, as the recorder named them.
+    const QByteArray probe = hex("01001700700072006f00620065002e00620069006e0000");
+    const QByteArray missingDir =
+        hex("85002c020001002700700072006f00620065002d006d0069007300730069006e0067002d0064006900720000");
+    const QByteArray missingFile =
+        hex("01002700700072006f00620065002d006d0069007300730069006e0067002e00620069006e0000");
+    const auto a = [](int n) { return QByteArray(n, 'A'); };
+    const QByteArray put100 = hex("82006a490067") + QByteArray(100, 'B');
+    const QByteArray uuid = hex("4a00136b01cb31410611d49a770050da3f471f");
+    // Each file's obex.connect; obex.codes (the delete in /Misc or /Data/Misc).
+    const auto codes = [&](const char *missing, bool inData) {
+        QList<QByteArray> list = {missingDir,      hex(missing),    root, done, hex("83002a") + missingFile,
+                                  hex("C4 00 03"), hex("FF 00 03"), done, root, done};
+        if (inData)
+            list << data << done;
+        return list << misc << done << hex("82002a") + missingFile << hex(missing);
+    };
+    const QList<QByteArray> m56 = {obexConnect, hex("a0001f100001dacb00000100") + uuid},
+                            s66 = {obexConnect, hex("a0001f10000406cb00000100") + uuid},
+                            s75 = {obexConnect, hex("a0001f10002010cb00000400") + uuid};
+    QTest::newRow("M56v06 connect") << QStringLiteral("M55") << m56;
+    QTest::newRow("S66v34 connect") << QStringLiteral("S65") << s66;
+    QTest::newRow("S75v47 connect") << QStringLiteral("S75") << s75;
+    QTest::newRow("M56v06 codes") << QStringLiteral("M55") << codes("C3 00 03", false);
+    QTest::newRow("S66v34 codes") << QStringLiteral("S65") << codes("C3 00 03", true);
+    QTest::newRow("S75v47 codes") << QStringLiteral("S75") << codes("C4 00 03", true);
+    // obex.files: 3000 bytes written in the recorded pieces and read back, 100 written over
+    // them, and the first answer to reading again. The M55 ends a download with data in
+    // its final answer, so only its first two answers compare.
+    const auto files = [&](QList<QByteArray> list, const QList<QByteArray> &upload, const QList<QByteArray> &download,
+                           const QByteArray &after) {
+        list << hex("02001a") + probe << more;
+        for (qsizetype i = 0; i < upload.size(); ++i)
+            list << upload[i] << (i + 1 < upload.size() ? more : done);
+        list << hex("83001a") + probe;
+        for (qsizetype i = 0; i < download.size(); ++i)
+            list << (i ? QList{next, download[i]} : QList{download[i]});
+        return list << hex("02001a") + probe << more << put100 << done << hex("83001a") + probe << after;
+    };
+    const QList<QByteArray> inMisc = {root, done, misc, done}, inDataMisc = {root, done, data, done, misc, done};
+    QTest::newRow("M56v06 files") << QStringLiteral("M55")
+                                  << files(m56 + inMisc,
+                                           QList<QByteArray>(6, hex("0201da4801d7") + a(468))
+                                               << hex("8200c64900c3") + a(192),
+                                           {hex("9001d3c300000bb84801cb") + a(456), hex("9001d74801d4") + a(465)},
+                                           hex("9001d3c300000c1c4801cb") + a(456));
+    QTest::newRow("S66v34 files") << QStringLiteral("S65")
+                                  << files(s66 + inDataMisc,
+                                           {hex("020406480403") + a(1024), hex("020406480403") + a(1024),
+                                            hex("8203be4903bb") + a(952)},
+                                           {hex("90040bc300000bb8480403") + a(1024), hex("900406480403") + a(1024),
+                                            hex("9003be4803bb") + a(952), hex("a00006490003")},
+                                           hex("90040bc300000c1c480403") + a(1024));
+    QTest::newRow("S75v47 files") << QStringLiteral("S75")
+                                  << files(s75 + inDataMisc, {hex("820bbe490bbb") + a(3000)},
+                                           {hex("a00bc3c300000bb8490bbb") + a(3000)},
+                                           hex("a0006fc300000064490067") + QByteArray(100, 'B'));
+}
+
+// Requests recorded from real phones in plain OBEX, answered byte for byte as they were.
+void PhonesimTest::recordedExchanges()
+{
+    QFETCH(QString, model);
+    QFETCH(QList<QByteArray>, exchanges);
+    SimSession s;
+    QDir().mkpath(s.flash(QStringLiteral("Misc")));
+    QDir().mkpath(s.flash(QStringLiteral("Data/Misc")));
+    QVERIFY(s.sim.start(s.flash(),
+                        {QStringLiteral("--model"), model, QStringLiteral("--obex-latency"), QStringLiteral("0")}));
+    SerialPort port;
+    port.setDevicePath(s.sim.device);
+    QVERIFY(port.open());
+    QVERIFY(port.write("AT^SQWE=3\r"));
+    QVERIFY(readUntil(port, ok).endsWith(ok));
+    for (qsizetype i = 0; i + 1 < exchanges.size(); i += 2) {
+        QVERIFY(port.write(exchanges[i]));
+        QCOMPARE(readUntil(port, exchanges[i + 1]).toHex(' '), exchanges[i + 1].toHex(' '));
     }
 }
 
