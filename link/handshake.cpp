@@ -197,7 +197,7 @@ bool PhoneConnector::run(const ListRoot &listRoot)
         return connectPlain() && linkUp(listRoot);
     step(ConnectStep::Waking);
     if (!wake()) {
-        if (m_choice == LinkChoice::BfbFirst && inObexMode())
+        if (m_choice != LinkChoice::BfbOnly && foundInObexMode())
             return connectPlain() && linkUp(listRoot);
         ConnectError(ConnectFailure::At);
         return false;
@@ -328,6 +328,16 @@ bool PhoneConnector::inObexMode()
     m_phoneInPlain = true;
     m_phoneRate = m_link.lineRate();
     return true;
+}
+
+bool PhoneConnector::foundInObexMode()
+{
+    // Left in plain OBEX at a raised rate, which it keeps there.
+    for (const int rate : SearchRates)
+        if (m_link.setLineRate(rate) && inObexMode())
+            return true;
+    m_link.setLineRate(SerialPort::StartBaudRate);
+    return false;
 }
 
 PhoneConnector::PlainSwitch PhoneConnector::switchToPlain()

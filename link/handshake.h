@@ -141,8 +141,10 @@ private:
         Refused, // "AT^SQWE=0" or "AT^SQWE=3" got no "OK": the phone is still in AT mode
         RateRefused, // no "OK" to "at" at the rate asked for
     };
-    // A phone left in OBEX mode answers the ABORT.
+    // A phone left in OBEX mode answers the ABORT at the port's rate.
     bool inObexMode();
+    // The same at each rate a phone may listen at; the port stays at the rate found.
+    bool foundInObexMode();
     // The port at the rate asked for, then "AT^SQWE=0" and "AT^SQWE=3".
     PlainSwitch switchToPlain();
     // After switchToPlain: the CONNECT and the root listing, or the failure.

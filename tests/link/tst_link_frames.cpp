@@ -797,9 +797,10 @@ void FramesTest::failedSteps_data()
         return rules;
     };
     // The ping at each other rate and once more at 57600, "at" three times more, then
-    // "at" at each other rate; last the ABORT that a phone left in plain OBEX answers.
-    const QByteArray search =
-        PhoneConnector::PingFrame.repeated(5) + QByteArray("at\r\n").repeated(7) + PhoneConnector::AbortPacket;
+    // "at" at each other rate; last the ABORT that a phone left in plain OBEX answers, at
+    // each rate.
+    const QByteArray search = PhoneConnector::PingFrame.repeated(5) + QByteArray("at\r\n").repeated(7)
+        + PhoneConnector::AbortPacket.repeated(5);
     // A phone switched to BFB mode is told to leave it.
     const QByteArray leave = PhoneConnector::LeaveBfbFrame;
     QTest::newRow("silent phone") << broken(0, {"at\r\n", ""}) << failedAfter(4, "AT") << search;
