@@ -2,6 +2,8 @@
 
 #include "bfbtransport.h"
 
+#include <QThread>
+
 #include <span>
 #include <utility>
 
@@ -378,7 +380,8 @@ void PhoneConnector::leavePlain()
         m_link.writeRaw(DisconnectPacket);
         m_link.readQueueUntil(wholePacket, DisconnectCapMs);
     }
-    m_link.pause(EscapeGuardMs);
+    // The phone's own guard time, never shortened: without it "+++" is OBEX data.
+    QThread::msleep(EscapeGuardMs);
     m_link.writeRaw(Escape);
     if (m_family->answersEscape)
         m_link.readQueueUntil(okLine, EscapeAnswerCapMs);
