@@ -1,8 +1,13 @@
 // Download and upload of a 100 KB file through the emulated phone paced to 57600
 // baud, with tarvel-cli and with Debian's obexftp on the same phone: wall seconds,
-// bytes per second against the line's 5760, the ratio between the two tools, and
-// the CPU seconds each client used. The same again without pacing, where obexftp
-// works (it drops a frame that arrives in more than one read).
+// bytes per second against the line's 5760 and against the 32/35 framing ceiling, the
+// ratio between the two tools, and the CPU seconds each client used. The same again
+// without pacing, where obexftp works (it drops a frame that arrives in more than one
+// read). The phone answers at once: its recorded answer times (5 ms a block, which
+// alone cost a 2048-byte-packet download about 0.01 of the ceiling) are cli_session's.
+// On the paced line each tarvel-cli download is also read from its byte trace: the
+// transfer alone, how busy the line was, and how long the program took from the
+// phone's last byte to its next write.
 //
 //   cli_transfer [BINDIR]     (BINDIR holds tarvel-cli and phonesim; default: beside this program)
 //
@@ -24,6 +29,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <optional>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -35,6 +41,9 @@ namespace {
 
 constexpr int FileSize = 100 * 1024;
 constexpr double LineBytesPerSecond = 5760.0;
+// The phone's frames carry at most 32 payload bytes behind 3 header bytes: no BFB
+// transfer moves more than this.
+constexpr double FramingCeiling = LineBytesPerSecond * 32 / 35;
 constexpr double MeasurableSeconds = 0.1;
 
 struct Measure
@@ -85,6 +94,54 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A download as tarvel-cli's byte trace shows it: from the write of the GET to the
+// phone's last byte before the DISCONNECT. Free of the connect's and the close's noise.
+struct TracedDownload
+{
+    double seconds = 0;
+    double lineBusy = 0; // the share of that time the bytes of both directions need on the line
+    double turnaroundMs = 0; // mean from the phone's last byte to the program's next write
+};
+
+std::optional<TracedDownload> tracedDownload(const QString &tracePath)
+{
+    QFile trace(tracePath);
+    if (!trace.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // Each line: party, milliseconds, bytes; a data frame's opcode is its eighth byte.
+    constexpr int OpcodeAt = 2 + 8;
+    qint64 start = -1, lastPhone = -1, bytes = 0, turnarounds = 0, turnaroundSum = 0;
+    bool phoneSpoke = false;
+    while (!trace.atEnd()) {
+        const QList<QByteArray> fields = trace.readLine().simplified().split(' ');
+        if (fields.size() < 3 || fields[0].startsWith('#'))
+            continue;
+        const bool fromPc = fields[0] == "PC";
+        const qint64 ms = fields[1].toLongLong();
+        const QByteArray opcode = fields.size() > OpcodeAt ? fields[OpcodeAt] : QByteArray();
+        if (fromPc && start < 0 && opcode == "83" && fields.value(OpcodeAt + 3) == "01")
+            start = ms;
+        if (start < 0)
+            continue;
+        if (fromPc && opcode == "81")
+            break;
+        bytes += fields.size() - 2;
+        if (!fromPc) {
+            lastPhone = ms;
+            phoneSpoke = true;
+        } else if (phoneSpoke) {
+            turnaroundSum += ms - lastPhone;
+            ++turnarounds;
+            phoneSpoke = false;
+        }
+    }
+    if (start < 0 || lastPhone <= start || turnarounds == 0)
+        return std::nullopt;
+    const double seconds = double(lastPhone - start) / 1000.0;
+    return TracedDownload{seconds, double(bytes) / LineBytesPerSecond / seconds,
+                          double(turnaroundSum) / double(turnarounds)};
 }
 
 class Phone
@@ -181,14 +238,14 @@ int main(int argc, char *argv[])
         const double net = m.seconds - baseline;
         // Below this the difference of two connects says nothing.
         if (net < MeasurableSeconds) {
-            std::printf("%-10s %-22s %8.2f %8.2f %8s %9s %6s %7.3f\n", qPrintable(client), qPrintable(what), m.seconds,
-                        baseline, "<0.1", "-", "-", m.cpuSeconds);
+            std::printf("%-10s %-22s %8.2f %8.2f %8s %9s %6s %8s %7.3f\n", qPrintable(client), qPrintable(what),
+                        m.seconds, baseline, "<0.1", "-", "-", "-", m.cpuSeconds);
             std::fflush(stdout);
             return 0;
         }
-        std::printf("%-10s %-22s %8.2f %8.2f %8.2f %9.0f %5.0f%% %7.3f\n", qPrintable(client), qPrintable(what),
+        std::printf("%-10s %-22s %8.2f %8.2f %8.2f %9.0f %5.0f%% %8.3f %7.3f\n", qPrintable(client), qPrintable(what),
                     m.seconds, baseline, net, FileSize / net, 100.0 * FileSize / net / LineBytesPerSecond,
-                    m.cpuSeconds);
+                    FileSize / net / FramingCeiling, m.cpuSeconds);
         std::fflush(stdout);
         return net;
     };
@@ -196,8 +253,20 @@ int main(int argc, char *argv[])
     const QString downloaded = pc + QStringLiteral("/down.bin");
     const QString uploaded = flash + QStringLiteral("/Bitmap/up.bin");
     auto tarvelBaseline = [&](const QString &d) { return tarvel(d, {QStringLiteral("ls"), QStringLiteral("Bitmap")}); };
+    const QString getTrace = work.filePath(QStringLiteral("get.trace"));
     auto tarvelGet = [&](const QString &d) {
-        return tarvel(d, {QStringLiteral("get"), QStringLiteral("Bitmap/down.bin")});
+        return tarvel(d,
+                      {QStringLiteral("--trace"), getTrace, QStringLiteral("get"), QStringLiteral("Bitmap/down.bin")});
+    };
+    // Only a paced line has a ceiling.
+    auto printTraced = [&](const QStringList &pacing) {
+        if (!pacing.contains(QStringLiteral("--baud")))
+            return;
+        if (const std::optional<TracedDownload> traced = tracedDownload(getTrace))
+            std::printf("           %-22s %8.2f s  %.0f bytes/s  %.3f of the ceiling; line busy %.1f%%, turnaround "
+                        "%.2f ms an exchange\n",
+                        "the same in its trace", traced->seconds, FileSize / traced->seconds,
+                        FileSize / traced->seconds / FramingCeiling, 100.0 * traced->lineBusy, traced->turnaroundMs);
     };
     auto tarvelPut = [&](const QString &d) {
         return tarvel(d, {QStringLiteral("put"), QStringLiteral("up.bin"), QStringLiteral("Bitmap")});
@@ -208,15 +277,17 @@ int main(int argc, char *argv[])
 
     auto section = [&](const char *title, const QStringList &pacing) {
         std::printf("\n%s\n", title);
-        std::printf("%-10s %-22s %8s %8s %8s %9s %6s %7s\n", "client", "transfer", "total s", "connect", "net s",
-                    "bytes/s", "line%", "CPU s");
+        std::printf("%-10s %-22s %8s %8s %8s %9s %6s %8s %7s\n", "client", "transfer", "total s", "connect", "net s",
+                    "bytes/s", "line%", "/ceiling", "CPU s");
         Net tarvelNet, obexNet;
         tarvelNet.download = measure(QStringLiteral("tarvel-cli"), QStringLiteral("download, 255-byte pk"),
                                      pacing + small, tarvelBaseline, tarvelGet, downloaded, content);
+        printTraced(pacing);
         obexNet.download = measure(QStringLiteral("obexftp"), QStringLiteral("download, 255-byte pk"), pacing + small,
                                    obexBaseline, obexGet, downloaded, content);
         measure(QStringLiteral("tarvel-cli"), QStringLiteral("download, 2048-byte pk"), pacing + large, tarvelBaseline,
                 tarvelGet, downloaded, content);
+        printTraced(pacing);
         tarvelNet.upload = measure(QStringLiteral("tarvel-cli"), QStringLiteral("upload"), pacing + large,
                                    tarvelBaseline, tarvelPut, uploaded, uploadContent);
         // The phone now and then takes one of obexftp's stray tail blocks for a request
@@ -240,10 +311,16 @@ int main(int argc, char *argv[])
                     qPrintable(ratio(tarvelNet.upload, obexNet.upload)));
     };
 
-    std::printf("100 KB (%d bytes); the line carries %.0f bytes/s at 57600 baud.\n", FileSize, LineBytesPerSecond);
+    std::printf("100 KB (%d bytes); the line carries %.0f bytes/s at 57600 baud, the 32/35 framing ceiling %.0f;\n"
+                "/ceiling is bytes/s against that ceiling.\n",
+                FileSize, LineBytesPerSecond, FramingCeiling);
     std::printf("connect: a run that only connects and lists the folder; net = total - connect.\n");
     std::printf("The emulated phone paces only what it sends: uploads are bounded by its replies.\n");
-    section("phonesim --baud 57600", {QStringLiteral("--baud"), QStringLiteral("57600")});
-    section("phonesim without pacing (for obexftp, which gives up on frames that arrive in pieces)", {});
+    // Answering at once, so that the figures are the client's and the line's alone.
+    const QStringList atOnce{QStringLiteral("--at-latency"), QStringLiteral("0"), QStringLiteral("--obex-latency"),
+                             QStringLiteral("0")};
+    section("phonesim --baud 57600, answering at once",
+            QStringList{QStringLiteral("--baud"), QStringLiteral("57600")} + atOnce);
+    section("phonesim without pacing (for obexftp, which gives up on frames that arrive in pieces)", atOnce);
     return 0;
 }

@@ -1,9 +1,10 @@
 #include "backuprecord.h"
 
-#include "workingfiles.h"
+#include "localfilewriter.h"
+#include "localnames.h"
+#include "pcfiletexts.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QUrl>
 
 #include <sys/stat.h>
@@ -80,9 +81,8 @@ bool BackupRecord::save(QString *error)
         text += QByteArray::number(entry->size) + ' ' + QByteArray::number(entry->modified) + ' '
             + QUrl::toPercentEncoding(entry.key(), "/") + '\n';
     }
-    QSaveFile file(path());
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write the backup record %1: %2").arg(path(), file.errorString());
+    if (const std::optional<LocalFileError> failure = writeLocalFile(path(), text)) {
+        *error = QStringLiteral("cannot write the backup record %1: %2").arg(path(), writeReason(*failure));
         return false;
     }
     m_state = State::Kept;

@@ -1,18 +1,18 @@
 #include "commandrunner.h"
 
 #include "cp1251.h"
-#include "localfiles.h"
-#include "obexrequests.h"
+#include "localfilewriter.h"
+#include "localnames.h"
+#include "pcfiletexts.h"
 #include "phonesession.h"
 #include "portproblem.h"
 #include "progress.h"
-#include "staging.h"
 #include "terminalevents.h"
 #include "trees.h"
-#include "workingfiles.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryFile>
 #include <QTextStream>
 
 #include <iostream>
@@ -32,23 +32,6 @@ int refuse(const QString &problem)
 QString pcPath(const QString &argument)
 {
     return argument.startsWith(u':') ? QStringLiteral("./") + argument : argument;
-}
-
-bool nameFits(const QByteArray &name, int maxLength, Refusal tooLong)
-{
-    if (name.size() <= maxLength)
-        return true;
-    printError(englishText(tooLong));
-    return false;
-}
-
-bool foldersFit(const PhonePath &folder)
-{
-    for (const QByteArray &name : folder) {
-        if (!nameFits(name, ObexRequest::MaxSetPathName, Refusal::FolderNameTooLong))
-            return false;
-    }
-    return true;
 }
 
 QString sizeColumn(const ListingRow &row)
@@ -107,16 +90,22 @@ int CommandRunner::connect()
 {
     if (m_connected)
         return Success;
-    if (m_session.connect()) {
+    const PhoneResult result = m_session.connect();
+    if (result.ok()) {
         m_connected = true;
         return Success;
     }
-    if (const auto portError = m_events.portFailure()) {
-        printError(portOpenProblem(m_session.link().openedDevicePath(), *portError));
+    if (result == PhoneResult::Code::LinkLost)
+        return status(result, {});
+    const std::optional<ConnectFailure> failure = result.connectFailure();
+    if (failure == ConnectFailure::PortUnavailable) {
+        printError(portOpenProblem(m_session.openedDevicePath(), result.portError()));
     } else {
-        printError(QStringLiteral("no connection to the phone on ") + m_session.link().devicePath());
-        for (const QString &line : m_events.connectErrorLines())
-            printError(QStringLiteral("  ") + line);
+        printError(QStringLiteral("no connection to the phone on ") + m_session.devicePath());
+        if (failure) {
+            for (const QString &line : connectFailureLines(*failure))
+                printError(QStringLiteral("  ") + line);
+        }
     }
     return LinkError;
 }
@@ -169,49 +158,82 @@ std::optional<PhonePath> CommandRunner::phonePath(const QString &text)
     auto path = resolvePhonePath(m_folder, text, &problem);
     if (!path)
         printError(problem);
-    else if (!foldersFit(parentOf(*path)))
+    else if (!foldersSendable(parentOf(*path)))
         path.reset();
     return path;
 }
 
-int CommandRunner::outcome(PhoneSession::Status status, const QString &refusal)
+bool CommandRunner::foldersSendable(const PhonePath &folder)
 {
-    switch (status) {
-    case PhoneSession::Status::Done:
-        return Success;
-    case PhoneSession::Status::FolderRefused:
-        return refuse(
-            QStringLiteral("the phone refused to open the folder \"%1\"").arg(Cp1251::decode(m_phone.refusedFolder())));
-    case PhoneSession::Status::NotSent:
-        return Refused; // the event said why
-    default:
-        return refuse(refusal);
+    for (const QByteArray &name : folder) {
+        if (const PhoneResult fits = m_session.checkName(name, PhoneSession::NameUse::Folder); !fits.ok())
+            return status(fits, {}) == Success;
     }
+    return true;
 }
 
-QString CommandRunner::replaceFailure(PhoneSession::Status status, const QString &what, const PhonePath &folder) const
+bool CommandRunner::nameSendable(const QByteArray &name, PhoneSession::NameUse use)
 {
-    switch (status) {
-    case PhoneSession::Status::OldFileLost:
+    return status(m_session.checkName(name, use), {}) == Success;
+}
+
+int CommandRunner::status(const PhoneResult &result, const QString &refused, const QString &subject)
+{
+    const auto about = [&subject](const QString &text) {
+        return subject.isEmpty() ? text : subject + QStringLiteral(": ") + text;
+    };
+    switch (result.code()) {
+    case PhoneResult::Code::Done:
+        return Success;
+    case PhoneResult::Code::LinkLost:
+        m_meter.clear();
+        printError(linkLossText(result.loss()));
+        return LinkError;
+    case PhoneResult::Code::FolderRefused:
+        return refuse(QStringLiteral("the phone refused to open the folder \"%1\"").arg(Cp1251::decode(result.name())));
+    case PhoneResult::Code::NotSent:
+        if (const std::optional<Refusal> refusal = result.refusal())
+            return refuse(about(englishText(*refusal)));
+        break;
+    case PhoneResult::Code::Declined:
+        return Refused; // the question said why
+    default:
+        break;
+    }
+    return refuse(refused);
+}
+
+QString CommandRunner::replaceFailure(const PhoneResult &result, const QString &what, const PhonePath &folder) const
+{
+    switch (result.code()) {
+    case PhoneResult::Code::OldFileLost:
         return QStringLiteral("the old file is gone and the new one did not arrive (%1)").arg(what);
-    case PhoneSession::Status::OldSetAside:
+    case PhoneResult::Code::OldSetAside:
         return QStringLiteral("%1 could not take the name; the old file is kept as %2")
-            .arg(what, displayPath(folder + PhonePath{m_session.setAsideName()}));
+            .arg(what, displayPath(folder + PhonePath{result.name()}));
     default:
         return QStringLiteral("the phone refused %1").arg(what);
     }
 }
 
+int CommandRunner::treeStatus(const QString &command, const TreeSummary &summary, bool backup)
+{
+    if (summary.linkLost)
+        return status(PhoneResult::linkLost(*summary.linkLost), {});
+    printSummary(command, summary, backup);
+    return summary.failures == 0 ? Success : Refused;
+}
+
 int CommandRunner::ls(const Command &command)
 {
     const auto folder = phonePath(command.operands.value(0));
-    if (!folder || !foldersFit(*folder))
+    if (!folder || !foldersSendable(*folder))
         return Refused;
     if (const int status = connect())
         return status;
     const FolderListing *listing = m_phone.listing(*folder, true);
     if (!listing)
-        return outcome(PhoneSession::Status::FolderRefused, {});
+        return status(m_phone.failure(), QStringLiteral("the phone refused to list %1").arg(displayPath(*folder)));
     printListing(*listing);
     return Success;
 }
@@ -219,12 +241,12 @@ int CommandRunner::ls(const Command &command)
 int CommandRunner::cd(const Command &command)
 {
     const auto folder = phonePath(command.operands.value(0, QStringLiteral("/")));
-    if (!folder || !foldersFit(*folder))
+    if (!folder || !foldersSendable(*folder))
         return Refused;
     if (const int status = connect())
         return status;
-    if (const int status = outcome(m_session.enter(*folder), {}))
-        return status;
+    if (const int entered = status(m_session.enter(*folder), {}))
+        return entered;
     m_folder = *folder;
     return Success;
 }
@@ -238,7 +260,7 @@ int CommandRunner::get(const Command &command)
         return usage(QStringLiteral("\"get\" needs a phone file; get -r copies a folder"));
     const PhonePath folder = parentOf(*path);
     const QByteArray name = path->last();
-    if (!nameFits(name, ObexRequest::MaxGetName, Refusal::FileNameTooLong))
+    if (!nameSendable(name, PhoneSession::NameUse::File))
         return Refused;
 
     // Where it goes: a folder takes the phone's name.
@@ -249,10 +271,11 @@ int CommandRunner::get(const Command &command)
             return refuse(englishText(Refusal::UnsafeLocalName));
         target = localFilePath(target.isEmpty() ? QDir::currentPath() : target, *localName);
     }
-    QString problem;
-    const std::unique_ptr<Destination> destination = Destination::open(target, &problem);
-    if (!destination)
-        return refuse(problem);
+    LocalFileError openError;
+    const std::unique_ptr<LocalFileWriter> writer =
+        target == u"-" ? LocalFileWriter::standardOutput() : LocalFileWriter::open(target, &openError);
+    if (!writer)
+        return refuse(writeProblem(target, openError));
 
     if (const int status = connect())
         return status;
@@ -264,21 +287,23 @@ int CommandRunner::get(const Command &command)
         modified = row->modified;
         size = row->byteCount ? qint64(*row->byteCount) : -1;
     }
-    QByteArray content;
     m_meter.beginFile(displayPath(*path), size);
-    const PhoneSession::Status status = m_session.get(folder, name, &content);
+    const PhoneResult result =
+        m_session.get(folder, name, [&writer](QByteArrayView piece) { return writer->write(piece); });
     m_meter.endFile();
-    if (status != PhoneSession::Status::Done)
-        return outcome(status, QStringLiteral("the phone did not deliver %1").arg(command.operands.value(0)));
-    if (!destination->finish(content, modified, &problem))
-        return refuse(problem);
+    if (const std::optional<LocalFileError> error = writer->error())
+        return refuse(writeProblem(target, *error));
+    if (!result.ok())
+        return status(result, QStringLiteral("the phone did not deliver %1").arg(command.operands.value(0)));
+    if (!writer->commit(modified))
+        return refuse(writeProblem(target, *writer->error()));
     return Success;
 }
 
 int CommandRunner::getTree(const Command &command)
 {
     const auto folder = phonePath(command.operands.value(0));
-    if (!folder || !foldersFit(*folder))
+    if (!folder || !foldersSendable(*folder))
         return Refused;
     // The copy goes into the PC folder under the phone folder's name; the root's
     // content goes into it directly.
@@ -293,9 +318,7 @@ int CommandRunner::getTree(const Command &command)
     }
     if (const int status = connect())
         return status;
-    const TreeSummary summary = downloadTree(m_phone, m_meter, *folder, local, {});
-    printSummary(QStringLiteral("get -r"), summary, false);
-    return summary.failures == 0 ? Success : Refused;
+    return treeStatus(QStringLiteral("get -r"), downloadTree(m_phone, m_meter, *folder, local, {}), false);
 }
 
 int CommandRunner::put(const Command &command)
@@ -303,19 +326,20 @@ int CommandRunner::put(const Command &command)
     const QString source = pcPath(command.operands.value(0));
     if (const std::optional<QString> problem = uploadSourceProblem(source))
         return refuse(*problem);
-    Refusal refusal{};
-    const std::optional<UploadSource> checked = inspectUploadSource(source, &refusal);
-    if (!checked)
-        return refuse(QStringLiteral("%1: %2").arg(source, englishText(refusal)));
-    if (const auto problem = nameLimitProblem(checked->phoneName, false))
-        return refuse(QStringLiteral("%1: %2").arg(source, *problem));
+    bool large = false;
+    QByteArray phoneName;
+    if (const PhoneResult checked = m_session.checkUpload(source, &large, &phoneName); !checked.ok())
+        return status(checked, {}, source);
+    // Nothing is made on the phone that could not be fetched back.
+    if (const PhoneResult fits = m_session.checkName(phoneName, PhoneSession::NameUse::File); !fits.ok())
+        return status(fits, {}, source);
     const auto folder = phonePath(command.operands.value(1));
-    if (!folder || !foldersFit(*folder))
+    if (!folder || !foldersSendable(*folder))
         return Refused;
 
     // The size question comes before the phone is woken.
     bool confirmed = m_options.yes;
-    if (checked->stagedLength > Staging::QuestionLength && !confirmed) {
+    if (large && !confirmed) {
         if (!m_events.questionsAllowed() || !::isatty(STDIN_FILENO))
             return refuse(
                 QStringLiteral("%1 is larger than 150 kB; run with --yes to copy it without asking").arg(source));
@@ -329,12 +353,12 @@ int CommandRunner::put(const Command &command)
     m_events.setAnswer(confirmed ? TerminalEvents::Answer::Yes : TerminalEvents::Answer::Ask);
     m_events.setSubject(source);
     m_meter.beginFile(source, QFileInfo(source).size());
-    const PhoneSession::Status status = m_session.replace(source, *folder);
+    const PhoneResult result = m_session.replace(source, *folder);
     m_meter.endFile();
     m_events.setSubject({});
     m_events.setAnswer(m_options.yes ? TerminalEvents::Answer::Yes : TerminalEvents::Answer::Ask);
     m_phone.forget(*folder);
-    return outcome(status, replaceFailure(status, source, *folder));
+    return status(result, replaceFailure(result, source, *folder), source);
 }
 
 int CommandRunner::putTree(const Command &command)
@@ -345,22 +369,20 @@ int CommandRunner::putTree(const Command &command)
         return refuse(info.exists() ? QStringLiteral("%1 is not a folder; put copies a file").arg(source)
                                     : QStringLiteral("cannot find the folder %1").arg(source));
     const QString name = QFileInfo(info.canonicalFilePath()).fileName();
-    const auto phoneName = Cp1251::encode(name);
-    if (name.isEmpty() || !phoneName)
+    QByteArray phoneName;
+    if (name.isEmpty() || !PhoneSession::encodeName(name, &phoneName).ok())
         return refuse(QStringLiteral("%1: %2").arg(source, englishText(Refusal::NameNotEncodable)));
     const auto folder = phonePath(command.operands.value(1));
-    if (!folder || !foldersFit(*folder) || !foldersFit({*phoneName}))
+    if (!folder || !foldersSendable(*folder) || !foldersSendable({phoneName}))
         return Refused;
 
     if (const int status = connect())
         return status;
-    if (const int status = outcome(m_session.makeFolder(*folder, *phoneName),
-                                   QStringLiteral("the phone refused to make the folder %1")
-                                       .arg(displayPath(*folder + PhonePath{*phoneName}))))
-        return status;
-    const TreeSummary summary = uploadTree(m_phone, m_meter, m_events, source, *folder + PhonePath{*phoneName});
-    printSummary(QStringLiteral("put -r"), summary, false);
-    return summary.failures == 0 ? Success : Refused;
+    const PhonePath target = *folder + PhonePath{phoneName};
+    if (const int made = status(m_session.makeFolder(*folder, phoneName),
+                                QStringLiteral("the phone refused to make the folder %1").arg(displayPath(target))))
+        return made;
+    return treeStatus(QStringLiteral("put -r"), uploadTree(m_phone, m_meter, m_events, source, target), false);
 }
 
 int CommandRunner::remove(const Command &command)
@@ -370,15 +392,15 @@ int CommandRunner::remove(const Command &command)
         return Refused;
     if (path->isEmpty())
         return usage(QStringLiteral("\"rm\" needs a phone path"));
-    if (!nameFits(path->last(), ObexRequest::MaxGetName, Refusal::FileNameTooLong))
+    if (!nameSendable(path->last(), PhoneSession::NameUse::File))
         return Refused;
     if (const int status = connect())
         return status;
-    const PhoneSession::Status status = m_session.remove(parentOf(*path), path->last());
+    const PhoneResult result = m_session.remove(parentOf(*path), path->last());
     m_phone.forget(parentOf(*path));
-    if (status == PhoneSession::Status::NotFound)
+    if (result == PhoneResult::Code::NotFound)
         return refuse(QStringLiteral("cannot delete %1: not found on the phone").arg(displayPath(*path)));
-    return outcome(status, QStringLiteral("the phone refused to delete %1").arg(displayPath(*path)));
+    return status(result, QStringLiteral("the phone refused to delete %1").arg(displayPath(*path)));
 }
 
 int CommandRunner::makeFolder(const Command &command)
@@ -388,13 +410,13 @@ int CommandRunner::makeFolder(const Command &command)
         return Refused;
     if (path->isEmpty())
         return usage(QStringLiteral("\"mkdir\" needs a phone path"));
-    if (!foldersFit(*path))
+    if (!foldersSendable(*path))
         return Refused;
     if (const int status = connect())
         return status;
-    const PhoneSession::Status status = m_session.makeFolder(parentOf(*path), path->last());
+    const PhoneResult result = m_session.makeFolder(parentOf(*path), path->last());
     m_phone.forget(parentOf(*path));
-    return outcome(status, QStringLiteral("the phone refused to make the folder %1").arg(command.operands.value(0)));
+    return status(result, QStringLiteral("the phone refused to make the folder %1").arg(command.operands.value(0)));
 }
 
 int CommandRunner::move(const Command &command)
@@ -412,8 +434,8 @@ int CommandRunner::move(const Command &command)
     const bool intoFolder = to->isEmpty() || toText.endsWith(u'/') || lastWord == u"." || lastWord == u"..";
     if (intoFolder)
         to->append(from->last());
-    if (const auto problem = nameLimitProblem(to->last(), false))
-        return refuse(QStringLiteral("cannot move %1: %2").arg(displayPath(*from), *problem));
+    if (const PhoneResult fits = m_session.checkName(to->last(), PhoneSession::NameUse::File); !fits.ok())
+        return status(fits, {}, QStringLiteral("cannot move %1").arg(displayPath(*from)));
     if (const int status = connect())
         return status;
 
@@ -425,42 +447,50 @@ int CommandRunner::move(const Command &command)
     }
     const ListingRow *source = m_phone.row(parentOf(*from), from->last());
     const bool movingFolder = source && isFolderKind(source->kind);
-    PhoneSession::Status status = target && movingFolder
-        ? PhoneSession::Status::Exists
+    PhoneResult result = target && movingFolder
+        ? PhoneResult(PhoneResult::Code::Exists)
         : m_session.moveReplacing(parentOf(*from), from->last(), parentOf(*to), to->last());
     // A phone that refuses to move changed nothing: a file is copied and deleted instead.
-    if (status == PhoneSession::Status::Refused && source && !movingFolder) {
-        QByteArray content;
-        status = m_session.get(parentOf(*from), from->last(), &content);
-        if (status == PhoneSession::Status::Done)
-            status = m_session.replace(parentOf(*to), to->last(), content);
-        if (status == PhoneSession::Status::Done)
-            status = m_session.remove(parentOf(*from), from->last());
+    if (result == PhoneResult::Code::Refused && source && !movingFolder) {
+        // Through a temporary file on the PC, so that a large file costs no memory.
+        QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/tarvel-cli-XXXXXX"));
+        if (!copy.open())
+            return refuse(
+                QStringLiteral("cannot make a temporary file in %1: %2").arg(QDir::tempPath(), copy.errorString()));
+        result = m_session.get(parentOf(*from), from->last(), [&copy](QByteArrayView piece) {
+            return copy.write(piece.data(), piece.size()) == piece.size();
+        });
+        if (result.ok() && !copy.flush())
+            result = PhoneResult::Code::Refused;
+        if (result.ok())
+            result = m_session.replace(copy.fileName(), parentOf(*to), to->last());
+        if (result.ok())
+            result = m_session.remove(parentOf(*from), from->last());
     }
     m_phone.forgetAll();
     const QString fromShown = displayPath(*from);
     const QString toShown = displayPath(*to);
-    switch (status) {
-    case PhoneSession::Status::Done:
+    switch (result.code()) {
+    case PhoneResult::Code::Done:
         // A current folder inside what moved moves with it.
         if (m_folder.size() >= from->size() && m_folder.mid(0, from->size()) == *from)
             m_folder = *to + m_folder.mid(from->size());
         return Success;
-    case PhoneSession::Status::NotFound:
+    case PhoneResult::Code::NotFound:
         return refuse(QStringLiteral("cannot move %1 to %2: not found on the phone").arg(fromShown, toShown));
-    case PhoneSession::Status::Exists:
+    case PhoneResult::Code::Exists:
         return refuse(QStringLiteral("cannot move %1: %2 already exists").arg(fromShown, toShown));
-    case PhoneSession::Status::PathTooLong:
+    case PhoneResult::Code::PathTooLong:
         return refuse(QStringLiteral("cannot move %1 to %2: the phone's move command takes paths of at most %3 "
                                      "characters")
                           .arg(fromShown, toShown)
-                          .arg(ObexRequest::MaxMovePathUnits));
-    case PhoneSession::Status::OldFileLost:
-    case PhoneSession::Status::OldSetAside:
+                          .arg(PhoneSession::MaxMovePathUnits));
+    case PhoneResult::Code::OldFileLost:
+    case PhoneResult::Code::OldSetAside:
         return refuse(QStringLiteral("cannot move %1 to %2: %3")
-                          .arg(fromShown, toShown, replaceFailure(status, toShown, parentOf(*to))));
+                          .arg(fromShown, toShown, replaceFailure(result, toShown, parentOf(*to))));
     default:
-        return outcome(status, QStringLiteral("the phone refused to move %1 to %2").arg(fromShown, toShown));
+        return status(result, QStringLiteral("the phone refused to move %1 to %2").arg(fromShown, toShown));
     }
 }
 
@@ -479,9 +509,8 @@ int CommandRunner::backup(const Command &command)
         return refuse(QStringLiteral("%1 is not a folder").arg(local));
     if (const int status = connect())
         return status;
-    const TreeSummary summary = downloadTree(m_phone, m_meter, {}, local, {true, command.deleteExtra, command.dryRun});
-    printSummary(command.dryRun ? QStringLiteral("backup --dry-run") : QStringLiteral("backup"), summary, true);
-    return summary.failures == 0 ? Success : Refused;
+    return treeStatus(command.dryRun ? QStringLiteral("backup --dry-run") : QStringLiteral("backup"),
+                      downloadTree(m_phone, m_meter, {}, local, {true, command.deleteExtra, command.dryRun}), true);
 }
 
 int CommandRunner::changeLocalFolder(const Command &command)

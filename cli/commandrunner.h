@@ -6,6 +6,8 @@
 
 #include <optional>
 
+struct TreeSummary;
+
 class PhoneSession;
 class ProgressMeter;
 class TerminalEvents;
@@ -18,7 +20,7 @@ class CommandRunner
 public:
     CommandRunner(PhoneSession &session, TerminalEvents &events, ProgressMeter &meter, const Options &options);
 
-    // The command's exit status. A fatal link error passes through as LinkLost.
+    // The command's exit status: LinkError after a fatal link error, which ends the run.
     int run(const Command &command);
     // Connects unless connected; the exit status of a failed connection.
     int connect();
@@ -43,10 +45,16 @@ private:
 
     // The operand as a phone path; prints the problem otherwise.
     std::optional<PhonePath> phonePath(const QString &text);
-    // Prints what a refusal means; the exit status.
-    int outcome(PhoneSession::Status status, const QString &refusal);
+    // Prints the problem a result names, and returns the exit status: refused is the
+    // text of the phone's refusal, subject what a refusal found on the PC is about.
+    int status(const PhoneResult &result, const QString &refused, const QString &subject = {});
+    // Whether the names fit their requests; the refusal printed otherwise.
+    bool foldersSendable(const PhonePath &folder);
+    bool nameSendable(const QByteArray &name, PhoneSession::NameUse use);
     // Why a replacing upload of what (into folder) failed, in words.
-    QString replaceFailure(PhoneSession::Status status, const QString &what, const PhonePath &folder) const;
+    QString replaceFailure(const PhoneResult &result, const QString &what, const PhonePath &folder) const;
+    // The summary printed, or the lost link; the exit status.
+    int treeStatus(const QString &command, const TreeSummary &summary, bool backup);
 
     PhoneSession &m_session;
     TerminalEvents &m_events;

@@ -44,16 +44,16 @@ int main(int argc, char *argv[])
     events.setAnswer(options.yes ? TerminalEvents::Answer::Yes : TerminalEvents::Answer::Ask);
     // Standard input that carries the commands answers no questions.
     events.setQuestionsAllowed(options.batchFile != u"-" && !(shell && !::isatty(STDIN_FILENO)));
-    PhoneSession session(*crc, events);
+    PhoneSession session(*crc, events, events, events);
     if (options.port == 0)
-        session.link().setDevicePath(options.device);
+        session.setDevicePath(options.device);
     else
-        session.link().setPortNumber(options.port);
-    session.link().setRts(options.rts);
+        session.setPortNumber(options.port);
+    session.setRts(options.rts);
     session.setSpeed(options.speed);
     session.setLinkChoice(options.link);
     QString traceError;
-    if (!options.trace.isEmpty() && !session.link().traceTo(options.trace, &traceError)) {
+    if (!options.trace.isEmpty() && !session.traceTo(options.trace, &traceError)) {
         printError(QStringLiteral("cannot write the trace %1: %2").arg(options.trace, traceError));
         return Refused;
     }
@@ -64,18 +64,16 @@ int main(int argc, char *argv[])
     QSocketNotifier stopNotifier(StopSignals::wakeFd(), QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &stopNotifier,
                      [&stopNotifier] { stopNotifier.setEnabled(false); });
-    session.link().setStopRequest([] { return StopSignals::received() != 0; });
+    session.setStopRequest([] { return StopSignals::received() != 0; });
 
     CommandRunner runner(session, events, meter, options);
     int status = Success;
     try {
         status = shell ? runShell(runner) : runCommands(runner, commands, options.keepGoing);
-    } catch (const LinkLost &) {
-        status = LinkError;
     } catch (const LinkInterrupted &) {
         status = LinkError;
     }
-    session.link().setStopRequest({});
+    session.setStopRequest({});
     session.close();
     StopSignals::endIfReceived();
     return status;

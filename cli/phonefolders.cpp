@@ -6,8 +6,11 @@ const FolderListing *PhoneFolders::listing(const PhonePath &folder, bool fresh)
     if (known != m_listings.end() && !fresh)
         return &*known;
     FolderListing listing;
-    if (m_session.list(folder, &listing) != PhoneSession::Status::Done)
+    const PhoneResult result = m_session.list(folder, &listing);
+    if (!result.ok()) {
+        m_failure = result;
         return nullptr;
+    }
     return &*m_listings.insert(folder, listing);
 }
 

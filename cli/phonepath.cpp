@@ -1,7 +1,6 @@
 #include "phonepath.h"
 
 #include "cp1251.h"
-#include "obexrequests.h"
 #include "terminalevents.h"
 
 std::optional<PhonePath> resolvePhonePath(const PhonePath &current, const QString &text, QString *error)
@@ -30,13 +29,6 @@ std::optional<PhonePath> resolvePhonePath(const PhonePath &current, const QStrin
         path.append(*bytes);
     }
     return path;
-}
-
-std::optional<QString> nameLimitProblem(const QByteArray &name, bool folder)
-{
-    if (name.size() <= (folder ? ObexRequest::MaxSetPathName : ObexRequest::MaxGetName))
-        return std::nullopt;
-    return englishText(folder ? Refusal::FolderNameTooLong : Refusal::FileNameTooLong);
 }
 
 QString displayPath(const PhonePath &path)

@@ -17,11 +17,6 @@ std::optional<PhonePath> resolvePhonePath(const PhonePath &current, const QStrin
 // "/" and the names joined by "/": "/Bitmap/a.bmp"; "/" for the root.
 QString displayPath(const PhonePath &path);
 
-// Why the tool cannot send a request for a file or folder of that name (get, delete,
-// enter: the shortest limit), with the limit; nothing when it fits. Refused before
-// anything is sent, so that nothing is made on the phone that cannot be fetched back.
-std::optional<QString> nameLimitProblem(const QByteArray &name, bool folder);
-
 // A phone name for a terminal line: backslash escapes for a backslash (\\), tab (\t),
 // line feed (\n), carriage return (\r) and any other control character or byte
 // without a character (\xHH).

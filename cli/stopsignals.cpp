@@ -1,10 +1,9 @@
 #include "stopsignals.h"
 
+#include "temporaryfiles.h"
+
 #include <cerrno>
-#include <climits>
 #include <csignal>
-#include <cstring>
-#include <iterator>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,16 +13,13 @@ namespace StopSignals {
 namespace {
 
 constexpr int Signals[] = {SIGINT, SIGTERM, SIGHUP};
-char temporaryPath[PATH_MAX];
-volatile sig_atomic_t armed = 0;
 volatile sig_atomic_t stopSignal = 0;
 int wakePipe[2] = {-1, -1};
 
 void onSignal(int signal)
 {
     const int savedErrno = errno;
-    if (armed)
-        ::unlink(temporaryPath);
+    TemporaryFiles::removeAllNow();
     if (stopSignal != 0) {
         ::signal(signal, SIG_DFL);
         ::raise(signal);
@@ -72,20 +68,6 @@ void endIfReceived()
         return;
     ::signal(stopSignal, SIG_DFL);
     ::raise(stopSignal);
-}
-
-bool armTemporaryFile(const QByteArray &path)
-{
-    if (armed || path.size() >= qsizetype(sizeof temporaryPath))
-        return false;
-    std::memcpy(temporaryPath, path.constData(), size_t(path.size()) + 1);
-    armed = 1;
-    return true;
-}
-
-void disarmTemporaryFile()
-{
-    armed = 0;
 }
 
 } // namespace StopSignals

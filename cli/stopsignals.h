@@ -1,10 +1,8 @@
 #pragma once
 
-#include <QByteArray>
-
 // Ctrl-C, a hang-up or a kill (SIGINT, SIGHUP, SIGTERM) as an event the program sees.
 // The handler does only what is safe inside it: it removes a download's temporary file
-// at once, marks the stop and writes a byte to a pipe that wakes the event loop. The
+// (TemporaryFiles) at once, marks the stop and writes a byte to a pipe that wakes the event loop. The
 // program then leaves the phone as it found it and ends by that signal. A second such
 // signal ends the program at once (the temporary file still goes).
 namespace StopSignals {
@@ -17,9 +15,5 @@ int received();
 int wakeFd();
 // After the phone was left: the signal's default action, as if it had ended the program.
 void endIfReceived();
-
-// The temporary file removed by the handler; one at a time. False when none can be kept.
-bool armTemporaryFile(const QByteArray &path);
-void disarmTemporaryFile();
 
 } // namespace StopSignals

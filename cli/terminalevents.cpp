@@ -1,7 +1,7 @@
 #include "terminalevents.h"
 
+#include "phonesession.h"
 #include "progress.h"
-#include "staging.h"
 
 #include <iostream>
 #include <string>
@@ -42,7 +42,9 @@ QString stepText(ConnectStep step)
     return {};
 }
 
-QStringList failureLines(ConnectFailure failure)
+} // namespace
+
+QStringList connectFailureLines(ConnectFailure failure)
 {
     const QString noAnswer = QStringLiteral("The phone does not answer.");
     const QString tryAgain = QStringLiteral("Try again.");
@@ -67,8 +69,6 @@ QStringList failureLines(ConnectFailure failure)
     return {};
 }
 
-} // namespace
-
 QString englishText(Refusal refusal)
 {
     switch (refusal) {
@@ -79,7 +79,8 @@ QString englishText(Refusal refusal)
     case Refusal::StagingUnwritable:
         return QStringLiteral("Cannot write the staging file temp.tmp; check the free disk space.");
     case Refusal::StagingTooLarge:
-        return QStringLiteral("The file is too large for the phone: at most %1 bytes.").arg(Staging::LargestSource);
+        return QStringLiteral("The file is too large for the phone: at most %1 bytes.")
+            .arg(PhoneSession::largestUpload());
     case Refusal::FolderNameTooLong:
         return QStringLiteral("The folder name is too long: at most 122 characters.");
     case Refusal::FileNameTooLong:
@@ -148,16 +149,13 @@ void TerminalEvents::modelReported(const QString &model)
     progressLine(QStringLiteral("Siemens ") + model);
 }
 
-void TerminalEvents::connectFailed(ConnectFailure failure, SerialPort::OpenError portError)
+void TerminalEvents::connectFailed(ConnectFailure failure, SerialPort::OpenError)
 {
-    if (failure == ConnectFailure::PortUnavailable) {
-        m_portFailure = portError; // main says which port and why
+    // The port's problem is worded from the result.
+    if (failure == ConnectFailure::PortUnavailable)
         return;
-    }
-    for (const QString &line : failureLines(failure)) {
-        m_errorLines << line;
+    for (const QString &line : connectFailureLines(failure))
         progressLine(line);
-    }
 }
 
 void TerminalEvents::speedChanged(int baud)
@@ -177,12 +175,6 @@ void TerminalEvents::bytesTransferred(PhoneOperation operation, qint64 done, qin
         m_meter.update(done, total);
 }
 
-void TerminalEvents::refused(Refusal refusal)
-{
-    m_meter.clear();
-    printError(m_subject.isEmpty() ? englishText(refusal) : m_subject + QStringLiteral(": ") + englishText(refusal));
-}
-
 bool TerminalEvents::confirmLargeUpload()
 {
     m_meter.clear();
@@ -196,10 +188,9 @@ bool TerminalEvents::confirmLargeUpload()
     return false;
 }
 
-void TerminalEvents::linkLost(LinkLoss loss)
+QString linkLossText(LinkLoss loss)
 {
-    m_meter.clear();
-    printError(loss == LinkLoss::Timeout
-                   ? QStringLiteral("The phone stopped answering (time-out). Switch the phone off and on again.")
-                   : QStringLiteral("The phone's reply broke the link framing. Switch the phone off and on again."));
+    return loss == LinkLoss::Timeout
+        ? QStringLiteral("The phone stopped answering (time-out). Switch the phone off and on again.")
+        : QStringLiteral("The phone's reply broke the link framing. Switch the phone off and on again.");
 }

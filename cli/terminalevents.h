@@ -11,9 +11,12 @@ class ProgressMeter;
 
 // The phone events on a terminal, in English: the connection steps on standard error
 // and the transfers on the progress meter (both only when standard error is a
-// terminal), refusals, notes and fatal link errors on standard error, the size
-// question on the terminal or answered in advance.
-class TerminalEvents : public PhoneEvents
+// terminal), notes on standard error, the size question on the terminal or answered
+// in advance.
+class TerminalEvents
+    : public ConnectEvents
+    , public TransferEvents
+    , public UploadQuestion
 {
 public:
     enum class Answer {
@@ -28,12 +31,8 @@ public:
     // input carries the commands).
     void setQuestionsAllowed(bool allowed) { m_questionsAllowed = allowed; }
     bool questionsAllowed() const { return m_questionsAllowed; }
-    // What refusals are about (a PC path), put before their text; empty for none.
+    // What the size question is about (a PC path); empty for none.
     void setSubject(const QString &subject) { m_subject = subject; }
-    // Why the port did not open, when that ended the connection attempt.
-    std::optional<SerialPort::OpenError> portFailure() const { return m_portFailure; }
-    // What a failed connection attempt said, line by line.
-    QStringList connectErrorLines() const { return m_errorLines; }
 
     void connectStep(ConnectStep step) override;
     void modelReported(const QString &model) override;
@@ -41,9 +40,7 @@ public:
     void speedChanged(int baud) override;
     void speedNotConfirmed(int baud) override;
     void bytesTransferred(PhoneOperation operation, qint64 done, qint64 total) override;
-    void refused(Refusal refusal) override;
     bool confirmLargeUpload() override;
-    void linkLost(LinkLoss loss) override;
 
 private:
     void progressLine(const QString &text);
@@ -53,11 +50,13 @@ private:
     Answer m_sizeAnswer = Answer::Ask;
     bool m_questionsAllowed = true;
     QString m_subject;
-    std::optional<SerialPort::OpenError> m_portFailure;
-    QStringList m_errorLines;
 };
 
 QString englishText(Refusal refusal);
+// What a failed step of the connect procedure means, line by line.
+QStringList connectFailureLines(ConnectFailure failure);
+// What a fatal link error means for the user.
+QString linkLossText(LinkLoss loss);
 // Asks a yes/no question on the terminal; false unless the user answers yes.
 bool askOnTerminal(const QString &question);
 // text for one terminal line: a tab, line feed or carriage return as \t, \n, \r, any

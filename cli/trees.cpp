@@ -2,11 +2,12 @@
 
 #include "backuprecord.h"
 #include "cp1251.h"
-#include "localfiles.h"
+#include "localfilewriter.h"
+#include "localnames.h"
+#include "pcfiletexts.h"
 #include "phonefolders.h"
 #include "progress.h"
 #include "terminalevents.h"
-#include "workingfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,9 +25,29 @@ void fail(ProgressMeter &meter, TreeSummary &summary, const QString &problem)
     ++summary.failures;
 }
 
-QString folderRefusal(PhoneFolders &phone)
+// What a phone result other than Done and LinkLost is in words; otherwise: the
+// phone's refusal.
+QString problemText(const PhoneResult &result, const QString &otherwise)
 {
-    return QStringLiteral("the phone refused to open the folder \"%1\"").arg(Cp1251::decode(phone.refusedFolder()));
+    switch (result.code()) {
+    case PhoneResult::Code::FolderRefused:
+        return QStringLiteral("the phone refused to open the folder \"%1\"").arg(Cp1251::decode(result.name()));
+    case PhoneResult::Code::NotSent:
+        if (const std::optional<Refusal> refusal = result.refusal())
+            return englishText(*refusal);
+        break;
+    default:
+        break;
+    }
+    return otherwise;
+}
+
+// A lost link ends the copy: true then, with the summary saying so.
+bool linkLost(const PhoneResult &result, TreeSummary &summary)
+{
+    if (result == PhoneResult::Code::LinkLost)
+        summary.linkLost = result.loss();
+    return summary.linkLost.has_value();
 }
 
 struct PhoneFile
@@ -63,7 +84,10 @@ public:
         folders.append(LocalFolder{local, modified});
         const FolderListing *listing = m_phone.listing(folder, true);
         if (!listing) {
-            fail(m_meter, m_summary, folderRefusal(m_phone));
+            if (!linkLost(m_phone.failure(), m_summary))
+                fail(m_meter, m_summary,
+                     problemText(m_phone.failure(),
+                                 QStringLiteral("the phone refused to list %1").arg(displayPath(folder))));
             return;
         }
         // Copied: further listings may move the stored ones.
@@ -92,6 +116,8 @@ public:
             }
             if (isFolderKind(row.kind)) {
                 walk(path, localPath, entryRelative, row.modified);
+                if (m_summary.linkLost)
+                    return;
             } else {
                 files.append(PhoneFile{folder, row.name, entryRelative, localPath,
                                        row.byteCount ? qint64(*row.byteCount) : -1, row.modified});
@@ -125,8 +151,10 @@ private:
     // A name the tool could not ask for is reported here, not blamed on the phone.
     bool fetchable(const ListingRow &row, const PhonePath &path, const QString &relative)
     {
-        if (const auto problem = nameLimitProblem(row.name, isFolderKind(row.kind))) {
-            fail(m_meter, m_summary, QStringLiteral("%1: %2").arg(displayPath(path), *problem));
+        const PhoneResult fits = m_phone.session().checkName(
+            row.name, isFolderKind(row.kind) ? PhoneSession::NameUse::Folder : PhoneSession::NameUse::File);
+        if (!fits.ok()) {
+            fail(m_meter, m_summary, QStringLiteral("%1: %2").arg(displayPath(path), problemText(fits, {})));
             return false;
         }
         if (m_backup && relative == QLatin1StringView(BackupRecord::FileName)) {
@@ -231,6 +259,8 @@ TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhoneP
     }
     DownloadPlan plan(phone, meter, summary, options.backup);
     plan.walk(folder, localFolder, {}, modified);
+    if (summary.linkLost)
+        return summary;
     std::optional<BackupRecord> record;
     if (options.backup)
         record.emplace(localFolder);
@@ -269,19 +299,27 @@ TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhoneP
             summary.bytes += std::max<qint64>(file.size, 0);
             continue;
         }
+        LocalFileError openError;
+        const std::unique_ptr<LocalFileWriter> writer = LocalFileWriter::open(file.local, &openError);
+        if (!writer) {
+            fail(meter, summary, writeProblem(file.local, openError));
+            continue;
+        }
         meter.beginFile(shown, file.size);
-        QByteArray content;
-        const PhoneSession::Status status = phone.session().get(file.folder, file.name, &content);
+        const PhoneResult result = phone.session().get(
+            file.folder, file.name, [&writer](QByteArrayView piece) { return writer->write(piece); });
         meter.endFile();
-        if (status == PhoneSession::Status::FolderRefused)
-            fail(meter, summary, folderRefusal(phone));
-        else if (status != PhoneSession::Status::Done)
-            fail(meter, summary, QStringLiteral("the phone did not deliver %1").arg(shown));
-        else if (!writeLocalFile(file.local, content, file.modified, &error))
-            fail(meter, summary, error);
+        if (linkLost(result, summary))
+            break;
+        if (const std::optional<LocalFileError> writeError = writer->error())
+            fail(meter, summary, writeProblem(file.local, *writeError));
+        else if (!result.ok())
+            fail(meter, summary, problemText(result, QStringLiteral("the phone did not deliver %1").arg(shown)));
+        else if (!writer->commit(file.modified))
+            fail(meter, summary, writeProblem(file.local, *writer->error()));
         else {
             ++summary.files;
-            summary.bytes += content.size();
+            summary.bytes += writer->written();
             if (record) {
                 if (const auto written = BackupRecord::regularFile(file.local))
                     record->set(file.relative, *written);
@@ -336,8 +374,8 @@ struct UploadPlan
     qint64 bytes = 0;
 };
 
-void walkLocal(const QString &local, const PhonePath &phone, UploadPlan &plan, ProgressMeter &meter,
-               TreeSummary &summary)
+void walkLocal(const PhoneSession &session, const QString &local, const PhonePath &phone, UploadPlan &plan,
+               ProgressMeter &meter, TreeSummary &summary)
 {
     plan.folders.append({local, phone});
     const QFileInfoList entries = QDir(local).entryInfoList(
@@ -353,13 +391,15 @@ void walkLocal(const QString &local, const PhonePath &phone, UploadPlan &plan, P
             plan.bytes += entry.size();
             continue;
         }
-        const auto name = Cp1251::encode(entry.fileName());
-        const auto problem = name ? nameLimitProblem(*name, true) : englishText(Refusal::NameNotEncodable);
-        if (problem) {
-            fail(meter, summary, QStringLiteral("%1: %2").arg(entry.filePath(), *problem));
+        QByteArray name;
+        PhoneResult fits = PhoneSession::encodeName(entry.fileName(), &name);
+        if (fits.ok())
+            fits = session.checkName(name, PhoneSession::NameUse::Folder);
+        if (!fits.ok()) {
+            fail(meter, summary, QStringLiteral("%1: %2").arg(entry.filePath(), problemText(fits, {})));
             continue;
         }
-        walkLocal(entry.filePath(), phone + PhonePath{*name}, plan, meter, summary);
+        walkLocal(session, entry.filePath(), phone + PhonePath{name}, plan, meter, summary);
     }
 }
 
@@ -372,7 +412,7 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
     clock.start();
     TreeSummary summary;
     UploadPlan plan;
-    walkLocal(localFolder, phoneFolder, plan, meter, summary);
+    walkLocal(phone.session(), localFolder, phoneFolder, plan, meter, summary);
 
     // The first folder is where the copy goes; it exists already.
     QSet<PhonePath> missing;
@@ -382,13 +422,14 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
             missing.insert(folder.phone);
             continue;
         }
-        const PhoneSession::Status status = phone.session().makeFolder(parent, folder.phone.last());
-        if (status != PhoneSession::Status::Done) {
+        const PhoneResult result = phone.session().makeFolder(parent, folder.phone.last());
+        if (linkLost(result, summary))
+            return summary;
+        if (!result.ok()) {
             missing.insert(folder.phone);
             fail(meter, summary,
-                 status == PhoneSession::Status::FolderRefused
-                     ? folderRefusal(phone)
-                     : QStringLiteral("the phone refused to make the folder %1").arg(displayPath(folder.phone)));
+                 problemText(result,
+                             QStringLiteral("the phone refused to make the folder %1").arg(displayPath(folder.phone))));
         }
     }
 
@@ -402,40 +443,45 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
             fail(meter, summary, *problem);
             continue;
         }
-        // A name without Windows-1251 codes is refused by the upload itself.
-        if (const auto name = Cp1251::encode(QFileInfo(file.local).fileName())) {
-            if (const auto problem = nameLimitProblem(*name, false)) {
-                fail(meter, summary, QStringLiteral("%1: %2").arg(file.local, *problem));
-                continue;
-            }
+        bool large = false;
+        QByteArray name;
+        PhoneResult checked = phone.session().checkUpload(file.local, &large, &name);
+        // Nothing is made on the phone that could not be fetched back.
+        if (checked.ok())
+            checked = phone.session().checkName(name, PhoneSession::NameUse::File);
+        if (!checked.ok()) {
+            fail(meter, summary, QStringLiteral("%1: %2").arg(file.local, problemText(checked, {})));
+            continue;
         }
         events.setSubject(file.local);
         meter.beginFile(file.local, file.size);
-        const PhoneSession::Status status = phone.session().replace(file.local, file.phoneFolder);
+        const PhoneResult result = phone.session().replace(file.local, file.phoneFolder);
         meter.endFile();
         events.setSubject({});
-        switch (status) {
-        case PhoneSession::Status::Done:
+        if (linkLost(result, summary))
+            break;
+        switch (result.code()) {
+        case PhoneResult::Code::Done:
             ++summary.files;
             summary.bytes += file.size;
             break;
-        case PhoneSession::Status::NotSent:
-            ++summary.failures; // the refusal was printed
+        case PhoneResult::Code::Declined:
+            ++summary.failures; // the question said why
             break;
-        case PhoneSession::Status::FolderRefused:
-            fail(meter, summary, folderRefusal(phone));
+        case PhoneResult::Code::NotSent:
+            fail(meter, summary, QStringLiteral("%1: %2").arg(file.local, problemText(result, {})));
             break;
-        case PhoneSession::Status::OldFileLost:
+        case PhoneResult::Code::OldFileLost:
             fail(meter, summary,
                  QStringLiteral("the old file is gone and the new one did not arrive (%1)").arg(file.local));
             break;
-        case PhoneSession::Status::OldSetAside:
+        case PhoneResult::Code::OldSetAside:
             fail(meter, summary,
                  QStringLiteral("%1 was not copied; the old file is kept as %2")
-                     .arg(file.local, displayPath(file.phoneFolder + PhonePath{phone.session().setAsideName()})));
+                     .arg(file.local, displayPath(file.phoneFolder + PhonePath{result.name()})));
             break;
         default:
-            fail(meter, summary, QStringLiteral("the phone refused %1").arg(file.local));
+            fail(meter, summary, problemText(result, QStringLiteral("the phone refused %1").arg(file.local)));
         }
     }
     meter.endTree();

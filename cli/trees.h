@@ -1,15 +1,18 @@
 #pragma once
 
 #include "phonepath.h"
+#include "phoneresult.h"
 
 #include <QString>
+
+#include <optional>
 
 class PhoneFolders;
 class ProgressMeter;
 class TerminalEvents;
 
 // What a tree copy did. A file that fails is reported when it fails and counted;
-// the copy goes on with the next.
+// the copy goes on with the next, unless the link was lost.
 struct TreeSummary
 {
     int files = 0; // copied (a dry run: to copy)
@@ -19,6 +22,7 @@ struct TreeSummary
     int failures = 0;
     qint64 milliseconds = 0;
     bool dryRun = false;
+    std::optional<LinkLoss> linkLost; // the copy stopped there; nothing was printed of it
 };
 
 struct DownloadOptions

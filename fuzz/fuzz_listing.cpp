@@ -8,7 +8,7 @@
 
 #include "cp1251.h"
 #include "listing.h"
-#include "workingfiles.h"
+#include "localnames.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -86,13 +86,12 @@ enum class Refusal {
     UnsafeLocalName,
 };
 
-// What the link, the connect procedure and the file operations report, as it
-// happens. Each front end words its own text from these; every call has an empty
-// default, so a front end implements only what it shows.
-class PhoneEvents
+// The connect procedure's progress: its steps, the model, the speed, a port that
+// would not open. Every call has an empty default: a front end implements what it shows.
+class ConnectEvents
 {
 public:
-    virtual ~PhoneEvents() = default;
+    virtual ~ConnectEvents() = default;
 
     virtual void linkStateChanged(LinkState) {}
     virtual void connectStep(ConnectStep) {}
@@ -104,6 +103,13 @@ public:
     // the port follows it, or it did not and the link stays at 57600.
     virtual void speedChanged(int /*baud*/) {}
     virtual void speedNotConfirmed(int /*baud*/) {}
+};
+
+// The progress of the exchanges once the link is up; empty defaults as above.
+class TransferEvents
+{
+public:
+    virtual ~TransferEvents() = default;
 
     // sourceBytes: the length of the PC file of an upload, 0 otherwise.
     virtual void operationStarted(PhoneOperation, qint64 /*sourceBytes*/) {}
@@ -123,13 +129,30 @@ public:
     virtual void sequenceReported(int) {}
     // Bytes received and not read yet, once a second from the monitors.
     virtual void waitingBytesReported(int) {}
-
-    virtual void refused(Refusal) {}
-    // The staged upload is larger than 150 kB: go on? A front end without a user to ask copies it.
-    virtual bool confirmLargeUpload() { return true; }
-
     // The link mended a line fault; nothing to show unless a front end counts them.
     virtual void linkRepaired(LinkRepair) {}
-    // A fatal link error. When this returns, the link closes the port and throws LinkLost.
+};
+
+// The one question an operation asks.
+class UploadQuestion
+{
+public:
+    virtual ~UploadQuestion() = default;
+
+    // The staged upload is larger than 150 kB: go on? A front end without a user to ask copies it.
+    virtual bool confirmLargeUpload() { return true; }
+};
+
+// Everything the link, the connect procedure and the file operations report while
+// they run; what an operation came to is its PhoneResult. Each front end words its
+// own text.
+class PhoneEvents
+    : public ConnectEvents
+    , public TransferEvents
+    , public UploadQuestion
+{
+public:
+    // A fatal link error. When this returns, the link closes the port and throws
+    // LinkLost; the session returns it as its result.
     virtual void linkLost(LinkLoss) {}
 };

@@ -384,14 +384,14 @@ void PhoneLink::writeBlock(const BlockWrites &writes)
 PhoneLink::BlockWrites PhoneLink::frames(const QByteArray &block)
 {
     // A block that fits travels in one frame; otherwise full 32-byte frames and the rest.
-    BlockWrites frames;
+    BlockWrites writes;
     qsizetype offset = 0;
     do {
         const qsizetype piece = std::min<qsizetype>(MaxFramePayload, block.size() - offset);
-        frames.append(dataFrame(block.mid(offset, piece)));
+        writes.append(dataFrame(block.mid(offset, piece)));
         offset += piece;
     } while (offset < block.size());
-    return frames;
+    return writes;
 }
 
 QByteArray PhoneLink::framed(const QByteArray &block)

@@ -1,5 +1,6 @@
 #include "phonefs.h"
 
+#include <QDir>
 #include <QSet>
 #include <QStringDecoder>
 
@@ -284,7 +285,7 @@ void PhoneFs::fillAttributes(const PhoneEntry &entry, struct stat *attributes) c
 
 void PhoneFs::fillPending(const FileBuffer &buffer, struct stat *attributes) const
 {
-    fillAttributes(PhoneEntry{buffer.path.last(), false, buffer.content.size(), std::nullopt}, attributes);
+    fillAttributes(PhoneEntry{buffer.path.last(), false, buffer.size, std::nullopt}, attributes);
     setTimes(attributes, buffer.changed);
 }
 
@@ -338,21 +339,44 @@ int PhoneFs::load(FileBuffer &buffer)
         return 0;
     if (buffer.loadError)
         return buffer.loadError;
-    // One download per open file: every later read of it is served from memory.
-    QByteArray received;
+    // One download per open file: every later read of it is served from the cache.
+    if (const int error = resize(buffer, 0))
+        return error;
+    int cacheError = 0;
     auto result = onPhone(QStringLiteral("reading %1").arg(shown(buffer.path)), [&](PhoneStore &phone) {
-        return phone.read(buffer.path, [&received](const QByteArray &part) { received += part; });
+        return phone.read(buffer.path, [&](QByteArrayView part) {
+            if (::pwrite(buffer.cache->handle(), part.data(), size_t(part.size()), off_t(buffer.size)) != part.size()) {
+                cacheError = errno != 0 ? errno : EIO;
+                return false;
+            }
+            buffer.size += part.size();
+            return true;
+        });
     });
     if (!result.ok()) {
         // The kernel retries a failed read-ahead on its own; the application must see the
         // failure, not a second download. A new open() starts afresh.
-        buffer.loadError = -errnoFor(result.error(), EACCES);
+        buffer.loadError = cacheError != 0 ? -cacheError : -errnoFor(result.error(), EACCES);
         buffer.detached = true;
+        resize(buffer, 0);
         return buffer.loadError;
     }
-    buffer.content = received;
     buffer.loaded = true;
-    noteSize(buffer.path, buffer.content.size());
+    noteSize(buffer.path, buffer.size);
+    return 0;
+}
+
+int PhoneFs::resize(FileBuffer &buffer, qint64 size)
+{
+    if (!buffer.cache) {
+        auto cache = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/tarvel-mount-XXXXXX"));
+        if (!cache->open())
+            return -EIO;
+        buffer.cache = std::move(cache);
+    }
+    if (::ftruncate(buffer.cache->handle(), off_t(size)) != 0)
+        return -errno;
+    buffer.size = size;
     return 0;
 }
 
@@ -374,13 +398,17 @@ int PhoneFs::upload(FileBuffer &buffer)
     if (!buffer.dirty || buffer.detached)
         return 0;
     buffer.dirty = false;
+    if (!buffer.cache) {
+        if (const int error = resize(buffer, 0))
+            return error;
+    }
     auto before = lookup(buffer.path);
     if (!before.ok()) {
         buffer.detached = true;
         return -errnoFor(before.error(), EACCES);
     }
     auto written = onPhone(QStringLiteral("copying %1 to the phone").arg(shown(buffer.path)),
-                           [&buffer](PhoneStore &phone) { return phone.write(buffer.path, buffer.content); });
+                           [&buffer](PhoneStore &phone) { return phone.write(buffer.path, buffer.cache->fileName()); });
     dropCaches();
     if (!written.ok()) {
         // The descriptor's content is not on the phone and never will be from here.
@@ -473,7 +501,8 @@ int PhoneFs::open(const char *path, int flags, Handle *handle)
         buffer->onPhone = true;
     }
     if ((flags & O_TRUNC) && (flags & O_ACCMODE) != O_RDONLY) {
-        buffer->content.clear();
+        if (const int error = resize(*buffer, 0))
+            return error;
         buffer->loaded = true;
         buffer->dirty = true;
         buffer->changed = std::time(nullptr);
@@ -516,12 +545,11 @@ int PhoneFs::read(Handle handle, char *data, size_t size, off_t offset)
         return -EBADF;
     if (const int error = load(*buffer))
         return error;
-    const qsizetype length = buffer->content.size();
-    if (offset < 0 || offset >= length)
+    if (offset < 0 || offset >= buffer->size)
         return 0;
-    const qsizetype count = std::min<qsizetype>(qsizetype(size), length - offset);
-    std::memcpy(data, buffer->content.constData() + offset, size_t(count));
-    return int(count);
+    const size_t count = size_t(std::min<qint64>(qint64(size), buffer->size - offset));
+    const ssize_t got = ::pread(buffer->cache->handle(), data, count, offset);
+    return got < 0 ? -errno : int(got);
 }
 
 int PhoneFs::write(Handle handle, const char *data, size_t size, off_t offset)
@@ -535,10 +563,14 @@ int PhoneFs::write(Handle handle, const char *data, size_t size, off_t offset)
         return -EFBIG;
     if (const int error = load(*buffer))
         return error;
-    const qsizetype end = qsizetype(offset) + qsizetype(size);
-    if (end > buffer->content.size())
-        buffer->content.append(end - buffer->content.size(), '\0');
-    std::memcpy(buffer->content.data() + offset, data, size);
+    if (!buffer->cache) {
+        if (const int error = resize(*buffer, 0))
+            return error;
+    }
+    const ssize_t written = ::pwrite(buffer->cache->handle(), data, size, offset);
+    if (written < 0)
+        return -errno;
+    buffer->size = std::max(buffer->size, qint64(offset) + qint64(written));
     buffer->dirty = true;
     buffer->changed = std::time(nullptr);
     return int(size);
@@ -571,16 +603,12 @@ int PhoneFs::truncate(const char *path, off_t size, const Handle *handle)
         buffer->path = *target;
         buffer->onPhone = true;
     }
-    if (size == 0) {
-        buffer->content.clear();
+    if (size == 0)
         buffer->loaded = true;
-    } else if (const int error = load(*buffer)) {
+    else if (const int error = load(*buffer))
         return error;
-    }
-    if (size > buffer->content.size())
-        buffer->content.append(qsizetype(size) - buffer->content.size(), '\0');
-    else
-        buffer->content.truncate(qsizetype(size));
+    if (const int error = resize(*buffer, size))
+        return error;
     buffer->dirty = true;
     buffer->changed = std::time(nullptr);
     return closed ? upload(*buffer) : 0;

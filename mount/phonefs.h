@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QTemporaryFile>
 
 #include <chrono>
 #include <cstdint>
@@ -67,12 +68,14 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    // The content of one open file, shared by every descriptor open on it.
+    // The content of one open file, shared by every descriptor open on it. It is kept
+    // in a temporary file on disk (TMPDIR), so that a large file costs no memory.
     struct FileBuffer
     {
         PhonePath path;
-        QByteArray content;
-        bool loaded = false; // content holds the whole file
+        std::unique_ptr<QTemporaryFile> cache; // read and written only through its descriptor
+        qint64 size = 0;
+        bool loaded = false; // the cache holds the whole file
         bool dirty = false; // changed since it was last copied to the phone
         bool detached = false; // removed from under its descriptors: never copied
         bool onPhone = false; // the phone has a file at path
@@ -123,6 +126,8 @@ private:
     std::shared_ptr<FileBuffer> bufferOf(Handle handle) const;
     Handle addHandle(std::shared_ptr<FileBuffer> buffer);
     int load(FileBuffer &buffer);
+    // Makes the cache file when there is none and sets its size; 0 or a negative errno.
+    static int resize(FileBuffer &buffer, qint64 size);
     int upload(FileBuffer &buffer);
     void noteSize(const PhonePath &path, qint64 size);
     // Descriptors whose file was removed or replaced keep their content but never copy it.

@@ -4,6 +4,7 @@
 // thread, one operation at a time. Every call blocks until the phone has answered.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -84,8 +85,9 @@ private:
 class PhoneStore
 {
 public:
-    // Receives the file's bytes in order, in one or more parts.
-    using PartReceiver = std::function<void(const QByteArray &part)>;
+    // Receives the file's bytes in order, part by part as they arrive; false when it
+    // cannot keep them, which stops the download.
+    using PartReceiver = std::function<bool(QByteArrayView part)>;
 
     virtual ~PhoneStore() = default;
 
@@ -103,9 +105,10 @@ public:
     // Downloads a file; the parts reach receive as they arrive. On a failure the
     // parts received so far are not the file.
     virtual StoreResult<> read(const PhonePath &file, const PartReceiver &receive) = 0;
-    // Uploads a whole file into an existing folder, replacing a file of that name (in
-    // any letter case) so that only the new bytes stand under it.
-    virtual StoreResult<> write(const PhonePath &file, const QByteArray &content) = 0;
+    // Uploads the PC file at localPath as file, into an existing folder, replacing a
+    // file of that name (in any letter case) so that only the new bytes stand under it.
+    // The PC file is read piece by piece.
+    virtual StoreResult<> write(const PhonePath &file, const QString &localPath) = 0;
     // Makes a folder inside an existing folder.
     virtual StoreResult<> makeFolder(const PhonePath &folder) = 0;
     // Removes a file or an empty folder.

@@ -1,39 +1,25 @@
 #include "sessionstore.h"
 
 #include "cp1251.h"
-#include "obexrequests.h"
 #include "phonefs.h"
 #include "phonesession.h"
 #include "portproblem.h"
-#include "staging.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-// What the link and the connect procedure report, kept for the store's messages.
-// The size question keeps its default answer: a copy made through the mount is the
-// user's own confirmation.
-class MountEvents : public PhoneEvents
+// What the connect procedure reports that the store shows.
+class MountEvents : public ConnectEvents
 {
 public:
-    void connectFailed(ConnectFailure failure, SerialPort::OpenError portError) override
-    {
-        connectFailure = failure;
-        openError = portError;
-    }
     void speedNotConfirmed(int baud) override
     {
         mountMessage(QStringLiteral("the phone did not take %1 baud; the link stays at %2")
                          .arg(baud)
                          .arg(SerialPort::StartBaudRate));
     }
-    void refused(Refusal why) override { refusal = why; }
-
-    std::optional<ConnectFailure> connectFailure;
-    SerialPort::OpenError openError = SerialPort::OpenError::None;
-    std::optional<Refusal> refusal; // of the operation in progress
 };
 
 QString lossText(LinkLoss loss)
@@ -52,17 +38,6 @@ StoreError refusedBecause(const QString &why)
     return StoreError{StoreFailure::Refused, why};
 }
 
-// The largest file whose staged upload the Length header can announce.
-qint64 largestUpload()
-{
-    qint64 size = (Staging::LengthLimit - 1) * Staging::PieceSize / Staging::RecordSize;
-    while (Staging::stagedLength(size) >= Staging::LengthLimit)
-        --size;
-    while (Staging::stagedLength(size + 1) < Staging::LengthLimit)
-        ++size;
-    return size;
-}
-
 // A path in Windows-1251, the way PhoneSession takes it.
 struct WirePath
 {
@@ -73,7 +48,7 @@ struct WirePath
 class SessionStore : public PhoneStore
 {
 public:
-    explicit SessionStore(Checksum &crc) : session(crc, events) {}
+    explicit SessionStore(Checksum &crc) : session(crc, events, transfers, question) {}
     // The unmount, and a store given up after a lost link: the phone is left as it was found.
     ~SessionStore() override { session.close(); }
     SessionStore(const SessionStore &) = delete;
@@ -82,13 +57,16 @@ public:
     // The whole connect procedure; the reason in *problem when it fails.
     bool connect(const LinkSettings &link, double timeScale, QString *problem);
 
-    bool canName(const QString &name) const override;
-    bool canMove(const PhonePath &from, const PhonePath &to) const override;
-    qint64 maxFileSize() const override { return largestUpload(); }
+    bool canName(const QString &name) const override { return session.canName(name); }
+    bool canMove(const PhonePath &from, const PhonePath &to) const override
+    {
+        return PhoneSession::movePathsFit(from, to);
+    }
+    qint64 maxFileSize() const override { return PhoneSession::largestUpload(); }
 
     StoreResult<QList<PhoneEntry>> list(const PhonePath &folder) override;
     StoreResult<> read(const PhonePath &file, const PartReceiver &receive) override;
-    StoreResult<> write(const PhonePath &file, const QByteArray &content) override;
+    StoreResult<> write(const PhonePath &file, const QString &localPath) override;
     StoreResult<> makeFolder(const PhonePath &folder) override;
     StoreResult<> remove(const PhonePath &path) override;
     StoreResult<> move(const PhonePath &from, const PhonePath &to) override;
@@ -97,40 +75,41 @@ public:
 private:
     // The path in Windows-1251; named: its last step is the name, not a folder.
     static StoreResult<WirePath> wirePath(const PhonePath &path, bool named);
-    // Runs an operation on the session, a lost link caught.
-    template<typename T, typename Operation>
-    StoreResult<T> onLink(Operation operation);
-    StoreError failure(PhoneSession::Status status) const;
-    StoreResult<> done(PhoneSession::Status status) const;
+    static StoreError storeError(const PhoneResult &result);
+    static StoreResult<> done(const PhoneResult &result);
 
-    MountEvents events; // outlives the session, which reports to it
+    // Outlive the session, which reports to them. Transfers show nothing; the size
+    // question keeps its default answer: a copy made through the mount is the user's
+    // own confirmation.
+    MountEvents events;
+    TransferEvents transfers;
+    UploadQuestion question;
     PhoneSession session;
 };
 
 bool SessionStore::connect(const LinkSettings &link, double timeScale, QString *problem)
 {
-    PhoneLink &line = session.link();
     if (link.device.isEmpty())
-        line.setPortNumber(link.port);
+        session.setPortNumber(link.port);
     else
-        line.setDevicePath(link.device);
-    line.setRts(link.rts);
+        session.setDevicePath(link.device);
+    session.setRts(link.rts);
     session.setSpeed(link.speed);
     session.setLinkChoice(link.choice);
-    line.setPauseScale(timeScale);
-    line.setTimeoutInterval(int(std::lround(PhoneLink::DefaultTimeoutMs * timeScale)));
-    try {
-        if (session.connect())
-            return true;
-    } catch (const LinkLost &lost) {
-        *problem = lossText(lost.kind) + QStringLiteral(" while connecting on ") + line.devicePath();
+    session.setPauseScale(timeScale);
+    session.setTimeoutInterval(int(std::lround(PhoneSession::DefaultTimeoutMs * timeScale)));
+    const PhoneResult result = session.connect();
+    const QString device = session.devicePath();
+    if (result.ok())
+        return true;
+    if (result == PhoneResult::Code::LinkLost) {
+        *problem = lossText(result.loss()) + QStringLiteral(" while connecting on ") + device;
         return false;
     }
-    const QString device = line.devicePath();
-    switch (events.connectFailure.value_or(ConnectFailure::PortUnavailable)) {
+    switch (result.connectFailure().value_or(ConnectFailure::PortUnavailable)) {
     case ConnectFailure::PortUnavailable:
-        *problem =
-            portOpenProblem(line.openedDevicePath().isEmpty() ? device : line.openedDevicePath(), events.openError);
+        *problem = portOpenProblem(session.openedDevicePath().isEmpty() ? device : session.openedDevicePath(),
+                                   result.portError());
         break;
     case ConnectFailure::At:
         *problem = QStringLiteral("no phone answers on %1 (no OK to AT)").arg(device);
@@ -152,26 +131,6 @@ bool SessionStore::connect(const LinkSettings &link, double timeScale, QString *
     return false;
 }
 
-bool SessionStore::canName(const QString &name) const
-{
-    const auto bytes = Cp1251::encode(name);
-    // The shortest limit of every request that carries a name.
-    const int longest = std::min({ObexRequest::MaxSetPathName, ObexRequest::MaxGetName, ObexRequest::MaxUploadName});
-    return bytes && !bytes->isEmpty() && bytes->size() <= longest;
-}
-
-bool SessionStore::canMove(const PhonePath &from, const PhonePath &to) const
-{
-    // "/Sub/a.txt": a slash and the name's characters per step, one UTF-16 unit each.
-    const auto units = [](const PhonePath &path) {
-        qsizetype count = 0;
-        for (const QString &name : path)
-            count += 1 + name.size();
-        return count;
-    };
-    return units(from) <= ObexRequest::MaxMovePathUnits && units(to) <= ObexRequest::MaxMovePathUnits;
-}
-
 StoreResult<WirePath> SessionStore::wirePath(const PhonePath &path, bool named)
 {
     WirePath wire;
@@ -186,23 +145,20 @@ StoreResult<WirePath> SessionStore::wirePath(const PhonePath &path, bool named)
     return wire;
 }
 
-template<typename T, typename Operation>
-StoreResult<T> SessionStore::onLink(Operation operation)
+StoreError SessionStore::storeError(const PhoneResult &result)
 {
-    events.refusal.reset();
-    try {
-        return operation();
-    } catch (const LinkLost &lost) {
+    using Code = PhoneResult::Code;
+    switch (result.code()) {
+    case Code::Done:
+    case Code::Refused:
+    case Code::Declined:
+    case Code::NotConnected:
+        break;
+    case Code::LinkLost:
         // The link has closed the port already.
-        return StoreError{StoreFailure::LinkLost, lossText(lost.kind)};
-    }
-}
-
-StoreError SessionStore::failure(PhoneSession::Status status) const
-{
-    // A refusal event: the operation stopped on the PC before its request went out.
-    if (events.refusal) {
-        switch (*events.refusal) {
+        return StoreError{StoreFailure::LinkLost, lossText(result.loss())};
+    case Code::NotSent:
+        switch (result.refusal().value_or(Refusal::StagingUnwritable)) {
         case Refusal::NameNotEncodable:
             return notSendable(QStringLiteral("a name has a character without a Windows-1251 code"));
         case Refusal::FolderNameTooLong:
@@ -214,35 +170,27 @@ StoreError SessionStore::failure(PhoneSession::Status status) const
         default:
             return refusedBecause(QStringLiteral("not sent"));
         }
-    }
-    switch (status) {
-    case PhoneSession::Status::Done:
-    case PhoneSession::Status::Refused:
-    case PhoneSession::Status::NotSent:
-        break;
-    case PhoneSession::Status::FolderRefused:
-        return refusedBecause(
-            QStringLiteral("it would not open the folder \"%1\"").arg(Cp1251::decode(session.refusedFolder())));
-    case PhoneSession::Status::NotFound:
+    case Code::FolderRefused:
+        return refusedBecause(QStringLiteral("it would not open the folder \"%1\"").arg(Cp1251::decode(result.name())));
+    case Code::NotFound:
         return refusedBecause(QStringLiteral("no such file or folder"));
-    case PhoneSession::Status::Exists:
+    case Code::Exists:
         return refusedBecause(QStringLiteral("the destination exists"));
-    case PhoneSession::Status::PathTooLong:
+    case Code::PathTooLong:
         return notSendable(QStringLiteral("a path is too long for the move command"));
-    case PhoneSession::Status::OldFileLost:
+    case Code::OldFileLost:
         return refusedBecause(QStringLiteral("the old file is gone and the new one did not arrive"));
-    case PhoneSession::Status::OldSetAside:
-        return refusedBecause(
-            QStringLiteral("the old file is kept as \"%1\"").arg(Cp1251::decode(session.setAsideName())));
+    case Code::OldSetAside:
+        return refusedBecause(QStringLiteral("the old file is kept as \"%1\"").arg(Cp1251::decode(result.name())));
     }
     return refusedBecause(QString());
 }
 
-StoreResult<> SessionStore::done(PhoneSession::Status status) const
+StoreResult<> SessionStore::done(const PhoneResult &result)
 {
-    if (status == PhoneSession::Status::Done)
+    if (result.ok())
         return {};
-    return failure(status);
+    return storeError(result);
 }
 
 StoreResult<QList<PhoneEntry>> SessionStore::list(const PhonePath &folder)
@@ -250,17 +198,15 @@ StoreResult<QList<PhoneEntry>> SessionStore::list(const PhonePath &folder)
     const auto wire = wirePath(folder, false);
     if (!wire.ok())
         return wire.error();
-    return onLink<QList<PhoneEntry>>([&]() -> StoreResult<QList<PhoneEntry>> {
-        FolderListing listing;
-        const PhoneSession::Status status = session.list(wire.value().folder, &listing);
-        if (status != PhoneSession::Status::Done)
-            return failure(status);
-        // Every folder's listing has text; none means the exchange went wrong and
-        // the link may be out of step.
-        if (listing.text.isEmpty()) {
-            session.link().closePort();
-            return StoreError{StoreFailure::LinkLost, QStringLiteral("the phone sent no listing")};
-        }
+    FolderListing listing;
+    const PhoneResult result = session.list(wire.value().folder, &listing);
+    if (!result.ok())
+        return storeError(result);
+    // Every folder's listing has text; none means the exchange went wrong and the link
+    // may be out of step: the store is given up (and the phone left) like a lost link.
+    if (listing.text.isEmpty())
+        return StoreError{StoreFailure::LinkLost, QStringLiteral("the phone sent no listing")};
+    {
         QList<PhoneEntry> entries;
         for (const ListingRow &row : listing.rows) {
             if (row.kind == EntryKind::Parent)
@@ -274,34 +220,32 @@ StoreResult<QList<PhoneEntry>> SessionStore::list(const PhonePath &folder)
             entries.append(entry);
         }
         return entries;
-    });
+    }
 }
 
-// The phone's GET is one exchange that runs to its end on this thread, so a FUSE
-// read could not return before it anyway: the file is handed over whole.
 StoreResult<> SessionStore::read(const PhonePath &file, const PartReceiver &receive)
 {
     const auto wire = wirePath(file, true);
     if (!wire.ok())
         return wire.error();
-    return onLink<void>([&]() -> StoreResult<> {
-        QByteArray content;
-        const PhoneSession::Status status = session.get(wire.value().folder, wire.value().name, &content);
-        if (status == PhoneSession::Status::Refused && !events.refusal)
-            return refusedBecause(QStringLiteral("the file did not come whole"));
-        if (status != PhoneSession::Status::Done)
-            return failure(status);
-        receive(content);
-        return {};
-    });
+    bool kept = true;
+    const PhoneResult result =
+        session.get(wire.value().folder, wire.value().name, [&](QByteArrayView part) { return kept = receive(part); });
+    if (!kept)
+        return refusedBecause(QStringLiteral("the file could not be kept on the PC"));
+    if (result == PhoneResult::Code::Refused)
+        return refusedBecause(QStringLiteral("the file did not come whole"));
+    if (!result.ok())
+        return storeError(result);
+    return {};
 }
 
-StoreResult<> SessionStore::write(const PhonePath &file, const QByteArray &content)
+StoreResult<> SessionStore::write(const PhonePath &file, const QString &localPath)
 {
     const auto wire = wirePath(file, true);
     if (!wire.ok())
         return wire.error();
-    return onLink<void>([&] { return done(session.replace(wire.value().folder, wire.value().name, content)); });
+    return done(session.replace(localPath, wire.value().folder, wire.value().name));
 }
 
 StoreResult<> SessionStore::makeFolder(const PhonePath &folder)
@@ -309,7 +253,7 @@ StoreResult<> SessionStore::makeFolder(const PhonePath &folder)
     const auto wire = wirePath(folder, true);
     if (!wire.ok())
         return wire.error();
-    return onLink<void>([&] { return done(session.makeFolder(wire.value().folder, wire.value().name)); });
+    return done(session.makeFolder(wire.value().folder, wire.value().name));
 }
 
 StoreResult<> SessionStore::remove(const PhonePath &path)
@@ -317,7 +261,7 @@ StoreResult<> SessionStore::remove(const PhonePath &path)
     const auto wire = wirePath(path, true);
     if (!wire.ok())
         return wire.error();
-    return onLink<void>([&] { return done(session.remove(wire.value().folder, wire.value().name)); });
+    return done(session.remove(wire.value().folder, wire.value().name));
 }
 
 StoreResult<> SessionStore::move(const PhonePath &from, const PhonePath &to)
@@ -328,23 +272,22 @@ StoreResult<> SessionStore::move(const PhonePath &from, const PhonePath &to)
     const auto target = wirePath(to, true);
     if (!target.ok())
         return target.error();
-    return onLink<void>([&]() -> StoreResult<> {
-        const PhoneSession::Status status = session.moveReplacing(source.value().folder, source.value().name,
-                                                                  target.value().folder, target.value().name);
-        if (status == PhoneSession::Status::Refused && !events.refusal)
-            return StoreError{StoreFailure::MovesRefused, QStringLiteral("it refuses the move command")};
-        return done(status);
-    });
+    const PhoneResult result =
+        session.moveReplacing(source.value().folder, source.value().name, target.value().folder, target.value().name);
+    if (result == PhoneResult::Code::Refused)
+        return StoreError{StoreFailure::MovesRefused, QStringLiteral("it refuses the move command")};
+    return done(result);
 }
 
 StoreResult<MemoryFigures> SessionStore::memory()
 {
-    return onLink<MemoryFigures>([this]() -> StoreResult<MemoryFigures> {
-        if (session.readMemory() != PhoneSession::Status::Done)
-            return refusedBecause(QStringLiteral("no memory figures"));
-        const PhoneSession::Info info = session.info();
-        return MemoryFigures{info.totalMemory.value_or(0), info.freeMemory.value_or(0)};
-    });
+    const PhoneResult result = session.readMemory();
+    if (result == PhoneResult::Code::Refused)
+        return refusedBecause(QStringLiteral("no memory figures"));
+    if (!result.ok())
+        return storeError(result);
+    const PhoneSession::Info info = session.info();
+    return MemoryFigures{info.totalMemory.value_or(0), info.freeMemory.value_or(0)};
 }
 
 } // namespace

@@ -44,6 +44,14 @@ struct ListingRow
     bool operator==(const ListingRow &) const = default;
 };
 
+// What the list window shows after a refresh.
+struct FolderListing
+{
+    QByteArray text; // the listing as received (Text2)
+    QList<ListingRow> rows; // parent row, folders, files
+    QString pathLine; // Mobile:\Root\Bitmap\ (every entry closed by a backslash)
+};
+
 // The text of the parent row: "../" and ten spaces.
 extern const QByteArray ParentRowText;
 

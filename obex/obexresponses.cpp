@@ -97,7 +97,9 @@ std::optional<QByteArray> bodyData(const QByteArray &response)
     return std::nullopt;
 }
 
-GetDataCollector::GetDataCollector(Transfer transfer) : laterCut(transfer == Transfer::Listing ? 11 : 6) {}
+GetDataCollector::GetDataCollector(Transfer transfer, DataSink pieceSink)
+    : laterCut(transfer == Transfer::Listing ? 11 : 6), sink(std::move(pieceSink))
+{}
 
 void GetDataCollector::addResponse(const QByteArray &response)
 {
@@ -105,28 +107,33 @@ void GetDataCollector::addResponse(const QByteArray &response)
         return;
     const bool first = responses == 0;
     ++responses;
-    const qsizetype before = collected.size();
+    QByteArray piece;
     if (auto data = responseData(response)) {
         if (!announced)
             announced = data->length;
-        collected.append(data->body);
+        piece = std::move(data->body);
     } else if (first) {
-        collected.append(response.mid(11));
+        piece = response.mid(11);
     } else if (code(response) == Continue) {
-        collected.append(response.mid(laterCut));
+        piece = response.mid(laterCut);
     }
+    received += piece.size();
 
-    responsesWithoutData = collected.size() == before && code(response) == Continue ? responsesWithoutData + 1 : 0;
-    if (collected.size() > TransferLimit || (announced && collected.size() > qsizetype(*announced))
-        || responsesWithoutData > StalledResponses) {
+    responsesWithoutData = piece.isEmpty() && code(response) == Continue ? responsesWithoutData + 1 : 0;
+    const qint64 limit = sink ? StreamLimit : TransferLimit;
+    if (received > limit || (announced && received > qint64(*announced)) || responsesWithoutData > StalledResponses
+        || (sink && !piece.isEmpty() && !sink(piece))) {
         overran = true;
         collected.clear();
+        return;
     }
+    if (!sink)
+        collected.append(piece);
 }
 
 bool GetDataCollector::complete() const
 {
-    return !overran && (!announced || collected.size() == qsizetype(*announced));
+    return !overran && (!announced || received == qint64(*announced));
 }
 
 std::optional<quint32> memoryFigure(const QByteArray &response)

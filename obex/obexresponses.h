@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 
+#include <functional>
 #include <optional>
 
 namespace ObexResponse {
@@ -18,8 +20,12 @@ char code(const QByteArray &response);
 // Empty optional when the headers after the code and length do not parse.
 std::optional<QByteArray> bodyData(const QByteArray &response);
 
+// Takes a download's data piece by piece as it arrives; false when it cannot (a full
+// disk), which stops the transfer.
+using DataSink = std::function<bool(QByteArrayView piece)>;
+
 // Gathers the data of a multi-packet GET from every response, the final one
-// included. Responses whose headers do not parse fall back to fixed cuts: the
+// included, or hands each piece to a sink as it comes. Responses whose headers do not parse fall back to fixed cuts: the
 // first loses 11 bytes, later ones `laterCut` bytes, and a final response other
 // than the first contributes nothing. The data counts only when it is complete:
 // as long as the phone's Length header announced, when it sent one.
@@ -30,20 +36,24 @@ public:
         Listing,
         File
     };
-    // No object of the phone is larger; past this a transfer is broken off.
+    // No object held in memory is larger; past this a transfer is broken off.
     static constexpr qsizetype TransferLimit = 16 * 1024 * 1024;
+    // Data handed to a sink may be as long as a Length header can announce.
+    static constexpr qint64 StreamLimit = 0xFFFFFFFFLL;
     // Continue responses in a row without data after which a transfer counts as stalled.
     static constexpr int StalledResponses = 64;
 
-    explicit GetDataCollector(Transfer transfer);
+    explicit GetDataCollector(Transfer transfer, DataSink sink = {});
     // Responses after an overrun are ignored.
     void addResponse(const QByteArray &response);
+    // Everything received; empty when a sink took the data.
     const QByteArray &data() const { return collected; }
+    qint64 receivedBytes() const { return received; }
     int responseCount() const { return responses; }
     // The object length of the first Length header, if any response carried one.
     std::optional<quint32> announcedLength() const { return announced; }
-    // More data than announced or than TransferLimit, or a stalled run of Continue
-    // responses: the transfer must stop; its data is dropped.
+    // More data than announced or than the limit, a stalled run of Continue responses,
+    // or a piece the sink refused: the transfer must stop; its data is dropped.
     bool overrun() const { return overran; }
     // Not overrun, and exactly as long as announced.
     bool complete() const;
@@ -54,6 +64,8 @@ private:
     int responsesWithoutData = 0;
     bool overran = false;
     std::optional<quint32> announced;
+    DataSink sink;
+    qint64 received = 0;
     QByteArray collected;
 };
 

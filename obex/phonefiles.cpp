@@ -13,6 +13,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -95,26 +96,13 @@ FolderListing PhoneFiles::enterRootAndRefresh()
     return RefreshListing();
 }
 
-bool PhoneFiles::nameFits(const QByteArray &name, int maxLength, Refusal tooLong)
+std::optional<Refusal> PhoneFiles::takeRefusal()
 {
-    if (name.size() <= maxLength)
-        return true;
-    events.refused(tooLong);
-    return false;
-}
-
-std::optional<QByteArray> PhoneFiles::phoneName(const QString &typed)
-{
-    auto bytes = Cp1251::encode(typed);
-    if (!bytes)
-        events.refused(Refusal::NameNotEncodable);
-    return bytes;
+    return std::exchange(lastRefusal, std::nullopt);
 }
 
 bool PhoneFiles::ObexSetPath(const QByteArray &name)
 {
-    if (!nameFits(name, ObexRequest::MaxSetPathName, Refusal::FolderNameTooLong))
-        return false;
     const auto request = ObexRequest::enterFolder(name);
     if (!request)
         return false;
@@ -173,7 +161,7 @@ PhoneFiles::Collected PhoneFiles::collectParts(QByteArray response, ObexResponse
 {
     const auto reportBytes = [&] {
         const std::optional<quint32> announced = collector.announcedLength();
-        events.bytesTransferred(operation, collector.data().size(), announced ? qint64(*announced) : -1);
+        events.bytesTransferred(operation, collector.receivedBytes(), announced ? qint64(*announced) : -1);
     };
     collector.addResponse(response);
     int packets = 1;
@@ -204,26 +192,32 @@ FolderListing PhoneFiles::RefreshListing()
 
 std::optional<QByteArray> PhoneFiles::GetFile(const QByteArray &name)
 {
-    if (!nameFits(name, ObexRequest::MaxGetName, Refusal::FileNameTooLong))
-        return std::nullopt;
-    const auto request = ObexRequest::getFile(name);
-    if (!request)
-        return std::nullopt;
-
-    events.operationStarted(PhoneOperation::Download, 0);
     ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::File);
-    const Collected collected = collectParts(transport.exchange(*request), collector, PhoneOperation::Download);
-    events.operationFinished(PhoneOperation::Download, collected.packets);
-
-    if (ObexResponse::code(collected.lastResponse) != ObexResponse::Success || !collector.complete())
+    if (!download(name, collector))
         return std::nullopt;
     return collector.data();
 }
 
+bool PhoneFiles::GetFile(const QByteArray &name, const ObexResponse::DataSink &sink)
+{
+    ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::File, sink);
+    return download(name, collector);
+}
+
+bool PhoneFiles::download(const QByteArray &name, ObexResponse::GetDataCollector &collector)
+{
+    const auto request = ObexRequest::getFile(name);
+    if (!request)
+        return false;
+
+    events.operationStarted(PhoneOperation::Download, 0);
+    const Collected collected = collectParts(transport.exchange(*request), collector, PhoneOperation::Download);
+    events.operationFinished(PhoneOperation::Download, collected.packets);
+    return ObexResponse::code(collected.lastResponse) == ObexResponse::Success && collector.complete();
+}
+
 bool PhoneFiles::MakeFolder(const QByteArray &name)
 {
-    if (!nameFits(name, ObexRequest::MaxSetPathName, Refusal::FolderNameTooLong))
-        return false;
     const auto request = ObexRequest::makeFolder(name);
     if (!request)
         return false;
@@ -243,8 +237,6 @@ bool PhoneFiles::makeFolderAndReturn(const QByteArray &name)
 
 DeleteResult PhoneFiles::DeleteObject(const QByteArray &name)
 {
-    if (!nameFits(name, ObexRequest::MaxGetName, Refusal::FileNameTooLong))
-        return DeleteResult::NotSent;
     const auto request = ObexRequest::deleteObject(name);
     if (!request)
         return DeleteResult::NotSent;
@@ -265,7 +257,7 @@ MoveResult PhoneFiles::MoveObject(const QList<QByteArray> &from, const QList<QBy
     const std::optional<QString> fromPath = movePath(from);
     const std::optional<QString> toPath = movePath(to);
     if (!fromPath || !toPath) {
-        events.refused(Refusal::NameNotEncodable);
+        refuse(Refusal::NameNotEncodable);
         return MoveResult::NotSent;
     }
     const auto request = ObexRequest::move(*fromPath, *toPath);
@@ -284,9 +276,9 @@ MoveResult PhoneFiles::MoveObject(const QList<QByteArray> &from, const QList<QBy
     }
 }
 
-std::optional<Staging::Layout> PhoneFiles::uploadLayout(const QByteArray &name)
+std::optional<Staging::Layout> PhoneFiles::uploadLayout(const QByteArray &name) const
 {
-    if (!nameFits(name, ObexRequest::MaxUploadName, Refusal::UploadNameTooLong))
+    if (name.size() > ObexRequest::MaxUploadName)
         return std::nullopt;
     const std::optional<int> limit = link.phoneMaxPacket();
     if (!limit)
@@ -296,10 +288,8 @@ std::optional<Staging::Layout> PhoneFiles::uploadLayout(const QByteArray &name)
     // The first also carries the Name header (5 + 2n) and the Length header (5).
     const Staging::Layout layout{std::min(piece, *limit - 19 - 2 * int(name.size())), piece};
     // A name that leaves no room for file bytes beside it is too long for this phone.
-    if (layout.firstPiece < 1) {
-        events.refused(Refusal::UploadNameTooLong);
+    if (layout.firstPiece < 1)
         return std::nullopt;
-    }
     return layout;
 }
 
@@ -315,27 +305,29 @@ PutResult PhoneFiles::PutFile(const QString &localPath, const QByteArray &phoneN
     Refusal refusal{};
     const std::optional<UploadSource> checked = inspectUploadSource(localPath, &refusal);
     if (!checked) {
-        events.refused(refusal);
+        refuse(refusal);
         return PutResult::NotSent;
     }
     const QByteArray name = phoneName.isEmpty() ? checked->phoneName : phoneName;
     const std::optional<Staging::Layout> layout = uploadLayout(name);
-    if (!layout)
+    if (!layout) {
+        refuse(Refusal::UploadNameTooLong);
         return PutResult::NotSent;
+    }
 
     QFile source(localPath);
     if (!source.open(QIODevice::ReadOnly)) {
-        events.refused(Refusal::SourceUnreadable);
+        refuse(Refusal::SourceUnreadable);
         return PutResult::NotSent;
     }
     const qint64 sourceLength = source.size();
     QFile staging(stagingPath);
     if (!openFreshStagingFile(staging)) {
-        events.refused(Refusal::StagingUnwritable);
+        refuse(Refusal::StagingUnwritable);
         return PutResult::NotSent;
     }
     if (!Staging::write(source, staging, *layout) || !staging.flush()) {
-        events.refused(source.error() != QFileDevice::NoError ? Refusal::SourceUnreadable : Refusal::StagingUnwritable);
+        refuse(source.error() != QFileDevice::NoError ? Refusal::SourceUnreadable : Refusal::StagingUnwritable);
         return PutResult::NotSent;
     }
     source.close();
@@ -346,14 +338,16 @@ PutResult PhoneFiles::PutData(const QByteArray &name, const QByteArray &content)
 {
     const PhoneLink::QuietMonitor quietMonitor(link);
     const std::optional<Staging::Layout> layout = uploadLayout(name);
-    if (!layout)
+    if (!layout) {
+        refuse(Refusal::UploadNameTooLong);
         return PutResult::NotSent;
+    }
     QBuffer source;
     source.setData(content);
     QBuffer staging;
     if (!source.open(QIODevice::ReadOnly) || !staging.open(QIODevice::ReadWrite)
         || !Staging::write(source, staging, *layout)) {
-        events.refused(Refusal::StagingUnwritable);
+        refuse(Refusal::StagingUnwritable);
         return PutResult::NotSent;
     }
     return sendStaged(staging, name, content.size(), *layout);
@@ -366,7 +360,7 @@ PutResult PhoneFiles::sendStaged(QIODevice &staging, const QByteArray &name, qin
     // advance (files under /proc say 0) or may change while it is read.
     const qint64 stagedLength = staging.size();
     if (stagedLength >= Staging::LengthLimit) {
-        events.refused(Refusal::StagingTooLarge);
+        refuse(Refusal::StagingTooLarge);
         return PutResult::NotSent;
     }
 
@@ -375,7 +369,7 @@ PutResult PhoneFiles::sendStaged(QIODevice &staging, const QByteArray &name, qin
     // files are asked about on every phone.
     const qint64 usualLength = Staging::stagedLength(Staging::sourceLength(stagedLength, layout));
     if (usualLength > Staging::QuestionLength && !sizeQuestionAsked && !events.confirmLargeUpload())
-        return PutResult::NotSent;
+        return PutResult::Declined;
 
     staging.seek(0);
     return sendStagingFile(staging, name, stagedLength, layout);

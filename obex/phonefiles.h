@@ -10,32 +10,23 @@
 
 #include <optional>
 
-namespace ObexResponse {
-class GetDataCollector;
-}
+#include "obexresponses.h"
 
 class ObexTransport;
 class PhoneLink;
 class QIODevice;
 
-// What the list window shows after a refresh.
-struct FolderListing
-{
-    QByteArray text; // the listing as received (Text2)
-    QList<ListingRow> rows; // parent row, folders, files
-    QString pathLine; // Mobile:\Root\Bitmap\ (every entry closed by a backslash)
-};
-
 enum class PutResult {
     Sent, // the phone accepted the whole file
-    NotSent, // stopped on the PC before anything was sent (a refusal was reported)
+    NotSent, // stopped on the PC before anything was sent (takeRefusal() says why)
+    Declined, // the large-upload question was answered no
     Refused, // the phone refused a packet or the file
 };
 
 // What a deletion did.
 enum class DeleteResult {
     Deleted,
-    NotSent, // the name is too long (a refusal was reported)
+    NotSent, // the name is too long for the request
     NotFound, // C4
     Refused, // any other answer
 };
@@ -43,7 +34,7 @@ enum class DeleteResult {
 // What the phone's move command did.
 enum class MoveResult {
     Moved,
-    NotSent, // a path is the root folder, or a name has no character (a refusal was reported)
+    NotSent, // a path is the root folder, or a name has no character (takeRefusal() says)
     PathTooLong, // a path passes ObexRequest::MaxMovePathUnits; nothing was sent
     NotFound, // C4: the source, or the folder of the destination, is missing
     DestinationExists, // CC
@@ -95,6 +86,9 @@ public:
     // The content of a file in the current folder, or nothing when the phone
     // does not deliver it whole.
     std::optional<QByteArray> GetFile(const QByteArray &name);
+    // The same download handed to sink piece by piece as it arrives; true when the
+    // phone delivered the file whole and sink took every piece.
+    bool GetFile(const QByteArray &name, const ObexResponse::DataSink &sink);
 
     // Makes the folder and enters it (PathStack follows only on success).
     bool MakeFolder(const QByteArray &name);
@@ -119,8 +113,14 @@ public:
     // Where the staging file "temp.tmp" is written; WorkingFiles::directory() unless set.
     void setWorkingDirectory(const QString &directory) { workingDirectory = directory; }
 
-    // A typed name as phone bytes; reports a refusal when a character has no code.
-    std::optional<QByteArray> phoneName(const QString &typed);
+    // Why the last upload or move stopped on the PC before anything was sent; cleared
+    // by reading it. Names too long for a request are the caller's to check: such a
+    // request is not sent and reports nothing.
+    std::optional<Refusal> takeRefusal();
+
+    // The records of an upload under name, cut to the phone's packet limit; nothing
+    // when the name leaves no room for file bytes or passes MaxUploadName.
+    std::optional<Staging::Layout> uploadLayout(const QByteArray &name) const;
 
     // Asks for the total and free memory; true when the phone gave both figures.
     bool readMemoryFigures();
@@ -135,14 +135,13 @@ private:
         int packets;
     };
 
-    bool nameFits(const QByteArray &name, int maxLength, Refusal tooLong);
+    void refuse(Refusal why) { lastRefusal = why; }
     // Takes the first response and every further packet while the phone answers
     // Continue, reporting each; returns the last response and the count.
     Collected collectParts(QByteArray response, ObexResponse::GetDataCollector &collector, PhoneOperation operation);
+    // The request and every response of a file download; true when it came whole.
+    bool download(const QByteArray &name, ObexResponse::GetDataCollector &collector);
     // From the staged records on: the length check, the size question and the packets.
-    // Records cut to the phone's packet limit; nothing (a refusal reported) when the
-    // name leaves no room.
-    std::optional<Staging::Layout> uploadLayout(const QByteArray &name);
     PutResult sendStaged(QIODevice &staging, const QByteArray &name, qint64 sourceLength, Staging::Layout layout);
     PutResult sendStagingFile(QIODevice &staging, const QByteArray &name, qint64 stagingLength, Staging::Layout layout);
 
@@ -154,4 +153,5 @@ private:
     bool sizeQuestionAsked = false;
     std::optional<quint32> total;
     std::optional<quint32> free;
+    std::optional<Refusal> lastRefusal;
 };

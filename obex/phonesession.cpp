@@ -1,7 +1,15 @@
 #include "phonesession.h"
 
+#include "chosentransport.h"
 #include "cp1251.h"
+#include "handshake.h"
 #include "obexrequests.h"
+#include "phonefiles.h"
+#include "phonelink.h"
+#include "staging.h"
+#include "workingfiles.h"
+
+#include <QScopeGuard>
 
 #include <algorithm>
 
@@ -24,106 +32,448 @@ QByteArray freeHiddenName(const QList<QByteArray> &names, const QByteArray &name
     }
 }
 
+PhoneResult uploadResult(PutResult result, PhoneFiles &files)
+{
+    const std::optional<Refusal> refusal = files.takeRefusal();
+    switch (result) {
+    case PutResult::Sent:
+        return {};
+    case PutResult::NotSent:
+        return refusal ? PhoneResult::refusedOnPc(*refusal) : PhoneResult(PhoneResult::Code::NotSent);
+    case PutResult::Declined:
+        return PhoneResult::Code::Declined;
+    case PutResult::Refused:
+        break;
+    }
+    return PhoneResult::Code::Refused;
+}
+
 } // namespace
 
-PhoneSession::PhoneSession(Checksum &crc, PhoneEvents &events)
-    : m_link(crc, events), m_connector(m_link, ObexRequest::connect()), m_files(m_link, m_transport)
+namespace {
+
+// The parts of the events, as the one listener the link, the connect procedure and
+// the files report to.
+class SplitEvents : public PhoneEvents
+{
+public:
+    // whole: a listener to every event, the fatal loss included.
+    SplitEvents(ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question,
+                PhoneEvents *whole = nullptr)
+        : m_connect(connect), m_transfer(transfer), m_question(question), m_whole(whole)
+    {}
+
+    // What the connect procedure's last failure was: its result carries it.
+    std::optional<ConnectFailure> connectFailure;
+    SerialPort::OpenError portError = SerialPort::OpenError::None;
+
+    void linkStateChanged(LinkState state) override { m_connect.linkStateChanged(state); }
+    void connectStep(ConnectStep step) override { m_connect.connectStep(step); }
+    void modelReported(const QString &model) override { m_connect.modelReported(model); }
+    void connectFailed(ConnectFailure failure, SerialPort::OpenError error) override
+    {
+        connectFailure = failure;
+        portError = error;
+        m_connect.connectFailed(failure, error);
+    }
+    void speedChanged(int baud) override { m_connect.speedChanged(baud); }
+    void speedNotConfirmed(int baud) override { m_connect.speedNotConfirmed(baud); }
+
+    void operationStarted(PhoneOperation operation, qint64 sourceBytes) override
+    {
+        m_transfer.operationStarted(operation, sourceBytes);
+    }
+    void packetReceived(PhoneOperation operation, int number) override { m_transfer.packetReceived(operation, number); }
+    void packetSent(PhoneOperation operation, int number) override { m_transfer.packetSent(operation, number); }
+    void bytesTransferred(PhoneOperation operation, qint64 done, qint64 total) override
+    {
+        m_transfer.bytesTransferred(operation, done, total);
+    }
+    void operationFinished(PhoneOperation operation, int packets) override
+    {
+        m_transfer.operationFinished(operation, packets);
+    }
+    void memoryReported(MemoryKind kind, quint32 bytes) override { m_transfer.memoryReported(kind, bytes); }
+    void sequenceReported(int sequence) override { m_transfer.sequenceReported(sequence); }
+    void waitingBytesReported(int count) override { m_transfer.waitingBytesReported(count); }
+    void linkRepaired(LinkRepair repair) override { m_transfer.linkRepaired(repair); }
+
+    bool confirmLargeUpload() override { return m_question.confirmLargeUpload(); }
+    void linkLost(LinkLoss loss) override
+    {
+        if (m_whole)
+            m_whole->linkLost(loss);
+    }
+
+private:
+    ConnectEvents &m_connect;
+    TransferEvents &m_transfer;
+    UploadQuestion &m_question;
+    PhoneEvents *m_whole;
+};
+
+} // namespace
+
+struct PhoneSession::Parts
+{
+    Parts(Checksum &crc, ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question,
+          PhoneEvents *whole = nullptr)
+        : events(connect, transfer, question, whole)
+        , link(crc, events)
+        , connector(link, ObexRequest::connect())
+        , transport(link, connector)
+        , files(link, transport)
+    {}
+
+    SplitEvents events; // first: the link reports to it
+
+    PhoneLink link;
+    PhoneConnector connector;
+    ChosenTransport transport; // after the connector, whose mode it follows
+    PhoneFiles files;
+    QString workingDirectory;
+    // The connect procedure's listing serves the first listing of the root.
+    std::optional<FolderListing> freshRootListing;
+    // The phone answered a move with a refusal: replacing deletes, then uploads.
+    bool movesRefused = false;
+    bool running = false; // an operation runs: inner ones leave a lost link to it
+    std::optional<LinkLoss> lost; // since the last connect
+};
+
+const int PhoneSession::DefaultTimeoutMs = PhoneLink::DefaultTimeoutMs;
+const int PhoneSession::UploadPieceSize = Staging::PieceSize;
+const int PhoneSession::MaxMovePathUnits = ObexRequest::MaxMovePathUnits;
+
+PhoneSession::PhoneSession(Checksum &crc, ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question)
+    : m_parts(std::make_unique<Parts>(crc, connect, transfer, question))
 {}
 
-bool PhoneSession::connect(const RootListed &rootListed)
+PhoneSession::PhoneSession(Checksum &crc, PhoneEvents &events)
+    : m_parts(std::make_unique<Parts>(crc, events, events, events, &events))
+{}
+
+PhoneSession::~PhoneSession() = default;
+
+void PhoneSession::setPortNumber(int number)
 {
-    m_freshRootListing.reset();
-    m_movesRefused = false;
-    return m_connector.run([this, &rootListed] {
-        m_freshRootListing = m_files.enterRootAndRefresh();
-        if (rootListed)
-            rootListed(*m_freshRootListing);
-    });
+    m_parts->link.setPortNumber(number);
+}
+
+void PhoneSession::setDevicePath(const QString &path)
+{
+    m_parts->link.setDevicePath(path);
+}
+
+QString PhoneSession::devicePath() const
+{
+    return m_parts->link.devicePath();
+}
+
+QString PhoneSession::openedDevicePath() const
+{
+    return m_parts->link.openedDevicePath();
+}
+
+void PhoneSession::setRts(bool raised)
+{
+    m_parts->link.setRts(raised);
+}
+
+bool PhoneSession::rts() const
+{
+    return m_parts->link.rts();
+}
+
+bool PhoneSession::traceTo(const QString &path, QString *reason)
+{
+    return m_parts->link.traceTo(path, reason);
+}
+
+bool PhoneSession::setSpeed(int baud)
+{
+    return m_parts->connector.setSpeed(baud);
+}
+
+void PhoneSession::setLinkChoice(LinkChoice choice)
+{
+    m_parts->connector.setLinkChoice(choice);
+}
+
+void PhoneSession::setPauseScale(double scale)
+{
+    m_parts->link.setPauseScale(scale);
+}
+
+void PhoneSession::setTimeoutInterval(int ms)
+{
+    m_parts->link.setTimeoutInterval(ms);
+}
+
+void PhoneSession::setStopRequest(std::function<bool()> stopRequested)
+{
+    m_parts->link.setStopRequest(std::move(stopRequested));
+}
+
+bool PhoneSession::isPortOpen() const
+{
+    return m_parts->link.isPortOpen();
+}
+
+void PhoneSession::pause(int ms)
+{
+    m_parts->link.pause(ms);
+}
+
+void PhoneSession::close()
+{
+    m_parts->connector.close();
+}
+
+PhoneLink &PhoneSession::link()
+{
+    return m_parts->link;
+}
+
+PhoneFiles &PhoneSession::files()
+{
+    return m_parts->files;
+}
+
+QList<QByteArray> PhoneSession::currentFolder() const
+{
+    return m_parts->files.PathStack().mid(1);
+}
+
+template<typename Operation>
+PhoneResult PhoneSession::guarded(Operation operation)
+{
+    if (m_parts->running)
+        return operation();
+    // Never connected, closed, or lost: nothing is sent on a closed port. A lost link
+    // stays the answer until the next connect.
+    if (!m_parts->link.isPortOpen())
+        return m_parts->lost ? PhoneResult::linkLost(*m_parts->lost) : PhoneResult(PhoneResult::Code::NotConnected);
+    m_parts->running = true;
+    const auto finished = qScopeGuard([this] { m_parts->running = false; });
+    try {
+        return operation();
+    } catch (const LinkLost &lost) {
+        // The link has closed the port already.
+        m_parts->lost = lost.kind;
+        return PhoneResult::linkLost(lost.kind);
+    }
+}
+
+QString PhoneSession::workingDirectory() const
+{
+    return m_parts->workingDirectory.isEmpty() ? WorkingFiles::directory() : m_parts->workingDirectory;
+}
+
+void PhoneSession::setWorkingDirectory(const QString &directory)
+{
+    m_parts->workingDirectory = directory;
+    m_parts->files.setWorkingDirectory(directory);
+}
+
+PhoneResult PhoneSession::connect(const RootListed &rootListed)
+{
+    m_parts->freshRootListing.reset();
+    m_parts->movesRefused = false;
+    m_parts->lost.reset();
+    m_parts->events.connectFailure.reset();
+    try {
+        const bool up = m_parts->connector.run([this, &rootListed] {
+            m_parts->freshRootListing = m_parts->files.enterRootAndRefresh();
+            if (rootListed)
+                rootListed(*m_parts->freshRootListing);
+        });
+        if (up)
+            return {};
+        const SplitEvents &events = m_parts->events;
+        return events.connectFailure ? PhoneResult::notConnected(*events.connectFailure, events.portError)
+                                     : PhoneResult(PhoneResult::Code::NotConnected);
+    } catch (const LinkLost &lost) {
+        m_parts->lost = lost.kind;
+        return PhoneResult::linkLost(lost.kind);
+    }
 }
 
 PhoneSession::Info PhoneSession::info() const
 {
-    const QString model = m_connector.model();
+    const QString model = m_parts->connector.model();
     return {model.isEmpty() ? QString() : QStringLiteral("Siemens ") + model,
-            m_files.totalMemory(),
-            m_files.freeMemory(),
-            m_connector.linkMode(),
-            m_link.lineRate(),
-            m_link.phoneMaxPacket()};
+            m_parts->files.totalMemory(),
+            m_parts->files.freeMemory(),
+            m_parts->connector.linkMode(),
+            m_parts->link.lineRate(),
+            m_parts->link.phoneMaxPacket()};
 }
 
-PhoneSession::Status PhoneSession::goTo(const QList<QByteArray> &folder)
+PhoneResult PhoneSession::checkName(const QByteArray &name, NameUse use) const
+{
+    switch (use) {
+    case NameUse::Folder:
+        if (name.size() > ObexRequest::MaxSetPathName)
+            return PhoneResult::refusedOnPc(Refusal::FolderNameTooLong);
+        break;
+    case NameUse::File:
+        if (name.size() > ObexRequest::MaxGetName)
+            return PhoneResult::refusedOnPc(Refusal::FileNameTooLong);
+        break;
+    case NameUse::Upload:
+        if (!m_parts->files.uploadLayout(name))
+            return PhoneResult::refusedOnPc(Refusal::UploadNameTooLong);
+        break;
+    }
+    return {};
+}
+
+PhoneResult PhoneSession::encodeName(const QString &typed, QByteArray *name)
+{
+    const std::optional<QByteArray> bytes = Cp1251::encode(typed);
+    if (!bytes)
+        return PhoneResult::refusedOnPc(Refusal::NameNotEncodable);
+    *name = *bytes;
+    return {};
+}
+
+bool PhoneSession::canName(const QString &name) const
+{
+    QByteArray bytes;
+    return encodeName(name, &bytes).ok() && !bytes.isEmpty() && checkName(bytes, NameUse::Folder).ok()
+        && checkName(bytes, NameUse::File).ok() && checkName(bytes, NameUse::Upload).ok();
+}
+
+bool PhoneSession::movePathsFit(const QList<QString> &from, const QList<QString> &to)
+{
+    // "/Sub/a.txt": a slash and the name's characters per step, one UTF-16 unit each.
+    const auto units = [](const QList<QString> &path) {
+        qsizetype count = 0;
+        for (const QString &name : path)
+            count += 1 + name.size();
+        return count;
+    };
+    return units(from) <= ObexRequest::MaxMovePathUnits && units(to) <= ObexRequest::MaxMovePathUnits;
+}
+
+qint64 PhoneSession::largestUpload()
+{
+    return Staging::LargestSource;
+}
+
+PhoneResult PhoneSession::checkUpload(const QString &localPath, bool *large, QByteArray *phoneName) const
+{
+    Refusal refusal{};
+    const std::optional<UploadSource> checked = inspectUploadSource(localPath, &refusal);
+    if (!checked)
+        return PhoneResult::refusedOnPc(refusal);
+    if (const PhoneResult fits = checkName(checked->phoneName, NameUse::Upload); !fits.ok())
+        return fits;
+    *large = checked->stagedLength > Staging::QuestionLength;
+    if (phoneName)
+        *phoneName = checked->phoneName;
+    return {};
+}
+
+PhoneResult PhoneSession::enter(const QList<QByteArray> &folder)
+{
+    return guarded([&] { return goTo(folder); });
+}
+
+PhoneResult PhoneSession::goTo(const QList<QByteArray> &folder)
 {
     // PathStack starts with the root entry.
-    const auto depth = [this] { return m_files.PathStack().size() - 1; };
+    const auto depth = [this] { return m_parts->files.PathStack().size() - 1; };
     qsizetype shared = 0;
-    while (shared < depth() && shared < folder.size() && m_files.PathStack().at(shared + 1) == folder.at(shared))
+    while (shared < depth() && shared < folder.size() && m_parts->files.PathStack().at(shared + 1) == folder.at(shared))
         ++shared;
+    for (qsizetype i = shared; i < folder.size(); ++i) {
+        if (const PhoneResult fits = checkName(folder.at(i), NameUse::Folder); !fits.ok())
+            return fits;
+    }
     while (depth() > shared) {
+        m_parts->freshRootListing.reset();
         const qsizetype before = depth();
-        if (!m_files.ObexSetPathUp() || depth() == before) {
-            m_refusedFolder = m_files.PathStack().at(before);
-            return Status::FolderRefused;
-        }
+        if (!m_parts->files.ObexSetPathUp() || depth() == before)
+            return PhoneResult::named(PhoneResult::Code::FolderRefused, m_parts->files.PathStack().at(before));
     }
     for (qsizetype i = shared; i < folder.size(); ++i) {
-        if (!m_files.ObexSetPath(folder.at(i))) {
-            m_refusedFolder = folder.at(i);
-            return Status::FolderRefused;
-        }
+        m_parts->freshRootListing.reset();
+        if (!m_parts->files.ObexSetPath(folder.at(i)))
+            return PhoneResult::named(PhoneResult::Code::FolderRefused, folder.at(i));
     }
-    return Status::Done;
+    return {};
 }
 
-PhoneSession::Status PhoneSession::list(const QList<QByteArray> &folder, FolderListing *listing)
+PhoneResult PhoneSession::list(const QList<QByteArray> &folder, FolderListing *listing, Listing source)
 {
-    if (const Status status = goTo(folder); status != Status::Done)
-        return status;
-    if (folder.isEmpty() && m_freshRootListing)
-        *listing = *m_freshRootListing;
-    else
-        *listing = m_files.RefreshListing();
-    m_freshRootListing.reset();
-    return Status::Done;
+    return guarded([&] {
+        if (const PhoneResult result = goTo(folder); !result.ok())
+            return result;
+        if (folder.isEmpty() && m_parts->freshRootListing && source == Listing::Recent)
+            *listing = *m_parts->freshRootListing;
+        else
+            *listing = m_parts->files.RefreshListing();
+        m_parts->freshRootListing.reset();
+        return PhoneResult();
+    });
 }
 
-PhoneSession::Status PhoneSession::get(const QList<QByteArray> &folder, const QByteArray &name, QByteArray *content)
+PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray &name, QByteArray *content)
 {
-    if (const Status status = goTo(folder); status != Status::Done)
-        return status;
-    const std::optional<QByteArray> file = m_files.GetFile(name);
-    if (!file)
-        return Status::Refused;
-    *content = *file;
-    return Status::Done;
+    return guarded([&]() -> PhoneResult {
+        if (const PhoneResult fits = checkName(name, NameUse::File); !fits.ok())
+            return fits;
+        if (const PhoneResult result = goTo(folder); !result.ok())
+            return result;
+        const std::optional<QByteArray> file = m_parts->files.GetFile(name);
+        if (!file)
+            return PhoneResult::Code::Refused;
+        *content = *file;
+        return {};
+    });
 }
 
-PhoneSession::Status PhoneSession::put(const QString &localPath, const QList<QByteArray> &folder)
+PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink)
 {
-    if (const Status status = goTo(folder); status != Status::Done)
-        return status;
-    m_freshRootListing.reset();
-    return putStatus(m_files.PutFile(localPath));
+    return guarded([&]() -> PhoneResult {
+        if (const PhoneResult fits = checkName(name, NameUse::File); !fits.ok())
+            return fits;
+        if (const PhoneResult result = goTo(folder); !result.ok())
+            return result;
+        return m_parts->files.GetFile(name, sink) ? PhoneResult() : PhoneResult(PhoneResult::Code::Refused);
+    });
 }
 
-PhoneSession::Status PhoneSession::put(const QList<QByteArray> &folder, const QByteArray &name,
-                                       const QByteArray &content)
+PhoneResult PhoneSession::put(const QString &localPath, const QList<QByteArray> &folder)
 {
-    if (const Status status = goTo(folder); status != Status::Done)
-        return status;
-    m_freshRootListing.reset();
-    return putStatus(m_files.PutData(name, content));
+    return guarded([&] {
+        if (const PhoneResult result = goTo(folder); !result.ok())
+            return result;
+        m_parts->freshRootListing.reset();
+        return uploadResult(m_parts->files.PutFile(localPath), m_parts->files);
+    });
 }
 
-std::optional<QList<QByteArray>> PhoneSession::entryNames(const QList<QByteArray> &folder, Status *status)
+PhoneResult PhoneSession::put(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content)
+{
+    return guarded([&] {
+        if (const PhoneResult result = goTo(folder); !result.ok())
+            return result;
+        m_parts->freshRootListing.reset();
+        return uploadResult(m_parts->files.PutData(name, content), m_parts->files);
+    });
+}
+
+std::optional<QList<QByteArray>> PhoneSession::entryNames(const QList<QByteArray> &folder, PhoneResult *result)
 {
     FolderListing listing;
-    *status = list(folder, &listing);
-    if (*status != Status::Done)
+    *result = list(folder, &listing);
+    if (!result->ok())
         return std::nullopt;
     // Every folder's listing has text; without it nothing is known of the folder.
     if (listing.text.isEmpty()) {
-        *status = Status::Refused;
+        *result = PhoneResult::Code::Refused;
         return std::nullopt;
     }
     QList<QByteArray> names;
@@ -134,204 +484,234 @@ std::optional<QList<QByteArray>> PhoneSession::entryNames(const QList<QByteArray
     return names;
 }
 
-PhoneSession::Status PhoneSession::replace(const QString &localPath, const QList<QByteArray> &folder,
-                                           const QList<QByteArray> *names)
+PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArray> &folder,
+                                  const QList<QByteArray> *names)
 {
-    Refusal refusal{};
-    const std::optional<UploadSource> checked = inspectUploadSource(localPath, &refusal);
-    // A source the upload refuses is refused by it, before anything is asked of the phone.
-    if (!checked)
-        return put(localPath, folder);
-    return replaceWith(
-        folder, checked->phoneName, checked->stagedLength,
-        [&](const QByteArray &phoneName) {
-            return m_files.PutFile(localPath, phoneName == checked->phoneName ? QByteArray() : phoneName);
-        },
-        names);
+    return guarded([&] {
+        Refusal refusal{};
+        const std::optional<UploadSource> checked = inspectUploadSource(localPath, &refusal);
+        // A source the upload refuses is refused by it, before anything is asked of the phone.
+        if (!checked)
+            return put(localPath, folder);
+        return replaceWith(
+            folder, checked->phoneName, checked->stagedLength,
+            [&](const QByteArray &phoneName) {
+                PhoneFiles &files = m_parts->files;
+                return uploadResult(
+                    files.PutFile(localPath, phoneName == checked->phoneName ? QByteArray() : phoneName), files);
+            },
+            names);
+    });
 }
 
-PhoneSession::Status PhoneSession::replace(const QList<QByteArray> &folder, const QByteArray &name,
-                                           const QByteArray &content, const QList<QByteArray> *names)
+PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArray> &folder,
+                                  const QByteArray &phoneName, const QList<QByteArray> *names)
 {
-    return replaceWith(
-        folder, name, Staging::stagedLength(content.size()),
-        [&](const QByteArray &phoneName) { return m_files.PutData(phoneName, content); }, names);
+    return guarded([&] {
+        Refusal refusal{};
+        const std::optional<UploadSource> checked = inspectUploadSource(localPath, &refusal);
+        if (!checked)
+            return put(localPath, folder);
+        return replaceWith(
+            folder, phoneName, checked->stagedLength,
+            [&](const QByteArray &uploadName) {
+                return uploadResult(m_parts->files.PutFile(localPath, uploadName), m_parts->files);
+            },
+            names);
+    });
 }
 
-PhoneSession::Status PhoneSession::replaceWith(const QList<QByteArray> &folder, const QByteArray &name,
-                                               qint64 stagedLength, const Upload &upload,
-                                               const QList<QByteArray> *names)
+PhoneResult PhoneSession::replace(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content,
+                                  const QList<QByteArray> *names)
 {
+    return guarded([&] {
+        return replaceWith(
+            folder, name, Staging::stagedLength(content.size()),
+            [&](const QByteArray &phoneName) {
+                return uploadResult(m_parts->files.PutData(phoneName, content), m_parts->files);
+            },
+            names);
+    });
+}
+
+PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QByteArray &name, qint64 stagedLength,
+                                      const Upload &upload, const QList<QByteArray> *names)
+{
+    using Code = PhoneResult::Code;
     QList<QByteArray> listed;
     if (!names) {
-        Status status = Status::Done;
-        const auto entries = entryNames(folder, &status);
+        PhoneResult result;
+        const auto entries = entryNames(folder, &result);
         if (!entries)
-            return status;
+            return result;
         listed = *entries;
         names = &listed;
     }
     const auto uploadAs = [&](const QByteArray &phoneName) {
-        if (const Status status = goTo(folder); status != Status::Done)
-            return status;
-        m_freshRootListing.reset();
-        return putStatus(upload(phoneName));
+        if (const PhoneResult result = goTo(folder); !result.ok())
+            return result;
+        m_parts->freshRootListing.reset();
+        return upload(phoneName);
     };
     const std::optional<QByteArray> existing = heldName(*names, name);
     if (!existing)
         return uploadAs(name);
 
-    if (!m_movesRefused) {
+    if (!m_parts->movesRefused) {
         const QByteArray hidden = freeHiddenName(*names, name, "new");
-        const Status uploaded = uploadAs(hidden);
-        if (uploaded != Status::Done) {
+        const PhoneResult uploaded = uploadAs(hidden);
+        if (!uploaded.ok()) {
             // Whatever part of it arrived is no file of the user's.
-            if (uploaded == Status::Refused)
+            if (uploaded == Code::Refused)
                 remove(folder, hidden);
             return uploaded;
         }
-        const Status moved = moveOnto(folder, hidden, folder, name, *existing, *names + QList<QByteArray>{hidden});
-        if (moved == Status::Done || moved == Status::OldSetAside)
+        const PhoneResult moved = moveOnto(folder, hidden, folder, name, *existing, *names + QList<QByteArray>{hidden});
+        if (moved.ok() || moved == Code::OldSetAside)
             return moved;
         remove(folder, hidden);
-        if (!m_movesRefused)
+        if (!m_parts->movesRefused)
             return moved;
         // The size question was answered for the upload under the hidden name.
-        m_files.setSizeQuestionAsked(true);
+        m_parts->files.setSizeQuestionAsked(true);
     } else if (stagedLength > Staging::QuestionLength) {
         // Asked before the old file goes, not after.
-        if (!m_link.events().confirmLargeUpload())
-            return Status::NotSent;
-        m_files.setSizeQuestionAsked(true);
+        if (!m_parts->link.events().confirmLargeUpload())
+            return Code::Declined;
+        m_parts->files.setSizeQuestionAsked(true);
     }
-    const Status removed = remove(folder, *existing);
-    const Status uploaded = removed == Status::Done ? uploadAs(name) : removed;
-    m_files.setSizeQuestionAsked(false);
-    if (removed != Status::Done)
+    const PhoneResult removed = remove(folder, *existing);
+    const PhoneResult uploaded = removed.ok() ? uploadAs(name) : removed;
+    m_parts->files.setSizeQuestionAsked(false);
+    if (!removed.ok())
         return removed;
-    return uploaded == Status::Done ? Status::Done : Status::OldFileLost;
+    return uploaded.ok() ? PhoneResult() : PhoneResult(Code::OldFileLost);
 }
 
-PhoneSession::Status PhoneSession::moveReplacing(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
-                                                 const QList<QByteArray> &toFolder, const QByteArray &toName)
+PhoneResult PhoneSession::moveReplacing(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
+                                        const QList<QByteArray> &toFolder, const QByteArray &toName)
 {
-    Status status = Status::Done;
-    const auto names = entryNames(toFolder, &status);
-    if (!names)
-        return status;
-    const std::optional<QByteArray> existing = heldName(*names, toName);
-    if (!existing)
-        return move(fromFolder, fromName, toFolder, toName);
-    return moveOnto(fromFolder, fromName, toFolder, toName, *existing, *names);
+    return guarded([&] {
+        PhoneResult result;
+        const auto names = entryNames(toFolder, &result);
+        if (!names)
+            return result;
+        const std::optional<QByteArray> existing = heldName(*names, toName);
+        if (!existing)
+            return move(fromFolder, fromName, toFolder, toName);
+        return moveOnto(fromFolder, fromName, toFolder, toName, *existing, *names);
+    });
 }
 
-PhoneSession::Status PhoneSession::moveOnto(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
-                                            const QList<QByteArray> &toFolder, const QByteArray &toName,
-                                            const QByteArray &existing, const QList<QByteArray> &names)
+PhoneResult PhoneSession::moveOnto(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
+                                   const QList<QByteArray> &toFolder, const QByteArray &toName,
+                                   const QByteArray &existing, const QList<QByteArray> &names)
 {
+    const auto setAside = [](const QByteArray &hidden) {
+        return PhoneResult::named(PhoneResult::Code::OldSetAside, hidden);
+    };
     // The name is the source's own in other letter case: through a hidden name.
     if (fromFolder == toFolder && Cp1251::sameName(fromName, existing)) {
         const QByteArray hidden = freeHiddenName(names, fromName, "mv");
-        if (const Status status = move(fromFolder, fromName, toFolder, hidden); status != Status::Done)
-            return status;
-        const Status status = move(toFolder, hidden, toFolder, toName);
-        if (status != Status::Done && move(toFolder, hidden, fromFolder, fromName) != Status::Done) {
-            m_setAsideName = hidden;
-            return Status::OldSetAside;
-        }
-        return status;
+        if (const PhoneResult result = move(fromFolder, fromName, toFolder, hidden); !result.ok())
+            return result;
+        const PhoneResult result = move(toFolder, hidden, toFolder, toName);
+        if (!result.ok() && !move(toFolder, hidden, fromFolder, fromName).ok())
+            return setAside(hidden);
+        return result;
     }
     const QByteArray aside = freeHiddenName(names, existing, "old");
     // Refused here: the phone has no move for us, and nothing has changed yet.
-    if (const Status status = move(toFolder, existing, toFolder, aside); status != Status::Done)
-        return status;
-    const Status status = move(fromFolder, fromName, toFolder, toName);
-    if (status != Status::Done) {
-        if (move(toFolder, aside, toFolder, existing) != Status::Done) {
-            m_setAsideName = aside;
-            return Status::OldSetAside;
-        }
-        return status;
+    if (const PhoneResult result = move(toFolder, existing, toFolder, aside); !result.ok())
+        return result;
+    const PhoneResult result = move(fromFolder, fromName, toFolder, toName);
+    if (!result.ok()) {
+        if (!move(toFolder, aside, toFolder, existing).ok())
+            return setAside(aside);
+        return result;
     }
     // An aside that will not go stays hidden; the new one stands alone under the name.
     remove(toFolder, aside);
-    return Status::Done;
+    return {};
 }
 
-PhoneSession::Status PhoneSession::putStatus(PutResult result)
+PhoneResult PhoneSession::readMemory()
 {
-    switch (result) {
-    case PutResult::Sent:
-        return Status::Done;
-    case PutResult::NotSent:
-        return Status::NotSent;
-    case PutResult::Refused:
-        break;
-    }
-    return Status::Refused;
+    return guarded(
+        [&] { return m_parts->files.readMemoryFigures() ? PhoneResult() : PhoneResult(PhoneResult::Code::Refused); });
 }
 
-PhoneSession::Status PhoneSession::readMemory()
+PhoneResult PhoneSession::remove(const QList<QByteArray> &folder, const QByteArray &name, MissingCheck check)
 {
-    return m_files.readMemoryFigures() ? Status::Done : Status::Refused;
+    using Code = PhoneResult::Code;
+    return guarded([&]() -> PhoneResult {
+        if (const PhoneResult fits = checkName(name, NameUse::File); !fits.ok())
+            return fits;
+        if (const PhoneResult result = goTo(folder); !result.ok())
+            return result;
+        m_parts->freshRootListing.reset();
+        switch (m_parts->files.DeleteObject(name)) {
+        case DeleteResult::Deleted:
+            return {};
+        case DeleteResult::NotSent:
+            return Code::NotSent;
+        case DeleteResult::NotFound:
+            return Code::NotFound;
+        case DeleteResult::Refused:
+            break;
+        }
+        if (check == MissingCheck::None)
+            return Code::Refused;
+        // Most phones refuse, rather than miss, a name they do not hold: the listing tells.
+        PhoneResult listed;
+        const auto names = entryNames(folder, &listed);
+        return names && !heldName(*names, name) ? Code::NotFound : Code::Refused;
+    });
 }
 
-PhoneSession::Status PhoneSession::remove(const QList<QByteArray> &folder, const QByteArray &name)
+PhoneResult PhoneSession::makeFolder(const QList<QByteArray> &folder, const QByteArray &name)
 {
-    if (const Status status = goTo(folder); status != Status::Done)
-        return status;
-    m_freshRootListing.reset();
-    switch (m_files.DeleteObject(name)) {
-    case DeleteResult::Deleted:
-        return Status::Done;
-    case DeleteResult::NotSent:
-        return Status::NotSent;
-    case DeleteResult::NotFound:
-        return Status::NotFound;
-    case DeleteResult::Refused:
-        break;
-    }
-    // Most phones refuse, rather than miss, a name they do not hold: the listing tells.
-    Status listed = Status::Done;
-    const auto names = entryNames(folder, &listed);
-    return names && !heldName(*names, name) ? Status::NotFound : Status::Refused;
+    return guarded([&]() -> PhoneResult {
+        if (const PhoneResult fits = checkName(name, NameUse::Folder); !fits.ok())
+            return fits;
+        if (const PhoneResult result = goTo(folder); !result.ok())
+            return result;
+        m_parts->freshRootListing.reset();
+        return m_parts->files.makeFolderAndReturn(name) ? PhoneResult() : PhoneResult(PhoneResult::Code::Refused);
+    });
 }
 
-PhoneSession::Status PhoneSession::makeFolder(const QList<QByteArray> &folder, const QByteArray &name)
+PhoneResult PhoneSession::move(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
+                               const QList<QByteArray> &toFolder, const QByteArray &toName)
 {
-    if (const Status status = goTo(folder); status != Status::Done)
-        return status;
-    m_freshRootListing.reset();
-    return m_files.makeFolderAndReturn(name) ? Status::Done : Status::Refused;
-}
-
-PhoneSession::Status PhoneSession::move(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
-                                        const QList<QByteArray> &toFolder, const QByteArray &toName)
-{
-    const QList<QByteArray> from = fromFolder + QList<QByteArray>{fromName};
-    // The phone never stands inside what moves: it leaves for the source's folder first.
-    const QList<QByteArray> current = m_files.PathStack().mid(1);
-    if (current.size() >= from.size() && current.mid(0, from.size()) == from) {
-        if (const Status status = goTo(fromFolder); status != Status::Done)
-            return status;
-    }
-    m_freshRootListing.reset();
-    const MoveResult result = m_files.MoveObject(from, toFolder + QList<QByteArray>{toName});
-    if (result == MoveResult::Refused)
-        m_movesRefused = true;
-    switch (result) {
-    case MoveResult::Moved:
-        return Status::Done;
-    case MoveResult::NotSent:
-        return Status::NotSent;
-    case MoveResult::PathTooLong:
-        return Status::PathTooLong;
-    case MoveResult::NotFound:
-        return Status::NotFound;
-    case MoveResult::DestinationExists:
-        return Status::Exists;
-    case MoveResult::Refused:
-        break;
-    }
-    return Status::Refused;
+    using Code = PhoneResult::Code;
+    return guarded([&]() -> PhoneResult {
+        const QList<QByteArray> from = fromFolder + QList<QByteArray>{fromName};
+        // The phone never stands inside what moves: it leaves for the source's folder first.
+        const QList<QByteArray> current = currentFolder();
+        if (current.size() >= from.size() && current.mid(0, from.size()) == from) {
+            if (const PhoneResult result = goTo(fromFolder); !result.ok())
+                return result;
+        }
+        m_parts->freshRootListing.reset();
+        const MoveResult result = m_parts->files.MoveObject(from, toFolder + QList<QByteArray>{toName});
+        const std::optional<Refusal> refusal = m_parts->files.takeRefusal();
+        if (result == MoveResult::Refused)
+            m_parts->movesRefused = true;
+        switch (result) {
+        case MoveResult::Moved:
+            return {};
+        case MoveResult::NotSent:
+            return refusal ? PhoneResult::refusedOnPc(*refusal) : PhoneResult(Code::NotSent);
+        case MoveResult::PathTooLong:
+            return Code::PathTooLong;
+        case MoveResult::NotFound:
+            return Code::NotFound;
+        case MoveResult::DestinationExists:
+            return Code::Exists;
+        case MoveResult::Refused:
+            break;
+        }
+        return Code::Refused;
+    });
 }

@@ -1,89 +1,159 @@
 #pragma once
 
-#include "chosentransport.h"
-#include "handshake.h"
-#include "phonefiles.h"
-#include "phonelink.h"
+#include "listing.h"
+#include "phoneresult.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class Checksum;
+class PhoneFiles;
+enum class LinkChoice; // handshake.h
+enum class LinkMode;
+class PhoneLink;
 
-// One connection to the phone for many operations: the link, the connect procedure
-// and the phone's files. Connects once; the operations then take folders as paths
-// from the root folder (names in Windows-1251) and move the phone there first.
-// A fatal link error throws LinkLost out of any call (see PhoneLink).
+// The one way from a front end to the phone: the link with its port settings, the
+// connect procedure, the phone's limits and the phone's files. Connects once; the
+// operations then take folders as paths from the root folder (names in
+// Windows-1251), move the phone there first, and return a PhoneResult. A fatal link
+// error comes back as PhoneResult::Code::LinkLost, and so does every operation after
+// it until the next connect; only a stop asked for (setStopRequest) still throws
+// LinkInterrupted.
 class PhoneSession
 {
 public:
-    enum class Status {
-        Done,
-        FolderRefused, // the phone would not enter a folder of the path: refusedFolder()
-        Refused, // the phone refused the operation itself
-        NotSent, // stopped on the PC before anything was sent; an event said why
-        NotFound, // remove: the name is missing; move: the source, or the destination's folder
-        Exists, // move: the destination exists
-        PathTooLong, // move: a path is too long for the move command; nothing was sent
-        // replace on a phone that refuses moves: the old file was deleted and the new
-        // one did not arrive
-        OldFileLost,
-        // replace: the new file could not take the name and the old one could not be
-        // moved back: it stands under setAsideName() in the same folder
-        OldSetAside,
-    };
-
     struct Info
     {
         QString model; // "Siemens " and the model characters; empty when unknown
         std::optional<quint32> totalMemory; // bytes
         std::optional<quint32> freeMemory;
-        LinkMode linkMode = LinkMode::Bfb; // how the link came up
+        LinkMode linkMode; // how the link came up
         int lineRate = 0; // baud
         std::optional<int> maxPacket; // the largest packet the phone takes, when it said
+    };
+
+    // What a name is sent for: its limit.
+    enum class NameUse {
+        Folder, // enter or make a folder
+        File, // get or delete
+        Upload,
+    };
+
+    // Whether a listing may be the one the connect procedure read.
+    enum class Listing {
+        Recent, // the connect procedure's root listing while nothing else was sent since
+        FromPhone, // always asked for
+    };
+
+    // Whether a refused delete is told from a missing name by listing the folder.
+    enum class MissingCheck {
+        ByListing,
+        None, // the answer alone decides; nothing more is sent
     };
 
     // The root folder's listing, inside the connect procedure.
     using RootListed = std::function<void(const FolderListing &)>;
 
-    // crc and events must outlive the session.
+    // crc and the events must outlive the session. A front end hands over the parts of
+    // the events it shows (ConnectEvents, TransferEvents, UploadQuestion), or one
+    // listener to all of them.
+    PhoneSession(Checksum &crc, ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question);
     PhoneSession(Checksum &crc, PhoneEvents &events);
+    ~PhoneSession();
+    PhoneSession(const PhoneSession &) = delete;
+    PhoneSession &operator=(const PhoneSession &) = delete;
 
-    PhoneLink &link() { return m_link; }
-    const PhoneLink &link() const { return m_link; }
-    PhoneFiles &files() { return m_files; }
+    // The default of the receive time-out per byte.
+    static const int DefaultTimeoutMs;
+    // The bytes of a PC file that one upload packet carries at most.
+    static const int UploadPieceSize;
+    // The longest path the move command carries, in UTF-16 units with its slashes.
+    static const int MaxMovePathUnits;
 
-    // The connect procedure with the root listing; while the link is up, it closes
-    // the link instead. True when the link came up.
-    bool connect(const RootListed &rootListed = {});
-    // The rate the connect procedure asks the phone for (see PhoneConnector::setSpeed).
-    bool setSpeed(int baud) { return m_connector.setSpeed(baud); }
+    // The port and the link, before connect.
+    void setPortNumber(int number);
+    void setDevicePath(const QString &path);
+    QString devicePath() const;
+    // The device of the last port opened (a port number resolved).
+    QString openedDevicePath() const;
+    void setRts(bool raised);
+    bool rts() const;
+    // A byte trace of the line into path; false with *reason when it cannot be written.
+    bool traceTo(const QString &path, QString *reason);
+    // The rate the connect procedure asks the phone for: 19200, 38400, 57600 (the
+    // start), 115200, or 230400 in plain OBEX; false for another rate, which leaves the
+    // setting as it was (see PhoneConnector::setSpeed).
+    bool setSpeed(int baud);
     // Which way the connect procedure tries first (see LinkChoice).
-    void setLinkChoice(LinkChoice choice) { m_connector.setLinkChoice(choice); }
-    // Leaves the phone as it was found and closes the port (see PhoneConnector::close).
-    void close() { m_connector.close(); }
-    Info info() const;
+    void setLinkChoice(LinkChoice choice);
+    // Pauses and the receive time-out (tests and the mount's tests shorten them).
+    void setPauseScale(double scale);
+    void setTimeoutInterval(int ms);
+    // Every wait for the phone ends with LinkInterrupted once stopRequested() says so.
+    void setStopRequest(std::function<bool()> stopRequested);
+    bool isPortOpen() const;
+    // Blocks the thread for ms milliseconds (scaled like every pause).
+    void pause(int ms);
+    // Where the upload's staging file "temp.tmp" is written.
+    QString workingDirectory() const;
+    void setWorkingDirectory(const QString &directory);
 
-    // Moves the phone into folder (Done or FolderRefused).
-    Status enter(const QList<QByteArray> &folder) { return goTo(folder); }
-    Status list(const QList<QByteArray> &folder, FolderListing *listing);
-    Status get(const QList<QByteArray> &folder, const QByteArray &name, QByteArray *content);
-    Status put(const QString &localPath, const QList<QByteArray> &folder);
-    // Uploads content held in memory as folder/name; NotSent when name is too long.
-    Status put(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content);
-    Status remove(const QList<QByteArray> &folder, const QByteArray &name);
+    // The connect procedure with the root listing: Done, NotConnected (its events said
+    // why) or LinkLost; while the link is up, it closes the link instead (NotConnected).
+    PhoneResult connect(const RootListed &rootListed = {});
+    // Leaves the phone as it was found (OBEX DISCONNECT, the start rate, AT mode) and
+    // closes the port. Bounded, never throws.
+    void close();
+    Info info() const;
+    // The folder the phone stands in, from the root.
+    QList<QByteArray> currentFolder() const;
+
+    // The phone's limits. "Can this name be sent here?": Done, or NotSent with the refusal.
+    PhoneResult checkName(const QByteArray &name, NameUse use) const;
+    // A typed name as phone bytes: Done, or NotSent (NameNotEncodable).
+    static PhoneResult encodeName(const QString &typed, QByteArray *name);
+    // A name that every request can carry: encodable, not empty, within every limit.
+    bool canName(const QString &name) const;
+    // Whether both paths fit the move command.
+    static bool movePathsFit(const QList<QString> &from, const QList<QString> &to);
+    // The longest PC file one upload can carry.
+    static qint64 largestUpload();
+    // The checks an upload of a PC file makes before anything is sent: Done, or NotSent
+    // with the refusal. *large: the upload asks the large-upload question; *phoneName:
+    // the name it gets on the phone.
+    PhoneResult checkUpload(const QString &localPath, bool *large, QByteArray *phoneName = nullptr) const;
+
+    // Moves the phone into folder (Done, FolderRefused, NotSent for a name too long).
+    PhoneResult enter(const QList<QByteArray> &folder);
+    PhoneResult list(const QList<QByteArray> &folder, FolderListing *listing, Listing source = Listing::Recent);
+    // Takes a download's data piece by piece as it arrives; false when it cannot (a full
+    // disk), which stops the transfer.
+    using DataSink = std::function<bool(QByteArrayView piece)>;
+
+    // Refused when the phone does not deliver the file whole.
+    PhoneResult get(const QList<QByteArray> &folder, const QByteArray &name, QByteArray *content);
+    // The file handed to sink piece by piece as it arrives; Refused also when sink
+    // refused a piece (the sink knows why).
+    PhoneResult get(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink);
+    PhoneResult put(const QString &localPath, const QList<QByteArray> &folder);
+    // Uploads content held in memory as folder/name.
+    PhoneResult put(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content);
+    PhoneResult remove(const QList<QByteArray> &folder, const QByteArray &name,
+                       MissingCheck check = MissingCheck::ByListing);
     // Makes the folder name inside folder; the phone stays in folder.
-    Status makeFolder(const QList<QByteArray> &folder, const QByteArray &name);
+    PhoneResult makeFolder(const QList<QByteArray> &folder, const QByteArray &name);
 
     // Renames or moves fromFolder/fromName to toFolder/toName with the phone's move
     // command (a folder moves with its content). Done, NotFound, Exists, Refused,
     // PathTooLong, or NotSent for a name without Windows-1251 character.
-    Status move(const QList<QByteArray> &fromFolder, const QByteArray &fromName, const QList<QByteArray> &toFolder,
-                const QByteArray &toName);
+    PhoneResult move(const QList<QByteArray> &fromFolder, const QByteArray &fromName, const QList<QByteArray> &toFolder,
+                     const QByteArray &toName);
 
     // Like move, but what stands under toName (compared as the phone compares, without
     // regard to case) is replaced and never lost: it is moved aside to a hidden name,
@@ -91,8 +161,8 @@ public:
     // take the name, the aside goes back. Refused when the phone refuses the move
     // command: then nothing was moved or deleted (copy and delete instead). An empty
     // folder may be replaced too.
-    Status moveReplacing(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
-                         const QList<QByteArray> &toFolder, const QByteArray &toName);
+    PhoneResult moveReplacing(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
+                              const QList<QByteArray> &toFolder, const QByteArray &toName);
 
     // Uploads so that the new bytes end up alone under the name, where the phone holds
     // it already (phones append to a file they are sent again): uploaded under a hidden
@@ -100,38 +170,39 @@ public:
     // delete, then the upload (OldFileLost when that upload fails). A name the folder
     // does not hold gets a plain upload. names: the folder's entries, when a listing
     // has them already (the folder is listed otherwise).
-    Status replace(const QString &localPath, const QList<QByteArray> &folder, const QList<QByteArray> *names = nullptr);
-    Status replace(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content,
-                   const QList<QByteArray> *names = nullptr);
-    // Where OldSetAside left the old file.
-    QByteArray setAsideName() const { return m_setAsideName; }
+    PhoneResult replace(const QString &localPath, const QList<QByteArray> &folder,
+                        const QList<QByteArray> *names = nullptr);
+    // The same with the PC file sent as phoneName (Windows-1251).
+    PhoneResult replace(const QString &localPath, const QList<QByteArray> &folder, const QByteArray &phoneName,
+                        const QList<QByteArray> *names = nullptr);
+    PhoneResult replace(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content,
+                        const QList<QByteArray> *names = nullptr);
 
     // Asks for the memory figures that info() gives; Refused when the phone gave
     // either no answer.
-    Status readMemory();
-
-    QByteArray refusedFolder() const { return m_refusedFolder; }
+    PhoneResult readMemory();
 
 private:
-    // Up to the deepest folder shared with the path, then down into the rest.
-    Status goTo(const QList<QByteArray> &folder);
-    static Status putStatus(PutResult result);
-    using Upload = std::function<PutResult(const QByteArray &phoneName)>;
-    Status replaceWith(const QList<QByteArray> &folder, const QByteArray &name, qint64 stagedLength,
-                       const Upload &upload, const QList<QByteArray> *names);
-    // The folder's entry names, or nothing when the phone would not list it.
-    std::optional<QList<QByteArray>> entryNames(const QList<QByteArray> &folder, Status *status);
-    Status moveOnto(const QList<QByteArray> &fromFolder, const QByteArray &fromName, const QList<QByteArray> &toFolder,
-                    const QByteArray &toName, const QByteArray &existing, const QList<QByteArray> &names);
+    friend struct PhoneSessionTestAccess; // tests reach the link and the files below
+    struct Parts;
 
-    PhoneLink m_link;
-    PhoneConnector m_connector;
-    ChosenTransport m_transport{m_link, m_connector};
-    PhoneFiles m_files;
-    // The connect procedure's listing serves the first listing of the root.
-    std::optional<FolderListing> m_freshRootListing;
-    QByteArray m_refusedFolder;
-    QByteArray m_setAsideName;
-    // The phone answered a move with a refusal: replacing deletes, then uploads.
-    bool m_movesRefused = false;
+    PhoneLink &link();
+    PhoneFiles &files();
+    using Upload = std::function<PhoneResult(const QByteArray &phoneName)>;
+
+    // Runs an operation; a lost link in it becomes the result of the outermost one.
+    template<typename Operation>
+    PhoneResult guarded(Operation operation);
+    // Up to the deepest folder shared with the path, then down into the rest.
+    PhoneResult goTo(const QList<QByteArray> &folder);
+    PhoneResult replaceWith(const QList<QByteArray> &folder, const QByteArray &name, qint64 stagedLength,
+                            const Upload &upload, const QList<QByteArray> *names);
+    // The folder's entry names, or nothing (and *result says why) when the phone would not list it.
+    std::optional<QList<QByteArray>> entryNames(const QList<QByteArray> &folder, PhoneResult *result);
+    PhoneResult moveOnto(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
+                         const QList<QByteArray> &toFolder, const QByteArray &toName, const QByteArray &existing,
+                         const QList<QByteArray> &names);
+
+    // The link, the connect procedure and the files, with what the session knows of them.
+    std::unique_ptr<Parts> m_parts;
 };

@@ -1,11 +1,11 @@
 #include "frmbrow.h"
 
-#include "localfiles.h"
+#include "localfiletexts.h"
+#include "localnames.h"
 #include "messagebox.h"
 #include "phonecommands.h"
 #include "refusaltexts.h"
 #include "twips.h"
-#include "workingfiles.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -114,25 +114,35 @@ bool frmBrow::downloadToPc(bool moving, QByteArray *phoneName)
         return false;
     }
 
-    // The download comes first; a file the phone does not deliver changes nothing on the PC.
-    const std::optional<QByteArray> content = m_commands.fetchFile(
-        name, this,
+    // The download comes first, into a hidden file beside the destination; a file the
+    // phone does not deliver changes nothing on the PC.
+    const QString destination = localFilePath(Dir1->path(), *localName);
+    const auto writeFailed = [&](const LocalFileError &error) {
+        say(tr("Не удалось записать файл '%1': %2.")
+                .arg(QDir::toNativeSeparators(destination), LocalFiles::reasonFor(error))
+            + (moving ? tr(" Файл в телефоне не удалён.") : QString()));
+        return false;
+    };
+    LocalFileError openError;
+    const std::unique_ptr<LocalFileWriter> writer = LocalFileWriter::open(destination, &openError);
+    const bool delivered = m_commands.fetchFile(
+        name, writer.get(), this,
         moving ? tr("Телефон не отдал файл '%1'! Файл не перемещён и остался в телефоне.").arg(text)
                : tr("Телефон не отдал файл '%1'! Файл не скопирован.").arg(text));
-    if (!content)
+    if (writer && writer->error())
+        return writeFailed(*writer->error());
+    if (!delivered)
         return false;
 
-    const QString destination = localFilePath(Dir1->path(), *localName);
     if (QFileInfo(destination).isFile()
         && !MessageBoxes::askYesNo(this, QMessageBox::Question, tr("Подтверждение..."),
                                    tr("Файл '%1' уже существует. Заменить его?").arg(text)))
         return false;
 
-    if (const std::optional<QString> reason = LocalFiles::writeWhole(destination, *content)) {
-        say(tr("Не удалось записать файл '%1': %2.").arg(QDir::toNativeSeparators(destination), *reason)
-            + (moving ? tr(" Файл в телефоне не удалён.") : QString()));
-        return false;
-    }
+    if (!writer)
+        return writeFailed(openError);
+    if (!writer->commit())
+        return writeFailed(*writer->error());
     return true;
 }
 

@@ -2,6 +2,7 @@
 #include "pictures.h"
 #include "startup.h"
 #include "sumletcontrol.h"
+#include "temporaryfiles.h"
 #include "windowlanguage.h"
 
 #include <QApplication>
@@ -15,6 +16,8 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("tarvel"));
     QApplication::setWindowIcon(Pictures::programIcon());
     WindowLanguage::install();
+    // A download under way leaves no hidden file behind when the window is killed.
+    TemporaryFiles::removeOnSignals();
 
     std::unique_ptr<Form1> form =
         createMainWindow([](QString *error) -> std::unique_ptr<Checksum> { return SumletControl::create(error); });

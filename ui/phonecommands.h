@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 
+class LocalFileWriter;
 class QWidget;
 
 // What the dialogs ask of the main window's commands: the selected phone entry,
@@ -35,10 +36,12 @@ public:
     virtual bool listHasEntry(const QString &text) const = 0;
     // Makes TransferList hold this entry alone.
     virtual void chooseForTransfer(const QString &text) = 0;
-    // GetFile, and the message failureText (parented to messageParent) when the phone
-    // does not deliver the file.
-    virtual std::optional<QByteArray> fetchFile(const QByteArray &name, QWidget *messageParent,
-                                                const QString &failureText) = 0;
+    // GetFile into writer piece by piece (or into nothing, when the PC cannot take the
+    // file: the download still comes first), and the message failureText (parented to
+    // messageParent) when the phone does not deliver the file. False also when writer
+    // failed (its error() says why; no message then).
+    virtual bool fetchFile(const QByteArray &name, LocalFileWriter *writer, QWidget *messageParent,
+                           const QString &failureText) = 0;
     // The file is safely on the PC: delete it on the phone and list the folder again.
     virtual void deleteMovedFile(const QByteArray &name) = 0;
     // Creates a folder in the current phone folder and lists it again. False when

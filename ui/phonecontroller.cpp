@@ -7,15 +7,14 @@
 #include "frmdrag.h"
 #include "frmmkdir.h"
 #include "frmoptions.h"
-#include "localfiles.h"
+#include "localfiletexts.h"
+#include "localnames.h"
 #include "mainwindowcontrols.h"
 #include "messagebox.h"
-#include "obexrequests.h"
 #include "refusaltexts.h"
 #include "storedsettings.h"
 #include "twips.h"
 #include "windowevents.h"
-#include "workingfiles.h"
 
 #include <QCursor>
 #include <QDir>
@@ -47,7 +46,11 @@ private:
 
 PhoneController::PhoneController(std::unique_ptr<Checksum> crc, QWidget &window, MainWindowControls &controls,
                                  WindowEvents &events)
-    : m_crc(std::move(crc)), m_window(window), m_controls(controls), m_events(events), m_session(*m_crc, events)
+    : m_crc(std::move(crc))
+    , m_window(window)
+    , m_controls(controls)
+    , m_events(events)
+    , m_session(*m_crc, events, events, events)
 {}
 
 PhoneController::~PhoneController()
@@ -57,12 +60,12 @@ PhoneController::~PhoneController()
 
 void PhoneController::startUp()
 {
-    link().setPortNumber(StoredSettings::portNumberFrom(StoredSettings::comport()));
-    link().setRts(StoredSettings::rtsFrom(StoredSettings::rts()));
+    m_session.setPortNumber(StoredSettings::portNumberFrom(StoredSettings::comport()));
+    m_session.setRts(StoredSettings::rtsFrom(StoredSettings::rts()));
     // A byte trace for reporting a problem with a real phone; the window has no place for it.
     const QString trace = qEnvironmentVariable("TARVEL_TRACE");
     QString traceError;
-    if (!trace.isEmpty() && !link().traceTo(trace, &traceError))
+    if (!trace.isEmpty() && !m_session.traceTo(trace, &traceError))
         qWarning("tarvel: cannot write the trace %s: %s", qPrintable(trace), qPrintable(traceError));
     for (QPushButton *button : {m_controls.Command6, m_controls.Command7, m_controls.Command8, m_controls.Command3})
         button->setEnabled(false);
@@ -119,7 +122,8 @@ void PhoneController::Command1_Click()
     if (m_busy)
         return;
     const Exchange running(m_busy);
-    if (m_session.connect([this](const FolderListing &listing) { showListing(listing); }))
+    const PhoneResult result = m_session.connect([this](const FolderListing &listing) { showListing(listing); });
+    if (linkKept(result) && result.ok())
         connected();
 }
 
@@ -141,14 +145,20 @@ void PhoneController::openSelectedRow()
         return;
     const QString text = m_controls.FileList->rowText(row);
     const EntryKind kind = EntryKind(m_controls.FileList->rowKind(row));
+    // A folder the phone refuses to enter or leave is not reported: the listing shows
+    // where it stands.
+    QList<QByteArray> folder = m_session.currentFolder();
     if (isFolderKind(kind)) {
         const Exchange running(m_busy);
-        files().ObexSetPath(m_controls.FileList->rowNameBytes(row));
-        RefreshListing();
+        folder.append(m_controls.FileList->rowNameBytes(row));
+        if (linkKept(m_session.enter(folder)))
+            RefreshListing();
     } else if (text == QLatin1String(ParentRowText) && kind == EntryKind::Parent) {
         const Exchange running(m_busy);
-        files().ObexSetPathUp();
-        RefreshListing();
+        if (!folder.isEmpty())
+            folder.removeLast();
+        if (linkKept(m_session.enter(folder)))
+            RefreshListing();
     } else if (text == QLatin1String(MainWindowControls::MobileRowText) && kind == EntryKind::Mobile) {
         Command1_Click();
     }
@@ -156,7 +166,23 @@ void PhoneController::openSelectedRow()
 
 void PhoneController::RefreshListing()
 {
-    showListing(files().RefreshListing());
+    FolderListing listing;
+    const PhoneResult result = m_session.list(m_session.currentFolder(), &listing, PhoneSession::Listing::FromPhone);
+    if (linkKept(result) && result.ok())
+        showListing(listing);
+}
+
+bool PhoneController::linkKept(const PhoneResult &result)
+{
+    if (result == PhoneResult::Code::LinkLost) {
+        m_events.showLinkLost(result.loss());
+        return false;
+    }
+    if (const std::optional<Refusal> refusal = result.refusal()) {
+        const QMessageBox::Icon icon = *refusal == Refusal::SourceMissing ? QMessageBox::NoIcon : QMessageBox::Warning;
+        MessageBoxes::show(&m_window, icon, QString(), refusalText(*refusal));
+    }
+    return true;
 }
 
 void PhoneController::showListing(const FolderListing &listing)
@@ -229,15 +255,21 @@ void PhoneController::deleteCommand()
                                 tr("Вы действительно хотите удалить файл(каталог) '%1'?").arg(entry->text)))
         return;
     const Exchange running(m_busy);
-    files().DeleteObject(entry->name);
-    link().pause(1500);
-    RefreshListing();
+    deleteAndRefresh(entry->name);
 }
 
 void PhoneController::deleteMovedFile(const QByteArray &name)
 {
-    files().DeleteObject(name);
-    link().pause(1500);
+    deleteAndRefresh(name);
+}
+
+void PhoneController::deleteAndRefresh(const QByteArray &name)
+{
+    // The phone's answer is not reported: the listing shows what became of the name.
+    const PhoneResult result = m_session.remove(m_session.currentFolder(), name, PhoneSession::MissingCheck::None);
+    if (!linkKept(result))
+        return;
+    m_session.pause(1500);
     RefreshListing();
 }
 
@@ -256,48 +288,51 @@ bool PhoneController::makeFolder(const QString &name)
 {
     if (m_busy)
         return false;
-    const std::optional<QByteArray> bytes = files().phoneName(name);
-    if (!bytes)
-        return false;
-    // Too long for the request: refused with a message, nothing sent.
-    if (bytes->size() > ObexRequest::MaxSetPathName) {
-        files().MakeFolder(*bytes);
+    QByteArray bytes;
+    // Refused with a message before anything is sent: no code for a character, too long.
+    PhoneResult checked = PhoneSession::encodeName(name, &bytes);
+    if (checked.ok())
+        checked = m_session.checkName(bytes, PhoneSession::NameUse::Folder);
+    if (!checked.ok()) {
+        linkKept(checked);
         return false;
     }
     const Exchange running(m_busy);
-    // A folder the phone refuses was not entered: no step up then, so that
-    // PathStack keeps naming the phone's current folder.
-    files().makeFolderAndReturn(*bytes);
-    RefreshListing();
+    // A folder the phone refuses is not reported: the listing shows it missing.
+    const PhoneResult result = m_session.makeFolder(m_session.currentFolder(), bytes);
+    if (linkKept(result))
+        RefreshListing();
     return true;
 }
 
-std::optional<QByteArray> PhoneController::fetchFile(const QByteArray &name, QWidget *messageParent,
-                                                     const QString &failureText)
+bool PhoneController::fetchFile(const QByteArray &name, LocalFileWriter *writer, QWidget *messageParent,
+                                const QString &failureText)
 {
-    // GetFile refuses a name too long for its request itself, with a message.
-    const bool sent = name.size() <= ObexRequest::MaxGetName;
-    std::optional<QByteArray> content = files().GetFile(name);
-    if (!content && sent)
+    const PhoneResult result = m_session.get(
+        m_session.currentFolder(), name, [writer](QByteArrayView piece) { return !writer || writer->write(piece); });
+    if (!linkKept(result))
+        return false;
+    if (result.ok())
+        return true;
+    if (result == PhoneResult::Code::Refused && !(writer && writer->error()))
         MessageBoxes::show(messageParent && messageParent->isVisible() ? messageParent : nullptr, QMessageBox::Warning,
                            QString(), failureText);
-    return content;
+    return false;
 }
 
 QString PhoneController::workingDirectory() const
 {
-    return m_workingDirectory.isEmpty() ? WorkingFiles::directory() : m_workingDirectory;
+    return m_session.workingDirectory();
 }
 
 void PhoneController::setWorkingDirectory(const QString &directory)
 {
-    m_workingDirectory = directory;
-    files().setWorkingDirectory(directory);
+    m_session.setWorkingDirectory(directory);
 }
 
 QString PhoneController::dragOutDirectory() const
 {
-    return workingDirectory() + u'/' + QLatin1String(WorkingFiles::DragOutDirectoryName);
+    return workingDirectory() + QStringLiteral("/TempDir");
 }
 
 void PhoneController::listMouseMove(Qt::MouseButtons buttons, const QPoint &posInList)
@@ -337,26 +372,36 @@ void PhoneController::dragOut(const Entry &entry)
         warn(refusalText(Refusal::UnsafeLocalName) + QStringLiteral("\n'") + entry.text + u'\'');
         return;
     }
-    std::optional<QByteArray> content;
+    // The download comes first; TempDir and the file are made where it can go.
+    const QString folder = dragOutDirectory();
+    const QString path = localFilePath(folder, *localName);
+    const std::optional<LocalFileError> folderError = makeLocalFolder(folder);
+    LocalFileError writeError;
+    const std::unique_ptr<LocalFileWriter> writer = folderError ? nullptr : LocalFileWriter::open(path, &writeError);
+    bool delivered = false;
     {
         const Exchange running(m_busy);
-        content =
-            fetchFile(entry.name, &m_window, tr("Телефон не отдал файл '%1'! Файл не скопирован.").arg(entry.text));
+        delivered = fetchFile(entry.name, writer.get(), &m_window,
+                              tr("Телефон не отдал файл '%1'! Файл не скопирован.").arg(entry.text));
     }
-    if (!content)
+    // The phone's failure was said already.
+    if (!delivered && !(writer && writer->error()))
         return;
+    if (folderError) {
+        warn(tr("Не удалось создать папку '%1': %2.")
+                 .arg(QDir::toNativeSeparators(folder), LocalFiles::reasonFor(*folderError)));
+        return;
+    }
+    if (writer && !writer->error() && writer->commit()) {
+        showCopyWindow(path);
+        return;
+    }
+    warn(tr("Не удалось записать файл '%1': %2.")
+             .arg(QDir::toNativeSeparators(path), LocalFiles::reasonFor(writer ? *writer->error() : writeError)));
+}
 
-    const QString folder = dragOutDirectory();
-    if (const std::optional<QString> reason = LocalFiles::makeFolder(folder)) {
-        warn(tr("Не удалось создать папку '%1': %2.").arg(QDir::toNativeSeparators(folder), *reason));
-        return;
-    }
-    const QString path = localFilePath(folder, *localName);
-    if (const std::optional<QString> reason = LocalFiles::writeWhole(path, *content)) {
-        warn(tr("Не удалось записать файл '%1': %2.").arg(QDir::toNativeSeparators(path), *reason));
-        return;
-    }
-
+void PhoneController::showCopyWindow(const QString &path)
+{
     auto *copyWindow = new frmDrag(path);
     m_drag = copyWindow;
     QObject::connect(copyWindow, &QObject::destroyed, &m_window, [this] { m_window.show(); });
@@ -376,7 +421,7 @@ void PhoneController::dragOut(const Entry &entry)
 
 void PhoneController::filesDropped(const QStringList &paths)
 {
-    if (m_busy || !link().isPortOpen() || m_brow || m_drag)
+    if (m_busy || !m_session.isPortOpen() || m_brow || m_drag)
         return;
     if (paths.size() >= 2) {
         MessageBoxes::show(&m_window, QMessageBox::Warning, tr("Внимание!!!"),
@@ -400,11 +445,14 @@ void PhoneController::filesDropped(const QStringList &paths)
     const Exchange running(m_busy);
     // The main window stays disabled for the whole upload.
     m_window.setEnabled(false);
-    const PhoneSession::Status status = m_session.replace(path, files().PathStack().mid(1), &names);
+    const PhoneResult result = m_session.replace(path, m_session.currentFolder(), &names);
     m_window.setEnabled(true);
-    if (status == PhoneSession::Status::OldFileLost)
+    // Other failures of the phone are not reported: the listing shows them.
+    if (result == PhoneResult::Code::OldFileLost)
         warn(replaceLostText());
-    link().pause(1000);
+    if (!linkKept(result))
+        return;
+    m_session.pause(1000);
     RefreshListing();
 }
 
@@ -457,12 +505,12 @@ void PhoneController::setListView(PhoneFileList::View view)
 
 bool PhoneController::rts() const
 {
-    return m_session.link().rts();
+    return m_session.rts();
 }
 
 void PhoneController::setRts(bool raised)
 {
-    link().setRts(raised);
+    m_session.setRts(raised);
 }
 
 frmOptions *PhoneController::optionsWindow() const

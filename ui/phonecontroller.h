@@ -1,7 +1,6 @@
 #pragma once
 
 #include "phonecommands.h"
-#include "phonefiles.h"
 #include "phonesession.h"
 
 #include <QCoreApplication>
@@ -40,10 +39,10 @@ public:
     PhoneController(std::unique_ptr<Checksum> crc, QWidget &window, MainWindowControls &controls, WindowEvents &events);
     ~PhoneController() override;
 
-    PhoneLink &link() { return m_session.link(); }
+    // The one way to the phone (tests set its line up through it).
+    PhoneSession &session() { return m_session; }
     // The program ends: the phone is left as it was found and the port closed.
     void leavePhone() { m_session.close(); }
-    PhoneFiles &files() { return m_session.files(); }
 
     // Start-up: stored port and RTS applied, the "Mobile..." row shown.
     void startUp();
@@ -60,6 +59,9 @@ public:
     void renameAttempted();
     // Lists the phone's current folder into FileList, Text2 and the path line.
     void RefreshListing();
+    // What the window shows of an outcome: the message of a lost link (which ends the
+    // program), or of a refusal found on the PC. False when the link is lost.
+    bool linkKept(const PhoneResult &result);
 
     // Drag and drop with the desktop.
     void listMouseMove(Qt::MouseButtons buttons, const QPoint &posInList);
@@ -95,8 +97,8 @@ public:
     std::optional<Entry> selectedEntry() const override;
     bool listHasEntry(const QString &text) const override;
     void chooseForTransfer(const QString &text) override;
-    std::optional<QByteArray> fetchFile(const QByteArray &name, QWidget *messageParent,
-                                        const QString &failureText) override;
+    bool fetchFile(const QByteArray &name, LocalFileWriter *writer, QWidget *messageParent,
+                   const QString &failureText) override;
     void deleteMovedFile(const QByteArray &name) override;
     bool makeFolder(const QString &name) override;
     bool skipFolderCheck() const override { return SkipFolderCheck; }
@@ -109,10 +111,14 @@ public:
 private:
     void connected();
     void showListing(const FolderListing &listing);
+    // Deletes name in the current folder, waits and lists the folder again.
+    void deleteAndRefresh(const QByteArray &name);
     void warn(const QString &text);
     void openPcBrowser(bool moving);
     // Step 5 onwards of a drag-out: the selected file into TempDir, then the copy window.
     void dragOut(const Entry &entry);
+    // The copy window for a file in TempDir, centred on the pointer; the main window hides.
+    void showCopyWindow(const QString &path);
     void closeTransferWindow(QWidget *transferWindow);
 
     std::unique_ptr<Checksum> m_crc;
@@ -125,7 +131,6 @@ private:
     bool DragOutActive = true; // no drag-out starts while set
     bool ListLeftButtonDown = false;
     bool m_busy = false;
-    QString m_workingDirectory;
     QPointer<frmOptions> m_options;
     QPointer<Form2> m_about;
     QPointer<QWidget> m_mkDir;

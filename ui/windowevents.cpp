@@ -3,8 +3,7 @@
 #include "frmprogress.h"
 #include "mainwindowcontrols.h"
 #include "messagebox.h"
-#include "refusaltexts.h"
-#include "staging.h"
+#include "phonesession.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -195,7 +194,7 @@ void WindowEvents::operationStarted(PhoneOperation operation, qint64 sourceBytes
     }
     case PhoneOperation::Upload: {
         frmProgress &window = progress();
-        window.setMaximum(int(sourceBytes / Staging::PieceSize + 10));
+        window.setMaximum(int(sourceBytes / PhoneSession::UploadPieceSize + 10));
         window.setValue(1);
         showProgress();
         addRow(tr("Отправляю файл..."), StatusIcon::File);
@@ -254,19 +253,13 @@ void WindowEvents::waitingBytesReported(int count)
     m_controls.Label1->setText(QString::number(count));
 }
 
-void WindowEvents::refused(Refusal refusal)
-{
-    const QMessageBox::Icon icon = refusal == Refusal::SourceMissing ? QMessageBox::NoIcon : QMessageBox::Warning;
-    MessageBoxes::show(&m_window, icon, QString(), refusalText(refusal));
-}
-
 bool WindowEvents::confirmLargeUpload()
 {
     return MessageBoxes::askYesNo(&m_window, QMessageBox::Question, tr("Копирование файла..."),
                                   tr("Файл имеет длину больше 150кБ! Вы подтверждаете копирование файла?"));
 }
 
-void WindowEvents::linkLost(LinkLoss loss)
+void WindowEvents::showLinkLost(LinkLoss loss)
 {
     const QString text = loss == LinkLoss::Timeout
         ? tr("К сожалению, произошла ошибка ПРИЕМА ДАННЫХ - TIMEOUT. Программа будет закрыта!!! "

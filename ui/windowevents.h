@@ -15,9 +15,12 @@ class frmProgress;
 
 // The window's side of the phone events: the progress window with its status
 // rows and bar, the hidden labels, the memory labels, the link state
-// caption, and the message boxes of refusals, the size question and the fatal
-// link errors (which end the program).
-class WindowEvents : public PhoneEvents
+// caption, the size question, and the message of the fatal link errors (which end
+// the program).
+class WindowEvents
+    : public ConnectEvents
+    , public TransferEvents
+    , public UploadQuestion
 {
     Q_DECLARE_TR_FUNCTIONS(WindowEvents)
 
@@ -41,9 +44,10 @@ public:
     void memoryReported(MemoryKind kind, quint32 bytes) override;
     void sequenceReported(int sequence) override;
     void waitingBytesReported(int count) override;
-    void refused(Refusal refusal) override;
     bool confirmLargeUpload() override;
-    void linkLost(LinkLoss loss) override;
+
+    // The fatal link message; then the program ends.
+    void showLinkLost(LinkLoss loss);
 
 private:
     // The progress window, loaded (not shown) when there is none.

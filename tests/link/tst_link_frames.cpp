@@ -611,9 +611,8 @@ void FramesTest::transportAcknowledgesTheAnswer_data()
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<int>("sequence");
     const QByteArray listing = hex("83 00 1C 42 00 19") + "x-obex/folder-listing" + hex("00");
-    QTest::newRow("get file at 1, in two frames")
-        << hex("83 00 1E 01 00 1B") + counting(24, 0x40) << -1
-        << bfbFrames(bfbBlock(1, hex("83 00 1E 01 00 1B") + counting(24, 0x40), 0x02)) << 1;
+    const QByteArray get = hex("83 00 1E 01 00 1B") + counting(24, 0x40);
+    QTest::newRow("get file at 1, in two frames") << get << -1 << bfbFrames(bfbBlock(1, get, 0x02)) << 1;
     QTest::newRow("listing at 9") << listing << 9 << bfbFrames(bfbBlock(9, listing)) << 9;
 }
 

@@ -4,6 +4,7 @@
 #include "bfbbytes.h"
 #include "cp1251.h"
 #include "listing.h"
+#include "localnames.h"
 #include "obexresponses.h"
 #include "testprocess.h"
 #include "workingfiles.h"

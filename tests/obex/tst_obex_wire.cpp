@@ -3,11 +3,10 @@
 
 #include "bfbbytes.h"
 #include "bfbtransport.h"
-#include "linkaccess.h"
 #include "obexrequests.h"
-#include "phonefiles.h"
 #include "pty.h"
 #include "recordingevents.h"
+#include "sessionaccess.h"
 #include "testchecksum.h"
 #include "testprocess.h"
 
@@ -136,16 +135,16 @@ private:
     std::thread thread; // last: starts once everything it uses exists
 };
 
-// PhoneFiles over a link on a fresh BfbPhone, in single-byte mode as after the handshake,
-// staging uploads in a folder of its own.
+// A session, and its link and files, on a fresh BfbPhone, in single-byte mode as after
+// the handshake, staging uploads in a folder of its own.
 struct FilesOnPhone
 {
     BfbPhone phone;
     RecordingEvents events;
     ReferenceChecksum crc;
-    PhoneLink link{crc, events};
-    BfbTransport transport{link};
-    PhoneFiles files{link, transport};
+    PhoneSession session{crc, events};
+    PhoneLink &link = PhoneSessionTestAccess::link(session);
+    PhoneFiles &files = PhoneSessionTestAccess::files(session);
     QTemporaryDir dir; // where uploads are staged
 
     FilesOnPhone()
@@ -154,12 +153,14 @@ struct FilesOnPhone
         if (!PhoneLinkTestAccess::openAsConnected(link, phone.devicePath(), &reason))
             throw std::runtime_error(reason.toStdString());
         link.setTimeoutInterval(2000);
-        files.setWorkingDirectory(dir.path());
+        session.setWorkingDirectory(dir.path());
     }
 };
 
 // An operation of a table row: true when it did what the row expects.
 using Operation = std::function<bool(FilesOnPhone &)>;
+// Operations of a table row through the session, and what they came to.
+using Outcomes = std::function<QList<PhoneResult>(FilesOnPhone &)>;
 
 const QByteArray Ack = hex("16 02 14 01 FE");
 const QByteArray MemoryTotal = hex("A0 00 0C 4C 00 09 01 04 00 0F FF FF"); // 1048575 bytes
@@ -213,6 +214,7 @@ QString sourceFile(const FilesOnPhone &f, const QString &name, const QByteArray 
 } // namespace
 
 Q_DECLARE_METATYPE(Operation)
+Q_DECLARE_METATYPE(Outcomes)
 
 class ObexWire : public QObject
 {
@@ -393,86 +395,109 @@ void ObexWire::hostileDownloadsFail_data()
 {
     QTest::addColumn<QList<QByteArray>>("responses");
     QTest::addColumn<int>("requests"); // the request and the continuations up to the overrun
+    QTest::addColumn<int>("refusedPiece"); // the piece a sink on the PC cannot take (1 = first); 0: no sink
     const char more = char(0x90), done = char(0xA0);
-    QTest::newRow("refused") << QList{hex("C4 00 03")} << 1;
-    QTest::newRow("broken off") << QList{response(more, lengthHeader(32) + bodyHeader("ab")), hex("D0 00 03")} << 2;
-    QTest::newRow("shorter, in one response") << QList{response(done, lengthHeader(10) + bodyHeader("hello"))} << 1;
+    QTest::newRow("the PC cannot take a piece")
+        << QList{response(more, lengthHeader(12) + bodyHeader("abcd")), response(more, bodyHeader("efgh")),
+                 response(done, bodyHeader("ijkl", 0x49))}
+        << 2 << 2;
+    QTest::newRow("refused") << QList{hex("C4 00 03")} << 1 << 0;
+    QTest::newRow("broken off") << QList{response(more, lengthHeader(32) + bodyHeader("ab")), hex("D0 00 03")} << 2
+                                << 0;
+    QTest::newRow("shorter, in one response")
+        << QList{response(done, lengthHeader(10) + bodyHeader("hello"))} << 1 << 0;
     QTest::newRow("longer") << QList{response(more, lengthHeader(4) + bodyHeader("hel")),
                                      response(done, bodyHeader("lo!", 0x49))}
-                            << 2;
+                            << 2 << 0;
     QTest::newRow("past the announced Length without end")
         << QList{response(more, lengthHeader(8) + bodyHeader("abcd"))}
             + QList<QByteArray>(100, response(more, bodyHeader("efgh")))
-        << 3;
-    QTest::newRow("Continue without data without end") << QList<QByteArray>(100, hex("90 00 03")) << 65;
+        << 3 << 0;
+    QTest::newRow("Continue without data without end") << QList<QByteArray>(100, hex("90 00 03")) << 65 << 0;
 }
 
 void ObexWire::hostileDownloadsFail()
 {
     QFETCH(QList<QByteArray>, responses);
     QFETCH(int, requests);
+    QFETCH(int, refusedPiece);
     FilesOnPhone f;
     for (const QByteArray &answer : responses)
         f.phone.respond(answer);
-    QVERIFY(!f.files.GetFile("cut.bin"));
+    int pieces = 0;
+    if (refusedPiece > 0)
+        QVERIFY(!f.files.GetFile("cut.bin", [&](QByteArrayView) { return ++pieces < refusedPiece; }));
+    else
+        QVERIFY(!f.files.GetFile("cut.bin"));
     f.phone.settle();
     QCOMPARE(f.phone.blocks().size(), requests);
 }
 
 // What the phone could not take is refused on the PC: nothing is sent and no staging
-// file stays.
+// file stays; the result says why.
 void ObexWire::refusedBeforeSending_data()
 {
-    QTest::addColumn<Operation>("operation"); // true when it reports the refusal
+    QTest::addColumn<Outcomes>("operation");
+    QTest::addColumn<QList<PhoneResult::Code>>("codes");
     QTest::addColumn<QList<Refusal>>("refusals");
+    using C = QList<PhoneResult::Code>;
     using R = QList<Refusal>;
-    QTest::newRow("file names of 124 bytes") << Operation([](FilesOnPhone &f) {
-        return !f.files.GetFile(QByteArray(124, 'g'))
-            && f.files.DeleteObject(QByteArray(124, 'd')) == DeleteResult::NotSent;
-    }) << R{Refusal::FileNameTooLong, Refusal::FileNameTooLong};
-    QTest::newRow("folder names of 123 bytes") << Operation([](FilesOnPhone &f) {
-        return !f.files.ObexSetPath(QByteArray(123, 's')) && !f.files.MakeFolder(QByteArray(123, 'm'));
-    }) << R{Refusal::FolderNameTooLong, Refusal::FolderNameTooLong};
-    QTest::newRow("name outside the code page")
-        << Operation([](FilesOnPhone &f) { return !f.files.phoneName(QStringLiteral("日本")); })
-        << R{Refusal::NameNotEncodable};
-    QTest::newRow("move paths past 127 bytes") << Operation([](FilesOnPhone &f) {
-        return f.files.MoveObject({QByteArray(127, 'a')}, {"b"}) == MoveResult::PathTooLong
-            && f.files.MoveObject({"a"}, {"Sub", QByteArray(123, 'b')}) == MoveResult::PathTooLong
-            && f.files.MoveObject({}, {"b"}) == MoveResult::NotSent;
-    }) << R{};
+    constexpr auto NotSent = PhoneResult::Code::NotSent;
+    QTest::newRow("file names of 124 bytes") << Outcomes([](FilesOnPhone &f) {
+        QByteArray content;
+        return QList{f.session.get({}, QByteArray(124, 'g'), &content), f.session.remove({}, QByteArray(124, 'd'))};
+    }) << C{NotSent, NotSent} << R{Refusal::FileNameTooLong, Refusal::FileNameTooLong};
+    QTest::newRow("folder names of 123 bytes") << Outcomes([](FilesOnPhone &f) {
+        return QList{f.session.enter({QByteArray(123, 's')}), f.session.makeFolder({}, QByteArray(123, 'm'))};
+    }) << C{NotSent, NotSent} << R{Refusal::FolderNameTooLong, Refusal::FolderNameTooLong};
+    QTest::newRow("name outside the code page") << Outcomes([](FilesOnPhone &) {
+        QByteArray name;
+        return QList{PhoneSession::encodeName(QStringLiteral("日本"), &name)};
+    }) << C{NotSent} << R{Refusal::NameNotEncodable};
+    QTest::newRow("move paths past 127 bytes") << Outcomes([](FilesOnPhone &f) {
+        return QList{f.session.move({}, QByteArray(127, 'a'), {}, "b"),
+                     f.session.move({}, "a", {"Sub"}, QByteArray(123, 'b'))};
+    }) << C{PhoneResult::Code::PathTooLong, PhoneResult::Code::PathTooLong}
+                                               << R{};
     QTest::newRow("move of a name outside the code page")
-        << Operation([](FilesOnPhone &f) { return f.files.MoveObject({"\x98"}, {"b"}) == MoveResult::NotSent; })
+        << Outcomes([](FilesOnPhone &f) { return QList{f.session.move({}, "\x98", {}, "b")}; }) << C{NotSent}
         << R{Refusal::NameNotEncodable};
-    QTest::newRow("missing source") << Operation([](FilesOnPhone &f) {
-        return f.files.PutFile(f.dir.filePath(QStringLiteral("none.txt"))) == PutResult::NotSent;
-    }) << R{Refusal::SourceMissing};
-    QTest::newRow("16 MiB staged") << Operation([](FilesOnPhone &f) {
+    QTest::newRow("missing source") << Outcomes([](FilesOnPhone &f) {
+        return QList{f.session.put(f.dir.filePath(QStringLiteral("none.txt")), {})};
+    }) << C{NotSent} << R{Refusal::SourceMissing};
+    QTest::newRow("16 MiB staged") << Outcomes([](FilesOnPhone &f) {
         QFile huge(f.dir.filePath(QStringLiteral("huge.bin")));
         // Stages exactly 16 MiB; sparse on disk.
-        return huge.open(QIODevice::WriteOnly) && huge.resize(16676551)
-            && f.files.PutFile(huge.fileName()) == PutResult::NotSent;
-    }) << R{Refusal::StagingTooLarge};
-    QTest::newRow("upload name of 240 characters") << Operation([](FilesOnPhone &f) {
-        return f.files.PutFile(sourceFile(f, QString(240, u'n'), {})) == PutResult::NotSent;
-    }) << R{Refusal::UploadNameTooLong};
-    QTest::newRow("upload name outside the code page") << Operation([](FilesOnPhone &f) {
-        return f.files.PutFile(sourceFile(f, QStringLiteral("日本.txt"), {})) == PutResult::NotSent;
-    }) << R{Refusal::NameNotEncodable};
-    QTest::newRow("more than 150 kB staged, and the user says no") << Operation([](FilesOnPhone &f) {
+        if (!huge.open(QIODevice::WriteOnly) || !huge.resize(16676551))
+            return QList<PhoneResult>{};
+        return QList{f.session.put(huge.fileName(), {})};
+    }) << C{NotSent} << R{Refusal::StagingTooLarge};
+    QTest::newRow("upload name of 240 characters")
+        << Outcomes([](FilesOnPhone &f) { return QList{f.session.put(sourceFile(f, QString(240, u'n'), {}), {})}; })
+        << C{NotSent} << R{Refusal::UploadNameTooLong};
+    QTest::newRow("upload name outside the code page") << Outcomes([](FilesOnPhone &f) {
+        return QList{f.session.put(sourceFile(f, QStringLiteral("日本.txt"), {}), {})};
+    }) << C{NotSent} << R{Refusal::NameNotEncodable};
+    QTest::newRow("more than 150 kB staged, and the user says no") << Outcomes([](FilesOnPhone &f) {
         f.events.answers = {false};
-        return f.files.PutFile(sourceFile(f, QStringLiteral("large.bin"), QByteArray(152677, 'q')))
-            == PutResult::NotSent
-            && f.events.questions == 1;
-    }) << R{};
+        return QList{f.session.put(sourceFile(f, QStringLiteral("large.bin"), QByteArray(152677, 'q')), {}),
+                     PhoneResult(f.events.questions == 1 ? PhoneResult::Code::Done : PhoneResult::Code::Refused)};
+    }) << C{PhoneResult::Code::Declined, PhoneResult::Code::Done} << R{};
 }
 
 void ObexWire::refusedBeforeSending()
 {
-    QFETCH(Operation, operation);
+    QFETCH(Outcomes, operation);
     FilesOnPhone f;
-    QVERIFY(operation(f));
-    QTEST(f.events.refusals, "refusals");
+    QList<PhoneResult::Code> codes;
+    QList<Refusal> refusals;
+    for (const PhoneResult &result : operation(f)) {
+        codes << result.code();
+        if (result.refusal())
+            refusals << *result.refusal();
+    }
+    QTEST(codes, "codes");
+    QTEST(refusals, "refusals");
     f.phone.settle();
     QVERIFY(f.phone.received().isEmpty());
     QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(f.link));

@@ -217,34 +217,36 @@ QString Soak::runOnce(int run)
     if (operation == Operation::Get || operation == Operation::Delete)
         writeFile(phonePath, content);
 
-    std::optional<PhoneSession::Status> status;
+    std::optional<PhoneResult> result;
     QByteArray received;
-    try {
-        // A phone spoilt for good may not even connect; the rules below hold then too.
-        if (s.connect(*crc, options, TimeoutMs, TimeoutMs / 2)) {
-            PhoneSession &session = *s.session;
-            status = operation == Operation::Put ? session.put(folder, name, content)
-                : operation == Operation::Delete ? session.remove(folder, name)
-                                                 : session.get(folder, name, &received);
-            // After a refusal or a fault that costs nothing the link is still in step: the
-            // listing shows the file exactly when the phone holds it.
-            if (fault <= Fault::ShortDelay || fault == Fault::Refusal) {
-                FolderListing listing;
-                if (session.list(folder, &listing) != PhoneSession::Status::Done)
+    // A phone spoilt for good may not even connect; the rules below hold then too.
+    if (s.connect(*crc, options, TimeoutMs, TimeoutMs / 2)) {
+        PhoneSession &session = *s.session;
+        result = operation == Operation::Put ? session.put(folder, name, content)
+            : operation == Operation::Delete ? session.remove(folder, name)
+                                             : session.get(folder, name, &received);
+        // After a refusal or a fault that costs nothing the link is still in step: the
+        // listing shows the file exactly when the phone holds it.
+        if ((fault <= Fault::ShortDelay || fault == Fault::Refusal) && *result != PhoneResult::Code::LinkLost) {
+            FolderListing listing;
+            const PhoneResult listed = session.list(folder, &listing);
+            if (listed != PhoneResult::Code::LinkLost) {
+                if (!listed.ok())
                     return plan + QStringLiteral(": no listing afterwards");
-                const bool listed = std::any_of(listing.rows.begin(), listing.rows.end(),
-                                                [&](const ListingRow &row) { return row.name == name; });
-                if (listed != QFile::exists(phonePath))
+                const bool held = std::any_of(listing.rows.begin(), listing.rows.end(),
+                                              [&](const ListingRow &row) { return row.name == name; });
+                if (held != QFile::exists(phonePath))
                     return plan + QStringLiteral(": the listing disagrees with the phone");
+            } else if (session.isPortOpen() || s.events.losses.isEmpty()) {
+                return plan + QStringLiteral(": the link ended without closing the port and telling");
             }
-            s.session->link().closePort();
         }
-    } catch (const LinkLost &) {
-        if (s.session->link().isPortOpen() || s.events.losses.isEmpty())
+        if (*result == PhoneResult::Code::LinkLost && (session.isPortOpen() || s.events.losses.isEmpty()))
             return plan + QStringLiteral(": the link ended without closing the port and telling");
+        PhoneSessionTestAccess::link(session).closePort();
     }
 
-    const bool done = status == PhoneSession::Status::Done;
+    const bool done = result && result->ok();
     const QByteArray onPhone = readFile(phonePath);
     if (operation == Operation::Get && (onPhone != content || (done && received != content)))
         return plan + QStringLiteral(": a download differs or changed the phone file");
@@ -301,17 +303,17 @@ void Soak::transfersOverNoisyLine()
             plan + QStringLiteral(", %1 %2 bytes").arg(upload ? "upload" : "download").arg(content.size());
         if (!upload)
             QVERIFY(writeFile(onPhone, content));
-        try {
-            QByteArray received;
-            const auto status = upload ? s.session->put({}, name, content) : s.session->get({}, name, &received);
-            QVERIFY2(status == PhoneSession::Status::Done, qPrintable(what + QStringLiteral(": not done")));
+        QByteArray received;
+        const PhoneResult result = upload ? s.session->put({}, name, content) : s.session->get({}, name, &received);
+        if (result != PhoneResult::Code::LinkLost) {
+            QVERIFY2(result.ok(), qPrintable(what + QStringLiteral(": not done")));
             QVERIFY2(readFile(onPhone) == content && (upload || received == content),
                      qPrintable(what + QStringLiteral(": differs")));
-        } catch (const LinkLost &) {
+        } else {
             // Given up, which a rare double fault may do: nothing half-made, nothing lost.
             ++noiseFailures;
             up = false;
-            QVERIFY2(!s.session->link().isPortOpen(), qPrintable(what));
+            QVERIFY2(!s.session->isPortOpen(), qPrintable(what));
             QVERIFY2(!QFile::exists(onPhone) || readFile(onPhone) == content,
                      qPrintable(what + QStringLiteral(": a part of the file on the phone")));
         }

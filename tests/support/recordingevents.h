@@ -89,7 +89,6 @@ class RecordingEvents : public PhoneEvents
 {
 public:
     QStringList log; // every event but the monitors' figures, in order
-    QList<Refusal> refusals;
     QList<LinkLoss> losses;
     QList<LinkRepair> repairs; // kept out of the log: a clean line has none
     std::deque<bool> answers; // to the size question, "yes" when none is left
@@ -137,11 +136,6 @@ public:
     {
         waitingBytes = count;
         ++waitingBytesUpdates;
-    }
-    void refused(Refusal refusal) override
-    {
-        refusals << refusal;
-        log << QStringLiteral("refused %1").arg(int(refusal));
     }
     bool confirmLargeUpload() override
     {

@@ -5,6 +5,7 @@
 
 #include "phonesession.h"
 #include "recordingevents.h"
+#include "sessionaccess.h"
 #include "testprocess.h"
 
 #include <QDir>
@@ -34,8 +35,8 @@ struct SimSession
         if (!sim.start(flash(), instant + options))
             return false;
         session = std::make_unique<PhoneSession>(crc, events);
-        session->files().setWorkingDirectory(dir.path());
-        PhoneLink &link = session->link();
+        session->setWorkingDirectory(dir.path());
+        PhoneLink &link = PhoneSessionTestAccess::link(*session);
         link.setDevicePath(sim.device);
         link.setTimeoutInterval(timeoutMs);
         link.setResendInterval(resendMs);
@@ -49,12 +50,9 @@ struct SimSession
     bool reconnect()
     {
         for (const double scale : {0.05, 0.2, 1.0}) {
-            session->link().setPauseScale(scale);
-            try {
-                if (session->connect())
-                    return true;
-            } catch (const LinkLost &) {
-            }
+            session->setPauseScale(scale);
+            if (session->connect().ok())
+                return true;
         }
         return false;
     }

@@ -7,9 +7,10 @@
 #include "frmbrow.h"
 #include "frmdrag.h"
 #include "frmoptions.h"
-#include "localfiles.h"
+#include "localfiletexts.h"
 #include "mainwindowcontrols.h"
 #include "portmapwindow.h"
+#include "refusaltexts.h"
 #include "windowevents.h"
 #include "wrappingcheckbox.h"
 
@@ -186,14 +187,14 @@ private slots:
         for (Refusal refusal : {Refusal::SourceMissing, Refusal::SourceUnreadable, Refusal::StagingUnwritable,
                                 Refusal::StagingTooLarge, Refusal::FolderNameTooLong, Refusal::FileNameTooLong,
                                 Refusal::UploadNameTooLong, Refusal::NameNotEncodable, Refusal::UnsafeLocalName})
-            events.refused(refusal);
+            texts << refusalText(refusal);
         events.confirmLargeUpload();
-        events.linkLost(LinkLoss::Timeout);
-        events.linkLost(LinkLoss::BadData);
+        events.showLinkLost(LinkLoss::Timeout);
+        events.showLinkLost(LinkLoss::BadData);
         for (int error : {ENOSPC, EDQUOT, EACCES, EROFS, ENOENT, EISDIR, ENAMETOOLONG, EFBIG, EIO, EMFILE})
-            texts << LocalFiles::reasonFor(error);
+            texts << LocalFiles::reasonFor(LocalFileError::fromErrno(error));
 
-        QCOMPARE(messages.requests.size(), 21);
+        QCOMPARE(messages.requests.size(), 12);
         for (const MessageBoxes::Request &request : messages.requests)
             texts << request.title << request.text;
         const QStringList found = russianTexts(texts);

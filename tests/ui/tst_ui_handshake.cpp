@@ -48,9 +48,10 @@ int runFatalChild(int argc, char **argv)
         return true;
     });
     Form1 form(makeChecksum());
-    form.commands().link().setPauseScale(0.3);
-    form.commands().link().setTimeoutInterval(1000);
-    form.commands().link().setDevicePath(qEnvironmentVariable("TARVEL_UI_FATAL_DEVICE"));
+    PhoneSessionTestAccess::link(form.commands().session()).setPauseScale(0.3);
+    PhoneSessionTestAccess::link(form.commands().session()).setTimeoutInterval(1000);
+    PhoneSessionTestAccess::link(form.commands().session())
+        .setDevicePath(qEnvironmentVariable("TARVEL_UI_FATAL_DEVICE"));
     form.show();
     form.commands().Command1_Click();
     std::printf("CONNECT RETURNED\n");
@@ -70,7 +71,7 @@ private:
     // A double-click on "Mobile..." with the port standing for device.
     void connect(const QString &device)
     {
-        m_form->commands().link().setDevicePath(device);
+        PhoneSessionTestAccess::link(m_form->commands().session()).setDevicePath(device);
         m_form->controls().FileList->selectRow(0);
         m_form->commands().openSelectedRow();
     }
@@ -80,7 +81,7 @@ private slots:
     {
         m_messages = std::make_unique<MessageRecorder>();
         m_form = std::make_unique<Form1>(makeChecksum());
-        m_form->commands().link().setPauseScale(0.3);
+        PhoneSessionTestAccess::link(m_form->commands().session()).setPauseScale(0.3);
         m_form->show();
     }
     void cleanup()
@@ -99,12 +100,12 @@ private slots:
                  QStringLiteral("Не могу открыть порт, установите в НАСТРОЙКАХ необходимый номер порта!!!"));
         QVERIFY(m_form->isVisible());
         QVERIFY(!m_form->events().progressWindow());
-        QCOMPARE(m_form->commands().link().linkState(), LinkState::Enable);
+        QCOMPARE(PhoneSessionTestAccess::link(m_form->commands().session()).linkState(), LinkState::Enable);
         // Once the port exists, the same double-click connects.
         PhoneSim phone(QStringList{});
         QVERIFY(phone.running());
         connect(phone.device);
-        QCOMPARE(m_form->commands().link().linkState(), LinkState::Disable);
+        QCOMPARE(PhoneSessionTestAccess::link(m_form->commands().session()).linkState(), LinkState::Disable);
         QVERIFY(m_form->controls().FileList->rowCount() > 1);
         m_form->controls().Command9->click();
     }
@@ -122,11 +123,11 @@ private slots:
         QVERIFY(rows.size() > 1);
         PhoneController &commands = m_form->commands();
         commands.Command1_Click();
-        QCOMPARE(commands.link().linkState(), LinkState::Enable);
-        QVERIFY(!commands.link().isPortOpen());
+        QCOMPARE(PhoneSessionTestAccess::link(commands.session()).linkState(), LinkState::Enable);
+        QVERIFY(!PhoneSessionTestAccess::link(commands.session()).isPortOpen());
         QTRY_COMPARE(phone.logLines(QStringLiteral("BFB-END")).size(), 1);
         commands.Command1_Click();
-        QCOMPARE(commands.link().linkState(), LinkState::Disable);
+        QCOMPARE(PhoneSessionTestAccess::link(commands.session()).linkState(), LinkState::Disable);
         QCOMPARE(rowTexts(m_form->controls().FileList), rows);
         QVERIFY(m_messages->requests.isEmpty());
         m_form->controls().Command9->click();
@@ -149,7 +150,7 @@ private slots:
         PhoneSim phone;
         QVERIFY(phone.start(flash.path(), {QStringLiteral("--model"), model}));
         connect(phone.device);
-        QCOMPARE(m_form->commands().link().linkState(), LinkState::Disable);
+        QCOMPARE(PhoneSessionTestAccess::link(m_form->commands().session()).linkState(), LinkState::Disable);
         QVERIFY(rowTexts(m_form->controls().FileList).contains(QStringLiteral("a.txt")));
         QCOMPARE(phone.logLines(QStringLiteral("PLAIN-START")).size(), 1);
         QVERIFY(phone.logLines(QStringLiteral("BFB-START")).isEmpty());
@@ -187,8 +188,8 @@ private slots:
             rowsBefore = rows.size();
             QVERIFY(m_form->events().progressWindow()->Command1->isVisible());
             QVERIFY(m_form->isVisible() && m_form->isEnabled());
-            QCOMPARE(m_form->commands().link().linkState(), LinkState::Enable);
-            QVERIFY(!m_form->commands().link().isPortOpen());
+            QCOMPARE(PhoneSessionTestAccess::link(m_form->commands().session()).linkState(), LinkState::Enable);
+            QVERIFY(!PhoneSessionTestAccess::link(m_form->commands().session()).isPortOpen());
             QCOMPARE(rowTexts(m_form->controls().FileList), QStringList{QStringLiteral("Mobile...")});
             QVERIFY(m_messages->requests.isEmpty());
         }

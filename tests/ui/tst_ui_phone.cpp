@@ -130,8 +130,8 @@ private slots:
         m_form = std::make_unique<Form1>(makeChecksum());
         // The working files of this run stay in its own folder, not beside the program.
         m_form->commands().setWorkingDirectory(pcPath(QStringLiteral("work")));
-        m_form->commands().link().setPauseScale(0.3);
-        m_form->commands().link().setDevicePath(m_phone.device);
+        PhoneSessionTestAccess::link(m_form->commands().session()).setPauseScale(0.3);
+        PhoneSessionTestAccess::link(m_form->commands().session()).setDevicePath(m_phone.device);
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     }
@@ -140,7 +140,7 @@ private slots:
     {
         m_form->controls().Command9->click();
         QVERIFY(!m_form->isVisible());
-        QVERIFY(!m_form->commands().link().isPortOpen());
+        QVERIFY(!PhoneSessionTestAccess::link(m_form->commands().session()).isPortOpen());
         m_form.reset();
         // Nothing of this run beside the program.
         QCOMPARE(QFileInfo(tarvelBinDir() + QStringLiteral("/temp.tmp")).lastModified(), m_binStagingTime);
@@ -158,7 +158,7 @@ private slots:
         QTest::mouseDClick(report->viewport(), Qt::LeftButton, {}, onMobile);
 
         QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->requests.value(0).text));
-        QVERIFY2(m_form->commands().link().linkState() == LinkState::Disable,
+        QVERIFY2(PhoneSessionTestAccess::link(m_form->commands().session()).linkState() == LinkState::Disable,
                  qPrintable(progressRows(*m_form).join(QLatin1Char('\n'))));
         QVERIFY(list()->acceptsFileDrops());
         QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\"));
@@ -188,6 +188,7 @@ private slots:
     {
         // Should a command slip through, its question is answered No so the test ends quickly.
         m_messages->answers = {false, false};
+        const qsizetype mark = logMark();
         QVERIFY(whileBusy(
             *m_form,
             [&] {
@@ -200,7 +201,10 @@ private slots:
         m_messages->answers.clear();
         QVERIFY(m_messages->requests.isEmpty());
         QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\Misc\\"));
-        QCOMPARE(m_form->commands().link().linkState(), LinkState::Disable);
+        // One step down, then the listing.
+        QCOMPARE(requestsSince(mark).mid(0, 2),
+                 (QStringList{"SETPATH flags=02 name=Misc", "GET type=x-obex/folder-listing"}));
+        QCOMPARE(PhoneSessionTestAccess::link(m_form->commands().session()).linkState(), LinkState::Disable);
         QVERIFY(m_form->isEnabled());
     }
 
@@ -239,14 +243,17 @@ private slots:
         QVERIFY(findRow(list(), QStringLiteral("Old")) >= 0);
         QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\Misc\\"));
         QCOMPARE(requestsSince(mark).value(0), QStringLiteral("SETPATH flags=00 name=old"));
+        const qsizetype up = logMark();
         openRow(Parent);
         QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\"));
+        // One step up, then the listing.
+        QCOMPARE(requestsSince(up).mid(0, 2), (QStringList{"SETPATH flags=03", "GET type=x-obex/folder-listing"}));
     }
 
     // A folder-shaped name is warned about first; No sends nothing.
     void deleteAnsweredNoThenYes()
     {
-        const qint16 sequence = m_form->commands().link().bfbSequence();
+        const qint16 sequence = PhoneSessionTestAccess::link(m_form->commands().session()).bfbSequence();
         for (bool yes : {false, true}) {
             m_messages->clear();
             m_messages->answers = {true, yes}; // the folder warning, then the question
@@ -262,7 +269,7 @@ private slots:
             QCOMPARE(QFile::exists(phonePath(QStringLiteral("photo.gz"))), !yes);
             QCOMPARE(findRow(list(), QStringLiteral("photo.gz")) >= 0, !yes);
             if (!yes)
-                QCOMPARE(m_form->commands().link().bfbSequence(), sequence);
+                QCOMPARE(PhoneSessionTestAccess::link(m_form->commands().session()).bfbSequence(), sequence);
         }
         QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\"));
     }
@@ -401,8 +408,8 @@ private slots:
                              QStringLiteral("4000")}));
         Form1 form(makeChecksum());
         form.commands().setWorkingDirectory(pcPath(QStringLiteral("work")));
-        form.commands().link().setPauseScale(0.3);
-        form.commands().link().setDevicePath(phone.device);
+        PhoneSessionTestAccess::link(form.commands().session()).setPauseScale(0.3);
+        PhoneSessionTestAccess::link(form.commands().session()).setDevicePath(phone.device);
         form.show();
         PhoneFileList *files = form.controls().FileList;
         files->selectRow(0);

@@ -2,11 +2,11 @@
 // the settings store, the port mapping, the folder test and its refusals,
 // unsafe names from the phone, local file writes, and the texts the phone events raise.
 
+#include "refusaltexts.h"
 #include "uitestsupport.h"
 
 #include "frmbrow.h"
 #include "frmoptions.h"
-#include "localfiles.h"
 #include "portmapwindow.h"
 #include "startup.h"
 #include "storedsettings.h"
@@ -79,13 +79,14 @@ private slots:
                  QStringLiteral("Настройки вступят всилу только после повторного запуска программы!!!"));
         QCOMPARE(form.controls().FileList->view(), PhoneFileList::View::LargeIcons);
         QVERIFY(form.commands().skipFolderCheck());
-        QVERIFY(form.commands().link().rts());
-        QCOMPARE(PhoneLinkTestAccess::portNumber(form.commands().link()), 1); // until the next start
+        QVERIFY(PhoneSessionTestAccess::link(form.commands().session()).rts());
+        QCOMPARE(PhoneLinkTestAccess::portNumber(PhoneSessionTestAccess::link(form.commands().session())),
+                 1); // until the next start
         QCOMPARE(StoredSettings::comport(), QStringLiteral("Com 10"));
         QCOMPARE(StoredSettings::rts(), QStringLiteral(" 1"));
 
         // RTS comes back from the store at the next start.
-        QVERIFY(Form1(makeChecksum()).commands().link().rts());
+        QVERIFY(PhoneSessionTestAccess::link(Form1(makeChecksum()).commands().session()).rts());
     }
 
     void portMapping()
@@ -156,42 +157,10 @@ private slots:
         browser->Command1->click();
         QCOMPARE(messages.requests.size(), 1);
         QCOMPARE(messages.requests[0].icon, QMessageBox::Warning);
-        QCOMPARE(form.commands().link().bfbSequence(), qint16(1));
+        QCOMPARE(PhoneSessionTestAccess::link(form.commands().session()).bfbSequence(), qint16(1));
         QTRY_VERIFY(!form.commands().pcBrowser());
         QVERIFY(form.isVisible());
         QCOMPARE(QDir(pc.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
-    }
-
-    // Downloads land whole or not at all; a replaced file keeps its permissions and
-    // a symbolic link keeps pointing at the file it names.
-    void localFileWrites()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("a.bin"));
-        QVERIFY(!LocalFiles::writeWhole(path, QByteArray()));
-        QCOMPARE(QFileInfo(path).size(), 0);
-
-        QByteArray bytes(70000, Qt::Uninitialized);
-        for (int i = 0; i < bytes.size(); ++i)
-            bytes[i] = char(i * 7);
-        const QFileDevice::Permissions permissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
-        QVERIFY(QFile::setPermissions(path, permissions));
-        QVERIFY(!LocalFiles::writeWhole(path, bytes));
-        QCOMPARE(QFileInfo(path).permissions() & QFileDevice::Permissions(0x7077), permissions);
-        QCOMPARE(readFile(path), bytes);
-
-        const QString link = dir.filePath(QStringLiteral("link.bin"));
-        QVERIFY(QFile::link(path, link));
-        QVERIFY(!LocalFiles::writeWhole(link, "short"));
-        QVERIFY(QFileInfo(link).isSymLink());
-        QCOMPARE(QFileInfo(path).size(), 5);
-
-        // Failures are reported (their reasons in the phone test); nothing is left behind.
-        QVERIFY(LocalFiles::writeWhole(dir.filePath(QStringLiteral("missing/b.bin")), "x"));
-        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("c.bin"))));
-        QVERIFY(LocalFiles::writeWhole(dir.filePath(QStringLiteral("c.bin")), "x"));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
-                 (QStringList{QStringLiteral("a.bin"), QStringLiteral("link.bin")}));
     }
 
     void renameIsRefused()
@@ -211,7 +180,7 @@ private slots:
         QCOMPARE(form.controls().FileList->rowText(0), QStringLiteral("ab.bmp"));
     }
 
-    // The refusals, the upload question and the operations' progress rows, as the
+    // The refusals' texts, the upload question and the operations' progress rows, as the
     // events raise them (the connection's rows are checked against the emulated phone).
     void eventTexts()
     {
@@ -219,12 +188,12 @@ private slots:
         Form1 form(makeChecksum());
         form.show();
         WindowEvents &events = form.events();
+        QStringList texts;
         for (Refusal refusal : {Refusal::SourceMissing, Refusal::SourceUnreadable, Refusal::StagingUnwritable,
                                 Refusal::StagingTooLarge, Refusal::FolderNameTooLong, Refusal::FileNameTooLong,
                                 Refusal::UploadNameTooLong, Refusal::NameNotEncodable, Refusal::UnsafeLocalName})
-            events.refused(refusal);
+            texts << refusalText(refusal);
         events.confirmLargeUpload();
-        QStringList texts;
         for (const MessageBoxes::Request &request : messages.requests)
             texts << request.text;
         events.operationStarted(PhoneOperation::Listing, 0);

@@ -5,9 +5,9 @@
 
 #include "form1.h"
 #include "frmprogress.h"
-#include "linkaccess.h"
 #include "messagebox.h"
 #include "pty.h"
+#include "sessionaccess.h"
 #include "testchecksum.h"
 #include "testprocess.h"
 #include "windowlanguage.h"
