@@ -64,9 +64,16 @@ Options:
                     (the link ~/.config/tarvel/ports/comN, else /dev/ttyS<N-1>)
   --device PATH     serial device to use instead of a port number
   --rts             raise the RTS line while the port is open
-  --speed BAUD      line rate to ask the phone for after the connection set-up:
-                    19200, 38400, 57600 (the default) or 115200; a phone that
-                    does not confirm it stays at 57600, with a note
+  --link MODE       how OBEX travels on the cable: auto (the default) tries plain
+                    OBEX (AT^SQWE=3, every Siemens phone with a file system)
+                    and falls back to BFB when the phone refuses it; obex or
+                    bfb use that mode only
+  --speed BAUD      line rate: 19200, 38400, 57600 (the default), 115200 or
+                    230400. In plain OBEX the AT commands run at that rate
+                    (230400: x55/x60 phones only; x65 and x75 stop at 115200).
+                    In BFB mode it is asked for after the set-up (230400 not
+                    possible); a phone that does not confirm it stays at 57600,
+                    with a note
   --yes             copy files larger than 150 kB without asking
   --trace FILE      write every byte to and from the phone to FILE, with times
                     (file contents and names included), for reporting a problem
@@ -253,6 +260,7 @@ std::optional<int> parseCommandLine(const QStringList &arguments, Options *optio
     const QCommandLineOption rtsOption(QStringLiteral("rts"));
     const QCommandLineOption yesOption(QStringLiteral("yes"));
     const QCommandLineOption speedOption(QStringLiteral("speed"), QString(), QStringLiteral("BAUD"));
+    const QCommandLineOption linkOption(QStringLiteral("link"), QString(), QStringLiteral("MODE"));
     const QCommandLineOption traceOption(QStringLiteral("trace"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption batchOption(QStringList{QStringLiteral("b"), QStringLiteral("batch")}, QString(),
                                          QStringLiteral("FILE"));
@@ -261,8 +269,8 @@ std::optional<int> parseCommandLine(const QStringList &arguments, Options *optio
     const QCommandLineOption deleteOption(QStringLiteral("delete"));
     const QCommandLineOption dryRunOption(QStringLiteral("dry-run"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({portOption, deviceOption, rtsOption, yesOption, speedOption, traceOption, batchOption,
-                       keepGoingOption, recursiveOption, deleteOption, dryRunOption, helpOption});
+    parser.addOptions({portOption, deviceOption, rtsOption, yesOption, speedOption, linkOption, traceOption,
+                       batchOption, keepGoingOption, recursiveOption, deleteOption, dryRunOption, helpOption});
 
     if (!parser.parse(QStringList{arguments.value(0)} + parts.first()))
         return usage(parser.errorText());
@@ -286,12 +294,20 @@ std::optional<int> parseCommandLine(const QStringList &arguments, Options *optio
     options->yes = parser.isSet(yesOption);
     options->trace = parser.value(traceOption);
     options->keepGoing = parser.isSet(keepGoingOption);
+    if (parser.isSet(linkOption)) {
+        const std::optional<LinkChoice> choice = PhoneConnector::linkChoiceNamed(parser.value(linkOption));
+        if (!choice)
+            return usage(QStringLiteral("--link takes auto, obex or bfb"));
+        options->link = *choice;
+    }
     if (parser.isSet(speedOption)) {
         static const QStringList rates = {QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("57600"),
-                                          QStringLiteral("115200")};
+                                          QStringLiteral("115200"), QStringLiteral("230400")};
         if (!rates.contains(parser.value(speedOption)))
-            return usage(QStringLiteral("--speed takes 19200, 38400, 57600 or 115200"));
+            return usage(QStringLiteral("--speed takes 19200, 38400, 57600, 115200 or 230400"));
         options->speed = parser.value(speedOption).toInt();
+        if (options->speed == PhoneConnector::PlainOnlyRate && options->link == LinkChoice::BfbOnly)
+            return usage(QStringLiteral("--speed 230400 works in plain OBEX only, not with --link bfb"));
     }
     options->batchFile = parser.value(batchOption);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "handshake.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -31,6 +33,7 @@ struct Options
     bool rts = false;
     bool yes = false;
     int speed = 57600;
+    LinkChoice link = LinkChoice::PlainFirst; // --link
     QString trace; // --trace FILE: every byte of the line; empty: none
     QString batchFile; // -b FILE; "-" is standard input; empty: no batch
     bool keepGoing = false; // -k: a failed command does not end a batch

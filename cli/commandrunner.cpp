@@ -63,7 +63,10 @@ void printInfo(const PhoneSession::Info &info)
     };
     out << "model: " << (info.model.isEmpty() ? QStringLiteral("unknown") : terminalText(info.model)) << '\n'
         << "total memory: " << figure(info.totalMemory) << '\n'
-        << "free memory: " << figure(info.freeMemory) << '\n';
+        << "free memory: " << figure(info.freeMemory) << '\n'
+        << "link: " << (info.linkMode == LinkMode::Plain ? "plain OBEX" : "BFB") << " at " << info.lineRate << " baud\n"
+        << "max packet: "
+        << (info.maxPacket ? QStringLiteral("%1 bytes").arg(*info.maxPacket) : QStringLiteral("not announced")) << '\n';
 }
 
 void printLineOut(const QString &text)

@@ -51,6 +51,7 @@ int main(int argc, char *argv[])
         session.setPortNumber(options.port);
     session.setRts(options.rts);
     session.setSpeed(options.speed);
+    session.setLinkChoice(options.link);
     QString traceError;
     if (!options.trace.isEmpty() && !session.traceTo(options.trace, &traceError)) {
         printError(QStringLiteral("cannot write the trace %1: %2").arg(options.trace, traceError));

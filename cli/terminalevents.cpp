@@ -25,6 +25,8 @@ QString stepText(ConnectStep step)
         return QStringLiteral("Switching the phone to BFB mode...");
     case ConnectStep::SettingUpBfb:
         return QStringLiteral("Setting up the data link...");
+    case ConnectStep::SwitchingToPlain:
+        return QStringLiteral("Switching the phone to plain OBEX...");
     case ConnectStep::OpeningObex:
         return QStringLiteral("Opening the OBEX connection...");
     case ConnectStep::LinkUp:
@@ -55,6 +57,12 @@ QStringList connectFailureLines(ConnectFailure failure)
     case ConnectFailure::Bfb:
         return {QStringLiteral("The phone does not take up the BFB link."),
                 QStringLiteral("Switch the phone off and on again."), tryAgain};
+    case ConnectFailure::Plain:
+        return {QStringLiteral("The phone does not take up plain OBEX (AT^SQWE=3 or the OBEX connection)."),
+                QStringLiteral("Try --link bfb, or switch the phone off and on again.")};
+    case ConnectFailure::Rate:
+        return {QStringLiteral("The phone does not answer AT at this rate (x65 and x75 phones stop at 115200)."),
+                QStringLiteral("Try a lower --speed.")};
     case ConnectFailure::PortUnavailable:
         break;
     }

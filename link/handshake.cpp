@@ -2,6 +2,8 @@
 
 #include "bfbtransport.h"
 
+#include <QThread>
+
 #include <span>
 #include <utility>
 
@@ -29,6 +31,13 @@ constexpr int OtherRateAtCapMs = 500;
 constexpr int DisconnectCapMs = 500;
 constexpr int LeaveFrameCapMs = 500;
 constexpr int SpeedBackCapMs = 300;
+// Plain OBEX. A phone in OBEX mode answers the ABORT within a few ms.
+constexpr int AbortCapMs = 300;
+// After "AT^SQWE=3" is answered, before the CONNECT: the phone changes its mode.
+constexpr int PlainSwitchPauseMs = 100;
+// "+++" counts as the escape only after a second of silence; "OK" follows a second later.
+constexpr int EscapeGuardMs = 1400;
+constexpr int EscapeAnswerCapMs = 1500;
 
 auto containing(const char *text)
 {
@@ -43,6 +52,17 @@ const auto okLine = containing("OK\r\n");
 bool wholeFrame(const QByteArray &answer)
 {
     return answer.size() >= 3 && answer.size() >= 3 + quint8(answer.at(1));
+}
+
+// A plain OBEX packet is all there (code, length, the announced rest), after any 00 bytes.
+bool wholePacket(const QByteArray &answer)
+{
+    qsizetype start = 0;
+    while (start < answer.size() && answer.at(start) == 0)
+        ++start;
+    if (answer.size() - start < 3)
+        return false;
+    return answer.size() - start >= (quint8(answer.at(start + 1)) << 8 | quint8(answer.at(start + 2)));
 }
 
 } // namespace
@@ -67,9 +87,21 @@ std::optional<QByteArray> PhoneConnector::speedFrameFor(int baud)
     }
 }
 
+std::optional<LinkChoice> PhoneConnector::linkChoiceNamed(const QString &name)
+{
+    if (name == u"auto")
+        return LinkChoice::PlainFirst;
+    if (name == u"obex")
+        return LinkChoice::PlainOnly;
+    if (name == u"bfb")
+        return LinkChoice::BfbOnly;
+    return std::nullopt;
+}
+
 bool PhoneConnector::setSpeed(int baud)
 {
-    if (!speedFrameFor(baud))
+    // Plain OBEX also runs at 230400, where x55/x60 phones still answer AT.
+    if (!speedFrameFor(baud) && baud != PlainOnlyRate)
         return false;
     m_speed = baud;
     return true;
@@ -150,6 +182,7 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     }
     if (!link.beginAttempt())
         return false;
+    m_family = &phoneFamilyOf({});
     step(ConnectStep::Attempting);
 
     if (!link.openPort()) {
@@ -160,8 +193,14 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     }
 
     step(ConnectStep::PortOpened);
+    const bool plainFirst = m_choice == LinkChoice::PlainFirst || m_choice == LinkChoice::PlainOnly;
+    // A phone behind a cable that cannot end plain OBEX is still in it from last time.
+    if (plainFirst && inObexMode())
+        return connectPlain() && linkUp(listRoot);
     step(ConnectStep::Waking);
     if (!wake()) {
+        if (m_choice != LinkChoice::BfbOnly && foundInObexMode())
+            return connectPlain() && linkUp(listRoot);
         ConnectError(ConnectFailure::At);
         return false;
     }
@@ -175,32 +214,72 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     // Characters 11 to 13 of whatever was read; shown only, any model is accepted.
     m_model = QString::fromLatin1(model.mid(10, 3));
     m_events.modelReported(m_model);
+    m_family = &phoneFamilyOf(modelNameIn(model));
 
-    step(ConnectStep::SwitchingToBfb);
-    if (!command("AT^SBFB=1", AtCapMs).contains("OK")) {
-        ConnectError(ConnectFailure::Model);
-        return false;
+    const bool plainWanted = m_choice == LinkChoice::PlainOnly || m_choice == LinkChoice::PlainFirst
+        || (m_choice == LinkChoice::BfbFirst && m_family->needsPlainObex);
+    if (plainWanted) {
+        const PlainSwitch result = switchToPlain();
+        if (m_choice != LinkChoice::PlainFirst || result != PlainSwitch::Refused)
+            return runPlain(result, listRoot);
+        // A phone that knows only BFB, at the start rate.
+        if (!link.setLineRate(SerialPort::StartBaudRate)) {
+            ConnectError(ConnectFailure::At);
+            return false;
+        }
     }
+
+    const std::optional<ConnectFailure> failed = connectBfb();
+    if (!failed)
+        return linkUp(listRoot);
+    // Took "AT^SBFB=1" and then answered no BFB frame: back in AT mode, plain OBEX.
+    if (m_choice == LinkChoice::BfbFirst && *failed == ConnectFailure::Bfb && m_bfbSetupUnanswered
+        && atAnswered(AtCapMs))
+        return runPlain(switchToPlain(), listRoot);
+    ConnectError(*failed);
+    return false;
+}
+
+bool PhoneConnector::runPlain(PlainSwitch switched, const ListRoot &listRoot)
+{
+    if (switched == PlainSwitch::Done)
+        return connectPlain() && linkUp(listRoot);
+    ConnectError(switched == PlainSwitch::RateRefused ? ConnectFailure::Rate : ConnectFailure::Plain);
+    return false;
+}
+
+std::optional<ConnectFailure> PhoneConnector::connectBfb()
+{
+    PhoneLink &link = m_link;
+    m_bfbSetupUnanswered = false;
+    const auto failed = [this](ConnectFailure failure) -> std::optional<ConnectFailure> {
+        // A phone switched to BFB mode is not left there by a failed attempt.
+        if (m_phoneInBfb && m_link.isPortOpen())
+            leaveBfb();
+        m_phoneInBfb = false;
+        m_phoneRate = SerialPort::StartBaudRate;
+        return failure;
+    };
+    step(ConnectStep::SwitchingToBfb);
+    if (!command("AT^SBFB=1", AtCapMs).contains("OK"))
+        return failed(ConnectFailure::Model);
     m_phoneInBfb = true;
     m_phoneRate = SerialPort::StartBaudRate;
 
     step(ConnectStep::SettingUpBfb);
     link.writeRaw(SetupFrame);
-    if (link.readQueueUntil(wholeFrame, FrameCapMs).size() < SetupReplyMinimum) {
-        ConnectError(ConnectFailure::Bfb);
-        return false;
+    const QByteArray setupAnswer = link.readQueueUntil(wholeFrame, FrameCapMs);
+    if (setupAnswer.size() < SetupReplyMinimum) {
+        m_bfbSetupUnanswered = setupAnswer.isEmpty();
+        return failed(ConnectFailure::Bfb);
     }
 
-    if (!speedStep()) {
-        ConnectError(ConnectFailure::Bfb);
-        return false;
-    }
+    if (!speedStep())
+        return failed(ConnectFailure::Bfb);
 
     link.writeRaw(SifsFrame);
-    if (!link.readQueueUntil(okLine, FrameCapMs).contains("OK")) {
-        ConnectError(ConnectFailure::Bfb);
-        return false;
-    }
+    if (!link.readQueueUntil(okLine, FrameCapMs).contains("OK"))
+        return failed(ConnectFailure::Bfb);
 
     step(ConnectStep::OpeningObex);
     // Both frames of the CONNECT in one write.
@@ -209,7 +288,7 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     BfbReceiver receiver(link.crc());
     qsizetype fed = 0;
     bool blockIn = false;
-    const QByteArray connectAnswer = link.readQueueUntil(
+    m_connectAnswer = link.readQueueUntil(
         [&](const QByteArray &answer) {
             for (; fed < answer.size(); ++fed) {
                 const std::optional<BfbReceiver::Reply> reply = receiver.feed(quint8(answer.at(fed)));
@@ -218,14 +297,20 @@ bool PhoneConnector::run(const ListRoot &listRoot)
             return blockIn && answer.size() >= ConnectReplyMinimum;
         },
         ConnectCapMs);
-    if (connectAnswer.size() < ConnectReplyMinimum) {
-        ConnectError(ConnectFailure::Bfb);
-        return false;
-    }
+    if (m_connectAnswer.size() < ConnectReplyMinimum)
+        return failed(ConnectFailure::Bfb);
     m_obexOpen = true;
+    m_mode = LinkMode::Bfb;
+    return std::nullopt;
+}
 
+bool PhoneConnector::linkUp(const ListRoot &listRoot)
+{
     step(ConnectStep::LinkUp);
-    link.linkUp(connectAnswer);
+    if (m_mode == LinkMode::Bfb)
+        m_link.linkUp(m_connectAnswer);
+    else
+        m_link.plainLinkUp(m_connectAnswer);
 
     step(ConnectStep::ListingRoot);
     listRoot();
@@ -235,18 +320,91 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     return true;
 }
 
+bool PhoneConnector::inObexMode()
+{
+    m_link.writeRaw(AbortPacket);
+    const auto answered = [](const QByteArray &answer) { return answer.contains(AbortAnswer); };
+    // The one 00 byte many phones send after the port opens is no answer; the search finds past it.
+    if (!answered(m_link.readQueueUntil(answered, AbortCapMs, PingQuietMs)))
+        return false;
+    m_phoneInPlain = true;
+    m_phoneRate = m_link.lineRate();
+    return true;
+}
+
+bool PhoneConnector::foundInObexMode()
+{
+    // Left in plain OBEX at a raised rate, which it keeps there.
+    for (const int rate : SearchRates)
+        if (m_link.setLineRate(rate) && inObexMode())
+            return true;
+    m_link.setLineRate(SerialPort::StartBaudRate);
+    return false;
+}
+
+PhoneConnector::PlainSwitch PhoneConnector::switchToPlain()
+{
+    // The phone takes the rate of the AT commands it hears.
+    if (m_speed != m_link.lineRate() && (!m_link.setLineRate(m_speed) || !command("at", AtCapMs).contains("OK")))
+        return PlainSwitch::RateRefused;
+    step(ConnectStep::SwitchingToPlain);
+    if (!command("AT^SQWE=0", AtCapMs).contains("OK") || !command("AT^SQWE=3", AtCapMs).contains("OK"))
+        return PlainSwitch::Refused;
+    m_phoneInPlain = true;
+    m_phoneRate = m_speed;
+    m_link.pause(PlainSwitchPauseMs);
+    return PlainSwitch::Done;
+}
+
+bool PhoneConnector::connectPlain()
+{
+    step(ConnectStep::OpeningObex);
+    m_link.writeRaw(m_connectRequest);
+    m_connectAnswer = m_link.readQueueUntil(wholePacket, ConnectCapMs);
+    // A 00 byte is no response code: the one some phones send after the port opens.
+    while (m_connectAnswer.startsWith('\0'))
+        m_connectAnswer.remove(0, 1);
+    if (!wholePacket(m_connectAnswer) || quint8(m_connectAnswer.at(0)) != 0xA0) {
+        ConnectError(ConnectFailure::Plain);
+        return false;
+    }
+    m_obexOpen = true;
+    m_mode = LinkMode::Plain;
+    return true;
+}
+
+void PhoneConnector::leavePlain()
+{
+    if (m_obexOpen) {
+        m_link.readQueue(); // what is left of an interrupted exchange
+        m_link.writeRaw(DisconnectPacket);
+        m_link.readQueueUntil(wholePacket, DisconnectCapMs);
+    }
+    // The phone's own guard time, never shortened: without it "+++" is OBEX data.
+    QThread::msleep(EscapeGuardMs);
+    m_link.writeRaw(Escape);
+    if (m_family->answersEscape)
+        m_link.readQueueUntil(okLine, EscapeAnswerCapMs);
+}
+
 void PhoneConnector::close()
 {
     try {
-        if (m_phoneInBfb && (m_link.isPortOpen() || (m_link.openPort() && m_link.setLineRate(m_phoneRate)))) {
-            if (m_obexOpen)
-                m_link.disconnectObex(DisconnectCapMs);
-            leaveBfb();
+        const bool left = m_phoneInBfb || m_phoneInPlain;
+        if (left && (m_link.isPortOpen() || (m_link.openPort() && m_link.setLineRate(m_phoneRate)))) {
+            if (m_phoneInPlain) {
+                leavePlain();
+            } else {
+                if (m_obexOpen)
+                    m_link.disconnectObex(DisconnectCapMs);
+                leaveBfb();
+            }
         }
     } catch (const LinkInterrupted &) {
         // A stop asked for while leaving: the phone is left as far as it got.
     }
     m_phoneInBfb = false;
+    m_phoneInPlain = false;
     m_obexOpen = false;
     m_phoneRate = SerialPort::StartBaudRate;
     m_link.endLink();
@@ -266,7 +424,9 @@ void PhoneConnector::leaveBfb()
 
 bool PhoneConnector::speedStep()
 {
-    if (m_speed != SerialPort::StartBaudRate) {
+    if (m_speed != SerialPort::StartBaudRate && !speedFrameFor(m_speed)) {
+        m_events.speedNotConfirmed(m_speed);
+    } else if (m_speed != SerialPort::StartBaudRate) {
         const QByteArray frame = *speedFrameFor(m_speed);
         m_link.writeRaw(frame);
         const QByteArray answer = m_link.readQueueUntil(wholeFrame, FrameCapMs);
@@ -288,10 +448,14 @@ bool PhoneConnector::speedStep()
 void PhoneConnector::ConnectError(ConnectFailure failedStep)
 {
     m_events.connectFailed(failedStep, SerialPort::OpenError::None);
-    // A phone switched to BFB mode is not left there by a failed attempt either.
+    // A phone switched to BFB mode or plain OBEX is not left there by a failed attempt either.
     if (m_phoneInBfb && m_link.isPortOpen())
         leaveBfb();
+    if (m_phoneInPlain && m_link.isPortOpen())
+        leavePlain();
     m_phoneInBfb = false;
+    m_phoneInPlain = false;
+    m_obexOpen = false;
     m_phoneRate = SerialPort::StartBaudRate;
     m_link.abandonAttempt();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "phonefamily.h"
 #include "phonelink.h"
 
 #include <QByteArray>
@@ -8,8 +9,26 @@
 #include <functional>
 #include <optional>
 
+// How OBEX packets travel once the phone is connected.
+enum class LinkMode {
+    Bfb, // inside BFB frames
+    Plain, // plain OBEX on the line, after "AT^SQWE=3"
+};
+
+// Which way the connect procedure tries first.
+enum class LinkChoice {
+    // BFB, unless the phone's family answers no BFB frame or the BFB set-up goes
+    // unanswered: then plain OBEX (the window).
+    BfbFirst,
+    // Plain OBEX, and BFB when the phone refuses "AT^SQWE=3".
+    PlainFirst,
+    PlainOnly,
+    BfbOnly,
+};
+
 // The connect procedure: brings the phone from a plain serial line to an open OBEX
-// connection (AT wake-up, model, BFB mode, BFB set-up frames, OBEX CONNECT) and
+// connection (AT wake-up, model, BFB mode, BFB set-up frames, OBEX CONNECT; or
+// "AT^SQWE=0", "AT^SQWE=3" and the CONNECT in plain OBEX) and
 // reports each step as an event; and its counterpart that leaves the phone as it was
 // found. It runs blocking on the GUI thread; each step reads until its answer is in or
 // its cap runs out, and only the root listing at the end yields.
@@ -33,6 +52,12 @@ public:
     static inline const QByteArray SifsFrame = QByteArray::fromHex("06080E") + QByteArray("at^sifs\r");
     // The CONNECT's answer counts once this many bytes are in.
     static constexpr int ConnectReplyMinimum = 47;
+    // Plain OBEX: the check for a phone left in OBEX mode, its answer there, the
+    // DISCONNECT, and the escape back to AT mode (after a second of silence, no CR).
+    static inline const QByteArray AbortPacket = QByteArray::fromHex("FF0003");
+    static inline const QByteArray AbortAnswer = QByteArray::fromHex("A00003");
+    static inline const QByteArray DisconnectPacket = QByteArray::fromHex("810003");
+    static inline const QByteArray Escape = QByteArray("+++");
     // The BFB ping and a BFB-mode phone's answer.
     static inline const QByteArray PingFrame = QByteArray::fromHex("02010314");
     static inline const QByteArray PingAnswer = QByteArray::fromHex("02020014AA");
@@ -64,15 +89,29 @@ public:
     // opened again. Bounded: a silent phone costs at most about 1.5 s. Never throws.
     void close();
 
-    // The rate asked for at the speed step; 57600 (the start) unless set. Another
-    // rate's frame is sent first: a phone that confirms it gets the port switched to
-    // it, one that does not stays at 57600 and the usual 57600 step follows. False for
-    // a rate without a speed frame, which leaves the setting as it was.
+    // The rate asked for; 57600 (the start) unless set. In BFB mode at the speed step:
+    // another rate's frame is sent first, a phone that confirms it gets the port
+    // switched to it, one that does not (or a rate without a frame) stays at 57600 and
+    // the usual 57600 step follows. In plain OBEX the AT commands themselves run at the
+    // rate, which also may be PlainOnlyRate. False for any other rate, which leaves the
+    // setting as it was.
     bool setSpeed(int baud);
+    static constexpr int PlainOnlyRate = 230400;
     int speed() const { return m_speed; }
 
     // The model characters of the last successful attempt.
     QString model() const { return m_model; }
+
+    // The choice a front end's "--link" names: "auto" (PlainFirst), "obex"
+    // (PlainOnly) or "bfb" (BfbOnly); nothing for another word.
+    static std::optional<LinkChoice> linkChoiceNamed(const QString &name);
+    // Which way the next attempt tries first; BfbFirst unless set.
+    void setLinkChoice(LinkChoice choice) { m_choice = choice; }
+    LinkChoice linkChoice() const { return m_choice; }
+    // How the last attempt connected.
+    LinkMode linkMode() const { return m_mode; }
+    // The family of the model the last attempt was told (x55/x60 when it was told none).
+    const PhoneFamily &family() const { return *m_family; }
 
 private:
     // Reports the failed step, closes the port and sets the state "enable".
@@ -93,6 +132,29 @@ private:
     // The speed step: the chosen rate's frame, or (at 57600, and after a phone that
     // did not confirm another rate) the 57600 frame. False when the link is lost there.
     bool speedStep();
+    // The BFB steps from "AT^SBFB=1" to the CONNECT answer; nullopt when they worked,
+    // else the failed step (the phone then left BFB mode).
+    std::optional<ConnectFailure> connectBfb();
+
+    enum class PlainSwitch {
+        Done,
+        Refused, // "AT^SQWE=0" or "AT^SQWE=3" got no "OK": the phone is still in AT mode
+        RateRefused, // no "OK" to "at" at the rate asked for
+    };
+    // A phone left in OBEX mode answers the ABORT at the port's rate.
+    bool inObexMode();
+    // The same at each rate a phone may listen at; the port stays at the rate found.
+    bool foundInObexMode();
+    // The port at the rate asked for, then "AT^SQWE=0" and "AT^SQWE=3".
+    PlainSwitch switchToPlain();
+    // After switchToPlain: the CONNECT and the root listing, or the failure.
+    bool runPlain(PlainSwitch switched, const ListRoot &listRoot);
+    // The CONNECT in plain OBEX; true when the phone accepted it.
+    bool connectPlain();
+    // DISCONNECT, a second's silence, "+++" and the phone's "OK" where its family sends one.
+    void leavePlain();
+    // The end of a successful attempt: link up, root listed.
+    bool linkUp(const ListRoot &listRoot);
 
     PhoneLink &m_link;
     PhoneEvents &m_events;
@@ -103,4 +165,12 @@ private:
     bool m_phoneInBfb = false;
     int m_phoneRate = SerialPort::StartBaudRate;
     bool m_obexOpen = false;
+    bool m_phoneInPlain = false;
+    // The phone's CONNECT answer as read (BFB frames, or the plain packet).
+    QByteArray m_connectAnswer;
+    // The last BFB set-up frame got no byte back at all.
+    bool m_bfbSetupUnanswered = false;
+    LinkChoice m_choice = LinkChoice::BfbFirst;
+    LinkMode m_mode = LinkMode::Bfb;
+    const PhoneFamily *m_family = &phoneFamilyOf({});
 };

@@ -19,6 +19,7 @@ enum class ConnectStep {
     AskingModel, // "at+CGMM"
     SwitchingToBfb, // "AT^SBFB=1"
     SettingUpBfb, // the three BFB set-up frames
+    SwitchingToPlain, // "AT^SQWE=0", then "AT^SQWE=3": plain OBEX on the line
     OpeningObex, // the OBEX CONNECT request
     LinkUp, // the CONNECT was answered and acknowledged
     ListingRoot, // the root folder's listing follows
@@ -32,6 +33,8 @@ enum class ConnectFailure {
     At, // "AT": no "OK" to the wake-up
     Model, // "MODEL": no "OK" to "at+CGMM" or "AT^SBFB=1"
     Bfb, // "BFB": a set-up frame or the CONNECT request got no acceptable answer
+    Plain, // "AT^SQWE=3" refused, or the CONNECT in plain OBEX got no acceptable answer
+    Rate, // no "OK" to "at" at the rate asked for plain OBEX
 };
 
 // The exchanges that report their packets.

@@ -245,6 +245,13 @@ void PhoneLink::linkUp(const QByteArray &connectAnswer)
     Timer2.start();
 }
 
+void PhoneLink::plainLinkUp(const QByteArray &answer)
+{
+    Comm1.setReadLength(SerialPort::SingleByte);
+    m_phoneMaxPacket = announcedMaxPacket(answer);
+    Timer2.start();
+}
+
 void PhoneLink::forgetReplies()
 {
     m_receiver.reset();
@@ -314,6 +321,15 @@ quint8 PhoneLink::ReadByte()
 {
     TimeoutTimer.start();
     return *waitForByte(false);
+}
+
+QByteArray PhoneLink::ReadBytes(int maxBytes)
+{
+    TimeoutTimer.start();
+    QByteArray bytes(1, char(*waitForByte(false)));
+    if (maxBytes > 1)
+        bytes += Comm1.read(maxBytes - 1);
+    return bytes;
 }
 
 void PhoneLink::abortWith(LinkLoss loss)

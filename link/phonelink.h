@@ -149,6 +149,9 @@ public:
     // mode, the link acknowledgement, Timer2 running. The phone's block in the answer
     // counts as accepted, so that a resend of it is known as a repeat.
     void linkUp(const QByteArray &connectAnswer);
+    // The CONNECT was answered in plain OBEX (answer: the phone's packet): single-byte
+    // mode, Timer2 running.
+    void plainLinkUp(const QByteArray &answer);
     // The largest OBEX packet the phone's CONNECT answer announced; nothing when it
     // announced none or one below the 255 bytes every OBEX peer takes.
     std::optional<int> phoneMaxPacket() const { return m_phoneMaxPacket; }
@@ -170,6 +173,14 @@ public:
     // data, a timer or another event arrives; never spinning). The time-out restarts
     // for every byte; when it expires AbortOnTimeout ends the link.
     quint8 ReadByte();
+    // The next bytes of a reply: waits for one as ReadByte does, then takes what else
+    // is waiting, at most maxBytes in all.
+    QByteArray ReadBytes(int maxBytes);
+    // Reads and drops bytes until the line has been quiet for the quiet interval; a
+    // line that never falls quiet ends the link (AbortOnBadData).
+    void drainLine();
+    // The receive time-out per byte, in ms.
+    int timeoutInterval() const { return TimeoutTimer.interval(); }
 
     // The fatal exits: linkLost, port closed, LinkLost thrown.
     [[noreturn]] void AbortOnTimeout();
@@ -216,8 +227,6 @@ private:
     BfbReceiver::Reply nextSoundReply(AckWait *wait);
     bool isRepeat(const BfbReceiver::Reply &reply) const;
     void acknowledgeRepeat();
-    // Reads and drops bytes until the line has been quiet for the quiet interval.
-    void drainLine();
     // The next byte; nullopt when resendable and the resend time is up first. The
     // receive time-out keeps running across such a return.
     std::optional<quint8> waitForByte(bool resendable);

@@ -7,9 +7,9 @@
 #include <iterator>
 
 const char MountHelpText[] =
-    R"(Usage: tarvel-mount (--port N | --device PATH) [--speed RATE] [--rts] [-o OPTIONS] [-f] MOUNTPOINT
+    R"(Usage: tarvel-mount (--port N | --device PATH) [--link MODE] [--speed RATE] [--rts] [-o OPTIONS] [-f] MOUNTPOINT
 
-Shows the flash memory of a Siemens M50/M55 phone on a serial data cable as a
+Shows the flash memory of a Siemens phone on a serial data cable as a
 folder: MOUNTPOINT, an existing empty folder. Unmount with
   fusermount3 -u MOUNTPOINT
 or with Ctrl-C when running with -f.
@@ -18,8 +18,10 @@ Options:
   --port N        serial port number 1..9, as in the program's options
                   (the link ~/.config/tarvel/ports/comN, else /dev/ttyS<N-1>)
   --device PATH   serial device to use instead of a port number
-  --speed RATE    line rate after the connect procedure: 19200, 38400,
-                  57600 (the default) or 115200
+  --link MODE     auto (the default): plain OBEX (AT^SQWE=3), BFB when the
+                  phone refuses it; obex or bfb: that mode only
+  --speed RATE    line rate: 19200, 38400, 57600 (the default), 115200, or
+                  230400 in plain OBEX (x55/x60 phones only)
   --rts           raise the RTS line while the port is open
   -o OPTIONS      FUSE mount options separated by commas, for example ro or
                   allow_other; may be given more than once
@@ -44,7 +46,7 @@ Exit status:
 
 namespace {
 
-constexpr int Speeds[] = {19200, 38400, 57600, 115200};
+constexpr int Speeds[] = {19200, 38400, 57600, 115200, PhoneConnector::PlainOnlyRate};
 
 } // namespace
 
@@ -55,11 +57,13 @@ CommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption portOption(QStringLiteral("port"), QString(), QStringLiteral("N"));
     const QCommandLineOption deviceOption(QStringLiteral("device"), QString(), QStringLiteral("PATH"));
     const QCommandLineOption speedOption(QStringLiteral("speed"), QString(), QStringLiteral("RATE"));
+    const QCommandLineOption linkOption(QStringLiteral("link"), QString(), QStringLiteral("MODE"));
     const QCommandLineOption rtsOption(QStringLiteral("rts"));
     const QCommandLineOption fuseOption(QStringLiteral("o"), QString(), QStringLiteral("OPTIONS"));
     const QCommandLineOption foregroundOption(QStringLiteral("f"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({portOption, deviceOption, speedOption, rtsOption, fuseOption, foregroundOption, helpOption});
+    parser.addOptions(
+        {portOption, deviceOption, linkOption, speedOption, rtsOption, fuseOption, foregroundOption, helpOption});
 
     if (!parser.parse(arguments))
         return UsageError{parser.errorText()};
@@ -82,11 +86,19 @@ CommandLine parseCommandLine(const QStringList &arguments)
         // the current folder; a link stays a link, followed at each connection.
         options.link.device = QFileInfo(device).absoluteFilePath();
     }
+    if (parser.isSet(linkOption)) {
+        const std::optional<LinkChoice> choice = PhoneConnector::linkChoiceNamed(parser.value(linkOption));
+        if (!choice)
+            return UsageError{QStringLiteral("--link takes auto, obex or bfb")};
+        options.link.choice = *choice;
+    }
     if (parser.isSet(speedOption)) {
         bool ok = false;
         options.link.speed = parser.value(speedOption).toInt(&ok);
         if (!ok || std::find(std::begin(Speeds), std::end(Speeds), options.link.speed) == std::end(Speeds))
-            return UsageError{QStringLiteral("--speed takes 19200, 38400, 57600 or 115200")};
+            return UsageError{QStringLiteral("--speed takes 19200, 38400, 57600, 115200 or 230400")};
+        if (options.link.speed == PhoneConnector::PlainOnlyRate && options.link.choice == LinkChoice::BfbOnly)
+            return UsageError{QStringLiteral("--speed 230400 works in plain OBEX only, not with --link bfb")};
     }
     options.link.rts = parser.isSet(rtsOption);
     for (const QString &value : parser.values(fuseOption)) {

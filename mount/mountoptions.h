@@ -1,5 +1,7 @@
 #pragma once
 
+#include "handshake.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -10,7 +12,8 @@ struct LinkSettings
 {
     int port = 0; // 1..9, or 0 when a device is named
     QString device; // a serial device path instead of a port number
-    int speed = 57600; // bits per second after the connect procedure
+    int speed = 57600; // bits per second (see tarvel-cli --speed)
+    LinkChoice choice = LinkChoice::PlainFirst; // --link
     bool rts = false;
 };
 

@@ -95,6 +95,7 @@ bool SessionStore::connect(const LinkSettings &link, double timeScale, QString *
         session.setDevicePath(link.device);
     session.setRts(link.rts);
     session.setSpeed(link.speed);
+    session.setLinkChoice(link.choice);
     session.setPauseScale(timeScale);
     session.setTimeoutInterval(int(std::lround(PhoneSession::DefaultTimeoutMs * timeScale)));
     const PhoneResult result = session.connect();
@@ -118,6 +119,13 @@ bool SessionStore::connect(const LinkSettings &link, double timeScale, QString *
         break;
     case ConnectFailure::Bfb:
         *problem = QStringLiteral("the phone on %1 did not complete the BFB set-up or the OBEX connection").arg(device);
+        break;
+    case ConnectFailure::Plain:
+        *problem = QStringLiteral("the phone on %1 refused plain OBEX (AT^SQWE=3) or the OBEX connection").arg(device);
+        break;
+    case ConnectFailure::Rate:
+        *problem = QStringLiteral("the phone on %1 does not answer AT at this rate (x65 and x75 phones stop at 115200)")
+                       .arg(device);
         break;
     }
     return false;

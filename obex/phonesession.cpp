@@ -1,6 +1,6 @@
 #include "phonesession.h"
 
-#include "bfbtransport.h"
+#include "chosentransport.h"
 #include "cp1251.h"
 #include "handshake.h"
 #include "obexrequests.h"
@@ -120,16 +120,16 @@ struct PhoneSession::Parts
           PhoneEvents *whole = nullptr)
         : events(connect, transfer, question, whole)
         , link(crc, events)
-        , transport(link)
         , connector(link, ObexRequest::connect())
+        , transport(link, connector)
         , files(link, transport)
     {}
 
     SplitEvents events; // first: the link reports to it
 
     PhoneLink link;
-    BfbTransport transport;
     PhoneConnector connector;
+    ChosenTransport transport; // after the connector, whose mode it follows
     PhoneFiles files;
     QString workingDirectory;
     // The connect procedure's listing serves the first listing of the root.
@@ -192,6 +192,11 @@ bool PhoneSession::traceTo(const QString &path, QString *reason)
 bool PhoneSession::setSpeed(int baud)
 {
     return m_parts->connector.setSpeed(baud);
+}
+
+void PhoneSession::setLinkChoice(LinkChoice choice)
+{
+    m_parts->connector.setLinkChoice(choice);
 }
 
 void PhoneSession::setPauseScale(double scale)
@@ -296,8 +301,12 @@ PhoneResult PhoneSession::connect(const RootListed &rootListed)
 PhoneSession::Info PhoneSession::info() const
 {
     const QString model = m_parts->connector.model();
-    return {model.isEmpty() ? QString() : QStringLiteral("Siemens ") + model, m_parts->files.totalMemory(),
-            m_parts->files.freeMemory()};
+    return {model.isEmpty() ? QString() : QStringLiteral("Siemens ") + model,
+            m_parts->files.totalMemory(),
+            m_parts->files.freeMemory(),
+            m_parts->connector.linkMode(),
+            m_parts->link.lineRate(),
+            m_parts->link.phoneMaxPacket()};
 }
 
 PhoneResult PhoneSession::checkName(const QByteArray &name, NameUse use) const

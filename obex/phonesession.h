@@ -14,6 +14,8 @@
 
 class Checksum;
 class PhoneFiles;
+enum class LinkChoice; // handshake.h
+enum class LinkMode;
 class PhoneLink;
 
 // The one way from a front end to the phone: the link with its port settings, the
@@ -31,6 +33,9 @@ public:
         QString model; // "Siemens " and the model characters; empty when unknown
         std::optional<quint32> totalMemory; // bytes
         std::optional<quint32> freeMemory;
+        LinkMode linkMode; // how the link came up
+        int lineRate = 0; // baud
+        std::optional<int> maxPacket; // the largest packet the phone takes, when it said
     };
 
     // What a name is sent for: its limit.
@@ -82,8 +87,11 @@ public:
     // A byte trace of the line into path; false with *reason when it cannot be written.
     bool traceTo(const QString &path, QString *reason);
     // The rate the connect procedure asks the phone for: 19200, 38400, 57600 (the
-    // start) or 115200; false for another rate, which leaves the setting as it was.
+    // start), 115200, or 230400 in plain OBEX; false for another rate, which leaves the
+    // setting as it was (see PhoneConnector::setSpeed).
     bool setSpeed(int baud);
+    // Which way the connect procedure tries first (see LinkChoice).
+    void setLinkChoice(LinkChoice choice);
     // Pauses and the receive time-out (tests and the mount's tests shorten them).
     void setPauseScale(double scale);
     void setTimeoutInterval(int ms);

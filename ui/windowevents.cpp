@@ -97,6 +97,10 @@ void WindowEvents::connectStep(ConnectStep step)
         progress().setValue(4);
         addRow(tr("Настройка протокола обмена данными..."), StatusIcon::Step);
         break;
+    case ConnectStep::SwitchingToPlain:
+        progress().setValue(4);
+        addRow(tr("Устанавливаем режим обмена OBEX..."), StatusIcon::Step);
+        break;
     case ConnectStep::OpeningObex:
         addRow(tr("Подключаюсь по OBEX протоколу..."), StatusIcon::Obex);
         break;
@@ -158,6 +162,15 @@ void WindowEvents::connectFailed(ConnectFailure failure, SerialPort::OpenError)
         window.addRow(tr("Не могу соединиться по BFB  протоколу..."), StatusIcon::Error);
         window.addRow(tr("Выключите и включите телефон..."), StatusIcon::Advice);
         window.addRow(tr("Попробуйте еще раз..."), StatusIcon::None);
+        break;
+    case ConnectFailure::Plain:
+        window.addRow(tr("Не могу соединиться по OBEX протоколу..."), StatusIcon::Error);
+        window.addRow(tr("Выключите и включите телефон..."), StatusIcon::Advice);
+        window.addRow(tr("Попробуйте еще раз..."), StatusIcon::None);
+        break;
+    case ConnectFailure::Rate:
+        window.addRow(tr("Телефон не отвечает на этой скорости..."), StatusIcon::Error);
+        window.addRow(tr("Попробуйте еще раз..."), StatusIcon::Advice);
         break;
     case ConnectFailure::PortUnavailable:
         break;

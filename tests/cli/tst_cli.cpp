@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <array>
+
 #include <csignal>
 #include <fcntl.h>
 #include <map>
@@ -55,6 +57,15 @@ QStringList words(const QString &text)
 }
 
 const QDateTime Old = QDateTime(QDate(2003, 4, 12), QTime(15, 30, 5));
+
+// The round trips in both modes: the case, phonesim's options, tarvel-cli's options.
+const std::pair<const char *, std::array<const char *, 2>> ModePhones[] = {
+    {"plainM55", {"", "--link obex"}},
+    {"plainM55fast", {"", "--speed 230400"}},
+    {"bfbM55", {"", "--link bfb"}},
+    {"plainS65", {"--model S65", ""}},
+    {"plainS75", {"--model S75 --baud 115200", "--speed 115200"}},
+};
 
 bool setTime(const QString &path, const QDateTime &time)
 {
@@ -108,6 +119,8 @@ private slots:
     void sessionsInARow();
     void badInput_data();
     void badInput();
+    void bothModes_data();
+    void bothModes();
 
 private:
     Case &add(const QString &name);
@@ -215,14 +228,14 @@ void Cli::initTestCase()
     arguments["findings"] = words(QStringLiteral("-k mv Misc/a.txt / ; cd Misc ; mv b.txt .. ; "
                                                  "backup store --delete ; backup fresh --dry-run --delete"));
 
-    // The line rate: a paced phone that takes 115200 baud, and one that does not.
+    // The BFB speed frames: a paced phone that takes 115200 baud, and one that does not.
     Case &fast = add(QStringLiteral("fast"));
     QVERIFY(writeFile(fast.flash(QStringLiteral("Bitmap/large.bin")), large));
     simOptions["fast"] = {QStringLiteral("--baud"), QStringLiteral("57600")};
-    arguments["fast"] = words(QStringLiteral("--speed 115200 get Bitmap/large.bin"));
+    arguments["fast"] = words(QStringLiteral("--link bfb --speed 115200 get Bitmap/large.bin"));
     add(QStringLiteral("refusedSpeed"));
     simOptions["refusedSpeed"] = {QStringLiteral("--refuse-speed")};
-    arguments["refusedSpeed"] = words(QStringLiteral("--speed 115200 ls"));
+    arguments["refusedSpeed"] = words(QStringLiteral("--link bfb --speed 115200 ls"));
 
     // The PC side: devices and FIFOs are written into, "-" is standard output, a full
     // device, a source that fails to read and a file the phone does not deliver are
@@ -247,7 +260,7 @@ void Cli::initTestCase()
     // The second packet of the download (phone block 7) and its two resends arrive damaged.
     // The phone resends later than the connect procedure acknowledges its CONNECT answer.
     simOptions["broken"] = words(QStringLiteral("--flip-tx 7,8,9 --resend-after 1500"));
-    arguments["broken"] = words(QStringLiteral("get Bitmap/x.bin"));
+    arguments["broken"] = words(QStringLiteral("--link bfb get Bitmap/x.bin"));
     Case &refused = add(QStringLiteral("refused"));
     QVERIFY(writeFile(refused.pc(QStringLiteral("up.bin")), randomBytes(2000, 5)));
     simOptions["refused"] = words(QStringLiteral("--refuse-setpath C3 --refuse-put C3"));
@@ -273,6 +286,27 @@ void Cli::initTestCase()
     add(QStringLiteral("silent"));
     simOptions["silent"] = words(QStringLiteral("--fault-on at --silent-after 0"));
     arguments["silent"] = words(QStringLiteral("ls"));
+
+    // Both link modes: each family the emulated phone knows, a tree both ways, a folder
+    // made and a file removed, a backup.
+    for (const auto &[name, options] : ModePhones) {
+        Case &c = add(QString::fromLatin1(name));
+        QVERIFY(writeFile(c.flash(QStringLiteral("Tree/large.bin")), large));
+        QVERIFY(writeFile(c.flash(QStringLiteral("Tree/Sub/b.txt")), "bee"));
+        simOptions[name] = words(QString::fromLatin1(options[0]));
+        arguments[name] = words(QString::fromLatin1(options[1])
+                                + QStringLiteral(" get -r /Tree copy ; mkdir /New ; put -r copy/Tree /New ; "
+                                                 "rm /New/Tree/Sub/b.txt ; backup store ; info"));
+    }
+    // Plain OBEX has no checksums: garbage in place of an answer, and an answer cut short.
+    for (const char *name : {"plainGarbage", "plainCut"}) {
+        Case &c = add(QString::fromLatin1(name));
+        QVERIFY(writeFile(c.flash(QStringLiteral("Bitmap/large.bin")), large));
+        QVERIFY(writeFile(c.pc(QStringLiteral("large.bin")), "the old copy"));
+        arguments[name] = words(QStringLiteral("get Bitmap/large.bin"));
+    }
+    simOptions["plainGarbage"] = words(QStringLiteral("--model S65 --fault-on continue:2 --garbage"));
+    simOptions["plainCut"] = words(QStringLiteral("--model S75 --fault-on get --silent-after 2000"));
 
     for (auto &[name, c] : cases) {
         QVERIFY2(c->sim.start(c->flash(), simOptions[name]), qPrintable(name));
@@ -325,7 +359,8 @@ void Cli::shellSessionOnOneConnection()
     // The phone counts its files against the total.
     QCOMPARE(out.mid(4),
              (QStringList{QStringLiteral("model: Siemens M55"), QStringLiteral("total memory: 1572864 bytes (1536 KB)"),
-                          QStringLiteral("free memory: 1572856 bytes (1535 KB)")}));
+                          QStringLiteral("free memory: 1572856 bytes (1535 KB)"),
+                          QStringLiteral("link: plain OBEX at 57600 baud"), QStringLiteral("max packet: 474 bytes")}));
 
     // Within a folder, into a folder named with "/", onto a folder, onto a file.
     QCOMPARE(c.sim.logLines(QStringLiteral("MOVE")),
@@ -506,12 +541,13 @@ void Cli::interruptedDownloadLeavesNothing()
         QVERIFY(writeFile(c.pc(QStringLiteral("large.bin")), "the old copy"));
         // Paced, the download takes seconds.
         QVERIFY(c.sim.start(c.flash(), words(QStringLiteral("--baud 57600"))));
-        c.start(words(QStringLiteral("get Bitmap/large.bin")));
+        // At 19200 the download outlasts the kills of the runs before it.
+        c.start(words(QStringLiteral("--speed 19200 get Bitmap/large.bin")));
     }
     for (size_t i = 0; i < std::size(endings); ++i) {
         Case &c = runs[i];
         QTRY_VERIFY_WITH_TIMEOUT(!c.sim.logLines(QStringLiteral("GET name=large.bin")).isEmpty(), 30000);
-        QCOMPARE(pcEntries(c).size(), 2); // the old copy and the download under way
+        QTRY_COMPARE(pcEntries(c).size(), 2); // the old copy and the download under way
         ::kill(pid_t(c.cli.processId()), endings[i]);
         QVERIFY(c.cli.waitForFinished(5000));
         QCOMPARE(c.cli.exitStatus(), QProcess::CrashExit);
@@ -576,6 +612,8 @@ void Cli::phoneFaults_data()
                                               "cannot delete /Misc/tab\\tname: not found on the phone\n"};
     QTest::newRow("silence") << "silent" << 3
                              << QStringList{"no connection to the phone", "The phone does not answer."};
+    QTest::newRow("plain OBEX: garbage") << "plainGarbage" << 3 << QStringList{"broke the link framing"};
+    QTest::newRow("plain OBEX: answer cut short") << "plainCut" << 3 << QStringList{"stopped answering"};
 }
 
 // Each ends with its message and status; nothing is written on either side.
@@ -589,7 +627,14 @@ void Cli::phoneFaults()
     for (const QString &message : messages)
         QVERIFY2(c.result.err.contains(message), qPrintable(c.result.err));
     QCOMPARE(c.result.out, QString());
-    QCOMPARE(pcEntries(c), name == u"refused" ? QStringList{QStringLiteral("up.bin")} : QStringList());
+    QStringList kept;
+    if (name == u"refused")
+        kept << QStringLiteral("up.bin");
+    if (name.startsWith(u"plain"))
+        kept << QStringLiteral("large.bin");
+    QCOMPARE(pcEntries(c), kept);
+    if (name.startsWith(u"plain"))
+        QCOMPARE(readFile(c.pc(QStringLiteral("large.bin"))), QByteArray("the old copy"));
     QVERIFY(!QFile::exists(c.flash(QStringLiteral("up.bin"))));
 }
 
@@ -627,14 +672,20 @@ void Cli::sessionsInARow_data()
 {
     QTest::addColumn<QString>("first");
     QTest::addColumn<int>("ending"); // 0: runs to its end; else the signal sent during its download
-    QTest::addColumn<bool>("leavesBfb"); // the first run tells the phone to leave BFB mode
+    QTest::addColumn<QString>("leaves"); // the log line of the phone told to leave its mode, if any
 
-    QTest::newRow("two one-shot commands") << "ls" << 0 << true;
-    QTest::newRow("raised rate, then the default") << "--speed 115200 ls" << 0 << true;
-    QTest::newRow("download killed") << "get Bitmap/large.bin" << int(SIGKILL) << false;
-    QTest::newRow("download killed at a raised rate") << "--speed 115200 get Bitmap/large.bin" << int(SIGKILL) << false;
-    // Ctrl-C and SIGHUP take the same way out.
-    QTest::newRow("download ended by SIGTERM") << "get Bitmap/large.bin" << int(SIGTERM) << true;
+    for (const char *mode : {"bfb", "obex"}) {
+        const QString link = QStringLiteral("--link %1 ").arg(QLatin1String(mode));
+        const QString left = mode == QLatin1String("bfb") ? QStringLiteral("BFB-END") : QStringLiteral("PLAIN-END");
+        const auto row = [mode](const char *name) -> QTestData & { return QTest::addRow("%s: %s", mode, name); };
+        row("two one-shot commands") << link + "ls" << 0 << left;
+        row("raised rate, then the default") << link + "--speed 115200 ls" << 0 << left;
+        row("download killed") << link + "get Bitmap/large.bin" << int(SIGKILL) << QString();
+        row("download killed at a raised rate")
+            << link + "--speed 115200 get Bitmap/large.bin" << int(SIGKILL) << QString();
+        // Ctrl-C and SIGHUP take the same way out.
+        row("download ended by SIGTERM") << link + "get Bitmap/large.bin" << int(SIGTERM) << left;
+    }
 }
 
 // A phone that is never switched off: whatever way a run ended, the next one on the
@@ -643,7 +694,7 @@ void Cli::sessionsInARow()
 {
     QFETCH(QString, first);
     QFETCH(int, ending);
-    QFETCH(bool, leavesBfb);
+    QFETCH(QString, leaves);
     Case c;
     QVERIFY(writeFile(c.flash(QStringLiteral("Bitmap/large.bin")), large));
     QVERIFY(c.sim.start(c.flash(), words(QStringLiteral("--baud 57600"))));
@@ -656,9 +707,12 @@ void Cli::sessionsInARow()
     } else {
         QCOMPARE(finishProcess(c.cli).exitCode, 0);
     }
-    QCOMPARE(c.sim.logLines(QStringLiteral("BFB-END")).size(), leavesBfb ? 1 : 0);
-    if (leavesBfb)
+    QCOMPARE(c.sim.logLines(QStringLiteral("BFB-END")).size() + c.sim.logLines(QStringLiteral("PLAIN-END")).size(),
+             leaves.isEmpty() ? 0 : 1);
+    if (!leaves.isEmpty()) {
+        QCOMPARE(c.sim.logLines(leaves).size(), 1);
         QVERIFY(c.sim.logLines(QStringLiteral("DISCONNECT")).size() == 1);
+    }
 
     const ProcessResult next = runCli(words(QStringLiteral("--device %1 ls Bitmap").arg(c.sim.device)));
     QCOMPARE(next.err, QString());
@@ -682,6 +736,8 @@ void Cli::badInput_data()
     QTest::newRow("port and device") << "--port 1 --device /dev/null ls" << none << 2 << usage;
     QTest::newRow("unknown command") << dev + "frob" << none << 2 << usage;
     QTest::newRow("remove the root") << dev + "rm /" << none << 2 << usage;
+    QTest::newRow("unknown link mode") << dev + "--link serial ls" << none << 2 << "--link takes auto, obex or bfb";
+    QTest::newRow("230400 in BFB mode") << dev + "--link bfb --speed 230400 ls" << none << 2 << "plain OBEX only";
 
     QTest::newRow("over 150 kB without --yes") << dev + "put DIR/big.bin" << none << 1 << "--yes";
     // The size question counts the staged length: one byte less passes it and fails at the port.
@@ -760,6 +816,49 @@ void Cli::badInput()
     QVERIFY2(result.err.contains(message.replace(QStringLiteral("DIR"), scratch.path())), qPrintable(result.err));
     QCOMPARE(listing(), before);
     QCOMPARE(readFile(scratch.filePath(QStringLiteral("a-file"))), QByteArray("keep"));
+}
+
+void Cli::bothModes_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("packet");
+    QTest::newRow("M55, plain OBEX") << "plainM55"
+                                     << "plain OBEX at 57600 baud"
+                                     << "474 bytes";
+    QTest::newRow("M55, plain OBEX at 230400") << "plainM55fast"
+                                               << "plain OBEX at 230400 baud"
+                                               << "474 bytes";
+    QTest::newRow("M55, BFB") << "bfbM55"
+                              << "BFB at 57600 baud"
+                              << "474 bytes";
+    QTest::newRow("S65") << "plainS65"
+                         << "plain OBEX at 57600 baud"
+                         << "1030 bytes";
+    QTest::newRow("S75 at 115200") << "plainS75"
+                                   << "plain OBEX at 115200 baud"
+                                   << "8208 bytes";
+}
+
+// Byte-exact both ways in either mode, with the mode and the phone's figures in info.
+void Cli::bothModes()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, link);
+    QFETCH(QString, packet);
+    const Case &c = *cases.at(name);
+    QVERIFY2(c.result.exitCode == 0, qPrintable(c.result.err));
+    QCOMPARE(c.sim.logLines(QStringLiteral("CONNECT")).size(), 1);
+    QCOMPARE(c.sim.logLines(QStringLiteral("PLAIN-START")).isEmpty(), link.startsWith(u"BFB"));
+    const std::map<QString, QByteArray> tree = {{"large.bin", large}, {"Sub", "/"}, {"Sub/b.txt", "bee"}};
+    QCOMPARE(fileTree(c.pc(QStringLiteral("copy/Tree"))), tree);
+    QCOMPARE(fileTree(c.flash(QStringLiteral("New/Tree"))),
+             (std::map<QString, QByteArray>{{"large.bin", large}, {"Sub", "/"}}));
+    QCOMPARE(fileTree(c.pc(QStringLiteral("store/Tree"))), tree);
+    QCOMPARE(readFile(c.pc(QStringLiteral("store/New/Tree/large.bin"))), large);
+    const QStringList out = c.result.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(out.mid(out.size() - 2),
+             (QStringList{QStringLiteral("link: ") + link, QStringLiteral("max packet: ") + packet}));
 }
 
 QTEST_GUILESS_MAIN(Cli)

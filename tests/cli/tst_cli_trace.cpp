@@ -29,14 +29,15 @@ void CliTrace::recordedTraceReplaysTheSameDownload()
     QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("replayed"))));
 
     {
-        // The second packet of the download arrives damaged and comes again.
+        // The second packet of the download arrives damaged and comes again (BFB resends).
         PhoneSim phone;
         QVERIFY(phone.start(flash,
                             {QStringLiteral("--flip-tx"), QStringLiteral("6"), QStringLiteral("--resend-after"),
                              QStringLiteral("1500")}));
         const ProcessResult recorded =
-            runCli({QStringLiteral("--device"), phone.device, QStringLiteral("--trace"), trace, QStringLiteral("get"),
-                    QStringLiteral("Bitmap/x.bin"), dir.filePath(QStringLiteral("first"))});
+            runCli({QStringLiteral("--device"), phone.device, QStringLiteral("--link"), QStringLiteral("bfb"),
+                    QStringLiteral("--trace"), trace, QStringLiteral("get"), QStringLiteral("Bitmap/x.bin"),
+                    dir.filePath(QStringLiteral("first"))});
         QVERIFY2(recorded.exitCode == 0, qPrintable(recorded.err));
         QCOMPARE(phone.logLines(QStringLiteral("RESEND")).size(), 1);
     }
@@ -64,8 +65,9 @@ void CliTrace::recordedTraceReplaysTheSameDownload()
     QVERIFY(replay.launch({QStringLiteral("--replay"), trace, QStringLiteral("--log"), replayLog},
                           QProcess::ForwardedErrorChannel));
     replay.logPath = replayLog;
-    const ProcessResult replayed = runCli({QStringLiteral("--device"), replay.device, QStringLiteral("get"),
-                                           QStringLiteral("Bitmap/x.bin"), dir.filePath(QStringLiteral("replayed"))});
+    const ProcessResult replayed =
+        runCli({QStringLiteral("--device"), replay.device, QStringLiteral("--link"), QStringLiteral("bfb"),
+                QStringLiteral("get"), QStringLiteral("Bitmap/x.bin"), dir.filePath(QStringLiteral("replayed"))});
     QVERIFY2(replayed.exitCode == 0, qPrintable(replayed.err));
     QCOMPARE(readFile(dir.filePath(QStringLiteral("replayed/x.bin"))), content);
     QVERIFY(replay.logLines(QStringLiteral("REPLAY-DEVIATION")).isEmpty());

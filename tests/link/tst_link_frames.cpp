@@ -10,6 +10,7 @@
 #include "handshake.h"
 #include "linkaccess.h"
 #include "phonelink.h"
+#include "plaintransport.h"
 #include "pty.h"
 #include "recordingevents.h"
 #include "serialport.h"
@@ -235,6 +236,55 @@ struct Attempt : LinkOnPty
     }
 };
 
+// Answers of real phones in plain OBEX, each read as recorded (node-sie-serial,
+// tests/obex/phones/db, in ../shared/real-phones/): M56v06 (x55/x60), S66v34 (x65),
+// S75v47 (x75).
+const QList<QByteArray> M56Connect = {hex("a0001f"), hex("100001dacb000001004a00136b"), hex("01cb31410611d49a770050"),
+                                      hex("da3f471f")};
+const QList<QByteArray> S66Connect = {hex("a0001f10000406cb000001004a"), hex("00136b01cb31410611d49a77"),
+                                      hex("0050da3f471f")};
+const QList<QByteArray> S75Connect = {hex("a0001f1000"), hex("2010cb000004004a00136b01cb"),
+                                      hex("31410611d49a770050da3f47"), hex("1f")};
+// M56v06: the last piece of the root listing, then the empty End-of-Body.
+const QList<QByteArray> M56ListingEnd = {
+    hex("90005e48005b6f64756c"),     hex("6522206d6f6469666965643d"), hex("2232303034303632395431"),
+    hex("34313632382220757365722d"), hex("7065726d3d22525744222067"), hex("726f75702d7065726d3d22"),
+    hex("5722202f3e0d0a3c2f666f6c"), hex("6465722d6c697374696e67"),   hex("3e0d0a")};
+const QList<QByteArray> M56EndOfBody = {hex("a000064900"), hex("03")};
+// S66v34: SETPATH into "probe-missing-dir" answered C3.
+const QByteArray S66MissingFolder =
+    hex("85002c020001002700700072006f00620065002d006d0069007300730069006e0067002d0064006900720000");
+// S75v47: GET "probe.bin" answered with the whole 3000-byte file in one packet.
+const QByteArray S75GetProbe = hex("83001a01001700700072006f00620065002e00620069006e0000");
+const QByteArray S75Probe = hex("a00bc3c300000bb8490bbb") + QByteArray(3000, 'A');
+
+QByteArray joined(const QList<QByteArray> &pieces)
+{
+    QByteArray all;
+    for (const QByteArray &piece : pieces)
+        all += piece;
+    return all;
+}
+
+// A plain-OBEX phone of the given family: "AT^SQWE" taken, CONNECT answered as recorded.
+std::vector<Rule> plainPhone(const QByteArray &model, const QList<QByteArray> &connectAnswer)
+{
+    return {
+        {PhoneConnector::PingFrame, ""},
+        {"at\r\n", "\r\nOK\r\n"},
+        {"at+CGMM\r\n", "at+CGMM\r\r\n" + model + "\r\n\r\nOK\r\n"},
+        {"AT^SQWE=0\r\n", "\r\nOK\r\n"},
+        {"AT^SQWE=3\r\n", "\r\nOK\r\n"},
+        {ConnectPacket, joined(connectAnswer)},
+    };
+}
+
+std::vector<Rule> prepended(const Rule &first, std::vector<Rule> rules)
+{
+    rules.insert(rules.begin(), first);
+    return rules;
+}
+
 } // namespace
 
 class FramesTest : public QObject
@@ -272,6 +322,15 @@ private slots:
     void speedStep();
     void runWhileLinkedClosesTheLink_data();
     void runWhileLinkedClosesTheLink();
+
+    void plainExchanges_data();
+    void plainExchanges();
+    void plainFaults_data();
+    void plainFaults();
+    void plainModeChosen_data();
+    void plainModeChosen();
+    void plainClose_data();
+    void plainClose();
 
     void writesOfAnySize();
 };
@@ -737,8 +796,10 @@ void FramesTest::failedSteps_data()
         return rules;
     };
     // The ping at each other rate and once more at 57600, "at" three times more, then
-    // "at" at each other rate.
-    const QByteArray search = PhoneConnector::PingFrame.repeated(5) + QByteArray("at\r\n").repeated(7);
+    // "at" at each other rate; last the ABORT that a phone left in plain OBEX answers, at
+    // each rate.
+    const QByteArray search = PhoneConnector::PingFrame.repeated(5) + QByteArray("at\r\n").repeated(7)
+        + PhoneConnector::AbortPacket.repeated(5);
     // A phone switched to BFB mode is told to leave it.
     const QByteArray leave = PhoneConnector::LeaveBfbFrame;
     QTest::newRow("silent phone") << broken(0, {"at\r\n", ""}) << failedAfter(4, "AT") << search;
@@ -860,6 +921,177 @@ void FramesTest::runWhileLinkedClosesTheLink()
     QVERIFY(!PhoneLinkTestAccess::connectedMonitorRunning(a.link));
     QCOMPARE(a.link.bfbSequence(), qint16(1));
     QTRY_COMPARE(phone.received(), sent);
+}
+
+// Plain OBEX: the recorded answers come back whole, however they were split on the line.
+void FramesTest::plainExchanges_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::newRow("M56v06 CONNECT") << ConnectPacket << M56Connect;
+    QTest::newRow("S75v47 CONNECT") << ConnectPacket << S75Connect;
+    QTest::newRow("M56v06 listing piece") << hex("830003") << M56ListingEnd;
+    QTest::newRow("M56v06 End-of-Body") << hex("830003") << M56EndOfBody;
+    QTest::newRow("S66v34 missing folder") << S66MissingFolder << QList<QByteArray>{hex("c30003")};
+    QTest::newRow("S75v47 3000 bytes in one answer")
+        << S75GetProbe << QList<QByteArray>{S75Probe.left(13), S75Probe.mid(13, 1500), S75Probe.mid(1513)};
+}
+
+void FramesTest::plainExchanges()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QList<QByteArray>, pieces);
+    LinkOnPty t;
+    PlainTransport transport(t.link);
+    sendSpaced(t, pieces, 2);
+    QCOMPARE(transport.exchange(request), joined(pieces));
+    QCOMPARE(t.pty.receive(int(request.size())), request);
+    QVERIFY(t.link.isPortOpen());
+    QVERIFY(t.events.losses.isEmpty());
+}
+
+// A line without checksums: every answer that is not whole and alone fails the
+// exchange, and the line is quiet afterwards.
+void FramesTest::plainFaults_data()
+{
+    QTest::addColumn<QByteArray>("before"); // on the line before the request
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<LinkLoss>("loss");
+    const QByteArray connectAnswer = joined(M56Connect);
+    QTest::newRow("silence") << QByteArray() << QList<QByteArray>{} << LinkLoss::Timeout;
+    QTest::newRow("lost byte") << QByteArray() << QList<QByteArray>{connectAnswer.chopped(1)} << LinkLoss::Timeout;
+    QTest::newRow("no response code") << QByteArray() << QList<QByteArray>{hex("10001f") + connectAnswer.mid(3)}
+                                      << LinkLoss::BadData;
+    QTest::newRow("length below 3") << QByteArray() << QList<QByteArray>{hex("a00002")} << LinkLoss::BadData;
+    QTest::newRow("length above the packet size")
+        << QByteArray() << QList<QByteArray>{hex("a04007") + QByteArray(80, 'x')} << LinkLoss::BadData;
+    QTest::newRow("added byte") << QByteArray() << QList<QByteArray>{connectAnswer.left(9) + 'x' + connectAnswer.mid(9)}
+                                << LinkLoss::BadData;
+    QTest::newRow("noise before the request")
+        << QByteArray("\x7f\x13") << QList<QByteArray>{connectAnswer} << LinkLoss::BadData;
+    QTest::newRow("garbage") << QByteArray() << QList<QByteArray>{randomBytes(600, 3).prepend(hex("90ff"))}
+                             << LinkLoss::BadData;
+}
+
+void FramesTest::plainFaults()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(LinkLoss, loss);
+    LinkOnPty t;
+    PlainTransport transport(t.link);
+    if (!before.isEmpty()) {
+        t.pty.send(before);
+        QTRY_VERIFY(t.link.bytesWaiting() == int(before.size()));
+    }
+    sendSpaced(t, pieces, 2);
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        transport.exchange(ConnectPacket);
+        QFAIL("a faulty answer is no answer");
+    } catch (const LinkLost &lost) {
+        QCOMPARE(lost.kind, loss);
+    }
+    QVERIFY(clock.elapsed() < 2 * TimeoutMs + 500);
+    QCOMPARE(t.events.losses, QList<LinkLoss>{loss});
+    QVERIFY(!t.link.isPortOpen());
+    QCOMPARE(t.link.linkState(), LinkState::Enable);
+    QCOMPARE(t.pty.waiting(), 0); // nothing of the answer was left on the line
+}
+
+// Which way the connect procedure reaches plain OBEX, and when it keeps to BFB.
+void FramesTest::plainModeChosen_data()
+{
+    QTest::addColumn<LinkChoice>("choice");
+    QTest::addColumn<std::vector<Rule>>("rules");
+    QTest::addColumn<LinkMode>("mode");
+    QTest::addColumn<std::optional<int>>("maxPacket");
+    QTest::addColumn<QStringList>("events");
+
+    const QStringList start = {"state Disable", "step attempting", "step port opened"};
+    const QStringList end = {"step link up", "step listing root", "step root listed", "step established"};
+    const auto plainSteps = [&](const QString &model) {
+        return start
+            + QStringList{"step waking", "step asking model", "model " + model, "step switching to plain OBEX",
+                          "step opening OBEX"}
+        + end;
+    };
+    const Rule noAbortAnswer{PhoneConnector::AbortPacket, ""};
+    QTest::newRow("x65 in the window") << LinkChoice::BfbFirst << plainPhone("S65", S66Connect) << LinkMode::Plain
+                                       << std::optional<int>(1030) << plainSteps("S65");
+    QTest::newRow("x75 plain first") << LinkChoice::PlainFirst
+                                     << prepended(noAbortAnswer, plainPhone("EL71", S75Connect)) << LinkMode::Plain
+                                     << std::optional<int>(8208) << plainSteps("EL7");
+    // Many phones send one 00 byte after the port opens; the ABORT answer follows it.
+    QTest::newRow("left in OBEX mode") << LinkChoice::PlainOnly
+                                       << std::vector<Rule>{{PhoneConnector::AbortPacket, hex("00a00003")},
+                                                            {ConnectPacket, joined(M56Connect)}}
+                                       << LinkMode::Plain << std::optional<int>(474)
+                                       << start + QStringList{"step opening OBEX"} + end;
+    // Takes "AT^SBFB=1" and then sends nothing: back to AT mode, then plain OBEX.
+    std::vector<Rule> silentBfb = workingPhone();
+    silentBfb.resize(4);
+    silentBfb.push_back({PhoneConnector::SetupFrame, ""});
+    silentBfb.push_back({PhoneConnector::LeaveBfbFrame, ""});
+    const std::vector<Rule> plain = plainPhone("M55", M56Connect);
+    silentBfb.insert(silentBfb.end(), plain.begin() + 1, plain.begin() + 2);
+    silentBfb.insert(silentBfb.end(), plain.begin() + 3, plain.end());
+    QTest::newRow("BFB unanswered in the window")
+        << LinkChoice::BfbFirst << silentBfb << LinkMode::Plain << std::optional<int>(474)
+        << start + QStringList{"step waking",           "step asking model",   "model M55",
+                               "step switching to BFB", "step setting up BFB", "step switching to plain OBEX",
+                               "step opening OBEX"}
+            + end;
+    // Refuses "AT^SQWE=0": BFB as ever.
+    std::vector<Rule> bfbOnly = workingPhone();
+    bfbOnly.insert(bfbOnly.begin() + 3, Rule{"AT^SQWE=0\r\n", "\r\nERROR\r\n"});
+    QTest::newRow("plain refused") << LinkChoice::PlainFirst << prepended(noAbortAnswer, bfbOnly) << LinkMode::Bfb
+                                   << std::optional<int>()
+                                   << Complete.mid(0, 6) + QStringList{"step switching to plain OBEX"}
+            + Complete.mid(6);
+}
+
+void FramesTest::plainModeChosen()
+{
+    QFETCH(LinkChoice, choice);
+    QFETCH(std::vector<Rule>, rules);
+    QFETCH(LinkMode, mode);
+    Attempt a;
+    a.connector.setLinkChoice(choice);
+    ScriptedPhone phone(a.pty, rules);
+    QVERIFY(a.connector.run([] {}));
+    QCOMPARE(a.connector.linkMode(), mode);
+    QTEST(a.link.phoneMaxPacket(), "maxPacket");
+    QTEST(a.events.log, "events");
+    QTRY_COMPARE(phone.received(), requests(rules) + (mode == LinkMode::Bfb ? PhoneLink::AckFrame : QByteArray()));
+    QCOMPARE(a.link.bytesWaiting(), 0);
+}
+
+// Leaving plain OBEX: DISCONNECT, a second of silence, "+++"; an x55 answers "OK" a
+// second later, an x65 nothing.
+void FramesTest::plainClose_data()
+{
+    QTest::addColumn<QByteArray>("model");
+    QTest::addColumn<QByteArray>("escapeAnswer");
+    QTest::newRow("x55 answers OK") << QByteArray("M55") << QByteArray("\r\nOK\r\n");
+    QTest::newRow("x65 answers nothing") << QByteArray("S65") << QByteArray();
+}
+
+void FramesTest::plainClose()
+{
+    QFETCH(QByteArray, model);
+    QFETCH(QByteArray, escapeAnswer);
+    Attempt a;
+    a.connector.setLinkChoice(LinkChoice::PlainOnly);
+    {
+        ScriptedPhone phone(a.pty, prepended({PhoneConnector::AbortPacket, ""}, plainPhone(model, M56Connect)));
+        QVERIFY(a.connector.run([] {}));
+    }
+    ScriptedPhone phone(a.pty, {{PhoneConnector::DisconnectPacket, hex("a00003")}, {"+++", escapeAnswer}});
+    QVERIFY(!a.connector.run([] { QFAIL("closing lists nothing"); }));
+    QVERIFY(!a.link.isPortOpen());
+    QTRY_COMPARE(phone.received(), PhoneConnector::DisconnectPacket + "+++");
 }
 
 QTEST_GUILESS_MAIN(FramesTest)

@@ -241,7 +241,7 @@ void MountPhonesimTest::showsSizesAndDates()
     QVERIFY(mount.startPhone());
     // The listing is the same at another line rate.
     QVERIFY(mount.start({QStringLiteral("--speed"), QStringLiteral("115200")}));
-    QVERIFY(!mount.phone->logLines(QStringLiteral("SPEED 115200 accepted")).isEmpty());
+    QVERIFY(!mount.phone->logLines(QStringLiteral("RATE 115200")).isEmpty());
 
     QString command = QStringLiteral("cd mnt && stat -c '%n|%F|%s|%Y|%u'");
     QStringList expected;
@@ -589,10 +589,10 @@ void MountPhonesimTest::unmountsWithoutLeftovers()
     }
     QVERIFY(noProcessServing(mount.point()));
     QVERIFY(!mounted(mount.point()));
-    // The port was closed after the phone was told to leave BFB mode: a new mount of the
+    // The port was closed after the phone was told to leave plain OBEX: a new mount of the
     // same phone finds it as the first did.
     QVERIFY(mount.phoneLogged(QStringLiteral("CLOSE")));
-    QVERIFY(mount.phoneLogged(QStringLiteral("BFB-END")));
+    QVERIFY(mount.phoneLogged(QStringLiteral("PLAIN-END")));
     QCOMPARE(mount.errors(), QString());
     if (foreground) {
         QVERIFY(mount.start());

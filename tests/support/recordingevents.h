@@ -32,6 +32,8 @@ inline QString eventName(ConnectStep step)
         return QStringLiteral("switching to BFB");
     case ConnectStep::SettingUpBfb:
         return QStringLiteral("setting up BFB");
+    case ConnectStep::SwitchingToPlain:
+        return QStringLiteral("switching to plain OBEX");
     case ConnectStep::OpeningObex:
         return QStringLiteral("opening OBEX");
     case ConnectStep::LinkUp:
@@ -57,6 +59,10 @@ inline QString eventName(ConnectFailure failure)
         return QStringLiteral("MODEL");
     case ConnectFailure::Bfb:
         return QStringLiteral("BFB");
+    case ConnectFailure::Plain:
+        return QStringLiteral("plain");
+    case ConnectFailure::Rate:
+        return QStringLiteral("rate");
     }
     return {};
 }

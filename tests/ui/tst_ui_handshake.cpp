@@ -134,6 +134,32 @@ private slots:
         QTRY_COMPARE(phone.logLines(QStringLiteral("BFB-END")).size(), 2);
     }
 
+    // The x65 and x75 families take "AT^SBFB=1" and then answer no frame: the window
+    // connects them in plain OBEX, and leaves it when the link is closed.
+    void plainFamilies_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::newRow("S65") << "S65";
+        QTest::newRow("S75") << "S75";
+    }
+    void plainFamilies()
+    {
+        QFETCH(QString, model);
+        QTemporaryDir flash;
+        QVERIFY(writeFile(flash.filePath(QStringLiteral("a.txt")), "a"));
+        PhoneSim phone;
+        QVERIFY(phone.start(flash.path(), {QStringLiteral("--model"), model}));
+        connect(phone.device);
+        QCOMPARE(PhoneSessionTestAccess::link(m_form->commands().session()).linkState(), LinkState::Disable);
+        QVERIFY(rowTexts(m_form->controls().FileList).contains(QStringLiteral("a.txt")));
+        QCOMPARE(phone.logLines(QStringLiteral("PLAIN-START")).size(), 1);
+        QVERIFY(phone.logLines(QStringLiteral("BFB-START")).isEmpty());
+        QVERIFY(m_messages->requests.isEmpty());
+        m_form->commands().Command1_Click();
+        QTRY_COMPARE(phone.logLines(QStringLiteral("PLAIN-END")).size(), 1);
+        m_form->controls().Command9->click();
+    }
+
     // Each failed step leaves its rows, and the window usable with the link down; a
     // progress window left open collects the next attempt below. Its button gives
     // the main window back.

@@ -355,6 +355,10 @@
         <translation>Setting up the data link...</translation>
     </message>
     <message>
+        <source>Устанавливаем режим обмена OBEX...</source>
+        <translation>Switching to plain OBEX...</translation>
+    </message>
+    <message>
         <source>Подключаюсь по OBEX протоколу...</source>
         <translation>Connecting over OBEX...</translation>
     </message>
@@ -393,6 +397,14 @@
     <message>
         <source>Не могу соединиться по BFB  протоколу...</source>
         <translation>Cannot set up the BFB link...</translation>
+    </message>
+    <message>
+        <source>Не могу соединиться по OBEX протоколу...</source>
+        <translation>Cannot set up the OBEX link...</translation>
+    </message>
+    <message>
+        <source>Телефон не отвечает на этой скорости...</source>
+        <translation>The phone does not answer at this speed...</translation>
     </message>
     <message>
         <source>Выключите и включите телефон...</source>
