@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 build_dir=${FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${FUZZ_SECONDS:-20}
 targets=("$@")
-((${#targets[@]})) || targets=(receive_reply bfb_receiver phone_session listing get_response memory_figure)
+((${#targets[@]})) || targets=(receive_reply bfb_receiver phone_session listing get_response memory_figure plain_transport)
 
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
     CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DTARVEL_FUZZ=ON -DTARVEL_WERROR=ON \
