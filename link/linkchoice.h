@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// How OBEX packets travel once the phone is connected.
+enum class LinkMode {
+    Bfb, // inside BFB frames
+    Plain, // plain OBEX on the line, after "AT^SQWE=3"
+};
+
+// Which way the connect procedure tries first.
+enum class LinkChoice {
+    // BFB, unless the phone's family answers no BFB frame or the BFB set-up goes
+    // unanswered: then plain OBEX (the window).
+    BfbFirst,
+    // Plain OBEX, and BFB when the phone refuses "AT^SQWE=3".
+    PlainFirst,
+    PlainOnly,
+    BfbOnly,
+};
+
+// A rate for plain OBEX only: x55/x60 phones still answer AT there, and BFB has no
+// speed frame for it.
+constexpr int PlainOnlyRate = 230400;
+
+// The choice a front end's "--link" names: "auto" (PlainFirst), "obex" (PlainOnly) or
+// "bfb" (BfbOnly); nothing for another word.
+inline std::optional<LinkChoice> linkChoiceNamed(const QString &name)
+{
+    if (name == u"auto")
+        return LinkChoice::PlainFirst;
+    if (name == u"obex")
+        return LinkChoice::PlainOnly;
+    if (name == u"bfb")
+        return LinkChoice::BfbOnly;
+    return std::nullopt;
+}
