@@ -99,12 +99,12 @@ public:
         QFile::remove(link());
     }
 
-    // Starts tarvel-mount with pauses and time-outs scaled down (standard error into
+    // Starts tarvel-mount with pauses and time-outs scaled by timeScale (standard error into
     // mount.err); true once the folder is mounted.
     bool start(const QStringList &arguments = {}, bool foreground = true)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("TARVEL_MOUNT_TEST_TIME_SCALE"), QStringLiteral("0.05"));
+        environment.insert(QStringLiteral("TARVEL_MOUNT_TEST_TIME_SCALE"), QString::number(timeScale));
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(path());
         process.setStandardOutputFile(QProcess::nullDevice());
@@ -186,6 +186,7 @@ public:
     QTemporaryDir dir;
     QProcess process;
     std::unique_ptr<PhoneSim> phone;
+    double timeScale = 0.05;
 };
 
 } // namespace
@@ -209,6 +210,8 @@ private slots:
     void unmountsWithoutLeftovers();
     void commandLine_data();
     void commandLine();
+    void everyFamily_data();
+    void everyFamily();
 };
 
 void MountPhonesimTest::initTestCase()
@@ -633,6 +636,68 @@ void MountPhonesimTest::commandLine()
     QCOMPARE(result.exitCode, exitCode);
     QVERIFY2(result.err.contains(text), qPrintable(result.err));
     QVERIFY(!mounted(folder.path()));
+}
+
+void MountPhonesimTest::everyFamily_data()
+{
+    QTest::addColumn<QStringList>("phone"); // phonesim's options
+    QTest::addColumn<QStringList>("mount"); // tarvel-mount's options
+    QTest::addColumn<QStringList>("roots");
+    QTest::addColumn<bool>("plain");
+    const QStringList m55Roots{"Bitmap", "Ringing tone"};
+    QTest::newRow("M55, BFB") << QStringList{} << QStringList{"--link", "bfb"} << m55Roots << false;
+    QTest::newRow("M55, plain OBEX") << QStringList{} << QStringList{"--link", "obex"} << m55Roots << true;
+    QTest::newRow("S65") << QStringList{"--model", "S65"} << QStringList{} << QStringList{"Data", "MMCard"} << true;
+    QTest::newRow("S75 at 115200") << QStringList{"--model", "S75", "--baud", "115200"}
+                                   << QStringList{"--speed", "115200"}
+                                   << QStringList{"Cache", "Config", "Data", "MMCard"} << true;
+}
+
+// List, copy both ways (a second copy over the same name leaves only its bytes, whether
+// the phone appends or replaces on a PUT of an existing name), make and remove folders.
+void MountPhonesimTest::everyFamily()
+{
+    QFETCH(QStringList, phone);
+    QFETCH(QStringList, mount);
+    QFETCH(QStringList, roots);
+    QFETCH(bool, plain);
+    Mount m;
+    m.timeScale = 0.25; // the S75 answers its CONNECT after 160 ms: beyond a cap shortened 20 times
+    for (const QString &root : roots)
+        QVERIFY(QDir().mkpath(m.flash(root)));
+    const QString first = m.path(QStringLiteral("pc/first.bin"));
+    const QString second = m.path(QStringLiteral("pc/second.bin"));
+    QVERIFY(writeFile(first, randomBytes(5000, 41)));
+    QVERIFY(writeFile(second, randomBytes(3000, 42)));
+    QVERIFY(m.startPhone(phone));
+    QVERIFY2(m.start(mount), qPrintable(m.errors()));
+    QCOMPARE(m.phone->logLines(QStringLiteral("PLAIN-START")).isEmpty(), !plain);
+
+    const QString file = roots.front() + QStringLiteral("/f.bin");
+    const ProcessResult listed = m.run(QStringLiteral("ls mnt"));
+    QCOMPARE(listed.out.split(u'\n', Qt::SkipEmptyParts), roots);
+    for (const QString &source : {first, second}) {
+        const ProcessResult copied =
+            m.run(QStringLiteral("cp '%1' 'mnt/%2' && cp 'mnt/%2' pc/back.bin").arg(source, file));
+        QVERIFY2(copied.exitCode == 0, qPrintable(copied.err));
+        QCOMPARE(readFile(m.flash(file)), readFile(source));
+        QCOMPARE(readFile(m.path(QStringLiteral("pc/back.bin"))), readFile(source));
+    }
+    const QString folder = roots.back() + QStringLiteral("/New");
+    ProcessResult changed = m.run(QStringLiteral("mkdir 'mnt/%1'").arg(folder));
+    QVERIFY2(changed.exitCode == 0, qPrintable(changed.err));
+    QVERIFY(QFileInfo(m.flash(folder)).isDir());
+    changed = m.run(QStringLiteral("rm 'mnt/%1' && rmdir 'mnt/%2' && ls -A 'mnt/%3'").arg(file, folder, roots.front()));
+    QVERIFY2(changed.exitCode == 0, qPrintable(changed.err));
+    QCOMPARE(changed.out, QString());
+    QCOMPARE(m.flashTree(), [&] {
+        QStringList tree;
+        for (const QString &root : roots)
+            tree << root + u'/';
+        return tree;
+    }());
+    QVERIFY(m.unmount());
+    QCOMPARE(m.errors(), QString());
 }
 
 QTEST_GUILESS_MAIN(MountPhonesimTest)
