@@ -192,5 +192,5 @@ QString linkLossText(LinkLoss loss)
 {
     return loss == LinkLoss::Timeout
         ? QStringLiteral("The phone stopped answering (time-out). Switch the phone off and on again.")
-        : QStringLiteral("The phone's reply broke the link framing. Switch the phone off and on again.");
+        : QStringLiteral("The phone's reply made no sense (a noisy line?). Switch the phone off and on again.");
 }

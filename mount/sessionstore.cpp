@@ -25,7 +25,7 @@ public:
 QString lossText(LinkLoss loss)
 {
     return loss == LinkLoss::Timeout ? QStringLiteral("the phone stopped answering")
-                                     : QStringLiteral("the phone's reply broke the framing");
+                                     : QStringLiteral("the phone's reply made no sense");
 }
 
 StoreError notSendable(const QString &why)

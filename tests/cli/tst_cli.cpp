@@ -603,7 +603,7 @@ void Cli::phoneFaults_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("messages");
 
-    QTest::newRow("damaged reply") << "broken" << 3 << QStringList{"broke the link framing"};
+    QTest::newRow("damaged reply") << "broken" << 3 << QStringList{"reply made no sense"};
     QTest::newRow("refusals") << "refused" << 1
                               << QStringList{"refused to open the folder \"Bitmap\"", "the phone refused up.bin"};
     // The phone answers Not Found; a name it cannot take shows escaped.
@@ -612,7 +612,7 @@ void Cli::phoneFaults_data()
                                               "cannot delete /Misc/tab\\tname: not found on the phone\n"};
     QTest::newRow("silence") << "silent" << 3
                              << QStringList{"no connection to the phone", "The phone does not answer."};
-    QTest::newRow("plain OBEX: garbage") << "plainGarbage" << 3 << QStringList{"broke the link framing"};
+    QTest::newRow("plain OBEX: garbage") << "plainGarbage" << 3 << QStringList{"reply made no sense"};
     QTest::newRow("plain OBEX: answer cut short") << "plainCut" << 3 << QStringList{"stopped answering"};
 }
 
