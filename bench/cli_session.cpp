@@ -19,8 +19,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
+
+#include "benchsupport.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -33,57 +34,23 @@ constexpr int LargeFileSize = 100 * 1024;
 
 QString binDir;
 
-QByteArray randomBytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &b : bytes)
-        b = char(QRandomGenerator::global()->bounded(256));
-    return bytes;
-}
+using bench::Phone;
+using bench::randomBytes;
 
 // The emulated phone on the folder root, paced to 57600 baud and answering in the
-// recorded phones' times (40 ms an AT command, 5 ms an OBEX request), while this lives.
-class Phone
+// recorded phones' times (40 ms an AT command, 5 ms an OBEX request).
+QStringList phoneArguments(const QString &root, const QStringList &extra = {})
 {
-public:
-    explicit Phone(const QString &root, const QStringList &extra = {})
-    {
-        m_process.start(binDir + QStringLiteral("/phonesim"),
-                        QStringList{QStringLiteral("--root"), root, QStringLiteral("--baud"), QStringLiteral("57600"),
-                                    QStringLiteral("--at-latency"), QStringLiteral("40"),
-                                    QStringLiteral("--obex-latency"), QStringLiteral("5")}
-                            + extra);
-        m_process.waitForReadyRead(5000);
-        device = QString::fromLocal8Bit(m_process.readLine()).trimmed();
-    }
-    ~Phone()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(3000);
-    }
-    QString device;
+    return QStringList{QStringLiteral("--root"),         root,
+                       QStringLiteral("--baud"),         QStringLiteral("57600"),
+                       QStringLiteral("--at-latency"),   QStringLiteral("40"),
+                       QStringLiteral("--obex-latency"), QStringLiteral("5")}
+    + extra;
+}
 
-private:
-    QProcess m_process;
-};
-
-// Seconds of one tarvel-cli run in dir; negative when it failed.
 double run(const Phone &phone, const QStringList &arguments, const QString &dir)
 {
-    QProcess cli;
-    cli.setWorkingDirectory(dir);
-    cli.setStandardInputFile(QProcess::nullDevice());
-    cli.setStandardOutputFile(QProcess::nullDevice());
-    QElapsedTimer clock;
-    clock.start();
-    cli.start(binDir + QStringLiteral("/tarvel-cli"),
-              QStringList{QStringLiteral("--device"), phone.device} + arguments);
-    if (!cli.waitForFinished(600000) || cli.exitStatus() != QProcess::NormalExit || cli.exitCode() != 0) {
-        std::fprintf(stderr, "tarvel-cli %s failed: %s\n", qPrintable(arguments.join(u' ')),
-                     cli.readAllStandardError().constData());
-        return -1;
-    }
-    return double(clock.elapsed()) / 1000.0;
+    return bench::runCli(binDir, phone, arguments, dir);
 }
 
 bool sameFile(const QString &a, const QString &b)
@@ -104,7 +71,7 @@ int treeBenchmark(const QTemporaryDir &dir)
         if (!file.open(QIODevice::WriteOnly) || file.write(randomBytes(TreeFileSize)) != TreeFileSize)
             return 1;
     }
-    const Phone phone(flash);
+    const Phone phone(binDir, phoneArguments(flash));
 
     double oneByOne = 0;
     for (int i = 0; i < TreeFiles; ++i) {
@@ -139,9 +106,10 @@ int treeBenchmark(const QTemporaryDir &dir)
 // falls silent at the DISCONNECT; negative when it failed.
 double silentClose(const QString &root)
 {
-    const Phone phone(root,
-                      {QStringLiteral("--fault-on"), QStringLiteral("disconnect"), QStringLiteral("--silent-after"),
-                       QStringLiteral("0")});
+    const Phone phone(binDir,
+                      phoneArguments(root,
+                                     {QStringLiteral("--fault-on"), QStringLiteral("disconnect"),
+                                      QStringLiteral("--silent-after"), QStringLiteral("0")}));
     QProcess cli;
     cli.start(binDir + QStringLiteral("/tarvel-cli"),
               {QStringLiteral("--device"), phone.device, QStringLiteral("shell")});
@@ -171,7 +139,7 @@ int oneShotBenchmark(const QTemporaryDir &dir)
     QFile file(flash + QStringLiteral("/Folder/large.bin"));
     if (!writeLargeFile(file))
         return 1;
-    const Phone phone(flash);
+    const Phone phone(binDir, phoneArguments(flash));
     constexpr int Runs = 5;
     double worstLs = 0;
     double sumLs = 0;
@@ -188,7 +156,7 @@ int oneShotBenchmark(const QTemporaryDir &dir)
         return 1;
     QFile::remove(dir.filePath(QStringLiteral("large.bin")));
     // SieFS's 22.0 s was measured on a phone that takes 1024-byte packets.
-    const Phone largePackets(flash, {QStringLiteral("--packet"), QStringLiteral("1024")});
+    const Phone largePackets(binDir, phoneArguments(flash, {QStringLiteral("--packet"), QStringLiteral("1024")}));
     const double largePacketDownload = run(largePackets, get, dir.path());
     if (largePacketDownload < 0 || !sameFile(file.fileName(), dir.filePath(QStringLiteral("large.bin"))))
         return 1;
@@ -210,7 +178,7 @@ int speedBenchmark(const QTemporaryDir &dir)
     QFile file(flash + QStringLiteral("/Folder/large.bin"));
     if (!writeLargeFile(file))
         return 1;
-    const Phone phone(flash);
+    const Phone phone(binDir, phoneArguments(flash));
 
     std::printf("%d bytes downloaded, the connection set-up and the folder listing taken off:\n", LargeFileSize);
     double at57600 = 0;

@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "benchsupport.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -31,28 +33,17 @@ constexpr qint64 LargestUpload = 16676550;
 
 QString bin;
 
-class Phone
+// The emulated phone answering at once, unpaced, with large packets and frames.
+class Phone : public bench::Phone
 {
 public:
     explicit Phone(const QString &root)
-    {
-        m_process.start(bin + QStringLiteral("/phonesim"),
-                        {QStringLiteral("--root"), root, QStringLiteral("--packet"), QStringLiteral("65535"),
-                         QStringLiteral("--frame"), QStringLiteral("255"), QStringLiteral("--memory"),
-                         QStringLiteral("200000000"), QStringLiteral("--at-latency"), QStringLiteral("0"),
-                         QStringLiteral("--obex-latency"), QStringLiteral("0")});
-        m_process.waitForReadyRead(5000);
-        device = QString::fromLocal8Bit(m_process.readLine()).trimmed();
-    }
-    ~Phone()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(3000);
-    }
-    QString device;
-
-private:
-    QProcess m_process;
+        : bench::Phone(bin,
+                       {QStringLiteral("--root"), root, QStringLiteral("--packet"), QStringLiteral("65535"),
+                        QStringLiteral("--frame"), QStringLiteral("255"), QStringLiteral("--memory"),
+                        QStringLiteral("200000000"), QStringLiteral("--at-latency"), QStringLiteral("0"),
+                        QStringLiteral("--obex-latency"), QStringLiteral("0")})
+    {}
 };
 
 struct Figures

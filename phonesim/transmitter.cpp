@@ -69,15 +69,17 @@ Transmitter::Wait Transmitter::pump()
         std::size_t allowed = remaining;
         const auto byteTime = rate_.byteTime();
         if (byteTime > Clock::duration::zero()) {
-            if (!pacing_) {
+            // The first byte of a run goes out at once; later ones when their turn on
+            // the wire has come, a burst at a time.
+            const bool runStarts = !pacing_;
+            if (runStarts) {
                 pacing_ = true;
                 lineFree_ = std::max(lineFree_, now);
             }
-            // Bytes go out when their turn on the wire has come, a burst at a time.
             const std::size_t wanted = std::min(remaining, pacingBurst);
             const auto burstDue = lineFree_ + byteTime * std::ptrdiff_t(wanted - 1);
-            if (burstDue > now)
-                return {false, burstDue};
+            if (const auto due = runStarts ? lineFree_ : burstDue; due > now)
+                return {false, due};
             allowed = std::min<std::size_t>(remaining, std::size_t((now - lineFree_) / byteTime) + 1);
         }
         if (segment.noised < segment.sent + allowed) {

@@ -1,0 +1,33 @@
+// What the benchmark programs share: the emulated phone while a benchmark needs it,
+// timed tarvel-cli runs and random file content.
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace bench {
+
+// phonesim from binDir with these arguments while this lives; device is its line.
+class Phone
+{
+public:
+    Phone(const QString &binDir, const QStringList &arguments);
+    ~Phone();
+    Phone(const Phone &) = delete;
+    Phone &operator=(const Phone &) = delete;
+
+    QString device;
+
+private:
+    QProcess m_process;
+};
+
+// Seconds of one tarvel-cli run from binDir on the phone's line in dir, its output
+// dropped; negative (with its error output printed) when it failed.
+double runCli(const QString &binDir, const Phone &phone, const QStringList &arguments, const QString &dir);
+
+QByteArray randomBytes(qsizetype size);
+
+} // namespace bench
