@@ -295,7 +295,7 @@ std::optional<int> parseCommandLine(const QStringList &arguments, Options *optio
     options->trace = parser.value(traceOption);
     options->keepGoing = parser.isSet(keepGoingOption);
     if (parser.isSet(linkOption)) {
-        const std::optional<LinkChoice> choice = PhoneConnector::linkChoiceNamed(parser.value(linkOption));
+        const std::optional<LinkChoice> choice = linkChoiceNamed(parser.value(linkOption));
         if (!choice)
             return usage(QStringLiteral("--link takes auto, obex or bfb"));
         options->link = *choice;
@@ -306,7 +306,7 @@ std::optional<int> parseCommandLine(const QStringList &arguments, Options *optio
         if (!rates.contains(parser.value(speedOption)))
             return usage(QStringLiteral("--speed takes 19200, 38400, 57600, 115200 or 230400"));
         options->speed = parser.value(speedOption).toInt();
-        if (options->speed == PhoneConnector::PlainOnlyRate && options->link == LinkChoice::BfbOnly)
+        if (options->speed == PlainOnlyRate && options->link == LinkChoice::BfbOnly)
             return usage(QStringLiteral("--speed 230400 works in plain OBEX only, not with --link bfb"));
     }
     options->batchFile = parser.value(batchOption);

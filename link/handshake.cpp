@@ -87,17 +87,6 @@ std::optional<QByteArray> PhoneConnector::speedFrameFor(int baud)
     }
 }
 
-std::optional<LinkChoice> PhoneConnector::linkChoiceNamed(const QString &name)
-{
-    if (name == u"auto")
-        return LinkChoice::PlainFirst;
-    if (name == u"obex")
-        return LinkChoice::PlainOnly;
-    if (name == u"bfb")
-        return LinkChoice::BfbOnly;
-    return std::nullopt;
-}
-
 bool PhoneConnector::setSpeed(int baud)
 {
     // Plain OBEX also runs at 230400, where x55/x60 phones still answer AT.

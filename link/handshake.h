@@ -1,5 +1,6 @@
 #pragma once
 
+#include "linkchoice.h"
 #include "phonefamily.h"
 #include "phonelink.h"
 
@@ -8,23 +9,6 @@
 
 #include <functional>
 #include <optional>
-
-// How OBEX packets travel once the phone is connected.
-enum class LinkMode {
-    Bfb, // inside BFB frames
-    Plain, // plain OBEX on the line, after "AT^SQWE=3"
-};
-
-// Which way the connect procedure tries first.
-enum class LinkChoice {
-    // BFB, unless the phone's family answers no BFB frame or the BFB set-up goes
-    // unanswered: then plain OBEX (the window).
-    BfbFirst,
-    // Plain OBEX, and BFB when the phone refuses "AT^SQWE=3".
-    PlainFirst,
-    PlainOnly,
-    BfbOnly,
-};
 
 // The connect procedure: brings the phone from a plain serial line to an open OBEX
 // connection (AT wake-up, model, BFB mode, BFB set-up frames, OBEX CONNECT; or
@@ -96,15 +80,11 @@ public:
     // rate, which also may be PlainOnlyRate. False for any other rate, which leaves the
     // setting as it was.
     bool setSpeed(int baud);
-    static constexpr int PlainOnlyRate = 230400;
     int speed() const { return m_speed; }
 
     // The model characters of the last successful attempt.
     QString model() const { return m_model; }
 
-    // The choice a front end's "--link" names: "auto" (PlainFirst), "obex"
-    // (PlainOnly) or "bfb" (BfbOnly); nothing for another word.
-    static std::optional<LinkChoice> linkChoiceNamed(const QString &name);
     // Which way the next attempt tries first; BfbFirst unless set.
     void setLinkChoice(LinkChoice choice) { m_choice = choice; }
     LinkChoice linkChoice() const { return m_choice; }

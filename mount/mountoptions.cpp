@@ -46,7 +46,7 @@ Exit status:
 
 namespace {
 
-constexpr int Speeds[] = {19200, 38400, 57600, 115200, PhoneConnector::PlainOnlyRate};
+constexpr int Speeds[] = {19200, 38400, 57600, 115200, PlainOnlyRate};
 
 } // namespace
 
@@ -87,7 +87,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
         options.link.device = QFileInfo(device).absoluteFilePath();
     }
     if (parser.isSet(linkOption)) {
-        const std::optional<LinkChoice> choice = PhoneConnector::linkChoiceNamed(parser.value(linkOption));
+        const std::optional<LinkChoice> choice = linkChoiceNamed(parser.value(linkOption));
         if (!choice)
             return UsageError{QStringLiteral("--link takes auto, obex or bfb")};
         options.link.choice = *choice;
@@ -97,7 +97,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
         options.link.speed = parser.value(speedOption).toInt(&ok);
         if (!ok || std::find(std::begin(Speeds), std::end(Speeds), options.link.speed) == std::end(Speeds))
             return UsageError{QStringLiteral("--speed takes 19200, 38400, 57600, 115200 or 230400")};
-        if (options.link.speed == PhoneConnector::PlainOnlyRate && options.link.choice == LinkChoice::BfbOnly)
+        if (options.link.speed == PlainOnlyRate && options.link.choice == LinkChoice::BfbOnly)
             return UsageError{QStringLiteral("--speed 230400 works in plain OBEX only, not with --link bfb")};
     }
     options.link.rts = parser.isSet(rtsOption);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "handshake.h"
+#include "linkchoice.h"
 
 #include <QString>
 #include <QStringList>

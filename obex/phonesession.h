@@ -1,5 +1,6 @@
 #pragma once
 
+#include "linkchoice.h"
 #include "listing.h"
 #include "phoneresult.h"
 
@@ -14,8 +15,6 @@
 
 class Checksum;
 class PhoneFiles;
-enum class LinkChoice; // handshake.h
-enum class LinkMode;
 class PhoneLink;
 
 // The one way from a front end to the phone: the link with its port settings, the
