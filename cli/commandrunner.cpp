@@ -293,6 +293,8 @@ int CommandRunner::get(const Command &command)
     m_meter.endFile();
     if (const std::optional<LocalFileError> error = writer->error())
         return refuse(writeProblem(target, *error));
+    if (result == PhoneResult::Code::NotFound)
+        return refuse(QStringLiteral("cannot get %1: not found on the phone").arg(displayPath(*path)));
     if (!result.ok())
         return status(result, QStringLiteral("the phone did not deliver %1").arg(command.operands.value(0)));
     if (!writer->commit(modified))

@@ -429,6 +429,8 @@ PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray 
         const std::optional<QByteArray> file = m_parts->files.GetFile(name);
         if (!file)
             return PhoneResult::Code::Refused;
+        if (file->isEmpty())
+            return emptyFileListed(folder, name);
         *content = *file;
         return {};
     });
@@ -441,8 +443,34 @@ PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray 
             return fits;
         if (const PhoneResult result = goTo(folder); !result.ok())
             return result;
-        return m_parts->files.GetFile(name, sink) ? PhoneResult() : PhoneResult(PhoneResult::Code::Refused);
+        qint64 received = 0;
+        const bool whole = m_parts->files.GetFile(name, [&](QByteArrayView piece) {
+            received += piece.size();
+            return sink(piece);
+        });
+        if (!whole)
+            return PhoneResult(PhoneResult::Code::Refused);
+        return received == 0 ? emptyFileListed(folder, name) : PhoneResult();
     });
+}
+
+// The A56 and the C60 answer a GET of a name they do not hold with an empty file (the
+// A56 also a GET of a name it holds in other letter case). Only their plain OBEX was
+// recorded, and a BFB download keeps its one request.
+PhoneResult PhoneSession::emptyFileListed(const QList<QByteArray> &folder, const QByteArray &name)
+{
+    if (m_parts->connector.linkMode() != LinkMode::Plain)
+        return {};
+    FolderListing listing;
+    if (const PhoneResult listed = list(folder, &listing, Listing::FromPhone); !listed.ok())
+        return listed;
+    // A phone that ignores letter case delivers a file's bytes under any case, so only an
+    // empty file answers empty under another case.
+    const bool held = std::any_of(listing.rows.begin(), listing.rows.end(), [&](const ListingRow &row) {
+        return !isFolderKind(row.kind)
+            && (row.name == name || (Cp1251::sameName(row.name, name) && row.byteCount == 0u));
+    });
+    return held ? PhoneResult() : PhoneResult(PhoneResult::Code::NotFound);
 }
 
 PhoneResult PhoneSession::put(const QString &localPath, const QList<QByteArray> &folder)

@@ -196,6 +196,9 @@ private:
     PhoneResult goTo(const QList<QByteArray> &folder);
     PhoneResult replaceWith(const QList<QByteArray> &folder, const QByteArray &name, qint64 stagedLength,
                             const Upload &upload, const QList<QByteArray> *names);
+    // Done when the folder holds name as an empty file, else NotFound: an empty answer to
+    // a GET in plain OBEX is only a file once the listing shows one.
+    PhoneResult emptyFileListed(const QList<QByteArray> &folder, const QByteArray &name);
     // The folder's entry names, or nothing (and *result says why) when the phone would not list it.
     std::optional<QList<QByteArray>> entryNames(const QList<QByteArray> &folder, PhoneResult *result);
     PhoneResult moveOnto(const QList<QByteArray> &fromFolder, const QByteArray &fromName,

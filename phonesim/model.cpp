@@ -12,7 +12,7 @@ namespace {
 // EL71v45). The M55 keeps its demo folders, its listing without indentation, its final
 // GET answer carrying the last data and no 00 byte on opening (the M56 sends one), as
 // phonesim has always served it.
-const std::array<Model, 3> models = {{
+const std::array<Model, 4> models = {{
     {.name = "M55",
      .rootFolders = {},
      .packet = 474,
@@ -24,11 +24,34 @@ const std::array<Model, 3> models = {{
      .fileEndsEmpty = false,
      .overwrite = Overwrite::Append,
      .missingCode = 0xC3,
+     .missingFileEmpty = false,
      .connectAnswerMs = 0,
      .firstDisconnectMs = 0,
      .errorAt230400 = false,
      .zeroByteOnOpen = false,
      .listingIndent = "",
+     .answersBfb = true,
+     .answersEscape = true},
+    // C60v26: an x55/x60 phone as recorded, whose GET of a missing file (obex.codes) is
+    // answered A0 00 06 49 00 03, an empty file, as the A56v25 does too.
+    {.name = "C60",
+     .rootFolders = {"Pictures", "PersistentData", "Data inbox", "Internet", "Cache", "Java", "Sounds", "tmp",
+                     "Animations"},
+     .packet = 474,
+     .connectionId = 0x100,
+     .fixedPiece = 0,
+     .firstSpare = 18,
+     .nextSpare = 9,
+     .listingEndsEmpty = true,
+     .fileEndsEmpty = true,
+     .overwrite = Overwrite::Append,
+     .missingCode = 0xC3,
+     .missingFileEmpty = true,
+     .connectAnswerMs = 0,
+     .firstDisconnectMs = 0,
+     .errorAt230400 = false,
+     .zeroByteOnOpen = true,
+     .listingIndent = "   ",
      .answersBfb = true,
      .answersEscape = true},
     // S66v34 obex.files: 1024 body bytes in every answer, so the first, with its Length
@@ -44,6 +67,7 @@ const std::array<Model, 3> models = {{
      .fileEndsEmpty = true,
      .overwrite = Overwrite::Append,
      .missingCode = 0xC3,
+     .missingFileEmpty = false,
      .connectAnswerMs = 0,
      .firstDisconnectMs = 0,
      .errorAt230400 = true,
@@ -65,6 +89,7 @@ const std::array<Model, 3> models = {{
      .fileEndsEmpty = false,
      .overwrite = Overwrite::Replace,
      .missingCode = 0xC4,
+     .missingFileEmpty = false,
      .connectAnswerMs = 160,
      .firstDisconnectMs = 170, // S75v47 obex.codes: 169 ms; EL71v45: 95
      .errorAt230400 = true,

@@ -1,5 +1,5 @@
 // The recorded phone families as data: one row per family, from byte traces of real
-// phones (M56, C60 and CF62 for the x55/x60 row, S66 and SL65 for x65, S75 and EL71 for
+// phones (M56, C60 and CF62 for the x55/x60 rows, S66 and SL65 for x65, S75 and EL71 for
 // x75). The M55 row keeps what phonesim always did where no recording says otherwise.
 #pragma once
 
@@ -33,6 +33,7 @@ struct Model
     bool listingEndsEmpty, fileEndsEmpty;
     Overwrite overwrite;
     std::uint8_t missingCode; // a SETPATH into a missing folder, a DELETE of a missing file
+    bool missingFileEmpty; // a GET of a missing file answers an empty file, not C4
     unsigned connectAnswerMs; // the answer time to a plain-mode CONNECT; 0: --obex-latency
     unsigned firstDisconnectMs; // to the first DISCONNECT in plain mode; 0: --obex-latency
     bool errorAt230400; // every AT command at 230400 is answered ERROR
@@ -45,6 +46,6 @@ struct Model
 // nullptr for a name not in the table (letter case does not matter).
 const Model *findModel(std::string_view name);
 const Model &defaultModel();
-std::string modelNames(); // "M55|S65|S75"
+std::string modelNames(); // "M55|C60|S65|S75"
 
 } // namespace phonesim

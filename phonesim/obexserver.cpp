@@ -466,6 +466,8 @@ Bytes ObexServer::get(const ObexRequest &part)
         return response(obex::NotFound);
     Bytes content;
     FlashStatus status = flash_.readFile(*request.name, content);
+    if (status == FlashStatus::NotFound && options_.model.missingFileEmpty)
+        return {obex::Success, 0x00, 0x06, hEndOfBody, 0x00, 0x03};
     if (status != FlashStatus::Ok)
         return response(statusCode(status));
     return startGet(std::move(content), false);

@@ -90,6 +90,11 @@ Options:
                       M55  x55/x60 (M56, C60, CF62 recorded): BFB and plain OBEX,
                            474-byte packets, an existing name appended to, a
                            missing folder or file to delete answered C3, OK to +++;
+                      C60  x55/x60 as recorded (C60, A56): as M55, but a GET of a
+                           missing file answered with an empty file, GET pieces
+                           ending with an empty End-of-Body, a 00 byte on opening,
+                           listings indented; nine recorded root folders, the demo
+                           content in Pictures;
                       S65  x65 (S66, SL65): plain OBEX only (AT^SBFB=1 gets OK, no
                            BFB frame an answer), 1030-byte packets, GET pieces of
                            1024 bytes ending with an empty End-of-Body, appends,

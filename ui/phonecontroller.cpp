@@ -314,7 +314,7 @@ bool PhoneController::fetchFile(const QByteArray &name, LocalFileWriter *writer,
         return false;
     if (result.ok())
         return true;
-    if (result == PhoneResult::Code::Refused && !(writer && writer->error()))
+    if ((result == PhoneResult::Code::Refused || result == PhoneResult::Code::NotFound) && !(writer && writer->error()))
         MessageBoxes::show(messageParent && messageParent->isVisible() ? messageParent : nullptr, QMessageBox::Warning,
                            QString(), failureText);
     return false;

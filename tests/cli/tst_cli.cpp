@@ -305,6 +305,11 @@ void Cli::initTestCase()
         QVERIFY(writeFile(c.pc(QStringLiteral("large.bin")), "the old copy"));
         arguments[name] = words(QStringLiteral("get Bitmap/large.bin"));
     }
+    // The C60 answers a GET of a missing file with an empty file.
+    Case &empty = add(QStringLiteral("emptyAnswer"));
+    QVERIFY(writeFile(empty.flash(QStringLiteral("tmp/empty.txt")), QByteArray()));
+    simOptions["emptyAnswer"] = words(QStringLiteral("--model C60"));
+    arguments["emptyAnswer"] = words(QStringLiteral("get /tmp/empty.txt ; get /tmp/gone.txt"));
     simOptions["plainGarbage"] = words(QStringLiteral("--model S65 --fault-on continue:2 --garbage"));
     simOptions["plainCut"] = words(QStringLiteral("--model S75 --fault-on get --silent-after 2000"));
 
@@ -612,6 +617,8 @@ void Cli::phoneFaults_data()
                                               "cannot delete /Misc/tab\\tname: not found on the phone\n"};
     QTest::newRow("silence") << "silent" << 3
                              << QStringList{"no connection to the phone", "The phone does not answer."};
+    QTest::newRow("empty answer for a missing file")
+        << "emptyAnswer" << 1 << QStringList{"cannot get /tmp/gone.txt: not found on the phone"};
     QTest::newRow("plain OBEX: garbage") << "plainGarbage" << 3 << QStringList{"reply made no sense"};
     QTest::newRow("plain OBEX: answer cut short") << "plainCut" << 3 << QStringList{"stopped answering"};
 }
@@ -632,6 +639,8 @@ void Cli::phoneFaults()
         kept << QStringLiteral("up.bin");
     if (name.startsWith(u"plain"))
         kept << QStringLiteral("large.bin");
+    if (name == u"emptyAnswer")
+        kept << QStringLiteral("empty.txt");
     QCOMPARE(pcEntries(c), kept);
     if (name.startsWith(u"plain"))
         QCOMPARE(readFile(c.pc(QStringLiteral("large.bin"))), QByteArray("the old copy"));

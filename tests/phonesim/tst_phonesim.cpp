@@ -382,6 +382,13 @@ void PhonesimTest::modesAndRates_data()
                               sqwe3, aborted,    logged("BFB-IGNORED, no frame is answered")};
     QTest::newRow("plain OBEX refused") << QStringList{QStringLiteral("--refuse-plain")}
                                         << QList<Step>{say("AT^SQWE=3\r", "\r\nERROR\r\n"), at};
+    // C60v26 obex.codes: a GET of /tmp/probe-missing.bin answered as an empty file.
+    QTest::newRow("C60 answers a missing file as an empty one")
+        << QStringList{QStringLiteral("--model"), QStringLiteral("C60")}
+        << QList<Step>{at, sqwe3, aborted,
+                       say(hex("83 002a 01 0027 0070 0072 006f 0062 0065 002d 006d 0069 0073 0073 0069 006e 0067 "
+                               "002e 0062 0069 006e 0000"),
+                           hex("a0 0006 49 0003"))};
     QTest::newRow("S65 sends 00 when the port opens") << s65 << QList<Step>{at, reopen, say({}, QByteArray(1, 0))};
 }
 
