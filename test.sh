@@ -15,12 +15,13 @@ asan_tests=$(ctest --test-dir build-asan -N -LE 'gui|package|tool' | sed -n 's/^
 cmake --build build-asan --parallel "$(nproc)" --target $asan_tests
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-TARVEL_SOAK_RUNS=${TARVEL_SOAK_RUNS_ASAN:-40} \
-TARVEL_SOAK_NOISE_TRANSFERS=${TARVEL_SOAK_NOISE_TRANSFERS_ASAN:-100} \
+TARVEL_SOAK_RUNS=${TARVEL_SOAK_RUNS_ASAN:-30} \
+TARVEL_SOAK_NOISE_TRANSFERS=${TARVEL_SOAK_NOISE_TRANSFERS_ASAN:-60} \
 QT_QPA_PLATFORM=offscreen ctest --test-dir build-asan -LE 'gui|package|tool' --output-on-failure --parallel "$(nproc)"
 
 # Everything that reads what the phone sends, fuzzed for a bounded time per target.
-FUZZ_SECONDS=${FUZZ_SECONDS:-10} fuzz/run.sh
+FUZZ_SECONDS=${FUZZ_SECONDS:-6} fuzz/run.sh
 
 cd build
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$(nproc)"
+TARVEL_SOAK_RUNS=${TARVEL_SOAK_RUNS:-100} TARVEL_SOAK_NOISE_TRANSFERS=${TARVEL_SOAK_NOISE_TRANSFERS:-200} \
+    QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$(nproc)"
