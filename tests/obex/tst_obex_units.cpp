@@ -257,6 +257,21 @@ void ObexUnits::listingTypedValues()
         QVERIFY(!(*rows)[i].byteCount);
         QVERIFY(!(*rows)[i].modified.isValid());
     }
+    // Entries as recorded (M56v06 obex.listing, S75v12 obex.dir): indented on x55-x65,
+    // CR LF line ends, the phone's permissions beside size and time.
+    const auto recorded =
+        parseListingXml(inListing("   <folder name=\"PersistentData\" modified=\"20030101T000000\" user-perm=\"WD\" "
+                                  "group-perm=\"W\" />\r\n"
+                                  "<file name=\"pallet.bmp\" size=\"3222\" modified=\"20061103T062000\" "
+                                  "user-perm=\"RWD\" group-perm=\"\" />\r\n"));
+    QVERIFY(recorded);
+    QCOMPARE(recorded->size(), 3);
+    QCOMPARE((*recorded)[1].name, QByteArray("PersistentData"));
+    QVERIFY(isFolderKind((*recorded)[1].kind));
+    QCOMPARE((*recorded)[1].modified, QDateTime(QDate(2003, 1, 1), QTime(0, 0)));
+    QCOMPARE((*recorded)[2].name, QByteArray("pallet.bmp"));
+    QCOMPARE((*recorded)[2].byteCount, std::optional<quint64>(3222));
+    QCOMPARE((*recorded)[2].modified, QDateTime(QDate(2006, 11, 3), QTime(6, 20)));
 }
 
 void ObexUnits::getData_data()
