@@ -331,6 +331,7 @@ private slots:
     void plainModeChosen();
     void plainClose_data();
     void plainClose();
+    void plainConnectRefused();
 
     void writesOfAnySize();
 };
@@ -1092,6 +1093,21 @@ void FramesTest::plainClose()
     QVERIFY(!a.connector.run([] { QFAIL("closing lists nothing"); }));
     QVERIFY(!a.link.isPortOpen());
     QTRY_COMPARE(phone.received(), PhoneConnector::DisconnectPacket + "+++");
+}
+
+// S56v06 obex.connect: the CONNECT in plain OBEX refused with C3. The attempt fails as
+// plain OBEX failing, and the phone goes back to AT mode (no DISCONNECT: nothing is open).
+void FramesTest::plainConnectRefused()
+{
+    Attempt a;
+    a.connector.setLinkChoice(LinkChoice::PlainOnly);
+    std::vector<Rule> rules = prepended({PhoneConnector::AbortPacket, ""}, plainPhone("S56", {hex("c30007100001da")}));
+    rules.push_back({"+++", "\r\nOK\r\n"});
+    ScriptedPhone phone(a.pty, rules);
+    QVERIFY(!a.connector.run([] { QFAIL("a refused connection lists nothing"); }));
+    QCOMPARE(a.events.log.filter(QStringLiteral("failed")), QStringList{QStringLiteral("failed plain")});
+    QVERIFY(!a.link.isPortOpen());
+    QTRY_COMPARE(phone.received(), requests(rules));
 }
 
 QTEST_GUILESS_MAIN(FramesTest)
