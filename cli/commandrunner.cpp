@@ -206,6 +206,8 @@ int CommandRunner::status(const PhoneResult &result, const QString &refused, con
 QString CommandRunner::replaceFailure(const PhoneResult &result, const QString &what, const PhonePath &folder) const
 {
     switch (result.code()) {
+    case PhoneResult::Code::Full:
+        return QStringLiteral("%1 did not fit: the phone is full").arg(what);
     case PhoneResult::Code::OldFileLost:
         return QStringLiteral("the old file is gone and the new one did not arrive (%1)").arg(what);
     case PhoneResult::Code::OldSetAside:

@@ -471,6 +471,9 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
         case PhoneResult::Code::NotSent:
             fail(meter, summary, QStringLiteral("%1: %2").arg(file.local, problemText(result, {})));
             break;
+        case PhoneResult::Code::Full:
+            fail(meter, summary, QStringLiteral("%1 did not fit: the phone is full").arg(file.local));
+            break;
         case PhoneResult::Code::OldFileLost:
             fail(meter, summary,
                  QStringLiteral("the old file is gone and the new one did not arrive (%1)").arg(file.local));

@@ -57,6 +57,8 @@ int errnoFor(const StoreError &error, int refused)
     case StoreFailure::MovesRefused:
         // mv and other tools then copy and delete.
         return EXDEV;
+    case StoreFailure::Full:
+        return ENOSPC;
     }
     return EIO;
 }
@@ -143,6 +145,7 @@ void PhoneFs::report(const QString &what, const StoreError &error, Refusal refus
         break;
     case StoreFailure::Refused:
     case StoreFailure::MovesRefused:
+    case StoreFailure::Full:
         if (refusal == Refusal::Report)
             mountMessage(QStringLiteral("%1 failed: the phone refused%2").arg(what, reason));
         break;

@@ -40,6 +40,7 @@ enum class StoreFailure {
     NameNotSendable, // a name the phone cannot take; found before anything was sent
     LinkLost, // time-out, broken reply or closed port; this connection is finished
     MovesRefused, // the phone refused its move command; nothing was changed (copy and delete instead)
+    Full, // the phone has no room for the file; the link is fine
 };
 
 struct StoreError

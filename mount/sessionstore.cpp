@@ -178,6 +178,8 @@ StoreError SessionStore::storeError(const PhoneResult &result)
         return refusedBecause(QStringLiteral("the destination exists"));
     case Code::PathTooLong:
         return notSendable(QStringLiteral("a path is too long for the move command"));
+    case Code::Full:
+        return StoreError{StoreFailure::Full, QStringLiteral("the phone is full")};
     case Code::OldFileLost:
         return refusedBecause(QStringLiteral("the old file is gone and the new one did not arrive"));
     case Code::OldSetAside:

@@ -12,6 +12,7 @@ constexpr char Continue = char(0x90);
 constexpr char Success = char(0xA0);
 constexpr char NotFound = char(0xC4);
 constexpr char PreconditionFailed = char(0xCC);
+constexpr char DatabaseFull = char(0xE0);
 
 // Response code at offset 0; 0 for an empty reply.
 char code(const QByteArray &response);

@@ -51,6 +51,12 @@ std::optional<QString> movePath(const QList<QByteArray> &names)
     return path;
 }
 
+// A phone that runs out of room says so with Database Full; any other answer is a refusal.
+PutResult refusedPut(const QByteArray &reply)
+{
+    return ObexResponse::code(reply) == ObexResponse::DatabaseFull ? PutResult::Full : PutResult::Refused;
+}
+
 } // namespace
 
 std::optional<UploadSource> inspectUploadSource(const QString &localPath, Refusal *refusal)
@@ -395,7 +401,7 @@ PutResult PhoneFiles::sendStagingFile(QIODevice &staging, const QByteArray &name
     if (stagingLength >= layout.firstRecord()) {
         for (;;) {
             if (reply != ContinueReply)
-                return PutResult::Refused;
+                return refusedPut(reply);
             if (staging.size() - staging.pos() <= layout.record())
                 break;
             reply = transport.exchange(ObexRequest::uploadBody(staging.read(layout.record())));
@@ -409,5 +415,5 @@ PutResult PhoneFiles::sendStagingFile(QIODevice &staging, const QByteArray &name
 
     const QByteArray endResponse = transport.exchange(ObexRequest::uploadEnd());
     events.operationFinished(PhoneOperation::Upload, sent);
-    return ObexResponse::code(endResponse) == ObexResponse::Success ? PutResult::Sent : PutResult::Refused;
+    return ObexResponse::code(endResponse) == ObexResponse::Success ? PutResult::Sent : refusedPut(endResponse);
 }

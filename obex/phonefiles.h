@@ -21,6 +21,7 @@ enum class PutResult {
     NotSent, // stopped on the PC before anything was sent (takeRefusal() says why)
     Declined, // the large-upload question was answered no
     Refused, // the phone refused a packet or the file
+    Full, // the phone answered a packet with Database Full
 };
 
 // What a deletion did.

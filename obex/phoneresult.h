@@ -22,6 +22,7 @@ public:
         NotConnected,
         FolderRefused, // the phone would not enter a folder of the path: name() names it
         Refused, // the phone refused the operation itself
+        Full, // the phone refused an upload: its memory is full
         NotFound, // remove: the name is missing; move: the source, or the destination's folder
         Exists, // move: the destination exists
         PathTooLong, // move: a path is too long for the move command; nothing was sent

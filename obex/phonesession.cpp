@@ -42,6 +42,8 @@ PhoneResult uploadResult(PutResult result, PhoneFiles &files)
         return refusal ? PhoneResult::refusedOnPc(*refusal) : PhoneResult(PhoneResult::Code::NotSent);
     case PutResult::Declined:
         return PhoneResult::Code::Declined;
+    case PutResult::Full:
+        return PhoneResult::Code::Full;
     case PutResult::Refused:
         break;
     }
@@ -590,7 +592,7 @@ PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QBy
         const PhoneResult uploaded = uploadAs(hidden);
         if (!uploaded.ok()) {
             // Whatever part of it arrived is no file of the user's.
-            if (uploaded == Code::Refused)
+            if (uploaded == Code::Refused || uploaded == Code::Full)
                 remove(folder, hidden);
             return uploaded;
         }

@@ -440,6 +440,8 @@ void ObexPhonesim::replaceLeavesOnlyTheNewBytes_data()
                                                               << "a.txt" << true << S::Done << QStringList{"a.txt"};
     QTest::newRow("upload refused: the old file stays") << QStringList{"--refuse-put", "C3"} << "a.txt"
                                                         << "a.txt" << false << S::Refused << QStringList{"a.txt"};
+    QTest::newRow("phone full: the old file stays") << QStringList{"--memory", "3500"} << "a.txt"
+                                                    << "a.txt" << false << S::Full << QStringList{"a.txt"};
     QTest::newRow("moves and uploads refused: the old file is gone")
         << QStringList{"--refuse-move", "C3", "--refuse-put", "C3"} << "a.txt"
         << "a.txt" << true << S::OldFileLost << QStringList{};
@@ -462,7 +464,7 @@ void ObexPhonesim::replaceLeavesOnlyTheNewBytes()
     QCOMPARE(flashFiles(s).keys(), files);
     // The new bytes under the name; the old ones where the upload was refused.
     if (!files.isEmpty())
-        QCOMPARE(flashFiles(s).value(sent), status == PhoneResult::Code::Refused ? OldBytes : NewBytes);
+        QCOMPARE(flashFiles(s).value(sent), status == PhoneResult::Code::Done ? NewBytes : OldBytes);
     // A name the folder does not hold gets the one upload it always got.
     if (QTest::currentDataTag() == QByteArray("new name: a plain upload"))
         QCOMPARE(s.sim.logLines("PUT name=").size(), 1);
