@@ -10,6 +10,7 @@
 #include "cp1251.h"
 #include "handshake.h"
 #include "obexrequests.h"
+#include "recordedexchanges.h"
 #include "serialport.h"
 #include "simsession.h"
 
@@ -452,7 +453,6 @@ void PhonesimTest::recordedExchanges_data()
         hex("01002700700072006f00620065002d006d0069007300730069006e0067002e00620069006e0000");
     const auto a = [](int n) { return QByteArray(n, 'A'); };
     const QByteArray put100 = hex("82006a490067") + QByteArray(100, 'B');
-    const QByteArray uuid = hex("4a00136b01cb31410611d49a770050da3f471f");
     // Each file's obex.connect; obex.codes (the delete in /Misc or /Data/Misc).
     const auto codes = [&](const char *missing, bool inData) {
         QList<QByteArray> list = {missingDir,      hex(missing),    root, done, hex("83002a") + missingFile,
@@ -461,9 +461,15 @@ void PhonesimTest::recordedExchanges_data()
             list << data << done;
         return list << misc << done << hex("82002a") + missingFile << hex(missing);
     };
-    const QList<QByteArray> m56 = {obexConnect, hex("a0001f100001dacb00000100") + uuid},
-                            s66 = {obexConnect, hex("a0001f10000406cb00000100") + uuid},
-                            s75 = {obexConnect, hex("a0001f10002010cb00000400") + uuid};
+    const auto recorded = [](const QString &file) {
+        QList<QByteArray> list;
+        for (const RecordedExchange &exchange : loadRecording(file))
+            list << exchange.request << exchange.answer;
+        return list;
+    };
+    const QList<QByteArray> m56 = recorded(QStringLiteral("M56v06-connect.trace")),
+                            s66 = recorded(QStringLiteral("S66v34-connect.trace")),
+                            s75 = recorded(QStringLiteral("S75v47-connect.trace"));
     QTest::newRow("M56v06 connect") << QStringLiteral("M55") << m56;
     QTest::newRow("S66v34 connect") << QStringLiteral("S65") << s66;
     QTest::newRow("S75v47 connect") << QStringLiteral("S75") << s75;
