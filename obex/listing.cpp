@@ -4,8 +4,6 @@
 
 #include <QXmlStreamReader>
 
-#include <algorithm>
-
 const QByteArray ParentRowText("../          ");
 
 bool isFolderKind(EntryKind kind)
@@ -37,11 +35,6 @@ bool isFileKind(EntryKind kind)
     default:
         return false;
     }
-}
-
-bool isRootListing(const QByteArray &text)
-{
-    return text.contains("Bitmap") || text.contains("Ringing tone");
 }
 
 namespace {
@@ -247,14 +240,6 @@ EntryKind fileKind(const QByteArray &name)
     return EntryKind::OtherFile;
 }
 
-ListingRow parentRow()
-{
-    ListingRow row;
-    row.name = ParentRowText;
-    row.kind = EntryKind::Parent;
-    return row;
-}
-
 // An XML reader turns tab, line feed and carriage return inside attribute values into
 // spaces; as character references they stay what they are. Only the values of element
 // tags are touched: whitespace between tags and attributes is XML's own.
@@ -310,6 +295,14 @@ QByteArray phoneBytes(QStringView value)
 
 } // namespace
 
+ListingRow parentRow()
+{
+    ListingRow row;
+    row.name = ParentRowText;
+    row.kind = EntryKind::Parent;
+    return row;
+}
+
 QList<ListingRow> parseListing(const QByteArray &text)
 {
     if (auto rows = parseListingXml(text))
@@ -323,15 +316,10 @@ std::optional<QList<ListingRow>> parseListingXml(const QByteArray &text)
     QXmlStreamReader reader(Cp1251::decode(referencesForValueWhitespace(text)));
     QList<ListingRow> folders;
     QList<ListingRow> files;
-    bool parentFolder = false;
     while (!reader.atEnd()) {
         if (reader.readNext() != QXmlStreamReader::StartElement)
             continue;
         const QStringView element = reader.name();
-        if (element == u"parent-folder") {
-            parentFolder = true;
-            continue;
-        }
         const bool folder = element == u"folder";
         if (!folder && element != u"file")
             continue;
@@ -362,22 +350,13 @@ std::optional<QList<ListingRow>> parseListingXml(const QByteArray &text)
     }
     if (reader.hasError())
         return std::nullopt;
-
-    const bool root = !parentFolder && std::any_of(folders.cbegin(), folders.cend(), [](const ListingRow &row) {
-        return row.kind == EntryKind::BitmapFolder || row.kind == EntryKind::RingingToneFolder;
-    });
-    QList<ListingRow> rows;
-    if (!root)
-        rows.append(parentRow());
-    return rows + folders + files;
+    return folders + files;
 }
 
 QList<ListingRow> parseListingKeywords(const QByteArray &bytes)
 {
     const ListingText text(bytes);
     QList<ListingRow> rows;
-    if (!isRootListing(bytes))
-        rows.append(parentRow());
 
     Modified modified;
     for (int p = text.find(FolderKeyword, 1); p > 0; p = text.find(FolderKeyword, p + 1)) {

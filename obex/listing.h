@@ -48,26 +48,27 @@ struct ListingRow
 struct FolderListing
 {
     QByteArray text; // the listing as received (Text2)
-    QList<ListingRow> rows; // parent row, folders, files
+    QList<ListingRow> rows; // the parent row (below the root only), folders, files
     QString pathLine; // Mobile:\Root\Bitmap\ (every entry closed by a backslash)
 };
 
 // The text of the parent row: "../" and ten spaces.
 extern const QByteArray ParentRowText;
 
-// The rows of a folder listing: the parent row unless the folder is the root, then
-// folders, then files. Read as XML when the text parses as XML, else by keyword search.
+// The entries of a folder listing: folders, then files (the parent row is the one who
+// knows the folder's place to add). Read as XML when the text parses as XML, else by
+// keyword search.
 QList<ListingRow> parseListing(const QByteArray &text);
 
-// The listing read as XML: `folder`, `file` and `parent-folder` elements and their
-// attributes, names byte for byte in Windows-1251 whatever the declaration says.
-// The root is a listing without `parent-folder` that holds a folder Bitmap or Ringing
-// tone. Empty when the text is not well-formed XML.
+// The listing read as XML: `folder` and `file` elements and their attributes, names
+// byte for byte in Windows-1251 whatever the declaration says. Empty when the text is
+// not well-formed XML.
 std::optional<QList<ListingRow>> parseListingXml(const QByteArray &text);
 
-// The listing cut into rows by keyword search: the root is a text that names "Bitmap"
-// or "Ringing tone" anywhere. An entry whose size or modification time is missing
-// shows the last ones found; its byteCount and modified come from its own tag only.
+// The listing cut into rows by keyword search. An entry whose size or modification time
+// is missing shows the last ones found; its byteCount and modified come from its own
+// tag only.
 QList<ListingRow> parseListingKeywords(const QByteArray &text);
 
-bool isRootListing(const QByteArray &text);
+// The parent row "../          ", which opens the folder above.
+ListingRow parentRow();

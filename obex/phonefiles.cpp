@@ -191,7 +191,12 @@ FolderListing PhoneFiles::RefreshListing()
 {
     FolderListing listing;
     listing.text = GetFolderListing();
-    listing.rows = parseListing(listing.text);
+    // A parent row exactly where the phone stands below its root: the root's own
+    // entries do not tell (an x65 or x75 root has no Bitmap folder, and any folder may
+    // hold a file named Bitmap1.bmp).
+    if (pathStack.size() > 1)
+        listing.rows.append(parentRow());
+    listing.rows += parseListing(listing.text);
     listing.pathLine = pathLine();
     return listing;
 }
@@ -212,6 +217,7 @@ bool PhoneFiles::GetFile(const QByteArray &name, const ObexResponse::DataSink &s
 
 bool PhoneFiles::download(const QByteArray &name, ObexResponse::GetDataCollector &collector)
 {
+    fileMissing = false;
     const auto request = ObexRequest::getFile(name);
     if (!request)
         return false;
@@ -219,6 +225,7 @@ bool PhoneFiles::download(const QByteArray &name, ObexResponse::GetDataCollector
     events.operationStarted(PhoneOperation::Download, 0);
     const Collected collected = collectParts(transport.exchange(*request), collector, PhoneOperation::Download);
     events.operationFinished(PhoneOperation::Download, collected.packets);
+    fileMissing = collected.packets == 1 && ObexResponse::code(collected.lastResponse) == ObexResponse::NotFound;
     return ObexResponse::code(collected.lastResponse) == ObexResponse::Success && collector.complete();
 }
 

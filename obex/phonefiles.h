@@ -90,6 +90,8 @@ public:
     // The same download handed to sink piece by piece as it arrives; true when the
     // phone delivered the file whole and sink took every piece.
     bool GetFile(const QByteArray &name, const ObexResponse::DataSink &sink);
+    // Whether the phone answered the last download's request with Not Found.
+    bool fileWasMissing() const { return fileMissing; }
 
     // Makes the folder and enters it (PathStack follows only on success).
     bool MakeFolder(const QByteArray &name);
@@ -155,4 +157,5 @@ private:
     std::optional<quint32> total;
     std::optional<quint32> free;
     std::optional<Refusal> lastRefusal;
+    bool fileMissing = false;
 };

@@ -138,6 +138,8 @@ struct PhoneSession::Parts
     std::optional<FolderListing> freshRootListing;
     // The phone answered a move with a refusal: replacing deletes, then uploads.
     bool movesRefused = false;
+    // A change since the memory figures were last read may have made them old.
+    bool memoryChanged = false;
     bool running = false; // an operation runs: inner ones leave a lost link to it
     std::optional<LinkLoss> lost; // since the last connect
 };
@@ -266,6 +268,27 @@ PhoneResult PhoneSession::guarded(Operation operation)
     }
 }
 
+template<typename Operation>
+PhoneResult PhoneSession::changing(Operation operation)
+{
+    const PhoneResult result = guarded(operation);
+    switch (result.code()) {
+    // Nothing was sent, or the phone changed nothing.
+    case PhoneResult::Code::NotSent:
+    case PhoneResult::Code::Declined:
+    case PhoneResult::Code::NotConnected:
+    case PhoneResult::Code::PathTooLong:
+    case PhoneResult::Code::FolderRefused:
+    case PhoneResult::Code::NotFound:
+    case PhoneResult::Code::Exists:
+        break;
+    default:
+        // What reached the phone may have changed its free memory.
+        m_parts->memoryChanged = true;
+    }
+    return result;
+}
+
 QString PhoneSession::workingDirectory() const
 {
     return m_parts->workingDirectory.isEmpty() ? WorkingFiles::directory() : m_parts->workingDirectory;
@@ -281,6 +304,7 @@ PhoneResult PhoneSession::connect(const RootListed &rootListed)
 {
     m_parts->freshRootListing.reset();
     m_parts->movesRefused = false;
+    m_parts->memoryChanged = false;
     m_parts->lost.reset();
     m_parts->events.connectFailure.reset();
     try {
@@ -412,10 +436,12 @@ PhoneResult PhoneSession::list(const QList<QByteArray> &folder, FolderListing *l
     return guarded([&] {
         if (const PhoneResult result = goTo(folder); !result.ok())
             return result;
-        if (folder.isEmpty() && m_parts->freshRootListing && source == Listing::Recent)
+        if (folder.isEmpty() && m_parts->freshRootListing && source == Listing::Recent) {
             *listing = *m_parts->freshRootListing;
-        else
+        } else {
             *listing = m_parts->files.RefreshListing();
+            m_parts->memoryChanged = false; // a listing reads the figures too
+        }
         m_parts->freshRootListing.reset();
         return PhoneResult();
     });
@@ -430,7 +456,7 @@ PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray 
             return result;
         const std::optional<QByteArray> file = m_parts->files.GetFile(name);
         if (!file)
-            return PhoneResult::Code::Refused;
+            return notDelivered();
         if (file->isEmpty())
             return emptyFileListed(folder, name);
         *content = *file;
@@ -451,9 +477,15 @@ PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray 
             return sink(piece);
         });
         if (!whole)
-            return PhoneResult(PhoneResult::Code::Refused);
+            return notDelivered();
         return received == 0 ? emptyFileListed(folder, name) : PhoneResult();
     });
+}
+
+// Phones answer a GET of a name they do not hold with Not Found.
+PhoneResult PhoneSession::notDelivered() const
+{
+    return m_parts->files.fileWasMissing() ? PhoneResult::Code::NotFound : PhoneResult::Code::Refused;
 }
 
 // The A56 and the C60 answer a GET of a name they do not hold with an empty file (the
@@ -477,7 +509,7 @@ PhoneResult PhoneSession::emptyFileListed(const QList<QByteArray> &folder, const
 
 PhoneResult PhoneSession::put(const QString &localPath, const QList<QByteArray> &folder)
 {
-    return guarded([&] {
+    return changing([&] {
         if (const PhoneResult result = goTo(folder); !result.ok())
             return result;
         m_parts->freshRootListing.reset();
@@ -487,7 +519,7 @@ PhoneResult PhoneSession::put(const QString &localPath, const QList<QByteArray> 
 
 PhoneResult PhoneSession::put(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content)
 {
-    return guarded([&] {
+    return changing([&] {
         if (const PhoneResult result = goTo(folder); !result.ok())
             return result;
         m_parts->freshRootListing.reset();
@@ -517,7 +549,7 @@ std::optional<QList<QByteArray>> PhoneSession::entryNames(const QList<QByteArray
 PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArray> &folder,
                                   const QList<QByteArray> *names)
 {
-    return guarded([&] {
+    return changing([&] {
         Refusal refusal{};
         const std::optional<UploadSource> checked = inspectUploadSource(localPath, &refusal);
         // A source the upload refuses is refused by it, before anything is asked of the phone.
@@ -537,7 +569,7 @@ PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArr
 PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArray> &folder,
                                   const QByteArray &phoneName, const QList<QByteArray> *names)
 {
-    return guarded([&] {
+    return changing([&] {
         Refusal refusal{};
         const std::optional<UploadSource> checked = inspectUploadSource(localPath, &refusal);
         if (!checked)
@@ -554,7 +586,7 @@ PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArr
 PhoneResult PhoneSession::replace(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content,
                                   const QList<QByteArray> *names)
 {
-    return guarded([&] {
+    return changing([&] {
         return replaceWith(
             folder, name, Staging::stagedLength(content.size()),
             [&](const QByteArray &phoneName) {
@@ -621,7 +653,7 @@ PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QBy
 PhoneResult PhoneSession::moveReplacing(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
                                         const QList<QByteArray> &toFolder, const QByteArray &toName)
 {
-    return guarded([&] {
+    return changing([&] {
         PhoneResult result;
         const auto names = entryNames(toFolder, &result);
         if (!names)
@@ -667,14 +699,23 @@ PhoneResult PhoneSession::moveOnto(const QList<QByteArray> &fromFolder, const QB
 
 PhoneResult PhoneSession::readMemory()
 {
-    return guarded(
-        [&] { return m_parts->files.readMemoryFigures() ? PhoneResult() : PhoneResult(PhoneResult::Code::Refused); });
+    return guarded([&] {
+        if (!m_parts->files.readMemoryFigures())
+            return PhoneResult(PhoneResult::Code::Refused);
+        m_parts->memoryChanged = false;
+        return PhoneResult();
+    });
+}
+
+PhoneResult PhoneSession::updateMemory()
+{
+    return m_parts->memoryChanged ? readMemory() : guarded([] { return PhoneResult(); });
 }
 
 PhoneResult PhoneSession::remove(const QList<QByteArray> &folder, const QByteArray &name, MissingCheck check)
 {
     using Code = PhoneResult::Code;
-    return guarded([&]() -> PhoneResult {
+    return changing([&]() -> PhoneResult {
         if (const PhoneResult fits = checkName(name, NameUse::File); !fits.ok())
             return fits;
         if (const PhoneResult result = goTo(folder); !result.ok())
@@ -701,7 +742,7 @@ PhoneResult PhoneSession::remove(const QList<QByteArray> &folder, const QByteArr
 
 PhoneResult PhoneSession::makeFolder(const QList<QByteArray> &folder, const QByteArray &name)
 {
-    return guarded([&]() -> PhoneResult {
+    return changing([&]() -> PhoneResult {
         if (const PhoneResult fits = checkName(name, NameUse::Folder); !fits.ok())
             return fits;
         if (const PhoneResult result = goTo(folder); !result.ok())
@@ -715,7 +756,7 @@ PhoneResult PhoneSession::move(const QList<QByteArray> &fromFolder, const QByteA
                                const QList<QByteArray> &toFolder, const QByteArray &toName)
 {
     using Code = PhoneResult::Code;
-    return guarded([&]() -> PhoneResult {
+    return changing([&]() -> PhoneResult {
         const QList<QByteArray> from = fromFolder + QList<QByteArray>{fromName};
         // The phone never stands inside what moves: it leaves for the source's folder first.
         const QList<QByteArray> current = currentFolder();

@@ -135,7 +135,8 @@ public:
     // disk), which stops the transfer.
     using DataSink = std::function<bool(QByteArrayView piece)>;
 
-    // Refused when the phone does not deliver the file whole.
+    // NotFound when the phone does not hold the file, Refused when it does not deliver
+    // it whole.
     PhoneResult get(const QList<QByteArray> &folder, const QByteArray &name, QByteArray *content);
     // The file handed to sink piece by piece as it arrives; Refused also when sink
     // refused a piece (the sink knows why).
@@ -180,6 +181,9 @@ public:
     // Asks for the memory figures that info() gives; Refused when the phone gave
     // either no answer.
     PhoneResult readMemory();
+    // The figures of info() brought up to date: asked for again only when an operation
+    // since they were read may have changed them.
+    PhoneResult updateMemory();
 
 private:
     friend struct PhoneSessionTestAccess; // tests reach the link and the files below
@@ -192,10 +196,15 @@ private:
     // Runs an operation; a lost link in it becomes the result of the outermost one.
     template<typename Operation>
     PhoneResult guarded(Operation operation);
+    // The same for an operation that may change what the phone holds.
+    template<typename Operation>
+    PhoneResult changing(Operation operation);
     // Up to the deepest folder shared with the path, then down into the rest.
     PhoneResult goTo(const QList<QByteArray> &folder);
     PhoneResult replaceWith(const QList<QByteArray> &folder, const QByteArray &name, qint64 stagedLength,
                             const Upload &upload, const QList<QByteArray> *names);
+    // A download that did not come whole: NotFound when the phone said it has no such file.
+    PhoneResult notDelivered() const;
     // Done when the folder holds name as an empty file, else NotFound: an empty answer to
     // a GET in plain OBEX is only a file once the listing shows one.
     PhoneResult emptyFileListed(const QList<QByteArray> &folder, const QByteArray &name);

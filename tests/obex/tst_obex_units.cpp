@@ -43,13 +43,12 @@ QList<QByteArray> names(const QList<ListingRow> &rows)
     return list;
 }
 
-// Each row as its name and its size column; the parent row as "..".
+// Each row as its name and its size column.
 QStringList shown(const QList<ListingRow> &rows)
 {
     QStringList lines;
     for (const ListingRow &row : rows)
-        lines << (row.kind == EntryKind::Parent ? QStringLiteral("..")
-                                                : QString::fromLatin1(row.name + ' ') + row.size);
+        lines << QString::fromLatin1(row.name + ' ') + row.size;
     return lines;
 }
 
@@ -151,17 +150,14 @@ void ObexUnits::listingByKeywords()
     QCOMPARE(rows[4], row("b.txt", EntryKind::OtherFile, "10b", "07.06.2005", "08:09"));
     // Nothing parsed yet: empty values, the size column shows just the unit.
     QCOMPARE(parseListingKeywords("<file name=\"Bitmap.x\"/>")[0], row("Bitmap.x", EntryKind::OtherFile, "b"));
-    // A mention of Bitmap anywhere makes the root, even inside a file name.
-    QVERIFY(parseListingKeywords("<file name=\"Bitmap1.bmp\" size=\"1\"/>").first().kind != EntryKind::Parent);
-    QVERIFY(!isRootListing("bitmap"));
     // References in names are resolved as in XML; what names no character stays as it stands.
     const auto referenced = parseListingKeywords("<folder name=\"Sms &amp; more\"/><file name=\"a&lt;1&gt;&quot;&apos; "
                                                  "&#65;&#1072;&#x41;&#X430; &#x4E2D;&bogus;&amp R&D.mid\"/>");
     QCOMPARE(names(referenced),
-             (QList<QByteArray>{ParentRowText, "Sms & more",
+             (QList<QByteArray>{"Sms & more",
                                 "a<1>\"' A\xE0"
                                 "A\xE0 &#x4E2D;&bogus;&amp R&D.mid"}));
-    QCOMPARE(referenced[2].kind, EntryKind::MidFile);
+    QCOMPARE(referenced[1].kind, EntryKind::MidFile);
 
     // Values cut short by the end of the text.
     QCOMPARE(parseListing("<folder name=\"Bitmap")[0].name, QByteArray("Bitmap"));
@@ -170,7 +166,7 @@ void ObexUnits::listingByKeywords()
     QCOMPARE(cut[0].date, QStringLiteral("..2003"));
     QCOMPARE(cut[0].time, QStringLiteral(":"));
     QCOMPARE(parseListing("Bitmap file name=\"")[0].name, QByteArray());
-    QCOMPARE(parseListing("").size(), 1);
+    QCOMPARE(parseListing("").size(), 0);
 }
 
 void ObexUnits::listingReadAsXml_data()
@@ -180,24 +176,19 @@ void ObexUnits::listingReadAsXml_data()
     QTest::addColumn<QStringList>("rows");
     QTest::newRow("file named with size=")
         << inListing("<file name=\"a size=12345.txt\" size=\"7\" modified=\"20040101T010203\"/>\r\n") << true
-        << QStringList{"..", "a size=12345.txt 7b"};
-    QTest::newRow("root by its folders") << inListing(
-        "<folder name=\"Bitmap\"/><folder name=\"Ringing tone\"/><file name=\"a.txt\" size=\"1\"/>")
-                                         << true << QStringList{"Bitmap ", "Ringing tone ", "a.txt 1b"};
-    QTest::newRow("subfolder holding a file named Bitmap1.bmp")
-        << inListing("<file name=\"Bitmap1.bmp\" size=\"1\"/>") << true << QStringList{"..", "Bitmap1.bmp 1b"};
+        << QStringList{"a size=12345.txt 7b"};
     QTest::newRow("parent-folder element beside a folder Bitmap")
-        << inListing("<parent-folder/><folder name=\"Bitmap\"/>") << true << QStringList{"..", "Bitmap "};
+        << inListing("<parent-folder/><folder name=\"Bitmap\"/>") << true << QStringList{"Bitmap "};
     QTest::newRow("entries without size take no other entry's")
-        << inListing("<file name=\"a\" size=\"5\"/><file name=\"b\"/>") << true << QStringList{"..", "a 5b", "b "};
+        << inListing("<file name=\"a\" size=\"5\"/><file name=\"b\"/>") << true << QStringList{"a 5b", "b "};
     QTest::newRow("folders before files")
-        << inListing("<file name=\"f\"/><folder name=\"d\"/>") << true << QStringList{"..", "d ", "f "};
+        << inListing("<file name=\"f\"/><folder name=\"d\"/>") << true << QStringList{"d ", "f "};
     QTest::newRow("undeclared entity kept as it stands")
-        << inListing("<file name=\"R&D;x\" size=\"2\"/>") << true << QStringList{"..", "R&D;x 2b"};
+        << inListing("<file name=\"R&D;x\" size=\"2\"/>") << true << QStringList{"R&D;x 2b"};
     QTest::newRow("raw ampersand: not XML, read by keywords")
-        << inListing("<file name=\"a&b\" size=\"1\"/>") << false << QStringList{"..", "a&b 1b"};
+        << inListing("<file name=\"a&b\" size=\"1\"/>") << false << QStringList{"a&b 1b"};
     QTest::newRow("cut short: read by keywords")
-        << inListing("<file name=\"a\" size=\"4\"/>").chopped(21) << false << QStringList{"..", "a 4b"};
+        << inListing("<file name=\"a\" size=\"4\"/>").chopped(21) << false << QStringList{"a 4b"};
 }
 
 void ObexUnits::listingReadAsXml()
@@ -236,7 +227,7 @@ void ObexUnits::listingXmlNamesByteForByte()
             + listed + ".mid\" size=\"1\"/>\r\n</folder-listing>\r\n";
         const auto rows = parseListingXml(text);
         QVERIFY2(rows, declaration.constData());
-        QCOMPARE(names(*rows), (QList<QByteArray>{ParentRowText, "Sms & more", name + ".mid"}));
+        QCOMPARE(names(*rows), (QList<QByteArray>{"Sms & more", name + ".mid"}));
         QCOMPARE(rows->last().kind, EntryKind::MidFile);
     }
 }
@@ -249,11 +240,11 @@ void ObexUnits::listingTypedValues()
                                   "<file name=\"c\" size=\"\" modified=\"20041332T250000\"/>"
                                   "<file name=\"d\" size=\"99999999999999999999\"/>"));
     QVERIFY(rows);
-    QCOMPARE(rows->size(), 5);
-    QCOMPARE((*rows)[1].byteCount, std::optional<quint64>(18446744073709551615ULL));
-    QCOMPARE((*rows)[1].modified, QDateTime(QDate(2004, 2, 29), QTime(12, 0), Qt::UTC));
-    QCOMPARE((*rows)[2].size, QStringLiteral("12kb"));
-    for (int i = 2; i <= 4; ++i) {
+    QCOMPARE(rows->size(), 4);
+    QCOMPARE((*rows)[0].byteCount, std::optional<quint64>(18446744073709551615ULL));
+    QCOMPARE((*rows)[0].modified, QDateTime(QDate(2004, 2, 29), QTime(12, 0), Qt::UTC));
+    QCOMPARE((*rows)[1].size, QStringLiteral("12kb"));
+    for (int i = 1; i <= 3; ++i) {
         QVERIFY(!(*rows)[i].byteCount);
         QVERIFY(!(*rows)[i].modified.isValid());
     }
@@ -265,13 +256,13 @@ void ObexUnits::listingTypedValues()
                                   "<file name=\"pallet.bmp\" size=\"3222\" modified=\"20061103T062000\" "
                                   "user-perm=\"RWD\" group-perm=\"\" />\r\n"));
     QVERIFY(recorded);
-    QCOMPARE(recorded->size(), 3);
-    QCOMPARE((*recorded)[1].name, QByteArray("PersistentData"));
-    QVERIFY(isFolderKind((*recorded)[1].kind));
-    QCOMPARE((*recorded)[1].modified, QDateTime(QDate(2003, 1, 1), QTime(0, 0)));
-    QCOMPARE((*recorded)[2].name, QByteArray("pallet.bmp"));
-    QCOMPARE((*recorded)[2].byteCount, std::optional<quint64>(3222));
-    QCOMPARE((*recorded)[2].modified, QDateTime(QDate(2006, 11, 3), QTime(6, 20)));
+    QCOMPARE(recorded->size(), 2);
+    QCOMPARE((*recorded)[0].name, QByteArray("PersistentData"));
+    QVERIFY(isFolderKind((*recorded)[0].kind));
+    QCOMPARE((*recorded)[0].modified, QDateTime(QDate(2003, 1, 1), QTime(0, 0)));
+    QCOMPARE((*recorded)[1].name, QByteArray("pallet.bmp"));
+    QCOMPARE((*recorded)[1].byteCount, std::optional<quint64>(3222));
+    QCOMPARE((*recorded)[1].modified, QDateTime(QDate(2006, 11, 3), QTime(6, 20)));
 }
 
 void ObexUnits::getData_data()

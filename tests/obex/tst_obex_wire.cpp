@@ -353,7 +353,7 @@ void ObexWire::listingInThreePackets()
     QCOMPARE(listing.text,
              QByteArray("<folder name=\"Sms\"/><file name=\"a.mid\" size=\"5\"/>"
                         "<file name=\"b.jar\" size=\"7\"/>"));
-    QCOMPARE(listing.rows.size(), 4);
+    QCOMPARE(listing.rows.size(), 3);
     QCOMPARE(f.events.logged("received"), QStringList({"received listing 1", "received listing 2"}));
     QCOMPARE(f.events.logged("finished"), QStringList{"finished listing 3"});
     // Listing, two bare continuations, two memory queries.
@@ -377,8 +377,7 @@ void ObexWire::listingAndMemoryWithoutSuccess()
     f.files.RefreshListing();
     const FolderListing shown = f.files.RefreshListing();
     QVERIFY(shown.text.isEmpty());
-    QCOMPARE(shown.rows.size(), 1);
-    QCOMPARE(shown.rows.first().kind, EntryKind::Parent);
+    QVERIFY(shown.rows.isEmpty());
     f.phone.settle();
     QCOMPARE(f.phone.blocks().size(), 7);
     QCOMPARE(f.events.logged("memory"), QStringList({"memory total 1048575", "memory free 524288"}));

@@ -112,6 +112,8 @@ private slots:
     {
         QCOMPARE(WindowLanguage::install(), WindowLanguage::Language::Russian);
         QVERIFY(writeFile(phonePath(QStringLiteral("Misc/readme.txt")), "read me"));
+        // A folder Bitmap makes no root of the folder that holds it.
+        QVERIFY(QDir().mkpath(phonePath(QStringLiteral("Misc/Bitmap"))));
         QVERIFY(QDir().mkpath(phonePath(QStringLiteral("Misc/Old"))));
         QVERIFY(QDir().mkpath(phonePath(QStringLiteral("Bitmap")))); // a root listing has it
         quint32 seed = 1;
@@ -201,6 +203,7 @@ private slots:
         m_messages->answers.clear();
         QVERIFY(m_messages->requests.isEmpty());
         QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\Misc\\"));
+        QCOMPARE(rowTexts(list()).value(0), Parent);
         // One step down, then the listing.
         QCOMPARE(requestsSince(mark).mid(0, 2),
                  (QStringList{"SETPATH flags=02 name=Misc", "GET type=x-obex/folder-listing"}));
