@@ -10,7 +10,7 @@
 #include <iostream>
 #include <memory>
 
-const char *const HelpText =
+const char HelpText[] =
     R"(Usage: tarvel-cli (--port N | --device PATH) [options] COMMAND [ARGUMENTS] [; COMMAND ...]
        tarvel-cli (--port N | --device PATH) [options] shell
        tarvel-cli (--port N | --device PATH) [options] -b FILE
@@ -60,21 +60,7 @@ Commands:
   exit                          end the prompt or the batch
 
 Options:
-  --port N          serial port number 1..9, as in the program's options
-                    (the link ~/.config/tarvel/ports/comN, else /dev/ttyS<N-1>)
-  --device PATH     serial device to use instead of a port number
-  --rts             raise the RTS line while the port is open
-  --link MODE       how OBEX travels on the cable: auto (the default) tries plain
-                    OBEX (AT^SQWE=3, every Siemens phone with a file system)
-                    and falls back to BFB when the phone refuses it; obex or
-                    bfb use that mode only
-  --speed BAUD      line rate: 19200, 38400, 57600 (the default), 115200 or
-                    230400. In plain OBEX the AT commands run at that rate
-                    (230400: x55/x60 phones only; x65 and x75 stop at 115200).
-                    In BFB mode it is asked for after the set-up (230400 not
-                    possible); a phone that does not confirm it stays at 57600,
-                    with a note
-  --yes             copy files larger than 150 kB without asking
+)" TARVEL_LINK_OPTIONS_HELP R"(  --yes             copy files larger than 150 kB without asking
   --trace FILE      write every byte to and from the phone to FILE, with times
                     (file contents and names included), for reporting a problem
   -b, --batch FILE  run the commands of FILE, one a line ("-": standard input);
@@ -255,12 +241,8 @@ std::optional<int> parseCommandLine(const QStringList &arguments, Options *optio
 
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    const QCommandLineOption portOption(QStringLiteral("port"), QString(), QStringLiteral("N"));
-    const QCommandLineOption deviceOption(QStringLiteral("device"), QString(), QStringLiteral("PATH"));
-    const QCommandLineOption rtsOption(QStringLiteral("rts"));
+    LinkSettings::addOptions(parser);
     const QCommandLineOption yesOption(QStringLiteral("yes"));
-    const QCommandLineOption speedOption(QStringLiteral("speed"), QString(), QStringLiteral("BAUD"));
-    const QCommandLineOption linkOption(QStringLiteral("link"), QString(), QStringLiteral("MODE"));
     const QCommandLineOption traceOption(QStringLiteral("trace"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption batchOption(QStringList{QStringLiteral("b"), QStringLiteral("batch")}, QString(),
                                          QStringLiteral("FILE"));
@@ -269,8 +251,8 @@ std::optional<int> parseCommandLine(const QStringList &arguments, Options *optio
     const QCommandLineOption deleteOption(QStringLiteral("delete"));
     const QCommandLineOption dryRunOption(QStringLiteral("dry-run"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({portOption, deviceOption, rtsOption, yesOption, speedOption, linkOption, traceOption,
-                       batchOption, keepGoingOption, recursiveOption, deleteOption, dryRunOption, helpOption});
+    parser.addOptions({yesOption, traceOption, batchOption, keepGoingOption, recursiveOption, deleteOption,
+                       dryRunOption, helpOption});
 
     if (!parser.parse(QStringList{arguments.value(0)} + parts.first()))
         return usage(parser.errorText());
@@ -279,36 +261,14 @@ std::optional<int> parseCommandLine(const QStringList &arguments, Options *optio
         return Success;
     }
 
-    if (parser.isSet(portOption) == parser.isSet(deviceOption))
-        return usage(QStringLiteral("give either --port N or --device PATH"));
-    if (parser.isSet(portOption)) {
-        bool ok = false;
-        options->port = parser.value(portOption).toInt(&ok);
-        if (!ok || options->port < 1 || options->port > 9)
-            return usage(QStringLiteral("--port takes a number from 1 to 9"));
-    }
-    options->device = parser.value(deviceOption);
-    if (parser.isSet(deviceOption) && options->device.isEmpty())
-        return usage(QStringLiteral("--device needs a path"));
-    options->rts = parser.isSet(rtsOption);
+    QString problem;
+    const std::optional<LinkSettings> link = LinkSettings::fromParser(parser, &problem);
+    if (!link)
+        return usage(problem);
+    options->link = *link;
     options->yes = parser.isSet(yesOption);
     options->trace = parser.value(traceOption);
     options->keepGoing = parser.isSet(keepGoingOption);
-    if (parser.isSet(linkOption)) {
-        const std::optional<LinkChoice> choice = linkChoiceNamed(parser.value(linkOption));
-        if (!choice)
-            return usage(QStringLiteral("--link takes auto, obex or bfb"));
-        options->link = *choice;
-    }
-    if (parser.isSet(speedOption)) {
-        static const QStringList rates = {QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("57600"),
-                                          QStringLiteral("115200"), QStringLiteral("230400")};
-        if (!rates.contains(parser.value(speedOption)))
-            return usage(QStringLiteral("--speed takes 19200, 38400, 57600, 115200 or 230400"));
-        options->speed = parser.value(speedOption).toInt();
-        if (options->speed == PlainOnlyRate && options->link == LinkChoice::BfbOnly)
-            return usage(QStringLiteral("--speed 230400 works in plain OBEX only, not with --link bfb"));
-    }
     options->batchFile = parser.value(batchOption);
 
     const QStringList first = parser.positionalArguments();

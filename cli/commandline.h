@@ -1,6 +1,6 @@
 #pragma once
 
-#include "linkchoice.h"
+#include "linksettings.h"
 
 #include <QList>
 #include <QString>
@@ -28,19 +28,15 @@ struct Command
 // The tool's options and the commands given on the command line.
 struct Options
 {
-    int port = 0; // 0: --device names the port
-    QString device;
-    bool rts = false;
+    LinkSettings link;
     bool yes = false;
-    int speed = 57600;
-    LinkChoice link = LinkChoice::PlainFirst; // --link
     QString trace; // --trace FILE: every byte of the line; empty: none
     QString batchFile; // -b FILE; "-" is standard input; empty: no batch
     bool keepGoing = false; // -k: a failed command does not end a batch
     QList<Command> commands; // separated by ";" words
 };
 
-extern const char *const HelpText;
+extern const char HelpText[];
 // The commands of the prompt and of batch files, for "help".
 extern const char *const CommandHelpText;
 

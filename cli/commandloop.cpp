@@ -1,13 +1,13 @@
 #include "commandloop.h"
 
 #include "commandrunner.h"
+#include "pcfiletexts.h"
 #include "terminalevents.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QTextStream>
 
 #include <histedit.h>
 
@@ -26,8 +26,18 @@ bool isCommentOrEmpty(const QString &line)
     return trimmed.isEmpty() || trimmed.startsWith(u'#');
 }
 
-std::optional<Command> commandOf(const QString &line, QString *error)
+// A line as the user wrote it, in UTF-8.
+std::optional<Command> commandOf(const QByteArray &bytes, QString *error)
 {
+    if (!QByteArrayView(bytes).isValidUtf8()) {
+        *error = notUtf8Problem(bytes);
+        return std::nullopt;
+    }
+    const QString line = QString::fromUtf8(bytes);
+    if (isCommentOrEmpty(line)) {
+        error->clear();
+        return std::nullopt;
+    }
     const std::optional<QStringList> words = splitLine(line, error);
     if (!words)
         return std::nullopt;
@@ -69,14 +79,14 @@ public:
     LineEditor(const LineEditor &) = delete;
     LineEditor &operator=(const LineEditor &) = delete;
 
-    std::optional<QString> readLine()
+    std::optional<QByteArray> readLine()
     {
         int count = 0;
         const char *line = el_gets(m_editor, &count);
         if (!line || count <= 0)
             return std::nullopt;
-        QString text = QString::fromLocal8Bit(line);
-        if (text.endsWith(u'\n'))
+        QByteArray text(line, count);
+        if (text.endsWith('\n'))
             text.chop(1);
         if (!text.trimmed().isEmpty()) {
             HistEvent event;
@@ -107,33 +117,29 @@ private:
     QByteArray m_prompt;
 };
 
-std::optional<QString> readPlainLine()
+std::optional<QByteArray> readPlainLine()
 {
     std::string line;
     if (!std::getline(std::cin, line))
         return std::nullopt;
-    return QString::fromLocal8Bit(line);
+    return QByteArray::fromStdString(line);
 }
 
 } // namespace
 
 int runCommands(CommandRunner &runner, const QList<Command> &commands, bool keepGoing)
 {
-    int first = Success;
+    int status = Success;
     for (const Command &command : commands) {
-        const int status = runner.run(command);
-        if (status == LinkError)
-            return status;
-        if (status != Success) {
-            if (first == Success)
-                first = status;
-            if (!keepGoing)
-                return status;
-        }
+        const int ran = runner.run(command);
+        // "exit" keeps the status of the command before it, as in a shell.
         if (runner.finished())
             break;
+        status = ran;
+        if (status == LinkError || (status != Success && !keepGoing))
+            break;
     }
-    return first;
+    return status;
 }
 
 std::optional<QList<Command>> readBatch(const QString &file, int *status)
@@ -147,15 +153,17 @@ std::optional<QList<Command>> readBatch(const QString &file, int *status)
         return std::nullopt;
     }
     QList<Command> commands;
-    QTextStream in(&input);
     int number = 0;
-    QString line;
-    while (in.readLineInto(&line)) {
+    for (QByteArray line; !(line = input.readLine()).isEmpty();) {
         ++number;
-        if (isCommentOrEmpty(line))
-            continue;
+        if (line.endsWith('\n'))
+            line.chop(1);
+        if (line.endsWith('\r'))
+            line.chop(1);
         QString error;
         const std::optional<Command> command = commandOf(line, &error);
+        if (!command && error.isEmpty())
+            continue;
         if (!command) {
             *status = usage(QStringLiteral("%1, line %2: %3")
                                 .arg(file == u"-" ? QStringLiteral("standard input") : file)
@@ -178,24 +186,27 @@ int runShell(CommandRunner &runner)
         editor = std::make_unique<LineEditor>(runner);
         std::cerr << "\"help\" lists the commands, \"exit\" ends the session." << std::endl;
     }
-    int first = Success;
-    while (!runner.finished()) {
-        const std::optional<QString> line = editor ? editor->readLine() : readPlainLine();
+    int status = Success;
+    while (true) {
+        const std::optional<QByteArray> line = editor ? editor->readLine() : readPlainLine();
         if (!line)
             break;
-        if (isCommentOrEmpty(*line))
-            continue;
         QString error;
         const std::optional<Command> command = commandOf(*line, &error);
-        int status = UsageError;
-        if (command)
-            status = runner.run(*command);
-        else
+        if (!command && error.isEmpty())
+            continue;
+        if (!command) {
             printError(error + QStringLiteral(" (\"help\" lists the commands)"));
+            status = UsageError;
+            continue;
+        }
+        const int ran = runner.run(*command);
+        // "exit" keeps the status of the line before it, as in a shell.
+        if (runner.finished())
+            break;
+        status = ran;
         if (status == LinkError)
-            return status;
-        if (status != Success && first == Success)
-            first = status;
+            break;
     }
-    return first;
+    return status;
 }

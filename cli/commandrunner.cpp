@@ -1,12 +1,13 @@
 #include "commandrunner.h"
 
 #include "cp1251.h"
+#include "linktexts.h"
 #include "localfilewriter.h"
 #include "localnames.h"
 #include "pcfiletexts.h"
 #include "phonesession.h"
-#include "portproblem.h"
 #include "progress.h"
+#include "stopsignals.h"
 #include "terminalevents.h"
 #include "trees.h"
 
@@ -95,18 +96,10 @@ int CommandRunner::connect()
         m_connected = true;
         return Success;
     }
-    if (result == PhoneResult::Code::LinkLost)
-        return status(result, {});
-    const std::optional<ConnectFailure> failure = result.connectFailure();
-    if (failure == ConnectFailure::PortUnavailable) {
-        printError(portOpenProblem(m_session.openedDevicePath(), result.portError()));
-    } else {
-        printError(QStringLiteral("no connection to the phone on ") + m_session.devicePath());
-        if (failure) {
-            for (const QString &line : connectFailureLines(*failure))
-                printError(QStringLiteral("  ") + line);
-        }
-    }
+    m_meter.clear();
+    printError(connectProblem(result, m_session));
+    for (const QString &hint : connectHints(result))
+        printError(QStringLiteral("  ") + hint);
     return LinkError;
 }
 
@@ -165,63 +158,63 @@ std::optional<PhonePath> CommandRunner::phonePath(const QString &text)
 
 bool CommandRunner::foldersSendable(const PhonePath &folder)
 {
-    for (const QByteArray &name : folder) {
-        if (const PhoneResult fits = m_session.checkName(name, PhoneSession::NameUse::Folder); !fits.ok())
-            return status(fits, {}) == Success;
+    for (qsizetype i = 0; i < folder.size(); ++i) {
+        if (const PhoneResult fits = m_session.checkName(folder.at(i), PhoneSession::NameUse::Folder); !fits.ok())
+            return failed(displayPath(folder.mid(0, i + 1)), fits) == Success;
     }
     return true;
 }
 
-bool CommandRunner::nameSendable(const QByteArray &name, PhoneSession::NameUse use)
+bool CommandRunner::nameSendable(const PhonePath &path, PhoneSession::NameUse use)
 {
-    return status(m_session.checkName(name, use), {}) == Success;
+    return failed(displayPath(path), m_session.checkName(path.last(), use)) == Success;
 }
 
-int CommandRunner::status(const PhoneResult &result, const QString &refused, const QString &subject)
+int CommandRunner::failed(const QString &action, const PhoneResult &result, const QString &refused,
+                          const PhonePath &target)
 {
-    const auto about = [&subject](const QString &text) {
-        return subject.isEmpty() ? text : subject + QStringLiteral(": ") + text;
-    };
     switch (result.code()) {
     case PhoneResult::Code::Done:
         return Success;
     case PhoneResult::Code::LinkLost:
         m_meter.clear();
-        printError(linkLossText(result.loss()));
+        printError(linkLossText(result.loss()) + QStringLiteral("; switch the phone off and on again"));
         return LinkError;
-    case PhoneResult::Code::FolderRefused:
-        return refuse(QStringLiteral("the phone refused to open the folder \"%1\"").arg(Cp1251::decode(result.name())));
-    case PhoneResult::Code::NotSent:
-        if (const std::optional<Refusal> refusal = result.refusal())
-            return refuse(about(englishText(*refusal)));
-        break;
     case PhoneResult::Code::Declined:
         return Refused; // the question said why
+    case PhoneResult::Code::FolderRefused:
+        return refuse(action + QStringLiteral(": ") + folderProblem(result, target));
     default:
-        break;
+        return refuse(action + QStringLiteral(": ") + resultReason(result, refused, parentOf(target)));
     }
-    return refuse(refused);
 }
 
-QString CommandRunner::replaceFailure(const PhoneResult &result, const QString &what, const PhonePath &folder) const
+QString CommandRunner::folderProblem(const PhoneResult &result, const PhonePath &target)
 {
-    switch (result.code()) {
-    case PhoneResult::Code::Full:
-        return QStringLiteral("%1 did not fit: the phone is full").arg(what);
-    case PhoneResult::Code::OldFileLost:
-        return QStringLiteral("the old file is gone and the new one did not arrive (%1)").arg(what);
-    case PhoneResult::Code::OldSetAside:
-        return QStringLiteral("%1 could not take the name; the old file is kept as %2")
-            .arg(what, displayPath(folder + PhonePath{result.name()}));
-    default:
-        return QStringLiteral("the phone refused %1").arg(what);
+    const QByteArray name = result.name();
+    const PhonePath at = m_session.currentFolder();
+    // A phone that would not go down into a folder stands in its parent; the parent's
+    // listing tells a missing folder from a refused one (phones answer both alike).
+    if (target.size() > at.size() && target.mid(0, at.size()) == at && target.at(at.size()) == name) {
+        const PhonePath refused = at + PhonePath{name};
+        const bool whole = refused == target;
+        const QString shown = QStringLiteral("the folder ") + displayPath(refused);
+        const FolderListing *listing = m_phone.listing(at);
+        const bool held =
+            !listing || std::any_of(listing->rows.cbegin(), listing->rows.cend(), [&](const ListingRow &row) {
+                return isFolderKind(row.kind) && Cp1251::sameName(row.name, name);
+            });
+        if (!held)
+            return whole ? QStringLiteral("not found on the phone") : shown + QStringLiteral(" is not on the phone");
+        return QStringLiteral("the phone refused to open ") + (whole ? QStringLiteral("it") : shown);
     }
+    return resultReason(result, {});
 }
 
 int CommandRunner::treeStatus(const QString &command, const TreeSummary &summary, bool backup)
 {
     if (summary.linkLost)
-        return status(PhoneResult::linkLost(*summary.linkLost), {});
+        return failed({}, PhoneResult::linkLost(*summary.linkLost));
     printSummary(command, summary, backup);
     return summary.failures == 0 ? Success : Refused;
 }
@@ -235,7 +228,8 @@ int CommandRunner::ls(const Command &command)
         return status;
     const FolderListing *listing = m_phone.listing(*folder, true);
     if (!listing)
-        return status(m_phone.failure(), QStringLiteral("the phone refused to list %1").arg(displayPath(*folder)));
+        return failed(QStringLiteral("cannot list ") + displayPath(*folder), m_phone.failure(),
+                      QStringLiteral("the phone refused it"), *folder);
     printListing(*listing);
     return Success;
 }
@@ -247,7 +241,8 @@ int CommandRunner::cd(const Command &command)
         return Refused;
     if (const int status = connect())
         return status;
-    if (const int entered = status(m_session.enter(*folder), {}))
+    if (const int entered = failed(QStringLiteral("cannot change to ") + displayPath(*folder), m_session.enter(*folder),
+                                   QStringLiteral("the phone refused it"), *folder))
         return entered;
     m_folder = *folder;
     return Success;
@@ -262,7 +257,7 @@ int CommandRunner::get(const Command &command)
         return usage(QStringLiteral("\"get\" needs a phone file; get -r copies a folder"));
     const PhonePath folder = parentOf(*path);
     const QByteArray name = path->last();
-    if (!nameSendable(name, PhoneSession::NameUse::File))
+    if (!nameSendable(*path, PhoneSession::NameUse::File))
         return Refused;
 
     // Where it goes: a folder takes the phone's name.
@@ -270,7 +265,8 @@ int CommandRunner::get(const Command &command)
     if (target.isEmpty() || (target != u"-" && QFileInfo(target).isDir())) {
         const auto localName = safeLocalName(name);
         if (!localName)
-            return refuse(englishText(Refusal::UnsafeLocalName));
+            return refuse(
+                QStringLiteral("cannot get %1: %2").arg(displayPath(*path), refusalText(Refusal::UnsafeLocalName)));
         target = localFilePath(target.isEmpty() ? QDir::currentPath() : target, *localName);
     }
     LocalFileError openError;
@@ -293,12 +289,15 @@ int CommandRunner::get(const Command &command)
     const PhoneResult result =
         m_session.get(folder, name, [&writer](QByteArrayView piece) { return writer->write(piece); });
     m_meter.endFile();
-    if (const std::optional<LocalFileError> error = writer->error())
+    if (const std::optional<LocalFileError> error = writer->error()) {
+        // A signal broke the wait for a reader: the run stops, as it would in any other wait.
+        if (error->errorNumber == EINTR && StopSignals::received())
+            return refuse(QStringLiteral("stopped: %1 had no reader; nothing was written").arg(target));
         return refuse(writeProblem(target, *error));
-    if (result == PhoneResult::Code::NotFound)
-        return refuse(QStringLiteral("cannot get %1: not found on the phone").arg(displayPath(*path)));
-    if (!result.ok())
-        return status(result, QStringLiteral("the phone did not deliver %1").arg(command.operands.value(0)));
+    }
+    if (const int status = failed(QStringLiteral("cannot get ") + displayPath(*path), result,
+                                  QStringLiteral("the phone did not deliver it"), *path))
+        return status;
     if (!writer->commit(modified))
         return refuse(writeProblem(target, *writer->error()));
     return Success;
@@ -317,7 +316,8 @@ int CommandRunner::getTree(const Command &command)
     if (!folder->isEmpty()) {
         const auto localName = safeLocalName(folder->last());
         if (!localName)
-            return refuse(englishText(Refusal::UnsafeLocalName));
+            return refuse(
+                QStringLiteral("cannot get %1: %2").arg(displayPath(*folder), refusalText(Refusal::UnsafeLocalName)));
         local = localFilePath(local, *localName);
     }
     if (const int status = connect())
@@ -332,11 +332,12 @@ int CommandRunner::put(const Command &command)
         return refuse(*problem);
     bool large = false;
     QByteArray phoneName;
+    const QString action = QStringLiteral("cannot put ") + source;
     if (const PhoneResult checked = m_session.checkUpload(source, &large, &phoneName); !checked.ok())
-        return status(checked, {}, source);
+        return failed(action, checked);
     // Nothing is made on the phone that could not be fetched back.
     if (const PhoneResult fits = m_session.checkName(phoneName, PhoneSession::NameUse::File); !fits.ok())
-        return status(fits, {}, source);
+        return failed(action, fits);
     const auto folder = phonePath(command.operands.value(1));
     if (!folder || !foldersSendable(*folder))
         return Refused;
@@ -362,7 +363,8 @@ int CommandRunner::put(const Command &command)
     m_events.setSubject({});
     m_events.setAnswer(m_options.yes ? TerminalEvents::Answer::Yes : TerminalEvents::Answer::Ask);
     m_phone.forget(*folder);
-    return status(result, replaceFailure(result, source, *folder), source);
+    return failed(QStringLiteral("%1 into %2").arg(action, displayPath(*folder)), result,
+                  QStringLiteral("the phone refused it"), *folder + PhonePath{phoneName});
 }
 
 int CommandRunner::putTree(const Command &command)
@@ -375,7 +377,7 @@ int CommandRunner::putTree(const Command &command)
     const QString name = QFileInfo(info.canonicalFilePath()).fileName();
     QByteArray phoneName;
     if (name.isEmpty() || !PhoneSession::encodeName(name, &phoneName).ok())
-        return refuse(QStringLiteral("%1: %2").arg(source, englishText(Refusal::NameNotEncodable)));
+        return refuse(QStringLiteral("cannot put %1: %2").arg(source, refusalText(Refusal::NameNotEncodable)));
     const auto folder = phonePath(command.operands.value(1));
     if (!folder || !foldersSendable(*folder) || !foldersSendable({phoneName}))
         return Refused;
@@ -383,8 +385,9 @@ int CommandRunner::putTree(const Command &command)
     if (const int status = connect())
         return status;
     const PhonePath target = *folder + PhonePath{phoneName};
-    if (const int made = status(m_session.makeFolder(*folder, phoneName),
-                                QStringLiteral("the phone refused to make the folder %1").arg(displayPath(target))))
+    if (const int made =
+            failed(QStringLiteral("cannot make the folder ") + displayPath(target),
+                   m_session.makeFolder(*folder, phoneName), QStringLiteral("the phone refused it"), target))
         return made;
     return treeStatus(QStringLiteral("put -r"), uploadTree(m_phone, m_meter, m_events, source, target), false);
 }
@@ -396,15 +399,14 @@ int CommandRunner::remove(const Command &command)
         return Refused;
     if (path->isEmpty())
         return usage(QStringLiteral("\"rm\" needs a phone path"));
-    if (!nameSendable(path->last(), PhoneSession::NameUse::File))
+    if (!nameSendable(*path, PhoneSession::NameUse::File))
         return Refused;
     if (const int status = connect())
         return status;
     const PhoneResult result = m_session.remove(parentOf(*path), path->last());
     m_phone.forget(parentOf(*path));
-    if (result == PhoneResult::Code::NotFound)
-        return refuse(QStringLiteral("cannot delete %1: not found on the phone").arg(displayPath(*path)));
-    return status(result, QStringLiteral("the phone refused to delete %1").arg(displayPath(*path)));
+    return failed(QStringLiteral("cannot delete ") + displayPath(*path), result, QStringLiteral("the phone refused it"),
+                  *path);
 }
 
 int CommandRunner::makeFolder(const Command &command)
@@ -418,9 +420,27 @@ int CommandRunner::makeFolder(const Command &command)
         return Refused;
     if (const int status = connect())
         return status;
-    const PhoneResult result = m_session.makeFolder(parentOf(*path), path->last());
-    m_phone.forget(parentOf(*path));
-    return status(result, QStringLiteral("the phone refused to make the folder %1").arg(command.operands.value(0)));
+    const QString action = QStringLiteral("cannot make the folder ") + displayPath(*path);
+    const PhonePath parent = parentOf(*path);
+    // The phone enters a folder it has when asked to make it: what the folder holds is
+    // looked up first, without regard to letter case, as the phone compares names.
+    const FolderListing *listing = m_phone.listing(parent, true);
+    if (!listing)
+        return failed(action, m_phone.failure(), QStringLiteral("the phone refused it"), *path);
+    for (const ListingRow &row : listing->rows) {
+        if (row.kind == EntryKind::Parent || !Cp1251::sameName(row.name, path->last()))
+            continue;
+        if (row.name != path->last())
+            return refuse(QStringLiteral("%1: the %2 %3 exists (the phone does not tell letter case apart)")
+                              .arg(action, isFolderKind(row.kind) ? QStringLiteral("folder") : QStringLiteral("file"),
+                                   displayPath(parent + PhonePath{row.name})));
+        return refuse(action
+                      + (isFolderKind(row.kind) ? QStringLiteral(": it exists")
+                                                : QStringLiteral(": a file of that name exists")));
+    }
+    const PhoneResult result = m_session.makeFolder(parent, path->last());
+    m_phone.forget(parent);
+    return failed(action, result, QStringLiteral("the phone refused it"), *path);
 }
 
 int CommandRunner::move(const Command &command)
@@ -439,7 +459,7 @@ int CommandRunner::move(const Command &command)
     if (intoFolder)
         to->append(from->last());
     if (const PhoneResult fits = m_session.checkName(to->last(), PhoneSession::NameUse::File); !fits.ok())
-        return status(fits, {}, QStringLiteral("cannot move %1").arg(displayPath(*from)));
+        return failed(QStringLiteral("cannot move %1 to %2").arg(displayPath(*from), displayPath(*to)), fits);
     if (const int status = connect())
         return status;
 
@@ -472,37 +492,29 @@ int CommandRunner::move(const Command &command)
             result = m_session.remove(parentOf(*from), from->last());
     }
     m_phone.forgetAll();
-    const QString fromShown = displayPath(*from);
-    const QString toShown = displayPath(*to);
-    switch (result.code()) {
-    case PhoneResult::Code::Done:
-        // A current folder inside what moved moves with it.
-        if (m_folder.size() >= from->size() && m_folder.mid(0, from->size()) == *from)
-            m_folder = *to + m_folder.mid(from->size());
-        return Success;
-    case PhoneResult::Code::NotFound:
-        return refuse(QStringLiteral("cannot move %1 to %2: not found on the phone").arg(fromShown, toShown));
-    case PhoneResult::Code::Exists:
-        return refuse(QStringLiteral("cannot move %1: %2 already exists").arg(fromShown, toShown));
-    case PhoneResult::Code::PathTooLong:
-        return refuse(QStringLiteral("cannot move %1 to %2: the phone's move command takes paths of at most %3 "
-                                     "characters")
-                          .arg(fromShown, toShown)
-                          .arg(PhoneSession::MaxMovePathUnits));
-    case PhoneResult::Code::OldFileLost:
-    case PhoneResult::Code::OldSetAside:
-        return refuse(QStringLiteral("cannot move %1 to %2: %3")
-                          .arg(fromShown, toShown, replaceFailure(result, toShown, parentOf(*to))));
-    default:
-        return status(result, QStringLiteral("the phone refused to move %1 to %2").arg(fromShown, toShown));
-    }
+    // A current folder inside what moved moves with it.
+    if (result.ok() && m_folder.size() >= from->size() && m_folder.mid(0, from->size()) == *from)
+        m_folder = *to + m_folder.mid(from->size());
+    const QString action = QStringLiteral("cannot move %1 to %2").arg(displayPath(*from), displayPath(*to));
+    if (result == PhoneResult::Code::Exists)
+        return refuse(QStringLiteral("%1: %2 exists").arg(action, displayPath(*to)));
+    return failed(action, result, QStringLiteral("the phone refused it"), *to);
 }
 
 int CommandRunner::info()
 {
     if (const int status = connect())
         return status;
-    printInfo(m_session.info());
+    const PhoneResult updated = m_session.updateMemory();
+    if (updated == PhoneResult::Code::LinkLost)
+        return failed({}, updated);
+    PhoneSession::Info info = m_session.info();
+    // Figures from before a change are no figures.
+    if (!updated.ok()) {
+        info.totalMemory.reset();
+        info.freeMemory.reset();
+    }
+    printInfo(info);
     return Success;
 }
 

@@ -45,14 +45,17 @@ private:
 
     // The operand as a phone path; prints the problem otherwise.
     std::optional<PhonePath> phonePath(const QString &text);
-    // Prints the problem a result names, and returns the exit status: refused is the
-    // text of the phone's refusal, subject what a refusal found on the PC is about.
-    int status(const PhoneResult &result, const QString &refused, const QString &subject = {});
+    // Prints what stopped the command, "<action>: <reason>", and returns the exit
+    // status (Success for Done, LinkError after a lost link): refused is what the
+    // phone's refusal of the operation itself means, target the phone path the
+    // command names.
+    int failed(const QString &action, const PhoneResult &result, const QString &refused = {},
+               const PhonePath &target = {});
+    // Why the phone did not open a folder on the way to target: missing or refused.
+    QString folderProblem(const PhoneResult &result, const PhonePath &target);
     // Whether the names fit their requests; the refusal printed otherwise.
     bool foldersSendable(const PhonePath &folder);
-    bool nameSendable(const QByteArray &name, PhoneSession::NameUse use);
-    // Why a replacing upload of what (into folder) failed, in words.
-    QString replaceFailure(const PhoneResult &result, const QString &what, const PhonePath &folder) const;
+    bool nameSendable(const PhonePath &path, PhoneSession::NameUse use);
     // The summary printed, or the lost link; the exit status.
     int treeStatus(const QString &command, const TreeSummary &summary, bool backup);
 

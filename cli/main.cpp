@@ -3,6 +3,7 @@
 #include "commandline.h"
 #include "commandloop.h"
 #include "commandrunner.h"
+#include "pcfiletexts.h"
 #include "phonesession.h"
 #include "progress.h"
 #include "stopsignals.h"
@@ -19,6 +20,13 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarvel-cli"));
 
+    // Qt reads the words as UTF-8: any other byte would come back as another name.
+    for (int i = 1; i < argc; ++i) {
+        if (!QByteArrayView(argv[i]).isValidUtf8()) {
+            printError(notUtf8Problem(argv[i]));
+            return UsageError;
+        }
+    }
     Options options;
     if (const std::optional<int> status = parseCommandLine(QCoreApplication::arguments(), &options))
         return *status;
@@ -45,13 +53,7 @@ int main(int argc, char *argv[])
     // Standard input that carries the commands answers no questions.
     events.setQuestionsAllowed(options.batchFile != u"-" && !(shell && !::isatty(STDIN_FILENO)));
     PhoneSession session(*crc, events, events, events);
-    if (options.port == 0)
-        session.setDevicePath(options.device);
-    else
-        session.setPortNumber(options.port);
-    session.setRts(options.rts);
-    session.setSpeed(options.speed);
-    session.setLinkChoice(options.link);
+    options.link.applyTo(session);
     QString traceError;
     if (!options.trace.isEmpty() && !session.traceTo(options.trace, &traceError)) {
         printError(QStringLiteral("cannot write the trace %1: %2").arg(options.trace, traceError));

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 QString systemError(int error)
@@ -44,4 +45,40 @@ std::optional<QString> uploadSourceProblem(const QString &path)
     if (S_ISSOCK(info.st_mode))
         return QStringLiteral("%1 is a socket, not a file").arg(path);
     return QStringLiteral("%1 is not a file").arg(path);
+}
+
+QList<QByteArray> namesNotUtf8(const QString &folder)
+{
+    QList<QByteArray> names;
+    DIR *entries = ::opendir(QFile::encodeName(folder).constData());
+    if (!entries)
+        return names;
+    while (const dirent *entry = ::readdir(entries)) {
+        const QByteArrayView name(entry->d_name);
+        if (!name.isValidUtf8())
+            names.append(name.toByteArray());
+    }
+    ::closedir(entries);
+    return names;
+}
+
+QString notUtf8Problem(const QByteArray &name)
+{
+    QString shown;
+    for (qsizetype i = 0; i < name.size();) {
+        // The shortest piece from here that is valid UTF-8 is one character.
+        qsizetype length = 1;
+        while (length <= 4 && !QByteArrayView(name).sliced(i, std::min(length, name.size() - i)).isValidUtf8())
+            ++length;
+        if (length > 4 || i + length > name.size()) {
+            shown += QStringLiteral("\\x") + QString::number(quint8(name[i]), 16).toUpper().rightJustified(2, u'0');
+            ++i;
+        } else {
+            shown += QString::fromUtf8(name.mid(i, length));
+            i += length;
+        }
+    }
+    return QStringLiteral(
+               "%1: not valid UTF-8 (names on the PC must be UTF-8 to reach the phone; convmv renames files)")
+        .arg(shown);
 }

@@ -2,6 +2,8 @@
 
 #include "localfilewriter.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -19,3 +21,9 @@ std::optional<QString> uploadSourceProblem(const QString &path);
 
 // The system's reason for the last failed call (errno), in English.
 QString systemError(int error);
+
+// The names in a PC folder that are not valid UTF-8, the character set names on the PC
+// are read in: such a file cannot be named to the system again.
+QList<QByteArray> namesNotUtf8(const QString &folder);
+// "NAME: not valid UTF-8 ...", the name shown as UTF-8 where it is and \xHH elsewhere.
+QString notUtf8Problem(const QByteArray &name);

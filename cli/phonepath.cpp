@@ -1,7 +1,7 @@
 #include "phonepath.h"
 
 #include "cp1251.h"
-#include "terminalevents.h"
+#include "linktexts.h"
 
 std::optional<PhonePath> resolvePhonePath(const PhonePath &current, const QString &text, QString *error)
 {
@@ -23,7 +23,7 @@ std::optional<PhonePath> resolvePhonePath(const PhonePath &current, const QStrin
         }
         const auto bytes = Cp1251::encode(part);
         if (!bytes) {
-            *error = englishText(Refusal::NameNotEncodable) + QStringLiteral(": ") + part;
+            *error = part + QStringLiteral(": ") + refusalText(Refusal::NameNotEncodable);
             return std::nullopt;
         }
         path.append(*bytes);

@@ -1,5 +1,7 @@
 #include "terminalevents.h"
 
+#include "cp1251.h"
+#include "linktexts.h"
 #include "phonesession.h"
 #include "progress.h"
 
@@ -44,55 +46,42 @@ QString stepText(ConnectStep step)
 
 } // namespace
 
-QStringList connectFailureLines(ConnectFailure failure)
+QString resultReason(const PhoneResult &result, const QString &refused, const PhonePath &folder)
 {
-    const QString noAnswer = QStringLiteral("The phone does not answer.");
-    const QString tryAgain = QStringLiteral("Try again.");
-    switch (failure) {
-    case ConnectFailure::At:
-        return {noAnswer, QStringLiteral("Check that the phone is switched on, that the cable is plugged in"),
-                QStringLiteral("and that --port or --device names the right serial port.")};
-    case ConnectFailure::Model:
-        return {noAnswer, tryAgain};
-    case ConnectFailure::Bfb:
-        return {QStringLiteral("The phone does not take up the BFB link."),
-                QStringLiteral("Switch the phone off and on again."), tryAgain};
-    case ConnectFailure::Plain:
-        return {QStringLiteral("The phone does not take up plain OBEX (AT^SQWE=3 or the OBEX connection)."),
-                QStringLiteral("Try --link bfb, or switch the phone off and on again.")};
-    case ConnectFailure::Rate:
-        return {QStringLiteral("The phone does not answer AT at this rate (x65 and x75 phones stop at 115200)."),
-                QStringLiteral("Try a lower --speed.")};
-    case ConnectFailure::PortUnavailable:
-        break;
+    using Code = PhoneResult::Code;
+    switch (result.code()) {
+    case Code::Done:
+        return {};
+    case Code::NotSent:
+        if (const std::optional<Refusal> refusal = result.refusal())
+            return refusalText(*refusal);
+        return QStringLiteral("the name cannot be sent to the phone");
+    case Code::Declined:
+        return QStringLiteral("not copied");
+    case Code::NotConnected:
+        return QStringLiteral("no connection to the phone");
+    case Code::FolderRefused:
+        return QStringLiteral("the phone refused to open the folder \"%1\"").arg(Cp1251::decode(result.name()));
+    case Code::Refused:
+        return refused;
+    case Code::Full:
+        return QStringLiteral("the phone is full");
+    case Code::NotFound:
+        return QStringLiteral("not found on the phone");
+    case Code::Exists:
+        return QStringLiteral("it exists");
+    case Code::PathTooLong:
+        return QStringLiteral("the phone's move command takes paths of at most %1 characters")
+            .arg(PhoneSession::MaxMovePathUnits);
+    case Code::OldFileLost:
+        return QStringLiteral("the old file is gone and the new one did not arrive");
+    case Code::OldSetAside:
+        return QStringLiteral("the new file could not take the name; the old one is kept as %1")
+            .arg(displayPath(folder + PhonePath{result.name()}));
+    case Code::LinkLost:
+        return linkLossText(result.loss());
     }
-    return {};
-}
-
-QString englishText(Refusal refusal)
-{
-    switch (refusal) {
-    case Refusal::SourceMissing:
-        return QStringLiteral("Cannot find that file.");
-    case Refusal::SourceUnreadable:
-        return QStringLiteral("Cannot read the file.");
-    case Refusal::StagingUnwritable:
-        return QStringLiteral("Cannot write the staging file temp.tmp; check the free disk space.");
-    case Refusal::StagingTooLarge:
-        return QStringLiteral("The file is too large for the phone: at most %1 bytes.")
-            .arg(PhoneSession::largestUpload());
-    case Refusal::FolderNameTooLong:
-        return QStringLiteral("The folder name is too long: at most 122 characters.");
-    case Refusal::FileNameTooLong:
-        return QStringLiteral("The file name is too long: at most 123 characters.");
-    case Refusal::UploadNameTooLong:
-        return QStringLiteral("The file name is too long for the phone: at most 239 characters.");
-    case Refusal::NameNotEncodable:
-        return QStringLiteral("The name holds characters the phone cannot store (no Windows-1251 code).");
-    case Refusal::UnsafeLocalName:
-        return QStringLiteral("The phone file's name cannot be used as a PC file name.");
-    }
-    return {};
+    return refused;
 }
 
 QString terminalText(const QString &text)
@@ -149,15 +138,6 @@ void TerminalEvents::modelReported(const QString &model)
     progressLine(QStringLiteral("Siemens ") + model);
 }
 
-void TerminalEvents::connectFailed(ConnectFailure failure, SerialPort::OpenError)
-{
-    // The port's problem is worded from the result.
-    if (failure == ConnectFailure::PortUnavailable)
-        return;
-    for (const QString &line : connectFailureLines(failure))
-        progressLine(line);
-}
-
 void TerminalEvents::speedChanged(int baud)
 {
     progressLine(QStringLiteral("Line rate: %1 baud.").arg(baud));
@@ -166,7 +146,7 @@ void TerminalEvents::speedChanged(int baud)
 void TerminalEvents::speedNotConfirmed(int baud)
 {
     m_meter.clear();
-    printError(QStringLiteral("note: the phone did not confirm %1 baud; the link stays at 57600 baud").arg(baud));
+    printError(QStringLiteral("note: ") + speedNotConfirmedText(baud));
 }
 
 void TerminalEvents::bytesTransferred(PhoneOperation operation, qint64 done, qint64 total)
@@ -186,11 +166,4 @@ bool TerminalEvents::confirmLargeUpload()
     printError(QStringLiteral("%1 is larger than 150 kB; run with --yes to copy it without asking")
                    .arg(m_subject.isEmpty() ? QStringLiteral("the file") : m_subject));
     return false;
-}
-
-QString linkLossText(LinkLoss loss)
-{
-    return loss == LinkLoss::Timeout
-        ? QStringLiteral("The phone stopped answering (time-out). Switch the phone off and on again.")
-        : QStringLiteral("The phone's reply made no sense (a noisy line?). Switch the phone off and on again.");
 }

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "phoneevents.h"
+#include "phonepath.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <optional>
 
+class PhoneResult;
 class ProgressMeter;
 
 // The phone events on a terminal, in English: the connection steps on standard error
@@ -36,7 +38,6 @@ public:
 
     void connectStep(ConnectStep step) override;
     void modelReported(const QString &model) override;
-    void connectFailed(ConnectFailure failure, SerialPort::OpenError portError) override;
     void speedChanged(int baud) override;
     void speedNotConfirmed(int baud) override;
     void bytesTransferred(PhoneOperation operation, qint64 done, qint64 total) override;
@@ -52,11 +53,10 @@ private:
     QString m_subject;
 };
 
-QString englishText(Refusal refusal);
-// What a failed step of the connect procedure means, line by line.
-QStringList connectFailureLines(ConnectFailure failure);
-// What a fatal link error means for the user.
-QString linkLossText(LinkLoss loss);
+// Why an operation failed, for a line "cannot ...: <reason>": refused is what the phone's
+// refusal of the operation itself means; folder the folder of the name an old file
+// was set aside under.
+QString resultReason(const PhoneResult &result, const QString &refused, const PhonePath &folder = {});
 // Asks a yes/no question on the terminal; false unless the user answers yes.
 bool askOnTerminal(const QString &question);
 // text for one terminal line: a tab, line feed or carriage return as \t, \n, \r, any

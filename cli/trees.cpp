@@ -1,7 +1,7 @@
 #include "trees.h"
 
 #include "backuprecord.h"
-#include "cp1251.h"
+#include "linktexts.h"
 #include "localfilewriter.h"
 #include "localnames.h"
 #include "pcfiletexts.h"
@@ -25,23 +25,6 @@ void fail(ProgressMeter &meter, TreeSummary &summary, const QString &problem)
     ++summary.failures;
 }
 
-// What a phone result other than Done and LinkLost is in words; otherwise: the
-// phone's refusal.
-QString problemText(const PhoneResult &result, const QString &otherwise)
-{
-    switch (result.code()) {
-    case PhoneResult::Code::FolderRefused:
-        return QStringLiteral("the phone refused to open the folder \"%1\"").arg(Cp1251::decode(result.name()));
-    case PhoneResult::Code::NotSent:
-        if (const std::optional<Refusal> refusal = result.refusal())
-            return englishText(*refusal);
-        break;
-    default:
-        break;
-    }
-    return otherwise;
-}
-
 // A lost link ends the copy: true then, with the summary saying so.
 bool linkLost(const PhoneResult &result, TreeSummary &summary)
 {
@@ -55,6 +38,7 @@ struct PhoneFile
     PhonePath folder;
     QByteArray name;
     QString relative; // below the tree's PC folder, "/" between names
+    QString localFolder;
     QString local;
     qint64 size; // -1: unknown
     QDateTime modified;
@@ -86,8 +70,9 @@ public:
         if (!listing) {
             if (!linkLost(m_phone.failure(), m_summary))
                 fail(m_meter, m_summary,
-                     problemText(m_phone.failure(),
-                                 QStringLiteral("the phone refused to list %1").arg(displayPath(folder))));
+                     QStringLiteral("cannot list %1: %2")
+                         .arg(displayPath(folder),
+                              resultReason(m_phone.failure(), QStringLiteral("the phone refused it"))));
             return;
         }
         // Copied: further listings may move the stored ones.
@@ -100,7 +85,7 @@ public:
             const std::optional<QString> localName = safeLocalName(row.name);
             if (!localName) {
                 fail(m_meter, m_summary,
-                     QStringLiteral("%1: %2").arg(displayPath(path), englishText(Refusal::UnsafeLocalName)));
+                     QStringLiteral("cannot get %1: %2").arg(displayPath(path), refusalText(Refusal::UnsafeLocalName)));
                 continue;
             }
             phoneNames[relative].insert(*localName); // no reference kept: walk() grows the hash
@@ -119,7 +104,7 @@ public:
                 if (m_summary.linkLost)
                     return;
             } else {
-                files.append(PhoneFile{folder, row.name, entryRelative, localPath,
+                files.append(PhoneFile{folder, row.name, entryRelative, local, localPath,
                                        row.byteCount ? qint64(*row.byteCount) : -1, row.modified});
                 bytes += std::max<qint64>(files.last().size, 0);
             }
@@ -154,7 +139,7 @@ private:
         const PhoneResult fits = m_phone.session().checkName(
             row.name, isFolderKind(row.kind) ? PhoneSession::NameUse::Folder : PhoneSession::NameUse::File);
         if (!fits.ok()) {
-            fail(m_meter, m_summary, QStringLiteral("%1: %2").arg(displayPath(path), problemText(fits, {})));
+            fail(m_meter, m_summary, QStringLiteral("%1: %2").arg(displayPath(path), resultReason(fits, {})));
             return false;
         }
         if (m_backup && relative == QLatin1StringView(BackupRecord::FileName)) {
@@ -274,10 +259,23 @@ TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhoneP
         }
     };
 
+    // The PC folders that could not be made, and so hold nothing of the phone's.
+    QSet<QString> unmade;
     if (!options.dryRun) {
+        const auto belowUnmade = [&unmade](const QString &path) {
+            return std::any_of(unmade.cbegin(), unmade.cend(), [&path](const QString &above) {
+                return path.size() > above.size() && path.startsWith(above)
+                    && (above.endsWith(u'/') || path.at(above.size()) == u'/');
+            });
+        };
         for (const LocalFolder &local : std::as_const(plan.folders)) {
-            if (!QDir().mkpath(local.path))
-                fail(meter, summary, QStringLiteral("cannot make the folder %1").arg(local.path));
+            if (belowUnmade(local.path)) {
+                unmade.insert(local.path);
+            } else if (const std::optional<LocalFileError> problem = makeLocalFolder(local.path)) {
+                fail(meter, summary,
+                     QStringLiteral("cannot make the folder %1: %2").arg(local.path, writeReason(*problem)));
+                unmade.insert(local.path);
+            }
         }
     }
 
@@ -290,6 +288,10 @@ TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhoneP
                 if (const auto now = BackupRecord::regularFile(file.local); now && !options.dryRun)
                     record->set(file.relative, *now);
             }
+            continue;
+        }
+        if (unmade.contains(file.localFolder)) {
+            ++summary.failures; // said for its folder
             continue;
         }
         const QString shown = displayPath(file.folder + PhonePath{file.name});
@@ -314,7 +316,9 @@ TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhoneP
         if (const std::optional<LocalFileError> writeError = writer->error())
             fail(meter, summary, writeProblem(file.local, *writeError));
         else if (!result.ok())
-            fail(meter, summary, problemText(result, QStringLiteral("the phone did not deliver %1").arg(shown)));
+            fail(meter, summary,
+                 QStringLiteral("cannot get %1: %2")
+                     .arg(shown, resultReason(result, QStringLiteral("the phone did not deliver it"))));
         else if (!writer->commit(file.modified))
             fail(meter, summary, writeProblem(file.local, *writer->error()));
         else {
@@ -378,6 +382,8 @@ void walkLocal(const PhoneSession &session, const QString &local, const PhonePat
                ProgressMeter &meter, TreeSummary &summary)
 {
     plan.folders.append({local, phone});
+    for (const QByteArray &name : namesNotUtf8(local))
+        fail(meter, summary, notUtf8Problem(QFile::encodeName(local) + '/' + name) + QStringLiteral("; not copied"));
     const QFileInfoList entries = QDir(local).entryInfoList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsFirst);
     for (const QFileInfo &entry : entries) {
@@ -396,7 +402,7 @@ void walkLocal(const PhoneSession &session, const QString &local, const PhonePat
         if (fits.ok())
             fits = session.checkName(name, PhoneSession::NameUse::Folder);
         if (!fits.ok()) {
-            fail(meter, summary, QStringLiteral("%1: %2").arg(entry.filePath(), problemText(fits, {})));
+            fail(meter, summary, QStringLiteral("%1: %2").arg(entry.filePath(), resultReason(fits, {})));
             continue;
         }
         walkLocal(session, entry.filePath(), phone + PhonePath{name}, plan, meter, summary);
@@ -428,8 +434,8 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
         if (!result.ok()) {
             missing.insert(folder.phone);
             fail(meter, summary,
-                 problemText(result,
-                             QStringLiteral("the phone refused to make the folder %1").arg(displayPath(folder.phone))));
+                 QStringLiteral("cannot make the folder %1: %2")
+                     .arg(displayPath(folder.phone), resultReason(result, QStringLiteral("the phone refused it"))));
         }
     }
 
@@ -450,7 +456,7 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
         if (checked.ok())
             checked = phone.session().checkName(name, PhoneSession::NameUse::File);
         if (!checked.ok()) {
-            fail(meter, summary, QStringLiteral("%1: %2").arg(file.local, problemText(checked, {})));
+            fail(meter, summary, QStringLiteral("cannot put %1: %2").arg(file.local, resultReason(checked, {})));
             continue;
         }
         events.setSubject(file.local);
@@ -460,31 +466,16 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
         events.setSubject({});
         if (linkLost(result, summary))
             break;
-        switch (result.code()) {
-        case PhoneResult::Code::Done:
+        if (result.ok()) {
             ++summary.files;
             summary.bytes += file.size;
-            break;
-        case PhoneResult::Code::Declined:
+        } else if (result == PhoneResult::Code::Declined) {
             ++summary.failures; // the question said why
-            break;
-        case PhoneResult::Code::NotSent:
-            fail(meter, summary, QStringLiteral("%1: %2").arg(file.local, problemText(result, {})));
-            break;
-        case PhoneResult::Code::Full:
-            fail(meter, summary, QStringLiteral("%1 did not fit: the phone is full").arg(file.local));
-            break;
-        case PhoneResult::Code::OldFileLost:
+        } else {
             fail(meter, summary,
-                 QStringLiteral("the old file is gone and the new one did not arrive (%1)").arg(file.local));
-            break;
-        case PhoneResult::Code::OldSetAside:
-            fail(meter, summary,
-                 QStringLiteral("%1 was not copied; the old file is kept as %2")
-                     .arg(file.local, displayPath(file.phoneFolder + PhonePath{result.name()})));
-            break;
-        default:
-            fail(meter, summary, problemText(result, QStringLiteral("the phone refused %1").arg(file.local)));
+                 QStringLiteral("cannot put %1 into %2: %3")
+                     .arg(file.local, displayPath(file.phoneFolder),
+                          resultReason(result, QStringLiteral("the phone refused it"), file.phoneFolder)));
         }
     }
     meter.endTree();

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -43,26 +42,6 @@ SerialPort::OpenError classify(int error)
     default:
         return SerialPort::OpenError::Other;
     }
-}
-
-QString describe(SerialPort::OpenError kind, const QString &path, int error)
-{
-    switch (kind) {
-    case SerialPort::OpenError::NoSuchDevice:
-        return QStringLiteral("no such device: %1").arg(path);
-    case SerialPort::OpenError::Busy:
-        return QStringLiteral("%1 is in use by another program").arg(path);
-    case SerialPort::OpenError::NoPermission:
-        return QStringLiteral("no permission to open %1 (is the user in the dialout group?)").arg(path);
-    case SerialPort::OpenError::NotSerial:
-        return QStringLiteral("%1 is not a serial port").arg(path);
-    case SerialPort::OpenError::IsDirectory:
-        return QStringLiteral("%1 is a directory, not a serial port").arg(path);
-    case SerialPort::OpenError::Other:
-    case SerialPort::OpenError::None:
-        break;
-    }
-    return QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
 }
 
 } // namespace
@@ -140,15 +119,13 @@ void SerialPort::applyModemLines()
         ::ioctl(m_fd, m_rts ? TIOCMBIS : TIOCMBIC, &rts);
 }
 
-bool SerialPort::open(QString *reason)
+bool SerialPort::open()
 {
     close();
     const QString path = devicePath();
     m_openedPath = path;
     auto fail = [&](int error) {
         m_openError = classify(error);
-        if (reason)
-            *reason = describe(m_openError, path, error);
         if (m_fd >= 0) {
             ::close(m_fd);
             m_fd = -1;

@@ -63,9 +63,9 @@ public:
     // then simply not applied, which is no error.
     bool modemLinesSupported() const;
 
-    // Opens and configures the device, exclusively. On failure returns false, sets
-    // openError() and, when given, *reason to a short English description.
-    bool open(QString *reason = nullptr);
+    // Opens and configures the device, exclusively. On failure returns false and sets
+    // openError(); each front end words it.
+    bool open();
     OpenError openError() const;
     // Harmless when closed.
     void close();

@@ -1,13 +1,9 @@
 #include "mountoptions.h"
 
 #include <QCommandLineParser>
-#include <QFileInfo>
-
-#include <algorithm>
-#include <iterator>
 
 const char MountHelpText[] =
-    R"(Usage: tarvel-mount (--port N | --device PATH) [--link MODE] [--speed RATE] [--rts] [-o OPTIONS] [-f] MOUNTPOINT
+    R"(Usage: tarvel-mount (--port N | --device PATH) [--link MODE] [--speed BAUD] [--rts] [-o OPTIONS] [-f] MOUNTPOINT
 
 Shows the flash memory of a Siemens phone on a serial data cable as a
 folder: MOUNTPOINT, an existing empty folder. Unmount with
@@ -15,18 +11,10 @@ folder: MOUNTPOINT, an existing empty folder. Unmount with
 or with Ctrl-C when running with -f.
 
 Options:
-  --port N        serial port number 1..9, as in the program's options
-                  (the link ~/.config/tarvel/ports/comN, else /dev/ttyS<N-1>)
-  --device PATH   serial device to use instead of a port number
-  --link MODE     auto (the default): plain OBEX (AT^SQWE=3), BFB when the
-                  phone refuses it; obex or bfb: that mode only
-  --speed RATE    line rate: 19200, 38400, 57600 (the default), 115200, or
-                  230400 in plain OBEX (x55/x60 phones only)
-  --rts           raise the RTS line while the port is open
-  -o OPTIONS      FUSE mount options separated by commas, for example ro or
-                  allow_other; may be given more than once
-  -f              stay in the foreground; messages go to standard error
-  -h, --help      show this help
+)" TARVEL_LINK_OPTIONS_HELP R"(  -o OPTIONS        FUSE mount options separated by commas, for example ro or
+                    allow_other; may be given more than once
+  -f                stay in the foreground; messages go to standard error
+  -h, --help        show this help
 
 It connects before mounting: when the phone does not answer, nothing is
 mounted. Folder listings are kept for 2 seconds and dropped on every change
@@ -44,26 +32,15 @@ Exit status:
   3  no connection to the phone
 )";
 
-namespace {
-
-constexpr int Speeds[] = {19200, 38400, 57600, 115200, PlainOnlyRate};
-
-} // namespace
-
 CommandLine parseCommandLine(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    const QCommandLineOption portOption(QStringLiteral("port"), QString(), QStringLiteral("N"));
-    const QCommandLineOption deviceOption(QStringLiteral("device"), QString(), QStringLiteral("PATH"));
-    const QCommandLineOption speedOption(QStringLiteral("speed"), QString(), QStringLiteral("RATE"));
-    const QCommandLineOption linkOption(QStringLiteral("link"), QString(), QStringLiteral("MODE"));
-    const QCommandLineOption rtsOption(QStringLiteral("rts"));
+    LinkSettings::addOptions(parser);
     const QCommandLineOption fuseOption(QStringLiteral("o"), QString(), QStringLiteral("OPTIONS"));
     const QCommandLineOption foregroundOption(QStringLiteral("f"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions(
-        {portOption, deviceOption, linkOption, speedOption, rtsOption, fuseOption, foregroundOption, helpOption});
+    parser.addOptions({fuseOption, foregroundOption, helpOption});
 
     if (!parser.parse(arguments))
         return UsageError{parser.errorText()};
@@ -71,36 +48,11 @@ CommandLine parseCommandLine(const QStringList &arguments)
         return ShowHelp{};
 
     MountOptions options;
-    if (parser.isSet(portOption) == parser.isSet(deviceOption))
-        return UsageError{QStringLiteral("give either --port N or --device PATH")};
-    if (parser.isSet(portOption)) {
-        bool ok = false;
-        options.link.port = parser.value(portOption).toInt(&ok);
-        if (!ok || options.link.port < 1 || options.link.port > 9)
-            return UsageError{QStringLiteral("--port takes a number from 1 to 9")};
-    } else {
-        const QString device = parser.value(deviceOption);
-        if (device.isEmpty())
-            return UsageError{QStringLiteral("--device needs a path")};
-        // Absolute, because every new connection opens it again and the daemon leaves
-        // the current folder; a link stays a link, followed at each connection.
-        options.link.device = QFileInfo(device).absoluteFilePath();
-    }
-    if (parser.isSet(linkOption)) {
-        const std::optional<LinkChoice> choice = linkChoiceNamed(parser.value(linkOption));
-        if (!choice)
-            return UsageError{QStringLiteral("--link takes auto, obex or bfb")};
-        options.link.choice = *choice;
-    }
-    if (parser.isSet(speedOption)) {
-        bool ok = false;
-        options.link.speed = parser.value(speedOption).toInt(&ok);
-        if (!ok || std::find(std::begin(Speeds), std::end(Speeds), options.link.speed) == std::end(Speeds))
-            return UsageError{QStringLiteral("--speed takes 19200, 38400, 57600, 115200 or 230400")};
-        if (options.link.speed == PlainOnlyRate && options.link.choice == LinkChoice::BfbOnly)
-            return UsageError{QStringLiteral("--speed 230400 works in plain OBEX only, not with --link bfb")};
-    }
-    options.link.rts = parser.isSet(rtsOption);
+    QString problem;
+    const std::optional<LinkSettings> link = LinkSettings::fromParser(parser, &problem);
+    if (!link)
+        return UsageError{problem};
+    options.link = *link;
     for (const QString &value : parser.values(fuseOption)) {
         if (value.isEmpty())
             return UsageError{QStringLiteral("-o needs options")};

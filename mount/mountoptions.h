@@ -1,21 +1,11 @@
 #pragma once
 
-#include "linkchoice.h"
+#include "linksettings.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <variant>
-
-// Which serial line the phone is on and how to drive it.
-struct LinkSettings
-{
-    int port = 0; // 1..9, or 0 when a device is named
-    QString device; // a serial device path instead of a port number
-    int speed = 57600; // bits per second (see tarvel-cli --speed)
-    LinkChoice choice = LinkChoice::PlainFirst; // --link
-    bool rts = false;
-};
 
 struct MountOptions
 {

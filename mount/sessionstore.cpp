@@ -1,9 +1,9 @@
 #include "sessionstore.h"
 
 #include "cp1251.h"
+#include "linktexts.h"
 #include "phonefs.h"
 #include "phonesession.h"
-#include "portproblem.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,19 +14,8 @@ namespace {
 class MountEvents : public ConnectEvents
 {
 public:
-    void speedNotConfirmed(int baud) override
-    {
-        mountMessage(QStringLiteral("the phone did not take %1 baud; the link stays at %2")
-                         .arg(baud)
-                         .arg(SerialPort::StartBaudRate));
-    }
+    void speedNotConfirmed(int baud) override { mountMessage(speedNotConfirmedText(baud)); }
 };
-
-QString lossText(LinkLoss loss)
-{
-    return loss == LinkLoss::Timeout ? QStringLiteral("the phone stopped answering")
-                                     : QStringLiteral("the phone's reply made no sense");
-}
 
 StoreError notSendable(const QString &why)
 {
@@ -89,45 +78,13 @@ private:
 
 bool SessionStore::connect(const LinkSettings &link, double timeScale, QString *problem)
 {
-    if (link.device.isEmpty())
-        session.setPortNumber(link.port);
-    else
-        session.setDevicePath(link.device);
-    session.setRts(link.rts);
-    session.setSpeed(link.speed);
-    session.setLinkChoice(link.choice);
+    link.applyTo(session);
     session.setPauseScale(timeScale);
     session.setTimeoutInterval(int(std::lround(PhoneSession::DefaultTimeoutMs * timeScale)));
     const PhoneResult result = session.connect();
-    const QString device = session.devicePath();
     if (result.ok())
         return true;
-    if (result == PhoneResult::Code::LinkLost) {
-        *problem = lossText(result.loss()) + QStringLiteral(" while connecting on ") + device;
-        return false;
-    }
-    switch (result.connectFailure().value_or(ConnectFailure::PortUnavailable)) {
-    case ConnectFailure::PortUnavailable:
-        *problem = portOpenProblem(session.openedDevicePath().isEmpty() ? device : session.openedDevicePath(),
-                                   result.portError());
-        break;
-    case ConnectFailure::At:
-        *problem = QStringLiteral("no phone answers on %1 (no OK to AT)").arg(device);
-        break;
-    case ConnectFailure::Model:
-        *problem = QStringLiteral("the phone on %1 did not answer AT+CGMM or AT^SBFB=1").arg(device);
-        break;
-    case ConnectFailure::Bfb:
-        *problem = QStringLiteral("the phone on %1 did not complete the BFB set-up or the OBEX connection").arg(device);
-        break;
-    case ConnectFailure::Plain:
-        *problem = QStringLiteral("the phone on %1 refused plain OBEX (AT^SQWE=3) or the OBEX connection").arg(device);
-        break;
-    case ConnectFailure::Rate:
-        *problem = QStringLiteral("the phone on %1 does not answer AT at this rate (x65 and x75 phones stop at 115200)")
-                       .arg(device);
-        break;
-    }
+    *problem = connectProblem(result, session);
     return false;
 }
 
@@ -137,7 +94,7 @@ StoreResult<WirePath> SessionStore::wirePath(const PhonePath &path, bool named)
     for (const QString &name : path) {
         const auto bytes = Cp1251::encode(name);
         if (!bytes)
-            return notSendable(QStringLiteral("\"%1\" has a character without a Windows-1251 code").arg(name));
+            return notSendable(QStringLiteral("\"%1\": ").arg(name) + refusalText(Refusal::NameNotEncodable));
         wire.folder.append(*bytes);
     }
     if (named && !wire.folder.isEmpty())
@@ -156,20 +113,20 @@ StoreError SessionStore::storeError(const PhoneResult &result)
         break;
     case Code::LinkLost:
         // The link has closed the port already.
-        return StoreError{StoreFailure::LinkLost, lossText(result.loss())};
+        return StoreError{StoreFailure::LinkLost, linkLossText(result.loss())};
     case Code::NotSent:
-        switch (result.refusal().value_or(Refusal::StagingUnwritable)) {
-        case Refusal::NameNotEncodable:
-            return notSendable(QStringLiteral("a name has a character without a Windows-1251 code"));
-        case Refusal::FolderNameTooLong:
-        case Refusal::FileNameTooLong:
-        case Refusal::UploadNameTooLong:
-            return notSendable(QStringLiteral("a name is too long"));
-        case Refusal::StagingTooLarge:
-            return refusedBecause(QStringLiteral("the file is too large for one upload"));
-        default:
-            return refusedBecause(QStringLiteral("not sent"));
+        if (const std::optional<Refusal> refusal = result.refusal()) {
+            switch (*refusal) {
+            case Refusal::NameNotEncodable:
+            case Refusal::FolderNameTooLong:
+            case Refusal::FileNameTooLong:
+            case Refusal::UploadNameTooLong:
+                return notSendable(refusalText(*refusal));
+            default:
+                return refusedBecause(refusalText(*refusal));
+            }
         }
+        return refusedBecause(QStringLiteral("not sent"));
     case Code::FolderRefused:
         return refusedBecause(QStringLiteral("it would not open the folder \"%1\"").arg(Cp1251::decode(result.name())));
     case Code::NotFound:

@@ -13,8 +13,10 @@ struct PhoneLinkTestAccess
     static bool openAsConnected(PhoneLink &link, const QString &device, QString *reason)
     {
         link.Comm1.setDevicePath(device);
-        if (!link.Comm1.open(reason))
+        if (!link.Comm1.open()) {
+            *reason = QStringLiteral("cannot open %1 (error %2)").arg(device).arg(int(link.Comm1.openError()));
             return false;
+        }
         link.Comm1.setReadLength(SerialPort::SingleByte);
         return true;
     }
