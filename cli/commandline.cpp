@@ -15,8 +15,9 @@ const char HelpText[] =
        tarvel-cli (--port N | --device PATH) [options] shell
        tarvel-cli (--port N | --device PATH) [options] -b FILE
 
-Works with the flash memory of a Siemens M50/M55 phone on a serial data cable.
-A run connects once (about 8 seconds) and then runs all its commands.
+Works with the flash memory of a Siemens phone (the x55 to x75 families) on a
+serial data cable. A run connects once (about half a second) and then runs all
+its commands.
 
 Commands:
   ls [FOLDER]                   list a phone folder (the current one by default):
@@ -35,11 +36,14 @@ Commands:
                                 copy a PC folder and everything in it, making
                                 the folders on the phone
   rm PHONEPATH                  delete a phone file or an empty phone folder
-  mkdir PHONEFOLDER             make a phone folder
+  mkdir PHONEFOLDER             make a phone folder (an error when the name is
+                                taken, in any letter case)
   mv OLD NEW                    rename or move a phone file or folder (into NEW
                                 when NEW is a folder, such as / or .., keeping
                                 the name)
-  info                          phone model, total and free memory
+  info                          phone model, total and free memory (asked again
+                                after a change), the link mode and rate, the
+                                largest packet the phone takes
   backup LOCALDIR [--delete] [--dry-run]
                                 copy the whole phone into LOCALDIR; run again, it
                                 copies only the files whose size or time changed.
@@ -99,11 +103,16 @@ renames included, so that nothing is put on the phone that cannot be fetched bac
 mv uses the phone's move command as SieFS uses it with Siemens phones; it is not
 yet confirmed on an M55.
 
-Exit status (of a run with several commands: the first that failed):
+Words on the command line and lines of batch files and of the prompt must be
+UTF-8; a name that is not is refused before anything is sent.
+
+Exit status (of a run with several commands, a batch or the prompt: that of the
+last command run, as in a shell; "exit" keeps the status of the one before it):
   0  done, every file of a tree included
-  1  the phone refused (file not found, folder not entered, ...), a PC file
-     could not be read or written, or a file of a tree failed
-  2  usage error
+  1  the phone refused (file not found, folder not entered, ...), mkdir of a
+     name that is taken, a PC file could not be read or written, or a file of
+     a tree failed
+  2  usage error, or a word that is not UTF-8
   3  link failure: the port cannot be opened, the phone does not answer the
      connection set-up, a time-out or a broken reply
 )";
