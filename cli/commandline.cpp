@@ -264,7 +264,7 @@ std::optional<int> parseCommandLine(const QStringList &arguments, Options *optio
                        dryRunOption, helpOption});
 
     if (!parser.parse(QStringList{arguments.value(0)} + parts.first()))
-        return usage(parser.errorText());
+        return usage(parserProblem(parser));
     if (parser.isSet(helpOption)) {
         std::cout << HelpText;
         return Success;

@@ -80,6 +80,16 @@ std::optional<LinkSettings> LinkSettings::fromParser(const QCommandLineParser &p
     return settings;
 }
 
+QString parserProblem(const QCommandLineParser &parser)
+{
+    QString text = parser.errorText();
+    if (text.endsWith(u'.'))
+        text.chop(1);
+    if (!text.isEmpty())
+        text[0] = text[0].toLower();
+    return text;
+}
+
 void LinkSettings::applyTo(PhoneSession &session) const
 {
     if (device.isEmpty())

@@ -33,6 +33,10 @@ struct LinkSettings
     void applyTo(PhoneSession &session) const;
 };
 
+// What the parser found wrong with a command line, in the programs' style: lower case,
+// no full stop ("unknown option 'x'").
+QString parserProblem(const QCommandLineParser &parser);
+
 // The lines of the link options in a program's --help, at the help's usual columns.
 #define TARVEL_LINK_OPTIONS_HELP                                                                                       \
     "  --port N          serial port number 1..9, as in the window's options\n"                                        \

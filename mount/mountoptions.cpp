@@ -43,7 +43,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
     parser.addOptions({fuseOption, foregroundOption, helpOption});
 
     if (!parser.parse(arguments))
-        return UsageError{parser.errorText()};
+        return UsageError{parserProblem(parser)};
     if (parser.isSet(helpOption))
         return ShowHelp{};
 

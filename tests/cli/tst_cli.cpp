@@ -954,6 +954,7 @@ void Cli::badInput_data()
     QTest::newRow("no command") << dev << none << 2 << usage;
     QTest::newRow("port and device") << "--port 1 --device /dev/null ls" << none << 2 << usage;
     QTest::newRow("unknown command") << dev + "frob" << none << 2 << usage;
+    QTest::newRow("unknown option") << dev + "--frob ls" << none << 2 << "tarvel-cli: unknown option 'frob'\n";
     QTest::newRow("remove the root") << dev + "rm /" << none << 2 << usage;
     QTest::newRow("unknown link mode") << dev + "--link serial ls" << none << 2 << "--link takes auto, obex or bfb";
     QTest::newRow("230400 in BFB mode") << dev + "--link bfb --speed 230400 ls" << none << 2 << "plain OBEX only";
