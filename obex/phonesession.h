@@ -15,6 +15,7 @@
 
 class Checksum;
 class PhoneFiles;
+enum class DownloadState;
 class PhoneLink;
 
 // The one way from a front end to the phone: the link with its port settings, the
@@ -140,6 +141,18 @@ public:
     // The file handed to sink piece by piece as it arrives; Refused also when sink
     // refused a piece (the sink knows why).
     PhoneResult get(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink);
+
+    // The same download taken only as far as its reader needs: the GET and its first
+    // answer here, one more answer for each continueDownload while downloadOpen(), and
+    // stopDownload to end it early (an ABORT). Each returns what get would at the end,
+    // Done while more is to come. Any other operation first reads an open download to
+    // its end, sink still taking its data.
+    PhoneResult openDownload(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink);
+    PhoneResult continueDownload();
+    // Done also when the phone refused the ABORT and was read to the end; *whole: the
+    // file came whole all the same.
+    PhoneResult stopDownload(bool *whole = nullptr);
+    bool downloadOpen() const;
     PhoneResult put(const QString &localPath, const QList<QByteArray> &folder);
     // Uploads content held in memory as folder/name.
     PhoneResult put(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content);
@@ -189,9 +202,16 @@ private:
     PhoneFiles &files();
     using Upload = std::function<PhoneResult(const QByteArray &phoneName)>;
 
-    // Runs an operation; a lost link in it becomes the result of the outermost one.
+    // Runs an operation; a lost link in it becomes the result of the outermost one. An
+    // open download is read to its end first, unless the operation takes it on.
+    enum class OpenDownload {
+        Finish,
+        TakeOn,
+    };
     template<typename Operation>
-    PhoneResult guarded(Operation operation);
+    PhoneResult guarded(Operation operation, OpenDownload open = OpenDownload::Finish);
+    // What the open download came to, once its last answer is in.
+    PhoneResult downloadEnded(DownloadState state);
     // Up to the deepest folder shared with the path, then down into the rest.
     PhoneResult goTo(const QList<QByteArray> &folder);
     PhoneResult replaceWith(const QList<QByteArray> &folder, const QByteArray &name, qint64 stagedLength,
