@@ -5,6 +5,7 @@
 #include "phonefs.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -103,7 +104,7 @@ int flush(const char *, fuse_file_info *file)
 
 int fsync(const char *, int, fuse_file_info *file)
 {
-    return guarded([&] { return phoneFs().flush(file->fh); });
+    return guarded([&] { return phoneFs().fsync(file->fh); });
 }
 
 int release(const char *, fuse_file_info *file)
@@ -214,6 +215,11 @@ int runTarvelMount(int argc, char *argv[], const PhoneBackend &backend)
         mountMessage(QStringLiteral("the mount point %1 is not a folder").arg(options.mountPoint));
         return MountFailed;
     }
+    // What it holds would be hidden while the phone is mounted over it.
+    if (!QDir(options.mountPoint).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+        mountMessage(QStringLiteral("the mount point %1 is not empty").arg(options.mountPoint));
+        return MountFailed;
+    }
     // Absolute, because the daemon leaves the current folder before it unmounts.
     const QByteArray mountPath = mountPoint.canonicalFilePath().toLocal8Bit();
 
@@ -227,7 +233,13 @@ int runTarvelMount(int argc, char *argv[], const PhoneBackend &backend)
         argumentPointers.push_back(argument.data());
     fuse_args fuseArguments = FUSE_ARGS_INIT(int(argumentPointers.size()), argumentPointers.data());
 
-    PhoneFs fileSystem(backend(options.link));
+    ReadCache cache(options.cache);
+    QString cacheProblem;
+    if (!cache.open(&cacheProblem)) {
+        mountMessage(cacheProblem);
+        return MountFailed;
+    }
+    PhoneFs fileSystem(backend(options.link), cache);
     fuse *session = fuse_new(&fuseArguments, &Operations, sizeof Operations, &fileSystem);
     fuse_opt_free_args(&fuseArguments);
     if (!session) {

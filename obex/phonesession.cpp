@@ -351,11 +351,17 @@ PhoneResult PhoneSession::encodeName(const QString &typed, QByteArray *name)
     return {};
 }
 
-bool PhoneSession::canName(const QString &name) const
+bool PhoneSession::canName(const QString &name, NameUse use) const
 {
     QByteArray bytes;
-    return encodeName(name, &bytes).ok() && !bytes.isEmpty() && checkName(bytes, NameUse::Folder).ok()
-        && checkName(bytes, NameUse::File).ok() && checkName(bytes, NameUse::Upload).ok();
+    return encodeName(name, &bytes).ok() && !bytes.isEmpty() && checkName(bytes, use).ok();
+}
+
+bool PhoneSession::sameName(const QString &a, const QString &b)
+{
+    const std::optional<QByteArray> first = Cp1251::encode(a);
+    const std::optional<QByteArray> second = Cp1251::encode(b);
+    return first && second && Cp1251::sameName(*first, *second);
 }
 
 bool PhoneSession::movePathsFit(const QList<QString> &from, const QList<QString> &to)

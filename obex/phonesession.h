@@ -118,8 +118,11 @@ public:
     PhoneResult checkName(const QByteArray &name, NameUse use) const;
     // A typed name as phone bytes: Done, or NotSent (NameNotEncodable).
     static PhoneResult encodeName(const QString &typed, QByteArray *name);
-    // A name that every request can carry: encodable, not empty, within every limit.
-    bool canName(const QString &name) const;
+    // A typed name that can be sent for use: encodable, not empty, within its limit.
+    bool canName(const QString &name, NameUse use) const;
+    // Whether the phone takes two typed names for one: it compares them without regard
+    // to case, Cyrillic letters included.
+    static bool sameName(const QString &a, const QString &b);
     // Whether both paths fit the move command.
     static bool movePathsFit(const QList<QString> &from, const QList<QString> &to);
     // The longest PC file one upload can carry.
