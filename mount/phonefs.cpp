@@ -517,8 +517,8 @@ void PhoneFs::noteSize(const PhonePath &path, qint64 size)
 
 int PhoneFs::upload(FileBuffer &buffer)
 {
-    if (!buffer.dirty || buffer.detached || buffer.error)
-        return buffer.error;
+    if (!buffer.dirty || buffer.detached || buffer.writeError)
+        return buffer.writeError;
     buffer.dirty = false;
     if (const int error = takeContent(buffer, true))
         return error;
@@ -691,8 +691,6 @@ int PhoneFs::read(Handle handle, char *data, size_t size, off_t offset)
             return error;
         return int(cache.read(*buffer->cached, data, qint64(size), offset));
     }
-    if (buffer->error)
-        return buffer->error;
     if (offset >= buffer->size)
         return 0;
     const size_t count = size_t(std::min<qint64>(qint64(size), buffer->size - offset));
@@ -707,11 +705,11 @@ int PhoneFs::write(Handle handle, const char *data, size_t size, off_t offset)
         return -EBADF;
     if (offset < 0)
         return -EINVAL;
-    if (buffer->error)
-        return buffer->error;
+    if (buffer->writeError)
+        return buffer->writeError;
     if (offset + qint64(size) > fileSizeLimit) {
         // Nothing of it goes to the phone: the descriptors keep the failure.
-        buffer->error = -EFBIG;
+        buffer->writeError = -EFBIG;
         return -EFBIG;
     }
     if (const int error = takeContent(*buffer, true))
@@ -763,10 +761,10 @@ int PhoneFs::truncate(const char *path, off_t size, const Handle *handle)
     }
     if (!buffer)
         return -EBADF;
-    if (buffer->error)
-        return buffer->error;
+    if (buffer->writeError)
+        return buffer->writeError;
     if (size > fileSizeLimit) {
-        buffer->error = -EFBIG;
+        buffer->writeError = -EFBIG;
         return -EFBIG;
     }
     if (const int error = takeContent(*buffer, size > 0))
@@ -781,7 +779,7 @@ int PhoneFs::truncate(const char *path, off_t size, const Handle *handle)
 int PhoneFs::flush(Handle handle)
 {
     const auto buffer = bufferOf(handle);
-    return buffer ? buffer->error : -EBADF;
+    return buffer ? buffer->writeError : -EBADF;
 }
 
 int PhoneFs::fsync(Handle handle)
@@ -800,8 +798,11 @@ int PhoneFs::release(Handle handle)
     if (buffer.use_count() > 1)
         return 0;
     if (buffer->cached) {
-        // Closed before its end: the phone stops sending; what arrived stays cached.
-        if (download && download->entry == buffer->cached) {
+        // Closed before its end: the phone stops sending; what arrived stays cached. A file
+        // removed or replaced while open may still share the entry with its successor.
+        const bool shared = std::any_of(handles.begin(), handles.end(),
+                                        [&](const auto &open) { return open.second->cached == buffer->cached; });
+        if (download && download->entry == buffer->cached && !shared) {
             const ReadCache::EntryPtr entry = buffer->cached;
             stepDone(onPhone(
                          QStringLiteral("stopping the download of %1").arg(shown(entry->path())),
@@ -1012,7 +1013,7 @@ void PhoneFs::reportUnsaved()
 {
     QSet<const FileBuffer *> seen;
     for (const auto &[handle, buffer] : handles) {
-        if (buffer->dirty && !buffer->detached && !buffer->error && !seen.contains(buffer.get())) {
+        if (buffer->dirty && !buffer->detached && !buffer->writeError && !seen.contains(buffer.get())) {
             seen.insert(buffer.get());
             mountMessage(QStringLiteral("%1 was still open for writing and was not copied to the phone")
                              .arg(shown(buffer->path)));

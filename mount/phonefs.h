@@ -97,7 +97,8 @@ private:
         bool dirty = false; // changed since it was last copied to the phone
         bool detached = false; // removed from under its descriptors: never copied
         bool onPhone = false; // the phone has a file at path
-        int error = 0; // a failure the descriptors keep getting; never copied then
+        int error = 0; // a failed download: the reads keep getting it
+        int writeError = 0; // a write the phone cannot take: the writes and closes get it; never copied
         std::time_t changed = 0;
     };
     // The download left open between reads.
