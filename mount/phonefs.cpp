@@ -158,9 +158,11 @@ void PhoneFs::report(const QString &what, const StoreError &error, Refusal refus
         break;
     case StoreFailure::Refused:
     case StoreFailure::MovesRefused:
-    case StoreFailure::Full:
         if (refusal == Refusal::Report)
             mountMessage(QStringLiteral("%1 failed: the phone refused%2").arg(what, reason));
+        break;
+    case StoreFailure::Full:
+        mountMessage(QStringLiteral("%1 failed: the phone is full").arg(what));
         break;
     case StoreFailure::NameNotSendable:
         mountMessage(QStringLiteral("%1 failed: the name cannot be sent to the phone%2").arg(what, reason));
@@ -362,6 +364,16 @@ std::shared_ptr<PhoneFs::FileBuffer> PhoneFs::bufferOf(Handle handle) const
 {
     const auto found = handles.find(handle);
     return found == handles.end() ? nullptr : found->second;
+}
+
+std::shared_ptr<PhoneFs::FileBuffer> PhoneFs::phoneFile(const PhonePath &path, const PhoneEntry &entry)
+{
+    auto buffer = std::make_shared<FileBuffer>();
+    buffer->path = path;
+    buffer->listed = entry;
+    buffer->onPhone = true;
+    buffer->cached = cache.entry(path, entry);
+    return buffer;
 }
 
 PhoneFs::Handle PhoneFs::addHandle(std::shared_ptr<FileBuffer> buffer)
@@ -627,11 +639,7 @@ int PhoneFs::open(const char *path, int flags, Handle *handle)
             return error;
         if (entry.isFolder)
             return -EISDIR;
-        buffer = std::make_shared<FileBuffer>();
-        buffer->path = found;
-        buffer->listed = entry;
-        buffer->onPhone = true;
-        buffer->cached = cache.entry(found, entry);
+        buffer = phoneFile(found, entry);
     }
     if ((flags & O_TRUNC) && (flags & O_ACCMODE) != O_RDONLY) {
         if (const int truncated = takeContent(*buffer, false))
@@ -744,11 +752,7 @@ int PhoneFs::truncate(const char *path, off_t size, const Handle *handle)
                 return -EISDIR;
             if (size > fileSizeLimit)
                 return -EFBIG;
-            buffer = std::make_shared<FileBuffer>();
-            buffer->path = found;
-            buffer->listed = entry;
-            buffer->onPhone = true;
-            buffer->cached = cache.entry(found, entry);
+            buffer = phoneFile(found, entry);
             if (const int changedError = takeContent(*buffer, size > 0))
                 return changedError;
             if (const int resized = resize(*buffer, size))

@@ -165,6 +165,8 @@ private:
     // The buffer of a file being written that the listing does not show yet.
     std::shared_ptr<FileBuffer> pendingBuffer(const PhonePath &path) const;
     std::shared_ptr<FileBuffer> bufferOf(Handle handle) const;
+    // A new buffer for a file the phone holds, its content the cache entry.
+    std::shared_ptr<FileBuffer> phoneFile(const PhonePath &path, const PhoneEntry &entry);
     Handle addHandle(std::shared_ptr<FileBuffer> buffer);
 
     // Reads an unchanged file's download on until its entry holds until bytes (or the
