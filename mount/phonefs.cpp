@@ -531,13 +531,14 @@ int PhoneFs::upload(FileBuffer &buffer)
 {
     if (!buffer.dirty || buffer.detached || buffer.writeError)
         return buffer.writeError;
-    buffer.dirty = false;
     if (const int error = takeContent(buffer, true))
-        return error;
+        return buffer.writeError = error;
+    buffer.dirty = false;
+    // From a failure on, the descriptors' writes and closes report it.
     auto before = resolve(buffer.path);
     if (!before.ok()) {
         buffer.detached = true;
-        return -errnoFor(before.error(), EACCES);
+        return buffer.writeError = -errnoFor(before.error(), EACCES);
     }
     auto written =
         onPhone(QStringLiteral("copying %1 to the phone").arg(shown(buffer.path)),
@@ -551,7 +552,7 @@ int PhoneFs::upload(FileBuffer &buffer)
             if (store)
                 repairUploads();
         }
-        return -errnoFor(written.error(), EACCES);
+        return buffer.writeError = -errnoFor(written.error(), EACCES);
     }
     buffer.onPhone = true;
     return 0;

@@ -364,6 +364,7 @@ void MountFsTest::limitsBeforeBytes()
     handle = m.open("/a.txt", O_WRONLY | O_TRUNC);
     QCOMPARE(m.write(handle, "new"), 3);
     QCOMPARE(m.fs->fsync(handle), -ENOSPC);
+    QCOMPARE(m.fs->flush(handle), -ENOSPC);
     m.fs->release(handle);
     QCOMPARE(m.phone.content("a.txt"), QByteArray("old"));
 }
