@@ -518,10 +518,10 @@ PhoneResult PhoneSession::downloadEnded(DownloadState state)
 {
     if (state == DownloadState::Open)
         return {};
-    const Parts::Download download = *std::exchange(m_parts->download, std::nullopt);
+    const std::optional<Parts::Download> download = std::exchange(m_parts->download, std::nullopt);
     if (state != DownloadState::Whole)
         return PhoneResult::Code::Refused;
-    return download.received == 0 ? emptyFileListed(download.folder, download.name) : PhoneResult();
+    return download && download->received == 0 ? emptyFileListed(download->folder, download->name) : PhoneResult();
 }
 
 // The A56 and the C60 answer a GET of a name they do not hold with an empty file (the
