@@ -83,7 +83,12 @@ PhoneFs::PhoneFs(PhoneStoreFactory storeFactory, ReadCache &readCache)
     : factory(std::move(storeFactory)), cache(readCache), mountTime(std::time(nullptr))
 {}
 
-PhoneFs::~PhoneFs() = default;
+PhoneFs::~PhoneFs()
+{
+    // Unmounted while a file was still being read: the phone is told, before the store leaves it.
+    if (download && store)
+        (void)store->stopRead();
+}
 
 bool PhoneFs::connectFirst()
 {

@@ -91,6 +91,7 @@ private slots:
     void readsOnlyWhatIsAsked_data();
     void readsOnlyWhatIsAsked();
     void keepsWhatWasRead();
+    void unmountStopsTheDownload();
     void twoReaders_data();
     void twoReaders();
     void brokenDownload();
@@ -153,6 +154,18 @@ void MountFsTest::keepsWhatWasRead()
     m.fs->release(handle);
     QCOMPARE(m.readAll("/a.bin"), content);
     QCOMPARE(m.phone.reads, 2);
+}
+
+// A file still being read when the mount goes: the phone is told to stop.
+void MountFsTest::unmountStopsTheDownload()
+{
+    Mounted m;
+    m.phone.putFile("a.bin", bytes(1000));
+    QVERIFY(m.start());
+    const Handle handle = m.open("/a.bin");
+    QCOMPARE(m.read(handle, 100), bytes(1000).left(100));
+    m.fs.reset();
+    QCOMPARE(m.phone.stops, 1);
 }
 
 // Two readers of one file share its download; two of two files both get their bytes,
