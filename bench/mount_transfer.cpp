@@ -1,14 +1,19 @@
-// Download of a 100 KB file from the emulated phone paced to 57600 baud: cp through
-// tarvel-mount against tarvel-cli get, the connect procedure left out of both.
+// The mount as programs use it, through the emulated M55 with its recorded 474-byte
+// packets, answering each request after 17 ms (the recorded M56), in plain OBEX at
+// 115200 baud, with a 1 MB file and a 100 KB file in Misc:
+//  1. head -c 1024 of the 1 MB file right after mounting (its folder not listed yet),
+//     and of the 100 KB file right after an ls of the folder;
+//  2. cp of the 1 MB file, against tarvel-cli get of it (the connection left out: a run
+//     that only connects is taken off the get);
+//  3. file(1) of the 1 MB file right after that whole read (file 5.44 reads up to 7 MB);
+//  4. cat of the 100 KB file, twice: the second one.
+// Goals: head -c 1024 within 2 s, file and the second cat within 0.3 s each, cp within
+// 1.05 of tarvel-cli get. Mounts in a temporary folder: needs /dev/fuse.
 //
-//   mount_transfer [ROUNDS [BINDIR]]   (BINDIR holds tarvel-cli, tarvel-mount and
-//                                       phonesim; default: beside this program)
-//
-// tarvel-cli: each run connects anew, so `info` (connect only) is the baseline and
-// the transfer is `get` less `info`. tarvel-mount connects once before mounting;
-// the transfer is the wall time of cp alone: "cold" with no listing cached (cp's
-// look-up lists the folder first), "warm" right after an ls of the folder. Each run
-// has its own phone. The CPU seconds of the mount process during cp come from /proc.
+//   mount_transfer [BINDIR]   (BINDIR holds tarvel-cli, tarvel-mount and phonesim;
+//                              default: beside this program)
+
+#include "benchsupport.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -16,7 +21,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -25,42 +29,31 @@
 
 namespace {
 
-constexpr int FileSize = 100 * 1024;
-constexpr double LineBytesPerSecond = 5760.0;
+constexpr int BigSize = 1024 * 1024;
+constexpr int SmallSize = 100 * 1024;
+const QStringList Speed{QStringLiteral("--speed"), QStringLiteral("115200")};
 
-class Phone
-{
-public:
-    Phone(const QString &bin, const QString &root)
-    {
-        process.setStandardErrorFile(QProcess::nullDevice());
-        process.start(bin + QStringLiteral("/phonesim"),
-                      {QStringLiteral("--root"), root, QStringLiteral("--baud"), QStringLiteral("57600")});
-        process.waitForStarted();
-        while (!process.canReadLine() && process.waitForReadyRead(5000)) {
-        }
-        device = QString::fromLocal8Bit(process.readLine()).trimmed();
-    }
-    ~Phone()
-    {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-    QProcess process;
-    QString device;
-};
+QString binDir;
 
-// Wall seconds of a program run to its end; negative when it failed.
-double timed(const QString &program, const QStringList &arguments, const QString &dir)
+bench::Phone phoneOn(const QString &flash)
 {
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.setStandardOutputFile(QProcess::nullDevice());
+    return bench::Phone(binDir,
+                        {QStringLiteral("--root"), flash, QStringLiteral("--baud"), QStringLiteral("57600"),
+                         QStringLiteral("--obex-latency"), QStringLiteral("17"), QStringLiteral("--packet"),
+                         QStringLiteral("474"), QStringLiteral("--empty-final")});
+}
+
+// Wall seconds of a shell command run to its end; negative when it failed.
+double timed(const QString &command, const QString &dir)
+{
+    QProcess shell;
+    shell.setWorkingDirectory(dir);
+    shell.setStandardOutputFile(QProcess::nullDevice());
     QElapsedTimer clock;
     clock.start();
-    process.start(program, arguments);
-    if (!process.waitForFinished(600000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), process.readAllStandardError().constData());
+    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
+    if (!shell.waitForFinished(3600000) || shell.exitStatus() != QProcess::NormalExit || shell.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed: %s\n", qPrintable(command), shell.readAllStandardError().constData());
         return -1;
     }
     return double(clock.elapsed()) / 1000.0;
@@ -87,63 +80,10 @@ double cpuSeconds(qint64 pid)
     return double(fields[13].toLongLong() + fields[14].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
 }
 
-struct MountFigures
+void report(const char *what, double seconds, const char *goal)
 {
-    double cold = -1;
-    double warm = -1;
-    double cpu = 0;
-};
-
-MountFigures measureMount(const QString &bin, const QString &flash, const QString &pc, const QByteArray &content)
-{
-    MountFigures figures;
-    Phone phone(bin, flash);
-    QTemporaryDir point;
-    QProcess mount;
-    mount.setStandardErrorFile(QProcess::nullDevice());
-    mount.start(bin + QStringLiteral("/tarvel-mount"),
-                {QStringLiteral("--device"), phone.device, QStringLiteral("-f"), point.path()});
-    QDeadlineTimer deadline(60000);
-    while (!mounted(point.path()) && !deadline.hasExpired() && mount.state() != QProcess::NotRunning)
-        QThread::msleep(20);
-    if (!mounted(point.path())) {
-        std::fprintf(stderr, "tarvel-mount did not mount\n");
-        return figures;
-    }
-    const QString source = point.path() + QStringLiteral("/Bitmap/down.bin");
-    const QString copy = pc + QStringLiteral("/down.bin");
-    const double cpuBefore = cpuSeconds(mount.processId());
-    QFile::remove(copy);
-    figures.cold = timed(QStringLiteral("cp"), {source, copy}, pc);
-    figures.cpu = cpuSeconds(mount.processId()) - cpuBefore;
-    if (readFile(copy) != content)
-        figures.cold = -1;
-    // A new open downloads again; the listing is fresh from the ls.
-    QFile::remove(copy);
-    timed(QStringLiteral("ls"), {point.path() + QStringLiteral("/Bitmap")}, pc);
-    figures.warm = timed(QStringLiteral("cp"), {source, copy}, pc);
-    if (readFile(copy) != content)
-        figures.warm = -1;
-    QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), point.path()});
-    mount.waitForFinished(10000);
-    return figures;
-}
-
-double measureCli(const QString &bin, const QString &flash, const QString &pc, const QByteArray &content)
-{
-    const QString cli = bin + QStringLiteral("/tarvel-cli");
-    double baseline = 0;
-    {
-        Phone phone(bin, flash);
-        baseline = timed(cli, {QStringLiteral("--device"), phone.device, QStringLiteral("info")}, pc);
-    }
-    Phone phone(bin, flash);
-    QFile::remove(pc + QStringLiteral("/down.bin"));
-    const double total = timed(
-        cli, {QStringLiteral("--device"), phone.device, QStringLiteral("get"), QStringLiteral("Bitmap/down.bin")}, pc);
-    if (baseline < 0 || total < 0 || readFile(pc + QStringLiteral("/down.bin")) != content)
-        return -1;
-    return total - baseline;
+    std::printf("  %-44s %8.2f s   %s\n", what, seconds, goal);
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -151,33 +91,70 @@ double measureCli(const QString &bin, const QString &flash, const QString &pc, c
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const int rounds = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 1;
-    const QString bin = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QCoreApplication::applicationDirPath();
+    binDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QCoreApplication::applicationDirPath();
     QTemporaryDir work;
     const QString flash = work.filePath(QStringLiteral("flash"));
     const QString pc = work.filePath(QStringLiteral("pc"));
-    QDir().mkpath(flash + QStringLiteral("/Bitmap"));
-    QDir().mkpath(pc);
-    QByteArray content(FileSize, '\0');
-    QRandomGenerator generator(100);
-    for (char &b : content)
-        b = char(generator.bounded(256));
-    QFile file(flash + QStringLiteral("/Bitmap/down.bin"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+    const QString point = work.filePath(QStringLiteral("mnt"));
+    for (const QString &folder : {flash + QStringLiteral("/Misc"), pc, point})
+        QDir().mkpath(folder);
+    const QByteArray big = bench::randomBytes(BigSize);
+    const QByteArray small = bench::randomBytes(SmallSize);
+    QFile bigFile(flash + QStringLiteral("/Misc/big.bin"));
+    QFile smallFile(flash + QStringLiteral("/Misc/small.bin"));
+    if (!bigFile.open(QIODevice::WriteOnly) || bigFile.write(big) != big.size() || !smallFile.open(QIODevice::WriteOnly)
+        || smallFile.write(small) != small.size())
         return 1;
-    file.close();
+    bigFile.close();
+    smallFile.close();
+    std::printf("phonesim: M55, 474-byte packets, 17 ms answers; plain OBEX at 115200 baud\n");
 
-    std::printf("100 KB (%d bytes) from phonesim --baud 57600 (%.0f bytes/s on the line), connect excluded.\n",
-                FileSize, LineBytesPerSecond);
-    std::printf("%5s %10s %10s %10s %8s %8s %8s\n", "round", "cli get s", "cp cold s", "cp warm s", "cold/cli",
-                "warm/cli", "mnt CPU");
-    for (int round = 1; round <= rounds; ++round) {
-        const double cli = measureCli(bin, flash, pc, content);
-        const MountFigures mount = measureMount(bin, flash, pc, content);
-        const auto ratio = [cli](double seconds) { return cli > 0 && seconds > 0 ? seconds / cli : -1.0; };
-        std::printf("%5d %10.2f %10.2f %10.2f %8.3f %8.3f %8.3f\n", round, cli, mount.cold, mount.warm,
-                    ratio(mount.cold), ratio(mount.warm), mount.cpu);
-        std::fflush(stdout);
+    double cliGet = -1;
+    {
+        const bench::Phone phone = phoneOn(flash);
+        const double connectOnly = bench::runCli(binDir, phone, Speed + QStringList{QStringLiteral("info")}, pc);
+        const double whole = bench::runCli(
+            binDir, phone, Speed + QStringList{QStringLiteral("get"), QStringLiteral("Misc/big.bin")}, pc);
+        if (connectOnly >= 0 && whole >= 0 && readFile(pc + QStringLiteral("/big.bin")) == big)
+            cliGet = whole - connectOnly;
+        QFile::remove(pc + QStringLiteral("/big.bin"));
     }
+
+    const bench::Phone phone = phoneOn(flash);
+    QProcess mount;
+    mount.setStandardErrorFile(QProcess::nullDevice());
+    mount.start(binDir + QStringLiteral("/tarvel-mount"),
+                QStringList{QStringLiteral("--device"), phone.device} + Speed
+                    + QStringList{QStringLiteral("-f"), point});
+    QDeadlineTimer deadline(60000);
+    while (!mounted(point) && !deadline.hasExpired() && mount.state() != QProcess::NotRunning)
+        QThread::msleep(20);
+    if (!mounted(point)) {
+        std::fprintf(stderr, "tarvel-mount did not mount\n");
+        return 1;
+    }
+    const QString bigPath = point + QStringLiteral("/Misc/big.bin");
+    const QString smallPath = point + QStringLiteral("/Misc/small.bin");
+    report("head -c 1024, folder not listed yet", timed(QStringLiteral("head -c 1024 '%1'").arg(bigPath), pc),
+           "goal: 2 s");
+    timed(QStringLiteral("ls '%1/Misc'").arg(point), pc);
+    report("head -c 1024 of 100 KB, right after ls", timed(QStringLiteral("head -c 1024 '%1'").arg(smallPath), pc), "");
+    const double cpuBefore = cpuSeconds(mount.processId());
+    const double cp = timed(QStringLiteral("cp '%1' big.bin").arg(bigPath), pc);
+    const double cpu = cpuSeconds(mount.processId()) - cpuBefore;
+    if (readFile(pc + QStringLiteral("/big.bin")) != big)
+        std::fprintf(stderr, "cp brought other bytes\n");
+    report("tarvel-cli get of 1 MB, connection left out", cliGet, "");
+    report("cp of 1 MB", cp, "");
+    std::printf("  %-44s %8.3f     goal: 1.05\n", "cp / tarvel-cli get", cliGet > 0 ? cp / cliGet : -1.0);
+    std::printf("  %-44s %8.2f s\n", "CPU of tarvel-mount during cp", cpu);
+    report("file, after the whole read", timed(QStringLiteral("file '%1'").arg(bigPath), pc), "goal: 0.3 s");
+    timed(QStringLiteral("cat '%1' > small.bin").arg(smallPath), pc);
+    report("second cat of 100 KB", timed(QStringLiteral("cat '%1' > small.bin").arg(smallPath), pc), "goal: 0.3 s");
+    if (readFile(pc + QStringLiteral("/small.bin")) != small)
+        std::fprintf(stderr, "cat brought other bytes\n");
+
+    QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), point});
+    mount.waitForFinished(10000);
     return 0;
 }

@@ -71,6 +71,11 @@ QByteArray BfbTransport::exchange(const QByteArray &request)
     } else {
         m_link.SendPacket(block);
     }
+    return nextAnswer();
+}
+
+QByteArray BfbTransport::nextAnswer()
+{
     const QByteArray response = m_link.ReceiveReply().packet;
     m_link.SendAck();
     return response;

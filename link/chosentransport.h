@@ -20,6 +20,18 @@ public:
             return m_plain.exchange(request);
         return m_bfb.exchange(request);
     }
+    QByteArray exchangeFirst(const QByteArray &request) override
+    {
+        if (m_connector.linkMode() == LinkMode::Plain)
+            return m_plain.exchangeFirst(request);
+        return m_bfb.exchangeFirst(request);
+    }
+    QByteArray nextAnswer() override
+    {
+        if (m_connector.linkMode() == LinkMode::Plain)
+            return m_plain.nextAnswer();
+        return m_bfb.nextAnswer();
+    }
 
 private:
     BfbTransport m_bfb;

@@ -16,4 +16,11 @@ public:
     // that no longer yields a sound answer, throws LinkLost (after
     // PhoneEvents::linkLost, the port closed); a stop asked for throws LinkInterrupted.
     virtual QByteArray exchange(const QByteArray &request) = 0;
+    // For a request that the phone may answer with more than one packet (an ABORT in the
+    // middle of a GET, which a phone may answer with the piece it was sending first):
+    // sends it and returns the first answer, leaving what follows for nextAnswer.
+    virtual QByteArray exchangeFirst(const QByteArray &request) = 0;
+    // The phone's next answer packet to the request sent last; nothing is sent. Throws
+    // as exchange does.
+    virtual QByteArray nextAnswer() = 0;
 };

@@ -21,11 +21,35 @@ qint64 PlainTransport::answerCapMs(int length, int baud, int timeoutMs)
 
 QByteArray PlainTransport::exchange(const QByteArray &request)
 {
+    send(request);
+    const QByteArray answer = receive();
+    // More than announced: a byte was added on the way, so the packet cannot be trusted.
+    if (m_link.bytesWaiting() > 0)
+        fail(LinkLoss::BadData);
+    return answer;
+}
+
+QByteArray PlainTransport::exchangeFirst(const QByteArray &request)
+{
+    send(request);
+    return receive();
+}
+
+QByteArray PlainTransport::nextAnswer()
+{
+    return receive();
+}
+
+void PlainTransport::send(const QByteArray &request)
+{
     // Bytes before the request belong to no answer of it: the line is out of step.
     if (m_link.bytesWaiting() > 0)
         fail(LinkLoss::BadData);
     m_link.writeRaw(request);
+}
 
+QByteArray PlainTransport::receive()
+{
     QByteArray answer;
     while (answer.size() < HeadSize)
         answer += m_link.ReadBytes(HeadSize - int(answer.size()));
@@ -39,9 +63,6 @@ QByteArray PlainTransport::exchange(const QByteArray &request)
         if (answer.size() < length && cap.hasExpired())
             fail(LinkLoss::Timeout);
     }
-    // More than announced: a byte was added on the way, so the packet cannot be trusted.
-    if (m_link.bytesWaiting() > 0)
-        fail(LinkLoss::BadData);
     return answer;
 }
 

@@ -26,12 +26,17 @@ public:
     explicit PlainTransport(PhoneLink &link);
 
     QByteArray exchange(const QByteArray &request) override;
+    QByteArray exchangeFirst(const QByteArray &request) override;
+    QByteArray nextAnswer() override;
 
     // The time an answer of length bytes may take once its head is in: the per-byte
     // time-out, and twice its time on the line at the port's rate.
     static qint64 answerCapMs(int length, int baud, int timeoutMs);
 
 private:
+    void send(const QByteArray &request);
+    // One answer packet, judged by its head and read within its time.
+    QByteArray receive();
     // Drains the line, then ends the link with loss.
     [[noreturn]] void fail(LinkLoss loss);
 

@@ -5,6 +5,7 @@
 #include "phonefs.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -54,6 +55,9 @@ void *init(fuse_conn_info *connection, fuse_config *config)
     // open() with O_TRUNC arrives as one request, not as a truncate and an open.
     if (connection->capable & FUSE_CAP_ATOMIC_O_TRUNC)
         connection->want |= FUSE_CAP_ATOMIC_O_TRUNC;
+    // Every page read ahead costs the line time of its bytes: a program that reads the
+    // start of a file would wait for four times as much as it asked for.
+    connection->max_readahead = 0;
     return fuse_get_context()->private_data;
 }
 
@@ -103,7 +107,7 @@ int flush(const char *, fuse_file_info *file)
 
 int fsync(const char *, int, fuse_file_info *file)
 {
-    return guarded([&] { return phoneFs().flush(file->fh); });
+    return guarded([&] { return phoneFs().fsync(file->fh); });
 }
 
 int release(const char *, fuse_file_info *file)
@@ -214,6 +218,11 @@ int runTarvelMount(int argc, char *argv[], const PhoneBackend &backend)
         mountMessage(QStringLiteral("the mount point %1 is not a folder").arg(options.mountPoint));
         return MountFailed;
     }
+    // What it holds would be hidden while the phone is mounted over it.
+    if (!QDir(options.mountPoint).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+        mountMessage(QStringLiteral("the mount point %1 is not empty").arg(options.mountPoint));
+        return MountFailed;
+    }
     // Absolute, because the daemon leaves the current folder before it unmounts.
     const QByteArray mountPath = mountPoint.canonicalFilePath().toLocal8Bit();
 
@@ -227,7 +236,13 @@ int runTarvelMount(int argc, char *argv[], const PhoneBackend &backend)
         argumentPointers.push_back(argument.data());
     fuse_args fuseArguments = FUSE_ARGS_INIT(int(argumentPointers.size()), argumentPointers.data());
 
-    PhoneFs fileSystem(backend(options.link));
+    ReadCache cache(options.cache);
+    QString cacheProblem;
+    if (!cache.open(&cacheProblem)) {
+        mountMessage(cacheProblem);
+        return MountFailed;
+    }
+    PhoneFs fileSystem(backend(options.link), cache);
     fuse *session = fuse_new(&fuseArguments, &Operations, sizeof Operations, &fileSystem);
     fuse_opt_free_args(&fuseArguments);
     if (!session) {

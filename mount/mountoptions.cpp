@@ -11,15 +11,23 @@ folder: MOUNTPOINT, an existing empty folder. Unmount with
 or with Ctrl-C when running with -f.
 
 Options:
-)" TARVEL_LINK_OPTIONS_HELP R"(  -o OPTIONS        FUSE mount options separated by commas, for example ro or
-                    allow_other; may be given more than once
+)" TARVEL_LINK_OPTIONS_HELP R"(  -o OPTIONS        mount options separated by commas; may be given more than
+                    once. The mount's own:
+                      cache_size=MB  what is kept of files read (default 64;
+                                     0: nothing once a file is closed)
+                      cache_dir=DIR  keep it in DIR for the next mount of the
+                                     same phone (by default it goes at unmount)
+                    and FUSE's, for example ro or allow_other
   -f                stay in the foreground; messages go to standard error
   -h, --help        show this help
 
 It connects before mounting: when the phone does not answer, nothing is
 mounted. Folder listings are kept for 2 seconds and dropped on every change
-made through the mount. A file written to the mount goes to the phone once,
-when it is closed; close() reports a failed copy. Names must have a code in
+made through the mount. A read is answered as soon as its bytes have arrived,
+and what was read is kept for the next open. A file written to the mount goes
+to the phone once, at its last close; a failed copy leaves the phone's file as
+it was and says so on standard error. Names are found in any letter case, as
+the phone finds them, and must have a code in
 Windows-1251, the phone's code page; other names are refused (EINVAL). A
 lost link fails the operation in progress (EIO) with a line on standard
 error; the next operation connects again. After a failed connection attempt
@@ -31,6 +39,36 @@ Exit status:
   2  usage error
   3  no connection to the phone
 )";
+
+namespace {
+
+// Takes the mount's own options out of one -o value; the rest stays for FUSE.
+std::optional<QString> takeCacheOptions(const QString &value, ReadCache::Settings *cache, QString *problem)
+{
+    QStringList rest;
+    for (const QString &option : value.split(u',', Qt::SkipEmptyParts)) {
+        if (option.startsWith(QLatin1String("cache_size="))) {
+            bool ok = false;
+            const qint64 megabytes = option.section(u'=', 1).toLongLong(&ok);
+            if (!ok || megabytes < 0 || megabytes > 1024 * 1024) {
+                *problem = QStringLiteral("cache_size takes a number of megabytes");
+                return std::nullopt;
+            }
+            cache->limit = megabytes * 1024 * 1024;
+        } else if (option.startsWith(QLatin1String("cache_dir="))) {
+            cache->folder = option.section(u'=', 1);
+            if (cache->folder.isEmpty()) {
+                *problem = QStringLiteral("cache_dir needs a folder");
+                return std::nullopt;
+            }
+        } else {
+            rest << option;
+        }
+    }
+    return rest.join(u',');
+}
+
+} // namespace
 
 CommandLine parseCommandLine(const QStringList &arguments)
 {
@@ -56,7 +94,12 @@ CommandLine parseCommandLine(const QStringList &arguments)
     for (const QString &value : parser.values(fuseOption)) {
         if (value.isEmpty())
             return UsageError{QStringLiteral("-o needs options")};
-        options.fuseOptions << value;
+        QString cacheProblem;
+        const std::optional<QString> rest = takeCacheOptions(value, &options.cache, &cacheProblem);
+        if (!rest)
+            return UsageError{cacheProblem};
+        if (!rest->isEmpty())
+            options.fuseOptions << *rest;
     }
     options.foreground = parser.isSet(foregroundOption);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "linksettings.h"
+#include "readcache.h"
 
 #include <QString>
 #include <QStringList>
@@ -10,7 +11,8 @@
 struct MountOptions
 {
     LinkSettings link;
-    QStringList fuseOptions; // each as given to -o, comma-separated
+    QStringList fuseOptions; // each as given to -o, comma-separated, the mount's own taken out
+    ReadCache::Settings cache; // -o cache_size=MB, -o cache_dir=DIR
     bool foreground = false;
     QString mountPoint;
 };

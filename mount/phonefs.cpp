@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <type_traits>
 #include <unistd.h>
 
@@ -78,9 +79,16 @@ void mountMessage(const QString &line)
     std::fflush(stderr);
 }
 
-PhoneFs::PhoneFs(PhoneStoreFactory storeFactory) : factory(std::move(storeFactory)), mountTime(std::time(nullptr)) {}
+PhoneFs::PhoneFs(PhoneStoreFactory storeFactory, ReadCache &readCache)
+    : factory(std::move(storeFactory)), cache(readCache), mountTime(std::time(nullptr))
+{}
 
-PhoneFs::~PhoneFs() = default;
+PhoneFs::~PhoneFs()
+{
+    // Unmounted while a file was still being read: the phone is told, before the store leaves it.
+    if (download && store)
+        (void)store->stopRead();
+}
 
 bool PhoneFs::connectFirst()
 {
@@ -91,6 +99,7 @@ bool PhoneFs::connectFirst()
     }
     store = std::move(made.value());
     fileSizeLimit = store->maxFileSize();
+    cache.setPhone(store->identity());
     return true;
 }
 
@@ -109,6 +118,8 @@ StoreResult<PhoneStore *> PhoneFs::connection()
         }
         store = std::move(made.value());
         fileSizeLimit = store->maxFileSize();
+        // Another phone on the same cable keeps nothing of the first one's.
+        cache.setPhone(store->identity());
         lastConnectProblem.clear();
         if (linkDown)
             mountMessage(QStringLiteral("connected to the phone again"));
@@ -120,13 +131,19 @@ StoreResult<PhoneStore *> PhoneFs::connection()
 }
 
 template<typename Operation>
-auto PhoneFs::onPhone(const QString &what, Operation operation, Refusal refusal)
+auto PhoneFs::onPhone(const QString &what, Operation operation, Refusal refusal, OpenDownload open)
 {
     using Result = std::invoke_result_t<Operation, PhoneStore &>;
     StoreResult<PhoneStore *> connected = connection();
     if (!connected.ok())
         return Result(connected.error());
-    Result result = operation(*connected.value());
+    // One request at a time: what the open download still brings goes into the cache.
+    if (open == OpenDownload::Finish && download) {
+        finishDownload();
+        if (!store)
+            return Result(StoreError{StoreFailure::LinkLost, QStringLiteral("the link to the phone is lost")});
+    }
+    Result result = operation(*store);
     if (!result.ok())
         report(what, result.error(), refusal);
     return result;
@@ -138,6 +155,7 @@ void PhoneFs::report(const QString &what, const StoreError &error, Refusal refus
     switch (error.failure) {
     case StoreFailure::LinkLost:
         store.reset();
+        download.reset();
         dropCaches();
         linkDown = true;
         mountMessage(QStringLiteral("%1 failed, the link to the phone is lost%2; the next operation connects again")
@@ -145,9 +163,11 @@ void PhoneFs::report(const QString &what, const StoreError &error, Refusal refus
         break;
     case StoreFailure::Refused:
     case StoreFailure::MovesRefused:
-    case StoreFailure::Full:
         if (refusal == Refusal::Report)
             mountMessage(QStringLiteral("%1 failed: the phone refused%2").arg(what, reason));
+        break;
+    case StoreFailure::Full:
+        mountMessage(QStringLiteral("%1 failed: the phone is full").arg(what));
         break;
     case StoreFailure::NameNotSendable:
         mountMessage(QStringLiteral("%1 failed: the name cannot be sent to the phone%2").arg(what, reason));
@@ -157,7 +177,8 @@ void PhoneFs::report(const QString &what, const StoreError &error, Refusal refus
 
 bool PhoneFs::repairUploads()
 {
-    while (!repairs.isEmpty()) {
+    // Nothing else goes while a download is open; its end comes first.
+    while (!repairs.isEmpty() && !download) {
         const UploadRepair repair = repairs.first();
         const QString name = repair.path.last();
         auto entries = store->list(parentOf(repair.path));
@@ -187,7 +208,7 @@ bool PhoneFs::repairUploads()
                        Refusal::Report);
         }
         repairs.removeFirst();
-        dropCaches();
+        changed(repair.path);
     }
     return true;
 }
@@ -198,11 +219,17 @@ void PhoneFs::dropCaches()
     memoryFigures.reset();
 }
 
+void PhoneFs::changed(const PhonePath &path)
+{
+    dropCaches();
+    cache.drop(path);
+}
+
 StoreResult<QList<PhoneEntry>> PhoneFs::listing(const PhonePath &folder)
 {
     const QString key = folder.join(u'/');
     const auto cached = listings.constFind(key);
-    if (cached != listings.constEnd() && Clock::now() - cached->fetched < ListingLifetime)
+    if (cached != listings.constEnd() && (download || Clock::now() - cached->fetched < ListingLifetime))
         return cached->entries;
     auto listed = onPhone(
         QStringLiteral("listing %1").arg(shown(folder)), [&folder](PhoneStore &phone) { return phone.list(folder); },
@@ -217,40 +244,67 @@ StoreResult<QList<PhoneEntry>> PhoneFs::listing(const PhonePath &folder)
             fresh.entries.append(entry);
         }
     }
+    cache.listed(folder, fresh.entries);
     listings.insert(key, fresh);
     return fresh.entries;
 }
 
-StoreResult<std::optional<PhoneEntry>> PhoneFs::lookup(const PhonePath &path)
+bool PhoneFs::sameName(const QString &a, const QString &b) const
 {
-    if (path.isEmpty())
-        return std::optional<PhoneEntry>(PhoneEntry{QString(), true, 0, std::nullopt});
-    auto entries = listing(parentOf(path));
-    if (!entries.ok()) {
-        // A folder the phone will not open holds nothing.
-        if (entries.error().failure == StoreFailure::Refused)
-            return std::optional<PhoneEntry>();
-        return entries.error();
-    }
-    for (const PhoneEntry &entry : entries.value()) {
-        if (entry.name == path.last())
-            return std::optional<PhoneEntry>(entry);
-    }
-    return std::optional<PhoneEntry>();
+    return a == b || (store && store->sameName(a, b));
 }
 
-int PhoneFs::find(const PhonePath &path, PhoneEntry *entry)
+StoreResult<PhoneFs::Found> PhoneFs::resolve(const PhonePath &path)
 {
-    auto found = lookup(path);
+    Found found;
+    if (path.isEmpty()) {
+        found.entry = PhoneEntry{QString(), true, 0, std::nullopt};
+        return found;
+    }
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const bool last = i + 1 == path.size();
+        auto entries = listing(found.path);
+        if (!entries.ok() && entries.error().failure != StoreFailure::Refused)
+            return entries.error();
+        // A folder the phone will not open holds nothing.
+        const QList<PhoneEntry> rows = entries.ok() ? entries.value() : QList<PhoneEntry>();
+        // The name as given first; then in other letter case, as the phone finds it.
+        auto match = std::find_if(rows.begin(), rows.end(), [&](const PhoneEntry &e) { return e.name == path.at(i); });
+        if (match == rows.end())
+            match = std::find_if(rows.begin(), rows.end(),
+                                 [&](const PhoneEntry &e) { return sameName(e.name, path.at(i)); });
+        if (match == rows.end() || (!last && !match->isFolder)) {
+            found.path += path.mid(i);
+            // A file being written that the phone does not have yet.
+            if (last) {
+                for (const auto &[handle, buffer] : handles) {
+                    if (!buffer->detached && !buffer->onPhone && parentOf(buffer->path) == parentOf(found.path)
+                        && sameName(buffer->path.last(), path.last()))
+                        found.path = buffer->path;
+                }
+            }
+            return found;
+        }
+        found.path.append(match->name);
+        if (last)
+            found.entry = *match;
+    }
+    return found;
+}
+
+int PhoneFs::find(PhonePath *path, PhoneEntry *entry)
+{
+    auto found = resolve(*path);
     if (!found.ok())
         return -errnoFor(found.error(), ENOENT);
-    if (!found.value())
+    *path = found.value().path;
+    if (!found.value().entry)
         return -ENOENT;
-    *entry = *found.value();
+    *entry = *found.value().entry;
     return 0;
 }
 
-int PhoneFs::findFolder(const PhonePath &path)
+int PhoneFs::findFolder(PhonePath *path)
 {
     PhoneEntry entry;
     if (const int error = find(path, &entry))
@@ -258,18 +312,22 @@ int PhoneFs::findFolder(const PhonePath &path)
     return entry.isFolder ? 0 : -ENOTDIR;
 }
 
-int PhoneFs::checkNewName(const PhonePath &path)
+int PhoneFs::checkNewName(PhonePath *path, PhoneStore::NameFor use)
 {
     auto connected = connection();
     if (!connected.ok())
         return -EIO;
-    if (!connected.value()->canName(path.last())) {
+    if (!connected.value()->canName(path->last(), use)) {
         mountMessage(QStringLiteral("the phone cannot take the name \"%1\": a character has no code in its code page, "
                                     "or the name is too long")
-                         .arg(path.last()));
+                         .arg(path->last()));
         return -EINVAL;
     }
-    return findFolder(parentOf(path));
+    PhonePath folder = parentOf(*path);
+    if (const int error = findFolder(&folder))
+        return error;
+    *path = folder + PhonePath{path->last()};
+    return 0;
 }
 
 void PhoneFs::fillAttributes(const PhoneEntry &entry, struct stat *attributes) const
@@ -313,6 +371,16 @@ std::shared_ptr<PhoneFs::FileBuffer> PhoneFs::bufferOf(Handle handle) const
     return found == handles.end() ? nullptr : found->second;
 }
 
+std::shared_ptr<PhoneFs::FileBuffer> PhoneFs::phoneFile(const PhonePath &path, const PhoneEntry &entry)
+{
+    auto buffer = std::make_shared<FileBuffer>();
+    buffer->path = path;
+    buffer->listed = entry;
+    buffer->onPhone = true;
+    buffer->cached = cache.entry(path, entry);
+    return buffer;
+}
+
 PhoneFs::Handle PhoneFs::addHandle(std::shared_ptr<FileBuffer> buffer)
 {
     const Handle handle = nextHandle++;
@@ -336,48 +404,112 @@ void PhoneFs::retarget(const PhonePath &from, const PhonePath &to)
     }
 }
 
-int PhoneFs::load(FileBuffer &buffer)
+int PhoneFs::fetch(FileBuffer &buffer, qint64 until)
 {
-    if (buffer.loaded)
+    const ReadCache::EntryPtr entry = buffer.cached;
+    while (!buffer.error && !entry->complete() && entry->held() < until) {
+        if (const int error = downloadStep(entry))
+            return error;
+    }
+    return buffer.error;
+}
+
+int PhoneFs::downloadStep(const ReadCache::EntryPtr &entry)
+{
+    const QString what = QStringLiteral("reading %1").arg(shown(entry->path()));
+    if (download && download->entry == entry) {
+        return stepDone(
+            onPhone(
+                what, [](PhoneStore &phone) { return phone.readMore(); }, Refusal::Report, OpenDownload::TakeOn),
+            entry);
+    }
+    // No offsets: a new download brings the file from its first byte.
+    const auto receive = [this](QByteArrayView part) {
+        Download &open = *download;
+        if (!cache.write(*open.entry, open.received, part)) {
+            open.diskError = errno != 0 ? -errno : -EIO;
+            return false;
+        }
+        open.received += part.size();
+        return true;
+    };
+    return stepDone(onPhone(what,
+                            [&](PhoneStore &phone) {
+                                download = Download{entry, 0, 0};
+                                return phone.startRead(entry->path(), receive);
+                            }),
+                    entry);
+}
+
+int PhoneFs::finishDownload()
+{
+    while (download) {
+        if (const int error = downloadStep(download->entry))
+            return error;
+    }
+    return 0;
+}
+
+int PhoneFs::stepDone(const StoreResult<PhoneStore::ReadState> &step, const ReadCache::EntryPtr &entry)
+{
+    if (step.ok() && step.value() == PhoneStore::ReadState::More)
         return 0;
-    if (buffer.loadError)
-        return buffer.loadError;
-    // One download per open file: every later read of it is served from the cache.
+    const int diskError = download ? download->diskError : 0;
+    download.reset();
+    if (step.ok()) {
+        if (step.value() == PhoneStore::ReadState::Whole) {
+            cache.complete(*entry);
+            noteSize(entry->path(), entry->held());
+        }
+        return 0;
+    }
+    // The kernel retries a failed read-ahead on its own; the application must see the
+    // failure, not a second download. A new open() starts afresh.
+    const int error = diskError != 0 ? diskError : -errnoFor(step.error(), EACCES);
+    cache.drop(entry->path());
+    for (auto &[handle, buffer] : handles) {
+        if (buffer->cached == entry) {
+            buffer->error = error;
+            buffer->detached = true;
+        }
+    }
+    return error;
+}
+
+int PhoneFs::takeContent(FileBuffer &buffer, bool keep)
+{
+    if (!buffer.cached)
+        return buffer.content || !keep ? 0 : resize(buffer, 0);
+    if (keep) {
+        if (const int error = fetch(buffer, std::numeric_limits<qint64>::max()))
+            return error;
+    }
     if (const int error = resize(buffer, 0))
         return error;
-    int cacheError = 0;
-    auto result = onPhone(QStringLiteral("reading %1").arg(shown(buffer.path)), [&](PhoneStore &phone) {
-        return phone.read(buffer.path, [&](QByteArrayView part) {
-            if (::pwrite(buffer.cache->handle(), part.data(), size_t(part.size()), off_t(buffer.size)) != part.size()) {
-                cacheError = errno != 0 ? errno : EIO;
-                return false;
-            }
-            buffer.size += part.size();
-            return true;
-        });
-    });
-    if (!result.ok()) {
-        // The kernel retries a failed read-ahead on its own; the application must see the
-        // failure, not a second download. A new open() starts afresh.
-        buffer.loadError = cacheError != 0 ? -cacheError : -errnoFor(result.error(), EACCES);
-        buffer.detached = true;
-        resize(buffer, 0);
-        return buffer.loadError;
+    ReadCache::EntryPtr entry = std::exchange(buffer.cached, nullptr);
+    for (qint64 offset = 0; keep && offset < entry->held();) {
+        char chunk[65536];
+        const qint64 got = cache.read(*entry, chunk, sizeof chunk, offset);
+        if (got <= 0 || ::pwrite(buffer.content->handle(), chunk, size_t(got), off_t(offset)) != got) {
+            buffer.cached = std::move(entry);
+            return got < 0 ? int(got) : -EIO;
+        }
+        offset += got;
+        buffer.size = offset;
     }
-    buffer.loaded = true;
-    noteSize(buffer.path, buffer.size);
+    cache.release(std::move(entry));
     return 0;
 }
 
 int PhoneFs::resize(FileBuffer &buffer, qint64 size)
 {
-    if (!buffer.cache) {
-        auto cache = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/tarvel-mount-XXXXXX"));
-        if (!cache->open())
+    if (!buffer.content) {
+        auto content = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/tarvel-mount-XXXXXX"));
+        if (!content->open())
             return -EIO;
-        buffer.cache = std::move(cache);
+        buffer.content = std::move(content);
     }
-    if (::ftruncate(buffer.cache->handle(), off_t(size)) != 0)
+    if (::ftruncate(buffer.content->handle(), off_t(size)) != 0)
         return -errno;
     buffer.size = size;
     return 0;
@@ -388,40 +520,44 @@ int PhoneFs::resize(FileBuffer &buffer, qint64 size)
 void PhoneFs::noteSize(const PhonePath &path, qint64 size)
 {
     const auto folder = listings.find(parentOf(path).join(u'/'));
-    if (folder == listings.end())
-        return;
-    for (PhoneEntry &entry : folder->entries) {
-        if (entry.name == path.last() && !entry.isFolder)
-            entry.size = size;
+    if (folder != listings.end()) {
+        for (PhoneEntry &entry : folder->entries) {
+            if (entry.name == path.last() && !entry.isFolder)
+                entry.size = size;
+        }
+    }
+    for (auto &[handle, buffer] : handles) {
+        if (buffer->path == path)
+            buffer->listed.size = size;
     }
 }
 
 int PhoneFs::upload(FileBuffer &buffer)
 {
-    if (!buffer.dirty || buffer.detached)
-        return 0;
+    if (!buffer.dirty || buffer.detached || buffer.writeError)
+        return buffer.writeError;
+    if (const int error = takeContent(buffer, true))
+        return buffer.writeError = error;
     buffer.dirty = false;
-    if (!buffer.cache) {
-        if (const int error = resize(buffer, 0))
-            return error;
-    }
-    auto before = lookup(buffer.path);
+    // From a failure on, the descriptors' writes and closes report it.
+    auto before = resolve(buffer.path);
     if (!before.ok()) {
         buffer.detached = true;
-        return -errnoFor(before.error(), EACCES);
+        return buffer.writeError = -errnoFor(before.error(), EACCES);
     }
-    auto written = onPhone(QStringLiteral("copying %1 to the phone").arg(shown(buffer.path)),
-                           [&buffer](PhoneStore &phone) { return phone.write(buffer.path, buffer.cache->fileName()); });
-    dropCaches();
+    auto written =
+        onPhone(QStringLiteral("copying %1 to the phone").arg(shown(buffer.path)),
+                [&buffer](PhoneStore &phone) { return phone.write(buffer.path, buffer.content->fileName()); });
+    changed(buffer.path);
     if (!written.ok()) {
         // The descriptor's content is not on the phone and never will be from here.
         buffer.detached = true;
         if (written.error().failure != StoreFailure::NameNotSendable) {
-            repairs.append(UploadRepair{buffer.path, before.value()});
+            repairs.append(UploadRepair{buffer.path, before.value().entry});
             if (store)
                 repairUploads();
         }
-        return -errnoFor(written.error(), EACCES);
+        return buffer.writeError = -errnoFor(written.error(), EACCES);
     }
     buffer.onPhone = true;
     return 0;
@@ -435,16 +571,23 @@ int PhoneFs::getattr(const char *path, struct stat *attributes, const Handle *ha
             fillPending(*buffer, attributes);
             return 0;
         }
+        // The file as it was opened: a download under way needs no listing.
+        if (buffer && !buffer->detached && buffer->cached) {
+            fillAttributes(buffer->listed, attributes);
+            return 0;
+        }
     }
     const auto target = phonePath(path);
     if (!target)
         return -ENOENT;
-    if (const auto pending = pendingBuffer(*target)) {
+    PhonePath found = *target;
+    PhoneEntry entry;
+    const int error = find(&found, &entry);
+    if (const auto pending = pendingBuffer(found)) {
         fillPending(*pending, attributes);
         return 0;
     }
-    PhoneEntry entry;
-    if (const int error = find(*target, &entry))
+    if (error)
         return error;
     fillAttributes(entry, attributes);
     return 0;
@@ -452,12 +595,13 @@ int PhoneFs::getattr(const char *path, struct stat *attributes, const Handle *ha
 
 int PhoneFs::readdir(const char *path, const DirectoryFiller &add)
 {
-    const auto folder = phonePath(path);
-    if (!folder)
+    const auto target = phonePath(path);
+    if (!target)
         return -ENOENT;
-    if (const int error = findFolder(*folder))
+    PhonePath folder = *target;
+    if (const int error = findFolder(&folder))
         return error;
-    auto entries = listing(*folder);
+    auto entries = listing(folder);
     if (!entries.ok())
         return -errnoFor(entries.error(), ENOENT);
 
@@ -467,7 +611,7 @@ int PhoneFs::readdir(const char *path, const DirectoryFiller &add)
     add(QByteArrayLiteral(".."), attributes);
     QSet<QString> names;
     for (const PhoneEntry &entry : entries.value()) {
-        const auto pending = pendingBuffer(*folder + PhonePath{entry.name});
+        const auto pending = pendingBuffer(folder + PhonePath{entry.name});
         if (pending)
             fillPending(*pending, &attributes);
         else
@@ -477,7 +621,7 @@ int PhoneFs::readdir(const char *path, const DirectoryFiller &add)
     }
     // Files being written that the phone does not have yet.
     for (const auto &[handle, buffer] : handles) {
-        if (!buffer->detached && !buffer->onPhone && parentOf(buffer->path) == *folder
+        if (!buffer->detached && !buffer->onPhone && parentOf(buffer->path) == folder
             && !names.contains(buffer->path.last())) {
             fillPending(*buffer, &attributes);
             add(buffer->path.last().toUtf8(), attributes);
@@ -492,21 +636,22 @@ int PhoneFs::open(const char *path, int flags, Handle *handle)
     const auto target = phonePath(path);
     if (!target)
         return -ENOENT;
-    auto buffer = openBuffer(*target);
+    PhonePath found = *target;
+    PhoneEntry entry;
+    const int error = find(&found, &entry);
+    auto buffer = openBuffer(found);
     if (!buffer) {
-        PhoneEntry entry;
-        if (const int error = find(*target, &entry))
+        if (error)
             return error;
         if (entry.isFolder)
             return -EISDIR;
-        buffer = std::make_shared<FileBuffer>();
-        buffer->path = *target;
-        buffer->onPhone = true;
+        buffer = phoneFile(found, entry);
     }
     if ((flags & O_TRUNC) && (flags & O_ACCMODE) != O_RDONLY) {
-        if (const int error = resize(*buffer, 0))
-            return error;
-        buffer->loaded = true;
+        if (const int truncated = takeContent(*buffer, false))
+            return truncated;
+        if (const int emptied = resize(*buffer, 0))
+            return emptied;
         buffer->dirty = true;
         buffer->changed = std::time(nullptr);
     }
@@ -521,22 +666,28 @@ int PhoneFs::create(const char *path, int flags, Handle *handle)
         return -EINVAL;
     if (target->isEmpty())
         return -EISDIR;
-    if (openBuffer(*target))
-        return open(path, flags, handle);
+    PhonePath found = *target;
     PhoneEntry entry;
-    const int found = find(*target, &entry);
-    if (found == 0)
-        return entry.isFolder ? -EISDIR : open(path, flags, handle);
-    if (found != -ENOENT)
-        return found;
-    if (const int error = checkNewName(*target))
+    const int error = find(&found, &entry);
+    if (error != 0 && error != -ENOENT)
         return error;
+    // A name the phone holds in any letter case, or a file being written, is there already.
+    if (error == 0 || openBuffer(found)) {
+        if (flags & O_EXCL)
+            return -EEXIST;
+        if (error == 0 && entry.isFolder)
+            return -EISDIR;
+        return open(path, flags, handle);
+    }
+    if (const int checked = checkNewName(&found, PhoneStore::NameFor::File))
+        return checked;
     // Nothing reaches the phone before the file is closed.
     auto buffer = std::make_shared<FileBuffer>();
-    buffer->path = *target;
-    buffer->loaded = true;
+    buffer->path = found;
     buffer->dirty = true;
     buffer->changed = std::time(nullptr);
+    if (const int made = resize(*buffer, 0))
+        return made;
     *handle = addHandle(std::move(buffer));
     return 0;
 }
@@ -546,12 +697,18 @@ int PhoneFs::read(Handle handle, char *data, size_t size, off_t offset)
     const auto buffer = bufferOf(handle);
     if (!buffer)
         return -EBADF;
-    if (const int error = load(*buffer))
-        return error;
-    if (offset < 0 || offset >= buffer->size)
+    if (offset < 0)
+        return 0;
+    if (buffer->cached) {
+        // Answered once the bytes up to the read's end are in, never later.
+        if (const int error = fetch(*buffer, qint64(offset) + qint64(size)))
+            return error;
+        return int(cache.read(*buffer->cached, data, qint64(size), offset));
+    }
+    if (offset >= buffer->size)
         return 0;
     const size_t count = size_t(std::min<qint64>(qint64(size), buffer->size - offset));
-    const ssize_t got = ::pread(buffer->cache->handle(), data, count, offset);
+    const ssize_t got = ::pread(buffer->content->handle(), data, count, offset);
     return got < 0 ? -errno : int(got);
 }
 
@@ -562,15 +719,16 @@ int PhoneFs::write(Handle handle, const char *data, size_t size, off_t offset)
         return -EBADF;
     if (offset < 0)
         return -EINVAL;
-    if (offset + qint64(size) > fileSizeLimit)
+    if (buffer->writeError)
+        return buffer->writeError;
+    if (offset + qint64(size) > fileSizeLimit) {
+        // Nothing of it goes to the phone: the descriptors keep the failure.
+        buffer->writeError = -EFBIG;
         return -EFBIG;
-    if (const int error = load(*buffer))
-        return error;
-    if (!buffer->cache) {
-        if (const int error = resize(*buffer, 0))
-            return error;
     }
-    const ssize_t written = ::pwrite(buffer->cache->handle(), data, size, offset);
+    if (const int error = takeContent(*buffer, true))
+        return error;
+    const ssize_t written = ::pwrite(buffer->content->handle(), data, size, offset);
     if (written < 0)
         return -errno;
     buffer->size = std::max(buffer->size, qint64(offset) + qint64(written));
@@ -583,41 +741,58 @@ int PhoneFs::truncate(const char *path, off_t size, const Handle *handle)
 {
     if (size < 0)
         return -EINVAL;
-    if (size > fileSizeLimit)
-        return -EFBIG;
     std::shared_ptr<FileBuffer> buffer;
+    PhonePath found;
     if (handle) {
         buffer = bufferOf(*handle);
     } else if (const auto target = phonePath(path)) {
-        buffer = openBuffer(*target);
+        found = *target;
+        PhoneEntry entry;
+        const int error = find(&found, &entry);
+        buffer = openBuffer(found);
+        // A file that no descriptor holds open is changed and copied back at once.
+        if (!buffer) {
+            if (error)
+                return error;
+            if (entry.isFolder)
+                return -EISDIR;
+            if (size > fileSizeLimit)
+                return -EFBIG;
+            buffer = phoneFile(found, entry);
+            if (const int changedError = takeContent(*buffer, size > 0))
+                return changedError;
+            if (const int resized = resize(*buffer, size))
+                return resized;
+            buffer->dirty = true;
+            return upload(*buffer);
+        }
     } else {
         return -ENOENT;
     }
-    // A file that no descriptor holds open is changed and copied back at once.
-    const bool closed = !buffer;
-    if (closed) {
-        const auto target = phonePath(path);
-        PhoneEntry entry;
-        if (const int error = find(*target, &entry))
-            return error;
-        if (entry.isFolder)
-            return -EISDIR;
-        buffer = std::make_shared<FileBuffer>();
-        buffer->path = *target;
-        buffer->onPhone = true;
+    if (!buffer)
+        return -EBADF;
+    if (buffer->writeError)
+        return buffer->writeError;
+    if (size > fileSizeLimit) {
+        buffer->writeError = -EFBIG;
+        return -EFBIG;
     }
-    if (size == 0)
-        buffer->loaded = true;
-    else if (const int error = load(*buffer))
+    if (const int error = takeContent(*buffer, size > 0))
         return error;
     if (const int error = resize(*buffer, size))
         return error;
     buffer->dirty = true;
     buffer->changed = std::time(nullptr);
-    return closed ? upload(*buffer) : 0;
+    return 0;
 }
 
 int PhoneFs::flush(Handle handle)
+{
+    const auto buffer = bufferOf(handle);
+    return buffer ? buffer->writeError : -EBADF;
+}
+
+int PhoneFs::fsync(Handle handle)
 {
     const auto buffer = bufferOf(handle);
     return buffer ? upload(*buffer) : -EBADF;
@@ -628,11 +803,27 @@ int PhoneFs::release(Handle handle)
     const auto found = handles.find(handle);
     if (found == handles.end())
         return 0;
-    const std::shared_ptr<FileBuffer> buffer = found->second;
+    std::shared_ptr<FileBuffer> buffer = found->second;
     handles.erase(found);
-    // Changes made after the last close() (through a memory mapping) still go.
-    if (buffer.use_count() == 1)
-        upload(*buffer);
+    if (buffer.use_count() > 1)
+        return 0;
+    if (buffer->cached) {
+        // Closed before its end: the phone stops sending; what arrived stays cached. A file
+        // removed or replaced while open may still share the entry with its successor.
+        const bool shared = std::any_of(handles.begin(), handles.end(),
+                                        [&](const auto &open) { return open.second->cached == buffer->cached; });
+        if (download && download->entry == buffer->cached && !shared) {
+            const ReadCache::EntryPtr entry = buffer->cached;
+            stepDone(onPhone(
+                         QStringLiteral("stopping the download of %1").arg(shown(entry->path())),
+                         [](PhoneStore &phone) { return phone.stopRead(); }, Refusal::Report, OpenDownload::TakeOn),
+                     entry);
+        }
+        cache.release(std::exchange(buffer->cached, nullptr));
+    }
+    // The last close: the file goes to the phone now, whatever was written after close()
+    // through a memory mapping included.
+    upload(*buffer);
     return 0;
 }
 
@@ -643,17 +834,19 @@ int PhoneFs::mkdir(const char *path)
         return -EINVAL;
     if (target->isEmpty())
         return -EEXIST;
-    if (const int error = checkNewName(*target))
-        return error;
+    PhonePath found = *target;
     PhoneEntry entry;
-    const int found = find(*target, &entry);
-    if (found == 0 || pendingBuffer(*target))
+    const int error = find(&found, &entry);
+    // In any letter case, as the phone sees it.
+    if (error == 0 || pendingBuffer(found))
         return -EEXIST;
-    if (found != -ENOENT)
-        return found;
-    auto made = onPhone(QStringLiteral("making the folder %1").arg(shown(*target)),
-                        [&](PhoneStore &phone) { return phone.makeFolder(*target); });
-    dropCaches();
+    if (error != -ENOENT)
+        return error;
+    if (const int checked = checkNewName(&found, PhoneStore::NameFor::Folder))
+        return checked;
+    auto made = onPhone(QStringLiteral("making the folder %1").arg(shown(found)),
+                        [&](PhoneStore &phone) { return phone.makeFolder(found); });
+    changed(found);
     return made.ok() ? 0 : -errnoFor(made.error(), EACCES);
 }
 
@@ -664,22 +857,23 @@ int PhoneFs::rmdir(const char *path)
         return -ENOENT;
     if (target->isEmpty())
         return -EBUSY;
+    PhonePath found = *target;
     PhoneEntry entry;
-    if (const int error = find(*target, &entry))
+    if (const int error = find(&found, &entry))
         return error;
     if (!entry.isFolder)
         return -ENOTDIR;
-    auto inside = listing(*target);
+    auto inside = listing(found);
     if (!inside.ok())
         return -errnoFor(inside.error(), ENOENT);
     const bool writingInside = std::any_of(handles.begin(), handles.end(), [&](const auto &open) {
-        return !open.second->detached && startsWith(open.second->path, *target);
+        return !open.second->detached && startsWith(open.second->path, found);
     });
     if (!inside.value().isEmpty() || writingInside)
         return -ENOTEMPTY;
-    auto removed = onPhone(QStringLiteral("removing the folder %1").arg(shown(*target)),
-                           [&](PhoneStore &phone) { return phone.remove(*target); });
-    dropCaches();
+    auto removed = onPhone(QStringLiteral("removing the folder %1").arg(shown(found)),
+                           [&](PhoneStore &phone) { return phone.remove(found); });
+    changed(found);
     return removed.ok() ? 0 : -errnoFor(removed.error(), EACCES);
 }
 
@@ -688,22 +882,24 @@ int PhoneFs::unlink(const char *path)
     const auto target = phonePath(path);
     if (!target)
         return -ENOENT;
-    const auto pending = pendingBuffer(*target);
+    PhonePath found = *target;
+    PhoneEntry entry;
+    const int error = find(&found, &entry);
+    const auto pending = pendingBuffer(found);
     if (pending && !pending->onPhone) {
-        detach(*target);
+        detach(found);
         return 0;
     }
-    PhoneEntry entry;
-    if (const int error = find(*target, &entry))
+    if (error)
         return error;
     if (entry.isFolder)
         return -EISDIR;
-    auto removed = onPhone(QStringLiteral("removing %1").arg(shown(*target)),
-                           [&](PhoneStore &phone) { return phone.remove(*target); });
-    dropCaches();
+    auto removed = onPhone(QStringLiteral("removing %1").arg(shown(found)),
+                           [&](PhoneStore &phone) { return phone.remove(found); });
+    changed(found);
     if (!removed.ok())
         return -errnoFor(removed.error(), EACCES);
-    detach(*target);
+    detach(found);
     return 0;
 }
 
@@ -711,44 +907,53 @@ int PhoneFs::rename(const char *from, const char *to, unsigned int flags)
 {
     if (flags & RENAME_EXCHANGE)
         return -EINVAL;
-    const auto source = phonePath(from);
-    if (!source)
+    const auto sourcePath = phonePath(from);
+    if (!sourcePath)
         return -ENOENT;
-    const auto target = phonePath(to);
-    if (!target)
+    const auto targetPath = phonePath(to);
+    if (!targetPath)
         return -EINVAL;
-    if (source->isEmpty() || target->isEmpty())
+    if (sourcePath->isEmpty() || targetPath->isEmpty())
         return -EBUSY;
-    if (*source == *target)
-        return 0;
-    if (startsWith(*target, *source))
+    PhonePath source = *sourcePath;
+    PhoneEntry moving{source.last(), false, 0, std::nullopt};
+    const int sourceError = find(&source, &moving);
+    // A file written but not closed yet is only given its future name.
+    const auto pending = pendingBuffer(source);
+    const bool pendingOnly = pending && !pending->onPhone;
+    if (sourceError && !pendingOnly)
+        return sourceError;
+    PhonePath target = *targetPath;
+    PhoneEntry existing;
+    const int found = find(&target, &existing);
+    if (found != 0 && found != -ENOENT)
+        return found;
+    // The same entry in other letter case: the phone renames it through a hidden name.
+    const bool caseOnly = target == source;
+    if (caseOnly) {
+        if (targetPath->last() == source.last())
+            return 0;
+        target = parentOf(source) + PhonePath{targetPath->last()};
+    }
+    if (startsWith(target, source))
         return -EINVAL;
-    if (const int error = checkNewName(*target))
+    if (const int error =
+            checkNewName(&target, moving.isFolder ? PhoneStore::NameFor::Folder : PhoneStore::NameFor::File))
         return error;
 
-    // A file written but not closed yet is only given its future name.
-    const auto pending = pendingBuffer(*source);
-    const bool pendingOnly = pending && !pending->onPhone;
-    PhoneEntry moving{source->last(), false, 0, std::nullopt};
     if (!pendingOnly) {
-        if (const int error = find(*source, &moving))
-            return error;
         // Checked before anything at the target is removed.
         auto connected = connection();
         if (!connected.ok())
             return -EIO;
-        if (!connected.value()->canMove(*source, *target)) {
+        if (!connected.value()->canMove(source, target)) {
             mountMessage(QStringLiteral("the phone cannot move %1 to %2: a path is too long for its move command")
-                             .arg(shown(*source), shown(*target)));
+                             .arg(shown(source), shown(target)));
             return -EINVAL;
         }
     }
 
-    PhoneEntry existing;
-    const int found = find(*target, &existing);
-    if (found != 0 && found != -ENOENT)
-        return found;
-    if (found == 0) {
+    if (found == 0 && !caseOnly) {
         if (flags & RENAME_NOREPLACE)
             return -EEXIST;
         if (moving.isFolder && !existing.isFolder)
@@ -756,33 +961,36 @@ int PhoneFs::rename(const char *from, const char *to, unsigned int flags)
         if (!moving.isFolder && existing.isFolder)
             return -EISDIR;
         if (existing.isFolder) {
-            auto inside = listing(*target);
+            auto inside = listing(target);
             if (!inside.ok())
                 return -errnoFor(inside.error(), ENOENT);
             if (!inside.value().isEmpty())
                 return -ENOTEMPTY;
         }
-    } else if (pendingBuffer(*target)) {
+    } else if (!caseOnly && pendingBuffer(target)) {
         if (flags & RENAME_NOREPLACE)
             return -EEXIST;
     }
 
     // A file only written so far replaces what stands at the target when it is copied.
     if (!pendingOnly) {
-        auto moved = onPhone(QStringLiteral("moving %1 to %2").arg(shown(*source), shown(*target)),
-                             [&](PhoneStore &phone) { return phone.move(*source, *target); });
-        dropCaches();
+        auto moved = onPhone(QStringLiteral("moving %1 to %2").arg(shown(source), shown(target)),
+                             [&](PhoneStore &phone) { return phone.move(source, target); });
+        changed(source);
+        changed(target);
         if (!moved.ok())
             return -errnoFor(moved.error(), EACCES);
     }
-    detach(*target);
-    retarget(*source, *target);
+    if (!caseOnly)
+        detach(target);
+    retarget(source, target);
     return 0;
 }
 
 int PhoneFs::statfs(struct statvfs *figures)
 {
-    if (!memoryFigures || Clock::now() - memoryFigures->second >= ListingLifetime) {
+    // As the listings: the figures last read serve while a download is open.
+    if (!memoryFigures || (!download && Clock::now() - memoryFigures->second >= ListingLifetime)) {
         auto read =
             onPhone(QStringLiteral("reading the memory figures"), [](PhoneStore &phone) { return phone.memory(); });
         if (!read.ok())
@@ -805,17 +1013,17 @@ int PhoneFs::acceptUnchanged(const char *path)
     const auto target = phonePath(path);
     if (!target)
         return -ENOENT;
-    if (pendingBuffer(*target))
-        return 0;
+    PhonePath found = *target;
     PhoneEntry entry;
-    return find(*target, &entry);
+    const int error = find(&found, &entry);
+    return pendingBuffer(found) ? 0 : error;
 }
 
 void PhoneFs::reportUnsaved()
 {
     QSet<const FileBuffer *> seen;
     for (const auto &[handle, buffer] : handles) {
-        if (buffer->dirty && !buffer->detached && !seen.contains(buffer.get())) {
+        if (buffer->dirty && !buffer->detached && !buffer->writeError && !seen.contains(buffer.get())) {
             seen.insert(buffer.get());
             mountMessage(QStringLiteral("%1 was still open for writing and was not copied to the phone")
                              .arg(shown(buffer->path)));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "phonestore.h"
+#include "readcache.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -25,14 +26,23 @@ void mountMessage(const QString &line);
 // the FUSE ones ("/" or "/Bitmap/pic.bmp", UTF-8); results are 0 or a negative
 // errno, read and write return byte counts. Everything runs on one thread, so at
 // most one operation is on the wire at a time.
+//
+// Names are found in any letter case, as the phone finds them. A read is answered as
+// soon as the file's bytes up to its end have arrived: the download stays open between
+// reads and its bytes go into the cache, from which every read of an unchanged file is
+// served. Another operation first reads an open download to its end; the last close of
+// a file whose download is still open stops it. A written file goes to the phone once,
+// at its last close.
 class PhoneFs
 {
 public:
     // How long a folder listing and the memory figures are trusted; every change
-    // made through the mount drops them at once.
+    // made through the mount drops them at once. While a download is open, the
+    // listings fetched last serve, so that the download goes on.
     static constexpr std::chrono::milliseconds ListingLifetime{2000};
 
-    explicit PhoneFs(PhoneStoreFactory factory);
+    // cache must outlive the file system.
+    PhoneFs(PhoneStoreFactory factory, ReadCache &cache);
     ~PhoneFs();
     PhoneFs(const PhoneFs &) = delete;
     PhoneFs &operator=(const PhoneFs &) = delete;
@@ -50,8 +60,13 @@ public:
     int read(Handle handle, char *buffer, size_t size, off_t offset);
     int write(Handle handle, const char *data, size_t size, off_t offset);
     int truncate(const char *path, off_t size, const Handle *handle);
-    // Copies a changed file to the phone; called on every close() of a descriptor.
+    // Called on every close() of a descriptor: reports a failure already known (a write
+    // past the largest upload), sends nothing.
     int flush(Handle handle);
+    // Copies a changed file to the phone now.
+    int fsync(Handle handle);
+    // The last close of a descriptor: a changed file goes to the phone, a download
+    // still open stops.
     int release(Handle handle);
     int mkdir(const char *path);
     int rmdir(const char *path);
@@ -68,19 +83,30 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    // The content of one open file, shared by every descriptor open on it. It is kept
-    // in a temporary file on disk (TMPDIR), so that a large file costs no memory.
+    // One open file, shared by every descriptor open on it. An unchanged file's content
+    // is its cache entry, fetched as far as reads need it; once changed, the whole
+    // content is in a temporary file on disk (TMPDIR), so that a large file costs no
+    // memory.
     struct FileBuffer
     {
-        PhonePath path;
-        std::unique_ptr<QTemporaryFile> cache; // read and written only through its descriptor
-        qint64 size = 0;
-        bool loaded = false; // the cache holds the whole file
+        PhonePath path; // as the phone spells it
+        PhoneEntry listed; // the listing's row when it was opened
+        ReadCache::EntryPtr cached; // the content while unchanged
+        std::unique_ptr<QTemporaryFile> content; // read and written only through its descriptor
+        qint64 size = 0; // of the changed content
         bool dirty = false; // changed since it was last copied to the phone
         bool detached = false; // removed from under its descriptors: never copied
         bool onPhone = false; // the phone has a file at path
-        int loadError = 0; // a failed download: the descriptors keep getting it
+        int error = 0; // a failed download: the reads keep getting it
+        int writeError = 0; // a write the phone cannot take: the writes and closes get it; never copied
         std::time_t changed = 0;
+    };
+    // The download left open between reads.
+    struct Download
+    {
+        ReadCache::EntryPtr entry;
+        qint64 received = 0; // this GET starts at the file's first byte
+        int diskError = 0; // the cache did not take a part
     };
     struct Listing
     {
@@ -100,9 +126,15 @@ private:
         Quiet,
     };
 
-    // Runs one store call on the connection, connecting first when there is none.
+    // Runs one store call on the connection, connecting first when there is none. An
+    // open download is read to its end first, unless the call takes it on.
+    enum class OpenDownload {
+        Finish,
+        TakeOn,
+    };
     template<typename Operation>
-    auto onPhone(const QString &what, Operation operation, Refusal refusal = Refusal::Report);
+    auto onPhone(const QString &what, Operation operation, Refusal refusal = Refusal::Report,
+                 OpenDownload open = OpenDownload::Finish);
     StoreResult<PhoneStore *> connection();
     void report(const QString &what, const StoreError &error, Refusal refusal);
     // Removes what failed uploads left, once a connection is there; false when the link went again.
@@ -110,13 +142,22 @@ private:
     void dropCaches();
 
     StoreResult<QList<PhoneEntry>> listing(const PhonePath &folder);
-    // The entry at path from its folder's listing; nothing when there is none.
-    StoreResult<std::optional<PhoneEntry>> lookup(const PhonePath &path);
-    // lookup() as an errno: 0 when found, the entry in *entry.
-    int find(const PhonePath &path, PhoneEntry *entry);
-    int findFolder(const PhonePath &path);
-    // For a file or folder about to be made: a name the phone takes, in an existing folder.
-    int checkNewName(const PhonePath &path);
+    // A path found as the phone finds it: each name in any letter case, spelt as the
+    // phone spells it; a last name the folder does not hold stays as given, without entry.
+    struct Found
+    {
+        PhonePath path;
+        std::optional<PhoneEntry> entry;
+    };
+    StoreResult<Found> resolve(const PhonePath &path);
+    // resolve() as an errno: 0 when found, the entry in *entry and the phone's spelling
+    // in *path.
+    int find(PhonePath *path, PhoneEntry *entry);
+    int findFolder(PhonePath *path);
+    // For a file or folder about to be made: a name the phone takes, in an existing
+    // folder (*path spelt as the phone spells the folder).
+    int checkNewName(PhonePath *path, PhoneStore::NameFor use);
+    bool sameName(const QString &a, const QString &b) const;
     void fillAttributes(const PhoneEntry &entry, struct stat *attributes) const;
     void fillPending(const FileBuffer &buffer, struct stat *attributes) const;
 
@@ -124,9 +165,22 @@ private:
     // The buffer of a file being written that the listing does not show yet.
     std::shared_ptr<FileBuffer> pendingBuffer(const PhonePath &path) const;
     std::shared_ptr<FileBuffer> bufferOf(Handle handle) const;
+    // A new buffer for a file the phone holds, its content the cache entry.
+    std::shared_ptr<FileBuffer> phoneFile(const PhonePath &path, const PhoneEntry &entry);
     Handle addHandle(std::shared_ptr<FileBuffer> buffer);
-    int load(FileBuffer &buffer);
-    // Makes the cache file when there is none and sets its size; 0 or a negative errno.
+
+    // Reads an unchanged file's download on until its entry holds until bytes (or the
+    // whole file); 0 or the error its readers get.
+    int fetch(FileBuffer &buffer, qint64 until);
+    // One more step of the open download, or a new one for entry; 0 or the error.
+    int downloadStep(const ReadCache::EntryPtr &entry);
+    // Reads the open download to its end; 0 or the error.
+    int finishDownload();
+    // What a step came to: the entry complete, or the error its readers keep.
+    int stepDone(const StoreResult<PhoneStore::ReadState> &step, const ReadCache::EntryPtr &entry);
+    // From here on the file's content is the buffer's own: the whole file (keep) or nothing.
+    int takeContent(FileBuffer &buffer, bool keep);
+    // Makes the content file when there is none and sets its size; 0 or a negative errno.
     static int resize(FileBuffer &buffer, qint64 size);
     int upload(FileBuffer &buffer);
     void noteSize(const PhonePath &path, qint64 size);
@@ -134,9 +188,13 @@ private:
     void detach(const PhonePath &path);
     // Descriptors follow their file (or a folder above it) to its new place.
     void retarget(const PhonePath &from, const PhonePath &to);
+    // A change at path: its listings, memory figures and cache entries go.
+    void changed(const PhonePath &path);
 
     PhoneStoreFactory factory;
+    ReadCache &cache;
     std::unique_ptr<PhoneStore> store;
+    std::optional<Download> download;
     bool linkDown = false;
     QString lastConnectProblem;
     qint64 fileSizeLimit = 0;

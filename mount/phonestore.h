@@ -90,22 +90,45 @@ public:
     // cannot keep them, which stops the download.
     using PartReceiver = std::function<bool(QByteArrayView part)>;
 
+    // What a name is given to: its limits.
+    enum class NameFor {
+        File, // read, written, removed
+        Folder, // entered, made, removed
+    };
+    // How far a download has come.
+    enum class ReadState {
+        More, // readMore takes it on
+        Whole,
+        Stopped, // ended early: the parts received are the file's start
+    };
+
     virtual ~PhoneStore() = default;
 
     // Whether a file or folder of this name can be made, listed, read, moved and
     // removed (every character has a code on the phone, the length fits every
     // request). Answered on the PC, without a word to the phone.
-    virtual bool canName(const QString &name) const = 0;
+    virtual bool canName(const QString &name, NameFor use) const = 0;
+    // Whether the phone takes two names for one: it compares them without regard to
+    // case, Cyrillic letters included.
+    virtual bool sameName(const QString &a, const QString &b) const = 0;
     // Whether the move command can carry both paths (each name passing canName).
     virtual bool canMove(const PhonePath &from, const PhonePath &to) const = 0;
     // The largest file the phone can take in one upload, in bytes.
     virtual qint64 maxFileSize() const = 0;
+    // What tells this phone from others for what the mount keeps of it (its model).
+    virtual QString identity() const = 0;
 
     // The folders and files of a folder (no parent entry).
     virtual StoreResult<QList<PhoneEntry>> list(const PhonePath &folder) = 0;
-    // Downloads a file; the parts reach receive as they arrive. On a failure the
-    // parts received so far are not the file.
-    virtual StoreResult<> read(const PhonePath &file, const PartReceiver &receive) = 0;
+    // Starts downloading a file: its parts reach receive as they arrive, the first ones
+    // before this returns. While it answers More, the download stays open: readMore
+    // takes it on and stopRead ends it early, and no other call may come. On a failure
+    // the download is over and the parts received are not the file.
+    virtual StoreResult<ReadState> startRead(const PhonePath &file, const PartReceiver &receive) = 0;
+    virtual StoreResult<ReadState> readMore() = 0;
+    // Ends the open download before its end: Stopped, or Whole when the phone sent the
+    // rest all the same.
+    virtual StoreResult<ReadState> stopRead() = 0;
     // Uploads the PC file at localPath as file, into an existing folder, replacing a
     // file of that name (in any letter case) so that only the new bytes stand under it.
     // The PC file is read piece by piece.

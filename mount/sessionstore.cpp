@@ -46,15 +46,25 @@ public:
     // The whole connect procedure; the reason in *problem when it fails.
     bool connect(const LinkSettings &link, double timeScale, QString *problem);
 
-    bool canName(const QString &name) const override { return session.canName(name); }
+    bool canName(const QString &name, NameFor use) const override
+    {
+        using Use = PhoneSession::NameUse;
+        // A file is sent as a GET and a delete, and as an upload.
+        return use == NameFor::Folder ? session.canName(name, Use::Folder)
+                                      : session.canName(name, Use::File) && session.canName(name, Use::Upload);
+    }
+    bool sameName(const QString &a, const QString &b) const override { return PhoneSession::sameName(a, b); }
     bool canMove(const PhonePath &from, const PhonePath &to) const override
     {
         return PhoneSession::movePathsFit(from, to);
     }
     qint64 maxFileSize() const override { return PhoneSession::largestUpload(); }
+    QString identity() const override { return session.info().model; }
 
     StoreResult<QList<PhoneEntry>> list(const PhonePath &folder) override;
-    StoreResult<> read(const PhonePath &file, const PartReceiver &receive) override;
+    StoreResult<ReadState> startRead(const PhonePath &file, const PartReceiver &receive) override;
+    StoreResult<ReadState> readMore() override;
+    StoreResult<ReadState> stopRead() override;
     StoreResult<> write(const PhonePath &file, const QString &localPath) override;
     StoreResult<> makeFolder(const PhonePath &folder) override;
     StoreResult<> remove(const PhonePath &path) override;
@@ -66,6 +76,8 @@ private:
     static StoreResult<WirePath> wirePath(const PhonePath &path, bool named);
     static StoreError storeError(const PhoneResult &result);
     static StoreResult<> done(const PhoneResult &result);
+    // What a step of the download came to.
+    StoreResult<ReadState> readStep(const PhoneResult &result);
 
     // Outlive the session, which reports to them. Transfers show nothing; the size
     // question keeps its default answer: a copy made through the mount is the user's
@@ -74,6 +86,7 @@ private:
     TransferEvents transfers;
     UploadQuestion question;
     PhoneSession session;
+    bool kept = true; // the download's receiver took every part
 };
 
 bool SessionStore::connect(const LinkSettings &link, double timeScale, QString *problem)
@@ -182,21 +195,39 @@ StoreResult<QList<PhoneEntry>> SessionStore::list(const PhonePath &folder)
     }
 }
 
-StoreResult<> SessionStore::read(const PhonePath &file, const PartReceiver &receive)
+StoreResult<SessionStore::ReadState> SessionStore::startRead(const PhonePath &file, const PartReceiver &receive)
 {
     const auto wire = wirePath(file, true);
     if (!wire.ok())
         return wire.error();
-    bool kept = true;
-    const PhoneResult result =
-        session.get(wire.value().folder, wire.value().name, [&](QByteArrayView part) { return kept = receive(part); });
+    kept = true;
+    return readStep(session.openDownload(wire.value().folder, wire.value().name,
+                                         [this, receive](QByteArrayView part) { return kept = receive(part); }));
+}
+
+StoreResult<SessionStore::ReadState> SessionStore::readMore()
+{
+    return readStep(session.continueDownload());
+}
+
+StoreResult<SessionStore::ReadState> SessionStore::stopRead()
+{
+    bool whole = false;
+    const PhoneResult result = session.stopDownload(&whole);
+    if (!result.ok())
+        return readStep(result);
+    return whole ? ReadState::Whole : ReadState::Stopped;
+}
+
+StoreResult<SessionStore::ReadState> SessionStore::readStep(const PhoneResult &result)
+{
     if (!kept)
         return refusedBecause(QStringLiteral("the file could not be kept on the PC"));
     if (result == PhoneResult::Code::Refused)
         return refusedBecause(QStringLiteral("the file did not come whole"));
     if (!result.ok())
         return storeError(result);
-    return {};
+    return session.downloadOpen() ? ReadState::More : ReadState::Whole;
 }
 
 StoreResult<> SessionStore::write(const PhonePath &file, const QString &localPath)

@@ -11,6 +11,7 @@ constexpr char SetPathFinal = char(0x85);
 constexpr char GetFinal = char(0x83);
 constexpr char PutFinal = char(0x82);
 constexpr char Put = char(0x02);
+constexpr char Abort = char(0xFF);
 
 void appendBigEndian16(QByteArray &bytes, qsizetype value)
 {
@@ -106,6 +107,11 @@ QByteArray folderListing()
 QByteArray continuation()
 {
     return packet(GetFinal, {});
+}
+
+QByteArray abort()
+{
+    return packet(Abort, {});
 }
 
 std::optional<QByteArray> move(const QString &fromPath, const QString &toPath)

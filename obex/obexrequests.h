@@ -42,6 +42,7 @@ QByteArray memory(MemoryFigure figure);
 QByteArray parentFolder(); // 85 00 05 03 00
 QByteArray folderListing(); // GET with the Type "x-obex/folder-listing"
 QByteArray continuation(); // 83 00 03
+QByteArray abort(); // FF 00 03: ends a GET before its last answer
 
 // The move command: a final PUT whose only header is an application parameter
 // holding tag 0x34 with "move", 0x35 the source and 0x36 the destination path. A

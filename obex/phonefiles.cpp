@@ -97,8 +97,9 @@ QString PhoneFiles::pathLine() const
 
 FolderListing PhoneFiles::enterRootAndRefresh()
 {
-    // A new connection always starts in the root folder.
+    // A new connection always starts in the root folder, with no transfer under way.
     pathStack = {QByteArray(RootEntry)};
+    openDownload.reset();
     return RefreshListing();
 }
 
@@ -162,28 +163,33 @@ bool PhoneFiles::readMemoryFigures()
     return totalFigure && freeFigure;
 }
 
-PhoneFiles::Collected PhoneFiles::collectParts(QByteArray response, ObexResponse::GetDataCollector &collector,
-                                               PhoneOperation operation)
+bool PhoneFiles::takePart(const QByteArray &response, ObexResponse::GetDataCollector &collector,
+                          PhoneOperation operation, int &packets)
 {
     const auto reportBytes = [&] {
         const std::optional<quint32> announced = collector.announcedLength();
         events.bytesTransferred(operation, collector.receivedBytes(), announced ? qint64(*announced) : -1);
     };
     collector.addResponse(response);
-    int packets = 1;
-    events.packetReceived(operation, packets);
-    reportBytes();
-
-    // A phone that answers Continue without end is cut off once the collector sees the overrun.
-    while (ObexResponse::code(response) == ObexResponse::Continue && !collector.overrun()) {
-        response = RequestNextPart();
-        ++packets;
-        collector.addResponse(response);
-        reportBytes();
-        if (ObexResponse::code(response) != ObexResponse::Continue)
-            break;
+    const bool more = ObexResponse::code(response) == ObexResponse::Continue;
+    if (++packets == 1) {
         events.packetReceived(operation, packets);
+        reportBytes();
+    } else {
+        reportBytes();
+        if (more)
+            events.packetReceived(operation, packets);
     }
+    // A phone that answers Continue without end is cut off once the collector sees the overrun.
+    return more && !collector.overrun();
+}
+
+PhoneFiles::Collected PhoneFiles::collectParts(QByteArray response, ObexResponse::GetDataCollector &collector,
+                                               PhoneOperation operation)
+{
+    int packets = 0;
+    while (takePart(response, collector, operation, packets))
+        response = RequestNextPart();
     return {response, packets};
 }
 
@@ -203,30 +209,82 @@ FolderListing PhoneFiles::RefreshListing()
 
 std::optional<QByteArray> PhoneFiles::GetFile(const QByteArray &name)
 {
-    ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::File);
-    if (!download(name, collector))
-        return std::nullopt;
-    return collector.data();
+    QByteArray content;
+    const bool whole = GetFile(name, [&content](QByteArrayView piece) {
+        // No object held in memory is larger.
+        if (content.size() + piece.size() > ObexResponse::GetDataCollector::TransferLimit)
+            return false;
+        content.append(piece);
+        return true;
+    });
+    return whole ? std::optional<QByteArray>(content) : std::nullopt;
 }
 
 bool PhoneFiles::GetFile(const QByteArray &name, const ObexResponse::DataSink &sink)
 {
-    ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::File, sink);
-    return download(name, collector);
+    DownloadState state = startDownload(name, sink);
+    while (state == DownloadState::Open)
+        state = nextDownloadPart();
+    return state == DownloadState::Whole;
 }
 
-bool PhoneFiles::download(const QByteArray &name, ObexResponse::GetDataCollector &collector)
+DownloadState PhoneFiles::startDownload(const QByteArray &name, const ObexResponse::DataSink &sink)
 {
     fileMissing = false;
     const auto request = ObexRequest::getFile(name);
-    if (!request)
-        return false;
-
+    if (openDownload || !request)
+        return DownloadState::Failed;
     events.operationStarted(PhoneOperation::Download, 0);
-    const Collected collected = collectParts(transport.exchange(*request), collector, PhoneOperation::Download);
-    events.operationFinished(PhoneOperation::Download, collected.packets);
-    fileMissing = collected.packets == 1 && ObexResponse::code(collected.lastResponse) == ObexResponse::NotFound;
-    return ObexResponse::code(collected.lastResponse) == ObexResponse::Success && collector.complete();
+    openDownload.emplace(
+        OpenDownload{ObexResponse::GetDataCollector(ObexResponse::GetDataCollector::Transfer::File, sink), 0});
+    return takeDownloadPart(transport.exchange(*request));
+}
+
+DownloadState PhoneFiles::nextDownloadPart()
+{
+    if (!openDownload)
+        return DownloadState::Failed;
+    return takeDownloadPart(RequestNextPart());
+}
+
+DownloadState PhoneFiles::takeDownloadPart(const QByteArray &response)
+{
+    OpenDownload &download = *openDownload;
+    if (takePart(response, download.collector, PhoneOperation::Download, download.packets))
+        return DownloadState::Open;
+    fileMissing = download.packets == 1 && ObexResponse::code(response) == ObexResponse::NotFound;
+    const bool whole = ObexResponse::code(response) == ObexResponse::Success && download.collector.complete();
+    return endDownload(whole ? DownloadState::Whole : DownloadState::Failed);
+}
+
+DownloadState PhoneFiles::endDownload(DownloadState state)
+{
+    events.operationFinished(PhoneOperation::Download, openDownload->packets);
+    openDownload.reset();
+    return state;
+}
+
+DownloadState PhoneFiles::stopDownload()
+{
+    if (!openDownload)
+        return DownloadState::Failed;
+    // An answer with headers is a piece of the GET; the ABORT's own answer has none.
+    const auto isPiece = [](const QByteArray &answer) { return answer.size() > 3; };
+    QByteArray answer = transport.exchangeFirst(ObexRequest::abort());
+    DownloadState state = DownloadState::Open;
+    if (isPiece(answer)) {
+        // The piece the phone was sending when the ABORT came; its answer to the ABORT follows.
+        state = takeDownloadPart(answer);
+        answer = transport.nextAnswer();
+    }
+    if (!isPiece(answer) && ObexResponse::code(answer) == ObexResponse::Success)
+        return state == DownloadState::Open ? endDownload(DownloadState::Stopped) : state;
+    // Refused, or the phone goes on sending: the GET is still open on the phone until its last answer.
+    if (state == DownloadState::Open && isPiece(answer))
+        state = takeDownloadPart(answer);
+    while (state == DownloadState::Open)
+        state = nextDownloadPart();
+    return state;
 }
 
 bool PhoneFiles::MakeFolder(const QByteArray &name)

@@ -42,6 +42,14 @@ enum class MoveResult {
     Refused, // any other answer
 };
 
+// Where a download taken one answer at a time stands (PhoneFiles::startDownload).
+enum class DownloadState {
+    Open, // more is to come: nextDownloadPart
+    Whole, // the phone delivered the file whole
+    Stopped, // ended by an ABORT before its last answer
+    Failed, // the phone did not deliver it (an error answer, more than announced, a sink that refused)
+};
+
 // A PC file that passed the checks an upload makes before it stages anything.
 struct UploadSource
 {
@@ -93,6 +101,19 @@ public:
     // Whether the phone answered the last download's request with Not Found.
     bool fileWasMissing() const { return fileMissing; }
 
+    // The same download taken as far as its reader needs: the GET and its first answer
+    // here, each further answer through nextDownloadPart while the state is Open, sink
+    // taking the data as it arrives. One at a time, and nothing else is sent while it
+    // is open: it ends by its last answer or by stopDownload.
+    DownloadState startDownload(const QByteArray &name, const ObexResponse::DataSink &sink);
+    DownloadState nextDownloadPart();
+    // Ends an open download with an ABORT. A phone may answer with the piece it was
+    // sending before its answer to the ABORT: that piece is the file's next data, and
+    // sink takes it. A phone that refuses the ABORT is read on to the end. Whole when
+    // the file came whole all the same.
+    DownloadState stopDownload();
+    bool downloadOpen() const { return openDownload.has_value(); }
+
     // Makes the folder and enters it (PathStack follows only on success).
     bool MakeFolder(const QByteArray &name);
     // Make the folder, then step back up only if it was made.
@@ -137,13 +158,23 @@ private:
         QByteArray lastResponse;
         int packets;
     };
+    struct OpenDownload
+    {
+        ObexResponse::GetDataCollector collector;
+        int packets = 0;
+    };
 
     void refuse(Refusal why) { lastRefusal = why; }
+    // Takes one response of a GET into collector and reports it (packets counts them);
+    // true while the phone answers Continue and the collector takes more.
+    bool takePart(const QByteArray &response, ObexResponse::GetDataCollector &collector, PhoneOperation operation,
+                  int &packets);
     // Takes the first response and every further packet while the phone answers
     // Continue, reporting each; returns the last response and the count.
     Collected collectParts(QByteArray response, ObexResponse::GetDataCollector &collector, PhoneOperation operation);
-    // The request and every response of a file download; true when it came whole.
-    bool download(const QByteArray &name, ObexResponse::GetDataCollector &collector);
+    // The open download takes response: Open while more is to come, else its end.
+    DownloadState takeDownloadPart(const QByteArray &response);
+    DownloadState endDownload(DownloadState state);
     // From the staged records on: the length check, the size question and the packets.
     PutResult sendStaged(QIODevice &staging, const QByteArray &name, qint64 sourceLength, Staging::Layout layout);
     PutResult sendStagingFile(QIODevice &staging, const QByteArray &name, qint64 stagingLength, Staging::Layout layout);
@@ -158,4 +189,5 @@ private:
     std::optional<quint32> free;
     std::optional<Refusal> lastRefusal;
     bool fileMissing = false;
+    std::optional<OpenDownload> openDownload;
 };

@@ -141,6 +141,14 @@ struct PhoneSession::Parts
     // A change since the memory figures were last read may have made them old.
     bool memoryChanged = false;
     bool running = false; // an operation runs: inner ones leave a lost link to it
+    // The download taken one answer at a time, while it is open.
+    struct Download
+    {
+        QList<QByteArray> folder;
+        QByteArray name;
+        qint64 received = 0;
+    };
+    std::optional<Download> download;
     std::optional<LinkLoss> lost; // since the last connect
 };
 
@@ -249,7 +257,7 @@ QList<QByteArray> PhoneSession::currentFolder() const
 }
 
 template<typename Operation>
-PhoneResult PhoneSession::guarded(Operation operation)
+PhoneResult PhoneSession::guarded(Operation operation, OpenDownload open)
 {
     if (m_parts->running)
         return operation();
@@ -260,10 +268,14 @@ PhoneResult PhoneSession::guarded(Operation operation)
     m_parts->running = true;
     const auto finished = qScopeGuard([this] { m_parts->running = false; });
     try {
+        // No other request may go while a GET waits for its next one.
+        while (open == OpenDownload::Finish && m_parts->files.downloadOpen())
+            downloadEnded(m_parts->files.nextDownloadPart());
         return operation();
     } catch (const LinkLost &lost) {
         // The link has closed the port already.
         m_parts->lost = lost.kind;
+        m_parts->download.reset();
         return PhoneResult::linkLost(lost.kind);
     }
 }
@@ -363,11 +375,17 @@ PhoneResult PhoneSession::encodeName(const QString &typed, QByteArray *name)
     return {};
 }
 
-bool PhoneSession::canName(const QString &name) const
+bool PhoneSession::canName(const QString &name, NameUse use) const
 {
     QByteArray bytes;
-    return encodeName(name, &bytes).ok() && !bytes.isEmpty() && checkName(bytes, NameUse::Folder).ok()
-        && checkName(bytes, NameUse::File).ok() && checkName(bytes, NameUse::Upload).ok();
+    return encodeName(name, &bytes).ok() && !bytes.isEmpty() && checkName(bytes, use).ok();
+}
+
+bool PhoneSession::sameName(const QString &a, const QString &b)
+{
+    const std::optional<QByteArray> first = Cp1251::encode(a);
+    const std::optional<QByteArray> second = Cp1251::encode(b);
+    return first && second && Cp1251::sameName(*first, *second);
 }
 
 bool PhoneSession::movePathsFit(const QList<QString> &from, const QList<QString> &to)
@@ -467,19 +485,69 @@ PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray 
 PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink)
 {
     return guarded([&]() -> PhoneResult {
+        PhoneResult result = openDownload(folder, name, sink);
+        while (result.ok() && downloadOpen())
+            result = continueDownload();
+        return result;
+    });
+}
+
+PhoneResult PhoneSession::openDownload(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink)
+{
+    return guarded([&]() -> PhoneResult {
         if (const PhoneResult fits = checkName(name, NameUse::File); !fits.ok())
             return fits;
         if (const PhoneResult result = goTo(folder); !result.ok())
             return result;
-        qint64 received = 0;
-        const bool whole = m_parts->files.GetFile(name, [&](QByteArrayView piece) {
-            received += piece.size();
+        m_parts->download = Parts::Download{folder, name, 0};
+        return downloadEnded(m_parts->files.startDownload(name, [this, sink](QByteArrayView piece) {
+            m_parts->download->received += piece.size();
             return sink(piece);
-        });
-        if (!whole)
-            return notDelivered();
-        return received == 0 ? emptyFileListed(folder, name) : PhoneResult();
+        }));
     });
+}
+
+PhoneResult PhoneSession::continueDownload()
+{
+    return guarded(
+        [&]() -> PhoneResult {
+            if (!downloadOpen())
+                return PhoneResult::Code::Refused;
+            return downloadEnded(m_parts->files.nextDownloadPart());
+        },
+        OpenDownload::TakeOn);
+}
+
+PhoneResult PhoneSession::stopDownload(bool *whole)
+{
+    return guarded(
+        [&]() -> PhoneResult {
+            if (!downloadOpen())
+                return {};
+            const DownloadState state = m_parts->files.stopDownload();
+            if (whole)
+                *whole = state == DownloadState::Whole;
+            if (state != DownloadState::Stopped)
+                return downloadEnded(state);
+            m_parts->download.reset();
+            return {};
+        },
+        OpenDownload::TakeOn);
+}
+
+bool PhoneSession::downloadOpen() const
+{
+    return m_parts->files.downloadOpen();
+}
+
+PhoneResult PhoneSession::downloadEnded(DownloadState state)
+{
+    if (state == DownloadState::Open)
+        return {};
+    const std::optional<Parts::Download> download = std::exchange(m_parts->download, std::nullopt);
+    if (state != DownloadState::Whole)
+        return notDelivered();
+    return download && download->received == 0 ? emptyFileListed(download->folder, download->name) : PhoneResult();
 }
 
 // Phones answer a GET of a name they do not hold with Not Found.

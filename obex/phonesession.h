@@ -15,6 +15,7 @@
 
 class Checksum;
 class PhoneFiles;
+enum class DownloadState;
 class PhoneLink;
 
 // The one way from a front end to the phone: the link with its port settings, the
@@ -117,8 +118,11 @@ public:
     PhoneResult checkName(const QByteArray &name, NameUse use) const;
     // A typed name as phone bytes: Done, or NotSent (NameNotEncodable).
     static PhoneResult encodeName(const QString &typed, QByteArray *name);
-    // A name that every request can carry: encodable, not empty, within every limit.
-    bool canName(const QString &name) const;
+    // A typed name that can be sent for use: encodable, not empty, within its limit.
+    bool canName(const QString &name, NameUse use) const;
+    // Whether the phone takes two typed names for one: it compares them without regard
+    // to case, Cyrillic letters included.
+    static bool sameName(const QString &a, const QString &b);
     // Whether both paths fit the move command.
     static bool movePathsFit(const QList<QString> &from, const QList<QString> &to);
     // The longest PC file one upload can carry.
@@ -141,6 +145,18 @@ public:
     // The file handed to sink piece by piece as it arrives; Refused also when sink
     // refused a piece (the sink knows why).
     PhoneResult get(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink);
+
+    // The same download taken only as far as its reader needs: the GET and its first
+    // answer here, one more answer for each continueDownload while downloadOpen(), and
+    // stopDownload to end it early (an ABORT). Each returns what get would at the end,
+    // Done while more is to come. Any other operation first reads an open download to
+    // its end, sink still taking its data.
+    PhoneResult openDownload(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink);
+    PhoneResult continueDownload();
+    // Done also when the phone refused the ABORT and was read to the end; *whole: the
+    // file came whole all the same.
+    PhoneResult stopDownload(bool *whole = nullptr);
+    bool downloadOpen() const;
     PhoneResult put(const QString &localPath, const QList<QByteArray> &folder);
     // Uploads content held in memory as folder/name.
     PhoneResult put(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content);
@@ -193,12 +209,19 @@ private:
     PhoneFiles &files();
     using Upload = std::function<PhoneResult(const QByteArray &phoneName)>;
 
-    // Runs an operation; a lost link in it becomes the result of the outermost one.
+    // Runs an operation; a lost link in it becomes the result of the outermost one. An
+    // open download is read to its end first, unless the operation takes it on.
+    enum class OpenDownload {
+        Finish,
+        TakeOn,
+    };
     template<typename Operation>
-    PhoneResult guarded(Operation operation);
+    PhoneResult guarded(Operation operation, OpenDownload open = OpenDownload::Finish);
     // The same for an operation that may change what the phone holds.
     template<typename Operation>
     PhoneResult changing(Operation operation);
+    // What the open download came to, once its last answer is in.
+    PhoneResult downloadEnded(DownloadState state);
     // Up to the deepest folder shared with the path, then down into the rest.
     PhoneResult goTo(const QList<QByteArray> &folder);
     PhoneResult replaceWith(const QList<QByteArray> &folder, const QByteArray &name, qint64 stagedLength,

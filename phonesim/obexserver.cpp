@@ -318,6 +318,7 @@ void ObexServer::reset()
     upload_.abort();
     pendingGet_.reset();
     getRequestPart_.reset();
+    followUp_.reset();
     clientMax_ = 255;
 }
 
@@ -330,6 +331,8 @@ Bytes ObexServer::handle(const ObexRequest &request)
 {
     if (request.malformed)
         return response(obex::BadRequest);
+    if (request.opcode == 0xFF)
+        return abort();
     ExchangeKind kind = classify(request);
     if (kind != ExchangeKind::Continue && request.code() != 0x03)
         pendingGet_.reset();
@@ -345,10 +348,6 @@ Bytes ObexServer::handle(const ObexRequest &request)
     case 0x81:
         flash_.goRoot();
         return response(obex::Success);
-    case 0xFF:
-        upload_.abort();
-        pendingGet_.reset();
-        return response(obex::Success);
     default:
         break;
     }
@@ -362,6 +361,22 @@ Bytes ObexServer::handle(const ObexRequest &request)
     default:
         return response(obex::NotImplemented);
     }
+}
+
+Bytes ObexServer::abort()
+{
+    upload_.abort();
+    getRequestPart_.reset();
+    if (!pendingGet_ || options_.abortGet == AbortGet::AtOnce) {
+        pendingGet_.reset();
+        return response(obex::Success);
+    }
+    if (options_.abortGet == AbortGet::Refuse)
+        return response(obex::NotImplemented);
+    Bytes piece = nextGetPacket();
+    pendingGet_.reset();
+    followUp_ = response(obex::Success);
+    return piece;
 }
 
 Bytes ObexServer::connect(const ObexRequest &request)

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace phonesim {
 
@@ -60,6 +61,8 @@ public:
     ExchangeKind classify(const ObexRequest &request) const;
     std::string describe(const ObexRequest &request) const;
     Bytes handle(const ObexRequest &request);
+    // A second answer to the request handled last, sent after the first (see --abort-get).
+    std::optional<Bytes> takeFollowUp() { return std::exchange(followUp_, std::nullopt); }
 
     // The line was closed or the client started afresh: root folder, no transfer.
     void reset();
@@ -70,6 +73,7 @@ private:
     Bytes get(const ObexRequest &request);
     Bytes put(const ObexRequest &request);
     Bytes move(const ObexRequest &request);
+    Bytes abort();
     // listing: a folder listing or another object the phone makes, not a file.
     Bytes startGet(Bytes data, bool listing);
     Bytes nextGetPacket();
@@ -92,6 +96,7 @@ private:
     std::optional<PendingGet> pendingGet_;
     std::optional<ObexRequest> getRequestPart_; // headers of non-final GET packets
     Upload upload_;
+    std::optional<Bytes> followUp_;
 };
 
 } // namespace phonesim

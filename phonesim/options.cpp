@@ -165,6 +165,13 @@ Options:
                       or write (see "Byte traces"); "-" writes to standard error.
   --replay FILE       Do not emulate the phone: answer from the byte trace FILE (see
                       "Byte traces"); --root is not used.
+  --abort-get MODE    How an ABORT in the middle of a GET is answered (no recording
+                      shows one; idle, the recorded phones answer A0 00 03):
+                      at-once  A0 00 03 at once, the GET is over (the default);
+                      finish   first the GET answer the phone was sending (the
+                               next piece, as for a continuation), then A0 00 03;
+                      refuse   D1 Not Implemented, and the GET goes on: the next
+                               continuation gets the next piece.
   --refuse-speed      Refuse speed frames for any rate but the start rate.
   --refuse-plain      Answer AT^SQWE=3 with ERROR, as a phone without plain OBEX on
                       its cable, for which a client falls back to BFB.
@@ -467,6 +474,12 @@ ParseResult parseOptions(int argc, char **argv)
                                                        : faults.loseRxAck;
             if (!needValue() || !parseBlocks(value, numbers))
                 return fail(arg + " needs block numbers from 1, as N or N,N,...");
+        } else if (arg == "--abort-get") {
+            if (!needValue() || (value != "at-once" && value != "finish" && value != "refuse"))
+                return fail("--abort-get needs at-once, finish or refuse");
+            options.abortGet = value == "at-once" ? AbortGet::AtOnce
+                : value == "finish"               ? AbortGet::Finish
+                                                  : AbortGet::Refuse;
         } else if (arg == "--refuse-speed" && noValue()) {
             options.faults.refuseSpeed = true;
         } else if (arg == "--refuse-plain" && noValue()) {

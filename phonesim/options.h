@@ -20,6 +20,14 @@ enum class Cut {
 // Phones cut blindly; CrcLast keeps the shape some older readers insist on.
 constexpr Cut defaultCut = Cut::Blind;
 
+// How the phone answers an ABORT in the middle of a GET (no recording shows one;
+// idle, the recorded phones answer A0 00 03).
+enum class AbortGet {
+    AtOnce, // A0 00 03 at once; the GET is over
+    Finish, // first the GET answer it was sending, then A0 00 03
+    Refuse, // D1 Not Implemented; the GET goes on
+};
+
 struct Options
 {
     std::string root; // flash memory folder; empty: a demo folder made at start
@@ -38,6 +46,7 @@ struct Options
     std::string log; // request log; "-" for standard error
     std::string trace; // byte trace file; "-" for standard error
     std::string replay; // answer from this trace instead of emulating the phone
+    AbortGet abortGet = AbortGet::AtOnce;
     FaultOptions faults;
 };
 

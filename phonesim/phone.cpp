@@ -574,6 +574,19 @@ void Phone::blockReceived()
     Bytes response = serve(packet, damage);
     damage.withholdAck = damage.withholdAck || ackLost;
     respond(response, damage);
+    // A second answer goes in a block of its own once the first is acknowledged.
+    if (auto more = followUp()) {
+        outbox_.push_back({std::move(*more), {}});
+        releaseResponses();
+    }
+}
+
+std::optional<Bytes> Phone::followUp()
+{
+    std::optional<Bytes> more = server_.takeFollowUp();
+    if (more)
+        log_.line("RSP code=" + hex2((*more)[0]) + " len=" + std::to_string(more->size()));
+    return more;
 }
 
 Bytes Phone::serve(const Bytes &packet, Damage &damage)
@@ -639,6 +652,8 @@ void Phone::plainPacket(const Bytes &packet)
     if (packet[0] == 0x81 && !std::exchange(disconnected_, true) && model.firstDisconnectMs)
         latencyMs = model.firstDisconnectMs;
     reply({}, response, damage, latencyMs);
+    if (auto more = followUp())
+        reply({}, *more, {}, 0);
 }
 
 void Phone::respond(const Bytes &packet, const Damage &damage)

@@ -70,6 +70,8 @@ private:
     // The OBEX server's answer to one request packet, logged; damage gains the
     // exchange's faults.
     Bytes serve(const Bytes &packet, Damage &damage);
+    // The server's second answer to the same request, logged.
+    std::optional<Bytes> followUp();
 
     void bfbByte(std::uint8_t byte);
     void frameReceived(std::uint8_t type, const Bytes &payload);

@@ -56,13 +56,14 @@ public:
         QDir(dir.path()).mkpath(QStringLiteral("flash/Ringing tone"));
     }
 
-    bool connect(const QStringList &simOptions = {})
+    bool connect(const QStringList &simOptions = {}, LinkChoice choice = LinkChoice::BfbFirst)
     {
         crc = makeChecksum();
         // The short pauses below need a phone that answers at once.
         if (!sim.start(flash(), QStringList{"--at-latency", "0", "--obex-latency", "0"} + simOptions))
             return false;
         session = std::make_unique<PhoneSession>(*crc, events);
+        session->setLinkChoice(choice);
         link = &PhoneSessionTestAccess::link(*session);
         files = &PhoneSessionTestAccess::files(*session);
         session->setWorkingDirectory(dir.path());
@@ -160,6 +161,9 @@ private slots:
     void linkLostBetweenTheSteps();
     void smallPhoneTakesUploads_data();
     void smallPhoneTakesUploads();
+    void downloadStoppedEarly_data();
+    void downloadStoppedEarly();
+    void openDownloadEndsBeforeTheNextOperation();
 
 private:
     PhonesimSession shared; // the round trips' connection
@@ -568,6 +572,87 @@ void ObexPhonesim::smallPhoneTakesUploads()
     const QStringList answers = s.sim.logLines().mid(mark).filter(QStringLiteral("RSP code=90"));
     QCOMPARE(answers.value(0), QStringLiteral("RSP code=90 len=%1").arg(packet - 7));
     QCOMPARE(answers.value(1), QStringLiteral("RSP code=90 len=%1").arg(packet - 3));
+}
+
+// A download taken as far as its reader needs, stopped with an ABORT after three
+// answers, whichever way the phone takes the ABORT in the middle of a GET (no recording
+// shows one): what arrived is the file's start, and the phone serves the next request.
+void ObexPhonesim::downloadStoppedEarly_data()
+{
+    QTest::addColumn<LinkChoice>("link");
+    QTest::addColumn<QString>("abort"); // phonesim's --abort-get
+    QTest::addColumn<int>("continues"); // continuation requests sent in all
+    QTest::addColumn<int>("pieces"); // GET answers taken
+    // A 20000-byte file comes in 44 answers (456 bytes, then 465), the last an A0.
+    for (const auto &[link, mode] :
+         {std::pair{LinkChoice::PlainOnly, "plain"}, std::pair{LinkChoice::BfbOnly, "BFB"}}) {
+        QTest::addRow("%s, A0 at once", mode) << link << "at-once" << 2 << 3;
+        QTest::addRow("%s, the piece it was sending, then A0", mode) << link << "finish" << 2 << 4;
+        QTest::addRow("%s, refused: read to the end", mode) << link << "refuse" << 43 << 44;
+    }
+}
+
+void ObexPhonesim::downloadStoppedEarly()
+{
+    QFETCH(LinkChoice, link);
+    QFETCH(QString, abort);
+    QFETCH(int, continues);
+    QFETCH(int, pieces);
+    PhonesimSession s;
+    const QByteArray content = randomBytes(20000, 5);
+    QVERIFY(writeFile(s.flash() + QStringLiteral("/Bitmap/big.bin"), content));
+    QVERIFY(writeFile(s.flash() + QStringLiteral("/small.txt"), "small"));
+    QVERIFY(s.connect({"--abort-get", abort}, link));
+
+    QByteArray received;
+    int taken = 0;
+    const auto sink = [&](QByteArrayView piece) {
+        received.append(piece);
+        ++taken;
+        return true;
+    };
+    QVERIFY(s.session->openDownload({"Bitmap"}, "big.bin", sink).ok());
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(s.session->downloadOpen());
+        QVERIFY(s.session->continueDownload().ok());
+    }
+    bool whole = false;
+    QVERIFY(s.session->stopDownload(&whole).ok());
+    QVERIFY(!s.session->downloadOpen());
+    QCOMPARE(whole, pieces == 44);
+    QCOMPARE(taken, pieces);
+    QCOMPARE(received, content.left(received.size()));
+    QCOMPARE(s.sim.logLines("ABORT").size(), qsizetype(1));
+    QCOMPARE(s.sim.logLines("CONTINUE").size(), qsizetype(continues));
+
+    QByteArray small;
+    QVERIFY(s.session->get({}, "small.txt", &small).ok());
+    QCOMPARE(small, QByteArray("small"));
+    FolderListing listing;
+    QVERIFY(s.session->list({"Bitmap"}, &listing).ok());
+    QCOMPARE(listing.rows.size(), qsizetype(2)); // the parent row and big.bin
+}
+
+// A download left open is read to its end before anything else is asked of the phone.
+void ObexPhonesim::openDownloadEndsBeforeTheNextOperation()
+{
+    PhonesimSession s;
+    const QByteArray content = randomBytes(3000, 6);
+    QVERIFY(writeFile(s.flash() + QStringLiteral("/a.bin"), content));
+    QVERIFY(s.connect({}, LinkChoice::PlainOnly));
+    QByteArray received;
+    QVERIFY(s.session
+                ->openDownload({}, "a.bin",
+                               [&](QByteArrayView piece) {
+                                   received.append(piece);
+                                   return true;
+                               })
+                .ok());
+    QVERIFY(s.session->downloadOpen());
+    FolderListing listing;
+    QVERIFY(s.session->list({"Bitmap"}, &listing).ok());
+    QCOMPARE(received, content);
+    QCOMPARE(s.sim.logLines("ABORT"), QStringList());
 }
 
 QTEST_GUILESS_MAIN(ObexPhonesim)

@@ -1,0 +1,221 @@
+#pragma once
+
+// A phone held in memory behind PhoneStore, for the mount's logic without FUSE or a
+// line: files and folders, names compared without regard to case as a phone compares
+// them, downloads in pieces of PieceSize bytes, and counts of what was asked. Each
+// connection the factory makes is a new store on the same phone.
+
+#include "phonestore.h"
+
+#include <QFile>
+#include <QMap>
+
+#include <memory>
+
+struct MemoryPhone
+{
+    static constexpr int PieceSize = 100;
+
+    struct File
+    {
+        QByteArray content;
+        QDateTime modified;
+    };
+    // By path joined with "/"; a folder is an entry without file.
+    QMap<QString, std::optional<File>> entries;
+    qint64 maxFileSize = 1000000;
+    int nameLimit = 40;
+
+    // What was asked.
+    int connects = 0;
+    int reads = 0; // downloads started
+    int pieces = 0; // download answers
+    int stops = 0;
+    QStringList uploads; // paths, in order
+    int callsDuringRead = 0; // anything but readMore and stopRead while a download is open
+
+    // Faults: the answer to the next upload (a part of the file arrives first on LinkLost).
+    std::optional<StoreFailure> uploadFailure;
+    // The download of this path fails after this many answers.
+    QString failingRead;
+    int failAfterPieces = 0;
+
+    int clock = 0;
+    QDateTime nextDate() { return QDateTime::fromSecsSinceEpoch(1050000000 + 60 * ++clock); }
+
+    void putFile(const QString &path, const QByteArray &content) { entries[path] = File{content, nextDate()}; }
+    void putFolder(const QString &path) { entries[path] = std::nullopt; }
+    QByteArray content(const QString &path) const
+    {
+        const auto found = entries.value(path);
+        return found ? found->content : QByteArray("<none>");
+    }
+    PhoneStoreFactory factory()
+    {
+        return [this]() -> StoreResult<std::unique_ptr<PhoneStore>> {
+            ++connects;
+            return std::unique_ptr<PhoneStore>(std::make_unique<Store>(*this));
+        };
+    }
+
+    static QString key(const PhonePath &path) { return path.join(u'/'); }
+    static QString parentOf(const QString &key) { return key.section(u'/', 0, -2); }
+
+    // The entry the phone finds for path, in any letter case.
+    QString held(const PhonePath &path) const
+    {
+        const QString wanted = key(path);
+        for (auto it = entries.begin(); it != entries.end(); ++it) {
+            if (it.key().compare(wanted, Qt::CaseInsensitive) == 0)
+                return it.key();
+        }
+        return {};
+    }
+
+    class Store : public PhoneStore
+    {
+    public:
+        explicit Store(MemoryPhone &p) : phone(p) {}
+
+        bool canName(const QString &name, NameFor use) const override
+        {
+            return !name.isEmpty() && name.size() <= phone.nameLimit - (use == NameFor::Folder ? 1 : 0)
+                && !name.contains(u'✓');
+        }
+        bool sameName(const QString &a, const QString &b) const override
+        {
+            return a.compare(b, Qt::CaseInsensitive) == 0;
+        }
+        bool canMove(const PhonePath &, const PhonePath &) const override { return true; }
+        qint64 maxFileSize() const override { return phone.maxFileSize; }
+        QString identity() const override { return QStringLiteral("memory"); }
+
+        StoreResult<QList<PhoneEntry>> list(const PhonePath &folder) override
+        {
+            noted();
+            const QString at = key(folder);
+            if (!folder.isEmpty() && (!phone.entries.contains(at) || phone.entries.value(at)))
+                return StoreError{StoreFailure::Refused, {}};
+            QList<PhoneEntry> rows;
+            for (auto it = phone.entries.begin(); it != phone.entries.end(); ++it) {
+                if (parentOf(it.key()) != at || it.key() == at)
+                    continue;
+                PhoneEntry entry{it.key().section(u'/', -1), !it.value(), 0, std::nullopt};
+                if (it.value()) {
+                    entry.size = it.value()->content.size();
+                    entry.modified = it.value()->modified;
+                }
+                rows.append(entry);
+            }
+            return rows;
+        }
+        StoreResult<ReadState> startRead(const PhonePath &file, const PartReceiver &receive) override
+        {
+            noted();
+            const QString at = phone.held(file);
+            if (at.isEmpty() || !phone.entries.value(at))
+                return StoreError{StoreFailure::Refused, {}};
+            ++phone.reads;
+            reading = phone.entries.value(at)->content;
+            readPath = at;
+            sent = 0;
+            receiver = receive;
+            return step();
+        }
+        StoreResult<ReadState> readMore() override { return step(); }
+        StoreResult<ReadState> stopRead() override
+        {
+            ++phone.stops;
+            receiver = {};
+            return ReadState::Stopped;
+        }
+        StoreResult<> write(const PhonePath &file, const QString &localPath) override
+        {
+            noted();
+            QFile source(localPath);
+            if (!source.open(QIODevice::ReadOnly))
+                return StoreError{StoreFailure::Refused, {}};
+            phone.uploads << key(file);
+            const QByteArray content = source.readAll();
+            if (const auto failure = std::exchange(phone.uploadFailure, std::nullopt)) {
+                // A broken upload may leave its start on the phone.
+                if (*failure == StoreFailure::LinkLost)
+                    phone.putFile(key(file), content.left(content.size() / 2));
+                return StoreError{*failure, {}};
+            }
+            if (const QString old = phone.held(file); !old.isEmpty())
+                phone.entries.remove(old);
+            phone.putFile(key(file), content);
+            return {};
+        }
+        StoreResult<> makeFolder(const PhonePath &folder) override
+        {
+            noted();
+            if (!phone.held(folder).isEmpty())
+                return StoreError{StoreFailure::Refused, {}};
+            phone.putFolder(key(folder));
+            return {};
+        }
+        StoreResult<> remove(const PhonePath &path) override
+        {
+            noted();
+            const QString at = phone.held(path);
+            if (at.isEmpty())
+                return StoreError{StoreFailure::Refused, {}};
+            phone.entries.remove(at);
+            return {};
+        }
+        StoreResult<> move(const PhonePath &from, const PhonePath &to) override
+        {
+            noted();
+            const QString source = phone.held(from);
+            if (source.isEmpty())
+                return StoreError{StoreFailure::Refused, {}};
+            if (const QString old = phone.held(to); !old.isEmpty() && old != source)
+                phone.entries.remove(old);
+            QMap<QString, std::optional<File>> moved;
+            for (auto it = phone.entries.begin(); it != phone.entries.end(); ++it) {
+                const bool inside = it.key() == source || it.key().startsWith(source + u'/');
+                moved.insert(inside ? key(to) + it.key().mid(source.size()) : it.key(), it.value());
+            }
+            phone.entries = moved;
+            return {};
+        }
+        StoreResult<MemoryFigures> memory() override
+        {
+            noted();
+            return MemoryFigures{1000000, 500000};
+        }
+
+    private:
+        void noted()
+        {
+            if (receiver)
+                ++phone.callsDuringRead;
+        }
+        StoreResult<ReadState> step()
+        {
+            ++phone.pieces;
+            if (readPath == phone.failingRead && phone.pieces > phone.failAfterPieces) {
+                receiver = {};
+                return StoreError{StoreFailure::Refused, QStringLiteral("the file did not come whole")};
+            }
+            const QByteArray piece = reading.mid(sent, PieceSize);
+            sent += piece.size();
+            if (!piece.isEmpty() && !receiver(piece)) {
+                receiver = {};
+                return StoreError{StoreFailure::Refused, {}};
+            }
+            if (sent < reading.size())
+                return ReadState::More;
+            receiver = {};
+            return ReadState::Whole;
+        }
+
+        MemoryPhone &phone;
+        QByteArray reading;
+        QString readPath;
+        qsizetype sent = 0;
+        PartReceiver receiver; // set while a download is open
+    };
+};
