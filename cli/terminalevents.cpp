@@ -76,6 +76,8 @@ QString englishText(Refusal refusal)
         return QStringLiteral("Cannot find that file.");
     case Refusal::SourceUnreadable:
         return QStringLiteral("Cannot read the file.");
+    case Refusal::SourceChanged:
+        return QStringLiteral("The file changed while it was sent; nothing of it is kept on the phone.");
     case Refusal::StagingUnwritable:
         return QStringLiteral("Cannot write the staging file temp.tmp; check the free disk space.");
     case Refusal::StagingTooLarge:

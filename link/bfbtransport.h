@@ -18,6 +18,7 @@ public:
     explicit BfbTransport(PhoneLink &link);
 
     QByteArray exchange(const QByteArray &request) override;
+    bool checksummed() const override { return true; }
 
     // The command byte of a request's block: 0x02 for the CONNECT, and for entering or
     // making a folder or getting a file while the sequence number is 1; 0x03 otherwise.

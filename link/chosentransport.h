@@ -20,6 +20,7 @@ public:
             return m_plain.exchange(request);
         return m_bfb.exchange(request);
     }
+    bool checksummed() const override { return m_connector.linkMode() != LinkMode::Plain; }
 
 private:
     BfbTransport m_bfb;

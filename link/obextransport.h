@@ -16,4 +16,8 @@ public:
     // that no longer yields a sound answer, throws LinkLost (after
     // PhoneEvents::linkLost, the port closed); a stop asked for throws LinkInterrupted.
     virtual QByteArray exchange(const QByteArray &request) = 0;
+
+    // Whether the line checks every packet: BFB blocks carry a CRC, plain OBEX has no
+    // checksum at all, so a byte damaged on the way arrives as it is.
+    virtual bool checksummed() const = 0;
 };

@@ -73,10 +73,12 @@ struct LinkLost
 struct LinkInterrupted
 {};
 
-// Why an operation did nothing: found on the PC before anything was sent.
+// Why an operation did nothing: found on the PC before anything was sent, or (a
+// source that changed) while it was sent, so that nothing of it was kept.
 enum class Refusal {
     SourceMissing,
     SourceUnreadable,
+    SourceChanged, // a plain-OBEX upload read as it goes: the file changed meanwhile
     StagingUnwritable,
     StagingTooLarge,
     FolderNameTooLong, // enter or make folder: 122 characters

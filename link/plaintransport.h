@@ -26,6 +26,7 @@ public:
     explicit PlainTransport(PhoneLink &link);
 
     QByteArray exchange(const QByteArray &request) override;
+    bool checksummed() const override { return false; }
 
     // The time an answer of length bytes may take once its head is in: the per-byte
     // time-out, and twice its time on the line at the port's rate.

@@ -167,6 +167,8 @@ StoreError SessionStore::storeError(const PhoneResult &result)
             return notSendable(QStringLiteral("a name is too long"));
         case Refusal::StagingTooLarge:
             return refusedBecause(QStringLiteral("the file is too large for one upload"));
+        case Refusal::SourceChanged:
+            return refusedBecause(QStringLiteral("the file changed while it was sent"));
         default:
             return refusedBecause(QStringLiteral("not sent"));
         }

@@ -40,6 +40,9 @@ std::optional<QByteArray> deleteObject(const QByteArray &name);
 QByteArray memory(MemoryFigure figure);
 
 QByteArray parentFolder(); // 85 00 05 03 00
+// SETPATH to the root folder with an empty Name header: 85 00 08 02 00 01 00 03, the
+// way the recorded phones were taken back to the root in plain OBEX.
+QByteArray rootFolder();
 QByteArray folderListing(); // GET with the Type "x-obex/folder-listing"
 QByteArray continuation(); // 83 00 03
 
@@ -59,5 +62,15 @@ std::optional<QByteArray> uploadFirst(const QByteArray &name, quint32 stagingLen
 QByteArray uploadBody(const QByteArray &record);
 // End: PUT final with an empty End-of-Body.
 QByteArray uploadEnd();
+
+// Uploads in plain OBEX, as the recorded phones were sent them: the Name alone in a
+// first PUT that is not final, then the file's pieces in Body headers of further
+// PUTs, the last piece (possibly none) in the End-of-Body of the final PUT. No Length
+// header, nothing after the last header.
+QByteArray putName(const QByteArray &name);
+QByteArray putBody(const QByteArray &piece);
+QByteArray putFinal(const QByteArray &piece);
+// ABORT: ends an upload that cannot be finished (the recorded phones answer it A0).
+QByteArray abort();
 
 } // namespace ObexRequest

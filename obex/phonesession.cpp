@@ -308,7 +308,10 @@ PhoneSession::Info PhoneSession::info() const
             m_parts->files.freeMemory(),
             m_parts->connector.linkMode(),
             m_parts->link.lineRate(),
-            m_parts->link.phoneMaxPacket()};
+            m_parts->link.phoneMaxPacket(),
+            m_parts->connector.phoneInterface(),
+            m_parts->connector.foundInObex(),
+            m_parts->connector.linkMode() == LinkMode::Plain && m_parts->connector.leavesPhoneInObex()};
 }
 
 PhoneResult PhoneSession::checkName(const QByteArray &name, NameUse use) const
@@ -393,11 +396,10 @@ PhoneResult PhoneSession::goTo(const QList<QByteArray> &folder)
         if (const PhoneResult fits = checkName(folder.at(i), NameUse::Folder); !fits.ok())
             return fits;
     }
-    while (depth() > shared) {
+    if (depth() > shared) {
         m_parts->freshRootListing.reset();
-        const qsizetype before = depth();
-        if (!m_parts->files.ObexSetPathUp() || depth() == before)
-            return PhoneResult::named(PhoneResult::Code::FolderRefused, m_parts->files.PathStack().at(before));
+        if (const std::optional<QByteArray> refused = m_parts->files.climbTo(shared))
+            return PhoneResult::named(PhoneResult::Code::FolderRefused, *refused);
     }
     for (qsizetype i = shared; i < folder.size(); ++i) {
         m_parts->freshRootListing.reset();

@@ -303,7 +303,8 @@ void MountPhonesimTest::copiesTreesBothWays()
     QCOMPARE(copied.exitCode, 0);
     for (const auto &[file, size] : pcFiles) {
         const QString name = file.section(u'/', -1);
-        QCOMPARE(mount.phone->logLines(QStringLiteral("PUT name=%1 ").arg(name)).size(), qsizetype(1));
+        QCOMPARE(mount.phone->logLines(QStringLiteral("PUT name=")).count(QStringLiteral("PUT name=") + name),
+                 qsizetype(1));
     }
     QVERIFY(QFileInfo(mount.flash(QStringLiteral("Bitmap/tree/Мои/Пусто"))).isDir());
     QCOMPARE(mount.errors(), QString());

@@ -293,6 +293,10 @@
         <translation>Cannot read the file.</translation>
     </message>
     <message>
+        <source>Файл изменился во время копирования! Скопируйте его ещё раз.</source>
+        <translation>The file changed while it was copied. Copy it again.</translation>
+    </message>
+    <message>
         <source>Не могу записать временный файл temp.tmp! Проверьте, есть ли место на диске.</source>
         <translation>Cannot write the staging file temp.tmp. Check that there is room on the disk.</translation>
     </message>
