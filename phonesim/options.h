@@ -20,6 +20,15 @@ enum class Cut {
 // Phones cut blindly; CrcLast keeps the shape some older readers insist on.
 constexpr Cut defaultCut = Cut::Blind;
 
+// The interface the phone is reached on, as AT^SIFS names it: a serial cable (DCA-500,
+// DCA-510), USB (DCA-540), Bluetooth or infrared.
+enum class Interface {
+    Wire,
+    Usb,
+    Blue,
+    Irda
+};
+
 struct Options
 {
     std::string root; // flash memory folder; empty: a demo folder made at start
@@ -38,6 +47,7 @@ struct Options
     std::string log; // request log; "-" for standard error
     std::string trace; // byte trace file; "-" for standard error
     std::string replay; // answer from this trace instead of emulating the phone
+    Interface interface = Interface::Wire;
     FaultOptions faults;
 };
 
