@@ -55,6 +55,24 @@ void printListing(const FolderListing &listing)
     }
 }
 
+QString interfaceText(const PhoneSession::Info &info)
+{
+    switch (info.phoneInterface) {
+    case PhoneInterface::Wire:
+        return QStringLiteral("serial cable");
+    case PhoneInterface::Usb:
+        return QStringLiteral("USB cable");
+    case PhoneInterface::Bluetooth:
+        return QStringLiteral("Bluetooth");
+    case PhoneInterface::Infrared:
+        return QStringLiteral("infrared");
+    case PhoneInterface::Unknown:
+        break;
+    }
+    return info.foundInObex ? QStringLiteral("not known (the phone was found in OBEX mode)")
+                            : QStringLiteral("not known (no answer to AT^SIFS)");
+}
+
 void printInfo(const PhoneSession::Info &info)
 {
     QTextStream out(stdout);
@@ -63,10 +81,17 @@ void printInfo(const PhoneSession::Info &info)
     };
     out << "model: " << (info.model.isEmpty() ? QStringLiteral("unknown") : terminalText(info.model)) << '\n'
         << "total memory: " << figure(info.totalMemory) << '\n'
-        << "free memory: " << figure(info.freeMemory) << '\n'
-        << "link: " << (info.linkMode == LinkMode::Plain ? "plain OBEX" : "BFB") << " at " << info.lineRate << " baud\n"
+        << "free memory: " << figure(info.freeMemory) << '\n';
+    if (info.linkMode == LinkMode::Plain)
+        out << "interface: " << interfaceText(info) << '\n';
+    out << "link: " << (info.linkMode == LinkMode::Plain ? "plain OBEX" : "BFB") << " at " << info.lineRate << " baud\n"
         << "max packet: "
         << (info.maxPacket ? QStringLiteral("%1 bytes").arg(*info.maxPacket) : QStringLiteral("not announced")) << '\n';
+    if (info.leftInObex)
+        out << "note: "
+            << (info.foundInObex ? "nothing in this session says which cable the phone is on, so it"
+                                 : "on this cable the phone cannot be taken out of OBEX mode: it")
+            << " stays in OBEX mode until it is switched off; the next session finds it there\n";
 }
 
 void printLineOut(const QString &text)

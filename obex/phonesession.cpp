@@ -326,7 +326,7 @@ PhoneResult PhoneSession::checkName(const QByteArray &name, NameUse use) const
             return PhoneResult::refusedOnPc(Refusal::FileNameTooLong);
         break;
     case NameUse::Upload:
-        if (!m_parts->files.uploadLayout(name))
+        if (!m_parts->files.uploadNameFits(name))
             return PhoneResult::refusedOnPc(Refusal::UploadNameTooLong);
         break;
     }

@@ -35,6 +35,11 @@ public:
         LinkMode linkMode; // how the link came up
         int lineRate = 0; // baud
         std::optional<int> maxPacket; // the largest packet the phone takes, when it said
+        // Plain OBEX: the interface the phone named, and whether the session leaves the
+        // phone in OBEX mode (on USB, or found in it) until it is switched off.
+        PhoneInterface phoneInterface = PhoneInterface::Unknown;
+        bool foundInObex = false;
+        bool leftInObex = false;
     };
 
     // What a name is sent for: its limit.

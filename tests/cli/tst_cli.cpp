@@ -362,10 +362,11 @@ void Cli::shellSessionOnOneConnection()
              (QStringList{QStringLiteral("/"), QStringLiteral("/Bitmap"), QStringLiteral("/Other/Deep one")}));
     QVERIFY2(out.value(3).startsWith(QStringLiteral("renamed.bmp\t8\t")), qPrintable(c.result.out));
     // The phone counts its files against the total.
-    QCOMPARE(out.mid(4),
-             (QStringList{QStringLiteral("model: Siemens M55"), QStringLiteral("total memory: 1572864 bytes (1536 KB)"),
-                          QStringLiteral("free memory: 1572856 bytes (1535 KB)"),
-                          QStringLiteral("link: plain OBEX at 57600 baud"), QStringLiteral("max packet: 474 bytes")}));
+    QCOMPARE(
+        out.mid(4),
+        (QStringList{QStringLiteral("model: Siemens M55"), QStringLiteral("total memory: 1572864 bytes (1536 KB)"),
+                     QStringLiteral("free memory: 1572856 bytes (1535 KB)"), QStringLiteral("interface: serial cable"),
+                     QStringLiteral("link: plain OBEX at 57600 baud"), QStringLiteral("max packet: 474 bytes")}));
 
     // Within a folder, into a folder named with "/", onto a folder, onto a file.
     QCOMPARE(c.sim.logLines(QStringLiteral("MOVE")),
