@@ -38,9 +38,11 @@ constexpr int PlainSwitchPauseMs = 100;
 // "AT^SIFS" is answered within tens of ms; a phone that does not know it may say nothing.
 constexpr int InterfaceCapMs = 500;
 constexpr int InterfaceQuietMs = 300;
-// "+++" counts as the escape only after a second of silence; "OK" follows a second later.
+// "+++" counts as the escape only after a second of silence, and only when a second of
+// silence follows; "OK" comes then from the families that answer it.
 constexpr int EscapeGuardMs = 1400;
 constexpr int EscapeAnswerCapMs = 1500;
+constexpr int EscapeTrailMs = 1100;
 
 auto containing(const char *text)
 {
@@ -404,6 +406,8 @@ void PhoneConnector::leavePlain()
     m_link.writeRaw(Escape);
     if (m_family->answersEscape)
         m_link.readQueueUntil(okLine, EscapeAnswerCapMs);
+    else
+        QThread::msleep(EscapeTrailMs); // a byte sent sooner (the next session's) would undo it
 }
 
 void PhoneConnector::close()
