@@ -32,6 +32,7 @@ struct Options
     QString device;
     bool rts = false;
     bool yes = false;
+    bool verify = false; // --verify: every copy read again and compared
     int speed = 57600;
     LinkChoice link = LinkChoice::PlainFirst; // --link
     QString trace; // --trace FILE: every byte of the line; empty: none

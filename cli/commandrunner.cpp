@@ -230,6 +230,8 @@ int CommandRunner::status(const PhoneResult &result, const QString &refused, con
 
 QString CommandRunner::replaceFailure(const PhoneResult &result, const QString &what, const PhonePath &folder) const
 {
+    if (const std::optional<QString> note = replaceNote(result, what, folder))
+        return *note;
     switch (result.code()) {
     case PhoneResult::Code::Full:
         return QStringLiteral("%1 did not fit: the phone is full").arg(what);
@@ -322,6 +324,8 @@ int CommandRunner::get(const Command &command)
         return refuse(writeProblem(target, *error));
     if (result == PhoneResult::Code::NotFound)
         return refuse(QStringLiteral("cannot get %1: not found on the phone").arg(displayPath(*path)));
+    if (result == PhoneResult::Code::VerifyFailed)
+        return refuse(unverifiedDownload(displayPath(*path)));
     if (!result.ok())
         return status(result, QStringLiteral("the phone did not deliver %1").arg(command.operands.value(0)));
     if (!writer->commit(modified))
@@ -501,9 +505,14 @@ int CommandRunner::move(const Command &command)
     const QString toShown = displayPath(*to);
     switch (result.code()) {
     case PhoneResult::Code::Done:
+    case PhoneResult::Code::OldNotDeleted:
         // A current folder inside what moved moves with it.
         if (m_folder.size() >= from->size() && m_folder.mid(0, from->size()) == *from)
             m_folder = *to + m_folder.mid(from->size());
+        if (result == PhoneResult::Code::OldNotDeleted)
+            return refuse(
+                QStringLiteral("moved %1 to %2, but the phone refused to delete the old file: it is left as %3")
+                    .arg(fromShown, toShown, displayPath(parentOf(*to) + PhonePath{result.name()})));
         return Success;
     case PhoneResult::Code::NotFound:
         return refuse(QStringLiteral("cannot move %1 to %2: not found on the phone").arg(fromShown, toShown));
@@ -516,6 +525,8 @@ int CommandRunner::move(const Command &command)
                           .arg(PhoneSession::MaxMovePathUnits));
     case PhoneResult::Code::OldFileLost:
     case PhoneResult::Code::OldSetAside:
+    case PhoneResult::Code::AsideNotDeleted:
+    case PhoneResult::Code::VerifyFailed:
         return refuse(QStringLiteral("cannot move %1 to %2: %3")
                           .arg(fromShown, toShown, replaceFailure(result, toShown, parentOf(*to))));
     default:

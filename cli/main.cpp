@@ -52,6 +52,8 @@ int main(int argc, char *argv[])
     session.setRts(options.rts);
     session.setSpeed(options.speed);
     session.setLinkChoice(options.link);
+    session.setVerify(options.verify);
+    events.setVerifying(options.verify);
     QString traceError;
     if (!options.trace.isEmpty() && !session.traceTo(options.trace, &traceError)) {
         printError(QStringLiteral("cannot write the trace %1: %2").arg(options.trace, traceError));

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -188,6 +189,18 @@ bool TerminalEvents::confirmLargeUpload()
     printError(QStringLiteral("%1 is larger than 150 kB; run with --yes to copy it without asking")
                    .arg(m_subject.isEmpty() ? QStringLiteral("the file") : m_subject));
     return false;
+}
+
+void TerminalEvents::lineNoiseSeen()
+{
+    if (std::exchange(m_noiseNoted, true))
+        return;
+    m_meter.clear();
+    printError(m_verifying ? QStringLiteral("note: the line to the phone is noisy; plain OBEX carries no checksum, so "
+                                            "--verify reads every copy again (--link bfb checks every packet)")
+                           : QStringLiteral("note: the line to the phone is noisy and plain OBEX carries no checksum: "
+                                            "files may arrive damaged without a sign; use --verify (every copy read "
+                                            "again) or --link bfb (every packet checked)"));
 }
 
 QString linkLossText(LinkLoss loss)

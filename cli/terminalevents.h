@@ -33,6 +33,8 @@ public:
     bool questionsAllowed() const { return m_questionsAllowed; }
     // What the size question is about (a PC path); empty for none.
     void setSubject(const QString &subject) { m_subject = subject; }
+    // Whether the run reads every copy again (--verify): the note on a noisy line says so.
+    void setVerifying(bool verifying) { m_verifying = verifying; }
 
     void connectStep(ConnectStep step) override;
     void modelReported(const QString &model) override;
@@ -41,6 +43,8 @@ public:
     void speedNotConfirmed(int baud) override;
     void bytesTransferred(PhoneOperation operation, qint64 done, qint64 total) override;
     bool confirmLargeUpload() override;
+    // Once a run.
+    void lineNoiseSeen() override;
 
 private:
     void progressLine(const QString &text);
@@ -50,6 +54,8 @@ private:
     Answer m_sizeAnswer = Answer::Ask;
     bool m_questionsAllowed = true;
     QString m_subject;
+    bool m_verifying = false;
+    bool m_noiseNoted = false;
 };
 
 QString englishText(Refusal refusal);

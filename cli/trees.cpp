@@ -313,6 +313,8 @@ TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhoneP
             break;
         if (const std::optional<LocalFileError> writeError = writer->error())
             fail(meter, summary, writeProblem(file.local, *writeError));
+        else if (result == PhoneResult::Code::VerifyFailed)
+            fail(meter, summary, unverifiedDownload(shown));
         else if (!result.ok())
             fail(meter, summary, problemText(result, QStringLiteral("the phone did not deliver %1").arg(shown)));
         else if (!writer->commit(file.modified))
@@ -460,6 +462,10 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
         events.setSubject({});
         if (linkLost(result, summary))
             break;
+        if (const std::optional<QString> note = replaceNote(result, file.local, file.phoneFolder)) {
+            fail(meter, summary, *note);
+            continue;
+        }
         switch (result.code()) {
         case PhoneResult::Code::Done:
             ++summary.files;
@@ -491,6 +497,35 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
     phone.forgetAll();
     summary.milliseconds = clock.elapsed();
     return summary;
+}
+
+std::optional<QString> replaceNote(const PhoneResult &result, const QString &what, const PhonePath &folder)
+{
+    const QString named = displayPath(folder + PhonePath{result.name()});
+    switch (result.code()) {
+    case PhoneResult::Code::OldNotDeleted:
+        return QStringLiteral("%1 is copied, but the phone refused to delete the old file: it is left as %2")
+            .arg(what, named);
+    case PhoneResult::Code::AsideNotDeleted:
+        return QStringLiteral("%1 is not copied: the phone refuses to delete %2, the old file of an earlier copy")
+            .arg(what, named);
+    case PhoneResult::Code::VerifyFailed:
+        return result.name().isEmpty()
+            ? QStringLiteral("%1 did not read back the same from the phone, twice (a noisy line?); it is not kept "
+                             "there")
+                  .arg(what)
+            : QStringLiteral("%1 did not read back the same from the phone, twice (a noisy line?), and the phone "
+                             "refused to delete the wrong copy %2")
+                  .arg(what, named);
+    default:
+        return std::nullopt;
+    }
+}
+
+QString unverifiedDownload(const QString &shown)
+{
+    return QStringLiteral("%1 did not read the same twice from the phone (a noisy line?); nothing is written")
+        .arg(shown);
 }
 
 void printSummary(const QString &command, const TreeSummary &summary, bool backup)

@@ -49,5 +49,11 @@ TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhoneP
 TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents &events, const QString &localFolder,
                        const PhonePath &phoneFolder);
 
+// What a replacing upload of what (a PC path) into folder came to when the phone kept
+// an old file or the copy did not verify; nothing for the other results.
+std::optional<QString> replaceNote(const PhoneResult &result, const QString &what, const PhonePath &folder);
+// A download of shown that did not read the same twice (--verify).
+QString unverifiedDownload(const QString &shown);
+
 // One line on standard output: "get -r: 12 files, 61440 bytes, 9.3 s, 0 failures".
 void printSummary(const QString &command, const TreeSummary &summary, bool backup);

@@ -133,6 +133,10 @@ public:
     virtual void waitingBytesReported(int) {}
     // The link mended a line fault; nothing to show unless a front end counts them.
     virtual void linkRepaired(LinkRepair) {}
+    // Plain OBEX: an answer came damaged (its head or extent wrong, bytes out of step),
+    // so the line is noisy; with no checksum on it a damaged byte elsewhere passes
+    // unseen. The link is lost right after. A front end says so once.
+    virtual void lineNoiseSeen() {}
 };
 
 // The one question an operation asks.

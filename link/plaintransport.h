@@ -10,9 +10,9 @@ class PhoneLink;
 // Plain OBEX on the line, as phones speak it after "AT^SQWE=3": each packet is its
 // opcode or response code and a 16-bit big-endian length, nothing around it. The line
 // has no checksums, so every answer is judged by its head and its extent: a response
-// code without the final bit, a length below 3 or above the packet size the CONNECT
-// allows the phone, bytes beyond the announced length, or an answer that does not
-// come whole in time fail the exchange. The rest of the line is then drained (so that
+// code OBEX does not define (one without the final bit among them), a length below 3
+// or above the packet size the CONNECT allows the phone, bytes beyond the announced
+// length, or an answer that does not come whole in time fail the exchange. The rest of the line is then drained (so that
 // the phone is quiet for the next session) and LinkLost is thrown: a garbled answer
 // is a failed operation, never a wrong file.
 class PlainTransport : public ObexTransport
@@ -33,7 +33,7 @@ public:
     static qint64 answerCapMs(int length, int baud, int timeoutMs);
 
 private:
-    // Drains the line, then ends the link with loss.
+    // Tells of the noise, drains the line, then ends the link with loss.
     [[noreturn]] void fail(LinkLoss loss);
 
     PhoneLink &m_link;

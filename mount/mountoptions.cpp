@@ -7,7 +7,8 @@
 #include <iterator>
 
 const char MountHelpText[] =
-    R"(Usage: tarvel-mount (--port N | --device PATH) [--link MODE] [--speed RATE] [--rts] [-o OPTIONS] [-f] MOUNTPOINT
+    R"(Usage: tarvel-mount (--port N | --device PATH) [--link MODE] [--speed RATE] [--rts] [--verify] [-o OPTIONS] [-f]
+                   MOUNTPOINT
 
 Shows the flash memory of a Siemens phone on a serial data cable as a
 folder: MOUNTPOINT, an existing empty folder. Unmount with
@@ -23,6 +24,13 @@ Options:
   --speed RATE    line rate: 19200, 38400, 57600 (the default), 115200, or
                   230400 in plain OBEX (x55/x60 phones only)
   --rts           raise the RTS line while the port is open
+  --verify        read every file twice and compare, and read back every file
+                  written and compare it with what was sent; a copy that
+                  differs is made again once, then the operation fails (EIO)
+                  and nothing wrong stays under the file's name. Plain OBEX
+                  (the default link) carries no checksum: on a noisy line a
+                  file can arrive damaged without a sign. BFB (--link bfb)
+                  checks every packet
   -o OPTIONS      FUSE mount options separated by commas, for example ro or
                   allow_other; may be given more than once
   -f              stay in the foreground; messages go to standard error
@@ -59,11 +67,12 @@ CommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption speedOption(QStringLiteral("speed"), QString(), QStringLiteral("RATE"));
     const QCommandLineOption linkOption(QStringLiteral("link"), QString(), QStringLiteral("MODE"));
     const QCommandLineOption rtsOption(QStringLiteral("rts"));
+    const QCommandLineOption verifyOption(QStringLiteral("verify"));
     const QCommandLineOption fuseOption(QStringLiteral("o"), QString(), QStringLiteral("OPTIONS"));
     const QCommandLineOption foregroundOption(QStringLiteral("f"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions(
-        {portOption, deviceOption, linkOption, speedOption, rtsOption, fuseOption, foregroundOption, helpOption});
+    parser.addOptions({portOption, deviceOption, linkOption, speedOption, rtsOption, verifyOption, fuseOption,
+                       foregroundOption, helpOption});
 
     if (!parser.parse(arguments))
         return UsageError{parser.errorText()};
@@ -101,6 +110,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
             return UsageError{QStringLiteral("--speed 230400 works in plain OBEX only, not with --link bfb")};
     }
     options.link.rts = parser.isSet(rtsOption);
+    options.link.verify = parser.isSet(verifyOption);
     for (const QString &value : parser.values(fuseOption)) {
         if (value.isEmpty())
             return UsageError{QStringLiteral("-o needs options")};

@@ -15,6 +15,8 @@ struct LinkSettings
     int speed = 57600; // bits per second (see tarvel-cli --speed)
     LinkChoice choice = LinkChoice::PlainFirst; // --link
     bool rts = false;
+    // --verify: every copy read back and compared (plain OBEX carries no checksum).
+    bool verify = false;
 };
 
 struct MountOptions

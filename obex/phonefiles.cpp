@@ -202,7 +202,13 @@ PhoneFiles::Collected PhoneFiles::collectParts(QByteArray response, ObexResponse
         const std::optional<quint32> announced = collector.announcedLength();
         events.bytesTransferred(operation, collector.receivedBytes(), announced ? qint64(*announced) : -1);
     };
-    collector.addResponse(response);
+    // Plain OBEX has no checksum: an answer whose headers do not parse is the line's doing.
+    const auto add = [&] {
+        collector.addResponse(response);
+        if (plainObex() && !ObexResponse::bodyData(response))
+            events.lineNoiseSeen();
+    };
+    add();
     int packets = 1;
     events.packetReceived(operation, packets);
     reportBytes();
@@ -211,7 +217,7 @@ PhoneFiles::Collected PhoneFiles::collectParts(QByteArray response, ObexResponse
     while (ObexResponse::code(response) == ObexResponse::Continue && !collector.overrun()) {
         response = RequestNextPart();
         ++packets;
-        collector.addResponse(response);
+        add();
         reportBytes();
         if (ObexResponse::code(response) != ObexResponse::Continue)
             break;
@@ -252,7 +258,11 @@ bool PhoneFiles::download(const QByteArray &name, ObexResponse::GetDataCollector
     events.operationStarted(PhoneOperation::Download, 0);
     const Collected collected = collectParts(transport.exchange(*request), collector, PhoneOperation::Download);
     events.operationFinished(PhoneOperation::Download, collected.packets);
-    return ObexResponse::code(collected.lastResponse) == ObexResponse::Success && collector.complete();
+    const bool ended = ObexResponse::code(collected.lastResponse) == ObexResponse::Success;
+    // Fewer bytes than the Length header announced, yet the phone says it is done.
+    if (ended && plainObex() && !collector.overrun() && !collector.complete())
+        events.lineNoiseSeen();
+    return ended && collector.complete();
 }
 
 bool PhoneFiles::MakeFolder(const QByteArray &name)

@@ -9,6 +9,8 @@
 #include "staging.h"
 #include "workingfiles.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -22,7 +24,13 @@ std::optional<QByteArray> heldName(const QList<QByteArray> &names, const QByteAr
     return found == names.end() ? std::nullopt : std::optional<QByteArray>(*found);
 }
 
-// A hidden name beside name that the folder does not hold: ".~old~a.txt", ".~old2~a.txt", ...
+// Where the old file of a.txt goes while the new one takes its name: ".~old~a.txt".
+QByteArray asideName(const QByteArray &name)
+{
+    return ".~old~" + name;
+}
+
+// A hidden name beside name that the folder does not hold: ".~new~a.txt", ".~new2~a.txt", ...
 QByteArray freeHiddenName(const QList<QByteArray> &names, const QByteArray &name, const QByteArray &tag)
 {
     for (int n = 1;; ++n) {
@@ -30,6 +38,17 @@ QByteArray freeHiddenName(const QList<QByteArray> &names, const QByteArray &name
         if (!heldName(names, candidate))
             return candidate;
     }
+}
+
+// Opens a PC file for reading back what was sent of it; nullptr when it cannot be read.
+PhoneSession::OpenSource localFile(const QString &path)
+{
+    return [path]() -> std::unique_ptr<QIODevice> {
+        auto file = std::make_unique<QFile>(path);
+        if (!file->open(QIODevice::ReadOnly))
+            return nullptr;
+        return file;
+    };
 }
 
 PhoneResult uploadResult(PutResult result, PhoneFiles &files)
@@ -99,6 +118,7 @@ public:
     void sequenceReported(int sequence) override { m_transfer.sequenceReported(sequence); }
     void waitingBytesReported(int count) override { m_transfer.waitingBytesReported(count); }
     void linkRepaired(LinkRepair repair) override { m_transfer.linkRepaired(repair); }
+    void lineNoiseSeen() override { m_transfer.lineNoiseSeen(); }
 
     bool confirmLargeUpload() override { return m_question.confirmLargeUpload(); }
     void linkLost(LinkLoss loss) override
@@ -138,6 +158,7 @@ struct PhoneSession::Parts
     std::optional<FolderListing> freshRootListing;
     // The phone answered a move with a refusal: replacing deletes, then uploads.
     bool movesRefused = false;
+    bool verify = false; // every transfer read again and compared
     bool running = false; // an operation runs: inner ones leave a lost link to it
     std::optional<LinkLoss> lost; // since the last connect
 };
@@ -269,6 +290,16 @@ PhoneResult PhoneSession::guarded(Operation operation)
 QString PhoneSession::workingDirectory() const
 {
     return m_parts->workingDirectory.isEmpty() ? WorkingFiles::directory() : m_parts->workingDirectory;
+}
+
+void PhoneSession::setVerify(bool verify)
+{
+    m_parts->verify = verify;
+}
+
+bool PhoneSession::verifies() const
+{
+    return m_parts->verify;
 }
 
 void PhoneSession::setWorkingDirectory(const QString &directory)
@@ -425,37 +456,71 @@ PhoneResult PhoneSession::list(const QList<QByteArray> &folder, FolderListing *l
 
 PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray &name, QByteArray *content)
 {
-    return guarded([&]() -> PhoneResult {
-        if (const PhoneResult fits = checkName(name, NameUse::File); !fits.ok())
-            return fits;
-        if (const PhoneResult result = goTo(folder); !result.ok())
-            return result;
-        const std::optional<QByteArray> file = m_parts->files.GetFile(name);
-        if (!file)
-            return PhoneResult::Code::Refused;
-        if (file->isEmpty())
-            return emptyFileListed(folder, name);
-        *content = *file;
-        return {};
+    QByteArray file;
+    const PhoneResult result = get(folder, name, [&file](QByteArrayView piece) {
+        file.append(piece);
+        return file.size() <= ObexResponse::GetDataCollector::TransferLimit;
     });
+    if (result.ok())
+        *content = file;
+    return result;
 }
 
 PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink)
 {
     return guarded([&]() -> PhoneResult {
-        if (const PhoneResult fits = checkName(name, NameUse::File); !fits.ok())
-            return fits;
-        if (const PhoneResult result = goTo(folder); !result.ok())
-            return result;
-        qint64 received = 0;
-        const bool whole = m_parts->files.GetFile(name, [&](QByteArrayView piece) {
-            received += piece.size();
-            return sink(piece);
-        });
-        if (!whole)
-            return PhoneResult(PhoneResult::Code::Refused);
-        return received == 0 ? emptyFileListed(folder, name) : PhoneResult();
+        if (!m_parts->verify)
+            return getOnce(folder, name, sink);
+        // Read until two reads agree, three at most; the sink gets the agreed bytes only.
+        QList<QByteArray> reads;
+        while (reads.size() < 3) {
+            QByteArray copy;
+            const PhoneResult result = getOnce(folder, name, [&copy](QByteArrayView piece) {
+                copy.append(piece);
+                return true;
+            });
+            if (!result.ok())
+                return result;
+            if (reads.contains(copy))
+                return sink(copy) ? PhoneResult() : PhoneResult(PhoneResult::Code::Refused);
+            reads.append(copy);
+        }
+        return PhoneResult::Code::VerifyFailed;
     });
+}
+
+PhoneResult PhoneSession::getOnce(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink)
+{
+    if (const PhoneResult fits = checkName(name, NameUse::File); !fits.ok())
+        return fits;
+    if (const PhoneResult result = goTo(folder); !result.ok())
+        return result;
+    qint64 received = 0;
+    const bool whole = m_parts->files.GetFile(name, [&](QByteArrayView piece) {
+        received += piece.size();
+        return sink(piece);
+    });
+    if (!whole)
+        return PhoneResult(PhoneResult::Code::Refused);
+    return received == 0 ? emptyFileListed(folder, name) : PhoneResult();
+}
+
+PhoneResult PhoneSession::readsBack(const QList<QByteArray> &folder, const QByteArray &name, const OpenSource &open)
+{
+    const std::unique_ptr<QIODevice> source = open();
+    if (!source)
+        return PhoneResult::refusedOnPc(Refusal::SourceUnreadable);
+    // Read whole, whatever differs: a GET left in the middle is no request any recording shows.
+    bool same = true;
+    const PhoneResult read = getOnce(folder, name, [&](QByteArrayView piece) {
+        same = same && source->read(piece.size()) == piece;
+        return true;
+    });
+    if (read == PhoneResult::Code::NotFound)
+        return PhoneResult::Code::VerifyFailed;
+    if (!read.ok())
+        return read;
+    return same && source->read(1).isEmpty() ? PhoneResult() : PhoneResult(PhoneResult::Code::VerifyFailed);
 }
 
 // The A56 and the C60 answer a GET of a name they do not hold with an empty file (the
@@ -532,7 +597,7 @@ PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArr
                 return uploadResult(
                     files.PutFile(localPath, phoneName == checked->phoneName ? QByteArray() : phoneName), files);
             },
-            names);
+            localFile(localPath), names);
     });
 }
 
@@ -549,7 +614,7 @@ PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArr
             [&](const QByteArray &uploadName) {
                 return uploadResult(m_parts->files.PutFile(localPath, uploadName), m_parts->files);
             },
-            names);
+            localFile(localPath), names);
     });
 }
 
@@ -562,12 +627,18 @@ PhoneResult PhoneSession::replace(const QList<QByteArray> &folder, const QByteAr
             [&](const QByteArray &phoneName) {
                 return uploadResult(m_parts->files.PutData(phoneName, content), m_parts->files);
             },
+            [&content]() -> std::unique_ptr<QIODevice> {
+                auto buffer = std::make_unique<QBuffer>();
+                buffer->setData(content);
+                buffer->open(QIODevice::ReadOnly);
+                return buffer;
+            },
             names);
     });
 }
 
 PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QByteArray &name, qint64 stagedLength,
-                                      const Upload &upload, const QList<QByteArray> *names)
+                                      const Upload &upload, const OpenSource &open, const QList<QByteArray> *names)
 {
     using Code = PhoneResult::Code;
     QList<QByteArray> listed;
@@ -579,27 +650,61 @@ PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QBy
         listed = *entries;
         names = &listed;
     }
+    // A PUT of a name the phone holds replaces the file on the x75 family; the others append.
+    const bool putReplaces = m_parts->connector.family().replacesOnPut;
     const auto uploadAs = [&](const QByteArray &phoneName) {
         if (const PhoneResult result = goTo(folder); !result.ok())
             return result;
         m_parts->freshRootListing.reset();
         return upload(phoneName);
     };
+    // The upload and, with verification, the copy read back; one that differs goes again
+    // once, and then away.
+    const auto uploadChecked = [&](const QByteArray &phoneName) {
+        PhoneResult uploaded = uploadAs(phoneName);
+        for (int attempt = 1; uploaded.ok() && m_parts->verify; ++attempt) {
+            const PhoneResult same = readsBack(folder, phoneName, open);
+            if (same != Code::VerifyFailed)
+                return same;
+            // Sent again over a wrong copy, the bytes of a phone that appends would follow it.
+            if (attempt == 2 || !putReplaces) {
+                const PhoneResult removed = remove(folder, phoneName, MissingCheck::None);
+                if (!removed.ok() && removed != Code::NotFound)
+                    return PhoneResult::named(Code::VerifyFailed, phoneName);
+            }
+            if (attempt == 2)
+                return PhoneResult(Code::VerifyFailed);
+            uploaded = uploadAs(phoneName);
+        }
+        return uploaded;
+    };
     const std::optional<QByteArray> existing = heldName(*names, name);
     if (!existing)
-        return uploadAs(name);
+        return uploadChecked(name);
+    if (putReplaces) {
+        // One PUT over the name, as the x75 phones were recorded replacing a file.
+        const PhoneResult uploaded = uploadChecked(*existing);
+        return uploaded == Code::VerifyFailed && uploaded.name().isEmpty() ? PhoneResult(Code::OldFileLost) : uploaded;
+    }
 
     if (!m_parts->movesRefused) {
-        const QByteArray hidden = freeHiddenName(*names, name, "new");
-        const PhoneResult uploaded = uploadAs(hidden);
+        QList<QByteArray> current = *names;
+        if (const std::optional<QByteArray> leftover = heldName(current, asideName(*existing))) {
+            if (const PhoneResult cleared = clearLeftover(folder, *leftover); !cleared.ok())
+                return cleared;
+            current.removeAll(*leftover);
+        }
+        const QByteArray hidden = freeHiddenName(current, name, "new");
+        const PhoneResult uploaded = uploadChecked(hidden);
         if (!uploaded.ok()) {
             // Whatever part of it arrived is no file of the user's.
-            if (uploaded == Code::Refused || uploaded == Code::Full)
+            if (uploaded == Code::Refused || uploaded == Code::Full || uploaded.refusal() == Refusal::SourceChanged)
                 remove(folder, hidden);
             return uploaded;
         }
-        const PhoneResult moved = moveOnto(folder, hidden, folder, name, *existing, *names + QList<QByteArray>{hidden});
-        if (moved.ok() || moved == Code::OldSetAside)
+        const PhoneResult moved =
+            moveOnto(folder, hidden, folder, name, *existing, current + QList<QByteArray>{hidden});
+        if (moved.ok() || moved == Code::OldSetAside || moved == Code::OldNotDeleted)
             return moved;
         remove(folder, hidden);
         if (!m_parts->movesRefused)
@@ -613,11 +718,21 @@ PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QBy
         m_parts->files.setSizeQuestionAsked(true);
     }
     const PhoneResult removed = remove(folder, *existing);
-    const PhoneResult uploaded = removed.ok() ? uploadAs(name) : removed;
+    const PhoneResult uploaded = removed.ok() ? uploadChecked(name) : removed;
     m_parts->files.setSizeQuestionAsked(false);
     if (!removed.ok())
         return removed;
+    if (uploaded == Code::VerifyFailed && !uploaded.name().isEmpty())
+        return uploaded;
     return uploaded.ok() ? PhoneResult() : PhoneResult(Code::OldFileLost);
+}
+
+PhoneResult PhoneSession::clearLeftover(const QList<QByteArray> &folder, const QByteArray &leftover)
+{
+    const PhoneResult removed = remove(folder, leftover, MissingCheck::None);
+    if (removed.ok() || removed == PhoneResult::Code::NotFound)
+        return {};
+    return PhoneResult::named(PhoneResult::Code::AsideNotDeleted, leftover);
 }
 
 PhoneResult PhoneSession::moveReplacing(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
@@ -652,7 +767,13 @@ PhoneResult PhoneSession::moveOnto(const QList<QByteArray> &fromFolder, const QB
             return setAside(hidden);
         return result;
     }
-    const QByteArray aside = freeHiddenName(names, existing, "old");
+    // Always this one name: the old file of an earlier replace whose delete the phone
+    // refused goes first, or nothing is done, so that no second one piles up.
+    const QByteArray aside = asideName(existing);
+    if (const std::optional<QByteArray> leftover = heldName(names, aside)) {
+        if (const PhoneResult cleared = clearLeftover(toFolder, *leftover); !cleared.ok())
+            return cleared;
+    }
     // Refused here: the phone has no move for us, and nothing has changed yet.
     if (const PhoneResult result = move(toFolder, existing, toFolder, aside); !result.ok())
         return result;
@@ -662,8 +783,10 @@ PhoneResult PhoneSession::moveOnto(const QList<QByteArray> &fromFolder, const QB
             return setAside(aside);
         return result;
     }
-    // An aside that will not go stays hidden; the new one stands alone under the name.
-    remove(toFolder, aside);
+    // The new one stands alone under the name; an aside that will not go stays hidden.
+    const PhoneResult removed = remove(toFolder, aside, MissingCheck::None);
+    if (!removed.ok() && removed != PhoneResult::Code::NotFound)
+        return PhoneResult::named(PhoneResult::Code::OldNotDeleted, aside);
     return {};
 }
 

@@ -15,6 +15,7 @@
 
 class Checksum;
 class PhoneFiles;
+class QIODevice;
 class PhoneLink;
 
 // The one way from a front end to the phone: the link with its port settings, the
@@ -104,6 +105,12 @@ public:
     bool isPortOpen() const;
     // Blocks the thread for ms milliseconds (scaled like every pause).
     void pause(int ms);
+    // Verification: every download is read until two reads agree (three reads at most)
+    // and every replace() is read back and compared with what was sent; a copy that
+    // differs is tried once more, then the operation ends VerifyFailed with nothing
+    // wrong left under its name. Plain OBEX carries no checksum; BFB checks every packet.
+    void setVerify(bool verify);
+    bool verifies() const;
     // Where the upload's staging file "temp.tmp" is written.
     QString workingDirectory() const;
     void setWorkingDirectory(const QString &directory);
@@ -169,11 +176,13 @@ public:
                               const QList<QByteArray> &toFolder, const QByteArray &toName);
 
     // Uploads so that the new bytes end up alone under the name, where the phone holds
-    // it already (phones append to a file they are sent again): uploaded under a hidden
-    // name first, then in place by moveReplacing. A phone that refuses moves gets a
-    // delete, then the upload (OldFileLost when that upload fails). A name the folder
-    // does not hold gets a plain upload. names: the folder's entries, when a listing
-    // has them already (the folder is listed otherwise).
+    // it already. A family that replaces a file it is sent again (x75) gets one PUT over
+    // the name; on the others, which append, it is uploaded under a hidden name first,
+    // then put in place by moveReplacing. A phone that refuses moves gets a delete, then
+    // the upload (OldFileLost when that upload fails). A name the folder does not hold
+    // gets a plain upload. With verification the copy is read back (see setVerify).
+    // names: the folder's entries, when a listing has them already (the folder is
+    // listed otherwise).
     PhoneResult replace(const QString &localPath, const QList<QByteArray> &folder,
                         const QList<QByteArray> *names = nullptr);
     // The same with the PC file sent as phoneName (Windows-1251).
@@ -190,6 +199,11 @@ private:
     friend struct PhoneSessionTestAccess; // tests reach the link and the files below
     struct Parts;
 
+public:
+    // What an upload sent, opened for reading it back; nullptr when it cannot be read.
+    using OpenSource = std::function<std::unique_ptr<QIODevice>()>;
+
+private:
     PhoneLink &link();
     PhoneFiles &files();
     using Upload = std::function<PhoneResult(const QByteArray &phoneName)>;
@@ -200,7 +214,14 @@ private:
     // Up to the deepest folder shared with the path, then down into the rest.
     PhoneResult goTo(const QList<QByteArray> &folder);
     PhoneResult replaceWith(const QList<QByteArray> &folder, const QByteArray &name, qint64 stagedLength,
-                            const Upload &upload, const QList<QByteArray> *names);
+                            const Upload &upload, const OpenSource &open, const QList<QByteArray> *names);
+    // One download, unverified.
+    PhoneResult getOnce(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink);
+    // Done when folder/name reads back as the source's bytes, VerifyFailed when it does not.
+    PhoneResult readsBack(const QList<QByteArray> &folder, const QByteArray &name, const OpenSource &open);
+    // Deletes the old file an earlier replace set aside under leftover; AsideNotDeleted
+    // when the phone refuses.
+    PhoneResult clearLeftover(const QList<QByteArray> &folder, const QByteArray &leftover);
     // Done when the folder holds name as an empty file, else NotFound: an empty answer to
     // a GET in plain OBEX is only a file once the listing shows one.
     PhoneResult emptyFileListed(const QList<QByteArray> &folder, const QByteArray &name);
