@@ -458,6 +458,14 @@
         <source>ОШИБКА ПРИЕМА ДАННЫХ!!!</source>
         <translation>Data receive error</translation>
     </message>
+    <message>
+        <source>Помехи на линии!!!</source>
+        <translation>Noise on the line</translation>
+    </message>
+    <message>
+        <source>Ответ телефона пришёл искажённым: на линии помехи. Без BFB данные не защищены контрольной суммой, и скопированные файлы могли прийти с ошибками. Проверьте их и кабель!!!</source>
+        <translation>The phone&apos;s answer arrived damaged: the line is noisy. Without BFB the data carry no checksum, so files copied may have arrived with errors. Check them, and the cable.</translation>
+    </message>
 </context>
 <context>
     <name>frmBrow</name>
