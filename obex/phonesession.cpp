@@ -679,6 +679,24 @@ PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QBy
         return uploaded;
     };
     const std::optional<QByteArray> existing = heldName(*names, name);
+    if (!existing && m_parts->verify && !putReplaces && !m_parts->movesRefused) {
+        // Checked under a hidden name first, so that not even a link lost before a wrong
+        // copy is deleted leaves one under the name.
+        const QByteArray hidden = freeHiddenName(*names, name, "new");
+        const PhoneResult uploaded = uploadChecked(hidden);
+        if (!uploaded.ok()) {
+            if (uploaded == Code::Refused || uploaded == Code::Full || uploaded.refusal() == Refusal::SourceChanged)
+                remove(folder, hidden);
+            return uploaded;
+        }
+        const PhoneResult moved = move(folder, hidden, folder, name);
+        if (moved.ok())
+            return moved;
+        remove(folder, hidden);
+        if (moved != Code::Refused)
+            return moved;
+        // The phone has no move for us: the checked bytes go once more, under the name.
+    }
     if (!existing)
         return uploadChecked(name);
     if (putReplaces) {

@@ -180,7 +180,8 @@ public:
     // the name; on the others, which append, it is uploaded under a hidden name first,
     // then put in place by moveReplacing. A phone that refuses moves gets a delete, then
     // the upload (OldFileLost when that upload fails). A name the folder does not hold
-    // gets a plain upload. With verification the copy is read back (see setVerify).
+    // gets a plain upload; with verification the copy is read back (see setVerify), under
+    // a hidden name first where moves put it in place (not on an x75).
     // names: the folder's entries, when a listing has them already (the folder is
     // listed otherwise).
     PhoneResult replace(const QString &localPath, const QList<QByteArray> &folder,

@@ -594,12 +594,12 @@ void ObexPhonesim::verifiedTransfers_data()
         << s65 << false << true << "a.bin" << 1 << Code::Done << QByteArray("oldchanged") << 3;
     QTest::newRow("download, three reads unlike")
         << s65 << false << true << "a.bin" << 2 << Code::VerifyFailed << QByteArray("oldchangedchanged") << 3;
-    // Uploads: read back, once more when it differs, then gone.
+    // Uploads: read back under a hidden name, once more when it differs, then gone.
     QTest::newRow("upload read back") << s65 << true << false << "" << 0 << Code::Done << QByteArray("new") << 1;
     QTest::newRow("upload read back wrong once")
-        << s65 << true << false << "a.bin" << 1 << Code::Done << QByteArray("new") << 2;
+        << s65 << true << false << ".~new~a.bin" << 1 << Code::Done << QByteArray("new") << 2;
     QTest::newRow("upload read back wrong twice")
-        << s65 << true << false << "a.bin" << 2 << Code::VerifyFailed << QByteArray("-") << 2;
+        << s65 << true << false << ".~new~a.bin" << 2 << Code::VerifyFailed << QByteArray("-") << 2;
     // Under a hidden name first: the old file stays as it was.
     QTest::newRow("replace read back wrong twice")
         << s65 << true << true << ".~new~a.bin" << 2 << Code::VerifyFailed << QByteArray("old") << 2;
@@ -608,9 +608,9 @@ void ObexPhonesim::verifiedTransfers_data()
         << s75 << true << true << "a.bin" << 1 << Code::Done << QByteArray("new") << 2;
     QTest::newRow("x75 replace read back wrong twice")
         << s75 << true << true << "a.bin" << 2 << Code::OldFileLost << QByteArray("-") << 2;
-    // A wrong copy the phone will not delete is named.
+    // A wrong copy the phone will not delete is named, and it is not under the name.
     QTest::newRow("wrong copy not deleted")
-        << noDeletes << true << false << "a.bin" << 1 << Code::VerifyFailed << QByteArray("newchanged") << 1;
+        << noDeletes << true << false << ".~new~a.bin" << 1 << Code::VerifyFailed << QByteArray("-") << 1;
 }
 
 // With verification nothing wrong is reported as right, and nothing wrong stays under the
@@ -647,11 +647,13 @@ void ObexPhonesim::verifiedTransfers()
     QCOMPARE(readFile(s.flash(QStringLiteral("a.bin"))), left == "-" ? QByteArray("<missing>") : left);
     if (!upload)
         QCOMPARE(got, result == PhoneResult::Code::Done ? left : QByteArray());
-    if (result == PhoneResult::Code::VerifyFailed && phone.contains(QStringLiteral("--refuse-delete")))
-        QCOMPARE(done.name(), QByteArray("a.bin"));
+    const bool kept = phone.contains(QStringLiteral("--refuse-delete"));
+    if (kept)
+        QCOMPARE(done.name(), QByteArray(".~new~a.bin"));
     QCOMPARE(s.sim.logLines(QStringLiteral("GET name=")).size(), qsizetype(reads));
-    // No hidden copy stays.
-    QCOMPARE(QDir(s.flash()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("~")), QStringList());
+    // No hidden copy stays, but the one the phone would not delete.
+    QCOMPARE(QDir(s.flash()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("~")),
+             kept ? QStringList{QStringLiteral(".~new~a.bin")} : QStringList());
 }
 
 QTEST_GUILESS_MAIN(ObexPhonesim)
