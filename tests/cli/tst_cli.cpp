@@ -121,6 +121,7 @@ private slots:
     void sessionsInARow();
     void plainSessionsInARow_data();
     void plainSessionsInARow();
+    void verifiedTrees();
     void verifiedOnANoisyLine_data();
     void verifiedOnANoisyLine();
     void badInput_data();
@@ -339,6 +340,13 @@ void Cli::initTestCase()
                 words(get ? QStringLiteral("--verify get Bitmap/n.bin") : QStringLiteral("--verify put n.bin Bitmap"));
         }
     }
+    // --verify on a clean line: every file of the trees and the backup read twice, every
+    // upload read back once.
+    Case &verified = add(QStringLiteral("verifiedTrees"));
+    QVERIFY(writeFile(verified.flash(QStringLiteral("Tree/a.bin")), picture));
+    QVERIFY(writeFile(verified.flash(QStringLiteral("Tree/Sub/b.txt")), "bee"));
+    arguments["verifiedTrees"] =
+        words(QStringLiteral("--verify get -r /Tree copy ; mkdir /New ; put -r copy/Tree /New ; backup store"));
     // The C60 answers a GET of a missing file with an empty file.
     Case &empty = add(QStringLiteral("emptyAnswer"));
     QVERIFY(writeFile(empty.flash(QStringLiteral("tmp/empty.txt")), QByteArray()));
@@ -825,6 +833,20 @@ void Cli::plainSessionsInARow()
     const QString written = QString::fromLatin1(readFile(trace));
     QVERIFY(!written.isEmpty());
     QCOMPARE(written.contains(QStringLiteral(" 2B 2B 2B")), !usb);
+}
+
+void Cli::verifiedTrees()
+{
+    const Case &c = *cases.at(QStringLiteral("verifiedTrees"));
+    QVERIFY2(c.result.exitCode == 0, qPrintable(c.result.err));
+    const std::map<QString, QByteArray> tree = {{"a.bin", picture}, {"Sub", "/"}, {"Sub/b.txt", "bee"}};
+    QCOMPARE(fileTree(c.pc(QStringLiteral("copy/Tree"))), tree);
+    QCOMPARE(fileTree(c.flash(QStringLiteral("New/Tree"))), tree);
+    QCOMPARE(fileTree(c.pc(QStringLiteral("store/New/Tree"))), tree);
+    const QStringList gets = c.sim.logLines(QStringLiteral("GET name="));
+    // get -r twice, backup twice for each of the two; the upload read back under its hidden name.
+    QCOMPARE(gets.count(QStringLiteral("GET name=a.bin")), qsizetype(6));
+    QCOMPARE(gets.count(QStringLiteral("GET name=.~new~a.bin")), qsizetype(1));
 }
 
 void Cli::verifiedOnANoisyLine_data()
