@@ -678,17 +678,22 @@ PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QBy
         }
         return uploaded;
     };
+    // Under a hidden name beside the names taken; whatever part of a failed upload
+    // arrived there is no file of the user's.
+    const auto uploadHidden = [&](const QList<QByteArray> &taken, QByteArray *hidden) {
+        *hidden = freeHiddenName(taken, name, "new");
+        const PhoneResult uploaded = uploadChecked(*hidden);
+        if (uploaded == Code::Refused || uploaded == Code::Full || uploaded.refusal() == Refusal::SourceChanged)
+            remove(folder, *hidden);
+        return uploaded;
+    };
     const std::optional<QByteArray> existing = heldName(*names, name);
     if (!existing && m_parts->verify && !putReplaces && !m_parts->movesRefused) {
         // Checked under a hidden name first, so that not even a link lost before a wrong
         // copy is deleted leaves one under the name.
-        const QByteArray hidden = freeHiddenName(*names, name, "new");
-        const PhoneResult uploaded = uploadChecked(hidden);
-        if (!uploaded.ok()) {
-            if (uploaded == Code::Refused || uploaded == Code::Full || uploaded.refusal() == Refusal::SourceChanged)
-                remove(folder, hidden);
+        QByteArray hidden;
+        if (const PhoneResult uploaded = uploadHidden(*names, &hidden); !uploaded.ok())
             return uploaded;
-        }
         const PhoneResult moved = move(folder, hidden, folder, name);
         if (moved.ok())
             return moved;
@@ -712,14 +717,9 @@ PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QBy
                 return cleared;
             current.removeAll(*leftover);
         }
-        const QByteArray hidden = freeHiddenName(current, name, "new");
-        const PhoneResult uploaded = uploadChecked(hidden);
-        if (!uploaded.ok()) {
-            // Whatever part of it arrived is no file of the user's.
-            if (uploaded == Code::Refused || uploaded == Code::Full || uploaded.refusal() == Refusal::SourceChanged)
-                remove(folder, hidden);
+        QByteArray hidden;
+        if (const PhoneResult uploaded = uploadHidden(current, &hidden); !uploaded.ok())
             return uploaded;
-        }
         const PhoneResult moved =
             moveOnto(folder, hidden, folder, name, *existing, current + QList<QByteArray>{hidden});
         if (moved.ok() || moved == Code::OldSetAside || moved == Code::OldNotDeleted)

@@ -15,8 +15,8 @@
 
 class Checksum;
 class PhoneFiles;
-class QIODevice;
 class PhoneLink;
+class QIODevice;
 
 // The one way from a front end to the phone: the link with its port settings, the
 // connect procedure, the phone's limits and the phone's files. Connects once; the
@@ -146,6 +146,8 @@ public:
     // Takes a download's data piece by piece as it arrives; false when it cannot (a full
     // disk), which stops the transfer.
     using DataSink = std::function<bool(QByteArrayView piece)>;
+    // What an upload sent, opened for reading it back; nullptr when it cannot be read.
+    using OpenSource = std::function<std::unique_ptr<QIODevice>()>;
 
     // Refused when the phone does not deliver the file whole.
     PhoneResult get(const QList<QByteArray> &folder, const QByteArray &name, QByteArray *content);
@@ -200,11 +202,6 @@ private:
     friend struct PhoneSessionTestAccess; // tests reach the link and the files below
     struct Parts;
 
-public:
-    // What an upload sent, opened for reading it back; nullptr when it cannot be read.
-    using OpenSource = std::function<std::unique_ptr<QIODevice>()>;
-
-private:
     PhoneLink &link();
     PhoneFiles &files();
     using Upload = std::function<PhoneResult(const QByteArray &phoneName)>;
