@@ -468,8 +468,6 @@ PutResult PhoneFiles::sendPlain(QIODevice &source, const QByteArray &name, qint6
     if (reply != ContinueReply)
         return refusedPut(reply);
     for (;;) {
-        if (!piece)
-            return abortUpload(Refusal::SourceUnreadable);
         std::optional<QByteArray> next = piece->size() < pieceSize ? QByteArray() : readPiece();
         if (!next)
             return abortUpload(Refusal::SourceUnreadable);
