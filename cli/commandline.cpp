@@ -64,7 +64,16 @@ Commands:
   exit                          end the prompt or the batch
 
 Options:
-)" TARVEL_LINK_OPTIONS_HELP R"(  --yes             copy files larger than 150 kB without asking
+)" TARVEL_LINK_OPTIONS_HELP R"(  --verify          check every copy: get, get -r and backup read each file
+                    twice and compare; put and put -r read each file back from
+                    the phone and compare it with the PC file. A copy that
+                    differs is made again once; then the file counts as failed
+                    and nothing wrong is left under its name on either side.
+                    Plain OBEX (the default link) carries no checksum: on a
+                    noisy line a file can arrive damaged without a sign. BFB
+                    (--link bfb) checks every packet. Transfers take about
+                    twice as long
+  --yes             copy files larger than 150 kB without asking
   --trace FILE      write every byte to and from the phone to FILE, with times
                     (file contents and names included), for reporting a problem
   -b, --batch FILE  run the commands of FILE, one a line ("-": standard input);

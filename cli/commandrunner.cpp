@@ -56,6 +56,24 @@ void printListing(const FolderListing &listing)
     }
 }
 
+QString interfaceText(const PhoneSession::Info &info)
+{
+    switch (info.phoneInterface) {
+    case PhoneInterface::Wire:
+        return QStringLiteral("serial cable");
+    case PhoneInterface::Usb:
+        return QStringLiteral("USB cable");
+    case PhoneInterface::Bluetooth:
+        return QStringLiteral("Bluetooth");
+    case PhoneInterface::Infrared:
+        return QStringLiteral("infrared");
+    case PhoneInterface::Unknown:
+        break;
+    }
+    return info.foundInObex ? QStringLiteral("not known (the phone was found in OBEX mode)")
+                            : QStringLiteral("not known (no answer to AT^SIFS)");
+}
+
 void printInfo(const PhoneSession::Info &info)
 {
     QTextStream out(stdout);
@@ -64,10 +82,17 @@ void printInfo(const PhoneSession::Info &info)
     };
     out << "model: " << (info.model.isEmpty() ? QStringLiteral("unknown") : terminalText(info.model)) << '\n'
         << "total memory: " << figure(info.totalMemory) << '\n'
-        << "free memory: " << figure(info.freeMemory) << '\n'
-        << "link: " << (info.linkMode == LinkMode::Plain ? "plain OBEX" : "BFB") << " at " << info.lineRate << " baud\n"
+        << "free memory: " << figure(info.freeMemory) << '\n';
+    if (info.linkMode == LinkMode::Plain)
+        out << "interface: " << interfaceText(info) << '\n';
+    out << "link: " << (info.linkMode == LinkMode::Plain ? "plain OBEX" : "BFB") << " at " << info.lineRate << " baud\n"
         << "max packet: "
         << (info.maxPacket ? QStringLiteral("%1 bytes").arg(*info.maxPacket) : QStringLiteral("not announced")) << '\n';
+    if (info.leftInObex)
+        out << "note: "
+            << (info.foundInObex ? "nothing in this session says which cable the phone is on, so it"
+                                 : "on this cable the phone cannot be taken out of OBEX mode: it")
+            << " stays in OBEX mode until it is switched off; the next session finds it there\n";
 }
 
 void printLineOut(const QString &text)
@@ -295,6 +320,8 @@ int CommandRunner::get(const Command &command)
             return refuse(QStringLiteral("stopped: %1 had no reader; nothing was written").arg(target));
         return refuse(writeProblem(target, *error));
     }
+    if (result == PhoneResult::Code::VerifyFailed)
+        return refuse(unverifiedDownload(displayPath(*path)));
     if (const int status = failed(QStringLiteral("cannot get ") + displayPath(*path), result,
                                   QStringLiteral("the phone did not deliver it"), *path))
         return status;
@@ -363,6 +390,8 @@ int CommandRunner::put(const Command &command)
     m_events.setSubject({});
     m_events.setAnswer(m_options.yes ? TerminalEvents::Answer::Yes : TerminalEvents::Answer::Ask);
     m_phone.forget(*folder);
+    if (result == PhoneResult::Code::OldNotDeleted)
+        return refuse(oldFileLeft(result, source, *folder));
     return failed(QStringLiteral("%1 into %2").arg(action, displayPath(*folder)), result,
                   QStringLiteral("the phone refused it"), *folder + PhonePath{phoneName});
 }
@@ -493,8 +522,13 @@ int CommandRunner::move(const Command &command)
     }
     m_phone.forgetAll();
     // A current folder inside what moved moves with it.
-    if (result.ok() && m_folder.size() >= from->size() && m_folder.mid(0, from->size()) == *from)
+    const bool moved = result.ok() || result == PhoneResult::Code::OldNotDeleted;
+    if (moved && m_folder.size() >= from->size() && m_folder.mid(0, from->size()) == *from)
         m_folder = *to + m_folder.mid(from->size());
+    if (result == PhoneResult::Code::OldNotDeleted)
+        return refuse(
+            QStringLiteral("moved %1 to %2, but the phone refused to delete the old file: it is left as %3")
+                .arg(displayPath(*from), displayPath(*to), displayPath(parentOf(*to) + PhonePath{result.name()})));
     const QString action = QStringLiteral("cannot move %1 to %2").arg(displayPath(*from), displayPath(*to));
     if (result == PhoneResult::Code::Exists)
         return refuse(QStringLiteral("%1: %2 exists").arg(action, displayPath(*to)));

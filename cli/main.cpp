@@ -54,6 +54,7 @@ int main(int argc, char *argv[])
     events.setQuestionsAllowed(options.batchFile != u"-" && !(shell && !::isatty(STDIN_FILENO)));
     PhoneSession session(*crc, events, events, events);
     options.link.applyTo(session);
+    events.setVerifying(options.link.verify);
     QString traceError;
     if (!options.trace.isEmpty() && !session.traceTo(options.trace, &traceError)) {
         printError(QStringLiteral("cannot write the trace %1: %2").arg(options.trace, traceError));

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <string>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -78,6 +79,19 @@ QString resultReason(const PhoneResult &result, const QString &refused, const Ph
     case Code::OldSetAside:
         return QStringLiteral("the new file could not take the name; the old one is kept as %1")
             .arg(displayPath(folder + PhonePath{result.name()}));
+    case Code::OldNotDeleted:
+        return QStringLiteral("the phone refused to delete the old file: it is left as %1")
+            .arg(displayPath(folder + PhonePath{result.name()}));
+    case Code::AsideNotDeleted:
+        return QStringLiteral("the phone refuses to delete %1, the old file of an earlier copy")
+            .arg(displayPath(folder + PhonePath{result.name()}));
+    case Code::VerifyFailed:
+        return result.name().isEmpty()
+            ? QStringLiteral("it did not read back the same from the phone, twice (a noisy line?); it is not kept "
+                             "there")
+            : QStringLiteral("it did not read back the same from the phone, twice (a noisy line?), and the phone "
+                             "refused to delete the wrong copy %1")
+                  .arg(displayPath(folder + PhonePath{result.name()}));
     case Code::LinkLost:
         return linkLossText(result.loss());
     }
@@ -166,4 +180,16 @@ bool TerminalEvents::confirmLargeUpload()
     printError(QStringLiteral("%1 is larger than 150 kB; run with --yes to copy it without asking")
                    .arg(m_subject.isEmpty() ? QStringLiteral("the file") : m_subject));
     return false;
+}
+
+void TerminalEvents::lineNoiseSeen()
+{
+    if (std::exchange(m_noiseNoted, true))
+        return;
+    m_meter.clear();
+    printError(m_verifying ? QStringLiteral("note: the line to the phone is noisy; plain OBEX carries no checksum, so "
+                                            "--verify reads every copy again (--link bfb checks every packet)")
+                           : QStringLiteral("note: the line to the phone is noisy and plain OBEX carries no checksum: "
+                                            "files may arrive damaged without a sign; use --verify (every copy read "
+                                            "again) or --link bfb (every packet checked)"));
 }

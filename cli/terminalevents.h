@@ -35,6 +35,8 @@ public:
     bool questionsAllowed() const { return m_questionsAllowed; }
     // What the size question is about (a PC path); empty for none.
     void setSubject(const QString &subject) { m_subject = subject; }
+    // Whether the run reads every copy again (--verify): the note on a noisy line says so.
+    void setVerifying(bool verifying) { m_verifying = verifying; }
 
     void connectStep(ConnectStep step) override;
     void modelReported(const QString &model) override;
@@ -42,6 +44,8 @@ public:
     void speedNotConfirmed(int baud) override;
     void bytesTransferred(PhoneOperation operation, qint64 done, qint64 total) override;
     bool confirmLargeUpload() override;
+    // Once a run.
+    void lineNoiseSeen() override;
 
 private:
     void progressLine(const QString &text);
@@ -51,6 +55,8 @@ private:
     Answer m_sizeAnswer = Answer::Ask;
     bool m_questionsAllowed = true;
     QString m_subject;
+    bool m_verifying = false;
+    bool m_noiseNoted = false;
 };
 
 // Why an operation failed, for a line "cannot ...: <reason>": refused is what the phone's

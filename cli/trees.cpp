@@ -315,6 +315,8 @@ TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhoneP
             break;
         if (const std::optional<LocalFileError> writeError = writer->error())
             fail(meter, summary, writeProblem(file.local, *writeError));
+        else if (result == PhoneResult::Code::VerifyFailed)
+            fail(meter, summary, unverifiedDownload(shown));
         else if (!result.ok())
             fail(meter, summary,
                  QStringLiteral("cannot get %1: %2")
@@ -466,6 +468,10 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
         events.setSubject({});
         if (linkLost(result, summary))
             break;
+        if (result == PhoneResult::Code::OldNotDeleted) {
+            fail(meter, summary, oldFileLeft(result, file.local, file.phoneFolder));
+            continue;
+        }
         if (result.ok()) {
             ++summary.files;
             summary.bytes += file.size;
@@ -482,6 +488,19 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
     phone.forgetAll();
     summary.milliseconds = clock.elapsed();
     return summary;
+}
+
+QString oldFileLeft(const PhoneResult &result, const QString &what, const PhonePath &folder)
+{
+    return QStringLiteral("%1 is copied, but the phone refused to delete the old file: it is left as %2")
+        .arg(what, displayPath(folder + PhonePath{result.name()}));
+}
+
+QString unverifiedDownload(const QString &shown)
+{
+    return QStringLiteral("cannot get %1: it did not read the same twice from the phone (a noisy line?); nothing is "
+                          "written")
+        .arg(shown);
 }
 
 void printSummary(const QString &command, const TreeSummary &summary, bool backup)

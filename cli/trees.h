@@ -49,5 +49,11 @@ TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhoneP
 TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents &events, const QString &localFolder,
                        const PhonePath &phoneFolder);
 
+// A replacing upload of what (a PC path) into folder that is done, but the phone kept the
+// old file under a hidden name (OldNotDeleted).
+QString oldFileLeft(const PhoneResult &result, const QString &what, const PhonePath &folder);
+// A download of shown that did not read the same twice (--verify).
+QString unverifiedDownload(const QString &shown);
+
 // One line on standard output: "get -r: 12 files, 61440 bytes, 9.3 s, 0 failures".
 void printSummary(const QString &command, const TreeSummary &summary, bool backup);

@@ -16,6 +16,7 @@ const QString DeviceOption = QStringLiteral("device");
 const QString SpeedOption = QStringLiteral("speed");
 const QString LinkOption = QStringLiteral("link");
 const QString RtsOption = QStringLiteral("rts");
+const QString VerifyOption = QStringLiteral("verify");
 
 // "19200, 38400, 57600, 115200 or 230400"
 QString ratesInWords()
@@ -37,6 +38,7 @@ void LinkSettings::addOptions(QCommandLineParser &parser)
         QCommandLineOption(SpeedOption, QString(), QStringLiteral("BAUD")),
         QCommandLineOption(LinkOption, QString(), QStringLiteral("MODE")),
         QCommandLineOption(RtsOption),
+        QCommandLineOption(VerifyOption),
     });
 }
 
@@ -77,6 +79,7 @@ std::optional<LinkSettings> LinkSettings::fromParser(const QCommandLineParser &p
                 QStringLiteral("--speed %1 works in plain OBEX only, not with --link bfb").arg(PlainOnlyRate));
     }
     settings.rts = parser.isSet(RtsOption);
+    settings.verify = parser.isSet(VerifyOption);
     return settings;
 }
 
@@ -99,4 +102,5 @@ void LinkSettings::applyTo(PhoneSession &session) const
     session.setRts(rts);
     session.setSpeed(speed);
     session.setLinkChoice(choice);
+    session.setVerify(verify);
 }

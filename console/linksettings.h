@@ -10,7 +10,8 @@ class PhoneSession;
 class QCommandLineParser;
 
 // Which serial line the phone is on and how to drive it: the options --port, --device,
-// --speed, --link and --rts of tarvel-cli and tarvel-mount.
+// --speed, --link and --rts of tarvel-cli and tarvel-mount, and --verify: every copy read
+// again and compared.
 struct LinkSettings
 {
     // The rates --speed takes; the first connection step always runs at 57600.
@@ -24,8 +25,9 @@ struct LinkSettings
     int speed = DefaultRate;
     LinkChoice choice = LinkChoice::PlainFirst;
     bool rts = false;
+    bool verify = false;
 
-    // Adds the five options to parser.
+    // Adds the six options to parser.
     static void addOptions(QCommandLineParser &parser);
     // The settings the parsed options give; nothing, with *problem set, for a usage error.
     static std::optional<LinkSettings> fromParser(const QCommandLineParser &parser, QString *problem);

@@ -95,6 +95,8 @@ QString refusalText(Refusal refusal)
         return QStringLiteral("cannot find the file");
     case Refusal::SourceUnreadable:
         return QStringLiteral("cannot read the file");
+    case Refusal::SourceChanged:
+        return QStringLiteral("the file changed while it was sent; nothing of it is kept on the phone");
     case Refusal::StagingUnwritable:
         return QStringLiteral("cannot write the staging file temp.tmp; check the free disk space");
     case Refusal::StagingTooLarge:

@@ -21,6 +21,7 @@ public:
     // Blocks carry their own extent: a further answer waits in its frames.
     QByteArray exchangeFirst(const QByteArray &request) override { return exchange(request); }
     QByteArray nextAnswer() override;
+    bool checksummed() const override { return true; }
 
     // The command byte of a request's block: 0x02 for the CONNECT, and for entering or
     // making a folder or getting a file while the sequence number is 1; 0x03 otherwise.

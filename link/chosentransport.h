@@ -32,6 +32,7 @@ public:
             return m_plain.nextAnswer();
         return m_bfb.nextAnswer();
     }
+    bool checksummed() const override { return m_connector.linkMode() != LinkMode::Plain; }
 
 private:
     BfbTransport m_bfb;

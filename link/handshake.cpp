@@ -35,9 +35,14 @@ constexpr int SpeedBackCapMs = 300;
 constexpr int AbortCapMs = 300;
 // After "AT^SQWE=3" is answered, before the CONNECT: the phone changes its mode.
 constexpr int PlainSwitchPauseMs = 100;
-// "+++" counts as the escape only after a second of silence; "OK" follows a second later.
+// "AT^SIFS" is answered within tens of ms; a phone that does not know it may say nothing.
+constexpr int InterfaceCapMs = 500;
+constexpr int InterfaceQuietMs = 300;
+// "+++" counts as the escape only after a second of silence, and only when a second of
+// silence follows; "OK" comes then from the families that answer it.
 constexpr int EscapeGuardMs = 1400;
 constexpr int EscapeAnswerCapMs = 1500;
+constexpr int EscapeTrailMs = 1100;
 
 auto containing(const char *text)
 {
@@ -172,6 +177,8 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     if (!link.beginAttempt())
         return false;
     m_family = &phoneFamilyOf({});
+    m_foundInObex = false;
+    m_interface = PhoneInterface::Unknown;
     step(ConnectStep::Attempting);
 
     if (!link.openPort()) {
@@ -317,6 +324,7 @@ bool PhoneConnector::inObexMode()
     if (!answered(m_link.readQueueUntil(answered, AbortCapMs, PingQuietMs)))
         return false;
     m_phoneInPlain = true;
+    m_foundInObex = true;
     m_phoneRate = m_link.lineRate();
     return true;
 }
@@ -337,12 +345,34 @@ PhoneConnector::PlainSwitch PhoneConnector::switchToPlain()
     if (m_speed != m_link.lineRate() && (!m_link.setLineRate(m_speed) || !command("at", AtCapMs).contains("OK")))
         return PlainSwitch::RateRefused;
     step(ConnectStep::SwitchingToPlain);
+    m_interface = askInterface();
     if (!command("AT^SQWE=0", AtCapMs).contains("OK") || !command("AT^SQWE=3", AtCapMs).contains("OK"))
         return PlainSwitch::Refused;
     m_phoneInPlain = true;
     m_phoneRate = m_speed;
     m_link.pause(PlainSwitchPauseMs);
     return PlainSwitch::Done;
+}
+
+PhoneInterface PhoneConnector::askInterface()
+{
+    m_link.writeRaw("AT^SIFS\r\n");
+    const QByteArray answer = m_link.readQueueUntil(
+        [](const QByteArray &text) { return text.contains("OK\r\n") || text.contains("ERROR\r\n"); }, InterfaceCapMs,
+        InterfaceQuietMs);
+    const qsizetype at = answer.indexOf("^SIFS:");
+    if (at < 0)
+        return PhoneInterface::Unknown;
+    const QByteArray name = answer.mid(at + 6).split('\r').first().trimmed().toUpper();
+    if (name == "WIRE")
+        return PhoneInterface::Wire;
+    if (name == "USB")
+        return PhoneInterface::Usb;
+    if (name == "BLUE")
+        return PhoneInterface::Bluetooth;
+    if (name == "IRDA")
+        return PhoneInterface::Infrared;
+    return PhoneInterface::Unknown;
 }
 
 bool PhoneConnector::connectPlain()
@@ -369,11 +399,15 @@ void PhoneConnector::leavePlain()
         m_link.writeRaw(DisconnectPacket);
         m_link.readQueueUntil(wholePacket, DisconnectCapMs);
     }
+    if (leavesPhoneInObex())
+        return;
     // The phone's own guard time, never shortened: without it "+++" is OBEX data.
     QThread::msleep(EscapeGuardMs);
     m_link.writeRaw(Escape);
     if (m_family->answersEscape)
         m_link.readQueueUntil(okLine, EscapeAnswerCapMs);
+    else
+        QThread::msleep(EscapeTrailMs); // a byte sent sooner (the next session's) would undo it
 }
 
 void PhoneConnector::close()

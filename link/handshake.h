@@ -92,6 +92,13 @@ public:
     LinkMode linkMode() const { return m_mode; }
     // The family of the model the last attempt was told (x55/x60 when it was told none).
     const PhoneFamily &family() const { return *m_family; }
+    // What the phone answered to "AT^SIFS" in the last attempt (plain OBEX only).
+    PhoneInterface phoneInterface() const { return m_interface; }
+    // Whether closing leaves the phone in plain OBEX: it was found there (nothing says
+    // which cable it is on), or it is on USB, where "+++" is not known to end it. The
+    // next session finds it there with the ABORT check.
+    bool leavesPhoneInObex() const { return m_foundInObex || m_interface == PhoneInterface::Usb; }
+    bool foundInObex() const { return m_foundInObex; }
 
 private:
     // Reports the failed step, closes the port and sets the state "enable".
@@ -125,13 +132,16 @@ private:
     bool inObexMode();
     // The same at each rate a phone may listen at; the port stays at the rate found.
     bool foundInObexMode();
-    // The port at the rate asked for, then "AT^SQWE=0" and "AT^SQWE=3".
+    // The port at the rate asked for, then "AT^SIFS", "AT^SQWE=0" and "AT^SQWE=3".
     PlainSwitch switchToPlain();
+    // "AT^SIFS": the interface the phone names; Unknown for ERROR or no answer.
+    PhoneInterface askInterface();
     // After switchToPlain: the CONNECT and the root listing, or the failure.
     bool runPlain(PlainSwitch switched, const ListRoot &listRoot);
     // The CONNECT in plain OBEX; true when the phone accepted it.
     bool connectPlain();
-    // DISCONNECT, a second's silence, "+++" and the phone's "OK" where its family sends one.
+    // DISCONNECT, a second's silence, "+++" and the phone's "OK" where its family sends
+    // one; only the DISCONNECT where the phone is left in plain OBEX.
     void leavePlain();
     // The end of a successful attempt: link up, root listed.
     bool linkUp(const ListRoot &listRoot);
@@ -146,6 +156,8 @@ private:
     int m_phoneRate = SerialPort::StartBaudRate;
     bool m_obexOpen = false;
     bool m_phoneInPlain = false;
+    bool m_foundInObex = false; // the last attempt found the phone in plain OBEX
+    PhoneInterface m_interface = PhoneInterface::Unknown;
     // The phone's CONNECT answer as read (BFB frames, or the plain packet).
     QByteArray m_connectAnswer;
     // The last BFB set-up frame got no byte back at all.

@@ -10,6 +10,18 @@ enum class LinkMode {
     Plain, // plain OBEX on the line, after "AT^SQWE=3"
 };
 
+// The interface the phone says it is reached on (AT^SIFS, asked before plain OBEX):
+// the serial cables DCA-500 and DCA-510, the USB cable DCA-540 (which cannot take the
+// phone out of plain OBEX again), Bluetooth, infrared; Unknown when it was not asked
+// or the phone gave no such answer.
+enum class PhoneInterface {
+    Unknown,
+    Wire,
+    Usb,
+    Bluetooth,
+    Infrared,
+};
+
 // Which way the connect procedure tries first.
 enum class LinkChoice {
     // BFB, unless the phone's family answers no BFB frame or the BFB set-up goes

@@ -23,4 +23,8 @@ public:
     // The phone's next answer packet to the request sent last; nothing is sent. Throws
     // as exchange does.
     virtual QByteArray nextAnswer() = 0;
+
+    // Whether the line checks every packet: BFB blocks carry a CRC, plain OBEX has no
+    // checksum at all, so a byte damaged on the way arrives as it is.
+    virtual bool checksummed() const = 0;
 };

@@ -73,10 +73,12 @@ struct LinkLost
 struct LinkInterrupted
 {};
 
-// Why an operation did nothing: found on the PC before anything was sent.
+// Why an operation did nothing: found on the PC before anything was sent, or (a
+// source that changed) while it was sent, so that nothing of it was kept.
 enum class Refusal {
     SourceMissing,
     SourceUnreadable,
+    SourceChanged, // a plain-OBEX upload read as it goes: the file changed meanwhile
     StagingUnwritable,
     StagingTooLarge,
     FolderNameTooLong, // enter or make folder: 122 characters
@@ -131,6 +133,10 @@ public:
     virtual void waitingBytesReported(int) {}
     // The link mended a line fault; nothing to show unless a front end counts them.
     virtual void linkRepaired(LinkRepair) {}
+    // Plain OBEX: an answer came damaged (its head or extent wrong, bytes out of step),
+    // so the line is noisy; with no checksum on it a damaged byte elsewhere passes
+    // unseen. The link is lost right after. A front end says so once.
+    virtual void lineNoiseSeen() {}
 };
 
 // The one question an operation asks.

@@ -7,9 +7,9 @@
 
 namespace {
 
-constexpr PhoneFamily X55{"x55/x60", false, 230400, true};
-constexpr PhoneFamily X65{"x65", true, 115200, false};
-constexpr PhoneFamily X75{"x75", true, 115200, false};
+constexpr PhoneFamily X55{"x55/x60", false, 230400, true, false};
+constexpr PhoneFamily X65{"x65", true, 115200, false, false};
+constexpr PhoneFamily X75{"x75", true, 115200, false, true};
 
 struct FamilyModels
 {

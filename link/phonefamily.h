@@ -15,6 +15,8 @@ struct PhoneFamily
     // Answers "OK" about a second after the "+++" that ends plain OBEX (the others
     // answer nothing, but are back in AT mode all the same).
     bool answersEscape;
+    // A PUT of a name it holds replaces the file; the others append to it.
+    bool replacesOnPut;
 };
 
 // The family of a model name ("S65", "EL71"); a name of no known family gets the

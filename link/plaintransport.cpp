@@ -6,8 +6,15 @@
 
 namespace {
 
-constexpr quint8 FinalBit = 0x80;
 constexpr int BitsPerByte = 10; // start, 8 data bits, stop
+
+// The response codes OBEX defines: Continue, the success, redirection, client and
+// server error classes, the database codes. Any other one is a damaged byte.
+bool knownResponseCode(quint8 code)
+{
+    return code == 0x90 || (code >= 0xA0 && code <= 0xA6) || (code >= 0xB0 && code <= 0xB5)
+        || (code >= 0xC0 && code <= 0xCF) || (code >= 0xD0 && code <= 0xD5) || code == 0xE0 || code == 0xE1;
+}
 
 } // namespace
 
@@ -54,7 +61,7 @@ QByteArray PlainTransport::receive()
     while (answer.size() < HeadSize)
         answer += m_link.ReadBytes(HeadSize - int(answer.size()));
     const int length = quint8(answer.at(1)) << 8 | quint8(answer.at(2));
-    if (!(quint8(answer.at(0)) & FinalBit) || length < HeadSize || length > MaxAnswer)
+    if (!knownResponseCode(quint8(answer.at(0))) || length < HeadSize || length > MaxAnswer)
         fail(LinkLoss::BadData);
 
     const QDeadlineTimer cap(answerCapMs(length, m_link.lineRate(), m_link.timeoutInterval()));
@@ -68,6 +75,7 @@ QByteArray PlainTransport::receive()
 
 void PlainTransport::fail(LinkLoss loss)
 {
+    m_link.events().lineNoiseSeen();
     m_link.drainLine();
     if (loss == LinkLoss::Timeout)
         m_link.AbortOnTimeout();

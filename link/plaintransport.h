@@ -10,9 +10,9 @@ class PhoneLink;
 // Plain OBEX on the line, as phones speak it after "AT^SQWE=3": each packet is its
 // opcode or response code and a 16-bit big-endian length, nothing around it. The line
 // has no checksums, so every answer is judged by its head and its extent: a response
-// code without the final bit, a length below 3 or above the packet size the CONNECT
-// allows the phone, bytes beyond the announced length, or an answer that does not
-// come whole in time fail the exchange. The rest of the line is then drained (so that
+// code OBEX does not define (one without the final bit among them), a length below 3
+// or above the packet size the CONNECT allows the phone, bytes beyond the announced
+// length, or an answer that does not come whole in time fail the exchange. The rest of the line is then drained (so that
 // the phone is quiet for the next session) and LinkLost is thrown: a garbled answer
 // is a failed operation, never a wrong file.
 class PlainTransport : public ObexTransport
@@ -28,6 +28,7 @@ public:
     QByteArray exchange(const QByteArray &request) override;
     QByteArray exchangeFirst(const QByteArray &request) override;
     QByteArray nextAnswer() override;
+    bool checksummed() const override { return false; }
 
     // The time an answer of length bytes may take once its head is in: the per-byte
     // time-out, and twice its time on the line at the port's rate.
@@ -37,7 +38,7 @@ private:
     void send(const QByteArray &request);
     // One answer packet, judged by its head and read within its time.
     QByteArray receive();
-    // Drains the line, then ends the link with loss.
+    // Tells of the noise, drains the line, then ends the link with loss.
     [[noreturn]] void fail(LinkLoss loss);
 
     PhoneLink &m_link;

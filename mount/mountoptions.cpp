@@ -3,7 +3,8 @@
 #include <QCommandLineParser>
 
 const char MountHelpText[] =
-    R"(Usage: tarvel-mount (--port N | --device PATH) [--link MODE] [--speed BAUD] [--rts] [-o OPTIONS] [-f] MOUNTPOINT
+    R"(Usage: tarvel-mount (--port N | --device PATH) [--link MODE] [--speed BAUD] [--rts] [--verify] [-o OPTIONS] [-f]
+                    MOUNTPOINT
 
 Shows the flash memory of a Siemens phone on a serial data cable as a
 folder: MOUNTPOINT, an existing empty folder. Unmount with
@@ -11,7 +12,14 @@ folder: MOUNTPOINT, an existing empty folder. Unmount with
 or with Ctrl-C when running with -f.
 
 Options:
-)" TARVEL_LINK_OPTIONS_HELP R"(  -o OPTIONS        mount options separated by commas; may be given more than
+)" TARVEL_LINK_OPTIONS_HELP R"(  --verify          read every file twice and compare, and read back every file
+                    written and compare it with what was sent; a copy that
+                    differs is made again once, then the operation fails (EIO)
+                    and nothing wrong stays under the file's name. Plain OBEX
+                    (the default link) carries no checksum: on a noisy line a
+                    file can arrive damaged without a sign. BFB (--link bfb)
+                    checks every packet
+  -o OPTIONS        mount options separated by commas; may be given more than
                     once. The mount's own:
                       cache_size=MB  what is kept of files read (default 64;
                                      0: nothing once a file is closed)

@@ -60,6 +60,8 @@ int errnoFor(const StoreError &error, int refused)
         return EXDEV;
     case StoreFailure::Full:
         return ENOSPC;
+    case StoreFailure::Damaged:
+        return EIO;
     }
     return EIO;
 }
@@ -160,6 +162,9 @@ void PhoneFs::report(const QString &what, const StoreError &error, Refusal refus
         linkDown = true;
         mountMessage(QStringLiteral("%1 failed, the link to the phone is lost%2; the next operation connects again")
                          .arg(what, reason));
+        break;
+    case StoreFailure::Damaged:
+        mountMessage(QStringLiteral("%1 failed%2").arg(what, reason));
         break;
     case StoreFailure::Refused:
     case StoreFailure::MovesRefused:

@@ -41,6 +41,7 @@ enum class StoreFailure {
     LinkLost, // time-out, broken reply or closed port; this connection is finished
     MovesRefused, // the phone refused its move command; nothing was changed (copy and delete instead)
     Full, // the phone has no room for the file; the link is fine
+    Damaged, // --verify: the copy did not read back the same; nothing wrong stays under its name
 };
 
 struct StoreError

@@ -7,8 +7,32 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
+
+// What the transfers report that the store shows: the noise on a plain-OBEX line,
+// once for the whole mount (noted: the connector's, which outlives every store).
+class MountTransfers : public TransferEvents
+{
+public:
+    MountTransfers(bool &noted, bool verify) : m_noted(noted), m_verify(verify) {}
+
+    void lineNoiseSeen() override
+    {
+        if (std::exchange(m_noted, true))
+            return;
+        mountMessage(m_verify ? QStringLiteral("the line to the phone is noisy; plain OBEX carries no checksum, so "
+                                               "--verify reads every copy again (--link bfb checks every packet)")
+                              : QStringLiteral("the line to the phone is noisy and plain OBEX carries no checksum: "
+                                               "files may arrive damaged without a sign; mount with --verify (every "
+                                               "copy read again) or --link bfb (every packet checked)"));
+    }
+
+private:
+    bool &m_noted;
+    bool m_verify;
+};
 
 // What the connect procedure reports that the store shows.
 class MountEvents : public ConnectEvents
@@ -37,7 +61,9 @@ struct WirePath
 class SessionStore : public PhoneStore
 {
 public:
-    explicit SessionStore(Checksum &crc) : session(crc, events, transfers, question) {}
+    SessionStore(Checksum &crc, bool &noiseNoted, bool verify)
+        : transfers(noiseNoted, verify), session(crc, events, transfers, question)
+    {}
     // The unmount, and a store given up after a lost link: the phone is left as it was found.
     ~SessionStore() override { session.close(); }
     SessionStore(const SessionStore &) = delete;
@@ -79,11 +105,11 @@ private:
     // What a step of the download came to.
     StoreResult<ReadState> readStep(const PhoneResult &result);
 
-    // Outlive the session, which reports to them. Transfers show nothing; the size
-    // question keeps its default answer: a copy made through the mount is the user's
-    // own confirmation.
+    // Outlive the session, which reports to them. Transfers show only the noise; the
+    // size question keeps its default answer: a copy made through the mount is the
+    // user's own confirmation.
     MountEvents events;
-    TransferEvents transfers;
+    MountTransfers transfers;
     UploadQuestion question;
     PhoneSession session;
     bool kept = true; // the download's receiver took every part
@@ -154,6 +180,19 @@ StoreError SessionStore::storeError(const PhoneResult &result)
         return refusedBecause(QStringLiteral("the old file is gone and the new one did not arrive"));
     case Code::OldSetAside:
         return refusedBecause(QStringLiteral("the old file is kept as \"%1\"").arg(Cp1251::decode(result.name())));
+    case Code::OldNotDeleted: // done: said where it is done
+        break;
+    case Code::AsideNotDeleted:
+        return refusedBecause(QStringLiteral("the phone refuses to delete \"%1\", the old file of an earlier copy; "
+                                             "nothing was changed")
+                                  .arg(Cp1251::decode(result.name())));
+    case Code::VerifyFailed:
+        return StoreError{StoreFailure::Damaged,
+                          result.name().isEmpty()
+                              ? QStringLiteral("the copy did not read back the same, twice: a noisy line")
+                              : QStringLiteral("the copy did not read back the same, twice; the phone refused to "
+                                               "delete the wrong copy \"%1\"")
+                                    .arg(Cp1251::decode(result.name()))};
     }
     return refusedBecause(QString());
 }
@@ -162,6 +201,13 @@ StoreResult<> SessionStore::done(const PhoneResult &result)
 {
     if (result.ok())
         return {};
+    if (result == PhoneResult::Code::OldNotDeleted) {
+        // The new file stands under the name: the write is done. The next one over it
+        // deletes the old file first, or changes nothing (AsideNotDeleted).
+        mountMessage(QStringLiteral("the phone refused to delete the old file, which is left as \"%1\"")
+                         .arg(Cp1251::decode(result.name())));
+        return {};
+    }
     return storeError(result);
 }
 
@@ -290,7 +336,7 @@ StoreResult<std::unique_ptr<PhoneStore>> SessionConnector::connect()
 {
     if (retryAt && Clock::now() < *retryAt)
         return StoreError{StoreFailure::LinkLost, lastProblem};
-    auto store = std::make_unique<SessionStore>(crc);
+    auto store = std::make_unique<SessionStore>(crc, noiseNoted, link.verify);
     QString problem;
     if (store->connect(link, timeScale, &problem)) {
         retryAt.reset();

@@ -36,4 +36,5 @@ private:
     double timeScale;
     std::optional<Clock::time_point> retryAt;
     QString lastProblem;
+    bool noiseNoted = false; // the noisy line is told of once per mount
 };

@@ -96,6 +96,12 @@ QByteArray parentFolder()
     return packet(SetPathFinal, flagsUpDoNotCreate);
 }
 
+QByteArray rootFolder()
+{
+    // Flags 02, constants 00, then a Name header without a value (not even a terminator).
+    return packet(SetPathFinal, QByteArray("\x02\x00\x01\x00\x03", 5));
+}
+
 QByteArray folderListing()
 {
     QByteArray typeHeader("\x42\x00\x19", 3);
@@ -166,6 +172,32 @@ QByteArray uploadBody(const QByteArray &record)
 QByteArray uploadEnd()
 {
     return packet(PutFinal, QByteArray("\x49\x00\x03", 3));
+}
+
+namespace {
+
+QByteArray byteHeader(char id, const QByteArray &value)
+{
+    QByteArray header(1, id);
+    appendBigEndian16(header, 3 + value.size());
+    return header + value;
+}
+
+} // namespace
+
+QByteArray putName(const QByteArray &name)
+{
+    return packet(Put, nameHeader(name));
+}
+
+QByteArray putBody(const QByteArray &piece)
+{
+    return packet(Put, byteHeader(0x48, piece));
+}
+
+QByteArray putFinal(const QByteArray &piece)
+{
+    return packet(PutFinal, byteHeader(0x49, piece));
 }
 
 } // namespace ObexRequest

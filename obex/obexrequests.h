@@ -40,9 +40,14 @@ std::optional<QByteArray> deleteObject(const QByteArray &name);
 QByteArray memory(MemoryFigure figure);
 
 QByteArray parentFolder(); // 85 00 05 03 00
+// SETPATH to the root folder with an empty Name header: 85 00 08 02 00 01 00 03, the
+// way the recorded phones were taken back to the root in plain OBEX.
+QByteArray rootFolder();
 QByteArray folderListing(); // GET with the Type "x-obex/folder-listing"
 QByteArray continuation(); // 83 00 03
-QByteArray abort(); // FF 00 03: ends a GET before its last answer
+// FF 00 03: ends a GET before its last answer, or an upload that cannot be finished (the
+// recorded phones answer it A0 when idle).
+QByteArray abort();
 
 // The move command: a final PUT whose only header is an application parameter
 // holding tag 0x34 with "move", 0x35 the source and 0x36 the destination path. A
@@ -60,5 +65,13 @@ std::optional<QByteArray> uploadFirst(const QByteArray &name, quint32 stagingLen
 QByteArray uploadBody(const QByteArray &record);
 // End: PUT final with an empty End-of-Body.
 QByteArray uploadEnd();
+
+// Uploads in plain OBEX, as the recorded phones were sent them: the Name alone in a
+// first PUT that is not final, then the file's pieces in Body headers of further
+// PUTs, the last piece (possibly none) in the End-of-Body of the final PUT. No Length
+// header, nothing after the last header.
+QByteArray putName(const QByteArray &name);
+QByteArray putBody(const QByteArray &piece);
+QByteArray putFinal(const QByteArray &piece);
 
 } // namespace ObexRequest

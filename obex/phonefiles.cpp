@@ -9,6 +9,7 @@
 #include "workingfiles.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
@@ -121,11 +122,43 @@ bool PhoneFiles::ObexSetPath(const QByteArray &name)
 
 bool PhoneFiles::ObexSetPathUp()
 {
+    if (plainObex()) {
+        climbTo(std::max<qsizetype>(pathStack.size() - 2, 0));
+        return true;
+    }
     const QByteArray response = transport.exchange(ObexRequest::parentFolder());
     // A phone that refuses to go up stays where it is.
     if (ObexResponse::code(response) == ObexResponse::Success && !pathStack.isEmpty())
         pathStack.removeLast();
     return true;
+}
+
+std::optional<QByteArray> PhoneFiles::climbTo(qsizetype depth)
+{
+    const auto below = [this] { return pathStack.size() - 1; };
+    if (!plainObex()) {
+        while (below() > depth) {
+            const qsizetype before = below();
+            ObexSetPathUp();
+            if (below() == before)
+                return pathStack.at(before);
+        }
+        return std::nullopt;
+    }
+    const QList<QByteArray> kept = pathStack.mid(1, depth);
+    if (ObexResponse::code(transport.exchange(ObexRequest::rootFolder())) != ObexResponse::Success)
+        return pathStack.last();
+    pathStack = {QByteArray(RootEntry)};
+    for (const QByteArray &name : kept) {
+        if (!ObexSetPath(name))
+            return name;
+    }
+    return std::nullopt;
+}
+
+bool PhoneFiles::plainObex() const
+{
+    return !transport.checksummed();
 }
 
 QByteArray PhoneFiles::RequestNextPart()
@@ -171,6 +204,9 @@ bool PhoneFiles::takePart(const QByteArray &response, ObexResponse::GetDataColle
         events.bytesTransferred(operation, collector.receivedBytes(), announced ? qint64(*announced) : -1);
     };
     collector.addResponse(response);
+    // Plain OBEX has no checksum: an answer whose headers do not parse is the line's doing.
+    if (plainObex() && !ObexResponse::bodyData(response))
+        events.lineNoiseSeen();
     const bool more = ObexResponse::code(response) == ObexResponse::Continue;
     if (++packets == 1) {
         events.packetReceived(operation, packets);
@@ -253,7 +289,11 @@ DownloadState PhoneFiles::takeDownloadPart(const QByteArray &response)
     if (takePart(response, download.collector, PhoneOperation::Download, download.packets))
         return DownloadState::Open;
     fileMissing = download.packets == 1 && ObexResponse::code(response) == ObexResponse::NotFound;
-    const bool whole = ObexResponse::code(response) == ObexResponse::Success && download.collector.complete();
+    const bool ended = ObexResponse::code(response) == ObexResponse::Success;
+    // Fewer bytes than the Length header announced, yet the phone says it is done.
+    if (ended && plainObex() && !download.collector.overrun() && !download.collector.complete())
+        events.lineNoiseSeen();
+    const bool whole = ended && download.collector.complete();
     return endDownload(whole ? DownloadState::Whole : DownloadState::Failed);
 }
 
@@ -347,6 +387,20 @@ MoveResult PhoneFiles::MoveObject(const QList<QByteArray> &from, const QList<QBy
     }
 }
 
+bool PhoneFiles::uploadNameFits(const QByteArray &name) const
+{
+    if (!plainObex())
+        return uploadLayout(name).has_value();
+    // The Name header alone in the first packet.
+    return name.size() <= ObexRequest::MaxUploadName && ObexRequest::putName(name).size() <= plainPiece() + 6;
+}
+
+int PhoneFiles::plainPiece() const
+{
+    // Opcode and length (3), the Body or End-of-Body header (3).
+    return link.phoneMaxPacket().value_or(ObexRequest::NameRequestPacketLimit) - 6;
+}
+
 std::optional<Staging::Layout> PhoneFiles::uploadLayout(const QByteArray &name) const
 {
     if (name.size() > ObexRequest::MaxUploadName)
@@ -380,8 +434,7 @@ PutResult PhoneFiles::PutFile(const QString &localPath, const QByteArray &phoneN
         return PutResult::NotSent;
     }
     const QByteArray name = phoneName.isEmpty() ? checked->phoneName : phoneName;
-    const std::optional<Staging::Layout> layout = uploadLayout(name);
-    if (!layout) {
+    if (!uploadNameFits(name)) {
         refuse(Refusal::UploadNameTooLong);
         return PutResult::NotSent;
     }
@@ -392,36 +445,119 @@ PutResult PhoneFiles::PutFile(const QString &localPath, const QByteArray &phoneN
         return PutResult::NotSent;
     }
     const qint64 sourceLength = source.size();
+    if (plainObex()) {
+        // A file that says it is empty may still hold bytes (files under /proc): only a
+        // length or a time that moves while it is read counts as a change.
+        const QDateTime modified = source.fileTime(QFileDevice::FileModificationTime);
+        return sendPlain(source, name, sourceLength, [&] {
+            return (sourceLength == 0 || source.pos() == sourceLength)
+                && source.fileTime(QFileDevice::FileModificationTime) == modified
+                && QFileInfo(localPath).size() == sourceLength;
+        });
+    }
+    const Staging::Layout layout = *uploadLayout(name);
     QFile staging(stagingPath);
     if (!openFreshStagingFile(staging)) {
         refuse(Refusal::StagingUnwritable);
         return PutResult::NotSent;
     }
-    if (!Staging::write(source, staging, *layout) || !staging.flush()) {
+    if (!Staging::write(source, staging, layout) || !staging.flush()) {
         refuse(source.error() != QFileDevice::NoError ? Refusal::SourceUnreadable : Refusal::StagingUnwritable);
         return PutResult::NotSent;
     }
     source.close();
-    return sendStaged(staging, name, sourceLength, *layout);
+    return sendStaged(staging, name, sourceLength, layout);
 }
 
 PutResult PhoneFiles::PutData(const QByteArray &name, const QByteArray &content)
 {
     const PhoneLink::QuietMonitor quietMonitor(link);
-    const std::optional<Staging::Layout> layout = uploadLayout(name);
-    if (!layout) {
+    if (!uploadNameFits(name)) {
         refuse(Refusal::UploadNameTooLong);
         return PutResult::NotSent;
     }
     QBuffer source;
     source.setData(content);
-    QBuffer staging;
-    if (!source.open(QIODevice::ReadOnly) || !staging.open(QIODevice::ReadWrite)
-        || !Staging::write(source, staging, *layout)) {
+    if (!source.open(QIODevice::ReadOnly)) {
         refuse(Refusal::StagingUnwritable);
         return PutResult::NotSent;
     }
-    return sendStaged(staging, name, content.size(), *layout);
+    if (plainObex())
+        return sendPlain(source, name, content.size(), [] { return true; });
+    const Staging::Layout layout = *uploadLayout(name);
+    QBuffer staging;
+    if (!staging.open(QIODevice::ReadWrite) || !Staging::write(source, staging, layout)) {
+        refuse(Refusal::StagingUnwritable);
+        return PutResult::NotSent;
+    }
+    return sendStaged(staging, name, content.size(), layout);
+}
+
+PutResult PhoneFiles::sendPlain(QIODevice &source, const QByteArray &name, qint64 sourceLength,
+                                const std::function<bool()> &unchanged)
+{
+    events.operationStarted(PhoneOperation::Upload, sourceLength);
+    // The same files are asked about as over BFB: by the length of the usual records.
+    if (Staging::stagedLength(sourceLength) > Staging::QuestionLength && !sizeQuestionAsked
+        && !events.confirmLargeUpload())
+        return PutResult::Declined;
+
+    const int pieceSize = plainPiece();
+    // One piece read ahead, so that the last one is known before it goes.
+    const auto readPiece = [&]() -> std::optional<QByteArray> {
+        QByteArray piece(pieceSize, Qt::Uninitialized);
+        const qint64 got = source.read(piece.data(), pieceSize);
+        // A read error is no end of file.
+        if (got < 0 || (got < pieceSize && !source.atEnd()))
+            return std::nullopt;
+        piece.truncate(got);
+        return piece;
+    };
+    int sent = 1;
+    qint64 sentBytes = 0;
+    const auto reportSent = [&] {
+        events.packetSent(PhoneOperation::Upload, sent);
+        events.bytesTransferred(PhoneOperation::Upload, sentBytes, std::max(sourceLength, sentBytes));
+    };
+
+    std::optional<QByteArray> piece = readPiece();
+    if (!piece) {
+        refuse(Refusal::SourceUnreadable);
+        return PutResult::NotSent;
+    }
+    QByteArray reply = transport.exchange(ObexRequest::putName(name));
+    reportSent();
+    if (reply != ContinueReply)
+        return refusedPut(reply);
+    for (;;) {
+        std::optional<QByteArray> next = piece->size() < pieceSize ? QByteArray() : readPiece();
+        if (!next)
+            return abortUpload(Refusal::SourceUnreadable);
+        // An empty file too ends with an End-of-Body: a final PUT with the Name alone
+        // would delete it.
+        const bool last = next->isEmpty();
+        if (last && !unchanged())
+            return abortUpload(Refusal::SourceChanged);
+        reply = transport.exchange(last ? ObexRequest::putFinal(*piece) : ObexRequest::putBody(*piece));
+        ++sent;
+        sentBytes += piece->size();
+        reportSent();
+        if (last)
+            break;
+        if (reply != ContinueReply)
+            return refusedPut(reply);
+        piece = std::move(next);
+    }
+    events.operationFinished(PhoneOperation::Upload, sent);
+    return ObexResponse::code(reply) == ObexResponse::Success ? PutResult::Sent : refusedPut(reply);
+}
+
+PutResult PhoneFiles::abortUpload(Refusal why)
+{
+    // Whatever the phone answers, the upload is over.
+    transport.exchange(ObexRequest::abort());
+    refuse(why);
+    return PutResult::NotSent;
 }
 
 PutResult PhoneFiles::sendStaged(QIODevice &staging, const QByteArray &name, qint64 sourceLength,

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 #include "obexresponses.h"
@@ -85,6 +86,10 @@ public:
     // To the parent folder; PathStack shrinks only when the phone agrees. True once the
     // answer is read (a link that fails throws LinkLost instead).
     bool ObexSetPathUp();
+    // Back up to depth entries below the root; nothing once there, else the folder the
+    // phone would not leave or enter again. In BFB one parent SETPATH per level; in plain
+    // OBEX, where no recording shows a parent SETPATH, to the root and down again.
+    std::optional<QByteArray> climbTo(qsizetype depth);
 
     // The listing text of the current folder; also reads the memory figures.
     QByteArray GetFolderListing();
@@ -125,10 +130,12 @@ public:
     MoveResult MoveObject(const QList<QByteArray> &from, const QList<QByteArray> &to);
 
     // Uploads a PC file into the current folder under its own name, or as phoneName
-    // (Windows-1251) when one is given.
+    // (Windows-1251) when one is given. Over BFB the file is staged first; in plain OBEX
+    // it is read as it goes, and a file that changes meanwhile is not finished (the
+    // upload is aborted, NotSent with Refusal::SourceChanged).
     PutResult PutFile(const QString &localPath, const QByteArray &phoneName = {});
-    // Uploads content held in memory into the current folder as name (Windows-1251),
-    // staged in memory: the same packets as PutFile of such a file, no working file.
+    // Uploads content held in memory into the current folder as name (Windows-1251):
+    // the same packets as PutFile of such a file, no working file.
     PutResult PutData(const QByteArray &name, const QByteArray &content);
 
     // While set, uploads do not ask the size question: it was asked already.
@@ -142,9 +149,14 @@ public:
     // request is not sent and reports nothing.
     std::optional<Refusal> takeRefusal();
 
-    // The records of an upload under name, cut to the phone's packet limit; nothing
-    // when the name leaves no room for file bytes or passes MaxUploadName.
+    // The records of a staged (BFB) upload under name, cut to the phone's packet limit;
+    // nothing when the name leaves no room for file bytes or passes MaxUploadName.
     std::optional<Staging::Layout> uploadLayout(const QByteArray &name) const;
+    // Whether an upload under name can be sent on this link.
+    bool uploadNameFits(const QByteArray &name) const;
+    // The bytes of a PC file that one plain-OBEX upload packet carries: the phone's
+    // packet (255 when it announced none) less the opcode, the length and the header.
+    int plainPiece() const;
 
     // Asks for the total and free memory; true when the phone gave both figures.
     bool readMemoryFigures();
@@ -178,6 +190,13 @@ private:
     // From the staged records on: the length check, the size question and the packets.
     PutResult sendStaged(QIODevice &staging, const QByteArray &name, qint64 sourceLength, Staging::Layout layout);
     PutResult sendStagingFile(QIODevice &staging, const QByteArray &name, qint64 stagingLength, Staging::Layout layout);
+    // Plain OBEX: the packets read from source as they go. unchanged: whether the source
+    // is still what it was when the upload started.
+    PutResult sendPlain(QIODevice &source, const QByteArray &name, qint64 sourceLength,
+                        const std::function<bool()> &unchanged);
+    // Ends an upload that cannot be finished with an ABORT; NotSent with why.
+    PutResult abortUpload(Refusal why);
+    bool plainObex() const;
 
     PhoneLink &link;
     ObexTransport &transport;

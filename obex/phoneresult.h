@@ -32,6 +32,17 @@ public:
         // replace: the new file could not take the name and the old one could not be
         // moved back: it stands under name() in the same folder
         OldSetAside,
+        // replace, or a move onto a name: done, but the phone refused to delete the old
+        // file, which stands under name() in the same folder
+        OldNotDeleted,
+        // replace, or a move onto a name: nothing was done, because the phone refuses to
+        // delete name(), the old file an earlier one set aside (one such file per name,
+        // never more)
+        AsideNotDeleted,
+        // with verification: the copy did not read back the same, and not when tried again
+        // either. Nothing wrong is left under its name, unless the phone refused to delete
+        // the wrong copy: then name() gives it
+        VerifyFailed,
         LinkLost, // the phone fell silent or broke the framing: loss(); the port is closed
     };
 
@@ -67,7 +78,8 @@ public:
     Code code() const { return m_code; }
     bool ok() const { return m_code == Code::Done; }
     std::optional<Refusal> refusal() const { return m_refusal; }
-    // FolderRefused: the folder; OldSetAside: the old file's hidden name.
+    // FolderRefused: the folder; OldSetAside, OldNotDeleted, AsideNotDeleted: the old
+    // file's hidden name; VerifyFailed: a wrong copy left on the phone.
     QByteArray name() const { return m_name; }
     LinkLoss loss() const { return m_loss; }
     // NotConnected: the step of the connect procedure that failed (nothing when the

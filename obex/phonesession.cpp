@@ -9,6 +9,8 @@
 #include "staging.h"
 #include "workingfiles.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -22,7 +24,13 @@ std::optional<QByteArray> heldName(const QList<QByteArray> &names, const QByteAr
     return found == names.end() ? std::nullopt : std::optional<QByteArray>(*found);
 }
 
-// A hidden name beside name that the folder does not hold: ".~old~a.txt", ".~old2~a.txt", ...
+// Where the old file of a.txt goes while the new one takes its name: ".~old~a.txt".
+QByteArray asideName(const QByteArray &name)
+{
+    return ".~old~" + name;
+}
+
+// A hidden name beside name that the folder does not hold: ".~new~a.txt", ".~new2~a.txt", ...
 QByteArray freeHiddenName(const QList<QByteArray> &names, const QByteArray &name, const QByteArray &tag)
 {
     for (int n = 1;; ++n) {
@@ -30,6 +38,17 @@ QByteArray freeHiddenName(const QList<QByteArray> &names, const QByteArray &name
         if (!heldName(names, candidate))
             return candidate;
     }
+}
+
+// Opens a PC file for reading back what was sent of it; nullptr when it cannot be read.
+PhoneSession::OpenSource localFile(const QString &path)
+{
+    return [path]() -> std::unique_ptr<QIODevice> {
+        auto file = std::make_unique<QFile>(path);
+        if (!file->open(QIODevice::ReadOnly))
+            return nullptr;
+        return file;
+    };
 }
 
 PhoneResult uploadResult(PutResult result, PhoneFiles &files)
@@ -99,6 +118,7 @@ public:
     void sequenceReported(int sequence) override { m_transfer.sequenceReported(sequence); }
     void waitingBytesReported(int count) override { m_transfer.waitingBytesReported(count); }
     void linkRepaired(LinkRepair repair) override { m_transfer.linkRepaired(repair); }
+    void lineNoiseSeen() override { m_transfer.lineNoiseSeen(); }
 
     bool confirmLargeUpload() override { return m_question.confirmLargeUpload(); }
     void linkLost(LinkLoss loss) override
@@ -140,6 +160,7 @@ struct PhoneSession::Parts
     bool movesRefused = false;
     // A change since the memory figures were last read may have made them old.
     bool memoryChanged = false;
+    bool verify = false; // every transfer read again and compared
     bool running = false; // an operation runs: inner ones leave a lost link to it
     // The download taken one answer at a time, while it is open.
     struct Download
@@ -306,6 +327,16 @@ QString PhoneSession::workingDirectory() const
     return m_parts->workingDirectory.isEmpty() ? WorkingFiles::directory() : m_parts->workingDirectory;
 }
 
+void PhoneSession::setVerify(bool verify)
+{
+    m_parts->verify = verify;
+}
+
+bool PhoneSession::verifies() const
+{
+    return m_parts->verify;
+}
+
 void PhoneSession::setWorkingDirectory(const QString &directory)
 {
     m_parts->workingDirectory = directory;
@@ -344,7 +375,10 @@ PhoneSession::Info PhoneSession::info() const
             m_parts->files.freeMemory(),
             m_parts->connector.linkMode(),
             m_parts->link.lineRate(),
-            m_parts->link.phoneMaxPacket()};
+            m_parts->link.phoneMaxPacket(),
+            m_parts->connector.phoneInterface(),
+            m_parts->connector.foundInObex(),
+            m_parts->connector.linkMode() == LinkMode::Plain && m_parts->connector.leavesPhoneInObex()};
 }
 
 PhoneResult PhoneSession::checkName(const QByteArray &name, NameUse use) const
@@ -359,7 +393,7 @@ PhoneResult PhoneSession::checkName(const QByteArray &name, NameUse use) const
             return PhoneResult::refusedOnPc(Refusal::FileNameTooLong);
         break;
     case NameUse::Upload:
-        if (!m_parts->files.uploadLayout(name))
+        if (!m_parts->files.uploadNameFits(name))
             return PhoneResult::refusedOnPc(Refusal::UploadNameTooLong);
         break;
     }
@@ -435,11 +469,10 @@ PhoneResult PhoneSession::goTo(const QList<QByteArray> &folder)
         if (const PhoneResult fits = checkName(folder.at(i), NameUse::Folder); !fits.ok())
             return fits;
     }
-    while (depth() > shared) {
+    if (depth() > shared) {
         m_parts->freshRootListing.reset();
-        const qsizetype before = depth();
-        if (!m_parts->files.ObexSetPathUp() || depth() == before)
-            return PhoneResult::named(PhoneResult::Code::FolderRefused, m_parts->files.PathStack().at(before));
+        if (const std::optional<QByteArray> refused = m_parts->files.climbTo(shared))
+            return PhoneResult::named(PhoneResult::Code::FolderRefused, *refused);
     }
     for (qsizetype i = shared; i < folder.size(); ++i) {
         m_parts->freshRootListing.reset();
@@ -467,32 +500,53 @@ PhoneResult PhoneSession::list(const QList<QByteArray> &folder, FolderListing *l
 
 PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray &name, QByteArray *content)
 {
-    return guarded([&]() -> PhoneResult {
-        if (const PhoneResult fits = checkName(name, NameUse::File); !fits.ok())
-            return fits;
-        if (const PhoneResult result = goTo(folder); !result.ok())
-            return result;
-        const std::optional<QByteArray> file = m_parts->files.GetFile(name);
-        if (!file)
-            return notDelivered();
-        if (file->isEmpty())
-            return emptyFileListed(folder, name);
-        *content = *file;
-        return {};
+    QByteArray file;
+    const PhoneResult result = get(folder, name, [&file](QByteArrayView piece) {
+        file.append(piece);
+        return file.size() <= ObexResponse::GetDataCollector::TransferLimit;
     });
+    if (result.ok())
+        *content = file;
+    return result;
 }
 
 PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink)
 {
     return guarded([&]() -> PhoneResult {
-        PhoneResult result = openDownload(folder, name, sink);
-        while (result.ok() && downloadOpen())
-            result = continueDownload();
-        return result;
+        if (!m_parts->verify)
+            return getOnce(folder, name, sink);
+        // Read until two reads agree, three at most; the sink gets the agreed bytes only.
+        QList<QByteArray> reads;
+        while (reads.size() < 3) {
+            QByteArray copy;
+            const PhoneResult result = getOnce(folder, name, [&copy](QByteArrayView piece) {
+                copy.append(piece);
+                return true;
+            });
+            if (!result.ok())
+                return result;
+            if (reads.contains(copy))
+                return sink(copy) ? PhoneResult() : PhoneResult(PhoneResult::Code::Refused);
+            reads.append(copy);
+        }
+        return PhoneResult::Code::VerifyFailed;
     });
 }
 
+PhoneResult PhoneSession::getOnce(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink)
+{
+    PhoneResult result = startDownload(folder, name, sink);
+    while (result.ok() && downloadOpen())
+        result = continueDownload();
+    return result;
+}
+
 PhoneResult PhoneSession::openDownload(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink)
+{
+    return m_parts->verify ? get(folder, name, sink) : startDownload(folder, name, sink);
+}
+
+PhoneResult PhoneSession::startDownload(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink)
 {
     return guarded([&]() -> PhoneResult {
         if (const PhoneResult fits = checkName(name, NameUse::File); !fits.ok())
@@ -554,6 +608,24 @@ PhoneResult PhoneSession::downloadEnded(DownloadState state)
 PhoneResult PhoneSession::notDelivered() const
 {
     return m_parts->files.fileWasMissing() ? PhoneResult::Code::NotFound : PhoneResult::Code::Refused;
+}
+
+PhoneResult PhoneSession::readsBack(const QList<QByteArray> &folder, const QByteArray &name, const OpenSource &open)
+{
+    const std::unique_ptr<QIODevice> source = open();
+    if (!source)
+        return PhoneResult::refusedOnPc(Refusal::SourceUnreadable);
+    // Read whole, whatever differs: a GET left in the middle is no request any recording shows.
+    bool same = true;
+    const PhoneResult read = getOnce(folder, name, [&](QByteArrayView piece) {
+        same = same && source->read(piece.size()) == piece;
+        return true;
+    });
+    if (read == PhoneResult::Code::NotFound)
+        return PhoneResult::Code::VerifyFailed;
+    if (!read.ok())
+        return read;
+    return same && source->read(1).isEmpty() ? PhoneResult() : PhoneResult(PhoneResult::Code::VerifyFailed);
 }
 
 // The A56 and the C60 answer a GET of a name they do not hold with an empty file (the
@@ -630,7 +702,7 @@ PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArr
                 return uploadResult(
                     files.PutFile(localPath, phoneName == checked->phoneName ? QByteArray() : phoneName), files);
             },
-            names);
+            localFile(localPath), names);
     });
 }
 
@@ -647,7 +719,7 @@ PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArr
             [&](const QByteArray &uploadName) {
                 return uploadResult(m_parts->files.PutFile(localPath, uploadName), m_parts->files);
             },
-            names);
+            localFile(localPath), names);
     });
 }
 
@@ -660,12 +732,18 @@ PhoneResult PhoneSession::replace(const QList<QByteArray> &folder, const QByteAr
             [&](const QByteArray &phoneName) {
                 return uploadResult(m_parts->files.PutData(phoneName, content), m_parts->files);
             },
+            [&content]() -> std::unique_ptr<QIODevice> {
+                auto buffer = std::make_unique<QBuffer>();
+                buffer->setData(content);
+                buffer->open(QIODevice::ReadOnly);
+                return buffer;
+            },
             names);
     });
 }
 
 PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QByteArray &name, qint64 stagedLength,
-                                      const Upload &upload, const QList<QByteArray> *names)
+                                      const Upload &upload, const OpenSource &open, const QList<QByteArray> *names)
 {
     using Code = PhoneResult::Code;
     QList<QByteArray> listed;
@@ -677,27 +755,79 @@ PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QBy
         listed = *entries;
         names = &listed;
     }
+    // A PUT of a name the phone holds replaces the file on the x75 family; the others append.
+    const bool putReplaces = m_parts->connector.family().replacesOnPut;
     const auto uploadAs = [&](const QByteArray &phoneName) {
         if (const PhoneResult result = goTo(folder); !result.ok())
             return result;
         m_parts->freshRootListing.reset();
         return upload(phoneName);
     };
+    // The upload and, with verification, the copy read back; one that differs goes again
+    // once, and then away.
+    const auto uploadChecked = [&](const QByteArray &phoneName) {
+        PhoneResult uploaded = uploadAs(phoneName);
+        for (int attempt = 1; uploaded.ok() && m_parts->verify; ++attempt) {
+            const PhoneResult same = readsBack(folder, phoneName, open);
+            if (same != Code::VerifyFailed)
+                return same;
+            // Sent again over a wrong copy, the bytes of a phone that appends would follow it.
+            if (attempt == 2 || !putReplaces) {
+                const PhoneResult removed = remove(folder, phoneName, MissingCheck::None);
+                if (!removed.ok() && removed != Code::NotFound)
+                    return PhoneResult::named(Code::VerifyFailed, phoneName);
+            }
+            if (attempt == 2)
+                return PhoneResult(Code::VerifyFailed);
+            uploaded = uploadAs(phoneName);
+        }
+        return uploaded;
+    };
+    // Under a hidden name beside the names taken; whatever part of a failed upload
+    // arrived there is no file of the user's.
+    const auto uploadHidden = [&](const QList<QByteArray> &taken, QByteArray *hidden) {
+        *hidden = freeHiddenName(taken, name, "new");
+        const PhoneResult uploaded = uploadChecked(*hidden);
+        if (uploaded == Code::Refused || uploaded == Code::Full || uploaded.refusal() == Refusal::SourceChanged)
+            remove(folder, *hidden);
+        return uploaded;
+    };
     const std::optional<QByteArray> existing = heldName(*names, name);
+    if (!existing && m_parts->verify && !putReplaces && !m_parts->movesRefused) {
+        // Checked under a hidden name first, so that not even a link lost before a wrong
+        // copy is deleted leaves one under the name.
+        QByteArray hidden;
+        if (const PhoneResult uploaded = uploadHidden(*names, &hidden); !uploaded.ok())
+            return uploaded;
+        const PhoneResult moved = move(folder, hidden, folder, name);
+        if (moved.ok())
+            return moved;
+        remove(folder, hidden);
+        if (moved != Code::Refused)
+            return moved;
+        // The phone has no move for us: the checked bytes go once more, under the name.
+    }
     if (!existing)
-        return uploadAs(name);
+        return uploadChecked(name);
+    if (putReplaces) {
+        // One PUT over the name, as the x75 phones were recorded replacing a file.
+        const PhoneResult uploaded = uploadChecked(*existing);
+        return uploaded == Code::VerifyFailed && uploaded.name().isEmpty() ? PhoneResult(Code::OldFileLost) : uploaded;
+    }
 
     if (!m_parts->movesRefused) {
-        const QByteArray hidden = freeHiddenName(*names, name, "new");
-        const PhoneResult uploaded = uploadAs(hidden);
-        if (!uploaded.ok()) {
-            // Whatever part of it arrived is no file of the user's.
-            if (uploaded == Code::Refused || uploaded == Code::Full)
-                remove(folder, hidden);
-            return uploaded;
+        QList<QByteArray> current = *names;
+        if (const std::optional<QByteArray> leftover = heldName(current, asideName(*existing))) {
+            if (const PhoneResult cleared = clearLeftover(folder, *leftover); !cleared.ok())
+                return cleared;
+            current.removeAll(*leftover);
         }
-        const PhoneResult moved = moveOnto(folder, hidden, folder, name, *existing, *names + QList<QByteArray>{hidden});
-        if (moved.ok() || moved == Code::OldSetAside)
+        QByteArray hidden;
+        if (const PhoneResult uploaded = uploadHidden(current, &hidden); !uploaded.ok())
+            return uploaded;
+        const PhoneResult moved =
+            moveOnto(folder, hidden, folder, name, *existing, current + QList<QByteArray>{hidden});
+        if (moved.ok() || moved == Code::OldSetAside || moved == Code::OldNotDeleted)
             return moved;
         remove(folder, hidden);
         if (!m_parts->movesRefused)
@@ -711,11 +841,21 @@ PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QBy
         m_parts->files.setSizeQuestionAsked(true);
     }
     const PhoneResult removed = remove(folder, *existing);
-    const PhoneResult uploaded = removed.ok() ? uploadAs(name) : removed;
+    const PhoneResult uploaded = removed.ok() ? uploadChecked(name) : removed;
     m_parts->files.setSizeQuestionAsked(false);
     if (!removed.ok())
         return removed;
+    if (uploaded == Code::VerifyFailed && !uploaded.name().isEmpty())
+        return uploaded;
     return uploaded.ok() ? PhoneResult() : PhoneResult(Code::OldFileLost);
+}
+
+PhoneResult PhoneSession::clearLeftover(const QList<QByteArray> &folder, const QByteArray &leftover)
+{
+    const PhoneResult removed = remove(folder, leftover, MissingCheck::None);
+    if (removed.ok() || removed == PhoneResult::Code::NotFound)
+        return {};
+    return PhoneResult::named(PhoneResult::Code::AsideNotDeleted, leftover);
 }
 
 PhoneResult PhoneSession::moveReplacing(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
@@ -750,7 +890,13 @@ PhoneResult PhoneSession::moveOnto(const QList<QByteArray> &fromFolder, const QB
             return setAside(hidden);
         return result;
     }
-    const QByteArray aside = freeHiddenName(names, existing, "old");
+    // Always this one name: the old file of an earlier replace whose delete the phone
+    // refused goes first, or nothing is done, so that no second one piles up.
+    const QByteArray aside = asideName(existing);
+    if (const std::optional<QByteArray> leftover = heldName(names, aside)) {
+        if (const PhoneResult cleared = clearLeftover(toFolder, *leftover); !cleared.ok())
+            return cleared;
+    }
     // Refused here: the phone has no move for us, and nothing has changed yet.
     if (const PhoneResult result = move(toFolder, existing, toFolder, aside); !result.ok())
         return result;
@@ -760,8 +906,10 @@ PhoneResult PhoneSession::moveOnto(const QList<QByteArray> &fromFolder, const QB
             return setAside(aside);
         return result;
     }
-    // An aside that will not go stays hidden; the new one stands alone under the name.
-    remove(toFolder, aside);
+    // The new one stands alone under the name; an aside that will not go stays hidden.
+    const PhoneResult removed = remove(toFolder, aside, MissingCheck::None);
+    if (!removed.ok() && removed != PhoneResult::Code::NotFound)
+        return PhoneResult::named(PhoneResult::Code::OldNotDeleted, aside);
     return {};
 }
 

@@ -17,6 +17,7 @@ class Checksum;
 class PhoneFiles;
 enum class DownloadState;
 class PhoneLink;
+class QIODevice;
 
 // The one way from a front end to the phone: the link with its port settings, the
 // connect procedure, the phone's limits and the phone's files. Connects once; the
@@ -36,6 +37,11 @@ public:
         LinkMode linkMode; // how the link came up
         int lineRate = 0; // baud
         std::optional<int> maxPacket; // the largest packet the phone takes, when it said
+        // Plain OBEX: the interface the phone named, and whether the session leaves the
+        // phone in OBEX mode (on USB, or found in it) until it is switched off.
+        PhoneInterface phoneInterface = PhoneInterface::Unknown;
+        bool foundInObex = false;
+        bool leftInObex = false;
     };
 
     // What a name is sent for: its limit.
@@ -100,6 +106,12 @@ public:
     bool isPortOpen() const;
     // Blocks the thread for ms milliseconds (scaled like every pause).
     void pause(int ms);
+    // Verification: every download is read until two reads agree (three reads at most)
+    // and every replace() is read back and compared with what was sent; a copy that
+    // differs is tried once more, then the operation ends VerifyFailed with nothing
+    // wrong left under its name. Plain OBEX carries no checksum; BFB checks every packet.
+    void setVerify(bool verify);
+    bool verifies() const;
     // Where the upload's staging file "temp.tmp" is written.
     QString workingDirectory() const;
     void setWorkingDirectory(const QString &directory);
@@ -138,6 +150,8 @@ public:
     // Takes a download's data piece by piece as it arrives; false when it cannot (a full
     // disk), which stops the transfer.
     using DataSink = std::function<bool(QByteArrayView piece)>;
+    // What an upload sent, opened for reading it back; nullptr when it cannot be read.
+    using OpenSource = std::function<std::unique_ptr<QIODevice>()>;
 
     // NotFound when the phone does not hold the file, Refused when it does not deliver
     // it whole.
@@ -151,6 +165,7 @@ public:
     // stopDownload to end it early (an ABORT). Each returns what get would at the end,
     // Done while more is to come. Any other operation first reads an open download to
     // its end, sink still taking its data.
+    // With verification the whole file is read, as get reads it, before sink takes it.
     PhoneResult openDownload(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink);
     PhoneResult continueDownload();
     // Done also when the phone refused the ABORT and was read to the end; *whole: the
@@ -181,11 +196,14 @@ public:
                               const QList<QByteArray> &toFolder, const QByteArray &toName);
 
     // Uploads so that the new bytes end up alone under the name, where the phone holds
-    // it already (phones append to a file they are sent again): uploaded under a hidden
-    // name first, then in place by moveReplacing. A phone that refuses moves gets a
-    // delete, then the upload (OldFileLost when that upload fails). A name the folder
-    // does not hold gets a plain upload. names: the folder's entries, when a listing
-    // has them already (the folder is listed otherwise).
+    // it already. A family that replaces a file it is sent again (x75) gets one PUT over
+    // the name; on the others, which append, it is uploaded under a hidden name first,
+    // then put in place by moveReplacing. A phone that refuses moves gets a delete, then
+    // the upload (OldFileLost when that upload fails). A name the folder does not hold
+    // gets a plain upload; with verification the copy is read back (see setVerify), under
+    // a hidden name first where moves put it in place (not on an x75).
+    // names: the folder's entries, when a listing has them already (the folder is
+    // listed otherwise).
     PhoneResult replace(const QString &localPath, const QList<QByteArray> &folder,
                         const QList<QByteArray> *names = nullptr);
     // The same with the PC file sent as phoneName (Windows-1251).
@@ -225,9 +243,17 @@ private:
     // Up to the deepest folder shared with the path, then down into the rest.
     PhoneResult goTo(const QList<QByteArray> &folder);
     PhoneResult replaceWith(const QList<QByteArray> &folder, const QByteArray &name, qint64 stagedLength,
-                            const Upload &upload, const QList<QByteArray> *names);
+                            const Upload &upload, const OpenSource &open, const QList<QByteArray> *names);
     // A download that did not come whole: NotFound when the phone said it has no such file.
     PhoneResult notDelivered() const;
+    // One download, unverified: opened, then taken to its end.
+    PhoneResult getOnce(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink);
+    PhoneResult startDownload(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink);
+    // Done when folder/name reads back as the source's bytes, VerifyFailed when it does not.
+    PhoneResult readsBack(const QList<QByteArray> &folder, const QByteArray &name, const OpenSource &open);
+    // Deletes the old file an earlier replace set aside under leftover; AsideNotDeleted
+    // when the phone refuses.
+    PhoneResult clearLeftover(const QList<QByteArray> &folder, const QByteArray &leftover);
     // Done when the folder holds name as an empty file, else NotFound: an empty answer to
     // a GET in plain OBEX is only a file once the listing shows one.
     PhoneResult emptyFileListed(const QList<QByteArray> &folder, const QByteArray &name);

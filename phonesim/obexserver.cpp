@@ -3,6 +3,7 @@
 #include "textcodec.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace phonesim {
 
@@ -170,8 +171,10 @@ ObexRequest ObexServer::parse(const Bytes &packet)
         }
         // Whatever does not form a header (the program's three zero bytes after a Body)
         // is counted and ignored.
-        if (size < ((id >> 6) >= 2 ? 2u : 3u) || pos + size > end)
+        if (size < ((id >> 6) >= 2 ? 2u : 3u) || pos + size > end) {
+            request.shortHeader = (id >> 6) < 2 && pos + 3 <= end && size < 3;
             break;
+        }
         const std::uint8_t *value = packet.data() + pos + ((id >> 6) >= 2 ? 1 : 3);
         std::size_t valueSize = size - ((id >> 6) >= 2 ? 1 : 3);
         switch (id) {
@@ -327,12 +330,23 @@ unsigned ObexServer::outgoingLimit() const
     return std::max(255u, std::min(options_.model.packet, clientMax_));
 }
 
+std::string ObexServer::takeFault()
+{
+    return std::exchange(fault_, {});
+}
+
 Bytes ObexServer::handle(const ObexRequest &request)
 {
     if (request.malformed)
         return response(obex::BadRequest);
     if (request.opcode == 0xFF)
         return abort();
+    if (careful_ && request.extra) {
+        fault_ = std::string(request.shortHeader ? "a header shorter than 3 bytes" : "bytes after the last header")
+            + ", " + std::to_string(request.extra) + " bytes not parsed: refused, nothing stored";
+        upload_.abort();
+        return response(obex::BadRequest);
+    }
     ExchangeKind kind = classify(request);
     if (kind != ExchangeKind::Continue && request.code() != 0x03)
         pendingGet_.reset();
@@ -595,18 +609,31 @@ Bytes ObexServer::put(const ObexRequest &request)
                                                 options_.model.overwrite == Overwrite::Append);
         if (status != FlashStatus::Ok)
             return response(statusCode(status));
+        announced_ = request.lengthHeader;
+        received_ = 0;
     }
     if (!upload_.active())
         return response(obex::BadRequest);
+    const auto refuse = [&](const std::string &why) {
+        fault_ = why + ": refused, nothing stored";
+        upload_.abort();
+        return response(obex::BadRequest);
+    };
     for (const auto *data : {&request.body, &request.endOfBody}) {
         if (!*data)
             continue;
+        received_ += (*data)->size();
+        if (careful_ && announced_ && received_ > *announced_)
+            return refuse("a Body beyond the Length header (" + std::to_string(*announced_) + " bytes)");
         FlashStatus status = upload_.write((*data)->data(), (*data)->size());
         if (status != FlashStatus::Ok)
             return response(statusCode(status));
     }
     if (!request.final())
         return response(obex::Continue);
+    if (careful_ && announced_ && received_ != *announced_)
+        return refuse("the Length header says " + std::to_string(*announced_) + " bytes, " + std::to_string(received_)
+                      + " came");
     return response(statusCode(upload_.commit()));
 }
 

@@ -47,6 +47,7 @@ struct ObexRequest
     std::optional<Bytes> endOfBody;
     std::optional<Bytes> target;
     std::size_t extra = 0; // bytes after the last well-formed header
+    bool shortHeader = false; // a header shorter than its own length field allows
 
     bool final() const { return opcode & 0x80; }
     std::uint8_t code() const { return opcode & 0x7F; }
@@ -66,6 +67,15 @@ public:
 
     // The line was closed or the client started afresh: root folder, no transfer.
     void reset();
+
+    // In plain OBEX the phone parses as a careful OBEX server: a header shorter than 3
+    // bytes, bytes after the last header, a Body beyond the Length header and a Length
+    // that differs from the bytes received are answered C0 Bad Request, and nothing of
+    // the request is stored. Over BFB it takes the staged upload layout (three zero
+    // bytes after each Body, the staged length in the Length header) as it always did.
+    void setCareful(bool careful) { careful_ = careful; }
+    // What the last request broke of the careful rules; empty when nothing. Cleared by reading.
+    std::string takeFault();
 
 private:
     Bytes connect(const ObexRequest &request);
@@ -97,6 +107,11 @@ private:
     std::optional<ObexRequest> getRequestPart_; // headers of non-final GET packets
     Upload upload_;
     std::optional<Bytes> followUp_;
+    bool careful_ = false;
+    std::string fault_;
+    // Of the running upload: the Length header's figure, and the body bytes received.
+    std::optional<std::uint32_t> announced_;
+    std::uint64_t received_ = 0;
 };
 
 } // namespace phonesim

@@ -110,6 +110,13 @@ Options:
                       The name is also the answer to AT+CGMM. --packet,
                       --overwrite and --empty-final set their figure over the
                       model's.
+  --interface IF      The interface the phone is reached on, answered to AT^SIFS
+                      ("^SIFS: WIRE", "USB", "BLUE" or "IRDA"; default wire, the
+                      DCA-500 and DCA-510 serial cables). usb: a DCA-540 cable,
+                      which cannot end plain OBEX: no 00 byte when the port opens,
+                      and a +++ in plain OBEX, taken as the start of a packet of
+                      0x2B2B bytes, is a FAULT that leaves the phone deaf until it
+                      is switched off (SIGUSR1).
   --memory BYTES      Total flash memory reported (default 1572864); free memory is
                       the total less the size of all files under the root.
   --baud N            The cable's line rate, pacing both directions at 10 bits a byte
@@ -234,7 +241,13 @@ Behaviour:
   then BFB framing; an S65 or S75 then answers no frame and ignores what is no AT
   command line), AT^SQWE=0, AT^SQWE=3 (answers OK within 7 ms, then plain OBEX).
   Plain OBEX: each packet its opcode or response code and 16-bit big-endian length,
-  nothing around it, at the rate the AT commands used, served as in BFB mode. Bytes
+  nothing around it, at the rate the AT commands used, served as in BFB mode but
+  parsed as a careful OBEX server does: a header shorter than 3 bytes, bytes after
+  the last header (the three zero bytes BFB uploads carry after a Body), a Body
+  beyond the Length header and a Length that differs from the bytes that came are
+  answered C0 Bad Request, nothing of the request is stored (an upload running is
+  dropped) and a FAULT careful line is logged; in BFB mode such uploads are taken
+  as they come. Bytes
   that start no request (CONNECT, DISCONNECT, PUT, GET, SETPATH, ABORT) are skipped
   up to one that may (BAD-PACKET skipping), a packet left unfinished for 1 s is
   dropped, and ABORT FF 00 03 is answered A0 00 03, so a client can find a phone
@@ -358,6 +371,8 @@ left out, an empty Name header shows as "name=":
   OBEX opcode=XX len=N              any other request
   RSP code=A0 len=N                 the response sent
   FAULT <damage> on <kind:N>        a damage option fired
+  FAULT careful: <what>             plain OBEX: a request a careful server refuses
+  FAULT +++ on a USB interface ...  plain OBEX on --interface usb: deaf until SIGUSR1
   FAULT noise-rx byte=B bit=I       line noise flipped bit I (0: least significant)
                                     of byte B (from 0) of that direction
   FAULT flip-tx block=N seq=NN bit=I  bit I, counted from the block's first byte
@@ -419,6 +434,13 @@ ParseResult parseOptions(int argc, char **argv)
                 options.trace = value;
             else if (arg == "--replay")
                 options.replay = value;
+        } else if (arg == "--interface") {
+            if (!needValue() || (value != "wire" && value != "usb" && value != "blue" && value != "irda"))
+                return fail("--interface needs wire, usb, blue or irda");
+            options.interface = value == "usb" ? Interface::Usb
+                : value == "blue"              ? Interface::Blue
+                : value == "irda"              ? Interface::Irda
+                                               : Interface::Wire;
         } else if (arg == "--memory") {
             if (!needValue() || !parseNumber(value, number) || number > 0xFFFFFFFFu)
                 return fail("--memory needs a byte count up to 4294967295");

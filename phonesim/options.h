@@ -28,6 +28,15 @@ enum class AbortGet {
     Refuse, // D1 Not Implemented; the GET goes on
 };
 
+// The interface the phone is reached on, as AT^SIFS names it: a serial cable (DCA-500,
+// DCA-510), USB (DCA-540), Bluetooth or infrared.
+enum class Interface {
+    Wire,
+    Usb,
+    Blue,
+    Irda
+};
+
 struct Options
 {
     std::string root; // flash memory folder; empty: a demo folder made at start
@@ -47,6 +56,7 @@ struct Options
     std::string trace; // byte trace file; "-" for standard error
     std::string replay; // answer from this trace instead of emulating the phone
     AbortGet abortGet = AbortGet::AtOnce;
+    Interface interface = Interface::Wire;
     FaultOptions faults;
 };
 

@@ -129,14 +129,16 @@ Phone::Phone(const Options &options, Flash &flash, RequestLog &log, Transmitter 
 void Phone::lineOpened()
 {
     silent_ = false;
-    // Only in AT mode: no recording shows a phone in OBEX mode opened again.
-    if (mode_ == Mode::At && options_.model.zeroByteOnOpen)
+    // Only in AT mode: no recording shows a phone in OBEX mode opened again, and none
+    // through a DCA-540 sends it.
+    if (mode_ == Mode::At && options_.model.zeroByteOnOpen && options_.interface != Interface::Usb)
         transmitter_.send({0x00}, zeroByteAfterMs);
 }
 
 void Phone::powerCycle()
 {
     mode_ = Mode::At;
+    deaf_ = false;
     echo_ = true;
     silent_ = false;
     skipping_ = false;
@@ -160,6 +162,7 @@ void Phone::startBfb()
 {
     log_.line("BFB-START");
     mode_ = Mode::Bfb;
+    server_.setCareful(false);
     frame_.clear();
     block_.clear();
     skipping_ = false;
@@ -194,6 +197,7 @@ void Phone::startPlain()
 {
     log_.line("PLAIN-START");
     mode_ = Mode::Plain;
+    server_.setCareful(true);
     disconnected_ = false;
     packet_.clear();
     skipping_ = false;
@@ -222,7 +226,7 @@ void Phone::receive(const std::uint8_t *data, std::size_t size)
     bool quiet = now - lastByte_ >= escapeGuard;
     if (mode_ != Mode::At)
         lastByte_ = now;
-    for (std::size_t i = 0; i < size; ++i) {
+    for (std::size_t i = 0; i < size && !deaf_; ++i) {
         if (mode_ == Mode::At)
             atByte(data[i]);
         else if (mode_ == Mode::Bfb)
@@ -333,8 +337,19 @@ std::string Phone::atAnswer(const std::string &command, Switch &to)
         return info("351234567890123");
     if (rest == "I")
         return info("SIEMENS\r\n" + options_.model.name + "\r\nREVISION 21.00");
-    if (rest == "^SIFS")
+    if (rest == "^SIFS") {
+        switch (options_.interface) {
+        case Interface::Usb:
+            return info("^SIFS: USB");
+        case Interface::Blue:
+            return info("^SIFS: BLUE");
+        case Interface::Irda:
+            return info("^SIFS: IRDA");
+        case Interface::Wire:
+            break;
+        }
         return info("^SIFS: WIRE");
+    }
     if (rest == "^SBFB=?")
         return info("^SBFB: (0-2)");
     if (rest == "^SBFB=1") {
@@ -595,6 +610,8 @@ Bytes Phone::serve(const Bytes &packet, Damage &damage)
     log_.line(server_.describe(request));
     damage.merge(faults_.onExchange({ExchangeKind::Obex, server_.classify(request)}));
     Bytes response = server_.handle(request);
+    if (const std::string fault = server_.takeFault(); !fault.empty())
+        log_.line("FAULT careful: " + fault);
     log_.line("RSP code=" + hex2(response[0]) + " len=" + std::to_string(response.size()));
     logFault(damage);
     return response;
@@ -609,8 +626,16 @@ void Phone::plainByte(std::uint8_t byte, bool quiet)
     if (std::exchange(lineFeedDue_, false) && byte == '\n')
         return;
     if (packet_.empty() && byte == '+' && pluses_ < 3 && (pluses_ > 0 || quiet)) {
-        if (++pluses_ == 3)
-            escapeDue_ = Clock::now() + escapeGuard;
+        if (++pluses_ < 3)
+            return;
+        if (options_.interface == Interface::Usb) {
+            // What no recording shows, in its worst case: the start of a packet of
+            // 0x2B2B bytes that never comes whole.
+            log_.line("FAULT +++ on a USB interface, taken for a packet of 0x2B2B bytes: deaf until switched off");
+            deaf_ = true;
+            return;
+        }
+        escapeDue_ = Clock::now() + escapeGuard;
         return;
     }
     pluses_ = 0;

@@ -120,6 +120,7 @@ private:
     Bytes block_;
     Bytes packet_; // a plain OBEX packet coming in
     bool disconnected_ = false; // a DISCONNECT came since plain mode started
+    bool deaf_ = false; // took +++ on a USB interface for a packet: hears nothing until switched off
     unsigned pluses_ = 0; // of the +++ escape, after the guard time of silence
     std::optional<Clock::time_point> escapeDue_; // back to AT mode unless more bytes come
     Clock::time_point lastByte_; // from the computer, in BFB or plain mode

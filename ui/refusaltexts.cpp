@@ -9,6 +9,8 @@ QString refusalText(Refusal refusal)
         return QCoreApplication::translate("Refusal", "Не могу найти такого файла!!!");
     case Refusal::SourceUnreadable:
         return QCoreApplication::translate("Refusal", "Не могу прочитать файл!!!");
+    case Refusal::SourceChanged:
+        return QCoreApplication::translate("Refusal", "Файл изменился во время копирования! Скопируйте его ещё раз.");
     case Refusal::StagingUnwritable:
         return QCoreApplication::translate(
             "Refusal", "Не могу записать временный файл temp.tmp! Проверьте, есть ли место на диске.");

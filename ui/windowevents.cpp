@@ -261,6 +261,11 @@ bool WindowEvents::confirmLargeUpload()
 
 void WindowEvents::showLinkLost(LinkLoss loss)
 {
+    if (m_noiseSeen)
+        MessageBoxes::show(&m_window, QMessageBox::Warning, tr("Помехи на линии!!!"),
+                           tr("Ответ телефона пришёл искажённым: на линии помехи. Без BFB данные не защищены "
+                              "контрольной суммой, и скопированные файлы могли прийти с ошибками. Проверьте их и "
+                              "кабель!!!"));
     const QString text = loss == LinkLoss::Timeout
         ? tr("К сожалению, произошла ошибка ПРИЕМА ДАННЫХ - TIMEOUT. Программа будет закрыта!!! "
              "Выключите и включите телефон!!!")

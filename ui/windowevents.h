@@ -45,8 +45,11 @@ public:
     void sequenceReported(int sequence) override;
     void waitingBytesReported(int count) override;
     bool confirmLargeUpload() override;
+    // Said with the fatal link message that follows it.
+    void lineNoiseSeen() override { m_noiseSeen = true; }
 
-    // The fatal link message; then the program ends.
+    // The fatal link message (after a word on the noisy line, when one was seen); then
+    // the program ends.
     void showLinkLost(LinkLoss loss);
 
 private:
@@ -60,4 +63,5 @@ private:
     MainWindowControls &m_controls;
     std::function<void(int)> m_endProgram;
     QPointer<frmProgress> m_progress;
+    bool m_noiseSeen = false; // plain OBEX: an answer came damaged
 };

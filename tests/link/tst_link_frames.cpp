@@ -266,13 +266,15 @@ QByteArray joined(const QList<QByteArray> &pieces)
     return all;
 }
 
-// A plain-OBEX phone of the given family: "AT^SQWE" taken, CONNECT answered as recorded.
+// A plain-OBEX phone of the given family on a serial cable: "AT^SQWE" taken, CONNECT
+// answered as recorded.
 std::vector<Rule> plainPhone(const QByteArray &model, const QList<QByteArray> &connectAnswer)
 {
     return {
         {PhoneConnector::PingFrame, ""},
         {"at\r\n", "\r\nOK\r\n"},
         {"at+CGMM\r\n", "at+CGMM\r\r\n" + model + "\r\n\r\nOK\r\n"},
+        {"AT^SIFS\r\n", "\r\n^SIFS: WIRE\r\n\r\nOK\r\n"},
         {"AT^SQWE=0\r\n", "\r\nOK\r\n"},
         {"AT^SQWE=3\r\n", "\r\nOK\r\n"},
         {ConnectPacket, joined(connectAnswer)},
@@ -332,6 +334,8 @@ private slots:
     void plainClose_data();
     void plainClose();
     void plainConnectRefused();
+    void plainInterface_data();
+    void plainInterface();
 
     void writesOfAnySize();
 };
@@ -1043,9 +1047,10 @@ void FramesTest::plainModeChosen_data()
                                "step switching to BFB", "step setting up BFB", "step switching to plain OBEX",
                                "step opening OBEX"}
             + end;
-    // Refuses "AT^SQWE=0": BFB as ever.
+    // Knows neither "AT^SIFS" nor "AT^SQWE=0": BFB as ever.
     std::vector<Rule> bfbOnly = workingPhone();
     bfbOnly.insert(bfbOnly.begin() + 3, Rule{"AT^SQWE=0\r\n", "\r\nERROR\r\n"});
+    bfbOnly.insert(bfbOnly.begin() + 3, Rule{"AT^SIFS\r\n", "\r\nERROR\r\n"});
     QTest::newRow("plain refused") << LinkChoice::PlainFirst << prepended(noAbortAnswer, bfbOnly) << LinkMode::Bfb
                                    << std::optional<int>()
                                    << Complete.mid(0, 6) + QStringList{"step switching to plain OBEX"}
@@ -1107,6 +1112,46 @@ void FramesTest::plainConnectRefused()
     QCOMPARE(a.events.log.filter(QStringLiteral("failed")), QStringList{QStringLiteral("failed plain")});
     QVERIFY(!a.link.isPortOpen());
     QTRY_COMPARE(phone.received(), requests(rules));
+}
+
+void FramesTest::plainInterface_data()
+{
+    QTest::addColumn<std::vector<Rule>>("rules");
+    QTest::addColumn<PhoneInterface>("phoneInterface");
+    QTest::addColumn<bool>("escaped"); // "+++" ends the session
+
+    const auto answering = [](const QByteArray &sifs) {
+        std::vector<Rule> rules = prepended({PhoneConnector::AbortPacket, ""}, plainPhone("S65", S66Connect));
+        rules[4].reply = sifs;
+        return rules;
+    };
+    // A DCA-540: no "+++" that could leave the phone deaf; it stays in OBEX mode.
+    QTest::newRow("USB cable") << answering("\r\n^SIFS: USB\r\n\r\nOK\r\n") << PhoneInterface::Usb << false;
+    // What a phone answers is not recorded: one that does not know the command connects as ever.
+    QTest::newRow("ERROR") << answering("\r\nERROR\r\n") << PhoneInterface::Unknown << true;
+    QTest::newRow("no answer") << answering({}) << PhoneInterface::Unknown << true;
+    // Nothing in this session says which cable the phone is on.
+    QTest::newRow("found in OBEX mode") << std::vector<Rule>{{PhoneConnector::AbortPacket, hex("a00003")},
+                                                             {ConnectPacket, joined(S66Connect)}}
+                                        << PhoneInterface::Unknown << false;
+}
+
+// "AT^SIFS" before "AT^SQWE=3"; closing sends "+++" only where it is known to end plain OBEX.
+void FramesTest::plainInterface()
+{
+    QFETCH(std::vector<Rule>, rules);
+    QFETCH(bool, escaped);
+    Attempt a;
+    a.connector.setLinkChoice(LinkChoice::PlainOnly);
+    rules.push_back({PhoneConnector::DisconnectPacket, hex("a00003")});
+    ScriptedPhone phone(a.pty, rules);
+    QVERIFY(a.connector.run([] {}));
+    QTEST(a.connector.phoneInterface(), "phoneInterface");
+    QCOMPARE(a.connector.leavesPhoneInObex(), !escaped);
+    a.connector.close();
+    QVERIFY(!a.link.isPortOpen());
+    QTest::qWait(100);
+    QCOMPARE(phone.received(), requests(rules) + (escaped ? QByteArray("+++") : QByteArray()));
 }
 
 QTEST_GUILESS_MAIN(FramesTest)

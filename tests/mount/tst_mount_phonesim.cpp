@@ -224,6 +224,8 @@ private slots:
     void commandLine();
     void everyFamily_data();
     void everyFamily();
+    void verifiesCopies_data();
+    void verifiesCopies();
 };
 
 void MountPhonesimTest::initTestCase()
@@ -316,7 +318,8 @@ void MountPhonesimTest::copiesTreesBothWays()
     QCOMPARE(copied.exitCode, 0);
     for (const auto &[file, size] : pcFiles) {
         const QString name = file.section(u'/', -1);
-        QCOMPARE(mount.phone->logLines(QStringLiteral("PUT name=%1 ").arg(name)).size(), qsizetype(1));
+        QCOMPARE(mount.phone->logLines(QStringLiteral("PUT name=")).count(QStringLiteral("PUT name=") + name),
+                 qsizetype(1));
     }
     QVERIFY(QFileInfo(mount.flash(QStringLiteral("Bitmap/tree/Мои/Пусто"))).isDir());
     QCOMPARE(mount.errors(), QString());
@@ -395,6 +398,12 @@ void MountPhonesimTest::changesTheFlash_data()
     QTest::newRow("overwrite a file, moves refused")
         << "echo gamma > mnt/a.txt" << ok << with(QStringLiteral("a.txt=gamma"))
         << QStringList{"MOVE from=/a.txt to=/.~old~a.txt"} << refusingMoves;
+    // The old file stays aside once (said on the mount's standard error); a later copy over
+    // the name changes nothing rather than leave a second one.
+    QTest::newRow("overwrite twice, deletes refused")
+        << "printf gamma > pc/g && printf delta > pc/d && cp pc/g mnt/a.txt && cp pc/d mnt/a.txt" << ok
+        << QStringList{QStringLiteral(".~old~a.txt=alpha"), bitmap, sub, beta, empty, QStringLiteral("a.txt=gamma")}
+        << replacesA << QStringList{"--refuse-delete", "C3"};
     // Nothing of a file past the largest upload goes to the phone.
     QTest::newRow("larger than the phone takes") << "truncate -s 17M mnt/huge"
                                                  << "File too large" << untouched << QStringList{} << NoOptions;
@@ -891,6 +900,61 @@ void MountPhonesimTest::everyFamily()
     }());
     QVERIFY(m.unmount());
     QCOMPARE(m.errors(), QString());
+}
+
+void MountPhonesimTest::verifiesCopies_data()
+{
+    QTest::addColumn<QString>("noise"); // phonesim's noise option; empty: a clean line
+    QTest::addColumn<bool>("onto"); // copied onto the phone, else off it
+    QTest::newRow("onto the phone, a clean line") << QString() << true;
+    QTest::newRow("off the phone, a clean line") << QString() << false;
+    QTest::newRow("onto the phone, noise") << QStringLiteral("--noise-rx") << true;
+    QTest::newRow("off the phone, noise") << QStringLiteral("--noise-tx") << false;
+}
+
+// --verify: every file read until two reads agree, every copy onto the phone read back.
+// On a noisy line a copy is exact or fails, and nothing wrong stands under its name.
+void MountPhonesimTest::verifiesCopies()
+{
+    QFETCH(QString, noise);
+    QFETCH(bool, onto);
+    Mount mount;
+    const QByteArray old = randomBytes(20000, 51), fresh = randomBytes(20000, 52);
+    QVERIFY(writeFile(mount.flash(QStringLiteral("Bitmap/n.bin")), old));
+    QVERIFY(writeFile(mount.path(QStringLiteral("pc/n.bin")), fresh));
+    const QStringList line = noise.isEmpty()
+        ? QStringList{}
+        : QStringList{noise, QStringLiteral("2e-5"), QStringLiteral("--seed"), QStringLiteral("3")};
+    QVERIFY(mount.startPhone(QStringList{QStringLiteral("--model"), QStringLiteral("S65")} + line));
+    // Noise may spoil the connection itself: then nothing is mounted and nothing changes.
+    if (!mount.start({QStringLiteral("--verify")})) {
+        QVERIFY(!noise.isEmpty());
+        QCOMPARE(readFile(mount.flash(QStringLiteral("Bitmap/n.bin"))), old);
+        return;
+    }
+    const ProcessResult copied = mount.run(onto ? QStringLiteral("cp pc/n.bin mnt/Bitmap/n.bin")
+                                                : QStringLiteral("cp mnt/Bitmap/n.bin pc/got.bin"));
+    mount.settle();
+    const QByteArray phone = readFile(mount.flash(QStringLiteral("Bitmap/n.bin")));
+    if (onto) {
+        // The copy goes at the last close, after cp has ended: it is exact, or the old
+        // file stays (and the mount's standard error says so).
+        QVERIFY(phone == fresh || phone == old);
+        if (noise.isEmpty())
+            QCOMPARE(phone, fresh);
+        // Read back under the hidden name before it took the file's place.
+        if (noise.isEmpty())
+            QCOMPARE(mount.phone->logLines(QStringLiteral("GET name=")),
+                     QStringList{QStringLiteral("GET name=.~new~n.bin")});
+    } else {
+        QCOMPARE(phone, old);
+        const QByteArray got = readFile(mount.path(QStringLiteral("pc/got.bin")));
+        QVERIFY2(copied.exitCode == 0 ? got == old : copied.err.contains(QStringLiteral("Input/output error")),
+                 qPrintable(copied.err));
+        if (noise.isEmpty())
+            QCOMPARE(mount.phone->logLines(QStringLiteral("GET name=")).size(), 2);
+    }
+    QVERIFY(noise.isEmpty() ? copied.exitCode == 0 : !mount.phone->logLines(QStringLiteral("FAULT noise")).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(MountPhonesimTest)

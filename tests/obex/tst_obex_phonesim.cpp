@@ -12,6 +12,7 @@
 #include "phonesession.h"
 #include "recordingevents.h"
 #include "sessionaccess.h"
+#include "simsession.h"
 #include "staging.h"
 #include "testchecksum.h"
 #include "testprocess.h"
@@ -164,6 +165,8 @@ private slots:
     void downloadStoppedEarly_data();
     void downloadStoppedEarly();
     void openDownloadEndsBeforeTheNextOperation();
+    void verifiedTransfers_data();
+    void verifiedTransfers();
 
 private:
     PhonesimSession shared; // the round trips' connection
@@ -653,6 +656,89 @@ void ObexPhonesim::openDownloadEndsBeforeTheNextOperation()
     QVERIFY(s.session->list({"Bitmap"}, &listing).ok());
     QCOMPARE(received, content);
     QCOMPARE(s.sim.logLines("ABORT"), QStringList());
+}
+
+void ObexPhonesim::verifiedTransfers_data()
+{
+    QTest::addColumn<QStringList>("phone"); // phonesim's options
+    QTest::addColumn<bool>("upload"); // else a download of a.bin
+    QTest::addColumn<bool>("held"); // the phone holds a.bin before
+    QTest::addColumn<QString>("changed"); // changed on the phone after each transfer ...
+    QTest::addColumn<int>("changes"); // ... this many times
+    QTest::addColumn<PhoneResult::Code>("result");
+    QTest::addColumn<QByteArray>("left"); // a.bin on the phone then; "-" for none
+    QTest::addColumn<int>("reads"); // GETs of the file
+
+    using Code = PhoneResult::Code;
+    const QStringList s65 = {QStringLiteral("--model"), QStringLiteral("S65")};
+    const QStringList s75 = {QStringLiteral("--model"), QStringLiteral("S75")};
+    const QStringList noDeletes = s65 + QStringList{QStringLiteral("--refuse-delete"), QStringLiteral("C3")};
+    // Downloads: read until two reads agree, three at most.
+    QTest::newRow("download read alike") << s65 << false << true << "" << 0 << Code::Done << QByteArray("old") << 2;
+    QTest::newRow("download, the second and third alike")
+        << s65 << false << true << "a.bin" << 1 << Code::Done << QByteArray("oldchanged") << 3;
+    QTest::newRow("download, three reads unlike")
+        << s65 << false << true << "a.bin" << 2 << Code::VerifyFailed << QByteArray("oldchangedchanged") << 3;
+    // Uploads: read back under a hidden name, once more when it differs, then gone.
+    QTest::newRow("upload read back") << s65 << true << false << "" << 0 << Code::Done << QByteArray("new") << 1;
+    QTest::newRow("upload read back wrong once")
+        << s65 << true << false << ".~new~a.bin" << 1 << Code::Done << QByteArray("new") << 2;
+    QTest::newRow("upload read back wrong twice")
+        << s65 << true << false << ".~new~a.bin" << 2 << Code::VerifyFailed << QByteArray("-") << 2;
+    // Under a hidden name first: the old file stays as it was.
+    QTest::newRow("replace read back wrong twice")
+        << s65 << true << true << ".~new~a.bin" << 2 << Code::VerifyFailed << QByteArray("old") << 2;
+    // One PUT over the name on an x75: the old file is gone with the wrong copy.
+    QTest::newRow("x75 replace read back wrong once")
+        << s75 << true << true << "a.bin" << 1 << Code::Done << QByteArray("new") << 2;
+    QTest::newRow("x75 replace read back wrong twice")
+        << s75 << true << true << "a.bin" << 2 << Code::OldFileLost << QByteArray("-") << 2;
+    // A wrong copy the phone will not delete is named, and it is not under the name.
+    QTest::newRow("wrong copy not deleted")
+        << noDeletes << true << false << ".~new~a.bin" << 1 << Code::VerifyFailed << QByteArray("-") << 1;
+}
+
+// With verification nothing wrong is reported as right, and nothing wrong stays under the
+// file's name: the phone's file is changed behind the program's back to stand for a
+// damaged transfer.
+void ObexPhonesim::verifiedTransfers()
+{
+    QFETCH(QStringList, phone);
+    QFETCH(bool, upload);
+    QFETCH(bool, held);
+    QFETCH(QString, changed);
+    QFETCH(int, changes);
+    QFETCH(PhoneResult::Code, result);
+    QFETCH(QByteArray, left);
+    QFETCH(int, reads);
+    SimSession s;
+    if (held)
+        QVERIFY(writeFile(s.flash(QStringLiteral("a.bin")), "old"));
+    const QString source = s.dir.filePath(QStringLiteral("a.bin"));
+    QVERIFY(writeFile(source, "new"));
+    const std::unique_ptr<Checksum> crc = makeChecksum();
+    QVERIFY(s.connect(*crc, phone));
+    s.session->setVerify(true);
+    s.events.finished = [&](PhoneOperation operation) {
+        if (operation != (upload ? PhoneOperation::Upload : PhoneOperation::Download) || changes == 0)
+            return;
+        --changes;
+        const QString path = s.flash(changed);
+        writeFile(path, readFile(path) + "changed");
+    };
+    QByteArray got;
+    const PhoneResult done = upload ? s.session->replace(source, {}) : s.session->get({}, "a.bin", &got);
+    QCOMPARE(done.code(), result);
+    QCOMPARE(readFile(s.flash(QStringLiteral("a.bin"))), left == "-" ? QByteArray("<missing>") : left);
+    if (!upload)
+        QCOMPARE(got, result == PhoneResult::Code::Done ? left : QByteArray());
+    const bool kept = phone.contains(QStringLiteral("--refuse-delete"));
+    if (kept)
+        QCOMPARE(done.name(), QByteArray(".~new~a.bin"));
+    QCOMPARE(s.sim.logLines(QStringLiteral("GET name=")).size(), qsizetype(reads));
+    // No hidden copy stays, but the one the phone would not delete.
+    QCOMPARE(QDir(s.flash()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("~")),
+             kept ? QStringList{QStringLiteral(".~new~a.bin")} : QStringList());
 }
 
 QTEST_GUILESS_MAIN(ObexPhonesim)

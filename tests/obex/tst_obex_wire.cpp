@@ -5,6 +5,7 @@
 #include "bfbtransport.h"
 #include "obexrequests.h"
 #include "pty.h"
+#include "recordedexchanges.h"
 #include "recordingevents.h"
 #include "sessionaccess.h"
 #include "testchecksum.h"
@@ -211,6 +212,62 @@ QString sourceFile(const FilesOnPhone &f, const QString &name, const QByteArray 
     return f.dir.filePath(name);
 }
 
+// Plain OBEX without a line: every request is kept, and answered from a recording
+// (the request must be the recorded one) or from a script. An upload packet that is
+// not final gets Continue and a final one Success once the script is used up.
+class PlainPhone : public ObexTransport
+{
+public:
+    QList<QByteArray> requests;
+    QList<RecordedExchange> recorded;
+    std::deque<QByteArray> answers;
+    std::function<void()> beforeAnswer; // runs at each request
+
+    QByteArray exchange(const QByteArray &request) override
+    {
+        requests << request;
+        if (beforeAnswer)
+            beforeAnswer();
+        if (!recorded.isEmpty()) {
+            const RecordedExchange next = recorded.takeFirst();
+            if (request != next.request)
+                throw std::runtime_error("not as recorded: " + request.toHex().left(60).toStdString());
+            return next.answer;
+        }
+        if (!answers.empty()) {
+            const QByteArray answer = answers.front();
+            answers.pop_front();
+            return answer;
+        }
+        return quint8(request.at(0)) == 0x02 ? hex("90 00 03") : hex("A0 00 03");
+    }
+    QByteArray exchangeFirst(const QByteArray &request) override { return exchange(request); }
+    QByteArray nextAnswer() override { throw std::runtime_error("no further answer recorded"); }
+    bool checksummed() const override { return false; }
+};
+
+// A link whose phone announced maxPacket in its plain CONNECT answer (none below 255),
+// files over a PlainPhone, and a folder for the PC's files.
+struct FilesOnPlainPhone
+{
+    RecordingEvents events;
+    ReferenceChecksum crc;
+    PhoneLink link{crc, events};
+    PlainPhone phone;
+    PhoneFiles files{link, phone};
+    QTemporaryDir dir;
+
+    explicit FilesOnPlainPhone(int maxPacket)
+    {
+        link.plainLinkUp(hex("A0 00 07 10 00") + char(maxPacket >> 8) + char(maxPacket & 0xFF));
+    }
+    QString source(const QByteArray &content, const QString &name = QStringLiteral("probe.bin"))
+    {
+        writeFile(dir.filePath(name), content);
+        return dir.filePath(name);
+    }
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Operation)
@@ -236,6 +293,13 @@ private slots:
     void uploadStagingCases_data();
     void uploadStagingCases();
     void uploadRefusedMidway();
+
+    void plainUploadsAsRecorded_data();
+    void plainUploadsAsRecorded();
+    void plainUploadCases_data();
+    void plainUploadCases();
+    void plainUploadOfAChangingFile();
+    void plainFolderStepsAsRecorded();
 };
 
 void ObexWire::requestsOnTheWire_data()
@@ -590,6 +654,135 @@ void ObexWire::uploadRefusedMidway()
     QCOMPARE(f.phone.blocks().size(), 3);
     QVERIFY(!stagingFileOpen());
     QVERIFY(!stagingFileLeft(f));
+}
+
+void ObexWire::plainUploadsAsRecorded_data()
+{
+    QTest::addColumn<QString>("phone");
+    QTest::newRow("M56v06, 474-byte packets") << QStringLiteral("M56v06");
+    QTest::newRow("S75v47, 8208-byte packets") << QStringLiteral("S75v47");
+}
+
+// Recorded from real phones in plain OBEX (obex.files): probe.bin written, read back
+// and written over. Every request must be the recorded one, byte for byte.
+void ObexWire::plainUploadsAsRecorded()
+{
+    QFETCH(QString, phone);
+    const QList<RecordedExchange> connect = loadRecording(phone + QStringLiteral("-connect.trace"));
+    QVERIFY(!connect.isEmpty());
+    RecordingEvents events;
+    ReferenceChecksum crc;
+    PhoneLink link(crc, events);
+    link.plainLinkUp(connect.first().answer);
+    PlainPhone plain;
+    plain.recorded = loadRecording(phone + QStringLiteral("-files.trace"));
+    QVERIFY(!plain.recorded.isEmpty());
+    PhoneFiles files(link, plain);
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("probe.bin"));
+    try {
+        QVERIFY(writeFile(source, QByteArray(3000, 'A')));
+        QCOMPARE(files.PutFile(source), PutResult::Sent);
+        QCOMPARE(files.GetFile("probe.bin"), std::optional<QByteArray>(QByteArray(3000, 'A')));
+        QVERIFY(writeFile(source, QByteArray(100, 'B')));
+        QCOMPARE(files.PutFile(source), PutResult::Sent);
+    } catch (const std::runtime_error &error) {
+        QFAIL(error.what());
+    }
+    QCOMPARE(plain.recorded.size(), 0);
+}
+
+void ObexWire::plainUploadCases_data()
+{
+    QTest::addColumn<int>("maxPacket");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QList<int>>("pieces"); // file bytes in each packet after the Name, the last final
+    // An empty file still ends with an End-of-Body: a final PUT with the Name alone deletes.
+    QTest::newRow("empty") << 474 << 0 << QList<int>{0};
+    QTest::newRow("one byte") << 474 << 1 << QList<int>{1};
+    QTest::newRow("exactly one piece") << 474 << 468 << QList<int>{468};
+    QTest::newRow("one piece and a byte") << 474 << 469 << QList<int>{468, 1};
+    QTest::newRow("exactly two pieces") << 1030 << 2048 << QList<int>{1024, 1024};
+    // No figure in the CONNECT answer (or one below 255): the packet every OBEX peer takes.
+    QTest::newRow("no packet figure") << 0 << 500 << QList<int>{249, 249, 2};
+}
+
+void ObexWire::plainUploadCases()
+{
+    QFETCH(int, maxPacket);
+    QFETCH(int, length);
+    QFETCH(QList<int>, pieces);
+    FilesOnPlainPhone f(maxPacket);
+    const QByteArray content = randomBytes(length, quint32(length + 1));
+    QCOMPARE(f.files.PutFile(f.source(content)), PutResult::Sent);
+    const QList<QByteArray> &requests = f.phone.requests;
+    QCOMPARE(requests.size(), pieces.size() + 1);
+    QCOMPARE(requests.first(), ObexRequest::putName("probe.bin"));
+    QByteArray sent;
+    for (int i = 0; i < pieces.size(); ++i) {
+        const QByteArray &packet = requests[i + 1];
+        const bool last = i + 1 == pieces.size();
+        const int size = 6 + pieces[i];
+        // Opcode, length, then one Body (End-of-Body in the final one) and nothing after it.
+        QCOMPARE(packet.left(6),
+                 QByteArray(1, last ? char(0x82) : char(0x02)) + char(size >> 8) + char(size & 0xFF)
+                     + (last ? char(0x49) : char(0x48)) + char((size - 3) >> 8) + char((size - 3) & 0xFF));
+        QCOMPARE(packet.size(), size);
+        sent += packet.mid(6);
+    }
+    QCOMPARE(sent, content);
+    QCOMPARE(f.events.logged("sent").last(), QStringLiteral("sent upload %1").arg(pieces.size() + 1));
+    // Read as it goes: nothing is staged.
+    QVERIFY(!QFileInfo::exists(f.dir.filePath(QStringLiteral("temp.tmp"))));
+
+    // From memory, the same packets.
+    FilesOnPlainPhone fromMemory(maxPacket);
+    QCOMPARE(fromMemory.files.PutData("probe.bin", content), PutResult::Sent);
+    QCOMPARE(fromMemory.phone.requests, requests);
+}
+
+// A file that changes while it is sent is not finished: ABORT in place of the final
+// packet, and the upload counts as not sent.
+void ObexWire::plainUploadOfAChangingFile()
+{
+    FilesOnPlainPhone f(474);
+    const QString source = f.source(QByteArray(2000, 'x'));
+    f.phone.beforeAnswer = [&] {
+        if (f.phone.requests.size() == 2)
+            writeFile(source, QByteArray(2100, 'y'));
+    };
+    QCOMPARE(f.files.PutFile(source), PutResult::NotSent);
+    QCOMPARE(f.files.takeRefusal(), std::optional<Refusal>(Refusal::SourceChanged));
+    QCOMPARE(f.phone.requests.last(), hex("FF 00 03"));
+    for (const QByteArray &request : std::as_const(f.phone.requests))
+        QVERIFY(quint8(request.at(0)) != 0x82);
+
+    // A refused piece ends the upload there, no ABORT.
+    FilesOnPlainPhone refused(474);
+    refused.phone.answers = {hex("90 00 03"), hex("90 00 03"), hex("E0 00 03")};
+    QCOMPARE(refused.files.PutFile(refused.source(QByteArray(2000, 'x'))), PutResult::Full);
+    QCOMPARE(refused.phone.requests.size(), 3);
+}
+
+// In plain OBEX the phone goes up the way the recorded phones were taken there: to the
+// root (SETPATH with an empty Name) and down again; no recording shows a parent SETPATH.
+void ObexWire::plainFolderStepsAsRecorded()
+{
+    FilesOnPlainPhone f(474);
+    f.files.enterRootAndRefresh();
+    f.phone.requests.clear();
+    QVERIFY(f.files.ObexSetPath("Data"));
+    QVERIFY(f.files.ObexSetPath("Misc"));
+    QVERIFY(f.files.ObexSetPathUp());
+    QCOMPARE(f.files.PathStack(), (QList<QByteArray>{"Root", "Data"}));
+    QCOMPARE(f.phone.requests.mid(2),
+             (QList<QByteArray>{hex("85 00 08 02 00 01 00 03"),
+                                hex("85 00 12 02 00 01 00 0D 00 44 00 61 00 74 00 61 00 00")}));
+    // Recorded in S66v34 obex.files.
+    QCOMPARE(f.phone.requests.at(1), hex("850012020001000d004d0069007300630000"));
+    QVERIFY(!f.files.climbTo(0));
+    QCOMPARE(f.phone.requests.last(), hex("8500080200010003"));
+    QCOMPARE(f.files.PathStack(), QList<QByteArray>{"Root"});
 }
 
 QTEST_GUILESS_MAIN(ObexWire)

@@ -121,6 +121,8 @@ private slots:
     void speedFrames();
     void modesAndRates_data();
     void modesAndRates();
+    void plainRequestsParsedCarefully_data();
+    void plainRequestsParsedCarefully();
     void recordedExchanges_data();
     void recordedExchanges();
 
@@ -391,6 +393,80 @@ void PhonesimTest::modesAndRates_data()
                                "002e 0062 0069 006e 0000"),
                            hex("a0 0006 49 0003"))};
     QTest::newRow("S65 sends 00 when the port opens") << s65 << QList<Step>{at, reopen, say({}, QByteArray(1, 0))};
+    // The interfaces AT^SIFS names (obexftp, multicobex); a DCA-540 sends no 00 byte.
+    const QStringList usb = {QStringLiteral("--interface"), QStringLiteral("usb")};
+    QTest::newRow("AT^SIFS on a serial cable")
+        << QStringList{} << QList<Step>{say("AT^SIFS\r", "\r\n^SIFS: WIRE\r\n\r\nOK\r\n")};
+    QTest::newRow("AT^SIFS on USB") << usb << QList<Step>{say("AT^SIFS\r", "\r\n^SIFS: USB\r\n\r\nOK\r\n")};
+    QTest::newRow("S65 on USB sends no 00") << s65 + usb << QList<Step>{at, reopen, say({})};
+    // The worst case of a +++ on a DCA-540: deaf until switched off.
+    QTest::newRow("+++ on USB leaves the phone deaf")
+        << usb
+        << QList<Step>{sqwe3,
+                       aborted,
+                       pause(1100),
+                       say("+++"),
+                       pause(1100),
+                       say("at\r"),
+                       say(hex("FF 00 03")),
+                       logged("FAULT +++ on a USB interface, taken for a packet of 0x2B2B bytes: deaf until "
+                              "switched off"),
+                       powerCycle,
+                       at};
+}
+
+void PhonesimTest::plainRequestsParsedCarefully_data()
+{
+    QTest::addColumn<QList<QByteArray>>("requests");
+    QTest::addColumn<QByteArray>("answers"); // the code of each answer
+    QTest::addColumn<QString>("fault"); // how the FAULT line goes on; empty: none
+    const QByteArray nameOnly = ObexRequest::putName("new.bin");
+    QTest::newRow("as the recorded phones were sent")
+        << QList{nameOnly, ObexRequest::putBody("ab"), ObexRequest::putFinal("c")} << hex("90 90 A0") << QString();
+    QTest::newRow("the BFB staging layout")
+        << QList{*ObexRequest::uploadFirst("new.bin", 6, QByteArray("abc") + QByteArray(3, '\0')),
+                 ObexRequest::uploadEnd()}
+        << hex("C0 C0") << "a header shorter than 3 bytes, 3 bytes not parsed";
+    QTest::newRow("a byte after the last header")
+        << QList{nameOnly, packet(0x82, hex("49 0006") + "abcx")} << hex("90 C0") << "bytes after the last header";
+    const QByteArray withLength = packet(0x02, name("new.bin") + hex("C3 00000002"));
+    QTest::newRow("a Body beyond the Length header")
+        << QList{withLength, ObexRequest::putFinal("abc")} << hex("90 C0") << "a Body beyond the Length header";
+    QTest::newRow("a Length that differs from the bytes received")
+        << QList{packet(0x02, name("new.bin") + hex("C3 00000004")), ObexRequest::putFinal("abc")} << hex("90 C0")
+        << "the Length header says 4 bytes, 3 came";
+    QTest::newRow("the file's own Length")
+        << QList{packet(0x02, name("new.bin") + hex("C3 00000003")), ObexRequest::putFinal("abc")} << hex("90 A0")
+        << QString();
+}
+
+// In plain OBEX the phone refuses what a careful OBEX server refuses, and stores nothing of it.
+void PhonesimTest::plainRequestsParsedCarefully()
+{
+    QFETCH(QList<QByteArray>, requests);
+    QFETCH(QByteArray, answers);
+    QFETCH(QString, fault);
+    SimSession s;
+    QVERIFY(writeFile(s.flash(QStringLiteral("keep.txt")), "old"));
+    QVERIFY(s.sim.start(s.flash()));
+    SerialPort port;
+    port.setDevicePath(s.sim.device);
+    QVERIFY(port.open());
+    QVERIFY(port.write("AT^SQWE=3\r"));
+    QVERIFY(readUntil(port, ok).endsWith(ok));
+    for (qsizetype i = 0; i < requests.size(); ++i) {
+        QVERIFY(port.write(requests[i]));
+        const QByteArray answer = readUntil(port, QByteArray(1, answers[i]) + hex("00 03"));
+        QCOMPARE(answer.toHex(' '), (QByteArray(1, answers[i]) + hex("00 03")).toHex(' '));
+    }
+    const bool stored = answers.endsWith(char(0xA0));
+    QCOMPARE(fileTree(s.flash()).size(), stored ? size_t(2) : size_t(1));
+    if (stored)
+        QCOMPARE(readFile(s.flash(QStringLiteral("new.bin"))), QByteArray("abc"));
+    const QStringList faults = s.sim.logLines(QStringLiteral("FAULT careful: "));
+    QCOMPARE(faults.size(), fault.isEmpty() ? 0 : 1);
+    if (!fault.isEmpty())
+        QVERIFY2(faults.first().startsWith(QStringLiteral("FAULT careful: ") + fault), qPrintable(faults.first()));
 }
 
 // A conversation on a bare port: every answer as expected, and none where none is due.

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <optional>
 
 inline QString eventName(LinkState state)
@@ -99,6 +100,8 @@ public:
     int sequence = -1;
     int waitingBytes = -1;
     int waitingBytesUpdates = 0;
+    // Called at the end of every operation (a test changes the phone's files there).
+    std::function<void(PhoneOperation)> finished;
 
     void linkStateChanged(LinkState state) override { log << QStringLiteral("state ") + eventName(state); }
     void connectStep(ConnectStep step) override { log << QStringLiteral("step ") + eventName(step); }
@@ -125,6 +128,8 @@ public:
     void operationFinished(PhoneOperation operation, int packets) override
     {
         log << QStringLiteral("finished %1 %2").arg(eventName(operation)).arg(packets);
+        if (finished)
+            finished(operation);
     }
     void memoryReported(MemoryKind kind, quint32 bytes) override
     {

@@ -184,17 +184,20 @@ private slots:
             events.packetReceived(operation, 1);
         }
         look();
-        for (Refusal refusal : {Refusal::SourceMissing, Refusal::SourceUnreadable, Refusal::StagingUnwritable,
-                                Refusal::StagingTooLarge, Refusal::FolderNameTooLong, Refusal::FileNameTooLong,
-                                Refusal::UploadNameTooLong, Refusal::NameNotEncodable, Refusal::UnsafeLocalName})
+        for (Refusal refusal :
+             {Refusal::SourceMissing, Refusal::SourceUnreadable, Refusal::SourceChanged, Refusal::StagingUnwritable,
+              Refusal::StagingTooLarge, Refusal::FolderNameTooLong, Refusal::FileNameTooLong,
+              Refusal::UploadNameTooLong, Refusal::NameNotEncodable, Refusal::UnsafeLocalName})
             texts << refusalText(refusal);
         events.confirmLargeUpload();
         events.showLinkLost(LinkLoss::Timeout);
+        // A damaged answer in plain OBEX: a word on the noisy line first.
+        events.lineNoiseSeen();
         events.showLinkLost(LinkLoss::BadData);
         for (int error : {ENOSPC, EDQUOT, EACCES, EROFS, ENOENT, EISDIR, ENAMETOOLONG, EFBIG, EIO, EMFILE})
             texts << LocalFiles::reasonFor(LocalFileError::fromErrno(error));
 
-        QCOMPARE(messages.requests.size(), 12);
+        QCOMPARE(messages.requests.size(), 13);
         for (const MessageBoxes::Request &request : messages.requests)
             texts << request.title << request.text;
         const QStringList found = russianTexts(texts);

@@ -293,6 +293,10 @@
         <translation>Cannot read the file.</translation>
     </message>
     <message>
+        <source>Файл изменился во время копирования! Скопируйте его ещё раз.</source>
+        <translation>The file changed while it was copied. Copy it again.</translation>
+    </message>
+    <message>
         <source>Не могу записать временный файл temp.tmp! Проверьте, есть ли место на диске.</source>
         <translation>Cannot write the staging file temp.tmp. Check that there is room on the disk.</translation>
     </message>
@@ -453,6 +457,14 @@
     <message>
         <source>ОШИБКА ПРИЕМА ДАННЫХ!!!</source>
         <translation>Data receive error</translation>
+    </message>
+    <message>
+        <source>Помехи на линии!!!</source>
+        <translation>Noise on the line</translation>
+    </message>
+    <message>
+        <source>Ответ телефона пришёл искажённым: на линии помехи. Без BFB данные не защищены контрольной суммой, и скопированные файлы могли прийти с ошибками. Проверьте их и кабель!!!</source>
+        <translation>The phone&apos;s answer arrived damaged: the line is noisy. Without BFB the data carry no checksum, so files copied may have arrived with errors. Check them, and the cable.</translation>
     </message>
 </context>
 <context>
