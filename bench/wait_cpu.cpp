@@ -6,8 +6,8 @@
 //   wait_cpu [--hangup] [seconds]
 
 #include "linkaccess.h"
-#include "phonelink.h"
 #include "pty.h"
+#include "serialline.h"
 #include "sumletcontrol.h"
 
 #include <QCoreApplication>
@@ -58,8 +58,8 @@ int main(int argc, char **argv)
 
     Pty phone;
     MonitorCount events;
-    PhoneLink link(*crc, events);
-    if (!PhoneLinkTestAccess::openAsConnected(link, phone.slavePath(), &error)) {
+    SerialLine link(*crc, events);
+    if (!SerialLineTestAccess::openAsConnected(link, phone.slavePath(), &error)) {
         std::fprintf(stderr, "open: %s\n", qPrintable(error));
         return 1;
     }

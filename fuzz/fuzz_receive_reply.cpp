@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::size_t replies = 0;
     try {
         do {
-            const PhoneLink::Reply reply = link->ReceiveReply();
+            const SerialLine::Reply reply = link->ReceiveReply();
             ++replies;
             // An acknowledgement takes five bytes; a data block ten more than its packet
             // (frame header, block header, CRC).

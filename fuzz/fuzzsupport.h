@@ -6,8 +6,8 @@
 
 #include "checksum.h"
 #include "linkaccess.h"
-#include "phonelink.h"
 #include "pty.h"
+#include "serialline.h"
 
 #include <QByteArray>
 #include <QString>
@@ -54,15 +54,15 @@ public:
 
 // A fresh link on the phone's pseudo-terminal, in single-byte mode as after the
 // connect procedure. A time-out is final for a link, so every input gets its own.
-inline std::unique_ptr<PhoneLink> openLink(const PhoneEnd &phone, PhoneEvents &events, Checksum &crc)
+inline std::unique_ptr<SerialLine> openLink(const PhoneEnd &phone, PhoneEvents &events, Checksum &crc)
 {
     phone.discardQueues();
-    auto link = std::make_unique<PhoneLink>(crc, events);
+    auto link = std::make_unique<SerialLine>(crc, events);
     link->setTimeoutInterval(TimeoutMs);
     link->setQuietInterval(1);
     link->setPauseScale(0);
     QString reason;
-    if (!PhoneLinkTestAccess::openAsConnected(*link, phone.slavePath(), &reason)) {
+    if (!SerialLineTestAccess::openAsConnected(*link, phone.slavePath(), &reason)) {
         std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(phone.slavePath()), qPrintable(reason));
         std::abort();
     }

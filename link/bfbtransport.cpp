@@ -1,7 +1,7 @@
 #include "bfbtransport.h"
 
 #include "checksum.h"
-#include "phonelink.h"
+#include "serialline.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ bool isFolderListing(const QByteArray &request)
 
 } // namespace
 
-BfbTransport::BfbTransport(PhoneLink &link) : m_link(link) {}
+BfbTransport::BfbTransport(SerialLine &link) : m_link(link) {}
 
 char BfbTransport::commandFor(const QByteArray &request, int sequence)
 {
@@ -56,7 +56,7 @@ QByteArray BfbTransport::dataBlock(char command, int sequence, const QByteArray 
     return block;
 }
 
-QByteArray BfbTransport::connectFrames(const QByteArray &connectRequest, PhoneLink &link)
+QByteArray BfbTransport::connectFrames(const QByteArray &connectRequest, SerialLine &link)
 {
     return link.framed(dataBlock(commandFor(connectRequest, 0), 0, connectRequest, link.crc()));
 }

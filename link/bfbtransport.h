@@ -5,7 +5,7 @@
 #include <QByteArray>
 
 class Checksum;
-class PhoneLink;
+class SerialLine;
 
 // OBEX packets in BFB data blocks on the phone link. A request goes out as one data
 // block with the link's next sequence number, cut into frames of at most 32 payload
@@ -15,7 +15,7 @@ class PhoneLink;
 class BfbTransport : public ObexTransport
 {
 public:
-    explicit BfbTransport(PhoneLink &link);
+    explicit BfbTransport(SerialLine &link);
 
     QByteArray exchange(const QByteArray &request) override;
 
@@ -26,8 +26,8 @@ public:
     static QByteArray dataBlock(char command, int sequence, const QByteArray &packet, Checksum &crc);
     // The CONNECT request's frames for one write: its block carries sequence number 0,
     // and sending it leaves the counter as it is.
-    static QByteArray connectFrames(const QByteArray &connectRequest, PhoneLink &link);
+    static QByteArray connectFrames(const QByteArray &connectRequest, SerialLine &link);
 
 private:
-    PhoneLink &m_link;
+    SerialLine &m_link;
 };

@@ -10,7 +10,7 @@ class ChosenTransport : public ObexTransport
 {
 public:
     // link and connector must outlive the transport.
-    ChosenTransport(PhoneLink &link, const PhoneConnector &connector)
+    ChosenTransport(SerialLine &link, const PhoneConnector &connector)
         : m_bfb(link), m_plain(link), m_connector(connector)
     {}
 

@@ -11,12 +11,12 @@ namespace {
 
 // Caps of the steps: each reads until its answer is in, for at least the pause the
 // step once waited for in full, and a slow phone gets a while longer.
-constexpr int AtCapMs = 500 + PhoneLink::SlowAnswerGraceMs;
+constexpr int AtCapMs = 500 + SerialLine::SlowAnswerGraceMs;
 // The first "at" gets the old pause alone; a slower phone gets its time after the search.
 constexpr int FirstAtCapMs = 500;
 constexpr int AtTries = 3;
-constexpr int FrameCapMs = 600 + PhoneLink::SlowAnswerGraceMs;
-constexpr int ConnectCapMs = 1200 + PhoneLink::SlowAnswerGraceMs;
+constexpr int FrameCapMs = 600 + SerialLine::SlowAnswerGraceMs;
+constexpr int ConnectCapMs = 1200 + SerialLine::SlowAnswerGraceMs;
 constexpr int SetupReplyMinimum = 4;
 // A phone changes its rate about this long after its answer to a speed frame.
 constexpr int SpeedSwitchPauseMs = 100;
@@ -67,7 +67,7 @@ bool wholePacket(const QByteArray &answer)
 
 } // namespace
 
-PhoneConnector::PhoneConnector(PhoneLink &link, QByteArray connectRequest)
+PhoneConnector::PhoneConnector(SerialLine &link, QByteArray connectRequest)
     : m_link(link), m_events(link.events()), m_connectRequest(std::move(connectRequest))
 {}
 
@@ -164,7 +164,7 @@ bool PhoneConnector::wake()
 
 bool PhoneConnector::run(const ListRoot &listRoot)
 {
-    PhoneLink &link = m_link;
+    SerialLine &link = m_link;
     if (link.linkState() != LinkState::Enable) {
         close();
         return false;
@@ -239,7 +239,7 @@ bool PhoneConnector::runPlain(PlainSwitch switched, const ListRoot &listRoot)
 
 std::optional<ConnectFailure> PhoneConnector::connectBfb()
 {
-    PhoneLink &link = m_link;
+    SerialLine &link = m_link;
     m_bfbSetupUnanswered = false;
     const auto failed = [this](ConnectFailure failure) -> std::optional<ConnectFailure> {
         // A phone switched to BFB mode is not left there by a failed attempt.

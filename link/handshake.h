@@ -2,7 +2,7 @@
 
 #include "linkchoice.h"
 #include "phonefamily.h"
-#include "phonelink.h"
+#include "serialline.h"
 
 #include <QByteArray>
 #include <QString>
@@ -58,7 +58,7 @@ public:
     static std::optional<QByteArray> speedFrameFor(int baud);
 
     // connectRequest: the OBEX CONNECT packet that opens the connection once the link is set up.
-    PhoneConnector(PhoneLink &link, QByteArray connectRequest);
+    PhoneConnector(SerialLine &link, QByteArray connectRequest);
 
     // The click procedure of the hidden `Command1`. With the link state "enable" it
     // attempts a connection and, once the link is up, calls listRoot; with
@@ -136,7 +136,7 @@ private:
     // The end of a successful attempt: link up, root listed.
     bool linkUp(const ListRoot &listRoot);
 
-    PhoneLink &m_link;
+    SerialLine &m_link;
     PhoneEvents &m_events;
     const QByteArray m_connectRequest;
     QString m_model;

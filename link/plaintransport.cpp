@@ -1,6 +1,6 @@
 #include "plaintransport.h"
 
-#include "phonelink.h"
+#include "serialline.h"
 
 #include <QDeadlineTimer>
 
@@ -11,7 +11,7 @@ constexpr int BitsPerByte = 10; // start, 8 data bits, stop
 
 } // namespace
 
-PlainTransport::PlainTransport(PhoneLink &link) : m_link(link) {}
+PlainTransport::PlainTransport(SerialLine &link) : m_link(link) {}
 
 qint64 PlainTransport::answerCapMs(int length, int baud, int timeoutMs)
 {

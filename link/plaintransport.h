@@ -5,7 +5,7 @@
 
 #include <QByteArray>
 
-class PhoneLink;
+class SerialLine;
 
 // Plain OBEX on the line, as phones speak it after "AT^SQWE=3": each packet is its
 // opcode or response code and a 16-bit big-endian length, nothing around it. The line
@@ -23,7 +23,7 @@ public:
     static constexpr int MaxAnswer = 0x4006;
 
     // link must outlive the transport; its port is open and the phone in OBEX mode.
-    explicit PlainTransport(PhoneLink &link);
+    explicit PlainTransport(SerialLine &link);
 
     QByteArray exchange(const QByteArray &request) override;
 
@@ -35,5 +35,5 @@ private:
     // Drains the line, then ends the link with loss.
     [[noreturn]] void fail(LinkLoss loss);
 
-    PhoneLink &m_link;
+    SerialLine &m_link;
 };

@@ -4,7 +4,7 @@
 #include "obexrequests.h"
 #include "obexresponses.h"
 #include "obextransport.h"
-#include "phonelink.h"
+#include "serialline.h"
 #include "staging.h"
 #include "workingfiles.h"
 
@@ -83,7 +83,7 @@ std::optional<UploadSource> inspectUploadSource(const QString &localPath, Refusa
     return UploadSource{*name, stagedLength};
 }
 
-PhoneFiles::PhoneFiles(PhoneLink &phoneLink, ObexTransport &obexTransport)
+PhoneFiles::PhoneFiles(SerialLine &phoneLink, ObexTransport &obexTransport)
     : link(phoneLink), transport(obexTransport), events(phoneLink.events())
 {}
 
@@ -301,7 +301,7 @@ std::optional<Staging::Layout> PhoneFiles::uploadLayout(const QByteArray &name) 
 
 PutResult PhoneFiles::PutFile(const QString &localPath, const QByteArray &phoneName)
 {
-    const PhoneLink::QuietMonitor quietMonitor(link);
+    const SerialLine::QuietMonitor quietMonitor(link);
 
     const QString stagingPath = workingDirectory.isEmpty()
         ? WorkingFiles::stagingFilePath()
@@ -342,7 +342,7 @@ PutResult PhoneFiles::PutFile(const QString &localPath, const QByteArray &phoneN
 
 PutResult PhoneFiles::PutData(const QByteArray &name, const QByteArray &content)
 {
-    const PhoneLink::QuietMonitor quietMonitor(link);
+    const SerialLine::QuietMonitor quietMonitor(link);
     const std::optional<Staging::Layout> layout = uploadLayout(name);
     if (!layout) {
         refuse(Refusal::UploadNameTooLong);

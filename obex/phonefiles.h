@@ -13,7 +13,7 @@
 #include "obexresponses.h"
 
 class ObexTransport;
-class PhoneLink;
+class SerialLine;
 class QIODevice;
 
 enum class PutResult {
@@ -63,7 +63,7 @@ public:
     static constexpr char RootEntry[] = "Root";
 
     // link: its events, its monitor and the phone's announced packet size.
-    PhoneFiles(PhoneLink &link, ObexTransport &transport);
+    PhoneFiles(SerialLine &link, ObexTransport &transport);
 
     const QList<QByteArray> &PathStack() const { return pathStack; }
     // "Mobile:\" and every PathStack entry followed by a backslash.
@@ -146,7 +146,7 @@ private:
     PutResult sendStaged(QIODevice &staging, const QByteArray &name, qint64 sourceLength, Staging::Layout layout);
     PutResult sendStagingFile(QIODevice &staging, const QByteArray &name, qint64 stagingLength, Staging::Layout layout);
 
-    PhoneLink &link;
+    SerialLine &link;
     ObexTransport &transport;
     PhoneEvents &events;
     QList<QByteArray> pathStack;

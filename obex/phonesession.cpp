@@ -5,7 +5,7 @@
 #include "handshake.h"
 #include "obexrequests.h"
 #include "phonefiles.h"
-#include "phonelink.h"
+#include "serialline.h"
 #include "staging.h"
 #include "workingfiles.h"
 
@@ -129,7 +129,7 @@ struct PhoneSession::Parts
 
     SplitEvents events; // first: the link reports to it
 
-    PhoneLink link;
+    SerialLine link;
     PhoneConnector connector;
     ChosenTransport transport; // after the connector, whose mode it follows
     PhoneFiles files;
@@ -142,7 +142,7 @@ struct PhoneSession::Parts
     std::optional<LinkLoss> lost; // since the last connect
 };
 
-const int PhoneSession::DefaultTimeoutMs = PhoneLink::DefaultTimeoutMs;
+const int PhoneSession::DefaultTimeoutMs = SerialLine::DefaultTimeoutMs;
 const int PhoneSession::UploadPieceSize = Staging::PieceSize;
 const int PhoneSession::MaxMovePathUnits = ObexRequest::MaxMovePathUnits;
 
@@ -231,7 +231,7 @@ void PhoneSession::close()
     m_parts->connector.close();
 }
 
-PhoneLink &PhoneSession::link()
+SerialLine &PhoneSession::link()
 {
     return m_parts->link;
 }

@@ -15,7 +15,7 @@
 
 class Checksum;
 class PhoneFiles;
-class PhoneLink;
+class SerialLine;
 
 // The one way from a front end to the phone: the link with its port settings, the
 // connect procedure, the phone's limits and the phone's files. Connects once; the
@@ -185,7 +185,7 @@ private:
     friend struct PhoneSessionTestAccess; // tests reach the link and the files below
     struct Parts;
 
-    PhoneLink &link();
+    SerialLine &link();
     PhoneFiles &files();
     using Upload = std::function<PhoneResult(const QByteArray &phoneName)>;
 

@@ -9,10 +9,10 @@
 #include "bfbtransport.h"
 #include "handshake.h"
 #include "linkaccess.h"
-#include "phonelink.h"
 #include "plaintransport.h"
 #include "pty.h"
 #include "recordingevents.h"
+#include "serialline.h"
 #include "serialport.h"
 #include "testprocess.h"
 
@@ -46,14 +46,14 @@ struct LinkOnPty
     Pty pty;
     RecordingEvents events;
     std::unique_ptr<Checksum> crc = makeChecksum();
-    PhoneLink link{*crc, events};
+    SerialLine link{*crc, events};
     QObject timers; // context of a test's timers: none outlives the test
 
     explicit LinkOnPty(bool opened = true)
     {
         QString reason;
         link.setDevicePath(pty.slavePath());
-        if (opened && !PhoneLinkTestAccess::openAsConnected(link, pty.slavePath(), &reason))
+        if (opened && !SerialLineTestAccess::openAsConnected(link, pty.slavePath(), &reason))
             throw std::runtime_error(reason.toStdString());
         link.setQuietInterval(QuietMs);
         link.setResendInterval(ResendMs);
@@ -188,7 +188,7 @@ using Rule = ScriptedPhone::Rule;
 
 // The link acknowledgement, then the CONNECT response in one frame: 47 bytes.
 const QByteArray ConnectAnswer =
-    PhoneLink::AckFrame + bfbFrame(hex("02FD000020 A000201000040046") + QByteArray(24, char(0x11)) + hex("C1C2"));
+    SerialLine::AckFrame + bfbFrame(hex("02FD000020 A000201000040046") + QByteArray(24, char(0x11)) + hex("C1C2"));
 
 std::vector<Rule> workingPhone()
 {
@@ -434,9 +434,9 @@ void FramesTest::sequenceWrapsAfter255()
     LinkOnPty t;
     // Blocks and prebuilt frames advance the counter alike.
     for (const bool prebuilt : {false, true}) {
-        PhoneLinkTestAccess::setSequence(t.link, 255);
+        SerialLineTestAccess::setSequence(t.link, 255);
         for (const int next : {0, 1}) {
-            t.pty.send(PhoneLink::AckFrame);
+            t.pty.send(SerialLine::AckFrame);
             if (prebuilt)
                 t.link.SendPrebuilt(hex("160117AA"));
             else
@@ -519,7 +519,7 @@ void FramesTest::repeatIsAcknowledgedAgainAndDropped()
     // The acknowledgement was lost: the phone sends block 4 again before block 5.
     t.pty.send(first + bfbFrames(bfbBlock(5, hex("A00003"))));
     QCOMPARE(t.link.ReceiveReply().packet, hex("A00003"));
-    QCOMPARE(t.pty.drain(), PhoneLink::AckFrame + PhoneLink::AckFrame);
+    QCOMPARE(t.pty.drain(), SerialLine::AckFrame + SerialLine::AckFrame);
     QCOMPARE(t.events.repairs, QList<LinkRepair>{LinkRepair::RepeatAcknowledged});
 }
 
@@ -530,7 +530,7 @@ void FramesTest::unacknowledgedBlockGoesAgain()
     const QByteArray frames = hex("160A1C") + block;
     // The first copy is lost on the way; a phone slower than the resend acknowledges
     // both copies before its response, and neither is taken for the response.
-    const QByteArray answer = PhoneLink::AckFrame + PhoneLink::AckFrame + bfbFrames(bfbBlock(1, hex("A00003")));
+    const QByteArray answer = SerialLine::AckFrame + SerialLine::AckFrame + bfbFrames(bfbBlock(1, hex("A00003")));
     ScriptedPhone phone(t.pty, {{frames + frames, answer}});
     QElapsedTimer clock;
     clock.start();
@@ -626,12 +626,12 @@ void FramesTest::transportAcknowledgesTheAnswer()
     QFETCH(QByteArray, sent);
     QFETCH(int, sequence);
     LinkOnPty t;
-    PhoneLinkTestAccess::setSequence(t.link, sequence);
+    SerialLineTestAccess::setSequence(t.link, sequence);
     const QByteArray response = hex("A0 00 06 49 00 03");
-    ScriptedPhone phone(t.pty, {{sent, PhoneLink::AckFrame + bfbFrames(bfbBlock(4, response))}});
+    ScriptedPhone phone(t.pty, {{sent, SerialLine::AckFrame + bfbFrames(bfbBlock(4, response))}});
     BfbTransport transport(t.link);
     QCOMPARE(transport.exchange(request), response);
-    QTRY_COMPARE(phone.received(), sent + PhoneLink::AckFrame);
+    QTRY_COMPARE(phone.received(), sent + SerialLine::AckFrame);
     QCOMPARE(t.link.bfbSequence(), qint16(sequence + 1));
     QCOMPARE(t.events.sequence, reported);
 }
@@ -750,7 +750,7 @@ void FramesTest::connectsAndListsTheRoot_data()
     QTest::addColumn<std::optional<int>>("maxPacket");
     // M56v06's answer as recorded: 474 bytes, connection id 00000100, Who the Siemens UUID.
     const QByteArray recorded = hex("a0001f10 0001da cb00000100 4a0013 6b01cb31410611d49a770050da3f471f");
-    const auto answer = [](QByteArray packet) { return PhoneLink::AckFrame + bfbFrames(bfbBlock(0, packet, 0x02)); };
+    const auto answer = [](QByteArray packet) { return SerialLine::AckFrame + bfbFrames(bfbBlock(0, packet, 0x02)); };
     QTest::newRow("recorded x55") << answer(recorded) << std::optional<int>(474);
     QTest::newRow("x65") << answer(QByteArray(recorded).replace(5, 2, hex("0406"))) << std::optional<int>(1030);
     QTest::newRow("below 255") << answer(QByteArray(recorded).replace(5, 2, hex("0010"))) << std::optional<int>();
@@ -764,16 +764,16 @@ void FramesTest::connectsAndListsTheRoot()
     std::vector<Rule> rules = workingPhone();
     rules.back().reply = answer;
     ScriptedPhone phone(a.pty, rules);
-    PhoneLinkTestAccess::setSequence(a.link, 42);
+    SerialLineTestAccess::setSequence(a.link, 42);
     int listings = 0;
     QVERIFY(a.connector.run([&] {
         ++listings;
         // The link is up: single-byte mode, first block after CONNECT carries 1.
         QCOMPARE(a.link.bfbSequence(), qint16(1));
-        QCOMPARE(PhoneLinkTestAccess::readLength(a.link), SerialPort::SingleByte);
-        QVERIFY(PhoneLinkTestAccess::connectedMonitorRunning(a.link));
+        QCOMPARE(SerialLineTestAccess::readLength(a.link), SerialPort::SingleByte);
+        QVERIFY(SerialLineTestAccess::connectedMonitorRunning(a.link));
         QCOMPARE(a.events.log, Complete.mid(0, 11));
-        QTRY_COMPARE(phone.received(), requests(workingPhone()) + PhoneLink::AckFrame);
+        QTRY_COMPARE(phone.received(), requests(workingPhone()) + SerialLine::AckFrame);
         QCOMPARE(a.link.bytesWaiting(), 0); // the CONNECT answer was read whole
     }));
     QTEST(a.link.phoneMaxPacket(), "maxPacket");
@@ -831,7 +831,7 @@ void FramesTest::failedSteps()
     QCOMPARE(a.events.log, expected);
     QVERIFY(!a.link.isPortOpen());
     QCOMPARE(a.link.linkState(), LinkState::Enable);
-    QVERIFY(!PhoneLinkTestAccess::connectedMonitorRunning(a.link));
+    QVERIFY(!SerialLineTestAccess::connectedMonitorRunning(a.link));
     QCOMPARE(phone.received(), requests(rules) + after);
 }
 
@@ -870,7 +870,7 @@ void FramesTest::speedStep()
     ScriptedPhone phone(a.pty, rules);
     QVERIFY(a.connector.run([&] { QCOMPARE(a.link.lineRate(), confirmed ? speed : 57600); }));
 
-    QTRY_COMPARE(phone.received(), requests(rules) + PhoneLink::AckFrame);
+    QTRY_COMPARE(phone.received(), requests(rules) + SerialLine::AckFrame);
     const QString event =
         (confirmed ? QStringLiteral("speed %1") : QStringLiteral("speed %1 not confirmed")).arg(speed);
     QCOMPARE(a.events.log, Complete.mid(0, 8) + QStringList{event} + Complete.mid(8));
@@ -884,9 +884,9 @@ void FramesTest::runWhileLinkedClosesTheLink_data()
 
     const QByteArray disconnect = bfbFrame(bfbBlock(17, hex("810003")));
     const QByteArray answers =
-        PhoneLink::AckFrame + bfbFrame(bfbBlock(1, hex("A00003")), 0x16) + bfbFrame(QByteArray("\r\nOK\r\n"), 0x06);
+        SerialLine::AckFrame + bfbFrame(bfbBlock(1, hex("A00003")), 0x16) + bfbFrame(QByteArray("\r\nOK\r\n"), 0x06);
     QTest::newRow("phone that answers") << 57600 << answers
-                                        << disconnect + PhoneLink::AckFrame + PhoneConnector::LeaveBfbFrame;
+                                        << disconnect + SerialLine::AckFrame + PhoneConnector::LeaveBfbFrame;
     QTest::newRow("silent phone") << 57600 << QByteArray() << disconnect + PhoneConnector::LeaveBfbFrame;
     // Back to the start rate first: the phone hears the leave frame only there.
     QTest::newRow("raised rate") << 115200 << QByteArray()
@@ -910,7 +910,7 @@ void FramesTest::runWhileLinkedClosesTheLink()
         ScriptedPhone phone(a.pty, rules);
         QVERIFY(a.connector.run([] {}));
     }
-    PhoneLinkTestAccess::setSequence(a.link, 17);
+    SerialLineTestAccess::setSequence(a.link, 17);
     a.events.log.clear();
     ScriptedPhone phone(a.pty, {{sent.left(13), answers}});
     QElapsedTimer clock;
@@ -919,7 +919,7 @@ void FramesTest::runWhileLinkedClosesTheLink()
     QVERIFY(clock.elapsed() < 1000); // scaled down from at most 1.5 s
     QCOMPARE(a.events.log, QStringList{QStringLiteral("state enable")});
     QVERIFY(!a.link.isPortOpen());
-    QVERIFY(!PhoneLinkTestAccess::connectedMonitorRunning(a.link));
+    QVERIFY(!SerialLineTestAccess::connectedMonitorRunning(a.link));
     QCOMPARE(a.link.bfbSequence(), qint16(1));
     QTRY_COMPARE(phone.received(), sent);
 }
@@ -1065,7 +1065,7 @@ void FramesTest::plainModeChosen()
     QCOMPARE(a.connector.linkMode(), mode);
     QTEST(a.link.phoneMaxPacket(), "maxPacket");
     QTEST(a.events.log, "events");
-    QTRY_COMPARE(phone.received(), requests(rules) + (mode == LinkMode::Bfb ? PhoneLink::AckFrame : QByteArray()));
+    QTRY_COMPARE(phone.received(), requests(rules) + (mode == LinkMode::Bfb ? SerialLine::AckFrame : QByteArray()));
     QCOMPARE(a.link.bytesWaiting(), 0);
 }
 

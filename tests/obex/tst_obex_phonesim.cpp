@@ -42,7 +42,7 @@ public:
     std::unique_ptr<Checksum> crc;
     RecordingEvents events;
     std::unique_ptr<PhoneSession> session;
-    PhoneLink *link = nullptr;
+    SerialLine *link = nullptr;
     PhoneFiles *files = nullptr;
     FolderListing rootListing;
 
@@ -254,7 +254,7 @@ void ObexPhonesim::roundTrips()
     QCOMPARE(shared.files->GetFile(fileName.toLatin1()), std::optional<QByteArray>(content));
     QVERIFY(shared.files->ObexSetPathUp());
     QCOMPARE(shared.files->PathStack(), QList<QByteArray>{"Root"});
-    QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(*shared.link));
+    QVERIFY(SerialLineTestAccess::idleMonitorRunning(*shared.link));
 }
 
 // A source whose length the file system does not tell in advance (files under

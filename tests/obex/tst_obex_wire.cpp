@@ -143,14 +143,14 @@ struct FilesOnPhone
     RecordingEvents events;
     ReferenceChecksum crc;
     PhoneSession session{crc, events};
-    PhoneLink &link = PhoneSessionTestAccess::link(session);
+    SerialLine &link = PhoneSessionTestAccess::link(session);
     PhoneFiles &files = PhoneSessionTestAccess::files(session);
     QTemporaryDir dir; // where uploads are staged
 
     FilesOnPhone()
     {
         QString reason;
-        if (!PhoneLinkTestAccess::openAsConnected(link, phone.devicePath(), &reason))
+        if (!SerialLineTestAccess::openAsConnected(link, phone.devicePath(), &reason))
             throw std::runtime_error(reason.toStdString());
         link.setTimeoutInterval(2000);
         session.setWorkingDirectory(dir.path());
@@ -299,7 +299,7 @@ void ObexWire::requestsOnTheWire_data()
     QTest::newRow("upload at sequence 4")
         << 4 << success + success << Operation([](FilesOnPhone &f) {
                return f.files.PutFile(sourceFile(f, QStringLiteral("a.txt"), "abc")) == PutResult::Sent
-                   && PhoneLinkTestAccess::idleMonitorRunning(f.link) && !stagingFileLeft(f);
+                   && SerialLineTestAccess::idleMonitorRunning(f.link) && !stagingFileLeft(f);
            })
         << sent(4, "02 00 20 01 00 0F 00 61 00 2E 00 74 00 78 00 74 00 00 C3 00 00 00 06 48 00 06 61 62 63 00 00 00")
             + Ack + sent(5, "82 00 06 49 00 03") + Ack;
@@ -312,7 +312,7 @@ void ObexWire::requestsOnTheWire()
     QFETCH(Operation, operation);
     QFETCH(QByteArray, wire);
     FilesOnPhone f;
-    PhoneLinkTestAccess::setSequence(f.link, sequence);
+    SerialLineTestAccess::setSequence(f.link, sequence);
     for (const QByteArray &answer : responses)
         f.phone.respond(answer);
     QVERIFY(operation(f));
@@ -343,7 +343,7 @@ void ObexWire::pathStackFollowsThePhone()
 void ObexWire::listingInThreePackets()
 {
     FilesOnPhone f;
-    PhoneLinkTestAccess::setSequence(f.link, 1);
+    SerialLineTestAccess::setSequence(f.link, 1);
     f.phone.respond(response(char(0x90), bodyHeader("<folder name=\"Sms\"/>")));
     f.phone.respond(response(char(0x90), bodyHeader("<file name=\"a.mid\" size=\"5\"/>")));
     f.phone.respond(response(char(0xA0), bodyHeader("<file name=\"b.jar\" size=\"7\"/>", 0x49)));
@@ -500,7 +500,7 @@ void ObexWire::refusedBeforeSending()
     QTEST(refusals, "refusals");
     f.phone.settle();
     QVERIFY(f.phone.received().isEmpty());
-    QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(f.link));
+    QVERIFY(SerialLineTestAccess::idleMonitorRunning(f.link));
     QVERIFY(!stagingFileOpen());
     QVERIFY(!stagingFileLeft(f));
 }
@@ -582,7 +582,7 @@ void ObexWire::uploadRefusedMidway()
     // First, one Next, the refusal acknowledged, then nothing.
     QCOMPARE(f.phone.blocks().size(), 2);
     QVERIFY(f.phone.received().endsWith(Ack));
-    QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(f.link));
+    QVERIFY(SerialLineTestAccess::idleMonitorRunning(f.link));
     QVERIFY(!stagingFileOpen());
     QVERIFY(!stagingFileLeft(f));
 

@@ -31,7 +31,7 @@ QByteArray name(const char *text)
 }
 
 // One request through the program's link; the response packet.
-QByteArray request(PhoneLink &link, const QByteArray &packet)
+QByteArray request(SerialLine &link, const QByteArray &packet)
 {
     return BfbTransport(link).exchange(packet);
 }
@@ -168,7 +168,7 @@ void PhonesimTest::noiseFromTheSeed()
         if (!s.sim.start(s.flash(), {option, QString::number(rate), QStringLiteral("--seed"), QLatin1String(seed)}))
             return QStringList{QStringLiteral("no phone")};
         RecordingEvents events;
-        PhoneLink link(*crc, events);
+        SerialLine link(*crc, events);
         link.setDevicePath(s.sim.device);
         link.setPauseScale(0.5);
         if (!link.openPort() || !link.writeRaw(QByteArray("at\r\n").repeated(200)))
@@ -244,7 +244,7 @@ void PhonesimTest::brokenOffUploadLeavesNothing()
     SimSession s;
     QVERIFY(writeFile(s.flash(QStringLiteral("keep.txt")), "old content"));
     QVERIFY(s.connect(*crc));
-    PhoneLink &link = PhoneSessionTestAccess::link(*s.session);
+    SerialLine &link = PhoneSessionTestAccess::link(*s.session);
     QCOMPARE(request(link, *ObexRequest::uploadFirst("keep.txt", 1000, QByteArray(400, 'n'))), hex("90 00 03"));
     QCOMPARE(fileTree(s.flash()).size(), size_t(2)); // with the hidden part
     link.closePort();
@@ -276,7 +276,7 @@ void PhonesimTest::speedFrames()
     QFETCH(QString, logged);
     SimSession s;
     QVERIFY(s.connect(*crc));
-    PhoneLink &link = PhoneSessionTestAccess::link(*s.session);
+    SerialLine &link = PhoneSessionTestAccess::link(*s.session);
     QVERIFY(link.writeRaw(frame));
     QByteArray answer;
     while (answer.size() < frame.size())
@@ -294,7 +294,7 @@ void PhonesimTest::modesAndRates_data()
     const QByteArray to115200 = *PhoneConnector::speedFrameFor(115200);
     const QByteArray accepted = to115200.left(3) + char(0xCC) + to115200.mid(4);
     const Step faster = say(to115200, accepted);
-    const QByteArray ack = PhoneLink::AckFrame;
+    const QByteArray ack = SerialLine::AckFrame;
     // The recorded x55/x60 phones answer AT at every rate the program uses, 19200 to 230400.
     QTest::newRow("AT at every rate") << QStringList{}
                                       << QList<Step>{rate(19200), at,           rate(38400), at,          rate(115200),

@@ -3,14 +3,14 @@
 // What only tests do to a link: set its sequence counter, and open its port on a
 // device in single-byte mode as after the connect procedure.
 
-#include "phonelink.h"
+#include "serialline.h"
 
 #include <QString>
 
-struct PhoneLinkTestAccess
+struct SerialLineTestAccess
 {
-    static void setSequence(PhoneLink &link, int sequence) { link.BfbSequence = qint16(sequence); }
-    static bool openAsConnected(PhoneLink &link, const QString &device, QString *reason)
+    static void setSequence(SerialLine &link, int sequence) { link.BfbSequence = qint16(sequence); }
+    static bool openAsConnected(SerialLine &link, const QString &device, QString *reason)
     {
         link.Comm1.setDevicePath(device);
         if (!link.Comm1.open(reason))
@@ -18,8 +18,8 @@ struct PhoneLinkTestAccess
         link.Comm1.setReadLength(SerialPort::SingleByte);
         return true;
     }
-    static int portNumber(const PhoneLink &link) { return link.Comm1.portNumber(); }
-    static int readLength(const PhoneLink &link) { return link.Comm1.readLength(); }
-    static bool connectedMonitorRunning(const PhoneLink &link) { return link.Timer2.isActive(); }
-    static bool idleMonitorRunning(const PhoneLink &link) { return link.Timer1.isActive(); }
+    static int portNumber(const SerialLine &link) { return link.Comm1.portNumber(); }
+    static int readLength(const SerialLine &link) { return link.Comm1.readLength(); }
+    static bool connectedMonitorRunning(const SerialLine &link) { return link.Timer2.isActive(); }
+    static bool idleMonitorRunning(const SerialLine &link) { return link.Timer1.isActive(); }
 };

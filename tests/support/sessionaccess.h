@@ -8,6 +8,6 @@
 
 struct PhoneSessionTestAccess
 {
-    static PhoneLink &link(PhoneSession &session) { return session.link(); }
+    static SerialLine &link(PhoneSession &session) { return session.link(); }
     static PhoneFiles &files(PhoneSession &session) { return session.files(); }
 };

@@ -36,7 +36,7 @@ struct SimSession
             return false;
         session = std::make_unique<PhoneSession>(crc, events);
         session->setWorkingDirectory(dir.path());
-        PhoneLink &link = PhoneSessionTestAccess::link(*session);
+        SerialLine &link = PhoneSessionTestAccess::link(*session);
         link.setDevicePath(sim.device);
         link.setTimeoutInterval(timeoutMs);
         link.setResendInterval(resendMs);

@@ -80,7 +80,7 @@ private slots:
         QCOMPARE(form.controls().FileList->view(), PhoneFileList::View::LargeIcons);
         QVERIFY(form.commands().skipFolderCheck());
         QVERIFY(PhoneSessionTestAccess::link(form.commands().session()).rts());
-        QCOMPARE(PhoneLinkTestAccess::portNumber(PhoneSessionTestAccess::link(form.commands().session())),
+        QCOMPARE(SerialLineTestAccess::portNumber(PhoneSessionTestAccess::link(form.commands().session())),
                  1); // until the next start
         QCOMPARE(StoredSettings::comport(), QStringLiteral("Com 10"));
         QCOMPARE(StoredSettings::rts(), QStringLiteral(" 1"));

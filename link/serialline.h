@@ -33,7 +33,7 @@ class QSocketNotifier;
 // "enable" and throws LinkLost. Nothing of the interrupted operation runs on; the
 // exception unwinds to the front end, which may connect again later. The window
 // ends the program inside linkLost instead.
-class PhoneLink : public QObject
+class SerialLine : public QObject
 {
     Q_OBJECT
 
@@ -72,8 +72,8 @@ public:
     static constexpr int SlowAnswerGraceMs = 2000;
 
     // Starts Timer1 (the monitor that runs from start-up). crc and events must outlive the link.
-    PhoneLink(Checksum &crc, PhoneEvents &events, QObject *parent = nullptr);
-    ~PhoneLink() override;
+    SerialLine(Checksum &crc, PhoneEvents &events, QObject *parent = nullptr);
+    ~SerialLine() override;
 
     PhoneEvents &events() const { return m_events; }
     Checksum &crc() const { return Crc; }
@@ -160,13 +160,13 @@ public:
     class QuietMonitor
     {
     public:
-        explicit QuietMonitor(PhoneLink &link) : m_link(link) { m_link.Timer1.stop(); }
+        explicit QuietMonitor(SerialLine &link) : m_link(link) { m_link.Timer1.stop(); }
         ~QuietMonitor() { m_link.Timer1.start(); }
         QuietMonitor(const QuietMonitor &) = delete;
         QuietMonitor &operator=(const QuietMonitor &) = delete;
 
     private:
-        PhoneLink &m_link;
+        SerialLine &m_link;
     };
 
     // Next received byte. Yields to the event loop while it waits (sleeping until
@@ -203,7 +203,7 @@ public:
     QByteArray framed(const QByteArray &block);
 
 private:
-    friend struct PhoneLinkTestAccess; // tests set the counter and open the port directly
+    friend struct SerialLineTestAccess; // tests set the counter and open the port directly
 
     // The writes of one block, kept to send it again.
     using BlockWrites = QList<QByteArray>;

@@ -1,4 +1,4 @@
-#include "phonelink.h"
+#include "serialline.h"
 
 #include "bfbtransport.h"
 
@@ -31,13 +31,13 @@ std::optional<int> announcedMaxPacket(const QByteArray &packet)
 
 } // namespace
 
-struct PhoneLink::AckWait
+struct SerialLine::AckWait
 {
     const BlockWrites &writes;
     int resends = 0;
 };
 
-PhoneLink::PhoneLink(Checksum &crc, PhoneEvents &events, QObject *parent)
+SerialLine::SerialLine(Checksum &crc, PhoneEvents &events, QObject *parent)
     : QObject(parent), m_events(events), Crc(crc), m_receiver(crc)
 {
     TimeoutTimer.setSingleShot(true);
@@ -51,7 +51,7 @@ PhoneLink::PhoneLink(Checksum &crc, PhoneEvents &events, QObject *parent)
 
     for (QTimer *monitor : {&Timer1, &Timer2}) {
         monitor->setInterval(MonitorPeriodMs);
-        connect(monitor, &QTimer::timeout, this, &PhoneLink::showWaitingBytes);
+        connect(monitor, &QTimer::timeout, this, &SerialLine::showWaitingBytes);
     }
     Timer1.start();
 
@@ -64,47 +64,47 @@ PhoneLink::PhoneLink(Checksum &crc, PhoneEvents &events, QObject *parent)
     QuietTimer.setInterval(DefaultQuietMs);
 }
 
-PhoneLink::~PhoneLink() = default;
+SerialLine::~SerialLine() = default;
 
-void PhoneLink::setTimeoutInterval(int ms)
+void SerialLine::setTimeoutInterval(int ms)
 {
     TimeoutTimer.setInterval(ms);
 }
 
-void PhoneLink::setResendInterval(int ms)
+void SerialLine::setResendInterval(int ms)
 {
     ResendTimer.setInterval(ms);
 }
 
-void PhoneLink::setQuietInterval(int ms)
+void SerialLine::setQuietInterval(int ms)
 {
     QuietTimer.setInterval(ms);
 }
 
-void PhoneLink::setMonitorInterval(int ms)
+void SerialLine::setMonitorInterval(int ms)
 {
     Timer1.setInterval(ms);
     Timer2.setInterval(ms);
 }
 
-void PhoneLink::setPauseScale(double scale)
+void SerialLine::setPauseScale(double scale)
 {
     m_pauseScale = scale;
 }
 
-long PhoneLink::scaled(int ms) const
+long SerialLine::scaled(int ms) const
 {
     return std::lround(ms * m_pauseScale);
 }
 
-void PhoneLink::pause(int ms)
+void SerialLine::pause(int ms)
 {
     const long length = scaled(ms);
     if (length > 0)
         QThread::msleep(static_cast<unsigned long>(length));
 }
 
-void PhoneLink::setLinkState(LinkState state)
+void SerialLine::setLinkState(LinkState state)
 {
     if (state == m_linkState)
         return;
@@ -112,7 +112,7 @@ void PhoneLink::setLinkState(LinkState state)
     m_events.linkStateChanged(m_linkState);
 }
 
-bool PhoneLink::beginAttempt()
+bool SerialLine::beginAttempt()
 {
     BfbSequence = 1;
     forgetReplies();
@@ -129,7 +129,7 @@ bool PhoneLink::beginAttempt()
     return true;
 }
 
-bool PhoneLink::openPort()
+bool SerialLine::openPort()
 {
     if (!Comm1.open())
         return false;
@@ -137,22 +137,22 @@ bool PhoneLink::openPort()
     return true;
 }
 
-bool PhoneLink::writeRaw(const QByteArray &bytes)
+bool SerialLine::writeRaw(const QByteArray &bytes)
 {
     return Comm1.write(bytes);
 }
 
-QByteArray PhoneLink::readQueue()
+QByteArray SerialLine::readQueue()
 {
     return Comm1.read();
 }
 
-QByteArray PhoneLink::readQueueUntil(const std::function<bool(const QByteArray &)> &complete)
+QByteArray SerialLine::readQueueUntil(const std::function<bool(const QByteArray &)> &complete)
 {
     return readQueueUntil(complete, SlowAnswerGraceMs);
 }
 
-QByteArray PhoneLink::readQueueUntil(const std::function<bool(const QByteArray &)> &complete, int capMs, int quietMs)
+QByteArray SerialLine::readQueueUntil(const std::function<bool(const QByteArray &)> &complete, int capMs, int quietMs)
 {
     QByteArray answer = Comm1.read(SerialPort::WholeQueue);
     const QDeadlineTimer cap(scaled(capMs));
@@ -170,13 +170,13 @@ QByteArray PhoneLink::readQueueUntil(const std::function<bool(const QByteArray &
     return answer;
 }
 
-void PhoneLink::throwIfStopRequested() const
+void SerialLine::throwIfStopRequested() const
 {
     if (m_stopRequested && m_stopRequested())
         throw LinkInterrupted{};
 }
 
-bool PhoneLink::disconnectObex(int capMs)
+bool SerialLine::disconnectObex(int capMs)
 {
     static const QByteArray disconnect = QByteArray::fromHex("810003");
     const QByteArray block =
@@ -210,7 +210,7 @@ bool PhoneLink::disconnectObex(int capMs)
     return answered;
 }
 
-void PhoneLink::endLink()
+void SerialLine::endLink()
 {
     BfbSequence = 1;
     forgetReplies();
@@ -223,13 +223,13 @@ void PhoneLink::endLink()
     Timer2.stop();
 }
 
-void PhoneLink::abandonAttempt()
+void SerialLine::abandonAttempt()
 {
     Comm1.close();
     setLinkState(LinkState::Enable);
 }
 
-void PhoneLink::linkUp(const QByteArray &connectAnswer)
+void SerialLine::linkUp(const QByteArray &connectAnswer)
 {
     Comm1.setReadLength(SerialPort::SingleByte);
     // The answer holds the acknowledgement of the CONNECT and the phone's first block.
@@ -245,14 +245,14 @@ void PhoneLink::linkUp(const QByteArray &connectAnswer)
     Timer2.start();
 }
 
-void PhoneLink::plainLinkUp(const QByteArray &answer)
+void SerialLine::plainLinkUp(const QByteArray &answer)
 {
     Comm1.setReadLength(SerialPort::SingleByte);
     m_phoneMaxPacket = announcedMaxPacket(answer);
     Timer2.start();
 }
 
-void PhoneLink::forgetReplies()
+void SerialLine::forgetReplies()
 {
     m_receiver.reset();
     m_lastAccepted.reset();
@@ -260,12 +260,12 @@ void PhoneLink::forgetReplies()
     m_surplusAcks = 0;
 }
 
-void PhoneLink::showWaitingBytes()
+void SerialLine::showWaitingBytes()
 {
     m_events.waitingBytesReported(Comm1.bytesWaiting());
 }
 
-void PhoneLink::ensureNotifier()
+void SerialLine::ensureNotifier()
 {
     const int fd = Comm1.fd();
     if (m_notifier && m_notifier->socket() == fd)
@@ -278,7 +278,7 @@ void PhoneLink::ensureNotifier()
     connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] { m_dataSignalled = true; });
 }
 
-void PhoneLink::sleepForEvents(bool &watchPort)
+void SerialLine::sleepForEvents(bool &watchPort)
 {
     if (watchPort)
         ensureNotifier();
@@ -294,7 +294,7 @@ void PhoneLink::sleepForEvents(bool &watchPort)
     }
 }
 
-std::optional<quint8> PhoneLink::waitForByte(bool resendable)
+std::optional<quint8> SerialLine::waitForByte(bool resendable)
 {
     // A hung-up device stays readable without data; then only the time-out can end the wait.
     bool watchPort = true;
@@ -317,13 +317,13 @@ std::optional<quint8> PhoneLink::waitForByte(bool resendable)
     }
 }
 
-quint8 PhoneLink::ReadByte()
+quint8 SerialLine::ReadByte()
 {
     TimeoutTimer.start();
     return *waitForByte(false);
 }
 
-QByteArray PhoneLink::ReadBytes(int maxBytes)
+QByteArray SerialLine::ReadBytes(int maxBytes)
 {
     TimeoutTimer.start();
     QByteArray bytes(1, char(*waitForByte(false)));
@@ -332,7 +332,7 @@ QByteArray PhoneLink::ReadBytes(int maxBytes)
     return bytes;
 }
 
-void PhoneLink::abortWith(LinkLoss loss)
+void SerialLine::abortWith(LinkLoss loss)
 {
     TimeoutTimer.stop();
     ResendTimer.stop();
@@ -345,23 +345,23 @@ void PhoneLink::abortWith(LinkLoss loss)
     throw LinkLost{loss};
 }
 
-void PhoneLink::AbortOnTimeout()
+void SerialLine::AbortOnTimeout()
 {
     TimeoutTimer.stop();
     abortWith(LinkLoss::Timeout);
 }
 
-void PhoneLink::AbortOnBadData()
+void SerialLine::AbortOnBadData()
 {
     abortWith(LinkLoss::BadData);
 }
 
-void PhoneLink::advanceSequence()
+void SerialLine::advanceSequence()
 {
     BfbSequence = BfbSequence >= 255 ? 0 : qint16(BfbSequence + 1);
 }
 
-QByteArray PhoneLink::dataFrame(const QByteArray &payload)
+QByteArray SerialLine::dataFrame(const QByteArray &payload)
 {
     const quint8 length = quint8(payload.size());
     QByteArray frame;
@@ -373,7 +373,7 @@ QByteArray PhoneLink::dataFrame(const QByteArray &payload)
     return frame;
 }
 
-void PhoneLink::writeBlock(const BlockWrites &writes)
+void SerialLine::writeBlock(const BlockWrites &writes)
 {
     for (const QByteArray &write : writes)
         Comm1.write(write);
@@ -381,7 +381,7 @@ void PhoneLink::writeBlock(const BlockWrites &writes)
     ResendTimer.start();
 }
 
-PhoneLink::BlockWrites PhoneLink::frames(const QByteArray &block)
+SerialLine::BlockWrites SerialLine::frames(const QByteArray &block)
 {
     // A block that fits travels in one frame; otherwise full 32-byte frames and the rest.
     BlockWrites writes;
@@ -394,12 +394,12 @@ PhoneLink::BlockWrites PhoneLink::frames(const QByteArray &block)
     return writes;
 }
 
-QByteArray PhoneLink::framed(const QByteArray &block)
+QByteArray SerialLine::framed(const QByteArray &block)
 {
     return frames(block).join();
 }
 
-void PhoneLink::SendPacket(const QByteArray &block)
+void SerialLine::SendPacket(const QByteArray &block)
 {
     const BlockWrites writes = frames(block);
     writeBlock(writes);
@@ -407,7 +407,7 @@ void PhoneLink::SendPacket(const QByteArray &block)
     awaitAcknowledgement(writes);
 }
 
-void PhoneLink::SendPrebuilt(const QByteArray &frames)
+void SerialLine::SendPrebuilt(const QByteArray &frames)
 {
     const BlockWrites writes{frames};
     writeBlock(writes);
@@ -415,7 +415,7 @@ void PhoneLink::SendPrebuilt(const QByteArray &frames)
     awaitAcknowledgement(writes);
 }
 
-void PhoneLink::awaitAcknowledgement(const BlockWrites &writes)
+void SerialLine::awaitAcknowledgement(const BlockWrites &writes)
 {
     AckWait wait{writes};
     const auto stopResending = qScopeGuard([this] { ResendTimer.stop(); });
@@ -436,7 +436,7 @@ void PhoneLink::awaitAcknowledgement(const BlockWrites &writes)
     }
 }
 
-PhoneLink::Reply PhoneLink::ReceiveReply()
+SerialLine::Reply SerialLine::ReceiveReply()
 {
     if (m_heldResponse) {
         Reply held{Reply::Kind::Packet, *m_heldResponse};
@@ -460,7 +460,7 @@ PhoneLink::Reply PhoneLink::ReceiveReply()
     }
 }
 
-BfbReceiver::Reply PhoneLink::nextSoundReply(AckWait *wait)
+BfbReceiver::Reply SerialLine::nextSoundReply(AckWait *wait)
 {
     int bad = 0;
     QElapsedTimer sinceByte;
@@ -492,18 +492,18 @@ BfbReceiver::Reply PhoneLink::nextSoundReply(AckWait *wait)
     }
 }
 
-bool PhoneLink::isRepeat(const BfbReceiver::Reply &reply) const
+bool SerialLine::isRepeat(const BfbReceiver::Reply &reply) const
 {
     return reply.kind == BfbReceiver::Reply::Kind::Block && m_lastAccepted == reply.sequence;
 }
 
-void PhoneLink::acknowledgeRepeat()
+void SerialLine::acknowledgeRepeat()
 {
     SendAck();
     m_events.linkRepaired(LinkRepair::RepeatAcknowledged);
 }
 
-void PhoneLink::drainLine()
+void SerialLine::drainLine()
 {
     // A line that never falls quiet is no phone to talk to.
     const QDeadlineTimer limit(TimeoutTimer.interval());
@@ -527,7 +527,7 @@ void PhoneLink::drainLine()
     }
 }
 
-void PhoneLink::SendAck()
+void SerialLine::SendAck()
 {
     Comm1.write(AckFrame);
 }
