@@ -58,8 +58,8 @@ int main(int argc, char **argv)
 
     Pty phone;
     MonitorCount events;
-    SerialLine link(*crc, events);
-    if (!SerialLineTestAccess::openAsConnected(link, phone.slavePath(), &error)) {
+    SerialLine link(events);
+    if (!LinkTestAccess::openAsConnected(link, phone.slavePath(), &error)) {
         std::fprintf(stderr, "open: %s\n", qPrintable(error));
         return 1;
     }

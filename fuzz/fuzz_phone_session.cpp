@@ -6,6 +6,7 @@
 
 #include "fuzzsupport.h"
 
+#include "bfblink.h"
 #include "bfbtransport.h"
 #include "phonefiles.h"
 
@@ -49,8 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size > MaxInput)
         size = MaxInput;
 
-    auto link = openLink(harness.phone, harness.events, harness.crc);
-    BfbTransport transport(*link);
+    auto link = openLine(harness.phone, harness.events);
+    BfbLink bfb(*link, harness.crc, harness.events);
+    BfbTransport transport(bfb, harness.events);
     PhoneFiles files(*link, transport);
     files.setWorkingDirectory(harness.dir.path());
     harness.phone.send(data + 1, size - 1);

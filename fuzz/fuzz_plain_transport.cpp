@@ -17,7 +17,6 @@ struct Harness
 {
     PhoneEnd phone;
     PhoneEvents events; // shows nothing
-    UnusedChecksum crc;
 };
 
 // A listing request for the current folder, as the recorded M56 sends it.
@@ -38,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         size = MaxInput;
     const QByteArray input(reinterpret_cast<const char *>(data), qsizetype(size));
 
-    auto link = openLink(harness.phone, harness.events, harness.crc);
+    auto link = openLine(harness.phone, harness.events);
     PlainTransport transport(*link);
     // The phone answers once the request has reached it: the transport's first wait for
     // a byte runs this posted call.

@@ -7,6 +7,8 @@
 
 #include "fuzzsupport.h"
 
+#include "bfblink.h"
+
 #include <QCoreApplication>
 
 namespace {
@@ -32,24 +34,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size > MaxInput)
         size = MaxInput;
 
-    auto link = openLink(harness.phone, harness.events, harness.crc);
+    auto line = openLine(harness.phone, harness.events);
+    BfbLink link(*line, harness.crc, harness.events);
     harness.phone.send(data, size);
 
     std::size_t replies = 0;
     try {
         do {
-            const SerialLine::Reply reply = link->ReceiveReply();
+            const BfbLink::Reply reply = link.ReceiveReply();
             ++replies;
             // An acknowledgement takes five bytes; a data block ten more than its packet
             // (frame header, block header, CRC).
             FUZZ_EXPECT(replies * 5 <= size);
             if (!reply.isAcknowledge())
                 FUZZ_EXPECT(std::size_t(reply.packet.size()) + 10 <= size);
-        } while (link->bytesWaiting() > 0);
+        } while (line->bytesWaiting() > 0);
     } catch (const LinkLost &) {
         // A receive error or time-out ended the link here: the port must be closed.
-        FUZZ_EXPECT(!link->isPortOpen());
+        FUZZ_EXPECT(!line->isPortOpen());
     }
-    link.reset();
+    line.reset();
     return 0;
 }

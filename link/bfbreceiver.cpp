@@ -1,15 +1,7 @@
 #include "bfbreceiver.h"
 
+#include "bfbframes.h"
 #include "checksum.h"
-
-namespace {
-
-constexpr quint8 FrameType = 0x16;
-constexpr quint8 AckCommand = 0x01;
-constexpr quint8 AckComplement = 0xFE;
-constexpr int BlockHeaderSize = 5; // command, complement, sequence number, length
-
-} // namespace
 
 BfbReceiver::BfbReceiver(Checksum &checksum) : component(checksum) {}
 
@@ -36,11 +28,11 @@ std::optional<BfbReceiver::Reply> BfbReceiver::feed(quint8 byte, bool afterPause
             expect = Expect::FrameType;
         return std::nullopt;
     case Expect::FrameType:
-        if (byte != FrameType)
+        if (byte != Bfb::DataFrameType)
             return bad(Fault::NotAFrame, true);
         // A phone sends a block again only once it has sent all of it: a pause in the
         // middle of a block whose length is known may be a damaged length.
-        probing = afterPause && taken >= BlockHeaderSize && command != AckCommand;
+        probing = afterPause && taken >= Bfb::BlockHeaderSize && command != Bfb::AckCommand;
         probe.clear();
         expect = Expect::FrameLength;
         return std::nullopt;
@@ -49,7 +41,7 @@ std::optional<BfbReceiver::Reply> BfbReceiver::feed(quint8 byte, bool afterPause
         expect = Expect::FrameCheck;
         return std::nullopt;
     case Expect::FrameCheck:
-        if (byte != quint8(component.Xor(FrameType, qint16(frameLength))))
+        if (byte != quint8(component.Xor(Bfb::DataFrameType, qint16(frameLength))))
             return bad(Fault::HeaderCheck, true);
         // Nothing follows from an empty frame; an endless run of them must not keep the reply open.
         if (frameLength == 0)
@@ -81,8 +73,8 @@ std::optional<BfbReceiver::Reply> BfbReceiver::takePayload(quint8 byte)
         command = byte;
         return std::nullopt;
     case 1:
-        if (command == AckCommand) {
-            if (byte != AckComplement)
+        if (command == Bfb::AckCommand) {
+            if (byte != Bfb::AckComplement)
                 return bad(Fault::Complement, true);
             reset();
             Reply ack;
@@ -106,7 +98,7 @@ std::optional<BfbReceiver::Reply> BfbReceiver::takePayload(quint8 byte)
     default:
         break;
     }
-    const int packetEnd = BlockHeaderSize + blockLength;
+    const int packetEnd = Bfb::BlockHeaderSize + blockLength;
     if (index < packetEnd) {
         covered.append(char(byte));
         return std::nullopt;

@@ -1,6 +1,7 @@
 #include "handshake.h"
 
-#include "bfbtransport.h"
+#include "bfblink.h"
+#include "serialline.h"
 
 #include <QThread>
 
@@ -67,30 +68,18 @@ bool wholePacket(const QByteArray &answer)
 
 } // namespace
 
-PhoneConnector::PhoneConnector(SerialLine &link, QByteArray connectRequest)
-    : m_link(link), m_events(link.events()), m_connectRequest(std::move(connectRequest))
+PhoneConnector::PhoneConnector(SerialLine &link, BfbLink &bfb, QByteArray connectRequest, QByteArray disconnectRequest)
+    : m_link(link)
+    , m_bfb(bfb)
+    , m_events(link.events())
+    , m_connectRequest(std::move(connectRequest))
+    , m_disconnectRequest(std::move(disconnectRequest))
 {}
-
-std::optional<QByteArray> PhoneConnector::speedFrameFor(int baud)
-{
-    switch (baud) {
-    case 19200:
-        return QByteArray::fromHex("010908C0") + "19200" + QByteArray::fromHex("CE4DCF");
-    case 38400:
-        return QByteArray::fromHex("010908C0") + "38400" + QByteArray::fromHex("CC4BCF");
-    case 57600:
-        return SpeedFrame;
-    case 115200:
-        return QByteArray::fromHex("010A0BC0") + "115200" + QByteArray::fromHex("0DD22B");
-    default:
-        return std::nullopt;
-    }
-}
 
 bool PhoneConnector::setSpeed(int baud)
 {
     // Plain OBEX also runs at 230400, where x55/x60 phones still answer AT.
-    if (!speedFrameFor(baud) && baud != PlainOnlyRate)
+    if (!Bfb::speedFrameFor(baud) && baud != PlainOnlyRate)
         return false;
     m_speed = baud;
     return true;
@@ -119,8 +108,8 @@ bool PhoneConnector::atAnswered(int capMs)
 
 bool PhoneConnector::pinged()
 {
-    m_link.writeRaw(PingFrame);
-    const auto answered = [](const QByteArray &answer) { return answer.contains(PingAnswer); };
+    m_link.writeRaw(Bfb::PingFrame);
+    const auto answered = [](const QByteArray &answer) { return answer.contains(Bfb::PingAnswer); };
     return answered(m_link.readQueueUntil(answered, PingCapMs, PingQuietMs));
 }
 
@@ -128,7 +117,7 @@ bool PhoneConnector::backToAtMode()
 {
     // Perhaps still sending the last block of a client that vanished: the leave frame,
     // then AT mode, whose text the phone hears at any rate.
-    m_link.writeRaw(LeaveBfbFrame);
+    m_link.writeRaw(Bfb::LeaveFrame);
     m_link.readQueueUntil(okLine, LeaveFrameCapMs);
     return m_link.setLineRate(SerialPort::StartBaudRate) && atAnswered(AtCapMs);
 }
@@ -169,9 +158,11 @@ bool PhoneConnector::run(const ListRoot &listRoot)
         close();
         return false;
     }
+    m_bfb.restart();
     if (!link.beginAttempt())
         return false;
     m_family = &phoneFamilyOf({});
+    m_connectResponse.clear();
     step(ConnectStep::Attempting);
 
     if (!link.openPort()) {
@@ -256,7 +247,7 @@ std::optional<ConnectFailure> PhoneConnector::connectBfb()
     m_phoneRate = SerialPort::StartBaudRate;
 
     step(ConnectStep::SettingUpBfb);
-    link.writeRaw(SetupFrame);
+    link.writeRaw(Bfb::SetupFrame);
     const QByteArray setupAnswer = link.readQueueUntil(wholeFrame, FrameCapMs);
     if (setupAnswer.size() < SetupReplyMinimum) {
         m_bfbSetupUnanswered = setupAnswer.isEmpty();
@@ -266,26 +257,12 @@ std::optional<ConnectFailure> PhoneConnector::connectBfb()
     if (!speedStep())
         return failed(ConnectFailure::Bfb);
 
-    link.writeRaw(SifsFrame);
+    link.writeRaw(Bfb::SifsFrame);
     if (!link.readQueueUntil(okLine, FrameCapMs).contains("OK"))
         return failed(ConnectFailure::Bfb);
 
     step(ConnectStep::OpeningObex);
-    // Both frames of the CONNECT in one write.
-    link.writeRaw(BfbTransport::connectFrames(m_connectRequest, link));
-    // The answer is whole with the acknowledgement and the phone's block.
-    BfbReceiver receiver(link.crc());
-    qsizetype fed = 0;
-    bool blockIn = false;
-    m_connectAnswer = link.readQueueUntil(
-        [&](const QByteArray &answer) {
-            for (; fed < answer.size(); ++fed) {
-                const std::optional<BfbReceiver::Reply> reply = receiver.feed(quint8(answer.at(fed)));
-                blockIn = blockIn || (reply && reply->kind == BfbReceiver::Reply::Kind::Block);
-            }
-            return blockIn && answer.size() >= ConnectReplyMinimum;
-        },
-        ConnectCapMs);
+    m_connectAnswer = m_bfb.sendConnect(m_connectRequest, ConnectReplyMinimum, ConnectCapMs);
     if (m_connectAnswer.size() < ConnectReplyMinimum)
         return failed(ConnectFailure::Bfb);
     m_obexOpen = true;
@@ -296,10 +273,8 @@ std::optional<ConnectFailure> PhoneConnector::connectBfb()
 bool PhoneConnector::linkUp(const ListRoot &listRoot)
 {
     step(ConnectStep::LinkUp);
-    if (m_mode == LinkMode::Bfb)
-        m_link.linkUp(m_connectAnswer);
-    else
-        m_link.plainLinkUp(m_connectAnswer);
+    m_link.lineUp();
+    m_connectResponse = m_mode == LinkMode::Bfb ? m_bfb.acceptConnectAnswer(m_connectAnswer) : m_connectAnswer;
 
     step(ConnectStep::ListingRoot);
     listRoot();
@@ -366,7 +341,7 @@ void PhoneConnector::leavePlain()
 {
     if (m_obexOpen) {
         m_link.readQueue(); // what is left of an interrupted exchange
-        m_link.writeRaw(DisconnectPacket);
+        m_link.writeRaw(m_disconnectRequest);
         m_link.readQueueUntil(wholePacket, DisconnectCapMs);
     }
     // The phone's own guard time, never shortened: without it "+++" is OBEX data.
@@ -385,7 +360,7 @@ void PhoneConnector::close()
                 leavePlain();
             } else {
                 if (m_obexOpen)
-                    m_link.disconnectObex(DisconnectCapMs);
+                    m_bfb.disconnect(m_disconnectRequest, DisconnectCapMs);
                 leaveBfb();
             }
         }
@@ -396,30 +371,31 @@ void PhoneConnector::close()
     m_phoneInPlain = false;
     m_obexOpen = false;
     m_phoneRate = SerialPort::StartBaudRate;
+    m_bfb.restart();
     m_link.endLink();
 }
 
 void PhoneConnector::leaveBfb()
 {
     if (m_phoneRate != SerialPort::StartBaudRate) {
-        m_link.writeRaw(SpeedFrame);
+        m_link.writeRaw(Bfb::SpeedFrame);
         m_link.readQueueUntil(wholeFrame, SpeedBackCapMs);
         m_link.pause(SpeedSwitchPauseMs);
         m_link.setLineRate(SerialPort::StartBaudRate);
     }
-    m_link.writeRaw(LeaveBfbFrame);
+    m_link.writeRaw(Bfb::LeaveFrame);
     m_link.readQueueUntil(okLine, LeaveFrameCapMs);
 }
 
 bool PhoneConnector::speedStep()
 {
-    if (m_speed != SerialPort::StartBaudRate && !speedFrameFor(m_speed)) {
+    if (m_speed != SerialPort::StartBaudRate && !Bfb::speedFrameFor(m_speed)) {
         m_events.speedNotConfirmed(m_speed);
     } else if (m_speed != SerialPort::StartBaudRate) {
-        const QByteArray frame = *speedFrameFor(m_speed);
+        const QByteArray frame = *Bfb::speedFrameFor(m_speed);
         m_link.writeRaw(frame);
         const QByteArray answer = m_link.readQueueUntil(wholeFrame, FrameCapMs);
-        if (answer.size() == frame.size() && quint8(answer.at(3)) == SpeedAccepted) {
+        if (answer.size() == frame.size() && quint8(answer.at(3)) == Bfb::SpeedAccepted) {
             m_link.pause(SpeedSwitchPauseMs);
             m_phoneRate = m_speed;
             // A port that cannot follow the phone has lost it.
@@ -430,7 +406,7 @@ bool PhoneConnector::speedStep()
         }
         m_events.speedNotConfirmed(m_speed);
     }
-    m_link.writeRaw(SpeedFrame);
+    m_link.writeRaw(Bfb::SpeedFrame);
     return m_link.readQueueUntil(containing("57600"), FrameCapMs).contains("57600");
 }
 

@@ -1,14 +1,18 @@
 #pragma once
 
 #include "linkchoice.h"
+#include "phoneevents.h"
 #include "phonefamily.h"
-#include "serialline.h"
+#include "serialport.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <functional>
 #include <optional>
+
+class BfbLink;
+class SerialLine;
 
 // The connect procedure: brings the phone from a plain serial line to an open OBEX
 // connection (AT wake-up, model, BFB mode, BFB set-up frames, OBEX CONNECT; or
@@ -28,37 +32,19 @@ public:
     // Lists the root folder once the link is up.
     using ListRoot = std::function<void()>;
 
-    // Set-up frames written after "AT^SBFB=1".
-    // Defined here (inline) so that they are initialised before any user's statics.
-    static inline const QByteArray SetupFrame = QByteArray::fromHex("0201030C");
-    static inline const QByteArray SpeedFrame =
-        QByteArray::fromHex("010908C0") + QByteArray("57600") + QByteArray::fromHex("CA89CF");
-    static inline const QByteArray SifsFrame = QByteArray::fromHex("06080E") + QByteArray("at^sifs\r");
     // The CONNECT's answer counts once this many bytes are in.
     static constexpr int ConnectReplyMinimum = 47;
-    // Plain OBEX: the check for a phone left in OBEX mode, its answer there, the
-    // DISCONNECT, and the escape back to AT mode (after a second of silence, no CR).
+    // Plain OBEX: the check for a phone left in OBEX mode, its answer there, and the
+    // escape back to AT mode (after a second of silence, no CR).
     static inline const QByteArray AbortPacket = QByteArray::fromHex("FF0003");
     static inline const QByteArray AbortAnswer = QByteArray::fromHex("A00003");
-    static inline const QByteArray DisconnectPacket = QByteArray::fromHex("810003");
     static inline const QByteArray Escape = QByteArray("+++");
-    // The BFB ping and a BFB-mode phone's answer.
-    static inline const QByteArray PingFrame = QByteArray::fromHex("02010314");
-    static inline const QByteArray PingAnswer = QByteArray::fromHex("02020014AA");
-    // "AT^SBFB=0" and CR in a type-06 frame: back to AT mode.
-    static inline const QByteArray LeaveBfbFrame = QByteArray::fromHex("060A0C") + QByteArray("at^sbfb=0\r");
     // Where a phone may listen: the start rate first, then the others phones know.
     static constexpr int SearchRates[] = {57600, 115200, 19200, 38400, 230400};
-    // A phone that takes a speed frame answers it with this in place of its 0xC0.
-    static constexpr quint8 SpeedAccepted = 0xCC;
 
-    // The speed frames Siemens phones know, in the form of SpeedFrame (payload 0xC0,
-    // the rate in ASCII digits, three check bytes), for 19200, 38400, 57600 and
-    // 115200 baud; nothing for any other rate.
-    static std::optional<QByteArray> speedFrameFor(int baud);
-
-    // connectRequest: the OBEX CONNECT packet that opens the connection once the link is set up.
-    PhoneConnector(SerialLine &link, QByteArray connectRequest);
+    // The OBEX packets that open the connection once the link is set up and close it
+    // when the phone is left. link and bfb must outlive the connector.
+    PhoneConnector(SerialLine &link, BfbLink &bfb, QByteArray connectRequest, QByteArray disconnectRequest);
 
     // The click procedure of the hidden `Command1`. With the link state "enable" it
     // attempts a connection and, once the link is up, calls listRoot; with
@@ -84,6 +70,9 @@ public:
 
     // The model characters of the last successful attempt.
     QString model() const { return m_model; }
+    // The phone's answer to the CONNECT of the last successful attempt: its OBEX packet
+    // (empty when a BFB answer held no sound block).
+    QByteArray connectResponse() const { return m_connectResponse; }
 
     // Which way the next attempt tries first; BfbFirst unless set.
     void setLinkChoice(LinkChoice choice) { m_choice = choice; }
@@ -137,8 +126,10 @@ private:
     bool linkUp(const ListRoot &listRoot);
 
     SerialLine &m_link;
+    BfbLink &m_bfb;
     PhoneEvents &m_events;
     const QByteArray m_connectRequest;
+    const QByteArray m_disconnectRequest;
     QString m_model;
     int m_speed = SerialPort::StartBaudRate;
     // Whether this program left the phone in BFB mode, at which rate, with OBEX open.
@@ -146,8 +137,9 @@ private:
     int m_phoneRate = SerialPort::StartBaudRate;
     bool m_obexOpen = false;
     bool m_phoneInPlain = false;
-    // The phone's CONNECT answer as read (BFB frames, or the plain packet).
+    // The phone's CONNECT answer as read (BFB frames, or the plain packet), and its packet.
     QByteArray m_connectAnswer;
+    QByteArray m_connectResponse;
     // The last BFB set-up frame got no byte back at all.
     bool m_bfbSetupUnanswered = false;
     LinkChoice m_choice = LinkChoice::BfbFirst;

@@ -151,4 +151,15 @@ std::optional<quint32> memoryFigure(const QByteArray &response)
     return bigEndian(response, 9, 3);
 }
 
+std::optional<int> announcedMaxPacket(const QByteArray &connectResponse)
+{
+    constexpr int SmallestObexPacket = 255;
+    if (connectResponse.size() < 7 || code(connectResponse) != Success)
+        return std::nullopt;
+    const int size = int(bigEndian(connectResponse, 5, 2));
+    if (size < SmallestObexPacket)
+        return std::nullopt;
+    return size;
+}
+
 } // namespace ObexResponse

@@ -70,6 +70,11 @@ private:
     QByteArray collected;
 };
 
+// The largest packet a CONNECT answer announces (A0, length, version, flags, then the
+// maximum, big-endian); nothing when the answer is no success or announces less than
+// the 255 bytes every OBEX peer takes.
+std::optional<int> announcedMaxPacket(const QByteArray &connectResponse);
+
 // The figure of a memory query: the 24-bit value at offsets 9 to 11 of a
 // successful response, or the full value of its application parameter when that
 // parses with four bytes. Empty when the phone did not answer with success.

@@ -267,7 +267,7 @@ MoveResult PhoneFiles::MoveObject(const QList<QByteArray> &from, const QList<QBy
         return MoveResult::NotSent;
     }
     const auto request = ObexRequest::move(*fromPath, *toPath);
-    const std::optional<int> limit = link.phoneMaxPacket();
+    const std::optional<int> limit = maxPacket;
     if (!request || (limit && request->size() > *limit))
         return MoveResult::PathTooLong;
     switch (ObexResponse::code(transport.exchange(*request))) {
@@ -286,7 +286,7 @@ std::optional<Staging::Layout> PhoneFiles::uploadLayout(const QByteArray &name) 
 {
     if (name.size() > ObexRequest::MaxUploadName)
         return std::nullopt;
-    const std::optional<int> limit = link.phoneMaxPacket();
+    const std::optional<int> limit = maxPacket;
     if (!limit)
         return Staging::Layout{};
     // A further packet: opcode and length (3), Body header (3), the piece, three zero bytes.

@@ -62,7 +62,7 @@ class PhoneFiles
 public:
     static constexpr char RootEntry[] = "Root";
 
-    // link: its events, its monitor and the phone's announced packet size.
+    // link: its events and its monitor.
     PhoneFiles(SerialLine &link, ObexTransport &transport);
 
     const QList<QByteArray> &PathStack() const { return pathStack; }
@@ -107,6 +107,11 @@ public:
     // Uploads content held in memory into the current folder as name (Windows-1251),
     // staged in memory: the same packets as PutFile of such a file, no working file.
     PutResult PutData(const QByteArray &name, const QByteArray &content);
+
+    // The largest packet the phone's CONNECT answer announced, for the requests that
+    // fill packets; nothing keeps the program's own sizes.
+    void setPhoneMaxPacket(std::optional<int> size) { maxPacket = size; }
+    std::optional<int> phoneMaxPacket() const { return maxPacket; }
 
     // While set, uploads do not ask the size question: it was asked already.
     void setSizeQuestionAsked(bool asked) { sizeQuestionAsked = asked; }
@@ -155,4 +160,5 @@ private:
     std::optional<quint32> total;
     std::optional<quint32> free;
     std::optional<Refusal> lastRefusal;
+    std::optional<int> maxPacket;
 };

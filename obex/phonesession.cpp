@@ -1,9 +1,11 @@
 #include "phonesession.h"
 
+#include "bfblink.h"
 #include "chosentransport.h"
 #include "cp1251.h"
 #include "handshake.h"
 #include "obexrequests.h"
+#include "obexresponses.h"
 #include "phonefiles.h"
 #include "serialline.h"
 #include "staging.h"
@@ -121,15 +123,17 @@ struct PhoneSession::Parts
     Parts(Checksum &crc, ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question,
           PhoneEvents *whole = nullptr)
         : events(connect, transfer, question, whole)
-        , link(crc, events)
-        , connector(link, ObexRequest::connect())
-        , transport(link, connector)
+        , link(events)
+        , bfb(link, crc, events)
+        , connector(link, bfb, ObexRequest::connect(), ObexRequest::disconnect())
+        , transport(link, bfb, events, connector)
         , files(link, transport)
     {}
 
     SplitEvents events; // first: the link reports to it
 
     SerialLine link;
+    BfbLink bfb;
     PhoneConnector connector;
     ChosenTransport transport; // after the connector, whose mode it follows
     PhoneFiles files;
@@ -236,6 +240,11 @@ SerialLine &PhoneSession::link()
     return m_parts->link;
 }
 
+BfbLink &PhoneSession::bfb()
+{
+    return m_parts->bfb;
+}
+
 PhoneFiles &PhoneSession::files()
 {
     return m_parts->files;
@@ -284,7 +293,9 @@ PhoneResult PhoneSession::connect(const RootListed &rootListed)
     m_parts->lost.reset();
     m_parts->events.connectFailure.reset();
     try {
+        m_parts->files.setPhoneMaxPacket(std::nullopt);
         const bool up = m_parts->connector.run([this, &rootListed] {
+            m_parts->files.setPhoneMaxPacket(ObexResponse::announcedMaxPacket(m_parts->connector.connectResponse()));
             m_parts->freshRootListing = m_parts->files.enterRootAndRefresh();
             if (rootListed)
                 rootListed(*m_parts->freshRootListing);
@@ -308,7 +319,7 @@ PhoneSession::Info PhoneSession::info() const
             m_parts->files.freeMemory(),
             m_parts->connector.linkMode(),
             m_parts->link.lineRate(),
-            m_parts->link.phoneMaxPacket()};
+            m_parts->files.phoneMaxPacket()};
 }
 
 PhoneResult PhoneSession::checkName(const QByteArray &name, NameUse use) const

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+class BfbLink;
 class Checksum;
 class PhoneFiles;
 class SerialLine;
@@ -186,6 +187,7 @@ private:
     struct Parts;
 
     SerialLine &link();
+    BfbLink &bfb();
     PhoneFiles &files();
     using Upload = std::function<PhoneResult(const QByteArray &phoneName)>;
 

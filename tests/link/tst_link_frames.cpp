@@ -5,6 +5,7 @@
 // the port itself; and the connect procedure against a scripted phone.
 
 #include "bfbbytes.h"
+#include "bfblink.h"
 #include "bfbreceiver.h"
 #include "bfbtransport.h"
 #include "handshake.h"
@@ -46,18 +47,19 @@ struct LinkOnPty
     Pty pty;
     RecordingEvents events;
     std::unique_ptr<Checksum> crc = makeChecksum();
-    SerialLine link{*crc, events};
+    SerialLine line{events};
+    BfbLink bfb{line, *crc, events};
     QObject timers; // context of a test's timers: none outlives the test
 
     explicit LinkOnPty(bool opened = true)
     {
         QString reason;
-        link.setDevicePath(pty.slavePath());
-        if (opened && !SerialLineTestAccess::openAsConnected(link, pty.slavePath(), &reason))
+        line.setDevicePath(pty.slavePath());
+        if (opened && !LinkTestAccess::openAsConnected(line, pty.slavePath(), &reason))
             throw std::runtime_error(reason.toStdString());
-        link.setQuietInterval(QuietMs);
-        link.setResendInterval(ResendMs);
-        link.setTimeoutInterval(TimeoutMs);
+        line.setQuietInterval(QuietMs);
+        bfb.setResendInterval(ResendMs);
+        line.setTimeoutInterval(TimeoutMs);
     }
 };
 
@@ -188,19 +190,19 @@ using Rule = ScriptedPhone::Rule;
 
 // The link acknowledgement, then the CONNECT response in one frame: 47 bytes.
 const QByteArray ConnectAnswer =
-    SerialLine::AckFrame + bfbFrame(hex("02FD000020 A000201000040046") + QByteArray(24, char(0x11)) + hex("C1C2"));
+    Bfb::AckFrame + bfbFrame(hex("02FD000020 A000201000040046") + QByteArray(24, char(0x11)) + hex("C1C2"));
 
 std::vector<Rule> workingPhone()
 {
     return {
-        {PhoneConnector::PingFrame, ""}, // in AT mode: no answer
+        {Bfb::PingFrame, ""}, // in AT mode: no answer
         {"at\r\n", "\r\nOK\r\n"},
         // An echoing phone: characters 11 to 13 of the whole reply are the model.
         {"at+CGMM\r\n", "at+CGMM\r\r\nM55\r\n\r\nOK\r\n"},
         {"AT^SBFB=1\r\n", "\r\nOK\r\n"},
-        {PhoneConnector::SetupFrame, hex("020103CC")},
-        {PhoneConnector::SpeedFrame, PhoneConnector::SpeedFrame},
-        {PhoneConnector::SifsFrame, hex("06060C") + "\r\nOK\r\n"},
+        {Bfb::SetupFrame, hex("020103CC")},
+        {Bfb::SpeedFrame, Bfb::SpeedFrame},
+        {Bfb::SifsFrame, hex("06060C") + "\r\nOK\r\n"},
         {ConnectFrames, ConnectAnswer},
     };
 }
@@ -227,12 +229,12 @@ QStringList failedAfter(int events, const QString &step)
 
 struct Attempt : LinkOnPty
 {
-    PhoneConnector connector{link, ConnectPacket};
+    PhoneConnector connector{line, bfb, ConnectPacket, DisconnectPacket};
 
     Attempt() : LinkOnPty(false)
     {
-        link.setPauseScale(0.15);
-        link.setTimeoutInterval(2000);
+        line.setPauseScale(0.15);
+        line.setTimeoutInterval(2000);
     }
 };
 
@@ -270,7 +272,7 @@ QByteArray joined(const QList<QByteArray> &pieces)
 std::vector<Rule> plainPhone(const QByteArray &model, const QList<QByteArray> &connectAnswer)
 {
     return {
-        {PhoneConnector::PingFrame, ""},
+        {Bfb::PingFrame, ""},
         {"at\r\n", "\r\nOK\r\n"},
         {"at+CGMM\r\n", "at+CGMM\r\r\n" + model + "\r\n\r\nOK\r\n"},
         {"AT^SQWE=0\r\n", "\r\nOK\r\n"},
@@ -434,14 +436,14 @@ void FramesTest::sequenceWrapsAfter255()
     LinkOnPty t;
     // Blocks and prebuilt frames advance the counter alike.
     for (const bool prebuilt : {false, true}) {
-        SerialLineTestAccess::setSequence(t.link, 255);
+        LinkTestAccess::setSequence(t.bfb, 255);
         for (const int next : {0, 1}) {
-            t.pty.send(SerialLine::AckFrame);
+            t.pty.send(Bfb::AckFrame);
             if (prebuilt)
-                t.link.SendPrebuilt(hex("160117AA"));
+                t.bfb.sendPrebuilt(hex("160117AA"));
             else
-                t.link.SendPacket(hex("03FC000000AAAA"));
-            QCOMPARE(t.link.bfbSequence(), qint16(next));
+                t.bfb.SendPacket(hex("03FC000000AAAA"));
+            QCOMPARE(t.bfb.bfbSequence(), qint16(next));
         }
     }
 }
@@ -454,13 +456,13 @@ void FramesTest::responseInPlaceOfTheAcknowledgementIsTheReply()
         LinkOnPty t;
         t.pty.send(bfbFrame(bfbBlock(7, hex("A00003"))) + hex("99"));
         if (prebuilt)
-            t.link.SendPrebuilt(hex("160711 03FC010000AAAA"));
+            t.bfb.sendPrebuilt(hex("160711 03FC010000AAAA"));
         else
-            t.link.SendPacket(hex("03FC010000AAAA"));
-        QCOMPARE(t.link.bytesWaiting(), 1);
-        QCOMPARE(t.link.bfbSequence(), qint16(2));
+            t.bfb.SendPacket(hex("03FC010000AAAA"));
+        QCOMPARE(t.line.bytesWaiting(), 1);
+        QCOMPARE(t.bfb.bfbSequence(), qint16(2));
         QCOMPARE(t.pty.drain(), hex("160711 03FC010000AAAA"));
-        QCOMPARE(t.link.ReceiveReply().packet, hex("A00003"));
+        QCOMPARE(t.bfb.ReceiveReply().packet, hex("A00003"));
     }
 }
 
@@ -497,14 +499,14 @@ void FramesTest::badReplies()
     t.pty.send(bad.left(half));
     sendSpaced(t, {bad.mid(half), sentAgainWhole ? good : bad, bad}, PauseMs);
     if (sentAgainWhole) {
-        QCOMPARE(t.link.ReceiveReply().packet, counting(40, 0x30));
+        QCOMPARE(t.bfb.ReceiveReply().packet, counting(40, 0x30));
         QVERIFY(!t.events.repairs.isEmpty());
         QVERIFY(t.events.losses.isEmpty());
     } else {
-        QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReceiveReply());
+        QVERIFY_THROWS_EXCEPTION(LinkLost, t.bfb.ReceiveReply());
         QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::BadData});
         QCOMPARE(t.events.repairs, QList<LinkRepair>({LinkRepair::BadReplyDropped, LinkRepair::BadReplyDropped}));
-        QVERIFY(!t.link.isPortOpen());
+        QVERIFY(!t.line.isPortOpen());
     }
     QVERIFY(t.pty.drain().isEmpty()); // nothing bad was acknowledged
 }
@@ -514,12 +516,12 @@ void FramesTest::repeatIsAcknowledgedAgainAndDropped()
     LinkOnPty t;
     const QByteArray first = bfbFrames(bfbBlock(4, hex("900003")));
     t.pty.send(first);
-    QCOMPARE(t.link.ReceiveReply().packet, hex("900003"));
-    t.link.SendAck();
+    QCOMPARE(t.bfb.ReceiveReply().packet, hex("900003"));
+    t.bfb.SendAck();
     // The acknowledgement was lost: the phone sends block 4 again before block 5.
     t.pty.send(first + bfbFrames(bfbBlock(5, hex("A00003"))));
-    QCOMPARE(t.link.ReceiveReply().packet, hex("A00003"));
-    QCOMPARE(t.pty.drain(), SerialLine::AckFrame + SerialLine::AckFrame);
+    QCOMPARE(t.bfb.ReceiveReply().packet, hex("A00003"));
+    QCOMPARE(t.pty.drain(), Bfb::AckFrame + Bfb::AckFrame);
     QCOMPARE(t.events.repairs, QList<LinkRepair>{LinkRepair::RepeatAcknowledged});
 }
 
@@ -530,16 +532,16 @@ void FramesTest::unacknowledgedBlockGoesAgain()
     const QByteArray frames = hex("160A1C") + block;
     // The first copy is lost on the way; a phone slower than the resend acknowledges
     // both copies before its response, and neither is taken for the response.
-    const QByteArray answer = SerialLine::AckFrame + SerialLine::AckFrame + bfbFrames(bfbBlock(1, hex("A00003")));
+    const QByteArray answer = Bfb::AckFrame + Bfb::AckFrame + bfbFrames(bfbBlock(1, hex("A00003")));
     ScriptedPhone phone(t.pty, {{frames + frames, answer}});
     QElapsedTimer clock;
     clock.start();
-    t.link.SendPacket(block);
+    t.bfb.SendPacket(block);
     // The resend timer is a coarse one: it may fire up to 5% early.
     QVERIFY(clock.elapsed() >= ResendMs * 95 / 100);
-    QCOMPARE(t.link.ReceiveReply().packet, hex("A00003"));
+    QCOMPARE(t.bfb.ReceiveReply().packet, hex("A00003"));
     QCOMPARE(phone.received(), frames + frames);
-    QCOMPARE(t.link.bfbSequence(), qint16(2));
+    QCOMPARE(t.bfb.bfbSequence(), qint16(2));
     QCOMPARE(t.events.repairs, QList<LinkRepair>{LinkRepair::BlockSentAgain});
 }
 
@@ -549,13 +551,13 @@ void FramesTest::silentPhoneGetsThreeResendsThenTheTimeout()
     const QByteArray frames = hex("160A1C") + bfbBlock(1, hex("830003"));
     QElapsedTimer clock;
     clock.start();
-    QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.SendPrebuilt(frames));
+    QVERIFY_THROWS_EXCEPTION(LinkLost, t.bfb.sendPrebuilt(frames));
     // The receive time-out bounds the whole wait, resends or not.
     QVERIFY(clock.elapsed() >= TimeoutMs);
     QVERIFY(clock.elapsed() < 2 * TimeoutMs);
     QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::Timeout});
-    QVERIFY(t.link.timedOut());
-    QVERIFY(!t.link.isPortOpen());
+    QVERIFY(t.line.timedOut());
+    QVERIFY(!t.line.isPortOpen());
     QCOMPARE(t.pty.drain(), frames + frames + frames + frames);
 }
 
@@ -566,9 +568,9 @@ void FramesTest::responseAfterADamagedAcknowledgementIsKept()
     // reached the phone, and its response is the next reply.
     t.pty.send(hex("16021401FF"));
     sendSpaced(t, {bfbFrames(bfbBlock(1, hex("A0000548AB")))}, PauseMs);
-    t.link.SendPrebuilt(hex("160A1C") + bfbBlock(1, hex("830003")));
-    QCOMPARE(t.link.ReceiveReply().packet, hex("A0000548AB"));
-    QCOMPARE(t.link.bytesWaiting(), 0);
+    t.bfb.sendPrebuilt(hex("160A1C") + bfbBlock(1, hex("830003")));
+    QCOMPARE(t.bfb.ReceiveReply().packet, hex("A0000548AB"));
+    QCOMPARE(t.line.bytesWaiting(), 0);
     QCOMPARE(t.events.repairs, QList<LinkRepair>{LinkRepair::BadReplyDropped});
 }
 
@@ -602,7 +604,7 @@ void FramesTest::commandByte()
     QFETCH(QList<int>, sequences);
     QFETCH(QList<int>, commands);
     for (qsizetype i = 0; i < sequences.size(); ++i)
-        QCOMPARE(int(quint8(BfbTransport::commandFor(request, sequences[i]))), commands[i]);
+        QCOMPARE(int(quint8(Bfb::commandFor(request, sequences[i]))), commands[i]);
 }
 
 void FramesTest::transportAcknowledgesTheAnswer_data()
@@ -626,20 +628,20 @@ void FramesTest::transportAcknowledgesTheAnswer()
     QFETCH(QByteArray, sent);
     QFETCH(int, sequence);
     LinkOnPty t;
-    SerialLineTestAccess::setSequence(t.link, sequence);
+    LinkTestAccess::setSequence(t.bfb, sequence);
     const QByteArray response = hex("A0 00 06 49 00 03");
-    ScriptedPhone phone(t.pty, {{sent, SerialLine::AckFrame + bfbFrames(bfbBlock(4, response))}});
-    BfbTransport transport(t.link);
+    ScriptedPhone phone(t.pty, {{sent, Bfb::AckFrame + bfbFrames(bfbBlock(4, response))}});
+    BfbTransport transport(t.bfb, t.events);
     QCOMPARE(transport.exchange(request), response);
-    QTRY_COMPARE(phone.received(), sent + SerialLine::AckFrame);
-    QCOMPARE(t.link.bfbSequence(), qint16(sequence + 1));
+    QTRY_COMPARE(phone.received(), sent + Bfb::AckFrame);
+    QCOMPARE(t.bfb.bfbSequence(), qint16(sequence + 1));
     QCOMPARE(t.events.sequence, reported);
 }
 
 void FramesTest::eachByteHasItsOwnTimeout()
 {
     LinkOnPty t;
-    t.link.setTimeoutInterval(400);
+    t.line.setTimeoutInterval(400);
     // Three bytes 300 ms apart: 900 ms in all, each inside its own 400 ms.
     for (int i = 0; i < 3; ++i)
         QTimer::singleShot(300 * (i + 1), Qt::PreciseTimer, &t.timers,
@@ -647,35 +649,35 @@ void FramesTest::eachByteHasItsOwnTimeout()
     QElapsedTimer clock;
     clock.start();
     for (const char expected : {'A', 'B', 'C'})
-        QCOMPARE(t.link.ReadByte(), quint8(expected));
+        QCOMPARE(t.line.ReadByte(), quint8(expected));
     QVERIFY(clock.elapsed() >= 850);
-    QVERIFY(!t.link.timedOut());
+    QVERIFY(!t.line.timedOut());
 }
 
 void FramesTest::expiredTimeoutWinsOverAWaitingByte()
 {
     LinkOnPty t;
-    t.link.setTimeoutInterval(100);
+    t.line.setTimeoutInterval(100);
     // An event handler holds the thread past the time-out, and a byte lands meanwhile.
     QTimer::singleShot(20, &t.timers, [&] {
         QThread::msleep(250);
         t.pty.send("Z");
         QThread::msleep(20);
     });
-    QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReadByte());
+    QVERIFY_THROWS_EXCEPTION(LinkLost, t.line.ReadByte());
     QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::Timeout});
 }
 
 void FramesTest::pauseBlocksEventsAndTimers()
 {
     LinkOnPty t;
-    t.link.setMonitorInterval(10);
+    t.line.setMonitorInterval(10);
     const int updatesBefore = t.events.waitingBytesUpdates;
     bool fired = false;
     QTimer::singleShot(10, &t.timers, [&] { fired = true; });
     QElapsedTimer clock;
     clock.start();
-    t.link.pause(200);
+    t.line.pause(200);
     QVERIFY(clock.elapsed() >= 195);
     QVERIFY(!fired);
     QCOMPARE(t.events.waitingBytesUpdates, updatesBefore);
@@ -686,15 +688,15 @@ void FramesTest::pauseBlocksEventsAndTimers()
 void FramesTest::goneLineEndsByTimeout()
 {
     LinkOnPty t;
-    t.link.setTimeoutInterval(300);
+    t.line.setTimeoutInterval(300);
     QTimer::singleShot(50, &t.timers, [&] {
         t.pty.dropKeeper();
         t.pty.closeMaster();
     });
-    QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReadByte());
+    QVERIFY_THROWS_EXCEPTION(LinkLost, t.line.ReadByte());
     QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::Timeout});
-    QVERIFY(!t.link.isPortOpen());
-    QVERIFY_THROWS_EXCEPTION(LinkLost, t.link.ReadByte());
+    QVERIFY(!t.line.isPortOpen());
+    QVERIFY_THROWS_EXCEPTION(LinkLost, t.line.ReadByte());
     QCOMPARE(t.events.losses, QList<LinkLoss>({LinkLoss::Timeout, LinkLoss::Timeout}));
 }
 
@@ -742,19 +744,16 @@ void FramesTest::writesOfAnySize()
 
 // The connect procedure against a scripted phone. The pauses are scaled down (the
 // program itself keeps them at full length).
-// The phone's largest packet, from its CONNECT answer; none or a figure below the 255
-// bytes every OBEX peer takes leaves the program's own sizes.
+// The phone's CONNECT response is the packet of its sound block.
 void FramesTest::connectsAndListsTheRoot_data()
 {
     QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<std::optional<int>>("maxPacket");
+    QTest::addColumn<QByteArray>("response");
     // M56v06's answer as recorded: 474 bytes, connection id 00000100, Who the Siemens UUID.
     const QByteArray recorded = hex("a0001f10 0001da cb00000100 4a0013 6b01cb31410611d49a770050da3f471f");
-    const auto answer = [](QByteArray packet) { return SerialLine::AckFrame + bfbFrames(bfbBlock(0, packet, 0x02)); };
-    QTest::newRow("recorded x55") << answer(recorded) << std::optional<int>(474);
-    QTest::newRow("x65") << answer(QByteArray(recorded).replace(5, 2, hex("0406"))) << std::optional<int>(1030);
-    QTest::newRow("below 255") << answer(QByteArray(recorded).replace(5, 2, hex("0010"))) << std::optional<int>();
-    QTest::newRow("a block that fails its check") << ConnectAnswer << std::optional<int>();
+    const auto answer = [](QByteArray packet) { return Bfb::AckFrame + bfbFrames(bfbBlock(0, packet, 0x02)); };
+    QTest::newRow("recorded x55") << answer(recorded) << recorded;
+    QTest::newRow("a block that fails its check") << ConnectAnswer << QByteArray();
 }
 
 void FramesTest::connectsAndListsTheRoot()
@@ -764,24 +763,24 @@ void FramesTest::connectsAndListsTheRoot()
     std::vector<Rule> rules = workingPhone();
     rules.back().reply = answer;
     ScriptedPhone phone(a.pty, rules);
-    SerialLineTestAccess::setSequence(a.link, 42);
+    LinkTestAccess::setSequence(a.bfb, 42);
     int listings = 0;
     QVERIFY(a.connector.run([&] {
         ++listings;
         // The link is up: single-byte mode, first block after CONNECT carries 1.
-        QCOMPARE(a.link.bfbSequence(), qint16(1));
-        QCOMPARE(SerialLineTestAccess::readLength(a.link), SerialPort::SingleByte);
-        QVERIFY(SerialLineTestAccess::connectedMonitorRunning(a.link));
+        QCOMPARE(a.bfb.bfbSequence(), qint16(1));
+        QCOMPARE(LinkTestAccess::readLength(a.line), SerialPort::SingleByte);
+        QVERIFY(LinkTestAccess::connectedMonitorRunning(a.line));
         QCOMPARE(a.events.log, Complete.mid(0, 11));
-        QTRY_COMPARE(phone.received(), requests(workingPhone()) + SerialLine::AckFrame);
-        QCOMPARE(a.link.bytesWaiting(), 0); // the CONNECT answer was read whole
+        QTRY_COMPARE(phone.received(), requests(workingPhone()) + Bfb::AckFrame);
+        QCOMPARE(a.line.bytesWaiting(), 0); // the CONNECT answer was read whole
     }));
-    QTEST(a.link.phoneMaxPacket(), "maxPacket");
+    QTEST(a.connector.connectResponse(), "response");
     QCOMPARE(listings, 1);
     QCOMPARE(a.events.log, Complete);
     QCOMPARE(a.connector.model(), QStringLiteral("M55"));
-    QCOMPARE(a.link.linkState(), LinkState::Disable);
-    QVERIFY(a.link.isPortOpen());
+    QCOMPARE(a.line.linkState(), LinkState::Disable);
+    QVERIFY(a.line.isPortOpen());
 }
 
 void FramesTest::failedSteps_data()
@@ -799,10 +798,10 @@ void FramesTest::failedSteps_data()
     // The ping at each other rate and once more at 57600, "at" three times more, then
     // "at" at each other rate; last the ABORT that a phone left in plain OBEX answers, at
     // each rate.
-    const QByteArray search = PhoneConnector::PingFrame.repeated(5) + QByteArray("at\r\n").repeated(7)
-        + PhoneConnector::AbortPacket.repeated(5);
+    const QByteArray search =
+        Bfb::PingFrame.repeated(5) + QByteArray("at\r\n").repeated(7) + PhoneConnector::AbortPacket.repeated(5);
     // A phone switched to BFB mode is told to leave it.
-    const QByteArray leave = PhoneConnector::LeaveBfbFrame;
+    const QByteArray leave = Bfb::LeaveFrame;
     QTest::newRow("silent phone") << broken(0, {"at\r\n", ""}) << failedAfter(4, "AT") << search;
     QTest::newRow("wake answered without OK")
         << broken(0, {"at\r\n", "\r\nERROR\r\n"}) << failedAfter(4, "AT") << search;
@@ -811,11 +810,10 @@ void FramesTest::failedSteps_data()
     QTest::newRow("BFB mode refused gives the MODEL failure")
         << broken(2, {"AT^SBFB=1\r\n", "\r\nERROR\r\n"}) << failedAfter(7, "MODEL") << QByteArray();
     QTest::newRow("set-up frame answered with 3 bytes")
-        << broken(3, {PhoneConnector::SetupFrame, hex("020103")}) << failedAfter(8, "BFB") << leave;
-    QTest::newRow("speed not confirmed") << broken(4, {PhoneConnector::SpeedFrame, hex("010908C0") + "19200"})
+        << broken(3, {Bfb::SetupFrame, hex("020103")}) << failedAfter(8, "BFB") << leave;
+    QTest::newRow("speed not confirmed") << broken(4, {Bfb::SpeedFrame, hex("010908C0") + "19200"})
                                          << failedAfter(8, "BFB") << leave;
-    QTest::newRow("at^sifs refused") << broken(5, {PhoneConnector::SifsFrame, "ERROR"}) << failedAfter(8, "BFB")
-                                     << leave;
+    QTest::newRow("at^sifs refused") << broken(5, {Bfb::SifsFrame, "ERROR"}) << failedAfter(8, "BFB") << leave;
     QTest::newRow("CONNECT answer of 46 bytes")
         << broken(6, {ConnectFrames, ConnectAnswer.left(46)}) << failedAfter(9, "BFB") << leave;
 }
@@ -829,9 +827,9 @@ void FramesTest::failedSteps()
     ScriptedPhone phone(a.pty, rules);
     QVERIFY(!a.connector.run([] { QFAIL("no listing after a failed step"); }));
     QCOMPARE(a.events.log, expected);
-    QVERIFY(!a.link.isPortOpen());
-    QCOMPARE(a.link.linkState(), LinkState::Enable);
-    QVERIFY(!SerialLineTestAccess::connectedMonitorRunning(a.link));
+    QVERIFY(!a.line.isPortOpen());
+    QCOMPARE(a.line.linkState(), LinkState::Enable);
+    QVERIFY(!LinkTestAccess::connectedMonitorRunning(a.line));
     QCOMPARE(phone.received(), requests(rules) + after);
 }
 
@@ -868,9 +866,9 @@ void FramesTest::speedStep()
     if (confirmed)
         rules.erase(rules.begin() + 6);
     ScriptedPhone phone(a.pty, rules);
-    QVERIFY(a.connector.run([&] { QCOMPARE(a.link.lineRate(), confirmed ? speed : 57600); }));
+    QVERIFY(a.connector.run([&] { QCOMPARE(a.line.lineRate(), confirmed ? speed : 57600); }));
 
-    QTRY_COMPARE(phone.received(), requests(rules) + SerialLine::AckFrame);
+    QTRY_COMPARE(phone.received(), requests(rules) + Bfb::AckFrame);
     const QString event =
         (confirmed ? QStringLiteral("speed %1") : QStringLiteral("speed %1 not confirmed")).arg(speed);
     QCOMPARE(a.events.log, Complete.mid(0, 8) + QStringList{event} + Complete.mid(8));
@@ -884,13 +882,11 @@ void FramesTest::runWhileLinkedClosesTheLink_data()
 
     const QByteArray disconnect = bfbFrame(bfbBlock(17, hex("810003")));
     const QByteArray answers =
-        SerialLine::AckFrame + bfbFrame(bfbBlock(1, hex("A00003")), 0x16) + bfbFrame(QByteArray("\r\nOK\r\n"), 0x06);
-    QTest::newRow("phone that answers") << 57600 << answers
-                                        << disconnect + SerialLine::AckFrame + PhoneConnector::LeaveBfbFrame;
-    QTest::newRow("silent phone") << 57600 << QByteArray() << disconnect + PhoneConnector::LeaveBfbFrame;
+        Bfb::AckFrame + bfbFrame(bfbBlock(1, hex("A00003")), 0x16) + bfbFrame(QByteArray("\r\nOK\r\n"), 0x06);
+    QTest::newRow("phone that answers") << 57600 << answers << disconnect + Bfb::AckFrame + Bfb::LeaveFrame;
+    QTest::newRow("silent phone") << 57600 << QByteArray() << disconnect + Bfb::LeaveFrame;
     // Back to the start rate first: the phone hears the leave frame only there.
-    QTest::newRow("raised rate") << 115200 << QByteArray()
-                                 << disconnect + PhoneConnector::SpeedFrame + PhoneConnector::LeaveBfbFrame;
+    QTest::newRow("raised rate") << 115200 << QByteArray() << disconnect + Bfb::SpeedFrame + Bfb::LeaveFrame;
 }
 
 // Closing the link leaves the phone as it was found: DISCONNECT, the start rate, AT mode.
@@ -903,14 +899,14 @@ void FramesTest::runWhileLinkedClosesTheLink()
     {
         std::vector<Rule> rules = workingPhone();
         if (speed != 57600) {
-            QByteArray accepted = *PhoneConnector::speedFrameFor(speed);
-            rules[5] = {*PhoneConnector::speedFrameFor(speed), accepted.replace(3, 1, "\xCC")};
+            QByteArray accepted = *Bfb::speedFrameFor(speed);
+            rules[5] = {*Bfb::speedFrameFor(speed), accepted.replace(3, 1, "\xCC")};
             a.connector.setSpeed(speed);
         }
         ScriptedPhone phone(a.pty, rules);
         QVERIFY(a.connector.run([] {}));
     }
-    SerialLineTestAccess::setSequence(a.link, 17);
+    LinkTestAccess::setSequence(a.bfb, 17);
     a.events.log.clear();
     ScriptedPhone phone(a.pty, {{sent.left(13), answers}});
     QElapsedTimer clock;
@@ -918,9 +914,9 @@ void FramesTest::runWhileLinkedClosesTheLink()
     QVERIFY(!a.connector.run([] { QFAIL("closing lists nothing"); }));
     QVERIFY(clock.elapsed() < 1000); // scaled down from at most 1.5 s
     QCOMPARE(a.events.log, QStringList{QStringLiteral("state enable")});
-    QVERIFY(!a.link.isPortOpen());
-    QVERIFY(!SerialLineTestAccess::connectedMonitorRunning(a.link));
-    QCOMPARE(a.link.bfbSequence(), qint16(1));
+    QVERIFY(!a.line.isPortOpen());
+    QVERIFY(!LinkTestAccess::connectedMonitorRunning(a.line));
+    QCOMPARE(a.bfb.bfbSequence(), qint16(1));
     QTRY_COMPARE(phone.received(), sent);
 }
 
@@ -943,11 +939,11 @@ void FramesTest::plainExchanges()
     QFETCH(QByteArray, request);
     QFETCH(QList<QByteArray>, pieces);
     LinkOnPty t;
-    PlainTransport transport(t.link);
+    PlainTransport transport(t.line);
     sendSpaced(t, pieces, 2);
     QCOMPARE(transport.exchange(request), joined(pieces));
     QCOMPARE(t.pty.receive(int(request.size())), request);
-    QVERIFY(t.link.isPortOpen());
+    QVERIFY(t.line.isPortOpen());
     QVERIFY(t.events.losses.isEmpty());
 }
 
@@ -980,10 +976,10 @@ void FramesTest::plainFaults()
     QFETCH(QList<QByteArray>, pieces);
     QFETCH(LinkLoss, loss);
     LinkOnPty t;
-    PlainTransport transport(t.link);
+    PlainTransport transport(t.line);
     if (!before.isEmpty()) {
         t.pty.send(before);
-        QTRY_VERIFY(t.link.bytesWaiting() == int(before.size()));
+        QTRY_VERIFY(t.line.bytesWaiting() == int(before.size()));
     }
     sendSpaced(t, pieces, 2);
     QElapsedTimer clock;
@@ -996,8 +992,8 @@ void FramesTest::plainFaults()
     }
     QVERIFY(clock.elapsed() < 2 * TimeoutMs + 500);
     QCOMPARE(t.events.losses, QList<LinkLoss>{loss});
-    QVERIFY(!t.link.isPortOpen());
-    QCOMPARE(t.link.linkState(), LinkState::Enable);
+    QVERIFY(!t.line.isPortOpen());
+    QCOMPARE(t.line.linkState(), LinkState::Enable);
     QCOMPARE(t.pty.waiting(), 0); // nothing of the answer was left on the line
 }
 
@@ -1007,7 +1003,7 @@ void FramesTest::plainModeChosen_data()
     QTest::addColumn<LinkChoice>("choice");
     QTest::addColumn<std::vector<Rule>>("rules");
     QTest::addColumn<LinkMode>("mode");
-    QTest::addColumn<std::optional<int>>("maxPacket");
+    QTest::addColumn<QByteArray>("response");
     QTest::addColumn<QStringList>("events");
 
     const QStringList start = {"state Disable", "step attempting", "step port opened"};
@@ -1020,26 +1016,26 @@ void FramesTest::plainModeChosen_data()
     };
     const Rule noAbortAnswer{PhoneConnector::AbortPacket, ""};
     QTest::newRow("x65 in the window") << LinkChoice::BfbFirst << plainPhone("S65", S66Connect) << LinkMode::Plain
-                                       << std::optional<int>(1030) << plainSteps("S65");
+                                       << joined(S66Connect) << plainSteps("S65");
     QTest::newRow("x75 plain first") << LinkChoice::PlainFirst
                                      << prepended(noAbortAnswer, plainPhone("EL71", S75Connect)) << LinkMode::Plain
-                                     << std::optional<int>(8208) << plainSteps("EL7");
+                                     << joined(S75Connect) << plainSteps("EL7");
     // Many phones send one 00 byte after the port opens; the ABORT answer follows it.
     QTest::newRow("left in OBEX mode") << LinkChoice::PlainOnly
                                        << std::vector<Rule>{{PhoneConnector::AbortPacket, hex("00a00003")},
                                                             {ConnectPacket, joined(M56Connect)}}
-                                       << LinkMode::Plain << std::optional<int>(474)
+                                       << LinkMode::Plain << joined(M56Connect)
                                        << start + QStringList{"step opening OBEX"} + end;
     // Takes "AT^SBFB=1" and then sends nothing: back to AT mode, then plain OBEX.
     std::vector<Rule> silentBfb = workingPhone();
     silentBfb.resize(4);
-    silentBfb.push_back({PhoneConnector::SetupFrame, ""});
-    silentBfb.push_back({PhoneConnector::LeaveBfbFrame, ""});
+    silentBfb.push_back({Bfb::SetupFrame, ""});
+    silentBfb.push_back({Bfb::LeaveFrame, ""});
     const std::vector<Rule> plain = plainPhone("M55", M56Connect);
     silentBfb.insert(silentBfb.end(), plain.begin() + 1, plain.begin() + 2);
     silentBfb.insert(silentBfb.end(), plain.begin() + 3, plain.end());
     QTest::newRow("BFB unanswered in the window")
-        << LinkChoice::BfbFirst << silentBfb << LinkMode::Plain << std::optional<int>(474)
+        << LinkChoice::BfbFirst << silentBfb << LinkMode::Plain << joined(M56Connect)
         << start + QStringList{"step waking",           "step asking model",   "model M55",
                                "step switching to BFB", "step setting up BFB", "step switching to plain OBEX",
                                "step opening OBEX"}
@@ -1048,7 +1044,7 @@ void FramesTest::plainModeChosen_data()
     std::vector<Rule> bfbOnly = workingPhone();
     bfbOnly.insert(bfbOnly.begin() + 3, Rule{"AT^SQWE=0\r\n", "\r\nERROR\r\n"});
     QTest::newRow("plain refused") << LinkChoice::PlainFirst << prepended(noAbortAnswer, bfbOnly) << LinkMode::Bfb
-                                   << std::optional<int>()
+                                   << QByteArray()
                                    << Complete.mid(0, 6) + QStringList{"step switching to plain OBEX"}
             + Complete.mid(6);
 }
@@ -1063,10 +1059,10 @@ void FramesTest::plainModeChosen()
     ScriptedPhone phone(a.pty, rules);
     QVERIFY(a.connector.run([] {}));
     QCOMPARE(a.connector.linkMode(), mode);
-    QTEST(a.link.phoneMaxPacket(), "maxPacket");
+    QTEST(a.connector.connectResponse(), "response");
     QTEST(a.events.log, "events");
-    QTRY_COMPARE(phone.received(), requests(rules) + (mode == LinkMode::Bfb ? SerialLine::AckFrame : QByteArray()));
-    QCOMPARE(a.link.bytesWaiting(), 0);
+    QTRY_COMPARE(phone.received(), requests(rules) + (mode == LinkMode::Bfb ? Bfb::AckFrame : QByteArray()));
+    QCOMPARE(a.line.bytesWaiting(), 0);
 }
 
 // Leaving plain OBEX: DISCONNECT, a second of silence, "+++"; an x55 answers "OK" a
@@ -1089,10 +1085,10 @@ void FramesTest::plainClose()
         ScriptedPhone phone(a.pty, prepended({PhoneConnector::AbortPacket, ""}, plainPhone(model, M56Connect)));
         QVERIFY(a.connector.run([] {}));
     }
-    ScriptedPhone phone(a.pty, {{PhoneConnector::DisconnectPacket, hex("a00003")}, {"+++", escapeAnswer}});
+    ScriptedPhone phone(a.pty, {{DisconnectPacket, hex("a00003")}, {"+++", escapeAnswer}});
     QVERIFY(!a.connector.run([] { QFAIL("closing lists nothing"); }));
-    QVERIFY(!a.link.isPortOpen());
-    QTRY_COMPARE(phone.received(), PhoneConnector::DisconnectPacket + "+++");
+    QVERIFY(!a.line.isPortOpen());
+    QTRY_COMPARE(phone.received(), DisconnectPacket + "+++");
 }
 
 // S56v06 obex.connect: the CONNECT in plain OBEX refused with C3. The attempt fails as
@@ -1106,7 +1102,7 @@ void FramesTest::plainConnectRefused()
     ScriptedPhone phone(a.pty, rules);
     QVERIFY(!a.connector.run([] { QFAIL("a refused connection lists nothing"); }));
     QCOMPARE(a.events.log.filter(QStringLiteral("failed")), QStringList{QStringLiteral("failed plain")});
-    QVERIFY(!a.link.isPortOpen());
+    QVERIFY(!a.line.isPortOpen());
     QTRY_COMPARE(phone.received(), requests(rules));
 }
 

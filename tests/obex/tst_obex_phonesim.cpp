@@ -70,7 +70,7 @@ public:
         link->setPauseScale(0.1);
         link->setTimeoutInterval(5000);
         // Line faults are mended at test speed.
-        link->setResendInterval(ResendMs);
+        PhoneSessionTestAccess::bfb(*session).setResendInterval(ResendMs);
         link->setQuietInterval(QuietMs);
         return session->connect([this](const FolderListing &listing) { rootListing = listing; }).ok();
     }
@@ -254,7 +254,7 @@ void ObexPhonesim::roundTrips()
     QCOMPARE(shared.files->GetFile(fileName.toLatin1()), std::optional<QByteArray>(content));
     QVERIFY(shared.files->ObexSetPathUp());
     QCOMPARE(shared.files->PathStack(), QList<QByteArray>{"Root"});
-    QVERIFY(SerialLineTestAccess::idleMonitorRunning(*shared.link));
+    QVERIFY(LinkTestAccess::idleMonitorRunning(*shared.link));
 }
 
 // A source whose length the file system does not tell in advance (files under
@@ -550,7 +550,7 @@ void ObexPhonesim::smallPhoneTakesUploads()
     QFETCH(int, size);
     PhonesimSession s;
     QVERIFY(s.connect({"--packet", QString::number(packet)}));
-    QCOMPARE(s.link->phoneMaxPacket(), std::optional<int>(packet));
+    QCOMPARE(s.files->phoneMaxPacket(), std::optional<int>(packet));
     const QByteArray name = QByteArray(nameLength - 4, 'n') + ".bin";
     const QByteArray content = randomBytes(size, quint32(size));
     QCOMPARE(s.files->PutData(name, content), PutResult::Sent);

@@ -6,6 +6,7 @@
 #include "listing.h"
 #include "localnames.h"
 #include "obexresponses.h"
+#include "recordedexchanges.h"
 #include "testprocess.h"
 #include "workingfiles.h"
 
@@ -81,6 +82,8 @@ private slots:
     void getData();
     void memoryFigures_data();
     void memoryFigures();
+    void announcedMaxPacket_data();
+    void announcedMaxPacket();
 
     void workingDirectoryFollowsInstallation();
     void plainFileNames();
@@ -353,6 +356,28 @@ void ObexUnits::memoryFigures()
 {
     QFETCH(QByteArray, response);
     QTEST(ObexResponse::memoryFigure(response), "figure");
+}
+
+// The phone's largest packet, from its CONNECT answer; none, or a figure below the 255
+// bytes every OBEX peer takes, leaves the program's own sizes.
+void ObexUnits::announcedMaxPacket_data()
+{
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<std::optional<int>>("maxPacket");
+    const auto recorded = [](const char *file) { return loadRecording(QLatin1String(file)).value(0).answer; };
+    const QByteArray m56 = recorded("M56v06-connect.trace");
+    QTest::newRow("M56v06") << m56 << std::optional<int>(474);
+    QTest::newRow("S66v34") << recorded("S66v34-connect.trace") << std::optional<int>(1030);
+    QTest::newRow("S75v47") << recorded("S75v47-connect.trace") << std::optional<int>(8208);
+    QTest::newRow("S56v06 refused") << recorded("S56v06-connect.trace") << std::optional<int>();
+    QTest::newRow("below 255") << QByteArray(m56).replace(5, 2, hex("00 10")) << std::optional<int>();
+    QTest::newRow("cut short") << m56.left(6) << std::optional<int>();
+}
+
+void ObexUnits::announcedMaxPacket()
+{
+    QFETCH(QByteArray, response);
+    QTEST(ObexResponse::announcedMaxPacket(response), "maxPacket");
 }
 
 void ObexUnits::workingDirectoryFollowsInstallation()

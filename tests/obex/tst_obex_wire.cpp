@@ -144,13 +144,14 @@ struct FilesOnPhone
     ReferenceChecksum crc;
     PhoneSession session{crc, events};
     SerialLine &link = PhoneSessionTestAccess::link(session);
+    BfbLink &bfb = PhoneSessionTestAccess::bfb(session);
     PhoneFiles &files = PhoneSessionTestAccess::files(session);
     QTemporaryDir dir; // where uploads are staged
 
     FilesOnPhone()
     {
         QString reason;
-        if (!SerialLineTestAccess::openAsConnected(link, phone.devicePath(), &reason))
+        if (!LinkTestAccess::openAsConnected(link, phone.devicePath(), &reason))
             throw std::runtime_error(reason.toStdString());
         link.setTimeoutInterval(2000);
         session.setWorkingDirectory(dir.path());
@@ -251,8 +252,8 @@ void ObexWire::requestsOnTheWire_data()
         << sent(1, "85 00 16 02 00 01 00 11 00 42 00 69 00 74 00 6D 00 61 00 70 00 00", 0x02) + Ack;
     QTest::newRow("CONNECT: sequence 0, command 2, both frames in one write")
         << 3 << QList<QByteArray>{} << Operation([](FilesOnPhone &f) {
-               return f.link.writeRaw(BfbTransport::connectFrames(ObexRequest::connect(), f.link))
-                   && f.link.bfbSequence() == 3;
+               f.bfb.sendConnect(ObexRequest::connect(), 0, 0);
+               return f.bfb.bfbSequence() == 3;
            })
         << ConnectFrames;
     QTest::newRow("continuation at sequence 5")
@@ -299,7 +300,7 @@ void ObexWire::requestsOnTheWire_data()
     QTest::newRow("upload at sequence 4")
         << 4 << success + success << Operation([](FilesOnPhone &f) {
                return f.files.PutFile(sourceFile(f, QStringLiteral("a.txt"), "abc")) == PutResult::Sent
-                   && SerialLineTestAccess::idleMonitorRunning(f.link) && !stagingFileLeft(f);
+                   && LinkTestAccess::idleMonitorRunning(f.link) && !stagingFileLeft(f);
            })
         << sent(4, "02 00 20 01 00 0F 00 61 00 2E 00 74 00 78 00 74 00 00 C3 00 00 00 06 48 00 06 61 62 63 00 00 00")
             + Ack + sent(5, "82 00 06 49 00 03") + Ack;
@@ -312,7 +313,7 @@ void ObexWire::requestsOnTheWire()
     QFETCH(Operation, operation);
     QFETCH(QByteArray, wire);
     FilesOnPhone f;
-    SerialLineTestAccess::setSequence(f.link, sequence);
+    LinkTestAccess::setSequence(f.bfb, sequence);
     for (const QByteArray &answer : responses)
         f.phone.respond(answer);
     QVERIFY(operation(f));
@@ -343,7 +344,7 @@ void ObexWire::pathStackFollowsThePhone()
 void ObexWire::listingInThreePackets()
 {
     FilesOnPhone f;
-    SerialLineTestAccess::setSequence(f.link, 1);
+    LinkTestAccess::setSequence(f.bfb, 1);
     f.phone.respond(response(char(0x90), bodyHeader("<folder name=\"Sms\"/>")));
     f.phone.respond(response(char(0x90), bodyHeader("<file name=\"a.mid\" size=\"5\"/>")));
     f.phone.respond(response(char(0xA0), bodyHeader("<file name=\"b.jar\" size=\"7\"/>", 0x49)));
@@ -500,7 +501,7 @@ void ObexWire::refusedBeforeSending()
     QTEST(refusals, "refusals");
     f.phone.settle();
     QVERIFY(f.phone.received().isEmpty());
-    QVERIFY(SerialLineTestAccess::idleMonitorRunning(f.link));
+    QVERIFY(LinkTestAccess::idleMonitorRunning(f.link));
     QVERIFY(!stagingFileOpen());
     QVERIFY(!stagingFileLeft(f));
 }
@@ -582,7 +583,7 @@ void ObexWire::uploadRefusedMidway()
     // First, one Next, the refusal acknowledged, then nothing.
     QCOMPARE(f.phone.blocks().size(), 2);
     QVERIFY(f.phone.received().endsWith(Ack));
-    QVERIFY(SerialLineTestAccess::idleMonitorRunning(f.link));
+    QVERIFY(LinkTestAccess::idleMonitorRunning(f.link));
     QVERIFY(!stagingFileOpen());
     QVERIFY(!stagingFileLeft(f));
 

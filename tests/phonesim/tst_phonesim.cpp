@@ -6,6 +6,7 @@
 // plain OBEX after AT^SQWE=3 and the recorded families' answers in it.
 
 #include "bfbbytes.h"
+#include "bfbframes.h"
 #include "bfbtransport.h"
 #include "cp1251.h"
 #include "handshake.h"
@@ -31,9 +32,10 @@ QByteArray name(const char *text)
 }
 
 // One request through the program's link; the response packet.
-QByteArray request(SerialLine &link, const QByteArray &packet)
+QByteArray request(BfbLink &bfb, const QByteArray &packet)
 {
-    return BfbTransport(link).exchange(packet);
+    TransferEvents unshown;
+    return BfbTransport(bfb, unshown).exchange(packet);
 }
 
 // What arrives on the port until it holds expected, or for 300 ms when nothing is expected.
@@ -168,7 +170,7 @@ void PhonesimTest::noiseFromTheSeed()
         if (!s.sim.start(s.flash(), {option, QString::number(rate), QStringLiteral("--seed"), QLatin1String(seed)}))
             return QStringList{QStringLiteral("no phone")};
         RecordingEvents events;
-        SerialLine link(*crc, events);
+        SerialLine link(events);
         link.setDevicePath(s.sim.device);
         link.setPauseScale(0.5);
         if (!link.openPort() || !link.writeRaw(QByteArray("at\r\n").repeated(200)))
@@ -227,7 +229,7 @@ void PhonesimTest::refusals()
     QVERIFY(QFile::link(outside.path(), s.flash(QStringLiteral("escape"))));
     const std::map<QString, QByteArray> before = fileTree(s.flash());
     QVERIFY(s.connect(*crc, {QStringLiteral("--memory"), QStringLiteral("2000")}));
-    QCOMPARE(int(quint8(::request(PhoneSessionTestAccess::link(*s.session), request).leftJustified(1).at(0))), code);
+    QCOMPARE(int(quint8(::request(PhoneSessionTestAccess::bfb(*s.session), request).leftJustified(1).at(0))), code);
     QCOMPARE(fileTree(s.flash()), before);
     QCOMPARE(fileTree(outside.path()), (std::map<QString, QByteArray>{{"secret.txt", "secret"}}));
     // A symbolic link is no part of the phone.
@@ -245,7 +247,9 @@ void PhonesimTest::brokenOffUploadLeavesNothing()
     QVERIFY(writeFile(s.flash(QStringLiteral("keep.txt")), "old content"));
     QVERIFY(s.connect(*crc));
     SerialLine &link = PhoneSessionTestAccess::link(*s.session);
-    QCOMPARE(request(link, *ObexRequest::uploadFirst("keep.txt", 1000, QByteArray(400, 'n'))), hex("90 00 03"));
+    QCOMPARE(request(PhoneSessionTestAccess::bfb(*s.session),
+                     *ObexRequest::uploadFirst("keep.txt", 1000, QByteArray(400, 'n'))),
+             hex("90 00 03"));
     QCOMPARE(fileTree(s.flash()).size(), size_t(2)); // with the hidden part
     link.closePort();
     // The phone is not told: it waits in BFB mode until the next client connects.
@@ -261,7 +265,7 @@ void PhonesimTest::speedFrames_data()
 {
     QTest::addColumn<QByteArray>("frame");
     QTest::addColumn<QString>("logged");
-    const QByteArray known = *PhoneConnector::speedFrameFor(19200);
+    const QByteArray known = *Bfb::speedFrameFor(19200);
     QTest::newRow("known") << known << "SPEED 19200 accepted";
     QTest::newRow("unknown rate") << bfbFrame(hex("C0") + "9600" + hex("CA89CF"), 0x01)
                                   << "SPEED refused: not a known speed frame";
@@ -291,10 +295,10 @@ void PhonesimTest::modesAndRates_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QList<Step>>("steps");
-    const QByteArray to115200 = *PhoneConnector::speedFrameFor(115200);
+    const QByteArray to115200 = *Bfb::speedFrameFor(115200);
     const QByteArray accepted = to115200.left(3) + char(0xCC) + to115200.mid(4);
     const Step faster = say(to115200, accepted);
-    const QByteArray ack = SerialLine::AckFrame;
+    const QByteArray ack = Bfb::AckFrame;
     // The recorded x55/x60 phones answer AT at every rate the program uses, 19200 to 230400.
     QTest::newRow("AT at every rate") << QStringList{}
                                       << QList<Step>{rate(19200), at,           rate(38400), at,          rate(115200),

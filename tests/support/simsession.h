@@ -39,7 +39,7 @@ struct SimSession
         SerialLine &link = PhoneSessionTestAccess::link(*session);
         link.setDevicePath(sim.device);
         link.setTimeoutInterval(timeoutMs);
-        link.setResendInterval(resendMs);
+        PhoneSessionTestAccess::bfb(*session).setResendInterval(resendMs);
         link.setQuietInterval(20);
         return reconnect();
     }
