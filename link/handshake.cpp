@@ -236,8 +236,7 @@ std::optional<ConnectFailure> PhoneConnector::connectBfb()
         // A phone switched to BFB mode is not left there by a failed attempt.
         if (m_phoneInBfb && m_link.isPortOpen())
             leaveBfb();
-        m_phoneInBfb = false;
-        m_phoneRate = SerialPort::StartBaudRate;
+        forgetPhoneState();
         return failure;
     };
     step(ConnectStep::SwitchingToBfb);
@@ -367,10 +366,7 @@ void PhoneConnector::close()
     } catch (const LinkInterrupted &) {
         // A stop asked for while leaving: the phone is left as far as it got.
     }
-    m_phoneInBfb = false;
-    m_phoneInPlain = false;
-    m_obexOpen = false;
-    m_phoneRate = SerialPort::StartBaudRate;
+    forgetPhoneState();
     m_bfb.restart();
     m_link.endLink();
 }
@@ -418,9 +414,14 @@ void PhoneConnector::ConnectError(ConnectFailure failedStep)
         leaveBfb();
     if (m_phoneInPlain && m_link.isPortOpen())
         leavePlain();
+    forgetPhoneState();
+    m_link.abandonAttempt();
+}
+
+void PhoneConnector::forgetPhoneState()
+{
     m_phoneInBfb = false;
     m_phoneInPlain = false;
     m_obexOpen = false;
     m_phoneRate = SerialPort::StartBaudRate;
-    m_link.abandonAttempt();
 }

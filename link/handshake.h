@@ -85,6 +85,8 @@ public:
 private:
     // Reports the failed step, closes the port and sets the state "enable".
     void ConnectError(ConnectFailure step);
+    // The phone is as this program found it: nothing to undo at the close.
+    void forgetPhoneState();
     void step(ConnectStep reached);
     // Writes text with CR LF and reads until an "OK" line is in or capMs have passed.
     QByteArray command(const QByteArray &text, int capMs);
@@ -132,7 +134,8 @@ private:
     const QByteArray m_disconnectRequest;
     QString m_model;
     int m_speed = SerialPort::StartBaudRate;
-    // Whether this program left the phone in BFB mode, at which rate, with OBEX open.
+    // Whether this program left the phone in BFB mode or plain OBEX, at which rate,
+    // with OBEX open; all four back to the phone as found by forgetPhoneState().
     bool m_phoneInBfb = false;
     int m_phoneRate = SerialPort::StartBaudRate;
     bool m_obexOpen = false;
