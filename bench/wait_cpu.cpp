@@ -58,7 +58,7 @@ int main(int argc, char **argv)
 
     Pty phone;
     MonitorCount events;
-    SerialLine link(events);
+    SerialLine link(events, events);
     if (!LinkTestAccess::openAsConnected(link, phone.slavePath(), &error)) {
         std::fprintf(stderr, "open: %s\n", qPrintable(error));
         return 1;

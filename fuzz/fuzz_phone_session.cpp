@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     auto link = openLine(harness.phone, harness.events);
     BfbLink bfb(*link, harness.crc, harness.events);
     BfbTransport transport(bfb, harness.events);
-    PhoneFiles files(*link, transport);
+    PhoneFiles files(*link, transport, harness.events, harness.events);
     files.setWorkingDirectory(harness.dir.path());
     harness.phone.send(data + 1, size - 1);
 

@@ -57,7 +57,7 @@ public:
 inline std::unique_ptr<SerialLine> openLine(const PhoneEnd &phone, PhoneEvents &events)
 {
     phone.discardQueues();
-    auto link = std::make_unique<SerialLine>(events);
+    auto link = std::make_unique<SerialLine>(events, events);
     link->setTimeoutInterval(TimeoutMs);
     link->setQuietInterval(1);
     link->setPauseScale(0);

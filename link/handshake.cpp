@@ -68,10 +68,11 @@ bool wholePacket(const QByteArray &answer)
 
 } // namespace
 
-PhoneConnector::PhoneConnector(SerialLine &link, BfbLink &bfb, QByteArray connectRequest, QByteArray disconnectRequest)
+PhoneConnector::PhoneConnector(SerialLine &link, BfbLink &bfb, ConnectEvents &events, QByteArray connectRequest,
+                               QByteArray disconnectRequest)
     : m_link(link)
     , m_bfb(bfb)
-    , m_events(link.events())
+    , m_events(events)
     , m_connectRequest(std::move(connectRequest))
     , m_disconnectRequest(std::move(disconnectRequest))
 {}
@@ -154,6 +155,8 @@ bool PhoneConnector::wake()
 bool PhoneConnector::run(const ListRoot &listRoot)
 {
     SerialLine &link = m_link;
+    m_failure.reset();
+    m_portError = SerialPort::OpenError::None;
     if (link.linkState() != LinkState::Enable) {
         close();
         return false;
@@ -167,7 +170,9 @@ bool PhoneConnector::run(const ListRoot &listRoot)
 
     if (!link.openPort()) {
         // Missing, busy or forbidden alike: say so and let the next run retry.
-        m_events.connectFailed(ConnectFailure::PortUnavailable, link.openError());
+        m_failure = ConnectFailure::PortUnavailable;
+        m_portError = link.openError();
+        m_events.connectFailed(ConnectFailure::PortUnavailable, m_portError);
         link.abandonAttempt();
         return false;
     }
@@ -408,6 +413,7 @@ bool PhoneConnector::speedStep()
 
 void PhoneConnector::ConnectError(ConnectFailure failedStep)
 {
+    m_failure = failedStep;
     m_events.connectFailed(failedStep, SerialPort::OpenError::None);
     // A phone switched to BFB mode or plain OBEX is not left there by a failed attempt either.
     if (m_phoneInBfb && m_link.isPortOpen())

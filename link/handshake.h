@@ -43,8 +43,9 @@ public:
     static constexpr int SearchRates[] = {57600, 115200, 19200, 38400, 230400};
 
     // The OBEX packets that open the connection once the link is set up and close it
-    // when the phone is left. link and bfb must outlive the connector.
-    PhoneConnector(SerialLine &link, BfbLink &bfb, QByteArray connectRequest, QByteArray disconnectRequest);
+    // when the phone is left. link, bfb and events must outlive the connector.
+    PhoneConnector(SerialLine &link, BfbLink &bfb, ConnectEvents &events, QByteArray connectRequest,
+                   QByteArray disconnectRequest);
 
     // The click procedure of the hidden `Command1`. With the link state "enable" it
     // attempts a connection and, once the link is up, calls listRoot; with
@@ -67,6 +68,11 @@ public:
     // setting as it was.
     bool setSpeed(int baud);
     int speed() const { return m_speed; }
+
+    // Why the last attempt failed, with the port's error for PortUnavailable; nothing
+    // when it came up or closed the link.
+    std::optional<ConnectFailure> failure() const { return m_failure; }
+    SerialPort::OpenError portError() const { return m_portError; }
 
     // The model characters of the last successful attempt.
     QString model() const { return m_model; }
@@ -129,10 +135,12 @@ private:
 
     SerialLine &m_link;
     BfbLink &m_bfb;
-    PhoneEvents &m_events;
+    ConnectEvents &m_events;
     const QByteArray m_connectRequest;
     const QByteArray m_disconnectRequest;
     QString m_model;
+    std::optional<ConnectFailure> m_failure;
+    SerialPort::OpenError m_portError = SerialPort::OpenError::None;
     int m_speed = SerialPort::StartBaudRate;
     // Whether this program left the phone in BFB mode or plain OBEX, at which rate,
     // with OBEX open; all four back to the phone as found by forgetPhoneState().

@@ -62,7 +62,7 @@ enum class LinkRepair {
     RepeatAcknowledged, // a block the phone sent again was acknowledged again and dropped
 };
 
-// Thrown by the link after PhoneEvents::linkLost, with the port closed.
+// Thrown by the line after TransferEvents::linkLost, with the port closed.
 struct LinkLost
 {
     LinkLoss kind;
@@ -72,19 +72,6 @@ struct LinkLost
 // still open, so that the phone can be left as it was found.
 struct LinkInterrupted
 {};
-
-// Why an operation did nothing: found on the PC before anything was sent.
-enum class Refusal {
-    SourceMissing,
-    SourceUnreadable,
-    StagingUnwritable,
-    StagingTooLarge,
-    FolderNameTooLong, // enter or make folder: 122 characters
-    FileNameTooLong, // get or delete: 123 characters
-    UploadNameTooLong, // upload: 239 characters
-    NameNotEncodable,
-    UnsafeLocalName,
-};
 
 // The connect procedure's progress: its steps, the model, the speed, a port that
 // would not open. Every call has an empty default: a front end implements what it shows.
@@ -131,6 +118,9 @@ public:
     virtual void waitingBytesReported(int) {}
     // The link mended a line fault; nothing to show unless a front end counts them.
     virtual void linkRepaired(LinkRepair) {}
+    // A fatal link error. When this returns, the line closes the port and throws
+    // LinkLost; the session returns it as its result.
+    virtual void linkLost(LinkLoss) {}
 };
 
 // The one question an operation asks.
@@ -144,15 +134,10 @@ public:
 };
 
 // Everything the link, the connect procedure and the file operations report while
-// they run; what an operation came to is its PhoneResult. Each front end words its
-// own text.
+// they run, for a listener to all of it; what an operation came to is its
+// PhoneResult. Each front end words its own text.
 class PhoneEvents
     : public ConnectEvents
     , public TransferEvents
     , public UploadQuestion
-{
-public:
-    // A fatal link error. When this returns, the link closes the port and throws
-    // LinkLost; the session returns it as its result.
-    virtual void linkLost(LinkLoss) {}
-};
+{};

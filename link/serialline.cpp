@@ -9,7 +9,8 @@
 #include <algorithm>
 #include <cmath>
 
-SerialLine::SerialLine(PhoneEvents &events, QObject *parent) : QObject(parent), m_events(events)
+SerialLine::SerialLine(ConnectEvents &connectEvents, TransferEvents &transferEvents, QObject *parent)
+    : QObject(parent), m_connectEvents(connectEvents), m_transferEvents(transferEvents)
 {
     TimeoutTimer.setSingleShot(true);
     // A coarse timer may fire 5 % early: a byte 19 s after the last must still count.
@@ -70,7 +71,7 @@ void SerialLine::setLinkState(LinkState state)
     if (state == m_linkState)
         return;
     m_linkState = state;
-    m_events.linkStateChanged(m_linkState);
+    m_connectEvents.linkStateChanged(m_linkState);
 }
 
 bool SerialLine::beginAttempt()
@@ -158,7 +159,7 @@ void SerialLine::lineUp()
 
 void SerialLine::showWaitingBytes()
 {
-    m_events.waitingBytesReported(Comm1.bytesWaiting());
+    m_transferEvents.waitingBytesReported(Comm1.bytesWaiting());
 }
 
 void SerialLine::ensureNotifier()
@@ -238,7 +239,7 @@ QByteArray SerialLine::ReadBytes(int maxBytes)
 void SerialLine::abortWith(LinkLoss loss)
 {
     TimeoutTimer.stop();
-    m_events.linkLost(loss);
+    m_transferEvents.linkLost(loss);
     m_notifier.reset();
     Comm1.close();
     Timer2.stop();

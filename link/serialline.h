@@ -22,7 +22,7 @@ class QSocketNotifier;
 // Everything runs on the GUI thread.
 //
 // Fatal link errors (a time-out, a reply beyond repair): the line reports
-// PhoneEvents::linkLost, then closes the port, stops Timer2, sets the state "enable"
+// TransferEvents::linkLost, then closes the port, stops Timer2, sets the state "enable"
 // and throws LinkLost. Nothing of the interrupted operation runs on; the exception
 // unwinds to the front end, which may connect again later.
 class SerialLine : public QObject
@@ -39,11 +39,11 @@ public:
     // for a slow phone's answer (scaled like the pauses).
     static constexpr int SlowAnswerGraceMs = 2000;
 
-    // Starts Timer1 (the monitor that runs from start-up). events must outlive the line.
-    explicit SerialLine(PhoneEvents &events, QObject *parent = nullptr);
+    // Starts Timer1 (the monitor that runs from start-up). The link state goes to
+    // connectEvents; the monitors' figures and a lost link to transferEvents. Both must
+    // outlive the line.
+    SerialLine(ConnectEvents &connectEvents, TransferEvents &transferEvents, QObject *parent = nullptr);
     ~SerialLine() override;
-
-    PhoneEvents &events() const { return m_events; }
 
     // The port. Its number and device take effect at the next connection attempt,
     // RTS at once.
@@ -158,7 +158,8 @@ private:
     void throwIfStopRequested() const;
     void ensureNotifier();
 
-    PhoneEvents &m_events;
+    ConnectEvents &m_connectEvents;
+    TransferEvents &m_transferEvents;
     SerialPort Comm1;
     QTimer TimeoutTimer; // single shot, restarted for every byte awaited
     QTimer Timer1; // monitor, running from start-up; stopped during uploads

@@ -83,8 +83,9 @@ std::optional<UploadSource> inspectUploadSource(const QString &localPath, Refusa
     return UploadSource{*name, stagedLength};
 }
 
-PhoneFiles::PhoneFiles(SerialLine &phoneLink, ObexTransport &obexTransport)
-    : link(phoneLink), transport(obexTransport), events(phoneLink.events())
+PhoneFiles::PhoneFiles(SerialLine &phoneLink, ObexTransport &obexTransport, TransferEvents &transferEvents,
+                       UploadQuestion &uploadQuestion)
+    : link(phoneLink), transport(obexTransport), events(transferEvents), question(uploadQuestion)
 {}
 
 QString PhoneFiles::pathLine() const
@@ -374,7 +375,7 @@ PutResult PhoneFiles::sendStaged(QIODevice &staging, const QByteArray &name, qin
     // Asked by the length of the usual records, whatever the phone's packets: the same
     // files are asked about on every phone.
     const qint64 usualLength = Staging::stagedLength(Staging::sourceLength(stagedLength, layout));
-    if (usualLength > Staging::QuestionLength && !sizeQuestionAsked && !events.confirmLargeUpload())
+    if (usualLength > Staging::QuestionLength && !sizeQuestionAsked && !question.confirmLargeUpload())
         return PutResult::Declined;
 
     staging.seek(0);

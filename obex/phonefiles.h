@@ -2,6 +2,7 @@
 
 #include "listing.h"
 #include "phoneevents.h"
+#include "phoneresult.h"
 #include "staging.h"
 
 #include <QByteArray>
@@ -62,8 +63,8 @@ class PhoneFiles
 public:
     static constexpr char RootEntry[] = "Root";
 
-    // link: its events and its monitor.
-    PhoneFiles(SerialLine &link, ObexTransport &transport);
+    // link: its monitor. All four must outlive the files.
+    PhoneFiles(SerialLine &link, ObexTransport &transport, TransferEvents &events, UploadQuestion &question);
 
     const QList<QByteArray> &PathStack() const { return pathStack; }
     // "Mobile:\" and every PathStack entry followed by a backslash.
@@ -153,7 +154,8 @@ private:
 
     SerialLine &link;
     ObexTransport &transport;
-    PhoneEvents &events;
+    TransferEvents &events;
+    UploadQuestion &question;
     QList<QByteArray> pathStack;
     QString workingDirectory;
     bool sizeQuestionAsked = false;

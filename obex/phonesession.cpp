@@ -54,84 +54,18 @@ PhoneResult uploadResult(PutResult result, PhoneFiles &files)
 
 } // namespace
 
-namespace {
-
-// The parts of the events, as the one listener the link, the connect procedure and
-// the files report to.
-class SplitEvents : public PhoneEvents
-{
-public:
-    // whole: a listener to every event, the fatal loss included.
-    SplitEvents(ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question,
-                PhoneEvents *whole = nullptr)
-        : m_connect(connect), m_transfer(transfer), m_question(question), m_whole(whole)
-    {}
-
-    // What the connect procedure's last failure was: its result carries it.
-    std::optional<ConnectFailure> connectFailure;
-    SerialPort::OpenError portError = SerialPort::OpenError::None;
-
-    void linkStateChanged(LinkState state) override { m_connect.linkStateChanged(state); }
-    void connectStep(ConnectStep step) override { m_connect.connectStep(step); }
-    void modelReported(const QString &model) override { m_connect.modelReported(model); }
-    void connectFailed(ConnectFailure failure, SerialPort::OpenError error) override
-    {
-        connectFailure = failure;
-        portError = error;
-        m_connect.connectFailed(failure, error);
-    }
-    void speedChanged(int baud) override { m_connect.speedChanged(baud); }
-    void speedNotConfirmed(int baud) override { m_connect.speedNotConfirmed(baud); }
-
-    void operationStarted(PhoneOperation operation, qint64 sourceBytes) override
-    {
-        m_transfer.operationStarted(operation, sourceBytes);
-    }
-    void packetReceived(PhoneOperation operation, int number) override { m_transfer.packetReceived(operation, number); }
-    void packetSent(PhoneOperation operation, int number) override { m_transfer.packetSent(operation, number); }
-    void bytesTransferred(PhoneOperation operation, qint64 done, qint64 total) override
-    {
-        m_transfer.bytesTransferred(operation, done, total);
-    }
-    void operationFinished(PhoneOperation operation, int packets) override
-    {
-        m_transfer.operationFinished(operation, packets);
-    }
-    void memoryReported(MemoryKind kind, quint32 bytes) override { m_transfer.memoryReported(kind, bytes); }
-    void sequenceReported(int sequence) override { m_transfer.sequenceReported(sequence); }
-    void waitingBytesReported(int count) override { m_transfer.waitingBytesReported(count); }
-    void linkRepaired(LinkRepair repair) override { m_transfer.linkRepaired(repair); }
-
-    bool confirmLargeUpload() override { return m_question.confirmLargeUpload(); }
-    void linkLost(LinkLoss loss) override
-    {
-        if (m_whole)
-            m_whole->linkLost(loss);
-    }
-
-private:
-    ConnectEvents &m_connect;
-    TransferEvents &m_transfer;
-    UploadQuestion &m_question;
-    PhoneEvents *m_whole;
-};
-
-} // namespace
-
 struct PhoneSession::Parts
 {
-    Parts(Checksum &crc, ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question,
-          PhoneEvents *whole = nullptr)
-        : events(connect, transfer, question, whole)
-        , link(events)
-        , bfb(link, crc, events)
-        , connector(link, bfb, ObexRequest::connect(), ObexRequest::disconnect())
-        , transport(link, bfb, events, connector)
-        , files(link, transport)
+    Parts(Checksum &crc, ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &upload)
+        : question(upload)
+        , link(connect, transfer)
+        , bfb(link, crc, transfer)
+        , connector(link, bfb, connect, ObexRequest::connect(), ObexRequest::disconnect())
+        , transport(link, bfb, transfer, connector)
+        , files(link, transport, transfer, upload)
     {}
 
-    SplitEvents events; // first: the link reports to it
-
+    UploadQuestion &question;
     SerialLine link;
     BfbLink bfb;
     PhoneConnector connector;
@@ -154,9 +88,7 @@ PhoneSession::PhoneSession(Checksum &crc, ConnectEvents &connect, TransferEvents
     : m_parts(std::make_unique<Parts>(crc, connect, transfer, question))
 {}
 
-PhoneSession::PhoneSession(Checksum &crc, PhoneEvents &events)
-    : m_parts(std::make_unique<Parts>(crc, events, events, events, &events))
-{}
+PhoneSession::PhoneSession(Checksum &crc, PhoneEvents &events) : PhoneSession(crc, events, events, events) {}
 
 PhoneSession::~PhoneSession() = default;
 
@@ -291,7 +223,6 @@ PhoneResult PhoneSession::connect(const RootListed &rootListed)
     m_parts->freshRootListing.reset();
     m_parts->movesRefused = false;
     m_parts->lost.reset();
-    m_parts->events.connectFailure.reset();
     try {
         m_parts->files.setPhoneMaxPacket(std::nullopt);
         const bool up = m_parts->connector.run([this, &rootListed] {
@@ -302,9 +233,9 @@ PhoneResult PhoneSession::connect(const RootListed &rootListed)
         });
         if (up)
             return {};
-        const SplitEvents &events = m_parts->events;
-        return events.connectFailure ? PhoneResult::notConnected(*events.connectFailure, events.portError)
-                                     : PhoneResult(PhoneResult::Code::NotConnected);
+        const PhoneConnector &connector = m_parts->connector;
+        return connector.failure() ? PhoneResult::notConnected(*connector.failure(), connector.portError())
+                                   : PhoneResult(PhoneResult::Code::NotConnected);
     } catch (const LinkLost &lost) {
         m_parts->lost = lost.kind;
         return PhoneResult::linkLost(lost.kind);
@@ -617,7 +548,7 @@ PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QBy
         m_parts->files.setSizeQuestionAsked(true);
     } else if (stagedLength > Staging::QuestionLength) {
         // Asked before the old file goes, not after.
-        if (!m_parts->link.events().confirmLargeUpload())
+        if (!m_parts->question.confirmLargeUpload())
             return Code::Declined;
         m_parts->files.setSizeQuestionAsked(true);
     }

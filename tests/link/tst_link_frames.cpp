@@ -47,7 +47,7 @@ struct LinkOnPty
     Pty pty;
     RecordingEvents events;
     std::unique_ptr<Checksum> crc = makeChecksum();
-    SerialLine line{events};
+    SerialLine line{events, events};
     BfbLink bfb{line, *crc, events};
     QObject timers; // context of a test's timers: none outlives the test
 
@@ -229,7 +229,7 @@ QStringList failedAfter(int events, const QString &step)
 
 struct Attempt : LinkOnPty
 {
-    PhoneConnector connector{line, bfb, ConnectPacket, DisconnectPacket};
+    PhoneConnector connector{line, bfb, events, ConnectPacket, DisconnectPacket};
 
     Attempt() : LinkOnPty(false)
     {

@@ -170,7 +170,7 @@ void PhonesimTest::noiseFromTheSeed()
         if (!s.sim.start(s.flash(), {option, QString::number(rate), QStringLiteral("--seed"), QLatin1String(seed)}))
             return QStringList{QStringLiteral("no phone")};
         RecordingEvents events;
-        SerialLine link(events);
+        SerialLine link(events, events);
         link.setDevicePath(s.sim.device);
         link.setPauseScale(0.5);
         if (!link.openPort() || !link.writeRaw(QByteArray("at\r\n").repeated(200)))
