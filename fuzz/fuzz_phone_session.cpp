@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     files.setWorkingDirectory(harness.dir.path());
     harness.phone.send(data + 1, size - 1);
 
-    const qsizetype depth = files.PathStack().size();
+    const qsizetype depth = files.pathStack().size();
     try {
         switch (data[0] % 6) {
         case 0:
@@ -75,13 +75,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             break;
         case 3: {
             const bool entered = files.ObexSetPath("Bitmap");
-            FUZZ_EXPECT(files.PathStack().size() == depth + (entered ? 1 : 0));
+            FUZZ_EXPECT(files.pathStack().size() == depth + (entered ? 1 : 0));
             break;
         }
         case 4:
             // Made and left again, or made and stuck inside it when the step up was refused.
             files.makeFolderAndReturn("New");
-            FUZZ_EXPECT(files.PathStack().size() == depth || files.PathStack().size() == depth + 1);
+            FUZZ_EXPECT(files.pathStack().size() == depth || files.pathStack().size() == depth + 1);
             break;
         default:
             files.DeleteObject("pic.bmp");

@@ -28,14 +28,14 @@ QByteArray PlainTransport::exchange(const QByteArray &request)
 
     QByteArray answer;
     while (answer.size() < HeadSize)
-        answer += m_link.ReadBytes(HeadSize - int(answer.size()));
+        answer += m_link.readBytes(HeadSize - int(answer.size()));
     const int length = quint8(answer.at(1)) << 8 | quint8(answer.at(2));
     if (!(quint8(answer.at(0)) & FinalBit) || length < HeadSize || length > MaxAnswer)
         fail(LinkLoss::BadData);
 
     const QDeadlineTimer cap(answerCapMs(length, m_link.lineRate(), m_link.timeoutInterval()));
     while (answer.size() < length) {
-        answer += m_link.ReadBytes(length - int(answer.size()));
+        answer += m_link.readBytes(length - int(answer.size()));
         if (answer.size() < length && cap.hasExpired())
             fail(LinkLoss::Timeout);
     }

@@ -27,8 +27,8 @@ SerialLine::SerialLine(ConnectEvents &connectEvents, TransferEvents &transferEve
     }
     Timer1.start();
 
-    QuietTimer.setSingleShot(true);
-    QuietTimer.setInterval(DefaultQuietMs);
+    m_quietTimer.setSingleShot(true);
+    m_quietTimer.setInterval(DefaultQuietMs);
 }
 
 SerialLine::~SerialLine() = default;
@@ -40,7 +40,7 @@ void SerialLine::setTimeoutInterval(int ms)
 
 void SerialLine::setQuietInterval(int ms)
 {
-    QuietTimer.setInterval(ms);
+    m_quietTimer.setInterval(ms);
 }
 
 void SerialLine::setMonitorInterval(int ms)
@@ -227,7 +227,7 @@ std::optional<quint8> SerialLine::nextByte(const std::function<bool()> &giveUp)
     return waitForByte(giveUp);
 }
 
-QByteArray SerialLine::ReadBytes(int maxBytes)
+QByteArray SerialLine::readBytes(int maxBytes)
 {
     TimeoutTimer.start();
     QByteArray bytes(1, char(*waitForByte({})));
@@ -262,7 +262,7 @@ void SerialLine::drainLine()
 {
     // A line that never falls quiet is no phone to talk to.
     const QDeadlineTimer limit(TimeoutTimer.interval());
-    QuietTimer.start();
+    m_quietTimer.start();
     bool watchPort = true;
     for (;;) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -271,12 +271,12 @@ void SerialLine::drainLine()
             if (!Comm1.read(SerialPort::WholeQueue).isEmpty()) {
                 if (limit.hasExpired())
                     AbortOnBadData();
-                QuietTimer.start();
+                m_quietTimer.start();
                 continue;
             }
             watchPort = false;
         }
-        if (!QuietTimer.isActive())
+        if (!m_quietTimer.isActive())
             return;
         sleepForEvents(watchPort);
     }

@@ -69,7 +69,7 @@ public:
     void setTimeoutInterval(int ms);
     // The quiet that ends the draining of a damaged reply; tests scale it down.
     void setQuietInterval(int ms);
-    int quietInterval() const { return QuietTimer.interval(); }
+    int quietInterval() const { return m_quietTimer.interval(); }
     // Period of both monitors; tests shorten it.
     void setMonitorInterval(int ms);
     // Pauses are multiplied by this factor (1 in the program; tests shorten them).
@@ -129,7 +129,7 @@ public:
     std::optional<quint8> nextByte(const std::function<bool()> &giveUp);
     // The next bytes of a reply: waits for one as ReadByte does, then takes what else
     // is waiting, at most maxBytes in all.
-    QByteArray ReadBytes(int maxBytes);
+    QByteArray readBytes(int maxBytes);
     // Reads and drops bytes until the line has been quiet for the quiet interval; a
     // line that never falls quiet ends the link (AbortOnBadData).
     void drainLine();
@@ -164,7 +164,7 @@ private:
     QTimer TimeoutTimer; // single shot, restarted for every byte awaited
     QTimer Timer1; // monitor, running from start-up; stopped during uploads
     QTimer Timer2; // monitor, started when a connection is established
-    QTimer QuietTimer; // single shot, restarted by every byte while a damaged reply drains
+    QTimer m_quietTimer; // single shot, restarted by every byte while a damaged reply drains
     bool TimedOut = false;
     LinkState m_linkState = LinkState::Enable;
     double m_pauseScale = 1.0;

@@ -85,13 +85,13 @@ std::optional<UploadSource> inspectUploadSource(const QString &localPath, Refusa
 
 PhoneFiles::PhoneFiles(SerialLine &phoneLink, ObexTransport &obexTransport, TransferEvents &transferEvents,
                        UploadQuestion &uploadQuestion)
-    : link(phoneLink), transport(obexTransport), events(transferEvents), question(uploadQuestion)
+    : m_link(phoneLink), m_transport(obexTransport), m_events(transferEvents), m_question(uploadQuestion)
 {}
 
 QString PhoneFiles::pathLine() const
 {
     QString line = QStringLiteral("Mobile:\\");
-    for (const QByteArray &entry : pathStack)
+    for (const QByteArray &entry : PathStack)
         line += Cp1251::decode(entry) + u'\\';
     return line;
 }
@@ -99,13 +99,13 @@ QString PhoneFiles::pathLine() const
 FolderListing PhoneFiles::enterRootAndRefresh()
 {
     // A new connection always starts in the root folder.
-    pathStack = {QByteArray(RootEntry)};
+    PathStack = {QByteArray(RootEntry)};
     return RefreshListing();
 }
 
 std::optional<Refusal> PhoneFiles::takeRefusal()
 {
-    return std::exchange(lastRefusal, std::nullopt);
+    return std::exchange(m_lastRefusal, std::nullopt);
 }
 
 bool PhoneFiles::ObexSetPath(const QByteArray &name)
@@ -113,36 +113,36 @@ bool PhoneFiles::ObexSetPath(const QByteArray &name)
     const auto request = ObexRequest::enterFolder(name);
     if (!request)
         return false;
-    const bool entered = ObexResponse::code(transport.exchange(*request)) == ObexResponse::Success;
+    const bool entered = ObexResponse::code(m_transport.exchange(*request)) == ObexResponse::Success;
     if (entered)
-        pathStack.append(name);
+        PathStack.append(name);
     return entered;
 }
 
 bool PhoneFiles::ObexSetPathUp()
 {
-    const QByteArray response = transport.exchange(ObexRequest::parentFolder());
+    const QByteArray response = m_transport.exchange(ObexRequest::parentFolder());
     // A phone that refuses to go up stays where it is.
-    if (ObexResponse::code(response) == ObexResponse::Success && !pathStack.isEmpty())
-        pathStack.removeLast();
+    if (ObexResponse::code(response) == ObexResponse::Success && !PathStack.isEmpty())
+        PathStack.removeLast();
     return true;
 }
 
 QByteArray PhoneFiles::RequestNextPart()
 {
-    return transport.exchange(ObexRequest::continuation());
+    return m_transport.exchange(ObexRequest::continuation());
 }
 
 QByteArray PhoneFiles::GetFolderListing()
 {
-    events.operationStarted(PhoneOperation::Listing, 0);
+    m_events.operationStarted(PhoneOperation::Listing, 0);
 
     ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::Listing);
     const Collected collected =
-        collectParts(transport.exchange(ObexRequest::folderListing()), collector, PhoneOperation::Listing);
+        collectParts(m_transport.exchange(ObexRequest::folderListing()), collector, PhoneOperation::Listing);
 
     readMemoryFigures();
-    events.operationFinished(PhoneOperation::Listing, collected.packets);
+    m_events.operationFinished(PhoneOperation::Listing, collected.packets);
     return collector.complete() ? collector.data() : QByteArray();
 }
 
@@ -150,15 +150,15 @@ bool PhoneFiles::readMemoryFigures()
 {
     using ObexRequest::MemoryFigure;
     // A figure the phone does not give leaves the last one standing.
-    const auto totalFigure = ObexResponse::memoryFigure(transport.exchange(ObexRequest::memory(MemoryFigure::Total)));
+    const auto totalFigure = ObexResponse::memoryFigure(m_transport.exchange(ObexRequest::memory(MemoryFigure::Total)));
     if (totalFigure) {
-        total = totalFigure;
-        events.memoryReported(MemoryKind::Total, *total);
+        m_total = totalFigure;
+        m_events.memoryReported(MemoryKind::Total, *m_total);
     }
-    const auto freeFigure = ObexResponse::memoryFigure(transport.exchange(ObexRequest::memory(MemoryFigure::Free)));
+    const auto freeFigure = ObexResponse::memoryFigure(m_transport.exchange(ObexRequest::memory(MemoryFigure::Free)));
     if (freeFigure) {
-        free = freeFigure;
-        events.memoryReported(MemoryKind::Free, *free);
+        m_free = freeFigure;
+        m_events.memoryReported(MemoryKind::Free, *m_free);
     }
     return totalFigure && freeFigure;
 }
@@ -168,11 +168,11 @@ PhoneFiles::Collected PhoneFiles::collectParts(QByteArray response, ObexResponse
 {
     const auto reportBytes = [&] {
         const std::optional<quint32> announced = collector.announcedLength();
-        events.bytesTransferred(operation, collector.receivedBytes(), announced ? qint64(*announced) : -1);
+        m_events.bytesTransferred(operation, collector.receivedBytes(), announced ? qint64(*announced) : -1);
     };
     collector.addResponse(response);
     int packets = 1;
-    events.packetReceived(operation, packets);
+    m_events.packetReceived(operation, packets);
     reportBytes();
 
     // A phone that answers Continue without end is cut off once the collector sees the overrun.
@@ -183,7 +183,7 @@ PhoneFiles::Collected PhoneFiles::collectParts(QByteArray response, ObexResponse
         reportBytes();
         if (ObexResponse::code(response) != ObexResponse::Continue)
             break;
-        events.packetReceived(operation, packets);
+        m_events.packetReceived(operation, packets);
     }
     return {response, packets};
 }
@@ -217,9 +217,9 @@ bool PhoneFiles::download(const QByteArray &name, ObexResponse::GetDataCollector
     if (!request)
         return false;
 
-    events.operationStarted(PhoneOperation::Download, 0);
-    const Collected collected = collectParts(transport.exchange(*request), collector, PhoneOperation::Download);
-    events.operationFinished(PhoneOperation::Download, collected.packets);
+    m_events.operationStarted(PhoneOperation::Download, 0);
+    const Collected collected = collectParts(m_transport.exchange(*request), collector, PhoneOperation::Download);
+    m_events.operationFinished(PhoneOperation::Download, collected.packets);
     return ObexResponse::code(collected.lastResponse) == ObexResponse::Success && collector.complete();
 }
 
@@ -228,9 +228,9 @@ bool PhoneFiles::MakeFolder(const QByteArray &name)
     const auto request = ObexRequest::makeFolder(name);
     if (!request)
         return false;
-    const bool made = ObexResponse::code(transport.exchange(*request)) == ObexResponse::Success;
+    const bool made = ObexResponse::code(m_transport.exchange(*request)) == ObexResponse::Success;
     if (made)
-        pathStack.append(name);
+        PathStack.append(name);
     return made;
 }
 
@@ -247,7 +247,7 @@ DeleteResult PhoneFiles::DeleteObject(const QByteArray &name)
     const auto request = ObexRequest::deleteObject(name);
     if (!request)
         return DeleteResult::NotSent;
-    switch (ObexResponse::code(transport.exchange(*request))) {
+    switch (ObexResponse::code(m_transport.exchange(*request))) {
     case ObexResponse::Success:
         return DeleteResult::Deleted;
     case ObexResponse::NotFound:
@@ -257,7 +257,7 @@ DeleteResult PhoneFiles::DeleteObject(const QByteArray &name)
     }
 }
 
-MoveResult PhoneFiles::MoveObject(const QList<QByteArray> &from, const QList<QByteArray> &to)
+MoveResult PhoneFiles::moveObject(const QList<QByteArray> &from, const QList<QByteArray> &to)
 {
     if (from.isEmpty() || to.isEmpty())
         return MoveResult::NotSent;
@@ -268,10 +268,10 @@ MoveResult PhoneFiles::MoveObject(const QList<QByteArray> &from, const QList<QBy
         return MoveResult::NotSent;
     }
     const auto request = ObexRequest::move(*fromPath, *toPath);
-    const std::optional<int> limit = maxPacket;
+    const std::optional<int> limit = m_maxPacket;
     if (!request || (limit && request->size() > *limit))
         return MoveResult::PathTooLong;
-    switch (ObexResponse::code(transport.exchange(*request))) {
+    switch (ObexResponse::code(m_transport.exchange(*request))) {
     case ObexResponse::Success:
         return MoveResult::Moved;
     case ObexResponse::NotFound:
@@ -287,7 +287,7 @@ std::optional<Staging::Layout> PhoneFiles::uploadLayout(const QByteArray &name) 
 {
     if (name.size() > ObexRequest::MaxUploadName)
         return std::nullopt;
-    const std::optional<int> limit = maxPacket;
+    const std::optional<int> limit = m_maxPacket;
     if (!limit)
         return Staging::Layout{};
     // A further packet: opcode and length (3), Body header (3), the piece, three zero bytes.
@@ -302,11 +302,11 @@ std::optional<Staging::Layout> PhoneFiles::uploadLayout(const QByteArray &name) 
 
 PutResult PhoneFiles::PutFile(const QString &localPath, const QByteArray &phoneName)
 {
-    const SerialLine::QuietMonitor quietMonitor(link);
+    const SerialLine::QuietMonitor quietMonitor(m_link);
 
-    const QString stagingPath = workingDirectory.isEmpty()
+    const QString stagingPath = m_workingDirectory.isEmpty()
         ? WorkingFiles::stagingFilePath()
-        : workingDirectory + u'/' + QLatin1String(WorkingFiles::StagingFileName);
+        : m_workingDirectory + u'/' + QLatin1String(WorkingFiles::StagingFileName);
     if (QFile::exists(stagingPath))
         QFile::remove(stagingPath);
     Refusal refusal{};
@@ -341,9 +341,9 @@ PutResult PhoneFiles::PutFile(const QString &localPath, const QByteArray &phoneN
     return sendStaged(staging, name, sourceLength, *layout);
 }
 
-PutResult PhoneFiles::PutData(const QByteArray &name, const QByteArray &content)
+PutResult PhoneFiles::putData(const QByteArray &name, const QByteArray &content)
 {
-    const SerialLine::QuietMonitor quietMonitor(link);
+    const SerialLine::QuietMonitor quietMonitor(m_link);
     const std::optional<Staging::Layout> layout = uploadLayout(name);
     if (!layout) {
         refuse(Refusal::UploadNameTooLong);
@@ -371,11 +371,11 @@ PutResult PhoneFiles::sendStaged(QIODevice &staging, const QByteArray &name, qin
         return PutResult::NotSent;
     }
 
-    events.operationStarted(PhoneOperation::Upload, sourceLength);
+    m_events.operationStarted(PhoneOperation::Upload, sourceLength);
     // Asked by the length of the usual records, whatever the phone's packets: the same
     // files are asked about on every phone.
     const qint64 usualLength = Staging::stagedLength(Staging::sourceLength(stagedLength, layout));
-    if (usualLength > Staging::QuestionLength && !sizeQuestionAsked && !question.confirmLargeUpload())
+    if (usualLength > Staging::QuestionLength && !m_sizeQuestionAsked && !m_question.confirmLargeUpload())
         return PutResult::Declined;
 
     staging.seek(0);
@@ -388,13 +388,13 @@ PutResult PhoneFiles::sendStagingFile(QIODevice &staging, const QByteArray &name
     const auto first = ObexRequest::uploadFirst(name, quint32(stagingLength), staging.read(layout.firstRecord()));
     if (!first)
         return PutResult::NotSent;
-    QByteArray reply = transport.exchange(*first);
+    QByteArray reply = m_transport.exchange(*first);
 
     const qint64 sourceLength = Staging::sourceLength(stagingLength, layout);
     const auto reportSent = [&](int packets) {
         const qint64 sentBytes = layout.firstPiece + qint64(packets - 1) * layout.piece;
-        events.packetSent(PhoneOperation::Upload, packets);
-        events.bytesTransferred(PhoneOperation::Upload, std::min(sentBytes, sourceLength), sourceLength);
+        m_events.packetSent(PhoneOperation::Upload, packets);
+        m_events.bytesTransferred(PhoneOperation::Upload, std::min(sentBytes, sourceLength), sourceLength);
     };
     int sent = 1;
     reportSent(sent);
@@ -405,16 +405,16 @@ PutResult PhoneFiles::sendStagingFile(QIODevice &staging, const QByteArray &name
                 return refusedPut(reply);
             if (staging.size() - staging.pos() <= layout.record())
                 break;
-            reply = transport.exchange(ObexRequest::uploadBody(staging.read(layout.record())));
+            reply = m_transport.exchange(ObexRequest::uploadBody(staging.read(layout.record())));
             reportSent(++sent);
         }
         // The last body is counted before it goes; its answer is not judged either.
         reportSent(++sent);
-        transport.exchange(ObexRequest::uploadBody(staging.readAll()));
+        m_transport.exchange(ObexRequest::uploadBody(staging.readAll()));
     }
     staging.close();
 
-    const QByteArray endResponse = transport.exchange(ObexRequest::uploadEnd());
-    events.operationFinished(PhoneOperation::Upload, sent);
+    const QByteArray endResponse = m_transport.exchange(ObexRequest::uploadEnd());
+    m_events.operationFinished(PhoneOperation::Upload, sent);
     return ObexResponse::code(endResponse) == ObexResponse::Success ? PutResult::Sent : refusedPut(endResponse);
 }

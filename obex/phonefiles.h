@@ -66,7 +66,7 @@ public:
     // link: its monitor. All four must outlive the files.
     PhoneFiles(SerialLine &link, ObexTransport &transport, TransferEvents &events, UploadQuestion &question);
 
-    const QList<QByteArray> &PathStack() const { return pathStack; }
+    const QList<QByteArray> &pathStack() const { return PathStack; }
     // "Mobile:\" and every PathStack entry followed by a backslash.
     QString pathLine() const;
 
@@ -100,25 +100,25 @@ public:
 
     // Renames or moves a file or folder with the phone's move command. Both are
     // paths from the root (names in Windows-1251); the current folder stays as it is.
-    MoveResult MoveObject(const QList<QByteArray> &from, const QList<QByteArray> &to);
+    MoveResult moveObject(const QList<QByteArray> &from, const QList<QByteArray> &to);
 
     // Uploads a PC file into the current folder under its own name, or as phoneName
     // (Windows-1251) when one is given.
     PutResult PutFile(const QString &localPath, const QByteArray &phoneName = {});
     // Uploads content held in memory into the current folder as name (Windows-1251),
     // staged in memory: the same packets as PutFile of such a file, no working file.
-    PutResult PutData(const QByteArray &name, const QByteArray &content);
+    PutResult putData(const QByteArray &name, const QByteArray &content);
 
     // The largest packet the phone's CONNECT answer announced, for the requests that
     // fill packets; nothing keeps the program's own sizes.
-    void setPhoneMaxPacket(std::optional<int> size) { maxPacket = size; }
-    std::optional<int> phoneMaxPacket() const { return maxPacket; }
+    void setPhoneMaxPacket(std::optional<int> size) { m_maxPacket = size; }
+    std::optional<int> phoneMaxPacket() const { return m_maxPacket; }
 
     // While set, uploads do not ask the size question: it was asked already.
-    void setSizeQuestionAsked(bool asked) { sizeQuestionAsked = asked; }
+    void setSizeQuestionAsked(bool asked) { m_sizeQuestionAsked = asked; }
 
     // Where the staging file "temp.tmp" is written; WorkingFiles::directory() unless set.
-    void setWorkingDirectory(const QString &directory) { workingDirectory = directory; }
+    void setWorkingDirectory(const QString &directory) { m_workingDirectory = directory; }
 
     // Why the last upload or move stopped on the PC before anything was sent; cleared
     // by reading it. Names too long for a request are the caller's to check: such a
@@ -132,8 +132,8 @@ public:
     // Asks for the total and free memory; true when the phone gave both figures.
     bool readMemoryFigures();
     // Figures of the last successful memory queries, in bytes.
-    std::optional<quint32> totalMemory() const { return total; }
-    std::optional<quint32> freeMemory() const { return free; }
+    std::optional<quint32> totalMemory() const { return m_total; }
+    std::optional<quint32> freeMemory() const { return m_free; }
 
 private:
     struct Collected
@@ -142,7 +142,7 @@ private:
         int packets;
     };
 
-    void refuse(Refusal why) { lastRefusal = why; }
+    void refuse(Refusal why) { m_lastRefusal = why; }
     // Takes the first response and every further packet while the phone answers
     // Continue, reporting each; returns the last response and the count.
     Collected collectParts(QByteArray response, ObexResponse::GetDataCollector &collector, PhoneOperation operation);
@@ -152,15 +152,15 @@ private:
     PutResult sendStaged(QIODevice &staging, const QByteArray &name, qint64 sourceLength, Staging::Layout layout);
     PutResult sendStagingFile(QIODevice &staging, const QByteArray &name, qint64 stagingLength, Staging::Layout layout);
 
-    SerialLine &link;
-    ObexTransport &transport;
-    TransferEvents &events;
-    UploadQuestion &question;
-    QList<QByteArray> pathStack;
-    QString workingDirectory;
-    bool sizeQuestionAsked = false;
-    std::optional<quint32> total;
-    std::optional<quint32> free;
-    std::optional<Refusal> lastRefusal;
-    std::optional<int> maxPacket;
+    SerialLine &m_link;
+    ObexTransport &m_transport;
+    TransferEvents &m_events;
+    UploadQuestion &m_question;
+    QList<QByteArray> PathStack;
+    QString m_workingDirectory;
+    bool m_sizeQuestionAsked = false;
+    std::optional<quint32> m_total;
+    std::optional<quint32> m_free;
+    std::optional<Refusal> m_lastRefusal;
+    std::optional<int> m_maxPacket;
 };

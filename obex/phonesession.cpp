@@ -184,7 +184,7 @@ PhoneFiles &PhoneSession::files()
 
 QList<QByteArray> PhoneSession::currentFolder() const
 {
-    return m_parts->files.PathStack().mid(1);
+    return m_parts->files.pathStack().mid(1);
 }
 
 template<typename Operation>
@@ -327,9 +327,9 @@ PhoneResult PhoneSession::enter(const QList<QByteArray> &folder)
 PhoneResult PhoneSession::goTo(const QList<QByteArray> &folder)
 {
     // PathStack starts with the root entry.
-    const auto depth = [this] { return m_parts->files.PathStack().size() - 1; };
+    const auto depth = [this] { return m_parts->files.pathStack().size() - 1; };
     qsizetype shared = 0;
-    while (shared < depth() && shared < folder.size() && m_parts->files.PathStack().at(shared + 1) == folder.at(shared))
+    while (shared < depth() && shared < folder.size() && m_parts->files.pathStack().at(shared + 1) == folder.at(shared))
         ++shared;
     for (qsizetype i = shared; i < folder.size(); ++i) {
         if (const PhoneResult fits = checkName(folder.at(i), NameUse::Folder); !fits.ok())
@@ -339,7 +339,7 @@ PhoneResult PhoneSession::goTo(const QList<QByteArray> &folder)
         m_parts->freshRootListing.reset();
         const qsizetype before = depth();
         if (!m_parts->files.ObexSetPathUp() || depth() == before)
-            return PhoneResult::named(PhoneResult::Code::FolderRefused, m_parts->files.PathStack().at(before));
+            return PhoneResult::named(PhoneResult::Code::FolderRefused, m_parts->files.pathStack().at(before));
     }
     for (qsizetype i = shared; i < folder.size(); ++i) {
         m_parts->freshRootListing.reset();
@@ -433,7 +433,7 @@ PhoneResult PhoneSession::put(const QList<QByteArray> &folder, const QByteArray 
         if (const PhoneResult result = goTo(folder); !result.ok())
             return result;
         m_parts->freshRootListing.reset();
-        return uploadResult(m_parts->files.PutData(name, content), m_parts->files);
+        return uploadResult(m_parts->files.putData(name, content), m_parts->files);
     });
 }
 
@@ -500,7 +500,7 @@ PhoneResult PhoneSession::replace(const QList<QByteArray> &folder, const QByteAr
         return replaceWith(
             folder, name, Staging::stagedLength(content.size()),
             [&](const QByteArray &phoneName) {
-                return uploadResult(m_parts->files.PutData(phoneName, content), m_parts->files);
+                return uploadResult(m_parts->files.putData(phoneName, content), m_parts->files);
             },
             names);
     });
@@ -666,7 +666,7 @@ PhoneResult PhoneSession::move(const QList<QByteArray> &fromFolder, const QByteA
                 return result;
         }
         m_parts->freshRootListing.reset();
-        const MoveResult result = m_parts->files.MoveObject(from, toFolder + QList<QByteArray>{toName});
+        const MoveResult result = m_parts->files.moveObject(from, toFolder + QList<QByteArray>{toName});
         const std::optional<Refusal> refusal = m_parts->files.takeRefusal();
         if (result == MoveResult::Refused)
             m_parts->movesRefused = true;

@@ -253,7 +253,7 @@ void ObexPhonesim::roundTrips()
     QCOMPARE(readFile(shared.flash() + QStringLiteral("/Bitmap/") + fileName), content);
     QCOMPARE(shared.files->GetFile(fileName.toLatin1()), std::optional<QByteArray>(content));
     QVERIFY(shared.files->ObexSetPathUp());
-    QCOMPARE(shared.files->PathStack(), QList<QByteArray>{"Root"});
+    QCOMPARE(shared.files->pathStack(), QList<QByteArray>{"Root"});
     QVERIFY(LinkTestAccess::idleMonitorRunning(*shared.link));
 }
 
@@ -553,7 +553,7 @@ void ObexPhonesim::smallPhoneTakesUploads()
     QCOMPARE(s.files->phoneMaxPacket(), std::optional<int>(packet));
     const QByteArray name = QByteArray(nameLength - 4, 'n') + ".bin";
     const QByteArray content = randomBytes(size, quint32(size));
-    QCOMPARE(s.files->PutData(name, content), PutResult::Sent);
+    QCOMPARE(s.files->putData(name, content), PutResult::Sent);
     QCOMPARE(readFile(s.flash() + u'/' + QString::fromLatin1(name)), content);
     const QStringList bodies = s.sim.logLines("PUT");
     QVERIFY(!bodies.isEmpty());

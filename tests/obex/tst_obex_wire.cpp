@@ -272,7 +272,7 @@ void ObexWire::requestsOnTheWire_data()
         << hex("16 1D 0B 03 FC 07 00 16 83 00 16 01 00 13 00 70 00 69 00 63 00 2E 00 62 00 6D 00 70 00 00 BA 25") + Ack;
     QTest::newRow("make folder at sequence 1 and return")
         << 1 << success + success << Operation([](FilesOnPhone &f) {
-               return f.files.makeFolderAndReturn("New") && f.files.PathStack().isEmpty();
+               return f.files.makeFolderAndReturn("New") && f.files.pathStack().isEmpty();
            })
         << sent(1, "85 00 10 00 00 01 00 0B 00 4E 00 65 00 77 00 00", 0x02) + Ack
             + hex("16 0C 1A 03 FC 02 00 05 85 00 05 03 00 4F 23") + Ack;
@@ -280,7 +280,7 @@ void ObexWire::requestsOnTheWire_data()
         << 1 << success << Operation([](FilesOnPhone &f) { return f.files.DeleteObject("a") == DeleteResult::Deleted; })
         << sent(1, "82 00 0A 01 00 07 00 61 00 00") + Ack;
     QTest::newRow("move at sequence 5") << 5 << success << Operation([](FilesOnPhone &f) {
-        return f.files.MoveObject({"a.txt"}, {"Sub", "b.txt"}) == MoveResult::Moved && f.files.PathStack().isEmpty();
+        return f.files.moveObject({"a.txt"}, {"Sub", "b.txt"}) == MoveResult::Moved && f.files.pathStack().isEmpty();
     })
                                         << bfbFrames(hex("03 FC 05 00 30 82 00 30 4C 00 2D 34 04 6D 6F 76 65 35 0C 00 "
                                                          "2F 00 61 00 2E 00 74 00 78 00 74"
@@ -290,7 +290,7 @@ void ObexWire::requestsOnTheWire_data()
     // Cyrillic names travel as UTF-16 units, not as Windows-1251 bytes.
     QTest::newRow("move of Cyrillic names at sequence 2, destination exists")
         << 2 << QList{hex("CC 00 03")} << Operation([](FilesOnPhone &f) {
-               return f.files.MoveObject({"Bitmap", "\xD4.bmp"}, {"Bitmap", "\xDF.bmp"})
+               return f.files.moveObject({"Bitmap", "\xD4.bmp"}, {"Bitmap", "\xDF.bmp"})
                    == MoveResult::DestinationExists;
            })
         << bfbFrames(hex("03 FC 02 00 44 82 00 44 4C 00 41 34 04 6D 6F 76 65"
@@ -338,7 +338,7 @@ void ObexWire::pathStackFollowsThePhone()
     f.phone.respond("C3 00 03");
     QVERIFY(f.files.ObexSetPathUp());
     QCOMPARE(f.files.pathLine(), QStringLiteral("Mobile:\\Bitmap\\Sub\\"));
-    QCOMPARE(f.files.PathStack(), (QList<QByteArray>{"Bitmap", "Sub"}));
+    QCOMPARE(f.files.pathStack(), (QList<QByteArray>{"Bitmap", "Sub"}));
 }
 
 void ObexWire::listingInThreePackets()
@@ -510,7 +510,7 @@ void ObexWire::moveOfTheLongestPaths()
 {
     // "/" and 126 characters fill the one-byte length of a path exactly.
     FilesOnPhone f;
-    QCOMPARE(f.files.MoveObject({QByteArray(126, 'a')}, {QByteArray(126, 'b')}), MoveResult::Moved);
+    QCOMPARE(f.files.moveObject({QByteArray(126, 'a')}, {QByteArray(126, 'b')}), MoveResult::Moved);
     f.phone.settle();
     QCOMPARE(f.phone.blocks().first().mid(17, 2), hex("35 FE"));
 }
@@ -564,7 +564,7 @@ void ObexWire::uploadStagingCases()
     for (int i = 0; i < bodyLengths.size(); ++i)
         fromMemory.phone.respond("90 00 03");
     fromMemory.phone.respond("A0 00 03");
-    QCOMPARE(fromMemory.files.PutData("f.bin", content), PutResult::Sent);
+    QCOMPARE(fromMemory.files.putData("f.bin", content), PutResult::Sent);
     fromMemory.phone.settle();
     QCOMPARE(fromMemory.phone.received(), f.phone.received());
     QCOMPARE(fromMemory.events.log, f.events.log);
