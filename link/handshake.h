@@ -47,7 +47,7 @@ public:
     PhoneConnector(SerialLine &link, BfbLink &bfb, ConnectEvents &events, QByteArray connectRequest,
                    QByteArray disconnectRequest);
 
-    // The click procedure of the hidden `Command1`. With the link state "enable" it
+    // One run of the connect procedure. With the link state "enable" it
     // attempts a connection and, once the link is up, calls listRoot; with
     // "Disable" it closes the link and reports nothing. A port that cannot be
     // opened (missing, busy or not permitted) is reported and leaves the state

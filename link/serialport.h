@@ -7,7 +7,7 @@
 
 #include <memory>
 
-// The one serial port the program talks to the phone through (the main window's
+// The one serial port the program talks to the phone through (the port object
 // `Comm1`). Plain termios rather than QSerialPort: the count of waiting bytes must
 // include everything the kernel has received, even when no events have been
 // processed since, and that is exactly what ioctl(FIONREAD) reports.
