@@ -61,6 +61,20 @@ QByteArray inListing(const QByteArray &entries)
         + entries + "</folder-listing>\r\n";
 }
 
+// The text of the folder listing in a recording: the data of the listing GET's answer
+// and of the answers to its continuations.
+QByteArray recordedListing(const char *file)
+{
+    ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::Listing);
+    bool listing = false;
+    for (const RecordedExchange &exchange : loadRecording(QLatin1String(file))) {
+        listing = listing || exchange.request.startsWith(hex("83 00 1C 42"));
+        if (listing)
+            collector.addResponse(exchange.answer);
+    }
+    return collector.data();
+}
+
 } // namespace
 
 class ObexUnits : public QObject
@@ -261,20 +275,26 @@ void ObexUnits::listingTypedValues()
         QVERIFY(!(*rows)[i].modified.isValid());
     }
     // Entries as recorded (M56v06 obex.listing, S75v12 obex.dir): indented on x55-x65,
-    // CR LF line ends, the phone's permissions beside size and time.
-    const auto recorded =
-        parseListingXml(inListing("   <folder name=\"PersistentData\" modified=\"20030101T000000\" user-perm=\"WD\" "
-                                  "group-perm=\"W\" />\r\n"
-                                  "<file name=\"pallet.bmp\" size=\"3222\" modified=\"20061103T062000\" "
-                                  "user-perm=\"RWD\" group-perm=\"\" />\r\n"));
-    QVERIFY(recorded);
-    QCOMPARE(recorded->size(), 3);
-    QCOMPARE((*recorded)[1].name, QByteArray("PersistentData"));
-    QVERIFY(isFolderKind((*recorded)[1].kind));
-    QCOMPARE((*recorded)[1].modified, QDateTime(QDate(2003, 1, 1), QTime(0, 0)));
-    QCOMPARE((*recorded)[2].name, QByteArray("pallet.bmp"));
-    QCOMPARE((*recorded)[2].byteCount, std::optional<quint64>(3222));
-    QCOMPARE((*recorded)[2].modified, QDateTime(QDate(2006, 11, 3), QTime(6, 20)));
+    // CR LF line ends, the phone's permissions beside size and time; the texts in the
+    // packets of the recorded listings. The M56's root names a folder "Tones&Alerts"
+    // with a bare ampersand: no XML, read by keywords, the name byte for byte.
+    const QByteArray m56Text = recordedListing("M56v06-listing.trace");
+    QVERIFY(!parseListingXml(m56Text));
+    const QList<ListingRow> m56 = parseListing(m56Text);
+    QCOMPARE(m56.size(), 16); // the parent row, 15 folders
+    QCOMPARE(m56[1].name, QByteArray("PersistentData"));
+    QVERIFY(isFolderKind(m56[1].kind));
+    QCOMPARE(m56[1].modified, QDateTime(QDate(2003, 1, 1), QTime(0, 0)));
+    QCOMPARE(m56[13].name, QByteArray("Tones&Alerts"));
+    QCOMPARE(m56.last().name, QByteArray("Text module"));
+    const auto s75 = parseListingXml(recordedListing("S75v12-data-listing.trace"));
+    QVERIFY(s75);
+    const auto pallet =
+        std::find_if(s75->begin(), s75->end(), [](const ListingRow &r) { return r.name == "pallet.bmp"; });
+    QVERIFY(pallet != s75->end());
+    QVERIFY(!isFolderKind(pallet->kind));
+    QCOMPARE(pallet->byteCount, std::optional<quint64>(3222));
+    QCOMPARE(pallet->modified, QDateTime(QDate(2006, 11, 3), QTime(6, 20)));
 }
 
 void ObexUnits::getData_data()
