@@ -1,7 +1,8 @@
 // CPU time the program uses while ReadByte waits for a phone that says nothing.
 // The port is a pseudo-terminal whose master end stays silent (or, with
-// --hangup, is closed: a phone or adapter that went away). The wait ends with
-// the receive time-out after the given number of seconds (default 10).
+// --hangup, is closed: a phone or adapter that went away, which ends the wait at
+// once). A silent wait ends with the receive time-out after the given number of
+// seconds (default 10).
 //
 //   wait_cpu [--hangup] [seconds]
 
@@ -83,7 +84,7 @@ int main(int argc, char **argv)
 
     std::printf("peer: %s\n", hangup ? "hung up" : "silent");
     std::printf("wait: %.2f s (ended by the receive time-out: %s)\n", elapsed, link.timedOut() ? "yes" : "no");
-    std::printf("cpu:  %.3f s user+system (%.3f%% of one core), monitor ticks %d\n", cpu, 100.0 * cpu / elapsed,
-                events.monitorTicks);
+    std::printf("cpu:  %.3f s user+system (%.3f%% of one core), monitor ticks %d\n", cpu,
+                elapsed > 0 ? 100.0 * cpu / elapsed : 0.0, events.monitorTicks);
     return 0;
 }

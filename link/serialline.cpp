@@ -193,7 +193,6 @@ void SerialLine::sleepForEvents(bool &watchPort)
 
 std::optional<quint8> SerialLine::waitForByte(const std::function<bool()> &giveUp)
 {
-    // A hung-up device stays readable without data; then only the time-out can end the wait.
     bool watchPort = true;
     for (;;) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -208,6 +207,11 @@ std::optional<quint8> SerialLine::waitForByte(const std::function<bool()> &giveU
             }
             watchPort = false;
         }
+        // A device that went away (unplugged, or its other end closed), or a port closed
+        // already, never sends the byte: the phone is lost now, not when the time-out
+        // would have run out.
+        if (!Comm1.isOpen() || Comm1.hungUp())
+            AbortOnTimeout();
         if (giveUp && giveUp())
             return std::nullopt;
         sleepForEvents(watchPort);

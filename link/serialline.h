@@ -121,7 +121,8 @@ public:
 
     // Next received byte. Yields to the event loop while it waits (sleeping until
     // data, a timer or another event arrives; never spinning). The time-out restarts
-    // for every byte; when it expires AbortOnTimeout ends the link.
+    // for every byte; when it expires, or the device goes away, AbortOnTimeout ends
+    // the link.
     quint8 ReadByte();
     // The next byte as ReadByte waits for it, except that the time-out is started only
     // when it is not running already, and the wait ends with nothing once giveUp()
@@ -151,7 +152,7 @@ private:
     // running across such a return.
     std::optional<quint8> waitForByte(const std::function<bool()> &giveUp);
     // Sleeps in the event loop until the port has data, a timer fires or another
-    // event arrives. A port readable without data (hung up) is no longer watched.
+    // event arrives. A port readable without data is no longer watched.
     void sleepForEvents(bool &watchPort);
     void showWaitingBytes();
     [[noreturn]] void abortWith(LinkLoss loss);

@@ -2,14 +2,21 @@
 // blocking pause, a phone that goes away, the ports folder, writes of any size.
 
 #include "linktesting.h"
+#include "plaintransport.h"
 #include "serialport.h"
 #include "testprocess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+
+#include <functional>
+
+using Wait = std::function<void(LinkOnPty &)>;
+Q_DECLARE_METATYPE(Wait)
 
 class SerialLineTest : public QObject
 {
@@ -19,7 +26,8 @@ private slots:
     void eachByteHasItsOwnTimeout();
     void expiredTimeoutWinsOverAWaitingByte();
     void pauseBlocksEventsAndTimers();
-    void goneLineEndsByTimeout();
+    void vanishedDeviceIsLostAtOnce_data();
+    void vanishedDeviceIsLostAtOnce();
     void portLinks();
     void writesOfAnySize();
 };
@@ -70,20 +78,55 @@ void SerialLineTest::pauseBlocksEventsAndTimers()
     QTRY_VERIFY(fired);
 }
 
-// A hung-up device stays readable without data, a closed port has none: only the time-out ends the wait.
-void SerialLineTest::goneLineEndsByTimeout()
+void SerialLineTest::vanishedDeviceIsLostAtOnce_data()
 {
-    LinkOnPty t;
-    t.line.setTimeoutInterval(300);
+    QTest::addColumn<bool>("phonesim"); // the device is the emulated phone, which exits
+    QTest::addColumn<Wait>("wait");
+    const Wait byte = [](LinkOnPty &t) { t.line.ReadByte(); };
+    const Wait acknowledgement = [](LinkOnPty &t) { t.bfb.SendPacket(bfbBlock(1, hex("83 00 03"))); };
+    const Wait reply = [](LinkOnPty &t) { t.bfb.ReceiveReply(); };
+    const Wait plainAnswer = [](LinkOnPty &t) { PlainTransport(t.line).exchange(ConnectPacket); };
+    for (const bool phonesim : {false, true}) {
+        const char *gone = phonesim ? "phonesim exits" : "pseudo-terminal closed";
+        QTest::addRow("%s: a byte", gone) << phonesim << byte;
+        QTest::addRow("%s: a block's acknowledgement", gone) << phonesim << acknowledgement;
+        QTest::addRow("%s: a BFB reply", gone) << phonesim << reply;
+        QTest::addRow("%s: a plain OBEX answer", gone) << phonesim << plainAnswer;
+    }
+}
+
+// A device that goes away in the middle of a wait (a USB cable pulled) ends it as soon
+// as the port reports the hang-up, not when the receive time-out runs out; so does a
+// wait on the port closed after it.
+void SerialLineTest::vanishedDeviceIsLostAtOnce()
+{
+    QFETCH(bool, phonesim);
+    QFETCH(Wait, wait);
+    LinkOnPty t(!phonesim);
+    PhoneSim sim;
+    QTemporaryDir flash;
+    if (phonesim) {
+        QVERIFY(sim.start(flash.path()));
+        QString reason;
+        QVERIFY2(LinkTestAccess::openAsConnected(t.line, sim.device, &reason), qPrintable(reason));
+    }
+    t.line.setTimeoutInterval(SerialLine::DefaultTimeoutMs);
+    t.bfb.setResendInterval(BfbLink::DefaultResendMs);
     QTimer::singleShot(50, &t.timers, [&] {
+        if (phonesim) {
+            sim.process.kill();
+            return;
+        }
         t.pty.dropKeeper();
         t.pty.closeMaster();
     });
-    QVERIFY_THROWS_EXCEPTION(LinkLost, t.line.ReadByte());
+    QVERIFY_THROWS_EXCEPTION(LinkLost, wait(t));
+    QVERIFY(!t.line.timedOut());
     QCOMPARE(t.events.losses, QList<LinkLoss>{LinkLoss::Timeout});
     QVERIFY(!t.line.isPortOpen());
+    QCOMPARE(t.line.linkState(), LinkState::Enable);
     QVERIFY_THROWS_EXCEPTION(LinkLost, t.line.ReadByte());
-    QCOMPARE(t.events.losses, QList<LinkLoss>({LinkLoss::Timeout, LinkLoss::Timeout}));
+    QVERIFY(!t.line.timedOut());
 }
 
 // A link in the ports folder stands for its port; a device is taken by one port at a time.
