@@ -13,8 +13,11 @@ namespace {
 // Caps of the steps: each reads until its answer is in, for at least the pause the
 // step once waited for in full, and a slow phone gets a while longer.
 constexpr int AtCapMs = 500 + SerialLine::SlowAnswerGraceMs;
-// The first "at" gets the old pause alone; a slower phone gets its time after the search.
+// The first "at" gets the old pause alone; after the search a phone that missed it (just
+// out of BFB mode, or taking a ping for text) gets it twice more, each as long: the
+// recorded phones answer "at" within 73 ms.
 constexpr int FirstAtCapMs = 500;
+constexpr int SlowAtTries = 2;
 constexpr int AtTries = 3;
 constexpr int FrameCapMs = 600 + SerialLine::SlowAnswerGraceMs;
 constexpr int ConnectCapMs = 1200 + SerialLine::SlowAnswerGraceMs;
@@ -24,10 +27,11 @@ constexpr int SpeedSwitchPauseMs = 100;
 // The search: a BFB-mode phone answers a frame within a few ms, once it has sent what it
 // was sending (a block of a client that vanished, up to 16 KB: about 3 s at 57600
 // baud); a quiet line means no answer. An AT-mode phone at a rate other than the start
-// rate gets one "at".
+// rate gets one "at", for three times as long as the slowest recorded answer took (the
+// recorder itself tried the next rate after about 200 ms).
 constexpr int PingQuietMs = 150;
 constexpr int PingCapMs = 3500;
-constexpr int OtherRateAtCapMs = 500;
+constexpr int OtherRateAtCapMs = 250;
 // The leaving steps: a phone that does not answer costs no more than these together.
 constexpr int DisconnectCapMs = 500;
 constexpr int LeaveFrameCapMs = 500;
@@ -97,12 +101,12 @@ QByteArray PhoneConnector::command(const QByteArray &text, int capMs)
     return m_link.readQueueUntil(okLine, capMs);
 }
 
-bool PhoneConnector::atAnswered(int capMs)
+bool PhoneConnector::atAnswered(int capMs, int tries)
 {
     // A phone that has just left BFB mode, or that got a ping as text, may miss the
     // first "at"; peers send it again.
-    for (int i = 0; i < AtTries; ++i)
-        if (command("at", capMs / AtTries + 1).contains("OK"))
+    for (int i = 0; i < tries; ++i)
+        if (command("at", capMs / tries + 1).contains("OK"))
             return true;
     return false;
 }
@@ -120,36 +124,57 @@ bool PhoneConnector::backToAtMode()
     // then AT mode, whose text the phone hears at any rate.
     m_link.writeRaw(Bfb::LeaveFrame);
     m_link.readQueueUntil(okLine, LeaveFrameCapMs);
-    return m_link.setLineRate(SerialPort::StartBaudRate) && atAnswered(AtCapMs);
+    return m_link.setLineRate(SerialPort::StartBaudRate) && atAnswered(AtCapMs, AtTries);
 }
 
-bool PhoneConnector::wake()
+PhoneConnector::Found PhoneConnector::wake(bool obexAsked)
 {
+    const auto woken = [this](bool answered) { return answered ? Found::AtMode : Found::Nowhere; };
     // Where a phone usually is: at the start rate, in AT mode and answering at once.
     if (pinged())
-        return backToAtMode();
+        return woken(backToAtMode());
     if (command("at", FirstAtCapMs).contains("OK"))
-        return true;
+        return Found::AtMode;
+    // Left by a client at another rate: in plain OBEX, which keeps the rate of the AT
+    // commands before it, or in BFB mode after a speed frame. The ABORT goes first: a
+    // phone in OBEX mode takes the ping for the head of a packet and answers nothing
+    // until it has given that packet up.
     const auto otherRates = std::span(SearchRates).subspan(1);
-    // Left in BFB mode at a raised rate.
-    for (const int rate : otherRates)
-        if (m_link.setLineRate(rate) && pinged())
-            return backToAtMode();
-    // The first ping may have gone into the rest of a frame a vanished client left
-    // unfinished, which the phone has given up by now. Then a slow phone, or one in AT
-    // mode that hears only another rate.
+    for (const int rate : otherRates) {
+        if (!m_link.setLineRate(rate))
+            continue;
+        if (inObexMode())
+            return Found::ObexMode;
+        if (pinged())
+            return woken(backToAtMode());
+    }
+    // At the start rate again, long after the first ping (which a phone in OBEX mode has
+    // given up by now, and which may have gone into the rest of a frame a vanished
+    // client left unfinished): plain OBEX unless that was asked first, the ping once
+    // more, then a phone that missed the first "at", or one in AT mode that hears only
+    // another rate.
     if (!m_link.setLineRate(SerialPort::StartBaudRate))
-        return false;
+        return Found::Nowhere;
+    if (!obexAsked && inObexMode())
+        return Found::ObexMode;
     if (pinged())
-        return backToAtMode();
-    if (atAnswered(AtCapMs))
-        return true;
+        return woken(backToAtMode());
+    if (atAnswered(SlowAtTries * FirstAtCapMs, SlowAtTries))
+        return Found::AtMode;
     for (const int rate : otherRates) {
         if (m_link.setLineRate(rate) && command("at", OtherRateAtCapMs).contains("OK"))
-            return m_link.setLineRate(SerialPort::StartBaudRate) && atAnswered(AtCapMs);
+            return woken(m_link.setLineRate(SerialPort::StartBaudRate) && atAnswered(AtCapMs, AtTries));
     }
     m_link.setLineRate(SerialPort::StartBaudRate);
-    return false;
+    return Found::Nowhere;
+}
+
+bool PhoneConnector::outOfObexMode()
+{
+    // The escape back to AT mode, whose "at" the phone hears at the start rate.
+    leavePlain();
+    forgetPhoneState();
+    return m_link.setLineRate(SerialPort::StartBaudRate) && atAnswered(AtCapMs, AtTries);
 }
 
 bool PhoneConnector::run(const ListRoot &listRoot)
@@ -183,9 +208,11 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     if (plainFirst && inObexMode())
         return connectPlain() && linkUp(listRoot);
     step(ConnectStep::Waking);
-    if (!wake()) {
-        if (m_choice != LinkChoice::BfbOnly && foundInObexMode())
-            return connectPlain() && linkUp(listRoot);
+    const Found found = wake(plainFirst);
+    // Found in plain OBEX: used as it is, unless BFB was asked for.
+    if (found == Found::ObexMode && m_choice != LinkChoice::BfbOnly)
+        return connectPlain() && linkUp(listRoot);
+    if (found == Found::Nowhere || (found == Found::ObexMode && !outOfObexMode())) {
         ConnectError(ConnectFailure::At);
         return false;
     }
@@ -219,7 +246,7 @@ bool PhoneConnector::run(const ListRoot &listRoot)
         return linkUp(listRoot);
     // Took "AT^SBFB=1" and then answered no BFB frame: back in AT mode, plain OBEX.
     if (m_choice == LinkChoice::BfbFirst && *failed == ConnectFailure::Bfb && m_bfbSetupUnanswered
-        && atAnswered(AtCapMs))
+        && atAnswered(AtCapMs, AtTries))
         return runPlain(switchToPlain(), listRoot);
     ConnectError(*failed);
     return false;
@@ -298,16 +325,6 @@ bool PhoneConnector::inObexMode()
     m_phoneInPlain = true;
     m_phoneRate = m_link.lineRate();
     return true;
-}
-
-bool PhoneConnector::foundInObexMode()
-{
-    // Left in plain OBEX at a raised rate, which it keeps there.
-    for (const int rate : SearchRates)
-        if (m_link.setLineRate(rate) && inObexMode())
-            return true;
-    m_link.setLineRate(SerialPort::StartBaudRate);
-    return false;
 }
 
 PhoneConnector::PlainSwitch PhoneConnector::switchToPlain()

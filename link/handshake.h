@@ -22,10 +22,12 @@ class SerialLine;
 // its cap runs out, and only the root listing at the end yields.
 //
 // A phone keeps the mode a client put it in: a session that could not close (killed,
-// crashed, cable pulled) leaves it in BFB mode, where it ignores text, perhaps at a
-// raised rate, where it hears nothing else. So the wake-up first asks by the BFB ping
-// whether the phone is still in BFB mode, at each rate it may listen at, and brings
-// it back to AT mode; then it wakes it with "at" as usual.
+// crashed, cable pulled, or the next one started before the phone had taken the
+// escape from plain OBEX) leaves it in BFB mode, where it ignores text, or in plain
+// OBEX, perhaps at a raised rate, where it hears nothing else. So the wake-up asks, at
+// each rate it may listen at, by the ABORT whether the phone is in plain OBEX and by
+// the BFB ping whether it is in BFB mode (and brings it back to AT mode); then it
+// wakes it with "at" as usual.
 class PhoneConnector
 {
 public:
@@ -96,10 +98,20 @@ private:
     void step(ConnectStep reached);
     // Writes text with CR LF and reads until an "OK" line is in or capMs have passed.
     QByteArray command(const QByteArray &text, int capMs);
-    // Finds the phone wherever a client left it and wakes it: true when "at" got "OK".
-    bool wake();
-    // "at" up to three times at the port's rate, within capMs in all.
-    bool atAnswered(int capMs);
+    // Where the search found the phone.
+    enum class Found {
+        AtMode, // woken: "at" got "OK" at the start rate
+        ObexMode, // in plain OBEX; the port at its rate
+        Nowhere,
+    };
+    // Finds the phone wherever a client left it: in AT mode at any rate, in BFB mode at
+    // any rate (then back to AT mode and woken), or in plain OBEX at any rate (not asked
+    // again at the start rate when obexAsked).
+    Found wake(bool obexAsked);
+    // A phone found in plain OBEX when BFB is asked for: back to AT mode and woken.
+    bool outOfObexMode();
+    // "at" up to tries times at the port's rate, within capMs in all.
+    bool atAnswered(int capMs, int tries);
     // True when a phone in BFB mode answers the ping at the port's rate.
     bool pinged();
     // A phone found in BFB mode at the port's rate: to AT mode, then "at" at the start rate.
@@ -120,8 +132,6 @@ private:
     };
     // A phone left in OBEX mode answers the ABORT at the port's rate.
     bool inObexMode();
-    // The same at each rate a phone may listen at; the port stays at the rate found.
-    bool foundInObexMode();
     // The port at the rate asked for, then "AT^SQWE=0" and "AT^SQWE=3".
     PlainSwitch switchToPlain();
     // After switchToPlain: the CONNECT and the root listing, or the failure.

@@ -4,8 +4,12 @@
 
 #include "handshake.h"
 #include "linktesting.h"
+#include "testprocess.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -106,6 +110,8 @@ private slots:
     void plainClose_data();
     void plainClose();
     void plainConnectRefused();
+    void phoneLeftByAnotherRun_data();
+    void phoneLeftByAnotherRun();
 };
 
 // The phone's CONNECT response is the packet of its sound block.
@@ -159,11 +165,11 @@ void ConnectTest::failedSteps_data()
         rules.push_back(bad);
         return rules;
     };
-    // The ping at each other rate and once more at 57600, "at" three times more, then
-    // "at" at each other rate; last the ABORT that a phone left in plain OBEX answers, at
-    // each rate.
+    // At each other rate the ABORT that a phone left in plain OBEX answers and the ping
+    // that a phone in BFB mode answers; both once more at 57600, "at" twice more, then
+    // "at" at each other rate.
     const QByteArray search =
-        Bfb::PingFrame.repeated(5) + QByteArray("at\r\n").repeated(7) + PhoneConnector::AbortPacket.repeated(5);
+        (PhoneConnector::AbortPacket + Bfb::PingFrame).repeated(5) + QByteArray("at\r\n").repeated(6);
     // A phone switched to BFB mode is told to leave it.
     const QByteArray leave = Bfb::LeaveFrame;
     QTest::newRow("silent phone") << broken(0, {"at\r\n", ""}) << failedAfter(4, "AT") << search;
@@ -391,6 +397,74 @@ void ConnectTest::plainConnectRefused()
     QCOMPARE(a.events.log.filter(QStringLiteral("failed")), QStringList{QStringLiteral("failed plain")});
     QVERIFY(!a.line.isPortOpen());
     QTRY_COMPARE(phone.received(), requests(rules));
+}
+
+void ConnectTest::phoneLeftByAnotherRun_data()
+{
+    QTest::addColumn<LinkChoice>("before"); // the run that vanished, at 115200 baud
+    QTest::addColumn<LinkChoice>("choice");
+    QTest::addColumn<LinkMode>("mode");
+    QTest::addColumn<int>("rate"); // the line's rate with the link up
+    QTest::addColumn<int>("probes"); // what the search writes until the phone answers
+    QTest::addColumn<QString>("left"); // how the phone left its mode, if it was told
+    // Found in plain OBEX by the ABORT at 115200 after the ping and "at" at 57600 (and
+    // the ABORT there first, when plain OBEX is the first choice); a run that asks for
+    // BFB takes the phone out of plain OBEX.
+    QTest::newRow("plain OBEX, then BFB")
+        << LinkChoice::PlainOnly << LinkChoice::BfbOnly << LinkMode::Bfb << 57600 << 3 << "PLAIN-END +++";
+    QTest::newRow("plain OBEX, then the default")
+        << LinkChoice::PlainOnly << LinkChoice::PlainFirst << LinkMode::Plain << 115200 << 4 << QString();
+    // Found in BFB mode by the ping at 115200, after the ABORT there.
+    QTest::newRow("BFB, then BFB") << LinkChoice::BfbOnly << LinkChoice::BfbOnly << LinkMode::Bfb << 57600 << 4
+                                   << "BFB-END AT^SBFB=0";
+    QTest::newRow("BFB, then the default")
+        << LinkChoice::BfbOnly << LinkChoice::PlainFirst << LinkMode::Plain << 57600 << 5 << "BFB-END AT^SBFB=0";
+}
+
+// A run at 115200 baud that vanished without leaving the phone (killed, or followed by the
+// next run before the phone took the escape from plain OBEX) left it in its mode at that
+// rate: the next run finds it there, whatever it asks for, within a few probes.
+void ConnectTest::phoneLeftByAnotherRun()
+{
+    QFETCH(LinkChoice, before);
+    QFETCH(LinkChoice, choice);
+    QFETCH(LinkMode, mode);
+    QFETCH(int, probes);
+    QFETCH(QString, left);
+    QTemporaryDir dir;
+    PhoneSim sim;
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("flash"))));
+    QVERIFY(sim.start(dir.filePath(QStringLiteral("flash")), {"--at-latency", "0", "--obex-latency", "0"}));
+    const auto attempt = [&](LinkChoice linkChoice, int speed, const QString &trace) {
+        auto a = std::make_unique<Attempt>();
+        a->line.setDevicePath(sim.device);
+        a->line.setPauseScale(0.3);
+        a->connector.setLinkChoice(linkChoice);
+        a->connector.setSpeed(speed);
+        if (!trace.isEmpty())
+            a->line.traceTo(trace);
+        return a;
+    };
+    {
+        const auto vanished = attempt(before, 115200, {});
+        QVERIFY(vanished->connector.run([] {}));
+        QCOMPARE(vanished->line.lineRate(), 115200);
+    }
+    const QString trace = dir.filePath(QStringLiteral("next.trace"));
+    const auto next = attempt(choice, SerialPort::StartBaudRate, trace);
+    QVERIFY(next->connector.run([] {}));
+    QCOMPARE(next->connector.linkMode(), mode);
+    QTEST(next->line.lineRate(), "rate");
+    if (!left.isEmpty())
+        QCOMPARE(sim.logLines(left.section(u' ', 0, 0)), QStringList{left});
+    QFile file(trace);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    int written = 0;
+    for (QByteArray line = file.readLine(); !line.startsWith("PHONE "); line = file.readLine()) {
+        QVERIFY(!line.isEmpty());
+        written += line.startsWith("PC ") ? 1 : 0;
+    }
+    QCOMPARE(written, probes);
 }
 
 QTEST_GUILESS_MAIN(ConnectTest)
