@@ -129,7 +129,7 @@ bool PhoneConnector::backToAtMode()
 
 PhoneConnector::Found PhoneConnector::wake(bool obexAsked)
 {
-    const auto woken = [this](bool answered) { return answered ? Found::AtMode : Found::Nowhere; };
+    const auto woken = [](bool answered) { return answered ? Found::AtMode : Found::Nowhere; };
     // Where a phone usually is: at the start rate, in AT mode and answering at once.
     if (pinged())
         return woken(backToAtMode());
