@@ -4,13 +4,13 @@
 // once on a pseudo-terminal. Nothing may crash or hang; no operation hands back
 // more bytes than the phone sent; PathStack follows only the steps the phone took.
 
+#include "fuzzapplication.h"
 #include "fuzzsupport.h"
 
 #include "bfblink.h"
 #include "bfbtransport.h"
 #include "phonefiles.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -35,12 +35,6 @@ struct Harness
 };
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    static QCoreApplication app(*argc, *argv);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

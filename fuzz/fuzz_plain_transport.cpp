@@ -4,11 +4,11 @@
 // whole, well-headed packet and nothing more; anything else ends the link (LinkLost)
 // with the port closed. Nothing may crash or hang.
 
+#include "fuzzapplication.h"
 #include "fuzzsupport.h"
 
 #include "plaintransport.h"
 
-#include <QCoreApplication>
 #include <QMetaObject>
 
 namespace {
@@ -23,12 +23,6 @@ struct Harness
 const QByteArray Request = QByteArray::fromHex("83001c420019782d6f6265782f666f6c6465722d6c697374696e6700");
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    static QCoreApplication app(*argc, *argv);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

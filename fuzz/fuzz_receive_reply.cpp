@@ -5,11 +5,10 @@
 // to a few milliseconds. Nothing may crash, hang, or hand back more packet bytes
 // than were sent.
 
+#include "fuzzapplication.h"
 #include "fuzzsupport.h"
 
 #include "bfblink.h"
-
-#include <QCoreApplication>
 
 namespace {
 
@@ -21,12 +20,6 @@ struct Harness
 };
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    static QCoreApplication app(*argc, *argv);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
