@@ -2,7 +2,7 @@
 // trips of files of every size and of names with every byte value, uploaded, listed,
 // downloaded and deleted byte for byte on one connection; lost blocks and
 // acknowledgements, a line that stays bad and a slow phone, each on a phone of its own.
-// How the link mends each fault is shown in tst_link_frames; random faults and noise
+// How the link mends each fault is shown in tst_bfb_link; random faults and noise
 // run in the soak.
 
 #include "cp1251.h"
