@@ -1,13 +1,14 @@
 // CPU time the program uses while ReadByte waits for a phone that says nothing.
 // The port is a pseudo-terminal whose master end stays silent (or, with
-// --hangup, is closed: a phone or adapter that went away). The wait ends with
-// the receive time-out after the given number of seconds (default 10).
+// --hangup, is closed: a phone or adapter that went away, which ends the wait at
+// once). A silent wait ends with the receive time-out after the given number of
+// seconds (default 10).
 //
 //   wait_cpu [--hangup] [seconds]
 
 #include "linkaccess.h"
-#include "phonelink.h"
 #include "pty.h"
+#include "serialline.h"
 #include "sumletcontrol.h"
 
 #include <QCoreApplication>
@@ -58,8 +59,8 @@ int main(int argc, char **argv)
 
     Pty phone;
     MonitorCount events;
-    PhoneLink link(*crc, events);
-    if (!PhoneLinkTestAccess::openAsConnected(link, phone.slavePath(), &error)) {
+    SerialLine link(events, events);
+    if (!LinkTestAccess::openAsConnected(link, phone.slavePath(), &error)) {
         std::fprintf(stderr, "open: %s\n", qPrintable(error));
         return 1;
     }
@@ -83,7 +84,7 @@ int main(int argc, char **argv)
 
     std::printf("peer: %s\n", hangup ? "hung up" : "silent");
     std::printf("wait: %.2f s (ended by the receive time-out: %s)\n", elapsed, link.timedOut() ? "yes" : "no");
-    std::printf("cpu:  %.3f s user+system (%.3f%% of one core), monitor ticks %d\n", cpu, 100.0 * cpu / elapsed,
-                events.monitorTicks);
+    std::printf("cpu:  %.3f s user+system (%.3f%% of one core), monitor ticks %d\n", cpu,
+                elapsed > 0 ? 100.0 * cpu / elapsed : 0.0, events.monitorTicks);
     return 0;
 }

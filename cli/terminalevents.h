@@ -2,6 +2,7 @@
 
 #include "phoneevents.h"
 #include "phonepath.h"
+#include "phoneresult.h"
 
 #include <QString>
 #include <QStringList>

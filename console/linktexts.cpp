@@ -49,6 +49,8 @@ QString connectProblem(const PhoneResult &result, const PhoneSession &session)
     case ConnectFailure::Rate:
         return QStringLiteral("the phone on %1 does not answer AT at this rate (x65 and x75 phones stop at 115200)")
             .arg(device);
+    case ConnectFailure::InObexMode:
+        return QStringLiteral("the phone on %1 is in plain OBEX mode, where BFB cannot reach it").arg(device);
     }
     return {};
 }
@@ -71,6 +73,9 @@ QStringList connectHints(const PhoneResult &result)
         return {QStringLiteral("try --link bfb, or switch the phone off and on again")};
     case ConnectFailure::Rate:
         return {QStringLiteral("try a lower --speed")};
+    case ConnectFailure::InObexMode:
+        // "+++" could take it out, but on a USB cable it may leave the phone deaf.
+        return {QStringLiteral("use --link auto or --link obex, or switch the phone off and on for BFB")};
     }
     return {};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "phoneevents.h"
+#include "phoneresult.h"
 
 #include <QString>
 #include <QStringList>

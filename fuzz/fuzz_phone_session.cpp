@@ -4,12 +4,13 @@
 // once on a pseudo-terminal. Nothing may crash or hang; no operation hands back
 // more bytes than the phone sent; PathStack follows only the steps the phone took.
 
+#include "fuzzapplication.h"
 #include "fuzzsupport.h"
 
+#include "bfblink.h"
 #include "bfbtransport.h"
 #include "phonefiles.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -35,12 +36,6 @@ struct Harness
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    static QCoreApplication app(*argc, *argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     static Harness harness;
@@ -49,13 +44,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size > MaxInput)
         size = MaxInput;
 
-    auto link = openLink(harness.phone, harness.events, harness.crc);
-    BfbTransport transport(*link);
-    PhoneFiles files(*link, transport);
+    auto link = openLine(harness.phone, harness.events);
+    BfbLink bfb(*link, harness.crc, harness.events);
+    BfbTransport transport(bfb, harness.events);
+    PhoneFiles files(*link, transport, harness.events, harness.events);
     files.setWorkingDirectory(harness.dir.path());
     harness.phone.send(data + 1, size - 1);
 
-    const qsizetype depth = files.PathStack().size();
+    const qsizetype depth = files.pathStack().size();
     try {
         switch (data[0] % 6) {
         case 0:
@@ -73,13 +69,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             break;
         case 3: {
             const bool entered = files.ObexSetPath("Bitmap");
-            FUZZ_EXPECT(files.PathStack().size() == depth + (entered ? 1 : 0));
+            FUZZ_EXPECT(files.pathStack().size() == depth + (entered ? 1 : 0));
             break;
         }
         case 4:
             // Made and left again, or made and stuck inside it when the step up was refused.
             files.makeFolderAndReturn("New");
-            FUZZ_EXPECT(files.PathStack().size() == depth || files.PathStack().size() == depth + 1);
+            FUZZ_EXPECT(files.pathStack().size() == depth || files.pathStack().size() == depth + 1);
             break;
         default:
             files.DeleteObject("pic.bmp");

@@ -4,11 +4,11 @@
 // whole, well-headed packet and nothing more; anything else ends the link (LinkLost)
 // with the port closed. Nothing may crash or hang.
 
+#include "fuzzapplication.h"
 #include "fuzzsupport.h"
 
 #include "plaintransport.h"
 
-#include <QCoreApplication>
 #include <QMetaObject>
 
 namespace {
@@ -17,19 +17,12 @@ struct Harness
 {
     PhoneEnd phone;
     PhoneEvents events; // shows nothing
-    UnusedChecksum crc;
 };
 
 // A listing request for the current folder, as the recorded M56 sends it.
 const QByteArray Request = QByteArray::fromHex("83001c420019782d6f6265782f666f6c6465722d6c697374696e6700");
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    static QCoreApplication app(*argc, *argv);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -38,8 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         size = MaxInput;
     const QByteArray input(reinterpret_cast<const char *>(data), qsizetype(size));
 
-    auto link = openLink(harness.phone, harness.events, harness.crc);
-    PlainTransport transport(*link);
+    auto link = openLine(harness.phone, harness.events);
+    PlainTransport transport(*link, harness.events);
     // The phone answers once the request has reached it: the transport's first wait for
     // a byte runs this posted call.
     bool answered = false;

@@ -5,9 +5,10 @@
 // to a few milliseconds. Nothing may crash, hang, or hand back more packet bytes
 // than were sent.
 
+#include "fuzzapplication.h"
 #include "fuzzsupport.h"
 
-#include <QCoreApplication>
+#include "bfblink.h"
 
 namespace {
 
@@ -20,36 +21,31 @@ struct Harness
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    static QCoreApplication app(*argc, *argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     static Harness harness;
     if (size > MaxInput)
         size = MaxInput;
 
-    auto link = openLink(harness.phone, harness.events, harness.crc);
+    auto line = openLine(harness.phone, harness.events);
+    BfbLink link(*line, harness.crc, harness.events);
     harness.phone.send(data, size);
 
     std::size_t replies = 0;
     try {
         do {
-            const PhoneLink::Reply reply = link->ReceiveReply();
+            const BfbLink::Reply reply = link.ReceiveReply();
             ++replies;
             // An acknowledgement takes five bytes; a data block ten more than its packet
             // (frame header, block header, CRC).
             FUZZ_EXPECT(replies * 5 <= size);
             if (!reply.isAcknowledge())
                 FUZZ_EXPECT(std::size_t(reply.packet.size()) + 10 <= size);
-        } while (link->bytesWaiting() > 0);
+        } while (line->bytesWaiting() > 0);
     } catch (const LinkLost &) {
         // A receive error or time-out ended the link here: the port must be closed.
-        FUZZ_EXPECT(!link->isPortOpen());
+        FUZZ_EXPECT(!line->isPortOpen());
     }
-    link.reset();
+    line.reset();
     return 0;
 }

@@ -1,13 +1,13 @@
 #pragma once
 
 // Shared pieces of the fuzz targets: a failed expectation aborts, so that libFuzzer
-// keeps the input that broke it; the phone's end of a pseudo-terminal, and a link
+// keeps the input that broke it; the phone's end of a pseudo-terminal, and a line
 // opened on it. A fatal link error throws LinkLost out of the operation.
 
 #include "checksum.h"
 #include "linkaccess.h"
-#include "phonelink.h"
 #include "pty.h"
+#include "serialline.h"
 
 #include <QByteArray>
 #include <QString>
@@ -52,17 +52,17 @@ public:
     }
 };
 
-// A fresh link on the phone's pseudo-terminal, in single-byte mode as after the
-// connect procedure. A time-out is final for a link, so every input gets its own.
-inline std::unique_ptr<PhoneLink> openLink(const PhoneEnd &phone, PhoneEvents &events, Checksum &crc)
+// A fresh line on the phone's pseudo-terminal, in single-byte mode as after the
+// connect procedure. A time-out is final for a line, so every input gets its own.
+inline std::unique_ptr<SerialLine> openLine(const PhoneEnd &phone, PhoneEvents &events)
 {
     phone.discardQueues();
-    auto link = std::make_unique<PhoneLink>(crc, events);
+    auto link = std::make_unique<SerialLine>(events, events);
     link->setTimeoutInterval(TimeoutMs);
     link->setQuietInterval(1);
     link->setPauseScale(0);
     QString reason;
-    if (!PhoneLinkTestAccess::openAsConnected(*link, phone.slavePath(), &reason)) {
+    if (!LinkTestAccess::openAsConnected(*link, phone.slavePath(), &reason)) {
         std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(phone.slavePath()), qPrintable(reason));
         std::abort();
     }

@@ -1,73 +1,65 @@
 #include "bfbreceiver.h"
 
+#include "bfbframes.h"
 #include "checksum.h"
 
-namespace {
-
-constexpr quint8 FrameType = 0x16;
-constexpr quint8 AckCommand = 0x01;
-constexpr quint8 AckComplement = 0xFE;
-constexpr int BlockHeaderSize = 5; // command, complement, sequence number, length
-
-} // namespace
-
-BfbReceiver::BfbReceiver(Checksum &checksum) : component(checksum) {}
+BfbReceiver::BfbReceiver(Checksum &checksum) : m_component(checksum) {}
 
 void BfbReceiver::reset()
 {
-    expect = Expect::FrameType;
-    frameLength = 0;
-    frameRemaining = 0;
-    leftover = 0;
-    taken = 0;
-    command = 0;
-    blockLength = 0;
-    covered.clear();
-    crcLow = 0;
-    probing = false;
-    probe.clear();
+    m_expect = Expect::FrameType;
+    m_frameLength = 0;
+    m_frameRemaining = 0;
+    m_leftover = 0;
+    m_taken = 0;
+    m_command = 0;
+    m_blockLength = 0;
+    m_covered.clear();
+    m_crcLow = 0;
+    m_probing = false;
+    m_probe.clear();
 }
 
 std::optional<BfbReceiver::Reply> BfbReceiver::feed(quint8 byte, bool afterPause)
 {
-    switch (expect) {
+    switch (m_expect) {
     case Expect::Leftover:
-        if (--leftover == 0)
-            expect = Expect::FrameType;
+        if (--m_leftover == 0)
+            m_expect = Expect::FrameType;
         return std::nullopt;
     case Expect::FrameType:
-        if (byte != FrameType)
+        if (byte != Bfb::DataFrameType)
             return bad(Fault::NotAFrame, true);
         // A phone sends a block again only once it has sent all of it: a pause in the
         // middle of a block whose length is known may be a damaged length.
-        probing = afterPause && taken >= BlockHeaderSize && command != AckCommand;
-        probe.clear();
-        expect = Expect::FrameLength;
+        m_probing = afterPause && m_taken >= Bfb::BlockHeaderSize && m_command != Bfb::AckCommand;
+        m_probe.clear();
+        m_expect = Expect::FrameLength;
         return std::nullopt;
     case Expect::FrameLength:
-        frameLength = byte;
-        expect = Expect::FrameCheck;
+        m_frameLength = byte;
+        m_expect = Expect::FrameCheck;
         return std::nullopt;
     case Expect::FrameCheck:
-        if (byte != quint8(component.Xor(FrameType, qint16(frameLength))))
+        if (byte != quint8(m_component.Xor(Bfb::DataFrameType, qint16(m_frameLength))))
             return bad(Fault::HeaderCheck, true);
         // Nothing follows from an empty frame; an endless run of them must not keep the reply open.
-        if (frameLength == 0)
+        if (m_frameLength == 0)
             return bad(Fault::EmptyFrame, true);
-        frameRemaining = frameLength;
-        expect = Expect::Payload;
+        m_frameRemaining = m_frameLength;
+        m_expect = Expect::Payload;
         return std::nullopt;
     case Expect::Payload:
-        --frameRemaining;
+        --m_frameRemaining;
         if (auto reply = takePayload(byte))
             return reply;
-        if (probing) {
+        if (m_probing) {
             if (auto reply = probeForResend(byte))
                 return reply;
         }
         // The reply goes on in the next frame.
-        if (frameRemaining == 0)
-            expect = Expect::FrameType;
+        if (m_frameRemaining == 0)
+            m_expect = Expect::FrameType;
         return std::nullopt;
     }
     return std::nullopt;
@@ -75,74 +67,74 @@ std::optional<BfbReceiver::Reply> BfbReceiver::feed(quint8 byte, bool afterPause
 
 std::optional<BfbReceiver::Reply> BfbReceiver::takePayload(quint8 byte)
 {
-    const int index = taken++;
+    const int index = m_taken++;
     switch (index) {
     case 0:
-        command = byte;
+        m_command = byte;
         return std::nullopt;
     case 1:
-        if (command == AckCommand) {
-            if (byte != AckComplement)
+        if (m_command == Bfb::AckCommand) {
+            if (byte != Bfb::AckComplement)
                 return bad(Fault::Complement, true);
             reset();
             Reply ack;
             ack.kind = Reply::Kind::Acknowledge;
             return ack;
         }
-        if (byte != quint8(~command))
+        if (byte != quint8(~m_command))
             return bad(Fault::Complement, true);
         return std::nullopt;
     case 2: // sequence number
     case 3: // length, high byte
-        covered.append(char(byte));
+        m_covered.append(char(byte));
         return std::nullopt;
     case 4:
-        covered.append(char(byte));
-        blockLength = quint8(covered.at(1)) << 8 | byte;
-        if (blockLength > MaxBlockLength)
+        m_covered.append(char(byte));
+        m_blockLength = quint8(m_covered.at(1)) << 8 | byte;
+        if (m_blockLength > MaxBlockLength)
             return bad(Fault::Length, true);
-        covered.reserve(3 + blockLength);
+        m_covered.reserve(3 + m_blockLength);
         return std::nullopt;
     default:
         break;
     }
-    const int packetEnd = BlockHeaderSize + blockLength;
+    const int packetEnd = Bfb::BlockHeaderSize + m_blockLength;
     if (index < packetEnd) {
-        covered.append(char(byte));
+        m_covered.append(char(byte));
         return std::nullopt;
     }
     if (index == packetEnd) {
-        crcLow = byte;
+        m_crcLow = byte;
         return std::nullopt;
     }
-    return finishBlock(quint16(crcLow | byte << 8));
+    return finishBlock(quint16(m_crcLow | byte << 8));
 }
 
 std::optional<BfbReceiver::Reply> BfbReceiver::probeForResend(quint8 byte)
 {
-    probe.append(char(byte));
-    if (probe.size() < 3) {
-        probing = frameRemaining > 0;
+    m_probe.append(char(byte));
+    if (m_probe.size() < 3) {
+        m_probing = m_frameRemaining > 0;
         return std::nullopt;
     }
-    probing = false;
+    m_probing = false;
     QByteArray header;
-    header.append(char(command));
-    header.append(char(~command));
-    header.append(covered.at(0));
-    if (probe != header)
+    header.append(char(m_command));
+    header.append(char(~m_command));
+    header.append(m_covered.at(0));
+    if (m_probe != header)
         return std::nullopt;
     // The frame starts the block again: read on from its header.
-    const int length = frameLength;
-    const int remaining = frameRemaining;
-    const QByteArray start = probe;
+    const int length = m_frameLength;
+    const int remaining = m_frameRemaining;
+    const QByteArray start = m_probe;
     reset();
-    command = quint8(start.at(0));
-    covered.append(start.at(2));
-    taken = 3;
-    frameLength = length;
-    frameRemaining = remaining;
-    expect = remaining > 0 ? Expect::Payload : Expect::FrameType;
+    m_command = quint8(start.at(0));
+    m_covered.append(start.at(2));
+    m_taken = 3;
+    m_frameLength = length;
+    m_frameRemaining = remaining;
+    m_expect = remaining > 0 ? Expect::Payload : Expect::FrameType;
     Reply reply;
     reply.kind = Reply::Kind::Bad;
     reply.fault = Fault::SentAgain;
@@ -151,12 +143,12 @@ std::optional<BfbReceiver::Reply> BfbReceiver::probeForResend(quint8 byte)
 
 std::optional<BfbReceiver::Reply> BfbReceiver::finishBlock(quint16 received)
 {
-    const bool crcGood = component.CrcCalc(covered) == received;
-    if (crcGood && frameRemaining == 0) {
+    const bool crcGood = m_component.CrcCalc(m_covered) == received;
+    if (crcGood && m_frameRemaining == 0) {
         Reply block;
         block.kind = Reply::Kind::Block;
-        block.sequence = quint8(covered.at(0));
-        block.packet = covered.mid(3);
+        block.sequence = quint8(m_covered.at(0));
+        block.packet = m_covered.mid(3);
         reset();
         return block;
     }
@@ -164,16 +156,16 @@ std::optional<BfbReceiver::Reply> BfbReceiver::finishBlock(quint16 received)
     // A failed one whose frame goes on may have a damaged length: its end is unknown.
     if (crcGood)
         return bad(Fault::TrailingBytes, false);
-    return bad(Fault::Crc, frameRemaining > 0);
+    return bad(Fault::Crc, m_frameRemaining > 0);
 }
 
 BfbReceiver::Reply BfbReceiver::bad(Fault fault, bool drainLine)
 {
-    const int rest = drainLine ? 0 : frameRemaining;
+    const int rest = drainLine ? 0 : m_frameRemaining;
     reset();
     if (rest > 0) {
-        leftover = rest;
-        expect = Expect::Leftover;
+        m_leftover = rest;
+        m_expect = Expect::Leftover;
     }
     Reply reply;
     reply.kind = Reply::Kind::Bad;

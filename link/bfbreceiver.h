@@ -65,7 +65,7 @@ public:
     void reset();
     // True when the next byte starts a reply: none is in progress and no rest of a
     // damaged one is left to drop.
-    bool betweenReplies() const { return expect == Expect::FrameType && taken == 0; }
+    bool betweenReplies() const { return m_expect == Expect::FrameType && m_taken == 0; }
 
 private:
     enum class Expect {
@@ -81,17 +81,17 @@ private:
     std::optional<Reply> finishBlock(quint16 received);
     Reply bad(Fault fault, bool drainLine);
 
-    Checksum &component;
-    Expect expect = Expect::FrameType;
-    int frameLength = 0;
-    int frameRemaining = 0; // payload bytes of the current frame not yet taken
-    int leftover = 0; // bytes of a damaged block still to drop
-    int taken = 0; // block bytes taken so far
-    quint8 command = 0;
-    int blockLength = 0;
-    QByteArray covered; // sequence number, length and packet: what the CRC covers
-    int crcLow = 0;
+    Checksum &m_component;
+    Expect m_expect = Expect::FrameType;
+    int m_frameLength = 0;
+    int m_frameRemaining = 0; // payload bytes of the current frame not yet taken
+    int m_leftover = 0; // bytes of a damaged block still to drop
+    int m_taken = 0; // block bytes taken so far
+    quint8 m_command = 0;
+    int m_blockLength = 0;
+    QByteArray m_covered; // sequence number, length and packet: what the CRC covers
+    int m_crcLow = 0;
     // The first payload bytes of a frame that came after a pause in the middle of a block.
-    bool probing = false;
-    QByteArray probe;
+    bool m_probing = false;
+    QByteArray m_probe;
 };

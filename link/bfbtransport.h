@@ -4,8 +4,8 @@
 
 #include <QByteArray>
 
-class Checksum;
-class PhoneLink;
+class BfbLink;
+class TransferEvents;
 
 // OBEX packets in BFB data blocks on the phone link. A request goes out as one data
 // block with the link's next sequence number, cut into frames of at most 32 payload
@@ -15,7 +15,8 @@ class PhoneLink;
 class BfbTransport : public ObexTransport
 {
 public:
-    explicit BfbTransport(PhoneLink &link);
+    // link and events must outlive the transport.
+    BfbTransport(BfbLink &link, TransferEvents &events);
 
     QByteArray exchange(const QByteArray &request) override;
     // Blocks carry their own extent: a further answer waits in its frames.
@@ -23,15 +24,7 @@ public:
     QByteArray nextAnswer() override;
     bool checksummed() const override { return true; }
 
-    // The command byte of a request's block: 0x02 for the CONNECT, and for entering or
-    // making a folder or getting a file while the sequence number is 1; 0x03 otherwise.
-    static char commandFor(const QByteArray &request, int sequence);
-    // Command byte, complement, sequence number, big-endian length, packet, CRC low byte first.
-    static QByteArray dataBlock(char command, int sequence, const QByteArray &packet, Checksum &crc);
-    // The CONNECT request's frames for one write: its block carries sequence number 0,
-    // and sending it leaves the counter as it is.
-    static QByteArray connectFrames(const QByteArray &connectRequest, PhoneLink &link);
-
 private:
-    PhoneLink &m_link;
+    BfbLink &m_link;
+    TransferEvents &m_events;
 };

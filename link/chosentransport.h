@@ -9,9 +9,9 @@
 class ChosenTransport : public ObexTransport
 {
 public:
-    // link and connector must outlive the transport.
-    ChosenTransport(PhoneLink &link, const PhoneConnector &connector)
-        : m_bfb(link), m_plain(link), m_connector(connector)
+    // line, bfb, events and connector must outlive the transport.
+    ChosenTransport(SerialLine &line, BfbLink &bfb, TransferEvents &events, const PhoneConnector &connector)
+        : m_bfb(bfb, events), m_plain(line, events), m_connector(connector)
     {}
 
     QByteArray exchange(const QByteArray &request) override

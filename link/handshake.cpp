@@ -1,6 +1,7 @@
 #include "handshake.h"
 
-#include "bfbtransport.h"
+#include "bfblink.h"
+#include "serialline.h"
 
 #include <QThread>
 
@@ -11,22 +12,26 @@ namespace {
 
 // Caps of the steps: each reads until its answer is in, for at least the pause the
 // step once waited for in full, and a slow phone gets a while longer.
-constexpr int AtCapMs = 500 + PhoneLink::SlowAnswerGraceMs;
-// The first "at" gets the old pause alone; a slower phone gets its time after the search.
+constexpr int AtCapMs = 500 + SerialLine::SlowAnswerGraceMs;
+// The first "at" gets the old pause alone; after the search a phone that missed it (just
+// out of BFB mode, or taking a ping for text) gets it twice more, each as long: the
+// recorded phones answer "at" within 73 ms.
 constexpr int FirstAtCapMs = 500;
+constexpr int SlowAtTries = 2;
 constexpr int AtTries = 3;
-constexpr int FrameCapMs = 600 + PhoneLink::SlowAnswerGraceMs;
-constexpr int ConnectCapMs = 1200 + PhoneLink::SlowAnswerGraceMs;
+constexpr int FrameCapMs = 600 + SerialLine::SlowAnswerGraceMs;
+constexpr int ConnectCapMs = 1200 + SerialLine::SlowAnswerGraceMs;
 constexpr int SetupReplyMinimum = 4;
 // A phone changes its rate about this long after its answer to a speed frame.
 constexpr int SpeedSwitchPauseMs = 100;
 // The search: a BFB-mode phone answers a frame within a few ms, once it has sent what it
 // was sending (a block of a client that vanished, up to 16 KB: about 3 s at 57600
 // baud); a quiet line means no answer. An AT-mode phone at a rate other than the start
-// rate gets one "at".
+// rate gets one "at", for three times as long as the slowest recorded answer took (the
+// recorder itself tried the next rate after about 200 ms).
 constexpr int PingQuietMs = 150;
 constexpr int PingCapMs = 3500;
-constexpr int OtherRateAtCapMs = 500;
+constexpr int OtherRateAtCapMs = 250;
 // The leaving steps: a phone that does not answer costs no more than these together.
 constexpr int DisconnectCapMs = 500;
 constexpr int LeaveFrameCapMs = 500;
@@ -72,30 +77,19 @@ bool wholePacket(const QByteArray &answer)
 
 } // namespace
 
-PhoneConnector::PhoneConnector(PhoneLink &link, QByteArray connectRequest)
-    : m_link(link), m_events(link.events()), m_connectRequest(std::move(connectRequest))
+PhoneConnector::PhoneConnector(SerialLine &link, BfbLink &bfb, ConnectEvents &events, QByteArray connectRequest,
+                               QByteArray disconnectRequest)
+    : m_link(link)
+    , m_bfb(bfb)
+    , m_events(events)
+    , m_connectRequest(std::move(connectRequest))
+    , m_disconnectRequest(std::move(disconnectRequest))
 {}
-
-std::optional<QByteArray> PhoneConnector::speedFrameFor(int baud)
-{
-    switch (baud) {
-    case 19200:
-        return QByteArray::fromHex("010908C0") + "19200" + QByteArray::fromHex("CE4DCF");
-    case 38400:
-        return QByteArray::fromHex("010908C0") + "38400" + QByteArray::fromHex("CC4BCF");
-    case 57600:
-        return SpeedFrame;
-    case 115200:
-        return QByteArray::fromHex("010A0BC0") + "115200" + QByteArray::fromHex("0DD22B");
-    default:
-        return std::nullopt;
-    }
-}
 
 bool PhoneConnector::setSpeed(int baud)
 {
     // Plain OBEX also runs at 230400, where x55/x60 phones still answer AT.
-    if (!speedFrameFor(baud) && baud != PlainOnlyRate)
+    if (!Bfb::speedFrameFor(baud) && baud != PlainOnlyRate)
         return false;
     m_speed = baud;
     return true;
@@ -112,20 +106,20 @@ QByteArray PhoneConnector::command(const QByteArray &text, int capMs)
     return m_link.readQueueUntil(okLine, capMs);
 }
 
-bool PhoneConnector::atAnswered(int capMs)
+bool PhoneConnector::atAnswered(int capMs, int tries)
 {
     // A phone that has just left BFB mode, or that got a ping as text, may miss the
     // first "at"; peers send it again.
-    for (int i = 0; i < AtTries; ++i)
-        if (command("at", capMs / AtTries + 1).contains("OK"))
+    for (int i = 0; i < tries; ++i)
+        if (command("at", capMs / tries + 1).contains("OK"))
             return true;
     return false;
 }
 
 bool PhoneConnector::pinged()
 {
-    m_link.writeRaw(PingFrame);
-    const auto answered = [](const QByteArray &answer) { return answer.contains(PingAnswer); };
+    m_link.writeRaw(Bfb::PingFrame);
+    const auto answered = [](const QByteArray &answer) { return answer.contains(Bfb::PingAnswer); };
     return answered(m_link.readQueueUntil(answered, PingCapMs, PingQuietMs));
 }
 
@@ -133,57 +127,76 @@ bool PhoneConnector::backToAtMode()
 {
     // Perhaps still sending the last block of a client that vanished: the leave frame,
     // then AT mode, whose text the phone hears at any rate.
-    m_link.writeRaw(LeaveBfbFrame);
+    m_link.writeRaw(Bfb::LeaveFrame);
     m_link.readQueueUntil(okLine, LeaveFrameCapMs);
-    return m_link.setLineRate(SerialPort::StartBaudRate) && atAnswered(AtCapMs);
+    return m_link.setLineRate(SerialPort::StartBaudRate) && atAnswered(AtCapMs, AtTries);
 }
 
-bool PhoneConnector::wake()
+PhoneConnector::Found PhoneConnector::wake(bool obexAsked)
 {
+    const auto woken = [](bool answered) { return answered ? Found::AtMode : Found::Nowhere; };
     // Where a phone usually is: at the start rate, in AT mode and answering at once.
     if (pinged())
-        return backToAtMode();
+        return woken(backToAtMode());
     if (command("at", FirstAtCapMs).contains("OK"))
-        return true;
+        return Found::AtMode;
+    // Left by a client at another rate: in plain OBEX, which keeps the rate of the AT
+    // commands before it, or in BFB mode after a speed frame. The ABORT goes first: a
+    // phone in OBEX mode takes the ping for the head of a packet and answers nothing
+    // until it has given that packet up.
     const auto otherRates = std::span(SearchRates).subspan(1);
-    // Left in BFB mode at a raised rate.
-    for (const int rate : otherRates)
-        if (m_link.setLineRate(rate) && pinged())
-            return backToAtMode();
-    // The first ping may have gone into the rest of a frame a vanished client left
-    // unfinished, which the phone has given up by now. Then a slow phone, or one in AT
-    // mode that hears only another rate.
+    for (const int rate : otherRates) {
+        if (!m_link.setLineRate(rate))
+            continue;
+        if (inObexMode())
+            return Found::ObexMode;
+        if (pinged())
+            return woken(backToAtMode());
+    }
+    // At the start rate again, long after the first ping (which a phone in OBEX mode has
+    // given up by now, and which may have gone into the rest of a frame a vanished
+    // client left unfinished): plain OBEX unless that was asked first, the ping once
+    // more, then a phone that missed the first "at", or one in AT mode that hears only
+    // another rate.
     if (!m_link.setLineRate(SerialPort::StartBaudRate))
-        return false;
+        return Found::Nowhere;
+    if (!obexAsked && inObexMode())
+        return Found::ObexMode;
     if (pinged())
-        return backToAtMode();
-    if (atAnswered(AtCapMs))
-        return true;
+        return woken(backToAtMode());
+    if (atAnswered(SlowAtTries * FirstAtCapMs, SlowAtTries))
+        return Found::AtMode;
     for (const int rate : otherRates) {
         if (m_link.setLineRate(rate) && command("at", OtherRateAtCapMs).contains("OK"))
-            return m_link.setLineRate(SerialPort::StartBaudRate) && atAnswered(AtCapMs);
+            return woken(m_link.setLineRate(SerialPort::StartBaudRate) && atAnswered(AtCapMs, AtTries));
     }
     m_link.setLineRate(SerialPort::StartBaudRate);
-    return false;
+    return Found::Nowhere;
 }
 
 bool PhoneConnector::run(const ListRoot &listRoot)
 {
-    PhoneLink &link = m_link;
+    SerialLine &link = m_link;
+    m_failure.reset();
+    m_portError = SerialPort::OpenError::None;
     if (link.linkState() != LinkState::Enable) {
         close();
         return false;
     }
+    m_bfb.restart();
     if (!link.beginAttempt())
         return false;
     m_family = &phoneFamilyOf({});
     m_foundInObex = false;
     m_interface = PhoneInterface::Unknown;
+    m_connectResponse.clear();
     step(ConnectStep::Attempting);
 
     if (!link.openPort()) {
         // Missing, busy or forbidden alike: say so and let the next run retry.
-        m_events.connectFailed(ConnectFailure::PortUnavailable, link.openError());
+        m_failure = ConnectFailure::PortUnavailable;
+        m_portError = link.openError();
+        m_events.connectFailed(ConnectFailure::PortUnavailable, m_portError);
         link.abandonAttempt();
         return false;
     }
@@ -194,10 +207,12 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     if (plainFirst && inObexMode())
         return connectPlain() && linkUp(listRoot);
     step(ConnectStep::Waking);
-    if (!wake()) {
-        if (m_choice != LinkChoice::BfbOnly && foundInObexMode())
-            return connectPlain() && linkUp(listRoot);
-        ConnectError(ConnectFailure::At);
+    const Found found = wake(plainFirst);
+    // Found in plain OBEX: used as it is, and left in it.
+    if (found == Found::ObexMode && m_choice != LinkChoice::BfbOnly)
+        return connectPlain() && linkUp(listRoot);
+    if (found != Found::AtMode) {
+        ConnectError(found == Found::ObexMode ? ConnectFailure::InObexMode : ConnectFailure::At);
         return false;
     }
 
@@ -230,7 +245,7 @@ bool PhoneConnector::run(const ListRoot &listRoot)
         return linkUp(listRoot);
     // Took "AT^SBFB=1" and then answered no BFB frame: back in AT mode, plain OBEX.
     if (m_choice == LinkChoice::BfbFirst && *failed == ConnectFailure::Bfb && m_bfbSetupUnanswered
-        && atAnswered(AtCapMs))
+        && atAnswered(AtCapMs, AtTries))
         return runPlain(switchToPlain(), listRoot);
     ConnectError(*failed);
     return false;
@@ -246,14 +261,13 @@ bool PhoneConnector::runPlain(PlainSwitch switched, const ListRoot &listRoot)
 
 std::optional<ConnectFailure> PhoneConnector::connectBfb()
 {
-    PhoneLink &link = m_link;
+    SerialLine &link = m_link;
     m_bfbSetupUnanswered = false;
     const auto failed = [this](ConnectFailure failure) -> std::optional<ConnectFailure> {
         // A phone switched to BFB mode is not left there by a failed attempt.
         if (m_phoneInBfb && m_link.isPortOpen())
             leaveBfb();
-        m_phoneInBfb = false;
-        m_phoneRate = SerialPort::StartBaudRate;
+        forgetPhoneState();
         return failure;
     };
     step(ConnectStep::SwitchingToBfb);
@@ -263,7 +277,7 @@ std::optional<ConnectFailure> PhoneConnector::connectBfb()
     m_phoneRate = SerialPort::StartBaudRate;
 
     step(ConnectStep::SettingUpBfb);
-    link.writeRaw(SetupFrame);
+    link.writeRaw(Bfb::SetupFrame);
     const QByteArray setupAnswer = link.readQueueUntil(wholeFrame, FrameCapMs);
     if (setupAnswer.size() < SetupReplyMinimum) {
         m_bfbSetupUnanswered = setupAnswer.isEmpty();
@@ -273,26 +287,12 @@ std::optional<ConnectFailure> PhoneConnector::connectBfb()
     if (!speedStep())
         return failed(ConnectFailure::Bfb);
 
-    link.writeRaw(SifsFrame);
+    link.writeRaw(Bfb::SifsFrame);
     if (!link.readQueueUntil(okLine, FrameCapMs).contains("OK"))
         return failed(ConnectFailure::Bfb);
 
     step(ConnectStep::OpeningObex);
-    // Both frames of the CONNECT in one write.
-    link.writeRaw(BfbTransport::connectFrames(m_connectRequest, link));
-    // The answer is whole with the acknowledgement and the phone's block.
-    BfbReceiver receiver(link.crc());
-    qsizetype fed = 0;
-    bool blockIn = false;
-    m_connectAnswer = link.readQueueUntil(
-        [&](const QByteArray &answer) {
-            for (; fed < answer.size(); ++fed) {
-                const std::optional<BfbReceiver::Reply> reply = receiver.feed(quint8(answer.at(fed)));
-                blockIn = blockIn || (reply && reply->kind == BfbReceiver::Reply::Kind::Block);
-            }
-            return blockIn && answer.size() >= ConnectReplyMinimum;
-        },
-        ConnectCapMs);
+    m_connectAnswer = m_bfb.sendConnect(m_connectRequest, ConnectReplyMinimum, ConnectCapMs);
     if (m_connectAnswer.size() < ConnectReplyMinimum)
         return failed(ConnectFailure::Bfb);
     m_obexOpen = true;
@@ -303,10 +303,8 @@ std::optional<ConnectFailure> PhoneConnector::connectBfb()
 bool PhoneConnector::linkUp(const ListRoot &listRoot)
 {
     step(ConnectStep::LinkUp);
-    if (m_mode == LinkMode::Bfb)
-        m_link.linkUp(m_connectAnswer);
-    else
-        m_link.plainLinkUp(m_connectAnswer);
+    m_link.lineUp();
+    m_connectResponse = m_mode == LinkMode::Bfb ? m_bfb.acceptConnectAnswer(m_connectAnswer) : m_connectAnswer;
 
     step(ConnectStep::ListingRoot);
     listRoot();
@@ -327,16 +325,6 @@ bool PhoneConnector::inObexMode()
     m_foundInObex = true;
     m_phoneRate = m_link.lineRate();
     return true;
-}
-
-bool PhoneConnector::foundInObexMode()
-{
-    // Left in plain OBEX at a raised rate, which it keeps there.
-    for (const int rate : SearchRates)
-        if (m_link.setLineRate(rate) && inObexMode())
-            return true;
-    m_link.setLineRate(SerialPort::StartBaudRate);
-    return false;
 }
 
 PhoneConnector::PlainSwitch PhoneConnector::switchToPlain()
@@ -396,7 +384,7 @@ void PhoneConnector::leavePlain()
 {
     if (m_obexOpen) {
         m_link.readQueue(); // what is left of an interrupted exchange
-        m_link.writeRaw(DisconnectPacket);
+        m_link.writeRaw(m_disconnectRequest);
         m_link.readQueueUntil(wholePacket, DisconnectCapMs);
     }
     if (leavesPhoneInObex())
@@ -419,41 +407,39 @@ void PhoneConnector::close()
                 leavePlain();
             } else {
                 if (m_obexOpen)
-                    m_link.disconnectObex(DisconnectCapMs);
+                    m_bfb.disconnect(m_disconnectRequest, DisconnectCapMs);
                 leaveBfb();
             }
         }
     } catch (const LinkInterrupted &) {
         // A stop asked for while leaving: the phone is left as far as it got.
     }
-    m_phoneInBfb = false;
-    m_phoneInPlain = false;
-    m_obexOpen = false;
-    m_phoneRate = SerialPort::StartBaudRate;
+    forgetPhoneState();
+    m_bfb.restart();
     m_link.endLink();
 }
 
 void PhoneConnector::leaveBfb()
 {
     if (m_phoneRate != SerialPort::StartBaudRate) {
-        m_link.writeRaw(SpeedFrame);
+        m_link.writeRaw(Bfb::SpeedFrame);
         m_link.readQueueUntil(wholeFrame, SpeedBackCapMs);
         m_link.pause(SpeedSwitchPauseMs);
         m_link.setLineRate(SerialPort::StartBaudRate);
     }
-    m_link.writeRaw(LeaveBfbFrame);
+    m_link.writeRaw(Bfb::LeaveFrame);
     m_link.readQueueUntil(okLine, LeaveFrameCapMs);
 }
 
 bool PhoneConnector::speedStep()
 {
-    if (m_speed != SerialPort::StartBaudRate && !speedFrameFor(m_speed)) {
+    if (m_speed != SerialPort::StartBaudRate && !Bfb::speedFrameFor(m_speed)) {
         m_events.speedNotConfirmed(m_speed);
     } else if (m_speed != SerialPort::StartBaudRate) {
-        const QByteArray frame = *speedFrameFor(m_speed);
+        const QByteArray frame = *Bfb::speedFrameFor(m_speed);
         m_link.writeRaw(frame);
         const QByteArray answer = m_link.readQueueUntil(wholeFrame, FrameCapMs);
-        if (answer.size() == frame.size() && quint8(answer.at(3)) == SpeedAccepted) {
+        if (answer.size() == frame.size() && quint8(answer.at(3)) == Bfb::SpeedAccepted) {
             m_link.pause(SpeedSwitchPauseMs);
             m_phoneRate = m_speed;
             // A port that cannot follow the phone has lost it.
@@ -464,21 +450,27 @@ bool PhoneConnector::speedStep()
         }
         m_events.speedNotConfirmed(m_speed);
     }
-    m_link.writeRaw(SpeedFrame);
+    m_link.writeRaw(Bfb::SpeedFrame);
     return m_link.readQueueUntil(containing("57600"), FrameCapMs).contains("57600");
 }
 
 void PhoneConnector::ConnectError(ConnectFailure failedStep)
 {
+    m_failure = failedStep;
     m_events.connectFailed(failedStep, SerialPort::OpenError::None);
     // A phone switched to BFB mode or plain OBEX is not left there by a failed attempt either.
     if (m_phoneInBfb && m_link.isPortOpen())
         leaveBfb();
     if (m_phoneInPlain && m_link.isPortOpen())
         leavePlain();
+    forgetPhoneState();
+    m_link.abandonAttempt();
+}
+
+void PhoneConnector::forgetPhoneState()
+{
     m_phoneInBfb = false;
     m_phoneInPlain = false;
     m_obexOpen = false;
     m_phoneRate = SerialPort::StartBaudRate;
-    m_link.abandonAttempt();
 }

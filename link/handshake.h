@@ -1,14 +1,18 @@
 #pragma once
 
 #include "linkchoice.h"
+#include "phoneevents.h"
 #include "phonefamily.h"
-#include "phonelink.h"
+#include "serialport.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <functional>
 #include <optional>
+
+class BfbLink;
+class SerialLine;
 
 // The connect procedure: brings the phone from a plain serial line to an open OBEX
 // connection (AT wake-up, model, BFB mode, BFB set-up frames, OBEX CONNECT; or
@@ -18,49 +22,34 @@
 // its cap runs out, and only the root listing at the end yields.
 //
 // A phone keeps the mode a client put it in: a session that could not close (killed,
-// crashed, cable pulled) leaves it in BFB mode, where it ignores text, perhaps at a
-// raised rate, where it hears nothing else. So the wake-up first asks by the BFB ping
-// whether the phone is still in BFB mode, at each rate it may listen at, and brings
-// it back to AT mode; then it wakes it with "at" as usual.
+// crashed, cable pulled, or the next one started before the phone had taken the
+// escape from plain OBEX) leaves it in BFB mode, where it ignores text, or in plain
+// OBEX, perhaps at a raised rate, where it hears nothing else. So the wake-up asks, at
+// each rate it may listen at, by the ABORT whether the phone is in plain OBEX and by
+// the BFB ping whether it is in BFB mode (and brings it back to AT mode); then it
+// wakes it with "at" as usual.
 class PhoneConnector
 {
 public:
     // Lists the root folder once the link is up.
     using ListRoot = std::function<void()>;
 
-    // Set-up frames written after "AT^SBFB=1".
-    // Defined here (inline) so that they are initialised before any user's statics.
-    static inline const QByteArray SetupFrame = QByteArray::fromHex("0201030C");
-    static inline const QByteArray SpeedFrame =
-        QByteArray::fromHex("010908C0") + QByteArray("57600") + QByteArray::fromHex("CA89CF");
-    static inline const QByteArray SifsFrame = QByteArray::fromHex("06080E") + QByteArray("at^sifs\r");
     // The CONNECT's answer counts once this many bytes are in.
     static constexpr int ConnectReplyMinimum = 47;
-    // Plain OBEX: the check for a phone left in OBEX mode, its answer there, the
-    // DISCONNECT, and the escape back to AT mode (after a second of silence, no CR).
+    // Plain OBEX: the check for a phone left in OBEX mode, its answer there, and the
+    // escape back to AT mode (after a second of silence, no CR).
     static inline const QByteArray AbortPacket = QByteArray::fromHex("FF0003");
     static inline const QByteArray AbortAnswer = QByteArray::fromHex("A00003");
-    static inline const QByteArray DisconnectPacket = QByteArray::fromHex("810003");
     static inline const QByteArray Escape = QByteArray("+++");
-    // The BFB ping and a BFB-mode phone's answer.
-    static inline const QByteArray PingFrame = QByteArray::fromHex("02010314");
-    static inline const QByteArray PingAnswer = QByteArray::fromHex("02020014AA");
-    // "AT^SBFB=0" and CR in a type-06 frame: back to AT mode.
-    static inline const QByteArray LeaveBfbFrame = QByteArray::fromHex("060A0C") + QByteArray("at^sbfb=0\r");
     // Where a phone may listen: the start rate first, then the others phones know.
     static constexpr int SearchRates[] = {57600, 115200, 19200, 38400, 230400};
-    // A phone that takes a speed frame answers it with this in place of its 0xC0.
-    static constexpr quint8 SpeedAccepted = 0xCC;
 
-    // The speed frames Siemens phones know, in the form of SpeedFrame (payload 0xC0,
-    // the rate in ASCII digits, three check bytes), for 19200, 38400, 57600 and
-    // 115200 baud; nothing for any other rate.
-    static std::optional<QByteArray> speedFrameFor(int baud);
+    // The OBEX packets that open the connection once the link is set up and close it
+    // when the phone is left. link, bfb and events must outlive the connector.
+    PhoneConnector(SerialLine &link, BfbLink &bfb, ConnectEvents &events, QByteArray connectRequest,
+                   QByteArray disconnectRequest);
 
-    // connectRequest: the OBEX CONNECT packet that opens the connection once the link is set up.
-    PhoneConnector(PhoneLink &link, QByteArray connectRequest);
-
-    // The click procedure of the hidden `Command1`. With the link state "enable" it
+    // One run of the connect procedure. With the link state "enable" it
     // attempts a connection and, once the link is up, calls listRoot; with
     // "Disable" it closes the link and reports nothing. A port that cannot be
     // opened (missing, busy or not permitted) is reported and leaves the state
@@ -82,8 +71,16 @@ public:
     bool setSpeed(int baud);
     int speed() const { return m_speed; }
 
+    // Why the last attempt failed, with the port's error for PortUnavailable; nothing
+    // when it came up or closed the link.
+    std::optional<ConnectFailure> failure() const { return m_failure; }
+    SerialPort::OpenError portError() const { return m_portError; }
+
     // The model characters of the last successful attempt.
     QString model() const { return m_model; }
+    // The phone's answer to the CONNECT of the last successful attempt: its OBEX packet
+    // (empty when a BFB answer held no sound block).
+    QByteArray connectResponse() const { return m_connectResponse; }
 
     // Which way the next attempt tries first; BfbFirst unless set.
     void setLinkChoice(LinkChoice choice) { m_choice = choice; }
@@ -103,13 +100,23 @@ public:
 private:
     // Reports the failed step, closes the port and sets the state "enable".
     void ConnectError(ConnectFailure step);
+    // The phone is as this program found it: nothing to undo at the close.
+    void forgetPhoneState();
     void step(ConnectStep reached);
     // Writes text with CR LF and reads until an "OK" line is in or capMs have passed.
     QByteArray command(const QByteArray &text, int capMs);
-    // Finds the phone wherever a client left it and wakes it: true when "at" got "OK".
-    bool wake();
-    // "at" up to three times at the port's rate, within capMs in all.
-    bool atAnswered(int capMs);
+    // Where the search found the phone.
+    enum class Found {
+        AtMode, // woken: "at" got "OK" at the start rate
+        ObexMode, // in plain OBEX; the port at its rate
+        Nowhere,
+    };
+    // Finds the phone wherever a client left it: in AT mode at any rate, in BFB mode at
+    // any rate (then back to AT mode and woken), or in plain OBEX at any rate (not asked
+    // again at the start rate when obexAsked).
+    Found wake(bool obexAsked);
+    // "at" up to tries times at the port's rate, within capMs in all.
+    bool atAnswered(int capMs, int tries);
     // True when a phone in BFB mode answers the ping at the port's rate.
     bool pinged();
     // A phone found in BFB mode at the port's rate: to AT mode, then "at" at the start rate.
@@ -130,8 +137,6 @@ private:
     };
     // A phone left in OBEX mode answers the ABORT at the port's rate.
     bool inObexMode();
-    // The same at each rate a phone may listen at; the port stays at the rate found.
-    bool foundInObexMode();
     // The port at the rate asked for, then "AT^SIFS", "AT^SQWE=0" and "AT^SQWE=3".
     PlainSwitch switchToPlain();
     // "AT^SIFS": the interface the phone names; Unknown for ERROR or no answer.
@@ -146,20 +151,26 @@ private:
     // The end of a successful attempt: link up, root listed.
     bool linkUp(const ListRoot &listRoot);
 
-    PhoneLink &m_link;
-    PhoneEvents &m_events;
+    SerialLine &m_link;
+    BfbLink &m_bfb;
+    ConnectEvents &m_events;
     const QByteArray m_connectRequest;
+    const QByteArray m_disconnectRequest;
     QString m_model;
+    std::optional<ConnectFailure> m_failure;
+    SerialPort::OpenError m_portError = SerialPort::OpenError::None;
     int m_speed = SerialPort::StartBaudRate;
-    // Whether this program left the phone in BFB mode, at which rate, with OBEX open.
+    // Whether this program left the phone in BFB mode or plain OBEX, at which rate,
+    // with OBEX open; all four back to the phone as found by forgetPhoneState().
     bool m_phoneInBfb = false;
     int m_phoneRate = SerialPort::StartBaudRate;
     bool m_obexOpen = false;
     bool m_phoneInPlain = false;
     bool m_foundInObex = false; // the last attempt found the phone in plain OBEX
     PhoneInterface m_interface = PhoneInterface::Unknown;
-    // The phone's CONNECT answer as read (BFB frames, or the plain packet).
+    // The phone's CONNECT answer as read (BFB frames, or the plain packet), and its packet.
     QByteArray m_connectAnswer;
+    QByteArray m_connectResponse;
     // The last BFB set-up frame got no byte back at all.
     bool m_bfbSetupUnanswered = false;
     LinkChoice m_choice = LinkChoice::BfbFirst;

@@ -14,7 +14,7 @@ public:
     // Sends one complete OBEX request packet and returns the phone's complete answer
     // packet (response code, length, headers). A phone that falls silent, or a line
     // that no longer yields a sound answer, throws LinkLost (after
-    // PhoneEvents::linkLost, the port closed); a stop asked for throws LinkInterrupted.
+    // TransferEvents::linkLost, the port closed); a stop asked for throws LinkInterrupted.
     virtual QByteArray exchange(const QByteArray &request) = 0;
     // For a request that the phone may answer with more than one packet (an ABORT in the
     // middle of a GET, which a phone may answer with the piece it was sending first):

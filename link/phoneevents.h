@@ -35,6 +35,9 @@ enum class ConnectFailure {
     Bfb, // "BFB": a set-up frame or the CONNECT request got no acceptable answer
     Plain, // "AT^SQWE=3" refused, or the CONNECT in plain OBEX got no acceptable answer
     Rate, // no "OK" to "at" at the rate asked for plain OBEX
+    // BFB only was asked for, and the phone was found in plain OBEX: nothing says it is
+    // not behind a USB cable, where "+++" may leave it deaf, so it is left there
+    InObexMode,
 };
 
 // The exchanges that report their packets.
@@ -62,7 +65,7 @@ enum class LinkRepair {
     RepeatAcknowledged, // a block the phone sent again was acknowledged again and dropped
 };
 
-// Thrown by the link after PhoneEvents::linkLost, with the port closed.
+// Thrown by the line after TransferEvents::linkLost, with the port closed.
 struct LinkLost
 {
     LinkLoss kind;
@@ -72,21 +75,6 @@ struct LinkLost
 // still open, so that the phone can be left as it was found.
 struct LinkInterrupted
 {};
-
-// Why an operation did nothing: found on the PC before anything was sent, or (a
-// source that changed) while it was sent, so that nothing of it was kept.
-enum class Refusal {
-    SourceMissing,
-    SourceUnreadable,
-    SourceChanged, // a plain-OBEX upload read as it goes: the file changed meanwhile
-    StagingUnwritable,
-    StagingTooLarge,
-    FolderNameTooLong, // enter or make folder: 122 characters
-    FileNameTooLong, // get or delete: 123 characters
-    UploadNameTooLong, // upload: 239 characters
-    NameNotEncodable,
-    UnsafeLocalName,
-};
 
 // The connect procedure's progress: its steps, the model, the speed, a port that
 // would not open. Every call has an empty default: a front end implements what it shows.
@@ -137,6 +125,9 @@ public:
     // so the line is noisy; with no checksum on it a damaged byte elsewhere passes
     // unseen. The link is lost right after. A front end says so once.
     virtual void lineNoiseSeen() {}
+    // A fatal link error. When this returns, the line closes the port and throws
+    // LinkLost; the session returns it as its result.
+    virtual void linkLost(LinkLoss) {}
 };
 
 // The one question an operation asks.
@@ -150,15 +141,10 @@ public:
 };
 
 // Everything the link, the connect procedure and the file operations report while
-// they run; what an operation came to is its PhoneResult. Each front end words its
-// own text.
+// they run, for a listener to all of it; what an operation came to is its
+// PhoneResult. Each front end words its own text.
 class PhoneEvents
     : public ConnectEvents
     , public TransferEvents
     , public UploadQuestion
-{
-public:
-    // A fatal link error. When this returns, the link closes the port and throws
-    // LinkLost; the session returns it as its result.
-    virtual void linkLost(LinkLoss) {}
-};
+{};

@@ -34,6 +34,15 @@ const PhoneFamily &phoneFamilyOf(const QString &model)
     return X55;
 }
 
+const PhoneFamily &phoneFamilyOfPacket(std::optional<int> maxPacket)
+{
+    if (maxPacket == 1030)
+        return X65;
+    if (maxPacket >= 8192)
+        return X75;
+    return X55;
+}
+
 QString modelNameIn(const QByteArray &answer)
 {
     const QList<QByteArray> lines = answer.split('\n');

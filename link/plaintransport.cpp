@@ -1,6 +1,6 @@
 #include "plaintransport.h"
 
-#include "phonelink.h"
+#include "serialline.h"
 
 #include <QDeadlineTimer>
 
@@ -18,7 +18,7 @@ bool knownResponseCode(quint8 code)
 
 } // namespace
 
-PlainTransport::PlainTransport(PhoneLink &link) : m_link(link) {}
+PlainTransport::PlainTransport(SerialLine &link, TransferEvents &events) : m_link(link), m_events(events) {}
 
 qint64 PlainTransport::answerCapMs(int length, int baud, int timeoutMs)
 {
@@ -59,14 +59,14 @@ QByteArray PlainTransport::receive()
 {
     QByteArray answer;
     while (answer.size() < HeadSize)
-        answer += m_link.ReadBytes(HeadSize - int(answer.size()));
+        answer += m_link.readBytes(HeadSize - int(answer.size()));
     const int length = quint8(answer.at(1)) << 8 | quint8(answer.at(2));
     if (!knownResponseCode(quint8(answer.at(0))) || length < HeadSize || length > MaxAnswer)
         fail(LinkLoss::BadData);
 
     const QDeadlineTimer cap(answerCapMs(length, m_link.lineRate(), m_link.timeoutInterval()));
     while (answer.size() < length) {
-        answer += m_link.ReadBytes(length - int(answer.size()));
+        answer += m_link.readBytes(length - int(answer.size()));
         if (answer.size() < length && cap.hasExpired())
             fail(LinkLoss::Timeout);
     }
@@ -75,7 +75,7 @@ QByteArray PlainTransport::receive()
 
 void PlainTransport::fail(LinkLoss loss)
 {
-    m_link.events().lineNoiseSeen();
+    m_events.lineNoiseSeen();
     m_link.drainLine();
     if (loss == LinkLoss::Timeout)
         m_link.AbortOnTimeout();

@@ -5,7 +5,7 @@
 
 #include <QByteArray>
 
-class PhoneLink;
+class SerialLine;
 
 // Plain OBEX on the line, as phones speak it after "AT^SQWE=3": each packet is its
 // opcode or response code and a 16-bit big-endian length, nothing around it. The line
@@ -22,8 +22,8 @@ public:
     // The largest packet a phone may send: what the CONNECT request announces.
     static constexpr int MaxAnswer = 0x4006;
 
-    // link must outlive the transport; its port is open and the phone in OBEX mode.
-    explicit PlainTransport(PhoneLink &link);
+    // link and events must outlive the transport; its port is open and the phone in OBEX mode.
+    PlainTransport(SerialLine &link, TransferEvents &events);
 
     QByteArray exchange(const QByteArray &request) override;
     QByteArray exchangeFirst(const QByteArray &request) override;
@@ -41,5 +41,6 @@ private:
     // Tells of the noise, drains the line, then ends the link with loss.
     [[noreturn]] void fail(LinkLoss loss);
 
-    PhoneLink &m_link;
+    SerialLine &m_link;
+    TransferEvents &m_events;
 };

@@ -336,6 +336,18 @@ bool SerialPort::waitForBytes(int ms) const
     return ready > 0;
 }
 
+bool SerialPort::hungUp() const
+{
+    if (m_fd < 0)
+        return false;
+    pollfd p{m_fd, POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(&p, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
 bool SerialPort::startTrace(const QString &path, QString *reason)
 {
     auto trace = std::make_unique<LineTrace>();

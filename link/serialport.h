@@ -7,7 +7,7 @@
 
 #include <memory>
 
-// The one serial port the program talks to the phone through (the main window's
+// The one serial port the program talks to the phone through (the port object
 // `Comm1`). Plain termios rather than QSerialPort: the count of waiting bytes must
 // include everything the kernel has received, even when no events have been
 // processed since, and that is exactly what ioctl(FIONREAD) reports.
@@ -96,6 +96,9 @@ public:
     // Blocks the thread until bytes are waiting or ms have passed; true when the port
     // became readable (a hung-up device is readable without bytes).
     bool waitForBytes(int ms) const;
+    // True when the device has gone away: the port reports a hang-up or an error (a USB
+    // adapter unplugged, the other end of a pseudo-terminal closed). False when closed.
+    bool hungUp() const;
 
     // From now on every read and write goes to a byte trace in path as well (see
     // LineTrace), across closing and opening the port. False with the reason when the

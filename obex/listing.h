@@ -44,10 +44,10 @@ struct ListingRow
     bool operator==(const ListingRow &) const = default;
 };
 
-// What the list window shows after a refresh.
+// The current folder as a refresh reads it.
 struct FolderListing
 {
-    QByteArray text; // the listing as received (Text2)
+    QByteArray text; // the listing as received
     QList<ListingRow> rows; // the parent row (below the root only), folders, files
     QString pathLine; // Mobile:\Root\Bitmap\ (every entry closed by a backslash)
 };

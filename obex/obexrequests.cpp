@@ -7,6 +7,7 @@ namespace ObexRequest {
 namespace {
 
 constexpr char Connect = char(0x80);
+constexpr char Disconnect = char(0x81);
 constexpr char SetPathFinal = char(0x85);
 constexpr char GetFinal = char(0x83);
 constexpr char PutFinal = char(0x82);
@@ -46,6 +47,11 @@ QByteArray connect()
                   QByteArray::fromHex("10004006"
                                       "460013"
                                       "6B01CB31410611D49A770050DA3F471F"));
+}
+
+QByteArray disconnect()
+{
+    return packet(Disconnect, {});
 }
 
 QByteArray nameHeader(const QByteArray &name)

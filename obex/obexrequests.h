@@ -28,6 +28,8 @@ enum class MemoryFigure : char {
 // CONNECT: version 1.0, no flags, a maximum packet of 0x4006, and the Target of the
 // phone's file service.
 QByteArray connect();
+// DISCONNECT: the opcode alone.
+QByteArray disconnect();
 
 // Name header: 01, length 2n + 5, each byte b as 00 b, then 00 00.
 QByteArray nameHeader(const QByteArray &name);

@@ -98,42 +98,42 @@ std::optional<QByteArray> bodyData(const QByteArray &response)
 }
 
 GetDataCollector::GetDataCollector(Transfer transfer, DataSink pieceSink)
-    : laterCut(transfer == Transfer::Listing ? 11 : 6), sink(std::move(pieceSink))
+    : m_laterCut(transfer == Transfer::Listing ? 11 : 6), m_sink(std::move(pieceSink))
 {}
 
 void GetDataCollector::addResponse(const QByteArray &response)
 {
-    if (overran)
+    if (m_overran)
         return;
-    const bool first = responses == 0;
-    ++responses;
+    const bool first = m_responses == 0;
+    ++m_responses;
     QByteArray piece;
     if (auto data = responseData(response)) {
-        if (!announced)
-            announced = data->length;
+        if (!m_announced)
+            m_announced = data->length;
         piece = std::move(data->body);
     } else if (first) {
         piece = response.mid(11);
     } else if (code(response) == Continue) {
-        piece = response.mid(laterCut);
+        piece = response.mid(m_laterCut);
     }
-    received += piece.size();
+    m_received += piece.size();
 
-    responsesWithoutData = piece.isEmpty() && code(response) == Continue ? responsesWithoutData + 1 : 0;
-    const qint64 limit = sink ? StreamLimit : TransferLimit;
-    if (received > limit || (announced && received > qint64(*announced)) || responsesWithoutData > StalledResponses
-        || (sink && !piece.isEmpty() && !sink(piece))) {
-        overran = true;
-        collected.clear();
+    m_responsesWithoutData = piece.isEmpty() && code(response) == Continue ? m_responsesWithoutData + 1 : 0;
+    const qint64 limit = m_sink ? StreamLimit : TransferLimit;
+    if (m_received > limit || (m_announced && m_received > qint64(*m_announced))
+        || m_responsesWithoutData > StalledResponses || (m_sink && !piece.isEmpty() && !m_sink(piece))) {
+        m_overran = true;
+        m_collected.clear();
         return;
     }
-    if (!sink)
-        collected.append(piece);
+    if (!m_sink)
+        m_collected.append(piece);
 }
 
 bool GetDataCollector::complete() const
 {
-    return !overran && (!announced || received == qint64(*announced));
+    return !m_overran && (!m_announced || m_received == qint64(*m_announced));
 }
 
 std::optional<quint32> memoryFigure(const QByteArray &response)
@@ -149,6 +149,17 @@ std::optional<quint32> memoryFigure(const QByteArray &response)
     if (parsed && fullValue)
         return fullValue;
     return bigEndian(response, 9, 3);
+}
+
+std::optional<int> announcedMaxPacket(const QByteArray &connectResponse)
+{
+    constexpr int SmallestObexPacket = 255;
+    if (connectResponse.size() < 7 || code(connectResponse) != Success)
+        return std::nullopt;
+    const int size = int(bigEndian(connectResponse, 5, 2));
+    if (size < SmallestObexPacket)
+        return std::nullopt;
+    return size;
 }
 
 } // namespace ObexResponse

@@ -48,27 +48,32 @@ public:
     // Responses after an overrun are ignored.
     void addResponse(const QByteArray &response);
     // Everything received; empty when a sink took the data.
-    const QByteArray &data() const { return collected; }
-    qint64 receivedBytes() const { return received; }
-    int responseCount() const { return responses; }
+    const QByteArray &data() const { return m_collected; }
+    qint64 receivedBytes() const { return m_received; }
+    int responseCount() const { return m_responses; }
     // The object length of the first Length header, if any response carried one.
-    std::optional<quint32> announcedLength() const { return announced; }
+    std::optional<quint32> announcedLength() const { return m_announced; }
     // More data than announced or than the limit, a stalled run of Continue responses,
     // or a piece the sink refused: the transfer must stop; its data is dropped.
-    bool overrun() const { return overran; }
+    bool overrun() const { return m_overran; }
     // Not overrun, and exactly as long as announced.
     bool complete() const;
 
 private:
-    int laterCut;
-    int responses = 0;
-    int responsesWithoutData = 0;
-    bool overran = false;
-    std::optional<quint32> announced;
-    DataSink sink;
-    qint64 received = 0;
-    QByteArray collected;
+    int m_laterCut;
+    int m_responses = 0;
+    int m_responsesWithoutData = 0;
+    bool m_overran = false;
+    std::optional<quint32> m_announced;
+    DataSink m_sink;
+    qint64 m_received = 0;
+    QByteArray m_collected;
 };
+
+// The largest packet a CONNECT answer announces (A0, length, version, flags, then the
+// maximum, big-endian); nothing when the answer is no success or announces less than
+// the 255 bytes every OBEX peer takes.
+std::optional<int> announcedMaxPacket(const QByteArray &connectResponse);
 
 // The figure of a memory query: the 24-bit value at offsets 9 to 11 of a
 // successful response, or the full value of its application parameter when that

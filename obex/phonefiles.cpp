@@ -4,7 +4,7 @@
 #include "obexrequests.h"
 #include "obexresponses.h"
 #include "obextransport.h"
-#include "phonelink.h"
+#include "serialline.h"
 #include "staging.h"
 #include "workingfiles.h"
 
@@ -84,14 +84,15 @@ std::optional<UploadSource> inspectUploadSource(const QString &localPath, Refusa
     return UploadSource{*name, stagedLength};
 }
 
-PhoneFiles::PhoneFiles(PhoneLink &phoneLink, ObexTransport &obexTransport)
-    : link(phoneLink), transport(obexTransport), events(phoneLink.events())
+PhoneFiles::PhoneFiles(SerialLine &serialLine, ObexTransport &obexTransport, TransferEvents &transferEvents,
+                       UploadQuestion &uploadQuestion)
+    : m_link(serialLine), m_transport(obexTransport), m_events(transferEvents), m_question(uploadQuestion)
 {}
 
 QString PhoneFiles::pathLine() const
 {
     QString line = QStringLiteral("Mobile:\\");
-    for (const QByteArray &entry : pathStack)
+    for (const QByteArray &entry : PathStack)
         line += Cp1251::decode(entry) + u'\\';
     return line;
 }
@@ -99,14 +100,14 @@ QString PhoneFiles::pathLine() const
 FolderListing PhoneFiles::enterRootAndRefresh()
 {
     // A new connection always starts in the root folder, with no transfer under way.
-    pathStack = {QByteArray(RootEntry)};
-    openDownload.reset();
+    PathStack = {QByteArray(RootEntry)};
+    m_openDownload.reset();
     return RefreshListing();
 }
 
 std::optional<Refusal> PhoneFiles::takeRefusal()
 {
-    return std::exchange(lastRefusal, std::nullopt);
+    return std::exchange(m_lastRefusal, std::nullopt);
 }
 
 bool PhoneFiles::ObexSetPath(const QByteArray &name)
@@ -114,41 +115,41 @@ bool PhoneFiles::ObexSetPath(const QByteArray &name)
     const auto request = ObexRequest::enterFolder(name);
     if (!request)
         return false;
-    const bool entered = ObexResponse::code(transport.exchange(*request)) == ObexResponse::Success;
+    const bool entered = ObexResponse::code(m_transport.exchange(*request)) == ObexResponse::Success;
     if (entered)
-        pathStack.append(name);
+        PathStack.append(name);
     return entered;
 }
 
 bool PhoneFiles::ObexSetPathUp()
 {
     if (plainObex()) {
-        climbTo(std::max<qsizetype>(pathStack.size() - 2, 0));
+        climbTo(std::max<qsizetype>(PathStack.size() - 2, 0));
         return true;
     }
-    const QByteArray response = transport.exchange(ObexRequest::parentFolder());
+    const QByteArray response = m_transport.exchange(ObexRequest::parentFolder());
     // A phone that refuses to go up stays where it is.
-    if (ObexResponse::code(response) == ObexResponse::Success && !pathStack.isEmpty())
-        pathStack.removeLast();
+    if (ObexResponse::code(response) == ObexResponse::Success && !PathStack.isEmpty())
+        PathStack.removeLast();
     return true;
 }
 
 std::optional<QByteArray> PhoneFiles::climbTo(qsizetype depth)
 {
-    const auto below = [this] { return pathStack.size() - 1; };
+    const auto below = [this] { return PathStack.size() - 1; };
     if (!plainObex()) {
         while (below() > depth) {
             const qsizetype before = below();
             ObexSetPathUp();
             if (below() == before)
-                return pathStack.at(before);
+                return PathStack.at(before);
         }
         return std::nullopt;
     }
-    const QList<QByteArray> kept = pathStack.mid(1, depth);
-    if (ObexResponse::code(transport.exchange(ObexRequest::rootFolder())) != ObexResponse::Success)
-        return pathStack.last();
-    pathStack = {QByteArray(RootEntry)};
+    const QList<QByteArray> kept = PathStack.mid(1, depth);
+    if (ObexResponse::code(m_transport.exchange(ObexRequest::rootFolder())) != ObexResponse::Success)
+        return PathStack.last();
+    PathStack = {QByteArray(RootEntry)};
     for (const QByteArray &name : kept) {
         if (!ObexSetPath(name))
             return name;
@@ -158,24 +159,24 @@ std::optional<QByteArray> PhoneFiles::climbTo(qsizetype depth)
 
 bool PhoneFiles::plainObex() const
 {
-    return !transport.checksummed();
+    return !m_transport.checksummed();
 }
 
 QByteArray PhoneFiles::RequestNextPart()
 {
-    return transport.exchange(ObexRequest::continuation());
+    return m_transport.exchange(ObexRequest::continuation());
 }
 
 QByteArray PhoneFiles::GetFolderListing()
 {
-    events.operationStarted(PhoneOperation::Listing, 0);
+    m_events.operationStarted(PhoneOperation::Listing, 0);
 
     ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::Listing);
     const Collected collected =
-        collectParts(transport.exchange(ObexRequest::folderListing()), collector, PhoneOperation::Listing);
+        collectParts(m_transport.exchange(ObexRequest::folderListing()), collector, PhoneOperation::Listing);
 
     readMemoryFigures();
-    events.operationFinished(PhoneOperation::Listing, collected.packets);
+    m_events.operationFinished(PhoneOperation::Listing, collected.packets);
     return collector.complete() ? collector.data() : QByteArray();
 }
 
@@ -183,15 +184,15 @@ bool PhoneFiles::readMemoryFigures()
 {
     using ObexRequest::MemoryFigure;
     // A figure the phone does not give leaves the last one standing.
-    const auto totalFigure = ObexResponse::memoryFigure(transport.exchange(ObexRequest::memory(MemoryFigure::Total)));
+    const auto totalFigure = ObexResponse::memoryFigure(m_transport.exchange(ObexRequest::memory(MemoryFigure::Total)));
     if (totalFigure) {
-        total = totalFigure;
-        events.memoryReported(MemoryKind::Total, *total);
+        m_total = totalFigure;
+        m_events.memoryReported(MemoryKind::Total, *m_total);
     }
-    const auto freeFigure = ObexResponse::memoryFigure(transport.exchange(ObexRequest::memory(MemoryFigure::Free)));
+    const auto freeFigure = ObexResponse::memoryFigure(m_transport.exchange(ObexRequest::memory(MemoryFigure::Free)));
     if (freeFigure) {
-        free = freeFigure;
-        events.memoryReported(MemoryKind::Free, *free);
+        m_free = freeFigure;
+        m_events.memoryReported(MemoryKind::Free, *m_free);
     }
     return totalFigure && freeFigure;
 }
@@ -201,20 +202,20 @@ bool PhoneFiles::takePart(const QByteArray &response, ObexResponse::GetDataColle
 {
     const auto reportBytes = [&] {
         const std::optional<quint32> announced = collector.announcedLength();
-        events.bytesTransferred(operation, collector.receivedBytes(), announced ? qint64(*announced) : -1);
+        m_events.bytesTransferred(operation, collector.receivedBytes(), announced ? qint64(*announced) : -1);
     };
     collector.addResponse(response);
     // Plain OBEX has no checksum: an answer whose headers do not parse is the line's doing.
     if (plainObex() && !ObexResponse::bodyData(response))
-        events.lineNoiseSeen();
+        m_events.lineNoiseSeen();
     const bool more = ObexResponse::code(response) == ObexResponse::Continue;
     if (++packets == 1) {
-        events.packetReceived(operation, packets);
+        m_events.packetReceived(operation, packets);
         reportBytes();
     } else {
         reportBytes();
         if (more)
-            events.packetReceived(operation, packets);
+            m_events.packetReceived(operation, packets);
     }
     // A phone that answers Continue without end is cut off once the collector sees the overrun.
     return more && !collector.overrun();
@@ -236,7 +237,7 @@ FolderListing PhoneFiles::RefreshListing()
     // A parent row exactly where the phone stands below its root: the root's own
     // entries do not tell (an x65 or x75 root has no Bitmap folder, and any folder may
     // hold a file named Bitmap1.bmp).
-    if (pathStack.size() > 1)
+    if (PathStack.size() > 1)
         listing.rows.append(parentRow());
     listing.rows += parseListing(listing.text);
     listing.pathLine = pathLine();
@@ -266,56 +267,56 @@ bool PhoneFiles::GetFile(const QByteArray &name, const ObexResponse::DataSink &s
 
 DownloadState PhoneFiles::startDownload(const QByteArray &name, const ObexResponse::DataSink &sink)
 {
-    fileMissing = false;
+    m_fileMissing = false;
     const auto request = ObexRequest::getFile(name);
-    if (openDownload || !request)
+    if (m_openDownload || !request)
         return DownloadState::Failed;
-    events.operationStarted(PhoneOperation::Download, 0);
-    openDownload.emplace(
+    m_events.operationStarted(PhoneOperation::Download, 0);
+    m_openDownload.emplace(
         OpenDownload{ObexResponse::GetDataCollector(ObexResponse::GetDataCollector::Transfer::File, sink), 0});
-    return takeDownloadPart(transport.exchange(*request));
+    return takeDownloadPart(m_transport.exchange(*request));
 }
 
 DownloadState PhoneFiles::nextDownloadPart()
 {
-    if (!openDownload)
+    if (!m_openDownload)
         return DownloadState::Failed;
     return takeDownloadPart(RequestNextPart());
 }
 
 DownloadState PhoneFiles::takeDownloadPart(const QByteArray &response)
 {
-    OpenDownload &download = *openDownload;
+    OpenDownload &download = *m_openDownload;
     if (takePart(response, download.collector, PhoneOperation::Download, download.packets))
         return DownloadState::Open;
-    fileMissing = download.packets == 1 && ObexResponse::code(response) == ObexResponse::NotFound;
+    m_fileMissing = download.packets == 1 && ObexResponse::code(response) == ObexResponse::NotFound;
     const bool ended = ObexResponse::code(response) == ObexResponse::Success;
     // Fewer bytes than the Length header announced, yet the phone says it is done.
     if (ended && plainObex() && !download.collector.overrun() && !download.collector.complete())
-        events.lineNoiseSeen();
+        m_events.lineNoiseSeen();
     const bool whole = ended && download.collector.complete();
     return endDownload(whole ? DownloadState::Whole : DownloadState::Failed);
 }
 
 DownloadState PhoneFiles::endDownload(DownloadState state)
 {
-    events.operationFinished(PhoneOperation::Download, openDownload->packets);
-    openDownload.reset();
+    m_events.operationFinished(PhoneOperation::Download, m_openDownload->packets);
+    m_openDownload.reset();
     return state;
 }
 
 DownloadState PhoneFiles::stopDownload()
 {
-    if (!openDownload)
+    if (!m_openDownload)
         return DownloadState::Failed;
     // An answer with headers is a piece of the GET; the ABORT's own answer has none.
     const auto isPiece = [](const QByteArray &answer) { return answer.size() > 3; };
-    QByteArray answer = transport.exchangeFirst(ObexRequest::abort());
+    QByteArray answer = m_transport.exchangeFirst(ObexRequest::abort());
     DownloadState state = DownloadState::Open;
     if (isPiece(answer)) {
         // The piece the phone was sending when the ABORT came; its answer to the ABORT follows.
         state = takeDownloadPart(answer);
-        answer = transport.nextAnswer();
+        answer = m_transport.nextAnswer();
     }
     if (!isPiece(answer) && ObexResponse::code(answer) == ObexResponse::Success)
         return state == DownloadState::Open ? endDownload(DownloadState::Stopped) : state;
@@ -332,9 +333,9 @@ bool PhoneFiles::MakeFolder(const QByteArray &name)
     const auto request = ObexRequest::makeFolder(name);
     if (!request)
         return false;
-    const bool made = ObexResponse::code(transport.exchange(*request)) == ObexResponse::Success;
+    const bool made = ObexResponse::code(m_transport.exchange(*request)) == ObexResponse::Success;
     if (made)
-        pathStack.append(name);
+        PathStack.append(name);
     return made;
 }
 
@@ -351,7 +352,7 @@ DeleteResult PhoneFiles::DeleteObject(const QByteArray &name)
     const auto request = ObexRequest::deleteObject(name);
     if (!request)
         return DeleteResult::NotSent;
-    switch (ObexResponse::code(transport.exchange(*request))) {
+    switch (ObexResponse::code(m_transport.exchange(*request))) {
     case ObexResponse::Success:
         return DeleteResult::Deleted;
     case ObexResponse::NotFound:
@@ -361,7 +362,7 @@ DeleteResult PhoneFiles::DeleteObject(const QByteArray &name)
     }
 }
 
-MoveResult PhoneFiles::MoveObject(const QList<QByteArray> &from, const QList<QByteArray> &to)
+MoveResult PhoneFiles::moveObject(const QList<QByteArray> &from, const QList<QByteArray> &to)
 {
     if (from.isEmpty() || to.isEmpty())
         return MoveResult::NotSent;
@@ -372,10 +373,10 @@ MoveResult PhoneFiles::MoveObject(const QList<QByteArray> &from, const QList<QBy
         return MoveResult::NotSent;
     }
     const auto request = ObexRequest::move(*fromPath, *toPath);
-    const std::optional<int> limit = link.phoneMaxPacket();
+    const std::optional<int> limit = m_maxPacket;
     if (!request || (limit && request->size() > *limit))
         return MoveResult::PathTooLong;
-    switch (ObexResponse::code(transport.exchange(*request))) {
+    switch (ObexResponse::code(m_transport.exchange(*request))) {
     case ObexResponse::Success:
         return MoveResult::Moved;
     case ObexResponse::NotFound:
@@ -398,14 +399,14 @@ bool PhoneFiles::uploadNameFits(const QByteArray &name) const
 int PhoneFiles::plainPiece() const
 {
     // Opcode and length (3), the Body or End-of-Body header (3).
-    return link.phoneMaxPacket().value_or(ObexRequest::NameRequestPacketLimit) - 6;
+    return m_maxPacket.value_or(ObexRequest::NameRequestPacketLimit) - 6;
 }
 
 std::optional<Staging::Layout> PhoneFiles::uploadLayout(const QByteArray &name) const
 {
     if (name.size() > ObexRequest::MaxUploadName)
         return std::nullopt;
-    const std::optional<int> limit = link.phoneMaxPacket();
+    const std::optional<int> limit = m_maxPacket;
     if (!limit)
         return Staging::Layout{};
     // A further packet: opcode and length (3), Body header (3), the piece, three zero bytes.
@@ -420,11 +421,11 @@ std::optional<Staging::Layout> PhoneFiles::uploadLayout(const QByteArray &name) 
 
 PutResult PhoneFiles::PutFile(const QString &localPath, const QByteArray &phoneName)
 {
-    const PhoneLink::QuietMonitor quietMonitor(link);
+    const SerialLine::QuietMonitor quietMonitor(m_link);
 
-    const QString stagingPath = workingDirectory.isEmpty()
+    const QString stagingPath = m_workingDirectory.isEmpty()
         ? WorkingFiles::stagingFilePath()
-        : workingDirectory + u'/' + QLatin1String(WorkingFiles::StagingFileName);
+        : m_workingDirectory + u'/' + QLatin1String(WorkingFiles::StagingFileName);
     if (QFile::exists(stagingPath))
         QFile::remove(stagingPath);
     Refusal refusal{};
@@ -469,9 +470,9 @@ PutResult PhoneFiles::PutFile(const QString &localPath, const QByteArray &phoneN
     return sendStaged(staging, name, sourceLength, layout);
 }
 
-PutResult PhoneFiles::PutData(const QByteArray &name, const QByteArray &content)
+PutResult PhoneFiles::putData(const QByteArray &name, const QByteArray &content)
 {
-    const PhoneLink::QuietMonitor quietMonitor(link);
+    const SerialLine::QuietMonitor quietMonitor(m_link);
     if (!uploadNameFits(name)) {
         refuse(Refusal::UploadNameTooLong);
         return PutResult::NotSent;
@@ -496,10 +497,10 @@ PutResult PhoneFiles::PutData(const QByteArray &name, const QByteArray &content)
 PutResult PhoneFiles::sendPlain(QIODevice &source, const QByteArray &name, qint64 sourceLength,
                                 const std::function<bool()> &unchanged)
 {
-    events.operationStarted(PhoneOperation::Upload, sourceLength);
+    m_events.operationStarted(PhoneOperation::Upload, sourceLength);
     // The same files are asked about as over BFB: by the length of the usual records.
-    if (Staging::stagedLength(sourceLength) > Staging::QuestionLength && !sizeQuestionAsked
-        && !events.confirmLargeUpload())
+    if (Staging::stagedLength(sourceLength) > Staging::QuestionLength && !m_sizeQuestionAsked
+        && !m_question.confirmLargeUpload())
         return PutResult::Declined;
 
     const int pieceSize = plainPiece();
@@ -516,8 +517,8 @@ PutResult PhoneFiles::sendPlain(QIODevice &source, const QByteArray &name, qint6
     int sent = 1;
     qint64 sentBytes = 0;
     const auto reportSent = [&] {
-        events.packetSent(PhoneOperation::Upload, sent);
-        events.bytesTransferred(PhoneOperation::Upload, sentBytes, std::max(sourceLength, sentBytes));
+        m_events.packetSent(PhoneOperation::Upload, sent);
+        m_events.bytesTransferred(PhoneOperation::Upload, sentBytes, std::max(sourceLength, sentBytes));
     };
 
     std::optional<QByteArray> piece = readPiece();
@@ -525,7 +526,7 @@ PutResult PhoneFiles::sendPlain(QIODevice &source, const QByteArray &name, qint6
         refuse(Refusal::SourceUnreadable);
         return PutResult::NotSent;
     }
-    QByteArray reply = transport.exchange(ObexRequest::putName(name));
+    QByteArray reply = m_transport.exchange(ObexRequest::putName(name));
     reportSent();
     if (reply != ContinueReply)
         return refusedPut(reply);
@@ -538,7 +539,7 @@ PutResult PhoneFiles::sendPlain(QIODevice &source, const QByteArray &name, qint6
         const bool last = next->isEmpty();
         if (last && !unchanged())
             return abortUpload(Refusal::SourceChanged);
-        reply = transport.exchange(last ? ObexRequest::putFinal(*piece) : ObexRequest::putBody(*piece));
+        reply = m_transport.exchange(last ? ObexRequest::putFinal(*piece) : ObexRequest::putBody(*piece));
         ++sent;
         sentBytes += piece->size();
         reportSent();
@@ -548,14 +549,14 @@ PutResult PhoneFiles::sendPlain(QIODevice &source, const QByteArray &name, qint6
             return refusedPut(reply);
         piece = std::move(next);
     }
-    events.operationFinished(PhoneOperation::Upload, sent);
+    m_events.operationFinished(PhoneOperation::Upload, sent);
     return ObexResponse::code(reply) == ObexResponse::Success ? PutResult::Sent : refusedPut(reply);
 }
 
 PutResult PhoneFiles::abortUpload(Refusal why)
 {
     // Whatever the phone answers, the upload is over.
-    transport.exchange(ObexRequest::abort());
+    m_transport.exchange(ObexRequest::abort());
     refuse(why);
     return PutResult::NotSent;
 }
@@ -571,11 +572,11 @@ PutResult PhoneFiles::sendStaged(QIODevice &staging, const QByteArray &name, qin
         return PutResult::NotSent;
     }
 
-    events.operationStarted(PhoneOperation::Upload, sourceLength);
+    m_events.operationStarted(PhoneOperation::Upload, sourceLength);
     // Asked by the length of the usual records, whatever the phone's packets: the same
     // files are asked about on every phone.
     const qint64 usualLength = Staging::stagedLength(Staging::sourceLength(stagedLength, layout));
-    if (usualLength > Staging::QuestionLength && !sizeQuestionAsked && !events.confirmLargeUpload())
+    if (usualLength > Staging::QuestionLength && !m_sizeQuestionAsked && !m_question.confirmLargeUpload())
         return PutResult::Declined;
 
     staging.seek(0);
@@ -588,13 +589,13 @@ PutResult PhoneFiles::sendStagingFile(QIODevice &staging, const QByteArray &name
     const auto first = ObexRequest::uploadFirst(name, quint32(stagingLength), staging.read(layout.firstRecord()));
     if (!first)
         return PutResult::NotSent;
-    QByteArray reply = transport.exchange(*first);
+    QByteArray reply = m_transport.exchange(*first);
 
     const qint64 sourceLength = Staging::sourceLength(stagingLength, layout);
     const auto reportSent = [&](int packets) {
         const qint64 sentBytes = layout.firstPiece + qint64(packets - 1) * layout.piece;
-        events.packetSent(PhoneOperation::Upload, packets);
-        events.bytesTransferred(PhoneOperation::Upload, std::min(sentBytes, sourceLength), sourceLength);
+        m_events.packetSent(PhoneOperation::Upload, packets);
+        m_events.bytesTransferred(PhoneOperation::Upload, std::min(sentBytes, sourceLength), sourceLength);
     };
     int sent = 1;
     reportSent(sent);
@@ -605,16 +606,16 @@ PutResult PhoneFiles::sendStagingFile(QIODevice &staging, const QByteArray &name
                 return refusedPut(reply);
             if (staging.size() - staging.pos() <= layout.record())
                 break;
-            reply = transport.exchange(ObexRequest::uploadBody(staging.read(layout.record())));
+            reply = m_transport.exchange(ObexRequest::uploadBody(staging.read(layout.record())));
             reportSent(++sent);
         }
         // The last body is counted before it goes; its answer is not judged either.
         reportSent(++sent);
-        transport.exchange(ObexRequest::uploadBody(staging.readAll()));
+        m_transport.exchange(ObexRequest::uploadBody(staging.readAll()));
     }
     staging.close();
 
-    const QByteArray endResponse = transport.exchange(ObexRequest::uploadEnd());
-    events.operationFinished(PhoneOperation::Upload, sent);
+    const QByteArray endResponse = m_transport.exchange(ObexRequest::uploadEnd());
+    m_events.operationFinished(PhoneOperation::Upload, sent);
     return ObexResponse::code(endResponse) == ObexResponse::Success ? PutResult::Sent : refusedPut(endResponse);
 }

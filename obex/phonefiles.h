@@ -2,6 +2,7 @@
 
 #include "listing.h"
 #include "phoneevents.h"
+#include "phoneresult.h"
 #include "staging.h"
 
 #include <QByteArray>
@@ -14,7 +15,7 @@
 #include "obexresponses.h"
 
 class ObexTransport;
-class PhoneLink;
+class SerialLine;
 class QIODevice;
 
 enum class PutResult {
@@ -71,10 +72,10 @@ class PhoneFiles
 public:
     static constexpr char RootEntry[] = "Root";
 
-    // link: its events, its monitor and the phone's announced packet size.
-    PhoneFiles(PhoneLink &link, ObexTransport &transport);
+    // link: its monitor. All four must outlive the files.
+    PhoneFiles(SerialLine &link, ObexTransport &transport, TransferEvents &events, UploadQuestion &question);
 
-    const QList<QByteArray> &PathStack() const { return pathStack; }
+    const QList<QByteArray> &pathStack() const { return PathStack; }
     // "Mobile:\" and every PathStack entry followed by a backslash.
     QString pathLine() const;
 
@@ -104,7 +105,7 @@ public:
     // phone delivered the file whole and sink took every piece.
     bool GetFile(const QByteArray &name, const ObexResponse::DataSink &sink);
     // Whether the phone answered the last download's request with Not Found.
-    bool fileWasMissing() const { return fileMissing; }
+    bool fileWasMissing() const { return m_fileMissing; }
 
     // The same download taken as far as its reader needs: the GET and its first answer
     // here, each further answer through nextDownloadPart while the state is Open, sink
@@ -117,7 +118,7 @@ public:
     // sink takes it. A phone that refuses the ABORT is read on to the end. Whole when
     // the file came whole all the same.
     DownloadState stopDownload();
-    bool downloadOpen() const { return openDownload.has_value(); }
+    bool downloadOpen() const { return m_openDownload.has_value(); }
 
     // Makes the folder and enters it (PathStack follows only on success).
     bool MakeFolder(const QByteArray &name);
@@ -127,7 +128,7 @@ public:
 
     // Renames or moves a file or folder with the phone's move command. Both are
     // paths from the root (names in Windows-1251); the current folder stays as it is.
-    MoveResult MoveObject(const QList<QByteArray> &from, const QList<QByteArray> &to);
+    MoveResult moveObject(const QList<QByteArray> &from, const QList<QByteArray> &to);
 
     // Uploads a PC file into the current folder under its own name, or as phoneName
     // (Windows-1251) when one is given. Over BFB the file is staged first; in plain OBEX
@@ -136,13 +137,18 @@ public:
     PutResult PutFile(const QString &localPath, const QByteArray &phoneName = {});
     // Uploads content held in memory into the current folder as name (Windows-1251):
     // the same packets as PutFile of such a file, no working file.
-    PutResult PutData(const QByteArray &name, const QByteArray &content);
+    PutResult putData(const QByteArray &name, const QByteArray &content);
+
+    // The largest packet the phone's CONNECT answer announced, for the requests that
+    // fill packets; nothing keeps the program's own sizes.
+    void setPhoneMaxPacket(std::optional<int> size) { m_maxPacket = size; }
+    std::optional<int> phoneMaxPacket() const { return m_maxPacket; }
 
     // While set, uploads do not ask the size question: it was asked already.
-    void setSizeQuestionAsked(bool asked) { sizeQuestionAsked = asked; }
+    void setSizeQuestionAsked(bool asked) { m_sizeQuestionAsked = asked; }
 
     // Where the staging file "temp.tmp" is written; WorkingFiles::directory() unless set.
-    void setWorkingDirectory(const QString &directory) { workingDirectory = directory; }
+    void setWorkingDirectory(const QString &directory) { m_workingDirectory = directory; }
 
     // Why the last upload or move stopped on the PC before anything was sent; cleared
     // by reading it. Names too long for a request are the caller's to check: such a
@@ -161,8 +167,8 @@ public:
     // Asks for the total and free memory; true when the phone gave both figures.
     bool readMemoryFigures();
     // Figures of the last successful memory queries, in bytes.
-    std::optional<quint32> totalMemory() const { return total; }
-    std::optional<quint32> freeMemory() const { return free; }
+    std::optional<quint32> totalMemory() const { return m_total; }
+    std::optional<quint32> freeMemory() const { return m_free; }
 
 private:
     struct Collected
@@ -176,7 +182,7 @@ private:
         int packets = 0;
     };
 
-    void refuse(Refusal why) { lastRefusal = why; }
+    void refuse(Refusal why) { m_lastRefusal = why; }
     // Takes one response of a GET into collector and reports it (packets counts them);
     // true while the phone answers Continue and the collector takes more.
     bool takePart(const QByteArray &response, ObexResponse::GetDataCollector &collector, PhoneOperation operation,
@@ -198,15 +204,17 @@ private:
     PutResult abortUpload(Refusal why);
     bool plainObex() const;
 
-    PhoneLink &link;
-    ObexTransport &transport;
-    PhoneEvents &events;
-    QList<QByteArray> pathStack;
-    QString workingDirectory;
-    bool sizeQuestionAsked = false;
-    std::optional<quint32> total;
-    std::optional<quint32> free;
-    std::optional<Refusal> lastRefusal;
-    bool fileMissing = false;
-    std::optional<OpenDownload> openDownload;
+    SerialLine &m_link;
+    ObexTransport &m_transport;
+    TransferEvents &m_events;
+    UploadQuestion &m_question;
+    QList<QByteArray> PathStack;
+    QString m_workingDirectory;
+    bool m_sizeQuestionAsked = false;
+    std::optional<quint32> m_total;
+    std::optional<quint32> m_free;
+    std::optional<Refusal> m_lastRefusal;
+    bool m_fileMissing = false;
+    std::optional<OpenDownload> m_openDownload;
+    std::optional<int> m_maxPacket;
 };

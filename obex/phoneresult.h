@@ -6,6 +6,21 @@
 
 #include <optional>
 
+// Why an operation did nothing: found on the PC before anything was sent, or (a
+// source that changed) while it was sent, so that nothing of it was kept.
+enum class Refusal {
+    SourceMissing,
+    SourceUnreadable,
+    SourceChanged, // a plain-OBEX upload read as it goes: the file changed meanwhile
+    StagingUnwritable,
+    StagingTooLarge,
+    FolderNameTooLong, // enter or make folder: 122 characters
+    FileNameTooLong, // get or delete: 123 characters
+    UploadNameTooLong, // upload: 239 characters
+    NameNotEncodable,
+    UnsafeLocalName,
+};
+
 // What an operation of PhoneSession came to: a code and what a front end needs to
 // word it (the refusal found on the PC, the folder the phone would not enter, the name
 // the old file was kept under, the failed connect step, the link failure). The one way

@@ -1,11 +1,13 @@
 #include "phonesession.h"
 
+#include "bfblink.h"
 #include "chosentransport.h"
 #include "cp1251.h"
 #include "handshake.h"
 #include "obexrequests.h"
+#include "obexresponses.h"
 #include "phonefiles.h"
-#include "phonelink.h"
+#include "serialline.h"
 #include "staging.h"
 #include "workingfiles.h"
 
@@ -71,85 +73,20 @@ PhoneResult uploadResult(PutResult result, PhoneFiles &files)
 
 } // namespace
 
-namespace {
-
-// The parts of the events, as the one listener the link, the connect procedure and
-// the files report to.
-class SplitEvents : public PhoneEvents
-{
-public:
-    // whole: a listener to every event, the fatal loss included.
-    SplitEvents(ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question,
-                PhoneEvents *whole = nullptr)
-        : m_connect(connect), m_transfer(transfer), m_question(question), m_whole(whole)
-    {}
-
-    // What the connect procedure's last failure was: its result carries it.
-    std::optional<ConnectFailure> connectFailure;
-    SerialPort::OpenError portError = SerialPort::OpenError::None;
-
-    void linkStateChanged(LinkState state) override { m_connect.linkStateChanged(state); }
-    void connectStep(ConnectStep step) override { m_connect.connectStep(step); }
-    void modelReported(const QString &model) override { m_connect.modelReported(model); }
-    void connectFailed(ConnectFailure failure, SerialPort::OpenError error) override
-    {
-        connectFailure = failure;
-        portError = error;
-        m_connect.connectFailed(failure, error);
-    }
-    void speedChanged(int baud) override { m_connect.speedChanged(baud); }
-    void speedNotConfirmed(int baud) override { m_connect.speedNotConfirmed(baud); }
-
-    void operationStarted(PhoneOperation operation, qint64 sourceBytes) override
-    {
-        m_transfer.operationStarted(operation, sourceBytes);
-    }
-    void packetReceived(PhoneOperation operation, int number) override { m_transfer.packetReceived(operation, number); }
-    void packetSent(PhoneOperation operation, int number) override { m_transfer.packetSent(operation, number); }
-    void bytesTransferred(PhoneOperation operation, qint64 done, qint64 total) override
-    {
-        m_transfer.bytesTransferred(operation, done, total);
-    }
-    void operationFinished(PhoneOperation operation, int packets) override
-    {
-        m_transfer.operationFinished(operation, packets);
-    }
-    void memoryReported(MemoryKind kind, quint32 bytes) override { m_transfer.memoryReported(kind, bytes); }
-    void sequenceReported(int sequence) override { m_transfer.sequenceReported(sequence); }
-    void waitingBytesReported(int count) override { m_transfer.waitingBytesReported(count); }
-    void linkRepaired(LinkRepair repair) override { m_transfer.linkRepaired(repair); }
-    void lineNoiseSeen() override { m_transfer.lineNoiseSeen(); }
-
-    bool confirmLargeUpload() override { return m_question.confirmLargeUpload(); }
-    void linkLost(LinkLoss loss) override
-    {
-        if (m_whole)
-            m_whole->linkLost(loss);
-    }
-
-private:
-    ConnectEvents &m_connect;
-    TransferEvents &m_transfer;
-    UploadQuestion &m_question;
-    PhoneEvents *m_whole;
-};
-
-} // namespace
-
 struct PhoneSession::Parts
 {
-    Parts(Checksum &crc, ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &question,
-          PhoneEvents *whole = nullptr)
-        : events(connect, transfer, question, whole)
-        , link(crc, events)
-        , connector(link, ObexRequest::connect())
-        , transport(link, connector)
-        , files(link, transport)
+    Parts(Checksum &crc, ConnectEvents &connect, TransferEvents &transfer, UploadQuestion &upload)
+        : question(upload)
+        , link(connect, transfer)
+        , bfb(link, crc, transfer)
+        , connector(link, bfb, connect, ObexRequest::connect(), ObexRequest::disconnect())
+        , transport(link, bfb, transfer, connector)
+        , files(link, transport, transfer, upload)
     {}
 
-    SplitEvents events; // first: the link reports to it
-
-    PhoneLink link;
+    UploadQuestion &question;
+    SerialLine link;
+    BfbLink bfb;
     PhoneConnector connector;
     ChosenTransport transport; // after the connector, whose mode it follows
     PhoneFiles files;
@@ -173,7 +110,7 @@ struct PhoneSession::Parts
     std::optional<LinkLoss> lost; // since the last connect
 };
 
-const int PhoneSession::DefaultTimeoutMs = PhoneLink::DefaultTimeoutMs;
+const int PhoneSession::DefaultTimeoutMs = SerialLine::DefaultTimeoutMs;
 const int PhoneSession::UploadPieceSize = Staging::PieceSize;
 const int PhoneSession::MaxMovePathUnits = ObexRequest::MaxMovePathUnits;
 
@@ -181,9 +118,7 @@ PhoneSession::PhoneSession(Checksum &crc, ConnectEvents &connect, TransferEvents
     : m_parts(std::make_unique<Parts>(crc, connect, transfer, question))
 {}
 
-PhoneSession::PhoneSession(Checksum &crc, PhoneEvents &events)
-    : m_parts(std::make_unique<Parts>(crc, events, events, events, &events))
-{}
+PhoneSession::PhoneSession(Checksum &crc, PhoneEvents &events) : PhoneSession(crc, events, events, events) {}
 
 PhoneSession::~PhoneSession() = default;
 
@@ -262,9 +197,14 @@ void PhoneSession::close()
     m_parts->connector.close();
 }
 
-PhoneLink &PhoneSession::link()
+SerialLine &PhoneSession::link()
 {
     return m_parts->link;
+}
+
+BfbLink &PhoneSession::bfb()
+{
+    return m_parts->bfb;
 }
 
 PhoneFiles &PhoneSession::files()
@@ -274,7 +214,7 @@ PhoneFiles &PhoneSession::files()
 
 QList<QByteArray> PhoneSession::currentFolder() const
 {
-    return m_parts->files.PathStack().mid(1);
+    return m_parts->files.pathStack().mid(1);
 }
 
 template<typename Operation>
@@ -349,18 +289,19 @@ PhoneResult PhoneSession::connect(const RootListed &rootListed)
     m_parts->movesRefused = false;
     m_parts->memoryChanged = false;
     m_parts->lost.reset();
-    m_parts->events.connectFailure.reset();
     try {
+        m_parts->files.setPhoneMaxPacket(std::nullopt);
         const bool up = m_parts->connector.run([this, &rootListed] {
+            m_parts->files.setPhoneMaxPacket(ObexResponse::announcedMaxPacket(m_parts->connector.connectResponse()));
             m_parts->freshRootListing = m_parts->files.enterRootAndRefresh();
             if (rootListed)
                 rootListed(*m_parts->freshRootListing);
         });
         if (up)
             return {};
-        const SplitEvents &events = m_parts->events;
-        return events.connectFailure ? PhoneResult::notConnected(*events.connectFailure, events.portError)
-                                     : PhoneResult(PhoneResult::Code::NotConnected);
+        const PhoneConnector &connector = m_parts->connector;
+        return connector.failure() ? PhoneResult::notConnected(*connector.failure(), connector.portError())
+                                   : PhoneResult(PhoneResult::Code::NotConnected);
     } catch (const LinkLost &lost) {
         m_parts->lost = lost.kind;
         return PhoneResult::linkLost(lost.kind);
@@ -375,7 +316,7 @@ PhoneSession::Info PhoneSession::info() const
             m_parts->files.freeMemory(),
             m_parts->connector.linkMode(),
             m_parts->link.lineRate(),
-            m_parts->link.phoneMaxPacket(),
+            m_parts->files.phoneMaxPacket(),
             m_parts->connector.phoneInterface(),
             m_parts->connector.foundInObex(),
             m_parts->connector.linkMode() == LinkMode::Plain && m_parts->connector.leavesPhoneInObex()};
@@ -461,9 +402,9 @@ PhoneResult PhoneSession::enter(const QList<QByteArray> &folder)
 PhoneResult PhoneSession::goTo(const QList<QByteArray> &folder)
 {
     // PathStack starts with the root entry.
-    const auto depth = [this] { return m_parts->files.PathStack().size() - 1; };
+    const auto depth = [this] { return m_parts->files.pathStack().size() - 1; };
     qsizetype shared = 0;
-    while (shared < depth() && shared < folder.size() && m_parts->files.PathStack().at(shared + 1) == folder.at(shared))
+    while (shared < depth() && shared < folder.size() && m_parts->files.pathStack().at(shared + 1) == folder.at(shared))
         ++shared;
     for (qsizetype i = shared; i < folder.size(); ++i) {
         if (const PhoneResult fits = checkName(folder.at(i), NameUse::Folder); !fits.ok())
@@ -628,6 +569,14 @@ PhoneResult PhoneSession::readsBack(const QList<QByteArray> &folder, const QByte
     return same && source->read(1).isEmpty() ? PhoneResult() : PhoneResult(PhoneResult::Code::VerifyFailed);
 }
 
+const PhoneFamily &PhoneSession::family() const
+{
+    // A phone found in OBEX mode was not asked its model; its CONNECT answer tells.
+    if (m_parts->connector.foundInObex())
+        return phoneFamilyOfPacket(m_parts->files.phoneMaxPacket());
+    return m_parts->connector.family();
+}
+
 // The A56 and the C60 answer a GET of a name they do not hold with an empty file (the
 // A56 also a GET of a name it holds in other letter case). Only their plain OBEX was
 // recorded, and a BFB download keeps its one request.
@@ -663,7 +612,7 @@ PhoneResult PhoneSession::put(const QList<QByteArray> &folder, const QByteArray 
         if (const PhoneResult result = goTo(folder); !result.ok())
             return result;
         m_parts->freshRootListing.reset();
-        return uploadResult(m_parts->files.PutData(name, content), m_parts->files);
+        return uploadResult(m_parts->files.putData(name, content), m_parts->files);
     });
 }
 
@@ -730,7 +679,7 @@ PhoneResult PhoneSession::replace(const QList<QByteArray> &folder, const QByteAr
         return replaceWith(
             folder, name, Staging::stagedLength(content.size()),
             [&](const QByteArray &phoneName) {
-                return uploadResult(m_parts->files.PutData(phoneName, content), m_parts->files);
+                return uploadResult(m_parts->files.putData(phoneName, content), m_parts->files);
             },
             [&content]() -> std::unique_ptr<QIODevice> {
                 auto buffer = std::make_unique<QBuffer>();
@@ -756,7 +705,7 @@ PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QBy
         names = &listed;
     }
     // A PUT of a name the phone holds replaces the file on the x75 family; the others append.
-    const bool putReplaces = m_parts->connector.family().replacesOnPut;
+    const bool putReplaces = family().replacesOnPut;
     const auto uploadAs = [&](const QByteArray &phoneName) {
         if (const PhoneResult result = goTo(folder); !result.ok())
             return result;
@@ -836,7 +785,7 @@ PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QBy
         m_parts->files.setSizeQuestionAsked(true);
     } else if (stagedLength > Staging::QuestionLength) {
         // Asked before the old file goes, not after.
-        if (!m_parts->link.events().confirmLargeUpload())
+        if (!m_parts->question.confirmLargeUpload())
             return Code::Declined;
         m_parts->files.setSizeQuestionAsked(true);
     }
@@ -981,7 +930,7 @@ PhoneResult PhoneSession::move(const QList<QByteArray> &fromFolder, const QByteA
                 return result;
         }
         m_parts->freshRootListing.reset();
-        const MoveResult result = m_parts->files.MoveObject(from, toFolder + QList<QByteArray>{toName});
+        const MoveResult result = m_parts->files.moveObject(from, toFolder + QList<QByteArray>{toName});
         const std::optional<Refusal> refusal = m_parts->files.takeRefusal();
         if (result == MoveResult::Refused)
             m_parts->movesRefused = true;

@@ -15,8 +15,10 @@
 
 class Checksum;
 class PhoneFiles;
+struct PhoneFamily;
 enum class DownloadState;
-class PhoneLink;
+class BfbLink;
+class SerialLine;
 class QIODevice;
 
 // The one way from a front end to the phone: the link with its port settings, the
@@ -223,7 +225,8 @@ private:
     friend struct PhoneSessionTestAccess; // tests reach the link and the files below
     struct Parts;
 
-    PhoneLink &link();
+    SerialLine &link();
+    BfbLink &bfb();
     PhoneFiles &files();
     using Upload = std::function<PhoneResult(const QByteArray &phoneName)>;
 
@@ -257,6 +260,8 @@ private:
     // Done when the folder holds name as an empty file, else NotFound: an empty answer to
     // a GET in plain OBEX is only a file once the listing shows one.
     PhoneResult emptyFileListed(const QList<QByteArray> &folder, const QByteArray &name);
+    // The family of the phone connected, by its model or else by its CONNECT answer.
+    const PhoneFamily &family() const;
     // The folder's entry names, or nothing (and *result says why) when the phone would not list it.
     std::optional<QList<QByteArray>> entryNames(const QList<QByteArray> &folder, PhoneResult *result);
     PhoneResult moveOnto(const QList<QByteArray> &fromFolder, const QByteArray &fromName,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "phoneevents.h"
+#include "phoneresult.h"
 
 #include <QString>
 

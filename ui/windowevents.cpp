@@ -164,6 +164,7 @@ void WindowEvents::connectFailed(ConnectFailure failure, SerialPort::OpenError)
         window.addRow(tr("Попробуйте еще раз..."), StatusIcon::None);
         break;
     case ConnectFailure::Plain:
+    case ConnectFailure::InObexMode: // the window asks for BFB only never
         window.addRow(tr("Не могу соединиться по OBEX протоколу..."), StatusIcon::Error);
         window.addRow(tr("Выключите и включите телефон..."), StatusIcon::Advice);
         window.addRow(tr("Попробуйте еще раз..."), StatusIcon::None);

@@ -2,7 +2,7 @@
 // trips of files of every size and of names with every byte value, uploaded, listed,
 // downloaded and deleted byte for byte on one connection; lost blocks and
 // acknowledgements, a line that stays bad and a slow phone, each on a phone of its own.
-// How the link mends each fault is shown in tst_link_frames; random faults and noise
+// How the link mends each fault is shown in tst_bfb_link; random faults and noise
 // run in the soak.
 
 #include "cp1251.h"
@@ -43,7 +43,7 @@ public:
     std::unique_ptr<Checksum> crc;
     RecordingEvents events;
     std::unique_ptr<PhoneSession> session;
-    PhoneLink *link = nullptr;
+    SerialLine *link = nullptr;
     PhoneFiles *files = nullptr;
     FolderListing rootListing;
 
@@ -72,7 +72,7 @@ public:
         link->setPauseScale(0.1);
         link->setTimeoutInterval(5000);
         // Line faults are mended at test speed.
-        link->setResendInterval(ResendMs);
+        PhoneSessionTestAccess::bfb(*session).setResendInterval(ResendMs);
         link->setQuietInterval(QuietMs);
         return session->connect([this](const FolderListing &listing) { rootListing = listing; }).ok();
     }
@@ -260,8 +260,8 @@ void ObexPhonesim::roundTrips()
     QCOMPARE(readFile(shared.flash() + QStringLiteral("/Bitmap/") + fileName), content);
     QCOMPARE(shared.files->GetFile(fileName.toLatin1()), std::optional<QByteArray>(content));
     QVERIFY(shared.files->ObexSetPathUp());
-    QCOMPARE(shared.files->PathStack(), QList<QByteArray>{"Root"});
-    QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(*shared.link));
+    QCOMPARE(shared.files->pathStack(), QList<QByteArray>{"Root"});
+    QVERIFY(LinkTestAccess::idleMonitorRunning(*shared.link));
 }
 
 // A source whose length the file system does not tell in advance (files under
@@ -557,10 +557,10 @@ void ObexPhonesim::smallPhoneTakesUploads()
     QFETCH(int, size);
     PhonesimSession s;
     QVERIFY(s.connect({"--packet", QString::number(packet)}));
-    QCOMPARE(s.link->phoneMaxPacket(), std::optional<int>(packet));
+    QCOMPARE(s.files->phoneMaxPacket(), std::optional<int>(packet));
     const QByteArray name = QByteArray(nameLength - 4, 'n') + ".bin";
     const QByteArray content = randomBytes(size, quint32(size));
-    QCOMPARE(s.files->PutData(name, content), PutResult::Sent);
+    QCOMPARE(s.files->putData(name, content), PutResult::Sent);
     QCOMPARE(readFile(s.flash() + u'/' + QString::fromLatin1(name)), content);
     const QStringList bodies = s.sim.logLines("PUT");
     QVERIFY(!bodies.isEmpty());

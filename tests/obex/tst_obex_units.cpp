@@ -6,6 +6,8 @@
 #include "listing.h"
 #include "localnames.h"
 #include "obexresponses.h"
+#include "phonefamily.h"
+#include "recordedexchanges.h"
 #include "testprocess.h"
 #include "workingfiles.h"
 
@@ -59,6 +61,20 @@ QByteArray inListing(const QByteArray &entries)
         + entries + "</folder-listing>\r\n";
 }
 
+// The text of the folder listing in a recording: the data of the listing GET's answer
+// and of the answers to its continuations.
+QByteArray recordedListing(const char *file)
+{
+    ObexResponse::GetDataCollector collector(ObexResponse::GetDataCollector::Transfer::Listing);
+    bool listing = false;
+    for (const RecordedExchange &exchange : loadRecording(QLatin1String(file))) {
+        listing = listing || exchange.request.startsWith(hex("83 00 1C 42"));
+        if (listing)
+            collector.addResponse(exchange.answer);
+    }
+    return collector.data();
+}
+
 } // namespace
 
 class ObexUnits : public QObject
@@ -80,6 +96,8 @@ private slots:
     void getData();
     void memoryFigures_data();
     void memoryFigures();
+    void announcedMaxPacket_data();
+    void announcedMaxPacket();
 
     void workingDirectoryFollowsInstallation();
     void plainFileNames();
@@ -249,20 +267,26 @@ void ObexUnits::listingTypedValues()
         QVERIFY(!(*rows)[i].modified.isValid());
     }
     // Entries as recorded (M56v06 obex.listing, S75v12 obex.dir): indented on x55-x65,
-    // CR LF line ends, the phone's permissions beside size and time.
-    const auto recorded =
-        parseListingXml(inListing("   <folder name=\"PersistentData\" modified=\"20030101T000000\" user-perm=\"WD\" "
-                                  "group-perm=\"W\" />\r\n"
-                                  "<file name=\"pallet.bmp\" size=\"3222\" modified=\"20061103T062000\" "
-                                  "user-perm=\"RWD\" group-perm=\"\" />\r\n"));
-    QVERIFY(recorded);
-    QCOMPARE(recorded->size(), 2);
-    QCOMPARE((*recorded)[0].name, QByteArray("PersistentData"));
-    QVERIFY(isFolderKind((*recorded)[0].kind));
-    QCOMPARE((*recorded)[0].modified, QDateTime(QDate(2003, 1, 1), QTime(0, 0)));
-    QCOMPARE((*recorded)[1].name, QByteArray("pallet.bmp"));
-    QCOMPARE((*recorded)[1].byteCount, std::optional<quint64>(3222));
-    QCOMPARE((*recorded)[1].modified, QDateTime(QDate(2006, 11, 3), QTime(6, 20)));
+    // CR LF line ends, the phone's permissions beside size and time; the texts in the
+    // packets of the recorded listings. The M56's root names a folder "Tones&Alerts"
+    // with a bare ampersand: no XML, read by keywords, the name byte for byte.
+    const QByteArray m56Text = recordedListing("M56v06-listing.trace");
+    QVERIFY(!parseListingXml(m56Text));
+    const QList<ListingRow> m56 = parseListing(m56Text);
+    QCOMPARE(m56.size(), 15); // the folders
+    QCOMPARE(m56[0].name, QByteArray("PersistentData"));
+    QVERIFY(isFolderKind(m56[0].kind));
+    QCOMPARE(m56[0].modified, QDateTime(QDate(2003, 1, 1), QTime(0, 0)));
+    QCOMPARE(m56[12].name, QByteArray("Tones&Alerts"));
+    QCOMPARE(m56.last().name, QByteArray("Text module"));
+    const auto s75 = parseListingXml(recordedListing("S75v12-data-listing.trace"));
+    QVERIFY(s75);
+    const auto pallet =
+        std::find_if(s75->begin(), s75->end(), [](const ListingRow &r) { return r.name == "pallet.bmp"; });
+    QVERIFY(pallet != s75->end());
+    QVERIFY(!isFolderKind(pallet->kind));
+    QCOMPARE(pallet->byteCount, std::optional<quint64>(3222));
+    QCOMPARE(pallet->modified, QDateTime(QDate(2006, 11, 3), QTime(6, 20)));
 }
 
 void ObexUnits::getData_data()
@@ -344,6 +368,33 @@ void ObexUnits::memoryFigures()
 {
     QFETCH(QByteArray, response);
     QTEST(ObexResponse::memoryFigure(response), "figure");
+}
+
+// The phone's largest packet, from its CONNECT answer; none, or a figure below the 255
+// bytes every OBEX peer takes, leaves the program's own sizes.
+void ObexUnits::announcedMaxPacket_data()
+{
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<std::optional<int>>("maxPacket");
+    // The family a phone of unknown model (found in OBEX mode) is taken for.
+    QTest::addColumn<QString>("family");
+    const auto recorded = [](const char *file) { return loadRecording(QLatin1String(file)).value(0).answer; };
+    const QByteArray m56 = recorded("M56v06-connect.trace");
+    QTest::newRow("M56v06") << m56 << std::optional<int>(474) << "x55/x60";
+    QTest::newRow("S66v34") << recorded("S66v34-connect.trace") << std::optional<int>(1030) << "x65";
+    QTest::newRow("S75v47") << recorded("S75v47-connect.trace") << std::optional<int>(8208) << "x75";
+    QTest::newRow("EL71v45's 8203") << QByteArray(m56).replace(5, 2, hex("20 0B")) << std::optional<int>(8203) << "x75";
+    QTest::newRow("S56v06 refused") << recorded("S56v06-connect.trace") << std::optional<int>() << "x55/x60";
+    QTest::newRow("below 255") << QByteArray(m56).replace(5, 2, hex("00 10")) << std::optional<int>() << "x55/x60";
+    QTest::newRow("cut short") << m56.left(6) << std::optional<int>() << "x55/x60";
+}
+
+void ObexUnits::announcedMaxPacket()
+{
+    QFETCH(QByteArray, response);
+    const std::optional<int> maxPacket = ObexResponse::announcedMaxPacket(response);
+    QTEST(maxPacket, "maxPacket");
+    QTEST(QString::fromLatin1(phoneFamilyOfPacket(maxPacket).name), "family");
 }
 
 void ObexUnits::workingDirectoryFollowsInstallation()

@@ -144,14 +144,15 @@ struct FilesOnPhone
     RecordingEvents events;
     ReferenceChecksum crc;
     PhoneSession session{crc, events};
-    PhoneLink &link = PhoneSessionTestAccess::link(session);
+    SerialLine &link = PhoneSessionTestAccess::link(session);
+    BfbLink &bfb = PhoneSessionTestAccess::bfb(session);
     PhoneFiles &files = PhoneSessionTestAccess::files(session);
     QTemporaryDir dir; // where uploads are staged
 
     FilesOnPhone()
     {
         QString reason;
-        if (!PhoneLinkTestAccess::openAsConnected(link, phone.devicePath(), &reason))
+        if (!LinkTestAccess::openAsConnected(link, phone.devicePath(), &reason))
             throw std::runtime_error(reason.toStdString());
         link.setTimeoutInterval(2000);
         session.setWorkingDirectory(dir.path());
@@ -251,15 +252,15 @@ public:
 struct FilesOnPlainPhone
 {
     RecordingEvents events;
-    ReferenceChecksum crc;
-    PhoneLink link{crc, events};
+    SerialLine link{events, events};
     PlainPhone phone;
-    PhoneFiles files{link, phone};
+    PhoneFiles files{link, phone, events, events};
     QTemporaryDir dir;
 
     explicit FilesOnPlainPhone(int maxPacket)
     {
-        link.plainLinkUp(hex("A0 00 07 10 00") + char(maxPacket >> 8) + char(maxPacket & 0xFF));
+        files.setPhoneMaxPacket(
+            ObexResponse::announcedMaxPacket(hex("A0 00 07 10 00") + char(maxPacket >> 8) + char(maxPacket & 0xFF)));
     }
     QString source(const QByteArray &content, const QString &name = QStringLiteral("probe.bin"))
     {
@@ -315,8 +316,8 @@ void ObexWire::requestsOnTheWire_data()
         << sent(1, "85 00 16 02 00 01 00 11 00 42 00 69 00 74 00 6D 00 61 00 70 00 00", 0x02) + Ack;
     QTest::newRow("CONNECT: sequence 0, command 2, both frames in one write")
         << 3 << QList<QByteArray>{} << Operation([](FilesOnPhone &f) {
-               return f.link.writeRaw(BfbTransport::connectFrames(ObexRequest::connect(), f.link))
-                   && f.link.bfbSequence() == 3;
+               f.bfb.sendConnect(ObexRequest::connect(), 0, 0);
+               return f.bfb.bfbSequence() == 3;
            })
         << ConnectFrames;
     QTest::newRow("continuation at sequence 5")
@@ -335,7 +336,7 @@ void ObexWire::requestsOnTheWire_data()
         << hex("16 1D 0B 03 FC 07 00 16 83 00 16 01 00 13 00 70 00 69 00 63 00 2E 00 62 00 6D 00 70 00 00 BA 25") + Ack;
     QTest::newRow("make folder at sequence 1 and return")
         << 1 << success + success << Operation([](FilesOnPhone &f) {
-               return f.files.makeFolderAndReturn("New") && f.files.PathStack().isEmpty();
+               return f.files.makeFolderAndReturn("New") && f.files.pathStack().isEmpty();
            })
         << sent(1, "85 00 10 00 00 01 00 0B 00 4E 00 65 00 77 00 00", 0x02) + Ack
             + hex("16 0C 1A 03 FC 02 00 05 85 00 05 03 00 4F 23") + Ack;
@@ -343,7 +344,7 @@ void ObexWire::requestsOnTheWire_data()
         << 1 << success << Operation([](FilesOnPhone &f) { return f.files.DeleteObject("a") == DeleteResult::Deleted; })
         << sent(1, "82 00 0A 01 00 07 00 61 00 00") + Ack;
     QTest::newRow("move at sequence 5") << 5 << success << Operation([](FilesOnPhone &f) {
-        return f.files.MoveObject({"a.txt"}, {"Sub", "b.txt"}) == MoveResult::Moved && f.files.PathStack().isEmpty();
+        return f.files.moveObject({"a.txt"}, {"Sub", "b.txt"}) == MoveResult::Moved && f.files.pathStack().isEmpty();
     })
                                         << bfbFrames(hex("03 FC 05 00 30 82 00 30 4C 00 2D 34 04 6D 6F 76 65 35 0C 00 "
                                                          "2F 00 61 00 2E 00 74 00 78 00 74"
@@ -353,7 +354,7 @@ void ObexWire::requestsOnTheWire_data()
     // Cyrillic names travel as UTF-16 units, not as Windows-1251 bytes.
     QTest::newRow("move of Cyrillic names at sequence 2, destination exists")
         << 2 << QList{hex("CC 00 03")} << Operation([](FilesOnPhone &f) {
-               return f.files.MoveObject({"Bitmap", "\xD4.bmp"}, {"Bitmap", "\xDF.bmp"})
+               return f.files.moveObject({"Bitmap", "\xD4.bmp"}, {"Bitmap", "\xDF.bmp"})
                    == MoveResult::DestinationExists;
            })
         << bfbFrames(hex("03 FC 02 00 44 82 00 44 4C 00 41 34 04 6D 6F 76 65"
@@ -363,7 +364,7 @@ void ObexWire::requestsOnTheWire_data()
     QTest::newRow("upload at sequence 4")
         << 4 << success + success << Operation([](FilesOnPhone &f) {
                return f.files.PutFile(sourceFile(f, QStringLiteral("a.txt"), "abc")) == PutResult::Sent
-                   && PhoneLinkTestAccess::idleMonitorRunning(f.link) && !stagingFileLeft(f);
+                   && LinkTestAccess::idleMonitorRunning(f.link) && !stagingFileLeft(f);
            })
         << sent(4, "02 00 20 01 00 0F 00 61 00 2E 00 74 00 78 00 74 00 00 C3 00 00 00 06 48 00 06 61 62 63 00 00 00")
             + Ack + sent(5, "82 00 06 49 00 03") + Ack;
@@ -376,7 +377,7 @@ void ObexWire::requestsOnTheWire()
     QFETCH(Operation, operation);
     QFETCH(QByteArray, wire);
     FilesOnPhone f;
-    PhoneLinkTestAccess::setSequence(f.link, sequence);
+    LinkTestAccess::setSequence(f.bfb, sequence);
     for (const QByteArray &answer : responses)
         f.phone.respond(answer);
     QVERIFY(operation(f));
@@ -401,13 +402,13 @@ void ObexWire::pathStackFollowsThePhone()
     f.phone.respond("C3 00 03");
     QVERIFY(f.files.ObexSetPathUp());
     QCOMPARE(f.files.pathLine(), QStringLiteral("Mobile:\\Bitmap\\Sub\\"));
-    QCOMPARE(f.files.PathStack(), (QList<QByteArray>{"Bitmap", "Sub"}));
+    QCOMPARE(f.files.pathStack(), (QList<QByteArray>{"Bitmap", "Sub"}));
 }
 
 void ObexWire::listingInThreePackets()
 {
     FilesOnPhone f;
-    PhoneLinkTestAccess::setSequence(f.link, 1);
+    LinkTestAccess::setSequence(f.bfb, 1);
     f.phone.respond(response(char(0x90), bodyHeader("<folder name=\"Sms\"/>")));
     f.phone.respond(response(char(0x90), bodyHeader("<file name=\"a.mid\" size=\"5\"/>")));
     f.phone.respond(response(char(0xA0), bodyHeader("<file name=\"b.jar\" size=\"7\"/>", 0x49)));
@@ -563,7 +564,7 @@ void ObexWire::refusedBeforeSending()
     QTEST(refusals, "refusals");
     f.phone.settle();
     QVERIFY(f.phone.received().isEmpty());
-    QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(f.link));
+    QVERIFY(LinkTestAccess::idleMonitorRunning(f.link));
     QVERIFY(!stagingFileOpen());
     QVERIFY(!stagingFileLeft(f));
 }
@@ -572,7 +573,7 @@ void ObexWire::moveOfTheLongestPaths()
 {
     // "/" and 126 characters fill the one-byte length of a path exactly.
     FilesOnPhone f;
-    QCOMPARE(f.files.MoveObject({QByteArray(126, 'a')}, {QByteArray(126, 'b')}), MoveResult::Moved);
+    QCOMPARE(f.files.moveObject({QByteArray(126, 'a')}, {QByteArray(126, 'b')}), MoveResult::Moved);
     f.phone.settle();
     QCOMPARE(f.phone.blocks().first().mid(17, 2), hex("35 FE"));
 }
@@ -626,7 +627,7 @@ void ObexWire::uploadStagingCases()
     for (int i = 0; i < bodyLengths.size(); ++i)
         fromMemory.phone.respond("90 00 03");
     fromMemory.phone.respond("A0 00 03");
-    QCOMPARE(fromMemory.files.PutData("f.bin", content), PutResult::Sent);
+    QCOMPARE(fromMemory.files.putData("f.bin", content), PutResult::Sent);
     fromMemory.phone.settle();
     QCOMPARE(fromMemory.phone.received(), f.phone.received());
     QCOMPARE(fromMemory.events.log, f.events.log);
@@ -645,7 +646,7 @@ void ObexWire::uploadRefusedMidway()
     // First, one Next, the refusal acknowledged, then nothing.
     QCOMPARE(f.phone.blocks().size(), 2);
     QVERIFY(f.phone.received().endsWith(Ack));
-    QVERIFY(PhoneLinkTestAccess::idleMonitorRunning(f.link));
+    QVERIFY(LinkTestAccess::idleMonitorRunning(f.link));
     QVERIFY(!stagingFileOpen());
     QVERIFY(!stagingFileLeft(f));
 
@@ -671,13 +672,15 @@ void ObexWire::plainUploadsAsRecorded()
     const QList<RecordedExchange> connect = loadRecording(phone + QStringLiteral("-connect.trace"));
     QVERIFY(!connect.isEmpty());
     RecordingEvents events;
-    ReferenceChecksum crc;
-    PhoneLink link(crc, events);
-    link.plainLinkUp(connect.first().answer);
+    SerialLine link(events, events);
     PlainPhone plain;
     plain.recorded = loadRecording(phone + QStringLiteral("-files.trace"));
+    // The recorder went into its folder first (SETPATH); the file's exchanges follow.
+    while (!plain.recorded.isEmpty() && quint8(plain.recorded.first().request.at(0)) == 0x85)
+        plain.recorded.removeFirst();
     QVERIFY(!plain.recorded.isEmpty());
-    PhoneFiles files(link, plain);
+    PhoneFiles files(link, plain, events, events);
+    files.setPhoneMaxPacket(ObexResponse::announcedMaxPacket(connect.first().answer));
     QTemporaryDir dir;
     const QString source = dir.filePath(QStringLiteral("probe.bin"));
     try {
@@ -686,6 +689,12 @@ void ObexWire::plainUploadsAsRecorded()
         QCOMPARE(files.GetFile("probe.bin"), std::optional<QByteArray>(QByteArray(3000, 'A')));
         QVERIFY(writeFile(source, QByteArray(100, 'B')));
         QCOMPARE(files.PutFile(source), PutResult::Sent);
+        // Read again, in its own and in other letter case, then deleted: the M56 appended
+        // the second write, the S75 replaced the file with it.
+        const QByteArray now = (phone == u"M56v06" ? QByteArray(3000, 'A') : QByteArray()) + QByteArray(100, 'B');
+        QCOMPARE(files.GetFile("probe.bin"), std::optional<QByteArray>(now));
+        QCOMPARE(files.GetFile("PROBE.BIN"), std::optional<QByteArray>(now));
+        QCOMPARE(files.DeleteObject("probe.bin"), DeleteResult::Deleted);
     } catch (const std::runtime_error &error) {
         QFAIL(error.what());
     }
@@ -737,7 +746,7 @@ void ObexWire::plainUploadCases()
 
     // From memory, the same packets.
     FilesOnPlainPhone fromMemory(maxPacket);
-    QCOMPARE(fromMemory.files.PutData("probe.bin", content), PutResult::Sent);
+    QCOMPARE(fromMemory.files.putData("probe.bin", content), PutResult::Sent);
     QCOMPARE(fromMemory.phone.requests, requests);
 }
 
@@ -774,7 +783,7 @@ void ObexWire::plainFolderStepsAsRecorded()
     QVERIFY(f.files.ObexSetPath("Data"));
     QVERIFY(f.files.ObexSetPath("Misc"));
     QVERIFY(f.files.ObexSetPathUp());
-    QCOMPARE(f.files.PathStack(), (QList<QByteArray>{"Root", "Data"}));
+    QCOMPARE(f.files.pathStack(), (QList<QByteArray>{"Root", "Data"}));
     QCOMPARE(f.phone.requests.mid(2),
              (QList<QByteArray>{hex("85 00 08 02 00 01 00 03"),
                                 hex("85 00 12 02 00 01 00 0D 00 44 00 61 00 74 00 61 00 00")}));
@@ -782,7 +791,7 @@ void ObexWire::plainFolderStepsAsRecorded()
     QCOMPARE(f.phone.requests.at(1), hex("850012020001000d004d0069007300630000"));
     QVERIFY(!f.files.climbTo(0));
     QCOMPARE(f.phone.requests.last(), hex("8500080200010003"));
-    QCOMPARE(f.files.PathStack(), QList<QByteArray>{"Root"});
+    QCOMPARE(f.files.pathStack(), QList<QByteArray>{"Root"});
 }
 
 QTEST_GUILESS_MAIN(ObexWire)

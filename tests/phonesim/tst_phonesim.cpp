@@ -6,6 +6,7 @@
 // plain OBEX after AT^SQWE=3 and the recorded families' answers in it.
 
 #include "bfbbytes.h"
+#include "bfbframes.h"
 #include "bfbtransport.h"
 #include "cp1251.h"
 #include "handshake.h"
@@ -31,9 +32,10 @@ QByteArray name(const char *text)
 }
 
 // One request through the program's link; the response packet.
-QByteArray request(PhoneLink &link, const QByteArray &packet)
+QByteArray request(BfbLink &bfb, const QByteArray &packet)
 {
-    return BfbTransport(link).exchange(packet);
+    TransferEvents unshown;
+    return BfbTransport(bfb, unshown).exchange(packet);
 }
 
 // What arrives on the port until it holds expected, or for 300 ms when nothing is expected.
@@ -170,7 +172,7 @@ void PhonesimTest::noiseFromTheSeed()
         if (!s.sim.start(s.flash(), {option, QString::number(rate), QStringLiteral("--seed"), QLatin1String(seed)}))
             return QStringList{QStringLiteral("no phone")};
         RecordingEvents events;
-        PhoneLink link(*crc, events);
+        SerialLine link(events, events);
         link.setDevicePath(s.sim.device);
         link.setPauseScale(0.5);
         if (!link.openPort() || !link.writeRaw(QByteArray("at\r\n").repeated(200)))
@@ -229,7 +231,7 @@ void PhonesimTest::refusals()
     QVERIFY(QFile::link(outside.path(), s.flash(QStringLiteral("escape"))));
     const std::map<QString, QByteArray> before = fileTree(s.flash());
     QVERIFY(s.connect(*crc, {QStringLiteral("--memory"), QStringLiteral("2000")}));
-    QCOMPARE(int(quint8(::request(PhoneSessionTestAccess::link(*s.session), request).leftJustified(1).at(0))), code);
+    QCOMPARE(int(quint8(::request(PhoneSessionTestAccess::bfb(*s.session), request).leftJustified(1).at(0))), code);
     QCOMPARE(fileTree(s.flash()), before);
     QCOMPARE(fileTree(outside.path()), (std::map<QString, QByteArray>{{"secret.txt", "secret"}}));
     // A symbolic link is no part of the phone.
@@ -246,8 +248,10 @@ void PhonesimTest::brokenOffUploadLeavesNothing()
     SimSession s;
     QVERIFY(writeFile(s.flash(QStringLiteral("keep.txt")), "old content"));
     QVERIFY(s.connect(*crc));
-    PhoneLink &link = PhoneSessionTestAccess::link(*s.session);
-    QCOMPARE(request(link, *ObexRequest::uploadFirst("keep.txt", 1000, QByteArray(400, 'n'))), hex("90 00 03"));
+    SerialLine &link = PhoneSessionTestAccess::link(*s.session);
+    QCOMPARE(request(PhoneSessionTestAccess::bfb(*s.session),
+                     *ObexRequest::uploadFirst("keep.txt", 1000, QByteArray(400, 'n'))),
+             hex("90 00 03"));
     QCOMPARE(fileTree(s.flash()).size(), size_t(2)); // with the hidden part
     link.closePort();
     // The phone is not told: it waits in BFB mode until the next client connects.
@@ -263,7 +267,7 @@ void PhonesimTest::speedFrames_data()
 {
     QTest::addColumn<QByteArray>("frame");
     QTest::addColumn<QString>("logged");
-    const QByteArray known = *PhoneConnector::speedFrameFor(19200);
+    const QByteArray known = *Bfb::speedFrameFor(19200);
     QTest::newRow("known") << known << "SPEED 19200 accepted";
     QTest::newRow("unknown rate") << bfbFrame(hex("C0") + "9600" + hex("CA89CF"), 0x01)
                                   << "SPEED refused: not a known speed frame";
@@ -278,7 +282,7 @@ void PhonesimTest::speedFrames()
     QFETCH(QString, logged);
     SimSession s;
     QVERIFY(s.connect(*crc));
-    PhoneLink &link = PhoneSessionTestAccess::link(*s.session);
+    SerialLine &link = PhoneSessionTestAccess::link(*s.session);
     QVERIFY(link.writeRaw(frame));
     QByteArray answer;
     while (answer.size() < frame.size())
@@ -293,10 +297,10 @@ void PhonesimTest::modesAndRates_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QList<Step>>("steps");
-    const QByteArray to115200 = *PhoneConnector::speedFrameFor(115200);
+    const QByteArray to115200 = *Bfb::speedFrameFor(115200);
     const QByteArray accepted = to115200.left(3) + char(0xCC) + to115200.mid(4);
     const Step faster = say(to115200, accepted);
-    const QByteArray ack = PhoneLink::AckFrame;
+    const QByteArray ack = Bfb::AckFrame;
     // The recorded x55/x60 phones answer AT at every rate the program uses, 19200 to 230400.
     QTest::newRow("AT at every rate") << QStringList{}
                                       << QList<Step>{rate(19200), at,           rate(38400), at,          rate(115200),
@@ -516,93 +520,42 @@ void PhonesimTest::modesAndRates()
 
 void PhonesimTest::recordedExchanges_data()
 {
-    QTest::addColumn<QString>("model");
-    QTest::addColumn<QList<QByteArray>>("exchanges"); // a request, then its recorded answer
-    const QByteArray done = hex("A0 00 03"), more = hex("90 00 03"), next = hex("83 00 03");
-    const QByteArray root = hex("8500080200010003"), data = hex("850012020001000d00440061007400610000"),
-                     misc = hex("850012020001000d004d0069007300630000");
-    // probe.bin, and probe-missing-dir and probe-missing.bin, as the recorder named them.
-    const QByteArray probe = hex("01001700700072006f00620065002e00620069006e0000");
-    const QByteArray missingDir =
-        hex("85002c020001002700700072006f00620065002d006d0069007300730069006e0067002d0064006900720000");
-    const QByteArray missingFile =
-        hex("01002700700072006f00620065002d006d0069007300730069006e0067002e00620069006e0000");
-    const auto a = [](int n) { return QByteArray(n, 'A'); };
-    const QByteArray put100 = hex("82006a490067") + QByteArray(100, 'B');
-    // Each file's obex.connect; obex.codes (the delete in /Misc or /Data/Misc).
-    const auto codes = [&](const char *missing, bool inData) {
-        QList<QByteArray> list = {missingDir,      hex(missing),    root, done, hex("83002a") + missingFile,
-                                  hex("C4 00 03"), hex("FF 00 03"), done, root, done};
-        if (inData)
-            list << data << done;
-        return list << misc << done << hex("82002a") + missingFile << hex(missing);
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("recordings"); // in tests/data, replayed in order
+    // Each phone's CONNECT, then obex.files (3000 bytes written in pieces and read back,
+    // 100 written over them and read back in both letter cases, the file deleted) in
+    // /Misc or /Data/Misc, then obex.codes (a missing folder and file, ABORT, a
+    // missing file deleted) and the closing DISCONNECT. The recorded M56 ends a
+    // download with an empty End-of-Body, which an M55 does with --empty-final.
+    const auto recordings = [](const QString &phone) {
+        return QStringList{phone + "-connect.trace", phone + "-files.trace", phone + "-codes.trace"};
     };
-    const auto recorded = [](const QString &file) {
-        QList<QByteArray> list;
-        for (const RecordedExchange &exchange : loadRecording(file))
-            list << exchange.request << exchange.answer;
-        return list;
-    };
-    const QList<QByteArray> m56 = recorded(QStringLiteral("M56v06-connect.trace")),
-                            s66 = recorded(QStringLiteral("S66v34-connect.trace")),
-                            s75 = recorded(QStringLiteral("S75v47-connect.trace"));
-    QTest::newRow("M56v06 connect") << QStringLiteral("M55") << m56;
-    QTest::newRow("S66v34 connect") << QStringLiteral("S65") << s66;
-    QTest::newRow("S75v47 connect") << QStringLiteral("S75") << s75;
-    QTest::newRow("M56v06 codes") << QStringLiteral("M55") << codes("C3 00 03", false);
-    QTest::newRow("S66v34 codes") << QStringLiteral("S65") << codes("C3 00 03", true);
-    QTest::newRow("S75v47 codes") << QStringLiteral("S75") << codes("C4 00 03", true);
-    // obex.files: 3000 bytes written in the recorded pieces and read back, 100 written over
-    // them, and the first answer to reading again. The M55 ends a download with data in
-    // its final answer, so only its first two answers compare.
-    const auto files = [&](QList<QByteArray> list, const QList<QByteArray> &upload, const QList<QByteArray> &download,
-                           const QByteArray &after) {
-        list << hex("02001a") + probe << more;
-        for (qsizetype i = 0; i < upload.size(); ++i)
-            list << upload[i] << (i + 1 < upload.size() ? more : done);
-        list << hex("83001a") + probe;
-        for (qsizetype i = 0; i < download.size(); ++i)
-            list << (i ? QList{next, download[i]} : QList{download[i]});
-        return list << hex("02001a") + probe << more << put100 << done << hex("83001a") + probe << after;
-    };
-    const QList<QByteArray> inMisc = {root, done, misc, done}, inDataMisc = {root, done, data, done, misc, done};
-    QTest::newRow("M56v06 files") << QStringLiteral("M55")
-                                  << files(m56 + inMisc,
-                                           QList<QByteArray>(6, hex("0201da4801d7") + a(468))
-                                               << hex("8200c64900c3") + a(192),
-                                           {hex("9001d3c300000bb84801cb") + a(456), hex("9001d74801d4") + a(465)},
-                                           hex("9001d3c300000c1c4801cb") + a(456));
-    QTest::newRow("S66v34 files") << QStringLiteral("S65")
-                                  << files(s66 + inDataMisc,
-                                           {hex("020406480403") + a(1024), hex("020406480403") + a(1024),
-                                            hex("8203be4903bb") + a(952)},
-                                           {hex("90040bc300000bb8480403") + a(1024), hex("900406480403") + a(1024),
-                                            hex("9003be4803bb") + a(952), hex("a00006490003")},
-                                           hex("90040bc300000c1c480403") + a(1024));
-    QTest::newRow("S75v47 files") << QStringLiteral("S75")
-                                  << files(s75 + inDataMisc, {hex("820bbe490bbb") + a(3000)},
-                                           {hex("a00bc3c300000bb8490bbb") + a(3000)},
-                                           hex("a0006fc300000064490067") + QByteArray(100, 'B'));
+    QTest::newRow("M56v06") << QStringList{"--model", "M55", "--empty-final"} << recordings("M56v06");
+    QTest::newRow("S66v34") << QStringList{"--model", "S65"} << recordings("S66v34");
+    QTest::newRow("S75v47") << QStringList{"--model", "S75"} << recordings("S75v47");
 }
 
 // Requests recorded from real phones in plain OBEX, answered byte for byte as they were.
 void PhonesimTest::recordedExchanges()
 {
-    QFETCH(QString, model);
-    QFETCH(QList<QByteArray>, exchanges);
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, recordings);
     SimSession s;
     QDir().mkpath(s.flash(QStringLiteral("Misc")));
     QDir().mkpath(s.flash(QStringLiteral("Data/Misc")));
-    QVERIFY(s.sim.start(s.flash(),
-                        {QStringLiteral("--model"), model, QStringLiteral("--obex-latency"), QStringLiteral("0")}));
+    QVERIFY(s.sim.start(s.flash(), options + QStringList{QStringLiteral("--obex-latency"), QStringLiteral("0")}));
     SerialPort port;
     port.setDevicePath(s.sim.device);
     QVERIFY(port.open());
     QVERIFY(port.write("AT^SQWE=3\r"));
     QVERIFY(readUntil(port, ok).endsWith(ok));
-    for (qsizetype i = 0; i + 1 < exchanges.size(); i += 2) {
-        QVERIFY(port.write(exchanges[i]));
-        QCOMPARE(readUntil(port, exchanges[i + 1]).toHex(' '), exchanges[i + 1].toHex(' '));
+    for (const QString &recording : recordings) {
+        const QList<RecordedExchange> exchanges = loadRecording(recording);
+        QVERIFY(!exchanges.isEmpty());
+        for (const RecordedExchange &exchange : exchanges) {
+            QVERIFY(port.write(exchange.request));
+            QCOMPARE(readUntil(port, exchange.answer).toHex(' '), exchange.answer.toHex(' '));
+        }
     }
 }
 

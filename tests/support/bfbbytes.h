@@ -50,6 +50,8 @@ inline QByteArray bfbFrames(const QByteArray &bytes, const QList<int> &sizes = {
 inline const QByteArray ConnectPacket =
     hex("80 00 1A 10 00 40 06 46 00 13 6B 01 CB 31 41 06 11 D4 9A 77 00 50 DA 3F 47 1F");
 inline const QByteArray ConnectFrames = hex("16 20 36 02 FD 00 00 1A") + ConnectPacket + hex("21 16 01 17 E3");
+// The OBEX DISCONNECT.
+inline const QByteArray DisconnectPacket = hex("81 00 03");
 
 // size bytes counting up from first.
 inline QByteArray counting(int size, int first = 0)

@@ -1,27 +1,28 @@
 #pragma once
 
-// What only tests do to a link: set its sequence counter, and open its port on a
-// device in single-byte mode as after the connect procedure.
+// What only tests do to a link: set the BFB sequence counter, and open the line's port
+// on a device in single-byte mode as after the connect procedure.
 
-#include "phonelink.h"
+#include "bfblink.h"
+#include "serialline.h"
 
 #include <QString>
 
-struct PhoneLinkTestAccess
+struct LinkTestAccess
 {
-    static void setSequence(PhoneLink &link, int sequence) { link.BfbSequence = qint16(sequence); }
-    static bool openAsConnected(PhoneLink &link, const QString &device, QString *reason)
+    static void setSequence(BfbLink &bfb, int sequence) { bfb.BfbSequence = qint16(sequence); }
+    static bool openAsConnected(SerialLine &line, const QString &device, QString *reason)
     {
-        link.Comm1.setDevicePath(device);
-        if (!link.Comm1.open()) {
-            *reason = QStringLiteral("cannot open %1 (error %2)").arg(device).arg(int(link.Comm1.openError()));
+        line.Comm1.setDevicePath(device);
+        if (!line.Comm1.open()) {
+            *reason = QStringLiteral("cannot open %1 (error %2)").arg(device).arg(int(line.Comm1.openError()));
             return false;
         }
-        link.Comm1.setReadLength(SerialPort::SingleByte);
+        line.Comm1.setReadLength(SerialPort::SingleByte);
         return true;
     }
-    static int portNumber(const PhoneLink &link) { return link.Comm1.portNumber(); }
-    static int readLength(const PhoneLink &link) { return link.Comm1.readLength(); }
-    static bool connectedMonitorRunning(const PhoneLink &link) { return link.Timer2.isActive(); }
-    static bool idleMonitorRunning(const PhoneLink &link) { return link.Timer1.isActive(); }
+    static int portNumber(const SerialLine &line) { return line.Comm1.portNumber(); }
+    static int readLength(const SerialLine &line) { return line.Comm1.readLength(); }
+    static bool connectedMonitorRunning(const SerialLine &line) { return line.Timer2.isActive(); }
+    static bool idleMonitorRunning(const SerialLine &line) { return line.Timer1.isActive(); }
 };

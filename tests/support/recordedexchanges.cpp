@@ -40,7 +40,12 @@ QList<RecordedExchange> loadRecording(const QString &name)
             qWarning() << file.fileName() << "starts with the phone's bytes";
             return {};
         }
-        (pc ? exchanges.last().request : exchanges.last().answer) += bytes;
+        if (pc) {
+            exchanges.last().request += bytes;
+        } else {
+            exchanges.last().answer += bytes;
+            exchanges.last().answerReads << bytes;
+        }
     }
     return exchanges;
 }

@@ -12,6 +12,7 @@ struct RecordedExchange
 {
     QByteArray request; // the PC records in a row, joined
     QByteArray answer; // the PHONE records after them, joined; empty when none follow
+    QList<QByteArray> answerReads; // the same, one PHONE record (one read of the recorder) each
 };
 
 // The absolute path of a file in tests/data.

@@ -64,6 +64,8 @@ inline QString eventName(ConnectFailure failure)
         return QStringLiteral("plain");
     case ConnectFailure::Rate:
         return QStringLiteral("rate");
+    case ConnectFailure::InObexMode:
+        return QStringLiteral("OBEX mode");
     }
     return {};
 }

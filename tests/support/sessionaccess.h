@@ -1,6 +1,6 @@
 #pragma once
 
-// What only tests do to a session: reach the link and the files below it.
+// What only tests do to a session: reach the line, the BFB link and the files below it.
 
 #include "linkaccess.h"
 #include "phonefiles.h"
@@ -8,6 +8,7 @@
 
 struct PhoneSessionTestAccess
 {
-    static PhoneLink &link(PhoneSession &session) { return session.link(); }
+    static SerialLine &link(PhoneSession &session) { return session.link(); }
+    static BfbLink &bfb(PhoneSession &session) { return session.bfb(); }
     static PhoneFiles &files(PhoneSession &session) { return session.files(); }
 };

@@ -36,10 +36,10 @@ struct SimSession
             return false;
         session = std::make_unique<PhoneSession>(crc, events);
         session->setWorkingDirectory(dir.path());
-        PhoneLink &link = PhoneSessionTestAccess::link(*session);
+        SerialLine &link = PhoneSessionTestAccess::link(*session);
         link.setDevicePath(sim.device);
         link.setTimeoutInterval(timeoutMs);
-        link.setResendInterval(resendMs);
+        PhoneSessionTestAccess::bfb(*session).setResendInterval(resendMs);
         link.setQuietInterval(20);
         return reconnect();
     }

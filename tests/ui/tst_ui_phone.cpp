@@ -256,7 +256,7 @@ private slots:
     // A folder-shaped name is warned about first; No sends nothing.
     void deleteAnsweredNoThenYes()
     {
-        const qint16 sequence = PhoneSessionTestAccess::link(m_form->commands().session()).bfbSequence();
+        const qint16 sequence = PhoneSessionTestAccess::bfb(m_form->commands().session()).bfbSequence();
         for (bool yes : {false, true}) {
             m_messages->clear();
             m_messages->answers = {true, yes}; // the folder warning, then the question
@@ -272,7 +272,7 @@ private slots:
             QCOMPARE(QFile::exists(phonePath(QStringLiteral("photo.gz"))), !yes);
             QCOMPARE(findRow(list(), QStringLiteral("photo.gz")) >= 0, !yes);
             if (!yes)
-                QCOMPARE(PhoneSessionTestAccess::link(m_form->commands().session()).bfbSequence(), sequence);
+                QCOMPARE(PhoneSessionTestAccess::bfb(m_form->commands().session()).bfbSequence(), sequence);
         }
         QCOMPARE(caption(), QStringLiteral("Mobile:\\Root\\"));
     }

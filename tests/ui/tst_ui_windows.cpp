@@ -80,7 +80,7 @@ private slots:
         QCOMPARE(form.controls().FileList->view(), PhoneFileList::View::LargeIcons);
         QVERIFY(form.commands().skipFolderCheck());
         QVERIFY(PhoneSessionTestAccess::link(form.commands().session()).rts());
-        QCOMPARE(PhoneLinkTestAccess::portNumber(PhoneSessionTestAccess::link(form.commands().session())),
+        QCOMPARE(LinkTestAccess::portNumber(PhoneSessionTestAccess::link(form.commands().session())),
                  1); // until the next start
         QCOMPARE(StoredSettings::comport(), QStringLiteral("Com 10"));
         QCOMPARE(StoredSettings::rts(), QStringLiteral(" 1"));
@@ -157,7 +157,7 @@ private slots:
         browser->Command1->click();
         QCOMPARE(messages.requests.size(), 1);
         QCOMPARE(messages.requests[0].icon, QMessageBox::Warning);
-        QCOMPARE(PhoneSessionTestAccess::link(form.commands().session()).bfbSequence(), qint16(1));
+        QCOMPARE(PhoneSessionTestAccess::bfb(form.commands().session()).bfbSequence(), qint16(1));
         QTRY_VERIFY(!form.commands().pcBrowser());
         QVERIFY(form.isVisible());
         QCOMPARE(QDir(pc.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
