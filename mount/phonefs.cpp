@@ -1019,6 +1019,12 @@ int PhoneFs::acceptUnchanged(const char *path)
     return pendingBuffer(found) ? 0 : error;
 }
 
+void PhoneFs::releaseAll()
+{
+    while (!handles.empty())
+        release(handles.begin()->first);
+}
+
 void PhoneFs::reportUnsaved()
 {
     QSet<const FileBuffer *> seen;

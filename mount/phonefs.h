@@ -77,7 +77,11 @@ public:
     // entries and left as they are.
     int acceptUnchanged(const char *path);
 
-    // At unmount: says which files were still open with changes that never reached the phone.
+    // At an unmount, where no descriptor is open any more but the kernel drops the
+    // releases it had not handed over yet: each descriptor is released now, and a
+    // changed file goes to the phone as at its last close.
+    void releaseAll();
+    // At the end: says which files were still open with changes that never reached the phone.
     void reportUnsaved();
 
 private:
