@@ -377,6 +377,7 @@ std::shared_ptr<PhoneFs::FileBuffer> PhoneFs::phoneFile(const PhonePath &path, c
     buffer->path = path;
     buffer->listed = entry;
     buffer->onPhone = true;
+    buffer->phoneSize = entry.size;
     buffer->cached = cache.entry(path, entry);
     return buffer;
 }
@@ -501,6 +502,34 @@ int PhoneFs::takeContent(FileBuffer &buffer, bool keep)
     return 0;
 }
 
+int PhoneFs::checkSize(const FileBuffer &buffer, qint64 size)
+{
+    if (size > fileSizeLimit)
+        return -EFBIG;
+    // Not worth a connection, nor the end of another file's download.
+    if (!store || (download && !memoryFigures))
+        return 0;
+    const auto figures = memory(Refusal::Quiet);
+    if (!figures.ok())
+        return 0;
+    // The file it replaces counts as room: a phone that replaces over the name frees it
+    // first. Where the old file stands until the new one is whole, the copy finds out.
+    const qint64 room = qint64(figures.value().free) + (buffer.onPhone ? buffer.phoneSize : 0);
+    return size > room ? -ENOSPC : 0;
+}
+
+StoreResult<MemoryFigures> PhoneFs::memory(Refusal refusal)
+{
+    if (!memoryFigures || (!download && Clock::now() - memoryFigures->second >= ListingLifetime)) {
+        auto read = onPhone(
+            QStringLiteral("reading the memory figures"), [](PhoneStore &phone) { return phone.memory(); }, refusal);
+        if (!read.ok())
+            return read.error();
+        memoryFigures.emplace(read.value(), Clock::now());
+    }
+    return memoryFigures->first;
+}
+
 int PhoneFs::resize(FileBuffer &buffer, qint64 size)
 {
     if (!buffer.content) {
@@ -560,6 +589,7 @@ int PhoneFs::upload(FileBuffer &buffer)
         return buffer.writeError = -errnoFor(written.error(), EACCES);
     }
     buffer.onPhone = true;
+    buffer.phoneSize = buffer.size;
     return 0;
 }
 
@@ -721,10 +751,11 @@ int PhoneFs::write(Handle handle, const char *data, size_t size, off_t offset)
         return -EINVAL;
     if (buffer->writeError)
         return buffer->writeError;
-    if (offset + qint64(size) > fileSizeLimit) {
+    const qint64 end = qint64(offset) + qint64(size);
+    if (end > (buffer->cached ? buffer->listed.size : buffer->size)) {
         // Nothing of it goes to the phone: the descriptors keep the failure.
-        buffer->writeError = -EFBIG;
-        return -EFBIG;
+        if (const int error = checkSize(*buffer, end))
+            return buffer->writeError = error;
     }
     if (const int error = takeContent(*buffer, true))
         return error;
@@ -756,9 +787,9 @@ int PhoneFs::truncate(const char *path, off_t size, const Handle *handle)
                 return error;
             if (entry.isFolder)
                 return -EISDIR;
-            if (size > fileSizeLimit)
-                return -EFBIG;
             buffer = phoneFile(found, entry);
+            if (const int tooLarge = checkSize(*buffer, size))
+                return tooLarge;
             if (const int changedError = takeContent(*buffer, size > 0))
                 return changedError;
             if (const int resized = resize(*buffer, size))
@@ -773,10 +804,8 @@ int PhoneFs::truncate(const char *path, off_t size, const Handle *handle)
         return -EBADF;
     if (buffer->writeError)
         return buffer->writeError;
-    if (size > fileSizeLimit) {
-        buffer->writeError = -EFBIG;
-        return -EFBIG;
-    }
+    if (const int error = checkSize(*buffer, size))
+        return buffer->writeError = error;
     if (const int error = takeContent(*buffer, size > 0))
         return error;
     if (const int error = resize(*buffer, size))
@@ -990,20 +1019,16 @@ int PhoneFs::rename(const char *from, const char *to, unsigned int flags)
 int PhoneFs::statfs(struct statvfs *figures)
 {
     // As the listings: the figures last read serve while a download is open.
-    if (!memoryFigures || (!download && Clock::now() - memoryFigures->second >= ListingLifetime)) {
-        auto read =
-            onPhone(QStringLiteral("reading the memory figures"), [](PhoneStore &phone) { return phone.memory(); });
-        if (!read.ok())
-            return -errnoFor(read.error(), EIO);
-        memoryFigures.emplace(read.value(), Clock::now());
-    }
+    const auto read = memory(Refusal::Report);
+    if (!read.ok())
+        return -errnoFor(read.error(), EIO);
     *figures = {};
     // Counted in single bytes, so that the phone's figures show exactly.
     figures->f_bsize = 512;
     figures->f_frsize = 1;
-    figures->f_blocks = memoryFigures->first.total;
-    figures->f_bfree = memoryFigures->first.free;
-    figures->f_bavail = memoryFigures->first.free;
+    figures->f_blocks = read.value().total;
+    figures->f_bfree = read.value().free;
+    figures->f_bavail = read.value().free;
     figures->f_namemax = 255;
     return 0;
 }

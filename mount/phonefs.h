@@ -61,7 +61,7 @@ public:
     int write(Handle handle, const char *data, size_t size, off_t offset);
     int truncate(const char *path, off_t size, const Handle *handle);
     // Called on every close() of a descriptor: reports a failure already known (a write
-    // past the largest upload), sends nothing.
+    // past the largest upload or the phone's room), sends nothing.
     int flush(Handle handle);
     // Copies a changed file to the phone now.
     int fsync(Handle handle);
@@ -101,6 +101,7 @@ private:
         bool dirty = false; // changed since it was last copied to the phone
         bool detached = false; // removed from under its descriptors: never copied
         bool onPhone = false; // the phone has a file at path
+        qint64 phoneSize = 0; // of that file, which the copy replaces
         int error = 0; // a failed download: the reads keep getting it
         int writeError = 0; // a write the phone cannot take: the writes and closes get it; never copied
         std::time_t changed = 0;
@@ -186,6 +187,12 @@ private:
     int takeContent(FileBuffer &buffer, bool keep);
     // Makes the content file when there is none and sets its size; 0 or a negative errno.
     static int resize(FileBuffer &buffer, qint64 size);
+    // Whether the file can grow to size bytes: EFBIG past the largest upload, ENOSPC past
+    // the phone's free memory and the file the copy replaces; 0 when it fits or the
+    // figures are not at hand (the copy then finds out).
+    int checkSize(const FileBuffer &buffer, qint64 size);
+    // The memory figures: the last ones while fresh or while a download is open, else asked for.
+    StoreResult<MemoryFigures> memory(Refusal refusal);
     int upload(FileBuffer &buffer);
     void noteSize(const PhonePath &path, qint64 size);
     // Descriptors whose file was removed or replaced keep their content but never copy it.

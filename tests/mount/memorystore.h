@@ -25,6 +25,7 @@ struct MemoryPhone
     QMap<QString, std::optional<File>> entries;
     qint64 maxFileSize = 1000000;
     int nameLimit = 40;
+    quint64 freeMemory = 500000;
 
     // What was asked.
     int connects = 0;
@@ -184,7 +185,7 @@ struct MemoryPhone
         StoreResult<MemoryFigures> memory() override
         {
             noted();
-            return MemoryFigures{1000000, 500000};
+            return MemoryFigures{1000000, phone.freeMemory};
         }
 
     private:

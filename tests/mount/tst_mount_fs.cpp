@@ -322,8 +322,9 @@ void MountFsTest::namesInAnyLetterCase()
     QCOMPARE(m.phone.uploads, QStringList{"D/fresh.txt"});
 }
 
-// A write past the largest upload fails at once, close() reports it and nothing goes to
-// the phone; a full phone is ENOSPC.
+// A write past the largest upload, or past the phone's room (its free memory and the
+// file the copy replaces), fails at once, close() reports it and nothing goes to the
+// phone; a phone full all the same is ENOSPC.
 void MountFsTest::limitsBeforeBytes()
 {
     Mounted m;
@@ -346,6 +347,15 @@ void MountFsTest::limitsBeforeBytes()
     QCOMPARE(m.fs->flush(handle), -ENOSPC);
     m.fs->release(handle);
     QCOMPARE(m.phone.content("a.txt"), QByteArray("old"));
+
+    m.phone.freeMemory = 500;
+    handle = m.open("/a.txt", O_WRONLY | O_TRUNC);
+    QCOMPARE(m.write(handle, bytes(503)), 503);
+    QCOMPARE(m.write(handle, "!", 503), -ENOSPC);
+    m.fs->release(handle);
+    QCOMPARE(m.fs->truncate("/a.txt", 504, nullptr), -ENOSPC);
+    QCOMPARE(m.write(m.open("/new.bin", O_WRONLY | O_CREAT), bytes(501)), -ENOSPC);
+    QCOMPARE(m.phone.uploads, QStringList{"a.txt"});
 }
 
 // Open files follow a rename of themselves or of a folder above them, and one removed

@@ -398,11 +398,16 @@ void MountPhonesimTest::changesTheFlash_data()
     QTest::newRow("overwrite a file, moves refused")
         << "echo gamma > mnt/a.txt" << ok << with(QStringLiteral("a.txt=gamma"))
         << QStringList{"MOVE from=/a.txt to=/.~old~a.txt"} << refusingMoves;
-    // Nothing of a file past the largest upload goes to the phone.
+    // Nothing of a file past the largest upload goes to the phone, however much room it has.
+    const QStringList roomy{"--memory", "20000000"};
     QTest::newRow("larger than the phone takes") << "truncate -s 17M mnt/huge"
-                                                 << "File too large" << untouched << QStringList{} << NoOptions;
+                                                 << "File too large" << untouched << QStringList{} << roomy;
     QTest::newRow("written past the largest upload") << "head -c 17000000 /dev/zero > mnt/huge"
-                                                     << "File too large" << untouched << QStringList{} << NoOptions;
+                                                     << "File too large" << untouched << QStringList{} << roomy;
+    // 991 bytes free beside a.txt and b.bmp: cp fails, not only the copy after its close.
+    QTest::newRow("copied past the free memory")
+        << "head -c 992 /dev/zero > pc/big && cp pc/big mnt/"
+        << "No space left on device" << untouched << QStringList{} << QStringList{"--memory", "1000"};
 }
 
 void MountPhonesimTest::changesTheFlash()
