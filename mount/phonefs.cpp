@@ -180,37 +180,79 @@ bool PhoneFs::repairUploads()
     // Nothing else goes while a download is open; its end comes first.
     while (!repairs.isEmpty() && !download) {
         const UploadRepair repair = repairs.first();
-        const QString name = repair.path.last();
-        auto entries = store->list(parentOf(repair.path));
-        if (!entries.ok() && entries.error().failure == StoreFailure::LinkLost) {
-            report(QStringLiteral("checking %1 after a failed copy").arg(shown(repair.path)), entries.error(),
-                   Refusal::Report);
+        if (!repairUpload(repair))
             return false;
-        }
-        const QList<PhoneEntry> none;
-        const QList<PhoneEntry> &rows = entries.ok() ? entries.value() : none;
-        const auto left = std::find_if(rows.begin(), rows.end(), [&](const PhoneEntry &e) { return e.name == name; });
-        // What stands there unchanged since before the upload is the file the phone already had.
-        const bool unchanged = left != rows.end() && repair.before && left->isFolder == repair.before->isFolder
-            && left->size == repair.before->size && left->modified == repair.before->modified;
-        if (left != rows.end() && !left->isFolder && !unchanged) {
-            auto removed = store->remove(repair.path);
-            if (!removed.ok() && removed.error().failure == StoreFailure::LinkLost) {
-                report(QStringLiteral("removing the incomplete copy of %1").arg(shown(repair.path)), removed.error(),
-                       Refusal::Report);
-                return false;
-            }
-            if (removed.ok())
-                mountMessage(
-                    QStringLiteral("removed the incomplete copy of %1 from the phone").arg(shown(repair.path)));
-            else
-                report(QStringLiteral("removing the incomplete copy of %1").arg(shown(repair.path)), removed.error(),
-                       Refusal::Report);
-        }
         repairs.removeFirst();
         changed(repair.path);
     }
     return true;
+}
+
+bool PhoneFs::repairUpload(const UploadRepair &repair)
+{
+    const PhonePath folder = parentOf(repair.path);
+    const QString name = repair.path.last();
+    const QString shownPath = shown(repair.path);
+    // false when the link went; a refusal is said and the repair goes on.
+    const auto step = [&](const QString &what, const StoreResult<> &result, const QString &done) {
+        if (result.ok())
+            mountMessage(done);
+        else
+            report(what, result.error(), Refusal::Report);
+        return result.ok() || result.error().failure != StoreFailure::LinkLost;
+    };
+    auto entries = store->list(folder);
+    if (!entries.ok() && entries.error().failure == StoreFailure::LinkLost) {
+        report(QStringLiteral("checking %1 after a failed copy").arg(shownPath), entries.error(), Refusal::Report);
+        return false;
+    }
+    const QList<PhoneEntry> none;
+    const QList<PhoneEntry> &rows = entries.ok() ? entries.value() : none;
+    const auto left = std::find_if(rows.begin(), rows.end(), [&](const PhoneEntry &e) { return e.name == name; });
+    // A hidden name the folder did not hold before is the broken replace's own.
+    const auto hidden = [&](const QString &tag) {
+        return std::find_if(rows.begin(), rows.end(), [&](const PhoneEntry &e) {
+            return !e.isFolder && !repair.folderBefore.contains(e.name) && hiddenBeside(e.name, name, tag);
+        });
+    };
+    const auto aside = hidden(QStringLiteral("old"));
+    const auto upload = hidden(QStringLiteral("new"));
+    // What stands there unchanged since before the upload is the file the phone already had.
+    bool unchanged = left != rows.end() && repair.before && left->isFolder == repair.before->isFolder
+        && left->size == repair.before->size && left->modified == repair.before->modified;
+    if (aside != rows.end()) {
+        // The link went while the new file took the name: the old one goes back.
+        const auto moved = store->move(folder + PhonePath{aside->name}, repair.path);
+        if (!step(QStringLiteral("putting the old %1 back").arg(shownPath), moved,
+                  QStringLiteral("put the old %1 back in its place on the phone").arg(shownPath)))
+            return false;
+        unchanged = moved.ok();
+    } else if (left != rows.end() && !left->isFolder && !unchanged) {
+        if (!step(QStringLiteral("removing the incomplete copy of %1").arg(shownPath), store->remove(repair.path),
+                  QStringLiteral("removed the incomplete copy of %1 from the phone").arg(shownPath)))
+            return false;
+    }
+    // Beside the old file, the upload under the hidden name is no file of the user's.
+    if (upload != rows.end() && unchanged) {
+        if (!step(QStringLiteral("removing the incomplete copy of %1").arg(shownPath),
+                  store->remove(folder + PhonePath{upload->name}),
+                  QStringLiteral("removed the incomplete copy of %1 from the phone").arg(shownPath)))
+            return false;
+    }
+    return true;
+}
+
+bool PhoneFs::hiddenBeside(const QString &entry, const QString &name, const QString &tag) const
+{
+    const QString start = QStringLiteral(".~") + tag;
+    if (!entry.startsWith(start))
+        return false;
+    const qsizetype end = entry.indexOf(u'~', start.size());
+    if (end < 0)
+        return false;
+    const QStringView number = QStringView(entry).mid(start.size(), end - start.size());
+    return std::all_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); })
+        && sameName(entry.mid(end + 1), name);
 }
 
 void PhoneFs::dropCaches()
@@ -574,6 +616,12 @@ int PhoneFs::upload(FileBuffer &buffer)
         buffer.detached = true;
         return buffer.writeError = -errnoFor(before.error(), EACCES);
     }
+    // Taken from the listing resolve() fetched: what a broken replace adds is told from it.
+    QSet<QString> folderBefore;
+    if (const auto folder = listing(parentOf(buffer.path)); folder.ok()) {
+        for (const PhoneEntry &entry : folder.value())
+            folderBefore.insert(entry.name);
+    }
     auto written =
         onPhone(QStringLiteral("copying %1 to the phone").arg(shown(buffer.path)),
                 [&buffer](PhoneStore &phone) { return phone.write(buffer.path, buffer.content->fileName()); });
@@ -582,7 +630,7 @@ int PhoneFs::upload(FileBuffer &buffer)
         // The descriptor's content is not on the phone and never will be from here.
         buffer.detached = true;
         if (written.error().failure != StoreFailure::NameNotSendable) {
-            repairs.append(UploadRepair{buffer.path, before.value().entry});
+            repairs.append(UploadRepair{buffer.path, before.value().entry, folderBefore});
             if (store)
                 repairUploads();
         }

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QTemporaryFile>
 
@@ -118,11 +119,13 @@ private:
         QList<PhoneEntry> entries;
         Clock::time_point fetched;
     };
-    // A failed upload that may have left a partial file on the phone.
+    // A failed upload that may have left a partial file on the phone, under its own name
+    // or, for a replace, under the hidden names the store's write goes through.
     struct UploadRepair
     {
         PhonePath path;
         std::optional<PhoneEntry> before; // the phone's entry before the upload
+        QSet<QString> folderBefore; // the names the folder held then
     };
 
     // Whether a refusal is worth a line: not for a listing, whose refusal means "not there".
@@ -144,6 +147,10 @@ private:
     void report(const QString &what, const StoreError &error, Refusal refusal);
     // Removes what failed uploads left, once a connection is there; false when the link went again.
     bool repairUploads();
+    bool repairUpload(const UploadRepair &repair);
+    // Whether entry is a hidden name a replace of name goes through (".~new~a.txt",
+    // ".~old2~a.txt"): the tag "new" for the upload, "old" for the old file set aside.
+    bool hiddenBeside(const QString &entry, const QString &name, const QString &tag) const;
     void dropCaches();
 
     StoreResult<QList<PhoneEntry>> listing(const PhonePath &folder);

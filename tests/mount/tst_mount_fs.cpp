@@ -101,6 +101,7 @@ private slots:
     void namesInAnyLetterCase();
     void limitsBeforeBytes();
     void openFilesFollowTheirNames();
+    void brokenUploadRepaired_data();
     void brokenUploadRepaired();
 };
 
@@ -379,20 +380,43 @@ void MountFsTest::openFilesFollowTheirNames()
     QVERIFY(!m.phone.entries.contains("Moved/gone.txt"));
 }
 
-// An upload the link broke leaves a part on the phone, removed at the next connection.
+// An upload the link broke leaves a part on the phone, removed at the next connection:
+// a new file's under its name, a replace's under the hidden name it goes through; when
+// the link went in its moves, the old file set aside goes back. A hidden name the folder
+// held before is not the mount's.
+void MountFsTest::brokenUploadRepaired_data()
+{
+    QTest::addColumn<QStringList>("held"); // the phone's files
+    QTest::addColumn<int>("moves"); // of the replace, done before the link goes; -1: in the upload
+    const QStringList old{"a.txt"};
+    QTest::newRow("a new file") << QStringList() << -1;
+    QTest::newRow("a replace, in the upload") << old << -1;
+    QTest::newRow("a replace, before the old file went aside") << old << 0;
+    QTest::newRow("a replace, the old file aside") << old << 1;
+    QTest::newRow("a replace, the new file under the name") << old << 2;
+    QTest::newRow("a replace beside a hidden name held before") << (old + QStringList{".~new2~a.txt"}) << -1;
+}
+
 void MountFsTest::brokenUploadRepaired()
 {
+    QFETCH(QStringList, held);
+    QFETCH(int, moves);
     Mounted m;
+    for (const QString &name : held)
+        m.phone.putFile(name, name.toUtf8());
+    const auto before = m.phone.entries;
     QVERIFY(m.start());
-    m.phone.uploadFailure = StoreFailure::LinkLost;
-    const Handle handle = m.open("/new.bin", O_WRONLY | O_CREAT | O_EXCL);
+    if (moves < 0)
+        m.phone.uploadFailure = StoreFailure::LinkLost;
+    m.phone.movesBeforeLoss = moves;
+    const Handle handle = m.open("/a.txt", O_WRONLY | O_CREAT | O_TRUNC);
     QCOMPARE(m.write(handle, bytes(500)), 500);
     QCOMPARE(m.fs->fsync(handle), -EIO);
     m.fs->release(handle);
-    QVERIFY(m.phone.entries.contains("new.bin"));
-    QCOMPARE(m.stat("/new.bin"), -ENOENT);
+    QVERIFY(m.phone.entries != before);
+    QCOMPARE(m.stat("/a.txt"), held.isEmpty() ? -ENOENT : 0);
     QCOMPARE(m.phone.connects, 2);
-    QVERIFY(!m.phone.entries.contains("new.bin"));
+    QVERIFY(m.phone.entries == before);
 }
 
 QTEST_GUILESS_MAIN(MountFsTest)
