@@ -548,6 +548,9 @@ int PhoneFs::checkSize(const FileBuffer &buffer, qint64 size)
 {
     if (size > fileSizeLimit)
         return -EFBIG;
+    // The figures are the flash memory's, not those of the x65 and x75 phones' memory card.
+    if (sameName(buffer.path.value(0), QStringLiteral("MMCard")))
+        return 0;
     // Not worth a connection, nor the end of another file's download.
     if (!store || (download && !memoryFigures))
         return 0;

@@ -331,6 +331,7 @@ void MountFsTest::limitsBeforeBytes()
     Mounted m;
     m.phone.maxFileSize = 1000;
     m.phone.putFile("a.txt", "old");
+    m.phone.putFolder("MMCard");
     QVERIFY(m.start());
     Handle handle = m.open("/big.bin", O_WRONLY | O_CREAT | O_EXCL);
     QCOMPARE(m.write(handle, bytes(600)), 600);
@@ -356,6 +357,8 @@ void MountFsTest::limitsBeforeBytes()
     m.fs->release(handle);
     QCOMPARE(m.fs->truncate("/a.txt", 504, nullptr), -ENOSPC);
     QCOMPARE(m.write(m.open("/new.bin", O_WRONLY | O_CREAT), bytes(501)), -ENOSPC);
+    // The figures do not count the memory card.
+    QCOMPARE(m.write(m.open("/mmcard/new.bin", O_WRONLY | O_CREAT), bytes(501)), 501);
     QCOMPARE(m.phone.uploads, QStringList{"a.txt"});
 }
 
