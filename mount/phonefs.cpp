@@ -209,17 +209,22 @@ bool PhoneFs::repairUpload(const UploadRepair &repair)
     const QList<PhoneEntry> none;
     const QList<PhoneEntry> &rows = entries.ok() ? entries.value() : none;
     const auto left = std::find_if(rows.begin(), rows.end(), [&](const PhoneEntry &e) { return e.name == name; });
-    // A hidden name the folder did not hold before is the broken replace's own.
-    const auto hidden = [&](const QString &tag) {
-        return std::find_if(rows.begin(), rows.end(), [&](const PhoneEntry &e) {
-            return !e.isFolder && !repair.folderBefore.contains(e.name) && hiddenBeside(e.name, name, tag);
-        });
+    // The file the phone had before the upload, as it was then.
+    const auto old = [&](const PhoneEntry &e) {
+        return repair.before && e.isFolder == repair.before->isFolder && e.size == repair.before->size
+            && e.modified == repair.before->modified;
     };
-    const auto aside = hidden(QStringLiteral("old"));
-    const auto upload = hidden(QStringLiteral("new"));
-    // What stands there unchanged since before the upload is the file the phone already had.
-    bool unchanged = left != rows.end() && repair.before && left->isFolder == repair.before->isFolder
-        && left->size == repair.before->size && left->modified == repair.before->modified;
+    // Unchanged under its name, or still not there.
+    bool unchanged = left == rows.end() ? !repair.before : old(*left);
+    // The upload under a hidden name is the replace's own when the folder did not hold the
+    // name before; the old file set aside is told by its size and date.
+    const auto upload = std::find_if(rows.begin(), rows.end(), [&](const PhoneEntry &e) {
+        return !e.isFolder && !repair.folderBefore.contains(e.name)
+            && hiddenBeside(e.name, name, QStringLiteral("new"));
+    });
+    const auto aside = std::find_if(rows.begin(), rows.end(), [&](const PhoneEntry &e) {
+        return !unchanged && old(e) && hiddenBeside(e.name, name, QStringLiteral("old"));
+    });
     if (aside != rows.end()) {
         // The link went while the new file took the name: the old one goes back.
         const auto moved = store->move(folder + PhonePath{aside->name}, repair.path);
@@ -232,7 +237,8 @@ bool PhoneFs::repairUpload(const UploadRepair &repair)
                   QStringLiteral("removed the incomplete copy of %1 from the phone").arg(shownPath)))
             return false;
     }
-    // Beside the old file, the upload under the hidden name is no file of the user's.
+    // Beside the old file, or where there was none, the upload under the hidden name is no
+    // file of the user's.
     if (upload != rows.end() && unchanged) {
         if (!step(QStringLiteral("removing the incomplete copy of %1").arg(shownPath),
                   store->remove(folder + PhonePath{upload->name}),

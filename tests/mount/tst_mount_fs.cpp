@@ -385,8 +385,8 @@ void MountFsTest::openFilesFollowTheirNames()
 
 // An upload the link broke leaves a part on the phone, removed at the next connection:
 // a new file's under its name, a replace's under the hidden name it goes through; when
-// the link went in its moves, the old file set aside goes back. A hidden name the folder
-// held before is not the mount's.
+// the link went in its moves, the old file set aside goes back. What hidden names held
+// before is not the mount's.
 void MountFsTest::brokenUploadRepaired_data()
 {
     QTest::addColumn<QStringList>("held"); // the phone's files
@@ -398,6 +398,7 @@ void MountFsTest::brokenUploadRepaired_data()
     QTest::newRow("a replace, the old file aside") << old << 1;
     QTest::newRow("a replace, the new file under the name") << old << 2;
     QTest::newRow("a replace beside a hidden name held before") << (old + QStringList{".~new2~a.txt"}) << -1;
+    QTest::newRow("a replace beside an old file set aside before") << (old + QStringList{".~old2~a.txt"}) << 1;
 }
 
 void MountFsTest::brokenUploadRepaired()
