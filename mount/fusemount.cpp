@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -195,6 +196,15 @@ bool daemonize()
     return done;
 }
 
+// The kernel also ends the connection while the folder stays mounted (umount -f, the
+// connection's abort file): the folder then answers ENOTCONN, where after an unmount it
+// is the PC's own again.
+bool connectionCut(const QByteArray &mountPath)
+{
+    struct stat attributes;
+    return ::stat(mountPath.constData(), &attributes) != 0 && errno == ENOTCONN;
+}
+
 } // namespace
 
 int runTarvelMount(int argc, char *argv[], const PhoneBackend &backend)
@@ -267,6 +277,13 @@ int runTarvelMount(int argc, char *argv[], const PhoneBackend &backend)
     fuse_session *requests = fuse_get_session(session);
     fuse_set_signal_handlers(requests);
     const int served = fuse_loop(session);
+    // A signal ends the loop with its number: a file being written may only be between
+    // two closes, and the phone keeps its old one. 0 is the kernel's end of the
+    // connection: an unmount happens once no descriptor is open (a lazy one at the last
+    // close), but drops the releases the kernel still held. Until those copies are done
+    // a signal changes nothing.
+    if (served == 0 && !connectionCut(mountPath))
+        fileSystem.releaseAll();
     fuse_remove_signal_handlers(requests);
     fileSystem.reportUnsaved();
     fuse_unmount(session);

@@ -185,37 +185,85 @@ bool PhoneFs::repairUploads()
     // Nothing else goes while a download is open; its end comes first.
     while (!repairs.isEmpty() && !download) {
         const UploadRepair repair = repairs.first();
-        const QString name = repair.path.last();
-        auto entries = store->list(parentOf(repair.path));
-        if (!entries.ok() && entries.error().failure == StoreFailure::LinkLost) {
-            report(QStringLiteral("checking %1 after a failed copy").arg(shown(repair.path)), entries.error(),
-                   Refusal::Report);
+        if (!repairUpload(repair))
             return false;
-        }
-        const QList<PhoneEntry> none;
-        const QList<PhoneEntry> &rows = entries.ok() ? entries.value() : none;
-        const auto left = std::find_if(rows.begin(), rows.end(), [&](const PhoneEntry &e) { return e.name == name; });
-        // What stands there unchanged since before the upload is the file the phone already had.
-        const bool unchanged = left != rows.end() && repair.before && left->isFolder == repair.before->isFolder
-            && left->size == repair.before->size && left->modified == repair.before->modified;
-        if (left != rows.end() && !left->isFolder && !unchanged) {
-            auto removed = store->remove(repair.path);
-            if (!removed.ok() && removed.error().failure == StoreFailure::LinkLost) {
-                report(QStringLiteral("removing the incomplete copy of %1").arg(shown(repair.path)), removed.error(),
-                       Refusal::Report);
-                return false;
-            }
-            if (removed.ok())
-                mountMessage(
-                    QStringLiteral("removed the incomplete copy of %1 from the phone").arg(shown(repair.path)));
-            else
-                report(QStringLiteral("removing the incomplete copy of %1").arg(shown(repair.path)), removed.error(),
-                       Refusal::Report);
-        }
         repairs.removeFirst();
         changed(repair.path);
     }
     return true;
+}
+
+bool PhoneFs::repairUpload(const UploadRepair &repair)
+{
+    const PhonePath folder = parentOf(repair.path);
+    const QString name = repair.path.last();
+    const QString shownPath = shown(repair.path);
+    // false when the link went; a refusal is said and the repair goes on.
+    const auto step = [&](const QString &what, const StoreResult<> &result, const QString &done) {
+        if (result.ok())
+            mountMessage(done);
+        else
+            report(what, result.error(), Refusal::Report);
+        return result.ok() || result.error().failure != StoreFailure::LinkLost;
+    };
+    auto entries = store->list(folder);
+    if (!entries.ok() && entries.error().failure == StoreFailure::LinkLost) {
+        report(QStringLiteral("checking %1 after a failed copy").arg(shownPath), entries.error(), Refusal::Report);
+        return false;
+    }
+    const QList<PhoneEntry> none;
+    const QList<PhoneEntry> &rows = entries.ok() ? entries.value() : none;
+    const auto left = std::find_if(rows.begin(), rows.end(), [&](const PhoneEntry &e) { return e.name == name; });
+    // The file the phone had before the upload, as it was then.
+    const auto old = [&](const PhoneEntry &e) {
+        return repair.before && e.isFolder == repair.before->isFolder && e.size == repair.before->size
+            && e.modified == repair.before->modified;
+    };
+    // Unchanged under its name, or still not there.
+    bool unchanged = left == rows.end() ? !repair.before : old(*left);
+    // The upload under a hidden name is the replace's own when the folder did not hold the
+    // name before; the old file set aside is told by its size and date.
+    const auto upload = std::find_if(rows.begin(), rows.end(), [&](const PhoneEntry &e) {
+        return !e.isFolder && !repair.folderBefore.contains(e.name)
+            && hiddenBeside(e.name, name, QStringLiteral("new"));
+    });
+    const auto aside = std::find_if(rows.begin(), rows.end(), [&](const PhoneEntry &e) {
+        return !unchanged && old(e) && hiddenBeside(e.name, name, QStringLiteral("old"));
+    });
+    if (aside != rows.end()) {
+        // The link went while the new file took the name: the old one goes back.
+        const auto moved = store->move(folder + PhonePath{aside->name}, repair.path);
+        if (!step(QStringLiteral("putting the old %1 back").arg(shownPath), moved,
+                  QStringLiteral("put the old %1 back in its place on the phone").arg(shownPath)))
+            return false;
+        unchanged = moved.ok();
+    } else if (left != rows.end() && !left->isFolder && !unchanged) {
+        if (!step(QStringLiteral("removing the incomplete copy of %1").arg(shownPath), store->remove(repair.path),
+                  QStringLiteral("removed the incomplete copy of %1 from the phone").arg(shownPath)))
+            return false;
+    }
+    // Beside the old file, or where there was none, the upload under the hidden name is no
+    // file of the user's.
+    if (upload != rows.end() && unchanged) {
+        if (!step(QStringLiteral("removing the incomplete copy of %1").arg(shownPath),
+                  store->remove(folder + PhonePath{upload->name}),
+                  QStringLiteral("removed the incomplete copy of %1 from the phone").arg(shownPath)))
+            return false;
+    }
+    return true;
+}
+
+bool PhoneFs::hiddenBeside(const QString &entry, const QString &name, const QString &tag) const
+{
+    const QString start = QStringLiteral(".~") + tag;
+    if (!entry.startsWith(start))
+        return false;
+    const qsizetype end = entry.indexOf(u'~', start.size());
+    if (end < 0)
+        return false;
+    const QStringView number = QStringView(entry).mid(start.size(), end - start.size());
+    return std::all_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); })
+        && sameName(entry.mid(end + 1), name);
 }
 
 void PhoneFs::dropCaches()
@@ -382,6 +430,7 @@ std::shared_ptr<PhoneFs::FileBuffer> PhoneFs::phoneFile(const PhonePath &path, c
     buffer->path = path;
     buffer->listed = entry;
     buffer->onPhone = true;
+    buffer->phoneSize = entry.size;
     buffer->cached = cache.entry(path, entry);
     return buffer;
 }
@@ -506,6 +555,37 @@ int PhoneFs::takeContent(FileBuffer &buffer, bool keep)
     return 0;
 }
 
+int PhoneFs::checkSize(const FileBuffer &buffer, qint64 size)
+{
+    if (size > fileSizeLimit)
+        return -EFBIG;
+    // The figures are the flash memory's, not those of the x65 and x75 phones' memory card.
+    if (sameName(buffer.path.value(0), QStringLiteral("MMCard")))
+        return 0;
+    // Not worth a connection, nor the end of another file's download.
+    if (!store || (download && !memoryFigures))
+        return 0;
+    const auto figures = memory(Refusal::Quiet);
+    if (!figures.ok())
+        return 0;
+    // The file it replaces counts as room: a phone that replaces over the name frees it
+    // first. Where the old file stands until the new one is whole, the copy finds out.
+    const qint64 room = qint64(figures.value().free) + (buffer.onPhone ? buffer.phoneSize : 0);
+    return size > room ? -ENOSPC : 0;
+}
+
+StoreResult<MemoryFigures> PhoneFs::memory(Refusal refusal)
+{
+    if (!memoryFigures || (!download && Clock::now() - memoryFigures->second >= ListingLifetime)) {
+        auto read = onPhone(
+            QStringLiteral("reading the memory figures"), [](PhoneStore &phone) { return phone.memory(); }, refusal);
+        if (!read.ok())
+            return read.error();
+        memoryFigures.emplace(read.value(), Clock::now());
+    }
+    return memoryFigures->first;
+}
+
 int PhoneFs::resize(FileBuffer &buffer, qint64 size)
 {
     if (!buffer.content) {
@@ -550,6 +630,12 @@ int PhoneFs::upload(FileBuffer &buffer)
         buffer.detached = true;
         return buffer.writeError = -errnoFor(before.error(), EACCES);
     }
+    // Taken from the listing resolve() fetched: what a broken replace adds is told from it.
+    QSet<QString> folderBefore;
+    if (const auto folder = listing(parentOf(buffer.path)); folder.ok()) {
+        for (const PhoneEntry &entry : folder.value())
+            folderBefore.insert(entry.name);
+    }
     auto written =
         onPhone(QStringLiteral("copying %1 to the phone").arg(shown(buffer.path)),
                 [&buffer](PhoneStore &phone) { return phone.write(buffer.path, buffer.content->fileName()); });
@@ -558,13 +644,14 @@ int PhoneFs::upload(FileBuffer &buffer)
         // The descriptor's content is not on the phone and never will be from here.
         buffer.detached = true;
         if (written.error().failure != StoreFailure::NameNotSendable) {
-            repairs.append(UploadRepair{buffer.path, before.value().entry});
+            repairs.append(UploadRepair{buffer.path, before.value().entry, folderBefore});
             if (store)
                 repairUploads();
         }
         return buffer.writeError = -errnoFor(written.error(), EACCES);
     }
     buffer.onPhone = true;
+    buffer.phoneSize = buffer.size;
     return 0;
 }
 
@@ -726,10 +813,11 @@ int PhoneFs::write(Handle handle, const char *data, size_t size, off_t offset)
         return -EINVAL;
     if (buffer->writeError)
         return buffer->writeError;
-    if (offset + qint64(size) > fileSizeLimit) {
+    const qint64 end = qint64(offset) + qint64(size);
+    if (end > (buffer->cached ? buffer->listed.size : buffer->size)) {
         // Nothing of it goes to the phone: the descriptors keep the failure.
-        buffer->writeError = -EFBIG;
-        return -EFBIG;
+        if (const int error = checkSize(*buffer, end))
+            return buffer->writeError = error;
     }
     if (const int error = takeContent(*buffer, true))
         return error;
@@ -761,9 +849,9 @@ int PhoneFs::truncate(const char *path, off_t size, const Handle *handle)
                 return error;
             if (entry.isFolder)
                 return -EISDIR;
-            if (size > fileSizeLimit)
-                return -EFBIG;
             buffer = phoneFile(found, entry);
+            if (const int tooLarge = checkSize(*buffer, size))
+                return tooLarge;
             if (const int changedError = takeContent(*buffer, size > 0))
                 return changedError;
             if (const int resized = resize(*buffer, size))
@@ -778,10 +866,8 @@ int PhoneFs::truncate(const char *path, off_t size, const Handle *handle)
         return -EBADF;
     if (buffer->writeError)
         return buffer->writeError;
-    if (size > fileSizeLimit) {
-        buffer->writeError = -EFBIG;
-        return -EFBIG;
-    }
+    if (const int error = checkSize(*buffer, size))
+        return buffer->writeError = error;
     if (const int error = takeContent(*buffer, size > 0))
         return error;
     if (const int error = resize(*buffer, size))
@@ -995,20 +1081,16 @@ int PhoneFs::rename(const char *from, const char *to, unsigned int flags)
 int PhoneFs::statfs(struct statvfs *figures)
 {
     // As the listings: the figures last read serve while a download is open.
-    if (!memoryFigures || (!download && Clock::now() - memoryFigures->second >= ListingLifetime)) {
-        auto read =
-            onPhone(QStringLiteral("reading the memory figures"), [](PhoneStore &phone) { return phone.memory(); });
-        if (!read.ok())
-            return -errnoFor(read.error(), EIO);
-        memoryFigures.emplace(read.value(), Clock::now());
-    }
+    const auto read = memory(Refusal::Report);
+    if (!read.ok())
+        return -errnoFor(read.error(), EIO);
     *figures = {};
     // Counted in single bytes, so that the phone's figures show exactly.
     figures->f_bsize = 512;
     figures->f_frsize = 1;
-    figures->f_blocks = memoryFigures->first.total;
-    figures->f_bfree = memoryFigures->first.free;
-    figures->f_bavail = memoryFigures->first.free;
+    figures->f_blocks = read.value().total;
+    figures->f_bfree = read.value().free;
+    figures->f_bavail = read.value().free;
     figures->f_namemax = 255;
     return 0;
 }
@@ -1022,6 +1104,12 @@ int PhoneFs::acceptUnchanged(const char *path)
     PhoneEntry entry;
     const int error = find(&found, &entry);
     return pendingBuffer(found) ? 0 : error;
+}
+
+void PhoneFs::releaseAll()
+{
+    while (!handles.empty())
+        release(handles.begin()->first);
 }
 
 void PhoneFs::reportUnsaved()

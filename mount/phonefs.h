@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QTemporaryFile>
 
@@ -61,7 +62,7 @@ public:
     int write(Handle handle, const char *data, size_t size, off_t offset);
     int truncate(const char *path, off_t size, const Handle *handle);
     // Called on every close() of a descriptor: reports a failure already known (a write
-    // past the largest upload), sends nothing.
+    // past the largest upload or the phone's room), sends nothing.
     int flush(Handle handle);
     // Copies a changed file to the phone now.
     int fsync(Handle handle);
@@ -77,7 +78,11 @@ public:
     // entries and left as they are.
     int acceptUnchanged(const char *path);
 
-    // At unmount: says which files were still open with changes that never reached the phone.
+    // At an unmount, where no descriptor is open any more but the kernel drops the
+    // releases it had not handed over yet: each descriptor is released now, and a
+    // changed file goes to the phone as at its last close.
+    void releaseAll();
+    // At the end: says which files were still open with changes that never reached the phone.
     void reportUnsaved();
 
 private:
@@ -97,6 +102,7 @@ private:
         bool dirty = false; // changed since it was last copied to the phone
         bool detached = false; // removed from under its descriptors: never copied
         bool onPhone = false; // the phone has a file at path
+        qint64 phoneSize = 0; // of that file, which the copy replaces
         int error = 0; // a failed download: the reads keep getting it
         int writeError = 0; // a write the phone cannot take: the writes and closes get it; never copied
         std::time_t changed = 0;
@@ -113,11 +119,13 @@ private:
         QList<PhoneEntry> entries;
         Clock::time_point fetched;
     };
-    // A failed upload that may have left a partial file on the phone.
+    // A failed upload that may have left a partial file on the phone, under its own name
+    // or, for a replace, under the hidden names the store's write goes through.
     struct UploadRepair
     {
         PhonePath path;
         std::optional<PhoneEntry> before; // the phone's entry before the upload
+        QSet<QString> folderBefore; // the names the folder held then
     };
 
     // Whether a refusal is worth a line: not for a listing, whose refusal means "not there".
@@ -139,6 +147,10 @@ private:
     void report(const QString &what, const StoreError &error, Refusal refusal);
     // Removes what failed uploads left, once a connection is there; false when the link went again.
     bool repairUploads();
+    bool repairUpload(const UploadRepair &repair);
+    // Whether entry is a hidden name a replace of name goes through (".~new~a.txt",
+    // ".~old2~a.txt"): the tag "new" for the upload, "old" for the old file set aside.
+    bool hiddenBeside(const QString &entry, const QString &name, const QString &tag) const;
     void dropCaches();
 
     StoreResult<QList<PhoneEntry>> listing(const PhonePath &folder);
@@ -182,6 +194,12 @@ private:
     int takeContent(FileBuffer &buffer, bool keep);
     // Makes the content file when there is none and sets its size; 0 or a negative errno.
     static int resize(FileBuffer &buffer, qint64 size);
+    // Whether the file can grow to size bytes: EFBIG past the largest upload, ENOSPC past
+    // the phone's free memory and the file the copy replaces; 0 when it fits or the
+    // figures are not at hand (the copy then finds out).
+    int checkSize(const FileBuffer &buffer, qint64 size);
+    // The memory figures: the last ones while fresh or while a download is open, else asked for.
+    StoreResult<MemoryFigures> memory(Refusal refusal);
     int upload(FileBuffer &buffer);
     void noteSize(const PhonePath &path, qint64 size);
     // Descriptors whose file was removed or replaced keep their content but never copy it.

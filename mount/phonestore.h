@@ -132,7 +132,10 @@ public:
     virtual StoreResult<ReadState> stopRead() = 0;
     // Uploads the PC file at localPath as file, into an existing folder, replacing a
     // file of that name (in any letter case) so that only the new bytes stand under it.
-    // The PC file is read piece by piece.
+    // The PC file is read piece by piece. A replace may go through hidden names beside
+    // the file: the upload under the first of ".~new~NAME", ".~new2~NAME", ... the folder
+    // does not hold, and the old file set aside as ".~old~NAME" while the new one takes
+    // the name; a lost link may leave them.
     virtual StoreResult<> write(const PhonePath &file, const QString &localPath) = 0;
     // Makes a folder inside an existing folder.
     virtual StoreResult<> makeFolder(const PhonePath &folder) = 0;

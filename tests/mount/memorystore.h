@@ -2,8 +2,9 @@
 
 // A phone held in memory behind PhoneStore, for the mount's logic without FUSE or a
 // line: files and folders, names compared without regard to case as a phone compares
-// them, downloads in pieces of PieceSize bytes, and counts of what was asked. Each
-// connection the factory makes is a new store on the same phone.
+// them, downloads in pieces of PieceSize bytes, a file written over another through
+// the hidden names ".~new~" and ".~old~" as the serial store writes it, and counts of
+// what was asked. Each connection the factory makes is a new store on the same phone.
 
 #include "phonestore.h"
 
@@ -20,11 +21,13 @@ struct MemoryPhone
     {
         QByteArray content;
         QDateTime modified;
+        bool operator==(const File &) const = default;
     };
     // By path joined with "/"; a folder is an entry without file.
     QMap<QString, std::optional<File>> entries;
     qint64 maxFileSize = 1000000;
     int nameLimit = 40;
+    quint64 freeMemory = 500000;
 
     // What was asked.
     int connects = 0;
@@ -36,6 +39,8 @@ struct MemoryPhone
 
     // Faults: the answer to the next upload (a part of the file arrives first on LinkLost).
     std::optional<StoreFailure> uploadFailure;
+    // The link goes after this many moves of the next write over another file (-1: never).
+    int movesBeforeLoss = -1;
     // The download of this path fails after this many answers.
     QString failingRead;
     int failAfterPieces = 0;
@@ -60,6 +65,15 @@ struct MemoryPhone
 
     static QString key(const PhonePath &path) { return path.join(u'/'); }
     static QString parentOf(const QString &key) { return key.section(u'/', 0, -2); }
+
+    // The path of ".~new~a.txt" beside file, or of ".~new2~a.txt" when that is taken, ...
+    QString freeHidden(PhonePath file, const QString &tag) const
+    {
+        const QString name = file.last();
+        for (int n = 1; n == 1 || !held(file).isEmpty(); ++n)
+            file.last() = QStringLiteral(".~%1%2~%3").arg(tag, n > 1 ? QString::number(n) : QString(), name);
+        return key(file);
+    }
 
     // The entry the phone finds for path, in any letter case.
     QString held(const PhonePath &path) const
@@ -137,15 +151,27 @@ struct MemoryPhone
                 return StoreError{StoreFailure::Refused, {}};
             phone.uploads << key(file);
             const QByteArray content = source.readAll();
+            const QString old = phone.held(file);
+            const QString put = old.isEmpty() ? key(file) : phone.freeHidden(file, "new");
             if (const auto failure = std::exchange(phone.uploadFailure, std::nullopt)) {
                 // A broken upload may leave its start on the phone.
                 if (*failure == StoreFailure::LinkLost)
-                    phone.putFile(key(file), content.left(content.size() / 2));
+                    phone.putFile(put, content.left(content.size() / 2));
                 return StoreError{*failure, {}};
             }
-            if (const QString old = phone.held(file); !old.isEmpty())
-                phone.entries.remove(old);
-            phone.putFile(key(file), content);
+            phone.putFile(put, content);
+            if (old.isEmpty())
+                return {};
+            // Moved in place: the old file aside, the new one under the name, the aside deleted.
+            const QString aside = phone.freeHidden(file, "old");
+            const std::pair<QString, QString> moves[] = {{old, aside}, {put, key(file)}, {aside, {}}};
+            for (const auto &[from, to] : moves) {
+                if (phone.movesBeforeLoss-- == 0)
+                    return StoreError{StoreFailure::LinkLost, {}};
+                const auto moved = phone.entries.take(from);
+                if (!to.isEmpty())
+                    phone.entries.insert(to, moved);
+            }
             return {};
         }
         StoreResult<> makeFolder(const PhonePath &folder) override
@@ -184,7 +210,7 @@ struct MemoryPhone
         StoreResult<MemoryFigures> memory() override
         {
             noted();
-            return MemoryFigures{1000000, 500000};
+            return MemoryFigures{1000000, phone.freeMemory};
         }
 
     private:

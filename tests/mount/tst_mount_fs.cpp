@@ -101,6 +101,7 @@ private slots:
     void namesInAnyLetterCase();
     void limitsBeforeBytes();
     void openFilesFollowTheirNames();
+    void brokenUploadRepaired_data();
     void brokenUploadRepaired();
 };
 
@@ -322,13 +323,15 @@ void MountFsTest::namesInAnyLetterCase()
     QCOMPARE(m.phone.uploads, QStringList{"D/fresh.txt"});
 }
 
-// A write past the largest upload fails at once, close() reports it and nothing goes to
-// the phone; a full phone is ENOSPC.
+// A write past the largest upload, or past the phone's room (its free memory and the
+// file the copy replaces), fails at once, close() reports it and nothing goes to the
+// phone; a phone full all the same is ENOSPC.
 void MountFsTest::limitsBeforeBytes()
 {
     Mounted m;
     m.phone.maxFileSize = 1000;
     m.phone.putFile("a.txt", "old");
+    m.phone.putFolder("MMCard");
     QVERIFY(m.start());
     Handle handle = m.open("/big.bin", O_WRONLY | O_CREAT | O_EXCL);
     QCOMPARE(m.write(handle, bytes(600)), 600);
@@ -346,6 +349,17 @@ void MountFsTest::limitsBeforeBytes()
     QCOMPARE(m.fs->flush(handle), -ENOSPC);
     m.fs->release(handle);
     QCOMPARE(m.phone.content("a.txt"), QByteArray("old"));
+
+    m.phone.freeMemory = 500;
+    handle = m.open("/a.txt", O_WRONLY | O_TRUNC);
+    QCOMPARE(m.write(handle, bytes(503)), 503);
+    QCOMPARE(m.write(handle, "!", 503), -ENOSPC);
+    m.fs->release(handle);
+    QCOMPARE(m.fs->truncate("/a.txt", 504, nullptr), -ENOSPC);
+    QCOMPARE(m.write(m.open("/new.bin", O_WRONLY | O_CREAT), bytes(501)), -ENOSPC);
+    // The figures do not count the memory card.
+    QCOMPARE(m.write(m.open("/mmcard/new.bin", O_WRONLY | O_CREAT), bytes(501)), 501);
+    QCOMPARE(m.phone.uploads, QStringList{"a.txt"});
 }
 
 // Open files follow a rename of themselves or of a folder above them, and one removed
@@ -369,20 +383,44 @@ void MountFsTest::openFilesFollowTheirNames()
     QVERIFY(!m.phone.entries.contains("Moved/gone.txt"));
 }
 
-// An upload the link broke leaves a part on the phone, removed at the next connection.
+// An upload the link broke leaves a part on the phone, removed at the next connection:
+// a new file's under its name, a replace's under the hidden name it goes through; when
+// the link went in its moves, the old file set aside goes back. What hidden names held
+// before is not the mount's.
+void MountFsTest::brokenUploadRepaired_data()
+{
+    QTest::addColumn<QStringList>("held"); // the phone's files
+    QTest::addColumn<int>("moves"); // of the replace, done before the link goes; -1: in the upload
+    const QStringList old{"a.txt"};
+    QTest::newRow("a new file") << QStringList() << -1;
+    QTest::newRow("a replace, in the upload") << old << -1;
+    QTest::newRow("a replace, before the old file went aside") << old << 0;
+    QTest::newRow("a replace, the old file aside") << old << 1;
+    QTest::newRow("a replace, the new file under the name") << old << 2;
+    QTest::newRow("a replace beside a hidden name held before") << (old + QStringList{".~new2~a.txt"}) << -1;
+    QTest::newRow("a replace beside an old file set aside before") << (old + QStringList{".~old2~a.txt"}) << 1;
+}
+
 void MountFsTest::brokenUploadRepaired()
 {
+    QFETCH(QStringList, held);
+    QFETCH(int, moves);
     Mounted m;
+    for (const QString &name : held)
+        m.phone.putFile(name, name.toUtf8());
+    const auto before = m.phone.entries;
     QVERIFY(m.start());
-    m.phone.uploadFailure = StoreFailure::LinkLost;
-    const Handle handle = m.open("/new.bin", O_WRONLY | O_CREAT | O_EXCL);
+    if (moves < 0)
+        m.phone.uploadFailure = StoreFailure::LinkLost;
+    m.phone.movesBeforeLoss = moves;
+    const Handle handle = m.open("/a.txt", O_WRONLY | O_CREAT | O_TRUNC);
     QCOMPARE(m.write(handle, bytes(500)), 500);
     QCOMPARE(m.fs->fsync(handle), -EIO);
     m.fs->release(handle);
-    QVERIFY(m.phone.entries.contains("new.bin"));
-    QCOMPARE(m.stat("/new.bin"), -ENOENT);
+    QVERIFY(m.phone.entries != before);
+    QCOMPARE(m.stat("/a.txt"), held.isEmpty() ? -ENOENT : 0);
     QCOMPARE(m.phone.connects, 2);
-    QVERIFY(!m.phone.entries.contains("new.bin"));
+    QVERIFY(m.phone.entries == before);
 }
 
 QTEST_GUILESS_MAIN(MountFsTest)

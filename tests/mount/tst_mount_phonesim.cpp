@@ -17,6 +17,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <memory>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 
@@ -216,7 +217,9 @@ private slots:
     void namesInAnyLetterCase();
     void twoReadersAtOnce();
     void writesOnceAtTheLastClose();
-    void killedBeforeTheLastClose();
+    void stoppedBeforeTheLastClose_data();
+    void stoppedBeforeTheLastClose();
+    void unmountCopiesWhatWasClosed();
     void noPhoneNoMount();
     void unmountsWithoutLeftovers_data();
     void unmountsWithoutLeftovers();
@@ -404,11 +407,16 @@ void MountPhonesimTest::changesTheFlash_data()
         << "printf gamma > pc/g && printf delta > pc/d && cp pc/g mnt/a.txt && cp pc/d mnt/a.txt" << ok
         << QStringList{QStringLiteral(".~old~a.txt=alpha"), bitmap, sub, beta, empty, QStringLiteral("a.txt=gamma")}
         << replacesA << QStringList{"--refuse-delete", "C3"};
-    // Nothing of a file past the largest upload goes to the phone.
+    // Nothing of a file past the largest upload goes to the phone, however much room it has.
+    const QStringList roomy{"--memory", "20000000"};
     QTest::newRow("larger than the phone takes") << "truncate -s 17M mnt/huge"
-                                                 << "File too large" << untouched << QStringList{} << NoOptions;
+                                                 << "File too large" << untouched << QStringList{} << roomy;
     QTest::newRow("written past the largest upload") << "head -c 17000000 /dev/zero > mnt/huge"
-                                                     << "File too large" << untouched << QStringList{} << NoOptions;
+                                                     << "File too large" << untouched << QStringList{} << roomy;
+    // 991 bytes free beside a.txt and b.bmp: cp fails, not only the copy after its close.
+    QTest::newRow("copied past the free memory")
+        << "head -c 992 /dev/zero > pc/big && cp pc/big mnt/"
+        << "No space left on device" << untouched << QStringList{} << QStringList{"--memory", "1000"};
 }
 
 void MountPhonesimTest::changesTheFlash()
@@ -714,9 +722,22 @@ void MountPhonesimTest::writesOnceAtTheLastClose()
     QCOMPARE(readFile(mount.flash(QStringLiteral("D/q.txt"))), QByteArray("c\nd\n"));
 }
 
-// The mount killed while a shell group still writes: the phone keeps its old file.
-void MountPhonesimTest::killedBeforeTheLastClose()
+// The mount stopped while a shell group still writes: the phone keeps its old file, even
+// when a child has closed its copy of the descriptor. An unmount waits for the group.
+void MountPhonesimTest::stoppedBeforeTheLastClose_data()
 {
+    QTest::addColumn<QString>("stop"); // MOUNT stands for the mount's process number
+    QTest::addColumn<QByteArray>("phone"); // r.txt at the end
+    QTest::newRow("killed") << "kill -KILL MOUNT" << QByteArray("old");
+    QTest::newRow("SIGTERM") << "kill -TERM MOUNT" << QByteArray("old");
+    QTest::newRow("umount -f: the connection cut") << "umount -f mnt" << QByteArray("old");
+    QTest::newRow("lazy unmount") << "umount -l mnt" << QByteArray("new part 1\nnew part 2\n");
+}
+
+void MountPhonesimTest::stoppedBeforeTheLastClose()
+{
+    QFETCH(QString, stop);
+    QFETCH(QByteArray, phone);
     Mount mount;
     QVERIFY(writeFile(mount.flash(QStringLiteral("D/r.txt")), "old"));
     QVERIFY(mount.startPhone());
@@ -724,20 +745,47 @@ void MountPhonesimTest::killedBeforeTheLastClose()
     QVERIFY(::mkfifo(QFile::encodeName(mount.path(QStringLiteral("go"))).constData(), 0600) == 0);
     QProcess group;
     mount.runInBackground(group,
-                          QStringLiteral("{ echo 'new part 1'; read x < go; echo 'new part 2'; } > mnt/D/r.txt"));
+                          QStringLiteral("{ echo 'new part 1'; /bin/true; : > ready; read x < go; "
+                                         "echo 'new part 2'; } > mnt/D/r.txt"));
     QDeadlineTimer deadline(10000);
-    while (mount.run(QStringLiteral("stat -c %s mnt/D/r.txt")).out != QStringLiteral("11\n") && !deadline.hasExpired())
+    while (!QFileInfo::exists(mount.path(QStringLiteral("ready"))) && !deadline.hasExpired())
         QThread::msleep(20);
     QVERIFY(!deadline.hasExpired());
-    mount.process.kill();
-    QVERIFY(mount.process.waitForFinished(5000));
+    mount.run(stop.replace(QStringLiteral("MOUNT"), QString::number(mount.process.processId())));
     QFile go(mount.path(QStringLiteral("go")));
     QVERIFY(go.open(QIODevice::WriteOnly));
     go.write("\n");
     go.close();
     finishProcess(group, 10000);
-    QCOMPARE(readFile(mount.flash(QStringLiteral("D/r.txt"))), QByteArray("old"));
-    QCOMPARE(mount.phone->logLines(QStringLiteral("PUT")), QStringList());
+    QVERIFY(mount.process.waitForFinished(10000));
+    QCOMPARE(readFile(mount.flash(QStringLiteral("D/r.txt"))), phone);
+    QCOMPARE(mount.phone->logLines(QStringLiteral("PUT name=")).size(), qsizetype(phone == "old" ? 0 : 1));
+}
+
+// The kernel hands a release over after close() has returned, and drops those it still
+// holds at an unmount: here the mount is stopped when a file's last release comes (a
+// mapping's, which has no close() to wait for the mount).
+void MountPhonesimTest::unmountCopiesWhatWasClosed()
+{
+    Mount mount;
+    QVERIFY(writeFile(mount.flash(QStringLiteral("D/b.txt")), "old"));
+    QVERIFY(mount.startPhone());
+    QVERIFY(mount.start());
+    const int file =
+        ::open(QFile::encodeName(mount.point() + QStringLiteral("/D/b.txt")).constData(), O_RDWR | O_TRUNC);
+    QCOMPARE(::write(file, "new", 3), ssize_t(3));
+    void *view = ::mmap(nullptr, 3, PROT_READ, MAP_SHARED, file, 0);
+    ::close(file);
+    const qint64 pid = mount.process.processId();
+    ::kill(pid_t(pid), SIGSTOP);
+    while (!readFile(QStringLiteral("/proc/%1/stat").arg(pid)).contains(") T "))
+        QThread::msleep(1);
+    ::munmap(view, 3);
+    QCOMPARE(QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), mount.point()}), 0);
+    ::kill(pid_t(pid), SIGCONT);
+    QVERIFY(mount.process.waitForFinished(10000));
+    QCOMPARE(readFile(mount.flash(QStringLiteral("D/b.txt"))), QByteArray("new"));
+    QCOMPARE(mount.phone->logLines(QStringLiteral("PUT name=")).size(), qsizetype(1));
 }
 
 void MountPhonesimTest::noPhoneNoMount()
