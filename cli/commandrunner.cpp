@@ -1,6 +1,5 @@
 #include "commandrunner.h"
 
-#include "cp1251.h"
 #include "linktexts.h"
 #include "localfilewriter.h"
 #include "localnames.h"
@@ -13,7 +12,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryFile>
 #include <QTextStream>
 
 #include <iostream>
@@ -109,7 +107,7 @@ PhonePath parentOf(const PhonePath &path)
 
 CommandRunner::CommandRunner(PhoneSession &session, TerminalEvents &events, ProgressMeter &meter,
                              const Options &options)
-    : m_session(session), m_events(events), m_meter(meter), m_options(options), m_phone(session)
+    : m_session(session), m_events(events), m_meter(meter), m_options(options)
 {}
 
 int CommandRunner::connect()
@@ -224,11 +222,11 @@ QString CommandRunner::folderProblem(const PhoneResult &result, const PhonePath 
         const PhonePath refused = at + PhonePath{name};
         const bool whole = refused == target;
         const QString shown = QStringLiteral("the folder ") + displayPath(refused);
-        const FolderListing *listing = m_phone.listing(at);
-        const bool held =
-            !listing || std::any_of(listing->rows.cbegin(), listing->rows.cend(), [&](const ListingRow &row) {
-                return isFolderKind(row.kind) && Cp1251::sameName(row.name, name);
-            });
+        FolderListing listing;
+        const bool held = !m_session.list(at, &listing, PhoneSession::Listing::Known).ok()
+            || std::any_of(listing.rows.cbegin(), listing.rows.cend(), [&](const ListingRow &row) {
+                   return isFolderKind(row.kind) && PhoneSession::sameName(row.name, name);
+               });
         if (!held)
             return whole ? QStringLiteral("not found on the phone") : shown + QStringLiteral(" is not on the phone");
         return QStringLiteral("the phone refused to open ") + (whole ? QStringLiteral("it") : shown);
@@ -251,11 +249,11 @@ int CommandRunner::ls(const Command &command)
         return Refused;
     if (const int status = connect())
         return status;
-    const FolderListing *listing = m_phone.listing(*folder, true);
-    if (!listing)
-        return failed(QStringLiteral("cannot list ") + displayPath(*folder), m_phone.failure(),
+    FolderListing listing;
+    if (const PhoneResult listed = m_session.list(*folder, &listing); !listed.ok())
+        return failed(QStringLiteral("cannot list ") + displayPath(*folder), listed,
                       QStringLiteral("the phone refused it"), *folder);
-    printListing(*listing);
+    printListing(listing);
     return Success;
 }
 
@@ -288,7 +286,7 @@ int CommandRunner::get(const Command &command)
     // Where it goes: a folder takes the phone's name.
     QString target = pcPath(command.operands.value(1));
     if (target.isEmpty() || (target != u"-" && QFileInfo(target).isDir())) {
-        const auto localName = safeLocalName(name);
+        const auto localName = safeLocalName(PhoneSession::text(name));
         if (!localName)
             return refuse(
                 QStringLiteral("cannot get %1: %2").arg(displayPath(*path), refusalText(Refusal::UnsafeLocalName)));
@@ -304,7 +302,7 @@ int CommandRunner::get(const Command &command)
         return status;
     QDateTime modified;
     qint64 size = -1;
-    if (const ListingRow *row = m_phone.row(folder, name)) {
+    if (const std::optional<ListingRow> row = m_session.row(folder, name)) {
         if (isFolderKind(row->kind))
             return refuse(QStringLiteral("%1 is a folder; get -r copies a folder").arg(displayPath(*path)));
         modified = row->modified;
@@ -341,7 +339,7 @@ int CommandRunner::getTree(const Command &command)
     if (QFileInfo::exists(local) && !QFileInfo(local).isDir())
         return refuse(QStringLiteral("%1 is not a folder").arg(local));
     if (!folder->isEmpty()) {
-        const auto localName = safeLocalName(folder->last());
+        const auto localName = safeLocalName(PhoneSession::text(folder->last()));
         if (!localName)
             return refuse(
                 QStringLiteral("cannot get %1: %2").arg(displayPath(*folder), refusalText(Refusal::UnsafeLocalName)));
@@ -349,7 +347,7 @@ int CommandRunner::getTree(const Command &command)
     }
     if (const int status = connect())
         return status;
-    return treeStatus(QStringLiteral("get -r"), downloadTree(m_phone, m_meter, *folder, local, {}), false);
+    return treeStatus(QStringLiteral("get -r"), downloadTree(m_session, m_meter, *folder, local, {}), false);
 }
 
 int CommandRunner::put(const Command &command)
@@ -362,9 +360,6 @@ int CommandRunner::put(const Command &command)
     const QString action = QStringLiteral("cannot put ") + source;
     if (const PhoneResult checked = m_session.checkUpload(source, &large, &phoneName); !checked.ok())
         return failed(action, checked);
-    // Nothing is made on the phone that could not be fetched back.
-    if (const PhoneResult fits = m_session.checkName(phoneName, PhoneSession::NameUse::File); !fits.ok())
-        return failed(action, fits);
     const auto folder = phonePath(command.operands.value(1));
     if (!folder || !foldersSendable(*folder))
         return Refused;
@@ -389,7 +384,6 @@ int CommandRunner::put(const Command &command)
     m_meter.endFile();
     m_events.setSubject({});
     m_events.setAnswer(m_options.yes ? TerminalEvents::Answer::Yes : TerminalEvents::Answer::Ask);
-    m_phone.forget(*folder);
     if (result == PhoneResult::Code::OldNotDeleted)
         return refuse(oldFileLeft(result, source, *folder));
     return failed(QStringLiteral("%1 into %2").arg(action, displayPath(*folder)), result,
@@ -405,11 +399,14 @@ int CommandRunner::putTree(const Command &command)
                                     : QStringLiteral("cannot find the folder %1").arg(source));
     const QString name = QFileInfo(info.canonicalFilePath()).fileName();
     QByteArray phoneName;
-    if (name.isEmpty() || !PhoneSession::encodeName(name, &phoneName).ok())
+    const PhoneResult fits = m_session.checkName(name, PhoneSession::NameUse::Folder, &phoneName);
+    if (name.isEmpty() || fits.refusal() == Refusal::NameNotEncodable)
         return refuse(QStringLiteral("cannot put %1: %2").arg(source, refusalText(Refusal::NameNotEncodable)));
     const auto folder = phonePath(command.operands.value(1));
-    if (!folder || !foldersSendable(*folder) || !foldersSendable({phoneName}))
+    if (!folder || !foldersSendable(*folder))
         return Refused;
+    if (!fits.ok())
+        return failed(u'/' + name, fits);
 
     if (const int status = connect())
         return status;
@@ -418,7 +415,7 @@ int CommandRunner::putTree(const Command &command)
             failed(QStringLiteral("cannot make the folder ") + displayPath(target),
                    m_session.makeFolder(*folder, phoneName), QStringLiteral("the phone refused it"), target))
         return made;
-    return treeStatus(QStringLiteral("put -r"), uploadTree(m_phone, m_meter, m_events, source, target), false);
+    return treeStatus(QStringLiteral("put -r"), uploadTree(m_session, m_meter, m_events, source, target), false);
 }
 
 int CommandRunner::remove(const Command &command)
@@ -433,7 +430,6 @@ int CommandRunner::remove(const Command &command)
     if (const int status = connect())
         return status;
     const PhoneResult result = m_session.remove(parentOf(*path), path->last());
-    m_phone.forget(parentOf(*path));
     return failed(QStringLiteral("cannot delete ") + displayPath(*path), result, QStringLiteral("the phone refused it"),
                   *path);
 }
@@ -453,11 +449,11 @@ int CommandRunner::makeFolder(const Command &command)
     const PhonePath parent = parentOf(*path);
     // The phone enters a folder it has when asked to make it: what the folder holds is
     // looked up first, without regard to letter case, as the phone compares names.
-    const FolderListing *listing = m_phone.listing(parent, true);
-    if (!listing)
-        return failed(action, m_phone.failure(), QStringLiteral("the phone refused it"), *path);
-    for (const ListingRow &row : listing->rows) {
-        if (row.kind == EntryKind::Parent || !Cp1251::sameName(row.name, path->last()))
+    FolderListing listing;
+    if (const PhoneResult listed = m_session.list(parent, &listing); !listed.ok())
+        return failed(action, listed, QStringLiteral("the phone refused it"), *path);
+    for (const ListingRow &row : std::as_const(listing.rows)) {
+        if (row.kind == EntryKind::Parent || !PhoneSession::sameName(row.name, path->last()))
             continue;
         if (row.name != path->last())
             return refuse(QStringLiteral("%1: the %2 %3 exists (the phone does not tell letter case apart)")
@@ -468,7 +464,6 @@ int CommandRunner::makeFolder(const Command &command)
                                                 : QStringLiteral(": a file of that name exists")));
     }
     const PhoneResult result = m_session.makeFolder(parent, path->last());
-    m_phone.forget(parent);
     return failed(action, result, QStringLiteral("the phone refused it"), *path);
 }
 
@@ -493,34 +488,16 @@ int CommandRunner::move(const Command &command)
         return status;
 
     // Onto a folder: into it, as mv does; onto a file: the file is replaced.
-    const ListingRow *target = m_phone.row(parentOf(*to), to->last());
+    std::optional<ListingRow> target = m_session.row(parentOf(*to), to->last());
     if (!intoFolder && target && isFolderKind(target->kind)) {
         to->append(from->last());
-        target = m_phone.row(parentOf(*to), to->last());
+        target = m_session.row(parentOf(*to), to->last());
     }
-    const ListingRow *source = m_phone.row(parentOf(*from), from->last());
+    const std::optional<ListingRow> source = m_session.row(parentOf(*from), from->last());
     const bool movingFolder = source && isFolderKind(source->kind);
-    PhoneResult result = target && movingFolder
+    const PhoneResult result = target && movingFolder
         ? PhoneResult(PhoneResult::Code::Exists)
-        : m_session.moveReplacing(parentOf(*from), from->last(), parentOf(*to), to->last());
-    // A phone that refuses to move changed nothing: a file is copied and deleted instead.
-    if (result == PhoneResult::Code::Refused && source && !movingFolder) {
-        // Through a temporary file on the PC, so that a large file costs no memory.
-        QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/tarvel-cli-XXXXXX"));
-        if (!copy.open())
-            return refuse(
-                QStringLiteral("cannot make a temporary file in %1: %2").arg(QDir::tempPath(), copy.errorString()));
-        result = m_session.get(parentOf(*from), from->last(), [&copy](QByteArrayView piece) {
-            return copy.write(piece.data(), piece.size()) == piece.size();
-        });
-        if (result.ok() && !copy.flush())
-            result = PhoneResult::Code::Refused;
-        if (result.ok())
-            result = m_session.replace(copy.fileName(), parentOf(*to), to->last());
-        if (result.ok())
-            result = m_session.remove(parentOf(*from), from->last());
-    }
-    m_phone.forgetAll();
+        : m_session.moveOrCopy(parentOf(*from), from->last(), parentOf(*to), to->last());
     // A current folder inside what moved moves with it.
     const bool moved = result.ok() || result == PhoneResult::Code::OldNotDeleted;
     if (moved && m_folder.size() >= from->size() && m_folder.mid(0, from->size()) == *from)
@@ -560,7 +537,7 @@ int CommandRunner::backup(const Command &command)
     if (const int status = connect())
         return status;
     return treeStatus(command.dryRun ? QStringLiteral("backup --dry-run") : QStringLiteral("backup"),
-                      downloadTree(m_phone, m_meter, {}, local, {true, command.deleteExtra, command.dryRun}), true);
+                      downloadTree(m_session, m_meter, {}, local, {true, command.deleteExtra, command.dryRun}), true);
 }
 
 int CommandRunner::changeLocalFolder(const Command &command)

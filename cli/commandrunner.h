@@ -1,7 +1,6 @@
 #pragma once
 
 #include "commandline.h"
-#include "phonefolders.h"
 #include "phonepath.h"
 
 #include <optional>
@@ -63,7 +62,6 @@ private:
     TerminalEvents &m_events;
     ProgressMeter &m_meter;
     const Options &m_options;
-    PhoneFolders m_phone;
     PhonePath m_folder;
     bool m_connected = false;
     bool m_finished = false;

@@ -1,6 +1,5 @@
 #include "phonepath.h"
 
-#include "cp1251.h"
 #include "linktexts.h"
 
 std::optional<PhonePath> resolvePhonePath(const PhonePath &current, const QString &text, QString *error)
@@ -21,12 +20,12 @@ std::optional<PhonePath> resolvePhonePath(const PhonePath &current, const QStrin
             *error = QStringLiteral("use \"/\" between phone folders: %1").arg(text);
             return std::nullopt;
         }
-        const auto bytes = Cp1251::encode(part);
-        if (!bytes) {
+        QByteArray name;
+        if (!PhoneSession::encodeName(part, &name).ok()) {
             *error = part + QStringLiteral(": ") + refusalText(Refusal::NameNotEncodable);
             return std::nullopt;
         }
-        path.append(*bytes);
+        path.append(name);
     }
     return path;
 }
@@ -35,7 +34,7 @@ QString displayPath(const PhonePath &path)
 {
     QString text;
     for (const QByteArray &name : path)
-        text += u'/' + Cp1251::decode(name);
+        text += u'/' + PhoneSession::text(name);
     return text.isEmpty() ? QStringLiteral("/") : text;
 }
 
@@ -62,7 +61,7 @@ QString escapedName(const QByteArray &name)
             if (byte < 0x20 || byte == 0x7F || byte == 0x98)
                 text += QStringLiteral("\\x") + QString::number(byte, 16).toUpper().rightJustified(2, u'0');
             else
-                text += Cp1251::decode(QByteArray(1, c));
+                text += PhoneSession::text(QByteArray(1, c));
         }
     }
     return text;

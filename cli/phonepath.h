@@ -1,13 +1,10 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
+#include "phonesession.h"
+
 #include <QString>
 
 #include <optional>
-
-// A phone folder or file as its names from the root folder, in Windows-1251.
-using PhonePath = QList<QByteArray>;
 
 // text resolved against the current folder: "/" between names, a leading "/" starts
 // at the root, "." and ".." as usual. Nothing, with *error set, for a name without

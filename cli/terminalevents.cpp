@@ -1,6 +1,5 @@
 #include "terminalevents.h"
 
-#include "cp1251.h"
 #include "linktexts.h"
 #include "phonesession.h"
 #include "progress.h"
@@ -62,7 +61,7 @@ QString resultReason(const PhoneResult &result, const QString &refused, const Ph
     case Code::NotConnected:
         return QStringLiteral("no connection to the phone");
     case Code::FolderRefused:
-        return QStringLiteral("the phone refused to open the folder \"%1\"").arg(Cp1251::decode(result.name()));
+        return QStringLiteral("the phone refused to open the folder \"%1\"").arg(PhoneSession::text(result.name()));
     case Code::Refused:
         return refused;
     case Code::Full:

@@ -5,7 +5,6 @@
 #include "localfilewriter.h"
 #include "localnames.h"
 #include "pcfiletexts.h"
-#include "phonefolders.h"
 #include "progress.h"
 #include "terminalevents.h"
 
@@ -59,30 +58,28 @@ QString joined(const QString &relative, const QString &name)
 class DownloadPlan
 {
 public:
-    DownloadPlan(PhoneFolders &phone, ProgressMeter &meter, TreeSummary &summary, bool backup)
+    DownloadPlan(PhoneSession &phone, ProgressMeter &meter, TreeSummary &summary, bool backup)
         : m_phone(phone), m_meter(meter), m_summary(summary), m_backup(backup)
     {}
 
     void walk(const PhonePath &folder, const QString &local, const QString &relative, const QDateTime &modified)
     {
         folders.append(LocalFolder{local, modified});
-        const FolderListing *listing = m_phone.listing(folder, true);
-        if (!listing) {
-            if (!linkLost(m_phone.failure(), m_summary))
+        FolderListing listing;
+        if (const PhoneResult listed = m_phone.list(folder, &listing); !listed.ok()) {
+            if (!linkLost(listed, m_summary))
                 fail(m_meter, m_summary,
                      QStringLiteral("cannot list %1: %2")
-                         .arg(displayPath(folder),
-                              resultReason(m_phone.failure(), QStringLiteral("the phone refused it"))));
+                         .arg(displayPath(folder), resultReason(listed, QStringLiteral("the phone refused it"))));
             return;
         }
-        // Copied: further listings may move the stored ones.
-        const QList<ListingRow> rows = listing->rows;
+        const QList<ListingRow> &rows = listing.rows;
         phoneNames.insert(relative, {});
         for (const ListingRow &row : rows) {
             if (row.kind == EntryKind::Parent)
                 continue;
             const PhonePath path = folder + PhonePath{row.name};
-            const std::optional<QString> localName = safeLocalName(row.name);
+            const std::optional<QString> localName = safeLocalName(PhoneSession::text(row.name));
             if (!localName) {
                 fail(m_meter, m_summary,
                      QStringLiteral("cannot get %1: %2").arg(displayPath(path), refusalText(Refusal::UnsafeLocalName)));
@@ -136,7 +133,7 @@ private:
     // A name the tool could not ask for is reported here, not blamed on the phone.
     bool fetchable(const ListingRow &row, const PhonePath &path, const QString &relative)
     {
-        const PhoneResult fits = m_phone.session().checkName(
+        const PhoneResult fits = m_phone.checkName(
             row.name, isFolderKind(row.kind) ? PhoneSession::NameUse::Folder : PhoneSession::NameUse::File);
         if (!fits.ok()) {
             fail(m_meter, m_summary, QStringLiteral("%1: %2").arg(displayPath(path), resultReason(fits, {})));
@@ -151,7 +148,7 @@ private:
         return true;
     }
 
-    PhoneFolders &m_phone;
+    PhoneSession &m_phone;
     ProgressMeter &m_meter;
     TreeSummary &m_summary;
     bool m_backup;
@@ -230,7 +227,7 @@ void removeRecorded(const DownloadPlan &plan, const QString &root, BackupRecord 
 
 } // namespace
 
-TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhonePath &folder, const QString &localFolder,
+TreeSummary downloadTree(PhoneSession &phone, ProgressMeter &meter, const PhonePath &folder, const QString &localFolder,
                          DownloadOptions options)
 {
     QElapsedTimer clock;
@@ -239,7 +236,7 @@ TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhoneP
     summary.dryRun = options.dryRun;
     QDateTime modified;
     if (!folder.isEmpty()) {
-        if (const ListingRow *row = phone.row(folder.mid(0, folder.size() - 1), folder.last()))
+        if (const std::optional<ListingRow> row = phone.row(folder.mid(0, folder.size() - 1), folder.last()))
             modified = row->modified;
     }
     DownloadPlan plan(phone, meter, summary, options.backup);
@@ -308,8 +305,8 @@ TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhoneP
             continue;
         }
         meter.beginFile(shown, file.size);
-        const PhoneResult result = phone.session().get(
-            file.folder, file.name, [&writer](QByteArrayView piece) { return writer->write(piece); });
+        const PhoneResult result =
+            phone.get(file.folder, file.name, [&writer](QByteArrayView piece) { return writer->write(piece); });
         meter.endFile();
         if (linkLost(result, summary))
             break;
@@ -400,10 +397,8 @@ void walkLocal(const PhoneSession &session, const QString &local, const PhonePat
             continue;
         }
         QByteArray name;
-        PhoneResult fits = PhoneSession::encodeName(entry.fileName(), &name);
-        if (fits.ok())
-            fits = session.checkName(name, PhoneSession::NameUse::Folder);
-        if (!fits.ok()) {
+        if (const PhoneResult fits = session.checkName(entry.fileName(), PhoneSession::NameUse::Folder, &name);
+            !fits.ok()) {
             fail(meter, summary, QStringLiteral("%1: %2").arg(entry.filePath(), resultReason(fits, {})));
             continue;
         }
@@ -413,14 +408,14 @@ void walkLocal(const PhoneSession &session, const QString &local, const PhonePat
 
 } // namespace
 
-TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents &events, const QString &localFolder,
+TreeSummary uploadTree(PhoneSession &phone, ProgressMeter &meter, TerminalEvents &events, const QString &localFolder,
                        const PhonePath &phoneFolder)
 {
     QElapsedTimer clock;
     clock.start();
     TreeSummary summary;
     UploadPlan plan;
-    walkLocal(phone.session(), localFolder, phoneFolder, plan, meter, summary);
+    walkLocal(phone, localFolder, phoneFolder, plan, meter, summary);
 
     // The first folder is where the copy goes; it exists already.
     QSet<PhonePath> missing;
@@ -430,7 +425,7 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
             missing.insert(folder.phone);
             continue;
         }
-        const PhoneResult result = phone.session().makeFolder(parent, folder.phone.last());
+        const PhoneResult result = phone.makeFolder(parent, folder.phone.last());
         if (linkLost(result, summary))
             return summary;
         if (!result.ok()) {
@@ -452,18 +447,13 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
             continue;
         }
         bool large = false;
-        QByteArray name;
-        PhoneResult checked = phone.session().checkUpload(file.local, &large, &name);
-        // Nothing is made on the phone that could not be fetched back.
-        if (checked.ok())
-            checked = phone.session().checkName(name, PhoneSession::NameUse::File);
-        if (!checked.ok()) {
+        if (const PhoneResult checked = phone.checkUpload(file.local, &large); !checked.ok()) {
             fail(meter, summary, QStringLiteral("cannot put %1: %2").arg(file.local, resultReason(checked, {})));
             continue;
         }
         events.setSubject(file.local);
         meter.beginFile(file.local, file.size);
-        const PhoneResult result = phone.session().replace(file.local, file.phoneFolder);
+        const PhoneResult result = phone.replace(file.local, file.phoneFolder);
         meter.endFile();
         events.setSubject({});
         if (linkLost(result, summary))
@@ -485,7 +475,6 @@ TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents
         }
     }
     meter.endTree();
-    phone.forgetAll();
     summary.milliseconds = clock.elapsed();
     return summary;
 }

@@ -7,7 +7,6 @@
 
 #include <optional>
 
-class PhoneFolders;
 class ProgressMeter;
 class TerminalEvents;
 
@@ -41,12 +40,12 @@ struct DownloadOptions
 // phone file or folder goes is neither followed nor written through: reported and
 // skipped. Failures: what was listed is copied; a folder the phone would not list
 // deletes nothing.
-TreeSummary downloadTree(PhoneFolders &phone, ProgressMeter &meter, const PhonePath &folder, const QString &localFolder,
+TreeSummary downloadTree(PhoneSession &phone, ProgressMeter &meter, const PhonePath &folder, const QString &localFolder,
                          DownloadOptions options);
 
 // The PC folder and everything in it into phoneFolder, under the folder's own name;
 // the phone folders are made as needed.
-TreeSummary uploadTree(PhoneFolders &phone, ProgressMeter &meter, TerminalEvents &events, const QString &localFolder,
+TreeSummary uploadTree(PhoneSession &phone, ProgressMeter &meter, TerminalEvents &events, const QString &localFolder,
                        const PhonePath &phoneFolder);
 
 // A replacing upload of what (a PC path) into folder that is done, but the phone kept the

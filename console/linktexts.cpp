@@ -2,28 +2,31 @@
 
 #include "phoneresult.h"
 #include "phonesession.h"
+#include "serialport.h"
 
-QString portOpenProblem(const QString &device, SerialPort::OpenError error)
+#include <QDir>
+
+QString portOpenProblem(const QString &device, PortError error)
 {
     QString reason;
     switch (error) {
-    case SerialPort::OpenError::NoSuchDevice:
+    case PortError::NoSuchDevice:
         reason = QStringLiteral("no such device");
         break;
-    case SerialPort::OpenError::Busy:
+    case PortError::Busy:
         reason = QStringLiteral("in use by another program");
         break;
-    case SerialPort::OpenError::NoPermission:
+    case PortError::NoPermission:
         reason = QStringLiteral("no permission (is the user in the dialout group?)");
         break;
-    case SerialPort::OpenError::NotSerial:
+    case PortError::NotSerial:
         reason = QStringLiteral("not a serial device");
         break;
-    case SerialPort::OpenError::IsDirectory:
+    case PortError::IsDirectory:
         reason = QStringLiteral("it is a directory, not a serial port");
         break;
-    case SerialPort::OpenError::None:
-    case SerialPort::OpenError::Other:
+    case PortError::None:
+    case PortError::Other:
         return QStringLiteral("cannot open the serial port %1").arg(device);
     }
     return QStringLiteral("cannot open the serial port %1: %2").arg(device, reason);
@@ -104,6 +107,9 @@ QString refusalText(Refusal refusal)
         return QStringLiteral("the file changed while it was sent; nothing of it is kept on the phone");
     case Refusal::StagingUnwritable:
         return QStringLiteral("cannot write the staging file temp.tmp; check the free disk space");
+    case Refusal::CopyUnwritable:
+        return QStringLiteral("cannot write a temporary file for the copy in %1; check the free disk space")
+            .arg(QDir::tempPath());
     case Refusal::StagingTooLarge:
         return QStringLiteral("the file is too large for the phone: at most %1 bytes")
             .arg(PhoneSession::largestUpload());

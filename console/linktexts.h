@@ -14,7 +14,7 @@ class PhoneSession;
 
 // Why the serial port did not open: "cannot open the serial port /dev/ttyS0: in use by
 // another program".
-QString portOpenProblem(const QString &device, SerialPort::OpenError error);
+QString portOpenProblem(const QString &device, PortError error);
 // Why the connect procedure of session gave result (NotConnected or LinkLost), with the
 // device it tried: "no phone answers on /dev/ttyUSB0 (no OK to AT)".
 QString connectProblem(const PhoneResult &result, const PhoneSession &session);

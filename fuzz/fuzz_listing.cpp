@@ -32,7 +32,7 @@ void checkRow(const ListingRow &row, const QByteArray &text)
     if (!row.name.contains('\x98'))
         FUZZ_EXPECT(Cp1251::encode(shown) == row.name);
 
-    if (const auto local = safeLocalName(row.name)) {
+    if (const auto local = safeLocalName(shown)) {
         // A plain file name: it names an entry of the chosen folder and nothing else.
         FUZZ_EXPECT(!local->isEmpty() && !local->contains(u'/') && !local->contains(QChar(0)));
         FUZZ_EXPECT(*local != u"." && *local != u"..");

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serialport.h"
+#include "porterror.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -88,7 +88,7 @@ public:
     // Characters 11 to 13 of the reply to "at+CGMM".
     virtual void modelReported(const QString &) {}
     // portError tells why the port did not open (PortUnavailable only).
-    virtual void connectFailed(ConnectFailure, SerialPort::OpenError /*portError*/) {}
+    virtual void connectFailed(ConnectFailure, PortError /*portError*/) {}
     // The speed step with another rate than 57600: the phone confirmed the rate and
     // the port follows it, or it did not and the link stays at 57600.
     virtual void speedChanged(int /*baud*/) {}

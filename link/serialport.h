@@ -1,6 +1,7 @@
 #pragma once
 
 #include "linetrace.h"
+#include "porterror.h"
 
 #include <QByteArray>
 #include <QString>
@@ -24,15 +25,7 @@ public:
     static constexpr int WholeQueue = 20000;
     static constexpr int SingleByte = 1;
 
-    enum class OpenError {
-        None,
-        NoSuchDevice,
-        Busy,
-        NoPermission,
-        NotSerial,
-        IsDirectory,
-        Other
-    };
+    using OpenError = PortError;
 
     SerialPort() = default;
     ~SerialPort();

@@ -16,7 +16,7 @@
 namespace {
 
 // The phone path of a FUSE path; nothing when the path is not UTF-8.
-std::optional<PhonePath> phonePath(const char *path)
+std::optional<StorePath> phonePath(const char *path)
 {
     QStringDecoder decoder(QStringDecoder::Utf8);
     const QString text = decoder.decode(QByteArrayView(path));
@@ -25,17 +25,17 @@ std::optional<PhonePath> phonePath(const char *path)
     return text.split(u'/', Qt::SkipEmptyParts);
 }
 
-QString shown(const PhonePath &path)
+QString shown(const StorePath &path)
 {
     return path.isEmpty() ? QStringLiteral("the root folder") : path.join(u'/');
 }
 
-PhonePath parentOf(const PhonePath &path)
+StorePath parentOf(const StorePath &path)
 {
     return path.mid(0, path.size() - 1);
 }
 
-bool startsWith(const PhonePath &path, const PhonePath &prefix)
+bool startsWith(const StorePath &path, const StorePath &prefix)
 {
     return path.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), path.begin());
 }
@@ -195,7 +195,7 @@ bool PhoneFs::repairUploads()
 
 bool PhoneFs::repairUpload(const UploadRepair &repair)
 {
-    const PhonePath folder = parentOf(repair.path);
+    const StorePath folder = parentOf(repair.path);
     const QString name = repair.path.last();
     const QString shownPath = shown(repair.path);
     // false when the link went; a refusal is said and the repair goes on.
@@ -232,7 +232,7 @@ bool PhoneFs::repairUpload(const UploadRepair &repair)
     });
     if (aside != rows.end()) {
         // The link went while the new file took the name: the old one goes back.
-        const auto moved = store->move(folder + PhonePath{aside->name}, repair.path);
+        const auto moved = store->move(folder + StorePath{aside->name}, repair.path);
         if (!step(QStringLiteral("putting the old %1 back").arg(shownPath), moved,
                   QStringLiteral("put the old %1 back in its place on the phone").arg(shownPath)))
             return false;
@@ -246,7 +246,7 @@ bool PhoneFs::repairUpload(const UploadRepair &repair)
     // file of the user's.
     if (upload != rows.end() && unchanged) {
         if (!step(QStringLiteral("removing the incomplete copy of %1").arg(shownPath),
-                  store->remove(folder + PhonePath{upload->name}),
+                  store->remove(folder + StorePath{upload->name}),
                   QStringLiteral("removed the incomplete copy of %1 from the phone").arg(shownPath)))
             return false;
     }
@@ -272,13 +272,13 @@ void PhoneFs::dropCaches()
     memoryFigures.reset();
 }
 
-void PhoneFs::changed(const PhonePath &path)
+void PhoneFs::changed(const StorePath &path)
 {
     dropCaches();
     cache.drop(path);
 }
 
-StoreResult<QList<PhoneEntry>> PhoneFs::listing(const PhonePath &folder)
+StoreResult<QList<PhoneEntry>> PhoneFs::listing(const StorePath &folder)
 {
     const QString key = folder.join(u'/');
     const auto cached = listings.constFind(key);
@@ -307,7 +307,7 @@ bool PhoneFs::sameName(const QString &a, const QString &b) const
     return a == b || (store && store->sameName(a, b));
 }
 
-StoreResult<PhoneFs::Found> PhoneFs::resolve(const PhonePath &path)
+StoreResult<PhoneFs::Found> PhoneFs::resolve(const StorePath &path)
 {
     Found found;
     if (path.isEmpty()) {
@@ -345,7 +345,7 @@ StoreResult<PhoneFs::Found> PhoneFs::resolve(const PhonePath &path)
     return found;
 }
 
-int PhoneFs::find(PhonePath *path, PhoneEntry *entry)
+int PhoneFs::find(StorePath *path, PhoneEntry *entry)
 {
     auto found = resolve(*path);
     if (!found.ok())
@@ -357,7 +357,7 @@ int PhoneFs::find(PhonePath *path, PhoneEntry *entry)
     return 0;
 }
 
-int PhoneFs::findFolder(PhonePath *path)
+int PhoneFs::findFolder(StorePath *path)
 {
     PhoneEntry entry;
     if (const int error = find(path, &entry))
@@ -365,7 +365,7 @@ int PhoneFs::findFolder(PhonePath *path)
     return entry.isFolder ? 0 : -ENOTDIR;
 }
 
-int PhoneFs::checkNewName(PhonePath *path, PhoneStore::NameFor use)
+int PhoneFs::checkNewName(StorePath *path, PhoneStore::NameFor use)
 {
     auto connected = connection();
     if (!connected.ok())
@@ -376,10 +376,10 @@ int PhoneFs::checkNewName(PhonePath *path, PhoneStore::NameFor use)
                          .arg(path->last()));
         return -EINVAL;
     }
-    PhonePath folder = parentOf(*path);
+    StorePath folder = parentOf(*path);
     if (const int error = findFolder(&folder))
         return error;
-    *path = folder + PhonePath{path->last()};
+    *path = folder + StorePath{path->last()};
     return 0;
 }
 
@@ -403,7 +403,7 @@ void PhoneFs::fillPending(const FileBuffer &buffer, struct stat *attributes) con
     setTimes(attributes, buffer.changed);
 }
 
-std::shared_ptr<PhoneFs::FileBuffer> PhoneFs::openBuffer(const PhonePath &path) const
+std::shared_ptr<PhoneFs::FileBuffer> PhoneFs::openBuffer(const StorePath &path) const
 {
     for (const auto &[handle, buffer] : handles) {
         if (!buffer->detached && buffer->path == path)
@@ -412,7 +412,7 @@ std::shared_ptr<PhoneFs::FileBuffer> PhoneFs::openBuffer(const PhonePath &path) 
     return nullptr;
 }
 
-std::shared_ptr<PhoneFs::FileBuffer> PhoneFs::pendingBuffer(const PhonePath &path) const
+std::shared_ptr<PhoneFs::FileBuffer> PhoneFs::pendingBuffer(const StorePath &path) const
 {
     auto buffer = openBuffer(path);
     return buffer && (buffer->dirty || !buffer->onPhone) ? buffer : nullptr;
@@ -424,7 +424,7 @@ std::shared_ptr<PhoneFs::FileBuffer> PhoneFs::bufferOf(Handle handle) const
     return found == handles.end() ? nullptr : found->second;
 }
 
-std::shared_ptr<PhoneFs::FileBuffer> PhoneFs::phoneFile(const PhonePath &path, const PhoneEntry &entry)
+std::shared_ptr<PhoneFs::FileBuffer> PhoneFs::phoneFile(const StorePath &path, const PhoneEntry &entry)
 {
     auto buffer = std::make_shared<FileBuffer>();
     buffer->path = path;
@@ -442,7 +442,7 @@ PhoneFs::Handle PhoneFs::addHandle(std::shared_ptr<FileBuffer> buffer)
     return handle;
 }
 
-void PhoneFs::detach(const PhonePath &path)
+void PhoneFs::detach(const StorePath &path)
 {
     for (auto &[handle, buffer] : handles) {
         if (buffer->path == path)
@@ -450,7 +450,7 @@ void PhoneFs::detach(const PhonePath &path)
     }
 }
 
-void PhoneFs::retarget(const PhonePath &from, const PhonePath &to)
+void PhoneFs::retarget(const StorePath &from, const StorePath &to)
 {
     for (auto &[handle, buffer] : handles) {
         if (!buffer->detached && startsWith(buffer->path, from))
@@ -602,7 +602,7 @@ int PhoneFs::resize(FileBuffer &buffer, qint64 size)
 
 // The kernel believes the size it was last told; a listing that was wrong about it
 // must not cut the file short.
-void PhoneFs::noteSize(const PhonePath &path, qint64 size)
+void PhoneFs::noteSize(const StorePath &path, qint64 size)
 {
     const auto folder = listings.find(parentOf(path).join(u'/'));
     if (folder != listings.end()) {
@@ -672,7 +672,7 @@ int PhoneFs::getattr(const char *path, struct stat *attributes, const Handle *ha
     const auto target = phonePath(path);
     if (!target)
         return -ENOENT;
-    PhonePath found = *target;
+    StorePath found = *target;
     PhoneEntry entry;
     const int error = find(&found, &entry);
     if (const auto pending = pendingBuffer(found)) {
@@ -690,7 +690,7 @@ int PhoneFs::readdir(const char *path, const DirectoryFiller &add)
     const auto target = phonePath(path);
     if (!target)
         return -ENOENT;
-    PhonePath folder = *target;
+    StorePath folder = *target;
     if (const int error = findFolder(&folder))
         return error;
     auto entries = listing(folder);
@@ -703,7 +703,7 @@ int PhoneFs::readdir(const char *path, const DirectoryFiller &add)
     add(QByteArrayLiteral(".."), attributes);
     QSet<QString> names;
     for (const PhoneEntry &entry : entries.value()) {
-        const auto pending = pendingBuffer(folder + PhonePath{entry.name});
+        const auto pending = pendingBuffer(folder + StorePath{entry.name});
         if (pending)
             fillPending(*pending, &attributes);
         else
@@ -728,7 +728,7 @@ int PhoneFs::open(const char *path, int flags, Handle *handle)
     const auto target = phonePath(path);
     if (!target)
         return -ENOENT;
-    PhonePath found = *target;
+    StorePath found = *target;
     PhoneEntry entry;
     const int error = find(&found, &entry);
     auto buffer = openBuffer(found);
@@ -758,7 +758,7 @@ int PhoneFs::create(const char *path, int flags, Handle *handle)
         return -EINVAL;
     if (target->isEmpty())
         return -EISDIR;
-    PhonePath found = *target;
+    StorePath found = *target;
     PhoneEntry entry;
     const int error = find(&found, &entry);
     if (error != 0 && error != -ENOENT)
@@ -835,7 +835,7 @@ int PhoneFs::truncate(const char *path, off_t size, const Handle *handle)
     if (size < 0)
         return -EINVAL;
     std::shared_ptr<FileBuffer> buffer;
-    PhonePath found;
+    StorePath found;
     if (handle) {
         buffer = bufferOf(*handle);
     } else if (const auto target = phonePath(path)) {
@@ -925,7 +925,7 @@ int PhoneFs::mkdir(const char *path)
         return -EINVAL;
     if (target->isEmpty())
         return -EEXIST;
-    PhonePath found = *target;
+    StorePath found = *target;
     PhoneEntry entry;
     const int error = find(&found, &entry);
     // In any letter case, as the phone sees it.
@@ -948,7 +948,7 @@ int PhoneFs::rmdir(const char *path)
         return -ENOENT;
     if (target->isEmpty())
         return -EBUSY;
-    PhonePath found = *target;
+    StorePath found = *target;
     PhoneEntry entry;
     if (const int error = find(&found, &entry))
         return error;
@@ -973,7 +973,7 @@ int PhoneFs::unlink(const char *path)
     const auto target = phonePath(path);
     if (!target)
         return -ENOENT;
-    PhonePath found = *target;
+    StorePath found = *target;
     PhoneEntry entry;
     const int error = find(&found, &entry);
     const auto pending = pendingBuffer(found);
@@ -1006,7 +1006,7 @@ int PhoneFs::rename(const char *from, const char *to, unsigned int flags)
         return -EINVAL;
     if (sourcePath->isEmpty() || targetPath->isEmpty())
         return -EBUSY;
-    PhonePath source = *sourcePath;
+    StorePath source = *sourcePath;
     PhoneEntry moving{source.last(), false, 0, std::nullopt};
     const int sourceError = find(&source, &moving);
     // A file written but not closed yet is only given its future name.
@@ -1014,7 +1014,7 @@ int PhoneFs::rename(const char *from, const char *to, unsigned int flags)
     const bool pendingOnly = pending && !pending->onPhone;
     if (sourceError && !pendingOnly)
         return sourceError;
-    PhonePath target = *targetPath;
+    StorePath target = *targetPath;
     PhoneEntry existing;
     const int found = find(&target, &existing);
     if (found != 0 && found != -ENOENT)
@@ -1024,7 +1024,7 @@ int PhoneFs::rename(const char *from, const char *to, unsigned int flags)
     if (caseOnly) {
         if (targetPath->last() == source.last())
             return 0;
-        target = parentOf(source) + PhonePath{targetPath->last()};
+        target = parentOf(source) + StorePath{targetPath->last()};
     }
     if (startsWith(target, source))
         return -EINVAL;
@@ -1100,7 +1100,7 @@ int PhoneFs::acceptUnchanged(const char *path)
     const auto target = phonePath(path);
     if (!target)
         return -ENOENT;
-    PhonePath found = *target;
+    StorePath found = *target;
     PhoneEntry entry;
     const int error = find(&found, &entry);
     return pendingBuffer(found) ? 0 : error;

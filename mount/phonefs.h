@@ -94,7 +94,7 @@ private:
     // memory.
     struct FileBuffer
     {
-        PhonePath path; // as the phone spells it
+        StorePath path; // as the phone spells it
         PhoneEntry listed; // the listing's row when it was opened
         ReadCache::EntryPtr cached; // the content while unchanged
         std::unique_ptr<QTemporaryFile> content; // read and written only through its descriptor
@@ -123,7 +123,7 @@ private:
     // or, for a replace, under the hidden names the store's write goes through.
     struct UploadRepair
     {
-        PhonePath path;
+        StorePath path;
         std::optional<PhoneEntry> before; // the phone's entry before the upload
         QSet<QString> folderBefore; // the names the folder held then
     };
@@ -153,32 +153,32 @@ private:
     bool hiddenBeside(const QString &entry, const QString &name, const QString &tag) const;
     void dropCaches();
 
-    StoreResult<QList<PhoneEntry>> listing(const PhonePath &folder);
+    StoreResult<QList<PhoneEntry>> listing(const StorePath &folder);
     // A path found as the phone finds it: each name in any letter case, spelt as the
     // phone spells it; a last name the folder does not hold stays as given, without entry.
     struct Found
     {
-        PhonePath path;
+        StorePath path;
         std::optional<PhoneEntry> entry;
     };
-    StoreResult<Found> resolve(const PhonePath &path);
+    StoreResult<Found> resolve(const StorePath &path);
     // resolve() as an errno: 0 when found, the entry in *entry and the phone's spelling
     // in *path.
-    int find(PhonePath *path, PhoneEntry *entry);
-    int findFolder(PhonePath *path);
+    int find(StorePath *path, PhoneEntry *entry);
+    int findFolder(StorePath *path);
     // For a file or folder about to be made: a name the phone takes, in an existing
     // folder (*path spelt as the phone spells the folder).
-    int checkNewName(PhonePath *path, PhoneStore::NameFor use);
+    int checkNewName(StorePath *path, PhoneStore::NameFor use);
     bool sameName(const QString &a, const QString &b) const;
     void fillAttributes(const PhoneEntry &entry, struct stat *attributes) const;
     void fillPending(const FileBuffer &buffer, struct stat *attributes) const;
 
-    std::shared_ptr<FileBuffer> openBuffer(const PhonePath &path) const;
+    std::shared_ptr<FileBuffer> openBuffer(const StorePath &path) const;
     // The buffer of a file being written that the listing does not show yet.
-    std::shared_ptr<FileBuffer> pendingBuffer(const PhonePath &path) const;
+    std::shared_ptr<FileBuffer> pendingBuffer(const StorePath &path) const;
     std::shared_ptr<FileBuffer> bufferOf(Handle handle) const;
     // A new buffer for a file the phone holds, its content the cache entry.
-    std::shared_ptr<FileBuffer> phoneFile(const PhonePath &path, const PhoneEntry &entry);
+    std::shared_ptr<FileBuffer> phoneFile(const StorePath &path, const PhoneEntry &entry);
     Handle addHandle(std::shared_ptr<FileBuffer> buffer);
 
     // Reads an unchanged file's download on until its entry holds until bytes (or the
@@ -201,13 +201,13 @@ private:
     // The memory figures: the last ones while fresh or while a download is open, else asked for.
     StoreResult<MemoryFigures> memory(Refusal refusal);
     int upload(FileBuffer &buffer);
-    void noteSize(const PhonePath &path, qint64 size);
+    void noteSize(const StorePath &path, qint64 size);
     // Descriptors whose file was removed or replaced keep their content but never copy it.
-    void detach(const PhonePath &path);
+    void detach(const StorePath &path);
     // Descriptors follow their file (or a folder above it) to its new place.
-    void retarget(const PhonePath &from, const PhonePath &to);
+    void retarget(const StorePath &from, const StorePath &to);
     // A change at path: its listings, memory figures and cache entries go.
-    void changed(const PhonePath &path);
+    void changed(const StorePath &path);
 
     PhoneStoreFactory factory;
     ReadCache &cache;

@@ -16,10 +16,10 @@
 #include <utility>
 #include <variant>
 
-// A place on the phone: the folder names from the root folder down, then the
-// entry's own name; the root folder itself is the empty list. Names are Unicode;
-// the store converts them to the phone's code page.
-using PhonePath = QStringList;
+// A place in the mounted tree: the folder names from the root folder down, then the
+// entry's own name; the root folder itself is the empty list. Names are Unicode, as
+// the file system gives them; the store converts them to the phone's own.
+using StorePath = QStringList;
 
 struct PhoneEntry
 {
@@ -113,19 +113,19 @@ public:
     // case, Cyrillic letters included.
     virtual bool sameName(const QString &a, const QString &b) const = 0;
     // Whether the move command can carry both paths (each name passing canName).
-    virtual bool canMove(const PhonePath &from, const PhonePath &to) const = 0;
+    virtual bool canMove(const StorePath &from, const StorePath &to) const = 0;
     // The largest file the phone can take in one upload, in bytes.
     virtual qint64 maxFileSize() const = 0;
     // What tells this phone from others for what the mount keeps of it (its model).
     virtual QString identity() const = 0;
 
     // The folders and files of a folder (no parent entry).
-    virtual StoreResult<QList<PhoneEntry>> list(const PhonePath &folder) = 0;
+    virtual StoreResult<QList<PhoneEntry>> list(const StorePath &folder) = 0;
     // Starts downloading a file: its parts reach receive as they arrive, the first ones
     // before this returns. While it answers More, the download stays open: readMore
     // takes it on and stopRead ends it early, and no other call may come. On a failure
     // the download is over and the parts received are not the file.
-    virtual StoreResult<ReadState> startRead(const PhonePath &file, const PartReceiver &receive) = 0;
+    virtual StoreResult<ReadState> startRead(const StorePath &file, const PartReceiver &receive) = 0;
     virtual StoreResult<ReadState> readMore() = 0;
     // Ends the open download before its end: Stopped, or Whole when the phone sent the
     // rest all the same.
@@ -136,14 +136,14 @@ public:
     // the file: the upload under the first of ".~new~NAME", ".~new2~NAME", ... the folder
     // does not hold, and the old file set aside as ".~old~NAME" while the new one takes
     // the name; a lost link may leave them.
-    virtual StoreResult<> write(const PhonePath &file, const QString &localPath) = 0;
+    virtual StoreResult<> write(const StorePath &file, const QString &localPath) = 0;
     // Makes a folder inside an existing folder.
-    virtual StoreResult<> makeFolder(const PhonePath &folder) = 0;
+    virtual StoreResult<> makeFolder(const StorePath &folder) = 0;
     // Removes a file or an empty folder.
-    virtual StoreResult<> remove(const PhonePath &path) = 0;
+    virtual StoreResult<> remove(const StorePath &path) = 0;
     // Moves or renames a file or folder. What stands at the destination (a file, or an
     // empty folder) is replaced and never lost: moved aside first, deleted last.
-    virtual StoreResult<> move(const PhonePath &from, const PhonePath &to) = 0;
+    virtual StoreResult<> move(const StorePath &from, const StorePath &to) = 0;
     virtual StoreResult<MemoryFigures> memory() = 0;
 };
 

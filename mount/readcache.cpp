@@ -33,14 +33,14 @@ int lockFolder(const QString &folder)
     return fd;
 }
 
-bool below(const PhonePath &path, const PhonePath &prefix)
+bool below(const StorePath &path, const StorePath &prefix)
 {
     return path.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), path.begin());
 }
 
 } // namespace
 
-ReadCache::Entry::Entry(PhonePath path, const PhoneEntry &listed, QString dataPath)
+ReadCache::Entry::Entry(StorePath path, const PhoneEntry &listed, QString dataPath)
     : m_path(std::move(path)), m_size(listed.size), m_modified(listed.modified), m_data(dataPath)
 {}
 
@@ -117,7 +117,7 @@ void ReadCache::setPhone(const QString &identity)
     m_phone = identity;
 }
 
-QString ReadCache::key(const PhonePath &path)
+QString ReadCache::key(const StorePath &path)
 {
     return path.join(u'/');
 }
@@ -128,7 +128,7 @@ bool ReadCache::matches(const Entry &entry, const PhoneEntry &listed)
     return !listed.isFolder && entry.m_size == listed.size && entry.m_modified && entry.m_modified == listed.modified;
 }
 
-ReadCache::EntryPtr ReadCache::entry(const PhonePath &path, const PhoneEntry &listed)
+ReadCache::EntryPtr ReadCache::entry(const StorePath &path, const PhoneEntry &listed)
 {
     const QString k = key(path);
     if (const auto found = m_entries.constFind(k); found != m_entries.constEnd()) {
@@ -183,7 +183,7 @@ void ReadCache::release(EntryPtr entry)
     trim();
 }
 
-void ReadCache::drop(const PhonePath &path)
+void ReadCache::drop(const StorePath &path)
 {
     for (const QString &k : m_entries.keys()) {
         if (below(m_entries.value(k)->path(), path))
@@ -191,7 +191,7 @@ void ReadCache::drop(const PhonePath &path)
     }
 }
 
-void ReadCache::listed(const PhonePath &folder, const QList<PhoneEntry> &entries)
+void ReadCache::listed(const StorePath &folder, const QList<PhoneEntry> &entries)
 {
     for (const QString &k : m_entries.keys()) {
         const Entry &held = *m_entries.value(k);
@@ -250,7 +250,7 @@ void ReadCache::readIndex()
         if (magic == IndexMagic) {
             in >> m_phone >> count;
             for (qint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
-                PhonePath path;
+                StorePath path;
                 PhoneEntry listed;
                 bool dated = false;
                 QDateTime modified;

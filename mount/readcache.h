@@ -35,12 +35,12 @@ public:
     class Entry
     {
     public:
-        Entry(PhonePath path, const PhoneEntry &listed, QString dataPath);
+        Entry(StorePath path, const PhoneEntry &listed, QString dataPath);
         ~Entry();
         Entry(const Entry &) = delete;
         Entry &operator=(const Entry &) = delete;
 
-        const PhonePath &path() const { return m_path; }
+        const StorePath &path() const { return m_path; }
         // The bytes of the file's start held so far.
         qint64 held() const { return m_held; }
         // Held to the file's end.
@@ -51,7 +51,7 @@ public:
         // The data file, opened when first needed; false when it cannot be.
         bool open();
 
-        PhonePath m_path;
+        StorePath m_path;
         qint64 m_size; // as listed: with the date, what the entry stands for
         std::optional<QDateTime> m_modified;
         QFile m_data;
@@ -75,7 +75,7 @@ public:
 
     // The entry of the file as its listing shows it: the one held when size and date
     // agree, otherwise a new empty one (the old one dropped).
-    EntryPtr entry(const PhonePath &path, const PhoneEntry &listed);
+    EntryPtr entry(const StorePath &path, const PhoneEntry &listed);
     // Puts a piece of the file at offset (at most held() bytes in); false when the disk
     // will not take it.
     bool write(Entry &entry, qint64 offset, QByteArrayView piece);
@@ -88,14 +88,14 @@ public:
     void release(EntryPtr entry);
 
     // The entry at path and every entry below it go (a change through the mount).
-    void drop(const PhonePath &path);
+    void drop(const StorePath &path);
     // A fresh listing of folder: entries of files it no longer shows as they were go.
-    void listed(const PhonePath &folder, const QList<PhoneEntry> &entries);
+    void listed(const StorePath &folder, const QList<PhoneEntry> &entries);
     // Bytes held in all.
     qint64 heldBytes() const;
 
 private:
-    static QString key(const PhonePath &path);
+    static QString key(const StorePath &path);
     static bool matches(const Entry &entry, const PhoneEntry &listed);
     void remove(const QString &key);
     void trim();

@@ -1,6 +1,5 @@
 #include "sessionstore.h"
 
-#include "cp1251.h"
 #include "linktexts.h"
 #include "phonefs.h"
 #include "phonesession.h"
@@ -51,10 +50,10 @@ StoreError refusedBecause(const QString &why)
     return StoreError{StoreFailure::Refused, why};
 }
 
-// A path in Windows-1251, the way PhoneSession takes it.
+// A path the way PhoneSession takes it.
 struct WirePath
 {
-    QList<QByteArray> folder;
+    PhonePath folder;
     QByteArray name; // empty for a bare folder
 };
 
@@ -74,32 +73,31 @@ public:
 
     bool canName(const QString &name, NameFor use) const override
     {
-        using Use = PhoneSession::NameUse;
-        // A file is sent as a GET and a delete, and as an upload.
-        return use == NameFor::Folder ? session.canName(name, Use::Folder)
-                                      : session.canName(name, Use::File) && session.canName(name, Use::Upload);
+        // A file is sent as an upload, a GET and a delete.
+        return session.canName(name,
+                               use == NameFor::Folder ? PhoneSession::NameUse::Folder : PhoneSession::NameUse::Upload);
     }
     bool sameName(const QString &a, const QString &b) const override { return PhoneSession::sameName(a, b); }
-    bool canMove(const PhonePath &from, const PhonePath &to) const override
+    bool canMove(const StorePath &from, const StorePath &to) const override
     {
         return PhoneSession::movePathsFit(from, to);
     }
     qint64 maxFileSize() const override { return PhoneSession::largestUpload(); }
     QString identity() const override { return session.info().model; }
 
-    StoreResult<QList<PhoneEntry>> list(const PhonePath &folder) override;
-    StoreResult<ReadState> startRead(const PhonePath &file, const PartReceiver &receive) override;
+    StoreResult<QList<PhoneEntry>> list(const StorePath &folder) override;
+    StoreResult<ReadState> startRead(const StorePath &file, const PartReceiver &receive) override;
     StoreResult<ReadState> readMore() override;
     StoreResult<ReadState> stopRead() override;
-    StoreResult<> write(const PhonePath &file, const QString &localPath) override;
-    StoreResult<> makeFolder(const PhonePath &folder) override;
-    StoreResult<> remove(const PhonePath &path) override;
-    StoreResult<> move(const PhonePath &from, const PhonePath &to) override;
+    StoreResult<> write(const StorePath &file, const QString &localPath) override;
+    StoreResult<> makeFolder(const StorePath &folder) override;
+    StoreResult<> remove(const StorePath &path) override;
+    StoreResult<> move(const StorePath &from, const StorePath &to) override;
     StoreResult<MemoryFigures> memory() override;
 
 private:
-    // The path in Windows-1251; named: its last step is the name, not a folder.
-    static StoreResult<WirePath> wirePath(const PhonePath &path, bool named);
+    // The path as the phone's names; named: its last step is the name, not a folder.
+    static StoreResult<WirePath> wirePath(const StorePath &path, bool named);
     static StoreError storeError(const PhoneResult &result);
     static StoreResult<> done(const PhoneResult &result);
     // What a step of the download came to.
@@ -127,14 +125,14 @@ bool SessionStore::connect(const LinkSettings &link, double timeScale, QString *
     return false;
 }
 
-StoreResult<WirePath> SessionStore::wirePath(const PhonePath &path, bool named)
+StoreResult<WirePath> SessionStore::wirePath(const StorePath &path, bool named)
 {
     WirePath wire;
     for (const QString &name : path) {
-        const auto bytes = Cp1251::encode(name);
-        if (!bytes)
+        QByteArray bytes;
+        if (!PhoneSession::encodeName(name, &bytes).ok())
             return notSendable(QStringLiteral("\"%1\": ").arg(name) + refusalText(Refusal::NameNotEncodable));
-        wire.folder.append(*bytes);
+        wire.folder.append(bytes);
     }
     if (named && !wire.folder.isEmpty())
         wire.name = wire.folder.takeLast();
@@ -167,7 +165,8 @@ StoreError SessionStore::storeError(const PhoneResult &result)
         }
         return refusedBecause(QStringLiteral("not sent"));
     case Code::FolderRefused:
-        return refusedBecause(QStringLiteral("it would not open the folder \"%1\"").arg(Cp1251::decode(result.name())));
+        return refusedBecause(
+            QStringLiteral("it would not open the folder \"%1\"").arg(PhoneSession::text(result.name())));
     case Code::NotFound:
         return refusedBecause(QStringLiteral("no such file or folder"));
     case Code::Exists:
@@ -179,20 +178,20 @@ StoreError SessionStore::storeError(const PhoneResult &result)
     case Code::OldFileLost:
         return refusedBecause(QStringLiteral("the old file is gone and the new one did not arrive"));
     case Code::OldSetAside:
-        return refusedBecause(QStringLiteral("the old file is kept as \"%1\"").arg(Cp1251::decode(result.name())));
+        return refusedBecause(QStringLiteral("the old file is kept as \"%1\"").arg(PhoneSession::text(result.name())));
     case Code::OldNotDeleted: // done: said where it is done
         break;
     case Code::AsideNotDeleted:
         return refusedBecause(QStringLiteral("the phone refuses to delete \"%1\", the old file of an earlier copy; "
                                              "nothing was changed")
-                                  .arg(Cp1251::decode(result.name())));
+                                  .arg(PhoneSession::text(result.name())));
     case Code::VerifyFailed:
         return StoreError{StoreFailure::Damaged,
                           result.name().isEmpty()
                               ? QStringLiteral("the copy did not read back the same, twice: a noisy line")
                               : QStringLiteral("the copy did not read back the same, twice; the phone refused to "
                                                "delete the wrong copy \"%1\"")
-                                    .arg(Cp1251::decode(result.name()))};
+                                    .arg(PhoneSession::text(result.name()))};
     }
     return refusedBecause(QString());
 }
@@ -205,13 +204,13 @@ StoreResult<> SessionStore::done(const PhoneResult &result)
         // The new file stands under the name: the write is done. The next one over it
         // deletes the old file first, or changes nothing (AsideNotDeleted).
         mountMessage(QStringLiteral("the phone refused to delete the old file, which is left as \"%1\"")
-                         .arg(Cp1251::decode(result.name())));
+                         .arg(PhoneSession::text(result.name())));
         return {};
     }
     return storeError(result);
 }
 
-StoreResult<QList<PhoneEntry>> SessionStore::list(const PhonePath &folder)
+StoreResult<QList<PhoneEntry>> SessionStore::list(const StorePath &folder)
 {
     const auto wire = wirePath(folder, false);
     if (!wire.ok())
@@ -230,7 +229,7 @@ StoreResult<QList<PhoneEntry>> SessionStore::list(const PhonePath &folder)
             if (row.kind == EntryKind::Parent)
                 continue;
             PhoneEntry entry;
-            entry.name = Cp1251::decode(row.name);
+            entry.name = PhoneSession::text(row.name);
             entry.isFolder = isFolderKind(row.kind);
             entry.size = entry.isFolder ? 0 : qint64(row.byteCount.value_or(0));
             if (row.modified.isValid())
@@ -241,7 +240,7 @@ StoreResult<QList<PhoneEntry>> SessionStore::list(const PhonePath &folder)
     }
 }
 
-StoreResult<SessionStore::ReadState> SessionStore::startRead(const PhonePath &file, const PartReceiver &receive)
+StoreResult<SessionStore::ReadState> SessionStore::startRead(const StorePath &file, const PartReceiver &receive)
 {
     const auto wire = wirePath(file, true);
     if (!wire.ok())
@@ -276,7 +275,7 @@ StoreResult<SessionStore::ReadState> SessionStore::readStep(const PhoneResult &r
     return session.downloadOpen() ? ReadState::More : ReadState::Whole;
 }
 
-StoreResult<> SessionStore::write(const PhonePath &file, const QString &localPath)
+StoreResult<> SessionStore::write(const StorePath &file, const QString &localPath)
 {
     const auto wire = wirePath(file, true);
     if (!wire.ok())
@@ -284,7 +283,7 @@ StoreResult<> SessionStore::write(const PhonePath &file, const QString &localPat
     return done(session.replace(localPath, wire.value().folder, wire.value().name));
 }
 
-StoreResult<> SessionStore::makeFolder(const PhonePath &folder)
+StoreResult<> SessionStore::makeFolder(const StorePath &folder)
 {
     const auto wire = wirePath(folder, true);
     if (!wire.ok())
@@ -292,7 +291,7 @@ StoreResult<> SessionStore::makeFolder(const PhonePath &folder)
     return done(session.makeFolder(wire.value().folder, wire.value().name));
 }
 
-StoreResult<> SessionStore::remove(const PhonePath &path)
+StoreResult<> SessionStore::remove(const StorePath &path)
 {
     const auto wire = wirePath(path, true);
     if (!wire.ok())
@@ -300,7 +299,7 @@ StoreResult<> SessionStore::remove(const PhonePath &path)
     return done(session.remove(wire.value().folder, wire.value().name));
 }
 
-StoreResult<> SessionStore::move(const PhonePath &from, const PhonePath &to)
+StoreResult<> SessionStore::move(const StorePath &from, const StorePath &to)
 {
     const auto source = wirePath(from, true);
     if (!source.ok())

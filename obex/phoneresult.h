@@ -14,6 +14,7 @@ enum class Refusal {
     SourceChanged, // a plain-OBEX upload read as it goes: the file changed meanwhile
     StagingUnwritable,
     StagingTooLarge,
+    CopyUnwritable, // the temporary file a copy on the phone goes through
     FolderNameTooLong, // enter or make folder: 122 characters
     FileNameTooLong, // get or delete: 123 characters
     UploadNameTooLong, // upload: 239 characters
@@ -76,7 +77,7 @@ public:
         result.m_name = name;
         return result;
     }
-    static PhoneResult notConnected(ConnectFailure failure, SerialPort::OpenError portError)
+    static PhoneResult notConnected(ConnectFailure failure, PortError portError)
     {
         PhoneResult result(Code::NotConnected);
         result.m_connectFailure = failure;
@@ -100,7 +101,7 @@ public:
     // NotConnected: the step of the connect procedure that failed (nothing when the
     // link was closed instead), and why the port did not open (PortUnavailable).
     std::optional<ConnectFailure> connectFailure() const { return m_connectFailure; }
-    SerialPort::OpenError portError() const { return m_portError; }
+    PortError portError() const { return m_portError; }
 
     friend bool operator==(const PhoneResult &result, Code code) { return result.m_code == code; }
 
@@ -110,5 +111,5 @@ private:
     QByteArray m_name;
     LinkLoss m_loss = LinkLoss::Timeout;
     std::optional<ConnectFailure> m_connectFailure;
-    SerialPort::OpenError m_portError = SerialPort::OpenError::None;
+    PortError m_portError = PortError::None;
 };

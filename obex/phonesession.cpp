@@ -12,8 +12,10 @@
 #include "workingfiles.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QScopeGuard>
+#include <QTemporaryFile>
 
 #include <algorithm>
 
@@ -93,6 +95,8 @@ struct PhoneSession::Parts
     QString workingDirectory;
     // The connect procedure's listing serves the first listing of the root.
     std::optional<FolderListing> freshRootListing;
+    // Every listing read, until its folder changes (see Listing).
+    QHash<PhonePath, FolderListing> listings;
     // The phone answered a move with a refusal: replacing deletes, then uploads.
     bool movesRefused = false;
     // A change since the memory figures were last read may have made them old.
@@ -102,7 +106,7 @@ struct PhoneSession::Parts
     // The download taken one answer at a time, while it is open.
     struct Download
     {
-        QList<QByteArray> folder;
+        PhonePath folder;
         QByteArray name;
         qint64 received = 0;
     };
@@ -121,6 +125,16 @@ PhoneSession::PhoneSession(Checksum &crc, ConnectEvents &connect, TransferEvents
 PhoneSession::PhoneSession(Checksum &crc, PhoneEvents &events) : PhoneSession(crc, events, events, events) {}
 
 PhoneSession::~PhoneSession() = default;
+
+QString PhoneSession::portsFolder()
+{
+    return SerialPort::portsFolder();
+}
+
+QString PhoneSession::devicePathForPort(int number)
+{
+    return SerialPort::devicePathForPort(number);
+}
 
 void PhoneSession::setPortNumber(int number)
 {
@@ -212,7 +226,7 @@ PhoneFiles &PhoneSession::files()
     return m_parts->files;
 }
 
-QList<QByteArray> PhoneSession::currentFolder() const
+PhonePath PhoneSession::currentFolder() const
 {
     return m_parts->files.pathStack().mid(1);
 }
@@ -242,9 +256,10 @@ PhoneResult PhoneSession::guarded(Operation operation, OpenDownload open)
 }
 
 template<typename Operation>
-PhoneResult PhoneSession::changing(Operation operation)
+PhoneResult PhoneSession::changing(const std::optional<PhonePath> &folder, const QByteArray &name, Operation operation)
 {
     const PhoneResult result = guarded(operation);
+    forgetListings(folder, name);
     switch (result.code()) {
     // Nothing was sent, or the phone changed nothing.
     case PhoneResult::Code::NotSent:
@@ -260,6 +275,20 @@ PhoneResult PhoneSession::changing(Operation operation)
         m_parts->memoryChanged = true;
     }
     return result;
+}
+
+void PhoneSession::forgetListings(const std::optional<PhonePath> &folder, const QByteArray &name)
+{
+    QHash<PhonePath, FolderListing> &listings = m_parts->listings;
+    if (!folder) {
+        listings.clear();
+        return;
+    }
+    listings.remove(*folder);
+    if (name.isEmpty())
+        return;
+    const PhonePath entry = *folder + PhonePath{name};
+    listings.removeIf([&entry](const auto &known) { return known.key().mid(0, entry.size()) == entry; });
 }
 
 QString PhoneSession::workingDirectory() const
@@ -286,6 +315,7 @@ void PhoneSession::setWorkingDirectory(const QString &directory)
 PhoneResult PhoneSession::connect(const RootListed &rootListed)
 {
     m_parts->freshRootListing.reset();
+    m_parts->listings.clear();
     m_parts->movesRefused = false;
     m_parts->memoryChanged = false;
     m_parts->lost.reset();
@@ -336,8 +366,20 @@ PhoneResult PhoneSession::checkName(const QByteArray &name, NameUse use) const
     case NameUse::Upload:
         if (!m_parts->files.uploadNameFits(name))
             return PhoneResult::refusedOnPc(Refusal::UploadNameTooLong);
-        break;
+        return checkName(name, NameUse::File);
     }
+    return {};
+}
+
+PhoneResult PhoneSession::checkName(const QString &typed, NameUse use, QByteArray *name) const
+{
+    QByteArray bytes;
+    if (const PhoneResult encoded = encodeName(typed, &bytes); !encoded.ok())
+        return encoded;
+    if (const PhoneResult fits = checkName(bytes, use); !fits.ok())
+        return fits;
+    if (name)
+        *name = bytes;
     return {};
 }
 
@@ -352,8 +394,12 @@ PhoneResult PhoneSession::encodeName(const QString &typed, QByteArray *name)
 
 bool PhoneSession::canName(const QString &name, NameUse use) const
 {
-    QByteArray bytes;
-    return encodeName(name, &bytes).ok() && !bytes.isEmpty() && checkName(bytes, use).ok();
+    return !name.isEmpty() && checkName(name, use).ok();
+}
+
+QString PhoneSession::text(const QByteArray &phoneBytes)
+{
+    return Cp1251::decode(phoneBytes);
 }
 
 bool PhoneSession::sameName(const QString &a, const QString &b)
@@ -361,6 +407,11 @@ bool PhoneSession::sameName(const QString &a, const QString &b)
     const std::optional<QByteArray> first = Cp1251::encode(a);
     const std::optional<QByteArray> second = Cp1251::encode(b);
     return first && second && Cp1251::sameName(*first, *second);
+}
+
+bool PhoneSession::sameName(const QByteArray &a, const QByteArray &b)
+{
+    return Cp1251::sameName(a, b);
 }
 
 bool PhoneSession::movePathsFit(const QList<QString> &from, const QList<QString> &to)
@@ -394,12 +445,12 @@ PhoneResult PhoneSession::checkUpload(const QString &localPath, bool *large, QBy
     return {};
 }
 
-PhoneResult PhoneSession::enter(const QList<QByteArray> &folder)
+PhoneResult PhoneSession::enter(const PhonePath &folder)
 {
     return guarded([&] { return goTo(folder); });
 }
 
-PhoneResult PhoneSession::goTo(const QList<QByteArray> &folder)
+PhoneResult PhoneSession::goTo(const PhonePath &folder)
 {
     // PathStack starts with the root entry.
     const auto depth = [this] { return m_parts->files.pathStack().size() - 1; };
@@ -423,23 +474,41 @@ PhoneResult PhoneSession::goTo(const QList<QByteArray> &folder)
     return {};
 }
 
-PhoneResult PhoneSession::list(const QList<QByteArray> &folder, FolderListing *listing, Listing source)
+PhoneResult PhoneSession::list(const PhonePath &folder, FolderListing *listing, Listing source)
 {
+    // Served without a word to the phone.
+    if (const auto known = m_parts->listings.constFind(folder);
+        source == Listing::Known && known != m_parts->listings.constEnd()) {
+        *listing = *known;
+        return {};
+    }
     return guarded([&] {
         if (const PhoneResult result = goTo(folder); !result.ok())
             return result;
-        if (folder.isEmpty() && m_parts->freshRootListing && source == Listing::Recent) {
+        if (folder.isEmpty() && m_parts->freshRootListing && source != Listing::FromPhone) {
             *listing = *m_parts->freshRootListing;
         } else {
             *listing = m_parts->files.RefreshListing();
             m_parts->memoryChanged = false; // a listing reads the figures too
         }
         m_parts->freshRootListing.reset();
+        m_parts->listings.insert(folder, *listing);
         return PhoneResult();
     });
 }
 
-PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray &name, QByteArray *content)
+std::optional<ListingRow> PhoneSession::row(const PhonePath &folder, const QByteArray &name)
+{
+    FolderListing listing;
+    if (!list(folder, &listing, Listing::Known).ok())
+        return std::nullopt;
+    const auto found = std::find_if(listing.rows.cbegin(), listing.rows.cend(), [&name](const ListingRow &entry) {
+        return entry.kind != EntryKind::Parent && entry.name == name;
+    });
+    return found == listing.rows.cend() ? std::nullopt : std::optional<ListingRow>(*found);
+}
+
+PhoneResult PhoneSession::get(const PhonePath &folder, const QByteArray &name, QByteArray *content)
 {
     QByteArray file;
     const PhoneResult result = get(folder, name, [&file](QByteArrayView piece) {
@@ -451,7 +520,7 @@ PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray 
     return result;
 }
 
-PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink)
+PhoneResult PhoneSession::get(const PhonePath &folder, const QByteArray &name, const DataSink &sink)
 {
     return guarded([&]() -> PhoneResult {
         if (!m_parts->verify)
@@ -474,7 +543,7 @@ PhoneResult PhoneSession::get(const QList<QByteArray> &folder, const QByteArray 
     });
 }
 
-PhoneResult PhoneSession::getOnce(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink)
+PhoneResult PhoneSession::getOnce(const PhonePath &folder, const QByteArray &name, const DataSink &sink)
 {
     PhoneResult result = startDownload(folder, name, sink);
     while (result.ok() && downloadOpen())
@@ -482,12 +551,12 @@ PhoneResult PhoneSession::getOnce(const QList<QByteArray> &folder, const QByteAr
     return result;
 }
 
-PhoneResult PhoneSession::openDownload(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink)
+PhoneResult PhoneSession::openDownload(const PhonePath &folder, const QByteArray &name, const DataSink &sink)
 {
     return m_parts->verify ? get(folder, name, sink) : startDownload(folder, name, sink);
 }
 
-PhoneResult PhoneSession::startDownload(const QList<QByteArray> &folder, const QByteArray &name, const DataSink &sink)
+PhoneResult PhoneSession::startDownload(const PhonePath &folder, const QByteArray &name, const DataSink &sink)
 {
     return guarded([&]() -> PhoneResult {
         if (const PhoneResult fits = checkName(name, NameUse::File); !fits.ok())
@@ -551,7 +620,7 @@ PhoneResult PhoneSession::notDelivered() const
     return m_parts->files.fileWasMissing() ? PhoneResult::Code::NotFound : PhoneResult::Code::Refused;
 }
 
-PhoneResult PhoneSession::readsBack(const QList<QByteArray> &folder, const QByteArray &name, const OpenSource &open)
+PhoneResult PhoneSession::readsBack(const PhonePath &folder, const QByteArray &name, const OpenSource &open)
 {
     const std::unique_ptr<QIODevice> source = open();
     if (!source)
@@ -580,7 +649,7 @@ const PhoneFamily &PhoneSession::family() const
 // The A56 and the C60 answer a GET of a name they do not hold with an empty file (the
 // A56 also a GET of a name it holds in other letter case). Only their plain OBEX was
 // recorded, and a BFB download keeps its one request.
-PhoneResult PhoneSession::emptyFileListed(const QList<QByteArray> &folder, const QByteArray &name)
+PhoneResult PhoneSession::emptyFileListed(const PhonePath &folder, const QByteArray &name)
 {
     if (m_parts->connector.linkMode() != LinkMode::Plain)
         return {};
@@ -596,9 +665,9 @@ PhoneResult PhoneSession::emptyFileListed(const QList<QByteArray> &folder, const
     return held ? PhoneResult() : PhoneResult(PhoneResult::Code::NotFound);
 }
 
-PhoneResult PhoneSession::put(const QString &localPath, const QList<QByteArray> &folder)
+PhoneResult PhoneSession::put(const QString &localPath, const PhonePath &folder)
 {
-    return changing([&] {
+    return changing(folder, {}, [&] {
         if (const PhoneResult result = goTo(folder); !result.ok())
             return result;
         m_parts->freshRootListing.reset();
@@ -606,9 +675,9 @@ PhoneResult PhoneSession::put(const QString &localPath, const QList<QByteArray> 
     });
 }
 
-PhoneResult PhoneSession::put(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content)
+PhoneResult PhoneSession::put(const PhonePath &folder, const QByteArray &name, const QByteArray &content)
 {
-    return changing([&] {
+    return changing(folder, name, [&] {
         if (const PhoneResult result = goTo(folder); !result.ok())
             return result;
         m_parts->freshRootListing.reset();
@@ -616,7 +685,7 @@ PhoneResult PhoneSession::put(const QList<QByteArray> &folder, const QByteArray 
     });
 }
 
-std::optional<QList<QByteArray>> PhoneSession::entryNames(const QList<QByteArray> &folder, PhoneResult *result)
+std::optional<QList<QByteArray>> PhoneSession::entryNames(const PhonePath &folder, PhoneResult *result)
 {
     FolderListing listing;
     *result = list(folder, &listing);
@@ -635,10 +704,9 @@ std::optional<QList<QByteArray>> PhoneSession::entryNames(const QList<QByteArray
     return names;
 }
 
-PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArray> &folder,
-                                  const QList<QByteArray> *names)
+PhoneResult PhoneSession::replace(const QString &localPath, const PhonePath &folder, const QList<QByteArray> *names)
 {
-    return changing([&] {
+    return changing(folder, {}, [&] {
         Refusal refusal{};
         const std::optional<UploadSource> checked = inspectUploadSource(localPath, &refusal);
         // A source the upload refuses is refused by it, before anything is asked of the phone.
@@ -655,10 +723,10 @@ PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArr
     });
 }
 
-PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArray> &folder,
-                                  const QByteArray &phoneName, const QList<QByteArray> *names)
+PhoneResult PhoneSession::replace(const QString &localPath, const PhonePath &folder, const QByteArray &phoneName,
+                                  const QList<QByteArray> *names)
 {
-    return changing([&] {
+    return changing(folder, phoneName, [&] {
         Refusal refusal{};
         const std::optional<UploadSource> checked = inspectUploadSource(localPath, &refusal);
         if (!checked)
@@ -672,10 +740,10 @@ PhoneResult PhoneSession::replace(const QString &localPath, const QList<QByteArr
     });
 }
 
-PhoneResult PhoneSession::replace(const QList<QByteArray> &folder, const QByteArray &name, const QByteArray &content,
+PhoneResult PhoneSession::replace(const PhonePath &folder, const QByteArray &name, const QByteArray &content,
                                   const QList<QByteArray> *names)
 {
-    return changing([&] {
+    return changing(folder, name, [&] {
         return replaceWith(
             folder, name, Staging::stagedLength(content.size()),
             [&](const QByteArray &phoneName) {
@@ -691,7 +759,7 @@ PhoneResult PhoneSession::replace(const QList<QByteArray> &folder, const QByteAr
     });
 }
 
-PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QByteArray &name, qint64 stagedLength,
+PhoneResult PhoneSession::replaceWith(const PhonePath &folder, const QByteArray &name, qint64 stagedLength,
                                       const Upload &upload, const OpenSource &open, const QList<QByteArray> *names)
 {
     using Code = PhoneResult::Code;
@@ -799,7 +867,7 @@ PhoneResult PhoneSession::replaceWith(const QList<QByteArray> &folder, const QBy
     return uploaded.ok() ? PhoneResult() : PhoneResult(Code::OldFileLost);
 }
 
-PhoneResult PhoneSession::clearLeftover(const QList<QByteArray> &folder, const QByteArray &leftover)
+PhoneResult PhoneSession::clearLeftover(const PhonePath &folder, const QByteArray &leftover)
 {
     const PhoneResult removed = remove(folder, leftover, MissingCheck::None);
     if (removed.ok() || removed == PhoneResult::Code::NotFound)
@@ -807,10 +875,10 @@ PhoneResult PhoneSession::clearLeftover(const QList<QByteArray> &folder, const Q
     return PhoneResult::named(PhoneResult::Code::AsideNotDeleted, leftover);
 }
 
-PhoneResult PhoneSession::moveReplacing(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
-                                        const QList<QByteArray> &toFolder, const QByteArray &toName)
+PhoneResult PhoneSession::moveReplacing(const PhonePath &fromFolder, const QByteArray &fromName,
+                                        const PhonePath &toFolder, const QByteArray &toName)
 {
-    return changing([&] {
+    return changing(std::nullopt, {}, [&] {
         PhoneResult result;
         const auto names = entryNames(toFolder, &result);
         if (!names)
@@ -822,9 +890,34 @@ PhoneResult PhoneSession::moveReplacing(const QList<QByteArray> &fromFolder, con
     });
 }
 
-PhoneResult PhoneSession::moveOnto(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
-                                   const QList<QByteArray> &toFolder, const QByteArray &toName,
-                                   const QByteArray &existing, const QList<QByteArray> &names)
+PhoneResult PhoneSession::moveOrCopy(const PhonePath &fromFolder, const QByteArray &fromName, const PhonePath &toFolder,
+                                     const QByteArray &toName)
+{
+    return changing(std::nullopt, {}, [&] {
+        // Looked up before the move, which forgets the listings.
+        const std::optional<ListingRow> source = row(fromFolder, fromName);
+        PhoneResult result = moveReplacing(fromFolder, fromName, toFolder, toName);
+        // A phone that refuses to move changed nothing.
+        if (result != PhoneResult::Code::Refused || !source || isFolderKind(source->kind))
+            return result;
+        // Through a temporary file on the PC, so that a large file costs no memory.
+        QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/tarvel-copy-XXXXXX"));
+        if (!copy.open())
+            return PhoneResult::refusedOnPc(Refusal::CopyUnwritable);
+        result = get(fromFolder, fromName,
+                     [&copy](QByteArrayView piece) { return copy.write(piece.data(), piece.size()) == piece.size(); });
+        if (result.ok() && !copy.flush())
+            return PhoneResult::refusedOnPc(Refusal::CopyUnwritable);
+        if (result.ok())
+            result = replace(copy.fileName(), toFolder, toName);
+        if (result.ok())
+            result = remove(fromFolder, fromName);
+        return result;
+    });
+}
+
+PhoneResult PhoneSession::moveOnto(const PhonePath &fromFolder, const QByteArray &fromName, const PhonePath &toFolder,
+                                   const QByteArray &toName, const QByteArray &existing, const QList<QByteArray> &names)
 {
     const auto setAside = [](const QByteArray &hidden) {
         return PhoneResult::named(PhoneResult::Code::OldSetAside, hidden);
@@ -877,10 +970,10 @@ PhoneResult PhoneSession::updateMemory()
     return m_parts->memoryChanged ? readMemory() : guarded([] { return PhoneResult(); });
 }
 
-PhoneResult PhoneSession::remove(const QList<QByteArray> &folder, const QByteArray &name, MissingCheck check)
+PhoneResult PhoneSession::remove(const PhonePath &folder, const QByteArray &name, MissingCheck check)
 {
     using Code = PhoneResult::Code;
-    return changing([&]() -> PhoneResult {
+    return changing(folder, name, [&]() -> PhoneResult {
         if (const PhoneResult fits = checkName(name, NameUse::File); !fits.ok())
             return fits;
         if (const PhoneResult result = goTo(folder); !result.ok())
@@ -905,9 +998,9 @@ PhoneResult PhoneSession::remove(const QList<QByteArray> &folder, const QByteArr
     });
 }
 
-PhoneResult PhoneSession::makeFolder(const QList<QByteArray> &folder, const QByteArray &name)
+PhoneResult PhoneSession::makeFolder(const PhonePath &folder, const QByteArray &name)
 {
-    return changing([&]() -> PhoneResult {
+    return changing(folder, name, [&]() -> PhoneResult {
         if (const PhoneResult fits = checkName(name, NameUse::Folder); !fits.ok())
             return fits;
         if (const PhoneResult result = goTo(folder); !result.ok())
@@ -917,20 +1010,20 @@ PhoneResult PhoneSession::makeFolder(const QList<QByteArray> &folder, const QByt
     });
 }
 
-PhoneResult PhoneSession::move(const QList<QByteArray> &fromFolder, const QByteArray &fromName,
-                               const QList<QByteArray> &toFolder, const QByteArray &toName)
+PhoneResult PhoneSession::move(const PhonePath &fromFolder, const QByteArray &fromName, const PhonePath &toFolder,
+                               const QByteArray &toName)
 {
     using Code = PhoneResult::Code;
-    return changing([&]() -> PhoneResult {
-        const QList<QByteArray> from = fromFolder + QList<QByteArray>{fromName};
+    return changing(std::nullopt, {}, [&]() -> PhoneResult {
+        const PhonePath from = fromFolder + PhonePath{fromName};
         // The phone never stands inside what moves: it leaves for the source's folder first.
-        const QList<QByteArray> current = currentFolder();
+        const PhonePath current = currentFolder();
         if (current.size() >= from.size() && current.mid(0, from.size()) == from) {
             if (const PhoneResult result = goTo(fromFolder); !result.ok())
                 return result;
         }
         m_parts->freshRootListing.reset();
-        const MoveResult result = m_parts->files.moveObject(from, toFolder + QList<QByteArray>{toName});
+        const MoveResult result = m_parts->files.moveObject(from, toFolder + PhonePath{toName});
         const std::optional<Refusal> refusal = m_parts->files.takeRefusal();
         if (result == MoveResult::Refused)
             m_parts->movesRefused = true;

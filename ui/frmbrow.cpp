@@ -4,6 +4,7 @@
 #include "localnames.h"
 #include "messagebox.h"
 #include "phonecommands.h"
+#include "phonesession.h"
 #include "refusaltexts.h"
 #include "twips.h"
 
@@ -108,7 +109,7 @@ bool frmBrow::downloadToPc(bool moving, QByteArray *phoneName)
     m_commands.chooseForTransfer(text);
 
     // The phone names the file; it must not name a place outside the chosen folder.
-    const std::optional<QString> localName = safeLocalName(name);
+    const std::optional<QString> localName = safeLocalName(PhoneSession::text(name));
     if (!localName) {
         say(refusalText(Refusal::UnsafeLocalName) + QStringLiteral("\n'") + text + u'\'');
         return false;

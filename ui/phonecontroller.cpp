@@ -1,7 +1,6 @@
 #include "phonecontroller.h"
 
 #include "checksum.h"
-#include "cp1251.h"
 #include "form2.h"
 #include "frmbrow.h"
 #include "frmdrag.h"
@@ -187,10 +186,11 @@ bool PhoneController::linkKept(const PhoneResult &result)
 
 void PhoneController::showListing(const FolderListing &listing)
 {
-    m_controls.Text2->setPlainText(Cp1251::decode(listing.text));
+    m_controls.Text2->setPlainText(PhoneSession::text(listing.text));
     m_controls.FileList->clear();
     for (const ListingRow &row : listing.rows)
-        m_controls.FileList->addRow(Cp1251::decode(row.name), int(row.kind), row.name, row.size, row.date, row.time);
+        m_controls.FileList->addRow(PhoneSession::text(row.name), int(row.kind), row.name, row.size, row.date,
+                                    row.time);
     m_controls.Capt->setText(listing.pathLine);
 }
 
@@ -290,10 +290,7 @@ bool PhoneController::makeFolder(const QString &name)
         return false;
     QByteArray bytes;
     // Refused with a message before anything is sent: no code for a character, too long.
-    PhoneResult checked = PhoneSession::encodeName(name, &bytes);
-    if (checked.ok())
-        checked = m_session.checkName(bytes, PhoneSession::NameUse::Folder);
-    if (!checked.ok()) {
+    if (const PhoneResult checked = m_session.checkName(name, PhoneSession::NameUse::Folder, &bytes); !checked.ok()) {
         linkKept(checked);
         return false;
     }
@@ -367,7 +364,7 @@ void PhoneController::listMouseMove(Qt::MouseButtons buttons, const QPoint &posI
 void PhoneController::dragOut(const Entry &entry)
 {
     chooseForTransfer(entry.text);
-    const std::optional<QString> localName = safeLocalName(entry.name);
+    const std::optional<QString> localName = safeLocalName(PhoneSession::text(entry.name));
     if (!localName) {
         warn(refusalText(Refusal::UnsafeLocalName) + QStringLiteral("\n'") + entry.text + u'\'');
         return;

@@ -1,6 +1,6 @@
 #include "portmapwindow.h"
 
-#include "serialport.h"
+#include "phonesession.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -14,7 +14,7 @@
 namespace {
 QString linkPath(int port)
 {
-    return QDir(SerialPort::portsFolder()).filePath(QStringLiteral("com%1").arg(port));
+    return QDir(PhoneSession::portsFolder()).filePath(QStringLiteral("com%1").arg(port));
 }
 } // namespace
 
@@ -59,7 +59,8 @@ PortMapWindow::PortMapWindow(QWidget *parent) : QDialog(parent)
         connect(row.reset, &QPushButton::clicked, this, [this, port] {
             QString error;
             const bool ok = unassign(port, &error);
-            report(ok, ok ? tr("Com %1 снова означает %2.").arg(port).arg(SerialPort::devicePathForPort(port)) : error);
+            report(ok,
+                   ok ? tr("Com %1 снова означает %2.").arg(port).arg(PhoneSession::devicePathForPort(port)) : error);
         });
         m_rows.append(row);
     }
@@ -92,7 +93,7 @@ void PortMapWindow::refresh()
     m_folder->setText(tr("Номер порта из настроек выбирает устройство. Назначения хранятся "
                          "как ссылки comN в папке %1. Изменения действуют при следующем "
                          "подключении к телефону.")
-                          .arg(QDir::toNativeSeparators(SerialPort::portsFolder())));
+                          .arg(QDir::toNativeSeparators(PhoneSession::portsFolder())));
     const QStringList devices = availableDevices();
     for (int port = 1; port <= PortCount; ++port) {
         Row &row = m_rows[port - 1];
@@ -100,7 +101,7 @@ void PortMapWindow::refresh()
         const QString target = QFileInfo(linkPath(port)).symLinkTarget();
         row.devices->clear();
         row.devices->addItems(devices);
-        row.devices->setCurrentText(target.isEmpty() ? SerialPort::devicePathForPort(port) : target);
+        row.devices->setCurrentText(target.isEmpty() ? PhoneSession::devicePathForPort(port) : target);
         row.reset->setEnabled(QFileInfo(linkPath(port)).isSymLink());
     }
 }
@@ -135,7 +136,7 @@ bool PortMapWindow::assign(int port, const QString &device, QString *error)
         *error = tr("Устройство %1 не найдено.").arg(device);
         return false;
     }
-    const QString folder = SerialPort::portsFolder();
+    const QString folder = PhoneSession::portsFolder();
     if (!QDir().mkpath(folder)) {
         *error = tr("Не могу создать папку %1.").arg(folder);
         return false;
@@ -182,7 +183,7 @@ QString PortMapWindow::describe(int port)
             return tr("%1 (устройство не подключено)").arg(target);
         return target;
     }
-    const QString device = SerialPort::devicePathForPort(port);
+    const QString device = PhoneSession::devicePathForPort(port);
     if (!QFileInfo::exists(device))
         return tr("%1 (по умолчанию, нет такого устройства)").arg(device);
     return tr("%1 (по умолчанию)").arg(device);

@@ -14,6 +14,9 @@ QString refusalText(Refusal refusal)
     case Refusal::StagingUnwritable:
         return QCoreApplication::translate(
             "Refusal", "Не могу записать временный файл temp.tmp! Проверьте, есть ли место на диске.");
+    case Refusal::CopyUnwritable:
+        return QCoreApplication::translate(
+            "Refusal", "Не могу записать временный файл для копии! Проверьте, есть ли место на диске.");
     case Refusal::StagingTooLarge:
         return QCoreApplication::translate("Refusal",
                                            "Файл слишком большой! Телефон принимает файлы длиной меньше 16 МБ.");

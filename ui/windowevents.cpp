@@ -131,7 +131,7 @@ void WindowEvents::modelReported(const QString &model)
     addRow(QStringLiteral("Siemens ") + model, StatusIcon::Done);
 }
 
-void WindowEvents::connectFailed(ConnectFailure failure, SerialPort::OpenError)
+void WindowEvents::connectFailed(ConnectFailure failure, PortError)
 {
     if (failure == ConnectFailure::PortUnavailable) {
         MessageBoxes::show(&m_window, QMessageBox::Critical, QString(),

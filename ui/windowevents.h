@@ -36,7 +36,7 @@ public:
     void linkStateChanged(LinkState state) override;
     void connectStep(ConnectStep step) override;
     void modelReported(const QString &model) override;
-    void connectFailed(ConnectFailure failure, SerialPort::OpenError portError) override;
+    void connectFailed(ConnectFailure failure, PortError portError) override;
     void operationStarted(PhoneOperation operation, qint64 sourceBytes) override;
     void packetReceived(PhoneOperation operation, int number) override;
     void packetSent(PhoneOperation operation, int number) override;

@@ -1,4 +1,5 @@
 #include "localfilewriter.h"
+#include "localnames.h"
 #include "temporaryfiles.h"
 
 #include <QDir>
@@ -179,6 +180,29 @@ private slots:
         });
         QCOMPARE(ended, signal == 0 ? 0 : 128 + signal);
         QCOMPARE(entries(dir.path()), QStringList());
+    }
+
+    // A phone name that would leave its folder, or name none, is no PC file name.
+    void phoneNamesAsPcNames()
+    {
+        for (const QString &bad : {QString(), QStringLiteral("."), QStringLiteral(".."), QStringLiteral("a/b"),
+                                   QStringLiteral("../x"), QStringLiteral("a\\b"), QStringLiteral("..\\x"),
+                                   QStringLiteral("a") + QChar(0) + u'b', QStringLiteral("/etc/passwd")})
+            QVERIFY2(!safeLocalName(bad), qPrintable(bad));
+        for (const QString &good :
+             {QStringLiteral("pic.bmp"), QStringLiteral("..."), QStringLiteral(".hidden"), QStringLiteral("Фото")})
+            QCOMPARE(*safeLocalName(good), good);
+    }
+
+    // QDir::filePath took ":abc" for a Qt resource and dropped the folder, so a phone
+    // file of that name could not be saved (found by fuzz_listing).
+    void nameStartingWithColonStaysInItsFolder()
+    {
+        QCOMPARE(localFilePath(QStringLiteral("/pc/folder"), QStringLiteral(":abc")),
+                 QStringLiteral("/pc/folder/:abc"));
+        QCOMPARE(localFilePath(QStringLiteral("/pc/folder/"), QStringLiteral(":abc")),
+                 QStringLiteral("/pc/folder/:abc"));
+        QCOMPARE(localFilePath(QString(), QStringLiteral(":abc")), QStringLiteral("./:abc"));
     }
 };
 

@@ -63,11 +63,11 @@ struct MemoryPhone
         };
     }
 
-    static QString key(const PhonePath &path) { return path.join(u'/'); }
+    static QString key(const StorePath &path) { return path.join(u'/'); }
     static QString parentOf(const QString &key) { return key.section(u'/', 0, -2); }
 
     // The path of ".~new~a.txt" beside file, or of ".~new2~a.txt" when that is taken, ...
-    QString freeHidden(PhonePath file, const QString &tag) const
+    QString freeHidden(StorePath file, const QString &tag) const
     {
         const QString name = file.last();
         for (int n = 1; n == 1 || !held(file).isEmpty(); ++n)
@@ -76,7 +76,7 @@ struct MemoryPhone
     }
 
     // The entry the phone finds for path, in any letter case.
-    QString held(const PhonePath &path) const
+    QString held(const StorePath &path) const
     {
         const QString wanted = key(path);
         for (auto it = entries.begin(); it != entries.end(); ++it) {
@@ -100,11 +100,11 @@ struct MemoryPhone
         {
             return a.compare(b, Qt::CaseInsensitive) == 0;
         }
-        bool canMove(const PhonePath &, const PhonePath &) const override { return true; }
+        bool canMove(const StorePath &, const StorePath &) const override { return true; }
         qint64 maxFileSize() const override { return phone.maxFileSize; }
         QString identity() const override { return QStringLiteral("memory"); }
 
-        StoreResult<QList<PhoneEntry>> list(const PhonePath &folder) override
+        StoreResult<QList<PhoneEntry>> list(const StorePath &folder) override
         {
             noted();
             const QString at = key(folder);
@@ -123,7 +123,7 @@ struct MemoryPhone
             }
             return rows;
         }
-        StoreResult<ReadState> startRead(const PhonePath &file, const PartReceiver &receive) override
+        StoreResult<ReadState> startRead(const StorePath &file, const PartReceiver &receive) override
         {
             noted();
             const QString at = phone.held(file);
@@ -143,7 +143,7 @@ struct MemoryPhone
             receiver = {};
             return ReadState::Stopped;
         }
-        StoreResult<> write(const PhonePath &file, const QString &localPath) override
+        StoreResult<> write(const StorePath &file, const QString &localPath) override
         {
             noted();
             QFile source(localPath);
@@ -174,7 +174,7 @@ struct MemoryPhone
             }
             return {};
         }
-        StoreResult<> makeFolder(const PhonePath &folder) override
+        StoreResult<> makeFolder(const StorePath &folder) override
         {
             noted();
             if (!phone.held(folder).isEmpty())
@@ -182,7 +182,7 @@ struct MemoryPhone
             phone.putFolder(key(folder));
             return {};
         }
-        StoreResult<> remove(const PhonePath &path) override
+        StoreResult<> remove(const StorePath &path) override
         {
             noted();
             const QString at = phone.held(path);
@@ -191,7 +191,7 @@ struct MemoryPhone
             phone.entries.remove(at);
             return {};
         }
-        StoreResult<> move(const PhonePath &from, const PhonePath &to) override
+        StoreResult<> move(const StorePath &from, const StorePath &to) override
         {
             noted();
             const QString source = phone.held(from);

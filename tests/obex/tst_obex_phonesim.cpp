@@ -226,7 +226,7 @@ void ObexPhonesim::everyByteValueInANameRoundTrips()
         QVERIFY2(listed.contains(name), qPrintable(QString::number(byte, 16)));
         const auto content = shared.files->GetFile(name);
         QCOMPARE(content, std::optional<QByteArray>(contentFor(byte)));
-        const auto local = safeLocalName(name);
+        const auto local = safeLocalName(Cp1251::decode(name));
         QVERIFY(local);
         QVERIFY(writeFile(localFilePath(back, *local), *content));
         QCOMPARE(shared.files->DeleteObject(name), DeleteResult::Deleted);

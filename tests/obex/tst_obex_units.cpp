@@ -4,7 +4,6 @@
 #include "bfbbytes.h"
 #include "cp1251.h"
 #include "listing.h"
-#include "localnames.h"
 #include "obexresponses.h"
 #include "phonefamily.h"
 #include "recordedexchanges.h"
@@ -100,8 +99,6 @@ private slots:
     void announcedMaxPacket();
 
     void workingDirectoryFollowsInstallation();
-    void plainFileNames();
-    void nameStartingWithColonStaysInItsFolder();
 };
 
 void ObexUnits::codePage()
@@ -414,28 +411,6 @@ void ObexUnits::workingDirectoryFollowsInstallation()
     QCOMPARE(WorkingFiles::directoryFor(buildTree.path() + QStringLiteral("/missing")), userData);
     // This test runs from the build's bin folder, which CMake marks.
     QCOMPARE(WorkingFiles::directory(), QCoreApplication::applicationDirPath());
-}
-
-void ObexUnits::plainFileNames()
-{
-    for (const QByteArray &bad :
-         {QByteArray(), QByteArray("."), QByteArray(".."), QByteArray("a/b"), QByteArray("../x"), QByteArray("a\\b"),
-          QByteArray("..\\x"), QByteArray("a\0b", 3), QByteArray("/etc/passwd")}) {
-        QVERIFY2(!isPlainFileName(bad), bad.constData());
-        QVERIFY(!safeLocalName(bad));
-    }
-    for (const QByteArray &good : {QByteArray("pic.bmp"), QByteArray("..."), QByteArray(".hidden"), QByteArray("a b")})
-        QCOMPARE(*safeLocalName(good), QString::fromLatin1(good));
-    QCOMPARE(*safeLocalName(hex("D4 EE F2 EE")), QStringLiteral("Фото"));
-}
-
-// QDir::filePath took ":abc" for a Qt resource and dropped the folder, so a phone
-// file of that name could not be saved (found by fuzz_listing).
-void ObexUnits::nameStartingWithColonStaysInItsFolder()
-{
-    QCOMPARE(localFilePath(QStringLiteral("/pc/folder"), QStringLiteral(":abc")), QStringLiteral("/pc/folder/:abc"));
-    QCOMPARE(localFilePath(QStringLiteral("/pc/folder/"), QStringLiteral(":abc")), QStringLiteral("/pc/folder/:abc"));
-    QCOMPARE(localFilePath(QString(), QStringLiteral(":abc")), QStringLiteral("./:abc"));
 }
 
 QTEST_GUILESS_MAIN(ObexUnits)

@@ -96,7 +96,7 @@ public:
     QList<LinkRepair> repairs; // kept out of the log: a clean line has none
     std::deque<bool> answers; // to the size question, "yes" when none is left
     int questions = 0;
-    SerialPort::OpenError portError = SerialPort::OpenError::None;
+    PortError portError = PortError::None;
     std::optional<quint32> total;
     std::optional<quint32> free;
     int sequence = -1;
@@ -108,7 +108,7 @@ public:
     void linkStateChanged(LinkState state) override { log << QStringLiteral("state ") + eventName(state); }
     void connectStep(ConnectStep step) override { log << QStringLiteral("step ") + eventName(step); }
     void modelReported(const QString &model) override { log << QStringLiteral("model ") + model; }
-    void connectFailed(ConnectFailure failure, SerialPort::OpenError error) override
+    void connectFailed(ConnectFailure failure, PortError error) override
     {
         portError = error;
         log << QStringLiteral("failed ") + eventName(failure);

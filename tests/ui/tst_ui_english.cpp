@@ -178,7 +178,7 @@ private slots:
         events.modelReported(QStringLiteral("M55"));
         for (ConnectFailure failure :
              {ConnectFailure::PortUnavailable, ConnectFailure::At, ConnectFailure::Model, ConnectFailure::Bfb})
-            events.connectFailed(failure, SerialPort::OpenError::None);
+            events.connectFailed(failure, PortError::None);
         for (PhoneOperation operation : {PhoneOperation::Listing, PhoneOperation::Download, PhoneOperation::Upload}) {
             events.operationStarted(operation, 200000);
             events.packetReceived(operation, 1);

@@ -301,6 +301,10 @@
         <translation>Cannot write the staging file temp.tmp. Check that there is room on the disk.</translation>
     </message>
     <message>
+        <source>Не могу записать временный файл для копии! Проверьте, есть ли место на диске.</source>
+        <translation>Cannot write a temporary file for the copy. Check that there is room on the disk.</translation>
+    </message>
+    <message>
         <source>Файл слишком большой! Телефон принимает файлы длиной меньше 16 МБ.</source>
         <translation>The file is too large. The phone takes files smaller than 16 MB.</translation>
     </message>
