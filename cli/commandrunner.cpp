@@ -179,6 +179,18 @@ std::optional<PhonePath> CommandRunner::phonePath(const QString &text)
     return path;
 }
 
+std::optional<PhonePath> CommandRunner::entryPath(const QString &text, const QString &atRoot, int *status)
+{
+    auto path = phonePath(text);
+    if (!path)
+        *status = Refused;
+    else if (path->isEmpty())
+        *status = usage(atRoot);
+    else
+        return path;
+    return std::nullopt;
+}
+
 bool CommandRunner::foldersSendable(const PhonePath &folder)
 {
     for (qsizetype i = 0; i < folder.size(); ++i) {
@@ -273,11 +285,11 @@ int CommandRunner::cd(const Command &command)
 
 int CommandRunner::get(const Command &command)
 {
-    const auto path = phonePath(command.operands.value(0));
+    int unusable = Success;
+    const auto path = entryPath(command.operands.value(0),
+                                QStringLiteral("\"get\" needs a phone file; get -r copies a folder"), &unusable);
     if (!path)
-        return Refused;
-    if (path->isEmpty())
-        return usage(QStringLiteral("\"get\" needs a phone file; get -r copies a folder"));
+        return unusable;
     const PhonePath folder = parentOf(*path);
     const QByteArray name = path->last();
     if (!nameSendable(*path, PhoneSession::NameUse::File))
@@ -420,11 +432,10 @@ int CommandRunner::putTree(const Command &command)
 
 int CommandRunner::remove(const Command &command)
 {
-    const auto path = phonePath(command.operands.value(0));
+    int unusable = Success;
+    const auto path = entryPath(command.operands.value(0), QStringLiteral("\"rm\" needs a phone path"), &unusable);
     if (!path)
-        return Refused;
-    if (path->isEmpty())
-        return usage(QStringLiteral("\"rm\" needs a phone path"));
+        return unusable;
     if (!nameSendable(*path, PhoneSession::NameUse::File))
         return Refused;
     if (const int status = connect())
@@ -436,11 +447,10 @@ int CommandRunner::remove(const Command &command)
 
 int CommandRunner::makeFolder(const Command &command)
 {
-    const auto path = phonePath(command.operands.value(0));
+    int unusable = Success;
+    const auto path = entryPath(command.operands.value(0), QStringLiteral("\"mkdir\" needs a phone path"), &unusable);
     if (!path)
-        return Refused;
-    if (path->isEmpty())
-        return usage(QStringLiteral("\"mkdir\" needs a phone path"));
+        return unusable;
     if (!foldersSendable(*path))
         return Refused;
     if (const int status = connect())

@@ -44,6 +44,9 @@ private:
 
     // The operand as a phone path; prints the problem otherwise.
     std::optional<PhonePath> phonePath(const QString &text);
+    // The same for a file or folder (never the root folder, which atRoot says); nothing,
+    // with *status the exit status, otherwise.
+    std::optional<PhonePath> entryPath(const QString &text, const QString &atRoot, int *status);
     // Prints what stopped the command, "<action>: <reason>", and returns the exit
     // status (Success for Done, LinkError after a lost link): refused is what the
     // phone's refusal of the operation itself means, target the phone path the

@@ -2,6 +2,10 @@
 
 #include "linktexts.h"
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
 std::optional<PhonePath> resolvePhonePath(const PhonePath &current, const QString &text, QString *error)
 {
     PhonePath path = text.startsWith(u'/') ? PhonePath() : current;
@@ -40,29 +44,20 @@ QString displayPath(const PhonePath &path)
 
 QString escapedName(const QByteArray &name)
 {
+    static constexpr std::pair<char, const char *> Escapes[] = {
+        {'\\', "\\\\"}, {'\t', "\\t"}, {'\n', "\\n"}, {'\r', "\\r"}};
     QString text;
     for (const char c : name) {
         const auto byte = quint8(c);
-        switch (byte) {
-        case '\\':
-            text += QStringLiteral("\\\\");
-            break;
-        case '\t':
-            text += QStringLiteral("\\t");
-            break;
-        case '\n':
-            text += QStringLiteral("\\n");
-            break;
-        case '\r':
-            text += QStringLiteral("\\r");
-            break;
-        default:
-            // 0x98 is the one Windows-1251 byte without a character.
-            if (byte < 0x20 || byte == 0x7F || byte == 0x98)
-                text += QStringLiteral("\\x") + QString::number(byte, 16).toUpper().rightJustified(2, u'0');
-            else
-                text += PhoneSession::text(QByteArray(1, c));
-        }
+        const auto escape = std::find_if(std::begin(Escapes), std::end(Escapes),
+                                         [c](const std::pair<char, const char *> &known) { return known.first == c; });
+        if (escape != std::end(Escapes))
+            text += QLatin1StringView(escape->second);
+        // 0x98 is the one Windows-1251 byte without a character.
+        else if (byte < 0x20 || byte == 0x7F || byte == 0x98)
+            text += QStringLiteral("\\x") + QString::number(byte, 16).toUpper().rightJustified(2, u'0');
+        else
+            text += PhoneSession::text(QByteArray(1, c));
     }
     return text;
 }

@@ -4,6 +4,9 @@
 
 #include <QXmlStreamReader>
 
+#include <algorithm>
+#include <span>
+
 const QByteArray ParentRowText("../          ");
 
 bool isFolderKind(EntryKind kind)
@@ -205,39 +208,41 @@ QByteArray unescapedName(const QByteArray &value)
     return name;
 }
 
+struct NamedKind
+{
+    const char *name;
+    EntryKind kind;
+};
+
+constexpr NamedKind FolderKinds[] = {
+    {"Bitmap", EntryKind::BitmapFolder}, {"Ringing tone", EntryKind::RingingToneFolder},
+    {"java", EntryKind::JavaFolder},     {"Animation", EntryKind::AnimationFolder},
+    {"Sms", EntryKind::SmsFolder},       {"Internet", EntryKind::InternetFolder},
+};
+
+// By the name's last three characters.
+constexpr NamedKind FileKinds[] = {
+    {"bmp", EntryKind::BmpFile}, {"mid", EntryKind::MidFile}, {"jar", EntryKind::JarFile},
+    {"jad", EntryKind::JadFile}, {"bmx", EntryKind::BmxFile},
+};
+
+EntryKind kindNamed(std::span<const NamedKind> kinds, const QByteArray &name, EntryKind otherwise)
+{
+    const auto found =
+        std::find_if(kinds.begin(), kinds.end(), [&name](const NamedKind &known) { return name == known.name; });
+    return found == kinds.end() ? otherwise : found->kind;
+}
+
 EntryKind folderKind(const QByteArray &name)
 {
-    if (name == "Bitmap")
-        return EntryKind::BitmapFolder;
-    if (name == "Ringing tone")
-        return EntryKind::RingingToneFolder;
-    if (name == "java")
-        return EntryKind::JavaFolder;
-    if (name == "Animation")
-        return EntryKind::AnimationFolder;
-    if (name == "Sms")
-        return EntryKind::SmsFolder;
-    if (name == "Internet")
-        return EntryKind::InternetFolder;
-    return EntryKind::Folder;
+    return kindNamed(FolderKinds, name, EntryKind::Folder);
 }
 
 EntryKind fileKind(const QByteArray &name)
 {
     if (name.size() < 3)
         return EntryKind::OtherFile;
-    const QByteArray ending = name.right(3);
-    if (ending == "bmp")
-        return EntryKind::BmpFile;
-    if (ending == "mid")
-        return EntryKind::MidFile;
-    if (ending == "jar")
-        return EntryKind::JarFile;
-    if (ending == "jad")
-        return EntryKind::JadFile;
-    if (ending == "bmx")
-        return EntryKind::BmxFile;
-    return EntryKind::OtherFile;
+    return kindNamed(FileKinds, name.right(3), EntryKind::OtherFile);
 }
 
 // An XML reader turns tab, line feed and carriage return inside attribute values into

@@ -112,7 +112,11 @@ std::optional<Refusal> PhoneFiles::takeRefusal()
 
 bool PhoneFiles::ObexSetPath(const QByteArray &name)
 {
-    const auto request = ObexRequest::enterFolder(name);
+    return goesInto(ObexRequest::enterFolder(name), name);
+}
+
+bool PhoneFiles::goesInto(const std::optional<QByteArray> &request, const QByteArray &name)
+{
     if (!request)
         return false;
     const bool entered = ObexResponse::code(m_transport.exchange(*request)) == ObexResponse::Success;
@@ -330,13 +334,7 @@ DownloadState PhoneFiles::stopDownload()
 
 bool PhoneFiles::MakeFolder(const QByteArray &name)
 {
-    const auto request = ObexRequest::makeFolder(name);
-    if (!request)
-        return false;
-    const bool made = ObexResponse::code(m_transport.exchange(*request)) == ObexResponse::Success;
-    if (made)
-        PathStack.append(name);
-    return made;
+    return goesInto(ObexRequest::makeFolder(name), name);
 }
 
 bool PhoneFiles::makeFolderAndReturn(const QByteArray &name)

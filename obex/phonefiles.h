@@ -183,6 +183,9 @@ private:
     };
 
     void refuse(Refusal why) { m_lastRefusal = why; }
+    // Sends a request that puts the phone into the folder name (SETPATH, or making it);
+    // PathStack follows on success. False for no request (a name too long).
+    bool goesInto(const std::optional<QByteArray> &request, const QByteArray &name);
     // Takes one response of a GET into collector and reports it (packets counts them);
     // true while the phone answers Continue and the collector takes more.
     bool takePart(const QByteArray &response, ObexResponse::GetDataCollector &collector, PhoneOperation operation,

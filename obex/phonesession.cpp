@@ -474,6 +474,21 @@ PhoneResult PhoneSession::goTo(const PhonePath &folder)
     return {};
 }
 
+PhoneResult PhoneSession::readyIn(const PhonePath &folder)
+{
+    if (const PhoneResult result = goTo(folder); !result.ok())
+        return result;
+    m_parts->freshRootListing.reset();
+    return {};
+}
+
+PhoneResult PhoneSession::readyFor(const PhonePath &folder, const QByteArray &name, NameUse use)
+{
+    if (const PhoneResult fits = checkName(name, use); !fits.ok())
+        return fits;
+    return readyIn(folder);
+}
+
 PhoneResult PhoneSession::list(const PhonePath &folder, FolderListing *listing, Listing source)
 {
     // Served without a word to the phone.
@@ -668,9 +683,8 @@ PhoneResult PhoneSession::emptyFileListed(const PhonePath &folder, const QByteAr
 PhoneResult PhoneSession::put(const QString &localPath, const PhonePath &folder)
 {
     return changing(folder, {}, [&] {
-        if (const PhoneResult result = goTo(folder); !result.ok())
-            return result;
-        m_parts->freshRootListing.reset();
+        if (const PhoneResult ready = readyIn(folder); !ready.ok())
+            return ready;
         return uploadResult(m_parts->files.PutFile(localPath), m_parts->files);
     });
 }
@@ -678,9 +692,8 @@ PhoneResult PhoneSession::put(const QString &localPath, const PhonePath &folder)
 PhoneResult PhoneSession::put(const PhonePath &folder, const QByteArray &name, const QByteArray &content)
 {
     return changing(folder, name, [&] {
-        if (const PhoneResult result = goTo(folder); !result.ok())
-            return result;
-        m_parts->freshRootListing.reset();
+        if (const PhoneResult ready = readyIn(folder); !ready.ok())
+            return ready;
         return uploadResult(m_parts->files.putData(name, content), m_parts->files);
     });
 }
@@ -775,9 +788,8 @@ PhoneResult PhoneSession::replaceWith(const PhonePath &folder, const QByteArray 
     // A PUT of a name the phone holds replaces the file on the x75 family; the others append.
     const bool putReplaces = family().replacesOnPut;
     const auto uploadAs = [&](const QByteArray &phoneName) {
-        if (const PhoneResult result = goTo(folder); !result.ok())
-            return result;
-        m_parts->freshRootListing.reset();
+        if (const PhoneResult ready = readyIn(folder); !ready.ok())
+            return ready;
         return upload(phoneName);
     };
     // The upload and, with verification, the copy read back; one that differs goes again
@@ -974,11 +986,8 @@ PhoneResult PhoneSession::remove(const PhonePath &folder, const QByteArray &name
 {
     using Code = PhoneResult::Code;
     return changing(folder, name, [&]() -> PhoneResult {
-        if (const PhoneResult fits = checkName(name, NameUse::File); !fits.ok())
-            return fits;
-        if (const PhoneResult result = goTo(folder); !result.ok())
-            return result;
-        m_parts->freshRootListing.reset();
+        if (const PhoneResult ready = readyFor(folder, name, NameUse::File); !ready.ok())
+            return ready;
         switch (m_parts->files.DeleteObject(name)) {
         case DeleteResult::Deleted:
             return {};
@@ -1001,11 +1010,8 @@ PhoneResult PhoneSession::remove(const PhonePath &folder, const QByteArray &name
 PhoneResult PhoneSession::makeFolder(const PhonePath &folder, const QByteArray &name)
 {
     return changing(folder, name, [&]() -> PhoneResult {
-        if (const PhoneResult fits = checkName(name, NameUse::Folder); !fits.ok())
-            return fits;
-        if (const PhoneResult result = goTo(folder); !result.ok())
-            return result;
-        m_parts->freshRootListing.reset();
+        if (const PhoneResult ready = readyFor(folder, name, NameUse::Folder); !ready.ok())
+            return ready;
         return m_parts->files.makeFolderAndReturn(name) ? PhoneResult() : PhoneResult(PhoneResult::Code::Refused);
     });
 }

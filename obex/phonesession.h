@@ -277,6 +277,11 @@ private:
     PhoneResult downloadEnded(DownloadState state);
     // Up to the deepest folder shared with the path, then down into the rest.
     PhoneResult goTo(const PhonePath &folder);
+    // Before a request other than the listing: the phone moved into folder, where the
+    // connect procedure's listing is then no longer the recent one.
+    PhoneResult readyIn(const PhonePath &folder);
+    // The same after checking name for use.
+    PhoneResult readyFor(const PhonePath &folder, const QByteArray &name, NameUse use);
     PhoneResult replaceWith(const PhonePath &folder, const QByteArray &name, qint64 stagedLength, const Upload &upload,
                             const OpenSource &open, const QList<QByteArray> *names);
     // A download that did not come whole: NotFound when the phone said it has no such file.
