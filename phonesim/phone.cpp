@@ -1,6 +1,6 @@
 #include "phone.h"
 
-#include "crc16.h"
+#include <sumlet/crc16x25.h>
 
 #include <algorithm>
 #include <array>
@@ -540,7 +540,7 @@ void Phone::blockReceived()
         return;
     }
     const std::size_t size = block_.size() - 7;
-    const std::uint16_t want = crc16X25(block_.data() + 2, size + 3);
+    const std::uint16_t want = sumlet::crc16X25(block_.data() + 2, size + 3);
     const std::uint16_t got = std::uint16_t(block_[size + 5] | (block_[size + 6] << 8));
     if (got != want) {
         // A phone drops a corrupted block: no acknowledgement, no answer; it comes again.
@@ -699,7 +699,7 @@ void Phone::transmitBlock(Bytes ack, const Bytes &packet, const Damage &damage, 
     Bytes block = {command, std::uint8_t(~command), sequence_};
     put16(block, unsigned(packet.size()));
     append(block, packet);
-    const std::uint16_t crc = crc16X25(block.data() + 2, block.size() - 2);
+    const std::uint16_t crc = sumlet::crc16X25(block.data() + 2, block.size() - 2);
     block.push_back(std::uint8_t(crc));
     block.push_back(std::uint8_t(crc >> 8));
 
