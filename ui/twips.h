@@ -55,5 +55,6 @@ Control *placedControl(QWidget *parent, const char *objectName, const QRect &geo
     control->setGeometry(geometry);
     return control;
 }
+
 // Moves a top-level window to the middle of its screen.
 void centreOnScreen(QWidget *window);
