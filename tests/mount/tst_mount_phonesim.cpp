@@ -6,6 +6,7 @@
 #include "testprocess.h"
 
 #include <QDateTime>
+#include <QDebug>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -101,7 +102,7 @@ public:
     }
 
     // Starts tarvel-mount with pauses and time-outs scaled by timeScale (standard error into
-    // mount.err); true once the folder is mounted.
+    // mount.err); true once the folder is mounted. A failure shows the mount's standard error.
     bool start(const QStringList &arguments = {}, bool foreground = true)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -120,11 +121,12 @@ public:
         process.start(tarvelBinary(QStringLiteral("tarvel-mount")), all << point());
         QDeadlineTimer deadline(10000);
         while (!mounted(point())) {
-            if (deadline.hasExpired())
-                return false;
             // In the foreground the program ends only when it gives up.
-            if (foreground && (process.state() == QProcess::NotRunning || process.waitForFinished(20)))
+            if (deadline.hasExpired()
+                || (foreground && (process.state() == QProcess::NotRunning || process.waitForFinished(20)))) {
+                qWarning().noquote() << "tarvel-mount did not mount; its standard error:" << errors();
                 return false;
+            }
             if (!foreground)
                 QThread::msleep(20);
         }
