@@ -93,6 +93,12 @@ public:
         return phone->start(flash(), QStringList{QStringLiteral("--link"), link()} + extra);
     }
 
+    // The phone started with phoneOptions, then the mount on it with mountOptions.
+    bool serve(const QStringList &phoneOptions = {}, const QStringList &mountOptions = {})
+    {
+        return startPhone(phoneOptions) && start(mountOptions);
+    }
+
     // The cable pulled: the phone gone without a word, its device with it.
     void unplug()
     {
@@ -260,9 +266,8 @@ void MountPhonesimTest::showsSizesAndDates()
     }
     for (const Row &row : rows)
         setModified(mount.flash(QString::fromUtf8(row.path)), row.modified);
-    QVERIFY(mount.startPhone());
     // The listing is the same at another line rate.
-    QVERIFY(mount.start({QStringLiteral("--speed"), QStringLiteral("115200")}));
+    QVERIFY(mount.serve({}, {QStringLiteral("--speed"), QStringLiteral("115200")}));
     QVERIFY(!mount.phone->logLines(QStringLiteral("RATE 115200")).isEmpty());
 
     QString command = QStringLiteral("cd mnt && stat -c '%n|%F|%s|%Y|%u'");
@@ -303,8 +308,7 @@ void MountPhonesimTest::copiesTreesBothWays()
         QVERIFY(writeFile(mount.path(QStringLiteral("pc/tree/") + file), randomBytes(size, seed++)));
     QVERIFY(QDir().mkpath(mount.flash(QStringLiteral("Empty"))));
     QVERIFY(QDir().mkpath(mount.path(QStringLiteral("pc/tree/Мои/Пусто"))));
-    QVERIFY(mount.startPhone());
-    QVERIFY(mount.start());
+    QVERIFY(mount.serve());
 
     // Off the phone: cp reads in blocks, and each file is downloaded once (an empty one
     // never: the kernel knows there is nothing to read).
@@ -421,8 +425,7 @@ void MountPhonesimTest::changesTheFlash()
     QVERIFY(writeFile(mount.flash(QStringLiteral("Bitmap/b.bmp")), "beta"));
     QVERIFY(QDir().mkpath(mount.flash(QStringLiteral("Bitmap/Sub"))));
     QVERIFY(QDir().mkpath(mount.flash(QStringLiteral("Empty"))));
-    QVERIFY(mount.startPhone(phone));
-    QVERIFY(mount.start());
+    QVERIFY(mount.serve(phone));
 
     const ProcessResult result = mount.run(command);
     if (error.isEmpty()) {
@@ -440,8 +443,7 @@ void MountPhonesimTest::showsMemoryFigures()
 {
     Mount mount;
     QVERIFY(writeFile(mount.flash(QStringLiteral("a.bin")), randomBytes(1000, 3)));
-    QVERIFY(mount.startPhone({QStringLiteral("--memory"), QStringLiteral("1000000")}));
-    QVERIFY(mount.start());
+    QVERIFY(mount.serve({QStringLiteral("--memory"), QStringLiteral("1000000")}));
     const auto figures = [&mount] {
         const QString out = mount.run(QStringLiteral("df -B1 --output=source,size,avail mnt")).out;
         return out.split(u'\n', Qt::SkipEmptyParts).value(1).simplified();
@@ -462,8 +464,7 @@ void MountPhonesimTest::refusesUnsendableNames()
     // A file stands there: a move that cannot go must not remove it first.
     QVERIFY(writeFile(mount.flash(tooDeep), "old"));
     QVERIFY(writeFile(mount.path(QStringLiteral("pc/x.txt")), "x"));
-    QVERIFY(mount.startPhone());
-    QVERIFY(mount.start());
+    QVERIFY(mount.serve());
 
     const QString invalid = QStringLiteral("Invalid argument");
     const QList<std::pair<QString, QString>> commands = {
@@ -588,8 +589,7 @@ void MountPhonesimTest::headStopsTheDownload()
     const QByteArray big = randomBytes(100000, 3);
     QVERIFY(writeFile(mount.flash(QStringLiteral("Bitmap/big.bin")), big));
     QVERIFY(writeFile(mount.flash(QStringLiteral("small.txt")), "small"));
-    QVERIFY(mount.startPhone({QStringLiteral("--abort-get"), abort}));
-    QVERIFY(mount.start(options));
+    QVERIFY(mount.serve({QStringLiteral("--abort-get"), abort}, options));
 
     const ProcessResult head = mount.run(QStringLiteral("head -c 1024 mnt/Bitmap/big.bin > pc/start.bin && "
                                                         "cat mnt/small.txt && ls mnt/Bitmap"));
@@ -614,8 +614,7 @@ void MountPhonesimTest::keepsWhatWasRead()
     Mount mount;
     const QByteArray content = randomBytes(5000, 4);
     QVERIFY(writeFile(mount.flash(QStringLiteral("a.bin")), content));
-    QVERIFY(mount.startPhone());
-    QVERIFY(mount.start());
+    QVERIFY(mount.serve());
     const auto gets = [&] { return mount.phone->logLines(QStringLiteral("GET name=a.bin")).size(); };
     const auto copy = [&] { return mount.run(QStringLiteral("cat mnt/a.bin > pc/a.bin && cmp mnt/a.bin pc/a.bin")); };
     QCOMPARE(copy().exitCode, 0);
@@ -649,8 +648,7 @@ void MountPhonesimTest::namesInAnyLetterCase()
     Mount mount;
     QVERIFY(writeFile(mount.flash(QStringLiteral("D/keep.txt")), "keep"));
     QVERIFY(writeFile(mount.path(QStringLiteral("pc/other.txt")), "other"));
-    QVERIFY(mount.startPhone());
-    QVERIFY(mount.start());
+    QVERIFY(mount.serve());
     QCOMPARE(mount.run(QStringLiteral("stat -c %s mnt/d/KEEP.TXT && cat mnt/D/Keep.txt")).out,
              QStringLiteral("4\nkeep"));
     const QList<std::pair<QString, QString>> refused = {
@@ -676,8 +674,7 @@ void MountPhonesimTest::twoReadersAtOnce()
     const QByteArray second = randomBytes(20000, 6);
     QVERIFY(writeFile(mount.flash(QStringLiteral("a.bin")), first));
     QVERIFY(writeFile(mount.flash(QStringLiteral("b.bin")), second));
-    QVERIFY(mount.startPhone());
-    QVERIFY(mount.start());
+    QVERIFY(mount.serve());
     const ProcessResult read = mount.run(
         QStringLiteral("dd if=mnt/a.bin of=pc/a1 bs=1000 status=none & dd if=mnt/b.bin of=pc/b bs=1000 status=none & "
                        "dd if=mnt/a.bin of=pc/a2 bs=3000 status=none; wait"));
@@ -695,8 +692,7 @@ void MountPhonesimTest::writesOnceAtTheLastClose()
 {
     Mount mount;
     QVERIFY(writeFile(mount.flash(QStringLiteral("D/q.txt")), "old"));
-    QVERIFY(mount.startPhone());
-    QVERIFY(mount.start());
+    QVERIFY(mount.serve());
     const auto uploads = [&] { return mount.phone->logLines(QStringLiteral("PUT name=")).size(); };
     QCOMPARE(mount.run(QStringLiteral("{ echo a; true; echo b; true; } > mnt/D/q.txt")).exitCode, 0);
     mount.settle();
@@ -729,8 +725,7 @@ void MountPhonesimTest::stoppedBeforeTheLastClose()
     QFETCH(QByteArray, phone);
     Mount mount;
     QVERIFY(writeFile(mount.flash(QStringLiteral("D/r.txt")), "old"));
-    QVERIFY(mount.startPhone());
-    QVERIFY(mount.start());
+    QVERIFY(mount.serve());
     QVERIFY(::mkfifo(QFile::encodeName(mount.path(QStringLiteral("go"))).constData(), 0600) == 0);
     QProcess group;
     mount.runInBackground(group,
@@ -758,8 +753,7 @@ void MountPhonesimTest::unmountCopiesWhatWasClosed()
 {
     Mount mount;
     QVERIFY(writeFile(mount.flash(QStringLiteral("D/b.txt")), "old"));
-    QVERIFY(mount.startPhone());
-    QVERIFY(mount.start());
+    QVERIFY(mount.serve());
     const int file =
         ::open(QFile::encodeName(mount.point() + QStringLiteral("/D/b.txt")).constData(), O_RDWR | O_TRUNC);
     QCOMPARE(::write(file, "new", 3), ssize_t(3));
@@ -907,8 +901,7 @@ void MountPhonesimTest::everyFamily()
     const QString second = m.path(QStringLiteral("pc/second.bin"));
     QVERIFY(writeFile(first, randomBytes(5000, 41)));
     QVERIFY(writeFile(second, randomBytes(3000, 42)));
-    QVERIFY(m.startPhone(phone));
-    QVERIFY2(m.start(mount), qPrintable(m.errors()));
+    QVERIFY(m.serve(phone, mount));
     QCOMPARE(m.phone->logLines(QStringLiteral("PLAIN-START")).isEmpty(), !plain);
 
     const QString file = roots.front() + QStringLiteral("/f.bin");
