@@ -46,4 +46,13 @@ QByteArray randomBytes(qsizetype size)
     return bytes;
 }
 
+ExecArguments::ExecArguments(const QStringList &words)
+{
+    for (const QString &word : words)
+        m_words.push_back(word.toLocal8Bit());
+    for (QByteArray &word : m_words)
+        m_argv.push_back(word.data());
+    m_argv.push_back(nullptr);
+}
+
 } // namespace bench

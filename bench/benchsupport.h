@@ -1,11 +1,13 @@
 // What the benchmark programs share: the emulated phone while a benchmark needs it,
-// timed tarvel-cli runs and random file content.
+// timed tarvel-cli runs, random file content and command lines for exec.
 #pragma once
 
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+
+#include <vector>
 
 namespace bench {
 
@@ -29,5 +31,21 @@ private:
 double runCli(const QString &binDir, const Phone &phone, const QStringList &arguments, const QString &dir);
 
 QByteArray randomBytes(qsizetype size);
+
+// A command line for execv() or posix_spawn(): the words in the local encoding and the
+// null-ended list of pointers to them.
+class ExecArguments
+{
+public:
+    explicit ExecArguments(const QStringList &words);
+    ExecArguments(const ExecArguments &) = delete;
+    ExecArguments &operator=(const ExecArguments &) = delete;
+
+    char *const *argv() const { return m_argv.data(); }
+
+private:
+    std::vector<QByteArray> m_words;
+    std::vector<char *> m_argv;
+};
 
 } // namespace bench

@@ -124,20 +124,35 @@ double silentClose(const QString &root)
     return double(clock.elapsed()) / 1000.0;
 }
 
-// The large file in its folder on the phone's flash.
-bool writeLargeFile(QFile &file)
+// The large file on the phone's flash, in Folder/.
+QString largeFileOn(const QString &flash)
 {
+    return flash + QStringLiteral("/Folder/large.bin");
+}
+
+// A phone's flash folder in dir holding the large file; empty when it cannot be written.
+QString flashWithLargeFile(const QTemporaryDir &dir, const QString &name)
+{
+    const QString flash = dir.filePath(name);
+    QFile file(largeFileOn(flash));
     QDir().mkpath(QFileInfo(file.fileName()).path());
     const bool written = file.open(QIODevice::WriteOnly) && file.write(randomBytes(LargeFileSize)) == LargeFileSize;
-    file.close();
-    return written;
+    return written ? flash : QString();
+}
+
+// Whether tarvel-cli's copy of the large file, in dir, is the phone's; the copy goes.
+bool fetchedWhole(const QString &flash, const QTemporaryDir &dir)
+{
+    const QString copy = dir.filePath(QStringLiteral("large.bin"));
+    const bool same = sameFile(largeFileOn(flash), copy);
+    QFile::remove(copy);
+    return same;
 }
 
 int oneShotBenchmark(const QTemporaryDir &dir)
 {
-    const QString flash = dir.filePath(QStringLiteral("oneshot"));
-    QFile file(flash + QStringLiteral("/Folder/large.bin"));
-    if (!writeLargeFile(file))
+    const QString flash = flashWithLargeFile(dir, QStringLiteral("oneshot"));
+    if (flash.isEmpty())
         return 1;
     const Phone phone(binDir, phoneArguments(flash));
     constexpr int Runs = 5;
@@ -152,15 +167,13 @@ int oneShotBenchmark(const QTemporaryDir &dir)
     }
     const QStringList get{QStringLiteral("get"), QStringLiteral("Folder/large.bin")};
     const double download = run(phone, get, dir.path());
-    if (download < 0 || !sameFile(file.fileName(), dir.filePath(QStringLiteral("large.bin"))))
+    if (download < 0 || !fetchedWhole(flash, dir))
         return 1;
-    QFile::remove(dir.filePath(QStringLiteral("large.bin")));
     // SieFS's 22.0 s was measured on a phone that takes 1024-byte packets.
     const Phone largePackets(binDir, phoneArguments(flash, {QStringLiteral("--packet"), QStringLiteral("1024")}));
     const double largePacketDownload = run(largePackets, get, dir.path());
-    if (largePacketDownload < 0 || !sameFile(file.fileName(), dir.filePath(QStringLiteral("large.bin"))))
+    if (largePacketDownload < 0 || !fetchedWhole(flash, dir))
         return 1;
-    QFile::remove(dir.filePath(QStringLiteral("large.bin")));
     const double close = silentClose(flash);
     if (close < 0)
         return 1;
@@ -174,9 +187,8 @@ int oneShotBenchmark(const QTemporaryDir &dir)
 
 int speedBenchmark(const QTemporaryDir &dir)
 {
-    const QString flash = dir.filePath(QStringLiteral("flash100k"));
-    QFile file(flash + QStringLiteral("/Folder/large.bin"));
-    if (!writeLargeFile(file))
+    const QString flash = flashWithLargeFile(dir, QStringLiteral("flash100k"));
+    if (flash.isEmpty())
         return 1;
     const Phone phone(binDir, phoneArguments(flash));
 
@@ -188,7 +200,7 @@ int speedBenchmark(const QTemporaryDir &dir)
             run(phone, options + QStringList{QStringLiteral("ls"), QStringLiteral("Folder")}, dir.path());
         const double whole =
             run(phone, options + QStringList{QStringLiteral("get"), QStringLiteral("Folder/large.bin")}, dir.path());
-        if (baseline < 0 || whole < 0 || !sameFile(file.fileName(), dir.filePath(QStringLiteral("large.bin"))))
+        if (baseline < 0 || whole < 0 || !fetchedWhole(flash, dir))
             return 1;
         const double transfer = whole - baseline;
         if (at57600 == 0)
@@ -198,7 +210,6 @@ int speedBenchmark(const QTemporaryDir &dir)
                     at57600 != transfer
                         ? qPrintable(QStringLiteral("  %1 of the time at 57600").arg(transfer / at57600, 0, 'f', 2))
                         : "");
-        QFile::remove(dir.filePath(QStringLiteral("large.bin")));
     }
     return 0;
 }

@@ -17,6 +17,8 @@
 // announcing 255-byte packets (tarvel-cli is also measured at 2048); uploads use
 // 2048, since tarvel-cli sends 506-byte packets and obexftp 1024-byte ones.
 
+#include "benchsupport.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -56,13 +58,7 @@ struct Measure
 // Runs a program in dir with stdin, stdout and stderr on /dev/null; wall and CPU time.
 Measure run(const QStringList &command, const QString &dir)
 {
-    std::vector<QByteArray> args;
-    for (const QString &a : command)
-        args.push_back(a.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    const bench::ExecArguments arguments(command);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -75,7 +71,7 @@ Measure run(const QStringList &command, const QString &dir)
     QElapsedTimer clock;
     clock.start();
     pid_t pid;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    if (posix_spawnp(&pid, arguments.argv()[0], &actions, nullptr, arguments.argv(), environ) != 0) {
         posix_spawn_file_actions_destroy(&actions);
         return m;
     }

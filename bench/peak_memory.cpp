@@ -55,21 +55,15 @@ struct Figures
 // tarvel-cli run to its end in dir, with its own peak resident size.
 Figures runCli(const Phone &phone, const QStringList &arguments, const QString &dir)
 {
-    std::vector<QByteArray> words{QFile::encodeName(bin + QStringLiteral("/tarvel-cli")), "--device",
-                                  phone.device.toLocal8Bit()};
-    for (const QString &argument : arguments)
-        words.push_back(argument.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+    const bench::ExecArguments command(
+        QStringList{bin + QStringLiteral("/tarvel-cli"), QStringLiteral("--device"), phone.device} + arguments);
     const QByteArray folder = QFile::encodeName(dir);
     QElapsedTimer clock;
     clock.start();
     const pid_t child = ::fork();
     if (child == 0) {
         if (::chdir(folder.constData()) == 0)
-            ::execv(argv[0], argv.data());
+            ::execv(command.argv()[0], command.argv());
         ::_exit(127);
     }
     int status = 0;

@@ -1,12 +1,13 @@
 // The folder listing as the phone sends it, read as XML or, when it is not XML, cut
 // into rows by keyword search; every row name then goes the ways a phone name goes on
 // the PC: shown (Windows-1251), typed back (encoded again) and used as a local file
-// name. The input also serves as a file name, escaped into a well-formed listing as
-// the phone writes one: read back as XML it must come out byte for byte.
+// name. The input also serves as a file name in a listing written by the emulated
+// phone: read back as XML it must come out byte for byte.
 
 #include "fuzzsupport.h"
 
 #include "cp1251.h"
+#include "folderlisting.h"
 #include "listing.h"
 #include "localnames.h"
 
@@ -62,34 +63,6 @@ void checkXmlReading(const QList<ListingRow> &rows, const QByteArray &text)
     FUZZ_EXPECT(rows.size() <= text.count('<'));
 }
 
-// The name as the phone writes it into a listing attribute.
-QByteArray escaped(const QByteArray &name)
-{
-    QByteArray out;
-    for (const char c : name) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 bool validInXml(const QByteArray &name)
 {
     return std::none_of(name.begin(), name.end(), [](char c) {
@@ -119,8 +92,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
 
     if (validInXml(text)) {
-        const QByteArray listing = "<?xml version=\"1.0\"?>\r\n<folder-listing version=\"1.0\">\r\n<file name=\""
-            + escaped(text) + "\" size=\"" + QByteArray::number(size) + "\"/>\r\n</folder-listing>\r\n";
+        phonesim::FlashEntry file;
+        file.wireName = text.toStdString();
+        file.size = size;
+        const QByteArray listing = QByteArray::fromStdString(phonesim::folderListingXml({file}, std::string()));
         const auto named = parseListingXml(listing);
         FUZZ_EXPECT(named && named->size() == 1);
         FUZZ_EXPECT(named->at(0).name == text);

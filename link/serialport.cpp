@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,6 +20,15 @@ namespace {
 
 // How long write() keeps offering bytes to a driver that takes none.
 constexpr int WriteStallLimitMs = 5000;
+
+// The rates the port is set to, and their terminal speeds.
+struct LineRate
+{
+    int baud;
+    speed_t speed;
+};
+constexpr LineRate LineRates[] = {
+    {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400}};
 
 SerialPort::OpenError classify(int error)
 {
@@ -193,31 +203,13 @@ bool SerialPort::isOpen() const
 
 bool SerialPort::setBaudRate(int baud)
 {
-    speed_t speed;
-    switch (baud) {
-    case 19200:
-        speed = B19200;
-        break;
-    case 38400:
-        speed = B38400;
-        break;
-    case 57600:
-        speed = B57600;
-        break;
-    case 115200:
-        speed = B115200;
-        break;
-    case 230400:
-        speed = B230400;
-        break;
-    default:
-        return false;
-    }
+    const auto rate = std::find_if(std::begin(LineRates), std::end(LineRates),
+                                   [baud](const LineRate &known) { return known.baud == baud; });
     termios tio{};
-    if (m_fd < 0 || ::tcgetattr(m_fd, &tio) != 0)
+    if (rate == std::end(LineRates) || m_fd < 0 || ::tcgetattr(m_fd, &tio) != 0)
         return false;
-    ::cfsetispeed(&tio, speed);
-    ::cfsetospeed(&tio, speed);
+    ::cfsetispeed(&tio, rate->speed);
+    ::cfsetospeed(&tio, rate->speed);
     return ::tcsetattr(m_fd, TCSADRAIN, &tio) == 0;
 }
 
@@ -226,20 +218,10 @@ int SerialPort::baudRate() const
     termios tio{};
     if (m_fd < 0 || ::tcgetattr(m_fd, &tio) != 0)
         return 0;
-    switch (::cfgetospeed(&tio)) {
-    case B19200:
-        return 19200;
-    case B38400:
-        return 38400;
-    case B57600:
-        return 57600;
-    case B115200:
-        return 115200;
-    case B230400:
-        return 230400;
-    default:
-        return 0;
-    }
+    const speed_t speed = ::cfgetospeed(&tio);
+    const auto rate = std::find_if(std::begin(LineRates), std::end(LineRates),
+                                   [speed](const LineRate &known) { return known.speed == speed; });
+    return rate == std::end(LineRates) ? 0 : rate->baud;
 }
 
 void SerialPort::setReadLength(int length)

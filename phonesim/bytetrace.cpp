@@ -18,40 +18,23 @@ int hexDigit(char c)
 
 } // namespace
 
-ByteTrace::~ByteTrace()
-{
-    if (ownsFile_)
-        std::fclose(file_);
-}
-
 bool ByteTrace::open(const std::string &path)
 {
-    if (path == "-") {
-        file_ = stderr;
-    } else {
-        file_ = std::fopen(path.c_str(), "w");
-        ownsFile_ = file_ != nullptr;
-    }
-    if (!file_)
+    if (!file_.open(path) || !file_.isOpen())
         return false;
     start_ = std::chrono::steady_clock::now();
-    std::fputs("# byte trace: PC = sent by the computer, PHONE = sent by the phone; milliseconds since the start; "
-               "bytes in hex\n",
-               file_);
-    std::fflush(file_);
+    file_.line("# byte trace: PC = sent by the computer, PHONE = sent by the phone; milliseconds since the start; "
+               "bytes in hex");
     return true;
 }
 
 void ByteTrace::record(Party from, const std::uint8_t *data, std::size_t size)
 {
-    if (!file_ || size == 0)
+    if (!file_.isOpen() || size == 0)
         return;
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
-    std::string line = from == Party::Computer ? "PC " : "PHONE ";
-    line += std::to_string(ms) + " " + hexBytes(data, size) + "\n";
-    std::fputs(line.c_str(), file_);
-    std::fflush(file_);
+    file_.line((from == Party::Computer ? "PC " : "PHONE ") + std::to_string(ms) + " " + hexBytes(data, size));
 }
 
 std::optional<std::vector<TraceRecord>> readTrace(const std::string &path, std::string &error)

@@ -13,9 +13,9 @@
 #pragma once
 
 #include "bytes.h"
+#include "linefile.h"
 
 #include <chrono>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,18 +30,12 @@ enum class Party {
 class ByteTrace
 {
 public:
-    ByteTrace() = default;
-    ~ByteTrace();
-    ByteTrace(const ByteTrace &) = delete;
-    ByteTrace &operator=(const ByteTrace &) = delete;
-
     // "-" is standard error.
     bool open(const std::string &path);
     void record(Party from, const std::uint8_t *data, std::size_t size);
 
 private:
-    std::FILE *file_ = nullptr;
-    bool ownsFile_ = false;
+    LineFile file_;
     std::chrono::steady_clock::time_point start_;
 };
 

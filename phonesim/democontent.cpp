@@ -169,6 +169,23 @@ std::uint32_t crc32(const Bytes &data)
     return ~crc;
 }
 
+// What an entry's local header and its central directory record share, from the
+// version needed to extract to the length of the extra field: stored, no flags.
+void putEntryFields(Bytes &out, unsigned dosTime, unsigned dosDate, std::uint32_t crc, std::size_t size,
+                    std::size_t nameSize)
+{
+    putLe16(out, 10);
+    putLe16(out, 0);
+    putLe16(out, 0);
+    putLe16(out, dosTime);
+    putLe16(out, dosDate);
+    putLe32(out, crc);
+    putLe32(out, std::uint32_t(size));
+    putLe32(out, std::uint32_t(size));
+    putLe16(out, unsigned(nameSize));
+    putLe16(out, 0);
+}
+
 // A zip archive with stored (uncompressed) entries.
 Bytes makeZip(const std::vector<std::pair<std::string, std::string>> &entries)
 {
@@ -180,31 +197,13 @@ Bytes makeZip(const std::vector<std::pair<std::string, std::string>> &entries)
         std::uint32_t crc = crc32(data);
         std::uint32_t offset = std::uint32_t(out.size());
         putLe32(out, 0x04034B50);
-        putLe16(out, 10);
-        putLe16(out, 0);
-        putLe16(out, 0);
-        putLe16(out, dosTime);
-        putLe16(out, dosDate);
-        putLe32(out, crc);
-        putLe32(out, std::uint32_t(data.size()));
-        putLe32(out, std::uint32_t(data.size()));
-        putLe16(out, unsigned(name.size()));
-        putLe16(out, 0);
+        putEntryFields(out, dosTime, dosDate, crc, data.size(), name.size());
         append(out, name);
         append(out, data);
 
         putLe32(directory, 0x02014B50);
         putLe16(directory, 20);
-        putLe16(directory, 10);
-        putLe16(directory, 0);
-        putLe16(directory, 0);
-        putLe16(directory, dosTime);
-        putLe16(directory, dosDate);
-        putLe32(directory, crc);
-        putLe32(directory, std::uint32_t(data.size()));
-        putLe32(directory, std::uint32_t(data.size()));
-        putLe16(directory, unsigned(name.size()));
-        putLe16(directory, 0);
+        putEntryFields(directory, dosTime, dosDate, crc, data.size(), name.size());
         putLe16(directory, 0);
         putLe16(directory, 0);
         putLe16(directory, 0);

@@ -72,42 +72,7 @@ bool lessIgnoringCase(const std::string &a, const std::string &b)
     });
 }
 
-void appendXmlEscaped(std::string &out, const std::string &text)
-{
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            out += c;
-        }
-    }
-}
-
 } // namespace
-
-std::string obexTimestamp(std::time_t time)
-{
-    struct tm local
-    {};
-    localtime_r(&time, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &local);
-    return text;
-}
 
 Upload::~Upload()
 {
@@ -312,19 +277,7 @@ std::vector<FlashEntry> Flash::list(const fs::path &folder) const
 
 Bytes Flash::folderListingXml(const fs::path &folder, const std::string &indent) const
 {
-    std::string xml = "<?xml version=\"1.0\"?>\r\n"
-                      "<!DOCTYPE folder-listing SYSTEM \"obex-folder-listing.dtd\">\r\n"
-                      "<folder-listing version=\"1.0\">\r\n";
-    for (const auto &entry : list(folder)) {
-        xml += indent;
-        xml += entry.folder ? "<folder name=\"" : "<file name=\"";
-        appendXmlEscaped(xml, entry.wireName);
-        xml += "\"";
-        if (!entry.folder)
-            xml += " size=\"" + std::to_string(entry.size) + "\"";
-        xml += " modified=\"" + obexTimestamp(entry.modified) + "\"/>\r\n";
-    }
-    xml += "</folder-listing>\r\n";
+    const std::string xml = phonesim::folderListingXml(list(folder), indent);
     return Bytes(xml.begin(), xml.end());
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "bytes.h"
+#include "folderlisting.h"
 
 #include <cstdint>
 #include <ctime>
@@ -23,15 +24,6 @@ enum class FlashStatus {
     Full,
     Exists,
     Failed
-};
-
-struct FlashEntry
-{
-    std::string name; // UTF-8, as on the host
-    std::string wireName; // Windows-1251
-    bool folder = false;
-    std::uint64_t size = 0;
-    std::time_t modified = 0;
 };
 
 // An upload in progress: written to a hidden file beside its destination and renamed
@@ -110,8 +102,5 @@ private:
     std::vector<std::string> path_;
     std::uint32_t total_;
 };
-
-// "20030412T153005" in local time, as a phone stamps files.
-std::string obexTimestamp(std::time_t time);
 
 } // namespace phonesim

@@ -1,6 +1,6 @@
 #include "phone.h"
 
-#include "crc16.h"
+#include <sumlet/crc16x25.h>
 
 #include <algorithm>
 #include <array>
@@ -374,22 +374,25 @@ std::string Phone::atAnswer(const std::string &command, Switch &to)
     return "\r\nERROR\r\n";
 }
 
+void Phone::skipFrom(const std::string &logLine)
+{
+    if (!skipping_)
+        log_.line(logLine);
+    skipping_ = true;
+}
+
 void Phone::bfbByte(std::uint8_t byte)
 {
     if (std::exchange(lineFeedDue_, false) && byte == '\n')
         return;
     if (frame_.empty() && !knownFrameType(byte)) {
         // AT text too: a phone in BFB mode takes it for bytes that start no frame.
-        if (!skipping_)
-            log_.line("BAD-FRAME skipping from " + hex2(byte));
-        skipping_ = true;
+        skipFrom("BAD-FRAME skipping from " + hex2(byte));
         return;
     }
     frame_.push_back(byte);
     if (frame_.size() == 3 && frame_[2] != (frame_[0] ^ frame_[1])) {
-        if (!skipping_)
-            log_.line("BAD-FRAME check " + hexBytes(frame_));
-        skipping_ = true;
+        skipFrom("BAD-FRAME check " + hexBytes(frame_));
         Bytes rest(frame_.begin() + 1, frame_.end());
         frame_.clear();
         for (std::uint8_t next : rest)
@@ -540,7 +543,7 @@ void Phone::blockReceived()
         return;
     }
     const std::size_t size = block_.size() - 7;
-    const std::uint16_t want = crc16X25(block_.data() + 2, size + 3);
+    const std::uint16_t want = sumlet::crc16X25(block_.data() + 2, size + 3);
     const std::uint16_t got = std::uint16_t(block_[size + 5] | (block_[size + 6] << 8));
     if (got != want) {
         // A phone drops a corrupted block: no acknowledgement, no answer; it comes again.
@@ -641,17 +644,13 @@ void Phone::plainByte(std::uint8_t byte, bool quiet)
     pluses_ = 0;
     escapeDue_.reset();
     if (packet_.empty() && !requestOpcode(byte)) {
-        if (!skipping_)
-            log_.line("BAD-PACKET skipping from " + hex2(byte));
-        skipping_ = true;
+        skipFrom("BAD-PACKET skipping from " + hex2(byte));
         return;
     }
     packet_.push_back(byte);
     if (packet_.size() == 3 && get16(packet_.data() + 1) < 3) {
         // No packet is that short: it starts at a later byte, if anywhere.
-        if (!skipping_)
-            log_.line("BAD-PACKET length " + hexBytes(packet_));
-        skipping_ = true;
+        skipFrom("BAD-PACKET length " + hexBytes(packet_));
         Bytes rest(packet_.begin() + 1, packet_.end());
         packet_.clear();
         for (std::uint8_t next : rest)
@@ -699,7 +698,7 @@ void Phone::transmitBlock(Bytes ack, const Bytes &packet, const Damage &damage, 
     Bytes block = {command, std::uint8_t(~command), sequence_};
     put16(block, unsigned(packet.size()));
     append(block, packet);
-    const std::uint16_t crc = crc16X25(block.data() + 2, block.size() - 2);
+    const std::uint16_t crc = sumlet::crc16X25(block.data() + 2, block.size() - 2);
     block.push_back(std::uint8_t(crc));
     block.push_back(std::uint8_t(crc >> 8));
 

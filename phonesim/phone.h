@@ -74,6 +74,8 @@ private:
     std::optional<Bytes> followUp();
 
     void bfbByte(std::uint8_t byte);
+    // Bytes that start no frame or packet: a run of them is logged once, at its start.
+    void skipFrom(const std::string &logLine);
     void frameReceived(std::uint8_t type, const Bytes &payload);
     void setupFrame(std::uint8_t type, const Bytes &payload);
     Bytes speedAnswer(const Bytes &payload, std::string &logText);

@@ -8,7 +8,17 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace phonesim {
+
+namespace {
+
+// The common rates a client may set, by their terminal speeds.
+constexpr std::pair<speed_t, unsigned> clientRates[] = {{B9600, 9600},   {B19200, 19200},   {B38400, 38400},
+                                                        {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+
+} // namespace
 
 PseudoTerminal::~PseudoTerminal()
 {
@@ -91,22 +101,11 @@ unsigned PseudoTerminal::clientBaud() const
     {};
     if (::tcgetattr(master_, &settings) != 0)
         return 0;
-    switch (::cfgetospeed(&settings)) {
-    case B9600:
-        return 9600;
-    case B19200:
-        return 19200;
-    case B38400:
-        return 38400;
-    case B57600:
-        return 57600;
-    case B115200:
-        return 115200;
-    case B230400:
-        return 230400;
-    default:
-        return 0;
-    }
+    const speed_t speed = ::cfgetospeed(&settings);
+    for (const auto &[known, baud] : clientRates)
+        if (known == speed)
+            return baud;
+    return 0;
 }
 
 } // namespace phonesim

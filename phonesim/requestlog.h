@@ -1,27 +1,11 @@
-// One line per event, flushed at once, so that tests can read what the client sent
-// while the phone keeps running.
+// The phone's log: one line per event (AT commands, frames, OBEX requests, faults),
+// so that tests can read what the client sent while the phone keeps running.
 #pragma once
 
-#include <cstdio>
-#include <string>
+#include "linefile.h"
 
 namespace phonesim {
 
-class RequestLog
-{
-public:
-    RequestLog() = default;
-    ~RequestLog();
-    RequestLog(const RequestLog &) = delete;
-    RequestLog &operator=(const RequestLog &) = delete;
-
-    // "-" is standard error; an empty path disables the log.
-    bool open(const std::string &path);
-    void line(const std::string &text);
-
-private:
-    std::FILE *file_ = nullptr;
-    bool ownsFile_ = false;
-};
+using RequestLog = LineFile;
 
 } // namespace phonesim

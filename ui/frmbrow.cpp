@@ -17,31 +17,15 @@
 
 frmBrow::frmBrow(PhoneCommands &commands, Mode mode) : m_commands(commands), m_mode(mode)
 {
-    setObjectName(QStringLiteral("frmBrow"));
-    setWindowTitle(tr("PC Browser"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    setModal(false);
+    const Twips twips = setUpDialog(this, "frmBrow", tr("PC Browser"), 3945, 4110);
 
-    const Twips twips(this);
-    setFixedSize(twips.size(3945, 4110));
+    Drive1 = placedControl<QComboBox>(this, "Drive1", twips.rect(0, 0, 3975, 315));
+    Dir1 = placedControl<FolderList>(this, "Dir1", twips.rect(0, 315, 3975, 3240));
 
-    Drive1 = new QComboBox(this);
-    Drive1->setObjectName(QStringLiteral("Drive1"));
-    placeTwips(Drive1, twips, 0, 0, 3975, 315);
-    Dir1 = new FolderList(this);
-    Dir1->setObjectName(QStringLiteral("Dir1"));
-    placeTwips(Dir1, twips, 0, 315, 3975, 3240);
-
-    Command1 = new QPushButton(tr("Ok"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    placeTwips(Command1, twips, 1680, 3650, 1095, 375);
-    Command3 = new QPushButton(tr("Ok"), this);
-    Command3->setObjectName(QStringLiteral("Command3"));
-    placeTwips(Command3, twips, 1560, 3650, 1095, 375);
-    Command2 = new QPushButton(tr("Отмена"), this);
-    Command2->setObjectName(QStringLiteral("Command2"));
+    Command1 = placedControl<QPushButton>(this, "Command1", twips.rect(1680, 3650, 1095, 375), tr("Ok"));
+    Command3 = placedControl<QPushButton>(this, "Command3", twips.rect(1560, 3650, 1095, 375), tr("Ok"));
+    Command2 = placedControl<QPushButton>(this, "Command2", twips.rect(2880, 3650, 975, 375), tr("Отмена"));
     Command2->setAutoDefault(false);
-    placeTwips(Command2, twips, 2880, 3650, 975, 375);
 
     // Only one "Ok" is shown; Enter presses it. Esc cancels (QDialog).
     QPushButton *ok = mode == Mode::Copy ? Command1 : Command3;

@@ -13,27 +13,19 @@
 
 frmDrag::frmDrag(const QString &filePath) : QWidget(nullptr, Qt::Tool), m_filePath(filePath)
 {
-    setObjectName(QStringLiteral("frmDrag"));
-    setWindowTitle(tr("Копирование..."));
-    setAttribute(Qt::WA_DeleteOnClose);
+    const Twips twips = setUpDialog(this, "frmDrag", tr("Копирование..."), 1890, 2130);
 
-    const Twips twips(this);
-    setFixedSize(twips.size(1890, 2130));
-
-    Label1 = new QLabel(tr("Перетащите папку в нужную директорию..."), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1 = placedControl<QLabel>(this, "Label1", twips.rect(120, 120, 1695, 615),
+                                   tr("Перетащите папку в нужную директорию..."));
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    placeTwips(Label1, twips, 120, 120, 1695, 615);
 
-    Image1 = new QLabel(this);
-    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1 = placedControl<QLabel>(this, "Image1", twips.rect(240, 720, 1320, 1320));
     Image1->setPixmap(Pictures::render(Pictures::dragFilePath(), 48));
     Image1->setAlignment(Qt::AlignCenter);
     Image1->setCursor(Qt::OpenHandCursor);
     Image1->setToolTip(filePath);
     Image1->installEventFilter(this);
-    placeTwips(Image1, twips, 240, 720, 1320, 1320);
 
     Timer1.setInterval(100);
     Timer1.setSingleShot(false);

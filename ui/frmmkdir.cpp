@@ -9,33 +9,20 @@
 
 frmMkDir::frmMkDir(PhoneCommands &commands) : m_commands(commands)
 {
-    setObjectName(QStringLiteral("frmMkDir"));
-    setWindowTitle(tr("Создать папку"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    setModal(false);
+    const Twips twips = setUpDialog(this, "frmMkDir", tr("Создать папку"), 4365, 1425);
 
-    const Twips twips(this);
-    setFixedSize(twips.size(4365, 1425));
+    Label1 =
+        placedControl<QLabel>(this, "Label1", twips.rect(120, 120, 4215, 375), tr("Введите название для новой папки:"));
 
-    Label1 = new QLabel(tr("Введите название для новой папки:"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    placeTwips(Label1, twips, 120, 120, 4215, 375);
-
-    Text1 = new QLineEdit(QStringLiteral("NewDir"), this);
-    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1 = placedControl<QLineEdit>(this, "Text1", twips.rect(120, 400, 4095, 360), QStringLiteral("NewDir"));
     QPalette grey = Text1->palette();
     grey.setColor(QPalette::Base, QColor(224, 224, 224));
     Text1->setPalette(grey);
-    placeTwips(Text1, twips, 120, 400, 4095, 360);
 
-    Command1 = new QPushButton(tr("Ok"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1 = placedControl<QPushButton>(this, "Command1", twips.rect(2280, 960, 975, 375), tr("Ok"));
     Command1->setDefault(true);
-    placeTwips(Command1, twips, 2280, 960, 975, 375);
-    Command2 = new QPushButton(tr("Отмена"), this);
-    Command2->setObjectName(QStringLiteral("Command2"));
+    Command2 = placedControl<QPushButton>(this, "Command2", twips.rect(3360, 960, 855, 375), tr("Отмена"));
     Command2->setAutoDefault(false);
-    placeTwips(Command2, twips, 3360, 960, 855, 375);
 
     centreOnScreen(this);
 

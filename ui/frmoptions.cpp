@@ -17,71 +17,41 @@
 
 frmOptions::frmOptions(PhoneCommands &commands) : m_commands(commands)
 {
-    setObjectName(QStringLiteral("frmOptions"));
-    setWindowTitle(tr("Options"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    setModal(false);
+    const Twips twips = setUpDialog(this, "frmOptions", tr("Options"), 4740, 4035);
 
-    const Twips twips(this);
-    setFixedSize(twips.size(4740, 4035));
+    Frame1 = placedControl<QGroupBox>(this, "Frame1", twips.rect(120, 120, 1695, 1095), tr("Режим"));
+    Option1 = placedControl<QRadioButton>(Frame1, "Option1", twips.rect(240, 360, 1335, 255), tr("Список"));
+    Option2 = placedControl<QRadioButton>(Frame1, "Option2", twips.rect(240, 720, 1335, 255), tr("Explorer"));
 
-    Frame1 = new QGroupBox(tr("Режим"), this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    placeTwips(Frame1, twips, 120, 120, 1695, 1095);
-    Option1 = new QRadioButton(tr("Список"), Frame1);
-    Option1->setObjectName(QStringLiteral("Option1"));
-    placeTwips(Option1, twips, 240, 360, 1335, 255);
-    Option2 = new QRadioButton(tr("Explorer"), Frame1);
-    Option2->setObjectName(QStringLiteral("Option2"));
-    placeTwips(Option2, twips, 240, 720, 1335, 255);
-
-    Frame2 = new QGroupBox(tr("Доп. настройки..."), this);
-    Frame2->setObjectName(QStringLiteral("Frame2"));
-    placeTwips(Frame2, twips, 1920, 120, 2655, 1815);
+    Frame2 = placedControl<QGroupBox>(this, "Frame2", twips.rect(1920, 120, 2655, 1815), tr("Доп. настройки..."));
     // The explanation and the long caption use a smaller type to fit the frame.
     QFont small = font();
     small.setPointSizeF(qMin<qreal>(small.pointSizeF(), 8));
-    Check1 = new WrappingCheckBox(tr("Отменить проверку файла на каталог"), Frame2);
-    Check1->setObjectName(QStringLiteral("Check1"));
+    Check1 = placedControl<WrappingCheckBox>(Frame2, "Check1", twips.rect(120, 240, 2415, 375),
+                                             tr("Отменить проверку файла на каталог"));
     Check1->setFont(small);
-    placeTwips(Check1, twips, 120, 240, 2415, 375);
-    Label1 = new QLabel(tr(" (при операциях с файлами с нестандартными расширениями (из 2 символов...))"), Frame2);
-    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1 = placedControl<QLabel>(Frame2, "Label1", twips.rect(120, 600, 2415, 1095),
+                                   tr(" (при операциях с файлами с нестандартными расширениями (из 2 символов...))"));
     Label1->setWordWrap(true);
     Label1->setFont(small);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    placeTwips(Label1, twips, 120, 600, 2415, 1095);
 
-    Frame3 = new QGroupBox(tr("COM порт"), this);
-    Frame3->setObjectName(QStringLiteral("Frame3"));
-    placeTwips(Frame3, twips, 120, 2040, 4455, 1215);
-    Label2 = new QLabel(tr("Номер порта:"), Frame3);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    placeTwips(Label2, twips, 240, 360, 1935, 255);
-    Combo1 = new QComboBox(Frame3);
-    Combo1->setObjectName(QStringLiteral("Combo1"));
+    Frame3 = placedControl<QGroupBox>(this, "Frame3", twips.rect(120, 2040, 4455, 1215), tr("COM порт"));
+    Label2 = placedControl<QLabel>(Frame3, "Label2", twips.rect(240, 360, 1935, 255), tr("Номер порта:"));
+    Combo1 = placedControl<QComboBox>(Frame3, "Combo1", twips.rect(240, 600, 1335, 315));
     Combo1->setEditable(true);
-    placeTwips(Combo1, twips, 240, 600, 1335, 315);
-    Check2 = new QCheckBox(tr("Включить RTS"), Frame3);
-    Check2->setObjectName(QStringLiteral("Check2"));
-    placeTwips(Check2, twips, 2280, 600, 1935, 315);
+    Check2 = placedControl<QCheckBox>(Frame3, "Check2", twips.rect(2280, 600, 1935, 315), tr("Включить RTS"));
 
-    Command1 = new QPushButton(tr("Ok"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    placeTwips(Command1, twips, 2160, 3480, 1095, 375);
+    Command1 = placedControl<QPushButton>(this, "Command1", twips.rect(2160, 3480, 1095, 375), tr("Ok"));
     Command1->setDefault(true);
     Command1->setAutoDefault(true);
-    Command2 = new QPushButton(tr("Отмена"), this);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    placeTwips(Command2, twips, 3360, 3480, 1095, 375);
+    Command2 = placedControl<QPushButton>(this, "Command2", twips.rect(3360, 3480, 1095, 375), tr("Отмена"));
     Command2->setAutoDefault(false);
 
-    Label3 = new QLabel(QStringLiteral("*"), this);
-    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3 = placedControl<QLabel>(this, "Label3", twips.rect(0, 3600, 855, 495), QStringLiteral("*"));
     Label3->setToolTip(tr("Соответствие COM портов устройствам"));
     Label3->setCursor(Qt::PointingHandCursor);
     Label3->setAlignment(Qt::AlignCenter);
-    placeTwips(Label3, twips, 0, 3600, 855, 495);
     Label3->installEventFilter(this);
 
     connect(Command1, &QPushButton::clicked, this, &frmOptions::Command1_Click);

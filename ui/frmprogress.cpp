@@ -11,41 +11,25 @@
 
 frmProgress::frmProgress(QWidget *mainWindow) : ImageList1(16, Pictures::statusPaths()), m_mainWindow(mainWindow)
 {
-    setObjectName(QStringLiteral("frmProgress"));
-    setWindowTitle(tr("PROGRESS"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    setModal(false);
+    const Twips twips = setUpDialog(this, "frmProgress", tr("PROGRESS"), 7200, 4650);
 
-    const Twips twips(this);
-    setFixedSize(twips.size(7200, 4650));
+    Frame2 = placedControl<QGroupBox>(this, "Frame2", twips.rect(120, 0, 6975, 3495));
 
-    Frame2 = new QGroupBox(this);
-    Frame2->setObjectName(QStringLiteral("Frame2"));
-    placeTwips(Frame2, twips, 120, 0, 6975, 3495);
-
-    List = new QTreeWidget(this);
-    List->setObjectName(QStringLiteral("List"));
+    List = placedControl<QTreeWidget>(this, "List", twips.rect(240, 240, 6735, 3135));
     List->setColumnCount(1);
     List->setHeaderHidden(true);
     List->setRootIsDecorated(false);
     List->setIconSize(QSize(ImageList1.imageSize(), ImageList1.imageSize()));
     List->setSelectionMode(QAbstractItemView::SingleSelection);
     List->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    placeTwips(List, twips, 240, 240, 6735, 3135);
 
-    Frame1 = new QGroupBox(this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    placeTwips(Frame1, twips, 120, 3360, 6975, 735);
+    Frame1 = placedControl<QGroupBox>(this, "Frame1", twips.rect(120, 3360, 6975, 735));
 
-    Pr = new QProgressBar(this);
-    Pr->setObjectName(QStringLiteral("Pr"));
+    Pr = placedControl<QProgressBar>(this, "Pr", twips.rect(240, 3600, 6735, 375));
     Pr->setTextVisible(false);
     Pr->setRange(0, 100);
-    placeTwips(Pr, twips, 240, 3600, 6735, 375);
 
-    Command1 = new QPushButton(tr("Закрыть"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    placeTwips(Command1, twips, 2880, 4200, 1335, 375);
+    Command1 = placedControl<QPushButton>(this, "Command1", twips.rect(2880, 4200, 1335, 375), tr("Закрыть"));
     connect(Command1, &QPushButton::clicked, this, [this] {
         if (m_mainWindow)
             m_mainWindow->setEnabled(true);

@@ -19,8 +19,7 @@ MainWindowControls::MainWindowControls(QWidget *window)
     const Twips twips(window);
     window->setFixedSize(twips.size(10605, 7785));
 
-    Capt = new QLabel(window);
-    Capt->setObjectName(QStringLiteral("Capt"));
+    Capt = placedControl<QLabel>(window, "Capt", twips.rect(0, 70, 10575, 255));
     QFont captFont(QStringLiteral("MS Sans Serif"));
     captFont.setStyleHint(QFont::SansSerif);
     captFont.setBold(true);
@@ -30,22 +29,16 @@ MainWindowControls::MainWindowControls(QWidget *window)
     captColours.setColor(QPalette::Window, QColor(0x00, 0x00, 0x80));
     captColours.setColor(QPalette::WindowText, Qt::white);
     Capt->setPalette(captColours);
-    placeTwips(Capt, twips, 0, 70, 10575, 255);
 
-    FileList = new PhoneFileList(ImageList1, ImageList2, window);
-    FileList->setObjectName(QStringLiteral("FileList"));
-    placeTwips(FileList, twips, 0, 360, 10575, 6825);
+    FileList =
+        placedControl<PhoneFileList>(window, "FileList", twips.rect(0, 360, 10575, 6825), ImageList1, ImageList2);
     QTreeView *report = FileList->reportView();
     report->setColumnWidth(PhoneFileList::NameColumn, twips.x(5400));
     report->setColumnWidth(PhoneFileList::SizeColumn, twips.x(1800));
     report->setColumnWidth(PhoneFileList::DateColumn, twips.x(1500));
 
-    Label3 = new QLabel(tr("Всего памяти:"), window);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    placeTwips(Label3, twips, 120, 7245, 1935, 255);
-    Label4 = new QLabel(tr("Из них свободно:"), window);
-    Label4->setObjectName(QStringLiteral("Label4"));
-    placeTwips(Label4, twips, 120, 7515, 1935, 255);
+    Label3 = placedControl<QLabel>(window, "Label3", twips.rect(120, 7245, 1935, 255), tr("Всего памяти:"));
+    Label4 = placedControl<QLabel>(window, "Label4", twips.rect(120, 7515, 1935, 255), tr("Из них свободно:"));
     fitMemoryLabels();
 
     struct ButtonSpec
@@ -69,41 +62,35 @@ MainWindowControls::MainWindowControls(QWidget *window)
         {&Command9, "Command9", 9360, QT_TRANSLATE_NOOP("MainWindowControls", "Выход"), Pictures::Button::Exit},
     };
     for (const ButtonSpec &spec : buttons) {
-        auto *button = new QPushButton(window);
-        button->setObjectName(QString::fromLatin1(spec.name));
+        auto *button = placedControl<QPushButton>(window, spec.name, twips.rect(spec.left, 7320, 1215, 375));
         button->setToolTip(tr(spec.tooltip));
         button->setIcon(Pictures::button(spec.picture));
-        placeTwips(button, twips, spec.left, 7320, 1215, 375);
         const int iconSide = qMin(button->height() - 6, 24);
         button->setIconSize(QSize(iconSide, iconSide));
         button->setAutoDefault(false);
         *spec.button = button;
     }
 
-    Command1 = new QPushButton(linkStateCaption(LinkState::Enable), window);
-    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1 = namedControl<QPushButton>(window, "Command1", linkStateCaption(LinkState::Enable));
     Command1->hide();
-    Label1 = new QLabel(window);
-    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1 = namedControl<QLabel>(window, "Label1");
     Label1->hide();
-    Label5 = new QLabel(window);
-    Label5->setObjectName(QStringLiteral("Label5"));
+    Label5 = namedControl<QLabel>(window, "Label5");
     Label5->hide();
-    Text2 = new QPlainTextEdit(window);
-    Text2->setObjectName(QStringLiteral("Text2"));
+    Text2 = namedControl<QPlainTextEdit>(window, "Text2");
     Text2->setReadOnly(true);
     Text2->hide();
 
-    PopUp = new QMenu(window);
-    PopUp->setObjectName(QStringLiteral("PopUp"));
-    Cop = PopUp->addAction(tr("Копировать"));
-    Cop->setObjectName(QStringLiteral("Cop"));
-    Mo = PopUp->addAction(tr("Переместить"));
-    Mo->setObjectName(QStringLiteral("Mo"));
-    Ne = PopUp->addAction(tr("Новая папка"));
-    Ne->setObjectName(QStringLiteral("Ne"));
-    De = PopUp->addAction(tr("Удалить"));
-    De->setObjectName(QStringLiteral("De"));
+    PopUp = namedControl<QMenu>(window, "PopUp");
+    const auto addItem = [this](const char *name, const QString &text) {
+        QAction *item = PopUp->addAction(text);
+        item->setObjectName(QString::fromLatin1(name));
+        return item;
+    };
+    Cop = addItem("Cop", tr("Копировать"));
+    Mo = addItem("Mo", tr("Переместить"));
+    Ne = addItem("Ne", tr("Новая папка"));
+    De = addItem("De", tr("Удалить"));
 }
 
 QString MainWindowControls::linkStateCaption(LinkState state)

@@ -91,6 +91,13 @@ std::optional<PhoneCommands::Entry> PhoneController::selectedEntry() const
     return Entry{m_controls.FileList->rowText(row), m_controls.FileList->rowNameBytes(row)};
 }
 
+std::optional<PhoneCommands::Entry> PhoneController::commandEntry() const
+{
+    if (m_busy)
+        return std::nullopt;
+    return selectedEntry();
+}
+
 bool PhoneController::listHasEntry(const QString &text) const
 {
     for (int row = 0; row < m_controls.FileList->rowCount(); ++row) {
@@ -196,9 +203,7 @@ void PhoneController::showListing(const FolderListing &listing)
 
 void PhoneController::copyCommand()
 {
-    if (m_busy)
-        return;
-    const std::optional<Entry> entry = selectedEntry();
+    const std::optional<Entry> entry = commandEntry();
     if (!entry)
         return;
     if (nameShape(entry->text) != NameShape::File) {
@@ -210,9 +215,7 @@ void PhoneController::copyCommand()
 
 void PhoneController::moveCommand()
 {
-    if (m_busy)
-        return;
-    const std::optional<Entry> entry = selectedEntry();
+    const std::optional<Entry> entry = commandEntry();
     if (!entry)
         return;
     switch (nameShape(entry->text)) {
@@ -243,9 +246,7 @@ void PhoneController::openPcBrowser(bool moving)
 
 void PhoneController::deleteCommand()
 {
-    if (m_busy)
-        return;
-    const std::optional<Entry> entry = selectedEntry();
+    const std::optional<Entry> entry = commandEntry();
     if (!entry)
         return;
     if (nameShape(entry->text) != NameShape::File)

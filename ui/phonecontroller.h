@@ -111,6 +111,8 @@ public:
 private:
     void connected();
     void showListing(const FolderListing &listing);
+    // The entry a command acts on: the selected one, none while an exchange runs.
+    std::optional<Entry> commandEntry() const;
     // Deletes name in the current folder, waits and lists the folder again.
     void deleteAndRefresh(const QByteArray &name);
     void warn(const QString &text);

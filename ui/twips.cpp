@@ -10,9 +10,14 @@ Twips::Twips(const QWidget *onScreen)
     m_dpiY = screen ? screen->logicalDotsPerInchY() : 96.0;
 }
 
-void placeTwips(QWidget *widget, const Twips &twips, int left, int top, int width, int height)
+Twips setUpDialog(QWidget *dialog, const char *objectName, const QString &title, int width, int height)
 {
-    widget->setGeometry(twips.rect(left, top, width, height));
+    dialog->setObjectName(QString::fromLatin1(objectName));
+    dialog->setWindowTitle(title);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    const Twips twips(dialog);
+    dialog->setFixedSize(twips.size(width, height));
+    return twips;
 }
 
 void centreOnScreen(QWidget *window)

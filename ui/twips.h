@@ -3,6 +3,8 @@
 #include <QRect>
 #include <QWidget>
 
+#include <utility>
+
 // Window geometry is laid out in twips (1440 to the inch) and turned into pixels at
 // the screen's logical resolution, so the windows keep their proportions on any screen.
 class Twips
@@ -31,7 +33,28 @@ private:
     qreal m_dpiY;
 };
 
-// Places a child widget at a rectangle given in twips.
-void placeTwips(QWidget *widget, const Twips &twips, int left, int top, int width, int height);
+// Names a dialog or tool window, captions it and fixes its size in twips; it frees
+// itself when it closes. The Twips returned lays out its controls.
+Twips setUpDialog(QWidget *dialog, const char *objectName, const QString &title, int width, int height);
+
+// Creates a control named objectName on parent; args are what the control's
+// constructor takes before the parent (a caption, say).
+template<class Control, class... Args>
+Control *namedControl(QWidget *parent, const char *objectName, Args &&...args)
+{
+    auto *control = new Control(std::forward<Args>(args)..., parent);
+    control->setObjectName(QString::fromLatin1(objectName));
+    return control;
+}
+
+// The same, placed at geometry (in pixels: Twips::rect).
+template<class Control, class... Args>
+Control *placedControl(QWidget *parent, const char *objectName, const QRect &geometry, Args &&...args)
+{
+    Control *control = namedControl<Control>(parent, objectName, std::forward<Args>(args)...);
+    control->setGeometry(geometry);
+    return control;
+}
+
 // Moves a top-level window to the middle of its screen.
 void centreOnScreen(QWidget *window);

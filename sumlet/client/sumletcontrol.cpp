@@ -34,25 +34,29 @@ void *openLibrary(const QString &path, QString *reason)
     return handle;
 }
 
+// The entry point of that name in a library file; null, with the reason, when the file
+// does not open or has no such entry point (it is then closed again).
 template<typename Function>
-Function entryPoint(void *handle, const char *name)
+Function entryPoint(const QString &path, const char *name, QString *reason)
 {
-    return reinterpret_cast<Function>(dlsym(handle, name));
+    void *handle = openLibrary(path, reason);
+    if (!handle)
+        return nullptr;
+    const auto function = reinterpret_cast<Function>(dlsym(handle, name));
+    if (!function) {
+        dlclose(handle);
+        *reason = QStringLiteral("%1 is not a component library (it has no %2)").arg(path, QLatin1String(name));
+    }
+    return function;
 }
 
 // Creates the control from a library file and checks that it computes the
 // known checksum, so that a foreign file under the class identifier is refused.
 IDispatch *createFrom(const QString &path, QString *reason)
 {
-    void *handle = openLibrary(path, reason);
-    if (!handle)
+    const auto getClassObject = entryPoint<DllGetClassObjectFn>(path, "DllGetClassObject", reason);
+    if (!getClassObject)
         return nullptr;
-    const auto getClassObject = entryPoint<DllGetClassObjectFn>(handle, "DllGetClassObject");
-    if (!getClassObject) {
-        dlclose(handle);
-        *reason = QStringLiteral("%1 is not a component library (it has no DllGetClassObject)").arg(path);
-        return nullptr;
-    }
     IClassFactory *factory = nullptr;
     HRESULT hr = getClassObject(&CLSID_Sumlet, &IID_IClassFactory, reinterpret_cast<void **>(&factory));
     if (failed(hr) || !factory) {
@@ -82,15 +86,9 @@ IDispatch *createFrom(const QString &path, QString *reason)
 // Registers a library as its installer would, by calling its DllRegisterServer.
 bool registerLibrary(const QString &path, QString *reason)
 {
-    void *handle = openLibrary(path, reason);
-    if (!handle)
+    const auto registerServer = entryPoint<DllRegisterServerFn>(path, "DllRegisterServer", reason);
+    if (!registerServer)
         return false;
-    const auto registerServer = entryPoint<DllRegisterServerFn>(handle, "DllRegisterServer");
-    if (!registerServer) {
-        dlclose(handle);
-        *reason = QStringLiteral("%1 is not a component library (it has no DllRegisterServer)").arg(path);
-        return false;
-    }
     const HRESULT hr = registerServer();
     if (failed(hr)) {
         *reason = QStringLiteral("registering %1 failed with error %2; the component registry %3 could not be "
@@ -202,6 +200,14 @@ bool SumletControl::invoke(int dispid, VARIANT *args, unsigned count, VARIANT *r
     return true;
 }
 
+qint16 SumletControl::invokeI2(int dispid, VARIANT *args, unsigned count)
+{
+    VARIANT result{};
+    if (!invoke(dispid, args, count, &result) || result.vt != VT_I2)
+        return 0;
+    return result.iVal;
+}
+
 quint16 SumletControl::CrcCalc(const QByteArray &data)
 {
     BSTR bytes{data.constData(), static_cast<std::int32_t>(qMin<qsizetype>(data.size(), 0x7FFFFFFF))};
@@ -215,28 +221,19 @@ quint16 SumletControl::CrcCalc(const QByteArray &data)
 qint16 SumletControl::Xor(qint16 byte1, qint16 byte2)
 {
     VARIANT args[] = {variantI2(byte1), variantI2(byte2)};
-    VARIANT result{};
-    if (!invoke(DISPID_Xor, args, 2, &result) || result.vt != VT_I2)
-        return 0;
-    return result.iVal;
+    return invokeI2(DISPID_Xor, args, 2);
 }
 
 qint16 SumletControl::Not(qint16 byte)
 {
     VARIANT args[] = {variantI2(byte)};
-    VARIANT result{};
-    if (!invoke(DISPID_Not, args, 1, &result) || result.vt != VT_I2)
-        return 0;
-    return result.iVal;
+    return invokeI2(DISPID_Not, args, 1);
 }
 
 qint16 SumletControl::And(qint16 byte1, qint16 byte2)
 {
     VARIANT args[] = {variantI2(byte1), variantI2(byte2)};
-    VARIANT result{};
-    if (!invoke(DISPID_And, args, 2, &result) || result.vt != VT_I2)
-        return 0;
-    return result.iVal;
+    return invokeI2(DISPID_And, args, 2);
 }
 
 bool SumletControl::AboutBox()

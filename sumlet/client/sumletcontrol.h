@@ -48,6 +48,8 @@ private:
     SumletControl(sumlet::IDispatch *control, QString libraryPath);
 
     bool invoke(int dispid, sumlet::VARIANT *args, unsigned count, sumlet::VARIANT *result);
+    // A method with a 16-bit result; 0 when the call fails.
+    qint16 invokeI2(int dispid, sumlet::VARIANT *args, unsigned count);
 
     sumlet::IDispatch *dispatch;
     QString library;

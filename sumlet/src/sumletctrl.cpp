@@ -1,9 +1,10 @@
 #include "sumletctrl.h"
 
 #include "aboutdialog.h"
-#include "crc16.h"
 #include "dialogunits.h"
 #include "module.h"
+
+#include <sumlet/crc16x25.h>
 
 #include <QApplication>
 #include <QDialog>
@@ -110,9 +111,10 @@ HRESULT CSumletCtrl::create(const GUID &iid, void **object)
 
 std::int32_t CSumletCtrl::CrcCalc(const BSTR &data, std::int16_t len)
 {
-    // A Len beyond the data covers only the bytes that are there.
-    const auto covered = static_cast<std::int16_t>(std::min<std::int32_t>(len, data.length));
-    return crc16X25(data.data, covered);
+    // Len is signed 16-bit: 0 or below covers nothing, at most 32767 bytes count. A Len
+    // beyond the data covers only the bytes that are there.
+    const std::int32_t covered = std::max(0, std::min<std::int32_t>(len, data.length));
+    return crc16X25(data.data, static_cast<std::size_t>(covered));
 }
 
 std::int16_t CSumletCtrl::Xor(std::int16_t byte1, std::int16_t byte2)

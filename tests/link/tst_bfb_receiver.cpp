@@ -81,10 +81,6 @@ private slots:
     void receiverReplies();
 };
 
-// The block receiver alone, against the shapes a phone and a noisy cable give: blocks
-// cut into frames anywhere, flipped bits in every checked field, text in place of frames.
-// The blocks are built with an independent CRC; the receiver checks them with the
-// checksum component itself.
 void BfbReceiverTest::receiverReplies_data()
 {
     QTest::addColumn<QList<QByteArray>>("bursts");

@@ -109,8 +109,6 @@ private slots:
     void runWhileLinkedClosesTheLink();
     void plainModeChosen_data();
     void plainModeChosen();
-    void plainClose_data();
-    void plainClose();
     void plainConnectRefused();
     void plainInterface_data();
     void plainInterface();
@@ -363,32 +361,6 @@ void ConnectTest::plainModeChosen()
     QCOMPARE(a.line.bytesWaiting(), 0);
 }
 
-// Leaving plain OBEX: DISCONNECT, a second of silence, "+++"; an x55 answers "OK" a
-// second later, an x65 nothing.
-void ConnectTest::plainClose_data()
-{
-    QTest::addColumn<QByteArray>("model");
-    QTest::addColumn<QByteArray>("escapeAnswer");
-    QTest::newRow("x55 answers OK") << QByteArray("M55") << QByteArray("\r\nOK\r\n");
-    QTest::newRow("x65 answers nothing") << QByteArray("S65") << QByteArray();
-}
-
-void ConnectTest::plainClose()
-{
-    QFETCH(QByteArray, model);
-    QFETCH(QByteArray, escapeAnswer);
-    Attempt a;
-    a.connector.setLinkChoice(LinkChoice::PlainOnly);
-    {
-        ScriptedPhone phone(a.pty, prepended({PhoneConnector::AbortPacket, ""}, plainPhone(model, M56Connect)));
-        QVERIFY(a.connector.run([] {}));
-    }
-    ScriptedPhone phone(a.pty, {{DisconnectPacket, hex("a00003")}, {"+++", escapeAnswer}});
-    QVERIFY(!a.connector.run([] { QFAIL("closing lists nothing"); }));
-    QVERIFY(!a.line.isPortOpen());
-    QTRY_COMPARE(phone.received(), DisconnectPacket + "+++");
-}
-
 // S56v06 obex.connect: the CONNECT in plain OBEX refused with C3. The attempt fails as
 // plain OBEX failing, and the phone goes back to AT mode (no DISCONNECT: nothing is open).
 void ConnectTest::plainConnectRefused()
@@ -408,40 +380,49 @@ void ConnectTest::plainInterface_data()
 {
     QTest::addColumn<std::vector<Rule>>("rules");
     QTest::addColumn<PhoneInterface>("phoneInterface");
-    QTest::addColumn<bool>("escaped"); // "+++" ends the session
+    QTest::addColumn<QByteArray>("escape"); // the phone's answer to "+++"; null: none is sent
 
-    const auto answering = [](const QByteArray &sifs) {
-        std::vector<Rule> rules = prepended({PhoneConnector::AbortPacket, ""}, plainPhone("S65", S66Connect));
+    const auto answering = [](const QByteArray &model, const QByteArray &sifs) {
+        std::vector<Rule> rules = prepended({PhoneConnector::AbortPacket, ""}, plainPhone(model, S66Connect));
         rules[4].reply = sifs;
         return rules;
     };
+    const QByteArray wire = "\r\n^SIFS: WIRE\r\n\r\nOK\r\n", silent("");
+    // Leaving plain OBEX: DISCONNECT, a second of silence, "+++"; an x55 answers "OK" a
+    // second later, an x65 nothing.
+    QTest::newRow("x55 on a serial cable")
+        << answering("M55", wire) << PhoneInterface::Wire << QByteArray("\r\nOK\r\n");
+    QTest::newRow("x65 on a serial cable") << answering("S65", wire) << PhoneInterface::Wire << silent;
     // A DCA-540: no "+++" that could leave the phone deaf; it stays in OBEX mode.
-    QTest::newRow("USB cable") << answering("\r\n^SIFS: USB\r\n\r\nOK\r\n") << PhoneInterface::Usb << false;
+    QTest::newRow("USB cable") << answering("S65", "\r\n^SIFS: USB\r\n\r\nOK\r\n") << PhoneInterface::Usb
+                               << QByteArray();
     // What a phone answers is not recorded: one that does not know the command connects as ever.
-    QTest::newRow("ERROR") << answering("\r\nERROR\r\n") << PhoneInterface::Unknown << true;
-    QTest::newRow("no answer") << answering({}) << PhoneInterface::Unknown << true;
+    QTest::newRow("ERROR") << answering("S65", "\r\nERROR\r\n") << PhoneInterface::Unknown << silent;
+    QTest::newRow("no answer") << answering("S65", {}) << PhoneInterface::Unknown << silent;
     // Nothing in this session says which cable the phone is on.
     QTest::newRow("found in OBEX mode") << std::vector<Rule>{{PhoneConnector::AbortPacket, hex("a00003")},
                                                              {ConnectPacket, S66Connect}}
-                                        << PhoneInterface::Unknown << false;
+                                        << PhoneInterface::Unknown << QByteArray();
 }
 
 // "AT^SIFS" before "AT^SQWE=3"; closing sends "+++" only where it is known to end plain OBEX.
 void ConnectTest::plainInterface()
 {
     QFETCH(std::vector<Rule>, rules);
-    QFETCH(bool, escaped);
+    QFETCH(QByteArray, escape);
     Attempt a;
     a.connector.setLinkChoice(LinkChoice::PlainOnly);
     rules.push_back({DisconnectPacket, hex("a00003")});
+    if (!escape.isNull())
+        rules.push_back({"+++", escape});
     ScriptedPhone phone(a.pty, rules);
     QVERIFY(a.connector.run([] {}));
     QTEST(a.connector.phoneInterface(), "phoneInterface");
-    QCOMPARE(a.connector.leavesPhoneInObex(), !escaped);
+    QCOMPARE(a.connector.leavesPhoneInObex(), escape.isNull());
     a.connector.close();
     QVERIFY(!a.line.isPortOpen());
     QTest::qWait(100);
-    QCOMPARE(phone.received(), requests(rules) + (escaped ? QByteArray("+++") : QByteArray()));
+    QCOMPARE(phone.received(), requests(rules));
 }
 
 void ConnectTest::phoneLeftByAnotherRun_data()

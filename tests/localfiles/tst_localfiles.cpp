@@ -1,6 +1,7 @@
 #include "localfilewriter.h"
 #include "localnames.h"
 #include "temporaryfiles.h"
+#include "testprocess.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,26 +18,6 @@
 using Kind = LocalFileError::Kind;
 
 namespace {
-
-QByteArray pattern(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char(i * 7 + i / 251);
-    return bytes;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QStringList entries(const QString &folder)
 {
@@ -93,10 +74,10 @@ private slots:
         LocalFileError error;
         const auto writer = LocalFileWriter::open(path, &error);
         QVERIFY(writer);
-        const QByteArray content = pattern(size);
+        const QByteArray content = randomBytes(size, 1);
         for (qsizetype at = 0; at < content.size(); at += piece) {
             QVERIFY(writer->write(QByteArrayView(content).sliced(at, std::min<qsizetype>(piece, content.size() - at))));
-            QCOMPARE(readFile(real), before.isEmpty() ? QByteArray() : QByteArray("the old content"));
+            QCOMPARE(readFile(real), before.isEmpty() ? QByteArray("<missing>") : QByteArray("the old content"));
         }
         const QDateTime modified(QDate(2005, 3, 4), QTime(12, 30), Qt::UTC);
         QVERIFY(writer->commit(modified));
@@ -142,7 +123,7 @@ private slots:
             if (!writer)
                 return int(error.kind);
             for (int i = 0; i < 10; ++i) {
-                if (!writer->write(pattern(1000)))
+                if (!writer->write(randomBytes(1000, 2)))
                     return int(writer->error()->kind);
             }
             return writer->commit() ? 100 : int(writer->error()->kind);
@@ -172,7 +153,7 @@ private slots:
             TemporaryFiles::removeOnSignals();
             LocalFileError error;
             const auto writer = LocalFileWriter::open(path, &error);
-            if (!writer || !writer->write(pattern(5000)) || entries(dir.path()).size() != 1)
+            if (!writer || !writer->write(randomBytes(5000, 3)) || entries(dir.path()).size() != 1)
                 return 1;
             if (signal != 0)
                 ::raise(signal);

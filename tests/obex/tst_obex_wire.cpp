@@ -593,13 +593,16 @@ void ObexWire::uploadStagingCases()
 {
     QFETCH(int, length);
     QFETCH(QList<int>, bodyLengths);
+    // Continue for each packet but the End, then Success.
+    const auto answering = [&](FilesOnPhone &f) {
+        for (int i = 0; i < bodyLengths.size(); ++i)
+            f.phone.respond("90 00 03");
+        f.phone.respond("A0 00 03");
+    };
     FilesOnPhone f;
+    answering(f);
     const QByteArray content = randomBytes(length, quint32(length));
-    const QString source = sourceFile(f, QStringLiteral("f.bin"), content);
-    for (int i = 0; i < bodyLengths.size(); ++i)
-        f.phone.respond("90 00 03");
-    f.phone.respond("A0 00 03");
-    QCOMPARE(f.files.PutFile(source), PutResult::Sent);
+    QCOMPARE(f.files.PutFile(sourceFile(f, QStringLiteral("f.bin"), content)), PutResult::Sent);
     f.phone.settle();
     const QList<QByteArray> blocks = f.phone.blocks();
     QCOMPARE(blocks.size(), bodyLengths.size() + 1);
@@ -624,9 +627,7 @@ void ObexWire::uploadStagingCases()
 
     // The same content from memory goes out byte for byte the same, and nothing is staged on disk.
     FilesOnPhone fromMemory;
-    for (int i = 0; i < bodyLengths.size(); ++i)
-        fromMemory.phone.respond("90 00 03");
-    fromMemory.phone.respond("A0 00 03");
+    answering(fromMemory);
     QCOMPARE(fromMemory.files.putData("f.bin", content), PutResult::Sent);
     fromMemory.phone.settle();
     QCOMPARE(fromMemory.phone.received(), f.phone.received());
@@ -671,34 +672,28 @@ void ObexWire::plainUploadsAsRecorded()
     QFETCH(QString, phone);
     const QList<RecordedExchange> connect = loadRecording(phone + QStringLiteral("-connect.trace"));
     QVERIFY(!connect.isEmpty());
-    RecordingEvents events;
-    SerialLine link(events, events);
-    PlainPhone plain;
-    plain.recorded = loadRecording(phone + QStringLiteral("-files.trace"));
+    FilesOnPlainPhone f(ObexResponse::announcedMaxPacket(connect.first().answer).value_or(0));
+    QList<RecordedExchange> &recorded = f.phone.recorded;
+    recorded = loadRecording(phone + QStringLiteral("-files.trace"));
     // The recorder went into its folder first (SETPATH); the file's exchanges follow.
-    while (!plain.recorded.isEmpty() && quint8(plain.recorded.first().request.at(0)) == 0x85)
-        plain.recorded.removeFirst();
-    QVERIFY(!plain.recorded.isEmpty());
-    PhoneFiles files(link, plain, events, events);
-    files.setPhoneMaxPacket(ObexResponse::announcedMaxPacket(connect.first().answer));
-    QTemporaryDir dir;
-    const QString source = dir.filePath(QStringLiteral("probe.bin"));
+    while (!recorded.isEmpty() && quint8(recorded.first().request.at(0)) == 0x85)
+        recorded.removeFirst();
+    QVERIFY(!recorded.isEmpty());
     try {
-        QVERIFY(writeFile(source, QByteArray(3000, 'A')));
-        QCOMPARE(files.PutFile(source), PutResult::Sent);
-        QCOMPARE(files.GetFile("probe.bin"), std::optional<QByteArray>(QByteArray(3000, 'A')));
-        QVERIFY(writeFile(source, QByteArray(100, 'B')));
-        QCOMPARE(files.PutFile(source), PutResult::Sent);
+        const QString source = f.source(QByteArray(3000, 'A'));
+        QCOMPARE(f.files.PutFile(source), PutResult::Sent);
+        QCOMPARE(f.files.GetFile("probe.bin"), std::optional<QByteArray>(QByteArray(3000, 'A')));
+        QCOMPARE(f.files.PutFile(f.source(QByteArray(100, 'B'))), PutResult::Sent);
         // Read again, in its own and in other letter case, then deleted: the M56 appended
         // the second write, the S75 replaced the file with it.
         const QByteArray now = (phone == u"M56v06" ? QByteArray(3000, 'A') : QByteArray()) + QByteArray(100, 'B');
-        QCOMPARE(files.GetFile("probe.bin"), std::optional<QByteArray>(now));
-        QCOMPARE(files.GetFile("PROBE.BIN"), std::optional<QByteArray>(now));
-        QCOMPARE(files.DeleteObject("probe.bin"), DeleteResult::Deleted);
+        QCOMPARE(f.files.GetFile("probe.bin"), std::optional<QByteArray>(now));
+        QCOMPARE(f.files.GetFile("PROBE.BIN"), std::optional<QByteArray>(now));
+        QCOMPARE(f.files.DeleteObject("probe.bin"), DeleteResult::Deleted);
     } catch (const std::runtime_error &error) {
         QFAIL(error.what());
     }
-    QCOMPARE(plain.recorded.size(), 0);
+    QCOMPARE(recorded.size(), 0);
 }
 
 void ObexWire::plainUploadCases_data()

@@ -22,20 +22,14 @@ inline QString builtLibrary()
     return tarvelBinary(QStringLiteral("libsumlet.so"));
 }
 
-// Points the per-user configuration (and so the component registry) at a
-// fresh folder for the duration of one test function.
+// Points the per-user configuration (and so the component registry) at a fresh
+// folder, or the one given, for the duration of one test function.
 class PrivateConfig
 {
 public:
-    PrivateConfig()
+    explicit PrivateConfig(const QString &configHome = {}) : previous(qgetenv("XDG_CONFIG_HOME"))
     {
-        previous = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
-    }
-    explicit PrivateConfig(const QString &configHome)
-    {
-        previous = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", configHome.toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", (configHome.isEmpty() ? dir.path() : configHome).toLocal8Bit());
     }
     ~PrivateConfig() { qputenv("XDG_CONFIG_HOME", previous); }
 

@@ -122,15 +122,12 @@ private slots:
         m_messages = std::make_unique<MessageRecorder>();
         m_form = std::make_unique<Form1>(makeChecksum());
         m_form->commands().setWorkingDirectory(m_pc.filePath(QStringLiteral("work")));
-        PhoneSessionTestAccess::link(m_form->commands().session()).setPauseScale(0.3);
-        PhoneSessionTestAccess::link(m_form->commands().session()).setDevicePath(m_phone.device);
+        aimAt(*m_form, m_phone.device);
         m_form->move(0, 0);
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-        list()->selectRow(0);
-        m_form->commands().openSelectedRow();
-        QVERIFY2(PhoneSessionTestAccess::link(m_form->commands().session()).linkState() == LinkState::Disable,
-                 qPrintable(progressRows(*m_form).join(u'\n')));
+        doubleClickMobile(*m_form);
+        QVERIFY2(lineOf(*m_form).linkState() == LinkState::Disable, qPrintable(progressRows(*m_form).join(u'\n')));
         QVERIFY(findRow(list(), FileName) >= 0);
     }
 

@@ -65,6 +65,25 @@ inline bool whileBusy(Form1 &form, const std::function<void()> &commands, const 
     return sawBusy;
 }
 
+// The window's serial line.
+inline SerialLine &lineOf(Form1 &form)
+{
+    return PhoneSessionTestAccess::link(form.commands().session());
+}
+
+// Aims the window at the phone on device with its pauses shortened; a double-click on
+// "Mobile..." connects.
+inline void aimAt(Form1 &form, const QString &device)
+{
+    lineOf(form).setPauseScale(0.3);
+    lineOf(form).setDevicePath(device);
+}
+inline void doubleClickMobile(Form1 &form)
+{
+    form.controls().FileList->selectRow(0);
+    form.commands().openSelectedRow();
+}
+
 // Screenshots land in the test's build folder for review; they are not compared.
 inline void saveScreenshot(QWidget *widget, const QString &name)
 {
