@@ -491,9 +491,9 @@ PhoneResult PhoneSession::readyFor(const PhonePath &folder, const QByteArray &na
 
 PhoneResult PhoneSession::list(const PhonePath &folder, FolderListing *listing, Listing source)
 {
-    // Served without a word to the phone.
+    // Served without a word to the phone, while the link is up.
     if (const auto known = m_parts->listings.constFind(folder);
-        source == Listing::Known && known != m_parts->listings.constEnd()) {
+        source == Listing::Known && known != m_parts->listings.constEnd() && m_parts->link.isPortOpen()) {
         *listing = *known;
         return {};
     }
