@@ -202,7 +202,7 @@ void ConnectTest::failedSteps()
     QVERIFY(!a.line.isPortOpen());
     QCOMPARE(a.line.linkState(), LinkState::Enable);
     QVERIFY(!LinkTestAccess::connectedMonitorRunning(a.line));
-    QCOMPARE(phone.received(), requests(rules) + after);
+    QTRY_COMPARE(phone.received(), requests(rules) + after); // the last bytes may still be on their way
 }
 
 void ConnectTest::speedStep_data()
@@ -422,7 +422,7 @@ void ConnectTest::plainInterface()
     a.connector.close();
     QVERIFY(!a.line.isPortOpen());
     QTest::qWait(100);
-    QCOMPARE(phone.received(), requests(rules));
+    QTRY_COMPARE(phone.received(), requests(rules));
 }
 
 void ConnectTest::phoneLeftByAnotherRun_data()

@@ -6,6 +6,7 @@
 #include "testprocess.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -26,6 +27,8 @@ class PlainTransportTest : public QObject
 private slots:
     void recordedAnswers_data();
     void recordedAnswers();
+    void recordingsReplayed_data();
+    void recordingsReplayed();
     void plainFaults_data();
     void plainFaults();
 };
@@ -53,6 +56,34 @@ void PlainTransportTest::recordedAnswers()
     }
     QVERIFY(t.line.isPortOpen());
     QVERIFY(t.events.losses.isEmpty());
+}
+
+void PlainTransportTest::recordingsReplayed_data()
+{
+    recordedAnswers_data();
+}
+
+// The emulated phone replays each recording as the phone answered: what the program
+// reads from it is what the phone sent.
+void PlainTransportTest::recordingsReplayed()
+{
+    QFETCH(QString, recording);
+    QTemporaryDir dir;
+    PhoneSim phone;
+    phone.logPath = dir.filePath(QStringLiteral("replay.log"));
+    QVERIFY(phone.launch({QStringLiteral("--replay"), recordingPath(recording), QStringLiteral("--log"), phone.logPath},
+                         QProcess::ForwardedErrorChannel));
+    RecordingEvents events;
+    SerialLine line(events, events);
+    QString reason;
+    QVERIFY2(LinkTestAccess::openAsConnected(line, phone.device, &reason), qPrintable(reason));
+    line.setTimeoutInterval(TimeoutMs);
+    PlainTransport transport(line, events);
+    for (const RecordedExchange &exchange : loadRecording(recording))
+        QCOMPARE(transport.exchange(exchange.request), exchange.answer);
+    QVERIFY(events.losses.isEmpty());
+    QVERIFY(phone.logLines(QStringLiteral("REPLAY-DEVIATION")).isEmpty());
+    QTRY_COMPARE(phone.logLines(QStringLiteral("REPLAY-END")).size(), 1);
 }
 
 // A line without checksums: every answer that is not whole and alone fails the

@@ -200,7 +200,9 @@ public:
     QTemporaryDir dir;
     QProcess process;
     std::unique_ptr<PhoneSim> phone;
-    double timeScale = 0.1; // a cap shortened 20 times missed slow answers under load (CI)
+    // The caps on the phone's answers shrink with the pauses: a tenth of them missed
+    // answers held up by a loaded machine (CI).
+    double timeScale = 0.25;
 };
 
 } // namespace
@@ -708,12 +710,12 @@ void MountPhonesimTest::writesOnceAtTheLastClose()
 }
 
 // The mount stopped while a shell group still writes: the phone keeps its old file, even
-// when a child has closed its copy of the descriptor. An unmount waits for the group.
+// when a child has closed its copy of the descriptor (an earlier copy would show after a
+// SIGKILL as after a SIGTERM). An unmount waits for the group.
 void MountPhonesimTest::stoppedBeforeTheLastClose_data()
 {
     QTest::addColumn<QString>("stop"); // MOUNT stands for the mount's process number
     QTest::addColumn<QByteArray>("phone"); // r.txt at the end
-    QTest::newRow("killed") << "kill -KILL MOUNT" << QByteArray("old");
     QTest::newRow("SIGTERM") << "kill -TERM MOUNT" << QByteArray("old");
     QTest::newRow("umount -f: the connection cut") << "umount -f mnt" << QByteArray("old");
     QTest::newRow("lazy unmount") << "umount -l mnt" << QByteArray("new part 1\nnew part 2\n");
@@ -894,7 +896,6 @@ void MountPhonesimTest::everyFamily()
     QFETCH(QStringList, roots);
     QFETCH(bool, plain);
     Mount m;
-    m.timeScale = 0.25; // the S75 answers its CONNECT after 160 ms: beyond a cap shortened 20 times
     for (const QString &root : roots)
         QVERIFY(QDir().mkpath(m.flash(root)));
     const QString first = m.path(QStringLiteral("pc/first.bin"));
