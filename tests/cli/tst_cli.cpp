@@ -283,11 +283,10 @@ void Cli::initTestCase()
     QVERIFY(add("refused", "-k ls Bitmap ; put up.bin", "--refuse-setpath C3 --refuse-put C3")
                 .holds({}, {{"up.bin", randomBytes(2000, 5)}}));
     QVERIFY(add("missing", "-k rm Misc/nonexist.txt ; rm Misc/tab\tname").holds({{"Misc", "/"}}));
-    // Names the phone holds already, on a phone that appends to them; on one that
-    // refuses to move; on one that refuses uploads too, once it is known to refuse moves.
+    // Names the phone holds already, on a phone that refuses to move; on one that refuses
+    // uploads too, once it is known to refuse moves.
     for (const auto &[name, arguments, options] :
-         {std::tuple{"replace", "-k mv Bitmap/F Bitmap/G ; put A.TXT Bitmap ; mv Bitmap/b.txt Bitmap/c.txt", ""},
-          std::tuple{"replaceNoMoves", "-k mv Bitmap/F Bitmap/G ; put A.TXT Bitmap ; mv Bitmap/b.txt Bitmap/c.txt",
+         {std::tuple{"replaceNoMoves", "-k mv Bitmap/F Bitmap/G ; put A.TXT Bitmap ; mv Bitmap/b.txt Bitmap/c.txt",
                      "--refuse-move C3"},
           std::tuple{"replaceLost", "-k mv Bitmap/F Bitmap/G ; put A.TXT Bitmap", "--refuse-move C3 --refuse-put C3"}})
         QVERIFY(add(name, arguments, options)
@@ -798,8 +797,6 @@ void Cli::replacesFiles_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QStringList>("files"); // Bitmap's, as name=content
-    QTest::newRow("appending phone: put and mv replace")
-        << "replace" << 0 << QString() << QStringList{"A.TXT=new", "G/", "c.txt=bee"};
     QTest::newRow("moves refused: delete and upload, mv copies and deletes")
         << "replaceNoMoves" << 0 << "cannot move /Bitmap/F to /Bitmap/G: the phone refused it"
         << QStringList{"A.TXT=new", "F/", "c.txt=bee"};
