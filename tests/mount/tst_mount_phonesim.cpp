@@ -226,7 +226,6 @@ private slots:
     void keepsWhatWasRead();
     void namesInAnyLetterCase();
     void twoReadersAtOnce();
-    void writesOnceAtTheLastClose();
     void stoppedBeforeTheLastClose_data();
     void stoppedBeforeTheLastClose();
     void unmountCopiesWhatWasClosed();
@@ -674,27 +673,6 @@ void MountPhonesimTest::twoReadersAtOnce()
     QCOMPARE(readFile(mount.path(QStringLiteral("pc/b"))), second);
     QCOMPARE(mount.phone->logLines(QStringLiteral("GET name=b.bin")).size(), qsizetype(1));
     QCOMPARE(mount.errors(), QString());
-}
-
-// A shell's redirection of a group, and a descriptor the shell keeps open for its
-// children, are each closed many times: the file goes to the phone once, at the last close.
-void MountPhonesimTest::writesOnceAtTheLastClose()
-{
-    Mount mount;
-    QVERIFY(writeFile(mount.flash(QStringLiteral("D/q.txt")), "old"));
-    QVERIFY(mount.serve());
-    const auto uploads = [&] { return mount.phone->logLines(QStringLiteral("PUT name=")).size(); };
-    QCOMPARE(mount.run(QStringLiteral("{ echo a; true; echo b; true; } > mnt/D/q.txt")).exitCode, 0);
-    mount.settle();
-    QCOMPARE(uploads(), qsizetype(1));
-    QCOMPARE(readFile(mount.flash(QStringLiteral("D/q.txt"))), QByteArray("a\nb\n"));
-
-    const ProcessResult held = mount.run(
-        QStringLiteral("exec 3>mnt/D/q.txt; echo c >&3; (echo d >&3); /bin/true; cat flash/D/q.txt; exec 3>&-"));
-    QCOMPARE(held.out, QStringLiteral("a\nb\n"));
-    mount.settle();
-    QCOMPARE(uploads(), qsizetype(2));
-    QCOMPARE(readFile(mount.flash(QStringLiteral("D/q.txt"))), QByteArray("c\nd\n"));
 }
 
 // The mount stopped while a shell group still writes: the phone keeps its old file, even
