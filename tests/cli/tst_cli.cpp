@@ -1002,9 +1002,7 @@ void Cli::badInput_data()
     QTest::newRow("long folder name") << dev + "mkdir " + QString(123, u'm') << none << 1 << "at most 122";
     QTest::newRow("long path") << dev + "get " + QString(124, u'g') << none << 1 << "at most 123";
     QTest::newRow("parent folder") << dev + "get ../etc/passwd" << none << 1 << "not allowed";
-    QTest::newRow("destination in a missing folder")
-        << dev + "get a.txt DIR/no/such/a.txt" << none << 1 << "cannot write";
-    QTest::newRow("destination below a file") << dev + "get x.bin DIR/a-file/x.bin" << none << 1 << "cannot write";
+    // Why the writer cannot open a file: tst_localfiles.
     QTest::newRow("destination a folder") << dev + "get x.bin DIR/sub" << none << 1 << "cannot write";
     QTest::newRow("unwritable trace") << "--device DIR/no-port --trace DIR/missing/t.trace ls" << none << 1
                                       << "cannot write the trace";
