@@ -226,7 +226,6 @@ private slots:
     void keepsWhatWasRead();
     void namesInAnyLetterCase();
     void twoReadersAtOnce();
-    void writesOnceAtTheLastClose();
     void stoppedBeforeTheLastClose_data();
     void stoppedBeforeTheLastClose();
     void unmountCopiesWhatWasClosed();
@@ -235,8 +234,6 @@ private slots:
     void unmountsWithoutLeftovers();
     void commandLine_data();
     void commandLine();
-    void everyFamily_data();
-    void everyFamily();
     void verifiesCopies_data();
     void verifiesCopies();
 };
@@ -397,21 +394,11 @@ void MountPhonesimTest::changesTheFlash_data()
     const QStringList replacesA{"MOVE from=/a.txt to=/.~old~a.txt", "MOVE from=/.~new~a.txt to=/a.txt"};
     QTest::newRow("overwrite a file") << "echo gamma > mnt/a.txt" << ok << with(QStringLiteral("a.txt=gamma"))
                                       << replacesA << NoOptions;
-    // The old file stays aside once (said on the mount's standard error); a later copy over
-    // the name changes nothing rather than leave a second one.
-    QTest::newRow("overwrite twice, deletes refused")
-        << "printf gamma > pc/g && printf delta > pc/d && cp pc/g mnt/a.txt && cp pc/d mnt/a.txt" << ok
-        << QStringList{QStringLiteral(".~old~a.txt=alpha"), bitmap, sub, beta, empty, QStringLiteral("a.txt=gamma")}
-        << replacesA << QStringList{"--refuse-delete", "C3"};
     // Nothing of a file past the largest upload goes to the phone, however much room it has
     // (a write past it: tst_mount_fs).
     const QStringList roomy{"--memory", "20000000"};
     QTest::newRow("larger than the phone takes") << "truncate -s 17M mnt/huge"
                                                  << "File too large" << untouched << QStringList{} << roomy;
-    // 991 bytes free beside a.txt and b.bmp: cp fails, not only the copy after its close.
-    QTest::newRow("copied past the free memory")
-        << "head -c 992 /dev/zero > pc/big && cp pc/big mnt/"
-        << "No space left on device" << untouched << QStringList{} << QStringList{"--memory", "1000"};
 }
 
 void MountPhonesimTest::changesTheFlash()
@@ -688,27 +675,6 @@ void MountPhonesimTest::twoReadersAtOnce()
     QCOMPARE(mount.errors(), QString());
 }
 
-// A shell's redirection of a group, and a descriptor the shell keeps open for its
-// children, are each closed many times: the file goes to the phone once, at the last close.
-void MountPhonesimTest::writesOnceAtTheLastClose()
-{
-    Mount mount;
-    QVERIFY(writeFile(mount.flash(QStringLiteral("D/q.txt")), "old"));
-    QVERIFY(mount.serve());
-    const auto uploads = [&] { return mount.phone->logLines(QStringLiteral("PUT name=")).size(); };
-    QCOMPARE(mount.run(QStringLiteral("{ echo a; true; echo b; true; } > mnt/D/q.txt")).exitCode, 0);
-    mount.settle();
-    QCOMPARE(uploads(), qsizetype(1));
-    QCOMPARE(readFile(mount.flash(QStringLiteral("D/q.txt"))), QByteArray("a\nb\n"));
-
-    const ProcessResult held = mount.run(
-        QStringLiteral("exec 3>mnt/D/q.txt; echo c >&3; (echo d >&3); /bin/true; cat flash/D/q.txt; exec 3>&-"));
-    QCOMPARE(held.out, QStringLiteral("a\nb\n"));
-    mount.settle();
-    QCOMPARE(uploads(), qsizetype(2));
-    QCOMPARE(readFile(mount.flash(QStringLiteral("D/q.txt"))), QByteArray("c\nd\n"));
-}
-
 // The mount stopped while a shell group still writes: the phone keeps its old file, even
 // when a child has closed its copy of the descriptor (an earlier copy would show after a
 // SIGKILL as after a SIGTERM). An unmount waits for the group.
@@ -870,67 +836,6 @@ void MountPhonesimTest::commandLine()
     QCOMPARE(result.exitCode, exitCode);
     QVERIFY2(result.err.contains(text), qPrintable(result.err));
     QVERIFY(!mounted(folder.path()));
-}
-
-void MountPhonesimTest::everyFamily_data()
-{
-    QTest::addColumn<QStringList>("phone"); // phonesim's options
-    QTest::addColumn<QStringList>("mount"); // tarvel-mount's options
-    QTest::addColumn<QStringList>("roots");
-    QTest::addColumn<bool>("plain");
-    const QStringList m55Roots{"Bitmap", "Ringing tone"};
-    QTest::newRow("M55, BFB") << QStringList{} << QStringList{"--link", "bfb"} << m55Roots << false;
-    QTest::newRow("S65") << QStringList{"--model", "S65"} << QStringList{} << QStringList{"Data", "MMCard"} << true;
-    QTest::newRow("S75 at 115200") << QStringList{"--model", "S75", "--baud", "115200"}
-                                   << QStringList{"--speed", "115200"}
-                                   << QStringList{"Cache", "Config", "Data", "MMCard"} << true;
-}
-
-// List, copy both ways (a second copy over the same name leaves only its bytes, whether
-// the phone appends or replaces on a PUT of an existing name), make and remove folders.
-// The M55 in plain OBEX, as --link auto takes it, is every other test's phone.
-void MountPhonesimTest::everyFamily()
-{
-    QFETCH(QStringList, phone);
-    QFETCH(QStringList, mount);
-    QFETCH(QStringList, roots);
-    QFETCH(bool, plain);
-    Mount m;
-    for (const QString &root : roots)
-        QVERIFY(QDir().mkpath(m.flash(root)));
-    const QString first = m.path(QStringLiteral("pc/first.bin"));
-    const QString second = m.path(QStringLiteral("pc/second.bin"));
-    QVERIFY(writeFile(first, randomBytes(5000, 41)));
-    QVERIFY(writeFile(second, randomBytes(3000, 42)));
-    QVERIFY(m.serve(phone, mount));
-    QCOMPARE(m.phone->logLines(QStringLiteral("PLAIN-START")).isEmpty(), !plain);
-
-    const QString file = roots.front() + QStringLiteral("/f.bin");
-    const ProcessResult listed = m.run(QStringLiteral("ls mnt"));
-    QCOMPARE(listed.out.split(u'\n', Qt::SkipEmptyParts), roots);
-    for (const QString &source : {first, second}) {
-        const ProcessResult copied =
-            m.run(QStringLiteral("cp '%1' 'mnt/%2' && cp 'mnt/%2' pc/back.bin").arg(source, file));
-        QVERIFY2(copied.exitCode == 0, qPrintable(copied.err));
-        m.settle();
-        QCOMPARE(readFile(m.flash(file)), readFile(source));
-        QCOMPARE(readFile(m.path(QStringLiteral("pc/back.bin"))), readFile(source));
-    }
-    const QString folder = roots.back() + QStringLiteral("/New");
-    ProcessResult changed = m.run(QStringLiteral("mkdir 'mnt/%1'").arg(folder));
-    QVERIFY2(changed.exitCode == 0, qPrintable(changed.err));
-    QVERIFY(QFileInfo(m.flash(folder)).isDir());
-    changed = m.run(QStringLiteral("rm 'mnt/%1' && rmdir 'mnt/%2' && ls -A 'mnt/%3'").arg(file, folder, roots.front()));
-    QVERIFY2(changed.exitCode == 0, qPrintable(changed.err));
-    QCOMPARE(changed.out, QString());
-    QCOMPARE(m.flashTree(), [&] {
-        QStringList tree;
-        for (const QString &root : roots)
-            tree << root + u'/';
-        return tree;
-    }());
-    QVERIFY(m.unmount());
-    QCOMPARE(m.errors(), QString());
 }
 
 void MountPhonesimTest::verifiesCopies_data()

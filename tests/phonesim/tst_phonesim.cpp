@@ -207,8 +207,6 @@ void PhonesimTest::refusals_data()
     QTest::newRow("get with a NUL inside") << packet(0x83, hex("01 000B 0061 0000 0062 0000")) << 0xC0;
     QTest::newRow("delete .") << packet(0x82, name(".")) << 0xC0;
     QTest::newRow("upload named ..") << *ObexRequest::uploadFirst("..", 4, "x") << 0xC0;
-    QTest::newRow("upload over the free memory")
-        << *ObexRequest::uploadFirst("big.bin", 3000, QByteArray(400, 'x')) << 0xE0;
     // A Name with application parameters is no delete: SieFS sets attributes that way.
     QTest::newRow("attributes") << packet(0x82, name("keep.txt") + hex("4C 0008 3803") + "\"R\"") << 0xD1;
     QTest::newRow("move not from the root") << move("keep.txt", "/z.txt") << 0xC0;
@@ -228,7 +226,7 @@ void PhonesimTest::refusals()
     QVERIFY(writeFile(s.flash(QStringLiteral("Sub/Deep/c.txt")), "c"));
     QVERIFY(QFile::link(outside.path(), s.flash(QStringLiteral("escape"))));
     const std::map<QString, QByteArray> before = fileTree(s.flash());
-    QVERIFY(s.connect(*crc, {QStringLiteral("--memory"), QStringLiteral("2000")}));
+    QVERIFY(s.connect(*crc));
     QCOMPARE(int(quint8(::request(PhoneSessionTestAccess::bfb(*s.session), request).leftJustified(1).at(0))), code);
     QCOMPARE(fileTree(s.flash()), before);
     QCOMPARE(fileTree(outside.path()), (std::map<QString, QByteArray>{{"secret.txt", "secret"}}));
