@@ -69,6 +69,9 @@ public:
     OpenError openError() const;
     // Harmless when closed.
     void close();
+    // Closes this process's descriptor only: a child that inherited it keeps the port,
+    // exclusive as before.
+    void handOver();
     bool isOpen() const;
 
     static constexpr int StartBaudRate = 57600;

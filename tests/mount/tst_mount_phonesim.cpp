@@ -836,10 +836,14 @@ void MountPhonesimTest::unmountsWithoutLeftovers()
     } else {
         QCOMPARE(QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), mount.point()}), 0);
     }
+    // A command right after the unmount waits for the mount to leave the phone.
+    const ProcessResult next = runCli({QStringLiteral("--device"), mount.phone->device, QStringLiteral("info")});
+    QCOMPARE(next.err, QString());
+    QCOMPARE(next.exitCode, 0);
     QVERIFY(noProcessServing(mount.point()));
     QVERIFY(!mounted(mount.point()));
     // The port was closed after the phone was told to leave plain OBEX: a new mount of the
-    // same phone finds it as the first did.
+    // same phone, right after the command, finds it as the first did.
     QVERIFY(mount.phoneLogged(QStringLiteral("CLOSE")));
     QVERIFY(mount.phoneLogged(QStringLiteral("PLAIN-END")));
     QCOMPARE(mount.errors(), QString());
