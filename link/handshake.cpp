@@ -4,10 +4,12 @@
 #include "leaver.h"
 #include "serialline.h"
 
+#include <QDeadlineTimer>
 #include <QThread>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <span>
 #include <utility>
 
@@ -410,10 +412,12 @@ void PhoneConnector::leavePlain()
     // The phone's own guard time, never shortened: without it "+++" is OBEX data.
     QThread::msleep(EscapeGuardMs);
     m_link.writeRaw(Escape);
-    if (m_family->answersEscape)
-        m_link.readQueueUntil(okLine, EscapeAnswerCapMs);
-    else
-        QThread::msleep(EscapeTrailMs); // a byte sent sooner (the next session's) would undo it
+    const QDeadlineTimer guardOver(EscapeTrailMs);
+    if (m_family->answersEscape && m_link.readQueueUntil(okLine, EscapeAnswerCapMs).contains("OK"))
+        return;
+    // Back in AT mode only once the second after it is over: a byte sent sooner (the next
+    // session's) or the port closed sooner would undo it.
+    QThread::msleep(static_cast<unsigned long>(std::max<qint64>(guardOver.remainingTime(), 0)));
 }
 
 void PhoneConnector::close()

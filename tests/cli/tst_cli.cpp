@@ -984,7 +984,6 @@ void Cli::sessionsInARow_data()
         const QString link = QStringLiteral("--link %1 ").arg(QLatin1String(mode));
         const QString left = mode == QLatin1String("bfb") ? QStringLiteral("BFB-END") : QStringLiteral("PLAIN-END");
         const auto row = [mode](const char *name) -> QTestData & { return QTest::addRow("%s: %s", mode, name); };
-        row("two one-shot commands") << link + "ls" << 0 << left;
         row("raised rate, then the default") << link + "--speed 115200 ls" << 0 << left;
         row("download killed") << link + "get Bitmap/large.bin" << int(SIGKILL) << QString();
         row("download killed at a raised rate")
@@ -1013,6 +1012,7 @@ void Cli::sessionsInARow()
     } else {
         QCOMPARE(finishProcess(c.cli).exitCode, 0);
     }
+    QVERIFY(c.sim.lineFree());
     QCOMPARE(c.sim.logLines(QStringLiteral("BFB-END")).size() + c.sim.logLines(QStringLiteral("PLAIN-END")).size(),
              leaves.isEmpty() ? 0 : 1);
     if (!leaves.isEmpty()) {
@@ -1063,6 +1063,7 @@ void Cli::plainSessionsInARow()
         }
     }
     QCOMPARE(readFile(c.pc(QStringLiteral("a.txt"))), QByteArray("alpha"));
+    QVERIFY(c.sim.lineFree());
     QCOMPARE(c.sim.logLines(QStringLiteral("FAULT")), QStringList());
     QCOMPARE(c.sim.logLines(QStringLiteral("DISCONNECT")).size(), 2);
     QCOMPARE(c.sim.logLines(QStringLiteral("PLAIN-START")).size(), usb ? 1 : 2);

@@ -44,12 +44,19 @@ QList<int> processesServing(const QString &point)
     return found;
 }
 
+// The program and the leaver it leaves the phone with are gone. Found empty twice in a
+// row: a scan lists the processes before it reads them, and misses a program that forks
+// its leaver and ends in between.
 bool noProcessServing(const QString &point)
 {
     QDeadlineTimer deadline(10000);
-    while (!processesServing(point).isEmpty() && !deadline.hasExpired())
+    for (int emptyScans = 0; emptyScans < 2;) {
+        emptyScans = processesServing(point).isEmpty() ? emptyScans + 1 : 0;
+        if (deadline.hasExpired())
+            return false;
         QThread::msleep(20);
-    return processesServing(point).isEmpty();
+    }
+    return true;
 }
 
 bool mounted(const QString &point)
