@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -20,6 +21,7 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -180,6 +182,7 @@ private slots:
     void oneShotsInARow_data();
     void oneShotsInARow();
     void leaverKilled();
+    void portHeldByAnotherProgram();
     void verifiedTrees();
     void verifiedOnANoisyLine_data();
     void verifiedOnANoisyLine();
@@ -1138,6 +1141,27 @@ void Cli::leaverKilled()
     QCOMPARE(next.exitCode, 0);
     QCOMPARE(readFile(c.pc(QStringLiteral("a.txt"))), QByteArray("alpha"));
     QCOMPARE(c.sim.logLines(QStringLiteral("ABORT")).size(), 1);
+}
+
+// A port held by a program that is not leaving the phone is in use at once: no wait.
+void Cli::portHeldByAnotherProgram()
+{
+    Case c;
+    QVERIFY(c.sim.start(c.flash()));
+    const int held = ::open(QFile::encodeName(c.sim.device).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(held >= 0);
+    QCOMPARE(::flock(held, LOCK_EX | LOCK_NB), 0);
+    QElapsedTimer clock;
+    clock.start();
+    const ProcessResult run = runCli(words(QStringLiteral("--device %1 ls").arg(c.sim.device)));
+    const qint64 elapsed = clock.elapsed();
+    ::close(held);
+    QCOMPARE(run.exitCode, 3);
+    QCOMPARE(
+        run.err,
+        QStringLiteral("tarvel-cli: cannot open the serial port %1: in use by another program\n").arg(c.sim.device));
+    // Far below the 10 s a leaver is waited for.
+    QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
 }
 
 void Cli::verifiedTrees()
