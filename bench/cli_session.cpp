@@ -115,8 +115,9 @@ int treeBenchmark(const QTemporaryDir &dir)
 }
 
 // Seconds from the end of a session's input to the end of tarvel-cli, on a phone that
-// falls silent at the DISCONNECT; negative when it failed.
-double silentClose(const QString &root)
+// falls silent at the DISCONNECT, and *free: until the port is free after that; negative
+// when it failed.
+double silentClose(const QString &root, double *free)
 {
     const Phone phone(binDir,
                       phoneArguments(root,
@@ -133,7 +134,9 @@ double silentClose(const QString &root)
     cli.closeWriteChannel();
     if (!cli.waitForFinished(30000))
         return -1;
-    return double(clock.elapsed()) / 1000.0;
+    const double seconds = double(clock.elapsed()) / 1000.0;
+    *free = bench::secondsUntilPortFree(phone);
+    return *free < 0 ? -1 : seconds;
 }
 
 // The large file in its folder on the phone's flash.
@@ -185,7 +188,8 @@ int oneShotBenchmark(const QTemporaryDir &dir)
     if (largePacketDownload < 0 || !sameFile(file.fileName(), dir.filePath(QStringLiteral("large.bin"))))
         return 1;
     QFile::remove(dir.filePath(QStringLiteral("large.bin")));
-    const double close = silentClose(flash);
+    double closeFree = 0;
+    const double close = silentClose(flash, &closeFree);
     if (close < 0)
         return 1;
     std::printf("one-shot runs in plain OBEX, each with its connection, one phone, to the prompt:\n");
@@ -196,7 +200,7 @@ int oneShotBenchmark(const QTemporaryDir &dir)
     std::printf("  get of %d bytes   %5.1f s  at 57600 baud, 474-byte packets (as the M56); port free %.2f s later\n",
                 LargeFileSize, download, downloadFree);
     std::printf("  get of %d bytes   %5.1f s  at 57600 baud, 1024-byte packets\n", LargeFileSize, largePacketDownload);
-    std::printf("  close, phone silent   %5.2f s\n", close);
+    std::printf("  close, phone silent   %5.2f s; port free %.2f s later\n", close, closeFree);
     return 0;
 }
 
