@@ -83,8 +83,8 @@ bool Leaver::runInChild(int markFd, const std::function<void()> &leave)
 {
     // What the program wrote goes once, from the program.
     std::fflush(nullptr);
-    // Twice: the leaver is nobody's child to wait for, so a program that lives on (the
-    // window) leaves no zombie behind.
+    // Twice: the leaver is nobody's child to wait for, so a program that lives on leaves
+    // no zombie behind.
     const pid_t child = ::fork();
     if (child == 0) {
         const pid_t leaver = ::fork();

@@ -22,11 +22,12 @@ QString markPath(const QString &devicePath);
 // cannot be had (a later session then finds the port in use, as without a leaver).
 int takeMark(int portFd);
 
-// Runs leave in a child process (whose number the mark's file then holds) that carries on after the program has ended: in its own
-// session (a closed terminal sends it no hang-up), deaf to Ctrl-C and hang-ups, its
+// Runs leave in a child process that carries on after the program has ended: in its
+// own session (a closed terminal sends it no hang-up), deaf to Ctrl-C and hang-ups, its
 // standard streams on /dev/null (a pipe reading the program's output ends with the
-// program). markFd (closed here) stays held by the child until it ends. False when no
-// child could be made: leave has not run.
+// program). markFd (closed here) stays held by the child until it ends, and its file
+// holds the child's process number. False when no child could be made: leave has not
+// run.
 bool runInChild(int markFd, const std::function<void()> &leave);
 
 enum class Wait {
