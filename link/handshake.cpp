@@ -450,7 +450,7 @@ void PhoneConnector::closeInBackground()
     if (left) {
         m_link.setStopRequest({});
         const int mark = m_markFd >= 0 ? std::exchange(m_markFd, -1) : Leaver::takeMark(m_link.portFd());
-        if (Leaver::runInChild(mark, [this] { close(); })) {
+        if (Leaver::runInChild(mark, {m_link.portFd(), m_link.traceFd()}, [this] { close(); })) {
             forgetPhoneState();
             m_bfb.restart();
             m_link.handOverLink();

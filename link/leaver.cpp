@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -31,6 +32,21 @@ QString markPathFor(dev_t device)
 int openMark(const QString &path, int flags)
 {
     return ::open(QFile::encodeName(path).constData(), flags | O_NOFOLLOW | O_CLOEXEC, 0644);
+}
+
+// Closes every descriptor from 3 up but those in keep.
+void closeAllBut(std::vector<int> keep)
+{
+    std::sort(keep.begin(), keep.end());
+    unsigned from = STDERR_FILENO + 1;
+    for (const int fd : keep) {
+        if (fd < int(from))
+            continue;
+        if (unsigned(fd) > from)
+            ::close_range(from, unsigned(fd) - 1, 0);
+        from = unsigned(fd) + 1;
+    }
+    ::close_range(from, ~0U, 0);
 }
 
 // What the child leaves the phone with: no terminal, no signal from one, no stream of the program's.
@@ -79,7 +95,7 @@ int Leaver::takeMark(int portFd)
     return fd;
 }
 
-bool Leaver::runInChild(int markFd, const std::function<void()> &leave)
+bool Leaver::runInChild(int markFd, std::vector<int> keep, const std::function<void()> &leave)
 {
     // What the program wrote goes once, from the program.
     std::fflush(nullptr);
@@ -90,6 +106,8 @@ bool Leaver::runInChild(int markFd, const std::function<void()> &leave)
         const pid_t leaver = ::fork();
         if (leaver == 0) {
             detach();
+            keep.push_back(markFd);
+            closeAllBut(std::move(keep));
             // Who holds the port, for a user who wonders.
             if (markFd >= 0 && ::ftruncate(markFd, 0) == 0)
                 ::dprintf(markFd, "%d\n", int(::getpid()));

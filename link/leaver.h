@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 // Leaving the phone after the work is done, without keeping the user waiting: a child
 // process that inherits the open port leaves the phone (DISCONNECT, the escape and its
@@ -25,10 +26,11 @@ int takeMark(int portFd);
 // Runs leave in a child process that carries on after the program has ended: in its
 // own session (a closed terminal sends it no hang-up), deaf to Ctrl-C and hang-ups, its
 // standard streams on /dev/null (a pipe reading the program's output ends with the
-// program). markFd (closed here) stays held by the child until it ends, and its file
-// holds the child's process number. False when no child could be made: leave has not
-// run.
-bool runInChild(int markFd, const std::function<void()> &leave);
+// program), every descriptor but keep (and markFd) closed in it: a folder lock of the
+// program's is not held on. markFd (closed here) stays held by the child until it ends,
+// and its file holds the child's process number. False when no child could be made:
+// leave has not run.
+bool runInChild(int markFd, std::vector<int> keep, const std::function<void()> &leave);
 
 enum class Wait {
     Free, // no leaver holds the mark (any more): the port may open now

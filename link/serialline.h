@@ -59,8 +59,9 @@ public:
     bool isPortOpen() const { return Comm1.isOpen(); }
     int bytesWaiting() const { return Comm1.bytesWaiting(); }
     void closePort() { Comm1.close(); }
-    // The open descriptor, or -1.
+    // The open descriptor, or -1; and the byte trace's.
     int portFd() const { return Comm1.fd(); }
+    int traceFd() const { return Comm1.traceFd(); }
     // The port's rate: 57600 from every open; the connect procedure's speed step may change it.
     bool setLineRate(int baud) { return Comm1.setBaudRate(baud); }
     int lineRate() const { return Comm1.baudRate(); }

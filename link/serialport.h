@@ -110,6 +110,8 @@ public:
 
     // The open descriptor (for a read notifier), or -1.
     int fd() const;
+    // The byte trace's descriptor, or -1.
+    int traceFd() const { return m_trace ? m_trace->fd() : -1; }
 
 private:
     void applyModemLines();
