@@ -1,7 +1,10 @@
 #include "benchsupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRandomGenerator>
+#include <QThread>
 
 #include <cstdio>
 
@@ -34,6 +37,28 @@ double runCli(const QString &binDir, const Phone &phone, const QStringList &argu
         std::fprintf(stderr, "tarvel-cli %s failed: %s\n", qPrintable(arguments.join(u' ')),
                      cli.readAllStandardError().constData());
         return -1;
+    }
+    return double(clock.elapsed()) / 1000.0;
+}
+
+double secondsUntilPortFree(const Phone &phone)
+{
+    const QByteArray device = phone.device.toUtf8();
+    const auto held = [&device] {
+        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile arguments(QStringLiteral("/proc/%1/cmdline").arg(entry));
+            if (entry.front().isDigit() && arguments.open(QIODevice::ReadOnly)
+                && arguments.readAll().split('\0').contains(device))
+                return true;
+        }
+        return false;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (held()) {
+        if (clock.hasExpired(60000))
+            return -1;
+        QThread::msleep(5);
     }
     return double(clock.elapsed()) / 1000.0;
 }

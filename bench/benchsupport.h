@@ -30,6 +30,10 @@ private:
 // dropped; negative (with its error output printed) when it failed.
 double runCli(const QString &binDir, const Phone &phone, const QStringList &arguments, const QString &dir);
 
+// Seconds until no process names the phone's line on its command line any more: the
+// leaver a tarvel-cli run leaves behind has closed the port. Negative after a minute.
+double secondsUntilPortFree(const Phone &phone);
+
 QByteArray randomBytes(qsizetype size);
 
 // A command line for execv() or posix_spawn(): the words in the local encoding and the

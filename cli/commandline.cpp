@@ -16,7 +16,7 @@ const char HelpText[] =
        tarvel-cli (--port N | --device PATH) [options] -b FILE
 
 Works with the flash memory of a Siemens phone (the x55 to x75 families) on a
-serial data cable. A run connects once (about half a second) and then runs all
+serial data cable. A run connects once (about 0.6 seconds) and then runs all
 its commands.
 
 Commands:

@@ -77,7 +77,8 @@ int main(int argc, char *argv[])
         status = LinkError;
     }
     session.setStopRequest({});
-    session.close();
+    // The answer is out: the phone is left while the user has the prompt back.
+    session.closeInBackground();
     StopSignals::endIfReceived();
     return status;
 }

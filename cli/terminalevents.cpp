@@ -162,6 +162,12 @@ void TerminalEvents::speedNotConfirmed(int baud)
     printError(QStringLiteral("note: ") + speedNotConfirmedText(baud));
 }
 
+void TerminalEvents::waitingForLeaver(const QString &device)
+{
+    m_meter.clear();
+    printError(QStringLiteral("note: ") + waitingForLeaverText(device));
+}
+
 void TerminalEvents::bytesTransferred(PhoneOperation operation, qint64 done, qint64 total)
 {
     if (operation != PhoneOperation::Listing)

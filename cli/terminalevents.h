@@ -43,6 +43,7 @@ public:
     void modelReported(const QString &model) override;
     void speedChanged(int baud) override;
     void speedNotConfirmed(int baud) override;
+    void waitingForLeaver(const QString &device) override;
     void bytesTransferred(PhoneOperation operation, qint64 done, qint64 total) override;
     bool confirmLargeUpload() override;
     // Once a run.

@@ -32,6 +32,11 @@ QString portOpenProblem(const QString &device, PortError error)
     return QStringLiteral("cannot open the serial port %1: %2").arg(device, reason);
 }
 
+QString waitingForLeaverText(const QString &device)
+{
+    return QStringLiteral("waiting for another tarvel program to leave the phone on %1").arg(device);
+}
+
 QString connectProblem(const PhoneResult &result, const PhoneSession &session)
 {
     const QString device = session.devicePath();

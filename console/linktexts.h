@@ -23,6 +23,9 @@ QStringList connectHints(const PhoneResult &result);
 // A phone that kept its rate in BFB mode: "the phone did not confirm 115200 baud; the
 // link stays at 57600 baud".
 QString speedNotConfirmedText(int baud);
+// A session of ours still leaving the phone holds the port: "waiting for another tarvel
+// program to leave the phone on /dev/ttyUSB0".
+QString waitingForLeaverText(const QString &device);
 // What a fatal link error was: "the phone stopped answering (time-out)".
 QString linkLossText(LinkLoss loss);
 // Why an operation stopped on the PC before anything was sent.

@@ -1,10 +1,15 @@
 #include "handshake.h"
 
 #include "bfblink.h"
+#include "leaver.h"
 #include "serialline.h"
 
+#include <QDeadlineTimer>
 #include <QThread>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <span>
 #include <utility>
 
@@ -36,16 +41,31 @@ constexpr int OtherRateAtCapMs = 250;
 constexpr int DisconnectCapMs = 500;
 constexpr int LeaveFrameCapMs = 500;
 constexpr int SpeedBackCapMs = 300;
+// A leaving session of ours: at most a few seconds (the plain escape with its guard
+// seconds is the longest), said to be waited for only when it takes longer than the
+// usual; a killed one lets its port go within a few ms of its mark, a port still held
+// after that is someone else's.
+constexpr int LeaverCapMs = 10000;
+constexpr int LeaverPatienceMs = 4000;
+constexpr int ReopenTries = 3;
+constexpr int ReopenPauseMs = 30;
 // Plain OBEX. A phone in OBEX mode answers the ABORT within a few ms.
 constexpr int AbortCapMs = 300;
-// After "AT^SQWE=3" is answered, before the CONNECT: the phone changes its mode.
+// Every AT command of the plain switch ("AT^SIFS", "AT^SQWE=0", "AT^SQWE=3") goes as soon
+// as the answer before it is in (the recorded phones answer in 2-37 ms); only the CONNECT
+// waits after the "OK" to "AT^SQWE=3", while the phone changes its mode: no recording
+// shows a CONNECT sooner than 300 ms after that "OK", and a CONNECT the phone takes for
+// AT text is lost whole.
 constexpr int PlainSwitchPauseMs = 100;
 // "AT^SIFS" is answered within tens of ms; a phone that does not know it may say nothing.
 constexpr int InterfaceCapMs = 500;
 constexpr int InterfaceQuietMs = 300;
-// "+++" counts as the escape only after a second of silence, and only when a second of
-// silence follows; "OK" comes then from the families that answer it.
-constexpr int EscapeGuardMs = 1400;
+// "+++" counts as the escape only after a second of silence (the recorder kept 1.4 s,
+// SieFS one second; a tenth more for the phone's clock), and only when a second of
+// silence follows: the recorded phones that answer say "OK" 1.01 s after it, the
+// others are in AT mode only once the second is over, and the port stays open (its DTR
+// up) until then.
+constexpr int EscapeGuardMs = 1100;
 constexpr int EscapeAnswerCapMs = 1500;
 constexpr int EscapeTrailMs = 1100;
 
@@ -192,7 +212,7 @@ bool PhoneConnector::run(const ListRoot &listRoot)
     m_connectResponse.clear();
     step(ConnectStep::Attempting);
 
-    if (!link.openPort()) {
+    if (!openPort()) {
         // Missing, busy or forbidden alike: say so and let the next run retry.
         m_failure = ConnectFailure::PortUnavailable;
         m_portError = link.openError();
@@ -392,10 +412,12 @@ void PhoneConnector::leavePlain()
     // The phone's own guard time, never shortened: without it "+++" is OBEX data.
     QThread::msleep(EscapeGuardMs);
     m_link.writeRaw(Escape);
-    if (m_family->answersEscape)
-        m_link.readQueueUntil(okLine, EscapeAnswerCapMs);
-    else
-        QThread::msleep(EscapeTrailMs); // a byte sent sooner (the next session's) would undo it
+    const QDeadlineTimer guardOver(EscapeTrailMs);
+    if (m_family->answersEscape && m_link.readQueueUntil(okLine, EscapeAnswerCapMs).contains("OK"))
+        return;
+    // Back in AT mode only once the second after it is over: a byte sent sooner (the next
+    // session's) or the port closed sooner would undo it.
+    QThread::msleep(static_cast<unsigned long>(std::max<qint64>(guardOver.remainingTime(), 0)));
 }
 
 void PhoneConnector::close()
@@ -417,6 +439,49 @@ void PhoneConnector::close()
     forgetPhoneState();
     m_bfb.restart();
     m_link.endLink();
+    // After the port: a session waiting for the mark finds the port free.
+    if (m_markFd >= 0)
+        ::close(std::exchange(m_markFd, -1));
+}
+
+void PhoneConnector::closeInBackground()
+{
+    const bool left = (m_phoneInBfb || m_phoneInPlain) && m_link.isPortOpen();
+    if (left) {
+        m_link.setStopRequest({});
+        const int mark = m_markFd >= 0 ? std::exchange(m_markFd, -1) : Leaver::takeMark(m_link.portFd());
+        if (Leaver::runInChild(mark, {m_link.portFd(), m_link.traceFd()}, [this] { close(); })) {
+            forgetPhoneState();
+            m_bfb.restart();
+            m_link.handOverLink();
+            return;
+        }
+    }
+    close();
+}
+
+void PhoneConnector::markLeaving()
+{
+    if (m_markFd < 0 && m_link.isPortOpen())
+        m_markFd = Leaver::takeMark(m_link.portFd());
+}
+
+bool PhoneConnector::openPort()
+{
+    if (m_link.openPort() || m_link.openError() != SerialPort::OpenError::Busy)
+        return m_link.isPortOpen();
+    const Leaver::Wait waited = Leaver::waitForRelease(
+        m_link.devicePath(), LeaverCapMs, LeaverPatienceMs, [this] { m_events.waitingForLeaver(m_link.devicePath()); },
+        [this] { return m_link.stopRequested(); });
+    if (waited != Leaver::Wait::Free)
+        return false;
+    // A leaver that was killed lets its mark go a moment before its port.
+    for (int i = 0; i < ReopenTries; ++i) {
+        if (m_link.openPort() || m_link.openError() != SerialPort::OpenError::Busy)
+            return m_link.isPortOpen();
+        QThread::msleep(ReopenPauseMs);
+    }
+    return false;
 }
 
 void PhoneConnector::leaveBfb()

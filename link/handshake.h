@@ -61,6 +61,12 @@ public:
     // "enable". A phone left in BFB mode by a lost link is reached through the port
     // opened again. Bounded: a silent phone costs at most about 1.5 s. Never throws.
     void close();
+    // The same leaving, in a child process that inherits the port (see Leaver): returns
+    // at once, and the port stays held, marked as being left, until the phone is back in
+    // AT mode. With nothing to leave, or no child to be had, it is close().
+    void closeInBackground();
+    // The leaving comes next: a new session on the port waits for it from now on.
+    void markLeaving();
 
     // The rate asked for; 57600 (the start) unless set. In BFB mode at the speed step:
     // another rate's frame is sent first, a phone that confirms it gets the port
@@ -98,6 +104,8 @@ public:
     bool foundInObex() const { return m_foundInObex; }
 
 private:
+    // Opens the port; one held by a session of ours that is leaving the phone is waited for.
+    bool openPort();
     // Reports the failed step, closes the port and sets the state "enable".
     void ConnectError(ConnectFailure step);
     // The phone is as this program found it: nothing to undo at the close.
@@ -176,4 +184,5 @@ private:
     LinkChoice m_choice = LinkChoice::BfbFirst;
     LinkMode m_mode = LinkMode::Bfb;
     const PhoneFamily *m_family = &phoneFamilyOf({});
+    int m_markFd = -1; // the leaving mark, once markLeaving() took it
 };

@@ -24,6 +24,8 @@ public:
     void sent(const QByteArray &bytes);
     void received(const QByteArray &bytes);
     void comment(const QString &text);
+    // The file's descriptor, or -1.
+    int fd() const { return m_file.handle(); }
 
 private:
     void record(const char *party, const QByteArray &bytes);

@@ -93,6 +93,9 @@ public:
     // the port follows it, or it did not and the link stays at 57600.
     virtual void speedChanged(int /*baud*/) {}
     virtual void speedNotConfirmed(int /*baud*/) {}
+    // The port is held by a session of this program that is leaving the phone, for a
+    // few seconds already: the attempt waits on for it.
+    virtual void waitingForLeaver(const QString & /*device*/) {}
 };
 
 // The progress of the exchanges once the link is up; empty defaults as above.

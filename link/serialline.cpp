@@ -131,7 +131,7 @@ QByteArray SerialLine::readQueueUntil(const std::function<bool(const QByteArray 
 
 void SerialLine::throwIfStopRequested() const
 {
-    if (m_stopRequested && m_stopRequested())
+    if (stopRequested())
         throw LinkInterrupted{};
 }
 
@@ -143,6 +143,13 @@ void SerialLine::endLink()
     Comm1.close();
     // Nothing to monitor any more on a closed port.
     Timer2.stop();
+}
+
+void SerialLine::handOverLink()
+{
+    m_notifier.reset();
+    Comm1.handOver();
+    endLink();
 }
 
 void SerialLine::abandonAttempt()

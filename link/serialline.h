@@ -59,6 +59,9 @@ public:
     bool isPortOpen() const { return Comm1.isOpen(); }
     int bytesWaiting() const { return Comm1.bytesWaiting(); }
     void closePort() { Comm1.close(); }
+    // The open descriptor, or -1; and the byte trace's.
+    int portFd() const { return Comm1.fd(); }
+    int traceFd() const { return Comm1.traceFd(); }
     // The port's rate: 57600 from every open; the connect procedure's speed step may change it.
     bool setLineRate(int baud) { return Comm1.setBaudRate(baud); }
     int lineRate() const { return Comm1.baudRate(); }
@@ -99,10 +102,13 @@ public:
     QByteArray readQueueUntil(const std::function<bool(const QByteArray &)> &complete, int capMs, int quietMs = 0);
     // Throws LinkInterrupted from every wait for the phone once stopRequested() says so.
     void setStopRequest(std::function<bool()> stopRequested) { m_stopRequested = std::move(stopRequested); }
+    bool stopRequested() const { return m_stopRequested && m_stopRequested(); }
     // The attempt failed: port closed, state "enable".
     void abandonAttempt();
     // The link is closed: port closed, Timer2 stopped, state "enable".
     void endLink();
+    // The same, with the port handed over to a child that inherited it (see SerialPort::handOver).
+    void handOverLink();
     // The phone answered the CONNECT: single-byte mode, Timer2 running.
     void lineUp();
 

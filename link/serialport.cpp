@@ -196,6 +196,15 @@ void SerialPort::close()
         m_trace->comment(QStringLiteral("closed"));
 }
 
+void SerialPort::handOver()
+{
+    if (m_fd < 0)
+        return;
+    ::close(m_fd);
+    m_fd = -1;
+    m_modemLines = false;
+}
+
 bool SerialPort::isOpen() const
 {
     return m_fd >= 0;

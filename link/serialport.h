@@ -62,6 +62,9 @@ public:
     OpenError openError() const;
     // Harmless when closed.
     void close();
+    // Closes this process's descriptor only: a child that inherited it keeps the port,
+    // exclusive as before.
+    void handOver();
     bool isOpen() const;
 
     static constexpr int StartBaudRate = 57600;
@@ -100,6 +103,8 @@ public:
 
     // The open descriptor (for a read notifier), or -1.
     int fd() const;
+    // The byte trace's descriptor, or -1.
+    int traceFd() const { return m_trace ? m_trace->fd() : -1; }
 
 private:
     void applyModemLines();

@@ -277,6 +277,7 @@ int runTarvelMount(int argc, char *argv[], const PhoneBackend &backend)
     fuse_session *requests = fuse_get_session(session);
     fuse_set_signal_handlers(requests);
     const int served = fuse_loop(session);
+    fileSystem.leavingStarts();
     // A signal ends the loop with its number: a file being written may only be between
     // two closes, and the phone keeps its old one. 0 is the kernel's end of the
     // connection: an unmount happens once no descriptor is open (a lazy one at the last

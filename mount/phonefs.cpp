@@ -1112,6 +1112,12 @@ void PhoneFs::releaseAll()
         release(handles.begin()->first);
 }
 
+void PhoneFs::leavingStarts()
+{
+    if (store)
+        store->leavingStarts();
+}
+
 void PhoneFs::reportUnsaved()
 {
     QSet<const FileBuffer *> seen;

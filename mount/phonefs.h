@@ -82,6 +82,8 @@ public:
     // releases it had not handed over yet: each descriptor is released now, and a
     // changed file goes to the phone as at its last close.
     void releaseAll();
+    // At the end of the mount, before the last copies (see PhoneStore::leavingStarts).
+    void leavingStarts();
     // At the end: says which files were still open with changes that never reached the phone.
     void reportUnsaved();
 

@@ -105,6 +105,10 @@ public:
 
     virtual ~PhoneStore() = default;
 
+    // The mount is over: the last copies and the leaving of the phone follow, and a new
+    // session on the port waits for them.
+    virtual void leavingStarts() {}
+
     // Whether a file or folder of this name can be made, listed, read, moved and
     // removed (every character has a code on the phone, the length fits every
     // request). Answered on the PC, without a word to the phone.

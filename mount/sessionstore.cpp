@@ -38,6 +38,7 @@ class MountEvents : public ConnectEvents
 {
 public:
     void speedNotConfirmed(int baud) override { mountMessage(speedNotConfirmedText(baud)); }
+    void waitingForLeaver(const QString &device) override { mountMessage(waitingForLeaverText(device)); }
 };
 
 StoreError notSendable(const QString &why)
@@ -63,8 +64,9 @@ public:
     SessionStore(Checksum &crc, bool &noiseNoted, bool verify)
         : transfers(noiseNoted, verify), session(crc, events, transfers, question)
     {}
-    // The unmount, and a store given up after a lost link: the phone is left as it was found.
-    ~SessionStore() override { session.close(); }
+    // The unmount, and a store given up after a lost link: the phone is left as it was
+    // found, by a leaver that lets the mount end at once.
+    ~SessionStore() override { session.closeInBackground(); }
     SessionStore(const SessionStore &) = delete;
     SessionStore &operator=(const SessionStore &) = delete;
 
@@ -83,6 +85,7 @@ public:
         return PhoneSession::movePathsFit(from, to);
     }
     qint64 maxFileSize() const override { return PhoneSession::largestUpload(); }
+    void leavingStarts() override { session.markLeaving(); }
     QString identity() const override { return session.info().model; }
 
     StoreResult<QList<PhoneEntry>> list(const StorePath &folder) override;

@@ -211,6 +211,16 @@ void PhoneSession::close()
     m_parts->connector.close();
 }
 
+void PhoneSession::closeInBackground()
+{
+    m_parts->connector.closeInBackground();
+}
+
+void PhoneSession::markLeaving()
+{
+    m_parts->connector.markLeaving();
+}
+
 SerialLine &PhoneSession::link()
 {
     return m_parts->link;

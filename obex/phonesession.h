@@ -138,6 +138,12 @@ public:
     // Leaves the phone as it was found (OBEX DISCONNECT, the start rate, AT mode) and
     // closes the port. Bounded, never throws.
     void close();
+    // The same leaving in a child process that holds the port until the phone is back
+    // in AT mode; returns at once (see PhoneConnector::closeInBackground).
+    void closeInBackground();
+    // The leaving comes next (the last operations may go first): a new session on the
+    // port waits from now on.
+    void markLeaving();
     Info info() const;
     // The folder the phone stands in, from the root.
     PhonePath currentFolder() const;

@@ -252,7 +252,8 @@ Behaviour:
   up to one that may (BAD-PACKET skipping), a packet left unfinished for 1 s is
   dropped, and ABORT FF 00 03 is answered A0 00 03, so a client can find a phone
   left in plain mode. After at least 1 s of silence, "+++" (no CR) and another second
-  of silence take the phone back to AT mode; an M55 then answers OK. In BFB mode a
+  of silence take the phone back to AT mode; an M55 then answers OK. A line closed
+  within that second leaves the phone in plain mode (ESCAPE-LOST). In BFB mode a
   set-up frame of type 02 is answered with a type-02 frame [byte, AA] (SieFS's ping
   02 01 03 14 gets 02 02 00 14 AA; in AT mode it is no command and gets nothing), a
   speed frame (type 01) as below, and an AT command in a type-06 frame is answered
@@ -333,6 +334,7 @@ left out, an empty Name header shows as "name=":
   BFB-START | BFB-END [reason]      BFB framing switched on / off
   BFB-IGNORED, no frame is answered AT^SBFB=1 on an S65 or S75
   PLAIN-START | PLAIN-END +++       plain OBEX switched on / off
+  ESCAPE-LOST ...                   the line closed within the guard second after +++
   PING                              SieFS's ping, answered in BFB mode
   POWER-CYCLE                       the phone was switched off and on (SIGUSR1)
   LINK-START                        a CONNECT started a new link in BFB mode

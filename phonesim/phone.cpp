@@ -126,6 +126,14 @@ Phone::Phone(const Options &options, Flash &flash, RequestLog &log, Transmitter 
     , server_(options, flash)
 {}
 
+void Phone::lineClosed()
+{
+    if (escapeDue_)
+        log_.line("ESCAPE-LOST the line closed within the guard second after +++");
+    escapeDue_.reset();
+    pluses_ = 0;
+}
+
 void Phone::lineOpened()
 {
     silent_ = false;

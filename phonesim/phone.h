@@ -26,9 +26,11 @@ public:
 
     void receive(const std::uint8_t *data, std::size_t size) override;
     // Closing and opening the line tell the phone nothing: it keeps its mode, its rate,
-    // its link and a block it is still sending. Only a stall (--silent-after) ends.
+    // its link and a block it is still sending. Only a stall (--silent-after) ends, and
+    // a "+++" whose guard second is not over yet counts for nothing (the cable's DTR
+    // drops at the close, and no recording shows what a phone makes of it).
     void lineOpened() override;
-    void lineClosed() override {}
+    void lineClosed() override;
     // Switched off and on: AT mode at the start rate, the flash memory kept.
     void powerCycle() override;
     void tick(Clock::time_point now) override;

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
@@ -129,6 +131,33 @@ const StatusRun StatusRuns[] = {
     {"commands -k: a failed one, then one that works", "-k mkdir /D ; ls /D", nullptr, 0, true},
 };
 
+// The processes whose command line names the device: after tarvel-cli has ended, its leaver.
+QList<pid_t> processesNaming(const QString &device)
+{
+    QList<pid_t> found;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isProcess = false;
+        const int pid = entry.toInt(&isProcess);
+        QFile arguments(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (isProcess && arguments.open(QIODevice::ReadOnly)
+            && arguments.readAll().split('\0').contains(device.toUtf8()))
+            found << pid_t(pid);
+    }
+    return found;
+}
+
+// The last line of phonesim's log that says which mode the phone went into.
+QString lastModeChange(const PhoneSim &sim)
+{
+    QString last;
+    for (const QString &line : sim.logLines()) {
+        if (line.startsWith(QStringLiteral("PLAIN-")) || line.startsWith(QStringLiteral("BFB-START"))
+            || line.startsWith(QStringLiteral("BFB-END")))
+            last = line;
+    }
+    return last.section(u' ', 0, 0);
+}
+
 QStringList pcEntries(const Case &c)
 {
     return QDir(c.pc()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
@@ -165,6 +194,10 @@ private slots:
     void sessionsInARow();
     void plainSessionsInARow_data();
     void plainSessionsInARow();
+    void oneShotsInARow_data();
+    void oneShotsInARow();
+    void leaverKilled();
+    void portHeldByAnotherProgram();
     void verifiedOnANoisyLine_data();
     void verifiedOnANoisyLine();
     void badInput_data();
@@ -835,7 +868,6 @@ void Cli::sessionsInARow_data()
         const QString link = QStringLiteral("--link %1 ").arg(QLatin1String(mode));
         const QString left = mode == QLatin1String("bfb") ? QStringLiteral("BFB-END") : QStringLiteral("PLAIN-END");
         const auto row = [mode](const char *name) -> QTestData & { return QTest::addRow("%s: %s", mode, name); };
-        row("two one-shot commands") << link + "ls" << 0 << left;
         row("raised rate, then the default") << link + "--speed 115200 ls" << 0 << left;
         row("download killed") << link + "get Bitmap/large.bin" << int(SIGKILL) << QString();
         row("download killed at a raised rate")
@@ -867,6 +899,7 @@ void Cli::sessionsInARow()
     } else {
         QCOMPARE(finishProcess(c.cli).exitCode, 0);
     }
+    QVERIFY(c.sim.lineFree());
     QCOMPARE(c.sim.logLines(QStringLiteral("BFB-END")).size() + c.sim.logLines(QStringLiteral("PLAIN-END")).size(),
              leaves.isEmpty() ? 0 : 1);
     if (!leaves.isEmpty()) {
@@ -918,6 +951,7 @@ void Cli::plainSessionsInARow()
         }
     }
     QCOMPARE(readFile(c.pc(QStringLiteral("a.txt"))), QByteArray("alpha"));
+    QVERIFY(c.sim.lineFree());
     QCOMPARE(c.sim.logLines(QStringLiteral("FAULT")), QStringList());
     QCOMPARE(c.sim.logLines(QStringLiteral("DISCONNECT")).size(), 2);
     QCOMPARE(c.sim.logLines(QStringLiteral("PLAIN-START")).size(), usb ? 1 : 2);
@@ -928,6 +962,91 @@ void Cli::plainSessionsInARow()
     const QString written = QString::fromLatin1(readFile(trace));
     QVERIFY(!written.isEmpty());
     QCOMPARE(written.contains(QStringLiteral(" 2B 2B 2B")), !usb);
+}
+
+void Cli::oneShotsInARow_data()
+{
+    QTest::addColumn<QStringList>("phone"); // phonesim's options
+    QTest::addColumn<QString>("link"); // tarvel-cli's
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("left"); // the log line of the phone back in AT mode
+    QTest::newRow("plain OBEX, OK to +++") << QStringList() << QString() << "M55"
+                                           << "PLAIN-END";
+    QTest::newRow("BFB") << QStringList() << "--link bfb"
+                         << "M55"
+                         << "BFB-END";
+    QTest::newRow("plain OBEX, no answer to +++")
+        << QStringList{QStringLiteral("--model"), QStringLiteral("S65")} << QString() << "S65"
+        << "PLAIN-END";
+}
+
+// Commands as a script runs them, with no pause between: each is answered while the one
+// before may still be leaving the phone, waits for it, knows the model, and every one
+// leaves the phone in AT mode (the guard second after "+++" kept before the port closes).
+void Cli::oneShotsInARow()
+{
+    QFETCH(QStringList, phone);
+    QFETCH(QString, link);
+    QFETCH(QString, model);
+    QFETCH(QString, left);
+    Case c;
+    QVERIFY(c.sim.start(c.flash(), phone));
+    constexpr int Runs = 10;
+    for (int i = 0; i < Runs; ++i) {
+        const ProcessResult run = runCli(words(QStringLiteral("--device %1 %2 info").arg(c.sim.device, link)));
+        QCOMPARE(run.err, QString());
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.startsWith(QStringLiteral("model: Siemens ") + model + u'\n'), qPrintable(run.out));
+    }
+    QVERIFY(c.sim.lineFree());
+    QCOMPARE(c.sim.logLines(left).size(), Runs);
+    QCOMPARE(c.sim.logLines(QStringLiteral("ABORT")), QStringList());
+    QCOMPARE(c.sim.logLines(QStringLiteral("ESCAPE-LOST")), QStringList());
+    QCOMPARE(c.sim.logLines(QStringLiteral("FAULT")), QStringList());
+    QCOMPARE(lastModeChange(c.sim), left);
+}
+
+// The leaver killed while it leaves the phone: the next command finds the phone in plain
+// OBEX and carries on.
+void Cli::leaverKilled()
+{
+    Case c;
+    QVERIFY(writeFile(c.flash(QStringLiteral("Bitmap/a.txt")), "alpha"));
+    QVERIFY(c.sim.start(c.flash()));
+    QCOMPARE(runCli(words(QStringLiteral("--device %1 ls").arg(c.sim.device))).exitCode, 0);
+    const QList<pid_t> leavers = processesNaming(c.sim.device);
+    QCOMPARE(leavers.size(), 1);
+    QCOMPARE(::kill(leavers.first(), SIGKILL), 0);
+    QVERIFY(c.sim.lineFree());
+    QCOMPARE(c.sim.logLines(QStringLiteral("PLAIN-END")), QStringList());
+
+    c.start(words(QStringLiteral("get Bitmap/a.txt")));
+    const ProcessResult next = finishProcess(c.cli);
+    QCOMPARE(next.err, QString());
+    QCOMPARE(next.exitCode, 0);
+    QCOMPARE(readFile(c.pc(QStringLiteral("a.txt"))), QByteArray("alpha"));
+    QCOMPARE(c.sim.logLines(QStringLiteral("ABORT")).size(), 1);
+}
+
+// A port held by a program that is not leaving the phone is in use at once: no wait.
+void Cli::portHeldByAnotherProgram()
+{
+    Case c;
+    QVERIFY(c.sim.start(c.flash()));
+    const int held = ::open(QFile::encodeName(c.sim.device).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(held >= 0);
+    QCOMPARE(::flock(held, LOCK_EX | LOCK_NB), 0);
+    QElapsedTimer clock;
+    clock.start();
+    const ProcessResult run = runCli(words(QStringLiteral("--device %1 ls").arg(c.sim.device)));
+    const qint64 elapsed = clock.elapsed();
+    ::close(held);
+    QCOMPARE(run.exitCode, 3);
+    QCOMPARE(
+        run.err,
+        QStringLiteral("tarvel-cli: cannot open the serial port %1: in use by another program\n").arg(c.sim.device));
+    // Far below the 10 s a leaver is waited for.
+    QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
 }
 
 void Cli::verifiedOnANoisyLine_data()

@@ -45,12 +45,19 @@ QList<int> processesServing(const QString &point)
     return found;
 }
 
+// The program and the leaver it leaves the phone with are gone. Found empty twice in a
+// row: a scan lists the processes before it reads them, and misses a program that forks
+// its leaver and ends in between.
 bool noProcessServing(const QString &point)
 {
     QDeadlineTimer deadline(10000);
-    while (!processesServing(point).isEmpty() && !deadline.hasExpired())
+    for (int emptyScans = 0; emptyScans < 2;) {
+        emptyScans = processesServing(point).isEmpty() ? emptyScans + 1 : 0;
+        if (deadline.hasExpired())
+            return false;
         QThread::msleep(20);
-    return processesServing(point).isEmpty();
+    }
+    return true;
 }
 
 bool mounted(const QString &point)
@@ -776,6 +783,9 @@ void MountPhonesimTest::unmountsWithoutLeftovers()
         QFile::remove(ports + QStringLiteral("/com4"));
         QVERIFY(QFile::link(mount.phone->device, ports + QStringLiteral("/com4")));
         arguments << QStringLiteral("--port") << QStringLiteral("4");
+    } else {
+        // A cache folder kept for the next mount, whose lock the leaver must not hold on.
+        arguments << QStringLiteral("-o") << QStringLiteral("cache_dir=") + mount.path(QStringLiteral("cache"));
     }
     QVERIFY(mount.start(arguments, foreground));
     QCOMPARE(mount.run(QStringLiteral("cat mnt/a.txt")).out, QStringLiteral("alpha"));
@@ -784,20 +794,24 @@ void MountPhonesimTest::unmountsWithoutLeftovers()
         QVERIFY(::kill(pid_t(mount.process.processId()), SIGINT) == 0);
         QVERIFY(mount.process.waitForFinished(10000));
         QCOMPARE(mount.process.exitCode(), 0);
+        QCOMPARE(mount.errors(), QString());
+        // A new mount right after the end waits for the old one to leave the phone, and
+        // then finds it as the first did.
+        QVERIFY2(mount.start(arguments), qPrintable(mount.errors()));
+        QCOMPARE(mount.run(QStringLiteral("cat mnt/a.txt")).out, QStringLiteral("alpha"));
     } else {
         QCOMPARE(QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), mount.point()}), 0);
+        // So does a command right after the unmount.
+        const ProcessResult next = runCli({QStringLiteral("--device"), mount.phone->device, QStringLiteral("info")});
+        QCOMPARE(next.err, QString());
+        QCOMPARE(next.exitCode, 0);
+        QVERIFY(noProcessServing(mount.point()));
+        QVERIFY(!mounted(mount.point()));
+        QCOMPARE(mount.errors(), QString());
     }
-    QVERIFY(noProcessServing(mount.point()));
-    QVERIFY(!mounted(mount.point()));
-    // The port was closed after the phone was told to leave plain OBEX: a new mount of the
-    // same phone finds it as the first did.
+    // The port was closed after the phone was told to leave plain OBEX.
     QVERIFY(mount.phoneLogged(QStringLiteral("CLOSE")));
     QVERIFY(mount.phoneLogged(QStringLiteral("PLAIN-END")));
-    QCOMPARE(mount.errors(), QString());
-    if (foreground) {
-        QVERIFY(mount.start());
-        QCOMPARE(mount.run(QStringLiteral("cat mnt/a.txt")).out, QStringLiteral("alpha"));
-    }
 }
 
 void MountPhonesimTest::commandLine_data()

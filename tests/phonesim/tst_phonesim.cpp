@@ -337,6 +337,12 @@ void PhonesimTest::modesAndRates_data()
     // S66v34 raw.escape: no answer to the +++, yet back in AT mode.
     QTest::newRow("S65 leaves plain OBEX without a word")
         << s65 << QList<Step>{at, sqwe3, aborted, pause(1100), say("+++"), pause(900), at};
+    QTest::newRow("line closed within the second after +++: still plain OBEX")
+        << s65
+        << QList<Step>{
+               at,          sqwe3,      aborted,
+               pause(1100), say("+++"), reopen,
+               pause(1100), aborted,    logged("ESCAPE-LOST the line closed within the guard second after +++")};
     QTest::newRow("+++ without the silence is no escape")
         << QStringList{} << QList<Step>{sqwe3, aborted, say("+++"), pause(1100), say("at\r"), aborted};
     QTest::newRow("plain-mode bytes that start no packet")

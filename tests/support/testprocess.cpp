@@ -133,6 +133,17 @@ bool PhoneSim::powerCycle()
     return true;
 }
 
+bool PhoneSim::lineFree(int timeoutMs) const
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (logLines(QStringLiteral("OPEN")).size() != logLines(QStringLiteral("CLOSE")).size()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
 QString PhoneSim::log() const
 {
     QFile file(logPath);

@@ -59,6 +59,9 @@ public:
     QString log() const;
     // Non-empty log lines that start with prefix, in order.
     QStringList logLines(const QString &prefix = {}) const;
+    // True once no program holds the line (every OPEN has its CLOSE): a program that left
+    // the phone after its end, in the background, has closed the port too.
+    bool lineFree(int timeoutMs = 15000) const;
 
     QProcess process;
     QString device;
