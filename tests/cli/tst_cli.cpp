@@ -84,6 +84,8 @@ const ModePhone ModePhones[] = {
     {"M55, plain OBEX", "", "--link obex --verify", "plain OBEX at 57600 baud", "474 bytes"},
     {"M55, plain OBEX at 230400", "", "--speed 230400", "plain OBEX at 230400 baud", "474 bytes"},
     {"M55, BFB", "", "--link bfb", "BFB at 57600 baud", "474 bytes"},
+    // Paced: the port follows the phone to the raised rate, or no byte would arrive whole.
+    {"M55, BFB at 115200", "--baud 57600", "--link bfb --speed 115200", "BFB at 115200 baud", "474 bytes"},
     {"S65", "--model S65", "", "plain OBEX at 57600 baud", "1030 bytes"},
     {"S75 at 115200", "--model S75 --baud 115200", "--speed 115200", "plain OBEX at 115200 baud", "8208 bytes"},
 };
@@ -176,7 +178,6 @@ private slots:
     void backupFetchesOnlyWhatChanged();
     void userFindings();
     void interruptedBackupKeepsItsRecord();
-    void lineRate();
     void localSideOfTransfers();
     void failuresInTheUsersTerms_data();
     void failuresInTheUsersTerms();
@@ -276,9 +277,7 @@ void Cli::initTestCase()
     QVERIFY(QFile::link(QStringLiteral("../elsewhere"), findings.pc(QStringLiteral("store/Bitmap"))));
     QVERIFY(QFile::link(QStringLiteral("../../target.txt"), findings.pc(QStringLiteral("store/Misc/linked.txt"))));
 
-    // The BFB speed frames: a paced phone that takes 115200 baud, and one that does not.
-    QVERIFY(add("fast", "--link bfb --speed 115200 get Bitmap/large.bin", "--baud 57600")
-                .holds({{"Bitmap/large.bin", large}}));
+    // The BFB speed frames refused (a paced phone that takes them: bothModes).
     add("refusedSpeed", "--link bfb --speed 115200 ls", "--refuse-speed");
 
     // The PC side: devices and FIFOs are written into, "-" is standard output, a full
@@ -548,20 +547,6 @@ void Cli::userFindings()
     // A dry run makes nothing, not even its folder.
     QVERIFY2(c.result.out.contains(QStringLiteral("\ncopy /a.txt\n")), qPrintable(c.result.out));
     QVERIFY(!QFileInfo::exists(c.pc(QStringLiteral("fresh"))));
-}
-
-// A raised rate; its refusal is a row of failuresInTheUsersTerms.
-void Cli::lineRate()
-{
-    const Case &fast = *cases.at(QStringLiteral("fast"));
-    QVERIFY2(fast.result.err.isEmpty() && fast.result.exitCode == 0, qPrintable(fast.result.err));
-    QCOMPARE(readFile(fast.pc(QStringLiteral("large.bin"))), large);
-    const QStringList log = fast.sim.logLines();
-    // The port followed the phone for the whole session. The speed frames, the port's rate
-    // and the start rate at the end: tst_connect speedStep and runWhileLinkedClosesTheLink.
-    const QStringList session = log.mid(0, log.indexOf(QStringLiteral("CLOSE")));
-    QVERIFY(startingWith(session, QStringLiteral("RATE-MISMATCH")).isEmpty());
-    QCOMPARE(startingWith(session, QStringLiteral("GET name=large.bin")).size(), 1);
 }
 
 void Cli::localSideOfTransfers()
@@ -1078,6 +1063,9 @@ void Cli::bothModes()
     QVERIFY2(c.result.exitCode == 0, qPrintable(c.result.err));
     QCOMPARE(c.sim.logLines(QStringLiteral("CONNECT")).size(), 1);
     QCOMPARE(c.sim.logLines(QStringLiteral("PLAIN-START")).isEmpty(), link.startsWith(u"BFB"));
+    // The port followed the phone for the whole session.
+    const QStringList log = c.sim.logLines();
+    QVERIFY(startingWith(log.mid(0, log.indexOf(QStringLiteral("CLOSE"))), QStringLiteral("RATE-MISMATCH")).isEmpty());
     const std::map<QString, QByteArray> tree = {{"large.bin", large}, {"Sub", "/"}, {"Sub/b.txt", "bee"}};
     QCOMPARE(fileTree(c.pc(QStringLiteral("copy/Tree"))), tree);
     QCOMPARE(fileTree(c.flash(QStringLiteral("New/Tree"))),
