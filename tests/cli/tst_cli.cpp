@@ -357,7 +357,7 @@ void Cli::initTestCase()
                 "-k mkdir /D ; mkdir /d ; mkdir /f.txt ; get /Bitmap/missing.bin ; get /Nope/a.bin ; "
                 "ls /Nope ; get -r /Bitmap notdir/sub ; rm /D/nonexist.txt ; rm /D/tab\tname")
                 .holds({{"D", "/"}, {"f.txt", "f"}, {"Bitmap/x.bmp", "x"}}, {{"notdir", "a file"}}));
-    add("answersS75", "-k get /missing.bin ; cd /Nope ; get /Nope/x.bin", "--model S75");
+    add("answersS75", "-k cd /Nope ; get /Nope/x.bin", "--model S75");
     QVERIFY(add("full", "-k put big.bin ; put -r tr", "--memory 4000")
                 .holds({{"Bitmap/x.bin", randomBytes(3000, 41)}},
                        {{"big.bin", randomBytes(2000, 42)}, {"tr/big.bin", randomBytes(2000, 42)}}));
@@ -485,18 +485,15 @@ void Cli::backupFetchesOnlyWhatChanged()
     const Case &c = *cases.at(QStringLiteral("backup"));
     QVERIFY2(c.result.exitCode == 0, qPrintable(c.result.err));
     const QStringList summaries = c.result.out.split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(summaries.mid(1, 2),
-             (QStringList{QStringLiteral("copy /Music/song.mid"), QStringLiteral("delete store/Music/gone.txt")}));
-    QCOMPARE(summaries.size(), 6);
-    QVERIFY2(summaries[0].startsWith(QStringLiteral("backup: 3 files copied, 5012 bytes, 0 unchanged, 0 deleted")),
-             qPrintable(summaries[0]));
-    QVERIFY2(
-        summaries[3].startsWith(QStringLiteral("backup --dry-run: 1 file to copy, 8 bytes, 1 unchanged, 1 to delete")),
-        qPrintable(summaries[3]));
-    QVERIFY2(summaries[4].startsWith(QStringLiteral("backup: 1 file copied, 8 bytes, 1 unchanged, 0 deleted")),
-             qPrintable(summaries[4]));
-    QVERIFY2(summaries[5].startsWith(QStringLiteral("backup: 0 files copied, 0 bytes, 2 unchanged, 1 deleted")),
-             qPrintable(summaries[5]));
+    const QStringList starts = {"backup: 3 files copied, 5012 bytes, 0 unchanged, 0 deleted",
+                                "copy /Music/song.mid\n",
+                                "delete store/Music/gone.txt\n",
+                                "backup --dry-run: 1 file to copy, 8 bytes, 1 unchanged, 1 to delete",
+                                "backup: 1 file copied, 8 bytes, 1 unchanged, 0 deleted",
+                                "backup: 0 files copied, 0 bytes, 2 unchanged, 1 deleted"};
+    QCOMPARE(summaries.size(), starts.size());
+    for (qsizetype i = 0; i < starts.size(); ++i)
+        QVERIFY2((summaries[i] + u'\n').startsWith(starts[i]), qPrintable(summaries[i]));
     // The second backup's only file request, after the deletion on the phone.
     const QStringList log = c.sim.logLines();
     const qsizetype deletion = log.indexOf(startingWith(log, QStringLiteral("DELETE")).value(0));
@@ -530,7 +527,7 @@ void Cli::userFindings()
           QStringLiteral("store/Misc/linked.txt is a symbolic link"),
           QStringLiteral("note: --delete deletes nothing: store/.tarvel-backup is missing")})
         QVERIFY2(err.contains(message), qPrintable(err));
-    // Nothing is blamed on the phone, which was never asked.
+    // Nothing is blamed on the phone, which is never asked (tst_obex_wire refusedBeforeSending).
     QVERIFY2(!err.contains(QStringLiteral("did not deliver")), qPrintable(err));
     QCOMPARE(c.sim.logLines(QStringLiteral("MOVE")),
              (QStringList{QStringLiteral("MOVE from=/Misc/a.txt to=/a.txt"),
@@ -659,8 +656,7 @@ void Cli::failuresInTheUsersTerms_data()
                        "cannot delete /D/tab\\tname: not found on the phone\n"}
         << QStringList{"notdir"};
     QTest::newRow("S75: missing names") << "answersS75" << 1 << ""
-                                        << QStringList{"cannot get /missing.bin: not found on the phone\n",
-                                                       "cannot change to /Nope: not found on the phone\n",
+                                        << QStringList{"cannot change to /Nope: not found on the phone\n",
                                                        "cannot get /Nope/x.bin: the folder /Nope is not on the phone\n"}
                                         << QStringList{};
     QTest::newRow("a full phone") << "full" << 1 << "put -r: 0 files, 0 bytes, "
