@@ -74,8 +74,6 @@ QStringList words(const QString &text)
 
 const QDateTime Old = QDateTime(QDate(2003, 4, 12), QTime(15, 30, 5));
 
-constexpr int NoisySeeds[] = {1, 2, 3, 4, 5, 6};
-
 // The round trips in both modes, one with --verify: phonesim's options, tarvel-cli's,
 // what info says.
 struct ModePhone
@@ -86,6 +84,8 @@ const ModePhone ModePhones[] = {
     {"M55, plain OBEX", "", "--link obex --verify", "plain OBEX at 57600 baud", "474 bytes"},
     {"M55, plain OBEX at 230400", "", "--speed 230400", "plain OBEX at 230400 baud", "474 bytes"},
     {"M55, BFB", "", "--link bfb", "BFB at 57600 baud", "474 bytes"},
+    // Paced: the port follows the phone to the raised rate, or no byte would arrive whole.
+    {"M55, BFB at 115200", "--baud 57600", "--link bfb --speed 115200", "BFB at 115200 baud", "474 bytes"},
     {"S65", "--model S65", "", "plain OBEX at 57600 baud", "1030 bytes"},
     {"S75 at 115200", "--model S75 --baud 115200", "--speed 115200", "plain OBEX at 115200 baud", "8208 bytes"},
 };
@@ -113,7 +113,7 @@ QStringList startingWith(const QStringList &lines, const QString &prefix)
 
 // Runs of several lines and the exit status each ends with: the last line's, as in a
 // shell; "exit" keeps the status of the line before it. D/x.txt is on the phone, so
-// "mkdir /D" fails and "ls /D" lists x.txt.
+// "mkdir /D" fails and "ls /D" lists x.txt (failuresInTheUsersTerms).
 struct StatusRun
 {
     const char *name;
@@ -178,25 +178,18 @@ private slots:
     void backupFetchesOnlyWhatChanged();
     void userFindings();
     void interruptedBackupKeepsItsRecord();
-    void lineRate();
     void localSideOfTransfers();
     void failuresInTheUsersTerms_data();
     void failuresInTheUsersTerms();
     void memoryAfterChanges();
-    void statusOfTheLastLine_data();
-    void statusOfTheLastLine();
-    void namesNotUtf8_data();
-    void namesNotUtf8();
+    void nameNotUtf8();
     void killedWhileAFifoWaits();
     void replacesFiles_data();
     void replacesFiles();
     void sessionsInARow_data();
     void sessionsInARow();
-    void plainSessionsInARow_data();
-    void plainSessionsInARow();
     void oneShotsInARow_data();
     void oneShotsInARow();
-    void leaverKilled();
     void portHeldByAnotherProgram();
     void verifiedOnANoisyLine_data();
     void verifiedOnANoisyLine();
@@ -284,17 +277,15 @@ void Cli::initTestCase()
     QVERIFY(QFile::link(QStringLiteral("../elsewhere"), findings.pc(QStringLiteral("store/Bitmap"))));
     QVERIFY(QFile::link(QStringLiteral("../../target.txt"), findings.pc(QStringLiteral("store/Misc/linked.txt"))));
 
-    // The BFB speed frames: a paced phone that takes 115200 baud, and one that does not.
-    QVERIFY(add("fast", "--link bfb --speed 115200 get Bitmap/large.bin", "--baud 57600")
-                .holds({{"Bitmap/large.bin", large}}));
+    // The BFB speed frames refused (a paced phone that takes them: bothModes).
     add("refusedSpeed", "--link bfb --speed 115200 ls", "--refuse-speed");
 
     // The PC side: devices and FIFOs are written into, "-" is standard output, a full
-    // device, a source that fails to read and a file the phone does not deliver are
-    // failures that leave nothing behind; ls escapes names.
+    // device and a source that fails to read are failures that leave nothing behind; ls
+    // escapes names.
     Case &local = add("local",
                       "-k get Bitmap/pic.bmp /dev/null ; get Bitmap/pic.bmp /dev/full ; get Bitmap/pic.bmp fifo ; "
-                      "get Bitmap/note.txt - ; put /proc/self/mem ; get Bitmap/missing.bin ; ls Names");
+                      "get Bitmap/note.txt - ; put /proc/self/mem ; ls Names");
     QVERIFY(local.holds({{"Bitmap/pic.bmp", picture},
                          {"Bitmap/note.txt", "a note\n"},
                          {"Names/tab\there", "x"},
@@ -312,7 +303,6 @@ void Cli::initTestCase()
                 .holds({{"Bitmap/x.bin", randomBytes(5000, 4)}}));
     QVERIFY(add("refused", "-k ls Bitmap ; put up.bin", "--refuse-setpath C3 --refuse-put C3")
                 .holds({}, {{"up.bin", randomBytes(2000, 5)}}));
-    QVERIFY(add("missing", "-k rm Misc/nonexist.txt ; rm Misc/tab\tname").holds({{"Misc", "/"}}));
     // Names the phone holds already, on a phone that refuses to move; on one that refuses
     // uploads too, once it is known to refuse moves.
     for (const auto &[name, arguments, options] :
@@ -348,7 +338,7 @@ void Cli::initTestCase()
     // A noisy line in plain OBEX, each way: with --verify a copy is exact or failed. The
     // seeds give mismatches on most runs; what each run ends with may differ on a busy
     // machine (a wake-up sent again moves the noise), never the rule.
-    for (const int seed : NoisySeeds) {
+    for (const int seed : {1, 2, 3, 4, 5, 6}) {
         for (const bool get : {true, false})
             QVERIFY(add(QStringLiteral("%1%2").arg(get ? "noisyGet" : "noisyPut").arg(seed),
                         get ? QStringLiteral("--verify get Bitmap/n.bin") : QStringLiteral("--verify put n.bin Bitmap"),
@@ -361,13 +351,13 @@ void Cli::initTestCase()
 
     // What the phone answers, in the user's terms: folders that exist, missing files and
     // folders (C4 to a GET everywhere; C3 to a SETPATH on the x55 to x65, C4 on the x75),
-    // a full phone, a PC folder that cannot be made.
+    // a full phone, a PC folder that cannot be made; a name the phone cannot take shows
+    // escaped. BFB frames carry the same answers (tst_obex_wire).
     QVERIFY(add("answers",
                 "-k mkdir /D ; mkdir /d ; mkdir /f.txt ; get /Bitmap/missing.bin ; get /Nope/a.bin ; "
-                "ls /Nope ; get -r /Bitmap notdir/sub")
+                "ls /Nope ; get -r /Bitmap notdir/sub ; rm /D/nonexist.txt ; rm /D/tab\tname")
                 .holds({{"D", "/"}, {"f.txt", "f"}, {"Bitmap/x.bmp", "x"}}, {{"notdir", "a file"}}));
-    add("answersBfb", "--link bfb -k get /Bitmap/missing.bin ; cd /Nope");
-    add("answersS75", "-k get /missing.bin ; cd /Nope ; get /Nope/x.bin", "--model S75");
+    add("answersS75", "-k cd /Nope ; get /Nope/x.bin", "--model S75");
     QVERIFY(add("full", "-k put big.bin ; put -r tr", "--memory 4000")
                 .holds({{"Bitmap/x.bin", randomBytes(3000, 41)}},
                        {{"big.bin", randomBytes(2000, 42)}, {"tr/big.bin", randomBytes(2000, 42)}}));
@@ -404,9 +394,9 @@ void Cli::initTestCase()
     // The PC side of the bad input, while the phones work.
     const auto file = [this](const char *name) { return scratch.filePath(QString::fromUtf8(name)); };
     QVERIFY(writeFile(file("big.bin"), over150k));
-    QVERIFY(writeFile(file("exact.bin"), over150k.left(152676)));
     QVERIFY(writeFile(file("日本.txt"), "x"));
     QVERIFY(writeFile(file("a-file"), "keep"));
+    QVERIFY(writeFile(file("batch"), "ls\nput \xFE.bin\n"));
     QVERIFY(writeFile(scratch.filePath(QString(124, u'n')), "long"));
     QVERIFY(QDir().mkpath(file("sub/x.bin")));
     QVERIFY(::mkfifo(QFile::encodeName(file("fifo")).constData(), 0600) == 0);
@@ -436,11 +426,8 @@ void Cli::shellSessionOnOneConnection()
 {
     const Case &c = *cases.at(QStringLiteral("shell"));
     // A move onto an existing file replaces it; exit ends the session.
-    QCOMPARE(c.result.exitCode, 0);
-    QCOMPARE(c.result.err, QString());
+    QVERIFY2(c.result.exitCode == 0 && c.result.err.isEmpty(), qPrintable(c.result.err));
     QCOMPARE(c.sim.logLines(QStringLiteral("CONNECT")).size(), 1);
-    // Only the old file, moved aside, is deleted.
-    QCOMPARE(c.sim.logLines(QStringLiteral("DELETE")), QStringList{"DELETE name=.~old~renamed.bmp"});
 
     const QStringList out = c.result.out.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(out.mid(0, 3),
@@ -453,7 +440,8 @@ void Cli::shellSessionOnOneConnection()
                      QStringLiteral("free memory: 1572856 bytes (1535 KB)"), QStringLiteral("interface: serial cable"),
                      QStringLiteral("link: plain OBEX at 57600 baud"), QStringLiteral("max packet: 474 bytes")}));
 
-    // Within a folder, into a folder named with "/", onto a folder, onto a file.
+    // Within a folder, into a folder named with "/", onto a folder, onto a file (set aside
+    // and deleted as tst_obex_phonesim renameOntoAnExistingFile shows).
     QCOMPARE(c.sim.logLines(QStringLiteral("MOVE")),
              (QStringList{QStringLiteral("MOVE from=/Bitmap/pic.bmp to=/Bitmap/renamed.bmp"),
                           QStringLiteral("MOVE from=/Bitmap/renamed.bmp to=/Other/Deep one/renamed.bmp"),
@@ -497,18 +485,15 @@ void Cli::backupFetchesOnlyWhatChanged()
     const Case &c = *cases.at(QStringLiteral("backup"));
     QVERIFY2(c.result.exitCode == 0, qPrintable(c.result.err));
     const QStringList summaries = c.result.out.split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(summaries.mid(1, 2),
-             (QStringList{QStringLiteral("copy /Music/song.mid"), QStringLiteral("delete store/Music/gone.txt")}));
-    QCOMPARE(summaries.size(), 6);
-    QVERIFY2(summaries[0].startsWith(QStringLiteral("backup: 3 files copied, 5012 bytes, 0 unchanged, 0 deleted")),
-             qPrintable(summaries[0]));
-    QVERIFY2(
-        summaries[3].startsWith(QStringLiteral("backup --dry-run: 1 file to copy, 8 bytes, 1 unchanged, 1 to delete")),
-        qPrintable(summaries[3]));
-    QVERIFY2(summaries[4].startsWith(QStringLiteral("backup: 1 file copied, 8 bytes, 1 unchanged, 0 deleted")),
-             qPrintable(summaries[4]));
-    QVERIFY2(summaries[5].startsWith(QStringLiteral("backup: 0 files copied, 0 bytes, 2 unchanged, 1 deleted")),
-             qPrintable(summaries[5]));
+    const QStringList starts = {"backup: 3 files copied, 5012 bytes, 0 unchanged, 0 deleted",
+                                "copy /Music/song.mid\n",
+                                "delete store/Music/gone.txt\n",
+                                "backup --dry-run: 1 file to copy, 8 bytes, 1 unchanged, 1 to delete",
+                                "backup: 1 file copied, 8 bytes, 1 unchanged, 0 deleted",
+                                "backup: 0 files copied, 0 bytes, 2 unchanged, 1 deleted"};
+    QCOMPARE(summaries.size(), starts.size());
+    for (qsizetype i = 0; i < starts.size(); ++i)
+        QVERIFY2((summaries[i] + u'\n').startsWith(starts[i]), qPrintable(summaries[i]));
     // The second backup's only file request, after the deletion on the phone.
     const QStringList log = c.sim.logLines();
     const qsizetype deletion = log.indexOf(startingWith(log, QStringLiteral("DELETE")).value(0));
@@ -542,9 +527,8 @@ void Cli::userFindings()
           QStringLiteral("store/Misc/linked.txt is a symbolic link"),
           QStringLiteral("note: --delete deletes nothing: store/.tarvel-backup is missing")})
         QVERIFY2(err.contains(message), qPrintable(err));
-    // Nothing is blamed on the phone, which was never asked.
+    // Nothing is blamed on the phone, which is never asked (tst_obex_wire refusedBeforeSending).
     QVERIFY2(!err.contains(QStringLiteral("did not deliver")), qPrintable(err));
-    QVERIFY(c.sim.logLines(QStringLiteral("GET name=nnn")).isEmpty());
     QCOMPARE(c.sim.logLines(QStringLiteral("MOVE")),
              (QStringList{QStringLiteral("MOVE from=/Misc/a.txt to=/a.txt"),
                           QStringLiteral("MOVE from=/Misc/b.txt to=/b.txt")}));
@@ -560,32 +544,6 @@ void Cli::userFindings()
     // A dry run makes nothing, not even its folder.
     QVERIFY2(c.result.out.contains(QStringLiteral("\ncopy /a.txt\n")), qPrintable(c.result.out));
     QVERIFY(!QFileInfo::exists(c.pc(QStringLiteral("fresh"))));
-}
-
-void Cli::lineRate()
-{
-    const Case &fast = *cases.at(QStringLiteral("fast"));
-    QCOMPARE(fast.result.err, QString());
-    QCOMPARE(fast.result.exitCode, 0);
-    QCOMPARE(readFile(fast.pc(QStringLiteral("large.bin"))), large);
-    const QStringList log = fast.sim.logLines();
-    // Back to the start rate at the end, so that the next session finds the phone there.
-    QCOMPARE(startingWith(log, QStringLiteral("SPEED")),
-             (QStringList{QStringLiteral("SPEED 115200 accepted"), QStringLiteral("SPEED 57600 accepted")}));
-    QCOMPARE(startingWith(log, QStringLiteral("RATE 115200")).size(), 1);
-    // The port followed the phone for the whole session.
-    const QStringList session = log.mid(0, log.indexOf(QStringLiteral("CLOSE")));
-    QVERIFY(startingWith(session, QStringLiteral("RATE-MISMATCH")).isEmpty());
-    QCOMPARE(startingWith(session, QStringLiteral("GET name=large.bin")).size(), 1);
-
-    const Case &slow = *cases.at(QStringLiteral("refusedSpeed"));
-    QCOMPARE(slow.result.exitCode, 0);
-    QVERIFY2(slow.result.err.contains(QStringLiteral("did not confirm 115200 baud; the link stays at 57600")),
-             qPrintable(slow.result.err));
-    QVERIFY(slow.result.out.contains(QStringLiteral("Bitmap\t")));
-    QCOMPARE(slow.sim.logLines(QStringLiteral("SPEED")),
-             (QStringList{QStringLiteral("SPEED 115200 refused"), QStringLiteral("SPEED 57600 accepted")}));
-    QVERIFY(slow.sim.logLines(QStringLiteral("RATE")).isEmpty());
 }
 
 void Cli::localSideOfTransfers()
@@ -606,8 +564,6 @@ void Cli::localSideOfTransfers()
     QVERIFY2(c.result.err.contains(QStringLiteral("cannot put /proc/self/mem into /: cannot read the file\n")),
              qPrintable(c.result.err));
     QVERIFY(c.sim.logLines(QStringLiteral("PUT")).isEmpty());
-    QVERIFY2(c.result.err.contains(QStringLiteral("cannot get /Bitmap/missing.bin: not found on the phone\n")),
-             qPrintable(c.result.err));
 
     QCOMPARE(c.result.out.left(7), QStringLiteral("a note\n"));
     QStringList names;
@@ -673,11 +629,9 @@ void Cli::failuresInTheUsersTerms_data()
                               << QStringList{"cannot list /Bitmap: the phone refused to open it",
                                              "cannot put up.bin into /: the phone refused it"}
                               << QStringList{"up.bin"};
-    // The phone answers Not Found; a name it cannot take shows escaped.
-    QTest::newRow("not found") << "missing" << 1 << ""
-                               << QStringList{"cannot delete /Misc/nonexist.txt: not found on the phone",
-                                              "cannot delete /Misc/tab\\tname: not found on the phone\n"}
-                               << QStringList{};
+    QTest::newRow("speed refused") << "refusedSpeed" << 0 << "Bitmap\t"
+                                   << QStringList{"did not confirm 115200 baud; the link stays at 57600"}
+                                   << QStringList{};
     QTest::newRow("silence") << "silent" << 3 << ""
                              << QStringList{"tarvel-cli: no phone answers on ", " (no OK to AT)\n",
                                             "tarvel-cli:   check that the phone is switched on"}
@@ -697,16 +651,12 @@ void Cli::failuresInTheUsersTerms_data()
                        "cannot get /Bitmap/missing.bin: not found on the phone\n",
                        "cannot get /Nope/a.bin: the folder /Nope is not on the phone\n",
                        "cannot list /Nope: not found on the phone\n",
-                       "cannot make the folder notdir/sub/Bitmap: Not a directory\n"}
+                       "cannot make the folder notdir/sub/Bitmap: Not a directory\n",
+                       "cannot delete /D/nonexist.txt: not found on the phone\n",
+                       "cannot delete /D/tab\\tname: not found on the phone\n"}
         << QStringList{"notdir"};
-    QTest::newRow("M55 in BFB mode: missing names")
-        << "answersBfb" << 1 << ""
-        << QStringList{"cannot get /Bitmap/missing.bin: not found on the phone\n",
-                       "cannot change to /Nope: not found on the phone\n"}
-        << QStringList{};
     QTest::newRow("S75: missing names") << "answersS75" << 1 << ""
-                                        << QStringList{"cannot get /missing.bin: not found on the phone\n",
-                                                       "cannot change to /Nope: not found on the phone\n",
+                                        << QStringList{"cannot change to /Nope: not found on the phone\n",
                                                        "cannot get /Nope/x.bin: the folder /Nope is not on the phone\n"}
                                         << QStringList{};
     QTest::newRow("a full phone") << "full" << 1 << "put -r: 0 files, 0 bytes, "
@@ -718,6 +668,9 @@ void Cli::failuresInTheUsersTerms_data()
         << QStringList{"tree/\\xFE.txt: not valid UTF-8 (names on the PC must be UTF-8 to reach the phone; "
                        "convmv renames files); not copied\n"}
         << QStringList{"tree"};
+    for (const StatusRun &run : StatusRuns)
+        QTest::newRow(run.name) << QString::fromUtf8(run.name) << run.exitCode << (run.listed ? "x.txt\t1\t" : "")
+                                << QStringList{"tarvel-cli: cannot make the folder /D: it exists\n"} << QStringList{};
 }
 
 // Each ends with its status and messages that say what happened, in lower case after the
@@ -749,60 +702,26 @@ void Cli::memoryAfterChanges()
 {
     const Case &c = *cases.at(QStringLiteral("memory"));
     QVERIFY2(c.result.exitCode == 0, qPrintable(c.result.err));
-    const qint64 free = 1572864;
     QCOMPARE(startingWith(c.result.out.split(u'\n'), QStringLiteral("free memory:")),
-             (QStringList{QStringLiteral("free memory: %1 bytes (%2 KB)").arg(free).arg(free / 1024),
-                          QStringLiteral("free memory: %1 bytes (%2 KB)").arg(free - 1000).arg((free - 1000) / 1024),
-                          QStringLiteral("free memory: %1 bytes (%2 KB)").arg(free).arg(free / 1024)}));
+             (QStringList{"free memory: 1572864 bytes (1536 KB)", "free memory: 1571864 bytes (1535 KB)",
+                          "free memory: 1572864 bytes (1536 KB)"}));
     // The root listing of the connection, the listing of D before the upload, one query
     // after each change; the first info asks nothing.
     QCOMPARE(c.sim.logLines(QStringLiteral("GET appparam=32:02")).size(), 4);
 }
 
-void Cli::statusOfTheLastLine_data()
+// Qt would read such a name as another one; it is refused before the phone is woken (in
+// a batch file: badInput).
+void Cli::nameNotUtf8()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<bool>("listed");
-    for (const StatusRun &run : StatusRuns)
-        QTest::newRow(run.name) << QString::fromUtf8(run.name) << run.exitCode << run.listed;
-}
-
-void Cli::statusOfTheLastLine()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, listed);
-    const Case &c = *cases.at(name);
-    QTEST(c.result.exitCode, "exitCode");
-    QVERIFY2(c.result.err.contains(QStringLiteral("tarvel-cli: cannot make the folder /D: it exists\n")),
-             qPrintable(c.result.err));
-    QCOMPARE(c.result.out.contains(QStringLiteral("x.txt\t1\t")), listed);
-}
-
-void Cli::namesNotUtf8_data()
-{
-    QTest::addColumn<QString>("script"); // for sh -c; $0 is tarvel-cli, $1 a folder of its own
-    QTest::addColumn<QString>("message");
-    QTest::newRow("on the command line") << "exec \"$0\" --device /dev/null put \"$(printf '\\376.bin')\""
-                                         << "tarvel-cli: \\xFE.bin: not valid UTF-8";
-    QTest::newRow("in a batch file") << "printf 'ls\\nput \\376.bin\\n' > \"$1/batch\" && "
-                                        "exec \"$0\" --device /dev/null -b \"$1/batch\""
-                                     << "tarvel-cli: %1/batch, line 2: put \\xFE.bin: not valid UTF-8";
-}
-
-// Qt would read such a name as another one; it is refused before the phone is woken.
-void Cli::namesNotUtf8()
-{
-    QFETCH(QString, script);
-    QFETCH(QString, message);
-    QTemporaryDir folder;
     QProcess sh;
     sh.setStandardInputFile(QProcess::nullDevice());
     sh.start(QStringLiteral("/bin/sh"),
-             {QStringLiteral("-c"), script, tarvelBinary(QStringLiteral("tarvel-cli")), folder.path()});
+             {QStringLiteral("-c"), QStringLiteral("exec \"$0\" --device /dev/null put \"$(printf '\\376.bin')\""),
+              tarvelBinary(QStringLiteral("tarvel-cli"))});
     const ProcessResult result = finishProcess(sh, 10000);
     QCOMPARE(result.exitCode, 2);
-    QVERIFY2(result.err.contains(message.replace(QStringLiteral("%1"), folder.path())), qPrintable(result.err));
+    QVERIFY2(result.err.contains(QStringLiteral("tarvel-cli: \\xFE.bin: not valid UTF-8")), qPrintable(result.err));
     QVERIFY(!result.err.contains(QStringLiteral("cannot find")));
 }
 
@@ -828,7 +747,8 @@ void Cli::replacesFiles_data()
     QTest::newRow("moves and uploads refused")
         << "replaceLost" << 1 << "the old file is gone and the new one did not arrive"
         << QStringList{"F/", "b.txt=bee", "c.txt=sea"};
-    // The x75 as recorded: one PUT over the name, no move.
+    // The x75 as recorded: one PUT over the name, which keeps its letter case (the PUT
+    // alone: tst_obex_phonesim verifiedTransfers, x75 replace).
     QTest::newRow("x75: one PUT over the name") << "replaceX75" << 0 << QString() << QStringList{"a.txt=new"};
     // The old file stays aside once, named; the next replace changes nothing rather than
     // leave a second one.
@@ -852,16 +772,14 @@ void Cli::replacesFiles()
     for (const auto &[path, content] : fileTree(c.flash(QStringLiteral("Bitmap"))))
         files << path + (content == "/" ? QStringLiteral("/") : u'=' + QString::fromUtf8(content));
     QTEST(files, "files");
-    if (name == u"replaceX75") {
-        QCOMPARE(c.sim.logLines(QStringLiteral("MOVE")), QStringList());
-        QCOMPARE(c.sim.logLines(QStringLiteral("PUT name=")), QStringList{QStringLiteral("PUT name=a.txt")});
-    }
 }
 
 void Cli::sessionsInARow_data()
 {
     QTest::addColumn<QString>("first");
-    QTest::addColumn<int>("ending"); // 0: runs to its end; else the signal sent during its download
+    // 0: runs to its end; else the signal sent during its download, or (negative) to the
+    // leaver it leaves the phone with
+    QTest::addColumn<int>("ending");
     QTest::addColumn<QString>("leaves"); // the log line of the phone told to leave its mode, if any
 
     for (const char *mode : {"bfb", "obex"}) {
@@ -875,11 +793,14 @@ void Cli::sessionsInARow_data()
         // Ctrl-C, a hang-up and SIGTERM (see killedWhileAFifoWaits) take the same way out.
         const int stop = left == u"BFB-END" ? SIGINT : SIGHUP;
         row("download ended by a signal") << link + "get Bitmap/large.bin" << stop << left;
+        // The next run finds the phone in plain OBEX and carries on.
+        if (left == u"PLAIN-END")
+            row("leaver killed") << link + "ls" << -int(SIGKILL) << QString();
     }
 }
 
-// A phone that is never switched off: whatever way a run ended, the next one on the
-// same phone lists it; a run that could end in order leaves the phone in AT mode, and
+// A phone that is never switched off: whatever way a run ended, its leaver killed too,
+// the next one on the same phone lists it; a run that could end in order leaves the phone in AT mode, and
 // the PC its old copy of the file, with no part of the download beside it.
 void Cli::sessionsInARow()
 {
@@ -890,7 +811,7 @@ void Cli::sessionsInARow()
     QVERIFY(c.holds({{"Bitmap/large.bin", large}}, {{"large.bin", "the old copy"}}));
     QVERIFY(c.sim.start(c.flash(), words(QStringLiteral("--baud 57600"))));
     c.start(words(first));
-    if (ending != 0) {
+    if (ending > 0) {
         QTRY_VERIFY_WITH_TIMEOUT(!c.sim.logLines(QStringLiteral("GET name=large.bin")).isEmpty(), 30000);
         QTRY_COMPARE(pcEntries(c).size(), 2); // the old copy and the download under way
         ::kill(pid_t(c.cli.processId()), ending);
@@ -898,6 +819,11 @@ void Cli::sessionsInARow()
         QCOMPARE(c.cli.exitStatus(), QProcess::CrashExit);
     } else {
         QCOMPARE(finishProcess(c.cli).exitCode, 0);
+        if (ending < 0) {
+            const QList<pid_t> leavers = processesNaming(c.sim.device);
+            QCOMPARE(leavers.size(), 1);
+            QCOMPARE(::kill(leavers.first(), -ending), 0);
+        }
     }
     QVERIFY(c.sim.lineFree());
     QCOMPARE(c.sim.logLines(QStringLiteral("BFB-END")).size() + c.sim.logLines(QStringLiteral("PLAIN-END")).size(),
@@ -908,60 +834,11 @@ void Cli::sessionsInARow()
     }
 
     const ProcessResult next = runCli(words(QStringLiteral("--device %1 ls Bitmap").arg(c.sim.device)));
-    QCOMPARE(next.err, QString());
-    QCOMPARE(next.exitCode, 0);
+    QVERIFY2(next.err.isEmpty() && next.exitCode == 0, qPrintable(next.err));
     QVERIFY(next.out.contains(QStringLiteral("large.bin\t30000")));
     if (ending != SIGKILL) // a kill leaves the download's temporary file behind
         QCOMPARE(pcEntries(c), QStringList{QStringLiteral("large.bin")});
     QCOMPARE(readFile(c.pc(QStringLiteral("large.bin"))), QByteArray("the old copy"));
-}
-
-void Cli::plainSessionsInARow_data()
-{
-    QTest::addColumn<QStringList>("phone"); // phonesim's options
-    QTest::addColumn<bool>("usb");
-    QTest::newRow("x65 on a serial cable") << QStringList{QStringLiteral("--model"), QStringLiteral("S65")} << false;
-    QTest::newRow("USB cable") << QStringList{QStringLiteral("--interface"), QStringLiteral("usb")} << true;
-}
-
-// Two runs in a row in plain OBEX. A phone that answers nothing to "+++" is back in AT
-// mode only after a second of silence, which the first run keeps. A DCA-540 cable cannot
-// take the phone out of plain OBEX: no "+++" that could leave it deaf, and the next run
-// finds it still in OBEX mode.
-void Cli::plainSessionsInARow()
-{
-    QFETCH(QStringList, phone);
-    QFETCH(bool, usb);
-    Case c;
-    QVERIFY(writeFile(c.flash(QStringLiteral("Bitmap/a.txt")), "alpha"));
-    const QString trace = c.dir.filePath(QStringLiteral("phone.trace"));
-    QVERIFY(c.sim.start(c.flash(), phone + QStringList{QStringLiteral("--trace"), trace}));
-    for (const char *command : {"info", "get Bitmap/a.txt"}) {
-        c.start(words(QString::fromLatin1(command)));
-        const ProcessResult run = finishProcess(c.cli);
-        QCOMPARE(run.err, QString());
-        QCOMPARE(run.exitCode, 0);
-        if (command == std::string_view("info")) {
-            QVERIFY2(run.out.contains(usb ? QStringLiteral("interface: USB cable\n")
-                                          : QStringLiteral("interface: serial cable\n")),
-                     qPrintable(run.out));
-            QCOMPARE(run.out.contains(QStringLiteral("stays in OBEX mode until it is switched off; the next session "
-                                                     "finds it there")),
-                     usb);
-        }
-    }
-    QCOMPARE(readFile(c.pc(QStringLiteral("a.txt"))), QByteArray("alpha"));
-    QVERIFY(c.sim.lineFree());
-    QCOMPARE(c.sim.logLines(QStringLiteral("FAULT")), QStringList());
-    QCOMPARE(c.sim.logLines(QStringLiteral("DISCONNECT")).size(), 2);
-    QCOMPARE(c.sim.logLines(QStringLiteral("PLAIN-START")).size(), usb ? 1 : 2);
-    QCOMPARE(c.sim.logLines(QStringLiteral("PLAIN-END")).size(), usb ? 0 : 2);
-    // Found by the ABORT, the phone took the CONNECT at once.
-    const QStringList log = c.sim.logLines();
-    QCOMPARE(log.count(QStringLiteral("ABORT")), usb ? 1 : 0);
-    const QString written = QString::fromLatin1(readFile(trace));
-    QVERIFY(!written.isEmpty());
-    QCOMPARE(written.contains(QStringLiteral(" 2B 2B 2B")), !usb);
 }
 
 void Cli::oneShotsInARow_data()
@@ -969,7 +846,7 @@ void Cli::oneShotsInARow_data()
     QTest::addColumn<QStringList>("phone"); // phonesim's options
     QTest::addColumn<QString>("link"); // tarvel-cli's
     QTest::addColumn<QString>("model");
-    QTest::addColumn<QString>("left"); // the log line of the phone back in AT mode
+    QTest::addColumn<QString>("left"); // the phone's last mode change: PLAIN-START when it stays in OBEX mode
     QTest::newRow("plain OBEX, OK to +++") << QStringList() << QString() << "M55"
                                            << "PLAIN-END";
     QTest::newRow("BFB") << QStringList() << "--link bfb"
@@ -978,54 +855,41 @@ void Cli::oneShotsInARow_data()
     QTest::newRow("plain OBEX, no answer to +++")
         << QStringList{QStringLiteral("--model"), QStringLiteral("S65")} << QString() << "S65"
         << "PLAIN-END";
+    // A DCA-540 cable cannot take the phone out of plain OBEX: no "+++" that could leave it
+    // deaf (phonesim counts one as a fault), and each next run finds it by the ABORT.
+    QTest::newRow("USB cable") << QStringList{QStringLiteral("--interface"), QStringLiteral("usb")} << QString()
+                               << "M55"
+                               << "PLAIN-START";
 }
 
 // Commands as a script runs them, with no pause between: each is answered while the one
 // before may still be leaving the phone, waits for it, knows the model, and every one
-// leaves the phone in AT mode (the guard second after "+++" kept before the port closes).
+// leaves the phone in AT mode (the guard second after "+++" kept before the port closes,
+// also for an x65 that answers nothing to it), or says that it stays in OBEX mode.
 void Cli::oneShotsInARow()
 {
     QFETCH(QStringList, phone);
     QFETCH(QString, link);
     QFETCH(QString, model);
     QFETCH(QString, left);
+    const bool stays = left == u"PLAIN-START";
     Case c;
     QVERIFY(c.sim.start(c.flash(), phone));
     constexpr int Runs = 10;
     for (int i = 0; i < Runs; ++i) {
         const ProcessResult run = runCli(words(QStringLiteral("--device %1 %2 info").arg(c.sim.device, link)));
-        QCOMPARE(run.err, QString());
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY2(run.out.startsWith(QStringLiteral("model: Siemens ") + model + u'\n'), qPrintable(run.out));
+        QVERIFY2(run.err.isEmpty() && run.exitCode == 0, qPrintable(run.err));
+        if (i == 0 || !stays)
+            QVERIFY2(run.out.startsWith(QStringLiteral("model: Siemens ") + model + u'\n'), qPrintable(run.out));
+        QCOMPARE(run.out.contains(QStringLiteral("interface: USB cable\n")), stays && i == 0);
+        QCOMPARE(run.out.contains(QStringLiteral("stays in OBEX mode until it is switched off")), stays);
     }
     QVERIFY(c.sim.lineFree());
-    QCOMPARE(c.sim.logLines(left).size(), Runs);
-    QCOMPARE(c.sim.logLines(QStringLiteral("ABORT")), QStringList());
+    QCOMPARE(c.sim.logLines(left).size(), stays ? 1 : Runs);
+    QCOMPARE(c.sim.logLines(QStringLiteral("ABORT")).size(), stays ? Runs - 1 : 0);
     QCOMPARE(c.sim.logLines(QStringLiteral("ESCAPE-LOST")), QStringList());
     QCOMPARE(c.sim.logLines(QStringLiteral("FAULT")), QStringList());
     QCOMPARE(lastModeChange(c.sim), left);
-}
-
-// The leaver killed while it leaves the phone: the next command finds the phone in plain
-// OBEX and carries on.
-void Cli::leaverKilled()
-{
-    Case c;
-    QVERIFY(writeFile(c.flash(QStringLiteral("Bitmap/a.txt")), "alpha"));
-    QVERIFY(c.sim.start(c.flash()));
-    QCOMPARE(runCli(words(QStringLiteral("--device %1 ls").arg(c.sim.device))).exitCode, 0);
-    const QList<pid_t> leavers = processesNaming(c.sim.device);
-    QCOMPARE(leavers.size(), 1);
-    QCOMPARE(::kill(leavers.first(), SIGKILL), 0);
-    QVERIFY(c.sim.lineFree());
-    QCOMPARE(c.sim.logLines(QStringLiteral("PLAIN-END")), QStringList());
-
-    c.start(words(QStringLiteral("get Bitmap/a.txt")));
-    const ProcessResult next = finishProcess(c.cli);
-    QCOMPARE(next.err, QString());
-    QCOMPARE(next.exitCode, 0);
-    QCOMPARE(readFile(c.pc(QStringLiteral("a.txt"))), QByteArray("alpha"));
-    QCOMPARE(c.sim.logLines(QStringLiteral("ABORT")).size(), 1);
 }
 
 // A port held by a program that is not leaving the phone is in use at once: no wait.
@@ -1052,11 +916,9 @@ void Cli::portHeldByAnotherProgram()
 void Cli::verifiedOnANoisyLine_data()
 {
     QTest::addColumn<QString>("name");
-    for (const int seed : NoisySeeds) {
-        for (const char *way : {"noisyGet", "noisyPut"}) {
-            const QString name = QStringLiteral("%1%2").arg(QLatin1String(way)).arg(seed);
+    for (const auto &[name, c] : cases) {
+        if (name.startsWith(u"noisy"))
             QTest::newRow(qPrintable(name)) << name;
-        }
     }
 }
 
@@ -1106,10 +968,7 @@ void Cli::badInput_data()
     QTest::newRow("230400 in BFB mode") << dev + "--link bfb --speed 230400 ls" << none << 2 << "plain OBEX only";
 
     QTest::newRow("over 150 kB without --yes") << dev + "put DIR/big.bin" << none << 1 << "--yes";
-    // The size question counts the staged length: one byte less passes it and fails at the port.
-    QTest::newRow("150 kB staged") << dev + "put DIR/exact.bin" << none << 3 << "not a serial device";
     QTest::newRow("name outside Windows-1251") << dev + "put DIR/日本.txt" << none << 1 << "Windows-1251";
-    QTest::newRow("missing source") << dev + "put DIR/none.txt" << none << 1 << "cannot find";
     QTest::newRow("source below a file") << dev + "put DIR/a-file/below" << none << 1 << "cannot find the file";
     QTest::newRow("folder as source") << dev + "put DIR" << none << 1 << "is a folder; put -r copies a folder";
     // Neither waits for a writer or sends an empty file.
@@ -1119,7 +978,6 @@ void Cli::badInput_data()
     QTest::newRow("larger than the phone takes")
         << dev + "--yes put DIR/sixteen.bin" << none << 1 << "too large for the phone: at most 16676550 bytes";
     QTest::newRow("long folder name") << dev + "mkdir " + QString(123, u'm') << none << 1 << "at most 122";
-    QTest::newRow("long path") << dev + "get " + QString(124, u'g') << none << 1 << "at most 123";
     QTest::newRow("parent folder") << dev + "get ../etc/passwd" << none << 1 << "not allowed";
     // Why the writer cannot open a file: tst_localfiles.
     QTest::newRow("destination a folder") << dev + "get x.bin DIR/sub" << none << 1 << "cannot write";
@@ -1135,14 +993,14 @@ void Cli::badInput_data()
     QTest::newRow("port link to itself") << "--port 1 ls"
                                          << "SELF" << 3 << "cannot open the serial port";
     QTest::newRow("empty device") << "--device EMPTY ls" << none << 2 << "--device needs a path";
-    QTest::newRow("folder as device") << "--device DIR ls" << none << 3
-                                      << "cannot open the serial port DIR: it is a directory, not a serial port";
     // Names the tool could not fetch back are not sent.
     QTest::newRow("long upload name") << dev + "put DIR/" + QString(124, u'n') << none << 1
                                       << "the file name is too long: at most 123 characters";
     QTest::newRow("long name to move to") << dev + "mv a.txt " + QString(124, u'm') << none << 1 << "at most 123";
     QTest::newRow("control characters") << dev + "put DIR/tab\tline\nend" << none << 1
                                         << "cannot find the file DIR/tab\\tline\\nend\n";
+    QTest::newRow("name not UTF-8 in a batch file")
+        << dev + "-b DIR/batch" << none << 2 << "tarvel-cli: DIR/batch, line 2: put \\xFE.bin: not valid UTF-8";
     QTest::newRow("dry run of ls") << dev + "ls --dry-run" << none << 2 << "--dry-run is an option of backup only";
 }
 
@@ -1201,6 +1059,9 @@ void Cli::bothModes()
     QVERIFY2(c.result.exitCode == 0, qPrintable(c.result.err));
     QCOMPARE(c.sim.logLines(QStringLiteral("CONNECT")).size(), 1);
     QCOMPARE(c.sim.logLines(QStringLiteral("PLAIN-START")).isEmpty(), link.startsWith(u"BFB"));
+    // The port followed the phone for the whole session.
+    const QStringList log = c.sim.logLines();
+    QVERIFY(startingWith(log.mid(0, log.indexOf(QStringLiteral("CLOSE"))), QStringLiteral("RATE-MISMATCH")).isEmpty());
     const std::map<QString, QByteArray> tree = {{"large.bin", large}, {"Sub", "/"}, {"Sub/b.txt", "bee"}};
     QCOMPARE(fileTree(c.pc(QStringLiteral("copy/Tree"))), tree);
     QCOMPARE(fileTree(c.flash(QStringLiteral("New/Tree"))),
