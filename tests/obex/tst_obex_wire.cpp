@@ -207,10 +207,10 @@ bool stagingFileLeft(const FilesOnPhone &f)
 }
 
 // A file to send, written into the folder the transfer stages in.
-QString sourceFile(const FilesOnPhone &f, const QString &name, const QByteArray &content)
+QString sourceFile(const QTemporaryDir &dir, const QString &name, const QByteArray &content)
 {
-    writeFile(f.dir.filePath(name), content);
-    return f.dir.filePath(name);
+    writeFile(dir.filePath(name), content);
+    return dir.filePath(name);
 }
 
 // Plain OBEX without a line: every request is kept, and answered from a recording
@@ -262,11 +262,7 @@ struct FilesOnPlainPhone
         files.setPhoneMaxPacket(
             ObexResponse::announcedMaxPacket(hex("A0 00 07 10 00") + char(maxPacket >> 8) + char(maxPacket & 0xFF)));
     }
-    QString source(const QByteArray &content, const QString &name = QStringLiteral("probe.bin"))
-    {
-        writeFile(dir.filePath(name), content);
-        return dir.filePath(name);
-    }
+    QString source(const QByteArray &content) { return sourceFile(dir, QStringLiteral("probe.bin"), content); }
 };
 
 } // namespace
@@ -283,7 +279,6 @@ private slots:
     void requestsOnTheWire();
     void pathStackFollowsThePhone();
 
-    void listingInThreePackets();
     void listingAndMemoryWithoutSuccess();
     void hostileDownloadsFail_data();
     void hostileDownloadsFail();
@@ -323,13 +318,23 @@ void ObexWire::requestsOnTheWire_data()
     QTest::newRow("continuation at sequence 5")
         << 5 << success << Operation([](FilesOnPhone &f) { return f.files.RequestNextPart() == hex("A0 00 03"); })
         << hex("16 0A 1C 03 FC 05 00 03 83 00 03 D6 17") + Ack;
+    // A listing in three packets: two bare continuations, then the memory queries.
     const Operation refresh = [](FilesOnPhone &f) {
-        return f.files.RefreshListing().rows.size() == 1 && f.files.totalMemory() == 1048575u;
+        const FolderListing listing = f.files.RefreshListing();
+        return listing.text == "<folder name=\"Sms\"/><file name=\"a.mid\"/><file name=\"b.jar\"/>"
+            && listing.rows.size() == 3 && f.files.totalMemory() == 1048575u
+            && f.events.logged("received") == QStringList{"received listing 1", "received listing 2"}
+        && f.events.logged("finished") == QStringList{"finished listing 3"};
     };
-    QTest::newRow("listing at sequence 1, then the memory queries")
-        << 1 << QList{response(char(0xA0), bodyHeader("<folder name=\"Bitmap\"/>")), MemoryTotal, MemoryFree} << refresh
+    QTest::newRow("listing at sequence 1 in three packets, then the memory queries")
+        << 1
+        << QList{response(char(0x90), bodyHeader("<folder name=\"Sms\"/>")),
+                 response(char(0x90), bodyHeader("<file name=\"a.mid\"/>")),
+                 response(char(0xA0), bodyHeader("<file name=\"b.jar\"/>", 0x49)), MemoryTotal, MemoryFree}
+        << refresh
         << hex("16 20 36 03 FC 01 00 1C 83 00 1C 42 00 19") + "x-obex/folder-listing" + hex("16 03 15 00 F0 F1") + Ack
-            + sent(2, "83 00 09 4C 00 06 32 01 01") + Ack + sent(3, "83 00 09 4C 00 06 32 01 02") + Ack;
+            + sent(2, "83 00 03") + Ack + sent(3, "83 00 03") + Ack + sent(4, "83 00 09 4C 00 06 32 01 01") + Ack
+            + sent(5, "83 00 09 4C 00 06 32 01 02") + Ack;
     QTest::newRow("get file at sequence 7")
         << 7 << QList{hex("A0 00 11 C3 00 00 00 05 48 00 08 00 FF 01 02 03")}
         << Operation([](FilesOnPhone &f) { return f.files.GetFile("pic.bmp") == hex("00 FF 01 02 03"); })
@@ -363,7 +368,7 @@ void ObexWire::requestsOnTheWire_data()
             + Ack;
     QTest::newRow("upload at sequence 4")
         << 4 << success + success << Operation([](FilesOnPhone &f) {
-               return f.files.PutFile(sourceFile(f, QStringLiteral("a.txt"), "abc")) == PutResult::Sent
+               return f.files.PutFile(sourceFile(f.dir, QStringLiteral("a.txt"), "abc")) == PutResult::Sent
                    && LinkTestAccess::idleMonitorRunning(f.link) && !stagingFileLeft(f);
            })
         << sent(4, "02 00 20 01 00 0F 00 61 00 2E 00 74 00 78 00 74 00 00 C3 00 00 00 06 48 00 06 61 62 63 00 00 00")
@@ -403,29 +408,6 @@ void ObexWire::pathStackFollowsThePhone()
     QVERIFY(f.files.ObexSetPathUp());
     QCOMPARE(f.files.pathLine(), QStringLiteral("Mobile:\\Bitmap\\Sub\\"));
     QCOMPARE(f.files.pathStack(), (QList<QByteArray>{"Bitmap", "Sub"}));
-}
-
-void ObexWire::listingInThreePackets()
-{
-    FilesOnPhone f;
-    LinkTestAccess::setSequence(f.bfb, 1);
-    f.phone.respond(response(char(0x90), bodyHeader("<folder name=\"Sms\"/>")));
-    f.phone.respond(response(char(0x90), bodyHeader("<file name=\"a.mid\" size=\"5\"/>")));
-    f.phone.respond(response(char(0xA0), bodyHeader("<file name=\"b.jar\" size=\"7\"/>", 0x49)));
-    f.phone.respond(MemoryTotal);
-    f.phone.respond(MemoryFree);
-    const FolderListing listing = f.files.RefreshListing();
-    QCOMPARE(listing.text,
-             QByteArray("<folder name=\"Sms\"/><file name=\"a.mid\" size=\"5\"/>"
-                        "<file name=\"b.jar\" size=\"7\"/>"));
-    QCOMPARE(listing.rows.size(), 3);
-    QCOMPARE(f.events.logged("received"), QStringList({"received listing 1", "received listing 2"}));
-    QCOMPARE(f.events.logged("finished"), QStringList{"finished listing 3"});
-    // Listing, two bare continuations, two memory queries.
-    const QList<QByteArray> blocks = f.phone.blocks();
-    QCOMPARE(blocks.size(), 5);
-    QCOMPARE(blocks[1], bfbBlock(2, hex("83 00 03")));
-    QCOMPARE(blocks[2], bfbBlock(3, hex("83 00 03")));
 }
 
 // The memory figures keep their last values when the phone gives none; a listing that
@@ -537,14 +519,14 @@ void ObexWire::refusedBeforeSending_data()
         return QList{f.session.put(huge.fileName(), {})};
     }) << C{NotSent} << R{Refusal::StagingTooLarge};
     QTest::newRow("upload name of 240 characters")
-        << Outcomes([](FilesOnPhone &f) { return QList{f.session.put(sourceFile(f, QString(240, u'n'), {}), {})}; })
+        << Outcomes([](FilesOnPhone &f) { return QList{f.session.put(sourceFile(f.dir, QString(240, u'n'), {}), {})}; })
         << C{NotSent} << R{Refusal::UploadNameTooLong};
     QTest::newRow("upload name outside the code page") << Outcomes([](FilesOnPhone &f) {
-        return QList{f.session.put(sourceFile(f, QStringLiteral("日本.txt"), {}), {})};
+        return QList{f.session.put(sourceFile(f.dir, QStringLiteral("日本.txt"), {}), {})};
     }) << C{NotSent} << R{Refusal::NameNotEncodable};
     QTest::newRow("more than 150 kB staged, and the user says no") << Outcomes([](FilesOnPhone &f) {
         f.events.answers = {false};
-        return QList{f.session.put(sourceFile(f, QStringLiteral("large.bin"), QByteArray(152677, 'q')), {}),
+        return QList{f.session.put(sourceFile(f.dir, QStringLiteral("large.bin"), QByteArray(152677, 'q')), {}),
                      PhoneResult(f.events.questions == 1 ? PhoneResult::Code::Done : PhoneResult::Code::Refused)};
     }) << C{PhoneResult::Code::Declined, PhoneResult::Code::Done} << R{};
 }
@@ -602,7 +584,7 @@ void ObexWire::uploadStagingCases()
     FilesOnPhone f;
     answering(f);
     const QByteArray content = randomBytes(length, quint32(length));
-    QCOMPARE(f.files.PutFile(sourceFile(f, QStringLiteral("f.bin"), content)), PutResult::Sent);
+    QCOMPARE(f.files.PutFile(sourceFile(f.dir, QStringLiteral("f.bin"), content)), PutResult::Sent);
     f.phone.settle();
     const QList<QByteArray> blocks = f.phone.blocks();
     QCOMPARE(blocks.size(), bodyLengths.size() + 1);
@@ -639,7 +621,7 @@ void ObexWire::uploadStagingCases()
 void ObexWire::uploadRefusedMidway()
 {
     FilesOnPhone f;
-    const QString source = sourceFile(f, QStringLiteral("big.bin"), QByteArray(1500, 'z'));
+    const QString source = sourceFile(f.dir, QStringLiteral("big.bin"), QByteArray(1500, 'z'));
     f.phone.respond("90 00 03");
     f.phone.respond("C4 00 03");
     QCOMPARE(f.files.PutFile(source), PutResult::Refused);
