@@ -26,7 +26,6 @@ struct MemoryPhone
     // By path joined with "/"; a folder is an entry without file.
     QMap<QString, std::optional<File>> entries;
     qint64 maxFileSize = 1000000;
-    int nameLimit = 40;
     quint64 freeMemory = 500000;
 
     // What was asked.
@@ -91,11 +90,8 @@ struct MemoryPhone
     public:
         explicit Store(MemoryPhone &p) : phone(p) {}
 
-        bool canName(const QString &name, NameFor use) const override
-        {
-            return !name.isEmpty() && name.size() <= phone.nameLimit - (use == NameFor::Folder ? 1 : 0)
-                && !name.contains(u'✓');
-        }
+        // The phone's own name checks are the serial store's.
+        bool canName(const QString &name, NameFor) const override { return !name.isEmpty(); }
         bool sameName(const QString &a, const QString &b) const override
         {
             return a.compare(b, Qt::CaseInsensitive) == 0;
