@@ -60,9 +60,8 @@ private slots:
         QTemporaryDir dir;
         PhoneSim phone;
         phone.logPath = dir.filePath(QStringLiteral("replay.log"));
-        QVERIFY(
-            phone.launch({QStringLiteral("--replay"), recordingPath(recording), QStringLiteral("--log"), phone.logPath},
-                         QProcess::ForwardedErrorChannel));
+        QVERIFY(phone.launch({"--replay", recordingPath(recording), "--log", phone.logPath},
+                             QProcess::ForwardedErrorChannel));
         RecordingEvents events;
         SerialLine line(events, events);
         QString reason;

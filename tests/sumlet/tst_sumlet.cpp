@@ -78,9 +78,7 @@ private slots:
         QTest::newRow("prefix") << digits << 4 << int(referenceCrc("1234"));
         // A Len beyond the data covers only the bytes that are there.
         QTest::newRow("beyond the data") << digits << 200 << 0x906E;
-        const QByteArray zeros("12\0\0"
-                               "34",
-                               6);
+        const QByteArray zeros = QByteArray("12") + QByteArray(2, '\0') + "34";
         QTest::newRow("zero bytes count") << zeros << 6 << int(referenceCrc(zeros));
         for (int length : {1, 33, 32767})
             QTest::addRow("%d random bytes", length) << randomBytes(length, quint32(length)) << length

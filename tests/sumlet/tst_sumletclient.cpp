@@ -55,10 +55,8 @@ private slots:
         QTest::addColumn<bool>("keepsRegistered");
         QTest::newRow("not registered") << QString() << QByteArray() << false;
         QTest::newRow("registered file missing") << "removed/libsumlet.so" << QByteArray() << false;
-        QTest::newRow("registered file broken") << "broken/libsumlet.so"
-                                                << QByteArray("\x7F"
-                                                              "ELF garbage")
-                                                << false;
+        QTest::newRow("registered file broken")
+            << "broken/libsumlet.so" << QByteArray(1, '\x7F') + "ELF garbage" << false;
         QTest::newRow("another installation's copy") << "other/libsumlet.so" << readFile(builtLibrary()) << true;
     }
 
