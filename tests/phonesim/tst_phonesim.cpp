@@ -68,29 +68,16 @@ struct Step
     int rate = SerialPort::StartBaudRate; // Rate; Pause: milliseconds
 };
 
-Step say(const QByteArray &bytes, const QByteArray &answer = {})
-{
-    return {Step::Kind::Send, bytes, answer};
-}
-Step rate(int rate)
-{
-    return {Step::Kind::Rate, {}, {}, rate};
-}
+const auto say = [](const QByteArray &bytes, const QByteArray &answer = {}) {
+    return Step{Step::Kind::Send, bytes, answer};
+};
+const auto rate = [](int baud) { return Step{Step::Kind::Rate, {}, {}, baud}; };
 const Step reopen{Step::Kind::Reopen, {}, {}};
 // Closed until the phone has logged this line, then opened again.
-Step reopenAfter(const char *line)
-{
-    return {Step::Kind::Reopen, line, {}};
-}
+const auto reopenAfter = [](const char *line) { return Step{Step::Kind::Reopen, line, {}}; };
 const Step powerCycle{Step::Kind::PowerCycle, {}, {}};
-Step logged(const char *line)
-{
-    return {Step::Kind::Logged, line, {}};
-}
-Step pause(int ms)
-{
-    return {Step::Kind::Pause, {}, {}, ms};
-}
+const auto logged = [](const char *line) { return Step{Step::Kind::Logged, line, {}}; };
+const auto silence = [](int ms) { return Step{Step::Kind::Pause, {}, {}, ms}; };
 
 const QByteArray ping = hex("02 01 03 14"), pong = hex("02 02 00 14 AA");
 const QByteArray leaveBfb = hex("06 0A 0C") + "at^sbfb=0\r";
@@ -308,18 +295,19 @@ private slots:
         const QStringList s65 = {"--model", "S65"}, usb = {"--interface", "usb"};
         // M56v06 raw.escape: DISCONNECT, silence, +++, OK a second later.
         row("plain OBEX, kept across reopen, left by +++",
-            {sqwe0, sqwe3, aborted, reopen, aborted, say(hex("81 00 03"), hex("A0 00 03")), pause(1100), say("+++", ok),
-             at, logged("PLAIN-END +++")});
+            {sqwe0, sqwe3, aborted, reopen, aborted, say(hex("81 00 03"), hex("A0 00 03")), silence(1100),
+             say("+++", ok), at, logged("PLAIN-END +++")});
         // S66v34 raw.escape: no answer to the +++, yet back in AT mode.
-        row("S65 leaves plain OBEX without a word", {at, sqwe3, aborted, pause(1100), say("+++"), pause(900), at}, s65);
+        row("S65 leaves plain OBEX without a word", {at, sqwe3, aborted, silence(1100), say("+++"), silence(900), at},
+            s65);
         row("line closed within the second after +++: still plain OBEX",
-            {at, sqwe3, aborted, pause(1100), say("+++"), reopen, pause(1100), aborted,
+            {at, sqwe3, aborted, silence(1100), say("+++"), reopen, silence(1100), aborted,
              logged("ESCAPE-LOST the line closed within the guard second after +++")},
             s65);
-        row("+++ without the silence is no escape", {sqwe3, aborted, say("+++"), pause(1100), say("at\r"), aborted});
+        row("+++ without the silence is no escape", {sqwe3, aborted, say("+++"), silence(1100), say("at\r"), aborted});
         row("plain-mode bytes that start no packet",
             {say("AT^SQWE=3\r\n", ok), say("at\r\n"), say(hex("83 00 01")), aborted, say(hex("83 00 10 42")),
-             pause(1100), aborted, logged("BAD-PACKET skipping from 61"),
+             silence(1100), aborted, logged("BAD-PACKET skipping from 61"),
              logged("BAD-PACKET incomplete, 4 bytes dropped")});
         row("plain OBEX at the rate of the AT commands",
             {rate(115200), sqwe3, aborted, rate(57600), say(hex("FF 00 03"))});
@@ -344,7 +332,7 @@ private slots:
         row("S65 on USB sends no 00", {at, reopen, say({})}, s65 + usb);
         // The worst case of a +++ on a DCA-540: deaf until switched off.
         row("+++ on USB leaves the phone deaf",
-            {sqwe3, aborted, pause(1100), say("+++"), pause(1100), say("at\r"), say(hex("FF 00 03")),
+            {sqwe3, aborted, silence(1100), say("+++"), silence(1100), say("at\r"), say(hex("FF 00 03")),
              logged("FAULT +++ on a USB interface, taken for a packet of 0x2B2B bytes: deaf until switched off"),
              powerCycle, at},
             usb);
