@@ -121,17 +121,8 @@ private:
 
 using Rule = ScriptedPhone::Rule;
 
-inline QByteArray joined(const QList<QByteArray> &pieces)
+// The answer of the first exchange of a recording in tests/data.
+inline QByteArray recordedAnswer(const char *file)
 {
-    QByteArray all;
-    for (const QByteArray &piece : pieces)
-        all += piece;
-    return all;
-}
-
-// The answer of the first exchange of a recording in tests/data, one piece per read of
-// the recorder.
-inline QList<QByteArray> recordedReads(const char *file)
-{
-    return loadRecording(QLatin1String(file)).value(0).answerReads;
+    return loadRecording(QLatin1String(file)).value(0).answer;
 }

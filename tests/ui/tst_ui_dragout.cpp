@@ -51,8 +51,6 @@ public:
         m_tick.stop();
         m_run.waitForFinished(5000);
     }
-    Pointer(const Pointer &) = delete;
-    Pointer &operator=(const Pointer &) = delete;
 
     qsizetype stepsDone() const { return m_done; }
     QString failure() const { return m_failure; }

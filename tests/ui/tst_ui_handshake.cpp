@@ -93,8 +93,6 @@ private slots:
         connect(QStringLiteral("/nonexistent/tarvel-no-such-tty"));
         QCOMPARE(m_messages->requests.size(), 1);
         QCOMPARE(m_messages->requests[0].icon, QMessageBox::Critical);
-        QCOMPARE(m_messages->requests[0].text,
-                 QStringLiteral("Не могу открыть порт, установите в НАСТРОЙКАХ необходимый номер порта!!!"));
         QVERIFY(m_form->isVisible());
         QVERIFY(!m_form->events().progressWindow());
         QCOMPARE(lineOf(*m_form).linkState(), LinkState::Enable);

@@ -397,9 +397,7 @@ private slots:
         const QString flash = pcPath(QStringLiteral("refusing"));
         QVERIFY(writeFile(flash + QStringLiteral("/a.txt"), "old"));
         PhoneSim phone;
-        QVERIFY(phone.start(flash,
-                            {QStringLiteral("--refuse-move"), QStringLiteral("C3"), QStringLiteral("--memory"),
-                             QStringLiteral("4000")}));
+        QVERIFY(phone.start(flash, {"--refuse-move", "C3", "--memory", "4000"}));
         Form1 form(makeChecksum());
         form.commands().setWorkingDirectory(pcPath(QStringLiteral("work")));
         aimAt(form, phone.device);
