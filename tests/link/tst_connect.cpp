@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -104,10 +103,9 @@ private slots:
     {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QByteArray>("response");
-        // M56v06's answer as recorded in plain OBEX, here in a BFB block.
-        const QByteArray recorded = M56Connect;
         const auto answer = [](QByteArray packet) { return Bfb::AckFrame + bfbFrames(bfbBlock(0, packet, 0x02)); };
-        QTest::newRow("recorded x55") << answer(recorded) << recorded;
+        // M56v06's answer as recorded in plain OBEX, here in a BFB block.
+        QTest::newRow("recorded x55") << answer(M56Connect) << M56Connect;
         QTest::newRow("a block that fails its check") << ConnectAnswer << QByteArray();
     }
 
@@ -306,10 +304,8 @@ private slots:
         // Takes "AT^SBFB=1" and then sends nothing: back to AT mode, then plain OBEX.
         std::vector<Rule> silentBfb = workingPhone();
         silentBfb.resize(4);
-        silentBfb.push_back({Bfb::SetupFrame, ""});
-        silentBfb.push_back({Bfb::LeaveFrame, ""});
         const std::vector<Rule> plain = plainPhone("M55", M56Connect);
-        silentBfb.insert(silentBfb.end(), plain.begin() + 1, plain.begin() + 2);
+        silentBfb.insert(silentBfb.end(), {{Bfb::SetupFrame, ""}, {Bfb::LeaveFrame, ""}, plain[1]});
         silentBfb.insert(silentBfb.end(), plain.begin() + 3, plain.end());
         QTest::newRow("BFB unanswered in the window")
             << LinkChoice::BfbFirst << silentBfb << LinkMode::Plain << M56Connect
@@ -319,8 +315,7 @@ private slots:
                 + end;
         // Knows neither "AT^SIFS" nor "AT^SQWE=0": BFB as ever.
         std::vector<Rule> bfbOnly = workingPhone();
-        bfbOnly.insert(bfbOnly.begin() + 3, Rule{"AT^SQWE=0\r\n", "\r\nERROR\r\n"});
-        bfbOnly.insert(bfbOnly.begin() + 3, Rule{"AT^SIFS\r\n", "\r\nERROR\r\n"});
+        bfbOnly.insert(bfbOnly.begin() + 3, {{"AT^SIFS\r\n", "\r\nERROR\r\n"}, {"AT^SQWE=0\r\n", "\r\nERROR\r\n"}});
         QTest::newRow("plain refused") << LinkChoice::PlainFirst << prepended(noAbortAnswer, bfbOnly) << LinkMode::Bfb
                                        << QByteArray()
                                        << Complete.mid(0, 6) + QStringList{"step switching to plain OBEX"}
@@ -472,14 +467,11 @@ private slots:
         QTEST(next->line.lineRate(), "rate");
         if (!left.isEmpty())
             QCOMPARE(sim.logLines(left.section(u' ', 0, 0)), QStringList{left});
-        QFile file(trace);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        int written = 0;
-        for (QByteArray line = file.readLine(); !line.startsWith("PHONE "); line = file.readLine()) {
-            QVERIFY(!line.isEmpty());
-            written += line.startsWith("PC ") ? 1 : 0;
-        }
-        QCOMPARE(written, probes);
+        // The trace's lines up to the phone's first answer.
+        const QByteArray written = '\n' + readFile(trace);
+        const qsizetype answered = written.indexOf("\nPHONE ");
+        QVERIFY(answered >= 0);
+        QCOMPARE(written.left(answered).count("\nPC "), probes);
     }
 };
 

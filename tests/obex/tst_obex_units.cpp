@@ -18,22 +18,12 @@
 
 namespace {
 
-ListingRow row(const char *name, EntryKind kind, const char *size = "", const char *date = "", const char *time = "")
+// The last two: the values of its own tag, a byte count and a local modification time.
+ListingRow row(const char *name, EntryKind kind, const char *size = "", const char *date = "", const char *time = "",
+               std::optional<quint64> bytes = {}, const QDateTime &modified = {})
 {
-    return ListingRow{name, kind, QString::fromUtf8(size), QString::fromUtf8(date), QString::fromUtf8(time)};
-}
-
-// The row with the values of its own tag: a byte count and a local modification time.
-ListingRow withOwn(ListingRow row, std::optional<quint64> bytes, QDateTime modified)
-{
-    row.byteCount = bytes;
-    row.modified = modified;
-    return row;
-}
-
-QDateTime local(int year, int month, int day, int hour, int minute, int second)
-{
-    return QDateTime(QDate(year, month, day), QTime(hour, minute, second));
+    return ListingRow{name,  kind,    QString::fromUtf8(size), QString::fromUtf8(date), QString::fromUtf8(time),
+                      bytes, modified};
 }
 
 QList<QByteArray> names(const QList<ListingRow> &rows)
@@ -136,12 +126,13 @@ private slots:
         // Searches run past an entry's end: the folder takes the next modified value.
         QCOMPARE(rows[0], row("Bitmap", EntryKind::BitmapFolder, "", "07.06.2005", "08:09"));
         QCOMPARE(rows[1],
-                 withOwn(row("Later", EntryKind::Folder, "", "03.02.2001", "04:05"), {}, local(2001, 2, 3, 4, 5, 6)));
+                 row("Later", EntryKind::Folder, "", "03.02.2001", "04:05", {},
+                     QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6))));
         // first.txt finds a.txt's size further on; b.txt finds nothing and keeps the last.
         QCOMPARE(rows[2], row("first.txt", EntryKind::OtherFile, "10b", "07.06.2005", "08:09"));
-        QCOMPARE(
-            rows[3],
-            withOwn(row("a.txt", EntryKind::OtherFile, "10b", "07.06.2005", "08:09"), 10, local(2005, 6, 7, 8, 9, 10)));
+        QCOMPARE(rows[3],
+                 row("a.txt", EntryKind::OtherFile, "10b", "07.06.2005", "08:09", 10,
+                     QDateTime(QDate(2005, 6, 7), QTime(8, 9, 10))));
         QCOMPARE(rows[4], row("b.txt", EntryKind::OtherFile, "10b", "07.06.2005", "08:09"));
         // Nothing parsed yet: empty values, the size column shows just the unit.
         QCOMPARE(parseListingKeywords("<file name=\"Bitmap.x\"/>")[0], row("Bitmap.x", EntryKind::OtherFile, "b"));

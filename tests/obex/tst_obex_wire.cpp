@@ -48,8 +48,12 @@ public:
         steps.push_back(response);
     }
     void respond(const char *hexResponse) { respond(hex(hexResponse)); }
+    void respond(const QList<QByteArray> &responses)
+    {
+        for (const QByteArray &response : responses)
+            respond(response);
+    }
 
-    // Everything the program wrote, in order.
     QByteArray received() const
     {
         std::lock_guard lock(mutex);
@@ -190,20 +194,15 @@ QByteArray sent(int sequence, const char *packet, char command = 0x03)
     return bfbFrames(bfbBlock(sequence, hex(packet), command));
 }
 
-// The staging file loses its name while it is open: "/.../temp.tmp (deleted)".
-bool stagingFileOpen()
+// A copy of an upload still open (it loses its name while open: "/.../temp.tmp (deleted)")
+// or left in the working folder once the upload has ended.
+bool stagingLeft(const QTemporaryDir &dir)
 {
     for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::Files)) {
         if (fd.symLinkTarget().contains(QStringLiteral("/temp.tmp")))
             return true;
     }
-    return false;
-}
-
-// No copy of an upload stays in the working folder once the upload has ended.
-bool stagingFileLeft(const FilesOnPhone &f)
-{
-    return QFileInfo::exists(f.dir.filePath(QStringLiteral("temp.tmp")));
+    return QFileInfo::exists(dir.filePath(QStringLiteral("temp.tmp")));
 }
 
 // A file to send, written into the folder the transfer stages in.
@@ -331,10 +330,9 @@ private slots:
                    return f.files.moveObject({"a.txt"}, {"Sub", "b.txt"}) == MoveResult::Moved
                        && f.files.pathStack().isEmpty();
                })
-            << bfbFrames(hex("03 FC 05 00 30 82 00 30 4C 00 2D 34 04 6D 6F 76 65 35 0C 00 "
-                             "2F 00 61 00 2E 00 74 00 78 00 74"
-                             " 36 14 00 2F 00 53 00 75 00 62 00 2F 00 62 00 2E 00 74 00 78 "
-                             "00 74 A7 BC"))
+            << bfbFrames(
+                   hex("03 FC 05 00 30 82 00 30 4C 00 2D 34 04 6D 6F 76 65 35 0C 00 2F 00 61 00 2E 00 74 00 78 00 74"
+                       " 36 14 00 2F 00 53 00 75 00 62 00 2F 00 62 00 2E 00 74 00 78 00 74 A7 BC"))
                 + Ack;
         // Cyrillic names travel as UTF-16 units, not as Windows-1251 bytes.
         QTest::newRow("move of Cyrillic names at sequence 2, destination exists")
@@ -350,7 +348,7 @@ private slots:
         QTest::newRow("upload at sequence 4")
             << 4 << success + success << Operation([](FilesOnPhone &f) {
                    return f.files.PutFile(sourceFile(f.dir, QStringLiteral("a.txt"), "abc")) == PutResult::Sent
-                       && LinkTestAccess::idleMonitorRunning(f.link) && !stagingFileLeft(f);
+                       && LinkTestAccess::idleMonitorRunning(f.link) && !stagingLeft(f.dir);
                })
             << sent(4,
                     "02 00 20 01 00 0F 00 61 00 2E 00 74 00 78 00 74 00 00 C3 00 00 00 06 48 00 06 61 62 63 00 00 00")
@@ -365,8 +363,7 @@ private slots:
         QFETCH(QByteArray, wire);
         FilesOnPhone f;
         LinkTestAccess::setSequence(f.bfb, sequence);
-        for (const QByteArray &answer : responses)
-            f.phone.respond(answer);
+        f.phone.respond(responses);
         QVERIFY(operation(f));
         f.phone.settle();
         QCOMPARE(f.phone.received().toHex(' '), wire.toHex(' '));
@@ -398,11 +395,9 @@ private slots:
     {
         FilesOnPhone f;
         const QByteArray listing = "<folder-listing><file name=\"a.txt\" size=\"1\"/></folder-listing>";
-        for (const QByteArray &answer :
-             {response(char(0xA0), bodyHeader("Bitmap")), MemoryTotal, MemoryFree,
-              response(char(0x90), lengthHeader(20) + bodyHeader(listing.left(20))),
-              response(char(0x90), bodyHeader(listing.mid(20))), hex("C0 00 03"), hex("D0 A0 03")})
-            f.phone.respond(answer);
+        f.phone.respond({response(char(0xA0), bodyHeader("Bitmap")), MemoryTotal, MemoryFree,
+                         response(char(0x90), lengthHeader(20) + bodyHeader(listing.left(20))),
+                         response(char(0x90), bodyHeader(listing.mid(20))), hex("C0 00 03"), hex("D0 A0 03")});
         f.files.RefreshListing();
         const FolderListing shown = f.files.RefreshListing();
         QVERIFY(shown.text.isEmpty());
@@ -450,8 +445,7 @@ private slots:
         QFETCH(int, requests);
         QFETCH(int, refusedPiece);
         FilesOnPhone f;
-        for (const QByteArray &answer : responses)
-            f.phone.respond(answer);
+        f.phone.respond(responses);
         int pieces = 0;
         if (refusedPiece > 0)
             QVERIFY(!f.files.GetFile("cut.bin", [&](QByteArrayView) { return ++pieces < refusedPiece; }));
@@ -529,8 +523,7 @@ private slots:
         f.phone.settle();
         QVERIFY(f.phone.received().isEmpty());
         QVERIFY(LinkTestAccess::idleMonitorRunning(f.link));
-        QVERIFY(!stagingFileOpen());
-        QVERIFY(!stagingFileLeft(f));
+        QVERIFY(!stagingLeft(f.dir));
     }
 
     void moveOfTheLongestPaths()
@@ -558,13 +551,9 @@ private slots:
         QFETCH(int, length);
         QFETCH(QList<int>, bodyLengths);
         // Continue for each packet but the End, then Success.
-        const auto answering = [&](FilesOnPhone &f) {
-            for (int i = 0; i < bodyLengths.size(); ++i)
-                f.phone.respond("90 00 03");
-            f.phone.respond("A0 00 03");
-        };
+        const QList<QByteArray> answers = QList<QByteArray>(bodyLengths.size(), hex("90 00 03")) << hex("A0 00 03");
         FilesOnPhone f;
-        answering(f);
+        f.phone.respond(answers);
         const QByteArray content = randomBytes(length, quint32(length));
         QCOMPARE(f.files.PutFile(sourceFile(f.dir, QStringLiteral("f.bin"), content)), PutResult::Sent);
         f.phone.settle();
@@ -591,7 +580,7 @@ private slots:
 
         // The same content from memory goes out byte for byte the same, and nothing is staged on disk.
         FilesOnPhone fromMemory;
-        answering(fromMemory);
+        fromMemory.phone.respond(answers);
         QCOMPARE(fromMemory.files.putData("f.bin", content), PutResult::Sent);
         fromMemory.phone.settle();
         QCOMPARE(fromMemory.phone.received(), f.phone.received());
@@ -612,14 +601,12 @@ private slots:
         QCOMPARE(f.phone.blocks().size(), 2);
         QVERIFY(f.phone.received().endsWith(Ack));
         QVERIFY(LinkTestAccess::idleMonitorRunning(f.link));
-        QVERIFY(!stagingFileOpen());
-        QVERIFY(!stagingFileLeft(f));
+        QVERIFY(!stagingLeft(f.dir));
 
         f.phone.respond(QByteArray()); // the link acknowledgement, then silence
         QVERIFY_THROWS_EXCEPTION(LinkLost, f.files.PutFile(source));
         QCOMPARE(f.phone.blocks().size(), 3);
-        QVERIFY(!stagingFileOpen());
-        QVERIFY(!stagingFileLeft(f));
+        QVERIFY(!stagingLeft(f.dir));
     }
 
     void plainUploadsAsRecorded_data()
@@ -701,7 +688,7 @@ private slots:
         QCOMPARE(sent, content);
         QCOMPARE(f.events.logged("sent").last(), QStringLiteral("sent upload %1").arg(pieces.size() + 1));
         // Read as it goes: nothing is staged.
-        QVERIFY(!QFileInfo::exists(f.dir.filePath(QStringLiteral("temp.tmp"))));
+        QVERIFY(!stagingLeft(f.dir));
 
         // From memory, the same packets.
         FilesOnPlainPhone fromMemory(maxPacket);
@@ -743,13 +730,12 @@ private slots:
         QVERIFY(f.files.ObexSetPath("Misc"));
         QVERIFY(f.files.ObexSetPathUp());
         QCOMPARE(f.files.pathStack(), (QList<QByteArray>{"Root", "Data"}));
-        QCOMPARE(f.phone.requests.mid(2),
-                 (QList<QByteArray>{hex("85 00 08 02 00 01 00 03"),
-                                    hex("85 00 12 02 00 01 00 0D 00 44 00 61 00 74 00 61 00 00")}));
-        // Recorded in S66v34 obex.files.
-        QCOMPARE(f.phone.requests.at(1), hex("850012020001000d004d0069007300630000"));
+        const QByteArray root = hex("85 00 08 02 00 01 00 03");
+        const QByteArray data = hex("85 00 12 02 00 01 00 0D 00 44 00 61 00 74 00 61 00 00");
+        // Misc's as recorded in S66v34 obex.files.
+        QCOMPARE(f.phone.requests, (QList{data, hex("850012020001000d004d0069007300630000"), root, data}));
         QVERIFY(!f.files.climbTo(0));
-        QCOMPARE(f.phone.requests.last(), hex("8500080200010003"));
+        QCOMPARE(f.phone.requests.last(), root);
         QCOMPARE(f.files.pathStack(), QList<QByteArray>{"Root"});
     }
 };
