@@ -282,13 +282,12 @@ private slots:
         QTest::addColumn<QByteArray>("response");
         QTest::addColumn<QStringList>("events");
 
-        const QStringList start = {"state Disable", "step attempting", "step port opened"};
-        const QStringList end = {"step link up", "step listing root", "step root listed", "step established"};
-        const auto plainSteps = [&](const QString &model) {
-            return start
-                + QStringList{"step waking", "step asking model", "model " + model, "step switching to plain OBEX",
-                              "step opening OBEX"}
-            + end;
+        // The steps of a successful attempt, with the switch to plain OBEX after the first `at`.
+        const auto switched = [](qsizetype at) {
+            return Complete.mid(0, at) + QStringList{"step switching to plain OBEX"} + Complete.mid(at);
+        };
+        const auto plainSteps = [](const QString &model) {
+            return Complete.mid(0, 5) + QStringList{"model " + model, "step switching to plain OBEX"} + Complete.mid(8);
         };
         const Rule noAbortAnswer{PhoneConnector::AbortPacket, ""};
         QTest::newRow("x65 in the window") << LinkChoice::BfbFirst << plainPhone("S65", S66Connect) << LinkMode::Plain
@@ -300,7 +299,7 @@ private slots:
         QTest::newRow("left in OBEX mode")
             << LinkChoice::PlainOnly
             << std::vector<Rule>{{PhoneConnector::AbortPacket, hex("00a00003")}, {ConnectPacket, M56Connect}}
-            << LinkMode::Plain << M56Connect << start + QStringList{"step opening OBEX"} + end;
+            << LinkMode::Plain << M56Connect << Complete.mid(0, 3) + Complete.mid(8);
         // Takes "AT^SBFB=1" and then sends nothing: back to AT mode, then plain OBEX.
         std::vector<Rule> silentBfb = workingPhone();
         silentBfb.resize(4);
@@ -308,18 +307,12 @@ private slots:
         silentBfb.insert(silentBfb.end(), {{Bfb::SetupFrame, ""}, {Bfb::LeaveFrame, ""}, plain[1]});
         silentBfb.insert(silentBfb.end(), plain.begin() + 3, plain.end());
         QTest::newRow("BFB unanswered in the window")
-            << LinkChoice::BfbFirst << silentBfb << LinkMode::Plain << M56Connect
-            << start + QStringList{"step waking",           "step asking model",   "model M55",
-                                   "step switching to BFB", "step setting up BFB", "step switching to plain OBEX",
-                                   "step opening OBEX"}
-                + end;
+            << LinkChoice::BfbFirst << silentBfb << LinkMode::Plain << M56Connect << switched(8);
         // Knows neither "AT^SIFS" nor "AT^SQWE=0": BFB as ever.
         std::vector<Rule> bfbOnly = workingPhone();
         bfbOnly.insert(bfbOnly.begin() + 3, {{"AT^SIFS\r\n", "\r\nERROR\r\n"}, {"AT^SQWE=0\r\n", "\r\nERROR\r\n"}});
         QTest::newRow("plain refused") << LinkChoice::PlainFirst << prepended(noAbortAnswer, bfbOnly) << LinkMode::Bfb
-                                       << QByteArray()
-                                       << Complete.mid(0, 6) + QStringList{"step switching to plain OBEX"}
-                + Complete.mid(6);
+                                       << QByteArray() << switched(6);
     }
 
     void plainModeChosen()

@@ -69,26 +69,12 @@ struct PhonesimSession : SimSession
     }
 };
 
-QByteArray contentFor(int byte)
-{
-    QByteArray content;
-    for (int i = 0; i < byte * 3; ++i)
-        content.append(char((byte * 31 + i * 7) & 0xFF));
-    return content;
-}
-
 // The phone takes a capital and its small letter for one: capitals' names begin
 // with u, so that each byte value gets a file of its own.
 QByteArray phoneNameFor(int byte)
 {
     const QString letter = Cp1251::decode(QByteArray(1, char(byte)));
     return QByteArray(letter.toLower() != letter ? "u" : "n") + char(byte) + QByteArray(".bin");
-}
-
-// Bytes the emulated phone refuses in names, as a phone's file system does.
-bool phoneRefuses(int byte)
-{
-    return byte < 0x20 || byte == 0x7F || byte == '\\';
 }
 
 enum class Operation {
@@ -166,6 +152,7 @@ private slots:
     void everyByteValueInANameRoundTrips()
     {
         const QString pc = shared.dir.filePath(QStringLiteral("pc"));
+        const auto contentFor = [](int byte) { return randomBytes(byte * 3, quint32(byte)); };
         QList<int> stored;
         QList<Refusal> refusals;
         for (int byte = 1; byte < 256; ++byte) {
@@ -175,9 +162,10 @@ private slots:
             const QString source = localFilePath(pc, pcName);
             QVERIFY(writeFile(source, contentFor(byte)));
             const PutResult result = shared.files->PutFile(source);
-            const PutResult expected = byte == 0x98 ? PutResult::NotSent
-                : phoneRefuses(byte)                ? PutResult::Refused
-                                                    : PutResult::Sent;
+            // Bytes the emulated phone refuses in names, as a phone's file system does.
+            const bool refused = byte < 0x20 || byte == 0x7F || byte == '\\';
+            const PutResult expected =
+                byte == 0x98 ? PutResult::NotSent : (refused ? PutResult::Refused : PutResult::Sent);
             QVERIFY2(result == expected, qPrintable(QString::number(byte, 16)));
             if (const std::optional<Refusal> refusal = shared.files->takeRefusal())
                 refusals << *refusal;
