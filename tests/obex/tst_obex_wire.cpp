@@ -593,8 +593,7 @@ private slots:
     {
         FilesOnPhone f;
         const QString source = sourceFile(f.dir, QStringLiteral("big.bin"), QByteArray(1500, 'z'));
-        f.phone.respond("90 00 03");
-        f.phone.respond("C4 00 03");
+        f.phone.respond({hex("90 00 03"), hex("C4 00 03")});
         QCOMPARE(f.files.PutFile(source), PutResult::Refused);
         f.phone.settle();
         // First, one Next, the refusal acknowledged, then nothing.
