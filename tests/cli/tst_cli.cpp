@@ -63,14 +63,8 @@ struct Case
     QString pc(const QString &path = QString()) const { return dir.filePath(QStringLiteral("pc/") + path); }
     bool holds(Files phone, Files onPc = {}) const { return make(flash() + u'/', phone) && make(pc(), onPc); }
     // tarvel-cli on this case's phone.
-    void start(const QStringList &words) { startCli(cli, QStringList{QStringLiteral("--device"), sim.device} + words); }
+    void start(const QStringList &words) { startCli(cli, QStringList{"--device", sim.device} + words); }
 };
-
-// Command-line words from a text with single spaces between them.
-QStringList words(const QString &text)
-{
-    return text.split(u' ', Qt::SkipEmptyParts);
-}
 
 const QDateTime Old = QDateTime(QDate(2003, 4, 12), QTime(15, 30, 5));
 
@@ -101,16 +95,6 @@ qint64 timeOf(const QString &path)
     return QFileInfo(path).lastModified().toSecsSinceEpoch();
 }
 
-QStringList startingWith(const QStringList &lines, const QString &prefix)
-{
-    QStringList found;
-    for (const QString &line : lines) {
-        if (line.startsWith(prefix))
-            found << line;
-    }
-    return found;
-}
-
 // Runs of several lines and the exit status each ends with: the last line's, as in a
 // shell; "exit" keeps the status of the line before it. D/x.txt is on the phone, so
 // "mkdir /D" fails and "ls /D" lists x.txt (failuresInTheUsersTerms).
@@ -131,28 +115,12 @@ const StatusRun StatusRuns[] = {
     {"commands -k: a failed one, then one that works", "-k mkdir /D ; ls /D", nullptr, 0, true},
 };
 
-// The processes whose command line names the device: after tarvel-cli has ended, its leaver.
-QList<pid_t> processesNaming(const QString &device)
-{
-    QList<pid_t> found;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool isProcess = false;
-        const int pid = entry.toInt(&isProcess);
-        QFile arguments(QStringLiteral("/proc/%1/cmdline").arg(entry));
-        if (isProcess && arguments.open(QIODevice::ReadOnly)
-            && arguments.readAll().split('\0').contains(device.toUtf8()))
-            found << pid_t(pid);
-    }
-    return found;
-}
-
 // The last line of phonesim's log that says which mode the phone went into.
 QString lastModeChange(const PhoneSim &sim)
 {
     QString last;
     for (const QString &line : sim.logLines()) {
-        if (line.startsWith(QStringLiteral("PLAIN-")) || line.startsWith(QStringLiteral("BFB-START"))
-            || line.startsWith(QStringLiteral("BFB-END")))
+        if (line.startsWith("PLAIN-") || line.startsWith("BFB-START") || line.startsWith("BFB-END"))
             last = line;
     }
     return last.section(u' ', 0, 0);
@@ -175,7 +143,7 @@ private slots:
         // The prompt, fed from standard input: every line runs, one connection.
         Case &shell = add("shell", "shell");
         QVERIFY(shell.holds({{"Bitmap/pic.bmp", picture}, {"Other", "/"}}, {{"sub", "/"}, {"up.txt", "uploaded"}}));
-        QVERIFY(setTime(shell.flash(QStringLiteral("Bitmap/pic.bmp")), Old));
+        QVERIFY(setTime(shell.flash("Bitmap/pic.bmp"), Old));
         shell.input = "pwd\ncd Bitmap\n# a comment\n\npwd\nget pic.bmp\nput up.txt\nmv pic.bmp renamed.bmp\n"
                       "mkdir \"/Other/Deep one\"\nmv renamed.bmp '/Other/Deep one/'\nmv up.txt /Other\n"
                       "mv /Other/up.txt \"/Other/Deep one/renamed.bmp\"\ncd /Other/Deep\\ one\npwd\nls\nlcd sub\n"
@@ -184,8 +152,7 @@ private slots:
         // Trees with Cyrillic names and empty folders, off the phone and back on; a file
         // over 150 kB that --yes lets through, and a name Qt would take for a resource.
         Case &trees = add("trees", "--yes -b commands");
-        const QStringList treeFiles = {QStringLiteral("Tree/a.bin"), QStringLiteral("Tree/Музыка/песня.mid"),
-                                       QStringLiteral("Tree/Музыка/Ещё/длинное имя.txt")};
+        const QStringList treeFiles = {"Tree/a.bin", "Tree/Музыка/песня.mid", "Tree/Музыка/Ещё/длинное имя.txt"};
         for (int i = 0; i < treeFiles.size(); ++i) {
             QVERIFY(writeFile(trees.flash(treeFiles[i]), randomBytes(700 * i + 1, quint32(20 + i))));
             QVERIFY(setTime(trees.flash(treeFiles[i]), Old.addDays(i)));
@@ -226,8 +193,8 @@ private slots:
              {"store/old.txt", "before any record"},
              {"store/Misc", "/"}}));
         QVERIFY(writeFile(findings.flash(QStringLiteral("Misc/") + QString(128, u'n')), "long"));
-        QVERIFY(QFile::link(QStringLiteral("../elsewhere"), findings.pc(QStringLiteral("store/Bitmap"))));
-        QVERIFY(QFile::link(QStringLiteral("../../target.txt"), findings.pc(QStringLiteral("store/Misc/linked.txt"))));
+        QVERIFY(QFile::link(QStringLiteral("../elsewhere"), findings.pc("store/Bitmap")));
+        QVERIFY(QFile::link(QStringLiteral("../../target.txt"), findings.pc("store/Misc/linked.txt")));
 
         // The BFB speed frames refused (a paced phone that takes them: bothModes).
         add("refusedSpeed", "--link bfb --speed 115200 ls", "--refuse-speed");
@@ -244,9 +211,9 @@ private slots:
                              {"Names/line\nfeed", "x"},
                              {"Names/back\\slash", "x"},
                              {"Names/bell\a", "x"}}));
-        QVERIFY(::mkfifo(QFile::encodeName(local.pc(QStringLiteral("fifo"))).constData(), 0600) == 0);
-        fifoReader.setStandardOutputFile(local.pc(QStringLiteral("from-fifo")));
-        fifoReader.start(QStringLiteral("cat"), {local.pc(QStringLiteral("fifo"))});
+        QVERIFY(::mkfifo(QFile::encodeName(local.pc("fifo")).constData(), 0600) == 0);
+        fifoReader.setStandardOutputFile(local.pc("from-fifo"));
+        fifoReader.start(QStringLiteral("cat"), {local.pc("fifo")});
 
         // Faults on the phone's side. The second packet of the download (phone block 7) and
         // its two resends arrive damaged; the phone resends later than the connect procedure
@@ -325,11 +292,11 @@ private slots:
             c.input = run.input;
         }
         QVERIFY(add("fifoKilled", "get Bitmap/pic.bmp fifo").holds({{"Bitmap/pic.bmp", picture}}));
-        QVERIFY(::mkfifo(QFile::encodeName(cases.at("fifoKilled")->pc(QStringLiteral("fifo"))).constData(), 0600) == 0);
+        QVERIFY(::mkfifo(QFile::encodeName(cases.at("fifoKilled")->pc("fifo")).constData(), 0600) == 0);
         // A name not in UTF-8 inside a tree: reported, the rest copied.
         Case &latin = add("notUtf8Tree", "put -r tree");
         QVERIFY(latin.holds({}, {{"tree/good.txt", "good"}}));
-        const QByteArray badName = QFile::encodeName(latin.pc(QStringLiteral("tree/"))) + "\xFE.txt";
+        const QByteArray badName = QFile::encodeName(latin.pc("tree/")) + "\xFE.txt";
         const int bad = ::open(badName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         QVERIFY(bad >= 0 && ::write(bad, "bad", 3) == 3 && ::close(bad) == 0);
 
@@ -338,7 +305,7 @@ private slots:
             if (c->input.isEmpty())
                 c->cli.setStandardInputFile(QProcess::nullDevice());
             c->cli.start(tarvelBinary(QStringLiteral("tarvel-cli")),
-                         QStringList{QStringLiteral("--device"), c->sim.device} + c->arguments);
+                         QStringList{"--device", c->sim.device} + c->arguments);
             if (!c->input.isEmpty()) {
                 c->cli.write(c->input);
                 c->cli.closeWriteChannel();
@@ -373,7 +340,7 @@ private slots:
         fifoReader.waitForFinished();
         // Qt cannot remove a name that is not UTF-8 with its folder.
         if (const auto latin = cases.find(QStringLiteral("notUtf8Tree")); latin != cases.end())
-            ::unlink((QFile::encodeName(latin->second->pc(QStringLiteral("tree/"))) + "\xFE.txt").constData());
+            ::unlink((QFile::encodeName(latin->second->pc("tree/")) + "\xFE.txt").constData());
     }
 
     void shellSessionOnOneConnection()
@@ -381,47 +348,44 @@ private slots:
         const Case &c = *cases.at(QStringLiteral("shell"));
         // A move onto an existing file replaces it; exit ends the session.
         QVERIFY2(c.result.exitCode == 0 && c.result.err.isEmpty(), qPrintable(c.result.err));
-        QCOMPARE(c.sim.logLines(QStringLiteral("CONNECT")).size(), 1);
+        QCOMPARE(c.sim.logLines("CONNECT").size(), 1);
 
         const QStringList out = c.result.out.split(u'\n', Qt::SkipEmptyParts);
-        QCOMPARE(out.mid(0, 3),
-                 (QStringList{QStringLiteral("/"), QStringLiteral("/Bitmap"), QStringLiteral("/Other/Deep one")}));
-        QVERIFY2(out.value(3).startsWith(QStringLiteral("renamed.bmp\t8\t")), qPrintable(c.result.out));
+        QCOMPARE(out.mid(0, 3), (QStringList{"/", "/Bitmap", "/Other/Deep one"}));
+        QVERIFY2(out.value(3).startsWith("renamed.bmp\t8\t"), qPrintable(c.result.out));
         // The phone counts its files against the total.
         QCOMPARE(out.mid(4),
-                 (QStringList{
-                     QStringLiteral("model: Siemens M55"), QStringLiteral("total memory: 1572864 bytes (1536 KB)"),
-                     QStringLiteral("free memory: 1572856 bytes (1535 KB)"), QStringLiteral("interface: serial cable"),
-                     QStringLiteral("link: plain OBEX at 57600 baud"), QStringLiteral("max packet: 474 bytes")}));
+                 (QStringList{"model: Siemens M55", "total memory: 1572864 bytes (1536 KB)",
+                              "free memory: 1572856 bytes (1535 KB)", "interface: serial cable",
+                              "link: plain OBEX at 57600 baud", "max packet: 474 bytes"}));
 
         // Within a folder, into a folder named with "/", onto a folder, onto a file (set aside
         // and deleted as tst_obex_phonesim renameOntoAnExistingFile shows).
-        QCOMPARE(
-            c.sim.logLines(QStringLiteral("MOVE")),
-            (QStringList{QStringLiteral("MOVE from=/Bitmap/pic.bmp to=/Bitmap/renamed.bmp"),
-                         QStringLiteral("MOVE from=/Bitmap/renamed.bmp to=/Other/Deep one/renamed.bmp"),
-                         QStringLiteral("MOVE from=/Bitmap/up.txt to=/Other/up.txt"),
-                         QStringLiteral("MOVE from=/Other/Deep one/renamed.bmp to=/Other/Deep one/.~old~renamed.bmp"),
-                         QStringLiteral("MOVE from=/Other/up.txt to=/Other/Deep one/renamed.bmp")}));
-        QCOMPARE(readFile(c.flash(QStringLiteral("Other/Deep one/renamed.bmp"))), QByteArray("uploaded"));
-        QVERIFY(!QFile::exists(c.flash(QStringLiteral("Other/up.txt"))));
-        QCOMPARE(QDir(c.flash(QStringLiteral("Bitmap"))).entryList(QDir::Files), QStringList());
+        QCOMPARE(c.sim.logLines("MOVE"),
+                 (QStringList{"MOVE from=/Bitmap/pic.bmp to=/Bitmap/renamed.bmp",
+                              "MOVE from=/Bitmap/renamed.bmp to=/Other/Deep one/renamed.bmp",
+                              "MOVE from=/Bitmap/up.txt to=/Other/up.txt",
+                              "MOVE from=/Other/Deep one/renamed.bmp to=/Other/Deep one/.~old~renamed.bmp",
+                              "MOVE from=/Other/up.txt to=/Other/Deep one/renamed.bmp"}));
+        QCOMPARE(readFile(c.flash("Other/Deep one/renamed.bmp")), QByteArray("uploaded"));
+        QVERIFY(!QFile::exists(c.flash("Other/up.txt")));
+        QCOMPARE(QDir(c.flash("Bitmap")).entryList(QDir::Files), QStringList());
 
         // Downloads keep the phone's time; lcd moved the second one.
-        QCOMPARE(readFile(c.pc(QStringLiteral("pic.bmp"))), picture);
-        QCOMPARE(timeOf(c.pc(QStringLiteral("pic.bmp"))), Old.toSecsSinceEpoch());
-        QCOMPARE(readFile(c.pc(QStringLiteral("sub/renamed.bmp"))), QByteArray("uploaded"));
+        QCOMPARE(readFile(c.pc("pic.bmp")), picture);
+        QCOMPARE(timeOf(c.pc("pic.bmp")), Old.toSecsSinceEpoch());
+        QCOMPARE(readFile(c.pc("sub/renamed.bmp")), QByteArray("uploaded"));
     }
 
     void treesBothWays()
     {
         const Case &c = *cases.at(QStringLiteral("trees"));
         QVERIFY2(c.result.exitCode == 0, qPrintable(c.result.err));
-        QCOMPARE(c.sim.logLines(QStringLiteral("CONNECT")).size(), 1);
-        const std::map<QString, QByteArray> phoneTree = fileTree(c.flash(QStringLiteral("Tree")));
+        QCOMPARE(c.sim.logLines("CONNECT").size(), 1);
+        const std::map<QString, QByteArray> phoneTree = fileTree(c.flash("Tree"));
         QCOMPARE(phoneTree.size(), size_t(7));
-        QCOMPARE(fileTree(c.pc(QStringLiteral("copy/Tree"))), phoneTree);
-        QCOMPARE(fileTree(c.flash(QStringLiteral("Bitmap/Tree"))), phoneTree);
+        QCOMPARE(fileTree(c.pc("copy/Tree")), phoneTree);
+        QCOMPARE(fileTree(c.flash("Bitmap/Tree")), phoneTree);
         for (const auto &[path, content] : phoneTree) {
             QVERIFY2(timeOf(c.pc(QStringLiteral("copy/Tree/") + path))
                          == timeOf(c.flash(QStringLiteral("Tree/") + path)),
@@ -429,11 +393,11 @@ private slots:
         }
         const QStringList summaries = c.result.out.split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(summaries.size(), 2);
-        QVERIFY2(summaries[0].startsWith(QStringLiteral("get -r: 3 files, 2103 bytes, ")), qPrintable(summaries[0]));
-        QVERIFY2(summaries[1].startsWith(QStringLiteral("put -r: 3 files, 2103 bytes, ")), qPrintable(summaries[1]));
-        QVERIFY(summaries[1].endsWith(QStringLiteral(" s, 0 failures")));
-        QCOMPARE(readFile(c.flash(QStringLiteral("over.bin"))), over150k);
-        QCOMPARE(readFile(c.flash(QStringLiteral(":colon.txt"))), QByteArray("to the phone"));
+        QVERIFY2(summaries[0].startsWith("get -r: 3 files, 2103 bytes, "), qPrintable(summaries[0]));
+        QVERIFY2(summaries[1].startsWith("put -r: 3 files, 2103 bytes, "), qPrintable(summaries[1]));
+        QVERIFY(summaries[1].endsWith(" s, 0 failures"));
+        QCOMPARE(readFile(c.flash("over.bin")), over150k);
+        QCOMPARE(readFile(c.flash(":colon.txt")), QByteArray("to the phone"));
     }
 
     void backupFetchesOnlyWhatChanged()
@@ -453,23 +417,21 @@ private slots:
         // The second backup's only file request, after the deletion on the phone.
         const QStringList log = c.sim.logLines();
         const qsizetype deletion = log.indexOf(startingWith(log, QStringLiteral("DELETE")).value(0));
-        QCOMPARE(startingWith(log.mid(deletion), QStringLiteral("GET name=")),
-                 QStringList{QStringLiteral("GET name=song.mid")});
+        QCOMPARE(startingWith(log.mid(deletion), QStringLiteral("GET name=")), QStringList{"GET name=song.mid"});
 
         // What the phone has, the user's files and the record.
         std::map<QString, QByteArray> expected = fileTree(c.flash());
         for (const char *own : {"mine.txt", "other", "other/doc.txt", ".hidden", "Music/own.mid"})
             expected[QString::fromUtf8(own)] = own == std::string_view("other") ? "/" : "the user's own";
-        std::map<QString, QByteArray> stored = fileTree(c.pc(QStringLiteral("store")));
+        std::map<QString, QByteArray> stored = fileTree(c.pc("store"));
         QCOMPARE(stored.erase(QStringLiteral(".tarvel-backup")), size_t(1));
         QCOMPARE(stored, expected);
-        QCOMPARE(readFile(c.pc(QStringLiteral("store/.tarvel-backup"))).split('\n').mid(0, 2),
+        QCOMPARE(readFile(c.pc("store/.tarvel-backup")).split('\n').mid(0, 2),
                  (QList<QByteArray>{"tarvel-backup 1",
                                     QByteArray::number(picture.size()) + ' '
                                         + QByteArray::number(Old.toSecsSinceEpoch()) + " Bitmap/x.bmp"}));
-        QCOMPARE(timeOf(c.pc(QStringLiteral("store/Bitmap/x.bmp"))), Old.toSecsSinceEpoch());
-        QCOMPARE(timeOf(c.pc(QStringLiteral("store/Music/song.mid"))),
-                 timeOf(c.flash(QStringLiteral("Music/song.mid"))));
+        QCOMPARE(timeOf(c.pc("store/Bitmap/x.bmp")), Old.toSecsSinceEpoch());
+        QCOMPARE(timeOf(c.pc("store/Music/song.mid")), timeOf(c.flash("Music/song.mid")));
     }
 
     void userFindings()
@@ -485,22 +447,21 @@ private slots:
               QStringLiteral("note: --delete deletes nothing: store/.tarvel-backup is missing")})
             QVERIFY2(err.contains(message), qPrintable(err));
         // Nothing is blamed on the phone, which is never asked (tst_obex_wire refusedBeforeSending).
-        QVERIFY2(!err.contains(QStringLiteral("did not deliver")), qPrintable(err));
-        QCOMPARE(c.sim.logLines(QStringLiteral("MOVE")),
-                 (QStringList{QStringLiteral("MOVE from=/Misc/a.txt to=/a.txt"),
-                              QStringLiteral("MOVE from=/Misc/b.txt to=/b.txt")}));
+        QVERIFY2(!err.contains("did not deliver"), qPrintable(err));
+        QCOMPARE(c.sim.logLines("MOVE"),
+                 (QStringList{"MOVE from=/Misc/a.txt to=/a.txt", "MOVE from=/Misc/b.txt to=/b.txt"}));
 
-        QVERIFY2(c.result.out.startsWith(QStringLiteral("backup: 2 files copied, 2 bytes, 0 unchanged, 0 deleted")),
+        QVERIFY2(c.result.out.startsWith("backup: 2 files copied, 2 bytes, 0 unchanged, 0 deleted"),
                  qPrintable(c.result.out));
         // Links are neither followed nor written through; the file before any record stays.
-        QCOMPARE(QFileInfo(c.pc(QStringLiteral("store/Bitmap"))).symLinkTarget(), c.pc(QStringLiteral("elsewhere")));
-        QCOMPARE(fileTree(c.pc(QStringLiteral("elsewhere"))), (std::map<QString, QByteArray>{{"keep.bmp", "kept"}}));
-        QCOMPARE(readFile(c.pc(QStringLiteral("target.txt"))), QByteArray("target"));
-        QCOMPARE(readFile(c.pc(QStringLiteral("store/old.txt"))), QByteArray("before any record"));
-        QCOMPARE(readFile(c.pc(QStringLiteral("store/a.txt"))), QByteArray("a"));
+        QCOMPARE(QFileInfo(c.pc("store/Bitmap")).symLinkTarget(), c.pc("elsewhere"));
+        QCOMPARE(fileTree(c.pc("elsewhere")), (std::map<QString, QByteArray>{{"keep.bmp", "kept"}}));
+        QCOMPARE(readFile(c.pc("target.txt")), QByteArray("target"));
+        QCOMPARE(readFile(c.pc("store/old.txt")), QByteArray("before any record"));
+        QCOMPARE(readFile(c.pc("store/a.txt")), QByteArray("a"));
         // A dry run makes nothing, not even its folder.
-        QVERIFY2(c.result.out.contains(QStringLiteral("\ncopy /a.txt\n")), qPrintable(c.result.out));
-        QVERIFY(!QFileInfo::exists(c.pc(QStringLiteral("fresh"))));
+        QVERIFY2(c.result.out.contains("\ncopy /a.txt\n"), qPrintable(c.result.out));
+        QVERIFY(!QFileInfo::exists(c.pc("fresh")));
     }
 
     void interruptedBackupKeepsItsRecord()
@@ -509,39 +470,37 @@ private slots:
         const QByteArray parts[] = {randomBytes(6000, 31), randomBytes(6000, 32), randomBytes(6000, 33)};
         for (int i = 0; i < 3; ++i)
             QVERIFY(writeFile(c.flash(QStringLiteral("Bitmap/%1.bin").arg(i)), parts[i]));
-        QVERIFY(writeFile(c.pc(QStringLiteral("store/mine.txt")), "the user's own"));
+        QVERIFY(writeFile(c.pc("store/mine.txt"), "the user's own"));
         // Paced, each file takes about a second.
         QVERIFY(c.sim.start(c.flash(), words(QStringLiteral("--baud 57600"))));
         const QStringList backup = words(QStringLiteral("backup store --delete"));
         c.start(backup);
-        QTRY_VERIFY_WITH_TIMEOUT(!c.sim.logLines(QStringLiteral("GET name=2.bin")).isEmpty(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!c.sim.logLines("GET name=2.bin").isEmpty(), 60000);
         ::kill(pid_t(c.cli.processId()), SIGTERM);
         QVERIFY(c.cli.waitForFinished(5000));
-        QCOMPARE(
-            fileTree(c.pc(QStringLiteral("store"))),
-            (std::map<QString, QByteArray>{{".tarvel-backup", readFile(c.pc(QStringLiteral("store/.tarvel-backup")))},
-                                           {"Bitmap", "/"},
-                                           {"Bitmap/0.bin", parts[0]},
-                                           {"Bitmap/1.bin", parts[1]},
-                                           {"mine.txt", "the user's own"}}));
+        QCOMPARE(fileTree(c.pc("store")),
+                 (std::map<QString, QByteArray>{{".tarvel-backup", readFile(c.pc("store/.tarvel-backup"))},
+                                                {"Bitmap", "/"},
+                                                {"Bitmap/0.bin", parts[0]},
+                                                {"Bitmap/1.bin", parts[1]},
+                                                {"mine.txt", "the user's own"}}));
 
         // The phone loses what was copied; the user changes one copy.
-        QVERIFY(QFile::remove(c.flash(QStringLiteral("Bitmap/0.bin"))));
-        QVERIFY(QFile::remove(c.flash(QStringLiteral("Bitmap/1.bin"))));
-        QVERIFY(writeFile(c.pc(QStringLiteral("store/Bitmap/1.bin")), "changed"));
+        QVERIFY(QFile::remove(c.flash("Bitmap/0.bin")));
+        QVERIFY(QFile::remove(c.flash("Bitmap/1.bin")));
+        QVERIFY(writeFile(c.pc("store/Bitmap/1.bin"), "changed"));
         c.start(backup);
         c.result = finishProcess(c.cli);
         QVERIFY2(c.result.exitCode == 0, qPrintable(c.result.err));
-        QVERIFY2(c.result.out.startsWith(QStringLiteral("backup: 1 file copied, 6000 bytes, 0 unchanged, 1 deleted")),
+        QVERIFY2(c.result.out.startsWith("backup: 1 file copied, 6000 bytes, 0 unchanged, 1 deleted"),
                  qPrintable(c.result.out));
-        QVERIFY2(c.result.err.contains(QStringLiteral("store/Bitmap/1.bin is kept: changed since the backup wrote it")),
+        QVERIFY2(c.result.err.contains("store/Bitmap/1.bin is kept: changed since the backup wrote it"),
                  qPrintable(c.result.err));
-        QCOMPARE(fileTree(c.pc(QStringLiteral("store/Bitmap"))),
+        QCOMPARE(fileTree(c.pc("store/Bitmap")),
                  (std::map<QString, QByteArray>{{"1.bin", "changed"}, {"2.bin", parts[2]}}));
-        QCOMPARE(readFile(c.pc(QStringLiteral("store/mine.txt"))), QByteArray("the user's own"));
-        QCOMPARE(readFile(c.pc(QStringLiteral("store/.tarvel-backup"))).split('\n').mid(1),
-                 (QList<QByteArray>{"6000 " + QByteArray::number(timeOf(c.pc(QStringLiteral("store/Bitmap/2.bin"))))
-                                        + " Bitmap/2.bin",
+        QCOMPARE(readFile(c.pc("store/mine.txt")), QByteArray("the user's own"));
+        QCOMPARE(readFile(c.pc("store/.tarvel-backup")).split('\n').mid(1),
+                 (QList<QByteArray>{"6000 " + QByteArray::number(timeOf(c.pc("store/Bitmap/2.bin"))) + " Bitmap/2.bin",
                                     ""}));
     }
 
@@ -553,25 +512,22 @@ private slots:
         struct stat info
         {};
         QVERIFY(::stat("/dev/null", &info) == 0 && S_ISCHR(info.st_mode));
-        QVERIFY2(c.result.err.contains(QStringLiteral("cannot write /dev/full: No space left on device")),
-                 qPrintable(c.result.err));
+        QVERIFY2(c.result.err.contains("cannot write /dev/full: No space left on device"), qPrintable(c.result.err));
         QVERIFY(fifoReader.state() == QProcess::NotRunning || fifoReader.waitForFinished(5000));
-        QCOMPARE(readFile(c.pc(QStringLiteral("from-fifo"))), picture);
-        QVERIFY(QFileInfo(c.pc(QStringLiteral("fifo"))).isFile() == false);
+        QCOMPARE(readFile(c.pc("from-fifo")), picture);
+        QVERIFY(QFileInfo(c.pc("fifo")).isFile() == false);
 
         // A source that fails to read is no empty upload.
-        QVERIFY2(c.result.err.contains(QStringLiteral("cannot put /proc/self/mem into /: cannot read the file\n")),
+        QVERIFY2(c.result.err.contains("cannot put /proc/self/mem into /: cannot read the file\n"),
                  qPrintable(c.result.err));
-        QVERIFY(c.sim.logLines(QStringLiteral("PUT")).isEmpty());
+        QVERIFY(c.sim.logLines("PUT").isEmpty());
 
         QCOMPARE(c.result.out.left(7), QStringLiteral("a note\n"));
         QStringList names;
         for (const QString &line : c.result.out.mid(7).split(u'\n', Qt::SkipEmptyParts))
             names << line.section(u'\t', 0, 0);
-        QCOMPARE(names,
-                 (QStringList{QStringLiteral("back\\\\slash"), QStringLiteral("bell\\x07"),
-                              QStringLiteral("line\\nfeed"), QStringLiteral("tab\\there")}));
-        QCOMPARE(pcEntries(c), (QStringList{QStringLiteral("fifo"), QStringLiteral("from-fifo")}));
+        QCOMPARE(names, (QStringList{"back\\\\slash", "bell\\x07", "line\\nfeed", "tab\\there"}));
+        QCOMPARE(pcEntries(c), (QStringList{"fifo", "from-fifo"}));
     }
 
     void failuresInTheUsersTerms_data()
@@ -646,17 +602,16 @@ private slots:
         for (const QString &message : messages)
             QVERIFY2(c.result.err.contains(message), qPrintable(c.result.err));
         for (const QString &line : c.result.err.split(u'\n', Qt::SkipEmptyParts))
-            QVERIFY2(line.startsWith(QStringLiteral("tarvel-cli: ")) && line.size() > 12 && !line.at(12).isUpper(),
-                     qPrintable(line));
+            QVERIFY2(line.startsWith("tarvel-cli: ") && line.size() > 12 && !line.at(12).isUpper(), qPrintable(line));
         QVERIFY2(out.isEmpty() ? c.result.out.isEmpty() : c.result.out.startsWith(out), qPrintable(c.result.out));
         QTEST(pcEntries(c), "kept");
         if (name.startsWith(u"plain"))
-            QCOMPARE(readFile(c.pc(QStringLiteral("large.bin"))), QByteArray("the old copy"));
-        QVERIFY(!QFile::exists(c.flash(QStringLiteral("up.bin"))));
+            QCOMPARE(readFile(c.pc("large.bin")), QByteArray("the old copy"));
+        QVERIFY(!QFile::exists(c.flash("up.bin")));
         if (name == u"answers")
-            QVERIFY(c.sim.logLines(QStringLiteral("SETPATH flags=00")).isEmpty());
+            QVERIFY(c.sim.logLines("SETPATH flags=00").isEmpty());
         if (name == u"notUtf8Tree")
-            QCOMPARE(readFile(c.flash(QStringLiteral("tree/good.txt"))), QByteArray("good"));
+            QCOMPARE(readFile(c.flash("tree/good.txt")), QByteArray("good"));
     }
 
     void memoryAfterChanges()
@@ -668,7 +623,7 @@ private slots:
                               "free memory: 1572864 bytes (1536 KB)"}));
         // The root listing of the connection, the listing of D before the upload, one query
         // after each change; the first info asks nothing.
-        QCOMPARE(c.sim.logLines(QStringLiteral("GET appparam=32:02")).size(), 4);
+        QCOMPARE(c.sim.logLines("GET appparam=32:02").size(), 4);
     }
 
     // Qt would read such a name as another one; it is refused before the phone is woken (in
@@ -678,12 +633,12 @@ private slots:
         QProcess sh;
         sh.setStandardInputFile(QProcess::nullDevice());
         sh.start(QStringLiteral("/bin/sh"),
-                 {QStringLiteral("-c"), QStringLiteral("exec \"$0\" --device /dev/null put \"$(printf '\\376.bin')\""),
+                 {"-c", "exec \"$0\" --device /dev/null put \"$(printf '\\376.bin')\"",
                   tarvelBinary(QStringLiteral("tarvel-cli"))});
         const ProcessResult result = finishProcess(sh, 10000);
         QCOMPARE(result.exitCode, 2);
-        QVERIFY2(result.err.contains(QStringLiteral("tarvel-cli: \\xFE.bin: not valid UTF-8")), qPrintable(result.err));
-        QVERIFY(!result.err.contains(QStringLiteral("cannot find")));
+        QVERIFY2(result.err.contains("tarvel-cli: \\xFE.bin: not valid UTF-8"), qPrintable(result.err));
+        QVERIFY(!result.err.contains("cannot find"));
     }
 
     // A download into a FIFO that nobody reads waits for a reader; a signal then stops it
@@ -693,7 +648,7 @@ private slots:
         const Case &c = *cases.at(QStringLiteral("fifoKilled"));
         QCOMPARE(c.result.exitCode, -1); // ended by the signal
         QCOMPARE(c.result.err, QStringLiteral("tarvel-cli: stopped: fifo had no reader; nothing was written\n"));
-        QCOMPARE(pcEntries(c), QStringList{QStringLiteral("fifo")});
+        QCOMPARE(pcEntries(c), QStringList{"fifo"});
     }
 
     void replacesFiles_data()
@@ -731,7 +686,7 @@ private slots:
         QTEST(c.result.exitCode, "exitCode");
         QVERIFY2(c.result.err.contains(message), qPrintable(c.result.err));
         QStringList files;
-        for (const auto &[path, content] : fileTree(c.flash(QStringLiteral("Bitmap"))))
+        for (const auto &[path, content] : fileTree(c.flash("Bitmap")))
             files << path + (content == "/" ? QStringLiteral("/") : u'=' + QString::fromUtf8(content));
         QTEST(files, "files");
     }
@@ -774,7 +729,7 @@ private slots:
         QVERIFY(c.sim.start(c.flash(), words(QStringLiteral("--baud 57600"))));
         c.start(words(first));
         if (ending > 0) {
-            QTRY_VERIFY_WITH_TIMEOUT(!c.sim.logLines(QStringLiteral("GET name=large.bin")).isEmpty(), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(!c.sim.logLines("GET name=large.bin").isEmpty(), 30000);
             QTRY_COMPARE(pcEntries(c).size(), 2); // the old copy and the download under way
             ::kill(pid_t(c.cli.processId()), ending);
             QVERIFY(c.cli.waitForFinished(5000));
@@ -782,25 +737,24 @@ private slots:
         } else {
             QCOMPARE(finishProcess(c.cli).exitCode, 0);
             if (ending < 0) {
-                const QList<pid_t> leavers = processesNaming(c.sim.device);
+                const QList<int> leavers = processesNaming(c.sim.device);
                 QCOMPARE(leavers.size(), 1);
                 QCOMPARE(::kill(leavers.first(), -ending), 0);
             }
         }
         QVERIFY(c.sim.lineFree());
-        QCOMPARE(c.sim.logLines(QStringLiteral("BFB-END")).size() + c.sim.logLines(QStringLiteral("PLAIN-END")).size(),
-                 leaves.isEmpty() ? 0 : 1);
+        QCOMPARE(c.sim.logLines("BFB-END").size() + c.sim.logLines("PLAIN-END").size(), leaves.isEmpty() ? 0 : 1);
         if (!leaves.isEmpty()) {
             QCOMPARE(c.sim.logLines(leaves).size(), 1);
-            QVERIFY(c.sim.logLines(QStringLiteral("DISCONNECT")).size() == 1);
+            QVERIFY(c.sim.logLines("DISCONNECT").size() == 1);
         }
 
         const ProcessResult next = runCli(words(QStringLiteral("--device %1 ls Bitmap").arg(c.sim.device)));
         QVERIFY2(next.err.isEmpty() && next.exitCode == 0, qPrintable(next.err));
-        QVERIFY(next.out.contains(QStringLiteral("large.bin\t30000")));
+        QVERIFY(next.out.contains("large.bin\t30000"));
         if (ending != SIGKILL) // a kill leaves the download's temporary file behind
-            QCOMPARE(pcEntries(c), QStringList{QStringLiteral("large.bin")});
-        QCOMPARE(readFile(c.pc(QStringLiteral("large.bin"))), QByteArray("the old copy"));
+            QCOMPARE(pcEntries(c), QStringList{"large.bin"});
+        QCOMPARE(readFile(c.pc("large.bin")), QByteArray("the old copy"));
     }
 
     void oneShotsInARow_data()
@@ -809,19 +763,14 @@ private slots:
         QTest::addColumn<QString>("link"); // tarvel-cli's
         QTest::addColumn<QString>("model");
         QTest::addColumn<QString>("left"); // the phone's last mode change: PLAIN-START when it stays in OBEX mode
-        QTest::newRow("plain OBEX, OK to +++") << QStringList() << QString() << "M55"
-                                               << "PLAIN-END";
-        QTest::newRow("BFB") << QStringList() << "--link bfb"
-                             << "M55"
-                             << "BFB-END";
-        QTest::newRow("plain OBEX, no answer to +++")
-            << QStringList{QStringLiteral("--model"), QStringLiteral("S65")} << QString() << "S65"
-            << "PLAIN-END";
+        const QString m55 = QStringLiteral("M55");
+        QTest::newRow("plain OBEX, OK to +++") << QStringList() << QString() << m55 << "PLAIN-END";
+        QTest::newRow("BFB") << QStringList() << "--link bfb" << m55 << "BFB-END";
+        QTest::newRow("plain OBEX, no answer to +++") << words("--model S65") << QString() << "S65"
+                                                      << "PLAIN-END";
         // A DCA-540 cable cannot take the phone out of plain OBEX: no "+++" that could leave it
         // deaf (phonesim counts one as a fault), and each next run finds it by the ABORT.
-        QTest::newRow("USB cable") << QStringList{QStringLiteral("--interface"), QStringLiteral("usb")} << QString()
-                                   << "M55"
-                                   << "PLAIN-START";
+        QTest::newRow("USB cable") << words("--interface usb") << QString() << m55 << "PLAIN-START";
     }
 
     // Commands as a script runs them, with no pause between: each is answered while the one
@@ -843,14 +792,13 @@ private slots:
             QVERIFY2(run.err.isEmpty() && run.exitCode == 0, qPrintable(run.err));
             if (i == 0 || !stays)
                 QVERIFY2(run.out.startsWith(QStringLiteral("model: Siemens ") + model + u'\n'), qPrintable(run.out));
-            QCOMPARE(run.out.contains(QStringLiteral("interface: USB cable\n")), stays && i == 0);
-            QCOMPARE(run.out.contains(QStringLiteral("stays in OBEX mode until it is switched off")), stays);
+            QCOMPARE(run.out.contains("interface: USB cable\n"), stays && i == 0);
+            QCOMPARE(run.out.contains("stays in OBEX mode until it is switched off"), stays);
         }
         QVERIFY(c.sim.lineFree());
         QCOMPARE(c.sim.logLines(left).size(), stays ? 1 : Runs);
-        QCOMPARE(c.sim.logLines(QStringLiteral("ABORT")).size(), stays ? Runs - 1 : 0);
-        QCOMPARE(c.sim.logLines(QStringLiteral("ESCAPE-LOST")), QStringList());
-        QCOMPARE(c.sim.logLines(QStringLiteral("FAULT")), QStringList());
+        QCOMPARE(c.sim.logLines("ABORT").size(), stays ? Runs - 1 : 0);
+        QCOMPARE(c.sim.logLines("ESCAPE-LOST") + c.sim.logLines("FAULT"), QStringList());
         QCOMPARE(lastModeChange(c.sim), left);
     }
 
@@ -891,9 +839,9 @@ private slots:
         QFETCH(QString, name);
         const Case &c = *cases.at(name);
         const bool get = name.startsWith(u"noisyGet");
-        QVERIFY2(!c.sim.logLines(QStringLiteral("FAULT noise")).isEmpty(), "the noise never hit");
-        const QByteArray pc = readFile(c.pc(QStringLiteral("n.bin")));
-        const QByteArray phone = readFile(c.flash(QStringLiteral("Bitmap/n.bin")));
+        QVERIFY2(!c.sim.logLines("FAULT noise").isEmpty(), "the noise never hit");
+        const QByteArray pc = readFile(c.pc("n.bin"));
+        const QByteArray phone = readFile(c.flash("Bitmap/n.bin"));
         const QString note = QStringLiteral("note: the line to the phone is noisy");
         if (c.result.exitCode == 0) {
             QVERIFY2(c.result.err.isEmpty() || (c.result.err.count(u'\n') == 1 && c.result.err.contains(note)),
@@ -901,14 +849,13 @@ private slots:
             QVERIFY(pc == (get ? noisyOld : noisyNew));
             QVERIFY(phone == pc);
         } else {
-            QVERIFY2(c.result.err.contains(QStringLiteral("did not read")) || c.result.exitCode == 3,
-                     qPrintable(c.result.err));
+            QVERIFY2(c.result.err.contains("did not read") || c.result.exitCode == 3, qPrintable(c.result.err));
             QVERIFY(pc == noisyNew);
             QVERIFY(phone == noisyOld || (!get && phone == noisyNew));
         }
         QVERIFY(c.result.err.count(note) <= 1);
         // No working copy on the PC outlives the run.
-        QCOMPARE(pcEntries(c), QStringList{QStringLiteral("n.bin")});
+        QCOMPARE(pcEntries(c), QStringList{"n.bin"});
     }
 
     void badInput_data()
@@ -946,14 +893,11 @@ private slots:
         QTest::newRow("unwritable trace")
             << "--device DIR/no-port --trace DIR/missing/t.trace ls" << none << 1 << "cannot write the trace";
 
-        QTest::newRow("port link to a file") << "--port 1 ls"
-                                             << "DIR/a-file" << 3 << "not a serial device";
-        QTest::newRow("port link to a folder") << "--port 1 ls"
-                                               << "DIR" << 3 << "it is a directory, not a serial port";
-        QTest::newRow("port link to nothing") << "--port 1 ls"
-                                              << "/dev/tarvel-unplugged" << 3 << "no such device";
-        QTest::newRow("port link to itself") << "--port 1 ls"
-                                             << "SELF" << 3 << "cannot open the serial port";
+        const QString byPort = QStringLiteral("--port 1 ls");
+        QTest::newRow("port link to a file") << byPort << "DIR/a-file" << 3 << "not a serial device";
+        QTest::newRow("port link to a folder") << byPort << "DIR" << 3 << "it is a directory, not a serial port";
+        QTest::newRow("port link to nothing") << byPort << "/dev/tarvel-unplugged" << 3 << "no such device";
+        QTest::newRow("port link to itself") << byPort << "SELF" << 3 << "cannot open the serial port";
         QTest::newRow("empty device") << "--device EMPTY ls" << none << 2 << "--device needs a path";
         // Names the tool could not fetch back are not sent.
         QTest::newRow("long upload name") << dev + "put DIR/" + QString(124, u'n') << none << 1
@@ -999,7 +943,7 @@ private slots:
         QCOMPARE(result.exitCode, exitCode);
         QVERIFY2(result.err.contains(message.replace(QStringLiteral("DIR"), scratch.path())), qPrintable(result.err));
         QCOMPARE(listing(), before);
-        QCOMPARE(readFile(scratch.filePath(QStringLiteral("a-file"))), QByteArray("keep"));
+        QCOMPARE(readFile(scratch.filePath("a-file")), QByteArray("keep"));
     }
 
     void bothModes_data()
@@ -1019,27 +963,26 @@ private slots:
         QFETCH(QString, packet);
         const Case &c = *cases.at(name);
         QVERIFY2(c.result.exitCode == 0, qPrintable(c.result.err));
-        QCOMPARE(c.sim.logLines(QStringLiteral("CONNECT")).size(), 1);
-        QCOMPARE(c.sim.logLines(QStringLiteral("PLAIN-START")).isEmpty(), link.startsWith(u"BFB"));
+        QCOMPARE(c.sim.logLines("CONNECT").size(), 1);
+        QCOMPARE(c.sim.logLines("PLAIN-START").isEmpty(), link.startsWith(u"BFB"));
         // The port followed the phone for the whole session.
         const QStringList log = c.sim.logLines();
         QVERIFY(
             startingWith(log.mid(0, log.indexOf(QStringLiteral("CLOSE"))), QStringLiteral("RATE-MISMATCH")).isEmpty());
         const std::map<QString, QByteArray> tree = {{"large.bin", large}, {"Sub", "/"}, {"Sub/b.txt", "bee"}};
-        QCOMPARE(fileTree(c.pc(QStringLiteral("copy/Tree"))), tree);
-        QCOMPARE(fileTree(c.flash(QStringLiteral("New/Tree"))),
-                 (std::map<QString, QByteArray>{{"large.bin", large}, {"Sub", "/"}}));
-        QCOMPARE(fileTree(c.pc(QStringLiteral("store/Tree"))), tree);
-        QCOMPARE(readFile(c.pc(QStringLiteral("store/New/Tree/large.bin"))), large);
+        QCOMPARE(fileTree(c.pc("copy/Tree")), tree);
+        QCOMPARE(fileTree(c.flash("New/Tree")), (std::map<QString, QByteArray>{{"large.bin", large}, {"Sub", "/"}}));
+        QCOMPARE(fileTree(c.pc("store/Tree")), tree);
+        QCOMPARE(readFile(c.pc("store/New/Tree/large.bin")), large);
         const QStringList out = c.result.out.split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(out.mid(out.size() - 2),
                  (QStringList{QStringLiteral("link: ") + link, QStringLiteral("max packet: ") + packet}));
         // --verify on a clean line: get -r and the backup of both trees read each file twice,
         // the upload is read back once under its hidden name.
-        if (c.arguments.contains(QStringLiteral("--verify"))) {
-            const QStringList gets = c.sim.logLines(QStringLiteral("GET name="));
-            QCOMPARE(gets.count(QStringLiteral("GET name=large.bin")), qsizetype(6));
-            QCOMPARE(gets.count(QStringLiteral("GET name=.~new~large.bin")), qsizetype(1));
+        if (c.arguments.contains("--verify")) {
+            const QStringList gets = c.sim.logLines("GET name=");
+            QCOMPARE(gets.count("GET name=large.bin"), qsizetype(6));
+            QCOMPARE(gets.count("GET name=.~new~large.bin"), qsizetype(1));
         }
     }
 

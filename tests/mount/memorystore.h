@@ -110,12 +110,9 @@ struct MemoryPhone
             for (auto it = phone.entries.begin(); it != phone.entries.end(); ++it) {
                 if (parentOf(it.key()) != at || it.key() == at)
                     continue;
-                PhoneEntry entry{it.key().section(u'/', -1), !it.value(), 0, std::nullopt};
-                if (it.value()) {
-                    entry.size = it.value()->content.size();
-                    entry.modified = it.value()->modified;
-                }
-                rows.append(entry);
+                const std::optional<File> &file = it.value();
+                rows.append(PhoneEntry{it.key().section(u'/', -1), !file, file ? file->content.size() : 0,
+                                       file ? std::optional(file->modified) : std::nullopt});
             }
             return rows;
         }

@@ -6,18 +6,15 @@
 #include "testprocess.h"
 
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <csignal>
 #include <fcntl.h>
-#include <functional>
 #include <memory>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -26,46 +23,19 @@
 
 namespace {
 
-// Polls until done() holds; false when ten seconds pass first.
-bool waitFor(const std::function<bool()> &done)
-{
-    QDeadlineTimer deadline(10000);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
-
-// The processes that have the mount point among their arguments.
-QList<int> processesServing(const QString &point)
-{
-    QList<int> found;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool isProcess = false;
-        const int pid = entry.toInt(&isProcess);
-        QFile arguments(QStringLiteral("/proc/%1/cmdline").arg(entry));
-        if (isProcess && arguments.open(QIODevice::ReadOnly)
-            && arguments.readAll().split('\0').contains(point.toUtf8()))
-            found << pid;
-    }
-    return found;
-}
-
 // The program and the leaver it leaves the phone with are gone. Found empty twice in a
 // row: a scan lists the processes before it reads them, and misses a program that forks
 // its leaver and ends in between.
 bool noProcessServing(const QString &point)
 {
     int emptyScans = 0;
-    return waitFor([&] { return (emptyScans = processesServing(point).isEmpty() ? emptyScans + 1 : 0) == 2; });
+    return waitUntil([&] { return (emptyScans = processesNaming(point).isEmpty() ? emptyScans + 1 : 0) == 2; });
 }
 
 // The temporary folders' paths hold no space, which the table would escape.
 bool mounted(const QString &point)
 {
-    return readFile(QStringLiteral("/proc/self/mountinfo")).contains(" " + point.toUtf8() + " ");
+    return readFile("/proc/self/mountinfo").contains(" " + point.toUtf8() + " ");
 }
 
 // The emulated phone serving flash/ through the stable link m55, and the mount on it.
@@ -92,7 +62,7 @@ public:
     bool startPhone(const QStringList &extra = {})
     {
         phone = std::make_unique<PhoneSim>();
-        return phone->start(flash(), QStringList{QStringLiteral("--link"), link()} + extra);
+        return phone->start(flash(), QStringList{"--link", link()} + extra);
     }
 
     // The phone started with phoneOptions, then the mount on it with mountOptions.
@@ -115,9 +85,7 @@ public:
         process.setStandardErrorFile(path(QStringLiteral("mount.err")));
         process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         // The device relative to the mount's current folder, which it leaves in the background.
-        QStringList all = arguments.contains(QStringLiteral("--port"))
-            ? arguments
-            : QStringList{QStringLiteral("--device"), QStringLiteral("m55")} + arguments;
+        QStringList all = arguments.contains("--port") ? arguments : QStringList{"--device", "m55"} + arguments;
         if (foreground)
             all << QStringLiteral("-f");
         process.start(tarvelBinary(QStringLiteral("tarvel-mount")), all << point());
@@ -125,7 +93,7 @@ public:
         const auto gaveUp = [&] {
             return foreground && (process.state() == QProcess::NotRunning || process.waitForFinished(20));
         };
-        if (waitFor([&] { return mounted(point()) || gaveUp(); }) && mounted(point()))
+        if (waitUntil([&] { return mounted(point()) || gaveUp(); }) && mounted(point()))
             return true;
         qWarning().noquote() << "tarvel-mount did not mount; its standard error:" << errors();
         return false;
@@ -135,12 +103,12 @@ public:
     bool unmount()
     {
         if (mounted(point())) {
-            QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), point()});
+            QProcess::execute(QStringLiteral("fusermount3"), {"-u", point()});
             if (mounted(point()))
-                QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), point()});
+                QProcess::execute(QStringLiteral("umount"), {"-l", point()});
         }
         const bool ended = noProcessServing(point());
-        for (const int pid : processesServing(point()))
+        for (const int pid : processesNaming(point()))
             ::kill(pid, SIGKILL);
         if (process.state() != QProcess::NotRunning && !process.waitForFinished(5000)) {
             process.kill();
@@ -153,7 +121,7 @@ public:
     void runInBackground(QProcess &shell, const QString &script) const
     {
         shell.setWorkingDirectory(path());
-        shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
+        shell.start(QStringLiteral("/bin/sh"), {"-c", script});
     }
     ProcessResult run(const QString &script) const
     {
@@ -166,7 +134,7 @@ public:
     // Waits until the phone's log has a line starting with prefix.
     bool phoneLogged(const QString &prefix) const
     {
-        return waitFor([&] { return !phone->logLines(prefix).isEmpty(); });
+        return waitUntil([&] { return !phone->logLines(prefix).isEmpty(); });
     }
 
     // A file goes to the phone at its last close, after close() has returned: a request
@@ -216,19 +184,16 @@ private slots:
             {"Ringing tone", -1, day + 120},
         };
         Mount mount;
+        // The files come first: a folder's time is set once nothing is written into it.
         for (const Row &row : rows) {
             const QString path = mount.flash(QString::fromUtf8(row.path));
             QVERIFY(row.size < 0 ? QDir().mkpath(path) : writeFile(path, randomBytes(row.size, 1)));
-        }
-        for (const Row &row : rows) {
             const timespec times[2] = {{row.modified, 0}, {row.modified, 0}};
-            const QByteArray path = QFile::encodeName(mount.flash(QString::fromUtf8(row.path)));
-            QVERIFY(::utimensat(AT_FDCWD, path.constData(), times, 0) == 0);
+            QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
         }
         // The listing is the same at another line rate.
-        QVERIFY(mount.serve({QStringLiteral("--memory"), QStringLiteral("1000000")},
-                            {QStringLiteral("--speed"), QStringLiteral("115200")}));
-        QVERIFY(!mount.phone->logLines(QStringLiteral("RATE 115200")).isEmpty());
+        QVERIFY(mount.serve(words("--memory 1000000"), words("--speed 115200")));
+        QVERIFY(!mount.phone->logLines("RATE 115200").isEmpty());
 
         QString command = QStringLiteral("cd mnt && stat -c '%n|%F|%s|%Y|%u'");
         QStringList expected;
@@ -247,11 +212,11 @@ private slots:
 
         // The memory figures: the files take 8536 bytes, and a change through the mount shows at once.
         const auto figures = [&mount] {
-            const QString out = mount.run(QStringLiteral("df -B1 --output=source,size,avail mnt")).out;
+            const QString out = mount.run("df -B1 --output=source,size,avail mnt").out;
             return out.split(u'\n', Qt::SkipEmptyParts).value(1).simplified();
         };
         QCOMPARE(figures(), QStringLiteral("tarvel 1000000 991464"));
-        QCOMPARE(mount.run(QStringLiteral("head -c 10000 /dev/zero > mnt/ten.bin")).exitCode, 0);
+        QCOMPARE(mount.run("head -c 10000 /dev/zero > mnt/ten.bin").exitCode, 0);
         QCOMPARE(figures(), QStringLiteral("tarvel 1000000 981464"));
     }
 
@@ -259,29 +224,27 @@ private slots:
     {
         Mount mount;
         const QList<std::pair<QString, int>> flashFiles = {
-            {QStringLiteral("Bitmap/a.bmp"), 1536},
-            {QStringLiteral("Bitmap/Фото/кот.bmp"), 5000},
-            {QStringLiteral("Ringing tone/big.mid"), 100000},
-            {QStringLiteral("zero.txt"), 0},
+            {"Bitmap/a.bmp", 1536},
+            {"Bitmap/Фото/кот.bmp", 5000},
+            {"Ringing tone/big.mid", 100000},
+            {"zero.txt", 0},
         };
         // Staged uploads change at 497 bytes a packet.
         const QList<std::pair<QString, int>> pcFiles = {
-            {QStringLiteral("Мои/один.txt"), 496},   {QStringLiteral("Мои/два.txt"), 497},
-            {QStringLiteral("big.bin"), 100000},     {QStringLiteral("zero"), 0},
-            {QStringLiteral("deep/a/b/c.txt"), 994},
+            {"Мои/один.txt", 496}, {"Мои/два.txt", 497}, {"big.bin", 100000}, {"zero", 0}, {"deep/a/b/c.txt", 994},
         };
         quint32 seed = 10;
         for (const auto &[file, size] : flashFiles)
             QVERIFY(writeFile(mount.flash(file), randomBytes(size, seed++)));
         for (const auto &[file, size] : pcFiles)
             QVERIFY(writeFile(mount.path(QStringLiteral("pc/tree/") + file), randomBytes(size, seed++)));
-        QVERIFY(QDir().mkpath(mount.flash(QStringLiteral("Empty"))));
-        QVERIFY(QDir().mkpath(mount.path(QStringLiteral("pc/tree/Мои/Пусто"))));
+        QVERIFY(QDir().mkpath(mount.flash("Empty")));
+        QVERIFY(QDir().mkpath(mount.path("pc/tree/Мои/Пусто")));
         QVERIFY(mount.serve());
 
         // Off the phone: cp reads in blocks, and each file is downloaded once (an empty one
         // never: the kernel knows there is nothing to read).
-        ProcessResult copied = mount.run(QStringLiteral("cp -r mnt/. pc/off && diff -r flash pc/off"));
+        ProcessResult copied = mount.run("cp -r mnt/. pc/off && diff -r flash pc/off");
         QVERIFY2(copied.exitCode == 0 && copied.err.isEmpty(), qPrintable(copied.err));
         for (const auto &[file, size] : flashFiles)
             QCOMPARE(mount.phone->logLines(QStringLiteral("GET name=") + file.section(u'/', -1)).size(),
@@ -291,10 +254,10 @@ private slots:
         copied = mount.run(
             QStringLiteral("cp -r pc/tree mnt/Bitmap/ && stat mnt >/dev/null && diff -r pc/tree flash/Bitmap/tree"));
         QVERIFY2(copied.exitCode == 0 && copied.err.isEmpty(), qPrintable(copied.err));
-        const QStringList puts = mount.phone->logLines(QStringLiteral("PUT name="));
+        const QStringList puts = mount.phone->logLines("PUT name=");
         for (const auto &[file, size] : pcFiles)
             QCOMPARE(puts.count(QStringLiteral("PUT name=") + file.section(u'/', -1)), 1);
-        QVERIFY(QFileInfo(mount.flash(QStringLiteral("Bitmap/tree/Мои/Пусто"))).isDir());
+        QVERIFY(QFileInfo(mount.flash("Bitmap/tree/Мои/Пусто")).isDir());
         QCOMPARE(mount.errors(), QString());
     }
 
@@ -305,7 +268,7 @@ private slots:
         QTest::addColumn<QStringList>("flash");
         QTest::addColumn<QStringList>("moves"); // renames and moves are the phone's move command, not copies
         QTest::addColumn<QStringList>("phone"); // phonesim's options
-        const QStringList NoOptions;
+        const QStringList NoOptions, none;
         const QStringList refusingMoves{"--refuse-move", "C3"};
 
         const QString bitmap = QStringLiteral("Bitmap/");
@@ -320,8 +283,7 @@ private slots:
         const QStringList replacesA{"MOVE from=/a.txt to=/.~old~a.txt", "MOVE from=/.~new~a.txt to=/a.txt"};
 
         QTest::newRow("move a file over another")
-            << "mv mnt/a.txt mnt/Bitmap/b.bmp" << ok
-            << QStringList{bitmap, sub, QStringLiteral("Bitmap/b.bmp=alpha"), empty}
+            << "mv mnt/a.txt mnt/Bitmap/b.bmp" << ok << QStringList{bitmap, sub, "Bitmap/b.bmp=alpha", empty}
             << QStringList{"MOVE from=/Bitmap/b.bmp to=/Bitmap/.~old~b.bmp", "MOVE from=/a.txt to=/Bitmap/b.bmp"}
             << NoOptions;
         // The phone would not move: nothing is deleted, and mv copies and deletes on EXDEV (a
@@ -344,18 +306,16 @@ private slots:
             << "test \"$(stat -c %s mnt/bitmap/B.BMP) $(cat mnt/BITMAP/b.Bmp)\" = '4 beta'" << ok << untouched
             << QStringList{} << NoOptions;
         QTest::newRow("cp -n onto a name in other letter case")
-            << "cp -n pc/x.txt mnt/A.TXT" << ok << untouched << QStringList{} << NoOptions;
+            << "cp -n pc/x.txt mnt/A.TXT" << ok << untouched << none << NoOptions;
         QTest::newRow("create only, a name in other letter case")
-            << "set -C; echo x > mnt/A.TXT"
-            << "cannot create" << untouched << QStringList{} << NoOptions;
-        QTest::newRow("make an existing folder") << "mkdir mnt/EMPTY"
-                                                 << "File exists" << untouched << QStringList{} << NoOptions;
-        QTest::newRow("remove a full folder") << "rmdir mnt/Bitmap"
-                                              << "Directory not empty" << untouched << QStringList{} << NoOptions;
-        QTest::newRow("remove a missing file") << "rm mnt/nothing"
-                                               << "No such file" << untouched << QStringList{} << NoOptions;
-        QTest::newRow("remove a tree") << "rm -r mnt/Bitmap" << ok << QStringList{empty, alpha} << QStringList{}
-                                       << NoOptions;
+            << "set -C; echo x > mnt/A.TXT" << QStringLiteral("cannot create") << untouched << none << NoOptions;
+        QTest::newRow("make an existing folder")
+            << "mkdir mnt/EMPTY" << QStringLiteral("File exists") << untouched << none << NoOptions;
+        QTest::newRow("remove a full folder")
+            << "rmdir mnt/Bitmap" << QStringLiteral("Directory not empty") << untouched << none << NoOptions;
+        QTest::newRow("remove a missing file")
+            << "rm mnt/nothing" << QStringLiteral("No such file") << untouched << none << NoOptions;
+        QTest::newRow("remove a tree") << "rm -r mnt/Bitmap" << ok << QStringList{empty, alpha} << none << NoOptions;
         QTest::newRow("append") << "printf ' and more' >> mnt/a.txt" << ok
                                 << with(QStringLiteral("a.txt=alpha and more")) << replacesA << NoOptions;
         QTest::newRow("write inside a file") << "printf XY | dd of=mnt/a.txt bs=1 seek=1 conv=notrunc status=none" << ok
@@ -368,8 +328,8 @@ private slots:
         // Nothing of a file past the largest upload goes to the phone, however much room it has
         // (a write past it: tst_mount_fs).
         const QStringList roomy{"--memory", "20000000"};
-        QTest::newRow("larger than the phone takes") << "truncate -s 17M mnt/huge"
-                                                     << "File too large" << untouched << QStringList{} << roomy;
+        QTest::newRow("larger than the phone takes")
+            << "truncate -s 17M mnt/huge" << QStringLiteral("File too large") << untouched << none << roomy;
     }
 
     void changesTheFlash()
@@ -381,11 +341,11 @@ private slots:
         QFETCH(QStringList, phone);
 
         Mount mount;
-        QVERIFY(writeFile(mount.flash(QStringLiteral("a.txt")), "alpha"));
-        QVERIFY(writeFile(mount.flash(QStringLiteral("Bitmap/b.bmp")), "beta"));
-        QVERIFY(QDir().mkpath(mount.flash(QStringLiteral("Bitmap/Sub"))));
-        QVERIFY(QDir().mkpath(mount.flash(QStringLiteral("Empty"))));
-        QVERIFY(writeFile(mount.path(QStringLiteral("pc/x.txt")), "x"));
+        QVERIFY(writeFile(mount.flash("a.txt"), "alpha"));
+        QVERIFY(writeFile(mount.flash("Bitmap/b.bmp"), "beta"));
+        QVERIFY(QDir().mkpath(mount.flash("Bitmap/Sub")));
+        QVERIFY(QDir().mkpath(mount.flash("Empty")));
+        QVERIFY(writeFile(mount.path("pc/x.txt"), "x"));
         QVERIFY(mount.serve(phone));
 
         const QStringList before = mount.flashTree();
@@ -394,23 +354,22 @@ private slots:
         QCOMPARE(result.exitCode != 0, !error.isEmpty());
         QVERIFY2(error.isEmpty() ? result.err.isEmpty() : result.err.contains(error), qPrintable(result.err));
         QCOMPARE(mount.flashTree(), flash);
-        QCOMPARE(mount.phone->logLines(QStringLiteral("MOVE")), moves);
+        QCOMPARE(mount.phone->logLines("MOVE"), moves);
         // What leaves the flash as it was has sent nothing that writes or deletes.
         if (flash == before)
-            QCOMPARE(mount.phone->logLines(QStringLiteral("PUT")) + mount.phone->logLines(QStringLiteral("DELETE")),
-                     QStringList());
+            QCOMPARE(mount.phone->logLines("PUT") + mount.phone->logLines("DELETE"), QStringList());
     }
 
     void refusesUnsendableNames()
     {
         Mount mount;
-        QVERIFY(writeFile(mount.flash(QStringLiteral("a.txt")), "alpha"));
+        QVERIFY(writeFile(mount.flash("a.txt"), "alpha"));
         // "/", 100, "/" and 26 characters: one unit more than the move command carries.
         const QString deep = QString(100, u'd');
         const QString tooDeep = deep + u'/' + QString(26, u'm');
         // A file stands there: a move that cannot go must not remove it first.
         QVERIFY(writeFile(mount.flash(tooDeep), "old"));
-        QVERIFY(writeFile(mount.path(QStringLiteral("pc/x.txt")), "x"));
+        QVERIFY(writeFile(mount.path("pc/x.txt"), "x"));
         QVERIFY(mount.serve());
 
         // Each command, its error and what the mount says of it; nothing of it reaches the phone.
@@ -431,8 +390,7 @@ private slots:
         }
         for (const char *request : {"PUT", "DELETE", "MOVE", "SETPATH flags=00"})
             QCOMPARE(mount.phone->logLines(QLatin1String(request)), QStringList());
-        QCOMPARE(mount.flashTree(),
-                 QStringList({QStringLiteral("a.txt=alpha"), deep + u'/', tooDeep + QStringLiteral("=old")}));
+        QCOMPARE(mount.flashTree(), QStringList({"a.txt=alpha", deep + u'/', tooDeep + QStringLiteral("=old")}));
 
         // 25 characters fit; a file's name takes 123, as tarvel-cli's does, a folder's 122.
         QCOMPARE(mount.run(QStringLiteral("mv mnt/a.txt mnt/%1/%2").arg(deep, QString(25, u'm'))).exitCode, 0);
@@ -458,12 +416,10 @@ private slots:
 
         Mount mount;
         const QByteArray big = randomBytes(200000, 7);
-        const QString from =
-            offPhone ? mount.flash(QStringLiteral("big.bin")) : mount.path(QStringLiteral("pc/big.bin"));
-        const QString to = offPhone ? mount.path(QStringLiteral("pc/big.bin")) : mount.flash(QStringLiteral("big.bin"));
+        const QString from = offPhone ? mount.flash("big.bin") : mount.path("pc/big.bin");
+        const QString to = offPhone ? mount.path("pc/big.bin") : mount.flash("big.bin");
         QVERIFY(writeFile(from, big));
-        QVERIFY(mount.startPhone(
-            {QStringLiteral("--fault-on"), faultOn, QStringLiteral("--delay-byte"), QStringLiteral("60000")}));
+        QVERIFY(mount.startPhone(words("--fault-on " + faultOn + " --delay-byte 60000")));
         // In the background, where connecting again must still find the device.
         QVERIFY(mount.start({}, false));
 
@@ -471,14 +427,14 @@ private slots:
         QProcess copy;
         mount.runInBackground(copy,
                               offPhone ? QStringLiteral("cp mnt/big.bin pc/") : QStringLiteral("cp pc/big.bin mnt/"));
-        QVERIFY(mount.phoneLogged(QStringLiteral("FAULT")));
+        QVERIFY(mount.phoneLogged("FAULT"));
         // The cable pulled: the phone gone without a word, its device with it.
         mount.phone->process.kill();
         mount.phone->process.waitForFinished(5000);
         QFile::remove(mount.link());
         const ProcessResult broken = finishProcess(copy, 30000);
         // A copy to the phone ends at its last close, after cp has finished.
-        QVERIFY2(!offPhone || (broken.exitCode != 0 && broken.err.contains(QStringLiteral("Input/output error"))),
+        QVERIFY2(!offPhone || (broken.exitCode != 0 && broken.err.contains("Input/output error")),
                  qPrintable(broken.err));
         // Nothing that looks complete on either side.
         QVERIFY(!QFileInfo::exists(to) || QFileInfo(to).size() < big.size());
@@ -487,26 +443,26 @@ private slots:
             QVERIFY(writeFile(to, big.left(100000)));
 
         // Without the phone the mount stays and says why operations fail.
-        const ProcessResult away = mount.run(QStringLiteral("ls mnt"));
-        QVERIFY2(away.err.contains(QStringLiteral("Input/output error")), qPrintable(away.err));
+        const ProcessResult away = mount.run("ls mnt");
+        QVERIFY2(away.err.contains("Input/output error"), qPrintable(away.err));
         QVERIFY(mounted(mount.point()));
 
         // The phone back on the same link: the mount removes the partial file, and the same
         // copy goes through once the retry pause is over.
         QVERIFY(mount.startPhone());
-        waitFor([&] { return mount.run(QStringLiteral("ls mnt")).exitCode == 0; });
-        QCOMPARE(mount.run(QStringLiteral("ls mnt")).out, offPhone ? QStringLiteral("big.bin\n") : QString());
+        waitUntil([&] { return mount.run("ls mnt").exitCode == 0; });
+        QCOMPARE(mount.run("ls mnt").out, offPhone ? QStringLiteral("big.bin\n") : QString());
         const ProcessResult fine = mount.run(
             offPhone ? QStringLiteral("cp mnt/big.bin pc/ && cmp flash/big.bin pc/big.bin")
                      : QStringLiteral("cp pc/big.bin mnt/ && stat mnt >/dev/null && cmp pc/big.bin flash/big.bin"));
         QVERIFY2(fine.exitCode == 0 && fine.err.isEmpty(), qPrintable(fine.err));
 
         const QString errors = mount.errors();
-        QCOMPARE(errors.count(QStringLiteral("the link to the phone is lost")), qsizetype(1));
+        QCOMPARE(errors.count("the link to the phone is lost"), qsizetype(1));
         for (const char *line :
              {"cannot connect to the phone: cannot open the serial port", "connected to the phone again"})
             QVERIFY2(errors.contains(QLatin1String(line)), qPrintable(errors));
-        QCOMPARE(errors.contains(QStringLiteral("removed the incomplete copy of big.bin")), !offPhone);
+        QCOMPARE(errors.contains("removed the incomplete copy of big.bin"), !offPhone);
     }
 
     // head reads the start of a file: the download goes as far as the read and stops with
@@ -530,19 +486,19 @@ private slots:
         Mount mount;
         // 456 bytes in the first answer, 465 in each next one: 216 answers.
         const QByteArray big = randomBytes(100000, 3);
-        QVERIFY(writeFile(mount.flash(QStringLiteral("Bitmap/big.bin")), big));
-        QVERIFY(writeFile(mount.flash(QStringLiteral("small.txt")), "small"));
-        QVERIFY(mount.serve({QStringLiteral("--abort-get"), abort}, options));
+        QVERIFY(writeFile(mount.flash("Bitmap/big.bin"), big));
+        QVERIFY(writeFile(mount.flash("small.txt"), "small"));
+        QVERIFY(mount.serve({"--abort-get", abort}, options));
 
         const ProcessResult head = mount.run(QStringLiteral("head -c 1024 mnt/Bitmap/big.bin > pc/start.bin && "
                                                             "cat mnt/small.txt && ls mnt/Bitmap"));
         QCOMPARE(head.err, QString());
         QCOMPARE(head.out, QStringLiteral("smallbig.bin\n"));
-        QCOMPARE(readFile(mount.path(QStringLiteral("pc/start.bin"))), big.left(1024));
-        QCOMPARE(mount.phone->logLines(QStringLiteral("GET name=big.bin")).size(), qsizetype(1));
-        QCOMPARE(mount.phone->logLines(QStringLiteral("ABORT")).size(), qsizetype(1));
+        QCOMPARE(readFile(mount.path("pc/start.bin")), big.left(1024));
+        QCOMPARE(mount.phone->logLines("GET name=big.bin").size(), qsizetype(1));
+        QCOMPARE(mount.phone->logLines("ABORT").size(), qsizetype(1));
         // The kernel reads a whole page and, told so, nothing ahead: 4096 bytes, nine answers.
-        const qsizetype pieces = mount.phone->logLines(QStringLiteral("CONTINUE")).size() + 1;
+        const qsizetype pieces = mount.phone->logLines("CONTINUE").size() + 1;
         if (readOn)
             QCOMPARE(pieces, qsizetype(216));
         else
@@ -556,17 +512,17 @@ private slots:
     void keepsWhatWasRead()
     {
         Mount mount;
-        QVERIFY(writeFile(mount.flash(QStringLiteral("a.bin")), "first"));
+        QVERIFY(writeFile(mount.flash("a.bin"), "first"));
         QVERIFY(mount.serve());
         // What the reads after the change showed, and the downloads so far.
         const auto readAfter = [&](const QString &change) {
             const QString read =
                 mount.run(change + QStringLiteral("cat mnt/a.bin; head -c 2 mnt/a.bin; tail -c 2 mnt/a.bin")).out;
-            return read + u'|' + QString::number(mount.phone->logLines(QStringLiteral("GET name=a.bin")).size());
+            return read + u'|' + QString::number(mount.phone->logLines("GET name=a.bin").size());
         };
         QCOMPARE(readAfter(QString()), QStringLiteral("firstfist|1"));
         QCOMPARE(readAfter(QStringLiteral("printf ' more' >> mnt/a.bin && ")), QStringLiteral("first morefire|2"));
-        QVERIFY(writeFile(mount.flash(QStringLiteral("a.bin")), "on the phone"));
+        QVERIFY(writeFile(mount.flash("a.bin"), "on the phone"));
         // Listings are fetched anew after a change.
         QCOMPARE(readAfter(QStringLiteral("mkdir mnt/New && ")), QStringLiteral("on the phoneonne|3"));
         QVERIFY(mount.unmount());
@@ -579,15 +535,15 @@ private slots:
     void twoReadersAtOnce()
     {
         Mount mount;
-        QVERIFY(writeFile(mount.flash(QStringLiteral("a.bin")), randomBytes(30000, 5)));
-        QVERIFY(writeFile(mount.flash(QStringLiteral("b.bin")), randomBytes(20000, 6)));
+        QVERIFY(writeFile(mount.flash("a.bin"), randomBytes(30000, 5)));
+        QVERIFY(writeFile(mount.flash("b.bin"), randomBytes(20000, 6)));
         QVERIFY(mount.serve());
         const ProcessResult read = mount.run(QStringLiteral(
             "dd if=mnt/a.bin of=pc/a1 bs=1000 status=none & dd if=mnt/b.bin of=pc/b bs=1000 status=none & "
             "dd if=mnt/a.bin of=pc/a2 bs=3000 status=none; wait; "
             "cmp pc/a1 flash/a.bin && cmp pc/a2 flash/a.bin && cmp pc/b flash/b.bin"));
         QVERIFY2(read.exitCode == 0 && read.err.isEmpty(), qPrintable(read.out + read.err));
-        QCOMPARE(mount.phone->logLines(QStringLiteral("GET name=b.bin")).size(), qsizetype(1));
+        QCOMPARE(mount.phone->logLines("GET name=b.bin").size(), qsizetype(1));
         QCOMPARE(mount.errors(), QString());
     }
 
@@ -608,20 +564,20 @@ private slots:
         QFETCH(QString, stop);
         QFETCH(QByteArray, phone);
         Mount mount;
-        QVERIFY(writeFile(mount.flash(QStringLiteral("D/r.txt")), "old"));
+        QVERIFY(writeFile(mount.flash("D/r.txt"), "old"));
         QVERIFY(mount.serve());
-        QVERIFY(::mkfifo(QFile::encodeName(mount.path(QStringLiteral("go"))).constData(), 0600) == 0);
+        QVERIFY(::mkfifo(QFile::encodeName(mount.path("go")).constData(), 0600) == 0);
         QProcess group;
         mount.runInBackground(group,
                               QStringLiteral("{ echo 'new part 1'; /bin/true; : > ready; read x < go; "
                                              "echo 'new part 2'; } > mnt/D/r.txt"));
-        QVERIFY(waitFor([&] { return QFileInfo::exists(mount.path(QStringLiteral("ready"))); }));
+        QVERIFY(waitUntil([&] { return QFileInfo::exists(mount.path("ready")); }));
         mount.run(stop.replace(QStringLiteral("MOUNT"), QString::number(mount.process.processId())));
-        QVERIFY(writeFile(mount.path(QStringLiteral("go")), "\n"));
+        QVERIFY(writeFile(mount.path("go"), "\n"));
         finishProcess(group, 10000);
         QVERIFY(mount.process.waitForFinished(10000));
-        QCOMPARE(readFile(mount.flash(QStringLiteral("D/r.txt"))), phone);
-        QCOMPARE(mount.phone->logLines(QStringLiteral("PUT name=")).size(), qsizetype(phone == "old" ? 0 : 1));
+        QCOMPARE(readFile(mount.flash("D/r.txt")), phone);
+        QCOMPARE(mount.phone->logLines("PUT name=").size(), qsizetype(phone == "old" ? 0 : 1));
     }
 
     // The kernel hands a release over after close() has returned, and drops those it still
@@ -630,7 +586,7 @@ private slots:
     void unmountCopiesWhatWasClosed()
     {
         Mount mount;
-        QVERIFY(writeFile(mount.flash(QStringLiteral("D/b.txt")), "old"));
+        QVERIFY(writeFile(mount.flash("D/b.txt"), "old"));
         QVERIFY(mount.serve());
         const int file =
             ::open(QFile::encodeName(mount.point() + QStringLiteral("/D/b.txt")).constData(), O_RDWR | O_TRUNC);
@@ -639,27 +595,25 @@ private slots:
         ::close(file);
         const qint64 pid = mount.process.processId();
         ::kill(pid_t(pid), SIGSTOP);
-        QVERIFY(waitFor([&] { return readFile(QStringLiteral("/proc/%1/stat").arg(pid)).contains(") T "); }));
+        QVERIFY(waitUntil([&] { return readFile(QStringLiteral("/proc/%1/stat").arg(pid)).contains(") T "); }));
         ::munmap(view, 3);
-        QCOMPARE(QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), mount.point()}), 0);
+        QCOMPARE(QProcess::execute(QStringLiteral("fusermount3"), {"-u", mount.point()}), 0);
         ::kill(pid_t(pid), SIGCONT);
         QVERIFY(mount.process.waitForFinished(10000));
-        QCOMPARE(readFile(mount.flash(QStringLiteral("D/b.txt"))), QByteArray("new"));
-        QCOMPARE(mount.phone->logLines(QStringLiteral("PUT name=")).size(), qsizetype(1));
+        QCOMPARE(readFile(mount.flash("D/b.txt")), QByteArray("new"));
+        QCOMPARE(mount.phone->logLines("PUT name=").size(), qsizetype(1));
     }
 
     void noPhoneNoMount()
     {
         Mount mount;
         // A phone that never answers the wake-up.
-        QVERIFY(mount.startPhone({QStringLiteral("--fault-on"), QStringLiteral("at"), QStringLiteral("--silent-after"),
-                                  QStringLiteral("0")}));
+        QVERIFY(mount.startPhone(words("--fault-on at --silent-after 0")));
         QVERIFY(!mount.start());
         QCOMPARE(mount.process.state(), QProcess::NotRunning);
         QCOMPARE(mount.process.exitCode(), 3);
         QCOMPARE(mount.errors(),
-                 QStringLiteral("tarvel-mount: cannot connect to the phone: no phone answers on %1 (no OK "
-                                "to AT)\n")
+                 QStringLiteral("tarvel-mount: cannot connect to the phone: no phone answers on %1 (no OK to AT)\n")
                      .arg(mount.link()));
         QVERIFY(!mounted(mount.point()));
     }
@@ -675,7 +629,7 @@ private slots:
     {
         QFETCH(bool, foreground);
         Mount mount;
-        QVERIFY(writeFile(mount.flash(QStringLiteral("a.txt")), "alpha"));
+        QVERIFY(writeFile(mount.flash("a.txt"), "alpha"));
         QVERIFY(mount.startPhone());
         QStringList arguments;
         if (!foreground) {
@@ -687,10 +641,10 @@ private slots:
             arguments << QStringLiteral("--port") << QStringLiteral("4");
         } else {
             // A cache folder kept for the next mount, whose lock the leaver must not hold on.
-            arguments << QStringLiteral("-o") << QStringLiteral("cache_dir=") + mount.path(QStringLiteral("cache"));
+            arguments << QStringLiteral("-o") << QStringLiteral("cache_dir=") + mount.path("cache");
         }
         QVERIFY(mount.start(arguments, foreground));
-        QCOMPARE(mount.run(QStringLiteral("cat mnt/a.txt")).out, QStringLiteral("alpha"));
+        QCOMPARE(mount.run("cat mnt/a.txt").out, QStringLiteral("alpha"));
 
         if (foreground) {
             QVERIFY(::kill(pid_t(mount.process.processId()), SIGINT) == 0);
@@ -700,20 +654,19 @@ private slots:
             // A new mount right after the end waits for the old one to leave the phone, and
             // then finds it as the first did.
             QVERIFY2(mount.start(arguments), qPrintable(mount.errors()));
-            QCOMPARE(mount.run(QStringLiteral("cat mnt/a.txt")).out, QStringLiteral("alpha"));
+            QCOMPARE(mount.run("cat mnt/a.txt").out, QStringLiteral("alpha"));
         } else {
-            QCOMPARE(QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), mount.point()}), 0);
+            QCOMPARE(QProcess::execute(QStringLiteral("fusermount3"), {"-u", mount.point()}), 0);
             // So does a command right after the unmount.
-            const ProcessResult next =
-                runCli({QStringLiteral("--device"), mount.phone->device, QStringLiteral("info")});
+            const ProcessResult next = runCli({"--device", mount.phone->device, "info"});
             QVERIFY2(next.exitCode == 0 && next.err.isEmpty(), qPrintable(next.err));
             QVERIFY(noProcessServing(mount.point()));
             QVERIFY(!mounted(mount.point()));
             QCOMPARE(mount.errors(), QString());
         }
         // The port was closed after the phone was told to leave plain OBEX.
-        QVERIFY(mount.phoneLogged(QStringLiteral("CLOSE")));
-        QVERIFY(mount.phoneLogged(QStringLiteral("PLAIN-END")));
+        QVERIFY(mount.phoneLogged("CLOSE"));
+        QVERIFY(mount.phoneLogged("PLAIN-END"));
     }
 
     void commandLine_data()
@@ -773,22 +726,20 @@ private slots:
         QFETCH(bool, onto);
         Mount mount;
         const QByteArray old = randomBytes(20000, 51), fresh = randomBytes(20000, 52);
-        QVERIFY(writeFile(mount.flash(QStringLiteral("Bitmap/n.bin")), old));
-        QVERIFY(writeFile(mount.path(QStringLiteral("pc/n.bin")), fresh));
-        const QStringList line = noise.isEmpty()
-            ? QStringList{}
-            : QStringList{noise, QStringLiteral("2e-5"), QStringLiteral("--seed"), QStringLiteral("3")};
-        QVERIFY(mount.startPhone(QStringList{QStringLiteral("--model"), QStringLiteral("S65")} + line));
+        QVERIFY(writeFile(mount.flash("Bitmap/n.bin"), old));
+        QVERIFY(writeFile(mount.path("pc/n.bin"), fresh));
+        QVERIFY(
+            mount.startPhone(words("--model S65" + (noise.isEmpty() ? QString() : u' ' + noise + " 2e-5 --seed 3"))));
         // Noise may spoil the connection itself: then nothing is mounted and nothing changes.
-        if (!mount.start({QStringLiteral("--verify")})) {
+        if (!mount.start({"--verify"})) {
             QVERIFY(!noise.isEmpty());
-            QCOMPARE(readFile(mount.flash(QStringLiteral("Bitmap/n.bin"))), old);
+            QCOMPARE(readFile(mount.flash("Bitmap/n.bin")), old);
             return;
         }
         const ProcessResult copied = mount.run(onto ? QStringLiteral("cp pc/n.bin mnt/Bitmap/n.bin")
                                                     : QStringLiteral("cp mnt/Bitmap/n.bin pc/got.bin"));
         mount.settle();
-        const QByteArray phone = readFile(mount.flash(QStringLiteral("Bitmap/n.bin")));
+        const QByteArray phone = readFile(mount.flash("Bitmap/n.bin"));
         if (onto) {
             // The copy goes at the last close, after cp has ended: it is exact, or the old
             // file stays (and the mount's standard error says so).
@@ -796,19 +747,17 @@ private slots:
             // Read back under the hidden name before it took the file's place.
             if (noise.isEmpty()) {
                 QCOMPARE(phone, fresh);
-                QCOMPARE(mount.phone->logLines(QStringLiteral("GET name=")),
-                         QStringList{QStringLiteral("GET name=.~new~n.bin")});
+                QCOMPARE(mount.phone->logLines("GET name="), QStringList{"GET name=.~new~n.bin"});
             }
         } else {
             QCOMPARE(phone, old);
-            const QByteArray got = readFile(mount.path(QStringLiteral("pc/got.bin")));
-            QVERIFY2(copied.exitCode == 0 ? got == old : copied.err.contains(QStringLiteral("Input/output error")),
+            const QByteArray got = readFile(mount.path("pc/got.bin"));
+            QVERIFY2(copied.exitCode == 0 ? got == old : copied.err.contains("Input/output error"),
                      qPrintable(copied.err));
             if (noise.isEmpty())
-                QCOMPARE(mount.phone->logLines(QStringLiteral("GET name=")).size(), 2);
+                QCOMPARE(mount.phone->logLines("GET name=").size(), 2);
         }
-        QVERIFY(noise.isEmpty() ? copied.exitCode == 0
-                                : !mount.phone->logLines(QStringLiteral("FAULT noise")).isEmpty());
+        QVERIFY(noise.isEmpty() ? copied.exitCode == 0 : !mount.phone->logLines("FAULT noise").isEmpty());
     }
 };
 

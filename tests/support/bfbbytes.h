@@ -23,10 +23,8 @@ inline QByteArray bfbFrame(const QByteArray &payload, char type = 0x16)
 // Command, its complement, sequence number, big-endian length, packet, CRC low byte first.
 inline QByteArray bfbBlock(int sequence, const QByteArray &packet, char command = 0x03)
 {
-    QByteArray covered(1, char(sequence));
-    covered += char(packet.size() >> 8);
-    covered += char(packet.size() & 0xFF);
-    covered += packet;
+    const QByteArray covered =
+        QByteArray(1, char(sequence)) + char(packet.size() >> 8) + char(packet.size() & 0xFF) + packet;
     const quint16 crc = ReferenceChecksum().CrcCalc(covered);
     return QByteArray(1, command) + char(~command) + covered + char(crc & 0xFF) + char(crc >> 8);
 }

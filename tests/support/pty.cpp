@@ -1,6 +1,6 @@
 #include "pty.h"
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +12,35 @@
 #include <termios.h>
 #include <unistd.h>
 
+// Raw: no echo, no lines.
+static void makeRaw(int fd)
+{
+    termios tio{};
+    ::tcgetattr(fd, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(fd, TCSANOW, &tio);
+}
+
+static void closeOnce(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+// Appends at most most bytes that come within waitMs; what read() gave, 0 after a quiet wait.
+static ssize_t readSome(int fd, QByteArray &got, std::size_t most, int waitMs)
+{
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, waitMs) <= 0)
+        return 0;
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, most));
+    if (n > 0)
+        got.append(buffer, n);
+    return n;
+}
+
 Pty::Pty()
 {
     m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -21,19 +50,14 @@ Pty::Pty()
     if (::ptsname_r(m_master, name, sizeof name) != 0)
         throw std::runtime_error("no pseudo-terminal name");
     m_slavePath = QString::fromLocal8Bit(name);
-    termios tio{};
-    ::tcgetattr(m_master, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(m_master, TCSANOW, &tio);
+    makeRaw(m_master);
     // Keeps the slave side from hanging up while the port is closed between tests,
     // and lets the queue be measured and emptied.
     m_keeper = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_keeper < 0)
         throw std::runtime_error("cannot open the pseudo-terminal");
-    // Raw before the program opens the port and after it closes it: no echo, no lines.
-    ::tcgetattr(m_keeper, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(m_keeper, TCSANOW, &tio);
+    // Raw before the program opens the port and after it closes it.
+    makeRaw(m_keeper);
 }
 
 Pty::~Pty()
@@ -44,16 +68,11 @@ Pty::~Pty()
 
 void Pty::send(const QByteArray &bytes) const
 {
-    send(reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size()));
-}
-
-void Pty::send(const std::uint8_t *data, std::size_t size) const
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(m_master, data + done, size - done);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_master, bytes.constData() + done, std::size_t(bytes.size() - done));
         if (n > 0)
-            done += std::size_t(n);
+            done += n;
         else if (n < 0 && errno != EINTR && errno != EAGAIN)
             throw std::runtime_error("pty write failed");
     }
@@ -62,36 +81,18 @@ void Pty::send(const std::uint8_t *data, std::size_t size) const
 QByteArray Pty::receive(int count, int timeoutMs) const
 {
     QByteArray got;
-    QElapsedTimer clock;
-    clock.start();
-    while (got.size() < count) {
-        const int left = timeoutMs - int(clock.elapsed());
-        if (left <= 0)
-            break;
-        pollfd p{m_master, POLLIN, 0};
-        if (::poll(&p, 1, left) <= 0)
-            continue;
-        char buffer[4096];
-        const ssize_t n = ::read(m_master, buffer, std::min<size_t>(sizeof buffer, size_t(count - got.size())));
-        if (n > 0)
-            got.append(buffer, n);
-    }
+    QDeadlineTimer deadline(timeoutMs);
+    while (got.size() < count && !deadline.hasExpired())
+        readSome(m_master, got, std::size_t(count - got.size()), int(deadline.remainingTime()));
     return got;
 }
 
 QByteArray Pty::drain(int quietMs) const
 {
     QByteArray got;
-    for (;;) {
-        pollfd p{m_master, POLLIN, 0};
-        if (::poll(&p, 1, quietMs) <= 0)
-            return got;
-        char buffer[4096];
-        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
-        if (n <= 0)
-            return got;
-        got.append(buffer, n);
+    while (readSome(m_master, got, 4096, quietMs) > 0) {
     }
+    return got;
 }
 
 int Pty::waiting() const
@@ -108,14 +109,10 @@ void Pty::discardQueues() const
 
 void Pty::closeMaster()
 {
-    if (m_master >= 0)
-        ::close(m_master);
-    m_master = -1;
+    closeOnce(m_master);
 }
 
 void Pty::dropKeeper()
 {
-    if (m_keeper >= 0)
-        ::close(m_keeper);
-    m_keeper = -1;
+    closeOnce(m_keeper);
 }

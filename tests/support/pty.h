@@ -3,9 +3,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <cstddef>
-#include <cstdint>
-
 // A pseudo-terminal pair: the program opens slavePath() through its own port code,
 // the test reads and writes the master end as the phone.
 class Pty
@@ -21,7 +18,6 @@ public:
 
     // What the phone sends.
     void send(const QByteArray &bytes) const;
-    void send(const std::uint8_t *data, std::size_t size) const;
     // What the program sent: exactly count bytes, waiting at most timeoutMs.
     QByteArray receive(int count, int timeoutMs = 2000) const;
     // Everything the program has sent so far, waiting quietMs for stragglers.

@@ -4,88 +4,48 @@
 // answers the size question from a queue.
 
 #include "phoneevents.h"
+#include "testprocess.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <cstddef>
 #include <deque>
 #include <functional>
-#include <optional>
+
+// The enums count from zero in the order of these names.
+template<typename Enum, std::size_t N>
+QString nameIn(Enum value, const char *const (&names)[N])
+{
+    return QString::fromLatin1(names[static_cast<std::size_t>(value)]);
+}
 
 inline QString eventName(LinkState state)
 {
-    return state == LinkState::Enable ? QStringLiteral("enable") : QStringLiteral("Disable");
+    return nameIn(state, {"enable", "Disable"});
 }
 
 inline QString eventName(ConnectStep step)
 {
-    switch (step) {
-    case ConnectStep::Attempting:
-        return QStringLiteral("attempting");
-    case ConnectStep::PortOpened:
-        return QStringLiteral("port opened");
-    case ConnectStep::Waking:
-        return QStringLiteral("waking");
-    case ConnectStep::AskingModel:
-        return QStringLiteral("asking model");
-    case ConnectStep::SwitchingToBfb:
-        return QStringLiteral("switching to BFB");
-    case ConnectStep::SettingUpBfb:
-        return QStringLiteral("setting up BFB");
-    case ConnectStep::SwitchingToPlain:
-        return QStringLiteral("switching to plain OBEX");
-    case ConnectStep::OpeningObex:
-        return QStringLiteral("opening OBEX");
-    case ConnectStep::LinkUp:
-        return QStringLiteral("link up");
-    case ConnectStep::ListingRoot:
-        return QStringLiteral("listing root");
-    case ConnectStep::RootListed:
-        return QStringLiteral("root listed");
-    case ConnectStep::Established:
-        return QStringLiteral("established");
-    }
-    return {};
+    return nameIn(step,
+                  {"attempting", "port opened", "waking", "asking model", "switching to BFB", "setting up BFB",
+                   "switching to plain OBEX", "opening OBEX", "link up", "listing root", "root listed", "established"});
 }
 
 inline QString eventName(ConnectFailure failure)
 {
-    switch (failure) {
-    case ConnectFailure::PortUnavailable:
-        return QStringLiteral("port");
-    case ConnectFailure::At:
-        return QStringLiteral("AT");
-    case ConnectFailure::Model:
-        return QStringLiteral("MODEL");
-    case ConnectFailure::Bfb:
-        return QStringLiteral("BFB");
-    case ConnectFailure::Plain:
-        return QStringLiteral("plain");
-    case ConnectFailure::Rate:
-        return QStringLiteral("rate");
-    case ConnectFailure::InObexMode:
-        return QStringLiteral("OBEX mode");
-    }
-    return {};
+    return nameIn(failure, {"port", "AT", "MODEL", "BFB", "plain", "rate", "OBEX mode"});
 }
 
 inline QString eventName(PhoneOperation operation)
 {
-    switch (operation) {
-    case PhoneOperation::Listing:
-        return QStringLiteral("listing");
-    case PhoneOperation::Download:
-        return QStringLiteral("download");
-    case PhoneOperation::Upload:
-        return QStringLiteral("upload");
-    }
-    return {};
+    return nameIn(operation, {"listing", "download", "upload"});
 }
 
 inline QString eventName(LinkLoss loss)
 {
-    return loss == LinkLoss::Timeout ? QStringLiteral("timeout") : QStringLiteral("bad data");
+    return nameIn(loss, {"timeout", "bad data"});
 }
 
 class RecordingEvents : public PhoneEvents
@@ -96,11 +56,7 @@ public:
     QList<LinkRepair> repairs; // kept out of the log: a clean line has none
     std::deque<bool> answers; // to the size question, "yes" when none is left
     int questions = 0;
-    PortError portError = PortError::None;
-    std::optional<quint32> total;
-    std::optional<quint32> free;
     int sequence = -1;
-    int waitingBytes = -1;
     int waitingBytesUpdates = 0;
     // Called at the end of every operation (a test changes the phone's files there).
     std::function<void(PhoneOperation)> finished;
@@ -108,9 +64,8 @@ public:
     void linkStateChanged(LinkState state) override { log << QStringLiteral("state ") + eventName(state); }
     void connectStep(ConnectStep step) override { log << QStringLiteral("step ") + eventName(step); }
     void modelReported(const QString &model) override { log << QStringLiteral("model ") + model; }
-    void connectFailed(ConnectFailure failure, PortError error) override
+    void connectFailed(ConnectFailure failure, PortError) override
     {
-        portError = error;
         log << QStringLiteral("failed ") + eventName(failure);
     }
     void speedChanged(int baud) override { log << QStringLiteral("speed %1").arg(baud); }
@@ -135,15 +90,10 @@ public:
     }
     void memoryReported(MemoryKind kind, quint32 bytes) override
     {
-        (kind == MemoryKind::Total ? total : free) = bytes;
         log << QStringLiteral("memory %1 %2").arg(kind == MemoryKind::Total ? "total" : "free").arg(bytes);
     }
     void sequenceReported(int number) override { sequence = number; }
-    void waitingBytesReported(int count) override
-    {
-        waitingBytes = count;
-        ++waitingBytesUpdates;
-    }
+    void waitingBytesReported(int) override { ++waitingBytesUpdates; }
     bool confirmLargeUpload() override
     {
         ++questions;
@@ -162,13 +112,5 @@ public:
     }
 
     // The lines of the log that start with prefix.
-    QStringList logged(const QString &prefix) const
-    {
-        QStringList lines;
-        for (const QString &line : log) {
-            if (line.startsWith(prefix))
-                lines << line;
-        }
-        return lines;
-    }
+    QStringList logged(const QString &prefix) const { return startingWith(log, prefix); }
 };

@@ -30,9 +30,7 @@ struct SimSession
     {
         QDir().mkpath(flash());
         // Pauses this short need a phone that answers at once.
-        const QStringList instant = {QStringLiteral("--at-latency"), QStringLiteral("0"),
-                                     QStringLiteral("--obex-latency"), QStringLiteral("0")};
-        if (!sim.start(flash(), instant + options))
+        if (!sim.start(flash(), words("--at-latency 0 --obex-latency 0") + options))
             return false;
         session = std::make_unique<PhoneSession>(crc, events);
         session->setWorkingDirectory(dir.path());

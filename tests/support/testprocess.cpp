@@ -56,6 +56,46 @@ std::map<QString, QByteArray> fileTree(const QString &root)
     return entries;
 }
 
+QStringList words(const QString &text)
+{
+    return text.split(u' ', Qt::SkipEmptyParts);
+}
+
+QStringList startingWith(const QStringList &lines, const QString &prefix)
+{
+    QStringList found;
+    for (const QString &line : lines) {
+        if (line.startsWith(prefix))
+            found << line;
+    }
+    return found;
+}
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+QList<int> processesNaming(const QString &argument)
+{
+    QList<int> found;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isProcess = false;
+        const int pid = entry.toInt(&isProcess);
+        QFile arguments(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (isProcess && arguments.open(QIODevice::ReadOnly)
+            && arguments.readAll().split('\0').contains(argument.toUtf8()))
+            found << pid;
+    }
+    return found;
+}
+
 ProcessResult finishProcess(QProcess &process, int timeoutMs)
 {
     if (!process.waitForFinished(timeoutMs)) {
@@ -124,24 +164,13 @@ bool PhoneSim::powerCycle()
 {
     const qsizetype before = logLines(QStringLiteral("POWER-CYCLE")).size();
     ::kill(pid_t(process.processId()), SIGUSR1);
-    QDeadlineTimer deadline(5000);
-    while (logLines(QStringLiteral("POWER-CYCLE")).size() == before) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(10);
-    }
-    return true;
+    return waitUntil([&] { return logLines(QStringLiteral("POWER-CYCLE")).size() != before; }, 5000);
 }
 
 bool PhoneSim::lineFree(int timeoutMs) const
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (logLines(QStringLiteral("OPEN")).size() != logLines(QStringLiteral("CLOSE")).size()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(10);
-    }
-    return true;
+    return waitUntil(
+        [&] { return logLines(QStringLiteral("OPEN")).size() == logLines(QStringLiteral("CLOSE")).size(); }, timeoutMs);
 }
 
 QString PhoneSim::log() const
@@ -152,10 +181,5 @@ QString PhoneSim::log() const
 
 QStringList PhoneSim::logLines(const QString &prefix) const
 {
-    QStringList lines;
-    for (const QString &line : log().split(u'\n', Qt::SkipEmptyParts)) {
-        if (line.startsWith(prefix))
-            lines << line;
-    }
-    return lines;
+    return startingWith(log().split(u'\n', Qt::SkipEmptyParts), prefix);
 }

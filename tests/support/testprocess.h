@@ -4,10 +4,12 @@
 // TARVEL_BIN_DIR (the build's bin folder), and files read and written whole.
 
 #include <QByteArray>
+#include <QList>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <map>
 
 QString tarvelBinDir();
@@ -22,6 +24,14 @@ QByteArray readFile(const QString &path);
 // Every file and folder below root, hidden ones too: relative path, then "/" for a
 // folder or the content.
 std::map<QString, QByteArray> fileTree(const QString &root);
+// Command-line words from a text with single spaces between them.
+QStringList words(const QString &text);
+// The lines that start with prefix, in order.
+QStringList startingWith(const QStringList &lines, const QString &prefix);
+// Polls done every 10 ms until it holds; false when timeoutMs pass first.
+bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000);
+// The processes that have argument among their command-line words.
+QList<int> processesNaming(const QString &argument);
 
 struct ProcessResult
 {
