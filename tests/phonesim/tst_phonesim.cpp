@@ -214,8 +214,7 @@ private slots:
         // A symbolic link is no part of the phone.
         FolderListing listing;
         QVERIFY(s.session->list({}, &listing).ok());
-        QVERIFY(std::none_of(listing.rows.begin(), listing.rows.end(),
-                             [](const ListingRow &r) { return r.name == "escape"; }));
+        QVERIFY(std::ranges::none_of(listing.rows, [](const ListingRow &r) { return r.name == "escape"; }));
     }
 
     // The program goes away in the middle of an upload: the file that was there stays as it

@@ -263,9 +263,8 @@ private:
         if (const char *option = faultOptions[int(fault)])
             options << QLatin1String(option);
         if (fault == Fault::ShortDelay || fault == Fault::LongDelay)
-            options << QStringLiteral("%1:%2")
-                           .arg(random.bounded(30))
-                           .arg(fault == Fault::ShortDelay ? TimeoutMs / 4 : TimeoutMs * 3);
+            options << QString::number(random.bounded(30)) + u':'
+                    + QString::number(fault == Fault::ShortDelay ? TimeoutMs / 4 : TimeoutMs * 3);
         if (fault == Fault::Silence)
             options << QString::number(random.bounded(40));
         if (fault == Fault::Refusal) {
@@ -290,12 +289,9 @@ private:
         options << QStringLiteral("--resend-after") << QString::number(TimeoutMs / 2);
 
         const QString plan = QStringLiteral("run %1: operation %2, %3 bytes%4, fault %5 [phonesim %6]")
-                                 .arg(run)
-                                 .arg(int(operation))
-                                 .arg(size)
-                                 .arg(inFolder ? QStringLiteral(" in Bitmap") : QString())
-                                 .arg(int(fault))
-                                 .arg(options.join(u' '));
+                                 .arg(QString::number(run), QString::number(int(operation)), QString::number(size),
+                                      inFolder ? QStringLiteral(" in Bitmap") : QString(), QString::number(int(fault)),
+                                      options.join(u' '));
         SimSession s;
         const QList<QByteArray> folder = inFolder ? QList<QByteArray>{"Bitmap"} : QList<QByteArray>{};
         const QByteArray name = "f" + QByteArray::number(run) + ".bin";
