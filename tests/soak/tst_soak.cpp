@@ -206,10 +206,8 @@ private slots:
             QVERIFY(writeFile(dir.filePath(name), content));
             // Killed while it connects, transfers or leaves: a listing, an upload of another
             // name, or a download of the last run's file.
-            static const char *const killedCommands[] = {"ls", "put killed.bin", "get c%1.bin"};
-            QString killed = QString::fromLatin1(killedCommands[random.bounded(run == 1 ? 2 : 3)]);
-            if (killed.contains(u'%'))
-                killed = killed.arg(run - 1);
+            const QStringList killedCommands{"ls", "put killed.bin", QStringLiteral("get c%1.bin").arg(run - 1)};
+            const QString killed = killedCommands[random.bounded(run == 1 ? 2 : 3)];
             const int killAfterMs = random.bounded(1500);
             const QString plan =
                 QStringLiteral("run %1: \"%2\" killed after %3 ms").arg(run).arg(killed).arg(killAfterMs);

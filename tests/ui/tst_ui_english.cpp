@@ -117,8 +117,7 @@ private slots:
     void everyWindowAndMessage()
     {
         MessageRecorder messages;
-        QStringList texts;
-        QStringList cut;
+        QStringList texts, cut;
         const auto look = [&] {
             for (QWidget *window : QApplication::topLevelWidgets()) {
                 if (!window->isVisible())
