@@ -19,6 +19,8 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <functional>
+
 namespace {
 
 QByteArray packet(quint8 opcode, const QByteArray &headers)
@@ -51,33 +53,42 @@ QByteArray readUntil(SerialPort &port, const QByteArray &expected)
     return got;
 }
 
-// One step of a conversation with the phone: send bytes and expect an answer (none
-// when empty), or act on the line or the phone.
-struct Step
-{
-    enum class Kind {
-        Send,
-        Rate,
-        Reopen,
-        PowerCycle,
-        Logged,
-        Pause
-    } kind = Kind::Send;
-    QByteArray bytes; // Send: sent; Logged: a log line
-    QByteArray answer; // Send: contained in what comes back
-    int rate = SerialPort::StartBaudRate; // Rate; Pause: milliseconds
-};
+// One step of a conversation with the phone on a bare port: bytes sent and the answer
+// expected, or an act on the line or the phone.
+using Step = std::function<void(SimSession &, SerialPort &)>;
 
-const auto say = [](const QByteArray &bytes, const QByteArray &answer = {}) {
-    return Step{Step::Kind::Send, bytes, answer};
+// What comes back contains answer; nothing comes when it is empty.
+const auto say = [](const QByteArray &bytes, const QByteArray &answer = {}) -> Step {
+    return [=](SimSession &, SerialPort &port) {
+        QVERIFY(port.write(bytes));
+        const QByteArray got = readUntil(port, answer);
+        // AT answers follow the echo; anything else is the whole answer.
+        if (answer.startsWith("\r\n"))
+            QVERIFY2(got.endsWith(answer), got.toHex(' ').constData());
+        else
+            QVERIFY2(got.startsWith(answer) && (!answer.isEmpty() || got.isEmpty()),
+                     (bytes.toHex(' ') + " -> " + got.toHex(' ')).constData());
+    };
 };
-const auto rate = [](int baud) { return Step{Step::Kind::Rate, {}, {}, baud}; };
-const Step reopen{Step::Kind::Reopen, {}, {}};
-// Closed until the phone has logged this line, then opened again.
-const auto reopenAfter = [](const char *line) { return Step{Step::Kind::Reopen, line, {}}; };
-const Step powerCycle{Step::Kind::PowerCycle, {}, {}};
-const auto logged = [](const char *line) { return Step{Step::Kind::Logged, line, {}}; };
-const auto silence = [](int ms) { return Step{Step::Kind::Pause, {}, {}, ms}; };
+const auto rate = [](int baud) -> Step {
+    return [=](SimSession &, SerialPort &port) { QVERIFY(port.setBaudRate(baud)); };
+};
+// Closed until the phone has logged this line (none: at once), then opened again.
+const auto reopenAfter = [](const char *line) -> Step {
+    return [=](SimSession &s, SerialPort &port) {
+        port.close();
+        QTRY_VERIFY(!line || !s.sim.logLines(QString::fromLatin1(line)).isEmpty());
+        QVERIFY(port.open());
+    };
+};
+const Step reopen = reopenAfter(nullptr);
+const Step powerCycle = [](SimSession &s, SerialPort &) { QVERIFY(s.sim.powerCycle()); };
+const auto logged = [](const char *line) -> Step {
+    return [=](SimSession &s, SerialPort &) {
+        QVERIFY2(s.sim.logLines().contains(QString::fromLatin1(line)), qPrintable(s.sim.log()));
+    };
+};
+const auto silence = [](int ms) -> Step { return [=](SimSession &, SerialPort &) { QTest::qWait(ms); }; };
 
 const QByteArray ping = hex("02 01 03 14"), pong = hex("02 02 00 14 AA");
 const QByteArray leaveBfb = hex("06 0A 0C") + "at^sbfb=0\r";
@@ -214,8 +225,7 @@ private slots:
         // A symbolic link is no part of the phone.
         FolderListing listing;
         QVERIFY(s.session->list({}, &listing).ok());
-        QVERIFY(std::none_of(listing.rows.begin(), listing.rows.end(),
-                             [](const ListingRow &r) { return r.name == "escape"; }));
+        QVERIFY(std::ranges::none_of(listing.rows, [](const ListingRow &r) { return r.name == "escape"; }));
     }
 
     // The program goes away in the middle of an upload: the file that was there stays as it
@@ -347,36 +357,9 @@ private slots:
         SerialPort port;
         QVERIFY(openOn(s, port, options, false));
         for (const Step &step : steps) {
-            switch (step.kind) {
-            case Step::Kind::Send: {
-                QVERIFY(port.write(step.bytes));
-                const QByteArray got = readUntil(port, step.answer);
-                // AT answers follow the echo; anything else is the whole answer.
-                if (step.answer.startsWith("\r\n"))
-                    QVERIFY2(got.endsWith(step.answer), got.toHex(' ').constData());
-                else
-                    QVERIFY2(got.startsWith(step.answer) && (!step.answer.isEmpty() || got.isEmpty()),
-                             (step.bytes.toHex(' ') + " -> " + got.toHex(' ')).constData());
-                break;
-            }
-            case Step::Kind::Rate:
-                QVERIFY(port.setBaudRate(step.rate));
-                break;
-            case Step::Kind::Reopen:
-                port.close();
-                QTRY_VERIFY(step.bytes.isEmpty() || !s.sim.logLines(QString::fromLatin1(step.bytes)).isEmpty());
-                QVERIFY(port.open());
-                break;
-            case Step::Kind::PowerCycle:
-                QVERIFY(s.sim.powerCycle());
-                break;
-            case Step::Kind::Logged:
-                QVERIFY2(s.sim.logLines().contains(QString::fromLatin1(step.bytes)), qPrintable(s.sim.log()));
-                break;
-            case Step::Kind::Pause:
-                QTest::qWait(step.rate);
-                break;
-            }
+            step(s, port);
+            if (QTest::currentTestFailed())
+                return;
         }
     }
 

@@ -120,8 +120,7 @@ private slots:
         QVERIFY(QFileInfo(phone(QStringLiteral("Новая"))).isDir());
         // obexftp prints the total and the free memory it reads.
         qint64 used = 0;
-        QDirIterator files(flash, QDir::Files, QDirIterator::Subdirectories);
-        while (files.hasNext())
+        for (QDirIterator files(flash, QDir::Files, QDirIterator::Subdirectories); files.hasNext();)
             used += QFileInfo(files.next()).size();
         const QString report = QString::fromUtf8(info.out + info.err);
         QVERIFY2(report.contains(QStringLiteral("Got info 1572864")), qPrintable(report));

@@ -206,10 +206,8 @@ private slots:
             QVERIFY(writeFile(dir.filePath(name), content));
             // Killed while it connects, transfers or leaves: a listing, an upload of another
             // name, or a download of the last run's file.
-            static const char *const killedCommands[] = {"ls", "put killed.bin", "get c%1.bin"};
-            QString killed = QString::fromLatin1(killedCommands[random.bounded(run == 1 ? 2 : 3)]);
-            if (killed.contains(u'%'))
-                killed = killed.arg(run - 1);
+            const QStringList killedCommands{"ls", "put killed.bin", QStringLiteral("get c%1.bin").arg(run - 1)};
+            const QString killed = killedCommands[random.bounded(run == 1 ? 2 : 3)];
             const int killAfterMs = random.bounded(1500);
             const QString plan =
                 QStringLiteral("run %1: \"%2\" killed after %3 ms").arg(run).arg(killed).arg(killAfterMs);
@@ -263,9 +261,8 @@ private:
         if (const char *option = faultOptions[int(fault)])
             options << QLatin1String(option);
         if (fault == Fault::ShortDelay || fault == Fault::LongDelay)
-            options << QStringLiteral("%1:%2")
-                           .arg(random.bounded(30))
-                           .arg(fault == Fault::ShortDelay ? TimeoutMs / 4 : TimeoutMs * 3);
+            options << QString::number(random.bounded(30)) + u':'
+                    + QString::number(fault == Fault::ShortDelay ? TimeoutMs / 4 : TimeoutMs * 3);
         if (fault == Fault::Silence)
             options << QString::number(random.bounded(40));
         if (fault == Fault::Refusal) {
@@ -290,12 +287,9 @@ private:
         options << QStringLiteral("--resend-after") << QString::number(TimeoutMs / 2);
 
         const QString plan = QStringLiteral("run %1: operation %2, %3 bytes%4, fault %5 [phonesim %6]")
-                                 .arg(run)
-                                 .arg(int(operation))
-                                 .arg(size)
-                                 .arg(inFolder ? QStringLiteral(" in Bitmap") : QString())
-                                 .arg(int(fault))
-                                 .arg(options.join(u' '));
+                                 .arg(QString::number(run), QString::number(int(operation)), QString::number(size),
+                                      inFolder ? QStringLiteral(" in Bitmap") : QString(), QString::number(int(fault)),
+                                      options.join(u' '));
         SimSession s;
         const QList<QByteArray> folder = inFolder ? QList<QByteArray>{"Bitmap"} : QList<QByteArray>{};
         const QByteArray name = "f" + QByteArray::number(run) + ".bin";

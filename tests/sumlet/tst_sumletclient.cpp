@@ -108,12 +108,11 @@ private slots:
         QFETCH(QStringList, messageParts);
 
         PrivateConfig config;
-        if (!registeredFile.isEmpty()) {
-            const QString path = config.path() + '/' + registeredFile;
-            if (!registeredContent.isNull())
-                QVERIFY(writeFile(path, registeredContent));
+        const QString path = config.path() + u'/' + registeredFile;
+        if (!registeredContent.isNull())
+            QVERIFY(writeFile(path, registeredContent));
+        if (!registeredFile.isEmpty())
             registerAt(config.registryFile(), path);
-        }
         const QString copy = config.path() + "/copy/libsumlet.so";
         if (!copyContent.isEmpty())
             QVERIFY(writeFile(copy, copyContent));

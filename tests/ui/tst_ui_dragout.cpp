@@ -203,8 +203,7 @@ private slots:
         QVERIFY2(pointer.failure().isEmpty(), qPrintable(pointer.failure()));
         QVERIFY2(ended && !gaveUp,
                  qPrintable(QStringLiteral("pointer steps done: %1, target said: %2")
-                                .arg(pointer.stepsDone())
-                                .arg(said.join(u' '))));
+                                .arg(QString::number(pointer.stepsDone()), said.join(u' '))));
         QVERIFY2(m_messages->requests.isEmpty(), qPrintable(m_messages->requests.value(0).text));
         const QString moved = QDir(desk).filePath(FileName);
         QCOMPARE(said.value(said.size() - 1), QStringLiteral("moved ") + moved);

@@ -117,8 +117,7 @@ private slots:
     void everyWindowAndMessage()
     {
         MessageRecorder messages;
-        QStringList texts;
-        QStringList cut;
+        QStringList texts, cut;
         const auto look = [&] {
             for (QWidget *window : QApplication::topLevelWidgets()) {
                 if (!window->isVisible())
@@ -144,9 +143,7 @@ private slots:
         emit commands.optionsWindow()->Combo1->activated(0);
         commands.optionsWindow()->Command1->click();
 
-        form.controls().FileList->clear();
-        for (const QString &name : {QStringLiteral("Misc"), QStringLiteral("abcd"), QStringLiteral("pic.bmp")})
-            form.controls().FileList->addRow(name, 1, name.toLatin1());
+        setRows(form, {"Misc", "abcd", "pic.bmp"}, 1);
         for (int row = 0; row < 2; ++row) {
             form.controls().FileList->selectRow(row);
             commands.copyCommand();

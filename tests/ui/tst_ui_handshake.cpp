@@ -16,24 +16,19 @@ using namespace uitest;
 
 namespace {
 
-QString row(int icon, const char *text)
-{
-    return QString::number(icon) + QLatin1Char(':') + QString::fromUtf8(text);
-}
-
-const QStringList AtFailure{row(4, "Не могу получить ответ от телефона..."), row(5, "Проверьте, включен ли телефон, "),
-                            row(0, "правильно ли он подключен,"),
-                            row(0, "установлен ли в настройках нужный COM порт...")};
-const QStringList ModelFailure{row(4, "Не могу получить ответ от телефона..."), row(5, "Попробуйте еще раз...")};
-const QStringList BfbFailure{row(4, "Не могу соединиться по BFB  протоколу..."),
-                             row(5, "Выключите и включите телефон..."), row(0, "Попробуйте еще раз...")};
+// The progress window's rows as "icon:text".
+const QStringList AtFailure{"4:Не могу получить ответ от телефона...", "5:Проверьте, включен ли телефон, ",
+                            "0:правильно ли он подключен,", "0:установлен ли в настройках нужный COM порт..."};
+const QStringList ModelFailure{"4:Не могу получить ответ от телефона...", "5:Попробуйте еще раз..."};
+const QStringList BfbFailure{"4:Не могу соединиться по BFB  протоколу...", "5:Выключите и включите телефон...",
+                             "0:Попробуйте еще раз..."};
 // The rows of the steps, in order.
-const QStringList Steps{row(6, "Подключаюсь к телефону... AT"),
-                        row(5, "Модель телефона?"),
-                        row(7, "Siemens M55"),
-                        row(6, "Устанавливаем режим обмена BFB..."),
-                        row(6, "Настройка протокола обмена данными..."),
-                        row(1, "Подключаюсь по OBEX протоколу...")};
+const QStringList Steps{"6:Подключаюсь к телефону... AT",
+                        "5:Модель телефона?",
+                        "7:Siemens M55",
+                        "6:Устанавливаем режим обмена BFB...",
+                        "6:Настройка протокола обмена данными...",
+                        "1:Подключаюсь по OBEX протоколу..."};
 
 // The child: connects to the phone named by TARVEL_UI_FATAL_DEVICE with short
 // time-outs, prints every message box, and says when the connect returns.
@@ -156,26 +151,20 @@ private slots:
     // the main window back.
     void failedSteps()
     {
-        struct Case
-        {
-            const char *phoneOptions;
-            qsizetype steps;
-            QStringList failure;
-        };
-        const Case cases[] = {
+        // The phone's options, the steps that pass, the failure's rows.
+        const std::tuple<const char *, qsizetype, QStringList> cases[] = {
             {"--fault-on at:1 --silent-after 0", 1, AtFailure},
             {"--fault-on at:2 --garbage", 2, ModelFailure},
             {"--fault-on at:3 --garbage", 4, ModelFailure},
             {"--fault-on setup:1 --silent-after 0", 5, BfbFailure},
-            {"--fault-on connect --silent-after 40", 6, BfbFailure},
-        };
+            {"--fault-on connect --silent-after 40", 6, BfbFailure}};
         qsizetype rowsBefore = 0;
-        for (const Case &step : cases) {
-            PhoneSim phone(QString::fromLatin1(step.phoneOptions).split(u' '));
+        for (const auto &[phoneOptions, steps, failure] : cases) {
+            PhoneSim phone(QString::fromLatin1(phoneOptions).split(u' '));
             QVERIFY2(phone.running(), qPrintable(phone.errors()));
             connect(phone.device);
             const QStringList rows = progressRows(*m_form);
-            QCOMPARE(rows.mid(rowsBefore), Steps.mid(0, step.steps) + step.failure);
+            QCOMPARE(rows.mid(rowsBefore), Steps.mid(0, steps) + failure);
             rowsBefore = rows.size();
             QVERIFY(m_form->events().progressWindow()->Command1->isVisible());
             QVERIFY(m_form->isVisible() && m_form->isEnabled());

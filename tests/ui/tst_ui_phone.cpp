@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
@@ -35,10 +34,7 @@ const QString Parent = QStringLiteral("../          ");
 
 QByteArray contentWithExtremes(int size, quint32 seed)
 {
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &byte : bytes)
-        byte = char(generator.bounded(256));
+    QByteArray bytes = randomBytes(size, seed);
     bytes[0] = '\0';
     bytes[size - 1] = char(0xFF);
     return bytes;
@@ -69,11 +65,6 @@ private:
     PhoneFileList *list() const { return m_form->controls().FileList; }
     QString caption() const { return m_form->controls().Capt->text(); }
 
-    // The phone's log lines since mark that start with prefix.
-    QStringList logSince(qsizetype mark, const QString &prefix) const
-    {
-        return m_phone.logLines().mid(mark).filter(QRegularExpression(u'^' + QRegularExpression::escape(prefix)));
-    }
     // The requests since mark (acknowledgements, responses and continuations left
     // out: the phone logs them when it reads them).
     QStringList requestsSince(qsizetype mark) const
@@ -112,10 +103,9 @@ private slots:
     {
         QCOMPARE(WindowLanguage::install(), WindowLanguage::Language::Russian);
         QVERIFY(writeFile(phonePath(QStringLiteral("Misc/readme.txt")), "read me"));
-        // A folder Bitmap makes no root of the folder that holds it.
-        QVERIFY(QDir().mkpath(phonePath(QStringLiteral("Misc/Bitmap"))));
-        QVERIFY(QDir().mkpath(phonePath(QStringLiteral("Misc/Old"))));
-        QVERIFY(QDir().mkpath(phonePath(QStringLiteral("Bitmap")))); // a root listing has it
+        // A folder Bitmap makes no root of the folder that holds it; a root listing has one.
+        for (const char *folder : {"Misc/Bitmap", "Misc/Old", "Bitmap"})
+            QVERIFY(QDir().mkpath(phonePath(QString::fromLatin1(folder))));
         quint32 seed = 1;
         for (const auto &[file, size] : RootFiles) {
             const QString name = QString::fromUtf8(file);
@@ -323,11 +313,12 @@ private slots:
 
         QCOMPARE(m_messages->requests.size(), message.isEmpty() ? 0 : 1);
         QCOMPARE(m_messages->requests.value(0).text, message.replace(QStringLiteral("<folder>"), folder));
-        QVERIFY(requestsSince(mark).contains(QStringLiteral("GET name=") + name));
+        const QStringList requests = requestsSince(mark);
+        QVERIFY(requests.contains(QStringLiteral("GET name=") + name));
         const bool moved = moving && message.isEmpty();
         QCOMPARE(QFile::exists(phonePath(name)), !moved);
         QCOMPARE(findRow(list(), name) >= 0, !moved);
-        QCOMPARE(logSince(mark, QStringLiteral("DELETE")).isEmpty(), !moved);
+        QCOMPARE(requests.filter(QRegularExpression(QStringLiteral("^DELETE"))).isEmpty(), !moved);
         // The PC file, whole, and no unfinished files beside it.
         const bool written = fault.isEmpty() || fault == QLatin1String("exists, yes");
         const bool fileThere = fault != QLatin1String("removed");
@@ -338,7 +329,6 @@ private slots:
             QCOMPARE(QFileInfo(target).permissions() & QFile::ReadOther,
                      QFileInfo(folder).permissions() & QFile::ReadOther);
         if (moved) {
-            const QStringList requests = requestsSince(mark);
             const qsizetype del = requests.indexOf(QStringLiteral("DELETE name=") + name);
             QVERIFY(del > requests.indexOf(QStringLiteral("GET name=") + name));
             QCOMPARE(requests.value(del + 1), QStringLiteral("GET type=x-obex/folder-listing"));

@@ -26,13 +26,6 @@ class TestWindows : public QObject
     Q_OBJECT
 
 private:
-    // Replaces the list with the given rows.
-    static void setRows(Form1 &form, const QStringList &rows)
-    {
-        form.controls().FileList->clear();
-        for (const QString &row : rows)
-            form.controls().FileList->addRow(row, 11, row.toLatin1());
-    }
     static void select(Form1 &form, const QString &text)
     {
         form.controls().FileList->selectRow(findRow(form.controls().FileList, text));

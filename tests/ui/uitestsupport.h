@@ -111,13 +111,17 @@ inline QStringList rowTexts(const PhoneFileList *list)
     return texts;
 }
 
+// Replaces the window's rows with rows, each with the icon of kind.
+inline void setRows(Form1 &form, const QStringList &rows, int kind = 11)
+{
+    form.controls().FileList->clear();
+    for (const QString &row : rows)
+        form.controls().FileList->addRow(row, kind, row.toLatin1());
+}
+
 inline int findRow(const PhoneFileList *list, const QString &text)
 {
-    for (int row = 0; row < list->rowCount(); ++row) {
-        if (list->rowText(row) == text)
-            return row;
-    }
-    return -1;
+    return int(rowTexts(list).indexOf(text));
 }
 
 } // namespace uitest
