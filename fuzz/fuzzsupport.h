@@ -46,7 +46,7 @@ class PhoneEnd : public Pty
 public:
     void send(const std::uint8_t *data, std::size_t size) const
     {
-        Pty::send(data, size);
+        Pty::send(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
         for (int i = 0; i < 1000 && waiting() < int(size); ++i)
             ::usleep(50);
     }
